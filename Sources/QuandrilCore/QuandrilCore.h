@@ -1,0 +1,14 @@
+#pragma once
+
+// Every public header of the engine.
+
+#include "QuandrilCore/Compare.h"
+#include "QuandrilCore/DiskUsage.h"
+#include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Json.h"
+#include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Model.h"
+#include "QuandrilCore/ParallelMap.h"
+#include "QuandrilCore/PrivacyFence.h"
+#include "QuandrilCore/Report.h"
+#include "QuandrilCore/VDF.h"
