@@ -48,6 +48,9 @@ public:
 private:
     std::vector<Rule> rules_;
     std::vector<Suffix> suffixes_;
+    // The same texts in composed form, index for index, for the comparisons.
+    std::vector<std::string> composedRules_;
+    std::vector<std::string> composedSuffixes_;
 };
 
 } // namespace Quandril

@@ -2,6 +2,7 @@
 
 // Every public header of the engine.
 
+#include "QuandrilCore/Catalog.h"
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/DiskUsage.h"
 #include "QuandrilCore/FileHelpers.h"
@@ -9,6 +10,7 @@
 #include "QuandrilCore/Mac.h"
 #include "QuandrilCore/Model.h"
 #include "QuandrilCore/ParallelMap.h"
+#include "QuandrilCore/PathGuard.h"
 #include "QuandrilCore/PrivacyFence.h"
 #include "QuandrilCore/Report.h"
 #include "QuandrilCore/VDF.h"

@@ -1,0 +1,183 @@
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "QuandrilCore/Catalog.h"
+#include "QuandrilCore/Mac.h"
+#include "QuandrilCore/PathGuard.h"
+#include "Support/FakeMachine.h"
+#include "Support/MiniCatalog.h"
+
+using namespace Quandril;
+using Testing::FakeMachine;
+
+namespace {
+
+// "Résumés" spelled both ways.
+const std::string composedResumes = "R\xC3\xA9sum\xC3\xA9s";
+const std::string decomposedResumes = "Re\xCC\x81sume\xCC\x81s";
+
+Catalog guardCatalog()
+{
+    Catalog catalog = Testing::miniCatalog();
+    catalog.protected_ = {
+        { "~/Library/Cache", "cache" },
+        { "~/Library/Keychains", "keys" },
+        { "~/Library/Keychains/login.db", "login" },
+        { "~/Documents/" + decomposedResumes, "résumés" },
+        { "/System", "system" },
+        { "~/Stuff", "stuff" },
+        { "~/Stuff/One", "shared" },
+        { "~/Stuff/Two \"2\"", "shared" },
+        { "~/Stuff/Three", "other" },
+    };
+    catalog.protectedSuffixes = {
+        { ".photoslibrary", "Photos library" },
+        { ".keychain", "a keychain" },
+    };
+    return catalog;
+}
+
+class PathGuardTest : public testing::Test {
+protected:
+    PathGuardTest()
+        : mac(machine.mac())
+    {
+        mac.cloud = { { machine.at("~/Library/Mobile Documents"), "iCloud Drive" } };
+    }
+
+    PathGuard makeGuard() const
+    {
+        return PathGuard(guardCatalog(), mac,
+                         { { machine.at("~/Library/Keychains"), "you said so" },
+                           { machine.at("~/Cloud/Drive ü"), "yours" } });
+    }
+
+    FakeMachine machine;
+    Mac mac;
+};
+
+} // namespace
+
+TEST_F(PathGuardTest, RulesAreCatalogThenCloudThenExtraResolvedOnTheMachine)
+{
+    PathGuard guard = makeGuard();
+    ASSERT_EQ(guard.rules().size(), 12u);
+    EXPECT_EQ(guard.rules()[0], (PathGuard::Rule { machine.at("~/Library/Cache"), "cache" }));
+    EXPECT_EQ(guard.rules()[4], (PathGuard::Rule { machine.root() + "/System", "system" }));
+    EXPECT_EQ(guard.rules()[9], (PathGuard::Rule { machine.at("~/Library/Mobile Documents"), "iCloud Drive" }));
+    EXPECT_EQ(guard.rules()[11], (PathGuard::Rule { machine.at("~/Cloud/Drive ü"), "yours" }));
+    EXPECT_EQ(guard.suffixes()[1], (PathGuard::Suffix { ".keychain", "a keychain" }));
+}
+
+TEST_F(PathGuardTest, Protection)
+{
+    struct Case {
+        std::string display;
+        bool includingContents;
+        std::optional<std::string> expected;
+    };
+    const std::vector<Case> cases {
+        { "~/Library/Cache", false, "cache" },
+        { "~/Library/Cache/a b/c \"d\"", false, "cache" },
+        { "~/Library/Cache/", false, "cache" },
+        // A sibling whose name merely extends the rule's name is free.
+        { "~/Library/Caches", true, std::nullopt },
+        { "~/Library/Cach", true, std::nullopt },
+        // Folders above a rule: only when their contents count.
+        { "~/Library", false, std::nullopt },
+        { "~/Library", true, "cache" },
+        { "~", true, "cache" },
+        { "/", true, std::nullopt },
+        // The earliest rule wins, even over a later exact match.
+        { "~/Library/Keychains/login.db", false, "keys" },
+        { "~/Library/Keychains", false, "keys" },
+        { "~/Library/Mobile Documents/Doc.pages", false, "iCloud Drive" },
+        { "~/Cloud/Drive ü/x", false, "yours" },
+        { "~/Cloud", true, "yours" },
+        // Composed and decomposed spellings meet.
+        { "~/Documents/" + composedResumes, false, "résumés" },
+        { "~/Documents/" + composedResumes + "/cv.pdf", false, "résumés" },
+        { "~/Documents/" + decomposedResumes + "/cv.pdf", false, "résumés" },
+        { "~/Documents/" + composedResumes + "x", false, std::nullopt },
+        { "/System/Library", false, "system" },
+        { "/Systems", true, std::nullopt },
+        // Suffixes: any name along the path, never the contents of a folder.
+        { "~/Pictures/Photos Library.photoslibrary", false, "Photos library" },
+        { "~/Pictures/Photos Library.photoslibrary/database/x.db", false, "Photos library" },
+        { "~/Pictures/a.photoslibrary.bak", false, std::nullopt },
+        { "~/Pictures", true, std::nullopt },
+        { "~//Pictures//b.keychain//", false, "a keychain" },
+        { "~/.keychain", false, "a keychain" },
+        { "~/Pictures/keychain", false, std::nullopt },
+    };
+    PathGuard guard = makeGuard();
+    for (const auto& c : cases) {
+        std::string path = c.display == "/" ? "/" : machine.at(c.display);
+        EXPECT_EQ(guard.protection(path, c.includingContents), c.expected)
+            << c.display << (c.includingContents ? " (with contents)" : "");
+    }
+}
+
+TEST_F(PathGuardTest, RootRuleProtectsOnlyItself)
+{
+    Mac bare = mac;
+    bare.cloud.clear();
+    PathGuard guard(Testing::miniCatalog(), bare, { { "/", "the whole disk" } });
+    EXPECT_EQ(guard.protection("/", false), "the whole disk");
+    EXPECT_EQ(guard.protection("/", true), "the whole disk");
+    EXPECT_EQ(guard.protection("/tmp", true), std::nullopt);
+    EXPECT_EQ(guard.protection("/tmp", false), std::nullopt);
+}
+
+TEST_F(PathGuardTest, ProtectedInside)
+{
+    struct Case {
+        const char* display;
+        std::vector<std::string> expected;
+    } cases[] = {
+        { "~/Stuff", { "shared", "other" } },
+        { "~/Stuff/One", {} },
+        { "~/Library", { "cache", "keys", "login", "iCloud Drive", "you said so" } },
+        { "~/Library/Keychains", { "login" } },
+        { "~/Pictures", {} },
+        { "~", { "cache", "keys", "login", "résumés", "stuff", "shared", "other", "iCloud Drive", "you said so", "yours" } },
+    };
+    PathGuard guard = makeGuard();
+    for (const auto& c : cases)
+        EXPECT_EQ(guard.protectedInside(machine.at(c.display)), c.expected) << c.display;
+    // The composed spelling of the folder finds the rule written decomposed.
+    Catalog catalog = Testing::miniCatalog();
+    catalog.protected_ = { { "~/" + decomposedResumes + "/Tax", "tax" } };
+    EXPECT_EQ(PathGuard(catalog, mac).protectedInside(machine.at("~/" + composedResumes)),
+              std::vector<std::string> { "tax" });
+}
+
+TEST_F(PathGuardTest, ThroughLink)
+{
+    machine.folder("~/Real Folder 'é'/inner")
+        .file("~/Real Folder 'é'/inner/file \"x\"")
+        .link("~/Link Folder", machine.at("~/Real Folder 'é'"))
+        .link("~/relative link", "Real Folder 'é'/inner");
+    struct Case {
+        std::string path;
+        bool expected;
+    };
+    const std::vector<Case> cases {
+        { machine.at("~/Real Folder 'é'/inner/file \"x\""), false },
+        { machine.at("~/Real Folder 'é'"), false },
+        { machine.at("~/does not exist"), false },
+        { machine.at("~/Link Folder/inner/missing"), false }, // cannot be resolved
+        { machine.at("~/Real Folder 'é'/"), true },
+        { machine.at("~/Link Folder"), true },
+        { machine.at("~/Link Folder/inner/file \"x\""), true },
+        { machine.at("~/relative link"), true },
+        { machine.at("~/Real Folder 'é'/./inner"), true },
+        { machine.at("~/Real Folder 'é'/inner/../inner"), true },
+        { machine.at("~//Real Folder 'é'"), true },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PathGuard::throughLink(c.path), c.expected) << c.path;
+}

@@ -1,0 +1,33 @@
+#include "Support/MiniCatalog.h"
+
+namespace Quandril::Testing {
+
+Catalog miniCatalog()
+{
+    return Catalog {};
+}
+
+Json::Value miniCatalogJson()
+{
+    return toJson(miniCatalog());
+}
+
+std::string miniCatalogText()
+{
+    return Json::dump(miniCatalogJson(), true);
+}
+
+Catalog::Place place(std::string id, std::string pattern)
+{
+    Catalog::Place out;
+    out.id = std::move(id);
+    out.title = "Place " + out.id;
+    out.paths = { std::move(pattern) };
+    out.tier = Tier::rebuilds;
+    out.action = Action(Action::Kind::delete_);
+    out.reason = "Rebuilds itself.";
+    out.getBack = "Nothing to do.";
+    return out;
+}
+
+} // namespace Quandril::Testing

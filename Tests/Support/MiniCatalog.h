@@ -1,0 +1,23 @@
+#pragma once
+
+// The smallest catalog that loads: all eleven keys, every list empty, every threshold 0. Tests
+// start from it and add only the rules they are about.
+
+#include <string>
+
+#include "QuandrilCore/Catalog.h"
+#include "QuandrilCore/Json.h"
+
+namespace Quandril::Testing {
+
+// As a value.
+Catalog miniCatalog();
+// As the JSON object a catalog file holds.
+Json::Value miniCatalogJson();
+// As the text of a catalog file.
+std::string miniCatalogText();
+
+// A place with the required fields set: tier "rebuilds", action delete, one path pattern.
+Catalog::Place place(std::string id, std::string pattern);
+
+} // namespace Quandril::Testing
