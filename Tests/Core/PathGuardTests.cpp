@@ -61,17 +61,6 @@ protected:
 
 } // namespace
 
-TEST_F(PathGuardTest, RulesAreCatalogThenCloudThenExtraResolvedOnTheMachine)
-{
-    PathGuard guard = makeGuard();
-    ASSERT_EQ(guard.rules().size(), 12u);
-    EXPECT_EQ(guard.rules()[0], (PathGuard::Rule { machine.at("~/Library/Cache"), "cache" }));
-    EXPECT_EQ(guard.rules()[4], (PathGuard::Rule { machine.root() + "/System", "system" }));
-    EXPECT_EQ(guard.rules()[9], (PathGuard::Rule { machine.at("~/Library/Mobile Documents"), "iCloud Drive" }));
-    EXPECT_EQ(guard.rules()[11], (PathGuard::Rule { machine.at("~/Cloud/Drive ü"), "yours" }));
-    EXPECT_EQ(guard.suffixes()[1], (PathGuard::Suffix { ".keychain", "a keychain" }));
-}
-
 TEST_F(PathGuardTest, Protection)
 {
     struct Case {
