@@ -6,6 +6,7 @@
 // or while the caller holds a lock that the workers' other tasks may want, always finishes: in the
 // worst case the caller does all the work itself.
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <exception>
@@ -67,8 +68,13 @@ auto parallelMap(const std::vector<T>& items, F&& transform)
 
     auto& pool = Platform::WorkerPool::shared();
     std::size_t helpers = std::min(count - 1, pool.size());
-    for (std::size_t h = 0; h < helpers; ++h)
-        pool.submit(work);
+    try {
+        for (std::size_t h = 0; h < helpers; ++h)
+            pool.submit(work);
+    } catch (...) {
+        // Helpers already queued may still claim items, so the caller must not leave early; with
+        // fewer helpers it simply does more of the work itself.
+    }
     work();
     {
         std::unique_lock guard(state->lock);

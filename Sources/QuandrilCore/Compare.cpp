@@ -1,0 +1,262 @@
+#include "QuandrilCore/Compare.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <fts.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/PrivacyFence.h"
+
+namespace Quandril {
+
+namespace {
+
+constexpr std::size_t chunkBytes = 1 << 20;
+
+bool insideAny(std::string_view path, const std::vector<std::string>& roots)
+{
+    for (const auto& root : roots) {
+        if (path.size() >= root.size() && path.substr(0, root.size()) == root
+            && (path.size() == root.size() || path[root.size()] == '/'))
+            return true;
+    }
+    return false;
+}
+
+// Trailing slashes would double the separator in every relative path.
+std::string withoutTrailingSlash(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+struct Walk {
+    char* path = nullptr;
+    FTS* fts = nullptr;
+
+    ~Walk()
+    {
+        if (fts)
+            fts_close(fts);
+        std::free(path);
+    }
+};
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+struct DigestContext {
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    ~DigestContext() { EVP_MD_CTX_free(context); }
+};
+
+std::string hex(const unsigned char* bytes, unsigned length)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(length * 2);
+    for (unsigned i = 0; i < length; ++i) {
+        text.push_back(digits[bytes[i] >> 4]);
+        text.push_back(digits[bytes[i] & 0x0f]);
+    }
+    return text;
+}
+
+// A missing digest on either side means the contents could not be compared, so the file differs.
+bool sameContent(const std::string& a, const std::string& b, bool& unreadable)
+{
+    auto first = sha256(a);
+    auto second = sha256(b);
+    if (!first || !second) {
+        unreadable = true;
+        return false;
+    }
+    return *first == *second;
+}
+
+} // namespace
+
+Json::Value toJson(const TreeDiff& diff)
+{
+    Json::Value object = Json::Value::object();
+    object["files"] = diff.files;
+    object["onlyHere"] = diff.onlyHere;
+    object["onlyThere"] = diff.onlyThere;
+    object["differing"] = diff.differing;
+    object["checksummed"] = diff.checksummed;
+    return object;
+}
+
+void decode(const Json::Value& value, TreeDiff& out)
+{
+    Json::expectObject(value);
+    out.files = Json::required<std::int64_t>(value, "files");
+    out.onlyHere = Json::required<std::int64_t>(value, "onlyHere");
+    out.onlyThere = Json::required<std::int64_t>(value, "onlyThere");
+    out.differing = Json::required<std::int64_t>(value, "differing");
+    out.checksummed = Json::required<bool>(value, "checksummed");
+}
+
+FileList fileSizes(const std::string& folder)
+{
+    FileList list;
+    const std::string top = withoutTrailingSlash(folder);
+    const std::vector<std::string> roots = PrivacyFence::shared().active();
+    if (insideAny(top, roots)) {
+        list.incomplete = true;
+        return list;
+    }
+
+    Walk walk;
+    walk.path = ::strdup(top.c_str());
+    if (!walk.path) {
+        list.incomplete = true;
+        return list;
+    }
+    char* const starts[] = { walk.path, nullptr };
+    // The folder itself may be reached through a link (it was asked for by name); links inside are not followed.
+    walk.fts = fts_open(starts, FTS_NOCHDIR | FTS_PHYSICAL | FTS_COMFOLLOW, nullptr);
+    if (!walk.fts) {
+        list.incomplete = true;
+        return list;
+    }
+
+    const std::size_t prefix = top == "/" ? 1 : top.size() + 1;
+    errno = 0;
+    while (FTSENT* entry = fts_read(walk.fts)) {
+        const std::string_view path(entry->fts_path, entry->fts_pathlen);
+        switch (entry->fts_info) {
+        case FTS_D:
+            if (entry->fts_level > 0 && !roots.empty() && insideAny(path, roots)) {
+                fts_set(walk.fts, entry, FTS_SKIP);
+                list.incomplete = true;
+            }
+            break;
+        case FTS_DNR:
+        case FTS_ERR:
+        case FTS_NS:
+            list.incomplete = true;
+            break;
+        case FTS_F: {
+            if (entry->fts_level == 0 || std::strcmp(entry->fts_name, ".DS_Store") == 0)
+                break;
+            if (!roots.empty() && insideAny(path, roots)) {
+                list.incomplete = true;
+                break;
+            }
+            if (!S_ISREG(entry->fts_statp->st_mode) || path.size() <= prefix)
+                break;
+            list.sizes[std::string(path.substr(prefix))] = static_cast<std::int64_t>(entry->fts_statp->st_size);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    // The walk ends with errno 0; anything else means it stopped early.
+    if (errno != 0)
+        list.incomplete = true;
+    return list;
+}
+
+TreeComparison compareTreesFully(const std::string& here, const std::string& there, bool checksums)
+{
+    TreeComparison result;
+    TreeDiff& diff = result.diff;
+    diff.checksummed = checksums;
+
+    if (isDirectory(here) && isDirectory(there)) {
+        const FileList mine = fileSizes(here);
+        const FileList theirs = fileSizes(there);
+        result.incomplete = mine.incomplete || theirs.incomplete;
+        diff.files = static_cast<std::int64_t>(mine.sizes.size());
+        for (const auto& [relative, bytes] : mine.sizes) {
+            auto match = theirs.sizes.find(relative);
+            if (match == theirs.sizes.end())
+                ++diff.onlyHere;
+            else if (match->second != bytes)
+                ++diff.differing;
+            else if (checksums && !sameContent(here + "/" + relative, there + "/" + relative, result.incomplete))
+                ++diff.differing;
+        }
+        for (const auto& entry : theirs.sizes) {
+            if (!mine.sizes.count(entry.first))
+                ++diff.onlyThere;
+        }
+        return result;
+    }
+
+    diff.files = 1;
+    const auto mySize = size(here);
+    const auto theirSize = size(there);
+    if (!mySize || !theirSize)
+        result.incomplete = true;
+    if (mySize != theirSize)
+        diff.differing = 1;
+    else if (checksums && !sameContent(here, there, result.incomplete))
+        diff.differing = 1;
+    return result;
+}
+
+TreeDiff compareTrees(const std::string& here, const std::string& there, bool checksums)
+{
+    return compareTreesFully(here, there, checksums).diff;
+}
+
+std::optional<std::string> sha256(const std::string& path)
+{
+    // Non-blocking so that opening a pipe by mistake cannot hang; it is refused below anyway.
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file.get() < 0)
+        return std::nullopt;
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+
+    DigestContext digest;
+    if (!digest.context || EVP_DigestInit_ex(digest.context, EVP_sha256(), nullptr) != 1)
+        return std::nullopt;
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[chunkBytes]);
+    for (;;) {
+        ssize_t count = ::read(file.get(), buffer.get(), chunkBytes);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            // A digest of part of the file would pass for the whole.
+            return std::nullopt;
+        }
+        if (count == 0)
+            break;
+        if (EVP_DigestUpdate(digest.context, buffer.get(), static_cast<std::size_t>(count)) != 1)
+            return std::nullopt;
+    }
+    unsigned char value[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    if (EVP_DigestFinal_ex(digest.context, value, &length) != 1)
+        return std::nullopt;
+    return hex(value, length);
+}
+
+} // namespace Quandril
