@@ -8,10 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <unicode/locid.h>
-#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
-#include <unicode/unistr.h>
+
+#include "QuandrilCore/Platform/Unicode.h"
 
 namespace Quandril {
 
@@ -128,31 +127,7 @@ bool isWhiteSpace(char32_t c)
 // platform's text comparison calls equal are one map key.
 std::string keyOf(const std::string& key)
 {
-    bool ascii = true;
-    for (char ch : key)
-        if (static_cast<unsigned char>(ch) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii) {
-        std::string lower = key;
-        for (char& ch : lower)
-            if (ch >= 'A' && ch <= 'Z')
-                ch = static_cast<char>(ch - 'A' + 'a');
-        return lower;
-    }
-    icu::UnicodeString text = icu::UnicodeString::fromUTF8(key);
-    text.toLower(icu::Locale::getRoot());
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-    if (U_SUCCESS(status)) {
-        icu::UnicodeString composed = nfc->normalize(text, status);
-        if (U_SUCCESS(status))
-            text = composed;
-    }
-    std::string out;
-    text.toUTF8String(out);
-    return out;
+    return Platform::nfc(Platform::lowercased(key));
 }
 
 struct Token {

@@ -1,17 +1,15 @@
 #include "QuandrilCore/VDF.h"
 
 #include <cctype>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
-namespace fs = std::filesystem;
+#include "Support/FakeMachine.h"
+
 using Quandril::VDF;
 
 namespace {
@@ -21,24 +19,16 @@ VDF B(VDF::Block block) { return VDF(std::move(block)); }
 
 class VDFFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "vdf-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string write(const std::string& bytes, const std::string& name = "file.vdf")
     {
-        const fs::path path = dir_ / name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path.string();
+        const std::string path = dir_.path() + "/" + name;
+        Quandril::Testing::writeFile(path, bytes);
+        return path;
     }
 
     std::optional<VDF> parse(const std::string& bytes) { return VDF::parse(write(bytes)); }
 
-    fs::path dir_;
+    Quandril::Testing::TempDir dir_;
 };
 
 struct OddInput {
@@ -120,10 +110,10 @@ TEST_F(VDFFiles, InvalidUTF8ReadsAsNothing)
 
 TEST_F(VDFFiles, UnreadableFilesReadAsNothing)
 {
-    EXPECT_FALSE(VDF::parse((dir_ / "missing.vdf").string()).has_value());
-    EXPECT_FALSE(VDF::parse(dir_.string()).has_value());
+    EXPECT_FALSE(VDF::parse(dir_.path() + "/missing.vdf").has_value());
+    EXPECT_FALSE(VDF::parse(dir_.path()).has_value());
     // A named pipe with no writer would block a plain read for ever.
-    const std::string fifo = (dir_ / "pipe.vdf").string();
+    const std::string fifo = dir_.path() + "/pipe.vdf";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(VDF::parse(fifo).has_value());
 }
