@@ -1,0 +1,20 @@
+#include "QuandrilCore/Finders/Finders.h"
+
+namespace Quandril {
+
+FinderResult SplitInstallsFinder::find(const ScanContext&) const
+{
+    return {};
+}
+
+FinderResult LeftoversFinder::find(const ScanContext&) const
+{
+    return {};
+}
+
+FinderResult AppCachesFinder::find(const ScanContext&) const
+{
+    return {};
+}
+
+} // namespace Quandril

@@ -1,0 +1,10 @@
+#include "QuandrilCore/Finders/Finders.h"
+
+namespace Quandril {
+
+FinderResult PlacesFinder::find(const ScanContext&) const
+{
+    return {};
+}
+
+} // namespace Quandril

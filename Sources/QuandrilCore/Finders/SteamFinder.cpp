@@ -1,0 +1,10 @@
+#include "QuandrilCore/Finders/Finders.h"
+
+namespace Quandril {
+
+FinderResult SteamFinder::find(const ScanContext&) const
+{
+    return {};
+}
+
+} // namespace Quandril
