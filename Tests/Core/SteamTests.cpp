@@ -1,6 +1,5 @@
 #include "QuandrilCore/Finders/Steam.h"
 
-#include <cctype>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -11,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "QuandrilCore/Mac.h"
+#include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 
 using namespace Quandril;
@@ -139,12 +139,7 @@ TEST_P(SteamLibraryLists, ReadsLibrariesInOrder)
         EXPECT_EQ(library.path, mac.path(mac.display(library.path))) << "real path, standardized";
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SteamLibraryLists, ::testing::ValuesIn(listCases), [](const auto& info) {
-    std::string name;
-    for (const char* c = info.param.name; *c; ++c)
-        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Table, SteamLibraryLists, ::testing::ValuesIn(listCases), Quandril::Testing::CaseNamed());
 
 TEST(SteamLibraries, ReadsManifestsOfMountedLibrariesOnly)
 {
@@ -218,11 +213,6 @@ TEST_P(SteamManifests, ReadsOneManifest)
     EXPECT_EQ(libraries[0].games, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, SteamManifests, ::testing::ValuesIn(manifestCases), [](const auto& info) {
-    std::string name;
-    for (const char* c = info.param.name; *c; ++c)
-        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Table, SteamManifests, ::testing::ValuesIn(manifestCases), Quandril::Testing::CaseNamed());
 
 } // namespace
