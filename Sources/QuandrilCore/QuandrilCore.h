@@ -11,6 +11,7 @@
 #include "QuandrilCore/Model.h"
 #include "QuandrilCore/ParallelMap.h"
 #include "QuandrilCore/PathGuard.h"
+#include "QuandrilCore/Planner.h"
 #include "QuandrilCore/PrivacyFence.h"
 #include "QuandrilCore/Report.h"
 #include "QuandrilCore/VDF.h"
