@@ -1,0 +1,17 @@
+#pragma once
+
+// Moving an item without ever replacing what is at the target.
+
+#include <string>
+
+namespace Quandril::Platform {
+
+// Moves `from` (file, folder or link; a link itself, never its target) to the path `to`.
+// Within one file system the move is a single no-replace rename. Across file systems the item is
+// copied (links as links, modes and times kept, hard links within it kept), the copy compared with
+// the original, and only then the original removed.
+// Throws std::system_error on failure: EEXIST when something is already at `to`, with both left
+// intact. A failed copy leaves the original alone and removes what it had made at `to`.
+void moveNoReplace(const std::string& from, const std::string& to);
+
+} // namespace Quandril::Platform

@@ -1,0 +1,276 @@
+#include "QuandrilCore/Platform/Trash.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "QuandrilCore/Platform/Move.h"
+
+namespace Quandril::Platform {
+
+namespace {
+
+[[noreturn]] void fail(int error, const std::string& what)
+{
+    throw std::system_error(error, std::generic_category(), what);
+}
+
+bool allDigits(std::string_view text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+std::string withoutTrailingSlashes(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+std::string parentOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool isFolder(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Creates the folder and its missing parents, each private to the user as the Trash wants.
+void makeFolders(const std::string& path)
+{
+    for (std::size_t at = 1; at <= path.size(); ++at) {
+        if (at != path.size() && path[at] != '/')
+            continue;
+        const std::string part = path.substr(0, at);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            fail(errno, "can't make " + part);
+    }
+    if (!isFolder(path))
+        fail(ENOTDIR, "can't use " + path + " as a Trash folder");
+}
+
+// The device a folder is, or would be once made, on: that of its nearest existing ancestor.
+dev_t deviceOf(std::string path)
+{
+    for (;;) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0)
+            return info.st_dev;
+        if (path == "/")
+            fail(errno, "can't read " + path);
+        path = parentOf(path);
+    }
+}
+
+// The top folder of the mount holding `folder` (an existing folder).
+std::string mountTop(const std::string& folder, dev_t device)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(folder.c_str(), resolved))
+        fail(errno, "can't read " + folder);
+    std::string top = resolved;
+    while (top != "/") {
+        const std::string up = parentOf(top);
+        struct stat info {};
+        if (::stat(up.c_str(), &info) != 0 || info.st_dev != device)
+            break;
+        top = up;
+    }
+    return top;
+}
+
+// $topdir/.Trash-UID, made private when missing; an existing one must be the user's own real folder.
+std::string topTrashFolder(const std::string& top)
+{
+    const uid_t uid = ::getuid();
+    const std::string trash = (top == "/" ? std::string() : top) + "/.Trash-" + std::to_string(uid);
+    if (::mkdir(trash.c_str(), 0700) != 0) {
+        if (errno != EEXIST)
+            fail(errno, "can't make the Trash " + trash);
+        struct stat info {};
+        if (::lstat(trash.c_str(), &info) != 0)
+            fail(errno, "can't read the Trash " + trash);
+        if (!S_ISDIR(info.st_mode) || info.st_uid != uid)
+            fail(EPERM, "won't use " + trash + ": it is not a folder of this user");
+    }
+    return trash;
+}
+
+std::string localDeletionDate()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&now, &local);
+    char text[32];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return std::string(text, length);
+}
+
+// A name for the Trash: the item's name, then the name followed by " 2", " 3", ...; cut short at a
+// character boundary when the .trashinfo file's name would be longer than a file name may be.
+std::string candidateName(const std::string& name, unsigned attempt)
+{
+    const std::string suffix = attempt == 1 ? std::string() : " " + std::to_string(attempt);
+    constexpr std::size_t longest = NAME_MAX - (sizeof ".trashinfo" - 1);
+    if (name.size() + suffix.size() <= longest)
+        return name + suffix;
+    std::size_t keep = longest - suffix.size();
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return name.substr(0, keep) + suffix;
+}
+
+void writeAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno, "can't write the Trash record");
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+constexpr unsigned maxAttempts = 100000;
+
+} // namespace
+
+std::string homeTrashFolder(const std::string& home)
+{
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && data[0] == '/')
+        return withoutTrailingSlashes(data) + (std::string_view(data) == "/" ? "Trash" : "/Trash");
+    return home + "/.local/share/Trash";
+}
+
+std::string homeTrashFiles(const std::string& home)
+{
+    return homeTrashFolder(home) + "/files";
+}
+
+bool isTrashPath(std::string_view path)
+{
+    constexpr std::string_view files = "/files/";
+    for (auto at = path.find(files); at != std::string_view::npos; at = path.find(files, at + 1)) {
+        if (at + files.size() >= path.size())
+            continue; // the files folder itself, not an item in it
+        const std::string_view before = path.substr(0, at);
+        const auto slash = before.rfind('/');
+        if (slash == std::string_view::npos)
+            continue;
+        const std::string_view last = before.substr(slash + 1);
+        if (last == "Trash" || (last.starts_with(".Trash-") && allDigits(last.substr(7))))
+            return true;
+        if (allDigits(last) && before.substr(0, slash).ends_with("/.Trash"))
+            return true;
+    }
+    return false;
+}
+
+std::string trashInfoPath(std::string_view absolutePath)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(absolutePath.size());
+    for (const char c : absolutePath) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9')
+            || byte == '-' || byte == '_' || byte == '.' || byte == '~' || byte == '/';
+        if (plain) {
+            out.push_back(c);
+        } else {
+            out.push_back('%');
+            out.push_back(hex[byte >> 4]);
+            out.push_back(hex[byte & 0x0F]);
+        }
+    }
+    return out;
+}
+
+std::string moveToTrash(const std::string& path, const std::string& home, const TrashMover& move)
+{
+    std::string item = withoutTrailingSlashes(path);
+    if (!item.empty() && item.front() != '/') {
+        char cwd[PATH_MAX];
+        if (!::getcwd(cwd, sizeof cwd))
+            fail(errno, "can't resolve " + path);
+        item = std::string(cwd) + (std::string_view(cwd) == "/" ? "" : "/") + item;
+    }
+    const std::string name = item.substr(item.rfind('/') + 1);
+    if (item.empty() || name.empty() || name == "." || name == "..")
+        fail(EINVAL, "can't move " + path + " to the Trash");
+
+    // The entry lives in its parent folder's file system; only a Trash there takes it by a rename.
+    const std::string parent = parentOf(item);
+    struct stat itemInfo {}, parentInfo {};
+    if (::lstat(item.c_str(), &itemInfo) != 0)
+        fail(errno, "can't move " + path + " to the Trash");
+    if (::stat(parent.c_str(), &parentInfo) != 0)
+        fail(errno, "can't move " + path + " to the Trash");
+
+    std::string trash = homeTrashFolder(home);
+    if (deviceOf(trash) != parentInfo.st_dev)
+        trash = topTrashFolder(mountTop(parent, parentInfo.st_dev));
+    makeFolders(trash + "/files");
+    makeFolders(trash + "/info");
+
+    const std::string record = "[Trash Info]\nPath=" + trashInfoPath(item) + "\nDeletionDate=" + localDeletionDate() + "\n";
+    for (unsigned attempt = 1; attempt <= maxAttempts; ++attempt) {
+        const std::string candidate = candidateName(name, attempt);
+        // The record is made first and exclusively: it reserves the name against other trashers.
+        const std::string info = trash + "/info/" + candidate + ".trashinfo";
+        const int fd = ::open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            fail(errno, "can't write the Trash record " + info);
+        }
+        try {
+            writeAll(fd, record);
+        } catch (...) {
+            ::close(fd);
+            ::unlink(info.c_str());
+            throw;
+        }
+        if (::close(fd) != 0) {
+            const int error = errno;
+            ::unlink(info.c_str());
+            fail(error, "can't write the Trash record " + info);
+        }
+        const std::string destination = trash + "/files/" + candidate;
+        try {
+            if (move)
+                move(item, destination);
+            else
+                moveNoReplace(item, destination);
+        } catch (const std::system_error& error) {
+            ::unlink(info.c_str());
+            if (error.code() == std::errc::file_exists)
+                continue; // an item without a record holds this name
+            throw;
+        } catch (...) {
+            ::unlink(info.c_str());
+            throw;
+        }
+        return destination;
+    }
+    fail(EEXIST, "no free name in the Trash for " + path);
+}
+
+} // namespace Quandril::Platform

@@ -1,0 +1,36 @@
+#pragma once
+
+// The desktop Trash as freedesktop.org describes it, so that desktop file managers can restore what
+// the engine trashes: the item goes into a Trash's "files" folder, and a NAME.trashinfo file in its
+// "info" folder records where it came from and when.
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace Quandril::Platform {
+
+// The user's own Trash: $XDG_DATA_HOME/Trash, or home + "/.local/share/Trash" when XDG_DATA_HOME is
+// unset, empty or not absolute.
+std::string homeTrashFolder(const std::string& home);
+// Where the trashed items of the user's own Trash lie: homeTrashFolder(home) + "/files".
+std::string homeTrashFiles(const std::string& home);
+
+// True for a path strictly inside the "files" folder of any Trash: ".../Trash/files/...",
+// ".../.Trash-UID/files/..." or ".../.Trash/UID/files/...".
+bool isTrashPath(std::string_view path);
+
+// The text of a .trashinfo file's Path= value: bytes other than letters, digits, "-", "_", ".",
+// "~" and "/" percent-encoded.
+std::string trashInfoPath(std::string_view absolutePath);
+
+using TrashMover = std::function<void(const std::string& from, const std::string& to)>;
+
+// Moves the item at `path` (a link itself, never its target) into the Trash of its file system: the
+// user's own Trash when it lies on the same device, else $topdir/.Trash-UID at the top of the item's
+// mount. Returns the exact path the item got. Throws std::system_error when it cannot; the item then
+// stays where it was and no .trashinfo file is left behind. `move` must never replace an existing
+// item (tests pass their own).
+std::string moveToTrash(const std::string& path, const std::string& home, const TrashMover& move = {});
+
+} // namespace Quandril::Platform
