@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Support/CaseName.h"
+
 namespace Quandril {
 
 void PrintTo(const Route& route, std::ostream* out) { *out << Json::dump(toJson(route)); }
@@ -220,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Planning, ::testing::Values(
                { safe({ "n1" }, int64Min, int64Min, false),
                  R("can-come-back", canComeBack, { "n1", "n2" }, int64Min, int64Min, false) },
                std::nullopt, {} }),
-    [](const auto& info) { return std::string(info.param.name); });
+    Testing::CaseNamed());
 
 struct DriveCase {
     const char* name;
@@ -263,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(Table, DriveChoice, ::testing::Values(
     DriveCase { "decomposedPath", { startupDrive, composedDrive }, "/Volumes/Cafe\u0301", "/Volumes/Caf\u00E9" },
     DriveCase { "noStartupNoMatch", { backupDrive }, "Elsewhere", std::nullopt },
     DriveCase { "noDrives", {}, std::nullopt, std::nullopt }),
-    [](const auto& info) { return std::string(info.param.name); });
+    Testing::CaseNamed());
 
 TEST(Planning, countsTheTrashOnlyOnTheStartupDrive)
 {

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Support/CaseName.h"
+
 namespace {
 
 using namespace Quandril;
@@ -166,7 +168,7 @@ Left alone because they're reached through a link: /elsewhere/x.
 
 Not looked into, because a cloud drive syncs them: /.
 )" }),
-    [](const auto& info) { return std::string(info.param.name); });
+    Testing::CaseNamed());
 
 struct DriveLinesCase {
     const char* name;
@@ -209,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(Table, DriveLines, ::testing::Values(
     // The shortfall stops at the 64-bit limit instead of wrapping to a negative amount.
     DriveLinesCase { "shortfallSaturates", { startupWith(int64Max, int64Min) }, 0, Goal::ofBytes(int64Max),
                      "Macintosh HD: 0 KB free of 9223372037 GB (goal 9223372037 GB: 9223372037 GB short)" }),
-    [](const auto& info) { return std::string(info.param.name); });
+    Testing::CaseNamed());
 
 TEST(PlanText, writesRoutesFewestStepsAndNotes)
 {
@@ -329,6 +331,6 @@ No route reaches the goal; the rest is your own files to decide about.
 • One note.
 • Two notes.
 )" }),
-    [](const auto& info) { return std::string(info.param.name); });
+    Testing::CaseNamed());
 
 } // namespace
