@@ -1,0 +1,230 @@
+#include "QuandrilCore/Mac.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/xattr.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "QuandrilCore/Platform/Home.h"
+
+namespace Quandril {
+
+namespace {
+
+constexpr std::string_view fixtureFileName = "quandril-fixture.json";
+// Linux keeps user attributes in the "user." namespace; the name after it is the file provider's.
+constexpr const char* fileProviderAttribute = "user.com.apple.file-provider-domain-id";
+
+bool startsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// Equal to the folder, or inside it.
+std::optional<std::string_view> remainderBelow(std::string_view path, std::string_view folder)
+{
+    if (!startsWith(path, folder))
+        return std::nullopt;
+    auto rest = path.substr(folder.size());
+    if (rest.empty() || rest.front() == '/')
+        return rest;
+    return std::nullopt;
+}
+
+std::string readWholeFile(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw std::system_error(errno, std::generic_category(), "Couldn't read " + path);
+    std::string content;
+    char buffer[65536];
+    for (;;) {
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0) {
+            int error = errno;
+            ::close(fd);
+            throw std::system_error(error, std::generic_category(), "Couldn't read " + path);
+        }
+        if (count == 0)
+            break;
+        content.append(buffer, static_cast<std::size_t>(count));
+    }
+    ::close(fd);
+    return content;
+}
+
+} // namespace
+
+Mac::Mac(std::string rootFolder, std::string homeFolder, std::optional<Fixture> fixtureContent)
+    : root(std::move(rootFolder))
+    , home(std::move(homeFolder))
+    , fixture(std::move(fixtureContent))
+{
+    // These two are listed whether or not they exist: a folder made later is still a cloud folder.
+    cloud.push_back({ home + "/Library/Mobile Documents", "iCloud Drive" });
+    cloud.push_back({ home + "/Library/CloudStorage", "a cloud drive" });
+    for (const char* name : { "Desktop", "Documents", "Downloads", "Movies", "Music", "Pictures" }) {
+        std::string folder = home + "/" + name;
+        if (auto service = fileProvider(folder))
+            cloud.push_back({ folder, *service });
+    }
+    if (fixture && fixture->cloud) {
+        for (const auto& entry : *fixture->cloud) {
+            std::string folder = path(entry);
+            bool listed = false;
+            for (const auto& known : cloud)
+                listed = listed || known.path == folder;
+            if (!listed)
+                cloud.push_back({ folder, "iCloud Drive" });
+        }
+    }
+}
+
+Mac Mac::real()
+{
+    // macOS is told here to stop this process from downloading cloud placeholder files when it
+    // reads them. Linux has no such placeholders a read would fetch, so nothing is switched off.
+    return Mac("", Platform::homeFolder(), std::nullopt);
+}
+
+Mac Mac::fake(const std::string& at)
+{
+    std::string root = at;
+    char resolved[PATH_MAX];
+    if (::realpath(at.c_str(), resolved))
+        root = resolved;
+    std::string text = readWholeFile(root + "/" + std::string(fixtureFileName));
+    auto fixture = Json::decodeAs<Fixture>(Json::parse(text));
+    return Mac(root, root + "/Users/me", std::move(fixture));
+}
+
+std::string Mac::path(std::string_view display) const
+{
+    if (display == "~")
+        return home;
+    if (startsWith(display, "~/"))
+        return home + std::string(display.substr(1));
+    return root + std::string(display);
+}
+
+std::string Mac::display(std::string_view real) const
+{
+    if (!home.empty()) {
+        if (real == home)
+            return "~";
+        if (auto rest = remainderBelow(real, home))
+            return "~" + std::string(*rest);
+    }
+    // A sibling such as /tmp/fx2 is not inside the fake root /tmp/fx and keeps its full text.
+    if (!root.empty()) {
+        if (auto rest = remainderBelow(real, root))
+            return rest->empty() ? "/" : std::string(*rest);
+    }
+    return std::string(real);
+}
+
+std::optional<std::string> fileProvider(const std::string& path)
+{
+    ssize_t size = ::lgetxattr(path.c_str(), fileProviderAttribute, nullptr, 0);
+    if (size <= 0)
+        return std::nullopt;
+    std::string value(static_cast<std::size_t>(size), '\0');
+    if (::lgetxattr(path.c_str(), fileProviderAttribute, value.data(), value.size()) != size)
+        return std::nullopt;
+    // Invalid UTF-8 never turns into ASCII when repaired, so the prefix can be tested on the bytes.
+    if (startsWith(value, "com.apple.CloudDocs"))
+        return "iCloud Drive";
+    return "a cloud drive";
+}
+
+Json::Value toJson(const CloudFolder& folder)
+{
+    Json::Value out = Json::Value::object();
+    out["path"] = folder.path;
+    out["name"] = folder.name;
+    return out;
+}
+
+Json::Value toJson(const SimRuntime& runtime)
+{
+    Json::Value out = Json::Value::object();
+    out["id"] = runtime.id;
+    out["name"] = runtime.name;
+    out["bytes"] = runtime.bytes;
+    return out;
+}
+
+Json::Value toJson(const Fixture::Drive& drive)
+{
+    Json::Value out = Json::Value::object();
+    out["name"] = drive.name;
+    out["path"] = drive.path;
+    out["total"] = drive.total;
+    out["free"] = drive.free;
+    return out;
+}
+
+Json::Value toJson(const Fixture& fixture)
+{
+    Json::Value out = Json::Value::object();
+    Json::Value drives = Json::Value::array();
+    for (const auto& drive : fixture.drives)
+        drives.push_back(toJson(drive));
+    out["drives"] = std::move(drives);
+    Json::putOptional(out, "running", fixture.running);
+    if (fixture.lastUsed) {
+        Json::Value lastUsed = Json::Value::object();
+        for (const auto& [app, date] : *fixture.lastUsed)
+            lastUsed[app] = date;
+        out["lastUsed"] = std::move(lastUsed);
+    }
+    Json::putOptional(out, "tools", fixture.tools);
+    if (fixture.simRuntimes) {
+        Json::Value runtimes = Json::Value::array();
+        for (const auto& runtime : *fixture.simRuntimes)
+            runtimes.push_back(toJson(runtime));
+        out["simRuntimes"] = std::move(runtimes);
+    }
+    Json::putOptional(out, "scale", fixture.scale);
+    Json::putOptional(out, "cloud", fixture.cloud);
+    return out;
+}
+
+void decode(const Json::Value& value, CloudFolder& out)
+{
+    out.path = Json::required<std::string>(value, "path");
+    out.name = Json::required<std::string>(value, "name");
+}
+
+void decode(const Json::Value& value, SimRuntime& out)
+{
+    out.id = Json::required<std::string>(value, "id");
+    out.name = Json::required<std::string>(value, "name");
+    out.bytes = Json::required<std::int64_t>(value, "bytes");
+}
+
+void decode(const Json::Value& value, Fixture::Drive& out)
+{
+    out.name = Json::required<std::string>(value, "name");
+    out.path = Json::required<std::string>(value, "path");
+    out.total = Json::required<std::int64_t>(value, "total");
+    out.free = Json::required<std::int64_t>(value, "free");
+}
+
+void decode(const Json::Value& value, Fixture& out)
+{
+    out.drives = Json::required<std::vector<Fixture::Drive>>(value, "drives");
+    out.running = Json::optional<std::vector<std::string>>(value, "running");
+    out.lastUsed = Json::optional<std::map<std::string, std::string>>(value, "lastUsed");
+    out.tools = Json::optional<std::vector<std::string>>(value, "tools");
+    out.simRuntimes = Json::optional<std::vector<SimRuntime>>(value, "simRuntimes");
+    out.scale = Json::optional<double>(value, "scale");
+    out.cloud = Json::optional<std::vector<std::string>>(value, "cloud");
+}
+
+} // namespace Quandril

@@ -1,0 +1,50 @@
+#include "QuandrilCore/Platform/Home.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace Quandril::Platform {
+
+namespace {
+
+std::string fromUserDatabase()
+{
+    long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(hint > 0 ? static_cast<std::size_t>(hint) : 4096);
+    for (;;) {
+        struct passwd entry {};
+        struct passwd* found = nullptr;
+        int error = ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found);
+        if (error == ERANGE && buffer.size() < (1u << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (error != 0 || !found || !found->pw_dir)
+            return {};
+        return found->pw_dir;
+    }
+}
+
+} // namespace
+
+std::string homeFolder()
+{
+    std::string home = fromUserDatabase();
+    if (home.empty()) {
+        const char* variable = std::getenv("HOME");
+        if (variable)
+            home = variable;
+    }
+    if (home.empty())
+        return "/";
+    char resolved[PATH_MAX];
+    if (::realpath(home.c_str(), resolved))
+        return resolved;
+    return home;
+}
+
+} // namespace Quandril::Platform

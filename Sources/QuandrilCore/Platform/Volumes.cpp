@@ -1,0 +1,316 @@
+#include "QuandrilCore/Platform/Volumes.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace Quandril::Platform {
+
+namespace {
+
+bool isOctal(char c) { return c >= '0' && c <= '7'; }
+
+// The kernel writes a blank, tab, newline and backslash in a path as \040, \011, \012 and \134.
+std::string unescapeOctal(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() && isOctal(text[i + 1])
+            && isOctal(text[i + 2]) && isOctal(text[i + 3])) {
+            int value = (text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 + (text[i + 3] - '0');
+            if (value <= 0xFF) {
+                out.push_back(static_cast<char>(value));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+// udev writes unsafe characters of a label as \xHH.
+std::string unescapeHex(std::string_view text)
+{
+    auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x'
+            && hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0) {
+            out.push_back(static_cast<char>(hex(text[i + 2]) * 16 + hex(text[i + 3])));
+            i += 3;
+            continue;
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
+std::vector<std::string_view> splitFields(std::string_view line)
+{
+    std::vector<std::string_view> fields;
+    std::size_t at = 0;
+    while (at < line.size()) {
+        while (at < line.size() && line[at] == ' ')
+            ++at;
+        if (at >= line.size())
+            break;
+        std::size_t end = line.find(' ', at);
+        if (end == std::string_view::npos)
+            end = line.size();
+        fields.push_back(line.substr(at, end - at));
+        at = end;
+    }
+    return fields;
+}
+
+bool startsWith(std::string_view text, std::string_view prefix)
+{
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// Equal to the folder or inside it.
+bool within(std::string_view path, std::string_view folder)
+{
+    return path == folder || (startsWith(path, folder) && path.size() > folder.size() && path[folder.size()] == '/');
+}
+
+std::string lastComponent(std::string_view path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    if (path == "/" || path.empty())
+        return "/";
+    auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::int64_t bytesOf(unsigned long long blocks, unsigned long long blockSize)
+{
+    unsigned long long product = 0;
+    if (__builtin_mul_overflow(blocks, blockSize, &product)
+        || product > static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max()))
+        return std::numeric_limits<std::int64_t>::max();
+    return static_cast<std::int64_t>(product);
+}
+
+std::optional<std::string> readWhole(const char* path)
+{
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    char buffer[16384];
+    for (;;) {
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (count == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(count));
+    }
+    ::close(fd);
+    return text;
+}
+
+std::optional<std::string> resolved(const std::string& path)
+{
+    char buffer[PATH_MAX];
+    if (!::realpath(path.c_str(), buffer))
+        return std::nullopt;
+    return std::string(buffer);
+}
+
+// Device node (resolved) to its file-system label, from udev's by-label folder.
+std::map<std::string, std::string> deviceLabels()
+{
+    std::map<std::string, std::string> labels;
+    const std::string folder = "/dev/disk/by-label";
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing)
+        return labels;
+    while (struct dirent* entry = ::readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (auto device = resolved(folder + "/" + name))
+            labels.emplace(*device, unescapeHex(name));
+    }
+    ::closedir(listing);
+    return labels;
+}
+
+} // namespace
+
+std::vector<MountEntry> parseMountInfo(std::string_view text)
+{
+    std::vector<MountEntry> entries;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos)
+            end = text.size();
+        auto fields = splitFields(text.substr(at, end - at));
+        at = end + 1;
+        // id, parent, major:minor, root, mount point, options, optional fields…, "-", type, source, …
+        if (fields.size() < 9)
+            continue;
+        auto separator = std::find(fields.begin() + 6, fields.end(), std::string_view("-"));
+        if (separator == fields.end() || fields.end() - separator < 3)
+            continue;
+        MountEntry entry;
+        entry.device = std::string(fields[2]);
+        entry.root = unescapeOctal(fields[3]);
+        entry.mountPoint = unescapeOctal(fields[4]);
+        entry.type = unescapeOctal(separator[1]);
+        entry.source = unescapeOctal(separator[2]);
+        if (entry.mountPoint.empty() || entry.mountPoint.front() != '/')
+            continue;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+bool isPseudoFileSystem(std::string_view type)
+{
+    static const std::set<std::string_view> pseudo {
+        "autofs", "binfmt_misc", "bpf", "configfs", "cramfs", "debugfs", "devfs", "devpts", "devtmpfs",
+        "efivarfs", "erofs", "fuse.gvfsd-fuse", "fuse.lxcfs", "fuse.overlayfs", "fuse.portal", "fuse.snapfuse",
+        "fusectl", "hugetlbfs", "mqueue", "nfsd", "nsfs", "overlay", "aufs", "proc", "pstore", "ramfs",
+        "rpc_pipefs", "securityfs", "selinuxfs", "squashfs", "sysfs", "tmpfs", "tracefs",
+    };
+    return startsWith(type, "cgroup") || pseudo.contains(type);
+}
+
+bool isNetworkFileSystem(std::string_view type)
+{
+    static const std::set<std::string_view> network {
+        "9p", "afs", "ceph", "cifs", "coda", "davfs", "fuse.ceph", "fuse.curlftpfs", "fuse.davfs2",
+        "fuse.gcsfuse", "fuse.glusterfs", "fuse.rclone", "fuse.s3fs", "fuse.sshfs", "glusterfs", "lustre",
+        "ncpfs", "smb3", "smbfs", "sshfs", "vboxsf", "virtiofs",
+    };
+    return startsWith(type, "nfs") || network.contains(type);
+}
+
+bool isSystemMountPoint(std::string_view mountPoint)
+{
+    // Removable drives are mounted under /run/media on some systems.
+    if (within(mountPoint, "/run/media"))
+        return false;
+    static constexpr std::array<std::string_view, 10> system {
+        "/boot", "/efi", "/dev", "/proc", "/sys", "/run", "/snap", "/var/lib", "/etc", "/var/snap",
+    };
+    return std::any_of(system.begin(), system.end(), [&](std::string_view folder) { return within(mountPoint, folder); });
+}
+
+std::vector<Volume> describeMounts(const std::vector<MountEntry>& entries)
+{
+    std::vector<Volume> volumes;
+    std::set<std::string> shownDevices;
+    volumes.reserve(entries.size());
+    for (const auto& entry : entries) {
+        Volume volume;
+        volume.path = entry.mountPoint;
+        volume.isRoot = entry.mountPoint == "/";
+        if (entry.mountPoint != "/")
+            volume.name = lastComponent(entry.mountPoint);
+        // The startup volume is always shown, also where it is an overlay or a live system's image.
+        bool browsable = entry.mountPoint == "/"
+            || (!isPseudoFileSystem(entry.type) && !isSystemMountPoint(entry.mountPoint)
+                && !shownDevices.contains(entry.device));
+        volume.browsable = browsable;
+        if (browsable)
+            shownDevices.insert(entry.device);
+        volume.local = !isNetworkFileSystem(entry.type);
+        volumes.push_back(std::move(volume));
+    }
+    return volumes;
+}
+
+std::vector<DriveInfo> drivesFrom(const std::vector<Volume>& volumes)
+{
+    std::vector<DriveInfo> drives;
+    for (const auto& volume : volumes) {
+        if (volume.browsable == false || volume.local == false)
+            continue;
+        if (!volume.total || *volume.total <= 0)
+            continue;
+        std::int64_t strict = volume.free.value_or(0);
+        std::int64_t important = volume.importantFree.value_or(0);
+        DriveInfo drive;
+        drive.name = volume.name ? *volume.name : lastComponent(volume.path);
+        drive.path = volume.path;
+        drive.isStartup = volume.isRoot.value_or(false);
+        drive.totalBytes = *volume.total;
+        drive.freeBytes = std::max(strict, important);
+        drive.strictFreeBytes = strict;
+        drives.push_back(std::move(drive));
+    }
+    return drives;
+}
+
+std::vector<Volume> mountedVolumes()
+{
+    auto table = readWhole("/proc/self/mountinfo");
+    if (!table)
+        return {};
+    auto entries = parseMountInfo(*table);
+    auto volumes = describeMounts(entries);
+    std::optional<std::map<std::string, std::string>> labels;
+
+    std::vector<Volume> listed;
+    for (std::size_t i = 0; i < volumes.size(); ++i) {
+        Volume& volume = volumes[i];
+        // A hidden or remote volume is never examined: a stalled network mount would block here.
+        if (volume.browsable == false || volume.local == false) {
+            listed.push_back(std::move(volume));
+            continue;
+        }
+        struct stat status {};
+        struct statvfs capacity {};
+        if (::stat(volume.path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)
+            || ::statvfs(volume.path.c_str(), &capacity) != 0)
+            continue;
+        volume.total = bytesOf(capacity.f_blocks, capacity.f_frsize);
+        volume.free = bytesOf(capacity.f_bavail, capacity.f_frsize);
+        // Linux has no separate figure for room kept back for important data.
+        volume.importantFree = volume.free;
+
+        const std::string& source = entries[i].source;
+        if (startsWith(source, "/dev/")) {
+            if (!labels)
+                labels = deviceLabels();
+            auto device = resolved(source);
+            auto found = device ? labels->find(*device) : labels->end();
+            if (found != labels->end())
+                volume.name = found->second;
+        }
+        listed.push_back(std::move(volume));
+    }
+    return listed;
+}
+
+} // namespace Quandril::Platform

@@ -1,0 +1,253 @@
+// The live layers that stand in for the system services: volumes, processes, running apps.
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Platform/Plist.h"
+#include "QuandrilCore/Platform/Process.h"
+#include "QuandrilCore/Platform/RunningApps.h"
+#include "QuandrilCore/Platform/Volumes.h"
+#include "Support/FakeMachine.h"
+
+extern char** environ;
+
+using namespace Quandril;
+using namespace Quandril::Platform;
+using Quandril::Testing::makeFolders;
+using Quandril::Testing::readFile;
+using Quandril::Testing::TempDir;
+using Quandril::Testing::writeFile;
+
+namespace {
+
+// Gone, or a zombie waiting for a parent that no longer cares.
+bool processEnded(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return true;
+    auto close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z';
+}
+
+const char* sampleMountInfo = R"(22 27 0:21 / /proc rw,relatime - proc proc rw
+27 1 254:0 / / rw,relatime shared:1 - ext4 /dev/vda rw
+28 27 0:25 / /tmp rw,nosuid - tmpfs tmpfs rw,size=4k
+29 27 8:17 / /media/me/My\040Disk rw,nosuid shared:40 master:2 - exfat /dev/sdb1 rw
+30 27 254:0 /@home /home rw - btrfs /dev/vda rw
+31 27 0:40 / /mnt/nas rw - nfs4 nas:/export rw
+32 27 0:41 / /mnt/ssh rw - fuse.sshfs me@host:/ rw
+33 27 8:1 / /boot/efi rw - vfat /dev/sda1 rw
+34 27 0:42 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw
+35 27 8:33 / /run/media/me/Stick rw - ext4 /dev/sdc1 rw
+36 27 8:49 / /mnt/back\134slash\011tab rw - xfs /dev/sdd1 rw
+37 27 0:43 / /snap/core/1 ro - squashfs /dev/loop0 ro
+too few fields here
+38 27 8:50 / /mnt/x rw no separator ext4 /dev/sde1 rw
+39 27 8:51 / /mnt/only-type rw - ext4
+)";
+
+} // namespace
+
+TEST(Volumes, ParsesMountInfo)
+{
+    auto entries = parseMountInfo(sampleMountInfo);
+    ASSERT_EQ(entries.size(), 12u);
+    EXPECT_EQ(entries[1], (MountEntry { "254:0", "/", "/", "ext4", "/dev/vda" }));
+    EXPECT_EQ(entries[3], (MountEntry { "8:17", "/", "/media/me/My Disk", "exfat", "/dev/sdb1" }));
+    EXPECT_EQ(entries[4].root, "/@home");
+    EXPECT_EQ(entries[10].mountPoint, "/mnt/back\\slash\ttab");
+    EXPECT_EQ(entries[11].type, "squashfs");
+}
+
+TEST(Volumes, TellsWhichMountsAreDrives)
+{
+    auto volumes = describeMounts(parseMountInfo(sampleMountInfo));
+    ASSERT_EQ(volumes.size(), 12u);
+    struct Expected {
+        const char* path;
+        bool browsable;
+        bool local;
+    };
+    const std::vector<Expected> expected {
+        { "/proc", false, true },
+        { "/", true, true },
+        { "/tmp", false, true },
+        { "/media/me/My Disk", true, true },
+        { "/home", false, true }, // the same file system as "/" again
+        { "/mnt/nas", true, false },
+        { "/mnt/ssh", true, false },
+        { "/boot/efi", false, true },
+        { "/sys/fs/cgroup", false, true },
+        { "/run/media/me/Stick", true, true },
+        { "/mnt/back\\slash\ttab", true, true },
+        { "/snap/core/1", false, true },
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(volumes[i].path, expected[i].path);
+        EXPECT_EQ(volumes[i].browsable, expected[i].browsable) << expected[i].path;
+        EXPECT_EQ(volumes[i].local, expected[i].local) << expected[i].path;
+        EXPECT_EQ(volumes[i].isRoot, std::string(expected[i].path) == "/");
+    }
+    EXPECT_EQ(volumes[3].name, "My Disk");
+
+    // The startup volume stays even where it is a container's overlay.
+    auto overlayRoot = describeMounts(parseMountInfo("1 0 0:30 / / rw - overlay overlay rw\n"));
+    EXPECT_EQ(overlayRoot.at(0).browsable, true);
+}
+
+TEST(Volumes, DrivesFromVolumeValues)
+{
+    auto volume = [](std::string path) {
+        Volume v;
+        v.path = std::move(path);
+        v.total = 1000;
+        return v;
+    };
+    std::vector<Volume> volumes;
+    volumes.push_back(volume("/hidden"));
+    volumes.back().browsable = false;
+    volumes.push_back(volume("/remote"));
+    volumes.back().local = false;
+    volumes.push_back(volume("/zero"));
+    volumes.back().total = 0;
+    volumes.push_back(volume("/unsized"));
+    volumes.back().total.reset();
+    volumes.push_back(volume("/media/me/Unreported")); // neither browsable nor local reported: kept
+    volumes.push_back(volume("/"));
+    volumes.back().isRoot = true;
+    volumes.back().name = "Root";
+    volumes.back().free = 300;
+    volumes.back().importantFree = 500;
+    volumes.push_back(volume("/more-strict"));
+    volumes.back().free = 300;
+    volumes.back().importantFree = 100;
+    volumes.back().browsable = true;
+    volumes.back().local = true;
+
+    auto drives = drivesFrom(volumes);
+    ASSERT_EQ(drives.size(), 3u);
+    EXPECT_EQ(drives[0], (DriveInfo { "Unreported", "/media/me/Unreported", false, 1000, 0, 0 }));
+    EXPECT_EQ(drives[1], (DriveInfo { "Root", "/", true, 1000, 500, 300 }));
+    EXPECT_EQ(drives[2], (DriveInfo { "more-strict", "/more-strict", false, 1000, 300, 300 }));
+
+    Volume unnamedRoot = volume("/");
+    EXPECT_EQ(drivesFrom({ unnamedRoot }).at(0).name, "/");
+}
+
+TEST(Volumes, LiveDrivesAreSane)
+{
+    TempDir home;
+    auto drives = Mac("", home.path(), std::nullopt).drives();
+    int startups = 0;
+    for (const auto& drive : drives) {
+        EXPECT_GT(drive.totalBytes, 0) << drive.path;
+        EXPECT_GE(drive.freeBytes, drive.strictFreeBytes) << drive.path;
+        EXPECT_GE(drive.strictFreeBytes, 0) << drive.path;
+        startups += drive.isStartup ? 1 : 0;
+    }
+    EXPECT_LE(startups, 1);
+}
+
+TEST(Process, RunsAndBoundsTheWait)
+{
+    using namespace std::chrono_literals;
+    EXPECT_EQ(runProcess("/bin/sh", { "-c", "echo $0 \"$1\"", "zero", "one two" }), "zero one two\n");
+    EXPECT_EQ(runProcess("/no/such/program", {}), std::nullopt);
+    EXPECT_EQ(runProcess("/bin/sh", { "-c", "sleep 30" }, 200ms), std::nullopt);
+    // A program that closes its output and keeps running is waited for only until the limit.
+    EXPECT_EQ(runProcess("/bin/sh", { "-c", "exec >&-; sleep 30" }, 200ms), std::nullopt);
+
+    // What the program started goes with it when the limit passes.
+    TempDir dir;
+    const std::string pids = dir.path() + "/pids";
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(runProcess("/bin/sh", { "-c", "echo $$ > \"$0\"; sleep 30 & echo $! >> \"$0\"; wait", pids }, 300ms),
+              std::nullopt);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+    std::istringstream lines(readFile(pids));
+    pid_t shell = 0, sleeper = 0;
+    ASSERT_TRUE(lines >> shell >> sleeper);
+    EXPECT_TRUE(processEnded(shell));
+    for (int i = 0; i < 100 && !processEnded(sleeper); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(processEnded(sleeper));
+}
+
+TEST(Process, ExecutableFiles)
+{
+    TempDir dir;
+    const std::string tool = dir.path() + "/tool", plain = dir.path() + "/plain", folder = dir.path() + "/folder";
+    writeFile(tool, "#!/bin/sh\n");
+    ::chmod(tool.c_str(), 0755);
+    writeFile(plain, "text");
+    makeFolders(folder);
+    ASSERT_EQ(::symlink(tool.c_str(), (dir.path() + "/link").c_str()), 0);
+    ASSERT_EQ(::symlink("missing", (dir.path() + "/dangling").c_str()), 0);
+
+    EXPECT_TRUE(isExecutableFile(tool));
+    EXPECT_TRUE(isExecutableFile(dir.path() + "/link"));
+    EXPECT_FALSE(isExecutableFile(folder));
+    EXPECT_FALSE(isExecutableFile(dir.path() + "/dangling"));
+    EXPECT_FALSE(isExecutableFile(dir.path() + "/missing"));
+    if (::geteuid() != 0) {
+        EXPECT_FALSE(isExecutableFile(plain));
+    }
+}
+
+TEST(RunningApps, BundleOfAnExecutable)
+{
+    struct Case {
+        const char* executable;
+        std::optional<std::string> bundle;
+    };
+    const std::vector<Case> cases {
+        { "/Applications/X.app/Contents/MacOS/X", "/Applications/X.app" },
+        { "/Apps/My App.app/Contents/Frameworks/Helper.app/Contents/MacOS/Helper",
+          "/Apps/My App.app/Contents/Frameworks/Helper.app" },
+        { "/Apps/X.app/Contents/MacOS/X (deleted)", "/Apps/X.app" },
+        { "/Apps/.app/Contents/MacOS/x", std::nullopt },
+        { "/usr/bin/sleep", std::nullopt },
+        { "/Apps/X.app/MacOS/X", std::nullopt },
+        { "/Apps/X.application/Contents/MacOS/X", std::nullopt },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(appBundleOf(c.executable), c.bundle) << c.executable;
+}
+
+TEST(RunningApps, FindsARunningBundle)
+{
+    TempDir dir;
+    const std::string bundle = dir.path() + "/Sleeper.app";
+    const std::string executable = bundle + "/Contents/MacOS/sleeper";
+    std::string sleep = readFile("/bin/sleep");
+    if (sleep.empty())
+        GTEST_SKIP() << "no /bin/sleep to run";
+    writeFile(executable, sleep);
+    ::chmod(executable.c_str(), 0755);
+    writeFile(bundle + "/Contents/Info.plist",
+              plistData({ { "CFBundleIdentifier", "com.example.quandril-sleeper" } }, PlistFormat::xml));
+
+    std::vector<char*> argv { const_cast<char*>(executable.c_str()), const_cast<char*>("30"), nullptr };
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, executable.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+    auto found = runningBundleIDs();
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    EXPECT_TRUE(found.contains("com.example.quandril-sleeper"));
+    EXPECT_FALSE(runningBundleIDs().contains("com.example.quandril-sleeper"));
+}
