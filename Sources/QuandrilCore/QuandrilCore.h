@@ -6,6 +6,7 @@
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/DiskUsage.h"
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Inventory.h"
 #include "QuandrilCore/Json.h"
 #include "QuandrilCore/Mac.h"
 #include "QuandrilCore/Model.h"
