@@ -123,7 +123,9 @@ std::string localDeletionDate()
 // character boundary when the .trashinfo file's name would be longer than a file name may be.
 std::string candidateName(const std::string& name, unsigned attempt)
 {
-    const std::string suffix = attempt == 1 ? std::string() : " " + std::to_string(attempt);
+    std::string suffix;
+    if (attempt > 1)
+        suffix.append(" ").append(std::to_string(attempt));
     constexpr std::size_t longest = NAME_MAX - (sizeof ".trashinfo" - 1);
     if (name.size() + suffix.size() <= longest)
         return name + suffix;
