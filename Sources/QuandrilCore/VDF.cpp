@@ -268,7 +268,9 @@ std::optional<VDF> VDF::parse(const std::string& file)
         return std::nullopt;
     bytes.reset();
     Tokens tokens(std::move(*scalars));
-    return VDF(parseBlock(tokens, 0));
+    std::optional<VDF> result;
+    result.emplace(parseBlock(tokens, 0));
+    return result;
 }
 
 } // namespace Quandril
