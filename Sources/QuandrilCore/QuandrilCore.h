@@ -3,9 +3,11 @@
 // Every public header of the engine.
 
 #include "QuandrilCore/Catalog.h"
+#include "QuandrilCore/Cleaner.h"
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/DiskUsage.h"
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/FileOps.h"
 #include "QuandrilCore/Inventory.h"
 #include "QuandrilCore/Json.h"
 #include "QuandrilCore/Mac.h"

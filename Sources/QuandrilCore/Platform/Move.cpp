@@ -358,6 +358,12 @@ void moveByClaimingTarget(const std::string& from, const std::string& to)
 
 } // namespace
 
+void copyNoReplace(const std::string& from, const std::string& to)
+{
+    TreeCopy copier;
+    copier.copy(from, to);
+}
+
 void moveNoReplace(const std::string& from, const std::string& to)
 {
     if (renameNoReplace(from, to) == 0)

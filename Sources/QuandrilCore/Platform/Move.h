@@ -14,4 +14,10 @@ namespace Quandril::Platform {
 // intact. A failed copy leaves the original alone and removes what it had made at `to`.
 void moveNoReplace(const std::string& from, const std::string& to);
 
+// Copies `from` to the path `to` the way a move across file systems does (links as links, modes and
+// times kept, hard links within it kept), without verifying or removing anything.
+// Throws std::system_error: EEXIST when something is already at `to` or anywhere the copy would
+// go. A copy that fails part-way is left where it got to.
+void copyNoReplace(const std::string& from, const std::string& to);
+
 } // namespace Quandril::Platform

@@ -1,0 +1,202 @@
+#pragma once
+
+// Carrying out and undoing clean-ups, and the history file that records them.
+//
+// A clean-up never throws: every request yields a CleanResult whose status says whether it was
+// done, would be done (dry run), was refused by a safety rule (nothing touched) or failed, with one
+// sentence for the user and the list of what moved. Every change to files goes through a FileOps.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "QuandrilCore/Catalog.h"
+#include "QuandrilCore/FileOps.h"
+#include "QuandrilCore/Json.h"
+#include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Model.h"
+#include "QuandrilCore/PathGuard.h"
+#include "QuandrilCore/Scanner.h"
+
+namespace Quandril {
+
+// One item a clean-up moved or copied, so it can be put back or found again.
+struct Relocation {
+    std::string from; // where it was: the place a put-back restores it to
+    std::string to;   // where it, or a copy of it, is now
+    std::optional<bool> link;   // true: a symbolic link to `to` was left at `from`
+    std::optional<bool> parked; // true: `to` is a parked copy a put-back may move back
+
+    friend bool operator==(const Relocation&, const Relocation&) = default;
+};
+
+struct CleanResult {
+    enum class Status {
+        done,
+        wouldDo,
+        refused,
+        failed,
+    };
+
+    std::string id;
+    std::string title;
+    Status status = Status::refused;
+    std::string detail;
+    std::int64_t bytes = 0;
+    std::vector<Relocation> relocated;
+
+    friend bool operator==(const CleanResult&, const CleanResult&) = default;
+};
+
+std::string_view rawValue(CleanResult::Status status);
+std::optional<CleanResult::Status> cleanStatusFromRaw(std::string_view raw);
+
+// How one clean-up runs; built for each call, never stored.
+struct CleanOptions {
+    bool dryRun = false;
+    bool includeCautioned = false;
+    bool permanentCaches = false;
+    std::optional<std::string> moveTo;
+    bool linkMove = false;
+    ScanOptions scan;
+    // The file operations to go through; the live ones when empty. Tests set their own.
+    std::shared_ptr<FileOps> files;
+
+    CleanOptions() = default;
+    CleanOptions(bool dryRun, bool includeCautioned, bool permanentCaches, std::optional<std::string> moveTo,
+                 bool linkMove, ScanOptions scan)
+        : dryRun(dryRun)
+        , includeCautioned(includeCautioned)
+        , permanentCaches(permanentCaches)
+        , moveTo(std::move(moveTo))
+        , linkMove(linkMove)
+        , scan(std::move(scan))
+    {
+    }
+    // No drive to move to.
+    CleanOptions(bool dryRun, bool includeCautioned, bool permanentCaches, bool linkMove, ScanOptions scan)
+        : CleanOptions(dryRun, includeCautioned, permanentCaches, std::nullopt, linkMove, std::move(scan))
+    {
+    }
+
+    FileOps& fileOps() const { return files ? *files : FileOps::live(); }
+};
+
+// One line of the history file.
+struct HistoryEntry {
+    TimePoint at {};
+    std::string id;
+    std::string title;
+    Action::Kind action = Action::Kind::trash;
+    std::int64_t bytes = 0;
+    std::vector<Relocation> relocated;
+    std::optional<bool> undone; // true on the marker line a put-back writes, and when loaded before one
+
+    bool isUndone() const { return undone.value_or(false); }
+
+    friend bool operator==(const HistoryEntry&, const HistoryEntry&) = default;
+};
+
+// JSON forms (History.cpp); keys are the field names, `link`, `parked` and `undone` only when present.
+Json::Value toJson(CleanResult::Status status);
+Json::Value toJson(const Relocation& relocation);
+Json::Value toJson(const CleanResult& result);
+Json::Value toJson(const HistoryEntry& entry);
+void decode(const Json::Value& value, CleanResult::Status& out);
+void decode(const Json::Value& value, Relocation& out);
+void decode(const Json::Value& value, CleanResult& out);
+void decode(const Json::Value& value, HistoryEntry& out);
+
+// The append-only history file (History.cpp), "~/Library/Application Support/Quandril/history.jsonl".
+namespace History {
+
+inline constexpr std::string_view displayPath = "~/Library/Application Support/Quandril/history.jsonl";
+
+// The real path of the history file on the machine.
+std::string path(const Mac& mac);
+
+// Whether every text of the entry is valid UTF-8, so the line reads back exactly as written.
+bool isRecordable(const HistoryEntry& entry);
+
+// One compact JSON line without its line feed, every "/" written as "\/"; absent when the entry
+// is not recordable.
+std::optional<std::string> encodeLine(const HistoryEntry& entry);
+// One line (with or without its line feed); absent when it is not a readable entry.
+std::optional<HistoryEntry> decodeLine(std::string_view line);
+
+// Appends one line. Never truncates or replaces the file; an entry that is not recordable is not
+// written. True when the whole line was written; callers may ignore the answer.
+bool append(const HistoryEntry& entry, const Mac& mac);
+
+// Every readable line in file order (oldest first), each entry before a marker line of the same id
+// marked undone. A damaged line is skipped; the others still load.
+std::vector<HistoryEntry> load(const Mac& mac);
+// The same for the text of a history file.
+std::vector<HistoryEntry> parse(std::string_view text);
+
+// Whether Put Back has anything to bring back for the entry (it is in force and something of it
+// went to a Trash or was parked). An entry without relocations never does.
+bool offersPutBack(const HistoryEntry& entry);
+
+} // namespace History
+
+namespace Cleaner {
+
+// The one entry point for acting on findings (Cleaner.cpp): scans afresh, acts on each id that the
+// fresh scan still reports, records every action that changed something, and returns one result
+// per id in request order.
+std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
+                               const CleanOptions& options);
+
+// Put Back (CleanerUndo.cpp): returns the items of the newest entry in force for `id` to where they
+// were, then appends a marker line. Never replaces anything it finds in an item's old place.
+CleanResult undo(const std::string& id, const Mac& mac, bool dryRun, FileOps& files = FileOps::live());
+
+// Moves with administrator rights, never replacing nor moving into anything at `to`: true only when
+// afterwards the item is at `to` and nothing is left at `from`. Runs through `files.runAsAdmin`,
+// which the live operations refuse on a fake machine.
+bool adminMoveNoReplace(const std::string& from, const std::string& to, const Mac& mac,
+                        FileOps& files = FileOps::live());
+
+// The relocations of the entry that Put Back moves back: those in a Trash, and the parked ones.
+std::vector<Relocation> putBackSet(const HistoryEntry& entry);
+// A path inside a Trash: the user's (".Trash"), a volume's (".Trashes"), or a desktop Trash.
+bool isInTrash(std::string_view path);
+
+// The cleaner's own steps, open to tests (CleanerActions.cpp and CleanerMoves.cpp). Each returns
+// one result and never throws.
+
+// Safety checks in a fixed order, then the work of the finding's action kind.
+CleanResult act(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,
+                const CleanOptions& options);
+// The reason of the first never-touch rule met inside the folder at `path`, or nothing.
+std::optional<std::string> protectedInside(const std::string& path, const PathGuard& guardian);
+
+// Copy to a drive's "Moved from Mac" folder (or the action's destination), verify, trash the original.
+CleanResult moveToDrive(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,
+                        const CleanOptions& options);
+// Copy each item to the drive's "Sound Libraries" folder, verify, trash it, leave a link in its place.
+CleanResult moveWithLinks(const Finding& finding, const ScanReport& report, const Mac& mac,
+                          const PathGuard& guardian, const CleanOptions& options);
+// Compare with the copy a drive already holds, byte for byte, then trash the Mac's copy.
+CleanResult removeCopy(const Finding& finding, const std::string& keeping, const Mac& mac, const PathGuard& guardian,
+                       const CleanOptions& options);
+
+// The drive that moves go to: the first non-startup drive of the report named `moveTo` by name or path.
+std::optional<DriveInfo> targetDrive(const ScanReport& report, const std::optional<std::string>& moveTo);
+// Room for `bytes` plus a tenth, strictly less than the drive's free bytes.
+bool hasRoom(std::int64_t bytes, const DriveInfo& drive);
+
+// The item's new path in the Trash, asking for the administrator password on the live machine when
+// the plain move fails; nothing when neither works.
+std::optional<std::string> trashOrAsk(const std::string& path, const Mac& mac, FileOps& files = FileOps::live());
+// Whether a link at `at` pointing to `to` exists now, asking as above when the plain link fails.
+bool linkOrAsk(const std::string& at, const std::string& to, const Mac& mac, FileOps& files = FileOps::live());
+
+} // namespace Cleaner
+
+} // namespace Quandril

@@ -1,0 +1,70 @@
+#pragma once
+
+// The one door through which the cleaner and Put Back change files. Every change to the user's data
+// goes through one of these operations, so tests can make any single one fail, fall short or
+// corrupt what it made, and check that nothing is lost whatever step breaks.
+//
+// Failures throw std::system_error (EEXIST when something already stands where an item would go).
+// Nothing here ever replaces or merges into an existing item.
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Quandril {
+
+struct Mac;
+
+class FileOps {
+public:
+    virtual ~FileOps() = default;
+
+    // Moves the item (a link itself, never its target) into the machine's Trash, as Mac::trash does,
+    // and returns the exact path it got there.
+    virtual std::string trash(const Mac& mac, const std::string& path) = 0;
+
+    // Removes the item for good: a folder with everything in it, a link itself (never its target).
+    virtual void remove(const std::string& path) = 0;
+
+    // Moves the item to the path `to`. Never replaces an item at `to` and never moves into a folder
+    // standing there. Across file systems the item is copied, the copy verified, then the original
+    // removed.
+    virtual void moveNoReplace(const std::string& from, const std::string& to) = 0;
+
+    // Makes the folder and any missing folders above it; an existing folder is not an error.
+    virtual void createFolder(const std::string& path) = 0;
+
+    // A symbolic link at `at` holding `target` exactly as given; never replaces what is at `at`.
+    virtual void createLink(const std::string& at, const std::string& target) = 0;
+
+    // Copies the item to the path `to`, folders recursively, links as links, modes and times kept.
+    // Fails with EEXIST when anything is at `to`; a copy that fails part-way stays where it got to.
+    virtual void copy(const std::string& from, const std::string& to) = 0;
+
+    // The command lines, joined with " && ", run once with administrator rights, as
+    // Mac::runAsAdmin does: false when they can't run, the password is refused or they fail.
+    virtual bool runAsAdmin(const Mac& mac, const std::vector<std::vector<std::string>>& commands) = 0;
+
+    // The real operations. Callers that don't pass their own use this one.
+    static FileOps& live();
+    static std::shared_ptr<FileOps> liveShared();
+};
+
+// The real operations; tests derive from it to change one step and leave the rest real.
+class LiveFileOps : public FileOps {
+public:
+    std::string trash(const Mac& mac, const std::string& path) override;
+    void remove(const std::string& path) override;
+    void moveNoReplace(const std::string& from, const std::string& to) override;
+    void createFolder(const std::string& path) override;
+    void createLink(const std::string& at, const std::string& target) override;
+    void copy(const std::string& from, const std::string& to) override;
+    bool runAsAdmin(const Mac& mac, const std::vector<std::vector<std::string>>& commands) override;
+};
+
+// The user-facing description of a failed file operation, for sentences such as
+// "Couldn't put back ~/x: " + describeFailure(error).
+std::string describeFailure(const std::exception& error);
+
+} // namespace Quandril
