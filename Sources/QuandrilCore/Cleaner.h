@@ -7,6 +7,7 @@
 // sentence for the user and the list of what moved. Every change to files goes through a FileOps.
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -196,6 +197,9 @@ bool hasRoom(std::int64_t bytes, const DriveInfo& drive);
 std::optional<std::string> trashOrAsk(const std::string& path, const Mac& mac, FileOps& files = FileOps::live());
 // Whether a link at `at` pointing to `to` exists now, asking as above when the plain link fails.
 bool linkOrAsk(const std::string& at, const std::string& to, const Mac& mac, FileOps& files = FileOps::live());
+
+// The user-facing description of a file-system failure (FileOps.cpp; the same as describeFailure).
+std::string describe(const std::exception& error);
 
 } // namespace Cleaner
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "QuandrilCore/Cleaner.h"
 #include "QuandrilCore/Mac.h"
 #include "QuandrilCore/Platform/Move.h"
 
@@ -87,5 +88,14 @@ std::string describeFailure(const std::exception& error)
 {
     return error.what();
 }
+
+namespace Cleaner {
+
+std::string describe(const std::exception& error)
+{
+    return describeFailure(error);
+}
+
+} // namespace Cleaner
 
 } // namespace Quandril
