@@ -110,9 +110,6 @@ TEST_P(Compare, CountsFilesByRelativePath)
     auto result = compareTreesFully(dir.path() + "/here" + c.hereSuffix, dir.path() + "/there", c.checksums);
     EXPECT_EQ(Json::dump(toJson(result.diff)), Json::dump(toJson(c.expected)));
     EXPECT_EQ(result.incomplete, c.incomplete);
-    EXPECT_EQ(result.diff.identical(), c.expected.onlyHere == 0 && c.expected.onlyThere == 0 && c.expected.differing == 0);
-    EXPECT_EQ(Json::dump(toJson(compareTrees(dir.path() + "/here" + c.hereSuffix, dir.path() + "/there", c.checksums))),
-              Json::dump(toJson(c.expected)));
 }
 
 std::string caseName(const char* text)

@@ -20,6 +20,14 @@ using Quandril::Testing::writeFile;
 
 namespace {
 
+std::string caseName(const char* text)
+{
+    std::string name;
+    for (char ch : std::string(text))
+        name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return name;
+}
+
 // The oracle: what one entry itself occupies.
 std::int64_t own(const std::string& path)
 {
@@ -113,12 +121,7 @@ TEST_P(Measure, CountsAllocatedBlocks)
 }
 
 INSTANTIATE_TEST_SUITE_P(DiskUsage, Measure, ::testing::ValuesIn(measureCases),
-                         [](const auto& info) {
-                             std::string name;
-                             for (char ch : std::string(info.param.name))
-                                 name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             return name;
-                         });
+                         [](const auto& info) { return caseName(info.param.name); });
 
 TEST(DiskUsage, SparseFileReallyIsSmall)
 {
@@ -213,12 +216,7 @@ TEST_P(Fence, NeverLooksInside)
 }
 
 INSTANTIATE_TEST_SUITE_P(DiskUsage, Fence, ::testing::ValuesIn(fenceCases),
-                         [](const auto& info) {
-                             std::string name;
-                             for (char ch : std::string(info.param.name))
-                                 name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-                             return name;
-                         });
+                         [](const auto& info) { return caseName(info.param.name); });
 
 TEST(DiskUsage, FencedRootThatIsMissingIsNotReportedUnreadable)
 {
