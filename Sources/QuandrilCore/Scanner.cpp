@@ -24,6 +24,16 @@ bool overlaps(std::string_view a, std::string_view b)
     return inside(a, b) || inside(b, a);
 }
 
+// Two spellings of one accented name (composed, decomposed) name one folder, so the overlap test
+// compares composed text.
+std::string composed(const std::string& path)
+{
+    for (unsigned char c : path)
+        if (c >= 0x80)
+            return Platform::nfc(path);
+    return path;
+}
+
 // Repeated ids get "-2", "-3", … in report order, so a clean-up that names a finding by id always
 // reaches the one the user saw.
 void makeIDsUnique(std::vector<Finding>& findings)
@@ -232,7 +242,7 @@ ScanReport Scanner::scan(const Mac& mac, const Catalog& catalog, const ScanOptio
     report.drives = context.drives;
     report.trashBytes = mac.usage(mac.path("~/.Trash")).bytes;
 
-    std::vector<std::string> taken;
+    std::vector<std::string> taken; // composed
     for (const auto& finder : finders()) {
         FinderResult result = finder->find(context);
         report.skipped.insert(report.skipped.end(), result.skipped.begin(), result.skipped.end());
@@ -260,13 +270,16 @@ ScanReport Scanner::scan(const Mac& mac, const Catalog& catalog, const ScanOptio
                 continue;
             }
 
-            bool overlapping = std::any_of(finding.paths.begin(), finding.paths.end(), [&](const std::string& p) {
+            std::vector<std::string> paths;
+            for (const auto& path : finding.paths)
+                paths.push_back(composed(path));
+            bool overlapping = std::any_of(paths.begin(), paths.end(), [&](const std::string& p) {
                 return std::any_of(taken.begin(), taken.end(), [&](const std::string& t) { return overlaps(p, t); });
             });
             if (overlapping)
                 continue;
 
-            taken.insert(taken.end(), finding.paths.begin(), finding.paths.end());
+            taken.insert(taken.end(), paths.begin(), paths.end());
             auto drive = context.drive(finding.paths.empty() ? std::string_view("/") : finding.paths.front());
             if (!drive)
                 drive = context.startup();
