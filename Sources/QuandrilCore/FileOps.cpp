@@ -34,6 +34,17 @@ std::shared_ptr<FileOps> FileOps::liveShared()
     return std::shared_ptr<FileOps>(std::shared_ptr<FileOps> {}, &live());
 }
 
+void FileOps::removeLink(const std::string& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        fail(errno, "can't remove the link " + path);
+    if (!S_ISLNK(info.st_mode))
+        fail(EINVAL, path + " is not a link any more");
+    if (::unlink(path.c_str()) != 0)
+        fail(errno, "can't remove the link " + path);
+}
+
 std::string LiveFileOps::trash(const Mac& mac, const std::string& path)
 {
     return mac.trash(path);

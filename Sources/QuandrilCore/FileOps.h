@@ -46,6 +46,10 @@ public:
     // Mac::runAsAdmin does: false when they can't run, the password is refused or they fail.
     virtual bool runAsAdmin(const Mac& mac, const std::vector<std::vector<std::string>>& commands) = 0;
 
+    // Removes the symbolic link at `path` itself; fails (EINVAL) when the item there is not a link,
+    // so a folder or file that took the link's place is never deleted.
+    virtual void removeLink(const std::string& path);
+
     // The real operations. Callers that don't pass their own use this one.
     static FileOps& live();
     static std::shared_ptr<FileOps> liveShared();

@@ -24,6 +24,7 @@ enum class FileOp {
     createLink,
     copy,
     runAsAdmin,
+    removeLink,
 };
 
 std::string_view name(FileOp op);
@@ -74,6 +75,7 @@ public:
     void createLink(const std::string& at, const std::string& target) override;
     void copy(const std::string& from, const std::string& to) override;
     bool runAsAdmin(const Mac& mac, const std::vector<std::vector<std::string>>& commands) override;
+    void removeLink(const std::string& path) override;
 
 private:
     struct Failure {

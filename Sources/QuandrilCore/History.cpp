@@ -1,0 +1,290 @@
+// The history file and the JSON forms of clean-up results.
+
+#include <array>
+#include <cerrno>
+#include <filesystem>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Platform/Unicode.h"
+
+namespace Quandril {
+
+namespace {
+
+constexpr std::array<std::string_view, 4> statusNames {"done", "wouldDo", "refused", "failed"};
+
+bool readAll(const std::string& path, std::string& out)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[1 << 16];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Writes all of `data` at the end of the open file; false on any error.
+bool writeAll(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// A line left without its line feed (a writer that died mid-line) must not swallow the next one.
+bool endsMidLine(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_size <= 0)
+        return false;
+    char last = '\n';
+    return ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n';
+}
+
+} // namespace
+
+std::string_view rawValue(CleanResult::Status status)
+{
+    return statusNames[static_cast<std::size_t>(status)];
+}
+
+std::optional<CleanResult::Status> cleanStatusFromRaw(std::string_view raw)
+{
+    for (std::size_t i = 0; i < statusNames.size(); ++i)
+        if (statusNames[i] == raw)
+            return static_cast<CleanResult::Status>(i);
+    return std::nullopt;
+}
+
+Json::Value toJson(CleanResult::Status status)
+{
+    return std::string(rawValue(status));
+}
+
+Json::Value toJson(const Relocation& relocation)
+{
+    Json::Value object = Json::Value::object();
+    object["from"] = relocation.from;
+    object["to"] = relocation.to;
+    Json::putOptional(object, "link", relocation.link);
+    Json::putOptional(object, "parked", relocation.parked);
+    return object;
+}
+
+Json::Value toJson(const CleanResult& result)
+{
+    Json::Value object = Json::Value::object();
+    object["id"] = result.id;
+    object["title"] = result.title;
+    object["status"] = toJson(result.status);
+    object["detail"] = result.detail;
+    object["bytes"] = result.bytes;
+    Json::Value relocated = Json::Value::array();
+    for (const auto& relocation : result.relocated)
+        relocated.push_back(toJson(relocation));
+    object["relocated"] = std::move(relocated);
+    return object;
+}
+
+Json::Value toJson(const HistoryEntry& entry)
+{
+    Json::Value object = Json::Value::object();
+    object["at"] = Json::encodeDate(entry.at);
+    object["id"] = entry.id;
+    object["title"] = entry.title;
+    object["action"] = toJson(entry.action);
+    object["bytes"] = entry.bytes;
+    Json::Value relocated = Json::Value::array();
+    for (const auto& relocation : entry.relocated)
+        relocated.push_back(toJson(relocation));
+    object["relocated"] = std::move(relocated);
+    Json::putOptional(object, "undone", entry.undone);
+    return object;
+}
+
+void decode(const Json::Value& value, CleanResult::Status& out)
+{
+    const auto raw = Json::decodeAs<std::string>(value);
+    const auto status = cleanStatusFromRaw(raw);
+    if (!status)
+        throw Json::DecodeError("", "unknown status \"" + raw + "\"");
+    out = *status;
+}
+
+void decode(const Json::Value& value, Relocation& out)
+{
+    Json::expectObject(value);
+    out.from = Json::required<std::string>(value, "from");
+    out.to = Json::required<std::string>(value, "to");
+    out.link = Json::optional<bool>(value, "link");
+    out.parked = Json::optional<bool>(value, "parked");
+}
+
+void decode(const Json::Value& value, CleanResult& out)
+{
+    Json::expectObject(value);
+    out.id = Json::required<std::string>(value, "id");
+    out.title = Json::required<std::string>(value, "title");
+    out.status = Json::required<CleanResult::Status>(value, "status");
+    out.detail = Json::required<std::string>(value, "detail");
+    out.bytes = Json::required<std::int64_t>(value, "bytes");
+    out.relocated = Json::required<std::vector<Relocation>>(value, "relocated");
+}
+
+void decode(const Json::Value& value, HistoryEntry& out)
+{
+    Json::expectObject(value);
+    out.at = Json::required<TimePoint>(value, "at");
+    out.id = Json::required<std::string>(value, "id");
+    out.title = Json::required<std::string>(value, "title");
+    out.action = Json::required<Action::Kind>(value, "action");
+    out.bytes = Json::required<std::int64_t>(value, "bytes");
+    out.relocated = Json::required<std::vector<Relocation>>(value, "relocated");
+    out.undone = Json::optional<bool>(value, "undone");
+}
+
+namespace History {
+
+std::string path(const Mac& mac)
+{
+    return mac.path(displayPath);
+}
+
+bool isRecordable(const HistoryEntry& entry)
+{
+    // A text that isn't valid UTF-8 would be written with replacement characters, and Put Back would
+    // then look for a path that never existed.
+    if (!Platform::isValidUTF8(entry.id) || !Platform::isValidUTF8(entry.title))
+        return false;
+    for (const auto& relocation : entry.relocated)
+        if (!Platform::isValidUTF8(relocation.from) || !Platform::isValidUTF8(relocation.to))
+            return false;
+    return true;
+}
+
+std::optional<std::string> encodeLine(const HistoryEntry& entry)
+{
+    if (!isRecordable(entry))
+        return std::nullopt;
+    const std::string compact = Json::dump(toJson(entry));
+    // Outside texts, compact JSON holds no "/", so every one of them lies inside a text.
+    std::string line;
+    line.reserve(compact.size() + compact.size() / 8);
+    for (char c : compact) {
+        if (c == '/')
+            line += '\\';
+        line += c;
+    }
+    return line;
+}
+
+std::optional<HistoryEntry> decodeLine(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\n')
+        line.remove_suffix(1);
+    if (!Platform::isValidUTF8(line))
+        return std::nullopt;
+    try {
+        return Json::decodeAs<HistoryEntry>(Json::parse(line));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+bool append(const HistoryEntry& entry, const Mac& mac)
+{
+    const std::string file = path(mac);
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ignored);
+    auto encoded = encodeLine(entry);
+    if (!encoded)
+        return false;
+    std::string line = std::move(*encoded);
+    line += '\n';
+    // One open that appends or creates, never truncates: a file another writer has just made is
+    // added to, not replaced, and a file that can't be opened for writing stays as it is.
+    int fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // Writers of this engine take turns, so one never sees another's line half-way and takes it for
+    // an unfinished one. Where the lock is not supported the line is still written.
+    (void)::flock(fd, LOCK_EX);
+    if (endsMidLine(fd))
+        line.insert(line.begin(), '\n');
+    // The whole line in one write, so lines of concurrent writers never interleave.
+    const bool written = writeAll(fd, line);
+    (void)::close(fd);
+    return written;
+}
+
+std::vector<HistoryEntry> parse(std::string_view text)
+{
+    std::vector<HistoryEntry> entries;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        auto end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const auto piece = text.substr(start, end - start);
+        if (!piece.empty())
+            if (auto entry = decodeLine(piece))
+                entries.push_back(std::move(*entry));
+        start = end + 1;
+    }
+    // Walking back from the end, an id met on a marker line is undone on every earlier line.
+    std::set<std::string> undoneIDs;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        const bool marker = it->isUndone();
+        if (undoneIDs.count(it->id))
+            it->undone = true;
+        if (marker)
+            undoneIDs.insert(it->id);
+    }
+    return entries;
+}
+
+std::vector<HistoryEntry> load(const Mac& mac)
+{
+    std::string text;
+    if (!readAll(path(mac), text))
+        return {};
+    // Damage is judged line by line: one bad byte costs its own line, not the whole history.
+    return parse(text);
+}
+
+bool offersPutBack(const HistoryEntry& entry)
+{
+    return !entry.isUndone() && !Cleaner::putBackSet(entry).empty();
+}
+
+} // namespace History
+
+} // namespace Quandril
