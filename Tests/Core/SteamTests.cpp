@@ -12,21 +12,15 @@
 #include "QuandrilCore/Mac.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
+#include "Support/SteamFixtures.h"
 
 using namespace Quandril;
 using Quandril::Testing::FakeMachine;
+using Quandril::Testing::manifest;
+using Quandril::Testing::steamFolder;
+using Quandril::Testing::steamPath;
 
 namespace {
-
-constexpr const char* steam = "~/Library/Application Support/Steam";
-
-std::string steamPath(const std::string& rest) { return std::string(steam) + rest; }
-
-std::string manifest(const std::string& appID, const std::string& name, const std::string& installDir)
-{
-    return "\"AppState\"\n{\n\t\"appid\"\t\t\"" + appID + "\"\n\t\"name\"\t\t\"" + name + "\"\n\t\"installdir\"\t\t\""
-        + installDir + "\"\n}\n";
-}
 
 // A library as the test sees it: display path, mounted, listed app ids.
 struct Seen {
@@ -60,7 +54,7 @@ TEST(SteamLibraries, NothingWithoutSteamapps)
 
     // Other libraries are not looked for when the Steam folder itself has no "steamapps".
     FakeMachine noSteamapps;
-    noSteamapps.folder(steam).folder("/Volumes/Games/steamapps");
+    noSteamapps.folder(steamFolder).folder("/Volumes/Games/steamapps");
     noSteamapps.text(steamPath("/libraryfolders.vdf"), "\"libraryfolders\" { \"1\" { \"path\" \"/Volumes/Games\" } }");
     EXPECT_TRUE(SteamLibrary::load(noSteamapps.mac()).empty());
 }
@@ -72,7 +66,7 @@ struct ListCase {
     std::vector<Seen> expected;
 };
 
-const std::string S = "~/Library/Application Support/Steam";
+const std::string S(steamFolder);
 const std::string steamReal = "/Users/me/Library/Application Support/Steam";
 
 const ListCase listCases[] = {
