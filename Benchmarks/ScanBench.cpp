@@ -62,18 +62,18 @@ struct Machine {
     {
         auto& m = fake;
         m.drive("Backup", "/Volumes/Backup", 2'000'000'000'000, 1'500'000'000'000);
-        files += fill(m.at("~/Library/Developer/Xcode/DerivedData"), 400, 150, 1);
+        files += fill(m.at("~/Library/Developer/Xcode/DerivedData"), 700, 150, 1);
         files += fill(m.at("~/Library/Developer/CoreSimulator/Caches"), 40, 100, 2);
-        files += fill(m.at("~/.npm/_cacache"), 300, 100, 3);
+        files += fill(m.at("~/.npm/_cacache"), 500, 100, 3);
         files += fill(m.at("~/Library/Caches/Yarn"), 100, 100, 4);
-        files += fill(m.at("~/Library/Caches/Google/Chrome"), 60, 100, 5);
+        files += fill(m.at("~/Library/Caches/Google/Chrome"), 150, 100, 5);
         files += fill(m.at("~/Library/Caches/Firefox/Profiles"), 40, 100, 6);
-        files += fill(m.at("~/.cargo/registry"), 100, 100, 7);
+        files += fill(m.at("~/.cargo/registry"), 250, 100, 7);
         for (int c = 0; c < 60; ++c)
             files += fill(m.at("~/Library/Containers/com.example.app" + std::to_string(c) + "/Data/Library"), 4, 40, c);
         for (int a = 0; a < 80; ++a)
             files += fill(m.at("~/Library/Application Support/Maker " + std::to_string(a) + " App"), 3, 50, a);
-        files += fill(m.at("~/Documents/Projects"), 200, 100, 8);
+        files += fill(m.at("~/Documents/Projects"), 400, 100, 8);
         files += fill(m.at("~/Downloads"), 20, 50, 9);
         files += fill(m.at("~/Movies/Footage"), 10, 30, 10);
         files += fill(m.at("~/Music/Stems"), 20, 50, 11);
