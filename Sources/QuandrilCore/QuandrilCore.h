@@ -8,6 +8,7 @@
 #include "QuandrilCore/DiskUsage.h"
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/FileOps.h"
+#include "QuandrilCore/Finders/Leftovers.h"
 #include "QuandrilCore/Inventory.h"
 #include "QuandrilCore/Json.h"
 #include "QuandrilCore/Mac.h"

@@ -1,20 +1,447 @@
+#include "QuandrilCore/Finders/Leftovers.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <limits>
+#include <map>
+#include <set>
+#include <string_view>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+#include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Finders/Finders.h"
+#include "QuandrilCore/Platform/Unicode.h"
+#include "QuandrilCore/PrivacyFence.h"
+#include "QuandrilCore/Report.h"
 
 namespace Quandril {
 
-FinderResult SplitInstallsFinder::find(const ScanContext&) const
+namespace {
+
+std::string lastComponent(std::string_view path)
 {
-    return {};
+    std::size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-FinderResult LeftoversFinder::find(const ScanContext&) const
+// Sums of many folders stop at the largest count rather than wrapping around.
+std::int64_t plus(std::int64_t total, std::int64_t bytes)
 {
-    return {};
+    if (bytes > 0 && total > std::numeric_limits<std::int64_t>::max() - bytes)
+        return std::numeric_limits<std::int64_t>::max();
+    if (bytes < 0 && total < std::numeric_limits<std::int64_t>::min() - bytes)
+        return std::numeric_limits<std::int64_t>::min();
+    return total + bytes;
 }
 
-FinderResult AppCachesFinder::find(const ScanContext&) const
+// A real folder of its own: not behind the fence, present, not a link, not a catalog place.
+bool isOwnFolder(const ScanContext& context, const std::string& path)
 {
-    return {};
+    return !PrivacyFence::shared().blocks(path) && isDirectory(path) && !isSymlink(path) && !context.isClaimed(path);
+}
+
+std::optional<std::string> insideCaution(const std::string& path, const Catalog::Markers& markers)
+{
+    return personalContent(path, markers, personalSampleLimit);
+}
+
+// MARK: Personal-content sampling
+
+class PersonalSampler {
+public:
+    PersonalSampler(const Catalog::Markers& markers, std::int64_t limit)
+        : limit_(limit)
+    {
+        for (const auto& folder : markers.folders)
+            folders_.insert(Platform::nfc(folder));
+        for (const auto& extension : markers.extensions)
+            extensions_.insert(Platform::nfc(extension));
+    }
+
+    // False when the folder itself cannot be opened.
+    bool walk(const std::string& folder) { return visit(folder, {}, true); }
+
+    std::int64_t personal() const { return personal_; }
+    const std::string& first() const { return first_; }
+
+private:
+    bool visit(const std::string& folder, const std::string& relative, bool top)
+    {
+        DIR* dir = ::opendir(folder.c_str());
+        if (!dir)
+            return !top;
+        // Names beyond what is left of the budget are never looked at, so a huge folder is not
+        // read to its end; the rest are sorted so that a rescan names the same file.
+        std::vector<std::string> names;
+        const std::int64_t room = limit_ - seen_;
+        while (static_cast<std::int64_t>(names.size()) <= room) {
+            const dirent* entry = ::readdir(dir);
+            if (!entry)
+                break;
+            std::string_view name = entry->d_name;
+            if (name != "." && name != "..")
+                names.emplace_back(name);
+        }
+        ::closedir(dir);
+        std::sort(names.begin(), names.end());
+
+        for (const auto& name : names) {
+            if (++seen_ > limit_) {
+                done_ = true;
+                return true;
+            }
+            std::string path = folder + "/" + name;
+            std::string inner = relative.empty() ? name : relative + "/" + name;
+            struct stat info {};
+            if (::lstat(path.c_str(), &info) != 0)
+                continue;
+            if (S_ISREG(info.st_mode)) {
+                if (isPersonal(inner) && personal_++ == 0)
+                    first_ = inner;
+            } else if (S_ISDIR(info.st_mode) && !PrivacyFence::shared().isFenced(path)) {
+                visit(path, inner, false);
+                if (done_)
+                    return true;
+            }
+        }
+        return true;
+    }
+
+    bool isPersonal(const std::string& relative) const
+    {
+        std::string lower = Platform::nfc(Platform::lowercased(relative));
+        std::vector<std::string_view> parts;
+        std::size_t start = 0;
+        while (start <= lower.size()) {
+            std::size_t end = lower.find('/', start);
+            if (end == std::string::npos)
+                end = lower.size();
+            if (end > start)
+                parts.emplace_back(std::string_view(lower).substr(start, end - start));
+            start = end + 1;
+        }
+        if (parts.empty())
+            return false;
+        for (std::size_t i = 0; i + 1 < parts.size(); ++i)
+            if (folders_.count(std::string(parts[i])))
+                return true;
+        std::string_view name = parts.back();
+        std::size_t dot = name.rfind('.');
+        // A name that only begins with a dot has no extension.
+        if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
+            return false;
+        return extensions_.count(std::string(name.substr(dot + 1))) > 0;
+    }
+
+    std::int64_t limit_;
+    std::set<std::string> folders_;
+    std::set<std::string> extensions_;
+    std::int64_t seen_ = 0;
+    bool done_ = false;
+    std::int64_t personal_ = 0;
+    std::string first_;
+};
+
+// MARK: Leftover groups
+
+struct Candidate {
+    std::string path;
+    std::string key;
+    std::optional<std::string> name;
+    bool sure = false;
+};
+
+struct LeftoverRoot {
+    std::string_view display;
+    OwnerResolver::Kind kind;
+};
+
+constexpr LeftoverRoot leftoverRoots[] = {
+    { "~/Library/Containers", OwnerResolver::Kind::container },
+    { "~/Library/Group Containers", OwnerResolver::Kind::groupContainer },
+    { "~/Library/Application Support", OwnerResolver::Kind::supportFolder },
+};
+
+std::optional<Candidate> leftoverCandidate(const ScanContext& context, const std::string& path,
+    OwnerResolver::Kind kind)
+{
+    using Case = OwnerResolver::Verdict::Case;
+    std::string name = lastComponent(path);
+    OwnerResolver::Verdict verdict = context.owners().resolve(name, kind);
+    switch (verdict.kind) {
+    case Case::installed:
+    case Case::system:
+        return std::nullopt;
+    case Case::unknown:
+        // Keyed by its own path, so an unknown folder never joins another.
+        return Candidate { path, path, name, false };
+    case Case::uninstalled:
+        break;
+    }
+    std::string base = Platform::lowercased(name).starts_with("group.") ? name.substr(6) : name;
+    if (verdict.name)
+        return Candidate { path, Platform::lowercased(*verdict.name), *verdict.name, true };
+    std::string shown = looksLikeBundleID(base) ? displayName(base) : base;
+    return Candidate { path, Platform::lowercased(base), shown, true };
+}
+
+// MARK: Split installs
+
+// An identifier from an app's Info.plist names one folder beside others; anything that would lead
+// elsewhere ("..", a "/") is not followed.
+bool isSingleName(std::string_view name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
+}
+
+struct SplitCandidate {
+    const InstalledApp* app;
+    DriveInfo drive;
+    std::string path;
+};
+
+} // namespace
+
+std::optional<std::string> personalContent(const std::string& in, const Catalog::Markers& markers,
+    std::int64_t limit)
+{
+    if (PrivacyFence::shared().isFenced(in))
+        return std::nullopt;
+    PersonalSampler sampler(markers, limit);
+    if (!sampler.walk(in) || sampler.personal() == 0)
+        return std::nullopt;
+    if (sampler.personal() == 1)
+        return "1 file that looks like your own, " + sampler.first();
+    return std::to_string(sampler.personal()) + " files that look like your own, such as " + sampler.first();
+}
+
+FinderResult SplitInstallsFinder::find(const ScanContext& context) const
+{
+    if (context.apps.apps.empty())
+        return {};
+    // Listed once for all apps.
+    const std::string support = context.mac.path("~/Library/Application Support");
+    const std::vector<std::string> listing = children(support);
+
+    std::set<std::string> considered;
+    std::vector<SplitCandidate> candidates;
+    for (const InstalledApp& app : context.apps.apps) {
+        if (app.onStartupDisk)
+            continue;
+        auto drive = context.drive(app.path);
+        if (!drive || drive->isStartup)
+            continue;
+
+        const std::string appKey = normalized(app.name);
+        const std::optional<std::string> lowerID
+            = app.bundleID ? std::optional(Platform::lowercased(*app.bundleID)) : std::nullopt;
+        std::set<std::string> keys { appKey };
+        if (app.bundleID) {
+            keys.insert(normalized(*app.bundleID));
+            std::string shown = normalized(displayName(*app.bundleID));
+            if (!genericBundleWords().count(shown))
+                keys.insert(shown);
+        }
+        for (const auto& owner : context.catalog.owners) {
+            bool matches = !appKey.empty() && normalized(owner.app) == appKey;
+            if (!matches && lowerID && owner.bundleIDs)
+                matches = std::any_of(owner.bundleIDs->begin(), owner.bundleIDs->end(),
+                    [&](const std::string& id) { return Platform::lowercased(id) == *lowerID; });
+            if (matches)
+                for (const auto& name : owner.names)
+                    keys.insert(normalized(name));
+        }
+        // A name of symbols alone says nothing about whose folder it is.
+        keys.erase(std::string {});
+
+        std::vector<std::string> folders;
+        for (const auto& entry : listing)
+            if (keys.count(normalized(lastComponent(entry))))
+                folders.push_back(entry);
+        if (app.bundleID && isSingleName(*app.bundleID)) {
+            for (std::string_view parent : { "~/Library/Containers/", "~/Library/Caches/" }) {
+                std::string folder = context.mac.path(std::string(parent) + *app.bundleID);
+                if (!PrivacyFence::shared().blocks(folder) && isDirectory(folder))
+                    folders.push_back(std::move(folder));
+            }
+        }
+
+        for (auto& folder : folders) {
+            if (isSymlink(folder) || context.isClaimed(folder))
+                continue;
+            // The first app that names a folder decides it, whatever the checks below say.
+            if (!considered.insert(folder).second)
+                continue;
+            if (folder.starts_with(support + "/")) {
+                auto verdict = context.owners().resolve(lastComponent(folder), OwnerResolver::Kind::supportFolder);
+                if (verdict.kind == OwnerResolver::Verdict::Case::installed && verdict.name
+                    && normalized(*verdict.name) != appKey)
+                    continue;
+            }
+            candidates.push_back({ &app, *drive, std::move(folder) });
+        }
+    }
+
+    std::vector<std::string> paths;
+    for (const auto& candidate : candidates)
+        paths.push_back(candidate.path);
+    const auto sizes = context.usageOf(paths);
+    const std::int64_t threshold = context.threshold(context.catalog.thresholds.splitInstall);
+
+    FinderResult result;
+    for (const auto& candidate : candidates) {
+        const std::int64_t bytes = sizes.at(candidate.path).bytes;
+        if (bytes < threshold)
+            continue;
+        const InstalledApp& app = *candidate.app;
+        const std::string& name = app.name;
+        const std::string& driveName = candidate.drive.name;
+
+        std::optional<std::string> caution;
+        if (auto inside = insideCaution(candidate.path, context.catalog.personalMarkers))
+            caution = "Inside: " + *inside + ".";
+        std::optional<std::string> blockedBy;
+        if (app.bundleID)
+            if (auto open = context.openApp({ *app.bundleID }))
+                blockedBy = *open + " is open. Quit it first.";
+
+        result.findings.emplace_back("split-" + normalized(name) + "-" + normalized(lastComponent(candidate.path)),
+            "split-installs", name + " data on your Mac",
+            name + " is installed on " + driveName + ", but " + Report::bytes(bytes) + " of its data is on your Mac.",
+            "Look inside first: it may hold settings or downloads " + name
+                + " needs. Some apps let you point this folder at " + driveName + " instead.",
+            Tier::reinstallable, bytes, std::vector<std::string> { candidate.path }, name, Action::review(),
+            std::move(caution), std::move(blockedBy), false, std::nullopt);
+    }
+    return result;
+}
+
+FinderResult LeftoversFinder::find(const ScanContext& context) const
+{
+    std::vector<Candidate> candidates;
+    for (const auto& root : leftoverRoots) {
+        for (const auto& child : children(context.mac.path(root.display))) {
+            if (!isOwnFolder(context, child))
+                continue;
+            if (auto candidate = leftoverCandidate(context, child, root.kind))
+                candidates.push_back(std::move(*candidate));
+        }
+    }
+
+    std::vector<std::string> paths;
+    for (const auto& candidate : candidates)
+        paths.push_back(candidate.path);
+    const auto sizes = context.usageOf(paths);
+
+    // Keys compared as characters, so one name spelled with composed or decomposed accents is one
+    // key; the map's order is then that of the Unicode scalars.
+    std::map<std::string, std::vector<const Candidate*>> groups;
+    for (const auto& candidate : candidates)
+        groups[Platform::nfc(candidate.key)].push_back(&candidate);
+
+    const auto& thresholds = context.catalog.thresholds;
+    FinderResult result;
+    for (const auto& [key, group] : groups) {
+        std::int64_t bytes = 0;
+        std::vector<std::string> folders;
+        for (const Candidate* candidate : group) {
+            bytes = plus(bytes, sizes.at(candidate->path).bytes);
+            folders.push_back(candidate->path);
+        }
+        const Candidate& first = *group.front();
+        const std::string name = first.name.value_or(key);
+        const bool sure = first.sure;
+        if (bytes < context.threshold(sure ? thresholds.leftover : thresholds.unknownLeftover))
+            continue;
+
+        std::optional<std::string> caution;
+        for (const auto& folder : folders) {
+            if (auto inside = insideCaution(folder, context.catalog.personalMarkers)) {
+                caution = "Inside: " + *inside + ". Check before removing.";
+                break;
+            }
+        }
+
+        if (sure) {
+            result.findings.emplace_back("leftover-" + normalized(key), "leftovers", name + " leftovers",
+                name + " is no longer installed, but its data stayed behind.",
+                "It stays in the Trash until you empty it. Reinstalled, " + name + " would start fresh without it.",
+                Tier::reinstallable, bytes, std::move(folders), name, Action::trash(), std::move(caution),
+                std::nullopt, false, std::nullopt);
+        } else {
+            result.findings.emplace_back("unknown-" + normalized(context.mac.display(first.path)), "leftovers",
+                name + " (owner unknown)",
+                "This folder doesn't match any installed app; it may be left over from something you removed.",
+                "Look inside before deciding; if it goes, it goes to the Trash first.", Tier::reinstallable, bytes,
+                std::move(folders), std::nullopt, Action::review(), std::move(caution), std::nullopt, true,
+                std::nullopt);
+        }
+    }
+    return result;
+}
+
+FinderResult AppCachesFinder::find(const ScanContext& context) const
+{
+    std::vector<std::string> kept;
+    for (const auto& child : children(context.mac.path("~/Library/Caches"))) {
+        if (!PrivacyFence::shared().blocks(child) && isDirectory(child) && !isSymlink(child)
+            && !context.isClaimed(child) && !context.owners().isSystem(lastComponent(child)))
+            kept.push_back(child);
+    }
+    const auto sizes = context.usageOf(kept);
+
+    std::set<std::string> running;
+    for (const auto& id : context.running)
+        running.insert(Platform::lowercased(id) + ".");
+
+    const std::int64_t each = context.threshold(context.catalog.thresholds.appCacheEach);
+    std::vector<std::string> paths;
+    std::vector<std::string> openApps;
+    std::int64_t total = 0;
+    for (const auto& folder : kept) {
+        const std::int64_t bytes = sizes.at(folder).bytes;
+        if (bytes < each)
+            continue;
+        const std::string name = lastComponent(folder);
+        auto app = looksLikeBundleID(name) ? context.apps.appForBundleID(name) : context.apps.appNamed(name);
+        std::vector<std::string> ids { name };
+        if (app && app->bundleID)
+            ids.push_back(*app->bundleID);
+        // Helpers and agents keep caches named after the app's identifier with a suffix.
+        const std::string lower = Platform::lowercased(name);
+        bool open = context.openApp(ids).has_value()
+            || std::any_of(running.begin(), running.end(), [&](const std::string& id) { return lower.starts_with(id); });
+        if (open) {
+            openApps.push_back(app ? app->name : name);
+        } else {
+            paths.push_back(folder);
+            total = plus(total, bytes);
+        }
+    }
+
+    FinderResult result;
+    if (!openApps.empty()) {
+        std::stable_sort(openApps.begin(), openApps.end(),
+            [](const std::string& a, const std::string& b) { return Platform::compareNFC(a, b) < 0; });
+        std::string note = "Left the caches of open apps alone: ";
+        for (std::size_t i = 0; i < openApps.size(); ++i)
+            note += (i ? ", " : "") + openApps[i];
+        result.notes.push_back(note + ".");
+    }
+    // With a threshold of 0 or less an empty total would pass; a finding without folders is nothing
+    // to offer.
+    if (paths.empty() || total < context.threshold(context.catalog.thresholds.appCaches))
+        return result;
+
+    const std::string title = paths.size() == 1 ? std::string("Cache of an app that isn't open")
+                                                : "Caches of " + std::to_string(paths.size()) + " apps that aren't open";
+    result.findings.emplace_back("app-caches", "app-caches", title,
+        "Files apps keep so they start faster; each app makes them again when it needs them.",
+        "Rebuilds itself: the apps recreate what they need.", Tier::rebuilds, total, std::move(paths), std::nullopt,
+        Action::delete_(), std::nullopt, std::nullopt, false, std::nullopt);
+    return result;
 }
 
 } // namespace Quandril
