@@ -1,0 +1,600 @@
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/IsoDate.h"
+#include "Support/CaseName.h"
+#include "Support/FakeMachine.h"
+#include "Support/FaultyFileOps.h"
+#include "Support/TreeSnapshot.h"
+
+using namespace Quandril;
+using Quandril::Testing::CaseNamed;
+using Quandril::Testing::FakeMachine;
+using Quandril::Testing::FaultyFileOps;
+using Quandril::Testing::FileOp;
+using Quandril::Testing::readFile;
+using Quandril::Testing::TempDir;
+using Quandril::Testing::TreeSnapshot;
+using Quandril::Testing::writeFile;
+using Status = CleanResult::Status;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* drive = "/Volumes/Backup";
+
+bool present(const std::string& path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::string lastComponent(const std::string& path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::size_t historyLines(const Mac& mac)
+{
+    const auto text = readFile(History::path(mac));
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// A fake Mac holding files of every awkward kind, and a drive.
+struct Scene {
+    FakeMachine machine;
+    Mac mac;
+
+    Scene()
+        : mac(populate(machine))
+    {
+    }
+
+    static Mac populate(FakeMachine& m)
+    {
+        const auto old = *Platform::parseIso8601("2020-01-02T03:04:05Z");
+        m.drive("Backup", drive, 1'000'000'000'000, 500'000'000'000).folder(drive);
+        m.text("~/Documents/report.txt", "quarterly\n").modified("~/Documents/report.txt", old);
+        m.text("~/Documents/b.txt", "bee");
+        m.text("~/Documents/Project/notes.md", "# notes\n")
+            .text("~/Documents/Project/bin/run.sh", "#!/bin/sh\n")
+            .file("~/Documents/Project/empty", 0)
+            .text("~/Documents/Project/read only.txt", "keep")
+            .text("~/Documents/Project/na\xC3\xAFve\nname.txt", "odd name")
+            .link("~/Documents/Project/link", "notes.md")
+            .link("~/Documents/Project/dangling", "../nowhere")
+            .modified("~/Documents/Project/notes.md", old);
+        ::chmod(m.at("~/Documents/report.txt").c_str(), 0640);
+        ::chmod(m.at("~/Documents/Project/bin/run.sh").c_str(), 0755);
+        ::chmod(m.at("~/Documents/Project/read only.txt").c_str(), 0444);
+        ::chmod(m.at("~/Documents/Project/bin").c_str(), 0700);
+        m.file("~/Library/Sounds/Pack/kick.wav", 3000).file("~/Library/Sounds/Pack/sub/snare.wav", 2000);
+        m.file("~/Library/Sounds/Loop.aif", 1500);
+        m.file("~/Library/Mobile Documents/com~apple~CloudDocs/big.mov", 5000);
+        return m.mac();
+    }
+
+    std::string at(std::string_view display) const { return machine.at(display); }
+
+    HistoryEntry record(const std::string& id, std::vector<Relocation> relocated) const
+    {
+        HistoryEntry entry {Clock::now(), id, "Title of " + id, Action::Kind::trash, 4321, std::move(relocated), {}};
+        EXPECT_TRUE(History::append(entry, mac));
+        return entry;
+    }
+
+    // What the cleaner leaves behind, made with the real file operations.
+    HistoryEntry trashed(const std::string& id, const std::vector<std::string>& displays) const
+    {
+        std::vector<Relocation> records;
+        for (const auto& display : displays)
+            records.push_back({at(display), FileOps::live().trash(mac, at(display)), {}, {}});
+        return record(id, records);
+    }
+
+    HistoryEntry linked(const std::string& id, const std::vector<std::string>& displays) const
+    {
+        auto& files = FileOps::live();
+        const std::string folder = at(std::string(drive) + "/Sound Libraries/Apple");
+        files.createFolder(folder);
+        std::vector<Relocation> records;
+        for (const auto& display : displays) {
+            const std::string item = at(display), place = folder + "/" + lastComponent(item);
+            files.copy(item, place);
+            records.push_back({item, place, {}, {}});
+            records.push_back({item, files.trash(mac, item), {}, {}});
+            files.createLink(item, place);
+            records.push_back({item, place, true, {}});
+        }
+        return record(id, records);
+    }
+
+    HistoryEntry movedToDrive(const std::string& id, const std::string& display) const
+    {
+        auto& files = FileOps::live();
+        const std::string item = at(display);
+        const std::string target = at(std::string(drive) + "/Moved from Mac/" + lastComponent(item));
+        files.createFolder(at(std::string(drive) + "/Moved from Mac"));
+        files.copy(item, target);
+        return record(id, {{item, target, {}, {}}, {item, files.trash(mac, item), {}, {}}});
+    }
+
+    HistoryEntry parked(const std::string& id, const std::string& display) const
+    {
+        const std::string item = at(display), place = at(std::string(drive) + "/Parked/" + lastComponent(item));
+        FileOps::live().createFolder(at(std::string(drive) + "/Parked"));
+        FileOps::live().moveNoReplace(item, place);
+        return record(id, {{item, place, {}, true}});
+    }
+
+    // An item in a desktop Trash (where the live machine here puts things), as an older run left it.
+    HistoryEntry inDesktopTrash(const std::string& id, const std::string& display) const
+    {
+        const std::string item = at(display), place = at("~/.local/share/Trash/files/" + lastComponent(item));
+        FileOps::live().createFolder(at("~/.local/share/Trash/files"));
+        FileOps::live().moveNoReplace(item, place);
+        return record(id, {{item, place, {}, {}}});
+    }
+};
+
+std::vector<Relocation> reversed(const std::vector<Relocation>& items)
+{
+    std::vector<Relocation> out;
+    for (const auto& item : items)
+        out.push_back({item.to, item.from, {}, {}});
+    return out;
+}
+
+// ---- A full put-back restores every original exactly ----
+
+struct RestoreCase {
+    const char* name;
+    std::function<HistoryEntry(const Scene&)> clean;
+    std::vector<std::string> watched; // display paths of the folders compared before and after
+    std::string note;                 // what the detail adds after "Put back where it was."
+};
+
+class PutBackRestores : public ::testing::TestWithParam<RestoreCase> {};
+
+TEST_P(PutBackRestores, EveryOriginalPathExactly)
+{
+    const auto& row = GetParam();
+    Scene scene;
+    std::vector<TreeSnapshot> before;
+    for (const auto& folder : row.watched)
+        before.push_back(TreeSnapshot::take(scene.at(folder)));
+    const auto everything = TreeSnapshot::take(scene.machine.root());
+
+    const HistoryEntry entry = row.clean(scene);
+    const auto items = Cleaner::putBackSet(entry);
+    ASSERT_FALSE(items.empty());
+    EXPECT_TRUE(History::offersPutBack(History::load(scene.mac).back()));
+
+    const auto lines = historyLines(scene.mac);
+    const auto dry = Cleaner::undo(entry.id, scene.mac, true);
+    EXPECT_EQ(dry.status, Status::wouldDo);
+    EXPECT_EQ(dry.detail, "Would put " + std::to_string(items.size()) + " item(s) back where they were.");
+    EXPECT_TRUE(dry.relocated.empty());
+    EXPECT_EQ(historyLines(scene.mac), lines);
+    for (const auto& item : items)
+        EXPECT_TRUE(present(item.to)) << "a dry run moved " << item.to;
+
+    const auto result = Cleaner::undo(entry.id, scene.mac, false);
+    EXPECT_EQ(result.status, Status::done) << result.detail;
+    EXPECT_EQ(result.detail, "Put back where it was." + row.note);
+    EXPECT_EQ(result.id, entry.id);
+    EXPECT_EQ(result.title, entry.title);
+    EXPECT_EQ(result.bytes, entry.bytes);
+    EXPECT_EQ(result.relocated, reversed(items));
+    for (const auto& snapshot : before)
+        EXPECT_EQ(snapshot.differences(), std::vector<std::string> {}) << snapshot.root();
+    EXPECT_EQ(everything.lost(), std::vector<std::string> {});
+
+    // One marker line with the entry's own list; the entry is no longer in force.
+    const auto history = History::load(scene.mac);
+    ASSERT_EQ(historyLines(scene.mac), lines + 1);
+    EXPECT_EQ(history.back().undone, std::optional<bool>(true));
+    EXPECT_EQ(history.back().relocated, entry.relocated);
+    EXPECT_FALSE(History::offersPutBack(history.front()));
+    const auto again = Cleaner::undo(entry.id, scene.mac, false);
+    EXPECT_EQ(again.status, Status::refused);
+    EXPECT_EQ(again.detail, "Nothing in the history to undo for this.");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PutBackRestores,
+    ::testing::Values(
+        RestoreCase {"trashed file and folder",
+                     [](const Scene& s) { return s.trashed("docs", {"~/Documents/report.txt", "~/Documents/Project"}); },
+                     {"~/Documents"},
+                     ""},
+        RestoreCase {"moved to a drive with links",
+                     [](const Scene& s) { return s.linked("sounds", {"~/Library/Sounds/Pack", "~/Library/Sounds/Loop.aif"}); },
+                     {"~/Library/Sounds"},
+                     " The copy on /Volumes/Backup/Sound Libraries/Apple/Pack stays until you remove it."},
+        RestoreCase {"moved to a drive",
+                     [](const Scene& s) { return s.movedToDrive("project", "~/Documents/Project"); },
+                     {"~/Documents"},
+                     ""},
+        RestoreCase {"parked cloud file",
+                     [](const Scene& s) {
+                         return s.parked("cloud", "~/Library/Mobile Documents/com~apple~CloudDocs/big.mov");
+                     },
+                     {"~/Library/Mobile Documents"},
+                     ""},
+        RestoreCase {"desktop Trash",
+                     [](const Scene& s) { return s.inDesktopTrash("old", "~/Documents/Project"); },
+                     {"~/Documents"},
+                     ""}),
+    CaseNamed {});
+
+// ---- Refusals that touch nothing ----
+
+struct RefusalCase {
+    const char* name;
+    std::function<void(const Scene&)> prepare;
+    std::string id;
+    std::string title;
+    std::string detail;
+};
+
+class PutBackRefuses : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(PutBackRefuses, WithTheReasonAndNoMarker)
+{
+    const auto& row = GetParam();
+    Scene scene;
+    row.prepare(scene);
+    const auto lines = historyLines(scene.mac);
+    for (bool dryRun : {true, false}) {
+        const auto result = Cleaner::undo(row.id, scene.mac, dryRun);
+        EXPECT_EQ(result.status, Status::refused);
+        EXPECT_EQ(result.id, row.id);
+        EXPECT_EQ(result.title, row.title);
+        EXPECT_EQ(result.detail, row.detail);
+        EXPECT_TRUE(result.relocated.empty());
+    }
+    EXPECT_EQ(historyLines(scene.mac), lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PutBackRefuses,
+    ::testing::Values(
+        RefusalCase {"never cleaned", [](const Scene&) {}, "nope", "nope", "Nothing in the history to undo for this."},
+        RefusalCase {"already put back",
+                     [](const Scene& s) {
+                         s.trashed("docs", {"~/Documents/b.txt"});
+                         Cleaner::undo("docs", s.mac, false);
+                     },
+                     "docs", "docs", "Nothing in the history to undo for this."},
+        RefusalCase {"deleted for good",
+                     [](const Scene& s) { s.record("caches", {}); },
+                     "caches", "Title of caches",
+                     "Nothing of this was moved: it was deleted for good or handled by its own app or tool, so "
+                     "there's nothing to put back."},
+        RefusalCase {"only copied to the drive",
+                     [](const Scene& s) {
+                         s.record("copy", {{s.at("~/Documents/b.txt"), s.at("/Volumes/Backup/Moved from Mac/b.txt"), {}, {}},
+                                           {s.at("~/Music/c"), s.at("/Volumes/Backup/Moved from Mac/c"), {}, {}}});
+                     },
+                     "copy", "Title of copy",
+                     "Nothing went to the Trash; moved files are on the drive at /Volumes/Backup/Moved from Mac/b.txt, "
+                     "/Volumes/Backup/Moved from Mac/c."},
+        RefusalCase {"something new at the second old place",
+                     [](const Scene& s) {
+                         s.trashed("two", {"~/Documents/report.txt", "~/Documents/b.txt"});
+                         writeFile(s.at("~/Documents/b.txt"), "a new b");
+                     },
+                     "two", "Title of two", "Something new is already at ~/Documents/b.txt."},
+        RefusalCase {"a file where the link was",
+                     [](const Scene& s) {
+                         s.linked("sounds", {"~/Library/Sounds/Loop.aif"});
+                         ::unlink(s.at("~/Library/Sounds/Loop.aif").c_str());
+                         writeFile(s.at("~/Library/Sounds/Loop.aif"), "recorded since");
+                     },
+                     "sounds", "Title of sounds", "Something new is already at ~/Library/Sounds/Loop.aif."}),
+    CaseNamed {});
+
+TEST(PutBackRefuses, SomethingNewStopsItBeforeAnythingMoves)
+{
+    Scene scene;
+    const auto entry = scene.trashed("two", {"~/Documents/report.txt", "~/Documents/b.txt"});
+    writeFile(scene.at("~/Documents/b.txt"), "a new b");
+    Cleaner::undo("two", scene.mac, false);
+    EXPECT_EQ(readFile(scene.at("~/Documents/b.txt")), "a new b");
+    for (const auto& item : entry.relocated)
+        EXPECT_TRUE(present(item.to)) << item.to;
+    EXPECT_FALSE(present(scene.at("~/Documents/report.txt")));
+}
+
+TEST(PutBackRefuses, ADryRunDoesNotCountItsOwnLinkAsSomethingNew)
+{
+    Scene scene;
+    scene.linked("sounds", {"~/Library/Sounds/Pack"});
+    const auto result = Cleaner::undo("sounds", scene.mac, true);
+    EXPECT_EQ(result.status, Status::wouldDo);
+    EXPECT_EQ(result.detail, "Would put 1 item(s) back where they were.");
+    EXPECT_TRUE(isSymlink(scene.at("~/Library/Sounds/Pack")));
+}
+
+TEST(PutBackHistory, ADamagedLineHidesNothingElse)
+{
+    Scene scene;
+    writeFile(History::path(scene.mac), "{\"id\":\"caf\xE9\"}\n");
+    scene.trashed("docs", {"~/Documents/b.txt"});
+    writeFile(History::path(scene.mac), readFile(History::path(scene.mac)) + "\xFF\xFE garbage\n");
+    EXPECT_EQ(Cleaner::undo("docs", scene.mac, false).status, Status::done);
+    EXPECT_EQ(readFile(scene.at("~/Documents/b.txt")), "bee");
+}
+
+TEST(PutBackHistory, AnUnwritableHistoryChangesNoResult)
+{
+    Scene scene;
+    scene.trashed("docs", {"~/Documents/b.txt"});
+    const std::string file = History::path(scene.mac);
+    const auto before = readFile(file);
+    // Root ignores a read-only mode, so then the file may not grow instead.
+    struct rlimit saved {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::chmod(file.c_str(), 0444);
+    if (Testing::runningAsRoot()) {
+        struct rlimit tight = saved;
+        tight.rlim_cur = static_cast<rlim_t>(before.size());
+        ::setrlimit(RLIMIT_FSIZE, &tight);
+    }
+    const auto result = Cleaner::undo("docs", scene.mac, false);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(result.status, Status::done);
+    EXPECT_EQ(result.detail, "Put back where it was.");
+    EXPECT_EQ(readFile(file), before);
+    EXPECT_EQ(readFile(scene.at("~/Documents/b.txt")), "bee");
+}
+
+// ---- Faults while putting back: nothing is lost, nothing reported done that wasn't ----
+
+// Two sound-library items moved with links: two links to remove, two items to bring back.
+struct FaultScene : Scene {
+    HistoryEntry entry;
+    TreeSnapshot everything;
+    TreeSnapshot sounds;
+    std::size_t lines = 0;
+
+    FaultScene()
+        : everything(TreeSnapshot::take(machine.root()))
+        , sounds(TreeSnapshot::take(at("~/Library/Sounds")))
+    {
+        entry = linked("sounds", {"~/Library/Sounds/Pack", "~/Library/Sounds/Loop.aif"});
+        lines = historyLines(mac);
+    }
+
+    // What a failed or refused put-back must leave: every item it reports back is back, every other
+    // item is still where the clean-up put it, every content is somewhere, and no marker line.
+    void checkNothingLostNorClaimed(const CleanResult& result, bool trashEmptied = false) const
+    {
+        EXPECT_NE(result.status, Status::done);
+        EXPECT_EQ(historyLines(mac), lines);
+        EXPECT_EQ(everything.lost(), std::vector<std::string> {});
+        const auto items = Cleaner::putBackSet(entry);
+        for (const auto& item : items) {
+            const bool reported = std::find(result.relocated.begin(), result.relocated.end(),
+                                            Relocation {item.to, item.from, {}, {}})
+                != result.relocated.end();
+            if (reported) {
+                EXPECT_TRUE(present(item.from) && !isSymlink(item.from)) << item.from;
+                EXPECT_FALSE(present(item.to)) << item.to;
+            } else if (!trashEmptied) {
+                EXPECT_TRUE(present(item.to)) << item.to << " was moved without being reported";
+            }
+        }
+    }
+};
+
+int operationsOfACleanRun()
+{
+    FaultScene scene;
+    FaultyFileOps counting;
+    EXPECT_EQ(Cleaner::undo("sounds", scene.mac, false, counting).status, Status::done);
+    return static_cast<int>(counting.calls().size());
+}
+
+TEST(PutBackFaults, FailingAnyOneOperationLosesNothing)
+{
+    const int operations = operationsOfACleanRun();
+    ASSERT_EQ(operations, 6); // two link removals, then a folder and a move per item
+    for (int k = 1; k <= operations; ++k) {
+        SCOPED_TRACE("operation " + std::to_string(k));
+        FaultScene scene;
+        FaultyFileOps faulty;
+        faulty.failAt(k);
+        const auto result = Cleaner::undo("sounds", scene.mac, false, faulty);
+        EXPECT_EQ(result.status, Status::failed);
+        const auto& failed = faulty.calls().at(static_cast<std::size_t>(k - 1));
+        if (failed.op == FileOp::removeLink)
+            EXPECT_EQ(result.detail, "Couldn't remove the link at " + scene.mac.display(failed.first) + ".");
+        else
+            EXPECT_EQ(result.detail.rfind("Couldn't put back ~/Library/Sounds/", 0), 0u) << result.detail;
+        EXPECT_EQ(faulty.count(FileOp::runAsAdmin), 0) << "a fake machine never asks for a password";
+        scene.checkNothingLostNorClaimed(result);
+
+        // Trying again with nothing failing brings back whatever is still in the Trash.
+        const auto retry = Cleaner::undo("sounds", scene.mac, false);
+        EXPECT_EQ(scene.everything.lost(), std::vector<std::string> {});
+        if (result.relocated.empty()) {
+            EXPECT_EQ(retry.status, Status::done) << retry.detail;
+            EXPECT_EQ(scene.sounds.differences(), std::vector<std::string> {});
+        }
+    }
+}
+
+TEST(PutBackFaults, SomethingCreatedAtTheOldPlaceJustBeforeTheMove)
+{
+    for (int k = 1; k <= 2; ++k) {
+        SCOPED_TRACE("move " + std::to_string(k));
+        FaultScene scene;
+        FaultyFileOps faulty;
+        faulty.occupyBeforeMove(k, "made meanwhile");
+        const auto result = Cleaner::undo("sounds", scene.mac, false, faulty);
+        const auto item = Cleaner::putBackSet(scene.entry).at(static_cast<std::size_t>(k - 1));
+        EXPECT_EQ(result.status, Status::refused);
+        EXPECT_EQ(result.detail, "Something new is already at " + scene.mac.display(item.from) + ".");
+        EXPECT_EQ(result.relocated.size(), static_cast<std::size_t>(k - 1));
+        EXPECT_EQ(readFile(item.from), "made meanwhile");
+        scene.checkNothingLostNorClaimed(result);
+    }
+}
+
+TEST(PutBackFaults, TrashEmptiedBeforeTheLinksGoKeepsTheLinks)
+{
+    FaultScene scene;
+    fs::remove_all(scene.at("~/.Trash"));
+    FaultyFileOps faulty;
+    const auto result = Cleaner::undo("sounds", scene.mac, false, faulty);
+    EXPECT_EQ(result.status, Status::failed);
+    EXPECT_EQ(result.detail,
+              "~/.Trash/Pack isn't there any more (the Trash was emptied, or the parked copy was deleted).");
+    EXPECT_TRUE(faulty.calls().empty());
+    // The apps still find their sounds through the links, on the drive.
+    EXPECT_EQ(fs::read_symlink(scene.at("~/Library/Sounds/Pack")).string(),
+              scene.at("/Volumes/Backup/Sound Libraries/Apple/Pack"));
+    scene.checkNothingLostNorClaimed(result, true);
+}
+
+TEST(PutBackFaults, TrashEmptiedWhileLinksAreRemovedStopsBeforeAnyMove)
+{
+    FaultScene scene;
+    FaultyFileOps faulty;
+    faulty.before([&](const Testing::FileOpCall& call, int) {
+        if (call.op == FileOp::removeLink)
+            fs::remove_all(scene.at("~/.Trash"));
+    });
+    const auto result = Cleaner::undo("sounds", scene.mac, false, faulty);
+    EXPECT_EQ(result.status, Status::failed);
+    EXPECT_NE(result.detail.find("isn't there any more"), std::string::npos) << result.detail;
+    EXPECT_EQ(faulty.count(FileOp::moveNoReplace), 0);
+    scene.checkNothingLostNorClaimed(result, true);
+}
+
+// ---- The privileged fallbacks on the live machine ----
+
+// A live machine whose home is a temporary folder, so the password path can be exercised: the
+// fault-injecting operations run the privileged line as this user.
+struct LiveScene {
+    TempDir dir;
+    Mac mac {"", dir.path() + "/home", std::nullopt};
+    std::string item = dir.path() + "/home/Documents/letter.txt";
+    std::string trashed = dir.path() + "/home/.Trash/letter.txt";
+
+    LiveScene()
+    {
+        writeFile(trashed, "dear");
+        Testing::makeFolders(dir.path() + "/home/Documents");
+        HistoryEntry entry {Clock::now(), "letter", "Letter", Action::Kind::trash, 4, {{item, trashed, {}, {}}}, {}};
+        History::append(entry, mac);
+    }
+};
+
+struct AdminCase {
+    const char* name;
+    bool adminRuns;
+    std::function<void(const LiveScene&)> meanwhile; // right before the privileged line runs
+    Status status;
+    std::string back; // what is at the old place afterwards ("dir" for a folder)
+    bool stillInTrash;
+};
+
+class PutBackAsAdmin : public ::testing::TestWithParam<AdminCase> {};
+
+TEST_P(PutBackAsAdmin, NeverReplacesNorMovesIntoAnything)
+{
+    const auto& row = GetParam();
+    LiveScene scene;
+    FaultyFileOps faulty;
+    faulty.failAll(FileOp::moveNoReplace, EACCES).adminAnswer(row.adminRuns);
+    faulty.before([&](const Testing::FileOpCall& call, int) {
+        if (call.op == FileOp::runAsAdmin && row.meanwhile)
+            row.meanwhile(scene);
+    });
+    const auto result = Cleaner::undo("letter", scene.mac, false, faulty);
+    EXPECT_EQ(result.status, row.status) << result.detail;
+    ASSERT_EQ(faulty.adminLines().size(), 1u);
+    EXPECT_NE(faulty.adminLines()[0].find("'/bin/mv' '-n' '-T' '--' '" + scene.trashed + "' '" + scene.item + "'"),
+              std::string::npos)
+        << faulty.adminLines()[0];
+    if (row.back == "dir") {
+        EXPECT_TRUE(fs::is_directory(scene.item));
+        EXPECT_TRUE(fs::is_empty(scene.item));
+    } else if (row.back.empty()) {
+        EXPECT_FALSE(present(scene.item));
+    } else {
+        EXPECT_EQ(readFile(scene.item), row.back);
+    }
+    EXPECT_EQ(present(scene.trashed), row.stillInTrash);
+    if (row.status == Status::done)
+        EXPECT_EQ(result.relocated, (std::vector<Relocation> {{scene.trashed, scene.item, {}, {}}}));
+    else
+        EXPECT_EQ(result.detail.rfind("Couldn't put back ~/Documents/letter.txt: ", 0), 0u) << result.detail;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PutBackAsAdmin,
+    ::testing::Values(
+        AdminCase {"moves it when the plain move is refused", true, {}, Status::done, "dear", false},
+        AdminCase {"password refused", false, {}, Status::failed, "", true},
+        AdminCase {"a file appears at the old place", true,
+                   [](const LiveScene& s) { writeFile(s.item, "newer"); }, Status::failed, "newer", true},
+        AdminCase {"a folder appears at the old place", true,
+                   [](const LiveScene& s) { Testing::makeFolders(s.item); }, Status::failed, "dir", true}),
+    CaseNamed {});
+
+TEST(PutBackAsAdmin, RemovesOnlyALink)
+{
+    for (bool replaced : {false, true}) {
+        SCOPED_TRACE(replaced ? "link replaced by a file" : "link");
+        LiveScene scene;
+        const std::string copy = scene.dir.path() + "/drive/letter.txt";
+        writeFile(copy, "dear");
+        ASSERT_EQ(::symlink(copy.c_str(), scene.item.c_str()), 0);
+        History::append(HistoryEntry {Clock::now(), "linked", "Linked", Action::Kind::handOff, 4,
+                                      {{scene.item, copy, {}, {}}, {scene.item, scene.trashed, {}, {}},
+                                       {scene.item, copy, true, {}}},
+                                      {}},
+                        scene.mac);
+        FaultyFileOps faulty;
+        faulty.failAll(FileOp::removeLink, EPERM).adminAnswer(true);
+        faulty.before([&](const Testing::FileOpCall& call, int) {
+            if (call.op == FileOp::runAsAdmin && replaced) {
+                ::unlink(scene.item.c_str());
+                writeFile(scene.item, "written meanwhile");
+            }
+        });
+        const auto result = Cleaner::undo("linked", scene.mac, false, faulty);
+        if (replaced) {
+            EXPECT_EQ(result.status, Status::failed);
+            EXPECT_EQ(result.detail, "Couldn't remove the link at ~/Documents/letter.txt.");
+            EXPECT_EQ(readFile(scene.item), "written meanwhile");
+            EXPECT_TRUE(present(scene.trashed));
+        } else {
+            EXPECT_EQ(result.status, Status::done) << result.detail;
+            EXPECT_EQ(readFile(scene.item), "dear");
+            EXPECT_FALSE(isSymlink(scene.item));
+        }
+        EXPECT_EQ(readFile(copy), "dear");
+    }
+}
+
+} // namespace
