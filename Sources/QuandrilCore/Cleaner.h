@@ -6,6 +6,7 @@
 // done, would be done (dry run), was refused by a safety rule (nothing touched) or failed, with one
 // sentence for the user and the list of what moved. Every change to files goes through a FileOps.
 
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -174,8 +175,11 @@ bool isInTrash(std::string_view path);
 // Safety checks in a fixed order, then the work of the finding's action kind.
 CleanResult act(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,
                 const CleanOptions& options);
-// The reason of the first never-touch rule met inside the folder at `path`, or nothing.
-std::optional<std::string> protectedInside(const std::string& path, const PathGuard& guardian);
+// The reason of the first never-touch rule met inside the folder at `path`, or nothing. At most
+// `limit` entries are looked at; past them the folder counts as holding none.
+inline constexpr std::size_t insideLimit = 200000;
+std::optional<std::string> protectedInside(const std::string& path, const PathGuard& guardian,
+                                           std::size_t limit = insideLimit);
 
 // Copy to a drive's "Moved from Mac" folder (or the action's destination), verify, trash the original.
 CleanResult moveToDrive(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,

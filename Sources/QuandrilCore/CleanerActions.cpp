@@ -1,0 +1,182 @@
+// Acting on one finding: the safety checks, in an order that decides which sentence the user
+// reads, then the work of the finding's kind. Moves to a drive live in CleanerMoves.cpp.
+
+#include "QuandrilCore/Cleaner.h"
+
+#include <cstring>
+#include <memory>
+
+#include <fts.h>
+
+#include "QuandrilCore/CleanerSteps.h"
+#include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/PrivacyFence.h"
+
+namespace Quandril {
+
+using namespace CleanerSteps;
+
+namespace {
+
+struct FtsCloser {
+    void operator()(FTS* fts) const { ::fts_close(fts); }
+};
+
+std::string commandText(const Action& action)
+{
+    std::string text;
+    for (const auto& argument : action.command.value_or(std::vector<std::string> {})) {
+        if (!text.empty())
+            text += ' ';
+        text += argument;
+    }
+    return text;
+}
+
+// The per-path checks of every kind that reaches the file system, one path at a time.
+std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, const PathGuard& guardian)
+{
+    const Action::Kind kind = finding.action.kind;
+    const bool searchInside = kind == Action::Kind::trash || kind == Action::Kind::delete_ || kind == Action::Kind::move;
+    for (const auto& path : finding.paths) {
+        if (auto why = guardian.protection(path, true))
+            return "It reaches " + *why + ", which is never touched.";
+        if (PathGuard::throughLink(path))
+            return std::string("It's reached through a link, so acting on it could land somewhere else.");
+        if (PrivacyFence::shared().blocks(path) || !exists(path))
+            return mac.display(path) + " isn't there any more; scan again.";
+        if (searchInside) {
+            if (auto why = Cleaner::protectedInside(path, guardian))
+                return "It holds " + *why + ", which is never touched.";
+        }
+    }
+    return std::nullopt;
+}
+
+CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOptions& options)
+{
+    if (finding.paths.empty())
+        return refused(finding, "Nothing to delete; scan again.");
+    if (options.dryRun)
+        return wouldDo(finding, "Would delete (it rebuilds itself).");
+    FileOps& files = options.fileOps();
+    for (const auto& path : finding.paths) {
+        if (auto failure = attempt([&] { files.remove(path); }))
+            return failed(finding, "Couldn't delete " + mac.display(path) + ": " + failure->description);
+    }
+    return done(finding, "Deleted; it rebuilds itself.");
+}
+
+CleanResult moveToTrash(const Finding& finding, const Mac& mac, const CleanOptions& options)
+{
+    // Reporting "moved" for nothing would hide that the finding no longer names anything.
+    if (finding.paths.empty())
+        return refused(finding, "Nothing to move to the Trash; scan again.");
+    if (options.dryRun)
+        return wouldDo(finding, "Would move to the Trash.");
+    FileOps& files = options.fileOps();
+    std::vector<Relocation> records;
+    for (const auto& path : finding.paths) {
+        std::string arrived;
+        if (auto failure = attempt([&] { arrived = files.trash(mac, path); }))
+            return failed(finding, "Couldn't move " + mac.display(path) + " to the Trash: " + failure->description,
+                          std::move(records));
+        records.push_back({ path, arrived, std::nullopt, std::nullopt });
+    }
+    return done(finding, "Moved to the Trash; the space comes back when the Trash is emptied.", std::move(records));
+}
+
+CleanResult runCommand(const Finding& finding, const Mac& mac, const CleanOptions& options)
+{
+    const std::string text = commandText(finding.action);
+    if (options.dryRun)
+        return wouldDo(finding, "Would run: " + text);
+    if (mac.isFake())
+        return refused(finding, "A fake Mac runs no commands (would run: " + text + ").");
+    if (!mac.run(finding.action.command.value_or(std::vector<std::string> {})))
+        return failed(finding, text + " didn't succeed; nothing else was tried.");
+    return done(finding, "Ran " + text + ".");
+}
+
+} // namespace
+
+CleanResult Cleaner::act(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,
+                         const CleanOptions& options)
+{
+    const Action& action = finding.action;
+
+    if (finding.unsure)
+        return refused(finding, "Its owner isn't known for sure; look into it first.");
+    if (finding.blockedBy)
+        return refused(finding, *finding.blockedBy);
+    // History must be able to say where everything went before anything goes anywhere.
+    if (!recordable(finding))
+        return refused(finding, std::string(unrecordable));
+    if (finding.tier == Tier::personal && finding.duplicateOf)
+        return removeCopy(finding, *finding.duplicateOf, mac, guardian, options);
+    if (action.kind == Action::Kind::handOff) {
+        if (action.linkable.value_or(false) && options.linkMove)
+            return moveWithLinks(finding, report, mac, guardian, options);
+        return refused(finding, "Only " + action.app.value_or("its own app") + " can do this: "
+                                    + action.steps.value_or("") + ".");
+    }
+    if (action.kind == Action::Kind::review)
+        return refused(finding, "This one is for you to decide; Quandril doesn't act on it.");
+    if (finding.tier == Tier::personal && action.kind != Action::Kind::move)
+        return refused(finding, "Your own files are never removed, only moved.");
+    if (action.kind == Action::Kind::delete_ && finding.tier != Tier::rebuilds)
+        return refused(finding, "Only caches that rebuild themselves are ever deleted.");
+    if (finding.caution && !options.includeCautioned)
+        return refused(finding, *finding.caution + " It waits until you've agreed to it, knowing that.");
+    if (auto refusal = pathRefusal(finding, mac, guardian))
+        return refused(finding, std::move(*refusal));
+
+    switch (action.kind) {
+    case Action::Kind::delete_:
+        if (options.permanentCaches)
+            return deleteForGood(finding, mac, options);
+        return moveToTrash(finding, mac, options);
+    case Action::Kind::trash:
+        return moveToTrash(finding, mac, options);
+    case Action::Kind::command:
+        return runCommand(finding, mac, options);
+    case Action::Kind::move:
+        return moveToDrive(finding, report, mac, guardian, options);
+    case Action::Kind::handOff:
+    case Action::Kind::review:
+        break;
+    }
+    return refused(finding, "This one is for you to decide; Quandril doesn't act on it.");
+}
+
+std::optional<std::string> Cleaner::protectedInside(const std::string& path, const PathGuard& guardian,
+                                                    std::size_t limit)
+{
+    auto& fence = PrivacyFence::shared();
+    if (fence.blocks(path) || !isDirectory(path))
+        return std::nullopt;
+
+    std::string root = path;
+    char* roots[] = { root.data(), nullptr };
+    std::unique_ptr<FTS, FtsCloser> walk(::fts_open(roots, FTS_PHYSICAL | FTS_NOCHDIR | FTS_COMFOLLOW, nullptr));
+    if (!walk)
+        return std::nullopt;
+
+    std::size_t examined = 0;
+    while (FTSENT* entry = ::fts_read(walk.get())) {
+        if (entry->fts_level == 0 || entry->fts_info == FTS_DP)
+            continue;
+        if (examined == limit)
+            return std::nullopt;
+        ++examined;
+        const std::string full(entry->fts_path, entry->fts_pathlen);
+        // A folder the fence holds is not opened; its entries count as holding nothing.
+        if (entry->fts_info == FTS_D && fence.isFenced(full))
+            ::fts_set(walk.get(), entry, FTS_SKIP);
+        if (auto why = guardian.protection(full, true))
+            return why;
+    }
+    return std::nullopt;
+}
+
+} // namespace Quandril

@@ -1,0 +1,343 @@
+// Moving files to a drive without losing any: copy, check every file, and only then put the
+// original in the Trash, where Put Back can still reach it. Nothing here replaces or merges into
+// what already stands at a target.
+
+#include "QuandrilCore/Cleaner.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "QuandrilCore/CleanerSteps.h"
+#include "QuandrilCore/Compare.h"
+#include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/Trash.h"
+#include "QuandrilCore/Platform/Unicode.h"
+#include "QuandrilCore/PrivacyFence.h"
+
+namespace Quandril {
+
+using namespace CleanerSteps;
+
+namespace {
+
+constexpr const char* noDrive = "Say which drive to move it to.";
+constexpr const char* cautionWaits = " It waits until you've agreed to it, knowing that.";
+
+bool sameText(const std::string& a, const std::string& b)
+{
+    if (a == b)
+        return true;
+    return Platform::isValidUTF8(a) && Platform::isValidUTF8(b) && Platform::compareNFC(a, b) == 0;
+}
+
+bool endsWith(std::string_view text, std::string_view ending)
+{
+    return text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending;
+}
+
+std::string noRoom(const DriveInfo& drive)
+{
+    return drive.name + " doesn't have room for it plus a margin.";
+}
+
+std::string alreadyThere(const Mac& mac, const std::string& place)
+{
+    return mac.display(place) + " already exists; compare the two before anything moves.";
+}
+
+std::optional<std::string> readLink(const std::string& path)
+{
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= target.size())
+        return std::nullopt;
+    target.resize(static_cast<std::size_t>(length));
+    return target;
+}
+
+bool sameItem(const std::string& a, const std::string& b)
+{
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
+        && first.st_ino == second.st_ino;
+}
+
+bool inside(std::string_view path, std::string_view folder)
+{
+    return path.size() > folder.size() && path.substr(0, folder.size()) == folder && path[folder.size()] == '/';
+}
+
+// The copy removal's first safety rules, for a road that is handed over before acting on a finding
+// checks them: the caution, then never-touch paths, contents included.
+std::optional<std::string> cautionOrNeverTouch(const Finding& finding, const PathGuard& guardian,
+                                               const CleanOptions& options)
+{
+    if (finding.caution && !options.includeCautioned)
+        return *finding.caution + cautionWaits;
+    for (const auto& path : finding.paths) {
+        if (auto why = guardian.protection(path, true))
+            return "It reaches " + *why + ", which is never touched.";
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<DriveInfo> Cleaner::targetDrive(const ScanReport& report, const std::optional<std::string>& moveTo)
+{
+    if (!moveTo)
+        return std::nullopt;
+    for (const auto& drive : report.drives) {
+        if (drive.isStartup)
+            continue;
+        if (sameText(drive.name, *moveTo) || sameText(drive.path, *moveTo))
+            return drive;
+    }
+    return std::nullopt;
+}
+
+bool Cleaner::hasRoom(std::int64_t bytes, const DriveInfo& drive)
+{
+    std::int64_t need = 0;
+    // A need past the 64-bit range fits on no drive.
+    if (__builtin_add_overflow(bytes, bytes / 10, &need))
+        return false;
+    return need < drive.freeBytes;
+}
+
+CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& report, const Mac& mac,
+                                 const PathGuard& /*guardian*/, const CleanOptions& options)
+{
+    if (finding.paths.empty())
+        return refused(finding, "Nothing to move.");
+    const std::string& source = finding.paths.front();
+
+    std::string target;
+    if (finding.action.destination) {
+        target = *finding.action.destination;
+    } else {
+        const auto drive = targetDrive(report, options.moveTo);
+        if (!drive)
+            return refused(finding, noDrive);
+        if (!hasRoom(finding.bytes, *drive))
+            return refused(finding, noRoom(*drive));
+        const std::string homePrefix = mac.home + "/";
+        const std::string keep = source.compare(0, homePrefix.size(), homePrefix) == 0
+            ? source.substr(homePrefix.size())
+            : lastComponent(source);
+        target = drive->path + "/Moved from Mac/" + keep;
+    }
+    if (!Platform::isValidUTF8(target))
+        return refused(finding, std::string(unrecordable));
+    if (occupied(target))
+        return refused(finding, alreadyThere(mac, target));
+    if (options.dryRun)
+        return wouldDo(finding, "Would copy to " + mac.display(target)
+                                    + ", check every file, then move the original to the Trash.");
+
+    FileOps& files = options.fileOps();
+    if (auto failure = attempt([&] { files.createFolder(parentOf(target)); }))
+        return failed(finding, "Couldn't make the folder on the drive: " + failure->description);
+    if (auto failure = attempt([&] { files.copy(source, target); })) {
+        // Something that appeared at the target is not a partial copy of ours.
+        if (failure->inTheWay)
+            return failed(finding, "Couldn't copy: " + failure->description);
+        return failed(finding, "The copy didn't finish; the original is untouched, and the partial copy is at "
+                                   + mac.display(target) + ".");
+    }
+    if (!verifiedCopy(source, target))
+        return failed(finding, "The copy doesn't match the original file for file; the original is untouched.");
+
+    std::vector<Relocation> records { { source, target, std::nullopt, std::nullopt } };
+    for (std::size_t index = 1; index < finding.paths.size(); ++index) {
+        const std::string& further = finding.paths[index];
+        if (endsWith(further, ".acf")) {
+            // Steam finds a moved game by the manifest in the library folder two levels up.
+            const std::string place = parentOf(parentOf(target)) + "/" + lastComponent(further);
+            if (!occupied(place)) {
+                if (auto failure = attempt([&] { files.copy(further, place); }))
+                    return failed(finding, "Copied the files, but not Steam's record of them: " + failure->description,
+                                  std::move(records));
+                if (!verifiedCopy(further, place))
+                    return failed(finding,
+                                  "Copied the files, but not Steam's record of them: the copy doesn't match the original.",
+                                  std::move(records));
+                records.push_back({ further, place, std::nullopt, std::nullopt });
+            }
+        }
+        std::string arrived;
+        if (attempt([&] { arrived = files.trash(mac, further); }))
+            return failed(finding, "Copied, but couldn't trash " + mac.display(further) + ".", std::move(records));
+        records.push_back({ further, arrived, std::nullopt, std::nullopt });
+    }
+
+    std::string arrived;
+    if (auto failure = attempt([&] { arrived = files.trash(mac, source); }))
+        return failed(finding, "Copied and checked, but the original couldn't go to the Trash: " + failure->description,
+                      std::move(records));
+    records.push_back({ source, arrived, std::nullopt, std::nullopt });
+    return done(finding, "Moved to " + mac.display(target) + " and checked file by file; the original is in the Trash.",
+                std::move(records));
+}
+
+CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& report, const Mac& mac,
+                                   const PathGuard& guardian, const CleanOptions& options)
+{
+    // Acting on a finding hands this road over before its own caution and never-touch checks.
+    if (auto refusal = cautionOrNeverTouch(finding, guardian, options))
+        return refused(finding, std::move(*refusal));
+
+    const auto drive = targetDrive(report, options.moveTo);
+    if (!drive)
+        return refused(finding, noDrive);
+    if (!hasRoom(finding.bytes, *drive))
+        return refused(finding, noRoom(*drive));
+
+    auto& fence = PrivacyFence::shared();
+    std::vector<std::string> items;
+    for (const auto& path : finding.paths) {
+        // A link stands where an item was moved before.
+        if (fence.blocks(path) || !exists(path) || isSymlink(path))
+            continue;
+        items.push_back(path);
+    }
+    if (items.empty())
+        return refused(finding, "Nothing left to move; scan again.");
+
+    const std::string folder = drive->path + "/Sound Libraries/" + finding.owner.value_or(finding.title);
+    const std::string ownerName = finding.owner.value_or("its apps");
+    if (!Platform::isValidUTF8(folder))
+        return refused(finding, std::string(unrecordable));
+    std::vector<std::string> places;
+    for (const auto& item : items) {
+        places.push_back(folder + "/" + lastComponent(item));
+        if (occupied(places.back()))
+            return refused(finding, alreadyThere(mac, places.back()));
+    }
+    if (options.dryRun) {
+        const std::string which = items.size() == 1 ? "it" : "each of the " + std::to_string(items.size());
+        return wouldDo(finding, "Would copy " + which + " to " + mac.display(folder)
+                                    + ", check every file, put the original in the Trash and leave a link in its "
+                                      "place, so "
+                                    + ownerName + " keep finding the sounds while " + drive->name + " is plugged in.");
+    }
+
+    FileOps& files = options.fileOps();
+    if (auto failure = attempt([&] { files.createFolder(folder); }))
+        return failed(finding, "Couldn't make " + mac.display(folder) + ": " + failure->description);
+
+    std::vector<Relocation> records;
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        const std::string& item = items[index];
+        const std::string& place = places[index];
+        if (auto failure = attempt([&] { files.copy(item, place); })) {
+            if (failure->inTheWay)
+                return failed(finding, "Couldn't copy " + mac.display(item) + ": " + failure->description,
+                              std::move(records));
+            return failed(finding, "The copy of " + mac.display(item) + " doesn't match the original; it's untouched, "
+                                   "and the partial copy is at " + mac.display(place) + ".", std::move(records));
+        }
+        if (!verifiedCopy(item, place))
+            return failed(finding, "The copy of " + mac.display(item) + " doesn't match the original; it's untouched, "
+                                   "and the partial copy is at " + mac.display(place) + ".", std::move(records));
+        records.push_back({ item, place, std::nullopt, std::nullopt });
+
+        const auto arrived = trashOrAsk(item, mac, files);
+        if (!arrived)
+            return failed(finding, "Copied and checked, but " + mac.display(item)
+                                       + " couldn't go to the Trash (the password was refused?); it's still in place.",
+                          std::move(records));
+        records.push_back({ item, *arrived, std::nullopt, std::nullopt });
+
+        if (!linkOrAsk(item, place, mac, files))
+            return failed(finding, "Moved, but the link at " + mac.display(item)
+                                       + " couldn't be made; undo puts the original back.",
+                          std::move(records));
+        records.push_back({ item, place, true, std::nullopt });
+    }
+    return done(finding, "Moved to " + mac.display(folder) + " and checked file by file, with a link where each was, so "
+                             + ownerName + " find them while " + drive->name
+                             + " is plugged in. The originals are in the Trash.",
+                std::move(records));
+}
+
+CleanResult Cleaner::removeCopy(const Finding& finding, const std::string& keeping, const Mac& mac,
+                                const PathGuard& guardian, const CleanOptions& options)
+{
+    if (finding.paths.size() != 1)
+        return refused(finding, "Nothing to remove.");
+    if (finding.caution && !options.includeCautioned)
+        return refused(finding, *finding.caution + cautionWaits);
+    const std::string& path = finding.paths.front();
+    if (auto why = guardian.protection(path, true))
+        return refused(finding, "It reaches " + *why + ", which is never touched.");
+    if (PathGuard::throughLink(path) || PathGuard::throughLink(keeping))
+        return refused(finding, "One of the copies is reached through a link.");
+    auto& fence = PrivacyFence::shared();
+    if (fence.blocks(path) || !exists(path) || fence.blocks(keeping) || !exists(keeping))
+        return refused(finding, "One of the two copies isn't there any more; scan again.");
+    // Two names for one item are not two copies: trashing one would leave none outside the Trash.
+    if (path == keeping || inside(path, keeping) || inside(keeping, path) || sameItem(path, keeping))
+        return refused(finding, "The copy on the drive is this same item; nothing was removed.");
+
+    const TreeComparison comparison = compareTreesFully(path, keeping, true);
+    if (comparison.incomplete)
+        return refused(finding, "Not every file of the two copies could be read, so they can't be compared; "
+                                "nothing was removed.");
+    std::int64_t differing = comparison.diff.onlyHere + comparison.diff.differing + comparison.diff.onlyThere;
+    if (isDirectory(path) != isDirectory(keeping) && differing == 0)
+        differing = 1;
+    if (differing != 0)
+        return refused(finding, "The copy on the drive isn't identical any more (" + std::to_string(differing)
+                                    + " files differ); nothing was removed.");
+    if (options.dryRun)
+        return wouldDo(finding, "Contents match byte for byte; would move this copy to the Trash and keep "
+                                    + mac.display(keeping) + ".");
+
+    std::string arrived;
+    if (auto failure = attempt([&] { arrived = options.fileOps().trash(mac, path); }))
+        return failed(finding, "Couldn't move it to the Trash: " + failure->description);
+    return done(finding, "Contents matched byte for byte; this copy is in the Trash and " + mac.display(keeping)
+                             + " stays.",
+                { { path, arrived, std::nullopt, std::nullopt } });
+}
+
+std::optional<std::string> Cleaner::trashOrAsk(const std::string& path, const Mac& mac, FileOps& files)
+{
+    std::string arrived;
+    if (!attempt([&] { arrived = files.trash(mac, path); }))
+        return arrived;
+    if (mac.isFake())
+        return std::nullopt;
+
+    // The user's own Trash, under a name nothing holds yet.
+    const std::string base = Platform::homeTrashFiles(mac.home) + "/" + lastComponent(path);
+    std::string candidate = base;
+    for (unsigned number = 2; occupied(candidate); ++number)
+        candidate = base + " " + std::to_string(number);
+    // The Trash folder is the user's own; only the move itself may need the password.
+    attempt([&] { files.createFolder(parentOf(candidate)); });
+    if (!adminMoveNoReplace(path, candidate, mac, files))
+        return std::nullopt;
+    return candidate;
+}
+
+bool Cleaner::linkOrAsk(const std::string& at, const std::string& to, const Mac& mac, FileOps& files)
+{
+    if (!attempt([&] { files.createLink(at, to); }))
+        return true;
+    if (mac.isFake())
+        return false;
+    // -T: a folder standing at `at` is refused rather than given a link inside it; no -f, so
+    // nothing is replaced.
+    if (!files.runAsAdmin(mac, { { "/bin/ln", "-s", "-T", "--", to, at } }))
+        return false;
+    return isSymlink(at) && readLink(at) == to;
+}
+
+} // namespace Quandril

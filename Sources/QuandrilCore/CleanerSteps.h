@@ -1,0 +1,103 @@
+#pragma once
+
+// Small pieces the cleaner's roads share: results that always carry the finding's id, title and
+// bytes, path pieces, and one place where a file operation's failure becomes a sentence.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "QuandrilCore/Cleaner.h"
+
+namespace Quandril::CleanerSteps {
+
+inline CleanResult outcome(const Finding& finding, CleanResult::Status status, std::string detail,
+                           std::vector<Relocation> relocated = {})
+{
+    CleanResult result;
+    result.id = finding.id;
+    result.title = finding.title;
+    result.status = status;
+    result.detail = std::move(detail);
+    result.bytes = finding.bytes;
+    result.relocated = std::move(relocated);
+    return result;
+}
+
+inline CleanResult refused(const Finding& finding, std::string detail)
+{
+    return outcome(finding, CleanResult::Status::refused, std::move(detail));
+}
+
+inline CleanResult wouldDo(const Finding& finding, std::string detail)
+{
+    return outcome(finding, CleanResult::Status::wouldDo, std::move(detail));
+}
+
+inline CleanResult failed(const Finding& finding, std::string detail, std::vector<Relocation> relocated = {})
+{
+    return outcome(finding, CleanResult::Status::failed, std::move(detail), std::move(relocated));
+}
+
+inline CleanResult done(const Finding& finding, std::string detail, std::vector<Relocation> relocated = {})
+{
+    return outcome(finding, CleanResult::Status::done, std::move(detail), std::move(relocated));
+}
+
+// Everything after the last "/"; the text itself when there is none.
+inline std::string lastComponent(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// Everything before the last "/"; "/" for an item at the top.
+inline std::string parentOf(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return std::string(path.substr(0, slash));
+}
+
+// Something stands at the path, a dangling link included, and the privacy fence lets us see it.
+// A fenced place counts as free; the no-replace operations still refuse to replace it.
+bool occupied(const std::string& path);
+
+// How one file operation ended: nothing when it worked, else the error in words and whether the
+// failure was something standing in the way.
+struct Failure {
+    std::string description;
+    bool inTheWay = false;
+};
+
+template <typename Operation>
+std::optional<Failure> attempt(Operation&& operation)
+{
+    try {
+        std::forward<Operation>(operation)();
+        return std::nullopt;
+    } catch (const std::system_error& error) {
+        return Failure { Cleaner::describe(error), error.code() == std::errc::file_exists };
+    } catch (const std::exception& error) {
+        return Failure { Cleaner::describe(error), false };
+    }
+}
+
+// Whether `copy` is a complete, byte-for-byte copy of `original`: same kind of item, every file
+// read on both sides, none missing, extra or different.
+bool verifiedCopy(const std::string& original, const std::string& copy);
+
+// The text History needs to write a finding's record, all of it valid UTF-8.
+bool recordable(const Finding& finding);
+
+// The sentence for a finding that History could not record.
+inline constexpr std::string_view unrecordable
+    = "Its name or path isn't valid UTF-8 text, so History couldn't record the change; rename it and scan again.";
+
+} // namespace Quandril::CleanerSteps

@@ -1,0 +1,60 @@
+#pragma once
+
+// Findings, reports and guards for the cleaner's tests on a fake machine, built by hand so each
+// test states only what it is about.
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "QuandrilCore/Cleaner.h"
+#include "Support/FakeMachine.h"
+#include "Support/MiniCatalog.h"
+
+namespace Quandril::Testing {
+
+inline Finding makeFinding(std::string id, Tier tier, Action action, std::vector<std::string> paths,
+                           std::int64_t bytes = 1000)
+{
+    Finding finding;
+    finding.id = std::move(id);
+    finding.finder = "test";
+    finding.title = "Title of " + finding.id;
+    finding.reason = "A reason.";
+    finding.getBack = "A way back.";
+    finding.tier = tier;
+    finding.bytes = bytes;
+    finding.paths = std::move(paths);
+    finding.action = std::move(action);
+    return finding;
+}
+
+// The catalog the cleaner's tests share: one never-touch folder and one never-touch name ending.
+inline Catalog guardedCatalog()
+{
+    Catalog catalog = miniCatalog();
+    catalog.protected_ = { { "~/Library/Keep", "your keepsakes" } };
+    catalog.protectedSuffixes = { { ".keepme", "kept things" } };
+    return catalog;
+}
+
+inline ScanReport reportOf(const Mac& mac)
+{
+    ScanReport report;
+    report.engine = engineName();
+    report.drives = mac.drives();
+    return report;
+}
+
+inline CleanOptions optionsWith(std::shared_ptr<FileOps> files, bool dryRun = false)
+{
+    CleanOptions options;
+    options.dryRun = dryRun;
+    options.includeCautioned = true;
+    options.linkMove = true;
+    options.files = std::move(files);
+    return options;
+}
+
+} // namespace Quandril::Testing
