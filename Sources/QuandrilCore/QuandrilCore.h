@@ -6,6 +6,7 @@
 #include "QuandrilCore/Cleaner.h"
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/DiskUsage.h"
+#include "QuandrilCore/Explain.h"
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/FileOps.h"
 #include "QuandrilCore/Finders/Leftovers.h"
