@@ -223,20 +223,6 @@ std::optional<std::string> owner(std::string_view path, const Mac& mac, const Ca
     return std::nullopt;
 }
 
-// The guard answers for folders below "/" with a prefix test that "/" itself never passes; every
-// rule lies inside the root.
-std::vector<std::string> rulesInside(const PathGuard& guard, const std::string& folder)
-{
-    if (folder != "/")
-        return guard.protectedInside(folder);
-    std::vector<std::string> reasons;
-    for (const auto& rule : guard.rules()) {
-        if (inside(rule.path, "/"))
-            reasons.push_back(rule.why);
-    }
-    return uniqued(reasons);
-}
-
 // Each child of the folder with its size, biggest first, listing order kept among equals.
 std::vector<Explanation::Child> biggestChildren(const std::string& real, const std::string& spelled,
     const CloudFolders& clouds, const Mac& mac)
@@ -376,7 +362,7 @@ Explanation Explainer::explain(const std::string& path, const Mac& mac, const Ca
         result.biggest = biggestChildren(*real, spelled, clouds, mac);
 
     result.neverTouch = guard.protection(spelled, false);
-    result.holdsNeverTouch = rulesInside(guard, spelled);
+    result.holdsNeverTouch = guard.protectedInside(spelled);
 
     for (const auto& spot : clouds.spots()) {
         bool below = inside(spot.path, key)

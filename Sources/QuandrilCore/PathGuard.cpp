@@ -26,6 +26,9 @@ std::string composed(std::string_view text)
 
 bool inside(std::string_view path, std::string_view folder)
 {
+    // The top folder's text already ends in "/", yet every other absolute path lies inside it.
+    if (folder == "/")
+        return path.size() > 1 && path.front() == '/';
     return path.size() > folder.size() && path[folder.size()] == '/' && path.starts_with(folder);
 }
 

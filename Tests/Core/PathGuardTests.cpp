@@ -79,7 +79,7 @@ TEST_F(PathGuardTest, Protection)
         { "~/Library", false, std::nullopt },
         { "~/Library", true, "cache" },
         { "~", true, "cache" },
-        { "/", true, std::nullopt },
+        { "/", true, "cache" },
         // The earliest rule wins, even over a later exact match.
         { "~/Library/Keychains/login.db", false, "keys" },
         { "~/Library/Keychains", false, "keys" },
@@ -110,15 +110,20 @@ TEST_F(PathGuardTest, Protection)
     }
 }
 
-TEST_F(PathGuardTest, RootRuleProtectsOnlyItself)
+TEST_F(PathGuardTest, TheTopFolderHoldsEveryPath)
 {
+    // "/" followed by "/" is no prefix of anything, yet every absolute path lies inside the top folder.
     Mac bare = mac;
     bare.cloud.clear();
     PathGuard guard(Testing::miniCatalog(), bare, { { "/", "the whole disk" } });
     EXPECT_EQ(guard.protection("/", false), "the whole disk");
-    EXPECT_EQ(guard.protection("/", true), "the whole disk");
-    EXPECT_EQ(guard.protection("/tmp", true), std::nullopt);
-    EXPECT_EQ(guard.protection("/tmp", false), std::nullopt);
+    EXPECT_EQ(guard.protection("/tmp", false), "the whole disk");
+    EXPECT_EQ(guard.protection("/tmp/a b", true), "the whole disk");
+
+    PathGuard rules(Testing::miniCatalog(), bare, { { "/Users/me/Keys", "keys" } });
+    EXPECT_EQ(rules.protection("/", true), "keys");
+    EXPECT_EQ(rules.protection("/", false), std::nullopt);
+    EXPECT_EQ(rules.protectedInside("/"), std::vector<std::string> { "keys" });
 }
 
 TEST_F(PathGuardTest, ProtectedInside)
