@@ -10,6 +10,7 @@
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/FileOps.h"
 #include "QuandrilCore/Finders/Leftovers.h"
+#include "QuandrilCore/ICloud.h"
 #include "QuandrilCore/Inventory.h"
 #include "QuandrilCore/Json.h"
 #include "QuandrilCore/Mac.h"
