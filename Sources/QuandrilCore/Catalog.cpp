@@ -2,6 +2,7 @@
 
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Platform/ExecutablePath.h"
+#include "QuandrilCore/Platform/PathText.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -56,16 +57,6 @@ std::string readWhole(const std::string& path)
     return content;
 }
 
-std::string parentFolder(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 } // namespace
 
 CatalogError::CatalogError(Case c, const std::string& message)
@@ -118,7 +109,7 @@ std::optional<std::string> Catalog::defaultPath()
     if (const char* variable = std::getenv("QUANDRIL_CATALOG"))
         candidates.emplace_back(variable);
     if (auto executable = Platform::executablePath()) {
-        std::string folder = parentFolder(*executable);
+        std::string folder = Platform::parentOf(*executable);
         candidates.push_back(normalizedPath(folder + "/../rules/catalog.json"));
         candidates.push_back(normalizedPath(folder + "/../Resources/engine/rules/catalog.json"));
     }

@@ -67,11 +67,6 @@ bool sameItem(const std::string& a, const std::string& b)
         && first.st_ino == second.st_ino;
 }
 
-bool inside(std::string_view path, std::string_view folder)
-{
-    return path.size() > folder.size() && path.substr(0, folder.size()) == folder && path[folder.size()] == '/';
-}
-
 // The copy removal's first safety rules, for a road that is handed over before acting on a finding
 // checks them: the caution, then never-touch paths, contents included.
 std::optional<std::string> cautionOrNeverTouch(const Finding& finding, const PathGuard& guardian,
@@ -282,7 +277,7 @@ CleanResult Cleaner::removeCopy(const Finding& finding, const std::string& keepi
     if (fence.blocks(path) || !exists(path) || fence.blocks(keeping) || !exists(keeping))
         return refused(finding, "One of the two copies isn't there any more; scan again.");
     // Two names for one item are not two copies: trashing one would leave none outside the Trash.
-    if (path == keeping || inside(path, keeping) || inside(keeping, path) || sameItem(path, keeping))
+    if (Platform::overlaps(path, keeping) || sameItem(path, keeping))
         return refused(finding, "The copy on the drive is this same item; nothing was removed.");
 
     const TreeComparison comparison = compareTreesFully(path, keeping, true);

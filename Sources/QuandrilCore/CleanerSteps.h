@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Platform/PathText.h"
 
 namespace Quandril::CleanerSteps {
 
@@ -47,23 +48,8 @@ inline CleanResult done(const Finding& finding, std::string detail, std::vector<
     return outcome(finding, CleanResult::Status::done, std::move(detail), std::move(relocated));
 }
 
-// Everything after the last "/"; the text itself when there is none.
-inline std::string lastComponent(std::string_view path)
-{
-    const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-// Everything before the last "/"; "/" for an item at the top.
-inline std::string parentOf(std::string_view path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string_view::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return std::string(path.substr(0, slash));
-}
+using Platform::lastComponent;
+using Platform::parentOf;
 
 // Something stands at the path, a dangling link included, and the privacy fence lets us see it.
 // A fenced place counts as free; the no-replace operations still refuse to replace it.

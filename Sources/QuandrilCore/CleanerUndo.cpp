@@ -17,6 +17,7 @@
 
 #include "QuandrilCore/Cleaner.h"
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "QuandrilCore/PrivacyFence.h"
 
@@ -57,14 +58,6 @@ bool isLinkTo(const std::string& path, const std::string& target)
 {
     const auto text = linkTarget(path);
     return text && *text == target;
-}
-
-std::string parentOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool fenced(const std::string& path)
@@ -228,7 +221,7 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
         if (!fenced(item.from) && occupied(item.from))
             return undo.taken(item, std::move(back));
         try {
-            files.createFolder(parentOf(item.from));
+            files.createFolder(Platform::parentOf(item.from));
             files.moveNoReplace(item.to, item.from);
         } catch (const std::system_error& error) {
             if (error.code() == std::errc::file_exists)

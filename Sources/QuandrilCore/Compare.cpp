@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/PrivacyFence.h"
 
 namespace Quandril {
@@ -20,24 +21,6 @@ namespace Quandril {
 namespace {
 
 constexpr std::size_t chunkBytes = 1 << 20;
-
-bool insideAny(std::string_view path, const std::vector<std::string>& roots)
-{
-    for (const auto& root : roots) {
-        if (path.size() >= root.size() && path.substr(0, root.size()) == root
-            && (path.size() == root.size() || path[root.size()] == '/'))
-            return true;
-    }
-    return false;
-}
-
-// Trailing slashes would double the separator in every relative path.
-std::string withoutTrailingSlash(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
 
 struct Walk {
     char* path = nullptr;
@@ -122,9 +105,10 @@ void decode(const Json::Value& value, TreeDiff& out)
 FileList fileSizes(const std::string& folder)
 {
     FileList list;
-    const std::string top = withoutTrailingSlash(folder);
+    // Trailing slashes would double the separator in every relative path.
+    const std::string top = Platform::withoutTrailingSlashes(folder);
     const std::vector<std::string> roots = PrivacyFence::shared().active();
-    if (insideAny(top, roots)) {
+    if (Platform::atOrBelowAny(top, roots)) {
         list.incomplete = true;
         return list;
     }
@@ -149,7 +133,7 @@ FileList fileSizes(const std::string& folder)
         const std::string_view path(entry->fts_path, entry->fts_pathlen);
         switch (entry->fts_info) {
         case FTS_D:
-            if (entry->fts_level > 0 && !roots.empty() && insideAny(path, roots)) {
+            if (entry->fts_level > 0 && !roots.empty() && Platform::atOrBelowAny(path, roots)) {
                 fts_set(walk.fts, entry, FTS_SKIP);
                 list.incomplete = true;
             }
@@ -162,7 +146,7 @@ FileList fileSizes(const std::string& folder)
         case FTS_F: {
             if (entry->fts_level == 0 || std::strcmp(entry->fts_name, ".DS_Store") == 0)
                 break;
-            if (!roots.empty() && insideAny(path, roots)) {
+            if (!roots.empty() && Platform::atOrBelowAny(path, roots)) {
                 list.incomplete = true;
                 break;
             }

@@ -11,7 +11,7 @@
 #include "QuandrilCore/Finders/Steam.h"
 #include "QuandrilCore/Inventory.h"
 #include "QuandrilCore/PathGuard.h"
-#include "QuandrilCore/Platform/Unicode.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/PrivacyFence.h"
 #include "QuandrilCore/Report.h"
 
@@ -20,29 +20,10 @@ namespace Quandril {
 namespace {
 
 // Paths are compared in composed form, so a name typed with decomposed accents still meets its
-// drive, place, owner folder and cloud folder.
-std::string composed(std::string_view text)
-{
-    for (unsigned char c : text) {
-        if (c >= 0x80)
-            return Platform::nfc(text);
-    }
-    return std::string(text);
-}
-
-// Strictly below the folder. Every path lies below "/", which a plain prefix test with "/" appended
-// would never see.
-bool inside(std::string_view path, std::string_view folder)
-{
-    if (folder == "/")
-        return path.size() > 1 && path.front() == '/';
-    return path.size() > folder.size() && path[folder.size()] == '/' && path.starts_with(folder);
-}
-
-bool within(std::string_view path, std::string_view folder)
-{
-    return path == folder || inside(path, folder);
-}
+// drive, place, owner folder and cloud folder. Every path lies inside "/".
+using Platform::composed;
+using Platform::inside;
+using Platform::within;
 
 // The path its text names: repeated "/", "." and a final "/" dropped, ".." taking back the name
 // before it. Every lexical test runs on this form, so "~/Library/" and "~/Library//" are

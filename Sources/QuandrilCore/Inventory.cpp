@@ -10,6 +10,7 @@
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/InventoryText.h"
 #include "QuandrilCore/ParallelMap.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Plist.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
@@ -69,13 +70,7 @@ constexpr int appSearchDepth = 4;
 
 constexpr std::array<std::string_view, 5> pluginExtensions { "component", "vst", "vst3", "aaxplugin", "clap" };
 
-std::string_view lastComponent(std::string_view path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.remove_suffix(1);
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
+using Platform::lastName;
 
 // A name's extension is what follows its last dot; a name that only begins with a dot has none.
 std::string_view extensionOf(std::string_view name)
@@ -118,7 +113,7 @@ InstalledApp readApp(const Mac& mac, const std::string& path, const std::vector<
     const PrivacyFence& fence = PrivacyFence::shared();
     InstalledApp app;
     app.path = path;
-    app.name = std::string(withoutExtension(lastComponent(path)));
+    app.name = std::string(withoutExtension(lastName(path)));
 
     // Spotlight may list a bundle inside a fenced folder; its files stay unopened.
     const std::string infoPlist = path + "/Contents/Info.plist";
@@ -145,12 +140,12 @@ std::set<std::string> findPluginNames(const Mac& mac)
         { "/Library/Audio/Plug-Ins", "~/Library/Audio/Plug-Ins", "/Library/Application Support/Avid/Audio/Plug-Ins" }) {
         for (const std::string& entry : children(mac.path(folder))) {
             std::vector<std::string> taken;
-            if (isPluginExtension(extensionOf(lastComponent(entry))))
+            if (isPluginExtension(extensionOf(lastName(entry))))
                 taken.push_back(entry);
             else
                 taken = children(entry); // Components/, VST3/ and the like hold the bundles
             for (const std::string& plugin : taken) {
-                const std::string_view name = lastComponent(plugin);
+                const std::string_view name = lastName(plugin);
                 if (isPluginExtension(extensionOf(name)))
                     names.insert(normalized(withoutExtension(name)));
             }

@@ -18,15 +18,10 @@ constexpr std::string_view fixtureFileName = "quandril-fixture.json";
 // Linux keeps user attributes in the "user." namespace; the name after it is the file provider's.
 constexpr const char* fileProviderAttribute = "user.com.apple.file-provider-domain-id";
 
-bool startsWith(std::string_view text, std::string_view prefix)
-{
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 // Equal to the folder, or inside it.
 std::optional<std::string_view> remainderBelow(std::string_view path, std::string_view folder)
 {
-    if (!startsWith(path, folder))
+    if (!path.starts_with(folder))
         return std::nullopt;
     auto rest = path.substr(folder.size());
     if (rest.empty() || rest.front() == '/')
@@ -107,7 +102,7 @@ std::string Mac::path(std::string_view display) const
 {
     if (display == "~")
         return home;
-    if (startsWith(display, "~/"))
+    if (display.starts_with("~/"))
         return home + std::string(display.substr(1));
     return root + std::string(display);
 }
@@ -137,7 +132,7 @@ std::optional<std::string> fileProvider(const std::string& path)
     if (::lgetxattr(path.c_str(), fileProviderAttribute, value.data(), value.size()) != size)
         return std::nullopt;
     // Invalid UTF-8 never turns into ASCII when repaired, so the prefix can be tested on the bytes.
-    if (startsWith(value, "com.apple.CloudDocs"))
+    if (value.starts_with("com.apple.CloudDocs"))
         return "iCloud Drive";
     return "a cloud drive";
 }

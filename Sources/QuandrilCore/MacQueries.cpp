@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "QuandrilCore/Platform/IsoDate.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Process.h"
 #include "QuandrilCore/Platform/RunningApps.h"
 #include "QuandrilCore/Platform/Trash.h"
@@ -20,11 +21,6 @@ namespace {
 
 constexpr std::int64_t largestCount = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t smallestCount = std::numeric_limits<std::int64_t>::min();
-
-bool startsWith(std::string_view text, std::string_view prefix)
-{
-    return text.substr(0, prefix.size()) == prefix;
-}
 
 // A floating-point amount as a byte count, truncated toward zero. Beyond the range it saturates at
 // the nearer end instead of wrapping; NaN (only 0 × infinity gets here) is nothing.
@@ -119,9 +115,7 @@ std::vector<DriveInfo> Mac::drives() const
 std::optional<CloudFolder> Mac::cloudFolder(std::string_view path) const
 {
     for (const auto& folder : cloud) {
-        if (!startsWith(path, folder.path))
-            continue;
-        if (path.size() == folder.path.size() || path[folder.path.size()] == '/')
+        if (Platform::atOrBelow(path, folder.path))
             return folder;
     }
     return std::nullopt;
@@ -147,7 +141,7 @@ std::optional<std::string> Mac::run(const std::vector<std::string>& command) con
     if (isFake() || command.empty())
         return std::nullopt;
     std::string program = command.front();
-    if (!startsWith(program, "/")) {
+    if (!program.starts_with("/")) {
         auto found = which(program);
         if (!found)
             return std::nullopt;

@@ -2,7 +2,7 @@
 
 #include "QuandrilCore/Catalog.h"
 #include "QuandrilCore/Mac.h"
-#include "QuandrilCore/Platform/Unicode.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Report.h"
 
 #include <climits>
@@ -13,24 +13,9 @@ namespace Quandril {
 namespace {
 
 // A composed and a decomposed spelling of one accented name must meet the same rule, so every
-// comparison runs on composed text. "/" never composes with its neighbours, so the composed form
-// of a path is the composed forms of its names joined by "/" and prefix tests stay sound.
-std::string composed(std::string_view text)
-{
-    for (unsigned char c : text) {
-        if (c >= 0x80)
-            return Platform::nfc(text);
-    }
-    return std::string(text);
-}
-
-bool inside(std::string_view path, std::string_view folder)
-{
-    // The top folder's text already ends in "/", yet every other absolute path lies inside it.
-    if (folder == "/")
-        return path.size() > 1 && path.front() == '/';
-    return path.size() > folder.size() && path[folder.size()] == '/' && path.starts_with(folder);
-}
+// comparison runs on composed text; a rule for "/" holds every absolute path.
+using Platform::composed;
+using Platform::inside;
 
 } // namespace
 

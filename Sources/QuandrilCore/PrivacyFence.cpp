@@ -1,5 +1,7 @@
 #include "QuandrilCore/PrivacyFence.h"
 
+#include "QuandrilCore/Platform/PathText.h"
+
 namespace Quandril {
 
 namespace {
@@ -19,10 +21,8 @@ constexpr const char* guardedNames[] = {
     "Pictures/Photos Library.photoslibrary",
 };
 
-bool strictlyInside(std::string_view path, const std::string& root)
-{
-    return path.size() > root.size() && path[root.size()] == '/' && path.substr(0, root.size()) == root;
-}
+// Roots are matched as text, exactly as registered.
+using Platform::below;
 
 } // namespace
 
@@ -70,7 +70,7 @@ bool PrivacyFence::isFenced(std::string_view path) const
     std::lock_guard guard(lock_);
     for (const auto& [token, list] : registrations_)
         for (const auto& root : list)
-            if (path == root || strictlyInside(path, root))
+            if (path == root || below(path, root))
                 return true;
     return false;
 }
@@ -80,7 +80,7 @@ bool PrivacyFence::blocks(std::string_view path) const
     std::lock_guard guard(lock_);
     for (const auto& [token, list] : registrations_)
         for (const auto& root : list)
-            if (strictlyInside(path, root))
+            if (below(path, root))
                 return true;
     return false;
 }

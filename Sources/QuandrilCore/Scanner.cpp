@@ -6,6 +6,7 @@
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Finders/Finders.h"
 #include "QuandrilCore/PathGuard.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
 
@@ -13,26 +14,10 @@ namespace Quandril {
 
 namespace {
 
-// Equal, or one lies inside the other.
-bool overlaps(std::string_view a, std::string_view b)
-{
-    if (a == b)
-        return true;
-    auto inside = [](std::string_view inner, std::string_view outer) {
-        return inner.size() > outer.size() && inner[outer.size()] == '/' && inner.substr(0, outer.size()) == outer;
-    };
-    return inside(a, b) || inside(b, a);
-}
-
 // Two spellings of one accented name (composed, decomposed) name one folder, so the overlap test
-// compares composed text.
-std::string composed(const std::string& path)
-{
-    for (unsigned char c : path)
-        if (c >= 0x80)
-            return Platform::nfc(path);
-    return path;
-}
+// (equal, or one below the other) compares composed text.
+using Platform::composed;
+using Platform::overlaps;
 
 // Repeated ids get "-2", "-3", … in report order, so a clean-up that names a finding by id always
 // reaches the one the user saw.
@@ -152,9 +137,7 @@ std::optional<DriveInfo> ScanContext::drive(std::string_view path) const
     const DriveInfo* best = nullptr;
     for (const auto& candidate : drives) {
         const std::string& d = candidate.path;
-        bool holds = path == d || (d == "/" && !path.empty() && path.front() == '/')
-            || (path.size() > d.size() && path.substr(0, d.size()) == d && path[d.size()] == '/');
-        if (holds && (!best || d.size() > best->path.size()))
+        if (Platform::within(path, d) && (!best || d.size() > best->path.size()))
             best = &candidate;
     }
     if (!best)

@@ -8,6 +8,7 @@
 
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Platform/DateText.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
 
@@ -29,12 +30,6 @@ TimePoint daysBefore(TimePoint now, std::int64_t days)
     if (__builtin_mul_overflow(days, ticksPerDay, &span) || __builtin_sub_overflow(nowTicks, span, &cut))
         return days > 0 ? TimePoint::min() : TimePoint::max();
     return TimePoint(Ticks(cut));
-}
-
-std::string lastComponent(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Name and extension of a file name; a leading dot starts no extension.
@@ -130,7 +125,7 @@ FinderResult InstallersFinder::find(const ScanContext& context) const
     for (const auto& path : children(context.mac.path("~/Downloads"))) {
         if (isDirectory(path))
             continue;
-        const std::string name = lastComponent(path);
+        const std::string name = Platform::lastComponent(path);
         const auto [stem, extension] = splitExtension(name);
         if (!isInstallerExtension(extension))
             continue;

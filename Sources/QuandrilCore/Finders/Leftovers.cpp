@@ -12,6 +12,7 @@
 
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Finders/Finders.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
 #include "QuandrilCore/Report.h"
@@ -20,11 +21,7 @@ namespace Quandril {
 
 namespace {
 
-std::string lastComponent(std::string_view path)
-{
-    std::size_t slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
+using Platform::lastComponent;
 
 // Sums of many folders stop at the largest count rather than wrapping around.
 std::int64_t plus(std::int64_t total, std::int64_t bytes)

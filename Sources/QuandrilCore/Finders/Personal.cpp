@@ -16,6 +16,7 @@
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Inventory.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
 
@@ -30,26 +31,13 @@ constexpr std::chrono::seconds recentWindow { 2'592'000 };
 constexpr std::int64_t walkLimit = 100'000;
 constexpr int copySearchDepth = 3;
 
-std::string lastComponent(std::string_view path)
-{
-    std::size_t slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
+using Platform::lastComponent;
 
+// Empty for an item at the top (not "/" as Platform::parentOf has it), so it names no folder.
 std::string parentOf(std::string_view path)
 {
     std::size_t slash = path.rfind('/');
     return std::string(slash == std::string_view::npos ? std::string_view {} : path.substr(0, slash));
-}
-
-bool insideAny(std::string_view path, const std::vector<std::string>& roots)
-{
-    for (const auto& root : roots) {
-        if (path.size() >= root.size() && path.substr(0, root.size()) == root
-            && (path.size() == root.size() || path[root.size()] == '/'))
-            return true;
-    }
-    return false;
 }
 
 TimePoint timeOf(const struct stat& info)
@@ -99,7 +87,7 @@ bool changedRecently(const std::string& path, TimePoint since, std::int64_t limi
         if (++count > limit)
             return true;
         // A fenced folder inside is neither opened nor asked about.
-        if (!roots.empty() && insideAny(std::string_view(entry->fts_path, entry->fts_pathlen), roots)) {
+        if (!roots.empty() && Platform::atOrBelowAny(std::string_view(entry->fts_path, entry->fts_pathlen), roots)) {
             if (entry->fts_info == FTS_D)
                 fts_set(walk.fts, entry, FTS_SKIP);
             continue;

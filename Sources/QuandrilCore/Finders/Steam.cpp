@@ -6,6 +6,7 @@
 
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/VDF.h"
 
 namespace Quandril {
@@ -49,12 +50,6 @@ std::string standardized(std::string_view path)
 bool namesAPlace(std::string_view path)
 {
     return path == "~" || path.starts_with("~/") || path.starts_with("/");
-}
-
-std::string lastComponent(std::string_view path)
-{
-    std::size_t slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
 bool isManifestName(std::string_view name)
@@ -140,7 +135,7 @@ std::vector<SteamLibrary> SteamLibrary::load(const Mac& mac)
         if (!library.mounted)
             continue;
         for (const std::string& child : children(steamapps)) {
-            if (!isManifestName(lastComponent(child)))
+            if (!isManifestName(Platform::lastComponent(child)))
                 continue;
             if (std::optional<SteamGame> game = readManifest(child))
                 library.games.insert_or_assign(game->appID, std::move(*game));

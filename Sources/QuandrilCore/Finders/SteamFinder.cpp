@@ -12,6 +12,7 @@
 
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
 #include "QuandrilCore/Report.h"
@@ -39,12 +40,6 @@ std::string modsOf(const SteamLibrary& library, const std::string& appID)
 std::string gameFolder(const SteamLibrary& library, const SteamGame& game)
 {
     return library.path + "/steamapps/common/" + game.installDir;
-}
-
-std::string lastComponent(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The manifest's install folder must be one name inside "common": "." or ".." or a nested path
@@ -165,7 +160,7 @@ Candidates candidatesOf(const SteamLibrary& library, bool offersGames)
     for (auto& folder : children(workshopContent(library))) {
         if (fence.blocks(folder) || !isDirectory(folder))
             continue;
-        std::string appID = lastComponent(folder);
+        std::string appID = Platform::lastComponent(folder);
         if (library.games.contains(appID))
             continue;
         out.mods.push_back({ std::move(folder), std::move(appID) });

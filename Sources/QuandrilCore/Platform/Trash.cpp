@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Platform/Move.h"
+#include "QuandrilCore/Platform/PathText.h"
 
 namespace Quandril::Platform {
 
@@ -25,21 +26,6 @@ namespace {
 bool allDigits(std::string_view text)
 {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-std::string withoutTrailingSlashes(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
-std::string parentOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 bool isFolder(const std::string& path)

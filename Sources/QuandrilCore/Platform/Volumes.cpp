@@ -14,6 +14,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "QuandrilCore/Platform/PathText.h"
+
 namespace Quandril::Platform {
 
 namespace {
@@ -83,25 +85,11 @@ std::vector<std::string_view> splitFields(std::string_view line)
     return fields;
 }
 
-bool startsWith(std::string_view text, std::string_view prefix)
+// A volume's name from its mount point: the last name, or "/" for the top folder.
+std::string mountName(std::string_view path)
 {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
-// Equal to the folder or inside it.
-bool within(std::string_view path, std::string_view folder)
-{
-    return path == folder || (startsWith(path, folder) && path.size() > folder.size() && path[folder.size()] == '/');
-}
-
-std::string lastComponent(std::string_view path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.remove_suffix(1);
-    if (path == "/" || path.empty())
-        return "/";
-    auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    const std::string_view name = lastName(path);
+    return name.empty() ? "/" : std::string(name);
 }
 
 std::int64_t bytesOf(unsigned long long blocks, unsigned long long blockSize)
@@ -202,7 +190,7 @@ bool isPseudoFileSystem(std::string_view type)
         "fusectl", "hugetlbfs", "mqueue", "nfsd", "nsfs", "overlay", "aufs", "proc", "pstore", "ramfs",
         "rpc_pipefs", "securityfs", "selinuxfs", "squashfs", "sysfs", "tmpfs", "tracefs",
     };
-    return startsWith(type, "cgroup") || pseudo.contains(type);
+    return type.starts_with("cgroup") || pseudo.contains(type);
 }
 
 bool isNetworkFileSystem(std::string_view type)
@@ -212,18 +200,18 @@ bool isNetworkFileSystem(std::string_view type)
         "fuse.gcsfuse", "fuse.glusterfs", "fuse.rclone", "fuse.s3fs", "fuse.sshfs", "glusterfs", "lustre",
         "ncpfs", "smb3", "smbfs", "sshfs", "vboxsf", "virtiofs",
     };
-    return startsWith(type, "nfs") || network.contains(type);
+    return type.starts_with("nfs") || network.contains(type);
 }
 
 bool isSystemMountPoint(std::string_view mountPoint)
 {
     // Removable drives are mounted under /run/media on some systems.
-    if (within(mountPoint, "/run/media"))
+    if (atOrBelow(mountPoint, "/run/media"))
         return false;
     static constexpr std::array<std::string_view, 10> system {
         "/boot", "/efi", "/dev", "/proc", "/sys", "/run", "/snap", "/var/lib", "/etc", "/var/snap",
     };
-    return std::any_of(system.begin(), system.end(), [&](std::string_view folder) { return within(mountPoint, folder); });
+    return std::any_of(system.begin(), system.end(), [&](std::string_view folder) { return atOrBelow(mountPoint, folder); });
 }
 
 std::vector<Volume> describeMounts(const std::vector<MountEntry>& entries)
@@ -236,7 +224,7 @@ std::vector<Volume> describeMounts(const std::vector<MountEntry>& entries)
         volume.path = entry.mountPoint;
         volume.isRoot = entry.mountPoint == "/";
         if (entry.mountPoint != "/")
-            volume.name = lastComponent(entry.mountPoint);
+            volume.name = mountName(entry.mountPoint);
         // The startup volume is always shown, also where it is an overlay or a live system's image.
         bool browsable = entry.mountPoint == "/"
             || (!isPseudoFileSystem(entry.type) && !isSystemMountPoint(entry.mountPoint)
@@ -261,7 +249,7 @@ std::vector<DriveInfo> drivesFrom(const std::vector<Volume>& volumes)
         std::int64_t strict = volume.free.value_or(0);
         std::int64_t important = volume.importantFree.value_or(0);
         DriveInfo drive;
-        drive.name = volume.name ? *volume.name : lastComponent(volume.path);
+        drive.name = volume.name ? *volume.name : mountName(volume.path);
         drive.path = volume.path;
         drive.isStartup = volume.isRoot.value_or(false);
         drive.totalBytes = *volume.total;
@@ -300,7 +288,7 @@ std::vector<Volume> mountedVolumes()
         volume.importantFree = volume.free;
 
         const std::string& source = entries[i].source;
-        if (startsWith(source, "/dev/")) {
+        if (source.starts_with("/dev/")) {
             if (!labels)
                 labels = deviceLabels();
             auto device = resolved(source);

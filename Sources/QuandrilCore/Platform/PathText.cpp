@@ -1,0 +1,84 @@
+#include "QuandrilCore/Platform/PathText.h"
+
+#include "QuandrilCore/Platform/Unicode.h"
+
+namespace Quandril::Platform {
+
+std::string composed(std::string_view text)
+{
+    for (unsigned char c : text) {
+        if (c >= 0x80)
+            return nfc(text);
+    }
+    return std::string(text);
+}
+
+bool below(std::string_view path, std::string_view folder)
+{
+    return path.size() > folder.size() && path[folder.size()] == '/' && path.starts_with(folder);
+}
+
+bool atOrBelow(std::string_view path, std::string_view folder)
+{
+    return path == folder || below(path, folder);
+}
+
+bool atOrBelowAny(std::string_view path, const std::vector<std::string>& folders)
+{
+    for (const auto& folder : folders) {
+        if (atOrBelow(path, folder))
+            return true;
+    }
+    return false;
+}
+
+bool overlaps(std::string_view a, std::string_view b)
+{
+    return a == b || below(a, b) || below(b, a);
+}
+
+bool inside(std::string_view path, std::string_view folder)
+{
+    // The top folder's text already ends in "/", yet every other absolute path lies inside it.
+    if (folder == "/")
+        return path.size() > 1 && path.front() == '/';
+    return below(path, folder);
+}
+
+bool within(std::string_view path, std::string_view folder)
+{
+    return path == folder || inside(path, folder);
+}
+
+std::string lastComponent(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string_view lastName(std::string_view path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.remove_suffix(1);
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string parentOf(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return std::string(path.substr(0, slash));
+}
+
+std::string withoutTrailingSlashes(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+} // namespace Quandril::Platform

@@ -1,0 +1,48 @@
+#pragma once
+
+// Paths as text: which lies in which folder, the last name, the folder above. Nothing here looks at
+// the disk.
+//
+// Two families of containment tests, on purpose: the `below` family is the plain text test
+// ("folder" + "/" + more), under which nothing but "//…" lies below "/"; the privacy fence, the
+// scanner's overlap test and the cleaner rely on exactly that. `inside` and `within` count every
+// other absolute path as inside "/", for callers that compare against the top folder itself (a
+// never-touch rule or a drive at "/").
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Quandril::Platform {
+
+// A composed and a decomposed spelling of one accented name must compare equal, so paths are
+// compared in composed (NFC) form. "/" never composes with its neighbours, so the composed form of a
+// path is its composed names joined by "/" and prefix tests stay sound. Plain ASCII is returned as
+// it is without asking the normaliser.
+std::string composed(std::string_view text);
+
+// `path` is `folder` followed by "/" and at least one more character.
+bool below(std::string_view path, std::string_view folder);
+// `path` is `folder` or below it.
+bool atOrBelow(std::string_view path, std::string_view folder);
+// At or below one of `folders`.
+bool atOrBelowAny(std::string_view path, const std::vector<std::string>& folders);
+// Equal, or one below the other.
+bool overlaps(std::string_view a, std::string_view b);
+
+// Strictly inside the folder: below it, or any absolute path but "/" itself when the folder is "/".
+bool inside(std::string_view path, std::string_view folder);
+// The folder itself or inside it.
+bool within(std::string_view path, std::string_view folder);
+
+// Everything after the last "/"; the text itself when there is none.
+std::string lastComponent(std::string_view path);
+// The last name with trailing slashes ignored ("a/b/" gives "b"); empty for "/" and "".
+// A view into `path`.
+std::string_view lastName(std::string_view path);
+// Everything before the last "/": "/" for an item at the top, "." when there is no "/".
+std::string parentOf(std::string_view path);
+// Trailing slashes dropped, "/" kept as it is.
+std::string withoutTrailingSlashes(std::string path);
+
+} // namespace Quandril::Platform
