@@ -2,6 +2,7 @@
 
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Platform/ExecutablePath.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PathText.h"
 
 #include <cerrno>
@@ -42,18 +43,8 @@ std::string readWhole(const std::string& path)
         failReading(EISDIR, path);
 
     std::string content;
-    char buffer[64 * 1024];
-    for (;;) {
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            failReading(errno, path);
-        }
-        if (got == 0)
-            break;
-        content.append(buffer, static_cast<std::size_t>(got));
-    }
+    if (const int error = Platform::readToEnd(fd, content))
+        failReading(error, path);
     return content;
 }
 

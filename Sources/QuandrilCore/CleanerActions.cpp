@@ -3,13 +3,9 @@
 
 #include "QuandrilCore/Cleaner.h"
 
-#include <cstring>
-#include <memory>
-
-#include <fts.h>
-
 #include "QuandrilCore/CleanerSteps.h"
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/PrivacyFence.h"
 
 namespace Quandril {
@@ -17,10 +13,6 @@ namespace Quandril {
 using namespace CleanerSteps;
 
 namespace {
-
-struct FtsCloser {
-    void operator()(FTS* fts) const { ::fts_close(fts); }
-};
 
 std::string commandText(const Action& action)
 {
@@ -156,14 +148,12 @@ std::optional<std::string> Cleaner::protectedInside(const std::string& path, con
     if (fence.blocks(path) || !isDirectory(path))
         return std::nullopt;
 
-    std::string root = path;
-    char* roots[] = { root.data(), nullptr };
-    std::unique_ptr<FTS, FtsCloser> walk(::fts_open(roots, FTS_PHYSICAL | FTS_NOCHDIR | FTS_COMFOLLOW, nullptr));
+    Platform::TreeWalk walk(path, FTS_PHYSICAL | FTS_NOCHDIR | FTS_COMFOLLOW);
     if (!walk)
         return std::nullopt;
 
     std::size_t examined = 0;
-    while (FTSENT* entry = ::fts_read(walk.get())) {
+    while (FTSENT* entry = walk.next()) {
         if (entry->fts_level == 0 || entry->fts_info == FTS_DP)
             continue;
         if (examined == limit)
@@ -172,7 +162,7 @@ std::optional<std::string> Cleaner::protectedInside(const std::string& path, con
         const std::string full(entry->fts_path, entry->fts_pathlen);
         // A folder the fence holds is not opened; its entries count as holding nothing.
         if (entry->fts_info == FTS_D && fence.isFenced(full))
-            ::fts_set(walk.get(), entry, FTS_SKIP);
+            walk.skip(entry);
         if (auto why = guardian.protection(full, true))
             return why;
     }

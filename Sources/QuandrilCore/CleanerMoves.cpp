@@ -14,6 +14,7 @@
 #include "QuandrilCore/CleanerSteps.h"
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
@@ -57,14 +58,6 @@ std::optional<std::string> readLink(const std::string& path)
         return std::nullopt;
     target.resize(static_cast<std::size_t>(length));
     return target;
-}
-
-bool sameItem(const std::string& a, const std::string& b)
-{
-    struct stat first {};
-    struct stat second {};
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
-        && first.st_ino == second.st_ino;
 }
 
 // The copy removal's first safety rules, for a road that is handed over before acting on a finding
@@ -277,7 +270,7 @@ CleanResult Cleaner::removeCopy(const Finding& finding, const std::string& keepi
     if (fence.blocks(path) || !exists(path) || fence.blocks(keeping) || !exists(keeping))
         return refused(finding, "One of the two copies isn't there any more; scan again.");
     // Two names for one item are not two copies: trashing one would leave none outside the Trash.
-    if (Platform::overlaps(path, keeping) || sameItem(path, keeping))
+    if (Platform::overlaps(path, keeping) || Platform::sameItem(path, keeping))
         return refused(finding, "The copy on the drive is this same item; nothing was removed.");
 
     const TreeComparison comparison = compareTreesFully(path, keeping, true);

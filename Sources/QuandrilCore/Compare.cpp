@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/PrivacyFence.h"
 
@@ -21,18 +22,6 @@ namespace Quandril {
 namespace {
 
 constexpr std::size_t chunkBytes = 1 << 20;
-
-struct Walk {
-    char* path = nullptr;
-    FTS* fts = nullptr;
-
-    ~Walk()
-    {
-        if (fts)
-            fts_close(fts);
-        std::free(path);
-    }
-};
 
 class Descriptor {
 public:
@@ -113,28 +102,21 @@ FileList fileSizes(const std::string& folder)
         return list;
     }
 
-    Walk walk;
-    walk.path = ::strdup(top.c_str());
-    if (!walk.path) {
-        list.incomplete = true;
-        return list;
-    }
-    char* const starts[] = { walk.path, nullptr };
     // The folder itself may be reached through a link (it was asked for by name); links inside are not followed.
-    walk.fts = fts_open(starts, FTS_NOCHDIR | FTS_PHYSICAL | FTS_COMFOLLOW, nullptr);
-    if (!walk.fts) {
+    Platform::TreeWalk walk(top, FTS_NOCHDIR | FTS_PHYSICAL | FTS_COMFOLLOW);
+    if (!walk) {
         list.incomplete = true;
         return list;
     }
 
     const std::size_t prefix = top == "/" ? 1 : top.size() + 1;
     errno = 0;
-    while (FTSENT* entry = fts_read(walk.fts)) {
+    while (FTSENT* entry = walk.next()) {
         const std::string_view path(entry->fts_path, entry->fts_pathlen);
         switch (entry->fts_info) {
         case FTS_D:
             if (entry->fts_level > 0 && !roots.empty() && Platform::atOrBelowAny(path, roots)) {
-                fts_set(walk.fts, entry, FTS_SKIP);
+                walk.skip(entry);
                 list.incomplete = true;
             }
             break;

@@ -1,13 +1,11 @@
 #include "QuandrilCore/FileHelpers.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <memory>
 #include <utility>
 
-#include <dirent.h>
 #include <sys/stat.h>
 
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
 
@@ -15,27 +13,11 @@ namespace Quandril {
 
 namespace {
 
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
 // Entry names, or nothing at all when the folder cannot be read to the end.
 std::vector<std::string> readNames(const std::string& path)
 {
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(path.c_str()));
-    if (!dir)
-        return {};
-    std::vector<std::string> names;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..")
-            names.emplace_back(name);
-        errno = 0;
-    }
-    if (errno != 0)
-        return {};
-    return names;
+    auto names = Platform::readEntryNames(path);
+    return names ? std::move(*names) : std::vector<std::string> {};
 }
 
 } // namespace

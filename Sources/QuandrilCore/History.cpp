@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Unicode.h"
 
 namespace Quandril {
@@ -18,27 +19,6 @@ namespace Quandril {
 namespace {
 
 constexpr std::array<std::string_view, 4> statusNames {"done", "wouldDo", "refused", "failed"};
-
-bool readAll(const std::string& path, std::string& out)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char buffer[1 << 16];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return ok;
-}
 
 // Writes all of `data` at the end of the open file; false on any error.
 bool writeAll(int fd, std::string_view data)
@@ -273,11 +253,11 @@ std::vector<HistoryEntry> parse(std::string_view text)
 
 std::vector<HistoryEntry> load(const Mac& mac)
 {
-    std::string text;
-    if (!readAll(path(mac), text))
+    const auto text = Platform::readFile(path(mac));
+    if (!text)
         return {};
     // Damage is judged line by line: one bad byte costs its own line, not the whole history.
-    return parse(text);
+    return parse(*text);
 }
 
 bool offersPutBack(const HistoryEntry& entry)

@@ -1,13 +1,11 @@
 #include "QuandrilCore/Mac.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fcntl.h>
 #include <sys/xattr.h>
 #include <system_error>
-#include <unistd.h>
 
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Home.h"
 
 namespace Quandril {
@@ -31,26 +29,11 @@ std::optional<std::string_view> remainderBelow(std::string_view path, std::strin
 
 std::string readWholeFile(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw std::system_error(errno, std::generic_category(), "Couldn't read " + path);
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0) {
-            int error = errno;
-            ::close(fd);
-            throw std::system_error(error, std::generic_category(), "Couldn't read " + path);
-        }
-        if (count == 0)
-            break;
-        content.append(buffer, static_cast<std::size_t>(count));
-    }
-    ::close(fd);
-    return content;
+    int error = 0;
+    auto content = Platform::readFile(path, &error);
+    if (!content)
+        throw std::system_error(error, std::generic_category(), "Couldn't read " + path);
+    return std::move(*content);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <unicode/uchar.h>
 
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Unicode.h"
 
 namespace Quandril {
@@ -29,20 +30,10 @@ std::optional<std::string> readRegularFile(const std::string& path)
     }
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
+    const int error = Platform::readToEnd(fd, bytes);
     ::close(fd);
+    if (error != 0)
+        return std::nullopt;
     return bytes;
 }
 

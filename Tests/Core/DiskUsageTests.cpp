@@ -1,13 +1,18 @@
 #include "QuandrilCore/DiskUsage.h"
 
 #include <cctype>
+#include <filesystem>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "QuandrilCore/PrivacyFence.h"
@@ -36,6 +41,40 @@ std::int64_t own(const std::string& path)
         throw std::runtime_error("lstat " + path);
     return static_cast<std::int64_t>(status.st_blocks) * 512;
 }
+
+// Lets permissions stop this thread for its lifetime: root gives up, on this thread only, the
+// capabilities that pass over them, so the unreadable cases run under root too.
+class PermissionsApply {
+public:
+    PermissionsApply()
+    {
+        if (::geteuid() != 0) {
+            applies_ = true;
+            return;
+        }
+        if (::syscall(SYS_capget, &header_, saved_) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = { saved_[0], saved_[1] };
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        dropped_ = ::syscall(SYS_capset, &header_, reduced) == 0;
+        applies_ = dropped_;
+    }
+    ~PermissionsApply()
+    {
+        if (dropped_)
+            ::syscall(SYS_capset, &header_, saved_);
+    }
+    PermissionsApply(const PermissionsApply&) = delete;
+    PermissionsApply& operator=(const PermissionsApply&) = delete;
+
+    bool applies() const { return applies_; }
+
+private:
+    __user_cap_header_struct header_ { _LINUX_CAPABILITY_VERSION_3, 0 };
+    __user_cap_data_struct saved_[2] {};
+    bool dropped_ = false;
+    bool applies_ = false;
+};
 
 void link(const std::string& target, const std::string& path)
 {
@@ -104,6 +143,9 @@ const MeasureCase measureCases[] = {
     {"a skipped file is counted as usual", "data", {"data/c"}, {"data", "data/a", "data/c", "data/sub", "data/sub/d"}, 0},
     {"skipping the start itself counts its own entry", "data", {"data"}, {"data"}, 0},
     {"missing path is one unreadable entry", "missing", {}, {}, 1},
+    {"a start with a trailing slash names its entries with one", "data/", {"data/sub"}, {"data", "data/a", "data/c", "data/sub"}, 0},
+    {"a skip entry with a doubled slash matches nothing", "data/", {"data//sub"}, {"data", "data/a", "data/c", "data/sub", "data/sub/d"}, 0},
+    {"a start with a trailing slash is skipped as spelled", "data/", {"data/"}, {"data"}, 0},
 };
 
 class Measure : public ::testing::TestWithParam<MeasureCase> {};
@@ -152,7 +194,8 @@ TEST(DiskUsage, HardLinkSharedByTwoMeasurementsCountsInEach)
 
 TEST(DiskUsage, UnreadableFolderAddsOneAndNothingElse)
 {
-    if (Testing::runningAsRoot())
+    PermissionsApply permissions;
+    if (!permissions.applies())
         GTEST_SKIP() << "permissions do not stop root";
     Tree tree;
     ASSERT_EQ(::chmod(tree.at("data/sub").c_str(), 0), 0);
@@ -160,6 +203,215 @@ TEST(DiskUsage, UnreadableFolderAddsOneAndNothingElse)
     ::chmod(tree.at("data/sub").c_str(), 0755);
     EXPECT_EQ(usage.bytes, tree.sum({ "data", "data/a", "data/c" }));
     EXPECT_EQ(usage.unreadable, 1);
+}
+
+// data/sub holds d (5 KB) and e/ f (1 KB); sub's mode decides what the walk may do with it.
+struct PermissionCase {
+    const char* name;
+    mode_t mode;
+    std::vector<std::string> counted;
+    std::int64_t unreadable;
+};
+
+const PermissionCase permissionCases[] = {
+    {"listed but nothing inside examined: each entry unreadable", 0444, {"data", "data/a", "data/c", "data/sub"}, 2},
+    {"entered but not listed: the folder is unreadable", 0111, {"data", "data/a", "data/c"}, 1},
+};
+
+class Permission : public ::testing::TestWithParam<PermissionCase> {};
+
+TEST_P(Permission, CountsWhatCanBeExamined)
+{
+    const auto& c = GetParam();
+    PermissionsApply permissions;
+    if (!permissions.applies())
+        GTEST_SKIP() << "permissions do not stop root";
+    Tree tree;
+    writeFile(tree.at("data/sub/e/f"), std::string(1'000, 'f'));
+    ASSERT_EQ(::chmod(tree.at("data/sub").c_str(), c.mode), 0);
+    Usage usage = diskUsage(tree.at("data"));
+    ::chmod(tree.at("data/sub").c_str(), 0755);
+    EXPECT_EQ(usage, (Usage { tree.sum(c.counted), c.unreadable }));
+}
+
+INSTANTIATE_TEST_SUITE_P(DiskUsage, Permission, ::testing::ValuesIn(permissionCases),
+                         [](const auto& info) { return caseName(info.param.name); });
+
+TEST(DiskUsage, FolderListedInManyReadsKeepsEveryEntry)
+{
+    // More entries than one read of a listing returns, with subfolders spread among them.
+    TempDir dir;
+    const std::string folder = dir.path() + "/many";
+    std::int64_t expected = 0;
+    std::vector<std::string> paths = { folder };
+    for (int i = 0; i < 3'000; ++i) {
+        std::string name = folder + "/entry-with-a-rather-long-name-" + std::to_string(i);
+        if (i % 97 == 0) {
+            writeFile(name + "/inner", "x");
+            paths.push_back(name + "/inner");
+        } else {
+            writeFile(name, "x");
+        }
+        paths.push_back(name);
+    }
+    for (const auto& path : paths)
+        expected += own(path);
+    EXPECT_EQ(diskUsage(folder), (Usage { expected, 0 }));
+}
+
+TEST(DiskUsage, RelativeStartAndSkipAreTakenFromTheWorkingFolder)
+{
+    Tree tree;
+    const std::string before = std::filesystem::current_path();
+    ASSERT_EQ(::chdir(tree.at("").c_str()), 0);
+    Usage usage = diskUsage("data", { "data/sub" });
+    ASSERT_EQ(::chdir(before.c_str()), 0);
+    EXPECT_EQ(usage, (Usage { tree.sum({ "data", "data/a", "data/c", "data/sub" }), 0 }));
+}
+
+TEST(DiskUsage, AnotherVolumeCountsOnlyItsOwnEntry)
+{
+    // Needs a folder that is the top of another volume; /dev/shm usually is one.
+    struct stat dev {}, shm {};
+    if (::stat("/dev", &dev) != 0 || ::stat("/dev/shm", &shm) != 0 || dev.st_dev == shm.st_dev
+        || ::access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no writable volume mounted inside /dev";
+    const std::string file = "/dev/shm/quandril-disk-usage-" + std::to_string(::getpid());
+    writeFile(file, std::string(1 << 20, 'v'));
+    Usage passedOver = diskUsage("/dev");
+    Usage skipped = diskUsage("/dev", { "/dev/shm" });
+    ::unlink(file.c_str());
+    EXPECT_EQ(passedOver, skipped);
+}
+
+// A chain of `levels` folders, each holding a file "f" and a folder "s" with a file. The chain's
+// names vary, so the order of listing puts "s" after the way down in some folders and before it in
+// others, whatever the file system's order. Folders past the longest path the system takes must
+// still be measured.
+class DeepTree {
+public:
+    explicit DeepTree(int levels) : levels_(levels), top_(openFolder(AT_FDCWD, dir_.path().c_str()))
+    {
+        int fd = ::dup(top_);
+        for (int level = 0; level < levels_; ++level) {
+            make(fd, "f", 1'000 + level);
+            if (::mkdirat(fd, "s", 0755) != 0)
+                throw std::runtime_error("mkdir s");
+            int inner = openFolder(fd, "s");
+            make(inner, "f", 7'000);
+            ::close(inner);
+            if (level == levels_ - 1 && ::linkat(top_, "f", fd, "second-name", 0) != 0)
+                throw std::runtime_error("link");
+            if (::mkdirat(fd, down(level).c_str(), 0755) != 0)
+                throw std::runtime_error("mkdir " + down(level));
+            int next = openFolder(fd, down(level).c_str());
+            ::close(fd);
+            fd = next;
+        }
+        ::close(fd);
+    }
+
+    ~DeepTree()
+    {
+        // Lifted up one by one, so the temporary folder can be removed by path.
+        int fd = ::openat(top_, down(0).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int level = 1; fd >= 0 && level < levels_; ++level) {
+            std::string name = "lifted-" + std::to_string(level);
+            int next = ::renameat(fd, down(level).c_str(), top_, name.c_str()) == 0
+                ? ::openat(top_, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                : -1;
+            ::close(fd);
+            fd = next;
+        }
+        if (fd >= 0)
+            ::close(fd);
+        ::close(top_);
+    }
+
+    const std::string& path() const { return dir_.path(); }
+
+    // What each entry occupies, read level by level through descriptors.
+    Usage expected() const
+    {
+        std::int64_t bytes = ownAt(AT_FDCWD, dir_.path().c_str());
+        int fd = openFolder(AT_FDCWD, dir_.path().c_str());
+        for (int level = 0; level < levels_; ++level) {
+            for (const std::string& name : { std::string("f"), std::string("s"), std::string("s/f"), down(level) })
+                bytes += ownAt(fd, name.c_str());
+            int next = openFolder(fd, down(level).c_str());
+            ::close(fd);
+            fd = next;
+        }
+        ::close(fd);
+        return { bytes, 0 };
+    }
+
+private:
+    static std::string down(int level) { return "c" + std::to_string(level % 10); }
+
+    static int openFolder(int at, const char* name)
+    {
+        int fd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            throw std::runtime_error(std::string("open ") + name);
+        return fd;
+    }
+
+    static void make(int at, const char* name, std::size_t bytes)
+    {
+        int fd = ::openat(at, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const std::string content(bytes, 'x');
+        bool written = fd >= 0 && ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+        if (fd >= 0)
+            ::close(fd);
+        if (!written)
+            throw std::runtime_error(std::string("write ") + name);
+    }
+
+    static std::int64_t ownAt(int at, const char* name)
+    {
+        struct stat status {};
+        if (::fstatat(at, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+            throw std::runtime_error(std::string("lstat ") + name);
+        return static_cast<std::int64_t>(status.st_blocks) * 512;
+    }
+
+    TempDir dir_;
+    int levels_;
+    int top_;
+};
+
+int openDescriptors()
+{
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+TEST(DiskUsage, DeepTreeIsMeasuredWithFewDescriptors)
+{
+    DeepTree tree(2'000);
+    const Usage expected = tree.expected();
+    const int before = openDescriptors();
+
+    rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(before) + 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const Usage usage = diskUsage(tree.path());
+    const Usage starved = [&] {
+        // Fewer descriptors than the walk keeps by choice: it must give up more of them, not entries.
+        tight.rlim_cur = static_cast<rlim_t>(before) + 3;
+        ::setrlimit(RLIMIT_NOFILE, &tight);
+        return diskUsage(tree.path());
+    }();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_EQ(usage, expected);
+    EXPECT_EQ(starved, expected);
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST(DiskUsage, ManyPathsMatchOneByOneAndRepeatsGiveOneEntry)

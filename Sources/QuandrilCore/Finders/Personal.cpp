@@ -2,8 +2,6 @@
 
 #include <array>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <set>
 #include <string>
@@ -16,6 +14,7 @@
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Inventory.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
@@ -46,18 +45,6 @@ TimePoint timeOf(const struct stat& info)
     return TimePoint(std::chrono::duration_cast<TimePoint::duration>(since));
 }
 
-struct Walk {
-    char* path = nullptr;
-    FTS* fts = nullptr;
-
-    ~Walk()
-    {
-        if (fts)
-            fts_close(fts);
-        std::free(path);
-    }
-};
-
 // Whether anything in the item was modified after `since`. A folder too big to check counts as
 // changed, so a huge tree is never offered for moving on a guess.
 bool changedRecently(const std::string& path, TimePoint since, std::int64_t limit)
@@ -71,17 +58,12 @@ bool changedRecently(const std::string& path, TimePoint since, std::int64_t limi
         return false;
     const std::vector<std::string> roots = fence.active();
 
-    Walk walk;
-    walk.path = ::strdup(path.c_str());
-    if (!walk.path)
-        return false;
-    char* const starts[] = { walk.path, nullptr };
-    walk.fts = fts_open(starts, FTS_NOCHDIR | FTS_PHYSICAL, nullptr);
-    if (!walk.fts)
+    Platform::TreeWalk walk(path, FTS_NOCHDIR | FTS_PHYSICAL);
+    if (!walk)
         return false;
 
     std::int64_t count = 0;
-    while (FTSENT* entry = fts_read(walk.fts)) {
+    while (FTSENT* entry = walk.next()) {
         if (entry->fts_level == 0 || entry->fts_info == FTS_DP)
             continue;
         if (++count > limit)
@@ -89,7 +71,7 @@ bool changedRecently(const std::string& path, TimePoint since, std::int64_t limi
         // A fenced folder inside is neither opened nor asked about.
         if (!roots.empty() && Platform::atOrBelowAny(std::string_view(entry->fts_path, entry->fts_pathlen), roots)) {
             if (entry->fts_info == FTS_D)
-                fts_set(walk.fts, entry, FTS_SKIP);
+                walk.skip(entry);
             continue;
         }
         if (entry->fts_info == FTS_NS || entry->fts_info == FTS_ERR || !entry->fts_statp)
@@ -98,15 +80,6 @@ bool changedRecently(const std::string& path, TimePoint since, std::int64_t limi
             return true;
     }
     return false;
-}
-
-// One item, not two: the same file or folder reached by another path.
-bool sameItem(const std::string& a, const std::string& b)
-{
-    struct stat first {};
-    struct stat second {};
-    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev
-        && first.st_ino == second.st_ino;
 }
 
 // The real path of an identical copy of the item within three folder levels below the drive's root.
@@ -126,7 +99,7 @@ std::optional<std::string> findCopy(const std::string& path, std::int64_t /*byte
                 const std::string entryName = lastComponent(entry);
                 const bool entryIsFolder = isDirectory(entry);
                 // A home folder that lives on this drive must not offer the item as its own copy.
-                if (Platform::nfc(entryName) == name && !sameItem(path, entry)) {
+                if (Platform::nfc(entryName) == name && !Platform::sameItem(path, entry)) {
                     if (itemIsFolder && entryIsFolder) {
                         // A tree that could not be read to the end may hide files the other lacks.
                         TreeComparison compared = compareTreesFully(path, entry, false);

@@ -10,11 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include "QuandrilCore/Platform/Files.h"
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
@@ -60,26 +61,13 @@ struct FileDescriptor {
     }
 };
 
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
 std::vector<std::string> entryNames(const std::string& folder)
 {
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
-    if (!dir)
-        fail(errno, "can't read " + folder);
-    std::vector<std::string> names;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..")
-            names.emplace_back(name);
-        errno = 0;
-    }
-    if (errno != 0)
-        fail(errno, "can't read " + folder);
-    return names;
+    int error = 0;
+    auto names = readEntryNames(folder, &error);
+    if (!names)
+        fail(error, "can't read " + folder);
+    return std::move(*names);
 }
 
 std::string readLink(const std::string& path)

@@ -14,6 +14,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PathText.h"
 
 namespace Quandril::Platform {
@@ -99,29 +100,6 @@ std::int64_t bytesOf(unsigned long long blocks, unsigned long long blockSize)
         || product > static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max()))
         return std::numeric_limits<std::int64_t>::max();
     return static_cast<std::int64_t>(product);
-}
-
-std::optional<std::string> readWhole(const char* path)
-{
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    std::string text;
-    char buffer[16384];
-    for (;;) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (count == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(count));
-    }
-    ::close(fd);
-    return text;
 }
 
 std::optional<std::string> resolved(const std::string& path)
@@ -262,7 +240,7 @@ std::vector<DriveInfo> drivesFrom(const std::vector<Volume>& volumes)
 
 std::vector<Volume> mountedVolumes()
 {
-    auto table = readWhole("/proc/self/mountinfo");
+    auto table = readFile("/proc/self/mountinfo");
     if (!table)
         return {};
     auto entries = parseMountInfo(*table);

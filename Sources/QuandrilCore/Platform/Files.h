@@ -1,0 +1,51 @@
+#pragma once
+
+// Plain reads of the file system that several parts of the engine make alike: a whole file, a
+// folder's entry names, whether two paths reach one item, and a walk over a tree. None of these
+// asks the privacy fence; a caller that must respect it checks before and while it reads.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fts.h>
+
+namespace Quandril::Platform {
+
+// Appends what is left to read from `fd` to `out`, reading again when a signal cuts a read short.
+// 0 at the end of the file, else the error number that stopped it.
+int readToEnd(int fd, std::string& out);
+
+// The whole file at `path`; absent when it cannot be opened or read to the end, with the error
+// number in `error` when one is asked for.
+std::optional<std::string> readFile(const std::string& path, int* error = nullptr);
+
+// A folder's entry names without "." and "..", in the order the file system lists them; absent
+// when the folder cannot be opened or read to the end, with the error number in `error`.
+std::optional<std::vector<std::string>> readEntryNames(const std::string& folder, int* error = nullptr);
+
+// Both paths, links followed, reach one file or folder.
+bool sameItem(const std::string& a, const std::string& b);
+
+// A walk with fts over the tree at one path, closed when the value goes.
+class TreeWalk {
+public:
+    // `options` as fts_open takes them (FTS_PHYSICAL, FTS_NOCHDIR, …).
+    TreeWalk(const std::string& top, int options);
+    ~TreeWalk();
+    TreeWalk(const TreeWalk&) = delete;
+    TreeWalk& operator=(const TreeWalk&) = delete;
+
+    // False when the walk could not start.
+    explicit operator bool() const { return fts_ != nullptr; }
+    // The next entry; null at the end, with errno 0, or when the walk stopped early.
+    FTSENT* next() { return ::fts_read(fts_); }
+    // Leaves a folder's contents out; for an entry next() just gave.
+    void skip(FTSENT* entry) { ::fts_set(fts_, entry, FTS_SKIP); }
+
+private:
+    std::string top_;
+    FTS* fts_ = nullptr;
+};
+
+} // namespace Quandril::Platform

@@ -1,0 +1,103 @@
+// Path text shared by the guard, the fence, the scanner and the cleaner, and the plain file reads
+// beside it. The two containment families differ only at "/", which is where a mix-up would hide.
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/PathText.h"
+#include "Support/FakeMachine.h"
+
+using namespace Quandril::Platform;
+using Quandril::Testing::TempDir;
+using Quandril::Testing::writeFile;
+
+namespace {
+
+struct Containment {
+    const char* path;
+    const char* folder;
+    bool below;  // the plain text test
+    bool inside; // "/" holds every other absolute path
+};
+
+TEST(PathText, ContainmentDiffersOnlyAtTheTopFolder)
+{
+    const Containment cases[] = {
+        { "/a/b", "/a", true, true },
+        { "/a/b/c", "/a", true, true },
+        { "/a", "/a", false, false },
+        { "/ab", "/a", false, false }, // a sibling sharing the first letters
+        { "/a", "/a/b", false, false },
+        { "/a/", "/a", true, true },
+        { "/a", "/", false, true },
+        { "/", "/", false, false },
+        { "//a", "/", true, true },
+        { "a", "/", false, false },
+        { "", "/", false, false },
+        { "/Users/me/Caf\u00e9/x", "/Users/me/Caf\u00e9", true, true },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " in " + c.folder);
+        EXPECT_EQ(below(c.path, c.folder), c.below);
+        EXPECT_EQ(atOrBelow(c.path, c.folder), c.below || std::string(c.path) == c.folder);
+        EXPECT_EQ(inside(c.path, c.folder), c.inside);
+        EXPECT_EQ(within(c.path, c.folder), c.inside || std::string(c.path) == c.folder);
+        EXPECT_EQ(overlaps(c.path, c.folder), overlaps(c.folder, c.path));
+    }
+    EXPECT_TRUE(atOrBelowAny("/x/y", { "/a", "/x" }));
+    EXPECT_FALSE(atOrBelowAny("/xy", { "/a", "/x" }));
+    EXPECT_FALSE(atOrBelowAny("/x", {}));
+}
+
+TEST(PathText, NamesAndParents)
+{
+    struct Case {
+        std::string path, lastComponent, lastName, parent;
+    };
+    for (const Case& c : { Case { "/a/b", "b", "b", "/a" }, Case { "/a/b/", "", "b", "/a/b" },
+                           Case { "/a", "a", "a", "/" }, Case { "/", "", "", "/" }, Case { "a", "a", "a", "." },
+                           Case { "", "", "", "." }, Case { "a//", "", "a", "a/" } }) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(lastComponent(c.path), c.lastComponent);
+        EXPECT_EQ(lastName(c.path), c.lastName);
+        EXPECT_EQ(parentOf(c.path), c.parent);
+    }
+    EXPECT_EQ(withoutTrailingSlashes("/a//"), "/a");
+    EXPECT_EQ(withoutTrailingSlashes("///"), "/");
+}
+
+TEST(PathText, ComposedJoinsBothSpellings)
+{
+    EXPECT_EQ(composed("/Caf\u0065\u0301/x"), "/Caf\u00e9/x");
+    EXPECT_EQ(composed("/plain/ascii"), "/plain/ascii");
+}
+
+TEST(Files, WholeFilesAndFolderNamesOrTheError)
+{
+    TempDir dir;
+    const std::string file = dir.path() + "/f";
+    std::string big(200'000, 'x'); // more than one read
+    big.back() = 'y';
+    writeFile(file, big);
+
+    EXPECT_EQ(readFile(file), big);
+    int error = 0;
+    EXPECT_EQ(readFile(dir.path() + "/missing", &error), std::nullopt);
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(readFile(dir.path(), &error), std::nullopt);
+    EXPECT_EQ(error, EISDIR);
+
+    EXPECT_EQ(readEntryNames(dir.path()), std::vector<std::string> { "f" });
+    EXPECT_EQ(readEntryNames(file, &error), std::nullopt);
+    EXPECT_EQ(error, ENOTDIR);
+
+    EXPECT_TRUE(sameItem(file, dir.path() + "/./f"));
+    EXPECT_FALSE(sameItem(file, dir.path()));
+    EXPECT_FALSE(sameItem(file, dir.path() + "/missing"));
+}
+
+} // namespace
