@@ -7,15 +7,12 @@
 #include <system_error>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Platform/Process.h"
 #include "Support/FakeMachine.h"
-
-extern char** environ;
 
 namespace Quandril::Testing {
 
@@ -76,20 +73,6 @@ void damage(const std::string& file, FaultyFileOps::CopyFault fault)
     const struct timespec times[2] = {info.st_atim, info.st_mtim};
     (void)::futimens(fd, times);
     ::close(fd);
-}
-
-bool runShell(const std::string& line)
-{
-    std::string shell = "/bin/sh", option = "-c", command = line;
-    char* argv[] = {shell.data(), option.data(), command.data(), nullptr};
-    pid_t child = 0;
-    if (posix_spawn(&child, shell.c_str(), nullptr, nullptr, argv, environ) != 0)
-        return false;
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0)
-        if (errno != EINTR)
-            return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace
@@ -221,7 +204,7 @@ bool FaultyFileOps::runAsAdmin(const Mac& mac, const std::vector<std::vector<std
         // A privileged run reports failure, as a refused password does.
         return false;
     }
-    return adminExecutes_ && !commands.empty() && runShell(line);
+    return adminExecutes_ && !commands.empty() && Platform::runToEnd("/bin/sh", {"-c", line});
 }
 
 void FaultyFileOps::removeLink(const std::string& path)

@@ -201,6 +201,34 @@ std::optional<std::string> runProcess(const std::string& program, const std::vec
     return output;
 }
 
+bool runToEnd(const std::string& program, const std::vector<std::string>& arguments)
+{
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return false;
+    bool prepared = true;
+    for (int fd : { STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO })
+        prepared = prepared
+            && posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0)
+                == 0;
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    prepared = prepared && posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    if (!prepared)
+        return false;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 bool isExecutableFile(const std::string& path)
 {
     struct stat status {};

@@ -20,6 +20,11 @@ inline constexpr std::chrono::milliseconds defaultRunLimit = std::chrono::minute
 std::optional<std::string> runProcess(const std::string& program, const std::vector<std::string>& arguments,
                                       std::chrono::milliseconds limit = defaultRunLimit);
 
+// Starts `program` (a path; no search) with `arguments`, standard input, output and error on
+// /dev/null, and waits for it as long as it takes (a password prompt may wait on the user). True
+// when it exits with status 0.
+bool runToEnd(const std::string& program, const std::vector<std::string>& arguments);
+
 // A regular file (a link is followed) that this process may execute.
 bool isExecutableFile(const std::string& path);
 
