@@ -120,6 +120,18 @@ std::optional<int> waitUntil(pid_t pid, Deadline deadline)
     }
 }
 
+// The program's own path first, then the arguments, then the null posix_spawn wants.
+std::vector<char*> argumentVector(const std::string& program, const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    argv.reserve(arguments.size() + 2);
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+
 void killAndReap(pid_t pid)
 {
     // The child leads its own process group, so whatever it started goes with it.
@@ -172,12 +184,7 @@ std::optional<std::string> runProcess(const std::string& program, const std::vec
         || posix_spawnattr_setsigdefault(&setup.attributes, &defaults) != 0)
         return std::nullopt;
 
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 2);
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argumentVector(program, arguments);
 
     pid_t pid = 0;
     if (posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ) != 0)
@@ -211,12 +218,7 @@ bool runToEnd(const std::string& program, const std::vector<std::string>& argume
         prepared = prepared
             && posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0)
                 == 0;
-    std::vector<char*> argv;
-    argv.reserve(arguments.size() + 2);
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argumentVector(program, arguments);
     pid_t child = 0;
     prepared = prepared && posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
