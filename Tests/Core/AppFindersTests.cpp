@@ -17,11 +17,13 @@
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
+#include "Support/Records.h"
 
 using namespace Quandril;
 using Quandril::Testing::AppSpec;
 using Quandril::Testing::FakeMachine;
 using Quandril::Testing::InfoPlist;
+using Quandril::Testing::records;
 
 namespace {
 
@@ -40,14 +42,6 @@ TimePoint at(const char* iso)
 
 const TimePoint now = at("2025-03-20T12:00:00Z");
 constexpr std::chrono::seconds day(86'400);
-
-Json::Value records(const std::vector<Finding>& findings)
-{
-    Json::Value out = Json::Value::array();
-    for (const auto& finding : findings)
-        out.push_back(toJson(finding));
-    return out;
-}
 
 FinderResult run(const SpaceFinder& finder, const Mac& mac, const Catalog& catalog,
     std::optional<std::int64_t> minimumBytes)

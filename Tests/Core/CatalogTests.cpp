@@ -13,6 +13,7 @@
 #include "QuandrilCore/Catalog.h"
 #include "QuandrilCore/Platform/ExecutablePath.h"
 #include "QuandrilCore/PrivacyFence.h"
+#include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
 
@@ -220,8 +221,7 @@ std::vector<DecodeCase> decodeCases()
 
 } // namespace
 
-INSTANTIATE_TEST_SUITE_P(Cases, CatalogDecode, testing::ValuesIn(decodeCases()),
-                         [](const testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, CatalogDecode, testing::ValuesIn(decodeCases()), Testing::CaseNamed {});
 
 TEST(CatalogLoad, BadFilesFailWithTheFileLayersOrTheParsersError)
 {

@@ -1,6 +1,5 @@
 #include "QuandrilCore/Compare.h"
 
-#include <cctype>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -11,6 +10,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/PrivacyFence.h"
+#include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 
 using namespace Quandril;
@@ -112,16 +112,7 @@ TEST_P(Compare, CountsFilesByRelativePath)
     EXPECT_EQ(result.incomplete, c.incomplete);
 }
 
-std::string caseName(const char* text)
-{
-    std::string name;
-    for (char ch : std::string(text))
-        name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Trees, Compare, ::testing::ValuesIn(compareCases),
-                         [](const auto& info) { return caseName(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Trees, Compare, ::testing::ValuesIn(compareCases), Testing::CaseNamed {});
 
 TEST(FileSizes, ListsRegularFilesWithTheirLengths)
 {
@@ -274,8 +265,7 @@ TEST_P(Digest, MatchesKnownValue)
     EXPECT_EQ(sha256(dir.path() + "/f"), std::optional<std::string>(GetParam().digest));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sha256, Digest, ::testing::ValuesIn(digestCases),
-                         [](const auto& info) { return caseName(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sha256, Digest, ::testing::ValuesIn(digestCases), Testing::CaseNamed {});
 
 TEST(Sha256, NoDigestForWhatIsNotAReadableRegularFile)
 {

@@ -52,11 +52,7 @@ Catalog explainCatalog()
     catalog.places = { derived, Testing::place("in-cloud", "~/Library/Mobile Documents/*"),
         Testing::place("quoted", "~/Library/Application Support/Build \"Caf\u00e9\" Data") };
     catalog.systemPrefixes = { "com.apple." };
-    Catalog::Owner oldTool;
-    oldTool.names = { "Old Tool" };
-    oldTool.app = "Old Tool";
-    oldTool.bundleIDs = std::vector<std::string> { "com.gone.oldtool" };
-    catalog.owners = { oldTool };
+    catalog.owners = { Testing::owner("Old Tool", { "Old Tool" }, { "com.gone.oldtool" }) };
     return catalog;
 }
 

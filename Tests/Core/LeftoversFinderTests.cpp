@@ -138,11 +138,7 @@ protected:
     {
         catalog.systemNames = { "CloudDocs" };
         catalog.systemPrefixes = { "com.apple." };
-        Catalog::Owner oldTool;
-        oldTool.names = { "Old Tool" };
-        oldTool.app = "Old Tool";
-        oldTool.bundleIDs = std::vector<std::string> { "com.gone.oldtool" };
-        catalog.owners = { oldTool };
+        catalog.owners = { Testing::owner("Old Tool", { "Old Tool" }, { "com.gone.oldtool" }) };
         catalog.personalMarkers = markers();
         Testing::addApp(fake, "/Applications/Keeper.app", AppSpec("com.keeper.app"));
     }

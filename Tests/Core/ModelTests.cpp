@@ -7,6 +7,7 @@
 #include "QuandrilCore/Model.h"
 #include "QuandrilCore/Platform/IsoDate.h"
 #include "QuandrilCore/Report.h"
+#include "Support/CaseName.h"
 
 using namespace Quandril;
 
@@ -104,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                                  "action.command[0]" },
                     BadFinding { "PathsNotArray", "paths", "\"/x\"", "paths" },
                     BadFinding { "UnsureAsNumber", "unsure", "0", "unsure" }),
-    [](const auto& info) { return std::string(info.param.name); });
+    Testing::CaseNamed {});
 
 TEST(ModelJson, OptionalKeysMayBeNullOrMissingAndUnknownKeysAreIgnored)
 {

@@ -38,14 +38,6 @@ namespace {
 const std::string eComposed = "\u00e9";
 const std::string eDecomposed = "e\u0301";
 
-Catalog::Owner owner(std::vector<std::string> names, std::string app)
-{
-    Catalog::Owner made;
-    made.names = std::move(names);
-    made.app = std::move(app);
-    return made;
-}
-
 SteamGame game(std::string appID, std::string name, std::string installDir)
 {
     SteamGame made;
@@ -61,18 +53,18 @@ Catalog resolverCatalog()
     catalog.systemNames = { "CloudDocs", "Mobile Documents" };
     catalog.systemPrefixes = { "com.apple." };
 
-    Catalog::Owner editor = owner({ "Sound Editor Data" }, "Sound Editor");
+    Catalog::Owner editor = Testing::owner("Sound Editor", { "Sound Editor Data" });
     editor.bundleIDs = std::vector<std::string> { "com.example.soundeditor" };
-    Catalog::Owner gone = owner({ "Old Tool" }, "Old Tool");
+    Catalog::Owner gone = Testing::owner("Old Tool", { "Old Tool" });
     gone.bundleIDs = std::vector<std::string> { "", "com.gone.oldtool" };
-    Catalog::Owner space = owner({ "Space Game" }, "Space Game");
+    Catalog::Owner space = Testing::owner("Space Game", { "Space Game" });
     space.steamAppID = "4242";
-    Catalog::Owner lostGame = owner({ "Lost Game" }, "Lost Game");
+    Catalog::Owner lostGame = Testing::owner("Lost Game", { "Lost Game" });
     lostGame.steamAppID = "424";
-    Catalog::Owner suite = owner({ "Prefix Owner" }, "Prefix Suite");
+    Catalog::Owner suite = Testing::owner("Prefix Suite", { "Prefix Owner" });
     suite.bundlePrefix = "COM.PrefixCo.";
-    Catalog::Owner named = owner({ "Nobody Here", "Writer" }, "Writer Family");
-    Catalog::Owner symbols = owner({ "\u266b\u266b" }, "Music Notes"); // a name with an empty key
+    Catalog::Owner named = Testing::owner("Writer Family", { "Nobody Here", "Writer" });
+    Catalog::Owner symbols = Testing::owner("Music Notes", { "\u266b\u266b" }); // a name with an empty key
     catalog.owners = { editor, gone, space, lostGame, suite, named, symbols };
     return catalog;
 }

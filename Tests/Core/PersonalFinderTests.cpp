@@ -17,9 +17,12 @@
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
+#include "Support/Records.h"
+#include "Support/Thresholds.h"
 
 using namespace Quandril;
 using Quandril::Testing::FakeMachine;
+using Quandril::Testing::ids;
 
 namespace {
 
@@ -292,14 +295,6 @@ TEST(PersonalFinder, UnreadablePartOfACopyIsNoCopy)
     EXPECT_EQ(result.findings[0].action.kind, Action::Kind::move);
 }
 
-std::vector<std::string> ids(const FinderResult& result)
-{
-    std::vector<std::string> out;
-    for (const auto& finding : result.findings)
-        out.push_back(finding.id);
-    return out;
-}
-
 TEST(PersonalFinder, LooksIntoTheSixFoldersInOrder)
 {
     FakeMachine m;
@@ -336,18 +331,10 @@ TEST(PersonalFinder, ThresholdIsInclusive)
     const std::int64_t bytes = mac.usage(m.at("~/Movies/Film.mov")).bytes;
     ASSERT_GT(bytes, 0);
 
-    struct Case {
-        std::int64_t catalogBytes;
-        std::optional<std::int64_t> minimum;
-        bool found;
-    };
-    for (const Case& c : { Case { bytes, std::nullopt, true }, Case { bytes + 1, std::nullopt, false },
-                           Case { 0, bytes, true }, Case { 0, bytes + 1, false },
-                           Case { bytes + 1, bytes, true } }) {
+    for (const auto& c : Testing::thresholdCases(bytes)) {
         Catalog cat = catalog();
         cat.thresholds.personalFolder = c.catalogBytes;
-        EXPECT_EQ(findPersonal(mac, cat, c.minimum).findings.size(), c.found ? 1u : 0u)
-            << "catalog " << c.catalogBytes << " minimum " << c.minimum.value_or(-1);
+        EXPECT_EQ(findPersonal(mac, cat, c.minimum).findings.size(), c.found ? 1u : 0u) << c;
     }
 }
 

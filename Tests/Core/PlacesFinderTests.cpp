@@ -13,10 +13,12 @@
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
+#include "Support/Records.h"
 
 using namespace Quandril;
 using Quandril::Testing::AppSpec;
 using Quandril::Testing::FakeMachine;
+using Quandril::Testing::records;
 
 namespace {
 
@@ -27,22 +29,6 @@ FinderResult findPlaces(const Mac& mac, const Catalog& catalog, std::optional<st
 {
     ScanContext context = Scanner::makeContext(mac, catalog, ScanOptions(minimumBytes, TimePoint {}, {}));
     return PlacesFinder().find(context);
-}
-
-Json::Value records(const std::vector<Finding>& findings)
-{
-    Json::Value out = Json::Value::array();
-    for (const auto& finding : findings)
-        out.push_back(toJson(finding));
-    return out;
-}
-
-Json::Value records(const std::vector<Skipped>& skipped)
-{
-    Json::Value out = Json::Value::array();
-    for (const auto& entry : skipped)
-        out.push_back(toJson(entry));
-    return out;
 }
 
 Catalog withPlaces(std::vector<Catalog::Place> places)
@@ -276,11 +262,7 @@ const RuleCase ruleCases[] = {
         [](Catalog& c) {
             placeOf(c).ownerBundleIDs = std::vector<std::string> { "com.example.other" };
             placeOf(c).app = "com.example.viewer";
-            Catalog::Owner owner;
-            owner.names = { "Viewer" };
-            owner.app = "Viewer Pro";
-            owner.bundleIDs = std::vector<std::string> { "com.example.VIEWER" };
-            c.owners.push_back(owner);
+            c.owners.push_back(Testing::owner("Viewer Pro", { "Viewer" }, { "com.example.VIEWER" }));
         },
         [](FakeMachine& m) { running(m, { "com.example.viewer" }); },
         [](Finding& f) { f.blockedBy = "Viewer Pro is open. Quit it first."; } },

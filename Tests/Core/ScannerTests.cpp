@@ -13,9 +13,12 @@
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
+#include "Support/Records.h"
 
 using namespace Quandril;
 using Quandril::Testing::FakeMachine;
+using Quandril::Testing::ids;
+using Quandril::Testing::records;
 
 namespace {
 
@@ -44,22 +47,6 @@ Catalog placesCatalog(std::vector<Catalog::Place> places = {})
 ScanOptions options(std::vector<ProtectedPath> extra = {})
 {
     return ScanOptions(std::nullopt, TimePoint {}, std::move(extra));
-}
-
-std::vector<std::string> ids(const ScanReport& report)
-{
-    std::vector<std::string> out;
-    for (const auto& finding : report.findings)
-        out.push_back(finding.id);
-    return out;
-}
-
-Json::Value records(const std::vector<Skipped>& skipped)
-{
-    Json::Value out = Json::Value::array();
-    for (const auto& entry : skipped)
-        out.push_back(toJson(entry));
-    return out;
 }
 
 // ---- Never touched, reached through a link -------------------------------------------------------

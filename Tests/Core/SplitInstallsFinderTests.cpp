@@ -17,6 +17,7 @@
 using namespace Quandril;
 using Quandril::Testing::AppSpec;
 using Quandril::Testing::FakeMachine;
+using Quandril::Testing::owner;
 
 namespace {
 
@@ -27,16 +28,6 @@ struct Expected {
     std::optional<std::string> caution = std::nullopt;
     std::optional<std::string> blockedBy = std::nullopt;
 };
-
-Catalog::Owner owner(std::string app, std::vector<std::string> names, std::vector<std::string> ids = {})
-{
-    Catalog::Owner made;
-    made.app = std::move(app);
-    made.names = std::move(names);
-    if (!ids.empty())
-        made.bundleIDs = std::move(ids);
-    return made;
-}
 
 class SplitInstalls : public testing::Test {
 protected:

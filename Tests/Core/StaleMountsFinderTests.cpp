@@ -10,6 +10,7 @@
 
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
+#include "Support/Thresholds.h"
 
 using namespace Quandril;
 using Quandril::Testing::FakeMachine;
@@ -59,18 +60,10 @@ TEST(StaleMountsFinder, ThresholdIsInclusive)
     const std::int64_t bytes = mac.usage(m.at("/Volumes/Ghost")).bytes;
     ASSERT_GT(bytes, 0);
 
-    struct Case {
-        std::int64_t catalogBytes;
-        std::optional<std::int64_t> minimum;
-        bool found;
-    };
-    for (const Case& c : { Case { bytes, std::nullopt, true }, Case { bytes + 1, std::nullopt, false },
-                           Case { 0, bytes, true }, Case { 0, bytes + 1, false },
-                           Case { bytes + 1, bytes, true } }) {
+    for (const auto& c : Testing::thresholdCases(bytes)) {
         Catalog catalog = Testing::miniCatalog();
         catalog.thresholds.staleMount = c.catalogBytes;
-        EXPECT_EQ(findStale(mac, catalog, c.minimum).findings.size(), c.found ? 1u : 0u)
-            << "catalog " << c.catalogBytes << " minimum " << c.minimum.value_or(-1);
+        EXPECT_EQ(findStale(mac, catalog, c.minimum).findings.size(), c.found ? 1u : 0u) << c;
     }
 }
 

@@ -13,6 +13,7 @@
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
+#include "Support/Records.h"
 #include "Support/SteamFixtures.h"
 
 using namespace Quandril;
@@ -45,15 +46,9 @@ void steamRunning(FakeMachine& machine)
 Catalog catalog()
 {
     Catalog catalog = miniCatalog();
-    Catalog::Owner game;
-    game.names = { "Team Fortress" };
-    game.app = "Team Fortress 2";
+    Catalog::Owner game = owner("Team Fortress 2", { "Team Fortress" });
     game.steamAppID = "440";
-    Catalog::Owner steam;
-    steam.names = { "Steam" };
-    steam.app = "Steam";
-    steam.bundleIDs = std::vector<std::string> { "com.valvesoftware.steam" };
-    catalog.owners = { game, steam };
+    catalog.owners = { game, owner("Steam", { "Steam" }, { "com.valvesoftware.steam" }) };
     return catalog;
 }
 
@@ -77,10 +72,7 @@ struct Want {
 
 std::string dump(const std::vector<Finding>& findings)
 {
-    Json::Value list = Json::Value::array();
-    for (const Finding& finding : findings)
-        list.push_back(toJson(finding));
-    return Json::dump(list, true);
+    return Json::dump(records(findings), true);
 }
 
 std::string dump(const FakeMachine& machine, const Mac& mac, const std::vector<Want>& wants)

@@ -30,4 +30,14 @@ Catalog::Place place(std::string id, std::string pattern)
     return out;
 }
 
+Catalog::Owner owner(std::string app, std::vector<std::string> names, std::vector<std::string> bundleIDs)
+{
+    Catalog::Owner out;
+    out.app = std::move(app);
+    out.names = std::move(names);
+    if (!bundleIDs.empty())
+        out.bundleIDs = std::move(bundleIDs);
+    return out;
+}
+
 } // namespace Quandril::Testing

@@ -4,6 +4,7 @@
 // start from it and add only the rules they are about.
 
 #include <string>
+#include <vector>
 
 #include "QuandrilCore/Catalog.h"
 #include "QuandrilCore/Json.h"
@@ -19,5 +20,9 @@ std::string miniCatalogText();
 
 // A place with the required fields set: tier "rebuilds", action delete, one path pattern.
 Catalog::Place place(std::string id, std::string pattern);
+
+// An owner: the app's name, the folder names it leaves behind, and its bundle ids (absent when
+// none are given).
+Catalog::Owner owner(std::string app, std::vector<std::string> names, std::vector<std::string> bundleIDs = {});
 
 } // namespace Quandril::Testing
