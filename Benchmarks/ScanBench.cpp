@@ -2,42 +2,25 @@
 // tree: about 300,000 files over build caches, package caches, browser caches, containers,
 // application support, documents, downloads, a Steam library with workshop folders and 200 apps.
 
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "QuandrilCore/Catalog.h"
 #include "QuandrilCore/Platform/Process.h"
 #include "QuandrilCore/Scanner.h"
 #include "Support/AppBundles.h"
+#include "Support/BenchFiles.h"
 #include "Support/FakeMachine.h"
 #include "Support/SteamFixtures.h"
 
 namespace {
 
 using namespace Quandril;
-
-void makeFile(const std::string& path, std::size_t bytes)
-{
-    static const std::string content(8 * 1024, 'x');
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        throw std::runtime_error("open " + path + ": " + std::strerror(errno));
-    ssize_t written = bytes ? ::write(fd, content.data(), bytes) : 0;
-    ::close(fd);
-    if (written != static_cast<ssize_t>(bytes))
-        throw std::runtime_error("write " + path);
-}
 
 // `folders` folders under `base`, each with `files` small files.
 std::int64_t fill(const std::string& base, int folders, int files, int seed)
@@ -46,7 +29,7 @@ std::int64_t fill(const std::string& base, int folders, int files, int seed)
         std::string folder = base + "/d" + std::to_string(f / 16) + "/f" + std::to_string(f);
         Testing::makeFolders(folder);
         for (int i = 0; i < files; ++i)
-            makeFile(folder + "/file" + std::to_string(i) + ".bin",
+            Testing::makeFile(folder + "/file" + std::to_string(i) + ".bin",
                      static_cast<std::size_t>((seed + f * 131 + i * 977) % 6000));
     }
     return static_cast<std::int64_t>(folders) * files;
