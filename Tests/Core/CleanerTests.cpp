@@ -36,6 +36,7 @@ struct RefusalCase {
     const char* dryDetail = nullptr; // when a dry run answers otherwise
     Status dryStatus = Status::refused;
     std::vector<std::string> fenced {};
+    bool permanent = false; // caches are deleted for good
 };
 
 class ActRefusals : public ::testing::TestWithParam<RefusalCase> {};
@@ -66,6 +67,7 @@ TEST_P(ActRefusals, FirstCheckThatAppliesDecidesAndNothingIsTouched)
         CleanOptions options = optionsWith(files, dryRun);
         options.includeCautioned = false;
         options.moveTo.reset();
+        options.permanentCaches = row.permanent;
         const CleanResult result = Cleaner::act(finding, reportOf(mac), mac, PathGuard(guardedCatalog(), mac), options);
 
         const bool dryDiffers = dryRun && row.dryDetail;
@@ -190,21 +192,12 @@ const RefusalCase refusalCases[] = {
     { "a move with no paths",
       [](Finding& f, FakeMachine&) { f.paths.clear(); f.tier = Tier::personal; f.action = Action(Action::Kind::move); },
       "Nothing to move." },
+    { "a permanent delete of nothing is not done",
+      [](Finding& f, FakeMachine&) { f.paths.clear(); f.action = Action::delete_(); },
+      "Nothing to delete; scan again.", nullptr, Status::refused, {}, true },
 };
 
 INSTANTIATE_TEST_SUITE_P(Cleaner, ActRefusals, ::testing::ValuesIn(refusalCases), CaseNamed {});
-
-TEST(ActRefusals, PermanentDeleteOfNothingIsNotReportedDone)
-{
-    FakeMachine machine;
-    const Mac mac = machine.mac();
-    CleanOptions options = optionsWith(std::make_shared<FaultyFileOps>());
-    options.permanentCaches = true;
-    const auto result = Cleaner::act(makeFinding("f", Tier::rebuilds, Action::delete_(), {}), reportOf(mac), mac,
-                                     PathGuard(guardedCatalog(), mac), options);
-    EXPECT_EQ(result.status, Status::refused);
-    EXPECT_EQ(result.detail, "Nothing to delete; scan again.");
-}
 
 // ---- What each kind does ----
 
@@ -212,7 +205,7 @@ struct KindCase {
     const char* name;
     Action action;
     bool permanent;
-    int failTrashAt; // 0: no failure
+    std::pair<int, FileOp> failAt; // the k-th operation of that kind fails; 0: none
     Status status;
     const char* detail;
     std::vector<bool> left; // per path: still in place afterwards
@@ -234,8 +227,8 @@ TEST_P(ActKinds, CarriesOutTheKind)
         paths.push_back(machine.at(display));
 
     auto files = std::make_shared<FaultyFileOps>();
-    if (row.failTrashAt)
-        files->failAt(row.failTrashAt, FileOp::trash);
+    if (row.failAt.first)
+        files->failAt(row.failAt.first, row.failAt.second);
     CleanOptions options = optionsWith(files);
     options.permanentCaches = row.permanent;
     const auto result = Cleaner::act(makeFinding("f", Tier::rebuilds, row.action, paths), reportOf(mac), mac,
@@ -255,40 +248,20 @@ TEST_P(ActKinds, CarriesOutTheKind)
         EXPECT_EQ(exists(paths[i]), row.left[i]) << paths[i];
 }
 
+const char* const trashed = "Moved to the Trash; the space comes back when the Trash is emptied.";
+
 const KindCase kindCases[] = {
-    { "trash", Action::trash(), false, 0, Status::done,
-      "Moved to the Trash; the space comes back when the Trash is emptied.", { false, false, false }, 3 },
-    { "delete through the Trash", Action::delete_(), false, 0, Status::done,
-      "Moved to the Trash; the space comes back when the Trash is emptied.", { false, false, false }, 3 },
-    { "delete for good", Action::delete_(), true, 0, Status::done, "Deleted; it rebuilds itself.",
+    { "trash", Action::trash(), false, {}, Status::done, trashed, { false, false, false }, 3 },
+    { "delete through the Trash", Action::delete_(), false, {}, Status::done, trashed, { false, false, false }, 3 },
+    { "delete for good", Action::delete_(), true, {}, Status::done, "Deleted; it rebuilds itself.",
       { false, false, false }, 0 },
-    { "trash fails on the second path", Action::trash(), false, 2, Status::failed,
+    { "trash fails on the second path", Action::trash(), false, { 2, FileOp::trash }, Status::failed,
       "Couldn't move ~/Library/Caches/b b to the Trash: ", { false, true, true }, 1 },
+    { "delete for good stops at the first error", Action::delete_(), true, { 2, FileOp::remove }, Status::failed,
+      "Couldn't delete ~/Library/Caches/b b: ", { false, true, true }, 0 },
 };
 
 INSTANTIATE_TEST_SUITE_P(Cleaner, ActKinds, ::testing::ValuesIn(kindCases), CaseNamed {});
-
-TEST(ActKinds, PermanentDeleteStopsAtTheFirstError)
-{
-    FakeMachine machine;
-    machine.file("~/Library/Caches/a/f", 10).file("~/Library/Caches/b/f", 10).file("~/Library/Caches/c/f", 10);
-    const Mac mac = machine.mac();
-    auto files = std::make_shared<FaultyFileOps>();
-    files->failAt(2, FileOp::remove);
-    CleanOptions options = optionsWith(files);
-    options.permanentCaches = true;
-    const auto finding = makeFinding("f", Tier::rebuilds, Action::delete_(),
-                                     { machine.at("~/Library/Caches/a"), machine.at("~/Library/Caches/b"),
-                                       machine.at("~/Library/Caches/c") });
-    const auto result = Cleaner::act(finding, reportOf(mac), mac, PathGuard(guardedCatalog(), mac), options);
-    EXPECT_EQ(result.status, Status::failed);
-    EXPECT_EQ(result.detail.rfind("Couldn't delete ~/Library/Caches/b: ", 0), 0u) << result.detail;
-    EXPECT_TRUE(result.relocated.empty());
-    EXPECT_FALSE(exists(machine.at("~/Library/Caches/a")));
-    EXPECT_TRUE(exists(machine.at("~/Library/Caches/b")));
-    EXPECT_TRUE(exists(machine.at("~/Library/Caches/c")));
-    EXPECT_EQ(files->count(FileOp::remove), 2);
-}
 
 // ---- Never-touch paths inside a folder ----
 
@@ -341,6 +314,11 @@ std::string historyText(const Mac& mac)
     return exists(History::path(mac)) ? readFile(History::path(mac)) : std::string();
 }
 
+std::string line(const HistoryEntry& entry)
+{
+    return *History::encodeLine(entry) + "\n";
+}
+
 TEST(Clean, AnEmptyRequestStillScans)
 {
     FakeMachine machine;
@@ -365,30 +343,23 @@ TEST(Clean, ResultsKeepRequestOrderAndEachChangeIsRecordedBeforeTheNext)
                                         cachesCatalog(), optionsWith(files));
 
     ASSERT_EQ(results.size(), 4u);
-    EXPECT_EQ(results[0].id, "fresh-caches");
-    EXPECT_EQ(results[0].status, Status::done);
-    EXPECT_EQ(results[1].id, "nowhere");
-    EXPECT_EQ(results[1].title, "nowhere");
-    EXPECT_EQ(results[1].status, Status::refused);
-    EXPECT_EQ(results[1].bytes, 0);
-    EXPECT_EQ(results[1].detail, "A fresh scan doesn't find this any more; scan again.");
-    EXPECT_EQ(results[2].id, "old-caches");
-    EXPECT_EQ(results[2].status, Status::done);
+    const std::vector<std::pair<std::string, Status>> statuses { { "fresh-caches", Status::done },
+                                                                 { "nowhere", Status::refused },
+                                                                 { "old-caches", Status::done },
+                                                                 { "fresh-caches", Status::refused } };
+    for (std::size_t i = 0; i < results.size(); ++i)
+        EXPECT_EQ(std::pair(results[i].id, results[i].status), statuses[i]) << i;
+    EXPECT_EQ(results[1], (CleanResult { "nowhere", "nowhere", Status::refused,
+                                         "A fresh scan doesn't find this any more; scan again.", 0, {} }));
     // The same id again meets the same fresh report: its folder is gone now.
-    EXPECT_EQ(results[3].status, Status::refused);
     EXPECT_EQ(results[3].detail, "~/Library/Caches/fresh isn't there any more; scan again.");
 
-    ASSERT_EQ(historyWhenTrashing.size(), 2u);
-    EXPECT_EQ(historyWhenTrashing[0], "");
-    EXPECT_NE(historyWhenTrashing[1], "") << "the first change must be on file before the second starts";
-
+    // The first change must be on file before the second starts.
     const auto history = History::load(mac);
+    EXPECT_EQ(historyWhenTrashing, (std::vector<std::string> { "", line(history.at(0)) }));
     ASSERT_EQ(history.size(), 2u);
-    EXPECT_EQ(history[0].id, "fresh-caches");
-    EXPECT_EQ(history[0].title, results[0].title);
-    EXPECT_EQ(history[0].action, Action::Kind::trash);
-    EXPECT_EQ(history[0].bytes, results[0].bytes);
-    EXPECT_EQ(history[0].relocated, results[0].relocated);
+    EXPECT_EQ(history[0], (HistoryEntry { history[0].at, "fresh-caches", results[0].title, Action::Kind::trash,
+                                          results[0].bytes, results[0].relocated, {} }));
     EXPECT_EQ(history[1].id, "old-caches");
 }
 
