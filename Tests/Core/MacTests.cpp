@@ -15,10 +15,13 @@
 
 #include "QuandrilCore/Platform/IsoDate.h"
 #include "Support/FakeMachine.h"
+#include "Support/SystemState.h"
 
 using namespace Quandril;
 using Quandril::Testing::FakeMachine;
 using Quandril::Testing::makeFolders;
+using Quandril::Testing::ownBytes;
+using Quandril::Testing::ScopedEnv;
 using Quandril::Testing::TempDir;
 using Quandril::Testing::writeFile;
 
@@ -26,15 +29,6 @@ namespace {
 
 constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t smallest = std::numeric_limits<std::int64_t>::min();
-
-// What one entry itself occupies.
-std::int64_t own(const std::string& path)
-{
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0)
-        throw std::runtime_error("lstat " + path);
-    return static_cast<std::int64_t>(status.st_blocks) * 512;
-}
 
 // Sets the file-provider attribute; false where the file system keeps no user attributes.
 bool setProvider(const std::string& path, const std::string& value)
@@ -52,26 +46,6 @@ Mac liveWithHome(const std::string& home)
 {
     return Mac("", home, std::nullopt);
 }
-
-class ScopedPath {
-public:
-    explicit ScopedPath(const std::string& value)
-    {
-        if (const char* old = std::getenv("PATH"))
-            saved_ = old;
-        ::setenv("PATH", value.c_str(), 1);
-    }
-    ~ScopedPath()
-    {
-        if (saved_)
-            ::setenv("PATH", saved_->c_str(), 1);
-        else
-            ::unsetenv("PATH");
-    }
-
-private:
-    std::optional<std::string> saved_;
-};
 
 } // namespace
 
@@ -108,11 +82,11 @@ TEST(MacPaths, DisplayToRealAndBack)
         EXPECT_EQ(fake.display(c.real), c.display) << c.real;
 
     Mac live = liveWithHome("/Users/me");
-    EXPECT_EQ(live.path("~"), "/Users/me");
-    EXPECT_EQ(live.path("~/Music"), "/Users/me/Music");
-    EXPECT_EQ(live.path("/Applications/A.app"), "/Applications/A.app");
-    EXPECT_EQ(live.display("/Users/me/Music"), "~/Music");
-    EXPECT_EQ(live.display("/Applications/A.app"), "/Applications/A.app");
+    for (const Case& c : { Case { "~", "/Users/me" }, Case { "~/Music", "/Users/me/Music" },
+                           Case { "/Applications/A.app", "/Applications/A.app" } }) {
+        EXPECT_EQ(live.path(c.display), c.real);
+        EXPECT_EQ(live.display(c.real), c.display);
+    }
     EXPECT_EQ(live.display("/Users/meadow/x"), "/Users/meadow/x");
 }
 
@@ -144,12 +118,7 @@ TEST(MacFixture, LoadingFailsOnBadFixtures)
     for (const auto& c : cases) {
         TempDir dir;
         writeFile(dir.path() + "/quandril-fixture.json", c.json);
-        try {
-            Mac::fake(dir.path());
-            ADD_FAILURE() << c.label << ": loaded";
-        } catch (const Json::DecodeError& error) {
-            EXPECT_EQ(error.path(), c.failingKey) << c.label;
-        }
+        EXPECT_EQ(Testing::decodeFailure([&] { Mac::fake(dir.path()); }), c.failingKey) << c.label;
     }
 }
 
@@ -296,16 +265,16 @@ TEST(MacQueries, UsageLeavesCloudContentsOut)
     Mac mac = machine.mac();
 
     const std::string library = machine.at("~/Library");
-    std::int64_t expected = own(library) + own(library + "/Mobile Documents") + own(library + "/Sync")
-        + own(library + "/Caches") + own(library + "/Caches/x");
+    std::int64_t expected = ownBytes(library) + ownBytes(library + "/Mobile Documents") + ownBytes(library + "/Sync")
+        + ownBytes(library + "/Caches") + ownBytes(library + "/Caches/x");
     EXPECT_EQ(mac.usage(library), (Usage { expected, 0 }));
-    EXPECT_EQ(mac.usage(library + "/Mobile Documents").bytes, own(library + "/Mobile Documents"));
-    EXPECT_EQ(mac.usage(library + "/Sync").bytes, own(library + "/Sync"));
+    EXPECT_EQ(mac.usage(library + "/Mobile Documents").bytes, ownBytes(library + "/Mobile Documents"));
+    EXPECT_EQ(mac.usage(library + "/Sync").bytes, ownBytes(library + "/Sync"));
 
     auto many = mac.usageOf({ library, library + "/Caches", library });
     ASSERT_EQ(many.size(), 2u);
     EXPECT_EQ(many[library].bytes, expected);
-    EXPECT_EQ(many[library + "/Caches"].bytes, own(library + "/Caches") + own(library + "/Caches/x"));
+    EXPECT_EQ(many[library + "/Caches"].bytes, ownBytes(library + "/Caches") + ownBytes(library + "/Caches/x"));
 }
 
 TEST(MacQueries, ScaleIsTruncatedAndSaturates)
@@ -394,7 +363,7 @@ TEST(MacQueries, WhichSearchesPathThenTheUsualFolders)
     Mac mac = liveWithHome(home);
 
     {
-        ScopedPath path(":" + first + "::" + second + ":");
+        ScopedEnv path("PATH", ":" + first + "::" + second + ":");
         EXPECT_EQ(mac.which(tool), second + "/" + tool);
         EXPECT_EQ(mac.which(tool + "-dir"), std::nullopt);
         EXPECT_EQ(mac.which(tool + "-home"), home + "/.local/bin/" + tool + "-home");
@@ -402,7 +371,7 @@ TEST(MacQueries, WhichSearchesPathThenTheUsualFolders)
         EXPECT_EQ(mac.run({ tool + "-nowhere" }), std::nullopt);
     }
     {
-        ScopedPath path("");
+        ScopedEnv path("PATH", "");
         EXPECT_EQ(mac.which(tool), std::nullopt);
         EXPECT_EQ(mac.which(tool + "-home"), home + "/.local/bin/" + tool + "-home");
     }
@@ -486,12 +455,11 @@ TEST(MacQueries, StatusListsDrivesAndTheTrash)
     ScanReport missingTrash = ScanReport::status(machine.mac());
     EXPECT_EQ(missingTrash.engine, "quandril 0.1.0");
     EXPECT_EQ(missingTrash.trashBytes, 0);
-    EXPECT_EQ(missingTrash.drives.size(), 2u);
+    EXPECT_EQ(missingTrash.drives, machine.mac().drives());
     EXPECT_TRUE(missingTrash.findings.empty() && missingTrash.skipped.empty() && missingTrash.notes.empty());
 
     machine.file("~/.Trash/old", 50'000);
-    Mac mac = machine.mac();
-    ScanReport withTrash = ScanReport::status(mac);
-    EXPECT_EQ(withTrash.trashBytes, mac.usage(machine.at("~/.Trash")).bytes);
-    EXPECT_GE(withTrash.trashBytes, 50'000);
+    const std::int64_t trash = ScanReport::status(machine.mac()).trashBytes;
+    EXPECT_EQ(trash, machine.mac().usage(machine.at("~/.Trash")).bytes);
+    EXPECT_GE(trash, 50'000);
 }

@@ -8,6 +8,7 @@
 #include "QuandrilCore/Platform/IsoDate.h"
 #include "QuandrilCore/Report.h"
 #include "Support/CaseName.h"
+#include "Support/SystemState.h"
 
 using namespace Quandril;
 
@@ -39,27 +40,14 @@ TEST(ModelJson, FindingRoundTripKeepsEveryFieldAndKeyOrder)
         keys.push_back(it.key());
     EXPECT_EQ(keys, (std::vector<std::string> { "id", "finder", "title", "reason", "getBack", "tier", "bytes", "paths",
                                                 "drive", "owner", "action", "blockedBy", "unsure" }));
-
-    Finding back = Json::decodeAs<Finding>(Json::parse(Json::dump(json)));
-    EXPECT_EQ(back.id, finding.id);
-    EXPECT_EQ(back.tier, Tier::rebuilds);
-    EXPECT_EQ(back.bytes, finding.bytes);
-    EXPECT_EQ(back.paths, finding.paths);
-    EXPECT_EQ(back.drive, "/");
-    EXPECT_EQ(back.owner, finding.owner);
-    EXPECT_EQ(back.action, finding.action);
-    EXPECT_EQ(back.blockedBy, finding.blockedBy);
-    EXPECT_FALSE(back.caution.has_value());
-    EXPECT_FALSE(back.duplicateOf.has_value());
+    EXPECT_EQ(toJson(Json::decodeAs<Finding>(Json::parse(Json::dump(json)))), json);
 }
 
 TEST(ModelJson, AbsentOptionalsAreLeftOut)
 {
-    EXPECT_EQ(Json::dump(toJson(Action::trash())), R"({"kind":"trash"})");
     EXPECT_EQ(Json::dump(toJson(Action::delete_())), R"({"kind":"delete"})");
     Finding fresh("x", "f", "t", "r", "g", Tier::personal, 0, {}, std::nullopt, Action::review(), std::nullopt,
                   std::nullopt, true, std::nullopt);
-    EXPECT_EQ(fresh.drive, "");
     std::string text = Json::dump(toJson(fresh));
     for (const char* key : { "owner", "caution", "blockedBy", "duplicateOf", "null" })
         EXPECT_EQ(text.find(key), std::string::npos) << key;
@@ -82,12 +70,7 @@ TEST_P(FindingDecoding, FailsNamingTheKey)
         json[bad.key] = Json::parse(bad.replacement);
     else
         json.erase(bad.key);
-    try {
-        Json::decodeAs<Finding>(json);
-        FAIL() << "decoded";
-    } catch (const Json::DecodeError& e) {
-        EXPECT_EQ(e.path(), bad.pathInError) << e.what();
-    }
+    EXPECT_EQ(Testing::decodeFailure([&] { Json::decodeAs<Finding>(json); }), bad.pathInError);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -132,34 +115,23 @@ TEST(ModelJson, ScanReportRoundTripAndStartup)
     report.findings = { sampleFinding() };
     report.skipped = { { "/Users/me/Desktop", "privacy" } };
     report.notes = { "a note" };
-    EXPECT_EQ(report.engine, "quandril 0.1.0");
-    ASSERT_TRUE(report.startup().has_value());
-    EXPECT_EQ(report.startup()->name, "Mac");
+    // The first startup drive, not the last.
+    EXPECT_EQ(report.startup().value_or(DriveInfo {}).name, "Mac");
 
     Json::Value json = toJson(report);
     EXPECT_EQ(json["scannedAt"], "2026-03-04T05:06:07Z");
-    ScanReport back = Json::decodeAs<ScanReport>(json);
-    EXPECT_EQ(back.scannedAt, report.scannedAt);
-    EXPECT_EQ(back.drives, report.drives);
-    EXPECT_EQ(back.skipped, report.skipped);
-    EXPECT_EQ(back.findings.size(), 1u);
-    EXPECT_EQ(back.notes, report.notes);
+    EXPECT_EQ(toJson(Json::decodeAs<ScanReport>(json)), json);
 
     report.drives = { { "Backup", "/Volumes/Backup", false, 10, 5, 4 } };
     EXPECT_FALSE(report.startup().has_value());
 }
 
-TEST(ModelEnums, RawValuesTitlesAndOrder)
+TEST(ModelEnums, RawValuesRoundTripAndAreCaseSensitive)
 {
-    ASSERT_EQ(TierInfo::allCases.size(), 3u);
-    EXPECT_EQ(order(Tier::personal), 2);
-    EXPECT_EQ(title(Tier::reinstallable), "Can be downloaded or installed again");
     for (Tier tier : TierInfo::allCases)
         EXPECT_EQ(tierFromRaw(rawValue(tier)), tier);
     EXPECT_FALSE(tierFromRaw("Rebuilds").has_value());
-    EXPECT_EQ(actionKindFromRaw("handOff"), Action::Kind::handOff);
     EXPECT_EQ(rawValue(Action::Kind::delete_), "delete");
-    EXPECT_FALSE(actionKindFromRaw("handoff").has_value());
 }
 
 struct BytesCase {
