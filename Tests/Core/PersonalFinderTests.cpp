@@ -16,6 +16,7 @@
 #include "QuandrilCore/PrivacyFence.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
+#include "Support/FinderChecks.h"
 #include "Support/MiniCatalog.h"
 #include "Support/Records.h"
 #include "Support/Thresholds.h"
@@ -52,30 +53,26 @@ FinderResult findPersonal(const Mac& mac, const Catalog& c, std::optional<std::i
     return PersonalFinder {}.find(Scanner::makeContext(mac, c, ScanOptions(minimum, now, {})));
 }
 
-std::string dump(const Finding& finding)
-{
-    return Json::dump(toJson(finding), true);
-}
-
 // Two files in two levels, so a copy has to match by relative path as well as by size.
 void holiday(FakeMachine& m, const std::string& at)
 {
     m.file(at + "/a.mov", 30'000).file(at + "/sub/b.mov", 5'000);
 }
 
+// What is offered for the item, each with its own texts and action.
+enum class Offer { move, noRoom, inUse, copy, handOff };
+
 struct WholeCase {
     const char* name;
     std::function<void(FakeMachine&)> build;
-    std::string item;                // display path of the one item found
-    std::vector<std::string> fenced; // display paths fenced while the finder runs
+    std::string item; // display path of the one item found
     std::string id;
     std::string title;
     std::string reason;
-    std::string getBack;
-    std::optional<std::string> owner;
-    Action action;
-    std::optional<std::string> caution;
-    std::optional<std::string> duplicateOf; // display path
+    Offer offer;
+    std::optional<std::string> owner = std::nullopt;
+    std::string copy = "";           // display path of the copy on Backup
+    std::vector<std::string> fenced = {}; // display paths fenced while the finder runs
 };
 
 void PrintTo(const WholeCase& c, std::ostream* out)
@@ -83,171 +80,170 @@ void PrintTo(const WholeCase& c, std::ostream* out)
     *out << c.name;
 }
 
-const Action review = Action::review();
-const Action move = Action(Action::Kind::move);
-
-const std::string movedToBackup = "Moved, not removed: it stays on Backup, there whenever the drive is plugged in.";
-const std::string backupOnly
-    = "After the move, Backup holds the only copy; worth a second one somewhere if it can't be replaced.";
-const std::string stillInUse = "Still in use, so it isn't offered for moving.";
+std::string movedTo(const std::string& drive)
+{
+    return "Moved, not removed: it stays on " + drive + ", there whenever the drive is plugged in.";
+}
+std::string onlyCopyAfterMove(const std::string& drive)
+{
+    return "After the move, " + drive + " holds the only copy; worth a second one somewhere if it can't be replaced.";
+}
 const std::string noRoom = "Nothing is removed; there's no drive with room to move it to right now.";
 
-std::string copyCaution(const std::string& drive)
+Finding expectedFinding(const WholeCase& c, const FakeMachine& m, const Mac& mac)
 {
-    return "After this, " + drive + " holds the only copy; worth a second one somewhere if it can't be replaced.";
+    const std::string path = m.at(c.item);
+    Finding f(c.id, "personal", c.title, c.reason, "", Tier::personal, mac.usage(path).bytes, { path }, c.owner,
+              Action::review(), std::nullopt, std::nullopt, false, std::nullopt);
+    switch (c.offer) {
+    case Offer::move:
+        f.getBack = movedTo("Backup");
+        f.action = Action(Action::Kind::move);
+        f.caution = onlyCopyAfterMove("Backup");
+        break;
+    case Offer::noRoom: f.getBack = noRoom; break;
+    case Offer::inUse: f.getBack = "Still in use, so it isn't offered for moving."; break;
+    case Offer::copy:
+        f.getBack = "The copy on Backup stays.";
+        f.caution = "After this, Backup holds the only copy; worth a second one somewhere if it can't be replaced.";
+        f.duplicateOf = m.at(c.copy);
+        break;
+    case Offer::handOff:
+        f.getBack = "Moved from inside " + *c.owner + ", it keeps working.";
+        f.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, c.owner,
+                          *c.owner == "Photos" ? photosHow : musicHow, true);
+        break;
+    }
+    return f;
 }
+
+FakeMachine& backup(FakeMachine& m)
+{
+    return m.drive("Backup", "/Volumes/Backup", plenty, plenty);
+}
+
+// ~/Movies/Holiday with the drive Backup attached, and whatever else the case adds.
+std::function<void(FakeMachine&)> holidayWith(std::function<void(FakeMachine&)> more)
+{
+    return [more](FakeMachine& m) {
+        holiday(m, "~/Movies/Holiday");
+        more(backup(m));
+    };
+}
+
+// ~/Movies/Holiday offered for moving to Backup: nothing there counts as its copy.
+WholeCase holidayMoved(const char* name, std::function<void(FakeMachine&)> more, std::vector<std::string> fenced = {})
+{
+    return { name, holidayWith(std::move(more)), "~/Movies/Holiday", "personal-movies-holiday", "Holiday (Movies)",
+             "Your Holiday folder.", Offer::move, std::nullopt, "", std::move(fenced) };
+}
+
+const std::string holidayCopied = "Your Holiday folder; an identical copy is on Backup (";
 
 const WholeCase wholeCases[] = {
     { "moved to the drive with room",
-      [](FakeMachine& m) {
-          m.file("~/Movies/Holiday \"Film\"/a.mov", 40'000).drive("Backup", "/Volumes/Backup", plenty, plenty);
-      },
-      "~/Movies/Holiday \"Film\"", {}, "personal-movies-holidayfilm", "Holiday \"Film\" (Movies)",
-      "Your Holiday \"Film\" folder.", movedToBackup, std::nullopt, move, backupOnly, std::nullopt },
-    { "no external drive",
-      [](FakeMachine& m) { m.file("~/Desktop/Big Export.zip", 40'000); },
-      "~/Desktop/Big Export.zip", {}, "personal-desktop-bigexportzip", "Big Export.zip (Desktop)",
-      "Your Big Export.zip file.", noRoom, std::nullopt, review, std::nullopt, std::nullopt },
+      [](FakeMachine& m) { backup(m.file("~/Movies/Holiday \"Film\"/a.mov", 40'000)); },
+      "~/Movies/Holiday \"Film\"", "personal-movies-holidayfilm", "Holiday \"Film\" (Movies)",
+      "Your Holiday \"Film\" folder.", Offer::move },
+    { "no external drive", [](FakeMachine& m) { m.file("~/Desktop/Big Export.zip", 40'000); },
+      "~/Desktop/Big Export.zip", "personal-desktop-bigexportzip", "Big Export.zip (Desktop)",
+      "Your Big Export.zip file.", Offer::noRoom },
     { "changed this month deep inside",
       [](FakeMachine& m) {
-          m.file("~/Documents/Taxes 2023/receipts/scan.pdf", 40'000);
-          m.modified("~/Documents/Taxes 2023/receipts/scan.pdf", lastWeek);
-          m.drive("Backup", "/Volumes/Backup", plenty, plenty);
+          backup(m.file("~/Documents/Taxes 2023/receipts/scan.pdf", 40'000))
+              .modified("~/Documents/Taxes 2023/receipts/scan.pdf", lastWeek);
       },
-      "~/Documents/Taxes 2023", {}, "personal-documents-taxes2023", "Taxes 2023 (Documents)",
-      "Your Taxes 2023 folder; you've changed things in it this month.", stillInUse, std::nullopt, review,
-      std::nullopt, std::nullopt },
+      "~/Documents/Taxes 2023", "personal-documents-taxes2023", "Taxes 2023 (Documents)",
+      "Your Taxes 2023 folder; you've changed things in it this month.", Offer::inUse },
     { "app library by name ending",
       [](FakeMachine& m) { m.file("~/Pictures/Photos Library.photoslibrary/database/Photos.sqlite", 40'000); },
-      "~/Pictures/Photos Library.photoslibrary", {}, "personal-pictures-photoslibraryphotoslibrary",
+      "~/Pictures/Photos Library.photoslibrary", "personal-pictures-photoslibraryphotoslibrary",
       "Photos Library.photoslibrary (Pictures)",
       "Your Photos Library.photoslibrary folder belongs to Photos; moved by hand, Photos would lose track of it.",
-      "Moved from inside Photos, it keeps working.", "Photos",
-      Action(Action::Kind::handOff, std::nullopt, std::nullopt, "Photos", photosHow, true), std::nullopt,
-      std::nullopt },
-    { "app library by path",
-      [](FakeMachine& m) { m.file("~/Music/Music/Media/song.m4a", 40'000); },
-      "~/Music/Music", {}, "personal-music-music", "Music (Music)",
-      "Your Music folder belongs to Music; moved by hand, Music would lose track of it.",
-      "Moved from inside Music, it keeps working.", "Music",
-      Action(Action::Kind::handOff, std::nullopt, std::nullopt, "Music", musicHow, true), std::nullopt,
-      std::nullopt },
-    { "a longer name is not the library path",
-      [](FakeMachine& m) { m.file("~/Music/Music Extra/song.m4a", 40'000); },
-      "~/Music/Music Extra", {}, "personal-music-musicextra", "Music Extra (Music)", "Your Music Extra folder.",
-      noRoom, std::nullopt, review, std::nullopt, std::nullopt },
+      Offer::handOff, "Photos" },
+    { "app library by path", [](FakeMachine& m) { m.file("~/Music/Music/Media/song.m4a", 40'000); },
+      "~/Music/Music", "personal-music-music", "Music (Music)",
+      "Your Music folder belongs to Music; moved by hand, Music would lose track of it.", Offer::handOff, "Music" },
+    { "a longer name is not the library path", [](FakeMachine& m) { m.file("~/Music/Music Extra/song.m4a", 40'000); },
+      "~/Music/Music Extra", "personal-music-musicextra", "Music Extra (Music)", "Your Music Extra folder.",
+      Offer::noRoom },
     { "app library changed this month",
       [](FakeMachine& m) {
           m.file("~/Pictures/Old.photoslibrary/db", 40'000).modified("~/Pictures/Old.photoslibrary/db", lastWeek);
       },
-      "~/Pictures/Old.photoslibrary", {}, "personal-pictures-oldphotoslibrary", "Old.photoslibrary (Pictures)",
+      "~/Pictures/Old.photoslibrary", "personal-pictures-oldphotoslibrary", "Old.photoslibrary (Pictures)",
       "Your Old.photoslibrary folder belongs to Photos; moved by hand, Photos would lose track of it, and you've "
       "changed things in it this month.",
-      stillInUse, "Photos", review, std::nullopt, std::nullopt },
+      Offer::inUse, "Photos" },
     { "identical copy three levels down on the second drive",
       [](FakeMachine& m) {
           holiday(m, "~/Movies/Holiday");
-          m.drive("Spare", "/Volumes/Spare", plenty, plenty).drive("Backup", "/Volumes/Backup", plenty, plenty);
+          backup(m.drive("Spare", "/Volumes/Spare", plenty, plenty));
           holiday(m, "/Volumes/Backup/Archive/2023/Holiday");
       },
-      "~/Movies/Holiday", {}, "personal-movies-holiday", "Holiday (Movies)",
-      "Your Holiday folder; an identical copy is on Backup (/Volumes/Backup/Archive/2023/Holiday).",
-      "The copy on Backup stays.", std::nullopt, review, copyCaution("Backup"),
+      "~/Movies/Holiday", "personal-movies-holiday", "Holiday (Movies)",
+      holidayCopied + "/Volumes/Backup/Archive/2023/Holiday).", Offer::copy, std::nullopt,
       "/Volumes/Backup/Archive/2023/Holiday" },
     { "a copy wins over recent changes",
-      [](FakeMachine& m) {
-          holiday(m, "~/Movies/Holiday");
+      holidayWith([](FakeMachine& m) {
           m.modified("~/Movies/Holiday/a.mov", lastWeek);
-          m.drive("Backup", "/Volumes/Backup", plenty, plenty);
           holiday(m, "/Volumes/Backup/Holiday");
-      },
-      "~/Movies/Holiday", {}, "personal-movies-holiday", "Holiday (Movies)",
-      "Your Holiday folder; an identical copy is on Backup (/Volumes/Backup/Holiday).", "The copy on Backup stays.",
-      std::nullopt, review, copyCaution("Backup"), "/Volumes/Backup/Holiday" },
-    { "a copy with a file of another size",
-      [](FakeMachine& m) {
-          holiday(m, "~/Movies/Holiday");
-          m.drive("Backup", "/Volumes/Backup", plenty, plenty);
-          m.file("/Volumes/Backup/Holiday/a.mov", 30'000).file("/Volumes/Backup/Holiday/sub/b.mov", 5'001);
-      },
-      "~/Movies/Holiday", {}, "personal-movies-holiday", "Holiday (Movies)", "Your Holiday folder.",
-      movedToBackup, std::nullopt, move, backupOnly, std::nullopt },
-    { "a copy four levels down is not looked for",
-      [](FakeMachine& m) {
-          holiday(m, "~/Movies/Holiday");
-          m.drive("Backup", "/Volumes/Backup", plenty, plenty);
-          holiday(m, "/Volumes/Backup/a/b/c/Holiday");
-      },
-      "~/Movies/Holiday", {}, "personal-movies-holiday", "Holiday (Movies)", "Your Holiday folder.",
-      movedToBackup, std::nullopt, move, backupOnly, std::nullopt },
-    { "an app bundle is not searched",
-      [](FakeMachine& m) {
-          holiday(m, "~/Movies/Holiday");
-          m.drive("Backup", "/Volumes/Backup", plenty, plenty);
-          holiday(m, "/Volumes/Backup/Player.app/Holiday");
-      },
-      "~/Movies/Holiday", {}, "personal-movies-holiday", "Holiday (Movies)", "Your Holiday folder.",
-      movedToBackup, std::nullopt, move, backupOnly, std::nullopt },
-    { "a linked folder on the drive is not searched",
-      [](FakeMachine& m) {
-          holiday(m, "~/Movies/Holiday");
-          m.drive("Backup", "/Volumes/Backup", plenty, plenty);
-          holiday(m, "/Elsewhere/Holiday");
-          m.link("/Volumes/Backup/Shortcut", m.at("/Elsewhere"));
-          m.link("/Volumes/Backup/Holiday", m.at("/Elsewhere/Holiday"));
-      },
-      "~/Movies/Holiday", {}, "personal-movies-holiday", "Holiday (Movies)", "Your Holiday folder.",
-      movedToBackup, std::nullopt, move, backupOnly, std::nullopt },
-    { "a folder of the file's name is no copy",
-      [](FakeMachine& m) {
-          m.file("~/Downloads/setup.dmg", 40'000).drive("Backup", "/Volumes/Backup", plenty, plenty);
-          m.file("/Volumes/Backup/setup.dmg/inside", 40'000);
-      },
-      "~/Downloads/setup.dmg", {}, "personal-downloads-setupdmg", "setup.dmg (Downloads)", "Your setup.dmg file.",
-      movedToBackup, std::nullopt, move, backupOnly, std::nullopt },
+      }),
+      "~/Movies/Holiday", "personal-movies-holiday", "Holiday (Movies)", holidayCopied + "/Volumes/Backup/Holiday).",
+      Offer::copy, std::nullopt, "/Volumes/Backup/Holiday" },
     { "a file of the same size is a copy",
       [](FakeMachine& m) {
-          m.file("~/Downloads/it's a video.mp4", 40'000).drive("Backup", "/Volumes/Backup", plenty, plenty);
-          m.file("/Volumes/Backup/Videos/it's a video.mp4", 40'000);
+          backup(m.file("~/Downloads/it's a video.mp4", 40'000)).file("/Volumes/Backup/Videos/it's a video.mp4", 40'000);
       },
-      "~/Downloads/it's a video.mp4", {}, "personal-downloads-itsavideomp4", "it's a video.mp4 (Downloads)",
+      "~/Downloads/it's a video.mp4", "personal-downloads-itsavideomp4", "it's a video.mp4 (Downloads)",
       "Your it's a video.mp4 file; an identical copy is on Backup (/Volumes/Backup/Videos/it's a video.mp4).",
-      "The copy on Backup stays.", std::nullopt, review, copyCaution("Backup"),
-      "/Volumes/Backup/Videos/it's a video.mp4" },
+      Offer::copy, std::nullopt, "/Volumes/Backup/Videos/it's a video.mp4" },
     { "a copy spelled with a decomposed accent",
       [](FakeMachine& m) {
-          holiday(m, "~/Movies/Caf\xC3\xA9");
-          m.drive("Backup", "/Volumes/Backup", plenty, plenty);
+          holiday(backup(m), "~/Movies/Caf\xC3\xA9");
           holiday(m, "/Volumes/Backup/Cafe\xCC\x81");
       },
-      "~/Movies/Caf\xC3\xA9", {}, "personal-movies-caf\xC3\xA9", "Caf\xC3\xA9 (Movies)",
-      "Your Caf\xC3\xA9 folder; an identical copy is on Backup (/Volumes/Backup/Cafe\xCC\x81).",
-      "The copy on Backup stays.", std::nullopt, review, copyCaution("Backup"), "/Volumes/Backup/Cafe\xCC\x81" },
+      "~/Movies/Caf\xC3\xA9", "personal-movies-caf\xC3\xA9", "Caf\xC3\xA9 (Movies)",
+      "Your Caf\xC3\xA9 folder; an identical copy is on Backup (/Volumes/Backup/Cafe\xCC\x81).", Offer::copy,
+      std::nullopt, "/Volumes/Backup/Cafe\xCC\x81" },
+    holidayMoved("a copy with a file of another size", [](FakeMachine& m) {
+        m.file("/Volumes/Backup/Holiday/a.mov", 30'000).file("/Volumes/Backup/Holiday/sub/b.mov", 5'001);
+    }),
+    holidayMoved("a copy four levels down is not looked for",
+                 [](FakeMachine& m) { holiday(m, "/Volumes/Backup/a/b/c/Holiday"); }),
+    holidayMoved("an app bundle is not searched",
+                 [](FakeMachine& m) { holiday(m, "/Volumes/Backup/Player.app/Holiday"); }),
+    holidayMoved("a linked folder on the drive is not searched", [](FakeMachine& m) {
+        holiday(m, "/Elsewhere/Holiday");
+        m.link("/Volumes/Backup/Shortcut", m.at("/Elsewhere"));
+        m.link("/Volumes/Backup/Holiday", m.at("/Elsewhere/Holiday"));
+    }),
+    holidayMoved(
+        "a fenced folder inside the item hides files the copy lacks",
+        [](FakeMachine& m) {
+            m.file("~/Movies/Holiday/Private/secret.mov", 20'000);
+            holiday(m, "/Volumes/Backup/Holiday");
+        },
+        { "~/Movies/Holiday/Private" }),
+    holidayMoved(
+        "a fenced folder inside the copy hides files the item lacks",
+        [](FakeMachine& m) {
+            holiday(m, "/Volumes/Backup/Holiday");
+            m.file("/Volumes/Backup/Holiday/Extra/more.mov", 20'000);
+        },
+        { "/Volumes/Backup/Holiday/Extra" }),
+    { "a folder of the file's name is no copy",
+      [](FakeMachine& m) {
+          backup(m.file("~/Downloads/setup.dmg", 40'000)).file("/Volumes/Backup/setup.dmg/inside", 40'000);
+      },
+      "~/Downloads/setup.dmg", "personal-downloads-setupdmg", "setup.dmg (Downloads)", "Your setup.dmg file.",
+      Offer::move },
     { "the item is not its own copy on the drive that holds the home folder",
       [](FakeMachine& m) {
           holiday(m, "~/Movies/Holiday");
           m.drive("Home Disk", "/Users", plenty, 0);
       },
-      "~/Movies/Holiday", {}, "personal-movies-holiday", "Holiday (Movies)", "Your Holiday folder.", noRoom,
-      std::nullopt, review, std::nullopt, std::nullopt },
-    { "a fenced folder inside the item hides files the copy lacks",
-      [](FakeMachine& m) {
-          holiday(m, "~/Movies/Holiday");
-          m.file("~/Movies/Holiday/Private/secret.mov", 20'000);
-          m.drive("Backup", "/Volumes/Backup", plenty, plenty);
-          holiday(m, "/Volumes/Backup/Holiday");
-      },
-      "~/Movies/Holiday", { "~/Movies/Holiday/Private" }, "personal-movies-holiday", "Holiday (Movies)",
-      "Your Holiday folder.", movedToBackup, std::nullopt, move, backupOnly, std::nullopt },
-    { "a fenced folder inside the copy hides files the item lacks",
-      [](FakeMachine& m) {
-          holiday(m, "~/Movies/Holiday");
-          m.drive("Backup", "/Volumes/Backup", plenty, plenty);
-          holiday(m, "/Volumes/Backup/Holiday");
-          m.file("/Volumes/Backup/Holiday/Extra/more.mov", 20'000);
-      },
-      "~/Movies/Holiday", { "/Volumes/Backup/Holiday/Extra" }, "personal-movies-holiday", "Holiday (Movies)",
-      "Your Holiday folder.", movedToBackup, std::nullopt, move, backupOnly, std::nullopt },
+      "~/Movies/Holiday", "personal-movies-holiday", "Holiday (Movies)", "Your Holiday folder.", Offer::noRoom },
 };
 
 class PersonalWhole : public testing::TestWithParam<WholeCase> { };
@@ -264,14 +260,7 @@ TEST_P(PersonalWhole, GivesTheWholeFinding)
         fenced.push_back(m.at(display));
     PrivacyFence::Registration fence(PrivacyFence::shared(), fenced);
 
-    FinderResult result = findPersonal(mac, catalog());
-    Finding expected(c.id, "personal", c.title, c.reason, c.getBack, Tier::personal, mac.usage(m.at(c.item)).bytes,
-                     { m.at(c.item) }, c.owner, c.action, c.caution, std::nullopt, false,
-                     c.duplicateOf ? std::optional(m.at(*c.duplicateOf)) : std::nullopt);
-    ASSERT_EQ(result.findings.size(), 1u);
-    EXPECT_EQ(dump(result.findings[0]), dump(expected));
-    EXPECT_TRUE(result.skipped.empty());
-    EXPECT_TRUE(result.notes.empty());
+    Testing::expectOnly(findPersonal(mac, catalog()), { expectedFinding(c, m, mac) });
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PersonalWhole, testing::ValuesIn(wholeCases), Testing::CaseNamed {});
@@ -281,9 +270,7 @@ TEST(PersonalFinder, UnreadablePartOfACopyIsNoCopy)
     if (Testing::runningAsRoot())
         GTEST_SKIP() << "root reads every folder";
     FakeMachine m;
-    holiday(m, "~/Movies/Holiday");
-    m.drive("Backup", "/Volumes/Backup", plenty, plenty);
-    holiday(m, "/Volumes/Backup/Holiday");
+    holidayWith([](FakeMachine& m) { holiday(m, "/Volumes/Backup/Holiday"); })(m);
     m.file("/Volumes/Backup/Holiday/Locked/more.mov", 20'000);
     const std::string locked = m.at("/Volumes/Backup/Holiday/Locked");
     ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
@@ -349,10 +336,8 @@ TEST(PersonalFinder, MovesToTheFirstDriveWithRoomToSpare)
 
     FinderResult result = findPersonal(m.mac(), catalog());
     ASSERT_EQ(result.findings.size(), 1u);
-    EXPECT_EQ(result.findings[0].getBack,
-              "Moved, not removed: it stays on Roomy, there whenever the drive is plugged in.");
-    EXPECT_EQ(result.findings[0].caution,
-              "After the move, Roomy holds the only copy; worth a second one somewhere if it can't be replaced.");
+    EXPECT_EQ(result.findings[0].getBack, movedTo("Roomy"));
+    EXPECT_EQ(result.findings[0].caution, onlyCopyAfterMove("Roomy"));
 }
 
 TEST(PersonalFinder, AnItemTooBigToAddATenthHasNoDriveWithRoom)
