@@ -12,6 +12,7 @@
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/PrivacyFence.h"
 #include "Support/CaseName.h"
+#include "Support/CleanPrinting.h"
 #include "Support/CleanerFixtures.h"
 #include "Support/FakeMachine.h"
 #include "Support/FaultyFileOps.h"

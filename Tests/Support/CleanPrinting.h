@@ -1,0 +1,16 @@
+#pragma once
+
+// Clean-up results and History entries print as their JSON lines, so a test compares a whole result
+// in one assertion and a failure still shows every field.
+
+#include <ostream>
+
+#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Json.h"
+
+namespace Quandril {
+
+inline void PrintTo(const CleanResult& result, std::ostream* out) { *out << Json::dump(toJson(result)); }
+inline void PrintTo(const HistoryEntry& entry, std::ostream* out) { *out << Json::dump(toJson(entry)); }
+
+} // namespace Quandril
