@@ -63,20 +63,16 @@ too few fields here
 
 } // namespace
 
-TEST(Volumes, ParsesMountInfo)
+TEST(Volumes, ParsesMountInfoAndTellsWhichMountsAreDrives)
 {
     auto entries = parseMountInfo(sampleMountInfo);
-    ASSERT_EQ(entries.size(), 12u);
+    ASSERT_EQ(entries.size(), 12u); // the three malformed lines are passed over
     EXPECT_EQ(entries[1], (MountEntry { "254:0", "/", "/", "ext4", "/dev/vda" }));
     EXPECT_EQ(entries[3], (MountEntry { "8:17", "/", "/media/me/My Disk", "exfat", "/dev/sdb1" }));
     EXPECT_EQ(entries[4].root, "/@home");
-    EXPECT_EQ(entries[10].mountPoint, "/mnt/back\\slash\ttab");
     EXPECT_EQ(entries[11].type, "squashfs");
-}
 
-TEST(Volumes, TellsWhichMountsAreDrives)
-{
-    auto volumes = describeMounts(parseMountInfo(sampleMountInfo));
+    auto volumes = describeMounts(entries);
     ASSERT_EQ(volumes.size(), 12u);
     struct Expected {
         const char* path;
@@ -98,55 +94,37 @@ TEST(Volumes, TellsWhichMountsAreDrives)
         { "/snap/core/1", false, true },
     };
     for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].path);
+        EXPECT_EQ(entries[i].mountPoint, expected[i].path);
         EXPECT_EQ(volumes[i].path, expected[i].path);
-        EXPECT_EQ(volumes[i].browsable, expected[i].browsable) << expected[i].path;
-        EXPECT_EQ(volumes[i].local, expected[i].local) << expected[i].path;
+        EXPECT_EQ(volumes[i].browsable, expected[i].browsable);
+        EXPECT_EQ(volumes[i].local, expected[i].local);
         EXPECT_EQ(volumes[i].isRoot, std::string(expected[i].path) == "/");
     }
     EXPECT_EQ(volumes[3].name, "My Disk");
 
     // The startup volume stays even where it is a container's overlay.
-    auto overlayRoot = describeMounts(parseMountInfo("1 0 0:30 / / rw - overlay overlay rw\n"));
-    EXPECT_EQ(overlayRoot.at(0).browsable, true);
+    EXPECT_EQ(describeMounts(parseMountInfo("1 0 0:30 / / rw - overlay overlay rw\n")).at(0).browsable, true);
 }
 
 TEST(Volumes, DrivesFromVolumeValues)
 {
-    auto volume = [](std::string path) {
-        Volume v;
-        v.path = std::move(path);
-        v.total = 1000;
-        return v;
+    // path, name, isRoot, total, importantFree, free, browsable, local
+    const std::vector<Volume> volumes {
+        { "/hidden", {}, {}, 1000, {}, {}, false, {} },
+        { "/remote", {}, {}, 1000, {}, {}, {}, false },
+        { "/zero", {}, {}, 0, {}, {}, {}, {} },
+        { "/unsized", {}, {}, {}, {}, {}, {}, {} },
+        { "/media/me/Unreported", {}, {}, 1000, {}, {}, {}, {} }, // neither browsable nor local reported: kept
+        { "/", "Root", true, 1000, 500, 300, {}, {} },
+        { "/more-strict", {}, {}, 1000, 100, 300, true, true },
     };
-    std::vector<Volume> volumes;
-    volumes.push_back(volume("/hidden"));
-    volumes.back().browsable = false;
-    volumes.push_back(volume("/remote"));
-    volumes.back().local = false;
-    volumes.push_back(volume("/zero"));
-    volumes.back().total = 0;
-    volumes.push_back(volume("/unsized"));
-    volumes.back().total.reset();
-    volumes.push_back(volume("/media/me/Unreported")); // neither browsable nor local reported: kept
-    volumes.push_back(volume("/"));
-    volumes.back().isRoot = true;
-    volumes.back().name = "Root";
-    volumes.back().free = 300;
-    volumes.back().importantFree = 500;
-    volumes.push_back(volume("/more-strict"));
-    volumes.back().free = 300;
-    volumes.back().importantFree = 100;
-    volumes.back().browsable = true;
-    volumes.back().local = true;
-
-    auto drives = drivesFrom(volumes);
-    ASSERT_EQ(drives.size(), 3u);
-    EXPECT_EQ(drives[0], (DriveInfo { "Unreported", "/media/me/Unreported", false, 1000, 0, 0 }));
-    EXPECT_EQ(drives[1], (DriveInfo { "Root", "/", true, 1000, 500, 300 }));
-    EXPECT_EQ(drives[2], (DriveInfo { "more-strict", "/more-strict", false, 1000, 300, 300 }));
-
-    Volume unnamedRoot = volume("/");
-    EXPECT_EQ(drivesFrom({ unnamedRoot }).at(0).name, "/");
+    EXPECT_EQ(drivesFrom(volumes), (std::vector<DriveInfo> {
+                                       { "Unreported", "/media/me/Unreported", false, 1000, 0, 0 },
+                                       { "Root", "/", true, 1000, 500, 300 },
+                                       { "more-strict", "/more-strict", false, 1000, 300, 300 },
+                                   }));
+    EXPECT_EQ(drivesFrom({ { "/", {}, {}, 1000, {}, {}, {}, {} } }).at(0).name, "/");
 }
 
 TEST(Volumes, LiveDrivesAreSane)
@@ -199,14 +177,11 @@ TEST(Process, ExecutableFiles)
     ASSERT_EQ(::symlink(tool.c_str(), (dir.path() + "/link").c_str()), 0);
     ASSERT_EQ(::symlink("missing", (dir.path() + "/dangling").c_str()), 0);
 
-    EXPECT_TRUE(isExecutableFile(tool));
-    EXPECT_TRUE(isExecutableFile(dir.path() + "/link"));
-    EXPECT_FALSE(isExecutableFile(folder));
-    EXPECT_FALSE(isExecutableFile(dir.path() + "/dangling"));
-    EXPECT_FALSE(isExecutableFile(dir.path() + "/missing"));
-    if (::geteuid() != 0) {
-        EXPECT_FALSE(isExecutableFile(plain));
-    }
+    for (const auto& [path, executable] : { std::pair { tool, true }, { dir.path() + "/link", true },
+                                           { folder, false }, { dir.path() + "/dangling", false },
+                                           { dir.path() + "/missing", false },
+                                           { plain, ::geteuid() == 0 && isExecutableFile(plain) } })
+        EXPECT_EQ(isExecutableFile(path), executable) << path;
 }
 
 TEST(RunningApps, BundleOfAnExecutable)
