@@ -163,14 +163,18 @@ TEST_P(MoveTargets, DryRunNamesTheTarget)
     EXPECT_TRUE(bench.files->calls().empty());
 }
 
+std::string wouldCopy(const std::string& to)
+{
+    return "Would copy to " + to + ", check every file, then move the original to the Trash.";
+}
+
 const TargetCase targetCases[] = {
     { "home folder path is kept", "~/Movies/Trip", std::nullopt, "Backup", 1000, Status::wouldDo,
-      "Would copy to /Volumes/Backup/Moved from Mac/Movies/Trip, check every file, then move the original to the "
-      "Trash." },
+      wouldCopy("/Volumes/Backup/Moved from Mac/Movies/Trip") },
     { "outside home only the last name", "/Shared/Big", std::nullopt, "Backup", 1000, Status::wouldDo,
-      "Would copy to /Volumes/Backup/Moved from Mac/Big, check every file, then move the original to the Trash." },
+      wouldCopy("/Volumes/Backup/Moved from Mac/Big") },
     { "home itself only the last name", "~", std::nullopt, "Backup", 1000, Status::wouldDo,
-      "Would copy to /Volumes/Backup/Moved from Mac/me, check every file, then move the original to the Trash." },
+      wouldCopy("/Volumes/Backup/Moved from Mac/me") },
     { "no drive named", "~/Movies/Trip", std::nullopt, std::nullopt, 1000, Status::refused,
       "Say which drive to move it to." },
     { "the startup drive is never a target", "~/Movies/Trip", std::nullopt, "Macintosh HD", 1000, Status::refused,
@@ -178,8 +182,7 @@ const TargetCase targetCases[] = {
     { "no room", "~/Movies/Trip", std::nullopt, "Backup", 909'090'910, Status::refused,
       "Backup doesn't have room for it plus a margin." },
     { "a destination needs neither drive nor room", "~/Movies/Trip", "/Volumes/Other/Trip", std::nullopt, int64Max,
-      Status::wouldDo,
-      "Would copy to /Volumes/Other/Trip, check every file, then move the original to the Trash." },
+      Status::wouldDo, wouldCopy("/Volumes/Other/Trip") },
     { "an occupied target", "/Shared/Big", "/Volumes/Backup/Taken", std::nullopt, 1000, Status::refused,
       "/Volumes/Backup/Taken already exists; compare the two before anything moves." },
 };
@@ -198,10 +201,9 @@ TEST(MoveToDrive, CopiesChecksThenTrashesAndNeverMovesTwice)
     ASSERT_EQ(result.status, Status::done) << result.detail;
     EXPECT_EQ(result.detail, "Moved to /Volumes/Backup/Moved from Mac/Movies/Trip and checked file by file; the "
                              "original is in the Trash.");
-    ASSERT_EQ(result.relocated.size(), 2u);
-    EXPECT_EQ(result.relocated[0], (Relocation { bench.machine.at("~/Movies/Trip"), target, {}, {} }));
-    EXPECT_EQ(result.relocated[1].from, bench.machine.at("~/Movies/Trip"));
-    EXPECT_EQ(result.relocated[1].to, bench.machine.at("~/.Trash/Trip"));
+    const std::string trip = bench.machine.at("~/Movies/Trip");
+    EXPECT_EQ(result.relocated,
+              (std::vector<Relocation> { { trip, target, {}, {} }, { trip, bench.machine.at("~/.Trash/Trip"), {}, {} } }));
     EXPECT_FALSE(exists(bench.machine.at("~/Movies/Trip")));
     EXPECT_EQ(TreeSnapshot::take(target).entries(), before.entries()) << "the copy keeps contents, modes and times";
 
@@ -254,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(Move, GameMoves, ::testing::ValuesIn(gameCases), CaseNa
 
 struct MoveFailureCase {
     const char* name;
-    std::function<void(FaultyFileOps&, const std::string& target)> fault;
+    std::function<void(FaultyFileOps&)> fault;
     const char* detail; // a prefix: failures end with the system's words
     std::size_t records;
 };
@@ -267,7 +269,7 @@ TEST_P(MoveFailures, TheOriginalStaysUntilItsCopyIsChecked)
     Bench bench;
     bench.machine.file("~/Movies/Trip/clip.mov", 3000).file("~/Movies/Trip/b.txt", 3);
     const auto before = TreeSnapshot::take(bench.machine.at("~/Movies/Trip"));
-    row.fault(*bench.files, bench.backup("/Moved from Mac/Movies/Trip"));
+    row.fault(*bench.files);
     const auto result = bench.run(personalMove({ "~/Movies/Trip" }), bench.options());
     EXPECT_EQ(result.status, Status::failed);
     EXPECT_EQ(result.detail.rfind(row.detail, 0), 0u) << result.detail;
@@ -275,30 +277,36 @@ TEST_P(MoveFailures, TheOriginalStaysUntilItsCopyIsChecked)
     EXPECT_EQ(before.differences(), std::vector<std::string> {}) << "the original is untouched";
 }
 
+std::function<void(FaultyFileOps&)> failAll(FileOp op)
+{
+    return [op](FaultyFileOps& f) { f.failAll(op); };
+}
+
+std::function<void(FaultyFileOps&)> damage(FaultyFileOps::CopyFault fault)
+{
+    return [fault](FaultyFileOps& f) { f.damageCopies(fault); };
+}
+
+const char* const mismatch = "The copy doesn't match the original file for file; the original is untouched.";
+
 const MoveFailureCase moveFailureCases[] = {
-    { "no folder on the drive", [](FaultyFileOps& f, const std::string&) { f.failAll(FileOp::createFolder); },
-      "Couldn't make the folder on the drive: ", 0 },
-    { "copy fails part-way", [](FaultyFileOps& f, const std::string&) { f.failAll(FileOp::copy); },
+    { "no folder on the drive", failAll(FileOp::createFolder), "Couldn't make the folder on the drive: ", 0 },
+    { "copy fails part-way", failAll(FileOp::copy),
       "The copy didn't finish; the original is untouched, and the partial copy is at /Volumes/Backup/Moved from "
       "Mac/Movies/Trip.",
       0 },
     { "something appears at the target",
-      [](FaultyFileOps& f, const std::string&) {
+      [](FaultyFileOps& f) {
           f.before([](const FileOpCall& call, int) {
               if (call.op == FileOp::copy)
                   writeFile(call.second, "someone else's");
           });
       },
       "Couldn't copy: ", 0 },
-    { "short copy", [](FaultyFileOps& f, const std::string&) { f.damageCopies(FaultyFileOps::CopyFault::shortFile); },
-      "The copy doesn't match the original file for file; the original is untouched.", 0 },
-    { "flipped byte",
-      [](FaultyFileOps& f, const std::string&) { f.damageCopies(FaultyFileOps::CopyFault::flippedByte); },
-      "The copy doesn't match the original file for file; the original is untouched.", 0 },
-    { "missing file",
-      [](FaultyFileOps& f, const std::string&) { f.damageCopies(FaultyFileOps::CopyFault::missingFile); },
-      "The copy doesn't match the original file for file; the original is untouched.", 0 },
-    { "the original can't go to the Trash", [](FaultyFileOps& f, const std::string&) { f.failAll(FileOp::trash); },
+    { "short copy", damage(FaultyFileOps::CopyFault::shortFile), mismatch, 0 },
+    { "flipped byte", damage(FaultyFileOps::CopyFault::flippedByte), mismatch, 0 },
+    { "missing file", damage(FaultyFileOps::CopyFault::missingFile), mismatch, 0 },
+    { "the original can't go to the Trash", failAll(FileOp::trash),
       "Copied and checked, but the original couldn't go to the Trash: ", 1 },
 };
 
@@ -324,17 +332,15 @@ TEST(MoveWithLinks, MovesWhatIsLeftAndLeavesLinks)
     EXPECT_EQ(result.detail, "Moved to /Volumes/Backup/Sound Libraries/Synth and checked file by file, with a link "
                              "where each was, so Synth find them while Backup is plugged in. The originals are in the "
                              "Trash.");
-    ASSERT_EQ(result.relocated.size(), 6u);
-    for (const char* name : { "Strings", "Brass" }) {
-        const std::string item = bench.machine.at(std::string("~/Library/Sounds/") + name);
-        const std::string place = bench.backup(std::string("/Sound Libraries/Synth/") + name);
-        EXPECT_TRUE(isSymlink(item));
-        EXPECT_TRUE(isDirectory(item)) << "the link leads to the copy";
-        const std::size_t first = std::string(name) == "Strings" ? 0 : 3;
-        EXPECT_EQ(result.relocated[first], (Relocation { item, place, {}, {} }));
-        EXPECT_EQ(result.relocated[first + 1].to, bench.machine.at(std::string("~/.Trash/") + name));
-        EXPECT_EQ(result.relocated[first + 2], (Relocation { item, place, true, {} }));
+    std::vector<Relocation> expected;
+    for (const std::string name : { "Strings", "Brass" }) {
+        const std::string item = bench.machine.at("~/Library/Sounds/" + name);
+        const std::string place = bench.backup("/Sound Libraries/Synth/" + name);
+        EXPECT_TRUE(isSymlink(item) && isDirectory(item)) << "the link leads to the copy";
+        expected.insert(expected.end(), { { item, place, {}, {} }, { item, bench.machine.at("~/.Trash/" + name), {}, {} },
+                                          { item, place, true, {} } });
     }
+    EXPECT_EQ(result.relocated, expected);
 }
 
 TEST(MoveWithLinks, OneItemAndNoOwner)
