@@ -125,34 +125,27 @@ int depthOf(const VDF& value)
     return depth;
 }
 
-TEST_F(VDFFiles, NestingUpToTheLimitIsKept)
+// "first", then `depth` blocks each holding the next under "k" and the innermost a leaf, then "after".
+std::string nested(int depth)
 {
-    std::string text;
-    for (int i = 0; i < VDF::maxDepth; ++i)
+    std::string text = "\"first\" \"1\" ";
+    for (int i = 0; i < depth; ++i)
         text += "\"k\" {";
-    text += "\"leaf\" \"v\"";
-    text += std::string(VDF::maxDepth, '}');
-    text += " \"after\" \"1\"";
-    std::optional<VDF> parsed = parse(text);
-    ASSERT_TRUE(parsed.has_value());
-    EXPECT_EQ(depthOf(*parsed), VDF::maxDepth);
-    EXPECT_NE(parsed->textAt("after"), nullptr);
+    return text + "\"leaf\" \"v\"" + std::string(static_cast<std::size_t>(depth), '}') + " \"after\" \"1\"";
 }
 
-TEST_F(VDFFiles, DeeperNestingEndsTheParse)
+TEST_F(VDFFiles, NestingUpToTheLimitIsKeptAndDeeperEndsTheParse)
 {
-    constexpr int deep = 100000;
-    std::string text = "\"first\" \"1\" ";
-    text.reserve(static_cast<std::size_t>(deep) * 7);
-    for (int i = 0; i < deep; ++i)
-        text += "\"k\" {";
-    text += std::string(deep, '}');
-    text += " \"after\" \"1\"";
-    std::optional<VDF> parsed = parse(text);
-    ASSERT_TRUE(parsed.has_value());
-    EXPECT_EQ(depthOf(*parsed), VDF::maxDepth);
-    EXPECT_NE(parsed->textAt("first"), nullptr);
-    EXPECT_EQ(parsed->find("after"), nullptr);
+    std::optional<VDF> atLimit = parse(nested(VDF::maxDepth));
+    ASSERT_TRUE(atLimit.has_value());
+    EXPECT_EQ(depthOf(*atLimit), VDF::maxDepth);
+    EXPECT_NE(atLimit->textAt("after"), nullptr);
+
+    std::optional<VDF> deep = parse(nested(100'000));
+    ASSERT_TRUE(deep.has_value());
+    EXPECT_EQ(depthOf(*deep), VDF::maxDepth);
+    EXPECT_NE(deep->textAt("first"), nullptr);
+    EXPECT_EQ(deep->find("after"), nullptr);
 }
 
 } // namespace
