@@ -16,6 +16,7 @@
 #include "Support/AppBundles.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
+#include "Support/FinderChecks.h"
 #include "Support/MiniCatalog.h"
 #include "Support/Records.h"
 
@@ -23,7 +24,6 @@ using namespace Quandril;
 using Quandril::Testing::AppSpec;
 using Quandril::Testing::FakeMachine;
 using Quandril::Testing::InfoPlist;
-using Quandril::Testing::records;
 
 namespace {
 
@@ -48,12 +48,6 @@ FinderResult run(const SpaceFinder& finder, const Mac& mac, const Catalog& catal
 {
     ScanContext context = Scanner::makeContext(mac, catalog, ScanOptions(minimumBytes, now, {}));
     return finder.find(context);
-}
-
-void expectNothingElse(const FinderResult& result)
-{
-    EXPECT_TRUE(result.skipped.empty());
-    EXPECT_TRUE(result.notes.empty());
 }
 
 TEST(DateText, PatternsInTheUsersLanguage)
@@ -108,9 +102,7 @@ TEST_P(Simulators, OneCommandFindingPerRuntimeAboveTheMinimum)
     Catalog catalog = Testing::miniCatalog();
     catalog.thresholds.place = 5'000;
 
-    FinderResult result = run(SimulatorsFinder(), machine.mac(), catalog, c.minimumBytes);
-    EXPECT_EQ(records(result.findings), records(c.expected));
-    expectNothingElse(result);
+    Testing::expectOnly(run(SimulatorsFinder(), machine.mac(), catalog, c.minimumBytes), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(AppFinders, Simulators,
@@ -183,12 +175,10 @@ TEST_F(Installers, OldInstallersWithTheAppTheyInstalled)
             on + "; Studio is already installed."),
         installerFinding(machine, mac, "Tool-1.0.dmg", "installer-tool10dmg", on + "."),
     };
-    FinderResult result = run(InstallersFinder(), mac, catalog, std::nullopt);
-    EXPECT_EQ(records(result.findings), records(expected));
-    expectNothingElse(result);
+    Testing::expectOnly(run(InstallersFinder(), mac, catalog, std::nullopt), expected);
 
     // With no minimum the tiny image comes too, in listing order.
-    result = run(InstallersFinder(), mac, catalog, 0);
+    FinderResult result = run(InstallersFinder(), mac, catalog, 0);
     ASSERT_EQ(result.findings.size(), expected.size() + 1);
     EXPECT_EQ(toJson(result.findings.back()), toJson(installerFinding(machine, mac, "tiny.dmg", "installer-tinydmg",
                                                   on + ".")));
@@ -198,9 +188,7 @@ TEST_F(Installers, NothingBehindThePrivacyFence)
 {
     Mac mac = machine.mac();
     PrivacyFence::Registration fence(PrivacyFence::shared(), PrivacyFence::guardedRoots(mac.home));
-    FinderResult result = run(InstallersFinder(), mac, catalog, 0);
-    EXPECT_TRUE(result.findings.empty());
-    expectNothingElse(result);
+    Testing::expectOnly(run(InstallersFinder(), mac, catalog, 0), {});
 }
 
 // ---- Apps not opened for a long time ---------------------------------------------------------------
@@ -271,9 +259,7 @@ TEST_F(UnusedApps, OnlyAppsLongUnopenedThatCanGo)
         unused(mac, "/Applications/Utilities/Deep \"Tool\".app", "Deep \"Tool\"", "deeptool", "July 2023"),
         unused(mac, "~/Applications/H\u00f6me App.app", "H\u00f6me App", "h\u00f6meapp", "January 2024"),
     };
-    FinderResult result = run(UnusedAppsFinder(), mac, catalog, std::nullopt);
-    EXPECT_EQ(records(result.findings), records(expected));
-    expectNothingElse(result);
+    Testing::expectOnly(run(UnusedAppsFinder(), mac, catalog, std::nullopt), expected);
 }
 
 TEST_F(UnusedApps, SizeThresholdAndItsOverride)

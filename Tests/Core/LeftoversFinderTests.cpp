@@ -15,6 +15,7 @@
 #include "Support/AppBundles.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
+#include "Support/FinderChecks.h"
 #include "Support/MiniCatalog.h"
 
 using namespace Quandril;
@@ -156,23 +157,7 @@ protected:
         return LeftoversFinder().find(Scanner::makeContext(mac, catalog, ScanOptions(minimumBytes, Clock::now(), {})));
     }
 
-    std::int64_t sizeOf(const std::vector<std::string>& paths) const
-    {
-        Mac mac = fake.mac();
-        std::int64_t total = 0;
-        for (const auto& path : paths)
-            total += mac.usage(path).bytes;
-        return total;
-    }
-
-    static void expectFindings(const FinderResult& result, const std::vector<Finding>& expected)
-    {
-        ASSERT_EQ(result.findings.size(), expected.size());
-        for (std::size_t i = 0; i < expected.size(); ++i)
-            EXPECT_EQ(toJson(result.findings[i]), toJson(expected[i]));
-        EXPECT_TRUE(result.skipped.empty());
-        EXPECT_TRUE(result.notes.empty());
-    }
+    std::int64_t sizeOf(const std::vector<std::string>& paths) const { return Testing::bytesOf(fake.mac(), paths); }
 
     FakeMachine fake;
     Catalog catalog = Testing::miniCatalog();
@@ -199,10 +184,8 @@ TEST_F(Leftovers, OneFindingPerGoneAppAndPerUnknownFolderInKeyOrder)
     folder("~/Library/Application Support/Claimed/Cache");
     catalog.places = { Testing::place("claimed", "~/Library/Application Support/Claimed/Cache") };
 
-    FinderResult result = find();
-
     // Unknown folders are keyed by their paths, which sort before any name.
-    expectFindings(result,
+    Testing::expectOnly(find(),
         { unknown("unknown-libraryapplicationsupportfoobar", "Foo Bar", sizeOf({ fooBar }), { fooBar }),
             unknown("unknown-libraryapplicationsupportsharedstuff", "Shared \"Stuff\"", sizeOf({ sharedSupport }),
                 { sharedSupport }),
@@ -218,7 +201,7 @@ TEST_F(Leftovers, FencedFoldersAreLeftAlone)
     folder("~/Library/Containers/com.example.app");
     std::string support = folder("~/Library/Application Support/Foo Bar");
     PrivacyFence::Registration fence(PrivacyFence::shared(), PrivacyFence::guardedRoots(fake.home()));
-    expectFindings(find(), { unknown("unknown-libraryapplicationsupportfoobar", "Foo Bar", sizeOf({ support }), { support }) });
+    Testing::expectOnly(find(), { unknown("unknown-libraryapplicationsupportfoobar", "Foo Bar", sizeOf({ support }), { support }) });
 }
 
 TEST_F(Leftovers, CautionNamesTheFirstFolderWithPersonalFiles)
@@ -230,9 +213,7 @@ TEST_F(Leftovers, CautionNamesTheFirstFolderWithPersonalFiles)
     for (const char* name : { "a.psd", "b.psd" })
         fake.file(std::string("~/Library/Application Support/My Stuff/Art/") + name);
 
-    FinderResult result = find();
-
-    expectFindings(result,
+    Testing::expectOnly(find(),
         { unknown("unknown-libraryapplicationsupportmystuff", "My Stuff", sizeOf({ mine }), { mine },
               "Inside: 2 files that look like your own, such as Art/a.psd. Check before removing."),
             leftover("leftover-comexampleapp", "Example", sizeOf({ container, group }), { container, group },
@@ -264,14 +245,12 @@ TEST_P(LeftoverThresholds, EachKindHasItsOwn)
     catalog.thresholds.leftover = gone + c.leftover;
     catalog.thresholds.unknownLeftover = other + c.unknownLeftover;
 
-    FinderResult result = find(c.minimum ? std::optional(other + *c.minimum) : std::nullopt);
-
     std::vector<Finding> expected;
     if (c.unknownKept)
         expected.push_back(unknown("unknown-libraryapplicationsupportfoobar", "Foo Bar", other, { unknownFolder }));
     if (c.goneKept)
         expected.push_back(leftover("leftover-comexampleapp", "Example", gone, { container, group }));
-    expectFindings(result, expected);
+    Testing::expectOnly(find(c.minimum ? std::optional(other + *c.minimum) : std::nullopt), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, LeftoverThresholds,

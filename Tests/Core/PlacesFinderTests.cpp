@@ -12,6 +12,7 @@
 #include "Support/AppBundles.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
+#include "Support/FinderChecks.h"
 #include "Support/MiniCatalog.h"
 #include "Support/Records.h"
 
@@ -48,12 +49,8 @@ TEST(PlacesFinder, NothingWithoutPlacesOrWhenTheyMatchNothing)
     const Catalog catalogs[] = { withPlaces({}),
         withPlaces({ Testing::place("missing", "~/Library/Nowhere"), Testing::place("glob", "~/Nowhere/*/x"),
             marked }) };
-    for (const auto& catalog : catalogs) {
-        FinderResult result = findPlaces(machine.mac(), catalog);
-        EXPECT_TRUE(result.findings.empty());
-        EXPECT_TRUE(result.skipped.empty());
-        EXPECT_TRUE(result.notes.empty());
-    }
+    for (const auto& catalog : catalogs)
+        Testing::expectOnly(findPlaces(machine.mac(), catalog), {});
 }
 
 // ---- Size thresholds ---------------------------------------------------------------------------
@@ -309,9 +306,7 @@ TEST_P(PlaceRules, FindingAsExpected)
         c.expected(plain);
         expected.push_back(plain);
     }
-    EXPECT_EQ(records(result.findings), records(expected));
-    EXPECT_TRUE(result.skipped.empty());
-    EXPECT_TRUE(result.notes.empty());
+    Testing::expectOnly(result, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, PlaceRules, testing::ValuesIn(ruleCases), Testing::CaseNamed());

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "Support/FakeMachine.h"
+#include "Support/FinderChecks.h"
 #include "Support/MiniCatalog.h"
 #include "Support/Thresholds.h"
 
@@ -46,10 +47,7 @@ TEST(StaleMountsFinder, OnlyFoldersLeftBehindInVolumes)
                      "Plug the drive in and move what you want to keep onto it; nothing here is removed for you.",
                      Tier::personal, mac.usage(path).bytes, { path }, std::nullopt, Action::review(), std::nullopt,
                      std::nullopt, false, std::nullopt);
-    ASSERT_EQ(result.findings.size(), 1u);
-    EXPECT_EQ(Json::dump(toJson(result.findings[0]), true), Json::dump(toJson(expected), true));
-    EXPECT_TRUE(result.skipped.empty());
-    EXPECT_TRUE(result.notes.empty());
+    Testing::expectOnly(result, { expected });
 }
 
 TEST(StaleMountsFinder, ThresholdIsInclusive)

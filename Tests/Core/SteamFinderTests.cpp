@@ -99,13 +99,14 @@ const std::string blocker = "Steam is open. Quit it first.";
 const std::string differs = "The copies differ: compare dates before removing either.";
 const std::string keepNewer = "Keep whichever copy is newer; the other can go.";
 
-// A game of `library` whose install folder is its name, offered for the drive "More Games".
-Want gameToMore(const std::string& appID, const std::string& name, const std::string& library)
+// A game of `library`, offered for the drive "More Games"; its install folder is its name unless given.
+Want gameToMore(const std::string& appID, const std::string& name, const std::string& library,
+                const std::string& installDir = "")
 {
     return {"steam-game-" + appID, name, name + " is installed on your Mac, and you have a Steam library on More Games.",
             "Moved, not removed: it plays from More Games whenever it's plugged in.",
             handOff("In Steam: Settings → Storage → pick " + name + " → Move, and choose More Games."),
-            {library + "/steamapps/common/" + name}};
+            {library + "/steamapps/common/" + (installDir.empty() ? name : installDir)}};
 }
 
 struct Scenario {
@@ -199,11 +200,7 @@ const Scenario scenarios[] = {
          installGame(m, "/Volumes/More", "8", "Far", "Far", 2000);
          installGame(m, G, "9", "Farther", "Farther", 2000);
      },
-     {{"steam-game-4", "Half \"Life\" 2", "Half \"Life\" 2 is installed on your Mac, and you have a Steam library on More Games.",
-       "Moved, not removed: it plays from More Games whenever it's plugged in.",
-       handOff("In Steam: Settings → Storage → pick Half \"Life\" 2 → Move, and choose More Games."),
-       {S + "/steamapps/common/Half-Life 2"}},
-      gameToMore("1", "Zeta", S), gameToMore("2", "alpha", S), gameToMore("3", "Ōkami", S),
+     {gameToMore("4", "Half \"Life\" 2", S, "Half-Life 2"), gameToMore("1", "Zeta", S), gameToMore("2", "alpha", S), gameToMore("3", "Ōkami", S),
       gameToMore("7", "Moon", "~/Steam Games")},
      {}},
     {"no library on an external drive, no game offered",
