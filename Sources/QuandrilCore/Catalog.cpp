@@ -209,32 +209,19 @@ Json::Value toJson(const Catalog::Thresholds& value)
     return out;
 }
 
-namespace {
-
-template <typename T>
-Json::Value arrayOf(const std::vector<T>& values)
-{
-    Json::Value out = Json::Value::array();
-    for (const auto& value : values)
-        out.push_back(toJson(value));
-    return out;
-}
-
-} // namespace
-
 Json::Value toJson(const Catalog& value)
 {
     Json::Value out = Json::Value::object();
     out["version"] = value.version;
-    out["protected"] = arrayOf(value.protected_);
-    out["protectedSuffixes"] = arrayOf(value.protectedSuffixes);
-    out["places"] = arrayOf(value.places);
-    out["owners"] = arrayOf(value.owners);
+    out["protected"] = Json::arrayOf(value.protected_);
+    out["protectedSuffixes"] = Json::arrayOf(value.protectedSuffixes);
+    out["places"] = Json::arrayOf(value.places);
+    out["owners"] = Json::arrayOf(value.owners);
     out["pluginVendors"] = value.pluginVendors;
     out["systemNames"] = value.systemNames;
     out["systemPrefixes"] = value.systemPrefixes;
     out["personalMarkers"] = toJson(value.personalMarkers);
-    out["appLibraries"] = arrayOf(value.appLibraries);
+    out["appLibraries"] = Json::arrayOf(value.appLibraries);
     out["thresholds"] = toJson(value.thresholds);
     return out;
 }

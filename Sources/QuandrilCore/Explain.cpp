@@ -254,10 +254,7 @@ Json::Value toJson(const Explanation& explanation)
     Json::putOptional(object, "knownAs", explanation.knownAs);
     Json::putOptional(object, "owner", explanation.owner);
     object["throughLink"] = explanation.throughLink;
-    Json::Value biggest = Json::Value::array();
-    for (const auto& child : explanation.biggest)
-        biggest.push_back(toJson(child));
-    object["biggest"] = std::move(biggest);
+    object["biggest"] = Json::arrayOf(explanation.biggest);
     object["notLookedInto"] = explanation.notLookedInto;
     return object;
 }

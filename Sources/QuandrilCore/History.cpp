@@ -85,10 +85,7 @@ Json::Value toJson(const CleanResult& result)
     object["status"] = toJson(result.status);
     object["detail"] = result.detail;
     object["bytes"] = result.bytes;
-    Json::Value relocated = Json::Value::array();
-    for (const auto& relocation : result.relocated)
-        relocated.push_back(toJson(relocation));
-    object["relocated"] = std::move(relocated);
+    object["relocated"] = Json::arrayOf(result.relocated);
     return object;
 }
 
@@ -100,10 +97,7 @@ Json::Value toJson(const HistoryEntry& entry)
     object["title"] = entry.title;
     object["action"] = toJson(entry.action);
     object["bytes"] = entry.bytes;
-    Json::Value relocated = Json::Value::array();
-    for (const auto& relocation : entry.relocated)
-        relocated.push_back(toJson(relocation));
-    object["relocated"] = std::move(relocated);
+    object["relocated"] = Json::arrayOf(entry.relocated);
     Json::putOptional(object, "undone", entry.undone);
     return object;
 }

@@ -133,6 +133,16 @@ std::optional<T> optional(const Value& object, std::string_view key)
     }
 }
 
+// A list as an array of its elements' JSON forms (each element's toJson).
+template <typename T>
+Value arrayOf(const std::vector<T>& values)
+{
+    Value out = Value::array();
+    for (const auto& value : values)
+        out.push_back(toJson(value));
+    return out;
+}
+
 // Writes `key` only when the value is present.
 template <typename T>
 void putOptional(Value& object, std::string_view key, const std::optional<T>& value)

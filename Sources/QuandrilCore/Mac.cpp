@@ -150,10 +150,7 @@ Json::Value toJson(const Fixture::Drive& drive)
 Json::Value toJson(const Fixture& fixture)
 {
     Json::Value out = Json::Value::object();
-    Json::Value drives = Json::Value::array();
-    for (const auto& drive : fixture.drives)
-        drives.push_back(toJson(drive));
-    out["drives"] = std::move(drives);
+    out["drives"] = Json::arrayOf(fixture.drives);
     Json::putOptional(out, "running", fixture.running);
     if (fixture.lastUsed) {
         Json::Value lastUsed = Json::Value::object();
@@ -162,12 +159,8 @@ Json::Value toJson(const Fixture& fixture)
         out["lastUsed"] = std::move(lastUsed);
     }
     Json::putOptional(out, "tools", fixture.tools);
-    if (fixture.simRuntimes) {
-        Json::Value runtimes = Json::Value::array();
-        for (const auto& runtime : *fixture.simRuntimes)
-            runtimes.push_back(toJson(runtime));
-        out["simRuntimes"] = std::move(runtimes);
-    }
+    if (fixture.simRuntimes)
+        out["simRuntimes"] = Json::arrayOf(*fixture.simRuntimes);
     Json::putOptional(out, "scale", fixture.scale);
     Json::putOptional(out, "cloud", fixture.cloud);
     return out;

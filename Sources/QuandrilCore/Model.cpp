@@ -183,16 +183,10 @@ Json::Value toJson(const ScanReport& report)
     Json::Value object = Json::Value::object();
     object["engine"] = report.engine;
     object["scannedAt"] = Json::encodeDate(report.scannedAt);
-    object["drives"] = Json::Value::array();
-    for (const auto& drive : report.drives)
-        object["drives"].push_back(toJson(drive));
+    object["drives"] = Json::arrayOf(report.drives);
     object["trashBytes"] = report.trashBytes;
-    object["findings"] = Json::Value::array();
-    for (const auto& finding : report.findings)
-        object["findings"].push_back(toJson(finding));
-    object["skipped"] = Json::Value::array();
-    for (const auto& skipped : report.skipped)
-        object["skipped"].push_back(toJson(skipped));
+    object["findings"] = Json::arrayOf(report.findings);
+    object["skipped"] = Json::arrayOf(report.skipped);
     object["notes"] = report.notes;
     return object;
 }

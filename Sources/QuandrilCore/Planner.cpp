@@ -418,10 +418,7 @@ Json::Value toJson(const Plan& plan)
     object["goalBytes"] = plan.goalBytes;
     object["freeNow"] = plan.freeNow;
     object["trashBytes"] = plan.trashBytes;
-    Json::Value routes = Json::Value::array();
-    for (const auto& route : plan.routes)
-        routes.push_back(toJson(route));
-    object["routes"] = std::move(routes);
+    object["routes"] = Json::arrayOf(plan.routes);
     if (plan.fewest)
         object["fewest"] = toJson(*plan.fewest);
     object["notes"] = plan.notes;

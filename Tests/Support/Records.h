@@ -13,10 +13,7 @@ namespace Quandril::Testing {
 template <typename Record>
 Json::Value records(const std::vector<Record>& values)
 {
-    Json::Value out = Json::Value::array();
-    for (const auto& value : values)
-        out.push_back(toJson(value));
-    return out;
+    return Json::arrayOf(values);
 }
 
 // For anything holding `findings`: a finder's result or a whole scan's report.
