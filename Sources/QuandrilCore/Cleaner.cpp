@@ -3,7 +3,11 @@
 
 #include "QuandrilCore/Cleaner.h"
 
+#include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <system_error>
 
 #include "QuandrilCore/CleanerSteps.h"
 #include "QuandrilCore/Compare.h"
@@ -31,6 +35,18 @@ bool verifiedCopy(const std::string& original, const std::string& copy)
         return false;
     const TreeComparison comparison = compareTreesFully(original, copy, true);
     return !comparison.incomplete && comparison.diff.identical();
+}
+
+std::string resolvedPath(const std::string& path)
+{
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+void ensureLeadsTo(const std::string& path, const std::string& expected)
+{
+    if (resolvedPath(path) != expected)
+        throw std::system_error(ELOOP, std::generic_category(), "it is reached through a link now, so it was left alone");
 }
 
 bool recordable(const Finding& finding)

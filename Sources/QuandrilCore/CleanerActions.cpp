@@ -53,7 +53,10 @@ CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOpt
         return wouldDo(finding, "Would delete (it rebuilds itself).");
     FileOps& files = options.fileOps();
     for (const auto& path : finding.paths) {
-        if (auto failure = attempt([&] { files.remove(path); }))
+        if (auto failure = attempt([&] {
+                ensureDirect(path);
+                files.remove(path);
+            }))
             return failed(finding, "Couldn't delete " + mac.display(path) + ": " + failure->description);
     }
     return done(finding, "Deleted; it rebuilds itself.");
@@ -70,7 +73,10 @@ CleanResult moveToTrash(const Finding& finding, const Mac& mac, const CleanOptio
     std::vector<Relocation> records;
     for (const auto& path : finding.paths) {
         std::string arrived;
-        if (auto failure = attempt([&] { arrived = files.trash(mac, path); }))
+        if (auto failure = attempt([&] {
+                ensureDirect(path);
+                arrived = files.trash(mac, path);
+            }))
             return failed(finding, "Couldn't move " + mac.display(path) + " to the Trash: " + failure->description,
                           std::move(records));
         records.push_back({ path, arrived, std::nullopt, std::nullopt });

@@ -131,6 +131,9 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
     FileOps& files = options.fileOps();
     if (auto failure = attempt([&] { files.createFolder(parentOf(target)); }))
         return failed(finding, "Couldn't make the folder on the drive: " + failure->description);
+    // A folder on the way that became a link since the checks would have something else copied.
+    if (auto failure = attempt([&] { ensureDirect(source); }))
+        return failed(finding, "Couldn't copy: " + failure->description);
     if (auto failure = attempt([&] { files.copy(source, target); })) {
         // Something that appeared at the target is not a partial copy of ours.
         if (failure->inTheWay)
@@ -159,13 +162,19 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
             }
         }
         std::string arrived;
-        if (attempt([&] { arrived = files.trash(mac, further); }))
+        if (attempt([&] {
+                ensureDirect(further);
+                arrived = files.trash(mac, further);
+            }))
             return failed(finding, "Copied, but couldn't trash " + mac.display(further) + ".", std::move(records));
         records.push_back({ further, arrived, std::nullopt, std::nullopt });
     }
 
     std::string arrived;
-    if (auto failure = attempt([&] { arrived = files.trash(mac, source); }))
+    if (auto failure = attempt([&] {
+            ensureDirect(source);
+            arrived = files.trash(mac, source);
+        }))
         return failed(finding, "Copied and checked, but the original couldn't go to the Trash: " + failure->description,
                       std::move(records));
     records.push_back({ source, arrived, std::nullopt, std::nullopt });
@@ -188,11 +197,13 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
 
     auto& fence = PrivacyFence::shared();
     std::vector<std::string> items;
+    std::vector<std::string> resolved; // where each item led when it was chosen
     for (const auto& path : finding.paths) {
         // A link stands where an item was moved before.
         if (fence.blocks(path) || !exists(path) || isSymlink(path))
             continue;
         items.push_back(path);
+        resolved.push_back(resolvedPath(path));
     }
     if (items.empty())
         return refused(finding, "Nothing left to move; scan again.");
@@ -223,6 +234,11 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
     for (std::size_t index = 0; index < items.size(); ++index) {
         const std::string& item = items[index];
         const std::string& place = places[index];
+        // A folder on the way that became a link since it was chosen would have something else
+        // copied, trashed and linked.
+        if (resolvedPath(item) != resolved[index])
+            return failed(finding, "Couldn't copy " + mac.display(item) + ": it is reached through a link now.",
+                          std::move(records));
         if (auto failure = attempt([&] { files.copy(item, place); })) {
             if (failure->inTheWay)
                 return failed(finding, "Couldn't copy " + mac.display(item) + ": " + failure->description,
@@ -235,6 +251,10 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
                                    "and the partial copy is at " + mac.display(place) + ".", std::move(records));
         records.push_back({ item, place, std::nullopt, std::nullopt });
 
+        if (resolvedPath(item) != resolved[index])
+            return failed(finding, "Copied and checked, but " + mac.display(item)
+                                       + " is reached through a link now, so it stays in place.",
+                          std::move(records));
         const auto arrived = trashOrAsk(item, mac, files);
         if (!arrived)
             return failed(finding, "Copied and checked, but " + mac.display(item)
@@ -288,7 +308,10 @@ CleanResult Cleaner::removeCopy(const Finding& finding, const std::string& keepi
                                     + mac.display(keeping) + ".");
 
     std::string arrived;
-    if (auto failure = attempt([&] { arrived = options.fileOps().trash(mac, path); }))
+    if (auto failure = attempt([&] {
+            ensureDirect(path);
+            arrived = options.fileOps().trash(mac, path);
+        }))
         return failed(finding, "Couldn't move it to the Trash: " + failure->description);
     return done(finding, "Contents matched byte for byte; this copy is in the Trash and " + mac.display(keeping)
                              + " stays.",

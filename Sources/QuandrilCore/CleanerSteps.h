@@ -79,6 +79,19 @@ std::optional<Failure> attempt(Operation&& operation)
 // read on both sides, none missing, extra or different.
 bool verifiedCopy(const std::string& original, const std::string& copy);
 
+// The path with every link on the way resolved; the path itself when it can't be resolved.
+std::string resolvedPath(const std::string& path);
+
+// Throws std::system_error (ELOOP) when the path no longer leads to `expected` (a folder on the
+// way, or the item, became a link since the checks). Called right before each change, so a swap
+// made while earlier work ran (a long copy or comparison) is never followed.
+void ensureLeadsTo(const std::string& path, const std::string& expected);
+// The same for a path the checks found free of links.
+inline void ensureDirect(const std::string& path)
+{
+    ensureLeadsTo(path, path);
+}
+
 // The text History needs to write a finding's record, all of it valid UTF-8.
 bool recordable(const Finding& finding);
 

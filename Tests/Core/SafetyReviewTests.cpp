@@ -1,0 +1,118 @@
+// Faults found by reading the code that touches the user's data, each shown failing before it was
+// mended: a folder swapped for a link after the checks, copies that verify against too little.
+
+#include "QuandrilCore/Cleaner.h"
+
+#include <cstdio>
+#include <functional>
+#include <ostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "QuandrilCore/FileHelpers.h"
+#include "Support/CaseName.h"
+#include "Support/CleanerFixtures.h"
+#include "Support/FakeMachine.h"
+#include "Support/FaultyFileOps.h"
+
+using namespace Quandril;
+using namespace Quandril::Testing;
+using Status = CleanResult::Status;
+
+namespace {
+
+// Puts a link to `target` where the folder `folder` was; the folder itself moves aside, untouched.
+void swapForLink(const std::string& folder, const std::string& target)
+{
+    ASSERT_EQ(::rename(folder.c_str(), (folder + ".aside").c_str()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), folder.c_str()), 0);
+}
+
+// ---- A folder above a path becomes a link after the checks passed ----
+
+struct SwapCase {
+    const char* name;
+    std::function<Finding(FakeMachine&)> finding;
+    FileOp swapAt;       // the swap happens right before the first operation of this kind
+    std::string swapped; // display path of the folder that becomes a link to ~/Documents
+    bool permanent = false;
+};
+
+void PrintTo(const SwapCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+Finding cacheFinding(FakeMachine& machine, Action::Kind kind)
+{
+    machine.file("~/Library/Caches/a/1.bin", 100).file("~/Library/Caches/b/Work/2.bin", 100);
+    return makeFinding("caches", Tier::rebuilds, Action(kind),
+                       { machine.at("~/Library/Caches/a"), machine.at("~/Library/Caches/b/Work") });
+}
+
+Finding movieMove(FakeMachine& machine)
+{
+    machine.file("~/Movies/Work/clip.mov", 300);
+    return makeFinding("move", Tier::personal, Action(Action::Kind::move), { machine.at("~/Movies/Work") }, 300);
+}
+
+Finding soundLibraries(FakeMachine& machine)
+{
+    machine.file("~/Library/Sounds/First/a.wav", 100).file("~/Library/Loops/Work/b.wav", 100);
+    Finding finding = makeFinding("sounds", Tier::reinstallable,
+                                  Action(Action::Kind::handOff, std::nullopt, std::nullopt, std::string("Synth"),
+                                         std::string("Use its Library menu"), std::nullopt, true),
+                                  { machine.at("~/Library/Sounds/First"), machine.at("~/Library/Loops/Work") }, 200);
+    finding.owner = "Synth";
+    return finding;
+}
+
+class LinkSwappedIn : public ::testing::TestWithParam<SwapCase> {};
+
+// ~/Documents/Work is the user's own; the finding named another Work that a link now leads here.
+TEST_P(LinkSwappedIn, NothingBeyondTheLinkIsTouched)
+{
+    const auto& row = GetParam();
+    FakeMachine machine;
+    machine.drive("Backup", "/Volumes/Backup", 2'000'000'000, 1'000'000'000);
+    machine.text("~/Documents/Work/thesis.txt", "mine");
+    const Finding finding = row.finding(machine);
+    const Mac mac = machine.mac();
+
+    auto files = std::make_shared<FaultyFileOps>();
+    bool swapped = false;
+    files->before([&](const FileOpCall& call, int) {
+        if (!swapped && call.op == row.swapAt) {
+            swapped = true;
+            swapForLink(machine.at(row.swapped), machine.at("~/Documents"));
+        }
+    });
+    CleanOptions options = optionsWith(files);
+    options.moveTo = "Backup";
+    options.permanentCaches = row.permanent;
+
+    const auto result = Cleaner::act(finding, reportOf(mac), mac, PathGuard(guardedCatalog(), mac), options);
+    ASSERT_TRUE(swapped);
+    EXPECT_NE(result.status, Status::done) << result.detail;
+    ASSERT_TRUE(exists(machine.at("~/Documents/Work/thesis.txt"))) << result.detail;
+    EXPECT_EQ(readFile(machine.at("~/Documents/Work/thesis.txt")), "mine");
+    EXPECT_FALSE(isSymlink(machine.at("~/Documents/Work"))) << "no link was left inside the linked-to folder";
+}
+
+const SwapCase swapCases[] = {
+    { "delete for good", [](FakeMachine& m) { return cacheFinding(m, Action::Kind::delete_); }, FileOp::remove,
+      "~/Library/Caches/b", true },
+    { "trash", [](FakeMachine& m) { return cacheFinding(m, Action::Kind::trash); }, FileOp::trash,
+      "~/Library/Caches/b" },
+    { "move to a drive", movieMove, FileOp::createFolder, "~/Movies" },
+    { "move with links", soundLibraries, FileOp::createLink, "~/Library/Loops" },
+};
+
+INSTANTIATE_TEST_SUITE_P(Review, LinkSwappedIn, ::testing::ValuesIn(swapCases), CaseNamed {});
+
+} // namespace
