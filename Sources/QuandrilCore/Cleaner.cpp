@@ -9,9 +9,14 @@
 #include <cstdlib>
 #include <system_error>
 
+#include <fts.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "QuandrilCore/CleanerSteps.h"
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
 
@@ -26,6 +31,59 @@ bool occupied(const std::string& path)
     return exists(path) || isSymlink(path);
 }
 
+namespace {
+
+std::optional<std::string> linkText(const std::string& path)
+{
+    std::string buffer(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= buffer.size())
+        return std::nullopt;
+    buffer.resize(static_cast<std::size_t>(length));
+    return buffer;
+}
+
+// The comparison of contents looks at regular files only; the links, folders and Finder files of the
+// original must be in the copy as well, or they would be lost with the original once the Trash is
+// emptied.
+bool holdsEveryEntry(const std::string& original, const std::string& copy)
+{
+    Platform::TreeWalk walk(original, FTS_PHYSICAL | FTS_NOCHDIR);
+    if (!walk)
+        return false;
+    errno = 0;
+    while (FTSENT* entry = walk.next()) {
+        if (entry->fts_level == 0 || entry->fts_info == FTS_DP)
+            continue;
+        const std::string_view path(entry->fts_path, entry->fts_pathlen);
+        const std::string there = copy + std::string(path.substr(original.size()));
+        struct stat info {};
+        if (::lstat(there.c_str(), &info) != 0)
+            return false;
+        switch (entry->fts_info) {
+        case FTS_D:
+            if (!S_ISDIR(info.st_mode))
+                return false;
+            break;
+        case FTS_SL:
+        case FTS_SLNONE:
+            if (!S_ISLNK(info.st_mode) || linkText(std::string(path)) != linkText(there))
+                return false;
+            break;
+        case FTS_F:
+        case FTS_DEFAULT:
+            if ((entry->fts_statp->st_mode & S_IFMT) != (info.st_mode & S_IFMT))
+                return false;
+            break;
+        default:
+            return false; // unreadable: the copy can't be shown complete
+        }
+    }
+    return errno == 0;
+}
+
+} // namespace
+
 bool verifiedCopy(const std::string& original, const std::string& copy)
 {
     // A link copied as a link has no contents to compare; anything else must be the same kind.
@@ -34,7 +92,9 @@ bool verifiedCopy(const std::string& original, const std::string& copy)
     if (isDirectory(original) != isDirectory(copy))
         return false;
     const TreeComparison comparison = compareTreesFully(original, copy, true);
-    return !comparison.incomplete && comparison.diff.identical();
+    if (comparison.incomplete || !comparison.diff.identical())
+        return false;
+    return !isDirectory(original) || holdsEveryEntry(original, copy);
 }
 
 std::string resolvedPath(const std::string& path)

@@ -115,4 +115,47 @@ const SwapCase swapCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Review, LinkSwappedIn, ::testing::ValuesIn(swapCases), CaseNamed {});
 
+// ---- A copy that lacks part of the original never lets the original go ----
+
+// Copies for real, then takes one entry out of the copy.
+class LossyCopy : public LiveFileOps {
+public:
+    explicit LossyCopy(std::string lost)
+        : lost_(std::move(lost))
+    {
+    }
+    void copy(const std::string& from, const std::string& to) override
+    {
+        LiveFileOps::copy(from, to);
+        const std::string victim = to + "/" + lost_;
+        if (::unlink(victim.c_str()) != 0) {
+            ASSERT_EQ(::rmdir(victim.c_str()), 0) << victim;
+        }
+    }
+
+private:
+    std::string lost_;
+};
+
+TEST(CopyCheck, EveryLinkFolderAndFileOfTheOriginalMustBeInTheCopy)
+{
+    for (const std::string lost : { "latest", "empty", "more/.DS_Store" }) {
+        FakeMachine machine;
+        machine.drive("Backup", "/Volumes/Backup", 2'000'000'000, 1'000'000'000);
+        machine.file("~/Movies/Trip/clip.mov", 300).folder("~/Movies/Trip/empty");
+        machine.text("~/Movies/Trip/more/.DS_Store", "the window layout");
+        machine.link("~/Movies/Trip/latest", "clip.mov");
+        const Mac mac = machine.mac();
+        const Finding finding
+            = makeFinding("move", Tier::personal, Action(Action::Kind::move), { machine.at("~/Movies/Trip") }, 300);
+        CleanOptions options = optionsWith(std::make_shared<LossyCopy>(lost));
+        options.moveTo = "Backup";
+
+        const auto result = Cleaner::act(finding, reportOf(mac), mac, PathGuard(guardedCatalog(), mac), options);
+        EXPECT_EQ(result.status, Status::failed) << lost << ": " << result.detail;
+        EXPECT_TRUE(result.relocated.empty()) << lost;
+        EXPECT_TRUE(isSymlink(machine.at("~/Movies/Trip/latest"))) << lost << ": the original stays in place";
+    }
+}
+
 } // namespace
