@@ -5,6 +5,7 @@
 // move, privileged or not, refuses to replace or merge into anything, and each old place is checked
 // again right before its item moves.
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <set>
@@ -111,6 +112,21 @@ struct Undo {
     }
 };
 
+// A folder that went to the Trash after an item it held must come back first: the item would
+// otherwise make a new, empty folder in its place and the folder could never return. Unrelated
+// items keep their order.
+std::vector<Relocation> ancestorsFirst(std::vector<Relocation> items)
+{
+    std::vector<Relocation> ordered;
+    ordered.reserve(items.size());
+    for (auto& item : items) {
+        const auto inside = std::find_if(ordered.begin(), ordered.end(),
+                                         [&](const Relocation& earlier) { return Platform::below(earlier.from, item.from); });
+        ordered.insert(inside, std::move(item));
+    }
+    return ordered;
+}
+
 } // namespace
 
 bool Cleaner::isInTrash(std::string_view path)
@@ -166,7 +182,7 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
         return undo.result(CleanResult::Status::refused,
                            "Nothing of this was moved: it was deleted for good or handled by its own app or tool, "
                            "so there's nothing to put back.");
-    const auto items = putBackSet(*chosen);
+    const auto items = ancestorsFirst(putBackSet(*chosen));
     if (items.empty()) {
         std::string places;
         std::set<std::string> named;

@@ -158,4 +158,30 @@ TEST(CopyCheck, EveryLinkFolderAndFileOfTheOriginalMustBeInTheCopy)
     }
 }
 
+// ---- Put Back of an item and a folder that held it ----
+
+TEST(PutBackNested, TheFolderComesBackBeforeWhatItHeld)
+{
+    FakeMachine machine;
+    machine.file("~/Library/Caches/Foo/keep/1.bin", 100).file("~/Library/Caches/Foo/child/2.bin", 100);
+    const Mac mac = machine.mac();
+    // The item inside went to the Trash first, then the folder that held it.
+    const Finding finding = makeFinding("nested", Tier::rebuilds, Action(Action::Kind::trash),
+                                        { machine.at("~/Library/Caches/Foo/child"), machine.at("~/Library/Caches/Foo") });
+    const auto cleaned = Cleaner::act(finding, reportOf(mac), mac, PathGuard(guardedCatalog(), mac),
+                                      optionsWith(FileOps::liveShared()));
+    ASSERT_EQ(cleaned.status, Status::done) << cleaned.detail;
+    HistoryEntry entry;
+    entry.id = finding.id;
+    entry.title = finding.title;
+    entry.relocated = cleaned.relocated;
+    ASSERT_TRUE(History::append(entry, mac));
+
+    const auto result = Cleaner::undo(finding.id, mac, false);
+    EXPECT_EQ(result.status, Status::done) << result.detail;
+    EXPECT_TRUE(exists(machine.at("~/Library/Caches/Foo/keep/1.bin")));
+    EXPECT_TRUE(exists(machine.at("~/Library/Caches/Foo/child/2.bin")));
+    EXPECT_EQ(result.relocated.size(), 2u);
+}
+
 } // namespace
