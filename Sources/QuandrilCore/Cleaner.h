@@ -141,8 +141,8 @@ std::vector<HistoryEntry> load(const Mac& mac);
 std::vector<HistoryEntry> parse(std::string_view text);
 
 // Whether Put Back has anything to bring back for the entry (it is in force and something of it
-// went to a Trash or was parked). An entry without relocations never does.
-bool offersPutBack(const HistoryEntry& entry);
+// went to a Trash of `mac`'s user or was parked). An entry without relocations never does.
+bool offersPutBack(const HistoryEntry& entry, const Mac& mac);
 
 } // namespace History
 
@@ -164,10 +164,12 @@ CleanResult undo(const std::string& id, const Mac& mac, bool dryRun, FileOps& fi
 bool adminMoveNoReplace(const std::string& from, const std::string& to, const Mac& mac,
                         FileOps& files = FileOps::live());
 
-// The relocations of the entry that Put Back moves back: those in a Trash, and the parked ones.
-std::vector<Relocation> putBackSet(const HistoryEntry& entry);
-// A path inside a Trash: the user's (".Trash"), a volume's (".Trashes"), or a desktop Trash.
-bool isInTrash(std::string_view path);
+// The relocations of the entry that Put Back moves back: those in a Trash of the user whose home
+// folder is `home`, and the parked ones.
+std::vector<Relocation> putBackSet(const HistoryEntry& entry, const std::string& home);
+// A path inside a Trash: the user's (".Trash"), a volume's (".Trashes"), or one of the user's
+// desktop Trash folders (Platform::isTrashPath); a copy of a Trash folder elsewhere doesn't count.
+bool isInTrash(std::string_view path, const std::string& home);
 
 // The cleaner's own steps, open to tests (CleanerActions.cpp and CleanerMoves.cpp). Each returns
 // one result and never throws.

@@ -129,17 +129,17 @@ std::vector<Relocation> ancestorsFirst(std::vector<Relocation> items)
 
 } // namespace
 
-bool Cleaner::isInTrash(std::string_view path)
+bool Cleaner::isInTrash(std::string_view path, const std::string& home)
 {
     return path.find("/.Trash/") != std::string_view::npos || path.find("/.Trashes/") != std::string_view::npos
-        || Platform::isTrashPath(path);
+        || Platform::isTrashPath(path, home);
 }
 
-std::vector<Relocation> Cleaner::putBackSet(const HistoryEntry& entry)
+std::vector<Relocation> Cleaner::putBackSet(const HistoryEntry& entry, const std::string& home)
 {
     std::vector<Relocation> set;
     for (const auto& relocation : entry.relocated)
-        if (isInTrash(relocation.to) || relocation.parked.value_or(false))
+        if (isInTrash(relocation.to, home) || relocation.parked.value_or(false))
             set.push_back(relocation);
     return set;
 }
@@ -182,7 +182,7 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
         return undo.result(CleanResult::Status::refused,
                            "Nothing of this was moved: it was deleted for good or handled by its own app or tool, "
                            "so there's nothing to put back.");
-    const auto items = ancestorsFirst(putBackSet(*chosen));
+    const auto items = ancestorsFirst(putBackSet(*chosen, mac.home));
     if (items.empty()) {
         std::string places;
         std::set<std::string> named;

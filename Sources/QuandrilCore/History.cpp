@@ -254,9 +254,9 @@ std::vector<HistoryEntry> load(const Mac& mac)
     return parse(*text);
 }
 
-bool offersPutBack(const HistoryEntry& entry)
+bool offersPutBack(const HistoryEntry& entry, const Mac& mac)
 {
-    return !entry.isUndone() && !Cleaner::putBackSet(entry).empty();
+    return !entry.isUndone() && !Cleaner::putBackSet(entry, mac.home).empty();
 }
 
 } // namespace History

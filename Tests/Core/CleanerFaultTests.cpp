@@ -285,7 +285,7 @@ TEST_P(FaultInjection, NothingIsLostAndEverythingMovedIsInHistory)
         }
 
         // And Put Back brings it all home, unless something new now stands in an old place.
-        if (!history.empty() && History::offersPutBack(history.back())) {
+        if (!history.empty() && History::offersPutBack(history.back(), mac)) {
             const auto back = Cleaner::undo(s.id, mac, false);
             if (back.status == Status::done) {
                 for (const auto& snapshot : watched)

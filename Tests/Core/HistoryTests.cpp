@@ -337,11 +337,12 @@ TEST(HistoryPutBackOffer, OnlyEntriesInForceWithSomethingToBringBack)
     const Relocation volumeTrash {"/Volumes/B/a", "/Volumes/B/.Trashes/501/a", std::nullopt, std::nullopt};
     const Relocation copied {"/Users/me/a", "/Volumes/B/Moved from Mac/a", std::nullopt, std::nullopt};
     const Relocation parked {"/Users/me/icloud/a", "/Volumes/B/parked/a", std::nullopt, true};
-    EXPECT_FALSE(History::offersPutBack(entry("deleted for good")));
-    EXPECT_FALSE(History::offersPutBack(entry("copy only", {copied})));
-    EXPECT_FALSE(History::offersPutBack(entry("undone", {trashed}, true)));
+    const Mac mac {"", "/home/u", std::nullopt};
+    EXPECT_FALSE(History::offersPutBack(entry("deleted for good"), mac));
+    EXPECT_FALSE(History::offersPutBack(entry("copy only", {copied}), mac));
+    EXPECT_FALSE(History::offersPutBack(entry("undone", {trashed}, true), mac));
     for (const auto& relocation : {trashed, desktopTrash, volumeTrash, parked})
-        EXPECT_TRUE(History::offersPutBack(entry("x", {copied, relocation}))) << relocation.to;
+        EXPECT_TRUE(History::offersPutBack(entry("x", {copied, relocation}), mac)) << relocation.to;
 }
 
 } // namespace

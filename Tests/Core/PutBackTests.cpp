@@ -180,9 +180,9 @@ TEST_P(PutBackRestores, EveryOriginalPathExactly)
     const auto everything = TreeSnapshot::take(scene.machine.root());
 
     const HistoryEntry entry = row.clean(scene);
-    const auto items = Cleaner::putBackSet(entry);
+    const auto items = Cleaner::putBackSet(entry, scene.mac.home);
     ASSERT_FALSE(items.empty());
-    EXPECT_TRUE(History::offersPutBack(History::load(scene.mac).back()));
+    EXPECT_TRUE(History::offersPutBack(History::load(scene.mac).back(), scene.mac));
 
     // A dry run changes nothing, and does not take the clean-up's own links for something new.
     const auto lines = historyLines(scene.mac);
@@ -205,7 +205,7 @@ TEST_P(PutBackRestores, EveryOriginalPathExactly)
     ASSERT_EQ(historyLines(scene.mac), lines + 1);
     EXPECT_EQ(history.back().undone, std::optional<bool>(true));
     EXPECT_EQ(history.back().relocated, entry.relocated);
-    EXPECT_FALSE(History::offersPutBack(history.front()));
+    EXPECT_FALSE(History::offersPutBack(history.front(), scene.mac));
     const auto again = Cleaner::undo(entry.id, scene.mac, false);
     EXPECT_EQ(again.status, Status::refused);
     EXPECT_EQ(again.detail, "Nothing in the history to undo for this.");
@@ -362,7 +362,7 @@ struct FaultScene : Scene {
         EXPECT_NE(result.status, Status::done);
         EXPECT_EQ(historyLines(mac), lines);
         EXPECT_EQ(everything.lost(), std::vector<std::string> {});
-        const auto items = Cleaner::putBackSet(entry);
+        const auto items = Cleaner::putBackSet(entry, mac.home);
         for (const auto& item : items) {
             const bool reported = std::find(result.relocated.begin(), result.relocated.end(),
                                             Relocation {item.to, item.from, {}, {}})
@@ -422,7 +422,7 @@ TEST(PutBackFaults, SomethingCreatedAtTheOldPlaceJustBeforeTheMove)
         FaultyFileOps faulty;
         faulty.occupyBeforeMove(k, "made meanwhile");
         const auto result = Cleaner::undo("sounds", scene.mac, false, faulty);
-        const auto item = Cleaner::putBackSet(scene.entry).at(static_cast<std::size_t>(k - 1));
+        const auto item = Cleaner::putBackSet(scene.entry, scene.mac.home).at(static_cast<std::size_t>(k - 1));
         EXPECT_EQ(result.status, Status::refused);
         EXPECT_EQ(result.detail, "Something new is already at " + scene.mac.display(item.from) + ".");
         EXPECT_EQ(result.relocated.size(), static_cast<std::size_t>(k - 1));

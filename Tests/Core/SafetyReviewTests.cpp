@@ -1,5 +1,6 @@
 // Faults found by reading the code that touches the user's data, each shown failing before it was
-// mended: a folder swapped for a link after the checks, copies that verify against too little.
+// mended: a folder swapped for a link after the checks, copies that verify against too little, a
+// copy of a Trash folder taken for a Trash.
 
 #include "QuandrilCore/Cleaner.h"
 
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/Trash.h"
 #include "Support/CaseName.h"
 #include "Support/CleanerFixtures.h"
 #include "Support/FakeMachine.h"
@@ -182,6 +184,49 @@ TEST(PutBackNested, TheFolderComesBackBeforeWhatItHeld)
     EXPECT_TRUE(exists(machine.at("~/Library/Caches/Foo/keep/1.bin")));
     EXPECT_TRUE(exists(machine.at("~/Library/Caches/Foo/child/2.bin")));
     EXPECT_EQ(result.relocated.size(), 2u);
+}
+
+// ---- A folder named like a Trash is not a Trash ----
+
+// What the user keeps of an old computer: its Trash folders, as plain folders in the home folder.
+TEST(TrashLookalike, ADriveCopyIsNoTrashItemAndPutBackBringsTheRealOneBack)
+{
+    const std::string uid = std::to_string(::getuid());
+    const std::vector<std::string> keptFolders = { "Old Laptop/Trash/files/Letters",
+                                                   "Old Laptop/.local/share/Trash/files/Letters",
+                                                   "Old Stick/.Trash-" + uid + "/files/Letters",
+                                                   "Old Stick/.Trash/" + uid + "/files/Letters" };
+    for (const auto& kept : keptFolders) {
+        SCOPED_TRACE(kept);
+        FakeMachine machine;
+        machine.drive("Backup", "/Volumes/Backup", 2'000'000'000, 1'000'000'000);
+        machine.text("~/" + kept + "/a.txt", "dear");
+        const Mac mac = machine.mac();
+        const Finding finding
+            = makeFinding("move", Tier::personal, Action(Action::Kind::move), { machine.at("~/" + kept) }, 4);
+        CleanOptions options = optionsWith(FileOps::liveShared());
+        options.moveTo = "Backup";
+        const auto cleaned = Cleaner::act(finding, reportOf(mac), mac, PathGuard(guardedCatalog(), mac), options);
+        ASSERT_EQ(cleaned.status, Status::done) << cleaned.detail;
+        const std::string copy = machine.at("/Volumes/Backup/Moved from Mac/" + kept);
+        ASSERT_TRUE(exists(copy + "/a.txt"));
+        EXPECT_FALSE(Platform::isTrashPath(copy, mac.home));
+        EXPECT_FALSE(Platform::isTrashPath(copy + "/a.txt", mac.home));
+        // Put Back keeps taking any ".Trash" folder for one: the fake machine's Trash is ~/.Trash.
+        if (kept.find("/.Trash/") != std::string::npos)
+            continue;
+
+        HistoryEntry entry;
+        entry.id = finding.id;
+        entry.title = finding.title;
+        entry.relocated = cleaned.relocated;
+        ASSERT_TRUE(History::append(entry, mac));
+        EXPECT_EQ(Cleaner::putBackSet(entry, mac.home).size(), 1u);
+        const auto result = Cleaner::undo(finding.id, mac, false);
+        EXPECT_EQ(result.status, Status::done) << result.detail;
+        EXPECT_EQ(readFile(machine.at("~/" + kept + "/a.txt")), "dear");
+        EXPECT_EQ(readFile(copy + "/a.txt"), "dear") << "the drive copy stays on the drive";
+    }
 }
 
 } // namespace

@@ -276,30 +276,35 @@ TEST(TrashFolders, FollowTheDataHome)
         ScopedEnv data("XDG_DATA_HOME", row.data);
         EXPECT_EQ(Platform::homeTrashFolder("/h"), row.folder) << row.data.value_or("(unset)");
         EXPECT_EQ(Platform::homeTrashFiles("/h"), row.folder + "/files");
-        EXPECT_TRUE(Platform::isTrashPath(row.folder + "/files/x"));
+        EXPECT_TRUE(Platform::isTrashPath(row.folder + "/files/x", "/h"));
     }
 }
 
-TEST(TrashFolders, IsTrashPathRecognisesItemsInAnyTrash)
+TEST(TrashFolders, IsTrashPathRecognisesItemsInThisUsersTrash)
 {
+    ScopedEnv data("XDG_DATA_HOME", std::nullopt);
+    const std::string uid = std::to_string(::getuid()), otherUid = std::to_string(::getuid() + 1);
     const struct {
-        const char* path;
+        std::string path;
         bool inTrash;
     } rows[] = {
         {"/home/u/.local/share/Trash/files/a.txt", true},
         {"/home/u/.local/share/Trash/files/dir/deep", true},
-        {"/media/u/Disk/.Trash-1000/files/a", true},
-        {"/media/u/Disk/.Trash/1000/files/a", true},
+        {"/media/u/Disk/.Trash-" + uid + "/files/a", true},
+        {"/media/u/Disk/.Trash/" + uid + "/files/a", true},
+        {"/media/u/Disk/.Trash-" + otherUid + "/files/a", false},
+        {"/media/u/Disk/.Trash/" + otherUid + "/files/a", false},
         {"/home/u/.local/share/Trash/files", false},
         {"/home/u/.local/share/Trash/files/", false},
         {"/home/u/.local/share/Trash/info/a.txt.trashinfo", false},
+        {"/home/other/.local/share/Trash/files/a", false},
         {"/home/u/MyTrash/files/a", false},
         {"/media/u/Disk/.Trash-/files/a", false},
         {"/media/u/Disk/.Trash-1x/files/a", false},
         {"/home/u/files/a", false},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(Platform::isTrashPath(row.path), row.inTrash) << row.path;
+        EXPECT_EQ(Platform::isTrashPath(row.path, "/home/u"), row.inTrash) << row.path;
 }
 
 // ---- Moves that never replace ----

@@ -23,11 +23,6 @@ namespace {
     throw std::system_error(error, std::generic_category(), what);
 }
 
-bool allDigits(std::string_view text)
-{
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
 bool isFolder(const std::string& path)
 {
     struct stat info {};
@@ -135,6 +130,16 @@ void writeAll(int fd, const std::string& text)
     }
 }
 
+// False only for a folder seen to lie on the same file system as its parent: a copy of a
+// Trash folder, not one at the top of a mount. An unplugged drive's folder can't be examined.
+bool mayBeMountTop(const std::string& folder)
+{
+    struct stat self {}, up {};
+    if (folder == "/" || ::stat(folder.c_str(), &self) != 0 || ::stat(parentOf(folder).c_str(), &up) != 0)
+        return true;
+    return self.st_dev != up.st_dev || self.st_ino == up.st_ino;
+}
+
 constexpr unsigned maxAttempts = 100000;
 
 } // namespace
@@ -152,8 +157,14 @@ std::string homeTrashFiles(const std::string& home)
     return homeTrashFolder(home) + "/files";
 }
 
-bool isTrashPath(std::string_view path)
+bool isTrashPath(std::string_view path, const std::string& home)
 {
+    // Items trashed while XDG_DATA_HOME named another place still lie in a Trash of this user.
+    for (const auto& files : {homeTrashFiles(home), home + "/.local/share/Trash/files"}) {
+        if (below(path, files) && path.size() > files.size() + 1)
+            return true;
+    }
+    const std::string uid = std::to_string(::getuid());
     constexpr std::string_view files = "/files/";
     for (auto at = path.find(files); at != std::string_view::npos; at = path.find(files, at + 1)) {
         if (at + files.size() >= path.size())
@@ -163,9 +174,14 @@ bool isTrashPath(std::string_view path)
         if (slash == std::string_view::npos)
             continue;
         const std::string_view last = before.substr(slash + 1);
-        if (last == "Trash" || (last.starts_with(".Trash-") && allDigits(last.substr(7))))
-            return true;
-        if (allDigits(last) && before.substr(0, slash).ends_with("/.Trash"))
+        std::string_view top;
+        if (last.starts_with(".Trash-") && last.substr(7) == uid)
+            top = before.substr(0, slash);
+        else if (last == uid && before.substr(0, slash).ends_with("/.Trash"))
+            top = before.substr(0, slash - 7);
+        else
+            continue;
+        if (mayBeMountTop(top.empty() ? std::string("/") : std::string(top)))
             return true;
     }
     return false;

@@ -16,9 +16,12 @@ std::string homeTrashFolder(const std::string& home);
 // Where the trashed items of the user's own Trash lie: homeTrashFolder(home) + "/files".
 std::string homeTrashFiles(const std::string& home);
 
-// True for a path strictly inside the "files" folder of any Trash: ".../Trash/files/...",
-// ".../.Trash-UID/files/..." or ".../.Trash/UID/files/...".
-bool isTrashPath(std::string_view path);
+// True for a path strictly inside the "files" folder of one of this user's Trash folders: the
+// home Trash of `home` (homeTrashFiles, or the default one under ~/.local/share when XDG_DATA_HOME
+// points elsewhere now), or "$topdir/.Trash-UID/files/..." and "$topdir/.Trash/UID/files/..." with
+// this user's UID, where $topdir is the top of a mount (when it can't be examined, the text decides).
+// A folder that merely looks like a Trash, such as a copy of one on a drive, doesn't count.
+bool isTrashPath(std::string_view path, const std::string& home);
 
 // The text of a .trashinfo file's Path= value: bytes other than letters, digits, "-", "_", ".",
 // "~" and "/" percent-encoded.
