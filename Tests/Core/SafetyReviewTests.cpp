@@ -1,10 +1,11 @@
 // Faults found by reading the code that touches the user's data, each shown failing before it was
 // mended: a folder swapped for a link after the checks, copies that verify against too little, a
-// copy of a Trash folder taken for a Trash.
+// copy of a Trash folder taken for a Trash, a move whose original can't be removed.
 
 #include "QuandrilCore/Cleaner.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <ostream>
 #include <memory>
@@ -12,15 +13,21 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/Move.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "Support/CaseName.h"
 #include "Support/CleanerFixtures.h"
 #include "Support/FakeMachine.h"
 #include "Support/FaultyFileOps.h"
+#include "Support/SystemState.h"
 
 using namespace Quandril;
 using namespace Quandril::Testing;
@@ -227,6 +234,92 @@ TEST(TrashLookalike, ADriveCopyIsNoTrashItemAndPutBackBringsTheRealOneBack)
         EXPECT_EQ(readFile(machine.at("~/" + kept + "/a.txt")), "dear");
         EXPECT_EQ(readFile(copy + "/a.txt"), "dear") << "the drive copy stays on the drive";
     }
+}
+
+// ---- A move across file systems whose original can't be removed ----
+
+// Keeps the entries of a folder from being removed or added while it lives: immutable for root,
+// read-only for anyone else. `locked` is false where the file system or rights don't allow it.
+class FolderLock {
+public:
+    explicit FolderLock(std::string folder)
+        : folder_(std::move(folder))
+    {
+        if (!runningAsRoot()) {
+            locked_ = ::chmod(folder_.c_str(), 0555) == 0;
+            return;
+        }
+        locked_ = setImmutable(true);
+    }
+    ~FolderLock()
+    {
+        if (!locked_)
+            return;
+        if (runningAsRoot())
+            setImmutable(false);
+        else
+            ::chmod(folder_.c_str(), 0755);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    bool locked() const { return locked_; }
+
+private:
+    bool setImmutable(bool on) const
+    {
+        const int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        int flags = 0;
+        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        if (done) {
+            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        ::close(fd);
+        return done;
+    }
+
+    std::string folder_;
+    bool locked_ = false;
+};
+
+// Everything inside the original is removed before its own folder refuses to go: the failed move
+// must leave the original whole where it was and no second copy behind.
+TEST(MoveAcrossDevices, AnOriginalThatWontGoIsKeptWhole)
+{
+    TempDir here;
+    if (!shmIsAnotherDevice(here.path()))
+        GTEST_SKIP() << "no second writable file system at /dev/shm";
+    std::string there = "/dev/shm/quandril-review-XXXXXX";
+    ASSERT_NE(::mkdtemp(there.data()), nullptr);
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> cleanup(
+        &there, [](const std::string* folder) { std::filesystem::remove_all(*folder); });
+    const std::string from = here.path() + "/holder/Trip", to = there + "/Trip";
+    writeFile(from + "/clip.mov", "frames");
+    writeFile(from + "/notes/day 1.txt", "sunny");
+    ASSERT_EQ(::symlink("clip.mov", (from + "/latest").c_str()), 0);
+    ASSERT_EQ(::chmod((from + "/notes").c_str(), 0750), 0);
+
+    std::error_code failure;
+    {
+        FolderLock lock(here.path() + "/holder");
+        if (!lock.locked())
+            GTEST_SKIP() << "can't lock a folder here";
+        try {
+            Platform::moveNoReplace(from, to);
+        } catch (const std::system_error& error) {
+            failure = error.code();
+        }
+    }
+    EXPECT_NE(failure, std::error_code {}) << "the move reports that it failed";
+    EXPECT_EQ(readFile(from + "/clip.mov"), "frames");
+    EXPECT_EQ(readFile(from + "/notes/day 1.txt"), "sunny");
+    EXPECT_TRUE(isSymlink(from + "/latest"));
+    struct stat notes {};
+    ASSERT_EQ(::stat((from + "/notes").c_str(), &notes), 0);
+    EXPECT_EQ(notes.st_mode & 07777, 0750u);
+    EXPECT_FALSE(exists(to)) << "the copy goes once the original is whole again";
 }
 
 } // namespace

@@ -116,6 +116,16 @@ void writeFully(int fd, const char* data, std::size_t size, const std::string& p
 
 constexpr std::size_t chunk = 1 << 20;
 
+void keepOwnerModeTimes(const std::string& to, const struct stat& info)
+{
+    (void)::lchown(to.c_str(), info.st_uid, info.st_gid);
+    if (::chmod(to.c_str(), info.st_mode & 07777) != 0)
+        fail(errno, "can't set the mode of " + to);
+    const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    if (::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        fail(errno, "can't set the times of " + to);
+}
+
 // Copies a tree across file systems, never replacing anything, keeping what a move keeps.
 class TreeCopy {
 public:
@@ -204,16 +214,6 @@ private:
             hardLinks_.emplace(key, to);
     }
 
-    static void keepOwnerModeTimes(const std::string& to, const struct stat& info)
-    {
-        (void)::lchown(to.c_str(), info.st_uid, info.st_gid);
-        if (::chmod(to.c_str(), info.st_mode & 07777) != 0)
-            fail(errno, "can't set the mode of " + to);
-        const struct timespec times[2] = {info.st_atim, info.st_mtim};
-        if (::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-            fail(errno, "can't set the times of " + to);
-    }
-
     std::map<std::pair<dev_t, ino_t>, std::string> hardLinks_;
 };
 
@@ -278,6 +278,50 @@ int removeTree(const std::string& path)
     return ::rmdir(path.c_str()) == 0 ? 0 : errno;
 }
 
+// Puts back into `original` from the checked `copy` whatever a removal that stopped part-way
+// took, never replacing anything still there.
+void restoreFrom(const std::string& copy, const std::string& original, TreeCopy& copier)
+{
+    struct stat info {}, there {};
+    if (::lstat(copy.c_str(), &info) != 0)
+        fail(errno, "can't read " + copy);
+    if (::lstat(original.c_str(), &there) != 0) {
+        if (errno != ENOENT)
+            fail(errno, "can't read " + original);
+        copier.copy(copy, original);
+        return;
+    }
+    if (!S_ISDIR(info.st_mode) || !S_ISDIR(there.st_mode))
+        return;
+    for (const auto& name : entryNames(copy))
+        restoreFrom(copy + "/" + name, original + "/" + name, copier);
+    // Removing entries changed the folder's times; a folder that refused changes needs none.
+    try {
+        keepOwnerModeTimes(original, info);
+    } catch (const std::system_error&) {
+    }
+}
+
+// The original didn't all go: make it whole again from the copy and remove the copy, so the failed
+// move leaves things as they were. When that can't be done, both stay and the error says where.
+[[noreturn]] void undoHalfRemoval(const std::string& from, const std::string& to, int error)
+{
+    bool whole = false;
+    try {
+        TreeCopy copier;
+        restoreFrom(to, from, copier);
+        whole = sameTree(from, to);
+    } catch (const std::system_error&) {
+    }
+    if (!whole)
+        fail(error, "copied " + from + " to " + to + " but couldn't remove the original, nor make it whole again; "
+                        "the whole item is at " + to + " and part of it is still at " + from);
+    if (removeTree(to) != 0)
+        fail(error, "couldn't remove " + from + " after copying it, so it stays whole where it was, and "
+                        "couldn't remove the copy at " + to);
+    fail(error, "couldn't remove " + from + " after copying it, so it stays whole where it was");
+}
+
 void moveAcrossDevices(const std::string& from, const std::string& to)
 {
     struct stat target {};
@@ -299,7 +343,7 @@ void moveAcrossDevices(const std::string& from, const std::string& to)
         fail(EIO, "the copy of " + from + " at " + to + " differs from the original");
     }
     if (const int error = removeTree(from))
-        fail(error, "copied " + from + " to " + to + " but couldn't remove the original");
+        undoHalfRemoval(from, to, error);
 }
 
 // Makes an empty placeholder at `path`; fails when anything is there already.

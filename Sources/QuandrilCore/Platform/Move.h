@@ -11,7 +11,9 @@ namespace Quandril::Platform {
 // copied (links as links, modes and times kept, hard links within it kept), the copy compared with
 // the original, and only then the original removed.
 // Throws std::system_error on failure: EEXIST when something is already at `to`, with both left
-// intact. A failed copy leaves the original alone and removes what it had made at `to`.
+// intact. A failed copy leaves the original alone and removes what it had made at `to`. An original
+// that can't all be removed is made whole again from the copy, then the copy removed; only when
+// that fails too do both stay, and the error says so.
 void moveNoReplace(const std::string& from, const std::string& to);
 
 // Copies `from` to the path `to` the way a move across file systems does (links as links, modes and
