@@ -60,6 +60,28 @@ std::optional<std::string> readLink(const std::string& path)
     return target;
 }
 
+// Where a path that may not exist yet leads: its nearest existing folder with every link resolved,
+// then the rest as written.
+std::string resolvedPlace(const std::string& path)
+{
+    std::string existing = path, rest;
+    struct stat info {};
+    while (existing != "/" && ::lstat(existing.c_str(), &info) != 0) {
+        rest = "/" + lastComponent(existing) + rest;
+        existing = parentOf(existing);
+    }
+    const std::string resolved = resolvedPath(existing);
+    return resolved == "/" && !rest.empty() ? rest : resolved + rest;
+}
+
+// A copy made inside its own original would copy itself over and over until the path got too long.
+std::optional<std::string> copiedIntoItself(const Mac& mac, const std::string& item, const std::string& place)
+{
+    if (!Platform::below(place, item) && !Platform::below(resolvedPlace(place), resolvedPath(item)))
+        return std::nullopt;
+    return "It can't be copied into itself: " + mac.display(place) + " lies inside " + mac.display(item) + ".";
+}
+
 // The copy removal's first safety rules, for a road that is handed over before acting on a finding
 // checks them: the caution, then never-touch paths, contents included.
 std::optional<std::string> cautionOrNeverTouch(const Finding& finding, const PathGuard& guardian,
@@ -124,6 +146,8 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
         return refused(finding, std::string(unrecordable));
     if (occupied(target))
         return refused(finding, alreadyThere(mac, target));
+    if (auto refusal = copiedIntoItself(mac, source, target))
+        return refused(finding, std::move(*refusal));
     if (options.dryRun)
         return wouldDo(finding, "Would copy to " + mac.display(target)
                                     + ", check every file, then move the original to the Trash.");
@@ -217,6 +241,8 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
         places.push_back(folder + "/" + lastComponent(item));
         if (occupied(places.back()))
             return refused(finding, alreadyThere(mac, places.back()));
+        if (auto refusal = copiedIntoItself(mac, item, places.back()))
+            return refused(finding, std::move(*refusal));
     }
     if (options.dryRun) {
         const std::string which = items.size() == 1 ? "it" : "each of the " + std::to_string(items.size());

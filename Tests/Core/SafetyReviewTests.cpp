@@ -1,6 +1,7 @@
 // Faults found by reading the code that touches the user's data, each shown failing before it was
 // mended: a folder swapped for a link after the checks, copies that verify against too little, a
-// copy of a Trash folder taken for a Trash, a move whose original can't be removed.
+// copy of a Trash folder taken for a Trash, a move whose original can't be removed, a copy made
+// inside its own original.
 
 #include "QuandrilCore/Cleaner.h"
 
@@ -28,6 +29,7 @@
 #include "Support/FakeMachine.h"
 #include "Support/FaultyFileOps.h"
 #include "Support/SystemState.h"
+#include "Support/TreeSnapshot.h"
 
 using namespace Quandril;
 using namespace Quandril::Testing;
@@ -321,5 +323,57 @@ TEST(MoveAcrossDevices, AnOriginalThatWontGoIsKeptWhole)
     EXPECT_EQ(notes.st_mode & 07777, 0750u);
     EXPECT_FALSE(exists(to)) << "the copy goes once the original is whole again";
 }
+
+// ---- A destination inside what would be copied ----
+
+struct InsideCase {
+    const char* name;
+    std::string drive; // where the drive is mounted, inside the item for some rows
+    std::function<Finding(FakeMachine&)> finding;
+    std::string watched; // display path of the item that would hold its own copy
+    std::string inside;  // display path of the copy's place
+};
+
+void PrintTo(const InsideCase& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
+class DestinationInsideSource : public ::testing::TestWithParam<InsideCase> {};
+
+TEST_P(DestinationInsideSource, IsRefusedBeforeAnythingIsCopied)
+{
+    const auto& row = GetParam();
+    for (const bool dryRun : { true, false }) {
+        FakeMachine machine;
+        machine.drive("Backup", row.drive, 2'000'000'000, 1'000'000'000);
+        const Finding finding = row.finding(machine);
+        const Mac mac = machine.mac();
+        const auto before = TreeSnapshot::take(machine.at(row.watched));
+        CleanOptions options = optionsWith(FileOps::liveShared(), dryRun);
+        options.moveTo = "Backup";
+
+        const auto result = Cleaner::act(finding, reportOf(mac), mac, PathGuard(guardedCatalog(), mac), options);
+        EXPECT_EQ(result.status, Status::refused) << result.detail;
+        EXPECT_EQ(result.detail, "It can't be copied into itself: " + row.inside + " lies inside " + row.watched + ".");
+        EXPECT_EQ(before.differences(), std::vector<std::string> {}) << "dry run " << dryRun;
+    }
+}
+
+const InsideCase insideCases[] = {
+    { "move to a drive mounted inside it", "/Users/me/Movies/Work/Disk", movieMove, "~/Movies/Work",
+      "~/Movies/Work/Disk/Moved from Mac/Movies/Work" },
+    { "move to a destination inside it", "/Volumes/Backup",
+      [](FakeMachine& m) {
+          Finding finding = movieMove(m);
+          finding.action.destination = m.at("~/Movies/Work/Archive/Work");
+          return finding;
+      },
+      "~/Movies/Work", "~/Movies/Work/Archive/Work" },
+    { "move with links to a drive mounted inside one", "/Users/me/Library/Loops/Work/Disk", soundLibraries,
+      "~/Library/Loops/Work", "~/Library/Loops/Work/Disk/Sound Libraries/Synth/Work" },
+};
+
+INSTANTIATE_TEST_SUITE_P(Review, DestinationInsideSource, ::testing::ValuesIn(insideCases), CaseNamed {});
 
 } // namespace
