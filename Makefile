@@ -1,10 +1,15 @@
 # The README's commands. Each installs what is missing first.
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test tsan bench clean
+.PHONY: deps run test tsan bench clean
 
 deps:
 	@bash scripts/install-deps
+
+run: deps
+	cmake --preset dev
+	cmake --build build/dev -j $(JOBS) --target gorrin
+	./build/dev/Sources/QuandrilApp/gorrin
 
 test: deps
 	cmake --preset asan

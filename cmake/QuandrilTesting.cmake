@@ -8,3 +8,15 @@ function(quandril_add_gtest source)
   quandril_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
 endfunction()
+
+# One Qt Test executable per app subject, run offscreen.
+function(quandril_add_qtest source)
+  get_filename_component(name ${source} NAME_WE)
+  add_executable(${name} ${source})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE QuandrilAppTestSupport)
+  quandril_warnings(${name})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/Tests/App/lsan.supp")
+endfunction()
