@@ -159,11 +159,7 @@ std::vector<CleanResult> Cleaner::clean(const std::vector<std::string>& ids, con
 {
     const ScanReport report = Scanner::scan(mac, catalog, options.scan);
 
-    std::vector<PathGuard::Rule> extra;
-    extra.reserve(options.scan.extraProtected.size());
-    for (const auto& protectedPath : options.scan.extraProtected)
-        extra.push_back({ mac.path(protectedPath.path), protectedPath.why });
-    const PathGuard guardian(catalog, mac, extra);
+    const PathGuard guardian(catalog, mac, PathGuard::userRules(options.scan.extraProtected, mac));
 
     std::vector<CleanResult> results;
     results.reserve(ids.size());

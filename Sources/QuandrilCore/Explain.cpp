@@ -24,35 +24,9 @@ namespace {
 using Platform::composed;
 using Platform::inside;
 using Platform::within;
-
-// The path its text names: repeated "/", "." and a final "/" dropped, ".." taking back the name
-// before it. Every lexical test runs on this form, so "~/Library/" and "~/Library//" are
+// Every lexical test runs on the path its text names, so "~/Library/" and "~/Library//" are
 // "~/Library" and a cloud folder inside is recognised however the path was typed.
-std::string lexical(std::string_view path)
-{
-    std::vector<std::string_view> names;
-    while (!path.empty()) {
-        auto slash = path.find('/');
-        auto name = path.substr(0, slash);
-        if (name == "..") {
-            if (!names.empty())
-                names.pop_back();
-        } else if (!name.empty() && name != ".") {
-            names.push_back(name);
-        }
-        if (slash == std::string_view::npos)
-            break;
-        path.remove_prefix(slash + 1);
-    }
-    if (names.empty())
-        return "/";
-    std::string out;
-    for (auto name : names) {
-        out += '/';
-        out += name;
-    }
-    return out;
-}
+using Platform::lexicallyNormal;
 
 std::optional<std::string> resolved(const std::string& path)
 {
@@ -120,7 +94,7 @@ std::optional<std::string> driveName(const std::vector<DriveInfo>& drives, std::
     for (const auto& drive : drives) {
         if (drive.path.empty())
             continue;
-        const std::string drivePath = composed(lexical(drive.path));
+        const std::string drivePath = composed(lexicallyNormal(drive.path));
         // Longer wins; of two of equal length the earlier one keeps its place.
         if (within(path, drivePath) && (!best || drivePath.size() > bestLength)) {
             best = &drive;
@@ -299,7 +273,7 @@ Explanation Explainer::explain(const std::string& path, const Mac& mac, const Ca
     }
 
     const auto& fence = PrivacyFence::shared();
-    const std::string spelled = lexical(path);
+    const std::string spelled = lexicallyNormal(path);
     const std::string key = composed(spelled);
 
     // Resolving walks every folder on the way; a fenced one stays shut, and the path then counts

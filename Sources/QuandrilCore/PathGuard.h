@@ -2,6 +2,10 @@
 
 // The never-touch rules of one moment: the catalog's protected paths and name endings, the folders
 // a cloud service syncs, and the paths the user protected. Immutable once built.
+//
+// A rule protects the place its text names however it is written ("~/Movies/", "~//Movies" and
+// "~/x/../Movies" all name ~/Movies) and also where that place really is when a link leads there:
+// reading a path differently than the user meant may only ever protect more.
 
 #include <optional>
 #include <string>
@@ -12,11 +16,12 @@ namespace Quandril {
 
 struct Catalog;
 struct Mac;
+struct ProtectedPath;
 
 class PathGuard {
 public:
     struct Rule {
-        std::string path; // a real path
+        std::string path; // an absolute path of the machine
         std::string why;
 
         friend bool operator==(const Rule&, const Rule&) = default;
@@ -29,9 +34,19 @@ public:
         friend bool operator==(const Suffix&, const Suffix&) = default;
     };
 
-    // `extra` paths must already be real paths of the machine.
+    // `extra` paths are absolute paths of the machine (userRules turns the user's entries into them).
+    // Each rule's path is taken as the place it names, with trailing line breaks also left out, and
+    // where that place really is is added after it when the two differ.
     PathGuard(const Catalog& catalog, const Mac& mac, const std::vector<Rule>& extra = {});
 
+    // The user's never-touch entries, in display form, as rules for `extra`.
+    static std::vector<Rule> userRules(const std::vector<ProtectedPath>& entries, const Mac& mac);
+    // The machine's path for a never-touch entry in display form: "~" and "~/…" in the home folder,
+    // "/…" from the machine's top, a relative path read from the home folder; an entry that names
+    // nothing at all protects everything.
+    static std::string entryPath(std::string_view entry, const Mac& mac);
+
+    // Every rule as the guard compares it: the paths named and their real places, in source order.
     const std::vector<Rule>& rules() const { return rules_; }
     const std::vector<Suffix>& suffixes() const { return suffixes_; }
 
@@ -46,6 +61,8 @@ public:
     std::vector<std::string> protectedInside(std::string_view folder) const;
 
 private:
+    void add(const std::string& path, const std::string& why);
+
     std::vector<Rule> rules_;
     std::vector<Suffix> suffixes_;
     // The same texts in composed form, index for index, for the comparisons.

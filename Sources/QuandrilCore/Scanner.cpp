@@ -214,10 +214,7 @@ ScanReport Scanner::scan(const Mac& mac, const Catalog& catalog, const ScanOptio
 
     ScanContext context = makeContext(mac, catalog, options);
 
-    std::vector<PathGuard::Rule> extra;
-    for (const auto& protectedPath : options.extraProtected)
-        extra.push_back({ mac.path(protectedPath.path), protectedPath.why });
-    PathGuard guard(catalog, mac, extra);
+    const PathGuard guard(catalog, mac, PathGuard::userRules(options.extraProtected, mac));
 
     ScanReport report;
     report.engine = engineName();

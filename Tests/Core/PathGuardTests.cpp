@@ -1,4 +1,5 @@
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -7,11 +8,22 @@
 #include "QuandrilCore/Catalog.h"
 #include "QuandrilCore/Mac.h"
 #include "QuandrilCore/PathGuard.h"
+#include "QuandrilCore/PrivacyFence.h"
+#include "QuandrilCore/Scanner.h"
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
 
 using namespace Quandril;
 using Testing::FakeMachine;
+
+namespace Quandril {
+
+void PrintTo(const PathGuard::Rule& rule, std::ostream* out)
+{
+    *out << "{ " << rule.path << ", " << rule.why << " }";
+}
+
+} // namespace Quandril
 
 namespace {
 
@@ -136,6 +148,7 @@ TEST_F(PathGuardTest, ProtectedInside)
         { "~/Stuff/One", {} },
         { "~/Library", { "cache", "keys", "login", "iCloud Drive", "you said so" } },
         { "~/Library/Keychains", { "login" } },
+        { "~/Library//Keychains/", { "login" } },
         { "~/Pictures", {} },
         { "~", { "cache", "keys", "login", "résumés", "stuff", "shared", "other", "iCloud Drive", "you said so", "yours" } },
     };
@@ -147,6 +160,38 @@ TEST_F(PathGuardTest, ProtectedInside)
     catalog.protected_ = { { "~/" + decomposedResumes + "/Tax", "tax" } };
     EXPECT_EQ(PathGuard(catalog, mac).protectedInside(machine.at("~/" + composedResumes)),
               std::vector<std::string> { "tax" });
+}
+
+TEST_F(PathGuardTest, RulesAreThePlacesNamedAndWhereTheyReallyAre)
+{
+    machine.folder("~/Movies").link("~/Films", "Movies").folder("~/Documents/Real").link("~/Documents/Link", "Real");
+    Mac bare = mac;
+    bare.cloud.clear();
+    Catalog catalog = Testing::miniCatalog();
+    catalog.protected_ = { { "/", "all" }, { "~/Films/", "films" }, { "Movies//Later\n", "later" } };
+    const auto extra = PathGuard::userRules({ { "~/Documents/Link", "docs" } }, bare);
+    std::vector<PathGuard::Rule> expected = {
+        { machine.root(), "all" },
+        { machine.at("~/Films"), "films" },
+        { machine.at("~/Movies"), "films" },
+        { machine.at("~/Movies/Later"), "later" },
+        { machine.at("~/Movies/Later\n"), "later" },
+        { machine.at("~/Documents/Link"), "docs" },
+    };
+    {
+        // A folder the fence holds is not opened to find where a link in it leads.
+        PrivacyFence::Registration fence(PrivacyFence::shared(), { machine.at("~/Documents") });
+        EXPECT_EQ(PathGuard(catalog, bare, extra).rules(), expected);
+    }
+    expected.push_back({ machine.at("~/Documents/Real"), "docs" });
+    const PathGuard guard(catalog, bare, extra);
+    EXPECT_EQ(guard.rules(), expected);
+
+    // A path asked about counts both as written and as the place it names.
+    PathGuard keep(Testing::miniCatalog(), bare, { { machine.at("~/Keep"), "keep" } });
+    EXPECT_EQ(keep.protection(machine.at("~/Other/../Keep/x"), false), "keep");
+    EXPECT_EQ(keep.protection(machine.at("~/Keep/../Other"), false), "keep");
+    EXPECT_EQ(keep.protection(machine.at("~/Other/./Keep"), false), std::nullopt);
 }
 
 TEST_F(PathGuardTest, ThroughLink)

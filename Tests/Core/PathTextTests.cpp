@@ -70,6 +70,21 @@ TEST(PathText, NamesAndParents)
     EXPECT_EQ(withoutTrailingSlashes("///"), "/");
 }
 
+TEST(PathText, TheNamedPathDropsEmptyNamesDotsAndWhatDotDotTakesBack)
+{
+    struct Case {
+        std::string path, named;
+    };
+    for (const Case& c : { Case { "/a/b", "/a/b" }, Case { "/", "/" }, Case { "/a/", "/a" }, Case { "//a//b//", "/a/b" },
+                           Case { "/a/./b/.", "/a/b" }, Case { "/a/x/../b", "/a/b" }, Case { "/a/..", "/" },
+                           Case { "/../../a", "/a" }, Case { "/a/..b/.c", "/a/..b/.c" }, Case { "a/b", "/a/b" },
+                           Case { "", "/" }, Case { "/a/b\n", "/a/b\n" } }) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(lexicallyNormal(c.path), c.named);
+        EXPECT_EQ(isLexicallyNormal(c.path), c.path == c.named);
+    }
+}
+
 TEST(PathText, ComposedJoinsBothSpellings)
 {
     EXPECT_EQ(composed("/Caf\u0065\u0301/x"), "/Caf\u00e9/x");

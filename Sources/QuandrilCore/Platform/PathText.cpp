@@ -81,4 +81,49 @@ std::string withoutTrailingSlashes(std::string path)
     return path;
 }
 
+std::string lexicallyNormal(std::string_view path)
+{
+    std::vector<std::string_view> names;
+    while (!path.empty()) {
+        const auto slash = path.find('/');
+        const auto name = path.substr(0, slash);
+        if (name == "..") {
+            if (!names.empty())
+                names.pop_back();
+        } else if (!name.empty() && name != ".") {
+            names.push_back(name);
+        }
+        if (slash == std::string_view::npos)
+            break;
+        path.remove_prefix(slash + 1);
+    }
+    if (names.empty())
+        return "/";
+    std::string out;
+    for (auto name : names) {
+        out += '/';
+        out += name;
+    }
+    return out;
+}
+
+bool isLexicallyNormal(std::string_view path)
+{
+    if (path == "/")
+        return true;
+    if (path.empty() || path.front() != '/' || path.back() == '/')
+        return false;
+    // Every name is checked: none may be empty, "." or "..".
+    for (std::size_t start = 1; start <= path.size();) {
+        auto end = path.find('/', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        const auto name = path.substr(start, end - start);
+        if (name.empty() || name == "." || name == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 } // namespace Quandril::Platform

@@ -45,4 +45,11 @@ std::string parentOf(std::string_view path);
 // Trailing slashes dropped, "/" kept as it is.
 std::string withoutTrailingSlashes(std::string path);
 
+// The absolute path the text names: repeated "/", "." and a final "/" dropped, ".." taking back the
+// name before it (never past the top). A text without a leading "/" is read from the top folder.
+// Links are not looked at, so a ".." after a link may name another place than the system would.
+std::string lexicallyNormal(std::string_view path);
+// Whether lexicallyNormal would change an absolute path.
+bool isLexicallyNormal(std::string_view path);
+
 } // namespace Quandril::Platform
