@@ -177,11 +177,19 @@ bool isInTrash(std::string_view path, const std::string& home);
 // Safety checks in a fixed order, then the work of the finding's action kind.
 CleanResult act(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,
                 const CleanOptions& options);
-// The reason of the first never-touch rule met inside the folder at `path`, or nothing. At most
-// `limit` entries are looked at; past them the folder counts as holding none.
+// What the search for never-touch paths inside a folder met.
+struct InsideSearch {
+    std::optional<std::string> why;        // the reason of the first never-touch rule met
+    std::optional<std::string> unexamined; // else the first folder whose entries couldn't all be examined
+
+    friend bool operator==(const InsideSearch&, const InsideSearch&) = default;
+};
+// Searches the folder at `path` (CleanerInside.cpp). A part it can't open, list or look at is named
+// in `unexamined` and the search goes on, so a rule met anywhere still gives its reason. Nothing is
+// met when the path is no folder or the privacy fence blocks it. At most `limit` entries are looked
+// at; past them the folder counts as holding none.
 inline constexpr std::size_t insideLimit = 200000;
-std::optional<std::string> protectedInside(const std::string& path, const PathGuard& guardian,
-                                           std::size_t limit = insideLimit);
+InsideSearch protectedInside(const std::string& path, const PathGuard& guardian, std::size_t limit = insideLimit);
 
 // Copy to a drive's "Moved from Mac" folder (or the action's destination), verify, trash the original.
 CleanResult moveToDrive(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,

@@ -5,7 +5,6 @@
 
 #include "QuandrilCore/CleanerSteps.h"
 #include "QuandrilCore/FileHelpers.h"
-#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/PrivacyFence.h"
 
 namespace Quandril {
@@ -38,8 +37,12 @@ std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, c
         if (PrivacyFence::shared().blocks(path) || !exists(path))
             return mac.display(path) + " isn't there any more; scan again.";
         if (searchInside) {
-            if (auto why = Cleaner::protectedInside(path, guardian))
-                return "It holds " + *why + ", which is never touched.";
+            const auto inside = Cleaner::protectedInside(path, guardian);
+            if (inside.why)
+                return "It holds " + *inside.why + ", which is never touched.";
+            if (inside.unexamined)
+                return "I couldn't look inside " + mac.display(*inside.unexamined)
+                    + ", so I can't tell whether it holds something that's never touched.";
         }
     }
     return std::nullopt;
@@ -145,34 +148,6 @@ CleanResult Cleaner::act(const Finding& finding, const ScanReport& report, const
         break;
     }
     return refused(finding, "This one is for you to decide; Quandril doesn't act on it.");
-}
-
-std::optional<std::string> Cleaner::protectedInside(const std::string& path, const PathGuard& guardian,
-                                                    std::size_t limit)
-{
-    auto& fence = PrivacyFence::shared();
-    if (fence.blocks(path) || !isDirectory(path))
-        return std::nullopt;
-
-    Platform::TreeWalk walk(path, FTS_PHYSICAL | FTS_NOCHDIR | FTS_COMFOLLOW);
-    if (!walk)
-        return std::nullopt;
-
-    std::size_t examined = 0;
-    while (FTSENT* entry = walk.next()) {
-        if (entry->fts_level == 0 || entry->fts_info == FTS_DP)
-            continue;
-        if (examined == limit)
-            return std::nullopt;
-        ++examined;
-        const std::string full(entry->fts_path, entry->fts_pathlen);
-        // A folder the fence holds is not opened; its entries count as holding nothing.
-        if (entry->fts_info == FTS_D && fence.isFenced(full))
-            walk.skip(entry);
-        if (auto why = guardian.protection(full, true))
-            return why;
-    }
-    return std::nullopt;
 }
 
 } // namespace Quandril

@@ -276,23 +276,25 @@ TEST(ProtectedInside, FindsTheFirstRuleBelowWithinTheLimit)
     machine.file("~/file.keepme.not", 1);
     const Mac mac = machine.mac();
     const PathGuard guardian(guardedCatalog(), mac);
+    const Cleaner::InsideSearch nothing, kept { "kept things", std::nullopt },
+        keepsakes { "your keepsakes", std::nullopt };
 
-    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Chain"), guardian), "kept things");
-    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Chain"), guardian, 3), "kept things");
-    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Chain"), guardian, 2), std::nullopt);
-    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Plain"), guardian), std::nullopt);
-    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/file.keepme.not"), guardian), std::nullopt);
-    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/missing"), guardian), std::nullopt);
+    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Chain"), guardian), kept);
+    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Chain"), guardian, 3), kept);
+    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Chain"), guardian, 2), nothing);
+    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Plain"), guardian), nothing);
+    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/file.keepme.not"), guardian), nothing);
+    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/missing"), guardian), nothing);
     // A rule path below counts as well as a name ending.
     machine.folder("~/Library/Keep");
-    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Library"), guardian), "your keepsakes");
+    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Library"), guardian), keepsakes);
 
     {
         PrivacyFence::Registration fence(PrivacyFence::shared(), { machine.at("~/Fenced") });
-        EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Fenced"), guardian), std::nullopt);
-        EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Fenced/inner"), guardian), std::nullopt);
+        EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Fenced"), guardian), nothing);
+        EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Fenced/inner"), guardian), nothing);
     }
-    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Fenced"), guardian), "kept things");
+    EXPECT_EQ(Cleaner::protectedInside(machine.at("~/Fenced"), guardian), kept);
 }
 
 // ---- The clean-up driver ----
