@@ -9,27 +9,16 @@ namespace Gauge = Quandril::MenuGaugeImage;
 
 namespace {
 
-// '#' covered, '.' clear, '+' partly covered (an edge that falls inside a pixel).
-QChar mark(QRgb pixel)
+// One line of pixels from `from` in steps of `step`: '#' covered, '.' clear, '+' partly covered
+// (an edge that falls inside a pixel).
+QString pixels(const QImage& image, QPoint from, QPoint step)
 {
-    const int alpha = qAlpha(pixel);
-    return alpha > 200 ? u'#' : alpha < 55 ? u'.' : u'+';
-}
-
-QString row(const QImage& image, int y)
-{
-    QString pixels;
-    for (int x = 0; x < image.width(); ++x)
-        pixels += mark(image.pixel(x, y));
-    return pixels;
-}
-
-QString column(const QImage& image, int x)
-{
-    QString pixels;
-    for (int y = 0; y < image.height(); ++y)
-        pixels += mark(image.pixel(x, y));
-    return pixels;
+    QString out;
+    for (QPoint p = from; image.rect().contains(p); p += step) {
+        const int alpha = qAlpha(image.pixel(p));
+        out += alpha > 200 ? u'#' : alpha < 55 ? u'.' : u'+';
+    }
+    return out;
 }
 
 } // namespace
@@ -43,8 +32,8 @@ private slots:
         QTest::addColumn<double>("used");
         QTest::addColumn<bool>("warning");
         QTest::addColumn<QString>("middleRow");
-        const auto add = [](const char* name, double used, bool warning, const char* pixels) {
-            QTest::newRow(name) << used << warning << QString::fromLatin1(pixels);
+        const auto add = [](const char* name, double used, bool warning, const char* row) {
+            QTest::newRow(name) << used << warning << QString::fromLatin1(row);
         };
         add("empty: a 2-point sliver", 0, false, "#+##................+#");
         add("three quarters: 13.5 points", 0.75, false, "#+#############+....+#");
@@ -63,8 +52,8 @@ private slots:
         QFETCH(QString, middleRow);
         const QImage image = Gauge::make(used, warning);
         QCOMPARE(image.size(), QSize(22, 10));
-        QCOMPARE(row(image, 4), middleRow);
-        QCOMPARE(row(image, 5), middleRow);
+        QCOMPARE(pixels(image, {0, 4}, {1, 0}), middleRow);
+        QCOMPARE(pixels(image, {0, 5}, {1, 0}), middleRow);
         QCOMPARE(image.text(QLatin1String(Gauge::descriptionKey)),
             warning ? QStringLiteral("Free space, under your goal") : QStringLiteral("Free space"));
 
@@ -73,11 +62,12 @@ private slots:
         const QImage plain = Gauge::make(used, false);
         for (int x = 0; x < 22; ++x) {
             if (warning && (x == 16 || x == 17))
-                QCOMPARE(column(image, x), QStringLiteral(".........."));
+                QCOMPARE(pixels(image, {x, 0}, {0, 1}), QStringLiteral(".........."));
             else
-                QCOMPARE(column(image, x), column(plain, x));
+                QCOMPARE(pixels(image, {x, 0}, {0, 1}), pixels(plain, {x, 0}, {0, 1}));
         }
-        QVERIFY(column(plain, 16).startsWith(u'#') && column(plain, 16).endsWith(u'#'));
+        const QString outlineOnly = pixels(plain, {16, 0}, {0, 1});
+        QVERIFY(outlineOnly.startsWith(u'#') && outlineOnly.endsWith(u'#'));
         // Only the coverage counts: every pixel is black at some opacity.
         for (int y = 0; y < 10; ++y)
             for (int x = 0; x < 22; ++x)
@@ -87,19 +77,12 @@ private slots:
     void tintingKeepsTheCoverage()
     {
         const QImage image = Gauge::make(0.5, true, 2.0);
-        QCOMPARE(image.size(), QSize(44, 20));
         const QImage tinted = Gauge::tinted(image, QColor(250, 240, 230));
+        QCOMPARE(tinted.size(), QSize(44, 20));
         QCOMPARE(tinted.devicePixelRatio(), 2.0);
-        QCOMPARE(tinted.text(QLatin1String(Gauge::descriptionKey)), QStringLiteral("Free space, under your goal"));
-        for (int y = 0; y < tinted.height(); ++y) {
-            for (int x = 0; x < tinted.width(); ++x) {
-                const QColor before = image.pixelColor(x, y);
-                const QColor after = tinted.pixelColor(x, y);
-                QCOMPARE(after.alpha(), before.alpha());
-                if (after.alpha() == 255)
-                    QCOMPARE(after, QColor(250, 240, 230));
-            }
-        }
+        QCOMPARE(tinted.text(QLatin1String(Gauge::descriptionKey)), image.text(QLatin1String(Gauge::descriptionKey)));
+        QCOMPARE(tinted.pixelColor(10, 10), QColor(250, 240, 230));
+        QCOMPARE(tinted.convertToFormat(QImage::Format_Alpha8), image.convertToFormat(QImage::Format_Alpha8));
     }
 };
 
