@@ -14,6 +14,7 @@
 #include "QuandrilCore/Platform/IsoDate.h"
 #include "QuandrilCore/PrivacyFence.h"
 #include "Support/AppBundles.h"
+#include "Support/Archives.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 #include "Support/FinderChecks.h"
@@ -135,10 +136,13 @@ protected:
     {
         const TimePoint old = at("2025-03-01T08:30:00Z");
         const TimePoint cutoff = now - 14 * day;
-        for (const char* name : { "Foo-Bar-2.1.dmg", "Setup.PKG", "Photos.zip", "Foo Bar Extras.ZIP", "Tool-1.0.dmg",
-                 "StudioMax 2024.xip", "Caf\u00e9 \"Deluxe\".dmg", "notes.txt", "tiny.dmg" })
+        for (const char* name : { "Foo-Bar-2.1.dmg", "Setup.PKG", "Photos.zip", "Tool-1.0.dmg", "StudioMax 2024.xip",
+                 "Caf\u00e9 \"Deluxe\".dmg", "notes.txt", "tiny.dmg" })
             machine.file("~/Downloads/" + std::string(name), std::string(name) == "tiny.dmg" ? 10 : 60'000)
                 .modified("~/Downloads/" + std::string(name), old);
+        Testing::writeZip(machine.at("~/Downloads/Foo Bar Extras.ZIP"),
+            { { "Foo Bar Extras.app/", "" }, { "Foo Bar Extras.app/Contents/MacOS/Foo Bar Extras", std::string(60'000, 'x') } });
+        machine.modified("~/Downloads/Foo Bar Extras.ZIP", old);
         machine.file("~/Downloads/exactly old enough.dmg", 60'000)
             .modified("~/Downloads/exactly old enough.dmg", cutoff)
             .file("~/Downloads/new.dmg", 60'000)
@@ -190,6 +194,73 @@ TEST_F(Installers, NothingBehindThePrivacyFence)
     PrivacyFence::Registration fence(PrivacyFence::shared(), PrivacyFence::guardedRoots(mac.home));
     Testing::expectOnly(run(InstallersFinder(), mac, catalog, 0), {});
 }
+
+// What a zip holds and what a disk image's header says decide, beside the name, whether it installs
+// something. Foo Bar is installed; each case puts one old, big enough file in Downloads.
+struct DownloadCase {
+    std::string name;
+    std::string file;
+    std::vector<Testing::ZipEntry> zip; // the file is a zip of these entries; none: `content` is
+    std::string content;
+    std::optional<std::string> reason; // the finding's reason; absent: not an installer
+};
+
+void PrintTo(const DownloadCase& c, std::ostream* out) { *out << c.name; }
+
+class Downloads : public testing::TestWithParam<DownloadCase> {};
+
+TEST_P(Downloads, InstallerOnlyByWhatTheFileHolds)
+{
+    const DownloadCase& c = GetParam();
+    FakeMachine machine;
+    addApp(machine, "/Applications/Foo Bar.app", AppSpec("com.example.foobar"));
+    addApp(machine, "/Applications/WhatsApp.app", AppSpec("net.whatsapp.WhatsApp"));
+    const std::string display = "~/Downloads/" + c.file;
+    if (c.zip.empty())
+        machine.text(display, c.content);
+    else
+        Testing::writeZip(machine.at(display), c.zip);
+    machine.modified(display, at("2025-03-01T08:30:00Z"));
+    Mac mac = machine.mac();
+
+    std::vector<Finding> expected;
+    if (c.reason)
+        expected.push_back(installerFinding(machine, mac, c.file, "installer-" + normalized(c.file),
+            "An installer you downloaded on 1 March 2025" + *c.reason));
+    Testing::expectOnly(run(InstallersFinder(), mac, Testing::miniCatalog(), 0), expected);
+}
+
+const std::string padding(30'000, 'p');
+const std::string installed = "; Foo Bar is already installed.";
+using Testing::ImageHeader;
+
+INSTANTIATE_TEST_SUITE_P(AppFinders, Downloads,
+    testing::Values(
+        DownloadCase { "chat export named after an installed app", "WhatsApp Chat - Mom.zip",
+            { { "_chat.txt", "[01.02.25] Mom: hi" }, { "00000012-PHOTO-2025-02-01.jpg", padding } }, "", std::nullopt },
+        DownloadCase { "zip holding the app", "Foo Bar 3.zip",
+            { { "Foo Bar.app/", "" }, { "Foo Bar.app/Contents/MacOS/Foo Bar", padding } }, "", installed },
+        DownloadCase { "app bundle deeper in the zip, folders not listed", "Foo Bar Suite.zip",
+            { { "Suite/Foo Bar.app/Contents/Info.plist", padding } }, "", installed },
+        DownloadCase { "zip holding a flat package", "Foo Bar Setup.zip", { { "Foo Bar Setup.PKG", padding } }, "",
+            installed },
+        DownloadCase { "zip holding a meta package", "Foo Bar Bundle.zip",
+            { { "Foo Bar.mpkg/Contents/Info.plist", padding } }, "", installed },
+        DownloadCase { "a file merely called .app", "Foo Bar Notes.zip", { { "Foo Bar.app", padding } }, "",
+            std::nullopt },
+        DownloadCase { "only resource-fork shadows", "Foo Bar Shadows.zip",
+            { { "__MACOSX/._Foo Bar.app/", "" }, { "__MACOSX/._Foo Bar.pkg", padding } }, "", std::nullopt },
+        DownloadCase { "app in a zip of no installed app", "Other Tool.zip",
+            { { "Other Tool.app/Contents/Info.plist", padding } }, "", std::nullopt },
+        DownloadCase { "named like a zip, not one", "Foo Bar 4.zip", {}, padding, std::nullopt },
+        DownloadCase { "plain disk image", "Backup.dmg", {}, Testing::diskImage(ImageHeader::plain, 30'000), "." },
+        DownloadCase { "encrypted disk image", "Foo Bar Private.dmg", {},
+            Testing::diskImage(ImageHeader::encryptedAtStart, 30'000), std::nullopt },
+        DownloadCase { "encrypted disk image, older layout", "Taxes.DMG", {},
+            Testing::diskImage(ImageHeader::encryptedAtEnd, 30'000), std::nullopt },
+        DownloadCase { "encryption word elsewhere in a plain image", "Notes.dmg", {},
+            "kk" + Testing::diskImage(ImageHeader::encryptedAtStart, 30'000) + "kk", "." }),
+    Testing::CaseNamed());
 
 // ---- Apps not opened for a long time ---------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/Archive.h"
 #include "QuandrilCore/Platform/DateText.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Unicode.h"
@@ -48,6 +49,35 @@ bool isInstallerExtension(const std::string& extension)
     for (auto kind : kinds)
         if (lower == kind)
             return true;
+    return false;
+}
+
+// Entries read from a zip's directory before giving up on finding an installer in it.
+constexpr std::size_t zipEntryLimit = 20'000;
+
+// A zip installs something when it holds an app bundle (a folder named X.app) or an installer
+// package (X.pkg or X.mpkg, file or folder). The Finder's resource-fork copies under "__MACOSX/"
+// hold only shadows of such names.
+bool zipHoldsInstaller(const std::string& path)
+{
+    const auto names = Platform::zipEntryNames(path, zipEntryLimit);
+    if (!names)
+        return false;
+    for (const std::string& name : *names) {
+        if (name.starts_with("__MACOSX/"))
+            continue;
+        std::size_t start = 0;
+        while (start < name.size()) {
+            const std::size_t slash = name.find('/', start);
+            const std::string component = Platform::lowercased(name.substr(start, slash - start));
+            const bool folder = slash != std::string::npos;
+            if ((folder && component.ends_with(".app")) || component.ends_with(".pkg") || component.ends_with(".mpkg"))
+                return true;
+            if (!folder)
+                break;
+            start = slash + 1;
+        }
+    }
     return false;
 }
 
@@ -133,7 +163,12 @@ FinderResult InstallersFinder::find(const ScanContext& context) const
         if (!date || !(*date < cutoff))
             continue;
         const InstalledApp* app = matchingApp(normalized(stem));
-        if (!app && Platform::lowercased(extension) == "zip")
+        const std::string kind = Platform::lowercased(extension);
+        // A name alone doesn't make an installer: a chat export named after the chat app is none,
+        // and neither is an encrypted image the user made to keep files safe.
+        if (kind == "zip" && (!app || !zipHoldsInstaller(path)))
+            continue;
+        if (kind == "dmg" && Platform::isEncryptedDiskImage(path))
             continue;
         candidates.push_back({ path, name, *date, app });
     }
