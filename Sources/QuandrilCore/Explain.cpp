@@ -132,20 +132,22 @@ constexpr OwnerRow ownerRows[] = {
 };
 
 // The same resolver a scan builds: apps found on the drives and in the mounted Steam libraries,
-// and the games of those libraries.
+// the games of those libraries, and the app ids every library lists.
 std::optional<std::string> ownerOf(std::string_view name, OwnerResolver::Kind kind, const Mac& mac,
     const Catalog& catalog, const std::vector<DriveInfo>& drives)
 {
     std::vector<std::string> extraRoots;
     std::vector<SteamGame> games;
-    for (const auto& library : SteamLibrary::load(mac)) {
+    const std::vector<SteamLibrary> libraries = SteamLibrary::load(mac);
+    for (const auto& library : libraries) {
         if (!library.mounted)
             continue;
         extraRoots.push_back(library.path + "/steamapps/common");
         for (const auto& [id, game] : library.games)
             games.push_back(game);
     }
-    const OwnerResolver resolver(AppIndex::discover(mac, drives, extraRoots), catalog, std::move(games), mac);
+    const OwnerResolver resolver(
+        AppIndex::discover(mac, drives, extraRoots), catalog, std::move(games), mac, listedSteamAppIDs(libraries));
 
     const OwnerResolver::Verdict verdict = resolver.resolve(name, kind);
     switch (verdict.kind) {

@@ -106,7 +106,9 @@ public:
         friend bool operator==(const Verdict&, const Verdict&) = default;
     };
 
-    OwnerResolver(AppIndex apps, Catalog catalog, std::vector<SteamGame> steamGames, Mac mac);
+    // `steamAppIDs`: the app ids any Steam library lists, mounted or not (`listedSteamAppIDs(libraries)`).
+    OwnerResolver(AppIndex apps, Catalog catalog, std::vector<SteamGame> steamGames, Mac mac,
+        std::set<std::string> steamAppIDs = {});
     OwnerResolver(const OwnerResolver&) = delete;
     OwnerResolver& operator=(const OwnerResolver&) = delete;
 
@@ -119,6 +121,7 @@ public:
     const Catalog catalog;
     const std::vector<SteamGame> steamGames;
     const Mac mac;
+    const std::set<std::string> steamAppIDs;
 
 private:
     bool installed(const Catalog::Owner& owner) const;

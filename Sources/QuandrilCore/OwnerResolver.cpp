@@ -142,11 +142,13 @@ std::optional<std::pair<std::string, std::string>> splitTeamPrefix(std::string_v
     return std::pair { std::string(team), std::string(text.substr(dot + 1)) };
 }
 
-OwnerResolver::OwnerResolver(AppIndex apps_, Catalog catalog_, std::vector<SteamGame> steamGames_, Mac mac_)
+OwnerResolver::OwnerResolver(AppIndex apps_, Catalog catalog_, std::vector<SteamGame> steamGames_, Mac mac_,
+    std::set<std::string> steamAppIDs_)
     : apps(std::move(apps_))
     , catalog(std::move(catalog_))
     , steamGames(std::move(steamGames_))
     , mac(std::move(mac_))
+    , steamAppIDs(std::move(steamAppIDs_))
 {
     for (const std::string& name : catalog.systemNames)
         systemNames_.push_back(lowerNFC(name));
@@ -287,8 +289,10 @@ bool OwnerResolver::installed(const Catalog::Owner& owner) const
     if (owner.bundlePrefix && apps.appForBundlePrefix(*owner.bundlePrefix))
         return true;
     if (owner.steamAppID) {
+        // A library on an unplugged drive still lists its games; they are installed, only away.
         const std::string& appID = *owner.steamAppID;
-        if (std::any_of(steamGames.begin(), steamGames.end(),
+        if (steamAppIDs.contains(appID)
+            || std::any_of(steamGames.begin(), steamGames.end(),
                 [&](const SteamGame& game) { return game.appID == appID; }))
             return true;
     }

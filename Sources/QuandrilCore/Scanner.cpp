@@ -192,7 +192,7 @@ ScanContext Scanner::makeContext(const Mac& mac, const Catalog& catalog, const S
     }
 
     context.apps = AppIndex::discover(mac, context.drives, extraRoots);
-    context.ownerResolver = std::make_shared<const OwnerResolver>(context.apps, catalog, games, mac);
+    context.ownerResolver = std::make_shared<const OwnerResolver>(context.apps, catalog, games, mac, listedSteamAppIDs(context.steam));
 
     for (const auto& place : catalog.places)
         for (const auto& pattern : place.paths)

@@ -8,12 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include "QuandrilCore/Explain.h"
 #include "QuandrilCore/Mac.h"
 #include "QuandrilCore/ParallelMap.h"
 #include "QuandrilCore/PrivacyFence.h"
+#include "QuandrilCore/Scanner.h"
 #include "Support/AppBundles.h"
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
+#include "Support/SteamFixtures.h"
 
 using namespace Quandril;
 using Quandril::Testing::AppSpec;
@@ -210,6 +213,42 @@ TEST(ResolverFence, FencedBundleGivesNoTeam)
     OwnerResolver resolver(index, Testing::miniCatalog(), {}, mac);
     PrivacyFence::Registration fence(PrivacyFence::shared(), { fake.at("~/Documents") });
     EXPECT_EQ(resolver.resolve("ABCDE12345.com.other.thing", Kind::groupContainer), uninstalled("com.other.thing"));
+}
+
+TEST(SteamOwners, AGameListedByAnyLibraryIsInstalledEvenWithItsDriveUnplugged)
+{
+    // Steam's own library holds one game; the list names a second library on a drive that is not
+    // plugged in, which holds Terraria, and a third whose list entry names a game with no manifest.
+    FakeMachine fake;
+    Testing::writeLibraryList(fake,
+        { { fake.at(std::string(Testing::steamFolder)), { "440" } }, { "/Volumes/Unplugged", { "105600" } },
+            { "/Volumes/Games", { "8930" } } });
+    Testing::installGame(fake, Testing::steamFolder, "440", "Team Fortress 2", "Team Fortress 2", 10);
+    fake.drive("Games", "/Volumes/Games", 1'000'000'000, 500'000'000).folder("/Volumes/Games/steamapps");
+
+    Catalog catalog = Testing::miniCatalog();
+    const std::vector<std::pair<std::string, std::string>> games {
+        { "Terraria", "105600" }, { "Team Fortress", "440" }, { "Civilization V", "8930" }, { "Factorio", "427520" } };
+    for (const auto& [name, id] : games) {
+        Catalog::Owner owner = Testing::owner(name, { name });
+        owner.steamAppID = id;
+        catalog.owners.push_back(owner);
+    }
+    Mac mac = fake.mac();
+    const ScanContext context = Scanner::makeContext(mac, catalog, ScanOptions(std::nullopt, Clock::now(), {}));
+    std::vector<std::string> verdicts;
+    std::vector<std::string> explained;
+    for (const auto& [name, id] : games) {
+        const std::string folder = "~/Library/Application Support/" + name;
+        fake.folder(folder);
+        const Verdict verdict = context.owners().resolve(name, Kind::supportFolder);
+        verdicts.push_back((verdict.kind == Verdict::Case::installed ? "installed: " : "uninstalled: ") + *verdict.name);
+        explained.push_back(Explainer::explain(fake.at(folder), mac, catalog).owner.value_or("none"));
+    }
+    const std::vector<std::string> expected { "installed: Terraria", "installed: Team Fortress",
+        "installed: Civilization V", "uninstalled: Factorio" };
+    EXPECT_EQ(verdicts, expected);
+    EXPECT_EQ(explained, expected);
 }
 
 // ---- Names -----------------------------------------------------------------------------------

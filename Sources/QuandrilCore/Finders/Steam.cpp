@@ -144,4 +144,15 @@ std::vector<SteamLibrary> SteamLibrary::load(const Mac& mac)
     return libraries;
 }
 
+std::set<std::string> listedSteamAppIDs(const std::vector<SteamLibrary>& libraries)
+{
+    std::set<std::string> ids;
+    for (const SteamLibrary& library : libraries) {
+        ids.insert(library.listedAppIDs.begin(), library.listedAppIDs.end());
+        for (const auto& [id, game] : library.games)
+            ids.insert(id);
+    }
+    return ids;
+}
+
 } // namespace Quandril

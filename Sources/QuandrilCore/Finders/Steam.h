@@ -34,4 +34,8 @@ struct SteamLibrary {
     friend bool operator==(const SteamLibrary&, const SteamLibrary&) = default;
 };
 
+// Every app id a library lists or holds a manifest for, mounted or not. A game on a drive that is
+// unplugged right now is still installed, so its saves are not left over.
+std::set<std::string> listedSteamAppIDs(const std::vector<SteamLibrary>& libraries);
+
 } // namespace Quandril
