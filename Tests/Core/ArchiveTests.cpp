@@ -33,29 +33,17 @@ TEST(ZipEntryNames, DirectoryOrderFoldersMarkedCappedAndNothingForNonArchives)
         EXPECT_EQ(Platform::zipEntryNames(dir.path() + "/" + name, 100), std::nullopt) << name;
 }
 
-TEST(EncryptedDiskImage, HeaderAtStartOrTrailerAtEndOnly)
+TEST(EncryptedDiskImage, NothingForWhatIsTooShortOrNoFile)
 {
+    // Headers at either end are checked through the installers finder; these are the edges.
     TempDir dir;
-    const struct {
-        const char* name;
-        std::string content;
-        bool encrypted;
-    } cases[] = {
-        { "start.dmg", diskImage(ImageHeader::encryptedAtStart, 4'096), true },
-        { "end.dmg", diskImage(ImageHeader::encryptedAtEnd, 4'096), true },
-        { "exactly the header.dmg", "encrcdsa", true },
-        { "plain.dmg", diskImage(ImageHeader::plain, 4'096), false },
-        { "shifted.dmg", " " + diskImage(ImageHeader::encryptedAtStart, 4'096), false },
-        { "short.dmg", "encrcds", false },
-        { "empty.dmg", "", false },
-    };
-    for (const auto& c : cases) {
-        writeFile(dir.path() + "/" + c.name, c.content);
-        EXPECT_EQ(Platform::isEncryptedDiskImage(dir.path() + "/" + c.name), c.encrypted) << c.name;
-    }
+    writeFile(dir.path() + "/header only.dmg", "encrcdsa");
+    writeFile(dir.path() + "/short.dmg", "encrcds");
+    writeFile(dir.path() + "/empty.dmg", "");
     ASSERT_EQ(::mkfifo((dir.path() + "/pipe.dmg").c_str(), 0600), 0);
-    EXPECT_FALSE(Platform::isEncryptedDiskImage(dir.path() + "/pipe.dmg"));
-    EXPECT_FALSE(Platform::isEncryptedDiskImage(dir.path() + "/missing.dmg"));
+    EXPECT_TRUE(Platform::isEncryptedDiskImage(dir.path() + "/header only.dmg"));
+    for (const char* name : { "short.dmg", "empty.dmg", "pipe.dmg", "missing.dmg" })
+        EXPECT_FALSE(Platform::isEncryptedDiskImage(dir.path() + "/" + name)) << name;
 }
 
 } // namespace
