@@ -1,0 +1,50 @@
+#pragma once
+
+// Starting an installed application by its name ("Steam", "Mail"), the way the desktop's own
+// launcher would: through the application's desktop entry, started on its own, with no shell.
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace Quandril::App {
+
+class AppLauncher {
+public:
+    virtual ~AppLauncher() = default;
+
+    // Starts the application called `name` without waiting for it. Nothing happens (false) when
+    // no such application is installed or it could not be started.
+    virtual bool openApp(const QString& name) = 0;
+};
+
+// Desktop entries in the applications folders of the XDG data folders.
+class DesktopAppLauncher final : public AppLauncher {
+public:
+    // What starting one entry means: the program, its arguments and the folder to start in.
+    struct Launch {
+        QStringList command;
+        QString workingFolder;
+        bool operator==(const Launch&) const = default;
+    };
+
+    // `folders`: applications folders in order of precedence; by default applicationFolders().
+    explicit DesktopAppLauncher(std::optional<QStringList> folders = std::nullopt);
+
+    bool openApp(const QString& name) override;
+
+    // The entry an application name stands for: the first, in order of precedence, whose Name,
+    // file name or last part of a dotted file name ("com.example.Steam") is `name`, ignoring case.
+    // Entries that are hidden, aren't applications, or whose TryExec program is missing don't count.
+    std::optional<Launch> find(const QString& name) const;
+
+    // $XDG_DATA_HOME/applications (default ~/.local/share/applications), then the applications
+    // folder of each $XDG_DATA_DIRS entry (default /usr/local/share:/usr/share).
+    static QStringList applicationFolders();
+
+private:
+    QStringList folders_;
+};
+
+} // namespace Quandril::App

@@ -1,0 +1,285 @@
+// The desktop services that need no bus: desktop entries and their Exec lines, the autostart entry,
+// starting applications by name, and the mount watcher.
+
+#include "QuandrilApp/Platform/AppLauncher.h"
+#include "QuandrilApp/Platform/DesktopEntry.h"
+#include "QuandrilApp/Platform/LoginItem.h"
+#include "QuandrilApp/Platform/MountWatcher.h"
+
+#include <QFileSystemWatcher>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using namespace Quandril::App;
+
+namespace {
+
+bool write(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+// The Exec line as the file holds it, read back into a command.
+std::optional<QStringList> command(const QString& entryPath)
+{
+    const auto keys = DesktopEntry::read(entryPath);
+    return keys ? DesktopEntry::splitExec(keys->value(QStringLiteral("Exec"))) : std::nullopt;
+}
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QByteArray& value)
+        : name_(name), old_(qgetenv(name)), had_(qEnvironmentVariableIsSet(name))
+    {
+        qputenv(name, value);
+    }
+    ~ScopedEnv() { had_ ? void(qputenv(name_, old_)) : void(qunsetenv(name_)); }
+
+private:
+    const char* name_;
+    QByteArray old_;
+    bool had_;
+};
+
+} // namespace
+
+class DesktopServicesTests : public QObject {
+    Q_OBJECT
+private slots:
+    void execLinesSplitIntoCommands_data()
+    {
+        QTest::addColumn<QString>("line"); // as written in the file
+        QTest::addColumn<QStringList>("expected"); // empty: refused
+        QTest::newRow("field codes go") << "\"/opt/My Games/steam\" -silent %U" << QStringList{"/opt/My Games/steam", "-silent"};
+        QTest::newRow("codes inside words") << "app --file=%f --name %c %i %k" << QStringList{"app", "--file=", "--name"};
+        QTest::newRow("percent signs") << "app 100%% \"%%U\"" << QStringList{"app", "100%", "%U"};
+        QTest::newRow("escapes in quotes") << "\"a \\\\\"b\\\\\" \\\\$c \\\\`d\\\\` \\\\\\\\e\" f\\g" << QStringList{"a \"b\" $c `d` \\e", "f\\g"};
+        QTest::newRow("empty argument and spaces") << "  app   \"\"   x  " << QStringList{"app", "", "x"};
+        QTest::newRow("open quote") << "app \"unclosed" << QStringList();
+        QTest::newRow("unknown code") << "app %z" << QStringList();
+        QTest::newRow("dangling percent") << "app %" << QStringList();
+        QTest::newRow("nothing to run") << " %U " << QStringList();
+    }
+
+    void execLinesSplitIntoCommands()
+    {
+        QFETCH(QString, line);
+        QFETCH(QStringList, expected);
+        QCOMPARE(DesktopEntry::splitExec(DesktopEntry::unescapeValue(line)).value_or(QStringList()), expected);
+    }
+
+    void autostartEntryRunsThisVeryProgram_data()
+    {
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<QString>("execLine");
+        QTest::newRow("plain") << "/usr/bin/gorrin" << "Exec=\"/usr/bin/gorrin\"";
+        QTest::newRow("spaces") << "/opt/Gorrin App/gorrin" << "Exec=\"/opt/Gorrin App/gorrin\"";
+        QTest::newRow("quote and backslash") << "/tmp/a\"b\\c/gorrin" << "Exec=\"/tmp/a\\\\\"b\\\\\\\\c/gorrin\"";
+        QTest::newRow("shell characters") << "/tmp/100% $HOME `x`/gorrin" << "Exec=\"/tmp/100%% \\\\$HOME \\\\`x\\\\`/gorrin\"";
+        QTest::newRow("non-ASCII") << "/home/zoë/Über/gorrin" << "Exec=\"/home/zoë/Über/gorrin\"";
+        QTest::newRow("newline and tab") << "/tmp/a\nb\tc/gorrin" << "Exec=\"/tmp/a\\nb\\tc/gorrin\"";
+    }
+
+    void autostartEntryRunsThisVeryProgram()
+    {
+        QFETCH(QString, executable);
+        QFETCH(QString, execLine);
+        QTemporaryDir root;
+        const QString folder = root.filePath(QStringLiteral("config/autostart"));
+        AutostartLoginItem item(folder, executable);
+        QVERIFY(!item.isEnabled());
+
+        QCOMPARE(item.register_(), std::nullopt);
+        QVERIFY(item.isEnabled());
+        QFile file(item.entryPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString expected = "[Desktop Entry]\nType=Application\nName=Gorrin\n" + execLine
+            + "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+        QCOMPARE(QString::fromUtf8(file.readAll()), expected);
+        QCOMPARE(command(item.entryPath()), QStringList{executable});
+        QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"gorrin.desktop"});
+
+        QCOMPARE(item.unregister(), std::nullopt);
+        QVERIFY(!item.isEnabled());
+        QVERIFY(!file.exists());
+        QCOMPARE(item.unregister(), std::nullopt);
+    }
+
+    void autostartEntrySwitchedOffByTheDesktop_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("enabled");
+        const QByteArray head = "# written by hand\n[Desktop Entry]\nType=Application\nExec=gorrin\n";
+        QTest::newRow("ours") << head << true;
+        QTest::newRow("hidden") << head + "Hidden=true\n" << false;
+        QTest::newRow("not hidden") << head + "Hidden=false\n" << true;
+        QTest::newRow("switched off") << head + "X-GNOME-Autostart-enabled = false\n" << false;
+        QTest::newRow("switched on") << head + "X-GNOME-Autostart-enabled=true\n" << true;
+        QTest::newRow("hidden in another group") << head + "[Desktop Action quit]\nHidden=true\n" << true;
+        QTest::newRow("not an entry") << QByteArray("Hidden=false\n") << false;
+    }
+
+    void autostartEntrySwitchedOffByTheDesktop()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, enabled);
+        QTemporaryDir root;
+        AutostartLoginItem item(root.path(), QStringLiteral("/usr/bin/gorrin"));
+        QVERIFY(write(item.entryPath(), content));
+        QCOMPARE(item.isEnabled(), enabled);
+        // Switching it on makes it ours again, whatever the desktop wrote.
+        QCOMPARE(item.register_(), std::nullopt);
+        QVERIFY(item.isEnabled());
+    }
+
+    void autostartFailuresAreReported()
+    {
+        QTemporaryDir root;
+        QVERIFY(write(root.filePath(QStringLiteral("file")), "x"));
+        AutostartLoginItem underAFile(root.filePath(QStringLiteral("file/autostart")), QStringLiteral("/usr/bin/gorrin"));
+        QCOMPARE(underAFile.register_().value_or(QString()),
+                 QStringLiteral("The folder %1 could not be created.").arg(root.filePath(QStringLiteral("file/autostart"))));
+        QVERIFY(!underAFile.isEnabled());
+
+        // A folder where the entry should be can be neither replaced nor removed.
+        AutostartLoginItem blocked(root.path(), QStringLiteral("/usr/bin/gorrin"));
+        QVERIFY(write(blocked.entryPath() + QStringLiteral("/inside"), "x"));
+        QVERIFY(blocked.register_().value_or(QString()).startsWith(blocked.entryPath() + QStringLiteral(" could not be written: ")));
+        QVERIFY(blocked.unregister().value_or(QString()).startsWith(blocked.entryPath() + QStringLiteral(" could not be removed: ")));
+        QVERIFY(QFile::exists(blocked.entryPath() + QStringLiteral("/inside")));
+    }
+
+    void autostartFolderFollowsXdgConfigHome_data()
+    {
+        QTest::addColumn<QByteArray>("configHome");
+        QTest::addColumn<QString>("folder");
+        const QString home = QDir::homePath() + QStringLiteral("/.config/autostart");
+        QTest::newRow("set") << QByteArray("/srv/conf/") << "/srv/conf/autostart";
+        QTest::newRow("relative, ignored") << QByteArray("conf") << home;
+        QTest::newRow("empty") << QByteArray() << home;
+    }
+
+    void autostartFolderFollowsXdgConfigHome()
+    {
+        QFETCH(QByteArray, configHome);
+        QFETCH(QString, folder);
+        ScopedEnv env("XDG_CONFIG_HOME", configHome);
+        QCOMPARE(AutostartLoginItem::autostartFolder(), folder);
+    }
+
+    void applicationsAreFoundByName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("command"); // empty: none
+        QTest::newRow("by Name") << "Steam" << QStringList{"/bin/true", "-applaunch"};
+        QTest::newRow("ignoring case") << "steam" << QStringList{"/bin/true", "-applaunch"};
+        QTest::newRow("by dotted file name") << "Mail" << QStringList{"/bin/true", "mail"};
+        QTest::newRow("by file id in a subfolder") << "kde-tool" << QStringList{"/bin/true", "tool"};
+        QTest::newRow("hidden copy hides later ones") << "Ghost" << QStringList();
+        QTest::newRow("TryExec missing") << "Absent" << QStringList();
+        QTest::newRow("program missing") << "Broken" << QStringList();
+        QTest::newRow("a link, not an application") << "Website" << QStringList();
+        QTest::newRow("blank") << " " << QStringList();
+    }
+
+    void applicationsAreFoundByName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, command);
+        QTemporaryDir root;
+        const auto entry = [&](const QString& path, const QByteArray& keys) {
+            QVERIFY(write(root.filePath(path), "[Desktop Entry]\nType=Application\n" + keys));
+        };
+        entry("home/applications/ghost.desktop", "Name=Ghost\nExec=/bin/true\nHidden=true\n");
+        entry("a/applications/steam.desktop", "Name=Steam\nExec=/bin/true -applaunch %U\n");
+        entry("a/applications/ghost.desktop", "Name=Ghost\nExec=/bin/true ghost\n");
+        entry("a/applications/kde/tool.desktop", "Name=Tool Box\nExec=/bin/true tool\n");
+        entry("a/applications/absent.desktop", "Name=Absent\nTryExec=/nonexistent/absent\nExec=/bin/true\n");
+        entry("a/applications/broken.desktop", "Name=Broken\nExec=/nonexistent/broken\n");
+        entry("b/applications/org.example.Mail.desktop", "Name=Letters\nExec=/bin/true mail\n");
+        entry("b/applications/steam.desktop", "Name=Steam\nExec=/bin/false\n");
+        QVERIFY(write(root.filePath("b/applications/website.desktop"), "[Desktop Entry]\nType=Link\nName=Website\nURL=https://gorrin.example\n"));
+
+        ScopedEnv home("XDG_DATA_HOME", root.filePath(QStringLiteral("home")).toUtf8());
+        ScopedEnv dirs("XDG_DATA_DIRS", (root.filePath(QStringLiteral("a")) + ":relative:" + root.filePath(QStringLiteral("b"))).toUtf8());
+        QCOMPARE(DesktopAppLauncher::applicationFolders(),
+                 (QStringList{root.filePath("home/applications"), root.filePath("a/applications"), root.filePath("b/applications")}));
+        const auto found = DesktopAppLauncher().find(name);
+        QCOMPARE(found ? found->command : QStringList(), command);
+    }
+
+    void openingAnApplicationStartsItsCommand()
+    {
+        QTemporaryDir root;
+        const QString out = root.filePath(QStringLiteral("out dir"));
+        QVERIFY(QDir().mkpath(out));
+        QVERIFY(write(root.filePath("applications/marker.desktop"),
+                      "[Desktop Entry]\nType=Application\nName=Marker\nPath=" + out.toUtf8()
+                          + "\nExec=touch \"it ran\" %U\n"));
+        QFileSystemWatcher watcher{QStringList{out}};
+        QSignalSpy changed(&watcher, &QFileSystemWatcher::directoryChanged);
+
+        DesktopAppLauncher launcher(QStringList{root.filePath(QStringLiteral("applications"))});
+        QVERIFY(!launcher.openApp(QStringLiteral("Not Installed")));
+        QVERIFY(launcher.openApp(QStringLiteral("Marker")));
+        QVERIFY(changed.wait());
+        QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{"it ran"});
+    }
+
+    void mountWatcherReportsNewMountsOnly_data()
+    {
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<int>("reports");
+        QTest::newRow("unchanged") << QByteArray("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n30 22 8:17 / /data rw - ext4 /dev/sdb1 rw\n") << 0;
+        QTest::newRow("reordered") << QByteArray("30 22 8:17 / /data rw - ext4 /dev/sdb1 rw\n22 1 8:1 / / rw - ext4 /dev/sda1 rw\n") << 0;
+        QTest::newRow("unmounted") << QByteArray("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n") << 0;
+        QTest::newRow("mounted") << QByteArray("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n30 22 8:17 / /data rw - ext4 /dev/sdb1 rw\n"
+                                               "41 22 8:33 / /media/USB\\040Stick rw - vfat /dev/sdc1 rw\n") << 1;
+        QTest::newRow("another volume in the same place") << QByteArray("22 1 8:1 / / rw - ext4 /dev/sda1 rw\n42 22 8:33 / /data rw - vfat /dev/sdc1 rw\n") << 1;
+    }
+
+    void mountWatcherReportsNewMountsOnly()
+    {
+        QFETCH(QByteArray, after);
+        QFETCH(int, reports);
+        QTemporaryDir root;
+        const QString table = root.filePath(QStringLiteral("mountinfo"));
+        QVERIFY(write(table, "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n30 22 8:17 / /data rw - ext4 /dev/sdb1 rw\n"));
+        MountInfoWatcher watcher(table);
+        QVERIFY(watcher.isWatching());
+        QSignalSpy mounted(&watcher, &MountWatcher::mounted);
+        QVERIFY(write(table, after));
+        watcher.check();
+        watcher.check();
+        QCOMPARE(mounted.count(), reports);
+
+        MountInfoWatcher missing(root.filePath(QStringLiteral("none")));
+        QVERIFY(!missing.isWatching());
+    }
+
+    // Last: the test process moves into a mount namespace of its own.
+    void realMountIsNoticed()
+    {
+        if (geteuid() != 0)
+            QSKIP("mounting needs root");
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            QSKIP("no mount namespace of our own here");
+        QTemporaryDir root;
+        MountInfoWatcher watcher;
+        QVERIFY(watcher.isWatching());
+        QSignalSpy mounted(&watcher, &MountWatcher::mounted);
+        QCOMPARE(mount("gorrin-test", QFile::encodeName(root.path()).constData(), "tmpfs", 0, "size=1m"), 0);
+        QVERIFY(mounted.wait());
+        QCOMPARE(umount(QFile::encodeName(root.path()).constData()), 0);
+        QCOMPARE(mounted.count(), 1);
+    }
+};
+
+QTEST_MAIN(DesktopServicesTests)
+#include "DesktopServicesTests.moc"
