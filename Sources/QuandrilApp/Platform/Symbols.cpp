@@ -1,0 +1,211 @@
+#include "QuandrilApp/Platform/Symbols.h"
+
+#include <QIcon>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPainterPathStroker>
+#include <QPalette>
+#include <QtMath>
+
+#include <array>
+
+namespace Quandril::App::Symbols {
+
+namespace {
+
+// Shapes are drawn in a 1 × 1 square, y downwards.
+
+QPainterPath stroked(const QPainterPath& line, qreal width)
+{
+    QPainterPathStroker stroker;
+    stroker.setWidth(width);
+    stroker.setCapStyle(Qt::RoundCap);
+    stroker.setJoinStyle(Qt::RoundJoin);
+    return stroker.createStroke(line).simplified();
+}
+
+QPainterPath circle(QPointF centre, qreal radius)
+{
+    QPainterPath path;
+    path.addEllipse(centre, radius, radius);
+    return path;
+}
+
+QPainterPath roundedRect(QRectF rect, qreal radius)
+{
+    QPainterPath path;
+    path.addRoundedRect(rect, radius, radius);
+    return path;
+}
+
+QPainterPath polyline(std::initializer_list<QPointF> points)
+{
+    QPainterPath path;
+    for (const QPointF& p : points)
+        path.elementCount() == 0 ? path.moveTo(p) : path.lineTo(p);
+    return path;
+}
+
+QPainterPath person()
+{
+    QPainterPath body;
+    body.addEllipse(QPointF(0.5, 0.98), 0.4, 0.4);
+    QPainterPath above;
+    above.addRect(QRectF(0, 0, 1, 0.94));
+    return circle({0.5, 0.3}, 0.21).united(body.intersected(above));
+}
+
+QPainterPath magnifyingGlass()
+{
+    const QPainterPath ring = circle({0.41, 0.41}, 0.31).subtracted(circle({0.41, 0.41}, 0.2));
+    return ring.united(stroked(polyline({{0.62, 0.62}, {0.88, 0.88}}), 0.14));
+}
+
+QPainterPath pointingHand()
+{
+    const QPainterPath fist = roundedRect(QRectF(0.36, 0.44, 0.52, 0.5), 0.14);
+    return fist.united(stroked(polyline({{0.5, 0.6}, {0.17, 0.17}}), 0.16));
+}
+
+QPainterPath shippingBox()
+{
+    QPainterPath box = roundedRect(QRectF(0.1, 0.34, 0.8, 0.56), 0.06);
+    QPolygonF lid;
+    lid << QPointF(0.1, 0.3) << QPointF(0.24, 0.1) << QPointF(0.76, 0.1) << QPointF(0.9, 0.3);
+    QPainterPath lidPath;
+    lidPath.addPolygon(lid);
+    lidPath.closeSubpath();
+    box = box.united(lidPath);
+    QPainterPath tape;
+    tape.addRect(QRectF(0.44, 0.05, 0.12, 0.45));
+    return box.subtracted(tape);
+}
+
+QPainterPath checkmarkSeal()
+{
+    QPolygonF seal;
+    constexpr int bumps = 12;
+    for (int i = 0; i < bumps * 2; ++i) {
+        const qreal angle = M_PI * i / bumps;
+        const qreal radius = i % 2 == 0 ? 0.5 : 0.42;
+        seal << QPointF(0.5 + radius * qCos(angle), 0.5 + radius * qSin(angle));
+    }
+    QPainterPath path;
+    path.addPolygon(seal);
+    path.closeSubpath();
+    return path.subtracted(stroked(polyline({{0.3, 0.52}, {0.44, 0.66}, {0.7, 0.36}}), 0.09));
+}
+
+QPainterPath exclamationBubble()
+{
+    QPainterPath bubble = roundedRect(QRectF(0.04, 0.08, 0.92, 0.66), 0.2);
+    QPainterPath tail = polyline({{0.2, 0.68}, {0.4, 0.68}, {0.14, 0.94}});
+    tail.closeSubpath();
+    bubble = bubble.united(tail);
+    return bubble.subtracted(roundedRect(QRectF(0.45, 0.17, 0.1, 0.33), 0.05)).subtracted(circle({0.5, 0.6}, 0.058));
+}
+
+QPainterPath lock()
+{
+    QPainterPath shackle;
+    shackle.moveTo(0.3, 0.5);
+    shackle.lineTo(0.3, 0.3);
+    shackle.arcTo(QRectF(0.3, 0.1, 0.4, 0.4), 180, -180);
+    shackle.lineTo(0.7, 0.5);
+    return roundedRect(QRectF(0.14, 0.45, 0.72, 0.5), 0.09).united(stroked(shackle, 0.1));
+}
+
+QPainterPath moonZzz()
+{
+    const QPainterPath moon = circle({0.42, 0.6}, 0.36).subtracted(circle({0.64, 0.42}, 0.3));
+    const QPainterPath big = stroked(polyline({{0.6, 0.08}, {0.82, 0.08}, {0.6, 0.28}, {0.82, 0.28}}), 0.06);
+    const QPainterPath small = stroked(polyline({{0.84, 0.36}, {0.96, 0.36}, {0.84, 0.48}, {0.96, 0.48}}), 0.05);
+    return moon.united(big).united(small);
+}
+
+struct Symbol {
+    QStringView name;
+    QStringView themeName;
+    QPainterPath (*draw)();
+};
+
+const std::array<Symbol, 8> symbols{{
+    {u"person.fill", u"avatar-default", person},
+    {u"magnifyingglass", u"edit-find", magnifyingGlass},
+    {u"hand.point.up.left.fill", u"", pointingHand},
+    {u"shippingbox.fill", u"package-x-generic", shippingBox},
+    {u"checkmark.seal.fill", u"emblem-default", checkmarkSeal},
+    {u"exclamationmark.bubble.fill", u"dialog-warning", exclamationBubble},
+    {u"lock.fill", u"system-lock-screen", lock},
+    {u"moon.zzz.fill", u"weather-clear-night", moonZzz},
+}};
+
+const Symbol* lookup(QStringView name)
+{
+    for (const Symbol& symbol : symbols)
+        if (symbol.name == name)
+            return &symbol;
+    return nullptr;
+}
+
+} // namespace
+
+QString themeIconName(QStringView symbol)
+{
+    const Symbol* known = lookup(symbol);
+    return known ? known->themeName.toString() : QString();
+}
+
+bool hasDrawing(QStringView symbol)
+{
+    return lookup(symbol) != nullptr;
+}
+
+QColor toneColor(QStringView tone, const QPalette& palette)
+{
+    static constexpr std::array<std::pair<QStringView, QRgb>, 4> fixed{{
+        {u"orange", qRgb(0xF0, 0x8A, 0x00)},
+        {u"red", qRgb(0xE0, 0x3A, 0x30)},
+        {u"green", qRgb(0x2F, 0xA8, 0x4F)},
+        {u"blue", qRgb(0x1C, 0x7C, 0xF0)},
+    }};
+    for (const auto& [name, rgb] : fixed)
+        if (name == tone)
+            return QColor(rgb);
+
+    static constexpr std::array<std::pair<QStringView, qreal>, 4> levels{{
+        {u"primary", 0.85}, {u"secondary", 0.5}, {u"tertiary", 0.25}, {u"quaternary", 0.1}}};
+    qreal opacity = 0.85;
+    for (const auto& [name, level] : levels)
+        if (name == tone)
+            opacity = level;
+    QColor color = palette.color(QPalette::WindowText);
+    color.setAlphaF(float(opacity));
+    return color;
+}
+
+void paint(QPainter& painter, const QRectF& box, QStringView symbol, const QColor& color)
+{
+    const qreal side = qMin(box.width(), box.height());
+    const QRectF square(box.center() - QPointF(side / 2, side / 2), QSizeF(side, side));
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    const QString themeName = themeIconName(symbol);
+    if (!themeName.isEmpty() && QIcon::hasThemeIcon(themeName)) {
+        painter.setOpacity(painter.opacity() * color.alphaF());
+        QIcon::fromTheme(themeName).paint(&painter, square.toAlignedRect());
+    } else if (const Symbol* known = lookup(symbol)) {
+        painter.translate(square.topLeft());
+        painter.scale(side, side);
+        painter.fillPath(known->draw(), color);
+    } else {
+        // A symbol nobody draws still shows that something is there.
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(square.center(), side / 4, side / 4);
+    }
+    painter.restore();
+}
+
+} // namespace Quandril::App::Symbols

@@ -1,0 +1,188 @@
+#include "QuandrilApp/Mascot.h"
+
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Quandril::App;
+
+Q_DECLARE_METATYPE(GorrinSlot)
+
+namespace {
+
+// The smallest rectangle holding every pixel more opaque than `alpha`.
+QRect opaqueBounds(const QImage& image, int alpha)
+{
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > alpha)
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
+}
+
+QImage rendered(QWidget& widget)
+{
+    QImage image(widget.size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    widget.render(&image, {}, {}, QWidget::DrawChildren);
+    return image;
+}
+
+class PictureFolder {
+public:
+    explicit PictureFolder(const QString& folder) : old_(GorrinImage::pictureFolder()) { GorrinImage::setPictureFolder(folder); }
+    ~PictureFolder() { GorrinImage::setPictureFolder(old_); }
+
+private:
+    QString old_;
+};
+
+} // namespace
+
+class MascotTests : public QObject {
+    Q_OBJECT
+private slots:
+    void slotsKeepTheirNamesAndSymbols()
+    {
+        const QList<std::tuple<GorrinSlot, QString, QString>> table{
+            {GorrinSlot::idle, "idle", "person.fill"},
+            {GorrinSlot::scanning, "scanning", "magnifyingglass"},
+            {GorrinSlot::presenting, "presenting", "hand.point.up.left.fill"},
+            {GorrinSlot::moving, "moving", "shippingbox.fill"},
+            {GorrinSlot::done, "done", "checkmark.seal.fill"},
+            {GorrinSlot::concerned, "concerned", "exclamationmark.bubble.fill"},
+            {GorrinSlot::stop, "stop", "lock.fill"},
+            {GorrinSlot::asleep, "asleep", "moon.zzz.fill"},
+        };
+        QList<std::tuple<GorrinSlot, QString, QString>> actual;
+        for (GorrinSlot slot : allGorrinSlots) {
+            QCOMPARE(gorrinSlotFromRaw(rawValue(slot)), slot);
+            actual.append({slot, rawValue(slot), fallbackSymbol(slot)});
+        }
+        QCOMPARE(actual, table);
+        for (const char* other : {"Idle", "IDLE", " idle", "idle ", "", "sleeping", "asleep\n"})
+            QVERIFY2(!gorrinSlotFromRaw(QString::fromUtf8(other)), other);
+    }
+
+    void pictureLookup_data()
+    {
+        QTest::addColumn<QStringList>("files"); // written into the picture folder
+        QTest::addColumn<int>("width"); // 0: no picture
+        QTest::newRow("both") << QStringList{"gorrin-logo@2x.png", "gorrin-logo@1x.png"} << 128;
+        QTest::newRow("only @1x") << QStringList{"gorrin-logo@1x.png"} << 64;
+        QTest::newRow("none") << QStringList{"gorrin-logo.png", "gorrin-logo@3x.png"} << 0;
+        QTest::newRow("@2x not an image") << QStringList{"gorrin-logo@2x.png:broken", "gorrin-logo@1x.png"} << 0;
+    }
+
+    void pictureLookup()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(int, width);
+        QTemporaryDir folder;
+        for (const QString& entry : files) {
+            const QString name = entry.section(u':', 0, 0);
+            const QString shipped = ":/mascot/" + name;
+            if (entry.endsWith(":broken") || !QFile::exists(shipped)) {
+                QFile file(folder.filePath(name));
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                file.write("not a picture");
+            } else {
+                QVERIFY(QFile::copy(shipped, folder.filePath(name)));
+            }
+        }
+        PictureFolder scoped(folder.path());
+        const QImage picture = GorrinImage::image(GorrinSlot::idle, false);
+        QCOMPARE(picture.width(), width);
+        for (GorrinSlot slot : allGorrinSlots)
+            for (bool dark : {false, true})
+                QCOMPARE(GorrinImage::image(slot, dark), picture);
+        GorrinImage view(GorrinSlot::scanning, 26);
+        QCOMPARE(view.showsPicture(), width > 0);
+        QCOMPARE(view.size(), QSize(26, 26));
+    }
+
+    void shippedPictureIsSquareAndTransparentAround()
+    {
+        const QImage picture = GorrinImage::image(GorrinSlot::done, true);
+        QCOMPARE(picture.size(), QSize(128, 128));
+        QCOMPARE(QImage(":/mascot/gorrin-logo@1x.png").size(), QSize(64, 64));
+        for (const QPoint corner : {QPoint(0, 0), QPoint(127, 0), QPoint(0, 127), QPoint(127, 127)})
+            QCOMPARE(qAlpha(picture.pixel(corner)), 0);
+        QVERIFY(opaqueBounds(picture, 200).width() > 96);
+    }
+
+    void fallbackIsACircleWithThePoseSymbol_data()
+    {
+        QTest::addColumn<GorrinSlot>("slot");
+        QTest::addColumn<int>("size");
+        for (GorrinSlot slot : allGorrinSlots)
+            QTest::addRow("%s at 40", qPrintable(rawValue(slot))) << slot << 40;
+        QTest::newRow("idle at 26") << GorrinSlot::idle << 26;
+        QTest::newRow("stop at 120") << GorrinSlot::stop << 120;
+    }
+
+    void fallbackIsACircleWithThePoseSymbol()
+    {
+        QFETCH(GorrinSlot, slot);
+        QFETCH(int, size);
+        QTemporaryDir empty;
+        PictureFolder scoped(empty.path());
+        GorrinImage view(slot, size);
+        QVERIFY(!view.showsPicture());
+        QCOMPARE(view.property("symbol").toString(), fallbackSymbol(slot));
+        QCOMPARE(view.property("tone").toString(), QStringLiteral("secondary"));
+        QCOMPARE(view.size(), QSize(size, size));
+
+        const qreal symbol = size * 0.45;
+        const qreal inset = (size - symbol) / 2;
+        QCOMPARE(GorrinImage::fallbackLayout(QRectF(0, 0, size, size), size),
+                 (GorrinImage::FallbackLayout{QRectF(0, 0, size, size), QRectF(inset, inset, symbol, symbol)}));
+
+        // The faint circle fills the square; the symbol, drawn stronger, keeps to its own square.
+        const QImage image = rendered(view);
+        QVERIFY(qAbs(opaqueBounds(image, 0).width() - size) <= 1);
+        QVERIFY(qAbs(opaqueBounds(image, 0).height() - size) <= 1);
+        const QRect drawn = opaqueBounds(image, 80);
+        QVERIFY2(QRectF(inset - 1, inset - 1, symbol + 2, symbol + 2).contains(QRectF(drawn)), qPrintable(rawValue(slot)));
+        QVERIFY(qMax(drawn.width(), drawn.height()) >= symbol * 0.75);
+    }
+
+    void lineWrapsBesideTheMascot_data()
+    {
+        QTest::addColumn<Qt::Alignment>("alignment");
+        QTest::newRow("top") << Qt::Alignment(Qt::AlignTop);
+        QTest::newRow("centre") << Qt::Alignment(Qt::AlignVCenter);
+    }
+
+    void lineWrapsBesideTheMascot()
+    {
+        QFETCH(Qt::Alignment, alignment);
+        const QString text = QStringLiteral("I looked. <b>Nothing</b> here is yours to lose, and everything "
+                                            "I'd take comes back on its own when the apps need it again.");
+        GorrinLine line(GorrinSlot::presenting, text, alignment);
+        QFont font = line.font();
+        font.setPointSize(17);
+        line.setFont(font);
+        line.resize(260, line.heightForWidth(260) > 0 ? line.heightForWidth(260) : 200);
+        line.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&line));
+
+        const QRect picture = line.image()->geometry();
+        const QRect label = line.label()->geometry();
+        QCOMPARE(line.label()->text(), text);
+        QCOMPARE(line.label()->textFormat(), Qt::PlainText);
+        QCOMPARE(line.label()->font().pointSize(), 17);
+        QCOMPARE(picture.size(), QSize(40, 40));
+        QCOMPARE(label.left() - picture.right() - 1, 10);
+        QVERIFY(label.height() >= line.label()->heightForWidth(label.width()));
+        QVERIFY(label.height() > 3 * QFontMetrics(font).lineSpacing());
+        if (alignment & Qt::AlignTop)
+            QCOMPARE(picture.top(), label.top());
+        else
+            QVERIFY(qAbs(picture.center().y() - label.center().y()) <= 1);
+    }
+};
+
+QTEST_MAIN(MascotTests)
+#include "MascotTests.moc"
