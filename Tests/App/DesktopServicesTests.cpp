@@ -226,8 +226,7 @@ private slots:
         QSignalSpy changed(&watcher, &QFileSystemWatcher::directoryChanged);
 
         DesktopAppLauncher launcher(QStringList{root.filePath(QStringLiteral("applications"))});
-        QVERIFY(!launcher.openApp(QStringLiteral("Not Installed")));
-        QVERIFY(launcher.openApp(QStringLiteral("Marker")));
+        launcher.openApp(QStringLiteral("Marker"));
         QVERIFY(changed.wait());
         QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{"it ran"});
     }

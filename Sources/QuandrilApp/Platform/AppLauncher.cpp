@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace Quandril::App {
 
@@ -73,14 +74,14 @@ QStringList DesktopAppLauncher::applicationFolders()
     return folders;
 }
 
-std::optional<DesktopAppLauncher::Launch> DesktopAppLauncher::find(const QString& name) const
+std::optional<DesktopAppLauncher::Launch> DesktopAppLauncher::find(const QStringList& folders, const QString& name)
 {
     if (name.trimmed().isEmpty())
         return std::nullopt;
     // An entry's id is its path below the applications folder with "/" read as "-"; the first
     // folder that holds an id hides every later entry with that id, hidden or not.
     QSet<QString> seen;
-    for (const QString& folder : folders_) {
+    for (const QString& folder : folders) {
         QStringList ids;
         QDirIterator entries(folder, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
         while (entries.hasNext())
@@ -104,12 +105,13 @@ std::optional<DesktopAppLauncher::Launch> DesktopAppLauncher::find(const QString
     return std::nullopt;
 }
 
-bool DesktopAppLauncher::openApp(const QString& name)
+void DesktopAppLauncher::openApp(const QString& name)
 {
-    const auto launch = find(name);
-    if (!launch)
-        return false;
-    return QProcess::startDetached(launch->command.front(), launch->command.mid(1), launch->workingFolder);
+    // The future is dropped: nobody waits for the application, nor for a failure to start it.
+    (void)QtConcurrent::run([folders = folders_, name] {
+        if (const auto launch = find(folders, name))
+            QProcess::startDetached(launch->command.front(), launch->command.mid(1), launch->workingFolder);
+    });
 }
 
 } // namespace Quandril::App

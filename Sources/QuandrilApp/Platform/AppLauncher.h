@@ -14,9 +14,9 @@ class AppLauncher {
 public:
     virtual ~AppLauncher() = default;
 
-    // Starts the application called `name` without waiting for it. Nothing happens (false) when
-    // no such application is installed or it could not be started.
-    virtual bool openApp(const QString& name) = 0;
+    // Starts the application called `name` and returns at once. Nothing happens when no such
+    // application is installed or it can't be started.
+    virtual void openApp(const QString& name) = 0;
 };
 
 // Desktop entries in the applications folders of the XDG data folders.
@@ -32,12 +32,15 @@ public:
     // `folders`: applications folders in order of precedence; by default applicationFolders().
     explicit DesktopAppLauncher(std::optional<QStringList> folders = std::nullopt);
 
-    bool openApp(const QString& name) override;
+    // Looks for the entry on a worker thread (the folders may hold hundreds) and starts it there.
+    void openApp(const QString& name) override;
 
     // The entry an application name stands for: the first, in order of precedence, whose Name,
     // file name or last part of a dotted file name ("com.example.Steam") is `name`, ignoring case.
-    // Entries that are hidden, aren't applications, or whose TryExec program is missing don't count.
-    std::optional<Launch> find(const QString& name) const;
+    // Entries that are hidden, aren't applications, or whose program is missing don't count.
+    // Safe from any thread.
+    std::optional<Launch> find(const QString& name) const { return find(folders_, name); }
+    static std::optional<Launch> find(const QStringList& folders, const QString& name);
 
     // $XDG_DATA_HOME/applications (default ~/.local/share/applications), then the applications
     // folder of each $XDG_DATA_DIRS entry (default /usr/local/share:/usr/share).

@@ -61,6 +61,8 @@ bool AutostartLoginItem::isEnabled() const
 
 std::optional<QString> AutostartLoginItem::register_()
 {
+    if (executable_.isEmpty())
+        return QStringLiteral("The path of this program is unknown.");
     if (!QDir().mkpath(folder_))
         return QStringLiteral("The folder %1 could not be created.").arg(folder_);
     QSaveFile file(entryPath());
