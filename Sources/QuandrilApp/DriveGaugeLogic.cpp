@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace Quandril::DriveGaugeLogic {
+namespace Quandril::App::DriveGaugeLogic {
 
 namespace {
 
@@ -64,4 +64,4 @@ QString verdict(const std::optional<Goal>& goal, std::int64_t shortBy,
     return QStringLiteral("Goal met: %1 free.").arg(described);
 }
 
-} // namespace Quandril::DriveGaugeLogic
+} // namespace Quandril::App::DriveGaugeLogic

@@ -12,7 +12,7 @@
 #include <functional>
 #include <optional>
 
-namespace Quandril::DriveGaugeLogic {
+namespace Quandril::App::DriveGaugeLogic {
 
 // The fill's colour role, first match wins: under 10 GB free, no goal, short of the goal, met.
 enum class Tone {
@@ -53,4 +53,4 @@ double goalMarkOffset(double mark, double barWidth);
 QString verdict(const std::optional<Goal>& goal, std::int64_t shortBy,
     const std::function<QString(std::int64_t)>& bytes);
 
-} // namespace Quandril::DriveGaugeLogic
+} // namespace Quandril::App::DriveGaugeLogic

@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-namespace Quandril::MenuGaugeImage {
+namespace Quandril::App::MenuGaugeImage {
 
 QImage make(double used, bool warning, qreal devicePixelRatio)
 {
@@ -49,4 +49,4 @@ QImage tinted(const QImage& image, const QColor& colour)
     return out;
 }
 
-} // namespace Quandril::MenuGaugeImage
+} // namespace Quandril::App::MenuGaugeImage

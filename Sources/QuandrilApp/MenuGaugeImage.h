@@ -7,7 +7,7 @@
 #include <QImage>
 #include <QString>
 
-namespace Quandril::MenuGaugeImage {
+namespace Quandril::App::MenuGaugeImage {
 
 // The picture's size in points.
 inline constexpr int width = 22;
@@ -27,4 +27,4 @@ QString description(bool warning);
 // The picture in `colour`, keeping its coverage, pixel ratio and description.
 QImage tinted(const QImage& image, const QColor& colour);
 
-} // namespace Quandril::MenuGaugeImage
+} // namespace Quandril::App::MenuGaugeImage

@@ -5,7 +5,7 @@
 #include <limits>
 
 using Quandril::Goal;
-using namespace Quandril::DriveGaugeLogic;
+using namespace Quandril::App::DriveGaugeLogic;
 
 Q_DECLARE_METATYPE(std::optional<Goal>)
 

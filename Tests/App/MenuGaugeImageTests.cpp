@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-namespace Gauge = Quandril::MenuGaugeImage;
+namespace Gauge = Quandril::App::MenuGaugeImage;
 
 namespace {
 

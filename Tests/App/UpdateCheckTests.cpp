@@ -4,8 +4,8 @@
 
 #include <QtTest>
 
-using Quandril::UpdateFetcher;
-using Quandril::UpdateCheck::Result;
+using Quandril::App::UpdateFetcher;
+using Quandril::App::UpdateCheck::Result;
 
 namespace {
 
@@ -73,7 +73,7 @@ private slots:
         QFETCH(QString, candidate);
         QFETCH(QString, current);
         QFETCH(bool, expected);
-        QCOMPARE(Quandril::UpdateCheck::isNewer(candidate, current), expected);
+        QCOMPARE(Quandril::App::UpdateCheck::isNewer(candidate, current), expected);
     }
 
     void judgeReadsOnlyAWellFormedFile_data()
@@ -130,7 +130,7 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QString, current);
         QFETCH(QString, expected);
-        QCOMPARE(describe(Quandril::UpdateCheck::judge(body, current)), expected);
+        QCOMPARE(describe(Quandril::App::UpdateCheck::judge(body, current)), expected);
     }
 
     void runJudgesTheDownloadedVersionFile()
@@ -140,11 +140,11 @@ private slots:
         QStringList got;
         for (const auto& outcome : {UpdateFetcher::Outcome::received(file("99.0", "https://gorrin.example/get")),
                  UpdateFetcher::Outcome::failed(QStringLiteral("Host gorrin.example not found"))}) {
-            Quandril::UpdateCheck::run(Quandril::AppInfo::version(), fetcher, &context,
+            Quandril::App::UpdateCheck::run(Quandril::App::AppInfo::version(), fetcher, &context,
                 [&](const Result& r) { got << describe(r); });
             QVERIFY(fetcher.answer(outcome) == 1);
         }
-        QCOMPARE(fetcher.requested, QList<QUrl>(2, Quandril::AppInfo::updateUrl()));
+        QCOMPARE(fetcher.requested, QList<QUrl>(2, Quandril::App::AppInfo::updateUrl()));
         QCOMPARE(got, QStringList({QStringLiteral("newer 99.0 at https://gorrin.example/get"),
                           QStringLiteral("Couldn't check: Host gorrin.example not found")}));
     }

@@ -8,8 +8,8 @@
 #include <QTimer>
 #include <QtTest>
 
-using Quandril::NetworkUpdateFetcher;
-using Outcome = Quandril::UpdateFetcher::Outcome;
+using Quandril::App::NetworkUpdateFetcher;
+using Outcome = Quandril::App::UpdateFetcher::Outcome;
 
 namespace {
 
@@ -100,7 +100,7 @@ QString describe(const Trace& t)
 }
 
 // Whatever happens, exactly one answer arrives.
-QString fetchOnce(Quandril::UpdateFetcher& fetcher, const QUrl& url, const std::function<void()>& afterStart = {})
+QString fetchOnce(Quandril::App::UpdateFetcher& fetcher, const QUrl& url, const std::function<void()>& afterStart = {})
 {
     QObject context;
     std::optional<Outcome> got;
@@ -120,7 +120,7 @@ QString fetchOnce(Quandril::UpdateFetcher& fetcher, const QUrl& url, const std::
 }
 
 const QUrl versionFile(QStringLiteral("https://gorrin.example/version.json"));
-constexpr qint64 cap = Quandril::UpdateFetcher::maxBodyBytes;
+constexpr qint64 cap = Quandril::App::UpdateFetcher::maxBodyBytes;
 
 } // namespace
 

@@ -4,7 +4,7 @@
 #error "QUANDRIL_SITE is set by the build (Sources/QuandrilApp/CMakeLists.txt)"
 #endif
 
-namespace Quandril::AppInfo {
+namespace Quandril::App::AppInfo {
 
 namespace {
 
@@ -50,4 +50,4 @@ QUrl downloadUrl()
     return underSite("/#download");
 }
 
-} // namespace Quandril::AppInfo
+} // namespace Quandril::App::AppInfo

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QUrl>
 
-namespace Quandril::AppInfo {
+namespace Quandril::App::AppInfo {
 
 // "Gorrin".
 QString name();
@@ -23,4 +23,4 @@ QUrl changelogUrl();
 // site + "/#download".
 QUrl downloadUrl();
 
-} // namespace Quandril::AppInfo
+} // namespace Quandril::App::AppInfo

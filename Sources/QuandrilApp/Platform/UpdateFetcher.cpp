@@ -7,7 +7,7 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
-namespace Quandril {
+namespace Quandril::App {
 
 namespace {
 
@@ -155,4 +155,4 @@ void NetworkUpdateFetcher::fetch(const QUrl& url, QObject* context, Callback don
     });
 }
 
-} // namespace Quandril
+} // namespace Quandril::App

@@ -16,7 +16,7 @@
 
 class QNetworkAccessManager;
 
-namespace Quandril {
+namespace Quandril::App {
 
 class UpdateFetcher {
 public:
@@ -69,4 +69,4 @@ private:
     Limits limits_;
 };
 
-} // namespace Quandril
+} // namespace Quandril::App

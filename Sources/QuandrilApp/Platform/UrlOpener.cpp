@@ -2,7 +2,7 @@
 
 #include <QDesktopServices>
 
-namespace Quandril {
+namespace Quandril::App {
 
 bool isSecureWebAddress(const QUrl& url)
 {
@@ -19,4 +19,4 @@ bool DesktopUrlOpener::openPage(const QUrl& url)
     return QDesktopServices::openUrl(url);
 }
 
-} // namespace Quandril
+} // namespace Quandril::App

@@ -5,7 +5,7 @@
 
 #include <QUrl>
 
-namespace Quandril {
+namespace Quandril::App {
 
 // An address the app will fetch from or show to the user: valid, https, with a host.
 bool isSecureWebAddress(const QUrl& url);
@@ -29,4 +29,4 @@ protected:
     bool openPage(const QUrl& url) override;
 };
 
-} // namespace Quandril
+} // namespace Quandril::App

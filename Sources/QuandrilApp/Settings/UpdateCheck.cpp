@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace Quandril::UpdateCheck {
+namespace Quandril::App::UpdateCheck {
 
 namespace {
 
@@ -145,4 +145,4 @@ void run(const QString& currentVersion, UpdateFetcher& fetcher, QObject* context
     });
 }
 
-} // namespace Quandril::UpdateCheck
+} // namespace Quandril::App::UpdateCheck

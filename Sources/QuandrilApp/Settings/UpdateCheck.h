@@ -13,7 +13,7 @@
 #include <functional>
 #include <optional>
 
-namespace Quandril::UpdateCheck {
+namespace Quandril::App::UpdateCheck {
 
 struct Result {
     enum class Kind {
@@ -53,4 +53,4 @@ bool isNewer(const QString& candidate, const QString& current);
 void run(const QString& currentVersion, UpdateFetcher& fetcher, QObject* context,
     std::function<void(const Result&)> done);
 
-} // namespace Quandril::UpdateCheck
+} // namespace Quandril::App::UpdateCheck

@@ -12,7 +12,7 @@
 
 namespace QuandrilAppTests {
 
-class FakeUpdateFetcher final : public Quandril::UpdateFetcher {
+class FakeUpdateFetcher final : public Quandril::App::UpdateFetcher {
 public:
     // Every address asked for, in order.
     QList<QUrl> requested;

@@ -8,7 +8,7 @@
 
 namespace QuandrilAppTests {
 
-class FakeUrlOpener final : public Quandril::UrlOpener {
+class FakeUrlOpener final : public Quandril::App::UrlOpener {
 public:
     // The pages that got past the https rule, in order.
     QList<QUrl> opened;
