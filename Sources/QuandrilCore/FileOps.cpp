@@ -1,14 +1,15 @@
 #include "QuandrilCore/FileOps.h"
 
 #include <cerrno>
-#include <filesystem>
 #include <system_error>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaner.h"
 #include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Move.h"
 
 namespace Quandril {
@@ -36,13 +37,26 @@ std::shared_ptr<FileOps> FileOps::liveShared()
 
 void FileOps::removeLink(const std::string& path)
 {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0)
+    const auto place = Platform::placeOf(path);
+    const auto info = Platform::statAt(place.folder.get(), place.name);
+    if (!info)
         fail(errno, "can't remove the link " + path);
-    if (!S_ISLNK(info.st_mode))
+    if (!S_ISLNK(info->st_mode))
         fail(EINVAL, path + " is not a link any more");
-    if (::unlink(path.c_str()) != 0)
+    if (::unlinkat(place.folder.get(), place.name.c_str(), 0) != 0)
         fail(errno, "can't remove the link " + path);
+}
+
+void FileOps::removeFolder(const std::string& path)
+{
+    const auto place = Platform::placeOf(path);
+    const auto info = Platform::statAt(place.folder.get(), place.name);
+    if (!info)
+        fail(errno, "can't remove the folder " + path);
+    if (!S_ISDIR(info->st_mode))
+        fail(ENOTDIR, path + " is not a folder any more");
+    if (::unlinkat(place.folder.get(), place.name.c_str(), AT_REMOVEDIR) != 0)
+        fail(errno == EEXIST ? ENOTEMPTY : errno, "can't remove the folder " + path);
 }
 
 std::string LiveFileOps::trash(const Mac& mac, const std::string& path)
@@ -52,13 +66,11 @@ std::string LiveFileOps::trash(const Mac& mac, const std::string& path)
 
 void LiveFileOps::remove(const std::string& path)
 {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0)
+    const auto place = Platform::placeOf(path);
+    if (!Platform::statAt(place.folder.get(), place.name))
         fail(errno, "can't remove " + path);
-    std::error_code error;
-    std::filesystem::remove_all(path, error);
-    if (error)
-        throw std::system_error(error, "can't remove " + path);
+    if (const int error = Platform::removeTreeAt(place.folder.get(), place.name))
+        fail(error, "can't remove " + path);
 }
 
 void LiveFileOps::moveNoReplace(const std::string& from, const std::string& to)
@@ -68,20 +80,13 @@ void LiveFileOps::moveNoReplace(const std::string& from, const std::string& to)
 
 void LiveFileOps::createFolder(const std::string& path)
 {
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    if (error)
-        throw std::system_error(error, "can't make the folder " + path);
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        fail(errno, "can't make the folder " + path);
-    if (!S_ISDIR(info.st_mode))
-        fail(ENOTDIR, "can't make the folder " + path);
+    Platform::makeFolders(path);
 }
 
 void LiveFileOps::createLink(const std::string& at, const std::string& target)
 {
-    if (::symlink(target.c_str(), at.c_str()) != 0)
+    const auto place = Platform::placeOf(at);
+    if (::symlinkat(target.c_str(), place.folder.get(), place.name.c_str()) != 0)
         fail(errno, "can't make the link " + at);
 }
 

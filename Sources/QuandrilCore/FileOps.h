@@ -5,7 +5,10 @@
 // corrupt what it made, and check that nothing is lost whatever step breaks.
 //
 // Failures throw std::system_error (EEXIST when something already stands where an item would go).
-// Nothing here ever replaces or merges into an existing item.
+// Nothing here ever replaces or merges into an existing item, and nothing acts through a link: the
+// live operations reach each item one folder at a time without following links and change it
+// relative to the folder that holds it, so a folder on the way that became a link fails the
+// operation (ELOOP) instead of sending it somewhere else.
 
 #include <exception>
 #include <memory>
@@ -49,6 +52,10 @@ public:
     // Removes the symbolic link at `path` itself; fails (EINVAL) when the item there is not a link,
     // so a folder or file that took the link's place is never deleted.
     virtual void removeLink(const std::string& path);
+
+    // Removes the empty folder at `path`; fails (ENOTEMPTY) when anything is in it, and (ENOTDIR)
+    // when the item there is no folder.
+    virtual void removeFolder(const std::string& path);
 
     // The real operations. Callers that don't pass their own use this one.
     static FileOps& live();

@@ -79,8 +79,9 @@ void damage(const std::string& file, FaultyFileOps::CopyFault fault)
 
 std::string_view name(FileOp op)
 {
-    static constexpr std::array<std::string_view, 8> names {
-        "trash", "remove", "moveNoReplace", "createFolder", "createLink", "copy", "runAsAdmin", "removeLink"};
+    static constexpr std::array<std::string_view, 9> names {"trash",      "remove",     "moveNoReplace",
+                                                            "createFolder", "createLink", "copy",
+                                                            "runAsAdmin", "removeLink", "removeFolder"};
     return names[static_cast<std::size_t>(op)];
 }
 
@@ -211,6 +212,12 @@ void FaultyFileOps::removeLink(const std::string& path)
 {
     enter(FileOp::removeLink, path);
     LiveFileOps::removeLink(path);
+}
+
+void FaultyFileOps::removeFolder(const std::string& path)
+{
+    enter(FileOp::removeFolder, path);
+    LiveFileOps::removeFolder(path);
 }
 
 } // namespace Quandril::Testing

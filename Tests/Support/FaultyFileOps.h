@@ -25,6 +25,7 @@ enum class FileOp {
     copy,
     runAsAdmin,
     removeLink,
+    removeFolder,
 };
 
 std::string_view name(FileOp op);
@@ -76,6 +77,7 @@ public:
     void copy(const std::string& from, const std::string& to) override;
     bool runAsAdmin(const Mac& mac, const std::vector<std::vector<std::string>>& commands) override;
     void removeLink(const std::string& path) override;
+    void removeFolder(const std::string& path) override;
 
 private:
     struct Failure {

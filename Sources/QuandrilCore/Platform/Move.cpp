@@ -1,25 +1,21 @@
 #include "QuandrilCore/Platform/Move.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <map>
-#include <memory>
-#include <set>
 #include <system_error>
 #include <utility>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
-#include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/AtPath.h"
 
-#ifndef RENAME_NOREPLACE
-#define RENAME_NOREPLACE (1 << 0)
-#endif
+// Every step here names an item relative to the open folder that holds it, and every folder is
+// entered without following a link, so a folder swapped for a link while a move or copy runs can
+// never lead it outside the two trees it works on.
 
 namespace Quandril::Platform {
 
@@ -28,59 +24,6 @@ namespace {
 [[noreturn]] void fail(int error, const std::string& what)
 {
     throw std::system_error(error, std::generic_category(), what);
-}
-
-int renameNoReplace(const std::string& from, const std::string& to)
-{
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 28))
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
-#else
-    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
-#endif
-}
-
-struct FileDescriptor {
-    int fd = -1;
-    explicit FileDescriptor(int value)
-        : fd(value)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    // Closing is where some file systems report a failed write.
-    int release()
-    {
-        const int result = ::close(fd);
-        fd = -1;
-        return result;
-    }
-};
-
-std::vector<std::string> entryNames(const std::string& folder)
-{
-    int error = 0;
-    auto names = readEntryNames(folder, &error);
-    if (!names)
-        fail(error, "can't read " + folder);
-    return std::move(*names);
-}
-
-std::string readLink(const std::string& path)
-{
-    std::vector<char> buffer(256);
-    for (;;) {
-        const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
-        if (length < 0)
-            fail(errno, "can't read the link " + path);
-        if (static_cast<std::size_t>(length) < buffer.size())
-            return std::string(buffer.data(), static_cast<std::size_t>(length));
-        buffer.resize(buffer.size() * 2);
-    }
 }
 
 bool readFully(int fd, char* data, std::size_t size, std::size_t& got)
@@ -100,14 +43,14 @@ bool readFully(int fd, char* data, std::size_t size, std::size_t& got)
     return true;
 }
 
-void writeFully(int fd, const char* data, std::size_t size, const std::string& path)
+void writeFully(int fd, const char* data, std::size_t size, const std::string& shown)
 {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            fail(errno, "can't write " + path);
+            fail(errno, "can't write " + shown);
         }
         data += n;
         size -= static_cast<std::size_t>(n);
@@ -116,117 +59,184 @@ void writeFully(int fd, const char* data, std::size_t size, const std::string& p
 
 constexpr std::size_t chunk = 1 << 20;
 
-void keepOwnerModeTimes(const std::string& to, const struct stat& info)
+// A regular file of the tree, opened for reading; a pipe put in its place never blocks the open.
+Descriptor openRegular(int folder, const std::string& name)
 {
-    (void)::lchown(to.c_str(), info.st_uid, info.st_gid);
-    if (::chmod(to.c_str(), info.st_mode & 07777) != 0)
-        fail(errno, "can't set the mode of " + to);
-    const struct timespec times[2] = {info.st_atim, info.st_mtim};
-    if (::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        fail(errno, "can't set the times of " + to);
+    Descriptor fd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (fd && (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))) {
+        errno = EINVAL;
+        return Descriptor {};
+    }
+    return fd;
 }
 
-// Copies a tree across file systems, never replacing anything, keeping what a move keeps.
+void keepOwnerModeTimes(int fd, const struct stat& info, const std::string& shown)
+{
+    // Owner first: changing it clears set-id bits that the mode then restores.
+    (void)::fchown(fd, info.st_uid, info.st_gid);
+    if (::fchmod(fd, info.st_mode & 07777) != 0)
+        fail(errno, "can't set the mode of " + shown);
+    const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    if (::futimens(fd, times) != 0)
+        fail(errno, "can't set the times of " + shown);
+}
+
+// The folder that holds the item `names` leads to from the folder `top` inside `folder`, never
+// through a link.
+Descriptor holderOf(int folder, const std::string& top, const std::vector<std::string>& names)
+{
+    Descriptor current(::openat(folder, top.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    for (std::size_t i = 0; current && i + 1 < names.size(); ++i)
+        current = Descriptor(::openat(current.get(), names[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    return current;
+}
+
+// Copies a tree, never replacing anything, keeping what a move keeps.
 class TreeCopy {
 public:
     bool madeAny = false;
 
-    void copy(const std::string& from, const std::string& to)
+    void copy(int from, const std::string& name, int to, const std::string& toName, const std::string& shownFrom,
+              const std::string& shownTo)
     {
-        struct stat info {};
-        if (::lstat(from.c_str(), &info) != 0)
-            fail(errno, "can't read " + from);
-        if (S_ISDIR(info.st_mode))
-            copyFolder(from, to, info);
-        else if (S_ISLNK(info.st_mode))
-            copyLink(from, to, info);
-        else if (S_ISREG(info.st_mode))
-            copyFile(from, to, info);
-        else if (S_ISFIFO(info.st_mode)) {
-            if (::mkfifo(to.c_str(), info.st_mode & 07777) != 0)
-                fail(errno, "can't make " + to);
-            madeAny = true;
-            keepOwnerModeTimes(to, info);
-        } else {
-            fail(ENOTSUP, "can't copy the special file " + from);
-        }
+        relative_.clear();
+        hardLinks_.clear();
+        const auto info = statAt(from, name);
+        if (!info)
+            fail(errno, "can't read " + shownFrom);
+        if (S_ISDIR(info->st_mode))
+            copyFolder(from, name, to, toName, *info, shownFrom, shownTo);
+        else
+            copyLeaf(from, name, to, toName, *info, shownFrom, shownTo);
     }
 
 private:
-    void copyFolder(const std::string& from, const std::string& to, const struct stat& info)
+    struct Frame {
+        std::vector<std::string> names;
+        std::size_t next = 0;
+        struct stat info {};
+    };
+
+    void copyFolder(int from, const std::string& name, int to, const std::string& toName, const struct stat& info,
+                    const std::string& shownFrom, const std::string& shownTo)
     {
-        if (::mkdir(to.c_str(), 0700) != 0)
-            fail(errno, "can't make " + to);
+        if (::mkdirat(to, toName.c_str(), 0700) != 0)
+            fail(errno, "can't make " + shownTo);
         madeAny = true;
-        for (const auto& name : entryNames(from))
-            copy(from + "/" + name, to + "/" + name);
-        // Set last: adding entries changes a folder's times, and a read-only mode would stop the filling.
-        keepOwnerModeTimes(to, info);
+        copyTop_ = {to, toName};
+        FolderChain source(from, name, shownFrom), copy(to, toName, shownTo);
+        std::vector<Frame> frames;
+        frames.push_back(Frame {namesIn(source.fd(), source.shown()), 0, info});
+        while (!frames.empty()) {
+            Frame& frame = frames.back();
+            if (frame.next < frame.names.size()) {
+                const std::string entry = frame.names[frame.next++];
+                const auto entryInfo = statAt(source.fd(), entry);
+                if (!entryInfo)
+                    fail(errno, "can't read " + source.shown(entry));
+                if (!S_ISDIR(entryInfo->st_mode)) {
+                    relative_ = copy.names();
+                    relative_.push_back(entry);
+                    copyLeaf(source.fd(), entry, copy.fd(), entry, *entryInfo, source.shown(entry), copy.shown(entry));
+                    continue;
+                }
+                if (::mkdirat(copy.fd(), entry.c_str(), 0700) != 0)
+                    fail(errno, "can't make " + copy.shown(entry));
+                source.enter(entry);
+                copy.enter(entry);
+                frames.push_back(Frame {namesIn(source.fd(), source.shown()), 0, *entryInfo});
+                continue;
+            }
+            // Set last: adding entries changes a folder's times, and a read-only mode would stop the filling.
+            keepOwnerModeTimes(copy.fd(), frame.info, copy.shown());
+            frames.pop_back();
+            if (!frames.empty()) {
+                source.leave();
+                copy.leave();
+            }
+        }
+        relative_.clear();
     }
 
-    void copyLink(const std::string& from, const std::string& to, const struct stat& info)
+    void copyLeaf(int from, const std::string& name, int to, const std::string& toName, const struct stat& info,
+                  const std::string& shownFrom, const std::string& shownTo)
     {
-        if (::symlink(readLink(from).c_str(), to.c_str()) != 0)
-            fail(errno, "can't make the link " + to);
-        madeAny = true;
-        (void)::lchown(to.c_str(), info.st_uid, info.st_gid);
-        const struct timespec times[2] = {info.st_atim, info.st_mtim};
-        (void)::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        if (S_ISLNK(info.st_mode)) {
+            if (::symlinkat(readLinkAt(from, name, shownFrom).c_str(), to, toName.c_str()) != 0)
+                fail(errno, "can't make the link " + shownTo);
+            madeAny = true;
+            (void)::fchownat(to, toName.c_str(), info.st_uid, info.st_gid, AT_SYMLINK_NOFOLLOW);
+            const struct timespec times[2] = {info.st_atim, info.st_mtim};
+            (void)::utimensat(to, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        } else if (S_ISREG(info.st_mode)) {
+            copyFile(from, name, to, toName, info, shownFrom, shownTo);
+        } else if (S_ISFIFO(info.st_mode)) {
+            if (::mkfifoat(to, toName.c_str(), 0600) != 0)
+                fail(errno, "can't make " + shownTo);
+            madeAny = true;
+            (void)::fchownat(to, toName.c_str(), info.st_uid, info.st_gid, AT_SYMLINK_NOFOLLOW);
+            if (::fchmodat(to, toName.c_str(), info.st_mode & 07777, 0) != 0)
+                fail(errno, "can't set the mode of " + shownTo);
+            const struct timespec times[2] = {info.st_atim, info.st_mtim};
+            if (::utimensat(to, toName.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+                fail(errno, "can't set the times of " + shownTo);
+        } else {
+            fail(ENOTSUP, "can't copy the special file " + shownFrom);
+        }
     }
 
-    void copyFile(const std::string& from, const std::string& to, const struct stat& info)
+    void copyFile(int from, const std::string& name, int to, const std::string& toName, const struct stat& info,
+                  const std::string& shownFrom, const std::string& shownTo)
     {
         const auto key = std::make_pair(info.st_dev, info.st_ino);
-        if (info.st_nlink > 1) {
+        const bool inside = !relative_.empty();
+        if (inside && info.st_nlink > 1) {
             if (auto earlier = hardLinks_.find(key); earlier != hardLinks_.end()) {
-                if (::link(earlier->second.c_str(), to.c_str()) != 0)
-                    fail(errno, "can't make " + to);
+                const Descriptor holder = holderOf(copyTop_.first, copyTop_.second, earlier->second);
+                if (!holder || ::linkat(holder.get(), earlier->second.back().c_str(), to, toName.c_str(), 0) != 0)
+                    fail(errno, "can't make " + shownTo);
                 madeAny = true;
                 return;
             }
         }
-        FileDescriptor in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (in.fd < 0)
-            fail(errno, "can't read " + from);
-        FileDescriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (out.fd < 0)
-            fail(errno, "can't make " + to);
+        const Descriptor in = openRegular(from, name);
+        if (!in)
+            fail(errno, "can't read " + shownFrom);
+        Descriptor out(::openat(to, toName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!out)
+            fail(errno, "can't make " + shownTo);
         madeAny = true;
         std::vector<char> buffer(chunk);
         for (;;) {
             std::size_t got = 0;
-            if (!readFully(in.fd, buffer.data(), buffer.size(), got))
-                fail(errno, "can't read " + from);
+            if (!readFully(in.get(), buffer.data(), buffer.size(), got))
+                fail(errno, "can't read " + shownFrom);
             if (got == 0)
                 break;
-            writeFully(out.fd, buffer.data(), got, to);
+            writeFully(out.get(), buffer.data(), got, shownTo);
         }
-        // Owner first: changing it clears set-id bits that the mode then restores.
-        (void)::fchown(out.fd, info.st_uid, info.st_gid);
-        if (::fchmod(out.fd, info.st_mode & 07777) != 0)
-            fail(errno, "can't set the mode of " + to);
-        const struct timespec times[2] = {info.st_atim, info.st_mtim};
-        if (::futimens(out.fd, times) != 0)
-            fail(errno, "can't set the times of " + to);
-        if (out.release() != 0)
-            fail(errno, "can't write " + to);
-        if (info.st_nlink > 1)
-            hardLinks_.emplace(key, to);
+        keepOwnerModeTimes(out.get(), info, shownTo);
+        if (out.close() != 0)
+            fail(errno, "can't write " + shownTo);
+        if (inside && info.st_nlink > 1)
+            hardLinks_.emplace(key, relative_);
     }
 
-    std::map<std::pair<dev_t, ino_t>, std::string> hardLinks_;
+    std::pair<int, std::string> copyTop_ {-1, {}};
+    std::vector<std::string> relative_; // the names leading from the copy's top to the file being copied
+    std::map<std::pair<dev_t, ino_t>, std::vector<std::string>> hardLinks_;
 };
 
-bool sameContent(const std::string& a, const std::string& b)
+bool sameContent(int leftFolder, const std::string& leftName, int rightFolder, const std::string& rightName)
 {
-    FileDescriptor left(::open(a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    FileDescriptor right(::open(b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (left.fd < 0 || right.fd < 0)
+    const Descriptor left = openRegular(leftFolder, leftName), right = openRegular(rightFolder, rightName);
+    if (!left || !right)
         return false;
     std::vector<char> one(chunk), two(chunk);
     for (;;) {
         std::size_t gotOne = 0, gotTwo = 0;
-        if (!readFully(left.fd, one.data(), one.size(), gotOne) || !readFully(right.fd, two.data(), two.size(), gotTwo))
+        if (!readFully(left.get(), one.data(), one.size(), gotOne) || !readFully(right.get(), two.data(), two.size(), gotTwo))
             return false;
         if (gotOne != gotTwo || std::memcmp(one.data(), two.data(), gotOne) != 0)
             return false;
@@ -235,156 +245,203 @@ bool sameContent(const std::string& a, const std::string& b)
     }
 }
 
-// The copy must hold every entry of the original with the same kind, mode, link target and bytes.
-bool sameTree(const std::string& from, const std::string& to)
+// One entry of each tree: the same kind, mode, link text and bytes.
+bool sameEntry(int leftFolder, const std::string& leftName, const struct stat& a, int rightFolder,
+               const std::string& rightName, const struct stat& b)
 {
-    struct stat a {}, b {};
-    if (::lstat(from.c_str(), &a) != 0 || ::lstat(to.c_str(), &b) != 0)
-        return false;
     if ((a.st_mode & S_IFMT) != (b.st_mode & S_IFMT))
         return false;
     if (S_ISLNK(a.st_mode))
-        return readLink(from) == readLink(to);
+        return readLinkAt(leftFolder, leftName, leftName) == readLinkAt(rightFolder, rightName, rightName);
     if ((a.st_mode & 07777) != (b.st_mode & 07777))
         return false;
     if (S_ISREG(a.st_mode))
-        return a.st_size == b.st_size && sameContent(from, to);
-    if (S_ISDIR(a.st_mode)) {
-        const auto names = entryNames(from);
-        if (entryNames(to).size() != names.size())
+        return a.st_size == b.st_size && sameContent(leftFolder, leftName, rightFolder, rightName);
+    return true;
+}
+
+// The copy must hold every entry of the original with the same kind, mode, link target and bytes.
+bool sameTree(int fromFolder, const std::string& fromName, int toFolder, const std::string& toName)
+{
+    const auto a = statAt(fromFolder, fromName), b = statAt(toFolder, toName);
+    if (!a || !b || !sameEntry(fromFolder, fromName, *a, toFolder, toName, *b))
+        return false;
+    if (!S_ISDIR(a->st_mode))
+        return true;
+    FolderChain left(fromFolder, fromName, fromName), right(toFolder, toName, toName);
+    std::vector<std::pair<std::vector<std::string>, std::size_t>> frames;
+    const auto begin = [&] {
+        auto names = namesIn(left.fd(), left.shown());
+        if (namesIn(right.fd(), right.shown()).size() != names.size())
             return false;
-        for (const auto& name : names)
-            if (!sameTree(from + "/" + name, to + "/" + name))
+        frames.emplace_back(std::move(names), 0);
+        return true;
+    };
+    if (!begin())
+        return false;
+    while (!frames.empty()) {
+        auto& [names, next] = frames.back();
+        if (next == names.size()) {
+            frames.pop_back();
+            if (!frames.empty()) {
+                left.leave();
+                right.leave();
+            }
+            continue;
+        }
+        const std::string entry = names[next++];
+        const auto one = statAt(left.fd(), entry), two = statAt(right.fd(), entry);
+        if (!one || !two || !sameEntry(left.fd(), entry, *one, right.fd(), entry, *two))
+            return false;
+        if (S_ISDIR(one->st_mode)) {
+            left.enter(entry);
+            right.enter(entry);
+            if (!begin())
                 return false;
+        }
     }
     return true;
 }
 
-// Removes a tree; returns the first errno that stopped it, 0 when all is gone.
-int removeTree(const std::string& path)
-{
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0)
-        return errno == ENOENT ? 0 : errno;
-    if (!S_ISDIR(info.st_mode))
-        return ::unlink(path.c_str()) == 0 ? 0 : errno;
-    try {
-        for (const auto& name : entryNames(path))
-            if (const int error = removeTree(path + "/" + name))
-                return error;
-    } catch (const std::system_error& error) {
-        return error.code().value();
-    }
-    return ::rmdir(path.c_str()) == 0 ? 0 : errno;
-}
-
-// Puts back into `original` from the checked `copy` whatever a removal that stopped part-way
+// Puts back into the original, from the checked copy, whatever a removal that stopped part-way
 // took, never replacing anything still there.
-void restoreFrom(const std::string& copy, const std::string& original, TreeCopy& copier)
+void restoreFrom(int copyFolder, const std::string& copyName, int originalFolder, const std::string& originalName,
+                 const std::string& shownOriginal, TreeCopy& copier)
 {
-    struct stat info {}, there {};
-    if (::lstat(copy.c_str(), &info) != 0)
-        fail(errno, "can't read " + copy);
-    if (::lstat(original.c_str(), &there) != 0) {
+    const auto info = statAt(copyFolder, copyName);
+    if (!info)
+        fail(errno, "can't read the copy of " + shownOriginal);
+    const auto there = statAt(originalFolder, originalName);
+    if (!there) {
         if (errno != ENOENT)
-            fail(errno, "can't read " + original);
-        copier.copy(copy, original);
+            fail(errno, "can't read " + shownOriginal);
+        copier.copy(copyFolder, copyName, originalFolder, originalName, copyName, shownOriginal);
         return;
     }
-    if (!S_ISDIR(info.st_mode) || !S_ISDIR(there.st_mode))
+    if (!S_ISDIR(info->st_mode) || !S_ISDIR(there->st_mode))
         return;
-    for (const auto& name : entryNames(copy))
-        restoreFrom(copy + "/" + name, original + "/" + name, copier);
-    // Removing entries changed the folder's times; a folder that refused changes needs none.
-    try {
-        keepOwnerModeTimes(original, info);
-    } catch (const std::system_error&) {
+    FolderChain copy(copyFolder, copyName, copyName), original(originalFolder, originalName, shownOriginal);
+    struct Frame {
+        std::vector<std::string> names;
+        std::size_t next = 0;
+        struct stat info {};
+    };
+    std::vector<Frame> frames;
+    frames.push_back(Frame {namesIn(copy.fd(), copy.shown()), 0, *info});
+    while (!frames.empty()) {
+        Frame& frame = frames.back();
+        if (frame.next == frame.names.size()) {
+            // Removing entries changed the folder's times; a folder that refused changes needs none.
+            try {
+                keepOwnerModeTimes(original.fd(), frame.info, original.shown());
+            } catch (const std::system_error&) {
+            }
+            frames.pop_back();
+            if (!frames.empty()) {
+                copy.leave();
+                original.leave();
+            }
+            continue;
+        }
+        const std::string entry = frame.names[frame.next++];
+        const auto kept = statAt(copy.fd(), entry);
+        if (!kept)
+            fail(errno, "can't read the copy of " + original.shown(entry));
+        const auto left = statAt(original.fd(), entry);
+        if (!left) {
+            if (errno != ENOENT)
+                fail(errno, "can't read " + original.shown(entry));
+            copier.copy(copy.fd(), entry, original.fd(), entry, copy.shown(entry), original.shown(entry));
+            continue;
+        }
+        if (S_ISDIR(kept->st_mode) && S_ISDIR(left->st_mode)) {
+            copy.enter(entry);
+            original.enter(entry);
+            frames.push_back(Frame {namesIn(copy.fd(), copy.shown()), 0, *kept});
+        }
     }
 }
 
 // The original didn't all go: make it whole again from the copy and remove the copy, so the failed
 // move leaves things as they were. When that can't be done, both stay and the error says where.
-[[noreturn]] void undoHalfRemoval(const std::string& from, const std::string& to, int error)
+[[noreturn]] void undoHalfRemoval(const Place& from, const Place& to, const std::string& shownFrom,
+                                  const std::string& shownTo, int error)
 {
     bool whole = false;
     try {
         TreeCopy copier;
-        restoreFrom(to, from, copier);
-        whole = sameTree(from, to);
+        restoreFrom(to.folder.get(), to.name, from.folder.get(), from.name, shownFrom, copier);
+        whole = sameTree(from.folder.get(), from.name, to.folder.get(), to.name);
     } catch (const std::system_error&) {
     }
     if (!whole)
-        fail(error, "copied " + from + " to " + to + " but couldn't remove the original, nor make it whole again; "
-                        "the whole item is at " + to + " and part of it is still at " + from);
-    if (removeTree(to) != 0)
-        fail(error, "couldn't remove " + from + " after copying it, so it stays whole where it was, and "
-                        "couldn't remove the copy at " + to);
-    fail(error, "couldn't remove " + from + " after copying it, so it stays whole where it was");
+        fail(error, "copied " + shownFrom + " to " + shownTo + " but couldn't remove the original, nor make it whole "
+                        "again; the whole item is at " + shownTo + " and part of it is still at " + shownFrom);
+    if (removeTreeAt(to.folder.get(), to.name) != 0)
+        fail(error, "couldn't remove " + shownFrom + " after copying it, so it stays whole where it was, and "
+                        "couldn't remove the copy at " + shownTo);
+    fail(error, "couldn't remove " + shownFrom + " after copying it, so it stays whole where it was");
 }
 
-void moveAcrossDevices(const std::string& from, const std::string& to)
+void moveAcrossDevices(const Place& from, const Place& to, const std::string& shownFrom, const std::string& shownTo)
 {
-    struct stat target {};
-    if (::lstat(to.c_str(), &target) == 0)
-        fail(EEXIST, to + " already exists");
+    if (statAt(to.folder.get(), to.name))
+        fail(EEXIST, shownTo + " already exists");
     TreeCopy copier;
     bool verified = false;
     try {
-        copier.copy(from, to);
-        verified = sameTree(from, to);
+        copier.copy(from.folder.get(), from.name, to.folder.get(), to.name, shownFrom, shownTo);
+        verified = sameTree(from.folder.get(), from.name, to.folder.get(), to.name);
     } catch (const std::system_error&) {
         // The top item is made first, so anything made at all is this copy's own.
         if (copier.madeAny)
-            removeTree(to);
+            removeTreeAt(to.folder.get(), to.name);
         throw;
     }
     if (!verified) {
-        removeTree(to);
-        fail(EIO, "the copy of " + from + " at " + to + " differs from the original");
+        removeTreeAt(to.folder.get(), to.name);
+        fail(EIO, "the copy of " + shownFrom + " at " + shownTo + " differs from the original");
     }
-    if (const int error = removeTree(from))
-        undoHalfRemoval(from, to, error);
-}
-
-// Makes an empty placeholder at `path`; fails when anything is there already.
-bool claimName(const std::string& path, bool folder)
-{
-    if (folder)
-        return ::mkdir(path.c_str(), 0700) == 0;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    return fd >= 0 && ::close(fd) == 0;
+    if (const int error = removeTreeAt(from.folder.get(), from.name))
+        undoHalfRemoval(from, to, shownFrom, shownTo, error);
 }
 
 // For file systems that refuse the no-replace flag: claim the target name first, then move onto the claim.
-void moveByClaimingTarget(const std::string& from, const std::string& to)
+void moveByClaimingTarget(const Place& from, const Place& to, const std::string& shownFrom, const std::string& shownTo)
 {
-    struct stat info {};
-    if (::lstat(from.c_str(), &info) != 0)
-        fail(errno, "can't move " + from);
-    if (!S_ISDIR(info.st_mode)) {
+    const int fromFolder = from.folder.get(), toFolder = to.folder.get();
+    const auto info = statAt(fromFolder, from.name);
+    if (!info)
+        fail(errno, "can't move " + shownFrom);
+    const bool folder = S_ISDIR(info->st_mode);
+    if (!folder) {
         // A second name made with link() cannot replace anything; the first is then removed.
-        if (::link(from.c_str(), to.c_str()) == 0) {
-            if (::unlink(from.c_str()) != 0) {
+        if (::linkat(fromFolder, from.name.c_str(), toFolder, to.name.c_str(), 0) == 0) {
+            if (::unlinkat(fromFolder, from.name.c_str(), 0) != 0) {
                 const int error = errno;
-                ::unlink(to.c_str());
-                fail(error, "can't move " + from);
+                ::unlinkat(toFolder, to.name.c_str(), 0);
+                fail(error, "can't move " + shownFrom);
             }
             return;
         }
         if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != ENOSYS)
-            fail(errno, "can't move " + from + " to " + to);
+            fail(errno, "can't move " + shownFrom + " to " + shownTo);
     }
-    if (!claimName(to, S_ISDIR(info.st_mode)))
-        fail(errno, "can't move " + from + " to " + to);
-    if (::rename(from.c_str(), to.c_str()) != 0) {
+    bool claimed = false;
+    if (folder) {
+        claimed = ::mkdirat(toFolder, to.name.c_str(), 0700) == 0;
+    } else {
+        Descriptor claim(::openat(toFolder, to.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        claimed = claim && claim.close() == 0;
+    }
+    if (!claimed)
+        fail(errno, "can't move " + shownFrom + " to " + shownTo);
+    if (::renameat(fromFolder, from.name.c_str(), toFolder, to.name.c_str()) != 0) {
         const int error = errno;
-        if (S_ISDIR(info.st_mode))
-            ::rmdir(to.c_str());
-        else
-            ::unlink(to.c_str());
+        ::unlinkat(toFolder, to.name.c_str(), folder ? AT_REMOVEDIR : 0);
         if (error == EXDEV)
-            return moveAcrossDevices(from, to);
-        fail(error, "can't move " + from + " to " + to);
+            return moveAcrossDevices(from, to, shownFrom, shownTo);
+        fail(error, "can't move " + shownFrom + " to " + shownTo);
     }
 }
 
@@ -392,19 +449,21 @@ void moveByClaimingTarget(const std::string& from, const std::string& to)
 
 void copyNoReplace(const std::string& from, const std::string& to)
 {
+    const Place source = placeOf(from), target = placeOf(to);
     TreeCopy copier;
-    copier.copy(from, to);
+    copier.copy(source.folder.get(), source.name, target.folder.get(), target.name, from, to);
 }
 
 void moveNoReplace(const std::string& from, const std::string& to)
 {
-    if (renameNoReplace(from, to) == 0)
+    const Place source = placeOf(from), target = placeOf(to);
+    const int error = renameNoReplaceAt(source.folder.get(), source.name, target.folder.get(), target.name);
+    if (error == 0)
         return;
-    const int error = errno;
     if (error == EXDEV)
-        return moveAcrossDevices(from, to);
+        return moveAcrossDevices(source, target, from, to);
     if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP)
-        return moveByClaimingTarget(from, to);
+        return moveByClaimingTarget(source, target, from, to);
     if (error == EEXIST)
         fail(error, to + " already exists");
     fail(error, "can't move " + from + " to " + to);

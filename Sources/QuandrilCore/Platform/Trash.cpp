@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Move.h"
 #include "QuandrilCore/Platform/PathText.h"
 
@@ -21,26 +23,6 @@ namespace {
 [[noreturn]] void fail(int error, const std::string& what)
 {
     throw std::system_error(error, std::generic_category(), what);
-}
-
-bool isFolder(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// Creates the folder and its missing parents, each private to the user as the Trash wants.
-void makeFolders(const std::string& path)
-{
-    for (std::size_t at = 1; at <= path.size(); ++at) {
-        if (at != path.size() && path[at] != '/')
-            continue;
-        const std::string part = path.substr(0, at);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            fail(errno, "can't make " + part);
-    }
-    if (!isFolder(path))
-        fail(ENOTDIR, "can't use " + path + " as a Trash folder");
 }
 
 // The device a folder is, or would be once made, on: that of its nearest existing ancestor.
@@ -142,6 +124,74 @@ bool mayBeMountTop(const std::string& folder)
 
 constexpr unsigned maxAttempts = 100000;
 
+// A record is a few lines; anything much larger is no record of ours.
+constexpr std::size_t largestRecord = 64 * 1024;
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string percentDecoded(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+// The Path= value of a record's [Trash Info] group, decoded; nothing when it has none.
+std::optional<std::string> recordedPath(std::string_view record)
+{
+    bool inGroup = false;
+    while (!record.empty()) {
+        const auto end = record.find('\n');
+        std::string_view line = record.substr(0, end);
+        record.remove_prefix(end == std::string_view::npos ? record.size() : end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.starts_with('['))
+            inGroup = line == "[Trash Info]";
+        else if (inGroup && line.starts_with("Path="))
+            return percentDecoded(line.substr(5));
+    }
+    return std::nullopt;
+}
+
+// The whole record, when it is a regular file of a record's size.
+std::optional<std::string> readRecord(const Place& place)
+{
+    const Descriptor fd(::openat(place.folder.get(), place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > static_cast<off_t>(largestRecord))
+        return std::nullopt;
+    std::string text(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+    return text;
+}
+
 } // namespace
 
 std::string homeTrashFolder(const std::string& home)
@@ -185,6 +235,32 @@ bool isTrashPath(std::string_view path, const std::string& home)
             return true;
     }
     return false;
+}
+
+bool removeTrashRecord(const std::string& trashed, const std::string& origin)
+{
+    const std::string files = parentOf(trashed);
+    if (lastComponent(files) != "files")
+        return false;
+    const std::string trash = parentOf(files);
+    try {
+        const Place record = placeOf(trash + "/info/" + lastComponent(trashed) + ".trashinfo");
+        const auto text = readRecord(record);
+        auto path = text ? recordedPath(*text) : std::nullopt;
+        if (!path)
+            return false;
+        // A Trash at the top of a drive may record the place relative to that top.
+        if (!path->starts_with('/')) {
+            const std::string name = lastComponent(trash);
+            const std::string top = name.starts_with(".Trash-") ? parentOf(trash) : parentOf(parentOf(trash));
+            *path = (top == "/" ? "" : top) + "/" + *path;
+        }
+        if (*path != origin)
+            return false;
+        return ::unlinkat(record.folder.get(), record.name.c_str(), 0) == 0;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 std::string trashInfoPath(std::string_view absolutePath)
@@ -231,30 +307,34 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
     std::string trash = homeTrashFolder(home);
     if (deviceOf(trash) != parentInfo.st_dev)
         trash = topTrashFolder(mountTop(parent, parentInfo.st_dev));
-    makeFolders(trash + "/files");
-    makeFolders(trash + "/info");
+    // Private to the user, as the Trash wants; never made or used through a link.
+    makeFolders(trash + "/files", 0700);
+    makeFolders(trash + "/info", 0700);
+    const Descriptor infoFolder = openFolder(trash + "/info");
 
     const std::string record = "[Trash Info]\nPath=" + trashInfoPath(item) + "\nDeletionDate=" + localDeletionDate() + "\n";
     for (unsigned attempt = 1; attempt <= maxAttempts; ++attempt) {
         const std::string candidate = candidateName(name, attempt);
         // The record is made first and exclusively: it reserves the name against other trashers.
-        const std::string info = trash + "/info/" + candidate + ".trashinfo";
-        const int fd = ::open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd < 0) {
+        const std::string infoName = candidate + ".trashinfo";
+        const std::string info = trash + "/info/" + infoName;
+        const auto forget = [&] { ::unlinkat(infoFolder.get(), infoName.c_str(), 0); };
+        Descriptor fd(::openat(infoFolder.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd) {
             if (errno == EEXIST)
                 continue;
             fail(errno, "can't write the Trash record " + info);
         }
         try {
-            writeAll(fd, record);
+            writeAll(fd.get(), record);
         } catch (...) {
-            ::close(fd);
-            ::unlink(info.c_str());
+            fd.close();
+            forget();
             throw;
         }
-        if (::close(fd) != 0) {
+        if (fd.close() != 0) {
             const int error = errno;
-            ::unlink(info.c_str());
+            forget();
             fail(error, "can't write the Trash record " + info);
         }
         const std::string destination = trash + "/files/" + candidate;
@@ -264,12 +344,12 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
             else
                 moveNoReplace(item, destination);
         } catch (const std::system_error& error) {
-            ::unlink(info.c_str());
+            forget();
             if (error.code() == std::errc::file_exists)
                 continue; // an item without a record holds this name
             throw;
         } catch (...) {
-            ::unlink(info.c_str());
+            forget();
             throw;
         }
         return destination;

@@ -27,6 +27,12 @@ bool isTrashPath(std::string_view path, const std::string& home);
 // "~" and "/" percent-encoded.
 std::string trashInfoPath(std::string_view absolutePath);
 
+// After the item `trashed`, lying directly in a Trash's "files" folder, went back to `origin`:
+// removes its record, the Trash's "info/NAME.trashinfo", when that record names `origin` as the
+// place the item came from, so the file manager lists no broken entry and the name is free again.
+// True when a record was removed; a record naming another place, or none at all, is left alone.
+bool removeTrashRecord(const std::string& trashed, const std::string& origin);
+
 using TrashMover = std::function<void(const std::string& from, const std::string& to)>;
 
 // Moves the item at `path` (a link itself, never its target) into the Trash of its file system: the
