@@ -140,8 +140,9 @@ std::vector<HistoryEntry> load(const Mac& mac);
 // The same for the text of a history file.
 std::vector<HistoryEntry> parse(std::string_view text);
 
-// Whether Put Back has anything to bring back for the entry (it is in force and something of it
-// went to a Trash of `mac`'s user or was parked). An entry without relocations never does.
+// Whether Put Back has anything to bring back for the entry: it is in force, every path of it is
+// plain, and something of it went to a Trash of `mac`'s user or was parked (Cleaner::putBackSet).
+// An entry without relocations never does.
 bool offersPutBack(const HistoryEntry& entry, const Mac& mac);
 
 } // namespace History
@@ -164,12 +165,19 @@ CleanResult undo(const std::string& id, const Mac& mac, bool dryRun, FileOps& fi
 bool adminMoveNoReplace(const std::string& from, const std::string& to, const Mac& mac,
                         FileOps& files = FileOps::live());
 
-// The relocations of the entry that Put Back moves back: those in a Trash of the user whose home
-// folder is `home`, and the parked ones.
-std::vector<Relocation> putBackSet(const HistoryEntry& entry, const std::string& home);
-// A path inside a Trash: the user's (".Trash"), a volume's (".Trashes"), or one of the user's
-// desktop Trash folders (Platform::isTrashPath); a copy of a Trash folder elsewhere doesn't count.
-bool isInTrash(std::string_view path, const std::string& home);
+// The relocations of the entry that Put Back moves back: those inside a Trash of `mac`'s user
+// (isInTrash) and the parked ones inside a drive's parking folder ("Moved from Mac" or "Removed
+// from iCloud" at the top of a drive other than the startup one). Only relocations whose paths are
+// plain (see untrustedPath) are among them.
+std::vector<Relocation> putBackSet(const HistoryEntry& entry, const Mac& mac);
+// A path inside a Trash of `mac`'s user: on a fake machine its ~/.Trash, on the live machine one of
+// the user's real Trash folders (Platform::isTrashPath); a folder that merely looks like a Trash
+// doesn't count. The path is taken as written: lexically normal, as putBackSet requires.
+bool isInTrash(std::string_view path, const Mac& mac);
+// The first path of the entry's relocations that Put Back must not act on: one that is not
+// absolute or not lexically normal (holding "..", "." or "//", as a line changed by hand may), or
+// that lies outside a fake machine. Nothing when every path is plain.
+std::optional<std::string> untrustedPath(const HistoryEntry& entry, const Mac& mac);
 
 // The cleaner's own steps, open to tests (CleanerActions.cpp and CleanerMoves.cpp). Each returns
 // one result and never throws.

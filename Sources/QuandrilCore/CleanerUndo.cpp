@@ -1,12 +1,17 @@
 // Put Back: returns what a clean-up moved to a Trash, or parked on a drive, to where it was.
 //
-// Nothing is touched until every item is known to be there and every old place known to be free,
-// so an emptied Trash or a new file at an old place stops it before a single link is removed. Every
-// move, privileged or not, refuses to replace or merge into anything, and each old place is checked
-// again right before its item moves.
+// Only what the engine itself put in the Trash or parked ever moves: every path of the history line
+// must be plain (absolute and lexically normal), a Trash item must lie in this user's own Trash and
+// a parked copy in a drive's parking folder, and a line naming anything else is refused before
+// anything moves. Nothing is touched until every item is known to be there, every old place known to
+// be free and every way back known to hold no link, so an emptied Trash or a new file at an old place
+// stops it before a single link is removed. Every move, privileged or not, refuses to replace or
+// merge into anything, and each old place is checked again right before its item moves. The one
+// exception is a folder Put Back itself made to return an item of another clean-up (see mergePlan).
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,6 +23,8 @@
 
 #include "QuandrilCore/Cleaner.h"
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/ICloud.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "QuandrilCore/PrivacyFence.h"
@@ -25,6 +32,11 @@
 namespace Quandril {
 
 namespace {
+
+// A folder Put Back made holds a few items; one holding more than this is not taken for one.
+constexpr std::size_t mergeLimit = 10000;
+
+constexpr std::string_view parkingFolders[] = {"Moved from Mac", ICloud::parkedFolder};
 
 std::optional<struct stat> itemAt(const std::string& path)
 {
@@ -71,6 +83,136 @@ bool missingItem(const Relocation& item)
     return fenced(item.to) || !occupied(item.to);
 }
 
+// "." and ".." resolved and "//" collapsed by the text alone, without a trailing "/".
+std::string lexicallyNormal(const std::string& path)
+{
+    std::string normal = std::filesystem::path(path).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/')
+        normal.pop_back();
+    return normal;
+}
+
+bool plainPath(const std::string& path, const Mac& mac)
+{
+    if (path.empty() || path.front() != '/' || lexicallyNormal(path) != path)
+        return false;
+    return !mac.isFake() || Platform::below(path, mac.root);
+}
+
+bool inParkingFolder(const std::string& path, const std::vector<DriveInfo>& drives)
+{
+    for (const auto& drive : drives) {
+        if (drive.isStartup)
+            continue;
+        for (const auto folder : parkingFolders)
+            if (Platform::below(path, drive.path + "/" + std::string(folder)))
+                return true;
+    }
+    return false;
+}
+
+// The first folder on the way to `path` (the item itself not counted) that is a link, as far as
+// the way exists.
+std::optional<std::string> linkOnTheWay(const std::string& path)
+{
+    for (auto slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+        const std::string folder = path.substr(0, slash);
+        const auto info = itemAt(folder);
+        if (!info)
+            break;
+        if (S_ISLNK(info->st_mode))
+            return folder;
+    }
+    return std::nullopt;
+}
+
+// A link on the way back to the item's old place, or on the way to where it lies now.
+std::optional<std::string> linkOnTheWay(const Relocation& item)
+{
+    if (auto link = linkOnTheWay(item.from))
+        return link;
+    return linkOnTheWay(item.to);
+}
+
+// The old places of every item that Put Back returned for entries no longer in force.
+std::set<std::string> returnedItems(const std::vector<HistoryEntry>& history, const Mac& mac)
+{
+    std::set<std::string> paths;
+    for (const auto& entry : history) {
+        if (!entry.isUndone() || Cleaner::untrustedPath(entry, mac))
+            continue;
+        for (const auto& item : Cleaner::putBackSet(entry, mac))
+            paths.insert(item.from);
+    }
+    return paths;
+}
+
+// Whether `returned`, inside the folder at the item's old place, has a free place inside the
+// trashed folder: the folders on the way there real folders or missing, the place itself free.
+bool freeInsideTrashed(const Relocation& item, const std::string& returned)
+{
+    std::string at = item.to;
+    const std::string rest = returned.substr(item.from.size() + 1);
+    for (std::size_t start = 0; start <= rest.size();) {
+        auto slash = rest.find('/', start);
+        if (slash == std::string::npos)
+            slash = rest.size();
+        at += "/" + rest.substr(start, slash - start);
+        const auto info = itemAt(at);
+        if (!info)
+            return true;
+        if (slash == rest.size() || !S_ISDIR(info->st_mode))
+            return false;
+        start = slash + 1;
+    }
+    return false;
+}
+
+struct MergePlan {
+    std::vector<std::string> returned; // items other put-backs returned into the folder
+    std::vector<std::string> folders;  // the folder and every folder inside it, outer ones first
+};
+
+// A folder at a folder's old place that holds nothing but items other put-backs returned, in
+// folders holding nothing else (or nothing at all), was made by Put Back for those items, as when
+// an older clean-up's inner item came back while this newer clean-up's folder was in the Trash.
+// Such a folder takes nothing from anyone when the trashed folder replaces it: the returned items
+// go into the trashed folder at their own places, the emptied folders go, and the trashed folder
+// comes back whole. Anything else in the way, or a clash inside, gives nothing.
+std::optional<MergePlan> mergePlan(const Relocation& item, const std::set<std::string>& returned)
+{
+    const auto place = itemAt(item.from), trashed = itemAt(item.to);
+    if (!place || !trashed || !S_ISDIR(place->st_mode) || !S_ISDIR(trashed->st_mode))
+        return std::nullopt;
+    MergePlan plan;
+    std::vector<std::string> pending {item.from};
+    std::size_t looked = 0;
+    while (!pending.empty()) {
+        const std::string folder = std::move(pending.back());
+        pending.pop_back();
+        const auto names = Platform::readEntryNames(folder);
+        if (!names)
+            return std::nullopt;
+        plan.folders.push_back(folder);
+        for (const auto& name : *names) {
+            if (++looked > mergeLimit)
+                return std::nullopt;
+            const std::string path = folder + "/" + name;
+            if (returned.count(path)) {
+                if (!freeInsideTrashed(item, path))
+                    return std::nullopt;
+                plan.returned.push_back(path);
+                continue;
+            }
+            const auto info = itemAt(path);
+            if (!info || !S_ISDIR(info->st_mode))
+                return std::nullopt;
+            pending.push_back(path);
+        }
+    }
+    return plan;
+}
+
 struct Undo {
     const std::string& id;
     const Mac& mac;
@@ -96,6 +238,15 @@ struct Undo {
                       std::move(back));
     }
 
+    CleanResult throughLink(const Relocation& item, const std::optional<std::string>& link,
+                            std::vector<Relocation> back) const
+    {
+        return result(CleanResult::Status::refused,
+                      "The way back to " + mac.display(item.from) + " goes through a link"
+                          + (link ? " at " + mac.display(*link) : std::string()) + ", so it wasn't put back.",
+                      std::move(back));
+    }
+
     bool removeLink(const Relocation& link) const
     {
         try {
@@ -103,12 +254,49 @@ struct Undo {
             return true;
         } catch (const std::exception&) {
         }
-        if (mac.isFake())
+        if (mac.isFake() || linkOnTheWay(link.from))
             return false;
         // Only a link is ever removed: a file or folder that took its place stays.
         if (!files.runAsAdmin(mac, {{"/usr/bin/test", "-L", link.from}, {"/bin/rm", "--", link.from}}))
             return false;
         return !occupied(link.from);
+    }
+
+    // Moves the items of the plan into the trashed folder, removes the emptied folders and moves the
+    // trashed folder back. When a step fails, the items go back to where they were before the
+    // error is passed on, and the error says where any that couldn't are.
+    void mergeBack(const Relocation& item, const MergePlan& plan) const
+    {
+        std::vector<std::pair<std::string, std::string>> moved; // (old place, place inside the trashed folder)
+        try {
+            for (const auto& path : plan.returned) {
+                const std::string inside = item.to + path.substr(item.from.size());
+                files.createFolder(Platform::parentOf(inside));
+                files.moveNoReplace(path, inside);
+                moved.emplace_back(path, inside);
+            }
+            for (auto folder = plan.folders.rbegin(); folder != plan.folders.rend(); ++folder)
+                files.removeFolder(*folder);
+            files.moveNoReplace(item.to, item.from);
+        } catch (const std::system_error& error) {
+            std::string stranded;
+            for (const auto& folder : plan.folders) {
+                try {
+                    files.createFolder(folder);
+                } catch (const std::exception&) {
+                }
+            }
+            for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
+                try {
+                    files.moveNoReplace(it->second, it->first);
+                } catch (const std::exception&) {
+                    stranded += "; " + mac.display(it->first) + " is in the Trash at " + mac.display(it->second);
+                }
+            }
+            if (stranded.empty())
+                throw;
+            throw std::system_error(error.code(), std::string(error.what()) + stranded);
+        }
     }
 };
 
@@ -129,25 +317,46 @@ std::vector<Relocation> ancestorsFirst(std::vector<Relocation> items)
 
 } // namespace
 
-bool Cleaner::isInTrash(std::string_view path, const std::string& home)
+bool Cleaner::isInTrash(std::string_view path, const Mac& mac)
 {
-    return path.find("/.Trash/") != std::string_view::npos || path.find("/.Trashes/") != std::string_view::npos
-        || Platform::isTrashPath(path, home);
+    if (mac.isFake())
+        return Platform::below(path, mac.path("~/.Trash"));
+    return Platform::isTrashPath(path, mac.home);
 }
 
-std::vector<Relocation> Cleaner::putBackSet(const HistoryEntry& entry, const std::string& home)
+std::optional<std::string> Cleaner::untrustedPath(const HistoryEntry& entry, const Mac& mac)
+{
+    for (const auto& relocation : entry.relocated)
+        for (const auto* path : {&relocation.from, &relocation.to})
+            if (!plainPath(*path, mac))
+                return *path;
+    return std::nullopt;
+}
+
+std::vector<Relocation> Cleaner::putBackSet(const HistoryEntry& entry, const Mac& mac)
 {
     std::vector<Relocation> set;
-    for (const auto& relocation : entry.relocated)
-        if (isInTrash(relocation.to, home) || relocation.parked.value_or(false))
+    std::optional<std::vector<DriveInfo>> drives;
+    for (const auto& relocation : entry.relocated) {
+        if (relocation.link.value_or(false) || !plainPath(relocation.from, mac) || !plainPath(relocation.to, mac))
+            continue;
+        bool back = isInTrash(relocation.to, mac);
+        if (!back && relocation.parked.value_or(false)) {
+            if (!drives)
+                drives = mac.drives();
+            back = inParkingFolder(relocation.to, *drives);
+        }
+        if (back)
             set.push_back(relocation);
+    }
     return set;
 }
 
 bool Cleaner::adminMoveNoReplace(const std::string& from, const std::string& to, const Mac& mac, FileOps& files)
 {
     const auto before = itemAt(from);
-    if (!before || occupied(to))
+    // The privileged move resolves paths by name: a link on either way could send it anywhere.
+    if (!before || occupied(to) || linkOnTheWay(from) || linkOnTheWay(to))
         return false;
     // "mv -n" alone would report success when it skipped, and "mv" onto a folder moves into it: the
     // line checks the place is free, never clobbers, treats `to` as the name itself, and the outcome
@@ -182,7 +391,11 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
         return undo.result(CleanResult::Status::refused,
                            "Nothing of this was moved: it was deleted for good or handled by its own app or tool, "
                            "so there's nothing to put back.");
-    const auto items = ancestorsFirst(putBackSet(*chosen, mac.home));
+    if (const auto untrusted = untrustedPath(*chosen, mac))
+        return undo.result(CleanResult::Status::refused,
+                           "History's line for this names " + mac.display(*untrusted)
+                               + ", which isn't a plain path on this Mac, so nothing was put back.");
+    const auto items = ancestorsFirst(putBackSet(*chosen, mac));
     if (items.empty()) {
         std::string places;
         std::set<std::string> named;
@@ -206,12 +419,22 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
         }
     }
 
+    // Asked only when a folder stands in an old place.
+    std::optional<std::set<std::string>> returned;
+    const auto mergeFor = [&](const Relocation& item) {
+        if (!returned)
+            returned = returnedItems(history, mac);
+        return mergePlan(item, *returned);
+    };
+
     // Everything is checked before anything changes: a link removed for an item that can't come
     // back would leave its apps with neither.
     for (const auto& item : items) {
         if (missingItem(item))
             return undo.missing(item, {});
-        if (!fenced(item.from) && occupied(item.from) && !linkPlaces.count(item.from))
+        if (auto link = linkOnTheWay(item))
+            return undo.throughLink(item, link, {});
+        if (!fenced(item.from) && occupied(item.from) && !linkPlaces.count(item.from) && !mergeFor(item))
             return undo.taken(item, {});
     }
 
@@ -234,15 +457,27 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
     for (const auto& item : items) {
         if (missingItem(item))
             return undo.missing(item, std::move(back));
-        if (!fenced(item.from) && occupied(item.from))
-            return undo.taken(item, std::move(back));
+        if (auto link = linkOnTheWay(item))
+            return undo.throughLink(item, link, std::move(back));
+        std::optional<MergePlan> merge;
+        if (!fenced(item.from) && occupied(item.from)) {
+            merge = mergeFor(item);
+            if (!merge)
+                return undo.taken(item, std::move(back));
+        }
         try {
-            files.createFolder(Platform::parentOf(item.from));
-            files.moveNoReplace(item.to, item.from);
+            if (merge) {
+                undo.mergeBack(item, *merge);
+            } else {
+                files.createFolder(Platform::parentOf(item.from));
+                files.moveNoReplace(item.to, item.from);
+            }
         } catch (const std::system_error& error) {
             if (error.code() == std::errc::file_exists)
                 return undo.taken(item, std::move(back));
-            if (mac.isFake() || !adminMoveNoReplace(item.to, item.from, mac, files))
+            if (error.code() == std::errc::too_many_symbolic_link_levels)
+                return undo.throughLink(item, linkOnTheWay(item), std::move(back));
+            if (merge || mac.isFake() || !adminMoveNoReplace(item.to, item.from, mac, files))
                 return undo.result(CleanResult::Status::failed,
                                    "Couldn't put back " + mac.display(item.from) + ": " + describeFailure(error),
                                    std::move(back));
@@ -251,6 +486,9 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
                                "Couldn't put back " + mac.display(item.from) + ": " + describeFailure(error),
                                std::move(back));
         }
+        // The desktop Trash's record of the item would otherwise list a broken entry and keep its name taken.
+        if (!mac.isFake())
+            Platform::removeTrashRecord(item.to, item.from);
         back.push_back(Relocation {item.to, item.from, std::nullopt, std::nullopt});
     }
 

@@ -256,7 +256,7 @@ std::vector<HistoryEntry> load(const Mac& mac)
 
 bool offersPutBack(const HistoryEntry& entry, const Mac& mac)
 {
-    return !entry.isUndone() && !Cleaner::putBackSet(entry, mac.home).empty();
+    return !entry.isUndone() && !Cleaner::untrustedPath(entry, mac) && !Cleaner::putBackSet(entry, mac).empty();
 }
 
 } // namespace History

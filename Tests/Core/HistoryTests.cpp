@@ -14,6 +14,7 @@
 #include "QuandrilCore/Platform/IsoDate.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
+#include "Support/SystemState.h"
 
 using namespace Quandril;
 using Quandril::Testing::CaseNamed;
@@ -332,17 +333,61 @@ TEST(CleanResultJson, RoundTripsAndIsStrict)
 
 TEST(HistoryPutBackOffer, OnlyEntriesInForceWithSomethingToBringBack)
 {
-    const Relocation trashed {"/Users/me/a", "/Users/me/.Trash/a", std::nullopt, std::nullopt};
-    const Relocation desktopTrash {"/home/u/a", "/home/u/.local/share/Trash/files/a", std::nullopt, std::nullopt};
-    const Relocation volumeTrash {"/Volumes/B/a", "/Volumes/B/.Trashes/501/a", std::nullopt, std::nullopt};
-    const Relocation copied {"/Users/me/a", "/Volumes/B/Moved from Mac/a", std::nullopt, std::nullopt};
-    const Relocation parked {"/Users/me/icloud/a", "/Volumes/B/parked/a", std::nullopt, true};
+    const Relocation trashed {"/home/u/a", "/home/u/.local/share/Trash/files/a", std::nullopt, std::nullopt};
+    const Relocation copied {"/home/u/a", "/Volumes/B/Moved from Mac/a", std::nullopt, std::nullopt};
     const Mac mac {"", "/home/u", std::nullopt};
+    Testing::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
     EXPECT_FALSE(History::offersPutBack(entry("deleted for good"), mac));
     EXPECT_FALSE(History::offersPutBack(entry("copy only", {copied}), mac));
     EXPECT_FALSE(History::offersPutBack(entry("undone", {trashed}, true), mac));
-    for (const auto& relocation : {trashed, desktopTrash, volumeTrash, parked})
-        EXPECT_TRUE(History::offersPutBack(entry("x", {copied, relocation}), mac)) << relocation.to;
+    EXPECT_TRUE(History::offersPutBack(entry("x", {copied, trashed}), mac));
+}
+
+// Only what the engine itself put in the user's Trash or parked in a drive's parking folder counts,
+// judged on the path as written: a line changed by hand or a folder that merely looks like a Trash
+// offers nothing to bring back.
+TEST(HistoryPutBackOffer, OnlyTheUsersTrashAndADrivesParkingFolder)
+{
+    Testing::FakeMachine machine;
+    machine.drive("B", "/Volumes/B", 1000, 500);
+    const Mac fake = machine.mac();
+    const Mac live {"", "/home/u", std::nullopt};
+    Testing::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
+    const auto at = [&](std::string_view display) { return machine.at(display); };
+    const struct {
+        const char* name;
+        const Mac& mac;
+        Relocation relocation;
+        bool offered;
+    } rows[] = {
+        {"fake Trash", fake, {at("~/a"), at("~/.Trash/a"), {}, {}}, true},
+        {"deep in the fake Trash", fake, {at("~/a"), at("~/.Trash/f/a"), {}, {}}, true},
+        {"the fake Trash itself", fake, {at("~/a"), at("~/.Trash"), {}, {}}, false},
+        {"out of the Trash by ..", fake, {at("~/Desktop/r"), at("~/.Trash/../Documents/report.txt"), {}, {}}, false},
+        {"doubled slash", fake, {at("~/a"), at("~/.Trash//a"), {}, {}}, false},
+        {"back to a place by ..", fake, {at("~/Documents/../../../../etc/x"), at("~/.Trash/x"), {}, {}}, false},
+        {"back outside the fake machine", fake, {"/etc/x", at("~/.Trash/x"), {}, {}}, false},
+        {"a desktop Trash on a fake machine", fake, {at("~/a"), at("~/.local/share/Trash/files/a"), {}, {}}, false},
+        {"a .Trash folder on a drive", fake, {at("~/P/.Trash/s"), at("/Volumes/B/Moved from Mac/P/.Trash/s"), {}, {}},
+         false},
+        {"a .Trashes folder", fake, {at("~/a"), at("/Volumes/B/.Trashes/501/a"), {}, {}}, false},
+        {"parked from iCloud", fake, {at("~/a"), at("/Volumes/B/Removed from iCloud/a"), {}, true}, true},
+        {"parked as moved", fake, {at("~/a"), at("/Volumes/B/Moved from Mac/a"), {}, true}, true},
+        {"parked elsewhere on the drive", fake, {at("~/a"), at("/Volumes/B/parked/a"), {}, true}, false},
+        {"parked on the startup drive", fake, {at("~/a"), at("/Removed from iCloud/a"), {}, true}, false},
+        {"parked in the home folder", fake, {at("~/a"), at("~/Removed from iCloud/a"), {}, true}, false},
+        {"the parking folder itself", fake, {at("~/a"), at("/Volumes/B/Removed from iCloud"), {}, true}, false},
+        {"live desktop Trash", live, {"/home/u/a", "/home/u/.local/share/Trash/files/a", {}, {}}, true},
+        {"live ~/.Trash", live, {"/home/u/a", "/home/u/.Trash/a", {}, {}}, false},
+        {"live, out of the Trash by ..", live,
+         {"/home/u/r", "/home/u/.local/share/Trash/files/../../../../Documents/r", {}, {}}, false},
+        {"live relative path", live, {"home/u/a", "/home/u/.local/share/Trash/files/a", {}, {}}, false},
+    };
+    for (const auto& row : rows) {
+        const HistoryEntry one = entry("x", {row.relocation});
+        EXPECT_EQ(History::offersPutBack(one, row.mac), row.offered) << row.name;
+        EXPECT_EQ(Cleaner::putBackSet(one, row.mac).size(), row.offered ? 1u : 0u) << row.name;
+    }
 }
 
 } // namespace

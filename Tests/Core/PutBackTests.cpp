@@ -19,6 +19,7 @@
 #include "Support/CleanPrinting.h"
 #include "Support/FakeMachine.h"
 #include "Support/FaultyFileOps.h"
+#include "Support/SystemState.h"
 #include "Support/TreeSnapshot.h"
 
 using namespace Quandril;
@@ -135,19 +136,11 @@ struct Scene {
 
     HistoryEntry parked(const std::string& id, const std::string& display) const
     {
-        const std::string item = at(display), place = at(std::string(drive) + "/Parked/" + lastComponent(item));
-        FileOps::live().createFolder(at(std::string(drive) + "/Parked"));
+        const std::string item = at(display);
+        const std::string place = at(std::string(drive) + "/Removed from iCloud/" + lastComponent(item));
+        FileOps::live().createFolder(at(std::string(drive) + "/Removed from iCloud"));
         FileOps::live().moveNoReplace(item, place);
         return record(id, {{item, place, {}, true}});
-    }
-
-    // An item in a desktop Trash (where the live machine here puts things), as an older run left it.
-    HistoryEntry inDesktopTrash(const std::string& id, const std::string& display) const
-    {
-        const std::string item = at(display), place = at("~/.local/share/Trash/files/" + lastComponent(item));
-        FileOps::live().createFolder(at("~/.local/share/Trash/files"));
-        FileOps::live().moveNoReplace(item, place);
-        return record(id, {{item, place, {}, {}}});
     }
 };
 
@@ -180,7 +173,7 @@ TEST_P(PutBackRestores, EveryOriginalPathExactly)
     const auto everything = TreeSnapshot::take(scene.machine.root());
 
     const HistoryEntry entry = row.clean(scene);
-    const auto items = Cleaner::putBackSet(entry, scene.mac.home);
+    const auto items = Cleaner::putBackSet(entry, scene.mac);
     ASSERT_FALSE(items.empty());
     EXPECT_TRUE(History::offersPutBack(History::load(scene.mac).back(), scene.mac));
 
@@ -231,10 +224,6 @@ INSTANTIATE_TEST_SUITE_P(
                          return s.parked("cloud", "~/Library/Mobile Documents/com~apple~CloudDocs/big.mov");
                      },
                      {"~/Library/Mobile Documents"},
-                     ""},
-        RestoreCase {"desktop Trash",
-                     [](const Scene& s) { return s.inDesktopTrash("old", "~/Documents/Project"); },
-                     {"~/Documents"},
                      ""}),
     CaseNamed {});
 
@@ -362,7 +351,7 @@ struct FaultScene : Scene {
         EXPECT_NE(result.status, Status::done);
         EXPECT_EQ(historyLines(mac), lines);
         EXPECT_EQ(everything.lost(), std::vector<std::string> {});
-        const auto items = Cleaner::putBackSet(entry, mac.home);
+        const auto items = Cleaner::putBackSet(entry, mac);
         for (const auto& item : items) {
             const bool reported = std::find(result.relocated.begin(), result.relocated.end(),
                                             Relocation {item.to, item.from, {}, {}})
@@ -422,7 +411,7 @@ TEST(PutBackFaults, SomethingCreatedAtTheOldPlaceJustBeforeTheMove)
         FaultyFileOps faulty;
         faulty.occupyBeforeMove(k, "made meanwhile");
         const auto result = Cleaner::undo("sounds", scene.mac, false, faulty);
-        const auto item = Cleaner::putBackSet(scene.entry, scene.mac.home).at(static_cast<std::size_t>(k - 1));
+        const auto item = Cleaner::putBackSet(scene.entry, scene.mac).at(static_cast<std::size_t>(k - 1));
         EXPECT_EQ(result.status, Status::refused);
         EXPECT_EQ(result.detail, "Something new is already at " + scene.mac.display(item.from) + ".");
         EXPECT_EQ(result.relocated.size(), static_cast<std::size_t>(k - 1));
@@ -468,9 +457,10 @@ TEST(PutBackFaults, TrashEmptiedWhileLinksAreRemovedStopsBeforeAnyMove)
 // fault-injecting operations run the privileged line as this user.
 struct LiveScene {
     TempDir dir;
+    Testing::ScopedEnv data {"XDG_DATA_HOME", std::nullopt};
     Mac mac {"", dir.path() + "/home", std::nullopt};
     std::string item = dir.path() + "/home/Documents/letter.txt";
-    std::string trashed = dir.path() + "/home/.Trash/letter.txt";
+    std::string trashed = dir.path() + "/home/.local/share/Trash/files/letter.txt";
 
     LiveScene()
     {

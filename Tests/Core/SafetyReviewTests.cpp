@@ -230,7 +230,7 @@ TEST(TrashLookalike, ADriveCopyIsNoTrashItemAndPutBackBringsTheRealOneBack)
         entry.title = finding.title;
         entry.relocated = cleaned.relocated;
         ASSERT_TRUE(History::append(entry, mac));
-        EXPECT_EQ(Cleaner::putBackSet(entry, mac.home).size(), 1u);
+        EXPECT_EQ(Cleaner::putBackSet(entry, mac).size(), 1u);
         const auto result = Cleaner::undo(finding.id, mac, false);
         EXPECT_EQ(result.status, Status::done) << result.detail;
         EXPECT_EQ(readFile(machine.at("~/" + kept + "/a.txt")), "dear");
