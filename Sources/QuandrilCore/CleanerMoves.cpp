@@ -159,8 +159,9 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
     if (auto failure = attempt([&] { ensureDirect(source); }))
         return failed(finding, "Couldn't copy: " + failure->description);
     if (auto failure = attempt([&] { files.copy(source, target); })) {
-        // Something that appeared at the target is not a partial copy of ours.
-        if (failure->inTheWay)
+        // Something that appeared at the target is not a partial copy of ours, and a copy stopped
+        // before it began (a folder on the way became a link, say) left none.
+        if (failure->inTheWay || !occupied(target))
             return failed(finding, "Couldn't copy: " + failure->description);
         return failed(finding, "The copy didn't finish; the original is untouched, and the partial copy is at "
                                    + mac.display(target) + ".");
@@ -266,7 +267,7 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
             return failed(finding, "Couldn't copy " + mac.display(item) + ": it is reached through a link now.",
                           std::move(records));
         if (auto failure = attempt([&] { files.copy(item, place); })) {
-            if (failure->inTheWay)
+            if (failure->inTheWay || !occupied(place))
                 return failed(finding, "Couldn't copy " + mac.display(item) + ": " + failure->description,
                               std::move(records));
             return failed(finding, "The copy of " + mac.display(item) + " doesn't match the original; it's untouched, "
