@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "QuandrilCore/Cleaner.h"
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Platform/IsoDate.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "Support/CaseName.h"
 #include "Support/CleanPrinting.h"
 #include "Support/FakeMachine.h"
@@ -557,6 +559,361 @@ TEST(PutBackAsAdmin, RemovesOnlyALink)
             EXPECT_FALSE(isSymlink(scene.item));
         }
         EXPECT_EQ(readFile(copy), "dear");
+    }
+}
+
+// ---- A link on the way back ----
+
+struct LinkWayCase {
+    const char* name;
+    std::string swapped;          // the folder that becomes a link to a copy of it outside the machine
+    std::optional<FileOp> before; // swapped right before this operation; before Put Back when absent
+};
+
+class PutBackThroughALink : public ::testing::TestWithParam<LinkWayCase> {};
+
+TEST_P(PutBackThroughALink, IsRefusedAndMovesNothing)
+{
+    const auto& row = GetParam();
+    Scene scene;
+    TempDir outside;
+    const HistoryEntry entry = scene.trashed("docs", {"~/Documents/report.txt"});
+    // The twin holds what the folder holds, so a move through the link would go through.
+    const std::string folder = scene.at(row.swapped), twin = outside.path() + "/twin";
+    fs::copy(folder, twin, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    const auto outsideBefore = TreeSnapshot::take(outside.path());
+    const auto swap = [&] {
+        fs::rename(folder, folder + ".away");
+        fs::create_directory_symlink(twin, folder);
+    };
+    FaultyFileOps faulty;
+    if (row.before) {
+        faulty.before([&](const Testing::FileOpCall& call, int) {
+            if (call.op == *row.before)
+                swap();
+        });
+    } else {
+        swap();
+    }
+
+    EXPECT_EQ(Cleaner::undo("docs", scene.mac, false, faulty),
+              (CleanResult {"docs", entry.title, Status::refused,
+                            "The way back to ~/Documents/report.txt goes through a link at " + row.swapped
+                                + ", so it wasn't put back.",
+                            entry.bytes, {}}));
+    if (!row.before) {
+        EXPECT_TRUE(faulty.calls().empty());
+    }
+    EXPECT_EQ(outsideBefore.differences(), std::vector<std::string> {});
+    fs::remove(folder);
+    fs::rename(folder + ".away", folder);
+    EXPECT_EQ(readFile(entry.relocated.at(0).to), "quarterly\n");
+    EXPECT_FALSE(present(scene.at("~/Documents/report.txt")));
+    EXPECT_FALSE(History::load(scene.mac).back().isUndone());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PutBackThroughALink,
+    ::testing::Values(LinkWayCase {"old place a link from the start", "~/Documents", std::nullopt},
+                      LinkWayCase {"old place swapped before its folder is made", "~/Documents", FileOp::createFolder},
+                      LinkWayCase {"old place swapped before the move", "~/Documents", FileOp::moveNoReplace},
+                      LinkWayCase {"Trash a link from the start", "~/.Trash", std::nullopt},
+                      LinkWayCase {"Trash swapped before the move", "~/.Trash", FileOp::moveNoReplace}),
+    CaseNamed {});
+
+// ---- Only what went to this user's Trash, or was parked, moves ----
+
+struct TrustCase {
+    const char* name;
+    std::function<HistoryEntry(Scene&)> record;
+    std::function<CleanResult(const Scene&, const HistoryEntry&)> expected;
+};
+
+CleanResult refusal(const HistoryEntry& entry, std::string detail)
+{
+    return CleanResult {entry.id, entry.title, Status::refused, std::move(detail), entry.bytes, {}};
+}
+
+// A folder inside a drive copy named like a Trash: ~/Projects/.Trash/stuff moved to the drive.
+HistoryEntry lookalike(Scene& s, bool withTrashedOriginal)
+{
+    s.machine.text("~/Projects/.Trash/stuff/x.txt", "mine");
+    const std::string item = s.at("~/Projects/.Trash/stuff");
+    const std::string copy = s.at("/Volumes/Backup/Moved from Mac/Projects/.Trash/stuff");
+    FileOps::live().createFolder(Platform::parentOf(copy));
+    FileOps::live().copy(item, copy);
+    std::vector<Relocation> records {{item, copy, {}, {}}};
+    if (withTrashedOriginal)
+        records.push_back({item, FileOps::live().trash(s.mac, item), {}, {}});
+    return s.record("projects", records);
+}
+
+class PutBackTrusts : public ::testing::TestWithParam<TrustCase> {};
+
+TEST_P(PutBackTrusts, OnlyTheUsersTrashAndParkingFolders)
+{
+    const auto& row = GetParam();
+    Scene scene;
+    const HistoryEntry entry = row.record(scene);
+    const auto before = TreeSnapshot::take(scene.machine.root());
+    const auto expected = row.expected(scene, entry);
+    const auto result = Cleaner::undo(entry.id, scene.mac, false);
+    EXPECT_EQ(result, expected);
+    EXPECT_EQ(before.lost(std::set<std::string> {"Users/me/Library/Application Support/Quandril/history.jsonl"}), std::vector<std::string> {});
+    if (expected.status != Status::done) {
+        EXPECT_EQ(before.differences(), std::vector<std::string> {});
+        return;
+    }
+    for (const auto& relocation : entry.relocated) {
+        const bool movedBack = std::find(result.relocated.begin(), result.relocated.end(),
+                                         Relocation {relocation.to, relocation.from, {}, {}})
+            != result.relocated.end();
+        EXPECT_EQ(present(relocation.to), !movedBack) << relocation.to;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PutBackTrusts,
+    ::testing::Values(
+        TrustCase {"out of the Trash by ..",
+                   [](Scene& s) {
+                       return s.record("tampered", {{s.at("~/Desktop/report.txt"),
+                                                     s.at("~/.Trash/../Documents/report.txt"), {}, {}}});
+                   },
+                   [](const Scene&, const HistoryEntry& e) {
+                       return refusal(e, "History's line for this names ~/.Trash/../Documents/report.txt, which "
+                                         "isn't a plain path on this Mac, so nothing was put back.");
+                   }},
+        TrustCase {"back to a place outside the machine",
+                   [](Scene& s) {
+                       const std::string b = s.at("~/Documents/b.txt");
+                       return s.record("tampered", {{s.machine.root() + "-elsewhere/b.txt", FileOps::live().trash(s.mac, b), {}, {}}});
+                   },
+                   [](const Scene& s, const HistoryEntry& e) {
+                       return refusal(e, "History's line for this names " + s.machine.root()
+                                             + "-elsewhere/b.txt, which isn't a plain path on this Mac, so nothing "
+                                               "was put back.");
+                   }},
+        TrustCase {"a drive copy holding a .Trash folder",
+                   [](Scene& s) { return lookalike(s, true); },
+                   [](const Scene&, const HistoryEntry& e) {
+                       return CleanResult {e.id, e.title, Status::done, "Put back where it was.", e.bytes,
+                                           {{e.relocated.at(1).to, e.relocated.at(1).from, {}, {}}}};
+                   }},
+        TrustCase {"only the drive copy holding a .Trash folder",
+                   [](Scene& s) { return lookalike(s, false); },
+                   [](const Scene&, const HistoryEntry& e) {
+                       return refusal(e, "Nothing went to the Trash; moved files are on the drive at "
+                                         "/Volumes/Backup/Moved from Mac/Projects/.Trash/stuff.");
+                   }},
+        TrustCase {"parked outside a parking folder",
+                   [](Scene& s) {
+                       const std::string place = s.at("/Volumes/Backup/Elsewhere/b.txt");
+                       FileOps::live().createFolder(Platform::parentOf(place));
+                       FileOps::live().moveNoReplace(s.at("~/Documents/b.txt"), place);
+                       return s.record("parked", {{s.at("~/Documents/b.txt"), place, {}, true}});
+                   },
+                   [](const Scene&, const HistoryEntry& e) {
+                       return refusal(e, "Nothing went to the Trash; moved files are on the drive at "
+                                         "/Volumes/Backup/Elsewhere/b.txt.");
+                   }}),
+    CaseNamed {});
+
+// ---- Putting back in any order ----
+
+// An older clean-up ("inner") trashed items inside ~/Documents/Project, a newer one ("outer") the
+// folder itself. Each step puts one of them back.
+struct OrderStep {
+    std::string id;
+    Status status;
+    std::function<void(Scene&)> before = {};
+    bool moveFails = false;
+};
+
+struct OrderCase {
+    const char* name;
+    std::vector<std::string> inner;
+    std::function<void(Scene&)> betweenCleanUps;
+    std::vector<OrderStep> steps;
+    bool restored; // ~/Documents is as it was at the end
+};
+
+class PutBackInAnyOrder : public ::testing::TestWithParam<OrderCase> {};
+
+TEST_P(PutBackInAnyOrder, NeverBlocksTheOther)
+{
+    const auto& row = GetParam();
+    Scene scene;
+    const auto documents = TreeSnapshot::take(scene.at("~/Documents"));
+    const auto everything = TreeSnapshot::take(scene.machine.root());
+    scene.trashed("inner", row.inner);
+    if (row.betweenCleanUps)
+        row.betweenCleanUps(scene);
+    scene.trashed("outer", {"~/Documents/Project"});
+
+    for (const auto& step : row.steps) {
+        if (step.before)
+            step.before(scene);
+        FaultyFileOps faulty;
+        if (step.moveFails)
+            faulty.failAt(1, FileOp::moveNoReplace);
+        const auto result = Cleaner::undo(step.id, scene.mac, false, faulty);
+        EXPECT_EQ(result.status, step.status) << step.id << ": " << result.detail;
+        if (result.status == Status::refused) {
+            EXPECT_EQ(result.detail, "Something new is already at ~/Documents/Project.");
+        }
+    }
+    EXPECT_EQ(everything.lost(), std::vector<std::string> {});
+    if (row.restored) {
+        EXPECT_EQ(documents.differences(), std::vector<std::string> {});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PutBackInAnyOrder,
+    ::testing::Values(
+        OrderCase {"outer first", {"~/Documents/Project/notes.md"}, {},
+                   {{"outer", Status::done}, {"inner", Status::done}}, true},
+        OrderCase {"inner first", {"~/Documents/Project/notes.md"}, {},
+                   {{"inner", Status::done}, {"outer", Status::done}}, true},
+        OrderCase {"inner items deep and at the top",
+                   {"~/Documents/Project/bin/run.sh", "~/Documents/Project/notes.md"}, {},
+                   {{"inner", Status::done}, {"outer", Status::done}}, true},
+        OrderCase {"an empty folder left by a failed put back", {"~/Documents/Project/bin/run.sh"}, {},
+                   {{"inner", Status::failed, {}, true}, {"outer", Status::done}, {"inner", Status::done}}, true},
+        OrderCase {"something new in the folder Put Back made", {"~/Documents/Project/notes.md"}, {},
+                   {{"inner", Status::done},
+                    {"outer", Status::refused,
+                     [](Scene& s) { s.machine.text("~/Documents/Project/new.txt", "new"); }}},
+                   false},
+        OrderCase {"the same name in both", {"~/Documents/Project/notes.md"},
+                   [](Scene& s) { s.machine.text("~/Documents/Project/notes.md", "made again"); },
+                   {{"inner", Status::done}, {"outer", Status::refused}}, false}),
+    CaseNamed {});
+
+// Whatever step of putting the folder back over the one Put Back made fails, the item put back
+// before stays where it is, the folder stays in the Trash, and trying again brings it back.
+TEST(PutBackInAnyOrder, AFailedStepOfTheMergeLosesNothing)
+{
+    const auto prepare = [](Scene& scene) {
+        scene.trashed("inner", {"~/Documents/Project/bin/run.sh", "~/Documents/Project/notes.md"});
+        scene.trashed("outer", {"~/Documents/Project"});
+        EXPECT_EQ(Cleaner::undo("inner", scene.mac, false).status, Status::done);
+    };
+    int operations = 0;
+    {
+        Scene scene;
+        prepare(scene);
+        FaultyFileOps counting;
+        ASSERT_EQ(Cleaner::undo("outer", scene.mac, false, counting).status, Status::done);
+        operations = static_cast<int>(counting.calls().size());
+        ASSERT_GT(operations, 1);
+    }
+    for (int k = 1; k <= operations; ++k) {
+        SCOPED_TRACE("operation " + std::to_string(k));
+        Scene scene;
+        const auto documents = TreeSnapshot::take(scene.at("~/Documents"));
+        prepare(scene);
+        std::string trashed;
+        for (const auto& entry : History::load(scene.mac))
+            if (entry.id == "outer")
+                trashed = entry.relocated.at(0).to;
+        FaultyFileOps faulty;
+        faulty.failAt(k);
+        const auto result = Cleaner::undo("outer", scene.mac, false, faulty);
+        EXPECT_EQ(result.status, Status::failed);
+        EXPECT_EQ(result.detail.rfind("Couldn't put back ~/Documents/Project: planted failure", 0), 0u) << result.detail;
+        EXPECT_EQ(readFile(scene.at("~/Documents/Project/bin/run.sh")), "#!/bin/sh\n");
+        EXPECT_EQ(readFile(scene.at("~/Documents/Project/notes.md")), "# notes\n");
+        EXPECT_TRUE(fs::is_directory(trashed));
+        EXPECT_EQ(Cleaner::undo("outer", scene.mac, false).status, Status::done);
+        EXPECT_EQ(documents.differences(), std::vector<std::string> {});
+    }
+}
+
+// ---- The desktop Trash's record of a put-back item ----
+
+// The live machine's Trash in a temporary folder, with one letter trashed by the real operations.
+struct DesktopTrashScene {
+    TempDir dir;
+    Testing::ScopedEnv data {"XDG_DATA_HOME", dir.path() + "/data"};
+    Mac mac {"", dir.path() + "/home", std::nullopt};
+    std::string item = dir.path() + "/home/Documents/letter.txt";
+    std::string record = dir.path() + "/data/Trash/info/letter.txt.trashinfo";
+    std::string trashed;
+
+    DesktopTrashScene()
+    {
+        writeFile(item, "dear");
+        trashed = FileOps::live().trash(mac, item);
+        History::append(HistoryEntry {Clock::now(), "letter", "Letter", Action::Kind::trash, 4, {{item, trashed, {}, {}}}, {}},
+                        mac);
+    }
+};
+
+TEST(PutBackDesktopTrash, RemovesTheItemsRecordOnlyOnceItIsBack)
+{
+    const struct {
+        const char* name;
+        std::function<void(FaultyFileOps&, const DesktopTrashScene&)> prepare;
+        Status status;
+        bool recordStays;
+    } rows[] = {
+        {"put back", {}, Status::done, false},
+        {"put back with the password", [](FaultyFileOps& f, const DesktopTrashScene&) { f.failAll(FileOp::moveNoReplace, EACCES).adminAnswer(true); },
+         Status::done, false},
+        {"the move fails", [](FaultyFileOps& f, const DesktopTrashScene&) { f.failAll(FileOp::moveNoReplace); },
+         Status::failed, true},
+        {"a record of another place",
+         [](FaultyFileOps&, const DesktopTrashScene& s) {
+             writeFile(s.record, "[Trash Info]\nPath=/elsewhere/letter.txt\nDeletionDate=2020-01-02T03:04:05\n");
+         },
+         Status::done, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        DesktopTrashScene scene;
+        ASSERT_EQ(scene.trashed, scene.dir.path() + "/data/Trash/files/letter.txt");
+        ASSERT_TRUE(present(scene.record));
+        FaultyFileOps faulty;
+        if (row.prepare)
+            row.prepare(faulty, scene);
+        const auto result = Cleaner::undo("letter", scene.mac, false, faulty);
+        EXPECT_EQ(result.status, row.status) << result.detail;
+        EXPECT_EQ(present(scene.record), row.recordStays);
+        EXPECT_EQ(present(scene.trashed), row.status != Status::done);
+        EXPECT_EQ(present(scene.item), row.status == Status::done);
+    }
+}
+
+TEST(PutBackAsAdmin, NeverThroughALink)
+{
+    for (bool fromTheStart : {true, false}) {
+        SCOPED_TRACE(fromTheStart ? "a link from the start" : "swapped right before the move");
+        LiveScene scene;
+        TempDir outside;
+        const std::string documents = scene.dir.path() + "/home/Documents";
+        const auto swap = [&] {
+            fs::rename(documents, documents + ".away");
+            fs::create_directory_symlink(outside.path(), documents);
+        };
+        FaultyFileOps faulty;
+        faulty.adminAnswer(true);
+        if (fromTheStart) {
+            swap();
+        } else {
+            faulty.before([&](const Testing::FileOpCall& call, int) {
+                if (call.op == FileOp::moveNoReplace)
+                    swap();
+            });
+        }
+        const auto result = Cleaner::undo("letter", scene.mac, false, faulty);
+        EXPECT_EQ(result.status, Status::refused);
+        EXPECT_EQ(result.detail, "The way back to ~/Documents/letter.txt goes through a link at ~/Documents, so it "
+                                 "wasn't put back.");
+        EXPECT_TRUE(faulty.adminLines().empty());
+        EXPECT_TRUE(fs::is_empty(outside.path()));
+        EXPECT_EQ(readFile(scene.trashed), "dear");
     }
 }
 
