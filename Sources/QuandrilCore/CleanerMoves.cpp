@@ -369,7 +369,9 @@ bool Cleaner::linkOrAsk(const std::string& at, const std::string& to, const Mac&
 {
     if (!attempt([&] { files.createLink(at, to); }))
         return true;
-    if (mac.isFake())
+    // The privileged line names the place by path: a folder on the way that became a link since
+    // the checks could put the link anywhere.
+    if (mac.isFake() || PathGuard::throughLink(parentOf(at)))
         return false;
     // -T: a folder standing at `at` is refused rather than given a link inside it; no -f, so
     // nothing is replaced.

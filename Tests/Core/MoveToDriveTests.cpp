@@ -291,10 +291,17 @@ const char* const mismatch = "The copy doesn't match the original file for file;
 
 const MoveFailureCase moveFailureCases[] = {
     { "no folder on the drive", failAll(FileOp::createFolder), "Couldn't make the folder on the drive: ", 0 },
-    { "copy fails part-way", failAll(FileOp::copy),
+    { "copy fails part-way",
+      [](FaultyFileOps& f) {
+          f.failAll(FileOp::copy).before([](const FileOpCall& call, int) {
+              if (call.op == FileOp::copy)
+                  makeFolders(call.second);
+          });
+      },
       "The copy didn't finish; the original is untouched, and the partial copy is at /Volumes/Backup/Moved from "
       "Mac/Movies/Trip.",
       0 },
+    { "copy fails before it begins", failAll(FileOp::copy), "Couldn't copy: planted failure of copy ", 0 },
     { "something appears at the target",
       [](FaultyFileOps& f) {
           f.before([](const FileOpCall& call, int) {
