@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
@@ -83,18 +82,9 @@ bool missingItem(const Relocation& item)
     return fenced(item.to) || !occupied(item.to);
 }
 
-// "." and ".." resolved and "//" collapsed by the text alone, without a trailing "/".
-std::string lexicallyNormal(const std::string& path)
-{
-    std::string normal = std::filesystem::path(path).lexically_normal().string();
-    while (normal.size() > 1 && normal.back() == '/')
-        normal.pop_back();
-    return normal;
-}
-
 bool plainPath(const std::string& path, const Mac& mac)
 {
-    if (path.empty() || path.front() != '/' || lexicallyNormal(path) != path)
+    if (path.empty() || path.front() != '/' || !Platform::isLexicallyNormal(path))
         return false;
     return !mac.isFake() || Platform::below(path, mac.root);
 }
