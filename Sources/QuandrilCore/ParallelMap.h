@@ -34,11 +34,11 @@ auto parallelMap(const std::vector<T>& items, F&& transform)
         std::size_t finished = 0;
         std::mutex lock;
         std::condition_variable allDone;
-        std::vector<std::optional<R>> slots;
+        std::vector<std::optional<R>> outputs;
         std::exception_ptr error;
     };
     auto state = std::make_shared<State>();
-    state->slots.resize(count);
+    state->outputs.resize(count);
 
     const T* data = items.data();
     auto* function = &transform;
@@ -58,7 +58,7 @@ auto parallelMap(const std::vector<T>& items, F&& transform)
             }
             std::lock_guard guard(state->lock);
             if (result)
-                state->slots[i] = std::move(result);
+                state->outputs[i] = std::move(result);
             else if (!state->error)
                 state->error = error;
             if (++state->finished == count)
@@ -84,7 +84,7 @@ auto parallelMap(const std::vector<T>& items, F&& transform)
     }
     std::vector<R> results;
     results.reserve(count);
-    for (auto& slot : state->slots)
+    for (auto& slot : state->outputs)
         results.push_back(std::move(*slot));
     return results;
 }

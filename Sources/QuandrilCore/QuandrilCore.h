@@ -20,4 +20,5 @@
 #include "QuandrilCore/Planner.h"
 #include "QuandrilCore/PrivacyFence.h"
 #include "QuandrilCore/Report.h"
+#include "QuandrilCore/Saturating.h"
 #include "QuandrilCore/VDF.h"

@@ -1,0 +1,67 @@
+#pragma once
+
+// The engine's entry points that the app calls, behind one interface, so tests can script scans,
+// clean-ups, put-backs, the iCloud scan and cleanup, and their failures.
+//
+// Every call is synchronous and takes and returns plain engine values. Implementations must be safe
+// to call from several threads at once: the model calls `scan`, `clean`, `undo`, `scanCloud`,
+// `cleanCloud`, `status` and `loadHistory` from its tasks, and `loadCatalog`, `status` and
+// `loadHistory` on the GUI thread while it starts.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "QuandrilCore/Catalog.h"
+#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/ICloud.h"
+#include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Model.h"
+#include "QuandrilCore/Scanner.h"
+
+namespace Quandril::App {
+
+class EngineFacade {
+public:
+    virtual ~EngineFacade() = default;
+
+    // The rules catalog from the engine's own search order; absent when it can't be found or read.
+    virtual std::optional<Catalog> loadCatalog() = 0;
+    // ScanReport::status: the drives and the Trash's size, without scanning.
+    virtual ScanReport status(const Mac& mac) = 0;
+    // History::load: the history file's entries, oldest first.
+    virtual std::vector<HistoryEntry> loadHistory(const Mac& mac) = 0;
+
+    virtual ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) = 0;
+    virtual std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& mac,
+                                           const Catalog& catalog, const CleanOptions& options) = 0;
+    virtual CleanResult undo(const std::string& id, const Mac& mac, bool dryRun) = 0;
+    virtual CloudScan scanCloud(const Mac& mac, const std::optional<std::vector<DriveInfo>>& drives,
+                                std::int64_t minBytes, std::int64_t bigBytes, std::int64_t sizeOnlyBytes) = 0;
+    virtual std::vector<CleanResult> cleanCloud(const std::vector<std::string>& ids, const CloudScan& scan,
+                                                const Mac& mac, const CloudOptions& options,
+                                                const ICloud::Progress& progress, const ICloud::Stop& stop) = 0;
+
+    // The engine itself.
+    static std::shared_ptr<EngineFacade> live();
+};
+
+// The engine itself, open for test doubles that script some calls and pass the rest through.
+class LiveEngine : public EngineFacade {
+public:
+    std::optional<Catalog> loadCatalog() override;
+    ScanReport status(const Mac& mac) override;
+    std::vector<HistoryEntry> loadHistory(const Mac& mac) override;
+    ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) override;
+    std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
+                                   const CleanOptions& options) override;
+    CleanResult undo(const std::string& id, const Mac& mac, bool dryRun) override;
+    CloudScan scanCloud(const Mac& mac, const std::optional<std::vector<DriveInfo>>& drives, std::int64_t minBytes,
+                        std::int64_t bigBytes, std::int64_t sizeOnlyBytes) override;
+    std::vector<CleanResult> cleanCloud(const std::vector<std::string>& ids, const CloudScan& scan, const Mac& mac,
+                                        const CloudOptions& options, const ICloud::Progress& progress,
+                                        const ICloud::Stop& stop) override;
+};
+
+} // namespace Quandril::App

@@ -1,0 +1,57 @@
+#pragma once
+
+// Every preference key the app reads or writes, exactly as stored. Code names keys only through
+// these constants.
+
+#include <string_view>
+
+#include <QLatin1StringView>
+#include <QString>
+
+namespace Quandril::App::Keys {
+
+// Display settings: raw values of GaugeStyle, FreeSpaceSource and SizeUnits.
+inline constexpr QLatin1StringView gaugeStyle { "gaugeStyle" };
+inline constexpr QLatin1StringView freeSpaceSource { "freeSpaceSource" };
+inline constexpr QLatin1StringView sizeUnits { "sizeUnits" };
+
+// Drives: comma-separated paths of the watched drives; the name of the drive to move files to.
+inline constexpr QLatin1StringView watchedDrives { "watchedDrives" };
+inline constexpr QLatin1StringView defaultMoveToDrive { "defaultMoveToDrive" };
+
+// Never-touch paths the user added: the compact JSON array of {"path", "why"}, as bytes.
+inline constexpr QLatin1StringView extraProtected { "extraProtected" };
+// Where stored "extraProtected" bytes that could not be read are kept before the key is rewritten.
+inline constexpr QLatin1StringView extraProtectedUnreadable { "extraProtected.unreadable" };
+
+// iCloud cleanup switched on (Boolean).
+inline constexpr QLatin1StringView icloudEnabled { "icloudEnabled" };
+
+// Notifications (Boolean; the app registers true as its default at launch).
+inline constexpr QLatin1StringView notificationsEnabled { "notificationsEnabled" };
+
+// Update check: Boolean, date, text.
+inline constexpr QLatin1StringView autoCheckForUpdates { "autoCheckForUpdates" };
+inline constexpr QLatin1StringView lastUpdateCheck { "lastUpdateCheck" };
+inline constexpr QLatin1StringView availableUpdate { "availableUpdate" };
+
+// Autopilot: Boolean, integer minutes, date, date, signed 64-bit bytes.
+inline constexpr QLatin1StringView autopilotEnabled { "autopilotEnabled" };
+inline constexpr QLatin1StringView autopilotIntervalMinutes { "autopilotIntervalMinutes" };
+inline constexpr QLatin1StringView autopilotLastRunAt { "autopilotLastRunAt" };
+inline constexpr QLatin1StringView autopilotWeeklyNoteAt { "autopilotWeeklyNoteAt" };
+inline constexpr QLatin1StringView autopilotWeeklyFreeBytes { "autopilotWeeklyFreeBytes" };
+
+// Windows: the settings pane and main section shown last (text), first-run sheet seen (Boolean).
+inline constexpr QLatin1StringView settingsPane { "settingsPane" };
+inline constexpr QLatin1StringView mainSection { "mainSection" };
+inline constexpr QLatin1StringView hasSeenFirstRun { "hasSeenFirstRun" };
+
+// A drive's goal text ("50GB", "20%", or "" for no goal): "goal:" followed by the drive's path.
+inline constexpr QLatin1StringView goalPrefix { "goal:" };
+inline QString goal(std::string_view drivePath)
+{
+    return goalPrefix + QString::fromUtf8(drivePath.data(), static_cast<qsizetype>(drivePath.size()));
+}
+
+} // namespace Quandril::App::Keys

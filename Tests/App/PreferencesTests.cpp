@@ -1,0 +1,195 @@
+#include <csignal>
+#include <limits>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "Support/FakeMachine.h"
+#include "Support/TempPreferences.h"
+
+using namespace Quandril;
+using namespace Quandril::App;
+using Quandril::AppTesting::TempPreferences;
+
+namespace {
+
+// Every typed read of a key, so one comparison shows which type it reads as and which fall back.
+QString readings(const Preferences& p, const QString& key)
+{
+    QStringList out;
+    out << "string=" + p.string(key, QStringLiteral("-"));
+    out << "bool=" + (p.boolean(key) ? QString::number(*p.boolean(key)) : QStringLiteral("-"));
+    out << "integer=" + (p.integer(key) ? QString::number(*p.integer(key)) : QStringLiteral("-"));
+    out << "number=" + (p.number(key) ? QString::number(*p.number(key), 'g', 17) : QStringLiteral("-"));
+    out << "date=" + (p.date(key) ? p.date(key)->toString(Qt::ISODateWithMs) : QStringLiteral("-"));
+    out << "data=" + (p.data(key) ? QString::fromLatin1(p.data(key)->toHex()) : QStringLiteral("-"));
+    return out.join(QLatin1Char(' '));
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class PreferencesTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void valuesKeepTypeAndKeyAcrossARestart_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<QString>("expected");
+        const QString none = QStringLiteral("string=- bool=- integer=- number=- date=- data=-");
+        auto row = [&](const char* name, const char* key, QVariant value, QString expected) {
+            QTest::newRow(name) << QString::fromUtf8(key) << value << expected;
+        };
+        row("text, key with slashes", "goal:/Volumes/Backup HD", QStringLiteral("20%"),
+            "string=20% bool=- integer=- number=- date=- data=-");
+        row("empty text", "goal:/", QString(), "string= bool=- integer=- number=- date=- data=-");
+        row("non-ASCII key", "goal:/Volumes/Caf\u00e9 \u2603", QStringLiteral("1TB"),
+            "string=1TB bool=- integer=- number=- date=- data=-");
+        row("false", "icloudEnabled", false, "string=- bool=0 integer=- number=- date=- data=-");
+        row("largest integer", "autopilotWeeklyFreeBytes", QVariant(std::numeric_limits<qint64>::max()),
+            "string=- bool=- integer=9223372036854775807 number=9.2233720368547758e+18 date=- data=-");
+        row("smallest integer", "autopilotWeeklyFreeBytes", QVariant(std::numeric_limits<qint64>::min()),
+            "string=- bool=- integer=-9223372036854775808 number=-9.2233720368547758e+18 date=- data=-");
+        row("double", "x", 0.25, "string=- bool=- integer=- number=0.25 date=- data=-");
+        row("date", "lastUpdateCheck", QDateTime(QDate(2025, 1, 31), QTime(9, 30, 0, 123), Qt::UTC),
+            "string=- bool=- integer=- number=- date=2025-01-31T09:30:00.123Z data=-");
+        row("data", "extraProtected", QByteArray("\x00\xff[", 3), "string=- bool=- integer=- number=- date=- data=00ff5b");
+        row("unsupported type", "x", QVariant(QStringList { "a" }), none);
+        row("invalid date", "x", QDateTime(), none);
+    }
+
+    void valuesKeepTypeAndKeyAcrossARestart()
+    {
+        QFETCH(QString, key);
+        QFETCH(QVariant, value);
+        QFETCH(QString, expected);
+        TempPreferences preferences;
+        const bool supported = preferences->set(key, value);
+        QCOMPARE(readings(*preferences, key), expected);
+        QCOMPARE(readings(preferences.reopen(), key), expected);
+
+        const QJsonObject file = QJsonDocument::fromJson(fileBytes(preferences.filePath())).object();
+        QCOMPARE(file.keys(), supported ? QStringList { key } : QStringList());
+    }
+
+    void registeredDefaultsStandInAndSurviveAReset()
+    {
+        TempPreferences preferences;
+        preferences->registerDefault(QStringLiteral("notificationsEnabled"), true);
+        QCOMPARE(preferences->boolean(QStringLiteral("notificationsEnabled"), false), true);
+        preferences->setString(QStringLiteral("notificationsEnabled"), QStringLiteral("yes")); // a wrong type
+        QCOMPARE(preferences->boolean(QStringLiteral("notificationsEnabled"), false), true);
+        preferences->setBoolean(QStringLiteral("notificationsEnabled"), false);
+        preferences->setString(QStringLiteral("goal:/"), QStringLiteral("20%"));
+        QCOMPARE(preferences->boolean(QStringLiteral("notificationsEnabled"), true), false);
+
+        QSignalSpy changed(&preferences.get(), &Preferences::changed);
+        QVERIFY(preferences->reset());
+        QCOMPARE(changed.size(), 2);
+        QCOMPARE(preferences->boolean(QStringLiteral("notificationsEnabled"), false), true);
+        QVERIFY(!preferences->contains(QStringLiteral("goal:/")));
+        QCOMPARE(QJsonDocument::fromJson(fileBytes(preferences.filePath())).object(), QJsonObject());
+        // Registered defaults live in memory only.
+        QCOMPARE(preferences.reopen().boolean(QStringLiteral("notificationsEnabled"), false), false);
+    }
+
+    void everyChangeIsAnnouncedWithItsKey()
+    {
+        TempPreferences preferences;
+        QSignalSpy changed(&preferences.get(), &Preferences::changed);
+        preferences->setInteger(QStringLiteral("autopilotIntervalMinutes"), 10);
+        preferences->setData(QStringLiteral("extraProtected"), "[]");
+        preferences->copyStored(QStringLiteral("extraProtected"), QStringLiteral("extraProtected.unreadable"));
+        preferences->remove(QStringLiteral("autopilotIntervalMinutes"));
+        preferences->remove(QStringLiteral("never stored"));
+        QStringList keys;
+        for (const auto& call : changed)
+            keys << call.at(0).toString();
+        QCOMPARE(keys, (QStringList { "autopilotIntervalMinutes", "extraProtected", "extraProtected.unreadable",
+                                     "autopilotIntervalMinutes" }));
+        QCOMPARE(preferences->data(QStringLiteral("extraProtected.unreadable")), QByteArray("[]"));
+    }
+
+    void aFailedWriteLeavesTheOldFileWhole_data()
+    {
+        QTest::addColumn<bool>("readOnlyFolder");
+        QTest::newRow("the write stops half-way (file size limit)") << false;
+        QTest::newRow("read-only folder") << true;
+    }
+
+    void aFailedWriteLeavesTheOldFileWhole()
+    {
+        QFETCH(bool, readOnlyFolder);
+        if (readOnlyFolder && Testing::runningAsRoot())
+            QSKIP("root writes into read-only folders");
+        TempPreferences preferences;
+        preferences->setString(QStringLiteral("goal:/"), QStringLiteral("20%"));
+        const QByteArray before = fileBytes(preferences.filePath());
+
+        const QString big(100'000, QLatin1Char('x'));
+        bool written = true;
+        if (readOnlyFolder) {
+            ::chmod(preferences.folder().toLocal8Bit().constData(), 0555);
+            written = preferences->setString(QStringLiteral("availableUpdate"), big);
+            ::chmod(preferences.folder().toLocal8Bit().constData(), 0755);
+        } else {
+            struct rlimit saved {};
+            ::getrlimit(RLIMIT_FSIZE, &saved);
+            struct rlimit small = saved;
+            small.rlim_cur = static_cast<rlim_t>(before.size() + 100);
+            auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            ::setrlimit(RLIMIT_FSIZE, &small);
+            written = preferences->setString(QStringLiteral("availableUpdate"), big);
+            ::setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, oldHandler);
+        }
+        QVERIFY(!written);
+        QCOMPARE(fileBytes(preferences.filePath()), before);
+        QCOMPARE(QDir(preferences.folder()).entryList(QDir::Files), QStringList { "preferences.json" });
+        QCOMPARE(preferences->string(QStringLiteral("availableUpdate"), QString()), big); // the app goes on with it
+        QCOMPARE(readings(preferences.reopen(), QStringLiteral("goal:/")), "string=20% bool=- integer=- number=- date=- data=-");
+    }
+
+    void whatItCannotReadIsKept_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("filesAfterAWrite");
+        QTest::addColumn<QStringList>("keysAfterAWrite");
+        QTest::newRow("not JSON") << QByteArray("{\"goal:/\": {\"string\"") << QStringList { "preferences.json", "preferences.json.unreadable" }
+                                  << QStringList { "icloudEnabled" };
+        QTest::newRow("an entry of an unknown kind")
+            << QByteArray("{\"later\": {\"colour\": 1}, \"goal:/\": {\"string\": \"1TB\"}}")
+            << QStringList { "preferences.json" } << QStringList { "goal:/", "icloudEnabled", "later" };
+    }
+
+    void whatItCannotReadIsKept()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, filesAfterAWrite);
+        QFETCH(QStringList, keysAfterAWrite);
+        TempPreferences preferences;
+        Testing::writeFile(preferences.filePath().toStdString(), file.toStdString());
+        Preferences& reopened = preferences.reopen();
+        reopened.setBoolean(QStringLiteral("icloudEnabled"), true);
+        QCOMPARE(QDir(preferences.folder()).entryList(QDir::Files), filesAfterAWrite);
+        QCOMPARE(QJsonDocument::fromJson(fileBytes(preferences.filePath())).object().keys(), keysAfterAWrite);
+        if (filesAfterAWrite.size() == 2)
+            QCOMPARE(fileBytes(preferences.filePath() + ".unreadable"), file);
+    }
+};
+
+QTEST_GUILESS_MAIN(PreferencesTests)
+#include "PreferencesTests.moc"

@@ -1,4 +1,0 @@
-// Keeps the support library non-empty until shared app fixtures arrive.
-namespace QuandrilAppTests {
-int supportLinked = 0;
-}
