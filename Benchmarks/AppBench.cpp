@@ -1,0 +1,217 @@
+// The app's model over a fake machine of about 300,000 files: how long the GUI thread's event loop
+// stalls (the largest gap of a 5 ms timer) while the model scans, cleans everything that rebuilds
+// itself, reloads a History of 10,000 entries and scans again; and how much of the GUI thread's
+// time goes to reading the drive status and History.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
+#include "QuandrilApp/Model.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/TaskPool.h"
+#include "Support/BenchFiles.h"
+#include "Support/FakeMachine.h"
+
+namespace {
+
+using namespace Quandril;
+using namespace Quandril::App;
+using Micros = std::chrono::microseconds;
+
+std::int64_t fill(const std::string& base, int folders, int files, int seed)
+{
+    for (int f = 0; f < folders; ++f) {
+        std::string folder = base + "/d" + std::to_string(f / 16) + "/f" + std::to_string(f);
+        Testing::makeFolders(folder);
+        for (int i = 0; i < files; ++i)
+            Testing::makeFile(folder + "/file" + std::to_string(i) + ".bin",
+                              static_cast<std::size_t>((seed + f * 131 + i * 977) % 6000));
+    }
+    return static_cast<std::int64_t>(folders) * files;
+}
+
+// The engine, timing the readings of the drive status and of History by the thread they run on.
+class TimedEngine final : public LiveEngine {
+public:
+    std::atomic<std::int64_t> guiMicros { 0 };
+    std::atomic<std::int64_t> taskMicros { 0 };
+    std::atomic<std::int64_t> longestStatusMicros { 0 };
+    std::atomic<std::int64_t> longestHistoryMicros { 0 };
+
+    ScanReport status(const Mac& mac) override
+    {
+        const auto start = std::chrono::steady_clock::now();
+        ScanReport report = LiveEngine::status(mac);
+        count(start, longestStatusMicros);
+        return report;
+    }
+
+    std::vector<HistoryEntry> loadHistory(const Mac& mac) override
+    {
+        const auto start = std::chrono::steady_clock::now();
+        auto entries = LiveEngine::loadHistory(mac);
+        count(start, longestHistoryMicros);
+        return entries;
+    }
+
+    std::optional<Catalog> loadCatalog() override
+    {
+        return Catalog::load(std::string(QUANDRIL_SOURCE_DIR) + "/engine/rules/catalog.json");
+    }
+
+private:
+    void count(std::chrono::steady_clock::time_point start, std::atomic<std::int64_t>& longestOfKind)
+    {
+        const std::int64_t spent = std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now() - start).count();
+        const bool onGui = QThread::currentThread() == QCoreApplication::instance()->thread();
+        (onGui ? guiMicros : taskMicros) += spent;
+        std::int64_t longest = longestOfKind.load();
+        while (spent > longest && !longestOfKind.compare_exchange_weak(longest, spent)) { }
+    }
+};
+
+struct Machine {
+    Testing::FakeMachine fake;
+    std::int64_t files = 0;
+
+    Machine()
+    {
+        auto& m = fake;
+        m.drive("Backup", "/Volumes/Backup", 2'000'000'000'000, 1'500'000'000'000);
+        files += fill(m.at("~/Library/Developer/Xcode/DerivedData"), 700, 150, 1);
+        files += fill(m.at("~/.npm/_cacache"), 500, 100, 3);
+        files += fill(m.at("~/Library/Caches/Yarn"), 100, 100, 4);
+        files += fill(m.at("~/Library/Caches/Google/Chrome"), 150, 100, 5);
+        files += fill(m.at("~/.cargo/registry"), 250, 100, 7);
+        files += fill(m.at("~/Library/Caches/com.example.big"), 300, 100, 12);
+        for (int c = 0; c < 60; ++c)
+            files += fill(m.at("~/Library/Containers/com.example.app" + std::to_string(c) + "/Data/Library"), 4, 40, c);
+        for (int a = 0; a < 80; ++a)
+            files += fill(m.at("~/Library/Application Support/Maker " + std::to_string(a) + " App"), 3, 50, a);
+        files += fill(m.at("~/Documents/Projects"), 400, 100, 8);
+        files += fill(m.at("~/Downloads"), 20, 50, 9);
+
+        // A History of 10,000 entries, each with the place its item went to.
+        std::string lines;
+        for (int i = 0; i < 10'000; ++i) {
+            HistoryEntry entry;
+            entry.at = Clock::now() - std::chrono::hours(i);
+            entry.id = "finding-" + std::to_string(i);
+            entry.title = "Old caches of App " + std::to_string(i);
+            entry.bytes = 1'000'000 + i;
+            entry.relocated = { { m.at("~/Library/Caches/app" + std::to_string(i)),
+                                  m.at("~/.Trash/app" + std::to_string(i)), std::nullopt, std::nullopt } };
+            lines += *History::encodeLine(entry) + "\n";
+        }
+        Testing::writeFile(History::path(m.mac()), lines);
+    }
+};
+
+// Runs the event loop until `done` holds.
+void runUntil(Model& model, const std::function<bool()>& done)
+{
+    QEventLoop loop;
+    QObject::connect(&model, &Model::changed, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    if (!done())
+        loop.exec();
+}
+
+void BM_ModelScanCleanReload(benchmark::State& state)
+{
+    static Machine machine;
+    for (auto _ : state) {
+        Testing::TempDir folder;
+        Preferences preferences(QString::fromStdString(folder.path() + "/preferences.json"));
+        auto engine = std::make_shared<TimedEngine>();
+        ModelServices services;
+        services.engine = engine;
+
+        QElapsedTimer wall;
+        wall.start();
+        Model model(machine.fake.mac(), preferences, services);
+        const double startMs = static_cast<double>(wall.nsecsElapsed()) / 1e6;
+        const std::int64_t startGuiMicros = engine->guiMicros.exchange(0);
+
+        // The event loop's pulse: the largest gap between two ticks of a 5 ms timer.
+        QElapsedTimer sinceTick;
+        std::int64_t largestGapMicros = 0;
+        QTimer pulse;
+        pulse.setTimerType(Qt::PreciseTimer);
+        pulse.setInterval(5);
+        QObject::connect(&pulse, &QTimer::timeout, [&] {
+            largestGapMicros = std::max<std::int64_t>(largestGapMicros, sinceTick.nsecsElapsed() / 1000);
+            sinceTick.restart();
+        });
+        pulse.start();
+        sinceTick.start();
+        wall.restart();
+
+        model.scan();
+        runUntil(model, [&] { return !model.scanning(); });
+        const double scanMs = static_cast<double>(wall.nsecsElapsed()) / 1e6;
+
+        std::vector<std::string> ids;
+        for (const Finding& finding : model.report()->findings) {
+            if (finding.tier == Tier::rebuilds)
+                ids.push_back(finding.id);
+        }
+        model.setSelected({ ids.begin(), ids.end() });
+        model.clean(ids, false, std::nullopt);
+        // The clean-up, its publication with History reloaded, and the follow-up scan.
+        runUntil(model, [&] { return !model.cleaning() && !model.scanning(); });
+        const double totalMs = static_cast<double>(wall.nsecsElapsed()) / 1e6;
+        pulse.stop();
+
+        std::int64_t cleaned = 0;
+        for (const CleanResult& result : model.lastResults())
+            cleaned += result.status == CleanResult::Status::done ? 1 : 0;
+        state.SetIterationTime(totalMs / 1000);
+        state.counters["files"] = static_cast<double>(machine.files);
+        state.counters["history"] = static_cast<double>(model.history().size());
+        state.counters["cleaned"] = static_cast<double>(cleaned);
+        state.counters["startMs"] = startMs;
+        state.counters["startReadingsMs"] = static_cast<double>(startGuiMicros) / 1000;
+        state.counters["scanMs"] = scanMs;
+        state.counters["cleanAndRescanMs"] = totalMs - scanMs;
+        state.counters["longestStallMs"] = static_cast<double>(largestGapMicros) / 1000;
+        state.counters["guiReadingsMs"] = static_cast<double>(engine->guiMicros.load()) / 1000;
+        state.counters["guiReadingsShare%"] = 100.0 * static_cast<double>(engine->guiMicros.load()) / 1000 / totalMs;
+        state.counters["taskReadingsMs"] = static_cast<double>(engine->taskMicros.load()) / 1000;
+        // What one reading would hold up the GUI thread for, were it taken there.
+        state.counters["longestStatusMs"] = static_cast<double>(engine->longestStatusMicros.load()) / 1000;
+        state.counters["longestHistoryMs"] = static_cast<double>(engine->longestHistoryMicros.load()) / 1000;
+        TaskPool::shared().waitForDone();
+    }
+}
+
+} // namespace
+
+// One run: the clean-up changes the machine, and building it again takes longer than the run.
+BENCHMARK(BM_ModelScanCleanReload)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
