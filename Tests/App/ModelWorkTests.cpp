@@ -264,7 +264,7 @@ private slots:
         QCOMPARE(callCounts(*f.engine), calls);
     }
 
-    void tasksGetTheDesignedOptionsOffTheGuiThread()
+    void tasksGetTheirOptionsOffTheGuiThread()
     {
         ModelFixture f;
         Model& model = scriptedModel(f);
@@ -302,7 +302,7 @@ private slots:
                            "scanCloud drives=- sizes=20000000,1000000000,100000000" }));
     }
 
-    // Each outcome is published in one step, in the designed order; then comes the follow-up.
+    // Each outcome is published in one step, in a fixed order; then comes the follow-up.
     void publicationOrder_data()
     {
         QTest::addColumn<Step>("prepare");
