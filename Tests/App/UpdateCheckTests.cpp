@@ -135,7 +135,7 @@ private slots:
 
     void runJudgesTheDownloadedVersionFile()
     {
-        QuandrilAppTests::FakeUpdateFetcher fetcher;
+        Quandril::AppTesting::FakeUpdateFetcher fetcher;
         QObject context;
         QStringList got;
         for (const auto& outcome : {UpdateFetcher::Outcome::received(file("99.0", "https://gorrin.example/get")),

@@ -7,7 +7,7 @@ class UrlOpenerTests : public QObject {
 private slots:
     void opensOnlyHttpsPagesWithAHost()
     {
-        QuandrilAppTests::FakeUrlOpener opener;
+        Quandril::AppTesting::FakeUrlOpener opener;
         const QList<QUrl> pages{QUrl(QStringLiteral("https://gorrin.example/#download")),
             QUrl(QStringLiteral("HTTPS://Gorrin.Example/changelog")), QUrl(QStringLiteral("https://192.0.2.1:8443/get?x=1"))};
         for (const QUrl& page : pages)

@@ -17,7 +17,7 @@
 #include <QPointer>
 #include <QStringList>
 
-namespace QuandrilAppTests {
+namespace Quandril::AppTesting {
 
 // Answers asynchronously, like the desktop, so tests see the same order as the app does.
 class FakeNotifier final : public Quandril::App::Notifier {
@@ -81,4 +81,4 @@ public:
     void openApp(const QString& name) override { opened.append(name); }
 };
 
-} // namespace QuandrilAppTests
+} // namespace Quandril::AppTesting

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace QuandrilAppTests {
+namespace Quandril::AppTesting {
 
 void FakeUpdateFetcher::fetch(const QUrl& url, QObject* context, Callback done)
 {
@@ -27,4 +27,4 @@ int FakeUpdateFetcher::answer(const Outcome& outcome)
     return answered;
 }
 
-} // namespace QuandrilAppTests
+} // namespace Quandril::AppTesting

@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-namespace QuandrilAppTests {
+namespace Quandril::AppTesting {
 
 class FakeUpdateFetcher final : public Quandril::App::UpdateFetcher {
 public:
@@ -33,4 +33,4 @@ private:
     std::vector<Waiting> waiting_;
 };
 
-} // namespace QuandrilAppTests
+} // namespace Quandril::AppTesting

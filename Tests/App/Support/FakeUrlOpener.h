@@ -6,7 +6,7 @@
 
 #include <QList>
 
-namespace QuandrilAppTests {
+namespace Quandril::AppTesting {
 
 class FakeUrlOpener final : public Quandril::App::UrlOpener {
 public:
@@ -23,4 +23,4 @@ protected:
     }
 };
 
-} // namespace QuandrilAppTests
+} // namespace Quandril::AppTesting
