@@ -1,0 +1,10 @@
+#include "QuandrilApp/Autopilot.h"
+
+namespace Quandril::App {
+
+Autopilot::Autopilot(QObject* parent)
+    : QObject(parent)
+{
+}
+
+} // namespace Quandril::App
