@@ -21,7 +21,7 @@ public:
     // The sentence written at the end of the latest run; absent until the first run. Not stored.
     const std::optional<QString>& lastRunNote() const { return lastRunNote_; }
     // When the latest run started; restored from "autopilotLastRunAt".
-    const std::optional<AppClock::TimePoint>& lastRunAt() const { return lastRunAt_; }
+    const std::optional<TimePoint>& lastRunAt() const { return lastRunAt_; }
 
 signals:
     // After lastRunNote or lastRunAt changed.
@@ -29,7 +29,7 @@ signals:
 
 protected:
     std::optional<QString> lastRunNote_;
-    std::optional<AppClock::TimePoint> lastRunAt_;
+    std::optional<TimePoint> lastRunAt_;
 };
 
 } // namespace Quandril::App
