@@ -7,10 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace Quandril {
 
@@ -24,28 +21,18 @@ constexpr const char* notFoundMessage =
     throw std::system_error(error, std::generic_category(), "Couldn't read the rules at " + path);
 }
 
-// The whole file, or the file layer's error naming the path. A folder opens on Linux, so it is
-// refused here rather than read as an empty catalog.
+// The shipped rules are well under a megabyte; anything near this is not a catalog.
+constexpr std::size_t maxCatalogBytes = 32 * 1024 * 1024;
+
+// The whole file, or the file layer's error naming the path. A folder, a named pipe or a device
+// where the file should be is refused rather than read (or waited on).
 std::string readWhole(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        failReading(errno, path);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer { fd };
-
-    struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        failReading(errno, path);
-    if (S_ISDIR(info.st_mode))
-        failReading(EISDIR, path);
-
-    std::string content;
-    if (const int error = Platform::readToEnd(fd, content))
+    int error = 0;
+    auto content = Platform::readFile(path, &error, {.maxBytes = maxCatalogBytes});
+    if (!content)
         failReading(error, path);
-    return content;
+    return std::move(*content);
 }
 
 } // namespace

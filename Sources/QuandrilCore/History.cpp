@@ -203,11 +203,19 @@ bool append(const HistoryEntry& entry, const Mac& mac)
     line += '\n';
     // One open that appends or creates, never truncates: a file another writer has just made is
     // added to, not replaced, and a file that can't be opened for writing stays as it is.
-    int fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    // Only a regular file of its own name takes the line: a link could send it into another file,
+    // and a named pipe would swallow it (or, once full, never return). Opening does not wait.
+    constexpr int flags = O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | flags, 0666);
     if (fd < 0 && errno == EACCES)
-        fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        fd = ::open(file.c_str(), O_WRONLY | flags);
     if (fd < 0)
         return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        (void)::close(fd);
+        return false;
+    }
     // Writers of this engine take turns, so one never sees another's line half-way and takes it for
     // an unfinished one. Where the lock is not supported the line is still written.
     (void)::flock(fd, LOCK_EX);
@@ -247,7 +255,8 @@ std::vector<HistoryEntry> parse(std::string_view text)
 
 std::vector<HistoryEntry> load(const Mac& mac)
 {
-    const auto text = Platform::readFile(path(mac));
+    // Read whole however long, but only from a regular file of that name, never through a link.
+    const auto text = Platform::readFile(path(mac), nullptr, {.followLink = false});
     if (!text)
         return {};
     // Damage is judged line by line: one bad byte costs its own line, not the whole history.

@@ -118,7 +118,7 @@ InstalledApp readApp(const Mac& mac, const std::string& path, const std::vector<
     // Spotlight may list a bundle inside a fenced folder; its files stay unopened.
     const std::string infoPlist = path + "/Contents/Info.plist";
     if (!fence.blocks(infoPlist)) {
-        if (auto strings = Platform::readPlistStrings(infoPlist)) {
+        if (auto strings = Platform::readPlistStrings(infoPlist, {"CFBundleIdentifier"})) {
             if (auto found = strings->find("CFBundleIdentifier"); found != strings->end())
                 app.bundleID = found->second;
         }

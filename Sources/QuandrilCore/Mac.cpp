@@ -27,10 +27,13 @@ std::optional<std::string_view> remainderBelow(std::string_view path, std::strin
     return std::nullopt;
 }
 
+// Far more than any fixture needs; a larger file is refused rather than read into memory.
+constexpr std::size_t maxFixtureBytes = 32 * 1024 * 1024;
+
 std::string readWholeFile(const std::string& path)
 {
     int error = 0;
-    auto content = Platform::readFile(path, &error);
+    auto content = Platform::readFile(path, &error, {.maxBytes = maxFixtureBytes});
     if (!content)
         throw std::system_error(error, std::generic_category(), "Couldn't read " + path);
     return std::move(*content);

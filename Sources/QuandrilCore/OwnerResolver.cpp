@@ -45,7 +45,7 @@ std::optional<std::string> teamIdentifier(const Mac& mac, const std::string& bun
     const std::string infoPlist = bundle + "/Contents/Info.plist";
     if (PrivacyFence::shared().blocks(infoPlist))
         return std::nullopt;
-    const auto strings = Platform::readPlistStrings(infoPlist);
+    const auto strings = Platform::readPlistStrings(infoPlist, {"QuandrilTeamID"});
     if (!strings)
         return std::nullopt;
     const auto found = strings->find("QuandrilTeamID");

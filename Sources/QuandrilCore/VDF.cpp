@@ -1,12 +1,7 @@
 #include "QuandrilCore/VDF.h"
 
-#include <cerrno>
 #include <cstddef>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <unicode/uchar.h>
 
@@ -17,25 +12,8 @@ namespace Quandril {
 
 namespace {
 
-// Only regular files are read: a named pipe would block the scan and a device might never end.
-std::optional<std::string> readRegularFile(const std::string& path)
-{
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::string bytes;
-    bytes.reserve(static_cast<std::size_t>(info.st_size));
-    const int error = Platform::readToEnd(fd, bytes);
-    ::close(fd);
-    if (error != 0)
-        return std::nullopt;
-    return bytes;
-}
+// Steam's library list and manifests are a few kilobytes; a larger file is not one of them.
+constexpr std::size_t maxFileBytes = 16 * 1024 * 1024;
 
 // Strict UTF-8: overlong forms, surrogates and values past U+10FFFF are refused.
 std::optional<std::vector<char32_t>> decodeUTF8(std::string_view bytes)
@@ -251,13 +229,18 @@ const VDF::Block* VDF::blockAt(std::string_view key) const
 
 std::optional<VDF> VDF::parse(const std::string& file)
 {
-    std::optional<std::string> bytes = readRegularFile(file);
+    // Only regular files are read: a named pipe would block the scan and a device might never end.
+    const std::optional<std::string> bytes = Platform::readFile(file, nullptr, {.maxBytes = maxFileBytes});
     if (!bytes)
         return std::nullopt;
-    std::optional<std::vector<char32_t>> scalars = decodeUTF8(*bytes);
+    return parseText(*bytes);
+}
+
+std::optional<VDF> VDF::parseText(std::string_view bytes)
+{
+    std::optional<std::vector<char32_t>> scalars = decodeUTF8(bytes);
     if (!scalars)
         return std::nullopt;
-    bytes.reset();
     Tokens tokens(std::move(*scalars));
     std::optional<VDF> result;
     result.emplace(parseBlock(tokens, 0));

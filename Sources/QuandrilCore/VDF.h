@@ -41,6 +41,8 @@ public:
     // Reads a file (a real path). Returns the top level as a block, or nothing when the file
     // cannot be read as UTF-8 text: missing, unreadable, not a regular file, or not valid UTF-8.
     static std::optional<VDF> parse(const std::string& file);
+    // The same for the bytes of such a file; nothing when they are not valid UTF-8.
+    static std::optional<VDF> parseText(std::string_view bytes);
 
     friend bool operator==(const VDF&, const VDF&) = default;
 

@@ -1,6 +1,7 @@
 #include "QuandrilCore/Platform/Files.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -19,39 +20,54 @@ struct DirCloser {
 
 } // namespace
 
-int readToEnd(int fd, std::string& out)
+std::optional<std::string> readFile(const std::string& path, int* error, ReadLimits limits)
 {
+    const auto fail = [error](int number) -> std::optional<std::string> {
+        if (error)
+            *error = number;
+        return std::nullopt;
+    };
+    // O_NONBLOCK: opening a named pipe would otherwise wait for a writer that may never come.
+    int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    if (!limits.followLink)
+        flags |= O_NOFOLLOW;
+    const int fd = ::open(path.c_str(), flags);
+    if (fd < 0)
+        return fail(errno);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer { fd };
+
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return fail(errno);
+    if (S_ISDIR(info.st_mode))
+        return fail(EISDIR);
+    if (!S_ISREG(info.st_mode))
+        return fail(EINVAL);
+    if (info.st_size > 0 && static_cast<std::uint64_t>(info.st_size) > limits.maxBytes)
+        return fail(EFBIG);
+
+    std::string content;
+    if (info.st_size > 0)
+        content.reserve(static_cast<std::size_t>(info.st_size));
+    // The size can change while the file is read, and some files report none at all: the limit is
+    // held on what arrives.
     char buffer[64 * 1024];
     for (;;) {
         const ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
-            return errno;
+            return fail(errno);
         }
         if (count == 0)
-            return 0;
-        out.append(buffer, static_cast<std::size_t>(count));
+            return content;
+        if (static_cast<std::size_t>(count) > limits.maxBytes - content.size())
+            return fail(EFBIG);
+        content.append(buffer, static_cast<std::size_t>(count));
     }
-}
-
-std::optional<std::string> readFile(const std::string& path, int* error)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (error)
-            *error = errno;
-        return std::nullopt;
-    }
-    std::string content;
-    const int failure = readToEnd(fd, content);
-    ::close(fd);
-    if (failure != 0) {
-        if (error)
-            *error = failure;
-        return std::nullopt;
-    }
-    return content;
 }
 
 std::optional<std::vector<std::string>> readEntryNames(const std::string& folder, int* error)

@@ -4,6 +4,8 @@
 // folder's entry names, whether two paths reach one item, and a walk over a tree. None of these
 // asks the privacy fence; a caller that must respect it checks before and while it reads.
 
+#include <cstddef>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,13 +14,18 @@
 
 namespace Quandril::Platform {
 
-// Appends what is left to read from `fd` to `out`, reading again when a signal cuts a read short.
-// 0 at the end of the file, else the error number that stopped it.
-int readToEnd(int fd, std::string& out);
+// How a whole-file read treats what it finds at the path.
+struct ReadLimits {
+    // A longer file is refused with EFBIG rather than read into memory.
+    std::size_t maxBytes = std::numeric_limits<std::size_t>::max();
+    // Whether a symbolic link at the path is followed; when not, it is refused with ELOOP.
+    bool followLink = true;
+};
 
-// The whole file at `path`; absent when it cannot be opened or read to the end, with the error
-// number in `error` when one is asked for.
-std::optional<std::string> readFile(const std::string& path, int* error = nullptr);
+// The whole regular file at `path`; absent when it cannot be opened or read to the end, with the
+// error number in `error` when one is asked for. Opening never waits: a named pipe, a socket or a
+// device in the file's place is refused with EINVAL (a folder with EISDIR) instead of being read.
+std::optional<std::string> readFile(const std::string& path, int* error = nullptr, ReadLimits limits = {});
 
 // A folder's entry names without "." and "..", in the order the file system lists them; absent
 // when the folder cannot be opened or read to the end, with the error number in `error`.

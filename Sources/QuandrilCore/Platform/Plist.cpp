@@ -1,12 +1,11 @@
 #include "QuandrilCore/Platform/Plist.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <limits>
 #include <memory>
 
 #include <plist/plist.h>
+
+#include "QuandrilCore/Platform/Files.h"
 
 namespace Quandril::Platform {
 
@@ -17,14 +16,15 @@ struct PlistFree {
 };
 using PlistPtr = std::unique_ptr<std::remove_pointer_t<plist_t>, PlistFree>;
 
-// Info.plist files are small; anything past this is not one and is not read into memory.
-constexpr std::int64_t maxPlistBytes = 16 * 1024 * 1024;
+// Info.plist files are a few kilobytes; anything past this is not one and is not read into memory.
+constexpr std::size_t maxPlistBytes = 4 * 1024 * 1024;
 
 } // namespace
 
-std::optional<std::map<std::string, std::string>> plistStrings(std::string_view data)
+std::optional<std::map<std::string, std::string>> plistStrings(std::string_view data,
+                                                               const std::vector<std::string>& keys)
 {
-    if (data.empty() || data.size() > static_cast<std::size_t>(maxPlistBytes))
+    if (data.empty() || data.size() > maxPlistBytes)
         return std::nullopt;
     plist_t raw = nullptr;
     plist_from_memory(data.data(), static_cast<std::uint32_t>(data.size()), &raw);
@@ -32,48 +32,28 @@ std::optional<std::map<std::string, std::string>> plistStrings(std::string_view 
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
         return std::nullopt;
 
+    // libplist aborts when it lists a dictionary whose key holds a NUL, so the dictionary is never
+    // listed: each wanted key is looked up directly.
     std::map<std::string, std::string> strings;
-    plist_dict_iter it = nullptr;
-    plist_dict_new_iter(root.get(), &it);
-    if (!it)
-        return strings;
-    for (;;) {
-        char* key = nullptr;
-        plist_t value = nullptr;
-        plist_dict_next_item(root.get(), it, &key, &value);
-        if (!key)
-            break;
-        std::string name(key);
-        std::free(key);
-        if (value && plist_get_node_type(value) == PLIST_STRING) {
-            std::uint64_t length = 0;
-            const char* text = plist_get_string_ptr(value, &length);
-            if (text)
-                strings.insert_or_assign(std::move(name), std::string(text, length));
-        }
+    for (const auto& key : keys) {
+        const plist_t value = plist_dict_get_item(root.get(), key.c_str());
+        if (!value || plist_get_node_type(value) != PLIST_STRING)
+            continue;
+        std::uint64_t length = 0;
+        const char* text = plist_get_string_ptr(value, &length);
+        if (text)
+            strings.insert_or_assign(key, std::string(text, length));
     }
-    std::free(it);
     return strings;
 }
 
-std::optional<std::map<std::string, std::string>> readPlistStrings(const std::string& path)
+std::optional<std::map<std::string, std::string>> readPlistStrings(const std::string& path,
+                                                                   const std::vector<std::string>& keys)
 {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file)
+    const auto data = readFile(path, nullptr, {.maxBytes = maxPlistBytes});
+    if (!data)
         return std::nullopt;
-    std::string data;
-    char buffer[16384];
-    for (;;) {
-        std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-        data.append(buffer, got);
-        if (data.size() > static_cast<std::size_t>(maxPlistBytes))
-            return std::nullopt;
-        if (got < sizeof buffer)
-            break;
-    }
-    if (std::ferror(file.get()))
-        return std::nullopt;
-    return plistStrings(data);
+    return plistStrings(*data, keys);
 }
 
 std::string plistData(const std::map<std::string, std::string>& strings, PlistFormat format)
