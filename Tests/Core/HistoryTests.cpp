@@ -160,6 +160,9 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase {"unknown action", replaced(good, "\"trash\"", "\"shred\""), false},
         LineCase {"fractional bytes", replaced(good, "\"bytes\":5", "\"bytes\":5.5"), false},
         LineCase {"date without zone", replaced(good, "07Z", "07"), false},
+        LineCase {"year 1500", replaced(good, "2025-03-04", "1500-03-04"), false},
+        LineCase {"year 2300", replaced(good, "2025-03-04", "2300-03-04"), false},
+        LineCase {"last second the clock holds", replaced(good, "2025-03-04T05:06:07", "2262-04-11T23:47:16"), true},
         LineCase {"undone as text", replaced(good, "\"id\"", "\"undone\":\"yes\",\"id\""), false}),
     CaseNamed {});
 

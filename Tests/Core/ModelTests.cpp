@@ -181,6 +181,63 @@ TEST(Uniqued, KeepsFirstOccurrencesInOrder)
     EXPECT_TRUE(uniqued({}).empty());
 }
 
+TEST(JsonParse, ReadsWhatTheLibraryReadsInDocumentOrder)
+{
+    // Large objects take another path than small ones; both keep a repeated key's first place.
+    std::string large = "{";
+    for (int i = 0; i < 40; ++i)
+        large += "\"k" + std::to_string(39 - i) + "\":" + std::to_string(i) + ",";
+    large += R"("k5":"again","k39":{"inner":[{"b":1,"a":2,"b":3}]}})";
+    const std::string texts[] {
+        R"({"b":1,"a":[{"z":null,"y":true}],"c":"x","d":{}})",
+        R"({"a":1,"b":2,"a":3})",
+        R"([{"a":1,"a":{"x":1}},{"a":[]}])",
+        large,
+        R"("text")", "12", "-3", "1.5e3", "18446744073709551615", "null", "[]", "{}",
+    };
+    for (const auto& text : texts) {
+        const auto ours = Json::parse(text);
+        const auto library = Json::Value::parse(text);
+        EXPECT_EQ(Json::dump(ours), Json::dump(library)) << text;
+        EXPECT_EQ(ours, library) << text;
+    }
+    for (std::string_view text : { "", "1e400", "{\"a\":1,}", "[1 2]", "{\"a\":1} x", "\"\xFF\"", "{\"a\"}", "[" })
+        EXPECT_THROW(Json::parse(text), Json::DecodeError) << text;
+}
+
+TEST(IsoDate, ReadsOnlyDatesTheClockHolds)
+{
+    using namespace std::chrono;
+    using Ticks = system_clock::duration;
+    struct Case {
+        const char* text;
+        std::optional<Ticks> sinceEpoch;
+    };
+    const Case cases[] {
+        { "1500-01-01T00:00:00Z", std::nullopt },
+        { "2300-01-01T00:00:00Z", std::nullopt },
+        { "0000-01-01T00:00:00Z", std::nullopt },
+        { "9999-12-31T23:59:59.999999999+23:59", std::nullopt },
+        // The first instant the clock holds, and just before it.
+        { "1677-09-21T00:12:43.145224192Z", Ticks::min() },
+        { "1677-09-21T00:12:43.145224191Z", std::nullopt },
+        { "1677-09-21T00:12:43Z", std::nullopt },
+        { "1677-09-21T00:12:44Z", seconds(-9'223'372'036) },
+        { "1677-09-21T01:12:44+01:00", seconds(-9'223'372'036) },
+        { "1677-09-20T23:12:43.2-01:00", Ticks::min() + milliseconds(54) + microseconds(775) + nanoseconds(808) },
+        // The last instant, and just after it.
+        { "2262-04-11T23:47:16.854775807Z", Ticks::max() },
+        { "2262-04-11T23:47:16.854775808Z", std::nullopt },
+        { "2262-04-11T23:47:17Z", std::nullopt },
+        { "2262-04-12T00:47:16.5+01:00", seconds(9'223'372'036) + milliseconds(500) },
+        { "2262-04-11T22:47:17-01:00", std::nullopt },
+    };
+    for (const auto& c : cases) {
+        const auto date = Platform::parseIso8601(c.text);
+        EXPECT_EQ(date ? std::optional(date->time_since_epoch()) : std::nullopt, c.sinceEpoch) << c.text;
+    }
+}
+
 TEST(IsoDate, ParsesStrictlyAndFormatsInUTC)
 {
     using namespace std::chrono;

@@ -21,6 +21,30 @@ bool digits(std::string_view text, std::size_t at, std::size_t count, int& out)
     return true;
 }
 
+// `whole` seconds plus `fraction` (under one second) in the clock's ticks, when the clock can hold
+// them: with nanosecond ticks in 64 bits, roughly the years 1678 to 2262.
+std::optional<std::chrono::system_clock::duration> inClockRange(std::chrono::seconds whole,
+                                                                std::chrono::nanoseconds fraction)
+{
+    using namespace std::chrono;
+    using Ticks = system_clock::duration;
+    // The first and last whole seconds the clock holds completely, and what it holds beyond them.
+    constexpr seconds first = ceil<seconds>(Ticks::min());
+    constexpr seconds last = floor<seconds>(Ticks::max());
+    constexpr Ticks belowFirst = Ticks::min() - duration_cast<Ticks>(first);
+    constexpr Ticks aboveLast = Ticks::max() - duration_cast<Ticks>(last);
+    const Ticks part = duration_cast<Ticks>(fraction);
+    if (whole >= first && whole <= last) {
+        if (whole == last && part > aboveLast)
+            return std::nullopt;
+        return duration_cast<Ticks>(whole) + part;
+    }
+    // Only the second just before the first whole one can still be partly held.
+    if (whole == first - seconds(1) && part - duration_cast<Ticks>(seconds(1)) >= belowFirst)
+        return duration_cast<Ticks>(first) + (part - duration_cast<Ticks>(seconds(1)));
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::chrono::system_clock::time_point> parseIso8601(std::string_view text)
@@ -79,8 +103,13 @@ std::optional<std::chrono::system_clock::time_point> parseIso8601(std::string_vi
                          std::chrono::day(static_cast<unsigned>(day)) };
     if (!ymd.ok())
         return std::nullopt;
-    auto time = sys_days(ymd) + hours(hour) + minutes(minute) + seconds(second) - minutes(offsetMinutes);
-    return time_point_cast<system_clock::duration>(time + fraction);
+    // Whole seconds of any four-digit year fit easily; the clock's own ticks do not.
+    const seconds whole = (sys_days(ymd) + hours(hour) + minutes(minute) + seconds(second)
+                           - minutes(offsetMinutes)).time_since_epoch();
+    auto ticks = inClockRange(whole, fraction);
+    if (!ticks)
+        return std::nullopt;
+    return system_clock::time_point(*ticks);
 }
 
 std::string formatIso8601(std::chrono::system_clock::time_point date)
