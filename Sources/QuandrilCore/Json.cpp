@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <unordered_map>
+#include <vector>
 
 namespace Quandril::Json {
 
@@ -23,6 +26,113 @@ std::string typeName(const Value& value)
     return value.type_name();
 }
 
+// Builds a Value from parser events. The parser's own builder adds each member of an ordered
+// object after a search through the members before it, so reading an object took time growing with
+// the square of its size; here a large object finds earlier keys through an index instead. As
+// with the parser's own builder, a repeated key keeps its first place and takes the last value.
+class Builder final : public nlohmann::json_sax<Value> {
+public:
+    explicit Builder(Value& root)
+        : root_(root)
+    {
+    }
+
+    bool null() override { return add(Value(nullptr)); }
+    bool boolean(bool value) override { return add(Value(value)); }
+    bool number_integer(number_integer_t value) override { return add(Value(value)); }
+    bool number_unsigned(number_unsigned_t value) override { return add(Value(value)); }
+    bool number_float(number_float_t value, const string_t&) override { return add(Value(value)); }
+    bool string(string_t& value) override { return add(Value(std::move(value))); }
+    bool binary(binary_t& value) override { return add(Value::binary(std::move(value))); }
+
+    bool start_object(std::size_t) override { return open(Value::object()); }
+    bool key(string_t& value) override
+    {
+        key_ = std::move(value);
+        return true;
+    }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(Value::array()); }
+    bool end_array() override { return close(); }
+
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& error) override
+    {
+        throw DecodeError("", std::string("not valid JSON: ") + error.what());
+    }
+
+private:
+    using Members = Value::object_t::Container;
+
+    struct Open {
+        Value* value;
+        // Key to position, kept only once an object is large enough for searching to cost.
+        std::unordered_map<std::string, std::size_t> index;
+    };
+
+    static constexpr std::size_t searchedMembers = 16;
+
+    bool open(Value container)
+    {
+        Value* placed = place(std::move(container));
+        stack_.push_back(Open {placed, {}});
+        return true;
+    }
+
+    bool close()
+    {
+        stack_.pop_back();
+        return true;
+    }
+
+    bool add(Value value)
+    {
+        place(std::move(value));
+        return true;
+    }
+
+    Value* place(Value value)
+    {
+        if (stack_.empty()) {
+            root_ = std::move(value);
+            return &root_;
+        }
+        Open& parent = stack_.back();
+        if (parent.value->is_array()) {
+            auto& elements = parent.value->get_ref<Value::array_t&>();
+            elements.push_back(std::move(value));
+            return &elements.back();
+        }
+        Members& members = parent.value->get_ref<Value::object_t&>();
+        if (auto earlier = find(parent, members)) {
+            members[*earlier].second = std::move(value);
+            return &members[*earlier].second;
+        }
+        members.emplace_back(key_, std::move(value));
+        if (!parent.index.empty())
+            parent.index.emplace(std::move(key_), members.size() - 1);
+        else if (members.size() >= searchedMembers)
+            for (std::size_t i = 0; i < members.size(); ++i)
+                parent.index.emplace(members[i].first, i);
+        return &members.back().second;
+    }
+
+    std::optional<std::size_t> find(const Open& parent, const Members& members) const
+    {
+        if (!parent.index.empty()) {
+            auto found = parent.index.find(key_);
+            return found == parent.index.end() ? std::nullopt : std::optional(found->second);
+        }
+        for (std::size_t i = 0; i < members.size(); ++i)
+            if (members[i].first == key_)
+                return i;
+        return std::nullopt;
+    }
+
+    Value& root_;
+    std::vector<Open> stack_;
+    std::string key_;
+};
+
 } // namespace
 
 DecodeError::DecodeError(std::string path, std::string problem)
@@ -41,11 +151,14 @@ DecodeError DecodeError::within(std::string_view component) const
 
 Value parse(std::string_view text)
 {
+    Value root;
+    Builder builder(root);
     try {
-        return Value::parse(text.begin(), text.end());
+        Value::sax_parse(text.begin(), text.end(), &builder);
     } catch (const nlohmann::json::exception& e) {
         throw DecodeError("", std::string("not valid JSON: ") + e.what());
     }
+    return root;
 }
 
 std::string dump(const Value& value, bool pretty)
