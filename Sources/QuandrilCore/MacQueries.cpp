@@ -43,6 +43,9 @@ std::int64_t scaledBytes(std::int64_t bytes, const Mac& mac)
     // A NaN factor says nothing about the size; the measurement stands as it was taken.
     if (std::isnan(scale))
         return bytes;
+    // A size is never below nothing, whatever the factor.
+    if (scale <= 0)
+        return 0;
     return saturatingCount(static_cast<double>(bytes) * scale);
 }
 
@@ -190,8 +193,13 @@ std::optional<std::string> Mac::which(const std::string& tool) const
 
 std::optional<std::vector<SimRuntime>> parseSimulatorRuntimes(std::string_view json)
 {
-    auto top = Json::Value::parse(json.begin(), json.end(), nullptr, false);
-    if (top.is_discarded() || !top.is_object())
+    Json::Value top;
+    try {
+        top = Json::parse(json);
+    } catch (const Json::DecodeError&) {
+        return std::nullopt;
+    }
+    if (!top.is_object())
         return std::nullopt;
     for (const auto& [key, runtime] : top.items())
         if (!runtime.is_object())

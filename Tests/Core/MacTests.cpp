@@ -277,7 +277,7 @@ TEST(MacQueries, UsageLeavesCloudContentsOut)
     EXPECT_EQ(many[library + "/Caches"].bytes, ownBytes(library + "/Caches") + ownBytes(library + "/Caches/x"));
 }
 
-TEST(MacQueries, ScaleIsTruncatedAndSaturates)
+TEST(MacQueries, ScaleIsTruncatedSaturatesAndNeverGoesBelowZero)
 {
     TempDir dir;
     writeFile(dir.path() + "/Users/me/data/a", std::string(10'000, 'x'));
@@ -294,10 +294,13 @@ TEST(MacQueries, ScaleIsTruncatedAndSaturates)
         { 0.3, measured * 3 / 10 }, // exact product truncated toward zero
         { 1.0, measured },
         { 0.0, 0 },
-        { -0.5, -(measured / 2) },
         { 1e300, largest },
-        { -1e300, smallest },
         { std::numeric_limits<double>::infinity(), largest },
+        // A size never drops below nothing.
+        { -0.5, 0 },
+        { -0.0, 0 },
+        { -1e300, 0 },
+        { -std::numeric_limits<double>::infinity(), 0 },
         { std::nan(""), measured }, // no usable factor: the measurement stands
     };
     for (const auto& c : cases) {
@@ -328,6 +331,9 @@ TEST(MacQueries, FakeMachineAnswersFromItsFixture)
         { "~/Applications/X.app", "2025-01-31T09:30:00Z" },
         { "/Applications/Y.app", "2025-01-31T10:30:00+01:00" },
         { "/Applications/Bad.app", "yesterday" },
+        // Beyond what the clock holds: unreadable, not wrapped round.
+        { "/Applications/Old.app", "1500-01-01T00:00:00Z" },
+        { "/Applications/Future.app", "2300-01-01T00:00:00Z" },
     };
     Mac mac = machine.mac();
 
@@ -343,7 +349,8 @@ TEST(MacQueries, FakeMachineAnswersFromItsFixture)
     auto expected = Platform::parseIso8601("2025-01-31T09:30:00Z");
     EXPECT_EQ(mac.lastUsed(machine.at("~/Applications/X.app")), expected);
     EXPECT_EQ(mac.lastUsed(machine.at("/Applications/Y.app")), expected);
-    EXPECT_EQ(mac.lastUsed(machine.at("/Applications/Bad.app")), std::nullopt);
+    for (const char* app : { "/Applications/Bad.app", "/Applications/Old.app", "/Applications/Future.app" })
+        EXPECT_EQ(mac.lastUsed(machine.at(app)), std::nullopt) << app;
     EXPECT_EQ(mac.lastUsed(machine.at("/Applications/X.app")), std::nullopt);
 }
 
