@@ -22,6 +22,7 @@
 #include "Support/AppBundles.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
+#include "Support/PlistBytes.h"
 
 using namespace Quandril;
 using Quandril::Testing::FakeMachine;
@@ -142,52 +143,39 @@ TEST(HostileFiles, HistoryIsNeverAppendedThroughALink)
     EXPECT_EQ(Testing::readFile(elsewhere), "mine\n");
 }
 
-// ---- A crafted binary property list ----
+// ---- Crafted property lists ----
 
-// An object's type and length: lengths from 15 on follow as a one-byte integer.
-std::string marker(int type, std::size_t length)
+using namespace Quandril::Testing;
+
+// An identifier, then a key "a" whose value holds `levels` arrays, each inside the one before.
+std::string deepBinary(std::size_t levels)
 {
-    if (length < 15)
-        return std::string(1, static_cast<char>(type << 4 | static_cast<int>(length)));
-    return std::string {static_cast<char>(type << 4 | 0xF), '\x10', static_cast<char>(length)};
+    std::vector<std::string> objects {plistDict({{1, 3}, {2, 4}}, 4), plistASCII("CFBundleIdentifier"), plistASCII("a"),
+                                      plistASCII("com.example.deep")};
+    for (std::size_t i = 0; i < levels; ++i)
+        objects.push_back(i + 1 < levels ? plistArray({objects.size() + 1}, 4) : plistArray({}, 4));
+    return binaryPlist(objects, 4);
 }
 
-// One dictionary in binary form: keys as UTF-16 text, values as ASCII text, every offset and
-// reference one byte wide. Laid out by hand so that any bytes can stand in a key.
-std::string binaryPlist(const std::vector<std::pair<std::u16string, std::string>>& entries)
+std::string deepXml(std::size_t levels)
 {
-    std::string objects;
-    std::vector<std::size_t> offsets;
-    const auto count = entries.size();
-    offsets.push_back(8 + objects.size());
-    objects += marker(0xD, count);
-    for (std::size_t i = 0; i < count; ++i)
-        objects += static_cast<char>(1 + i);
-    for (std::size_t i = 0; i < count; ++i)
-        objects += static_cast<char>(1 + count + i);
-    for (const auto& [key, value] : entries) {
-        offsets.push_back(8 + objects.size());
-        objects += marker(0x6, key.size());
-        for (char16_t unit : key) {
-            objects += static_cast<char>(unit >> 8);
-            objects += static_cast<char>(unit & 0xFF);
-        }
-    }
-    for (const auto& [key, value] : entries) {
-        offsets.push_back(8 + objects.size());
-        objects += marker(0x5, value.size());
-        objects += value;
-    }
-    std::string out = "bplist00" + objects;
-    const std::size_t table = out.size();
-    for (auto offset : offsets)
-        out += static_cast<char>(offset);
-    std::string trailer(32, '\0');
-    trailer[6] = 1; // offset width
-    trailer[7] = 1; // reference width
-    trailer[15] = static_cast<char>(offsets.size());
-    trailer[31] = static_cast<char>(table);
-    return out + trailer;
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>a</key>";
+    for (std::size_t i = 0; i < levels; ++i)
+        out += "<array>";
+    for (std::size_t i = 0; i < levels; ++i)
+        out += "</array>";
+    return out + "<key>CFBundleIdentifier</key><string>com.example.deep</string></dict></plist>";
+}
+
+// Arrays that each hold the next one twice: a few hundred bytes that stand for 2^60 arrays when
+// every reference is followed.
+std::string sharedBinary(std::size_t levels)
+{
+    std::vector<std::string> objects {plistDict({{1, 2}, {3, 4}}, 1), plistASCII("a"), plistArray({5, 5}, 1),
+                                      plistASCII("CFBundleIdentifier"), plistASCII("com.example.shared")};
+    for (std::size_t i = 0; i < levels; ++i)
+        objects.push_back(i + 1 < levels ? plistArray({objects.size() + 1, objects.size() + 1}, 1) : plistArray({}, 1));
+    return binaryPlist(objects, 1);
 }
 
 struct CraftedCase {
@@ -208,12 +196,18 @@ TEST_P(CraftedInfoPlist, NeverStopsTheScan)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CraftedInfoPlist,
-    testing::Values(CraftedCase {"53 bytes whose one key holds a NUL", binaryPlist({{std::u16string(u"A\0", 2), "x"}}),
-                                 "listed without an identifier"},
-                    CraftedCase {"a NUL key beside the identifier",
-                                 binaryPlist({{std::u16string(u"\0", 1), "x"},
-                                              {u"CFBundleIdentifier", "com.example.ok"}}),
-                                 "com.example.ok"}),
+    testing::Values(
+        CraftedCase {"53 bytes whose one key holds a NUL",
+                     binaryPlist({plistDict({{1, 2}}, 1), plistUTF16(std::u16string(u"A\0", 2)), plistASCII("x")}, 1),
+                     "listed without an identifier"},
+        CraftedCase {"a NUL key beside the identifier",
+                     binaryPlist({plistDict({{1, 3}, {2, 4}}, 1), plistUTF16(std::u16string(u"\0", 1)),
+                                  plistASCII("CFBundleIdentifier"), plistASCII("x"), plistASCII("com.example.ok")},
+                                 1),
+                     "com.example.ok"},
+        CraftedCase {"binary arrays 200,000 deep", deepBinary(200'000), "com.example.deep"},
+        CraftedCase {"XML arrays 200,000 deep", deepXml(200'000), "com.example.deep"},
+        CraftedCase {"binary arrays shared 60 levels deep", sharedBinary(60), "com.example.shared"}),
     Testing::CaseNamed {});
 
 } // namespace
