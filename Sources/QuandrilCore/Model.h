@@ -15,7 +15,7 @@
 
 namespace Quandril {
 
-class Mac;
+struct Mac;
 
 using Clock = std::chrono::system_clock;
 using TimePoint = Clock::time_point;
