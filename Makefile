@@ -1,7 +1,9 @@
 # The README's commands. Each installs what is missing first.
 JOBS ?= $(shell nproc)
+# How long `make fuzz` runs each fuzz target.
+FUZZ_SECONDS ?= 60
 
-.PHONY: deps run test tsan bench clean
+.PHONY: deps run test tsan bench fuzz clean
 
 deps:
 	@bash scripts/install-deps
@@ -26,6 +28,21 @@ bench: deps
 	cmake --preset bench
 	cmake --build build/bench -j $(JOBS)
 	@for b in build/bench/Benchmarks/*Bench; do echo "== $$b"; $$b || exit 1; done
+
+# Each target starts from its committed seeds (Fuzz/corpus/NAME, never written to) and keeps what
+# it finds in build/fuzz/corpus/NAME; a failing input lands in build/fuzz/findings/.
+fuzz:
+	@bash scripts/install-deps --fuzz
+	cmake --preset fuzz
+	cmake --build build/fuzz -j $(JOBS)
+	@mkdir -p build/fuzz/findings
+	@for f in build/fuzz/Fuzz/*Fuzz; do \
+		name=$$(basename $$f); mkdir -p build/fuzz/corpus/$$name; \
+		echo "== $$name ($(FUZZ_SECONDS) s)"; \
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 $$f -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+			-print_final_stats=1 -artifact_prefix=build/fuzz/findings/$$name- \
+			build/fuzz/corpus/$$name Fuzz/corpus/$$name || exit 1; \
+	done
 
 clean:
 	rm -rf build
