@@ -5,6 +5,8 @@
 #include <QSplitter>
 #include <QStackedWidget>
 
+#include "QuandrilApp/ICloudView.h"
+
 namespace Quandril::App {
 
 MainWindow::MainWindow(AppServices& services, QWidget* parent)
@@ -40,6 +42,8 @@ void MainWindow::bringForward()
 
 QWidget* MainWindow::makeDetail(MainSection section)
 {
+    if (section == MainSection::iCloud)
+        return new ICloudView(services_.model);
     auto* label = new QLabel(title(section));
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignCenter);

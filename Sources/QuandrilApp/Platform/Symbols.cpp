@@ -123,6 +123,94 @@ QPainterPath moonZzz()
     return moon.united(big).united(small);
 }
 
+// ---- The iCloud section's symbols: outlines, as the design draws them ----
+
+QPainterPath cloudShape()
+{
+    const QPainterPath shape =
+        circle({0.33, 0.56}, 0.19).united(circle({0.56, 0.46}, 0.25)).united(circle({0.77, 0.6}, 0.16));
+    return shape.united(roundedRect(QRectF(0.14, 0.56, 0.79, 0.2), 0.1)).simplified();
+}
+
+QPainterPath cloudOutline()
+{
+    return stroked(cloudShape(), 0.08);
+}
+
+QPainterPath cloudSlash()
+{
+    const QPainterPath slash = polyline({{0.14, 0.14}, {0.86, 0.86}});
+    return cloudOutline().subtracted(stroked(slash, 0.2)).united(stroked(slash, 0.08));
+}
+
+QPainterPath listBulletRectangle()
+{
+    QPainterPath path = stroked(roundedRect(QRectF(0.06, 0.16, 0.88, 0.68), 0.1), 0.07);
+    for (const qreal y : {0.36, 0.5, 0.64}) {
+        path = path.united(circle({0.26, y}, 0.045));
+        path = path.united(stroked(polyline({{0.38, y}, {0.76, y}}), 0.06));
+    }
+    return path;
+}
+
+QPainterPath squareOnSquare()
+{
+    const QRectF front(0.3, 0.3, 0.6, 0.6);
+    const QPainterPath back = stroked(roundedRect(QRectF(0.1, 0.1, 0.6, 0.6), 0.1), 0.07);
+    return back.subtracted(roundedRect(front.adjusted(-0.06, -0.06, 0.06, 0.06), 0.14))
+        .united(stroked(roundedRect(front, 0.1), 0.07));
+}
+
+QPainterPath arrowDownCircle()
+{
+    const QPainterPath arrow = stroked(polyline({{0.5, 0.26}, {0.5, 0.72}}), 0.08)
+                                   .united(stroked(polyline({{0.32, 0.55}, {0.5, 0.73}, {0.68, 0.55}}), 0.08));
+    return stroked(circle({0.5, 0.5}, 0.44), 0.07).united(arrow);
+}
+
+QPainterPath externalDrive()
+{
+    const QPainterPath body = stroked(roundedRect(QRectF(0.06, 0.3, 0.88, 0.42), 0.1), 0.07);
+    return body.united(circle({0.75, 0.51}, 0.05)).united(stroked(polyline({{0.2, 0.51}, {0.55, 0.51}}), 0.05));
+}
+
+QPainterPath arrowClockwise()
+{
+    QPainterPath arc;
+    arc.arcMoveTo(QRectF(0.14, 0.14, 0.72, 0.72), 70);
+    arc.arcTo(QRectF(0.14, 0.14, 0.72, 0.72), 70, -320);
+    QPainterPath head = polyline({{0.5, 0.02}, {0.72, 0.15}, {0.5, 0.3}});
+    head.closeSubpath();
+    return stroked(arc, 0.08).united(head);
+}
+
+QPainterPath exclamationTriangle()
+{
+    QPainterPath triangle = polyline({{0.5, 0.08}, {0.95, 0.9}, {0.05, 0.9}});
+    triangle.closeSubpath();
+    return stroked(triangle, 0.08)
+        .united(roundedRect(QRectF(0.455, 0.36, 0.09, 0.3), 0.045))
+        .united(circle({0.5, 0.76}, 0.055));
+}
+
+QPainterPath checkmarkCircle()
+{
+    const QPainterPath check = stroked(polyline({{0.3, 0.52}, {0.44, 0.66}, {0.7, 0.36}}), 0.08);
+    return stroked(circle({0.5, 0.5}, 0.44), 0.07).united(check);
+}
+
+QPainterPath handRaised()
+{
+    QPainterPath hand = roundedRect(QRectF(0.24, 0.42, 0.56, 0.5), 0.2);
+    const qreal tops[] = {0.16, 0.08, 0.1, 0.2};
+    for (int finger = 0; finger < 4; ++finger) {
+        const qreal x = 0.3 + finger * 0.14;
+        hand = hand.united(stroked(polyline({{x, tops[finger]}, {x, 0.55}}), 0.11));
+    }
+    hand = hand.united(stroked(polyline({{0.1, 0.5}, {0.27, 0.7}}), 0.11));
+    return stroked(hand.simplified(), 0.07);
+}
+
 struct Symbol {
     QStringView name;
     QStringView themeName;
@@ -140,9 +228,25 @@ const std::array<Symbol, 8> symbols{{
     {u"moon.zzz.fill", u"weather-clear-night", moonZzz},
 }};
 
+const std::array<Symbol, 10> cloudSymbols{{
+    {u"icloud", u"", cloudOutline},
+    {u"icloud.slash", u"", cloudSlash},
+    {u"list.bullet.rectangle", u"", listBulletRectangle},
+    {u"square.on.square", u"", squareOnSquare},
+    {u"arrow.down.circle", u"", arrowDownCircle},
+    {u"externaldrive", u"", externalDrive},
+    {u"arrow.clockwise", u"view-refresh", arrowClockwise},
+    {u"exclamationmark.triangle", u"", exclamationTriangle},
+    {u"checkmark.circle", u"", checkmarkCircle},
+    {u"hand.raised", u"", handRaised},
+}};
+
 const Symbol* lookup(QStringView name)
 {
     for (const Symbol& symbol : symbols)
+        if (symbol.name == name)
+            return &symbol;
+    for (const Symbol& symbol : cloudSymbols)
         if (symbol.name == name)
             return &symbol;
     return nullptr;

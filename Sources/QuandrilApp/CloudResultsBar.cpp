@@ -1,0 +1,120 @@
+#include "QuandrilApp/CloudResultsBar.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include "QuandrilApp/CloudLook.h"
+#include "QuandrilApp/CloudResultsLogic.h"
+#include "QuandrilApp/Model.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Platform/Symbols.h"
+
+namespace Quandril::App {
+
+namespace Logic = CloudResultsLogic;
+
+namespace {
+constexpr int maxListHeight = 120;
+}
+
+CloudResultsBar::CloudResultsBar(Model& model, QWidget* parent)
+    : QFrame(parent)
+    , model_(model)
+    , summary_(CloudLook::plainLabel(QString(), this))
+    , dismiss_(CloudLook::linkButton(QStringLiteral("Dismiss"), this))
+    , scroll_(new QScrollArea(this))
+{
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 12, 12, 12);
+    column->setSpacing(4);
+
+    auto* first = new QHBoxLayout;
+    CloudLook::setType(summary_, CloudLook::Type::headline);
+    first->addWidget(summary_);
+    first->addStretch(1);
+    first->addWidget(dismiss_);
+    column->addLayout(first);
+
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
+    scroll_->viewport()->setAutoFillBackground(false);
+    column->addWidget(scroll_);
+
+    connect(dismiss_, &QPushButton::clicked, this, [this] { model_.setCloudResults({}); });
+    connect(&model_, &Model::cloudResultsChanged, this, &CloudResultsBar::refresh);
+    connect(&model_.preferences(), &Preferences::changed, this, &CloudResultsBar::refresh);
+    refresh();
+}
+
+QString CloudResultsBar::summaryText() const
+{
+    return summary_->text();
+}
+
+QStringList CloudResultsBar::lines() const
+{
+    QStringList lines;
+    if (!linesBox_)
+        return lines;
+    for (const auto* line : linesBox_->findChildren<SymbolLabel*>(QString(), Qt::FindDirectChildrenOnly))
+        lines << line->symbol() + ' ' + line->property("tone").toString() + QStringLiteral(" | ") + line->text();
+    return lines;
+}
+
+void CloudResultsBar::refresh()
+{
+    const auto& results = model_.cloudResults();
+    summary_->setText(Logic::summaryLine(results, model_.preferences()));
+
+    linesBox_ = new QWidget;
+    auto* stack = new QVBoxLayout(linesBox_);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(2);
+    for (const CleanResult& result : results) {
+        const auto shown = Logic::resultLine(result);
+        auto* line = new SymbolLabel(shown.symbol, shown.text, linesBox_, true);
+        CloudLook::setType(line, CloudLook::Type::callout);
+        CloudLook::setTone(line, shown.tone);
+        stack->addWidget(line);
+    }
+    stack->addStretch(1);
+    scroll_->setWidget(linesBox_); // the old lines go with the old widget
+    linesBox_->setAutoFillBackground(false);
+    fitList();
+}
+
+void CloudResultsBar::fitList()
+{
+    // As tall as the lines need at the present width, up to the cap; beyond it the list scrolls.
+    // The bar's own width is settled before its children are laid out again.
+    const QMargins margins = layout()->contentsMargins();
+    const int width = this->width() - margins.left() - margins.right();
+    const int needed = linesBox_->hasHeightForWidth() && width > 0 ? linesBox_->heightForWidth(width)
+                                                                    : linesBox_->sizeHint().height();
+    scroll_->setFixedHeight(qMin(maxListHeight, needed));
+}
+
+void CloudResultsBar::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    fitList();
+}
+
+void CloudResultsBar::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    QColor fill = Symbols::toneColor(u"quaternary", palette());
+    fill.setAlphaF(fill.alphaF() * 0.5f);
+    painter.fillRect(rect(), fill);
+    QFrame::paintEvent(event);
+}
+
+} // namespace Quandril::App
