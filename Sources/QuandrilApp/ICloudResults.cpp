@@ -418,7 +418,16 @@ void ICloudResults::refresh()
 
     const auto externals = model_.externals();
     footerCase_ = Logic::footer(running, externals);
-    footer_->setCurrentIndex(int(footerCase_));
+    if (footer_->currentIndex() != int(footerCase_) || !footerSized_) {
+        footerSized_ = true;
+        // The footer is as tall as the case it shows, not as the tallest case.
+        for (int page = 0; page < footer_->count(); ++page) {
+            const auto policy = page == int(footerCase_) ? QSizePolicy::Preferred : QSizePolicy::Ignored;
+            footer_->widget(page)->setSizePolicy(policy, policy);
+        }
+        footer_->setCurrentIndex(int(footerCase_));
+        footer_->updateGeometry();
+    }
     // The progress line belongs to the running cleanup only; none outlives it.
     progress_->setText(footerCase_ == Footer::working ? Logic::progressText(model_.cloudProgress()) : QString());
     refreshPickers();

@@ -90,6 +90,7 @@ private:
     bool confirming_ = false;
     QPointer<CloudConfirmSheet> sheet_;
     CloudResultsLogic::Footer footerCase_ = CloudResultsLogic::Footer::plugIn;
+    bool footerSized_ = false;
     std::vector<CloudResultsLogic::ParkEntry> parkEntries_;
 
     // Header.
