@@ -87,12 +87,12 @@ QString shown(const std::optional<Logic::Section>& section)
 }
 
 // "name@path" per drive.
-std::vector<DriveInfo> drives(const QStringList& specs)
+std::vector<DriveInfo> drives(const QStringList& entries)
 {
     std::vector<DriveInfo> out;
-    for (const auto& spec : specs) {
-        const auto at = spec.lastIndexOf('@');
-        out.push_back({ spec.left(at).toStdString(), spec.mid(at + 1).toStdString(), false, 1'000'000'000'000,
+    for (const auto& entry : entries) {
+        const auto at = entry.lastIndexOf('@');
+        out.push_back({ entry.left(at).toStdString(), entry.mid(at + 1).toStdString(), false, 1'000'000'000'000,
                         500'000'000'000, 400'000'000'000 });
     }
     return out;

@@ -44,9 +44,9 @@ const QString stopped = QStringLiteral("Stopped before this one; it's still in i
 struct Section {
     explicit Section(const QStringList& drives = { "Backup@/Volumes/Backup" }, bool withFiles = true)
     {
-        for (const auto& spec : drives) {
-            const auto at = spec.lastIndexOf('@');
-            f.machine().drive(spec.left(at).toStdString(), spec.mid(at + 1).toStdString(), 1'000'000'000'000,
+        for (const auto& entry : drives) {
+            const auto at = entry.lastIndexOf('@');
+            f.machine().drive(entry.left(at).toStdString(), entry.mid(at + 1).toStdString(), 1'000'000'000'000,
                               400'000'000'000);
         }
         if (withFiles) {

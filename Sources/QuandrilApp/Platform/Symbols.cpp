@@ -123,7 +123,7 @@ QPainterPath moonZzz()
     return moon.united(big).united(small);
 }
 
-// ---- The iCloud section's symbols: outlines, as the design draws them ----
+// ---- The iCloud section's symbols, drawn as outlines ----
 
 QPainterPath cloudShape()
 {
