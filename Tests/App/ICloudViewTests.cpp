@@ -189,6 +189,7 @@ private slots:
                 .arg(view.results() ? "results" : "intro")
                 .arg(model.cloudScanning());
         });
+        s.engine().hold(EngineCall::scanCloud);
         QTest::keyClick(&view, Qt::Key_Return);
         QCOMPARE(recorder.entries(), QStringList({
             "settingsChanged stored=1 shows=intro scanning=0",
@@ -201,6 +202,7 @@ private slots:
                  QStringLiteral("Reading iCloud's list of files and looking for copies on your drives. Nothing is "
                                 "downloaded."));
         QCOMPARE(headerOf(*view.results()), QStringLiteral("(busy) 0 turnOff=1"));
+        s.engine().release(EngineCall::scanCloud);
         QVERIFY(s.f.settle());
         QVERIFY(view.results()->showsList());
         QCOMPARE(s.engine().count(EngineCall::scanCloud), 1);
@@ -430,9 +432,11 @@ private slots:
         results.stopButton()->click();
         QVERIFY(model.cloudStop().isOn());
         seen << footerOf(results);
+        s.engine().hold(EngineCall::scanCloud); // the scan that follows the run waits, so it shows
         gate.open();
         QVERIFY(waitUntil([&] { return !model.cloudRunning(); }));
         seen << footerOf(results) + " | " + headerOf(results);
+        s.engine().release(EngineCall::scanCloud);
         QVERIFY(s.f.settle());
 
         // A line of a finished run arrives late: it is not shown, now or during the next run.
