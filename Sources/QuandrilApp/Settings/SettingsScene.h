@@ -1,10 +1,20 @@
 #pragma once
 
-// The settings window: the list of panes and the chosen pane. Closing it only hides it.
+// The settings window (720 × 540): the list of the ten panes in four groups, and the chosen pane
+// under its title. Which pane is chosen lives only in "settingsPane": the window shows the stored
+// pane each time it is shown (General when the stored text names none, which then stays stored
+// until the user picks a row), and a click on a row stores that pane. A pane is made anew each time
+// it is shown and dropped when another is chosen or the window closes. Closing only hides the
+// window.
 
 #include <QWidget>
 
 #include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/Settings/SettingsPane.h"
+
+class QLabel;
+class QListWidget;
+class QVBoxLayout;
 
 namespace Quandril::App {
 
@@ -17,8 +27,29 @@ public:
     // Shows, un-minimises and raises the window and gives it the focus.
     void bringForward();
 
+    // The pane on show and its view; the view is null while the window is hidden.
+    SettingsPane shownPane() const { return shown_; }
+    QWidget* paneView() const { return pane_; }
+    QListWidget* paneList() const { return list_; }
+
+    // A new view of a pane.
+    static QWidget* makePane(SettingsPane pane, AppServices& services);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
+    // Shows the stored pane; `rebuild` makes its view anew even when that pane is on show.
+    void showStored(bool rebuild);
+    void dropPane();
+
     AppServices& services_;
+    QListWidget* list_ = nullptr;
+    QLabel* title_ = nullptr;
+    QVBoxLayout* detail_ = nullptr;
+    QWidget* pane_ = nullptr;
+    SettingsPane shown_ = SettingsPane::general;
 };
 
 } // namespace Quandril::App

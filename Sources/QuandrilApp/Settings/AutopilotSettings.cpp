@@ -1,0 +1,83 @@
+#include "QuandrilApp/Settings/AutopilotSettings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QSignalBlocker>
+
+#include "QuandrilApp/Autopilot.h"
+#include "QuandrilApp/Platform/Preferences.h"
+
+namespace Quandril::App {
+
+using namespace SettingsUi;
+
+AutopilotSettings::AutopilotSettings(AppServices& services, QWidget* parent)
+    : SettingsForm(parent)
+    , services_(services)
+{
+    Preferences& preferences = services.preferences;
+
+    SettingsSection* main = addSection();
+    enabled_ = new QCheckBox(QStringLiteral("Clean up on its own"));
+    main->addRow(enabled_);
+    main->addRow(note(QStringLiteral("Only the \"rebuilds itself\" tier — developer caches, dead simulators and the "
+                                     "like, from apps that aren't open. Everything else always waits for your click.")));
+
+    SettingsSection* checks = addSection(QStringLiteral("Checks"));
+    interval_ = new QComboBox;
+    for (const int minutes : {5, 10, 15, 30})
+        interval_->addItem(QString::number(minutes) + QStringLiteral(" minutes"), minutes);
+    checks->addRow(labelled(QStringLiteral("Check every"), interval_));
+    checks->addRow(note(QStringLiteral("Also right after a drive mounts or the Mac wakes. After a run, it waits 6 hours "
+                                       "before trying again, and a weekly note says what grew.")));
+
+    lastCheck_ = addSection(QStringLiteral("Last check"));
+    lastNote_ = label({}, TextStyle::callout);
+    lastCheck_->addRow(lastNote_);
+
+    showSettings();
+    showLastRun();
+    connect(enabled_, &QCheckBox::clicked, this,
+            [&preferences](bool on) { preferences.setBoolean(QString(Keys::autopilotEnabled), on); });
+    connect(interval_, &QComboBox::activated, this, [this, &preferences](int index) {
+        preferences.setInteger(QString(Keys::autopilotIntervalMinutes), interval_->itemData(index).toInt());
+    });
+    connect(&preferences, &Preferences::changed, this, [this](const QString& key) {
+        if (key == Keys::autopilotEnabled || key == Keys::autopilotIntervalMinutes)
+            showSettings();
+    });
+    if (services.autopilot)
+        connect(services.autopilot, &Autopilot::changed, this, &AutopilotSettings::showLastRun);
+}
+
+void AutopilotSettings::showSettings()
+{
+    const Preferences& preferences = services_.preferences;
+    const bool on = preferences.boolean(QString(Keys::autopilotEnabled), false);
+    {
+        const QSignalBlocker blocker(enabled_);
+        enabled_->setChecked(on);
+    }
+    {
+        // A stored interval that is none of the choices shows none of them.
+        const QSignalBlocker blocker(interval_);
+        const qint64 minutes = preferences.integer(QString(Keys::autopilotIntervalMinutes), 10);
+        int shown = -1;
+        for (int i = 0; i < interval_->count(); ++i)
+            if (interval_->itemData(i).toLongLong() == minutes)
+                shown = i;
+        interval_->setCurrentIndex(shown);
+    }
+    interval_->setEnabled(on);
+}
+
+void AutopilotSettings::showLastRun()
+{
+    const Autopilot* autopilot = services_.autopilot;
+    const bool ran = autopilot && autopilot->lastRunNote();
+    lastNote_->setText(ran ? *autopilot->lastRunNote() : QString());
+    lastCheck_->setVisible(ran);
+}
+
+} // namespace Quandril::App

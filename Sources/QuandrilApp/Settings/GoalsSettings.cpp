@@ -1,0 +1,86 @@
+#include "QuandrilApp/Settings/GoalsSettings.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+
+#include "QuandrilApp/Model.h"
+
+namespace Quandril::App {
+
+using namespace SettingsUi;
+
+namespace {
+
+bool sameList(const std::vector<DriveInfo>& a, const std::vector<DriveInfo>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const DriveInfo& x, const DriveInfo& y) {
+        return x.path == y.path && x.name == y.name && x.isStartup == y.isStartup;
+    });
+}
+
+} // namespace
+
+GoalsSettings::GoalsSettings(AppServices& services, QWidget* parent)
+    : SettingsForm(parent)
+    , services_(services)
+{
+    showDrives();
+    connect(&services.model, &Model::statusChanged, this, &GoalsSettings::showDrives);
+    // The drives mounted now, read off the GUI thread; the sections follow when it arrives.
+    services.model.refreshStatus();
+}
+
+QWidget* GoalsSettings::goalControl(Model& model, const DriveInfo& drive)
+{
+    // The goal in force, until the drive's goal picker stands here.
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(label(QStringLiteral("Keep free"), TextStyle::body, {}, false));
+    layout->addStretch(1);
+    QLabel* goal = label({}, TextStyle::body, {}, false);
+    layout->addWidget(goal);
+    const auto show = [&model, drive, goal] {
+        const auto inForce = model.goal(drive);
+        goal->setText(inForce ? QString::fromStdString(inForce->description()) : QStringLiteral("No goal"));
+    };
+    show();
+    QObject::connect(&model, &Model::changed, goal, show);
+    return row;
+}
+
+void GoalsSettings::showDrives()
+{
+    const std::vector<DriveInfo>& drives = services_.model.status().drives;
+    // A status that lists the same drives leaves the sections (and what is typed in them) alone.
+    if (built_ && sameList(drives, shown_))
+        return;
+    built_ = true;
+    shown_ = drives;
+    for (QWidget* part : parts_) {
+        part->hide();
+        part->deleteLater();
+    }
+    parts_.clear();
+
+    if (drives.empty()) {
+        QLabel* none = label(QStringLiteral("No drives found yet."), TextStyle::body, QStringLiteral("secondary"));
+        addLoose(none);
+        parts_.push_back(none);
+        return;
+    }
+    for (const DriveInfo& drive : drives) {
+        QString header = QString::fromStdString(drive.name);
+        if (drive.isStartup)
+            header += QStringLiteral(" (this Mac)");
+        SettingsSection* section = addSection(header);
+        QWidget* control = goalControl(services_.model, drive);
+        control->setProperty("goalDrive", QString::fromStdString(drive.path));
+        section->addRow(control);
+        if (drive.isStartup)
+            section->addRow(note(QStringLiteral("Defaults to 50 GB free.")));
+        parts_.push_back(section);
+    }
+}
+
+} // namespace Quandril::App

@@ -1,0 +1,89 @@
+#pragma once
+
+// What every settings pane is made of: a form of grouped sections filling the detail column (it
+// scrolls when taller), each section a rounded box of rows under an optional plain header, and
+// notes below their controls in a small, fainter type. There is no Save button: controls write
+// their preference when the user acts on them (clicked, activated), never when the pane sets
+// them, and follow later writes of their key by anyone.
+//
+// Every label shows its text as plain text and keeps its look in two dynamic properties, so tests
+// can read what a person sees: "textStyle" (body, caption, callout, headline, header, title) and
+// "tone" (primary, secondary, orange, accent, ...).
+
+#include <QScrollArea>
+#include <QString>
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+namespace Quandril::App {
+
+class Preferences;
+
+// One group of rows: its header (if any) above a rounded box.
+class SettingsSection : public QWidget {
+    Q_OBJECT
+public:
+    explicit SettingsSection(const QString& header, QWidget* parent = nullptr);
+
+    void addRow(QWidget* row);
+    void insertRow(int index, QWidget* row);
+    // Removes and deletes every row.
+    void clear();
+
+private:
+    QWidget* box_ = nullptr;
+    QVBoxLayout* rows_ = nullptr;
+};
+
+class SettingsForm : public QScrollArea {
+    Q_OBJECT
+public:
+    explicit SettingsForm(QWidget* parent = nullptr);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // A new section below the others; no header when `header` is empty.
+    SettingsSection* addSection(const QString& header = {});
+    // A widget standing on its own between sections.
+    void addLoose(QWidget* widget);
+
+private:
+    // Gives the form the height its wrapped texts need at the width shown.
+    void fitHeight();
+
+    QVBoxLayout* column_ = nullptr;
+};
+
+namespace SettingsUi {
+
+enum class TextStyle { body, caption, callout, headline, header, title };
+
+// A plain-text label in a style and tone ("" for the normal text colour); wraps when `wrap`.
+QLabel* label(const QString& text, TextStyle style, const QString& tone = {}, bool wrap = true);
+// The note below a control: caption size, secondary colour.
+QLabel* note(const QString& text);
+// A button drawn as a link.
+QPushButton* linkButton(const QString& text);
+// A symbol and a text side by side, both in `tone`.
+QWidget* symbolLine(const QString& symbol, const QString& text, TextStyle style, const QString& tone);
+// A control with its label on the left, as a form lays pickers out.
+QWidget* labelled(const QString& text, QWidget* control);
+
+// Shows the stored Boolean `key` (`fallback` when none) and writes it when the user clicks.
+void bindToggle(QCheckBox* toggle, Preferences& preferences, const QString& key, bool fallback);
+// A picker whose entries hold stored texts as their data: shows the entry holding the stored
+// text (`fallback` when none is stored), or the entry at `unknownIndex` (-1: none) when no entry
+// holds it; writes the entry's text when the user picks one. An unknown stored text stays stored.
+void bindChoice(QComboBox* picker, Preferences& preferences, const QString& key, const QString& fallback,
+                int unknownIndex);
+
+} // namespace SettingsUi
+
+} // namespace Quandril::App
