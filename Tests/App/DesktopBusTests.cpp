@@ -13,29 +13,15 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "Support/PrivateBus.h"
+
 using namespace Quandril::App;
+using Quandril::AppTesting::FakeNotificationServer;
+using Quandril::AppTesting::Peer;
 
 Q_DECLARE_METATYPE(NotificationAuth)
 
 namespace {
-
-// A connection of its own to the private bus, serving `object` under `service` when given.
-class Peer {
-public:
-    Peer(const QString& service, QObject* object = nullptr, const QString& path = {})
-        : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, service))
-    {
-        if (object)
-            serving_ = bus_.registerObject(path, object, QDBusConnection::ExportAllSlots) && bus_.registerService(service);
-    }
-    ~Peer() { QDBusConnection::disconnectFromBus(bus_.name()); }
-    bool serving() const { return serving_; }
-    QDBusConnection& bus() { return bus_; }
-
-private:
-    QDBusConnection bus_;
-    bool serving_ = false;
-};
 
 NotificationAuth readAuth(Notifier& notifier)
 {
@@ -50,25 +36,6 @@ NotificationAuth readAuth(Notifier& notifier)
 const QDBusConnection noBus(QStringLiteral("none"));
 
 } // namespace
-
-class FakeNotificationServer : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-public:
-    QStringList capabilities;
-    QList<QVariantList> received;
-signals:
-    void notified();
-public slots:
-    QStringList GetCapabilities() { return capabilities; }
-    uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary, const QString& body,
-                const QStringList& actions, const QVariantMap& hints, int timeout)
-    {
-        received.append({app, replaces, icon, summary, body, actions, hints, timeout});
-        emit notified();
-        return 1;
-    }
-};
 
 class FakeFileManager : public QObject {
     Q_OBJECT
