@@ -31,6 +31,10 @@ namespace {
 
 class NotedAutopilot : public Autopilot {
 public:
+    explicit NotedAutopilot(ServicesFixture& f)
+        : Autopilot(f.services().model, f.notifier, nullptr, nullptr)
+    {
+    }
     void publish(std::optional<QString> note)
     {
         lastRunNote_ = std::move(note);
@@ -335,7 +339,7 @@ private slots:
     void autopilotFollowsItsSwitchAndNote()
     {
         ServicesFixture f;
-        NotedAutopilot autopilot;
+        NotedAutopilot autopilot(f);
         f.services().autopilot = &autopilot;
         std::unique_ptr<QWidget> view(SettingsScene::makePane(SettingsPane::autopilot, f.services()));
         showAndSettle(*view, f);
