@@ -2,12 +2,40 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <QShowEvent>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStackedWidget>
 
+#include "QuandrilApp/DrivesView.h"
+#include "QuandrilApp/FreeUpView.h"
 #include "QuandrilApp/ICloudView.h"
+#include "QuandrilApp/Model.h"
+#include "QuandrilApp/OverviewView.h"
+#include "QuandrilApp/Platform/PreferenceKeys.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/SectionHelpers.h"
 
 namespace Quandril::App {
+
+namespace {
+
+// A section whose view comes later.
+QWidget* placeholder(MainSection section)
+{
+    QLabel* label = plainLabel(title(section));
+    label->setAlignment(Qt::AlignCenter);
+    setTone(label, QStringLiteral("secondary"));
+    return label;
+}
+
+MainSection storedSection(const Preferences& preferences)
+{
+    const QString stored = preferences.string(Keys::mainSection, QStringLiteral("overview"));
+    return mainSectionFromRaw(stored).value_or(MainSection::overview);
+}
+
+} // namespace
 
 MainWindow::MainWindow(AppServices& services, QWidget* parent)
     : QMainWindow(parent)
@@ -17,19 +45,42 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
     resize(920, 660);
 
     auto* splitter = new QSplitter(this);
+    splitter->setChildrenCollapsible(false);
     sidebar_ = new QListWidget(splitter);
     sidebar_->setMinimumWidth(170);
-    for (const auto section : allMainSections)
-        sidebar_->addItem(title(section));
+    sidebar_->setFrameShape(QFrame::NoFrame);
+    sidebar_->setIconSize(QSize(16, 16));
+    sidebar_->setSpacing(2);
+    const QColor iconColor = palette().color(QPalette::Highlight);
+    const QColor selectedColor = palette().color(QPalette::HighlightedText);
+    for (const auto section : allMainSections) {
+        auto* item = new QListWidgetItem(symbolIcon(symbol(section), iconColor, selectedColor), title(section), sidebar_);
+        item->setData(Qt::UserRole, rawValue(section));
+        item->setData(Qt::UserRole + 1, symbol(section));
+    }
     detail_ = new QStackedWidget(splitter);
+    splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
+    splitter->setSizes({190, 730});
     setCentralWidget(splitter);
 
-    connect(sidebar_, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0 && row < static_cast<int>(allMainSections.size()))
-            showSection(allMainSections[static_cast<std::size_t>(row)]);
+    connect(sidebar_, &QListWidget::itemSelectionChanged, this, [this] {
+        const auto chosen = sidebar_->selectedItems();
+        // No row chosen stores the Overview.
+        choose(chosen.isEmpty() ? MainSection::overview
+                                : mainSectionFromRaw(chosen.front()->data(Qt::UserRole).toString()).value_or(MainSection::overview));
     });
-    sidebar_->setCurrentRow(0);
+    connect(sidebar_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        // Picking the row already shown still makes it the stored choice.
+        const QString raw = item->data(Qt::UserRole).toString();
+        if (services_.preferences.string(Keys::mainSection) != raw)
+            choose(mainSectionFromRaw(raw).value_or(MainSection::overview));
+    });
+    connect(&services_.preferences, &Preferences::changed, this, [this](const QString& key) {
+        if (key == Keys::mainSection)
+            showStoredSection();
+    });
+    showStoredSection();
 }
 
 void MainWindow::bringForward()
@@ -40,24 +91,73 @@ void MainWindow::bringForward()
     activateWindow();
 }
 
-QWidget* MainWindow::makeDetail(MainSection section)
+QWidget* MainWindow::detail() const
 {
-    if (section == MainSection::iCloud)
-        return new ICloudView(services_.model);
-    auto* label = new QLabel(title(section));
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(Qt::AlignCenter);
-    return label;
+    return detail_->currentWidget();
 }
 
-void MainWindow::showSection(MainSection section)
+QWidget* MainWindow::makeDetail(MainSection section)
 {
+    switch (section) {
+    case MainSection::overview:
+        return new OverviewView(services_, [this](MainSection chosen) { choose(chosen); });
+    case MainSection::findings:
+        return new FreeUpView(services_);
+    case MainSection::drives:
+        return new DrivesView(services_);
+    case MainSection::iCloud:
+        return new ICloudView(services_.model);
+    case MainSection::history:
+        return placeholder(section);
+    case MainSection::advisor:
+        return placeholder(section);
+    }
+    return placeholder(section);
+}
+
+void MainWindow::showStoredSection()
+{
+    const MainSection section = storedSection(services_.preferences);
+    {
+        const QSignalBlocker quiet(sidebar_);
+        const int row = static_cast<int>(std::find(allMainSections.begin(), allMainSections.end(), section)
+                                         - allMainSections.begin());
+        sidebar_->setCurrentRow(row);
+    }
+    if (built_ && section == shown_)
+        return;
+    built_ = true;
+    shown_ = section;
     while (detail_->count() > 0) {
         QWidget* old = detail_->widget(0);
         detail_->removeWidget(old);
+        old->hide();
         old->deleteLater();
     }
     detail_->addWidget(makeDetail(section));
+}
+
+void MainWindow::choose(MainSection section)
+{
+    services_.preferences.setString(Keys::mainSection, rawValue(section));
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (event->spontaneous())
+        return;
+    // The model itself starts none while one runs or without the rules.
+    if (!services_.model.report())
+        services_.model.scan();
+    presentFirstRunIfNeeded();
+}
+
+void MainWindow::presentFirstRunIfNeeded()
+{
+    if (services_.preferences.boolean(Keys::hasSeenFirstRun, false) || !firstRun_)
+        return;
+    firstRun_(*this, services_.model.accessProbe()->hasFullDiskAccess());
 }
 
 } // namespace Quandril::App

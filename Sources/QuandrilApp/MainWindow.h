@@ -1,7 +1,13 @@
 #pragma once
 
-// The main window ("Gorrin", 920 × 660): a sidebar of sections and the chosen section's view.
-// Closing it only hides it; the app goes on in the tray.
+// The main window ("Gorrin", 920 × 660): a sidebar of the sections and the chosen section's view.
+// The chosen section is the preference "mainSection", read exactly ("iCloud" with a capital C);
+// a value that names no section shows the Overview and stays stored until the user picks one.
+// Only the user's choices write it; showing a section never does. Each time the window comes on
+// screen without a scan report it starts a scan, and while "hasSeenFirstRun" is false it asks
+// for the first-run sheet. Closing it only hides it; the app goes on in the tray.
+
+#include <functional>
 
 #include <QMainWindow>
 
@@ -22,13 +28,36 @@ public:
     // Shows, un-minimises and raises the window and gives it the focus.
     void bringForward();
 
+    // The section shown: the stored one, or the Overview.
+    MainSection section() const { return shown_; }
+    // The detail view of the section shown.
+    QWidget* detail() const;
+    QListWidget* sidebar() const { return sidebar_; }
+
+    // Shows the first-run sheet over the window; `hasAccess` is whether the app has Full Disk
+    // Access at that moment. The sheet stores "hasSeenFirstRun" = true however it is closed.
+    // Called each time the window comes on screen while "hasSeenFirstRun" is false; until a
+    // sheet is set, nothing shows.
+    using FirstRunPresenter = std::function<void(MainWindow& window, bool hasAccess)>;
+    void setFirstRunPresenter(FirstRunPresenter presenter) { firstRun_ = std::move(presenter); }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     QWidget* makeDetail(MainSection section);
-    void showSection(MainSection section);
+    // Shows the stored section, rebuilding the detail view when the section changed.
+    void showStoredSection();
+    // The user's choice: stored; the window follows the stored value.
+    void choose(MainSection section);
+    void presentFirstRunIfNeeded();
 
     AppServices& services_;
     QListWidget* sidebar_ = nullptr;
     QStackedWidget* detail_ = nullptr;
+    MainSection shown_ = MainSection::overview;
+    bool built_ = false;
+    FirstRunPresenter firstRun_;
 };
 
 } // namespace Quandril::App

@@ -2,9 +2,11 @@
 
 #include "QuandrilApp/Platform/DesktopEntry.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QPointer>
 #include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
@@ -103,6 +105,27 @@ std::optional<DesktopAppLauncher::Launch> DesktopAppLauncher::find(const QString
         }
     }
     return std::nullopt;
+}
+
+void AppLauncher::tryOpenApp(const QString& name, QObject* context, std::function<void(bool started)> done)
+{
+    openApp(name);
+    if (done)
+        QMetaObject::invokeMethod(context, [done = std::move(done)] { done(true); }, Qt::QueuedConnection);
+}
+
+void DesktopAppLauncher::tryOpenApp(const QString& name, QObject* context, std::function<void(bool started)> done)
+{
+    (void)QtConcurrent::run([folders = folders_, name, context = QPointer<QObject>(context), done = std::move(done)] {
+        const auto launch = find(folders, name);
+        const bool started = launch
+            && QProcess::startDetached(launch->command.front(), launch->command.mid(1), launch->workingFolder);
+        // Back on the GUI thread, where `context` lives and is checked.
+        QMetaObject::invokeMethod(qApp, [context, done, started] {
+            if (context && done)
+                done(started);
+        }, Qt::QueuedConnection);
+    });
 }
 
 void DesktopAppLauncher::openApp(const QString& name)

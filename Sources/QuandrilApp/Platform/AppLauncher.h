@@ -3,9 +3,11 @@
 // Starting an installed application by its name ("Steam", "Mail"), the way the desktop's own
 // launcher would: through the application's desktop entry, started on its own, with no shell.
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace Quandril::App {
@@ -17,6 +19,10 @@ public:
     // Starts the application called `name` and returns at once. Nothing happens when no such
     // application is installed or it can't be started.
     virtual void openApp(const QString& name) = 0;
+
+    // Starts it likewise, then tells `done`, on the GUI thread, whether it was found and started.
+    // `done` is dropped when `context` is gone by then. By default: openApp, then true.
+    virtual void tryOpenApp(const QString& name, QObject* context, std::function<void(bool started)> done);
 };
 
 // Desktop entries in the applications folders of the XDG data folders.
@@ -34,6 +40,7 @@ public:
 
     // Looks for the entry on a worker thread (the folders may hold hundreds) and starts it there.
     void openApp(const QString& name) override;
+    void tryOpenApp(const QString& name, QObject* context, std::function<void(bool started)> done) override;
 
     // The entry an application name stands for: the first, in order of precedence, whose Name,
     // file name or last part of a dotted file name ("com.example.Steam") is `name`, ignoring case.

@@ -211,6 +211,95 @@ QPainterPath handRaised()
     return stroked(hand.simplified(), 0.07);
 }
 
+// ---- The main window's marks and buttons ----
+
+QPainterPath ring(QPointF centre, qreal radius, qreal width)
+{
+    return circle(centre, radius).subtracted(circle(centre, radius - width));
+}
+
+QPainterPath checkmarkCircleFilled()
+{
+    return circle({0.5, 0.5}, 0.46).subtracted(stroked(polyline({{0.3, 0.52}, {0.44, 0.66}, {0.7, 0.36}}), 0.1));
+}
+
+QPainterPath plainCircle()
+{
+    return ring({0.5, 0.5}, 0.44, 0.08);
+}
+
+QPainterPath pauseCircle()
+{
+    return plainCircle().united(roundedRect(QRectF(0.35, 0.3, 0.1, 0.4), 0.03)).united(
+        roundedRect(QRectF(0.55, 0.3, 0.1, 0.4), 0.03));
+}
+
+QPainterPath questionCircle()
+{
+    QPainterPath hook;
+    hook.arcMoveTo(QRectF(0.36, 0.24, 0.28, 0.26), 160);
+    hook.arcTo(QRectF(0.36, 0.24, 0.28, 0.26), 160, -250);
+    hook.lineTo(0.5, 0.58);
+    return plainCircle().united(stroked(hook, 0.08)).united(circle({0.5, 0.72}, 0.05));
+}
+
+QPainterPath arrowRightCircle()
+{
+    const QPainterPath arrow = stroked(polyline({{0.28, 0.5}, {0.7, 0.5}}), 0.08).united(
+        stroked(polyline({{0.52, 0.32}, {0.7, 0.5}, {0.52, 0.68}}), 0.08));
+    return plainCircle().united(arrow);
+}
+
+QPainterPath eye()
+{
+    QPainterPath lids;
+    lids.moveTo(0.04, 0.5);
+    lids.quadTo(0.5, 0.0, 0.96, 0.5);
+    lids.quadTo(0.5, 1.0, 0.04, 0.5);
+    return stroked(lids, 0.07).united(circle({0.5, 0.5}, 0.14));
+}
+
+QPainterPath trash()
+{
+    QPainterPath can = roundedRect(QRectF(0.2, 0.26, 0.6, 0.68), 0.08).subtracted(
+        roundedRect(QRectF(0.28, 0.32, 0.44, 0.55), 0.05));
+    can = can.united(roundedRect(QRectF(0.1, 0.16, 0.8, 0.08), 0.03));
+    can = can.united(roundedRect(QRectF(0.38, 0.06, 0.24, 0.12), 0.03));
+    for (qreal x : {0.39, 0.55})
+        can = can.united(roundedRect(QRectF(x, 0.4, 0.06, 0.4), 0.03));
+    return can;
+}
+
+QPainterPath squareGrid()
+{
+    QPainterPath grid;
+    for (qreal x : {0.06, 0.56})
+        for (qreal y : {0.06, 0.56})
+            grid = grid.united(roundedRect(QRectF(x, y, 0.38, 0.38), 0.08).subtracted(
+                roundedRect(QRectF(x + 0.07, y + 0.07, 0.24, 0.24), 0.04)));
+    return grid;
+}
+
+QPainterPath clockArrow()
+{
+    QPainterPath arc;
+    arc.arcMoveTo(QRectF(0.1, 0.1, 0.8, 0.8), 160);
+    arc.arcTo(QRectF(0.1, 0.1, 0.8, 0.8), 160, -320);
+    QPainterPath head = polyline({{0.02, 0.42}, {0.2, 0.62}, {0.3, 0.38}});
+    head.closeSubpath();
+    const QPainterPath hands = stroked(polyline({{0.5, 0.28}, {0.5, 0.52}, {0.66, 0.62}}), 0.08);
+    return stroked(arc, 0.08).united(head).united(hands);
+}
+
+QPainterPath sliders()
+{
+    QPainterPath shape;
+    const std::array<std::pair<qreal, qreal>, 3> rows{{{0.2, 0.68}, {0.5, 0.3}, {0.8, 0.58}}};
+    for (const auto& [y, knob] : rows)
+        shape = shape.united(stroked(polyline({{0.08, y}, {0.92, y}}), 0.07)).united(circle({knob, y}, 0.1));
+    return shape;
+}
+
 struct Symbol {
     QStringView name;
     QStringView themeName;
@@ -241,12 +330,29 @@ const std::array<Symbol, 10> cloudSymbols{{
     {u"hand.raised", u"", handRaised},
 }};
 
+// Marks that carry a colour are always drawn, never taken from the theme.
+const std::array<Symbol, 10> mainWindowSymbols{{
+    {u"checkmark.circle.fill", u"", checkmarkCircleFilled},
+    {u"circle", u"", plainCircle},
+    {u"pause.circle", u"", pauseCircle},
+    {u"questionmark.circle", u"", questionCircle},
+    {u"arrow.right.circle", u"", arrowRightCircle},
+    {u"eye", u"", eye},
+    {u"trash", u"user-trash", trash},
+    {u"square.grid.2x2", u"", squareGrid},
+    {u"clock.arrow.circlepath", u"document-open-recent", clockArrow},
+    {u"slider.horizontal.3", u"preferences-system", sliders},
+}};
+
 const Symbol* lookup(QStringView name)
 {
     for (const Symbol& symbol : symbols)
         if (symbol.name == name)
             return &symbol;
     for (const Symbol& symbol : cloudSymbols)
+        if (symbol.name == name)
+            return &symbol;
+    for (const Symbol& symbol : mainWindowSymbols)
         if (symbol.name == name)
             return &symbol;
     return nullptr;

@@ -78,7 +78,17 @@ public:
 class FakeAppLauncher final : public Quandril::App::AppLauncher {
 public:
     QStringList opened;
+    // Names of applications that aren't installed: tryOpenApp answers false for them.
+    QStringList missing;
     void openApp(const QString& name) override { opened.append(name); }
+    void tryOpenApp(const QString& name, QObject* context, std::function<void(bool)> done) override
+    {
+        opened.append(name);
+        QMetaObject::invokeMethod(context ? context : qApp, [done = std::move(done), ok = !missing.contains(name)] {
+            if (done)
+                done(ok);
+        }, Qt::QueuedConnection);
+    }
 };
 
 } // namespace Quandril::AppTesting
