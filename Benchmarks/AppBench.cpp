@@ -2,28 +2,35 @@
 // stalls (the largest gap of a 5 ms timer) while the model scans, cleans everything that rebuilds
 // itself, reloads a History of 10,000 entries and scans again; and how much of the GUI thread's
 // time goes to reading the drive status and History.
+//
+// The findings view over a report of 2,000 findings: building and drawing it, and drawing it again
+// after the selection changed.
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
 
+#include "QuandrilApp/FreeUpView.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/TaskPool.h"
 #include "Support/BenchFiles.h"
 #include "Support/FakeMachine.h"
+#include "Support/ServicesFixture.h"
 
 namespace {
 
@@ -200,14 +207,105 @@ void BM_ModelScanCleanReload(benchmark::State& state)
     }
 }
 
+// A report of `count` findings on the startup drive, across the tiers and with every kind of mark.
+ScanReport manyFindings(const Mac& mac, int count)
+{
+    std::vector<Finding> findings;
+    const std::string drive = mac.drives().front().path;
+    for (int i = 0; i < count; ++i) {
+        const Tier tier = TierInfo::allCases[std::size_t(i * 3 / count)];
+        Finding finding = AppTesting::finding("finding-" + std::to_string(i), 5'000'000'000 - i * 1'000'000, tier, drive);
+        finding.title = "Caches of App " + std::to_string(i);
+        finding.reason = "Files the app keeps to start faster; it makes them again when they are gone.";
+        if (i % 7 == 0)
+            finding.caution = "Some settings of this app may need to be chosen again.";
+        if (i % 11 == 0)
+            finding.blockedBy = "Quit App " + std::to_string(i) + " first.";
+        if (i % 13 == 0)
+            finding.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, "App " + std::to_string(i),
+                                    "Open the app and remove old items from its library.");
+        findings.push_back(std::move(finding));
+    }
+    ScanReport report = AppTesting::reportWith(mac, std::move(findings));
+    report.notes = { "Left the caches of two open apps alone." };
+    return report;
+}
+
+struct FindingsFixture {
+    AppTesting::ServicesFixture services;
+
+    FindingsFixture()
+    {
+        services.modelFixture.engine->onScan = [](const Mac& mac, const Catalog&, const ScanOptions&) {
+            return manyFindings(mac, 2000);
+        };
+        Model& model = services.services().model;
+        model.scan();
+        services.settle();
+    }
+};
+
+double elapsedMs(const QElapsedTimer& timer)
+{
+    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+void BM_FindingsViewBuild(benchmark::State& state)
+{
+    FindingsFixture fixture;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        FreeUpView view(fixture.services.services());
+        view.resize(730, 620);
+        view.show();
+        QCoreApplication::processEvents();
+        const QPixmap drawn = view.grab();
+        state.SetIterationTime(elapsedMs(timer) / 1000);
+        state.counters["findings"] = static_cast<double>(fixture.services.services().model.report()->findings.size());
+        benchmark::DoNotOptimize(drawn.isNull());
+    }
+}
+
+void BM_FindingsViewSelectionChange(benchmark::State& state)
+{
+    FindingsFixture fixture;
+    Model& model = fixture.services.services().model;
+    FreeUpView view(fixture.services.services());
+    view.resize(730, 620);
+    view.show();
+    QCoreApplication::processEvents();
+    (void)view.grab();
+    std::set<std::string> all;
+    for (const Finding& finding : model.report()->findings)
+        all.insert(finding.id);
+    bool full = false;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        full = !full;
+        model.setSelected(full ? all : std::set<std::string> {});
+        QCoreApplication::processEvents();
+        const QPixmap drawn = view.grab();
+        state.SetIterationTime(elapsedMs(timer) / 1000);
+        benchmark::DoNotOptimize(drawn.isNull());
+    }
+}
+
 } // namespace
+
+BENCHMARK(BM_FindingsViewBuild)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
+BENCHMARK(BM_FindingsViewSelectionChange)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(50);
 
 // One run: the clean-up changes the machine, and building it again takes longer than the run.
 BENCHMARK(BM_ModelScanCleanReload)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // The views are measured without a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -142,7 +142,7 @@ void OverviewView::refresh()
         auto* line = new GorrinLine(texts_.headlineSlot, texts_.headline, Qt::AlignTop);
         setTextStyle(line, TextStyle::title3);
         if (headline_) {
-            column_->replaceWidget(headline_, line);
+            delete column_->replaceWidget(headline_, line);
             headline_->hide();
             headline_->deleteLater();
         } else {

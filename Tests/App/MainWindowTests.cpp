@@ -1,0 +1,274 @@
+#include <QtTest>
+
+#include <limits>
+
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+
+#include "QuandrilApp/DriveGauge.h"
+#include "QuandrilApp/DrivesView.h"
+#include "QuandrilApp/FreeUpView.h"
+#include "QuandrilApp/GoalPicker.h"
+#include "QuandrilApp/MainWindow.h"
+#include "QuandrilApp/Model.h"
+#include "QuandrilApp/OverviewView.h"
+#include "QuandrilApp/Platform/PreferenceKeys.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Settings/AppSettings.h"
+#include "Support/ServicesFixture.h"
+#include "Support/ViewText.h"
+
+using namespace Quandril;
+using namespace Quandril::App;
+using namespace Quandril::AppTesting;
+
+namespace {
+
+using Setup = std::function<void(ServicesFixture&)>;
+
+// Scans of the fake machine find these findings on its startup drive.
+void finds(ServicesFixture& f, std::vector<Finding> findings, std::vector<std::string> notes = {})
+{
+    f.modelFixture.engine->onScan = [findings, notes](const Mac& mac, const Catalog&, const ScanOptions&) {
+        ScanReport report = reportWith(mac, findings);
+        for (Finding& finding : report.findings)
+            finding.drive = mac.drives().front().path;
+        report.notes = notes;
+        return report;
+    };
+}
+
+void scanNow(ServicesFixture& f)
+{
+    f.services().model.scan();
+    f.settle();
+}
+
+QString sectionOf(const QWidget* detail)
+{
+    if (qobject_cast<const OverviewView*>(detail))
+        return QStringLiteral("OverviewView");
+    if (qobject_cast<const FreeUpView*>(detail))
+        return QStringLiteral("FreeUpView");
+    if (qobject_cast<const DrivesView*>(detail))
+        return QStringLiteral("DrivesView");
+    if (const auto* label = qobject_cast<const QLabel*>(detail))
+        return "placeholder " + label->text();
+    return QStringLiteral("?");
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Setup)
+
+class MainWindowTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The stored section is read exactly; reading it, and showing the section, write nothing.
+    void showsTheStoredSection_data()
+    {
+        QTest::addColumn<QString>("stored"); // "-": nothing stored
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("row");
+        QTest::newRow("nothing stored") << "-" << "OverviewView" << 0;
+        QTest::newRow("findings") << "findings" << "FreeUpView" << 1;
+        QTest::newRow("drives") << "drives" << "DrivesView" << 2;
+        QTest::newRow("iCloud") << "iCloud" << "placeholder iCloud" << 3;
+        QTest::newRow("history") << "history" << "placeholder History" << 4;
+        QTest::newRow("advisor") << "advisor" << "placeholder Mac settings advisor" << 5;
+        QTest::newRow("icloud in lower case") << "icloud" << "OverviewView" << 0;
+        QTest::newRow("Overview capitalised") << "Overview" << "OverviewView" << 0;
+    }
+
+    void showsTheStoredSection()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, shown);
+        QFETCH(int, row);
+        ServicesFixture f;
+        if (stored != "-")
+            f.preferences()->setString(Keys::mainSection, stored);
+        QSignalSpy writes(&f.preferences().get(), &Preferences::changed);
+        MainWindow window(f.services());
+        showAt(window, 920, 660);
+        QCOMPARE(sectionOf(window.detail()), shown);
+        QCOMPARE(window.sidebar()->currentRow(), row);
+        QCOMPARE(window.sidebar()->item(row)->data(Qt::UserRole + 1).toString(), symbol(allMainSections[std::size_t(row)]));
+        QCOMPARE(writes.size(), 0);
+        QCOMPARE(f.preferences()->string(Keys::mainSection).value_or("-"), stored);
+        QVERIFY(f.settle());
+    }
+
+    // The sidebar, a cleared selection and the Overview's buttons store the section; the window
+    // follows the stored value.
+    void choicesStoreTheSection()
+    {
+        ServicesFixture f;
+        f.preferences()->setString(Keys::mainSection, "bogus");
+        MainWindow window(f.services());
+        showAt(window, 920, 660);
+        window.sidebar()->setCurrentRow(4);
+        QCOMPARE(f.preferences()->string(Keys::mainSection), QStringLiteral("history"));
+        QCOMPARE(window.section(), MainSection::history);
+        window.sidebar()->clearSelection();
+        QCOMPARE(f.preferences()->string(Keys::mainSection), QStringLiteral("overview"));
+        QCOMPARE(sectionOf(window.detail()), QStringLiteral("OverviewView"));
+
+        auto* overview = qobject_cast<OverviewView*>(window.detail());
+        overview->buttons().at(1)->click();
+        QCOMPARE(f.preferences()->string(Keys::mainSection), QStringLiteral("drives"));
+        QCOMPARE(sectionOf(window.detail()), QStringLiteral("DrivesView"));
+        QCOMPARE(window.sidebar()->currentRow(), 2);
+        f.preferences()->setString(Keys::mainSection, "iCloud");
+        QCOMPARE(window.sidebar()->currentRow(), 3);
+        QVERIFY(f.settle());
+    }
+
+    // Coming on screen without a report starts one scan; again while it runs, or with a report,
+    // none. The first-run sheet is asked for while "hasSeenFirstRun" is false.
+    void comingOnScreen()
+    {
+        ServicesFixture f;
+        f.modelFixture.access->granted = false;
+        auto& engine = *f.modelFixture.engine;
+        engine.hold(EngineCall::scan);
+        MainWindow window(f.services());
+        QList<bool> sheets;
+        window.setFirstRunPresenter([&](MainWindow&, bool hasAccess) { sheets.append(hasAccess); });
+        showAt(window, 920, 660);
+        QVERIFY(engine.waitForCalls(EngineCall::scan, 1));
+        window.hide();
+        f.modelFixture.access->granted = true;
+        window.show();
+        engine.release(EngineCall::scan);
+        QVERIFY(f.settle());
+        window.hide();
+        f.preferences()->setBoolean(Keys::hasSeenFirstRun, true);
+        window.show();
+        QVERIFY(f.settle());
+        QCOMPARE(engine.count(EngineCall::scan), 1);
+        QCOMPARE(sheets, (QList<bool>{false, true}));
+    }
+
+    // The Overview's texts: the headline follows the drive status and goal, the report line the
+    // last scan, the Trash line the status.
+    void overviewTexts_data()
+    {
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<QString>("shown");
+        const QString buttons = "[See findings] | [Drives and goals] | [Mac settings advisor]";
+        const QString idle = "@idle | I looked. Nothing needs freeing right now — you're ahead of your goal. | ";
+        const QString gauge = "Macintosh HD | 100 GB free of 500 GB | ";
+        QTest::newRow("scanning before any report") << Setup([](ServicesFixture& f) {
+            f.modelFixture.engine->hold(EngineCall::scan);
+            f.services().model.scan();
+        }) << idle + gauge + "Goal met: 50 GB free. | " + buttons
+                + " | @scanning | Let me see what's actually using your space. This takes about a minute.";
+        QTest::newRow("no report, no scan") << Setup([](ServicesFixture&) {}) << idle + gauge + "Goal met: 50 GB free. | " + buttons;
+        QTest::newRow("nothing found, goal met") << Setup([](ServicesFixture& f) {
+            finds(f, {});
+            scanNow(f);
+        }) << idle + gauge + "Goal met: 50 GB free. | " + buttons
+                + " | I looked. Nothing needs freeing right now — you're ahead of your goal.";
+        QTest::newRow("one finding is still findings") << Setup([](ServicesFixture& f) {
+            finds(f, {finding("a", 4'000'000'000)});
+            scanNow(f);
+        }) << idle + gauge + "Goal met: 50 GB free. | " + buttons + " | 1 findings, 4 GB worth looking at.";
+        QTest::newRow("short of a share goal") << Setup([](ServicesFixture& f) {
+            f.preferences()->setString(Keys::goal(f.services().model.status().drives.front().path), "30%");
+        }) << "@presenting | You're 50 GB short of your goal. Here are the safest ways to close that gap. | " + gauge
+                + "50 GB short of the goal (30% of the drive free). | " + buttons;
+        QTest::newRow("exactly at the goal") << Setup([](ServicesFixture& f) {
+            f.preferences()->setString(Keys::goal(f.services().model.status().drives.front().path), "20%");
+        }) << idle + gauge + "Goal met: 20% of the drive free. | " + buttons;
+        QTest::newRow("no goal") << Setup([](ServicesFixture& f) {
+            f.preferences()->setString(Keys::goal(f.services().model.status().drives.front().path), "");
+        }) << idle + gauge + "No goal set. | " + buttons;
+        QTest::newRow("sums stop at the limit, Trash shows") << Setup([](ServicesFixture& f) {
+            finds(f, {finding("a", std::numeric_limits<std::int64_t>::max()), finding("b", 7)});
+            scanNow(f);
+            ScanReport status = f.services().model.status();
+            status.trashBytes = 3'000'000'000;
+            f.services().model.setStatus(status);
+        }) << idle + gauge + "Goal met: 50 GB free. | " + buttons + " | 2 findings, "
+                + AppFormat::bytes(std::numeric_limits<std::int64_t>::max(), SizeUnits::decimal)
+                + " worth looking at. | (trash secondary) | The Trash holds 3 GB; emptying it frees that.";
+        QTest::newRow("no drives") << Setup([](ServicesFixture& f) { f.services().model.setStatus({}); })
+                                   << idle + buttons;
+    }
+
+    void overviewTexts()
+    {
+        QFETCH(Setup, setup);
+        QFETCH(QString, shown);
+        ServicesFixture f;
+        setup(f);
+        OverviewView view(f.services(), {});
+        QCOMPARE(shownText(&view), shown);
+        f.modelFixture.engine->release(EngineCall::scan);
+        QVERIFY(f.settle());
+    }
+
+    // Overview and Drives read the drives again when they come on screen; each drive gets a card,
+    // and a goal chosen in one card changes that card alone.
+    void drivesCards()
+    {
+        ServicesFixture f;
+        f.machine().drive("Backup", "/Volumes/Backup", 2'000'000'000'000, 1'500'000'000'000);
+        Model& model = f.services().model;
+        const int readings = f.modelFixture.engine->count(EngineCall::status);
+        DrivesView drives(f.services());
+        showAt(drives, 700, 600);
+        OverviewView overview(f.services(), {});
+        showAt(overview, 700, 600);
+        QVERIFY(waitUntil([&] { return f.modelFixture.engine->count(EngineCall::status) == readings + 2; }));
+        QVERIFY(f.settle());
+        QCOMPARE(shownText(&drives),
+                 QStringLiteral("Macintosh HD | 100 GB free of 500 GB | Goal met: 50 GB free. | Keep free | [50 GB] | "
+                                "<Custom, e.g. 60GB> | Backup | 1500 GB free of 2000 GB | No goal set. | Keep free | "
+                                "[No goal] | <Custom, e.g. 60GB>"));
+        drives.cards().at(1).goalPicker->menu()->actions().at(2)->trigger(); // 50 GB
+        QCOMPARE(drives.cards().at(1).gauge->verdictText(), QStringLiteral("Goal met: 50 GB free."));
+        drives.cards().at(0).goalPicker->menu()->actions().at(8)->trigger(); // 30% of the drive
+        QCOMPARE(drives.cards().at(0).gauge->verdictText(), QStringLiteral("50 GB short of the goal (30% of the drive free)."));
+        QCOMPARE(drives.cards().at(1).gauge->verdictText(), QStringLiteral("Goal met: 50 GB free."));
+        QCOMPARE(overview.texts().headlineSlot, GorrinSlot::presenting);
+
+        model.setStatus({});
+        QCOMPARE(drives.cards().size(), std::size_t(0));
+        QCOMPARE(shownText(&drives), QString());
+    }
+
+    // Texts from data are shown as written in every section, never as rich text.
+    void dataIsPlainText()
+    {
+        ServicesFixture f;
+        Finding bold = finding("bold", 4'000'000'000);
+        bold.title = "<b>x</b>";
+        bold.reason = "<i>why</i>";
+        bold.caution = "<u>careful</u>";
+        bold.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, "<b>App</b>", "<b>steps</b>");
+        finds(f, {bold}, {"<b>note</b>"});
+        scanNow(f);
+        MainWindow window(f.services());
+        showAt(window, 920, 1400);
+        QStringList seen;
+        for (const auto section : allMainSections) {
+            f.preferences()->setString(Keys::mainSection, rawValue(section));
+            QCoreApplication::processEvents();
+            for (const QLabel* label : window.findChildren<QLabel*>()) {
+                QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->text()));
+                seen << label->text();
+            }
+        }
+        for (const char* text : {"<b>x</b>", "<i>why</i>", "<u>careful</u>", "<b>steps</b>", "<b>note</b>"})
+            QVERIFY2(seen.contains(QString::fromUtf8(text)), text);
+        QVERIFY(f.settle());
+    }
+};
+
+QTEST_MAIN(MainWindowTests)
+#include "MainWindowTests.moc"
