@@ -2,9 +2,9 @@
 
 #include <QComboBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QStackedWidget>
@@ -168,6 +168,12 @@ void FreeUpView::buildFooter(QVBoxLayout* column)
     freeUp_->setDefault(true);
     connect(freeUp_, &QPushButton::clicked, this, &FreeUpView::confirm);
     row->addWidget(freeUp_);
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this, nullptr, nullptr, Qt::WindowShortcut);
+        shortcut->setAutoRepeat(false);
+        connect(shortcut, &QShortcut::activated, this, &FreeUpView::confirm);
+        returnKeys_.push_back(shortcut);
+    }
     column->addWidget(footer);
 }
 
@@ -201,16 +207,6 @@ void FreeUpView::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (!event->spontaneous() && !services_.model.report() && !services_.model.scanning())
         services_.model.scan();
-}
-
-void FreeUpView::keyPressEvent(QKeyEvent* event)
-{
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        confirm();
-        event->accept();
-        return;
-    }
-    QWidget::keyPressEvent(event);
 }
 
 void FreeUpView::refresh()
@@ -381,6 +377,8 @@ void FreeUpView::refreshFooter()
         chosen_->setText(FreeUpLogic::chosenLine(selected.size(), model.selectedBytes(),
                                                  [this](std::int64_t n) { return AppFormat::bytes(n, services_.preferences); }));
     freeUp_->setEnabled(freeUpEnabled());
+    for (QShortcut* shortcut : returnKeys_)
+        shortcut->setEnabled(freeUp_->isEnabled());
 }
 
 void FreeUpView::refreshResults()

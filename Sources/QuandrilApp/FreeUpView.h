@@ -27,6 +27,7 @@ class QComboBox;
 class QHBoxLayout;
 class QLabel;
 class QPushButton;
+class QShortcut;
 class QStackedWidget;
 class QVBoxLayout;
 
@@ -50,7 +51,8 @@ public:
     void pickDrive(const std::string& path);
 
     // "Free up…": when enabled, emits confirmRequested with the chosen findings that the current
-    // report holds (report order) and the drive shown. Return does the same.
+    // report holds (report order) and the drive shown. Return anywhere in the window does the
+    // same, and is enabled exactly when the button is.
     void confirm();
     bool freeUpEnabled() const;
 
@@ -72,6 +74,7 @@ public:
     QPushButton* selectAllButton() const { return selectAll_; }
     QPushButton* selectNoneButton() const { return selectNone_; }
     QPushButton* freeUpButton() const { return freeUp_; }
+    const std::vector<QShortcut*>& returnKeys() const { return returnKeys_; }
     // Holds the results bar while the last clean-up has results.
     QWidget* resultsSlot() const { return resultsSlot_; }
 
@@ -81,7 +84,6 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildHeader(QVBoxLayout* column);
@@ -126,6 +128,7 @@ private:
     QLabel* chosen_ = nullptr;
     QPushButton* selectNone_ = nullptr;
     QPushButton* freeUp_ = nullptr;
+    std::vector<QShortcut*> returnKeys_;
 };
 
 } // namespace Quandril::App

@@ -40,8 +40,8 @@ std::optional<QString> acceptedCustom(const QString& typed)
 
 namespace {
 
-// The custom field: Return submits it and goes no further, so it never also presses a window's
-// default button. At least 90 and at most 150 wide, ideally 150.
+// The custom field: Return submits it and goes no further, so it never also triggers a window's
+// default action. At least 90 and at most 150 wide, ideally 150.
 class CustomField : public QLineEdit {
 public:
     using QLineEdit::QLineEdit;
@@ -49,11 +49,26 @@ public:
     QSize sizeHint() const override { return {150, QLineEdit::sizeHint().height()}; }
 
 protected:
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::ShortcutOverride && isReturn(static_cast<QKeyEvent*>(event))) {
+            event->accept(); // the key comes to the field rather than to a shortcut
+            return true;
+        }
+        return QLineEdit::event(event);
+    }
+
     void keyPressEvent(QKeyEvent* event) override
     {
         QLineEdit::keyPressEvent(event);
-        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        if (isReturn(event))
             event->accept();
+    }
+
+private:
+    static bool isReturn(const QKeyEvent* event)
+    {
+        return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     }
 };
 

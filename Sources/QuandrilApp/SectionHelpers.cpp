@@ -217,6 +217,7 @@ constexpr int outerInset = 12;  // section background to the edge of the view
 constexpr int innerInset = 12;  // row to the edge of its section background
 constexpr int sectionPad = 6;   // inside a section's background, above its first and below its last row
 constexpr int sectionGap = 14;  // between two sections
+constexpr int listPad = 10;     // above the first section and below the last
 constexpr int overscan = 300;   // pixels built beyond each edge of the view
 constexpr int keepBuilt = 150;  // rows kept built before rows far out of view are dropped
 constexpr int dropMargin = 12;  // rows on each side of the view kept when dropping
@@ -289,7 +290,7 @@ int RowList::rowWidth() const
 int RowList::gapAbove(int index) const
 {
     if (index == 0)
-        return sectionPad;
+        return listPad + sectionPad;
     return rows_[std::size_t(index)].row.sectionStart ? sectionPad + sectionGap + sectionPad : 0;
 }
 
@@ -303,7 +304,7 @@ void RowList::placeTops()
         tops_[i] = y;
         y += rows_[i].height;
     }
-    tops_[n] = y + (n > 0 ? sectionPad : 0);
+    tops_[n] = y + (n > 0 ? sectionPad + listPad : 0);
 }
 
 void RowList::ensureMeasured(int index)

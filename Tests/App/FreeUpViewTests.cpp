@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 
 #include "QuandrilApp/DriveGauge.h"
 #include "QuandrilApp/FindingRows.h"
@@ -352,6 +353,10 @@ private slots:
             scene.model().setSelected({});
         QSignalSpy asked(view.get(), &FreeUpView::confirmRequested);
         QCOMPARE(view->freeUpButton()->isEnabled(), enabled);
+        for (const QShortcut* key : view->returnKeys())
+            QCOMPARE(key->isEnabled(), enabled);
+        view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(view.get()));
         QTest::keyClick(view->selectAllButton(), Qt::Key_Return);
         QTest::keyClick(view->goalPicker()->customField(), Qt::Key_Return);
         QCOMPARE(asked.size(), enabled ? 1 : 0);
