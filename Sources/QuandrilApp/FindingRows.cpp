@@ -10,6 +10,7 @@
 #include "QuandrilApp/Platform/AppLauncher.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Reveal.h"
+#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/SectionHelpers.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
@@ -37,9 +38,9 @@ TierHeader::TierHeader(AppServices& services, Tier tier, const std::vector<const
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(plainLabel(text(std::string(Quandril::title(tier))), this));
+    row->addWidget(CloudLook::plainLabel(text(std::string(Quandril::title(tier))), this));
     row->addStretch(1);
-    total_ = plainLabel(AppFormat::bytes(FreeUpLogic::totalBytes(items), services_.preferences), this);
+    total_ = CloudLook::plainLabel(AppFormat::bytes(FreeUpLogic::totalBytes(items), services_.preferences), this);
     row->addWidget(total_);
     button_ = linkButton(QString(), this);
     row->addWidget(button_);
@@ -109,27 +110,27 @@ FindingRow::FindingRow(AppServices& services, Finding finding, QWidget* parent)
         status_ = new SymbolView(symbol, QStringLiteral("secondary"), 14, this);
         titleLine->addWidget(status_);
     }
-    QLabel* title = plainLabel(text(finding_.title), this, true);
-    setTextStyle(title, TextStyle::body, QFont::Medium);
+    QLabel* title = CloudLook::plainLabel(text(finding_.title), this, true);
+    setFontRole(title, FontRole::body, QFont::Medium);
     titleLine->addWidget(title, 1);
-    titleLine->addWidget(plainLabel(AppFormat::bytes(finding_.bytes, services_.preferences), this), 0, Qt::AlignTop);
+    titleLine->addWidget(CloudLook::plainLabel(AppFormat::bytes(finding_.bytes, services_.preferences), this), 0, Qt::AlignTop);
     column->addLayout(titleLine);
 
-    QLabel* reason = plainLabel(text(finding_.reason), this, true);
-    setTextStyle(reason, TextStyle::callout);
+    QLabel* reason = CloudLook::plainLabel(text(finding_.reason), this, true);
+    setFontRole(reason, FontRole::callout);
     column->addWidget(reason);
-    QLabel* getBack = plainLabel(text(finding_.getBack), this, true);
-    setTextStyle(getBack, TextStyle::caption);
-    setTone(getBack, QStringLiteral("secondary"));
+    QLabel* getBack = CloudLook::plainLabel(text(finding_.getBack), this, true);
+    setFontRole(getBack, FontRole::caption);
+    CloudLook::setTone(getBack, QStringLiteral("secondary"));
     column->addWidget(getBack);
 
     for (const FreeUpLogic::Mark& mark : FreeUpLogic::marks(finding_)) {
         auto* line = new QHBoxLayout;
         line->setSpacing(5);
         line->addWidget(new SymbolView(mark.symbol, mark.tone, 12, this), 0, Qt::AlignTop);
-        QLabel* label = plainLabel(mark.text, this, true);
-        setTextStyle(label, TextStyle::caption);
-        setTone(label, mark.tone);
+        QLabel* label = CloudLook::plainLabel(mark.text, this, true);
+        setFontRole(label, FontRole::caption);
+        CloudLook::setTone(label, mark.tone);
         line->addWidget(label, 1);
         column->addLayout(line);
     }
@@ -137,11 +138,11 @@ FindingRow::FindingRow(AppServices& services, Finding finding, QWidget* parent)
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(14);
     reveal_ = linkButton(QStringLiteral("Show in Finder"), this);
-    setTextStyle(reveal_, TextStyle::caption);
+    setFontRole(reveal_, FontRole::caption);
     buttons->addWidget(reveal_);
     if (const QString app = FreeUpLogic::openAppName(finding_); !app.isEmpty()) {
         openApp_ = new OpenAppButton(services_.apps, app, this);
-        setTextStyle(openApp_, TextStyle::caption);
+        setFontRole(openApp_, FontRole::caption);
         buttons->addWidget(openApp_);
     }
     buttons->addStretch(1);

@@ -20,6 +20,7 @@
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/RoutesSection.h"
+#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/SectionHelpers.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
@@ -109,7 +110,7 @@ void FreeUpView::buildHeader(QVBoxLayout* column)
     drivePickerBox_ = new QWidget(header);
     auto* pickerRow = new QHBoxLayout(drivePickerBox_);
     pickerRow->setContentsMargins(0, 0, 0, 0);
-    pickerRow->addWidget(plainLabel(QStringLiteral("Drive"), drivePickerBox_));
+    pickerRow->addWidget(CloudLook::plainLabel(QStringLiteral("Drive"), drivePickerBox_));
     drivePicker_ = new QComboBox(drivePickerBox_);
     drivePicker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     pickerRow->addWidget(drivePicker_);
@@ -142,9 +143,9 @@ void FreeUpView::buildFooter(QVBoxLayout* column)
     auto* footer = new QWidget(this);
     auto* row = new QHBoxLayout(footer);
     row->setContentsMargins(12, 12, 12, 12);
-    scanned_ = plainLabel(QString(), footer);
-    setTextStyle(scanned_, TextStyle::caption);
-    setTone(scanned_, QStringLiteral("secondary"));
+    scanned_ = CloudLook::plainLabel(QString(), footer);
+    setFontRole(scanned_, FontRole::caption);
+    CloudLook::setTone(scanned_, QStringLiteral("secondary"));
     row->addWidget(scanned_);
     row->addStretch(1);
 
@@ -159,7 +160,7 @@ void FreeUpView::buildFooter(QVBoxLayout* column)
         services_.model.setSelected({ids.begin(), ids.end()});
     });
     row->addWidget(selectAll_);
-    chosen_ = plainLabel(QString(), footer);
+    chosen_ = CloudLook::plainLabel(QString(), footer);
     row->addWidget(chosen_);
     selectNone_ = new QPushButton(QStringLiteral("Select none"), footer);
     connect(selectNone_, &QPushButton::clicked, this, [this] { services_.model.setSelected({}); });
@@ -335,7 +336,7 @@ QWidget* FreeUpView::makeRow(int index)
         return new FindingRow(services_, shown_->report.findings[row.finding]);
     case RowKind::asleep: {
         auto* line = new GorrinLine(GorrinSlot::asleep, nothingToFree, Qt::AlignTop);
-        setTone(line, QStringLiteral("secondary"));
+        CloudLook::setTone(line, QStringLiteral("secondary"));
         return line;
     }
     case RowKind::notes:

@@ -10,6 +10,7 @@
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/SectionHelpers.h"
 
 namespace Quandril::App {
@@ -82,7 +83,7 @@ GoalPicker::GoalPicker(Model& model, DriveInfo drive, QWidget* parent)
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
-    row->addWidget(plainLabel(QStringLiteral("Keep free"), this));
+    row->addWidget(CloudLook::plainLabel(QStringLiteral("Keep free"), this));
 
     button_ = new QPushButton(this);
     button_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

@@ -14,6 +14,7 @@
 #include "QuandrilApp/OverviewView.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/SectionHelpers.h"
 
 namespace Quandril::App {
@@ -23,9 +24,9 @@ namespace {
 // A section whose view comes later.
 QWidget* placeholder(MainSection section)
 {
-    QLabel* label = plainLabel(title(section));
+    QLabel* label = CloudLook::plainLabel(title(section));
     label->setAlignment(Qt::AlignCenter);
-    setTone(label, QStringLiteral("secondary"));
+    CloudLook::setTone(label, QStringLiteral("secondary"));
     return label;
 }
 

@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/FreeUpLogic.h"
+#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/SectionHelpers.h"
 
 namespace Quandril::App {
@@ -22,12 +23,12 @@ NotesSection::NotesSection(const ScanReport& report, const Mac& mac, QWidget* pa
     column->setSpacing(8);
     if (lines_.isEmpty())
         return;
-    QLabel* heading = plainLabel(QStringLiteral("Good to know"), this);
+    QLabel* heading = CloudLook::plainLabel(QStringLiteral("Good to know"), this);
     listHeadingRow(heading);
     column->addWidget(heading);
     for (const QString& line : lines_) {
-        QLabel* label = plainLabel(line, this, true);
-        setTextStyle(label, TextStyle::callout);
+        QLabel* label = CloudLook::plainLabel(line, this, true);
+        setFontRole(label, FontRole::callout);
         column->addWidget(label);
     }
 }

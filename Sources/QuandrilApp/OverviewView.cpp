@@ -10,6 +10,7 @@
 #include "QuandrilApp/DriveGauge.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/SectionHelpers.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 #include "QuandrilCore/Saturating.h"
@@ -104,8 +105,8 @@ OverviewView::OverviewView(AppServices& services, std::function<void(MainSection
     scanningLine_ = new GorrinLine(GorrinSlot::scanning,
         QStringLiteral("Let me see what's actually using your space. This takes about a minute."), Qt::AlignVCenter, body);
     column_->addWidget(scanningLine_);
-    summary_ = plainLabel(QString(), body, true);
-    setTone(summary_, QStringLiteral("secondary"));
+    summary_ = CloudLook::plainLabel(QString(), body, true);
+    CloudLook::setTone(summary_, QStringLiteral("secondary"));
     column_->addWidget(summary_);
 
     trashLine_ = new QWidget(body);
@@ -113,8 +114,8 @@ OverviewView::OverviewView(AppServices& services, std::function<void(MainSection
     trashRow->setContentsMargins(0, 0, 0, 0);
     trashRow->setSpacing(6);
     trashRow->addWidget(new SymbolView(QStringLiteral("trash"), QStringLiteral("secondary"), 14, trashLine_));
-    trashText_ = plainLabel(QString(), trashLine_, true);
-    setTone(trashText_, QStringLiteral("secondary"));
+    trashText_ = CloudLook::plainLabel(QString(), trashLine_, true);
+    CloudLook::setTone(trashText_, QStringLiteral("secondary"));
     trashRow->addWidget(trashText_, 1);
     column_->addWidget(trashLine_);
     column_->addStretch(1);
@@ -140,7 +141,7 @@ void OverviewView::refresh()
 
     if (!headline_ || headline_->image()->slot() != texts_.headlineSlot) {
         auto* line = new GorrinLine(texts_.headlineSlot, texts_.headline, Qt::AlignTop);
-        setTextStyle(line, TextStyle::title3);
+        setFontRole(line, FontRole::title3);
         if (headline_) {
             delete column_->replaceWidget(headline_, line);
             headline_->hide();

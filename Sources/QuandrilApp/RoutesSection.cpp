@@ -7,6 +7,7 @@
 
 #include "QuandrilApp/FreeUpLogic.h"
 #include "QuandrilApp/Model.h"
+#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/SectionHelpers.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
@@ -19,16 +20,16 @@ RoutesSection::RoutesSection(AppServices& services, Plan plan, QWidget* parent)
 {
     const auto bytes = [this](std::int64_t count) { return AppFormat::bytes(count, services_.preferences); };
     const auto caption = [this](const QString& line) {
-        QLabel* label = plainLabel(line, this, true);
-        setTextStyle(label, TextStyle::caption);
-        setTone(label, QStringLiteral("secondary"));
+        QLabel* label = CloudLook::plainLabel(line, this, true);
+        setFontRole(label, FontRole::caption);
+        CloudLook::setTone(label, QStringLiteral("secondary"));
         return label;
     };
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 4);
     column->setSpacing(8);
-    QLabel* heading = plainLabel(FreeUpLogic::routesHeading(plan_, bytes), this, true);
+    QLabel* heading = CloudLook::plainLabel(FreeUpLogic::routesHeading(plan_, bytes), this, true);
     listHeadingRow(heading);
     column->addWidget(heading);
 
@@ -38,7 +39,7 @@ RoutesSection::RoutesSection(AppServices& services, Plan plan, QWidget* parent)
                                          : new SymbolView(QStringLiteral("circle"), QStringLiteral("secondary"), 16, this));
         auto* texts = new QVBoxLayout;
         texts->setSpacing(2);
-        texts->addWidget(plainLabel(QString::fromStdString(route.title), this, true));
+        texts->addWidget(CloudLook::plainLabel(QString::fromStdString(route.title), this, true));
         texts->addWidget(caption(FreeUpLogic::routeLine(route, bytes)));
         row->addLayout(texts, 1);
         auto* choose = new QPushButton(QStringLiteral("Choose"), this);

@@ -5,15 +5,14 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFrame>
-#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
-#include <QTimerEvent>
 
+#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/Symbols.h"
 
@@ -27,62 +26,31 @@ std::optional<std::int64_t> startupShortBy(const Model& model)
 
 // ---- Text ----
 
-void setTextStyle(QWidget* widget, TextStyle style, QFont::Weight weight)
+void setFontRole(QWidget* widget, FontRole style, QFont::Weight weight)
 {
     QFont font = QApplication::font();
     const qreal base = font.pointSizeF() > 0 ? font.pointSizeF() : 10;
     qreal scale = 1;
     switch (style) {
-    case TextStyle::body: break;
-    case TextStyle::headline:
+    case FontRole::body: break;
+    case FontRole::headline:
         if (weight == QFont::Normal)
             weight = QFont::DemiBold;
         break;
-    case TextStyle::title2: scale = 1.45; break;
-    case TextStyle::title3: scale = 1.25; break;
-    case TextStyle::subheadline: scale = 0.92; break;
-    case TextStyle::callout: scale = 0.96; break;
-    case TextStyle::caption: scale = 0.86; break;
+    case FontRole::title2: scale = 1.45; break;
+    case FontRole::title3: scale = 1.25; break;
+    case FontRole::subheadline: scale = 0.92; break;
+    case FontRole::callout: scale = 0.96; break;
+    case FontRole::caption: scale = 0.86; break;
     }
     font.setPointSizeF(base * scale);
     font.setWeight(weight);
     widget->setFont(font);
 }
 
-void setTone(QWidget* widget, const QString& tone)
-{
-    const QColor color = Symbols::toneColor(tone, QApplication::palette());
-    QPalette palette = widget->palette();
-    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        palette.setColor(role, color);
-    widget->setPalette(palette);
-    widget->setProperty("tone", tone);
-}
-
-QLabel* plainLabel(const QString& text, QWidget* parent, bool wrap)
-{
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setText(text);
-    label->setWordWrap(wrap);
-    if (wrap)
-        label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    return label;
-}
-
 void listHeadingRow(QWidget* heading)
 {
-    setTextStyle(heading, TextStyle::subheadline, QFont::DemiBold);
-    setTone(heading, QStringLiteral("secondary"));
-    QMargins margins = heading->contentsMargins();
-    margins.setTop(margins.top() + 8);
-    heading->setContentsMargins(margins);
-    heading->setProperty("listHeading", true);
-}
-
-bool isListHeading(const QWidget* widget)
-{
-    return widget && widget->property("listHeading").toBool();
+    CloudLook::applyHeadingLook(heading);
 }
 
 QString buttonText(const QString& text)
@@ -166,47 +134,6 @@ void SymbolView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     Symbols::paint(painter, QRectF(rect()), symbol_, Symbols::toneColor(tone_, QApplication::palette()));
-}
-
-// ---- Spinner ----
-
-Spinner::Spinner(int side, QWidget* parent)
-    : QWidget(parent)
-{
-    setFixedSize(side, side);
-    setProperty("busy", true);
-}
-
-void Spinner::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const qreal pen = width() / 8.0;
-    QPen line(Symbols::toneColor(u"secondary", QApplication::palette()), pen);
-    line.setCapStyle(Qt::RoundCap);
-    painter.setPen(line);
-    painter.drawArc(QRectF(rect()).adjusted(pen, pen, -pen, -pen), -angle_ * 16, 270 * 16);
-}
-
-void Spinner::showEvent(QShowEvent*)
-{
-    if (!timer_)
-        timer_ = startTimer(80);
-}
-
-void Spinner::hideEvent(QHideEvent*)
-{
-    if (timer_)
-        killTimer(timer_);
-    timer_ = 0;
-}
-
-void Spinner::timerEvent(QTimerEvent* event)
-{
-    if (event->timerId() != timer_)
-        return;
-    angle_ = (angle_ + 30) % 360;
-    update();
 }
 
 // ---- RowList ----

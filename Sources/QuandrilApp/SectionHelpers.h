@@ -1,9 +1,9 @@
 #pragma once
 
-// Pieces the main window's sections share: text styles and colour tones, plain-text labels, the
-// heading look of list sections, link-style buttons, symbol pictures, a small busy spinner, the
-// startup drive's shortfall, and RowList, the list the findings are shown in, which builds only
-// the rows in view.
+// Pieces the main window's sections share beside those of CloudLook.h (plain-text labels, tones,
+// the spinner): text styles, the heading look of list sections, link-style buttons, symbol
+// pictures, the startup drive's shortfall, and RowList, the list the findings are shown in, which
+// builds only the rows in view.
 //
 // Lists here have no scroll edge effect to hide, so the findings list needs nothing for that.
 
@@ -18,7 +18,6 @@
 #include <QString>
 #include <QWidget>
 
-class QLabel;
 class QPushButton;
 
 namespace Quandril::App {
@@ -30,20 +29,13 @@ class Model;
 std::optional<std::int64_t> startupShortBy(const Model& model);
 
 // The type scale of the window, relative to the application's font.
-enum class TextStyle { body, headline, title2, title3, subheadline, callout, caption };
-void setTextStyle(QWidget* widget, TextStyle style, QFont::Weight weight = QFont::Normal);
+enum class FontRole { body, headline, title2, title3, subheadline, callout, caption };
+void setFontRole(QWidget* widget, FontRole style, QFont::Weight weight = QFont::Normal);
 
-// Colours the widget's text by a tone ("secondary", "orange", "green"; see Symbols::toneColor)
-// and keeps the tone's name in the property "tone".
-void setTone(QWidget* widget, const QString& tone);
-
-// A label that always shows its text as written, never as rich text.
-QLabel* plainLabel(const QString& text, QWidget* parent = nullptr, bool wrap = false);
-
-// The look of list section headings: subheadline font in semibold, secondary, 8 points of space
-// above. RowList draws no separator line above or below a row marked this way.
+// The look of list section headings across the window: subheadline font in semibold, secondary,
+// 8 points of space above (the same look the iCloud lists use). RowList draws no separator above
+// or below a row it is told is a heading.
 void listHeadingRow(QWidget* heading);
-bool isListHeading(const QWidget* widget);
 
 // A button title that shows data as written: "&" would otherwise mark a shortcut letter.
 QString buttonText(const QString& text);
@@ -75,23 +67,6 @@ protected:
 private:
     QString symbol_;
     QString tone_;
-};
-
-// A small turning arc that shows work under way while it is visible.
-class Spinner : public QWidget {
-    Q_OBJECT
-public:
-    explicit Spinner(int side = 16, QWidget* parent = nullptr);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
-
-private:
-    int angle_ = 0;
-    int timer_ = 0;
 };
 
 // A vertical list of rows of varying height, in the look of an inset list, that builds a row's

@@ -11,6 +11,7 @@
 #include "QuandrilApp/DrivesView.h"
 #include "QuandrilApp/FreeUpView.h"
 #include "QuandrilApp/GoalPicker.h"
+#include "QuandrilApp/ICloudView.h"
 #include "QuandrilApp/MainWindow.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/OverviewView.h"
@@ -54,6 +55,8 @@ QString sectionOf(const QWidget* detail)
         return QStringLiteral("FreeUpView");
     if (qobject_cast<const DrivesView*>(detail))
         return QStringLiteral("DrivesView");
+    if (qobject_cast<const ICloudView*>(detail))
+        return QStringLiteral("ICloudView");
     if (const auto* label = qobject_cast<const QLabel*>(detail))
         return "placeholder " + label->text();
     return QStringLiteral("?");
@@ -76,7 +79,7 @@ private slots:
         QTest::newRow("nothing stored") << "-" << "OverviewView" << 0;
         QTest::newRow("findings") << "findings" << "FreeUpView" << 1;
         QTest::newRow("drives") << "drives" << "DrivesView" << 2;
-        QTest::newRow("iCloud") << "iCloud" << "placeholder iCloud" << 3;
+        QTest::newRow("iCloud") << "iCloud" << "ICloudView" << 3;
         QTest::newRow("history") << "history" << "placeholder History" << 4;
         QTest::newRow("advisor") << "advisor" << "placeholder Mac settings advisor" << 5;
         QTest::newRow("icloud in lower case") << "icloud" << "OverviewView" << 0;

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
+#include "QuandrilApp/GoalPicker.h"
 #include "QuandrilApp/Model.h"
 
 namespace Quandril::App {
@@ -32,21 +33,7 @@ GoalsSettings::GoalsSettings(AppServices& services, QWidget* parent)
 
 QWidget* GoalsSettings::goalControl(Model& model, const DriveInfo& drive)
 {
-    // The goal in force, until the drive's goal picker stands here.
-    auto* row = new QWidget;
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(label(QStringLiteral("Keep free"), TextStyle::body, {}, false));
-    layout->addStretch(1);
-    QLabel* goal = label({}, TextStyle::body, {}, false);
-    layout->addWidget(goal);
-    const auto show = [&model, drive, goal] {
-        const auto inForce = model.goal(drive);
-        goal->setText(inForce ? QString::fromStdString(inForce->description()) : QStringLiteral("No goal"));
-    };
-    show();
-    QObject::connect(&model, &Model::changed, goal, show);
-    return row;
+    return new GoalPicker(model, drive);
 }
 
 void GoalsSettings::showDrives()

@@ -11,6 +11,7 @@
 #include <QStackedWidget>
 #include <QTest>
 
+#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/Mascot.h"
 #include "QuandrilApp/SectionHelpers.h"
 
