@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QPainterPathStroker>
 #include <QPalette>
+#include <QTransform>
 #include <QtMath>
 
 #include <array>
@@ -211,6 +212,52 @@ QPainterPath handRaised()
     return stroked(hand.simplified(), 0.07);
 }
 
+// ---- The tray menu's symbols ----
+
+QPainterPath internalDrive()
+{
+    const QPainterPath body = roundedRect(QRectF(0.04, 0.28, 0.92, 0.46), 0.1);
+    return body.subtracted(roundedRect(QRectF(0.14, 0.47, 0.42, 0.08), 0.04)).subtracted(circle({0.78, 0.51}, 0.06));
+}
+
+QPainterPath trashCan()
+{
+    QPainterPath can = polyline({{0.2, 0.3}, {0.8, 0.3}, {0.74, 0.94}, {0.26, 0.94}});
+    can.closeSubpath();
+    for (const qreal x : {0.37, 0.5, 0.63})
+        can = can.subtracted(roundedRect(QRectF(x - 0.03, 0.4, 0.06, 0.44), 0.03));
+    const QPainterPath lid = roundedRect(QRectF(0.1, 0.17, 0.8, 0.08), 0.03);
+    QPainterPath inside;
+    inside.addRect(QRectF(0.42, 0.11, 0.16, 0.09));
+    const QPainterPath handle = roundedRect(QRectF(0.36, 0.06, 0.28, 0.14), 0.04).subtracted(inside);
+    return can.united(lid).united(handle);
+}
+
+QPainterPath gearShape()
+{
+    QPainterPath gear = circle({0.5, 0.5}, 0.34);
+    constexpr int teeth = 8;
+    for (int i = 0; i < teeth; ++i) {
+        QPainterPath tooth;
+        tooth.addRoundedRect(QRectF(-0.08, -0.48, 0.16, 0.2), 0.03, 0.03);
+        QTransform turn;
+        turn.translate(0.5, 0.5);
+        turn.rotate(360.0 * i / teeth);
+        gear = gear.united(turn.map(tooth));
+    }
+    return gear.subtracted(circle({0.5, 0.5}, 0.14));
+}
+
+QPainterPath power()
+{
+    // A ring open at the top, and the bar through the gap.
+    const QRectF bounds(0.14, 0.16, 0.72, 0.72);
+    QPainterPath ring;
+    ring.arcMoveTo(bounds, 120);
+    ring.arcTo(bounds, 120, 300);
+    return stroked(ring, 0.1).united(stroked(polyline({{0.5, 0.08}, {0.5, 0.46}}), 0.1));
+}
+
 struct Symbol {
     QStringView name;
     QStringView themeName;
@@ -241,12 +288,22 @@ const std::array<Symbol, 10> cloudSymbols{{
     {u"hand.raised", u"", handRaised},
 }};
 
+const std::array<Symbol, 4> menuSymbols{{
+    {u"internaldrive", u"drive-harddisk", internalDrive},
+    {u"trash", u"user-trash", trashCan},
+    {u"gearshape", u"preferences-system", gearShape},
+    {u"power", u"system-shutdown", power},
+}};
+
 const Symbol* lookup(QStringView name)
 {
     for (const Symbol& symbol : symbols)
         if (symbol.name == name)
             return &symbol;
     for (const Symbol& symbol : cloudSymbols)
+        if (symbol.name == name)
+            return &symbol;
+    for (const Symbol& symbol : menuSymbols)
         if (symbol.name == name)
             return &symbol;
     return nullptr;
