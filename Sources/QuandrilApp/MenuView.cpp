@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -237,7 +238,15 @@ void MenuView::popUp(const QRect& icon)
 
 bool MenuView::closedByThisClick() const
 {
-    return closedAt_.isValid() && closedAt_.elapsed() < closingClickMs;
+    return !isVisible() && outsideClick_.isValid() && outsideClick_.elapsed() < closingClickMs;
+}
+
+void MenuView::mousePressEvent(QMouseEvent* event)
+{
+    // A press outside the panel closes it (in QWidget's handler).
+    if (!rect().contains(event->position().toPoint()))
+        outsideClick_.start();
+    QWidget::mousePressEvent(event);
 }
 
 void MenuView::showEvent(QShowEvent* event)
@@ -246,12 +255,6 @@ void MenuView::showEvent(QShowEvent* event)
     // The gauges and the Trash line show the state of the moment the menu opens.
     services_.model.refreshStatus();
     refresh();
-}
-
-void MenuView::hideEvent(QHideEvent* event)
-{
-    QWidget::hideEvent(event);
-    closedAt_.start();
 }
 
 void MenuView::keyPressEvent(QKeyEvent* event)

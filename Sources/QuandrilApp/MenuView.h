@@ -71,7 +71,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
@@ -99,7 +99,7 @@ private:
     QPushButton* open_ = nullptr;
     QToolButton* settings_ = nullptr;
     QToolButton* quit_ = nullptr;
-    QElapsedTimer closedAt_;
+    QElapsedTimer outsideClick_;
 };
 
 } // namespace Quandril::App
