@@ -89,7 +89,7 @@ std::optional<QString> MenuView::updateText(const Preferences& preferences)
 QPoint MenuView::placement(const QRect& icon, const QSize& size, const QRect& screen)
 {
     const int gap = 4;
-    int x = icon.center().x() - size.width() / 2;
+    int x = icon.x() + icon.width() / 2 - size.width() / 2;
     int y = icon.bottom() + 1 + gap;
     if (y + size.height() > screen.bottom() + 1)
         y = icon.top() - gap - size.height();
