@@ -131,7 +131,6 @@ MenuLabel::MenuLabel(AppServices& services, AppSignals& appSignals, AppDelegate&
     });
     connect(&appSignals, &AppSignals::showSettings, this, [this] { scenes_.openSettings(); });
 
-    shown_.symbol = QStringLiteral("-"); // so the first refresh draws
     refresh();
 }
 
@@ -148,8 +147,9 @@ void MenuLabel::refresh()
     const Model& model = services_.model;
     Content now = content(model.status(), model.startupShort().has_value(), AppFormat::gaugeStyle(preferences),
                           AppFormat::freeSpaceSource(preferences), AppFormat::sizeUnits(preferences));
-    if (now == shown_)
+    if (drawn_ && now == shown_)
         return;
+    drawn_ = true;
     shown_ = std::move(now);
     const QColor colour = QGuiApplication::palette().color(QPalette::WindowText);
     QIcon icon;

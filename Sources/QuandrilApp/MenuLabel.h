@@ -90,6 +90,7 @@ private:
     std::unique_ptr<MenuView> menu_;
     QTimer statusRefresh_;
     Content shown_;
+    bool drawn_ = false;
 };
 
 } // namespace Quandril::App

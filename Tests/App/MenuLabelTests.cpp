@@ -3,7 +3,6 @@
 #include <QSystemTrayIcon>
 
 #include "QuandrilApp/AppDelegate.h"
-#include "QuandrilApp/MenuGaugeImage.h"
 #include "QuandrilApp/MenuLabel.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
@@ -94,30 +93,6 @@ private slots:
                                                 underGoal, *gaugeStyleFromRaw(style), *freeSpaceSourceFromRaw(source),
                                                 *sizeUnitsFromRaw(units));
         QCOMPARE(describe(content), expected);
-    }
-
-    void trayPictureCentresTheGaugeOrTheSymbol()
-    {
-        const QColor colour(Qt::white);
-        const QImage gauge = MenuLabel::picture({{}, 0.5, true, QStringLiteral("x")}, colour, 22, 1.0);
-        QCOMPARE(gauge.size(), QSize(22, 22));
-        QCOMPARE(gauge.text(QLatin1String(MenuGaugeImage::descriptionKey)), QStringLiteral("Free space, under your goal"));
-        // The 22 × 10 gauge sits at rows 6…15: its fill is there in the panel's colour, nothing above or below.
-        QCOMPARE(gauge.pixelColor(5, 11), colour);
-        for (int x = 0; x < 22; ++x) {
-            QCOMPARE(gauge.pixelColor(x, 2).alpha(), 0);
-            QCOMPARE(gauge.pixelColor(x, 19).alpha(), 0);
-        }
-        const QImage symbol = MenuLabel::picture({QStringLiteral("internaldrive"), {}, false, {}}, colour, 22, 2.0);
-        QCOMPARE(symbol.size(), QSize(44, 44));
-        int covered = 0;
-        for (int y = 0; y < symbol.height(); ++y)
-            for (int x = 0; x < symbol.width(); ++x)
-                if (symbol.pixelColor(x, y).alpha() > 0) {
-                    ++covered;
-                    QCOMPARE(symbol.pixelColor(x, y).rgb(), colour.rgb());
-                }
-        QVERIFY(covered > 100);
     }
 
     void followsTheModelAndTheDisplaySettings()
