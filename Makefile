@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 # How long `make fuzz` runs each fuzz target.
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps run test tsan bench fuzz clean
+.PHONY: deps run test smoke tsan bench fuzz clean
 
 deps:
 	@bash scripts/install-deps
@@ -18,6 +18,13 @@ test: deps
 	cmake --build build/asan -j $(JOBS)
 	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
+	bash scripts/desktop-smoke build/asan/Sources/QuandrilApp/gorrin
+
+# The desktop smoke alone: gorrin on a virtual desktop with a tray, screenshots in build/screenshots/.
+smoke: deps
+	cmake --preset asan
+	cmake --build build/asan -j $(JOBS) --target gorrin
+	bash scripts/desktop-smoke build/asan/Sources/QuandrilApp/gorrin
 
 tsan: deps
 	cmake --preset tsan

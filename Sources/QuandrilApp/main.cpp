@@ -1,8 +1,83 @@
+// Gorrin: the tray icon, its menu, the main window and the settings window over one model.
+
 #include <QApplication>
+
+#include <cstdlib>
+
+#include "QuandrilApp/AppCommands.h"
+#include "QuandrilApp/AppDelegate.h"
+#include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/AppSignals.h"
+#include "QuandrilApp/Autopilot.h"
+#include "QuandrilApp/MainWindow.h"
+#include "QuandrilApp/MenuLabel.h"
+#include "QuandrilApp/Model.h"
+#include "QuandrilApp/Platform/AppInfo.h"
+#include "QuandrilApp/Platform/AppLauncher.h"
+#include "QuandrilApp/Platform/LoginItem.h"
+#include "QuandrilApp/Platform/MountWatcher.h"
+#include "QuandrilApp/Platform/Notifier.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Platform/Reveal.h"
+#include "QuandrilApp/Platform/UpdateFetcher.h"
+#include "QuandrilApp/Platform/UrlOpener.h"
+#include "QuandrilApp/Platform/WakeWatcher.h"
+#include "QuandrilApp/Settings/SettingsScene.h"
+#include "QuandrilApp/SingleInstance.h"
+#include "QuandrilApp/TaskPool.h"
+
+using namespace Quandril;
+using namespace Quandril::App;
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Gorrin"));
-    return 0;
+    QApplication::setApplicationName(AppInfo::name());
+    QApplication::setApplicationVersion(AppInfo::version());
+    QGuiApplication::setDesktopFileName(QStringLiteral("gorrin"));
+
+    // A second launch asks the running Gorrin to open its window, and leaves.
+    SingleInstance instance;
+    if (!instance.claim())
+        return 0;
+
+    // The one model, over the live machine, and the real desktop services.
+    Preferences preferences;
+    Model model(Mac::real(), preferences);
+    DesktopUrlOpener urls;
+    FileManagerReveal reveal;
+    DesktopAppLauncher apps;
+    DesktopNotifier notifier;
+    AutostartLoginItem loginItem;
+    NetworkUpdateFetcher updates;
+    AppServices services {model, preferences, urls, reveal, apps, notifier, loginItem, updates};
+
+    // The autopilot, made once before any window: it checks on mounts, wake-ups and its own timer.
+    MountInfoWatcher mounts;
+    LogindWakeWatcher wakes;
+    Autopilot autopilot(model, notifier, &mounts, &wakes);
+    services.autopilot = &autopilot;
+
+    AppSignals requests;
+    AppDelegate delegate(services, requests);
+
+    // Both windows are made once and live for the whole run; closing one only hides it.
+    MainWindow mainWindow(services);
+    SettingsScene settings(services);
+    Scenes scenes {[&mainWindow] { mainWindow.show(); }, [&settings] { settings.bringForward(); }};
+    AppCommands::install(mainWindow, settings, delegate, urls, scenes.openSettings);
+
+    MenuLabel label(services, requests, delegate, scenes);
+    notifier.setTrayIcon(&label.trayIcon());
+    label.show();
+
+    QObject::connect(&instance, &SingleInstance::reopened, &delegate, &AppDelegate::reopen);
+    delegate.launch();
+
+    const int code = QApplication::exec();
+    model.prepareToQuit();
+    // Never wait for engine work still running, nor destroy what it may still use.
+    if (TaskPool::busy())
+        std::quick_exit(code);
+    return code;
 }

@@ -5,6 +5,7 @@
 #include <QPainterPath>
 #include <QPainterPathStroker>
 #include <QPalette>
+#include <QTransform>
 #include <QtMath>
 
 #include <array>
@@ -300,13 +301,47 @@ QPainterPath sliders()
     return shape;
 }
 
+// ---- The tray menu's symbols ----
+
+QPainterPath internalDrive()
+{
+    const QPainterPath body = roundedRect(QRectF(0.04, 0.28, 0.92, 0.46), 0.1);
+    return body.subtracted(roundedRect(QRectF(0.14, 0.47, 0.42, 0.08), 0.04)).subtracted(circle({0.78, 0.51}, 0.06));
+}
+
+QPainterPath gearShape()
+{
+    QPainterPath gear = circle({0.5, 0.5}, 0.34);
+    constexpr int teeth = 8;
+    for (int i = 0; i < teeth; ++i) {
+        QPainterPath tooth;
+        tooth.addRoundedRect(QRectF(-0.08, -0.48, 0.16, 0.2), 0.03, 0.03);
+        QTransform turn;
+        turn.translate(0.5, 0.5);
+        turn.rotate(360.0 * i / teeth);
+        gear = gear.united(turn.map(tooth));
+    }
+    return gear.subtracted(circle({0.5, 0.5}, 0.14));
+}
+
+QPainterPath power()
+{
+    // A ring open at the top, and the bar through the gap.
+    const QRectF bounds(0.14, 0.16, 0.72, 0.72);
+    QPainterPath ring;
+    ring.arcMoveTo(bounds, 120);
+    ring.arcTo(bounds, 120, 300);
+    return stroked(ring, 0.1).united(stroked(polyline({{0.5, 0.08}, {0.5, 0.46}}), 0.1));
+}
+
 struct Symbol {
     QStringView name;
     QStringView themeName;
     QPainterPath (*draw)();
 };
 
-const std::array<Symbol, 8> symbols{{
+// Marks that carry a colour (the main window's) are always drawn, never taken from the theme.
+const std::array<Symbol, 31> symbols{{
     {u"person.fill", u"avatar-default", person},
     {u"magnifyingglass", u"edit-find", magnifyingGlass},
     {u"hand.point.up.left.fill", u"", pointingHand},
@@ -315,9 +350,6 @@ const std::array<Symbol, 8> symbols{{
     {u"exclamationmark.bubble.fill", u"dialog-warning", exclamationBubble},
     {u"lock.fill", u"system-lock-screen", lock},
     {u"moon.zzz.fill", u"weather-clear-night", moonZzz},
-}};
-
-const std::array<Symbol, 10> cloudSymbols{{
     {u"icloud", u"", cloudOutline},
     {u"icloud.slash", u"", cloudSlash},
     {u"list.bullet.rectangle", u"", listBulletRectangle},
@@ -328,10 +360,6 @@ const std::array<Symbol, 10> cloudSymbols{{
     {u"exclamationmark.triangle", u"", exclamationTriangle},
     {u"checkmark.circle", u"", checkmarkCircle},
     {u"hand.raised", u"", handRaised},
-}};
-
-// Marks that carry a colour are always drawn, never taken from the theme.
-const std::array<Symbol, 10> mainWindowSymbols{{
     {u"checkmark.circle.fill", u"", checkmarkCircleFilled},
     {u"circle", u"", plainCircle},
     {u"pause.circle", u"", pauseCircle},
@@ -342,17 +370,14 @@ const std::array<Symbol, 10> mainWindowSymbols{{
     {u"square.grid.2x2", u"", squareGrid},
     {u"clock.arrow.circlepath", u"document-open-recent", clockArrow},
     {u"slider.horizontal.3", u"preferences-system", sliders},
+    {u"internaldrive", u"drive-harddisk", internalDrive},
+    {u"gearshape", u"preferences-system", gearShape},
+    {u"power", u"system-shutdown", power},
 }};
 
 const Symbol* lookup(QStringView name)
 {
     for (const Symbol& symbol : symbols)
-        if (symbol.name == name)
-            return &symbol;
-    for (const Symbol& symbol : cloudSymbols)
-        if (symbol.name == name)
-            return &symbol;
-    for (const Symbol& symbol : mainWindowSymbols)
         if (symbol.name == name)
             return &symbol;
     return nullptr;
