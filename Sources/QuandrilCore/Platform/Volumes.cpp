@@ -129,6 +129,15 @@ std::map<std::string, std::string> deviceLabels()
     return labels;
 }
 
+// The computer's network name, or nothing when it has none.
+std::optional<std::string> hostName()
+{
+    char buffer[256] = {};
+    if (::gethostname(buffer, sizeof buffer - 1) != 0 || buffer[0] == '\0')
+        return std::nullopt;
+    return std::string(buffer);
+}
+
 } // namespace
 
 std::vector<MountEntry> parseMountInfo(std::string_view text)
@@ -274,6 +283,9 @@ std::vector<Volume> mountedVolumes()
             if (found != labels->end())
                 volume.name = found->second;
         }
+        // An unlabelled startup volume goes by the computer's name rather than by "/".
+        if (!volume.name && volume.isRoot.value_or(false))
+            volume.name = hostName();
         listed.push_back(std::move(volume));
     }
     return listed;
