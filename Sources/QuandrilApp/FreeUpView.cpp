@@ -10,6 +10,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include "QuandrilApp/ConfirmSheet.h"
 #include "QuandrilApp/DriveGauge.h"
 #include "QuandrilApp/FindingRows.h"
 #include "QuandrilApp/FreeUpLogic.h"
@@ -19,6 +20,7 @@
 #include "QuandrilApp/NotesSection.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/ResultsBar.h"
 #include "QuandrilApp/RoutesSection.h"
 #include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/SectionHelpers.h"
@@ -84,6 +86,7 @@ FreeUpView::FreeUpView(AppServices& services, QWidget* parent)
     connect(&model, &Model::busyChanged, this, &FreeUpView::refresh);
     connect(&model, &Model::selectionChanged, this, &FreeUpView::refreshFooter);
     connect(&model, &Model::resultsChanged, this, &FreeUpView::refreshResults);
+    connect(this, &FreeUpView::confirmRequested, this, &FreeUpView::openConfirmSheet);
     connect(&services_.preferences, &Preferences::changed, this, [this](const QString& key) {
         // Goals and the free-space count change the plan; the units change every amount.
         if (key.startsWith(Keys::goalPrefix) || key == Keys::freeSpaceSource || key == Keys::sizeUnits)
@@ -394,7 +397,21 @@ void FreeUpView::refreshResults()
 
 QWidget* FreeUpView::makeResultsBar()
 {
-    return nullptr;
+    return new ResultsBar(services_.model, resultsSlot_);
+}
+
+void FreeUpView::openConfirmSheet()
+{
+    if (sheet_)
+        return;
+    // A new sheet each time: the agreement starts off and the drive picker from its preset.
+    sheet_ = new ConfirmSheet(services_, this);
+    connect(sheet_, &QDialog::finished, this, [this] {
+        if (sheet_)
+            sheet_->deleteLater();
+        sheet_ = nullptr;
+    });
+    sheet_->open();
 }
 
 } // namespace Quandril::App

@@ -33,6 +33,7 @@ class QVBoxLayout;
 
 namespace Quandril::App {
 
+class ConfirmSheet;
 class DriveGauge;
 class GoalPicker;
 class RowList;
@@ -77,6 +78,8 @@ public:
     const std::vector<QShortcut*>& returnKeys() const { return returnKeys_; }
     // Holds the results bar while the last clean-up has results.
     QWidget* resultsSlot() const { return resultsSlot_; }
+    // The confirmation sheet while it is open, else null.
+    ConfirmSheet* confirmSheet() const { return sheet_; }
 
 signals:
     // The user asked to free up these findings (ids, in report order) of `drive`.
@@ -95,8 +98,9 @@ private:
     void refreshResults();
     void rebuildList(const DriveInfo& drive, std::optional<Plan> plan);
     QWidget* makeRow(int index);
-    // The results bar of the last clean-up; none yet.
     QWidget* makeResultsBar();
+    // Opens the confirmation sheet over the window, unless one is open.
+    void openConfirmSheet();
 
     AppServices& services_;
     std::optional<std::string> picked_;
@@ -122,6 +126,7 @@ private:
     RowList* list_ = nullptr;
     QWidget* resultsSlot_ = nullptr;
     QWidget* resultsBar_ = nullptr;
+    ConfirmSheet* sheet_ = nullptr;
 
     QLabel* scanned_ = nullptr;
     QPushButton* selectAll_ = nullptr;

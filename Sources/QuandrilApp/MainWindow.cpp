@@ -7,8 +7,11 @@
 #include <QSplitter>
 #include <QStackedWidget>
 
+#include "QuandrilApp/Advisor.h"
 #include "QuandrilApp/DrivesView.h"
+#include "QuandrilApp/FirstRun.h"
 #include "QuandrilApp/FreeUpView.h"
+#include "QuandrilApp/HistoryView.h"
 #include "QuandrilApp/ICloudView.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/OverviewView.h"
@@ -41,6 +44,7 @@ MainSection storedSection(const Preferences& preferences)
 MainWindow::MainWindow(AppServices& services, QWidget* parent)
     : QMainWindow(parent)
     , services_(services)
+    , firstRun_(FirstRunSheet::presenter(services))
 {
     setWindowTitle(QStringLiteral("Gorrin"));
     resize(920, 660);
@@ -109,9 +113,9 @@ QWidget* MainWindow::makeDetail(MainSection section)
     case MainSection::iCloud:
         return new ICloudView(services_.model);
     case MainSection::history:
-        return placeholder(section);
+        return new HistoryView(services_);
     case MainSection::advisor:
-        return placeholder(section);
+        return new AdvisorView(services_);
     }
     return placeholder(section);
 }

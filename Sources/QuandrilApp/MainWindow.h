@@ -36,8 +36,8 @@ public:
 
     // Shows the first-run sheet over the window; `hasAccess` is whether the app has Full Disk
     // Access at that moment. The sheet stores "hasSeenFirstRun" = true however it is closed.
-    // Called each time the window comes on screen while "hasSeenFirstRun" is false; until a
-    // sheet is set, nothing shows.
+    // Called each time the window comes on screen while "hasSeenFirstRun" is false. By default
+    // the first-run sheet (FirstRunSheet::presenter).
     using FirstRunPresenter = std::function<void(MainWindow& window, bool hasAccess)>;
     void setFirstRunPresenter(FirstRunPresenter presenter) { firstRun_ = std::move(presenter); }
 

@@ -7,10 +7,12 @@
 #include <QMenu>
 #include <QPushButton>
 
+#include "QuandrilApp/Advisor.h"
 #include "QuandrilApp/DriveGauge.h"
 #include "QuandrilApp/DrivesView.h"
 #include "QuandrilApp/FreeUpView.h"
 #include "QuandrilApp/GoalPicker.h"
+#include "QuandrilApp/HistoryView.h"
 #include "QuandrilApp/ICloudView.h"
 #include "QuandrilApp/MainWindow.h"
 #include "QuandrilApp/Model.h"
@@ -57,6 +59,10 @@ QString sectionOf(const QWidget* detail)
         return QStringLiteral("DrivesView");
     if (qobject_cast<const ICloudView*>(detail))
         return QStringLiteral("ICloudView");
+    if (qobject_cast<const HistoryView*>(detail))
+        return QStringLiteral("HistoryView");
+    if (qobject_cast<const AdvisorView*>(detail))
+        return QStringLiteral("AdvisorView");
     if (const auto* label = qobject_cast<const QLabel*>(detail))
         return "placeholder " + label->text();
     return QStringLiteral("?");
@@ -80,8 +86,8 @@ private slots:
         QTest::newRow("findings") << "findings" << "FreeUpView" << 1;
         QTest::newRow("drives") << "drives" << "DrivesView" << 2;
         QTest::newRow("iCloud") << "iCloud" << "ICloudView" << 3;
-        QTest::newRow("history") << "history" << "placeholder History" << 4;
-        QTest::newRow("advisor") << "advisor" << "placeholder Mac settings advisor" << 5;
+        QTest::newRow("history") << "history" << "HistoryView" << 4;
+        QTest::newRow("advisor") << "advisor" << "AdvisorView" << 5;
         QTest::newRow("icloud in lower case") << "icloud" << "OverviewView" << 0;
         QTest::newRow("Overview capitalised") << "Overview" << "OverviewView" << 0;
     }

@@ -334,6 +334,39 @@ QPainterPath power()
     return stroked(ring, 0.1).united(stroked(polyline({{0.5, 0.08}, {0.5, 0.46}}), 0.1));
 }
 
+// ---- The main window's sheets and results ----
+
+QPainterPath xmarkOctagon()
+{
+    QPolygonF octagon;
+    for (int i = 0; i < 8; ++i) {
+        const qreal angle = M_PI / 8 + M_PI * i / 4;
+        octagon << QPointF(0.5 + 0.46 * qCos(angle), 0.5 + 0.46 * qSin(angle));
+    }
+    QPainterPath outline;
+    outline.addPolygon(octagon);
+    outline.closeSubpath();
+    const QPainterPath cross = stroked(polyline({{0.34, 0.34}, {0.66, 0.66}}), 0.08)
+                                   .united(stroked(polyline({{0.66, 0.34}, {0.34, 0.66}}), 0.08));
+    return stroked(outline, 0.07).united(cross);
+}
+
+QPainterPath exclamationCircle()
+{
+    return plainCircle().united(roundedRect(QRectF(0.455, 0.22, 0.09, 0.36), 0.045)).united(circle({0.5, 0.72}, 0.055));
+}
+
+QPainterPath shield()
+{
+    QPainterPath outline;
+    outline.moveTo(0.5, 0.06);
+    outline.lineTo(0.86, 0.2);
+    outline.cubicTo(0.86, 0.56, 0.74, 0.8, 0.5, 0.94);
+    outline.cubicTo(0.26, 0.8, 0.14, 0.56, 0.14, 0.2);
+    outline.closeSubpath();
+    return stroked(outline, 0.07);
+}
+
 struct Symbol {
     QStringView name;
     QStringView themeName;
@@ -341,7 +374,7 @@ struct Symbol {
 };
 
 // Marks that carry a colour (the main window's) are always drawn, never taken from the theme.
-const std::array<Symbol, 31> symbols{{
+const std::array<Symbol, 34> symbols{{
     {u"person.fill", u"avatar-default", person},
     {u"magnifyingglass", u"edit-find", magnifyingGlass},
     {u"hand.point.up.left.fill", u"", pointingHand},
@@ -373,6 +406,9 @@ const std::array<Symbol, 31> symbols{{
     {u"internaldrive", u"drive-harddisk", internalDrive},
     {u"gearshape", u"preferences-system", gearShape},
     {u"power", u"system-shutdown", power},
+    {u"xmark.octagon", u"", xmarkOctagon},
+    {u"exclamationmark.circle", u"", exclamationCircle},
+    {u"shield", u"", shield},
 }};
 
 const Symbol* lookup(QStringView name)

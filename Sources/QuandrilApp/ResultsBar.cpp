@@ -1,0 +1,125 @@
+#include "QuandrilApp/ResultsBar.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "QuandrilApp/CloudLook.h"
+#include "QuandrilApp/Mascot.h"
+#include "QuandrilApp/Model.h"
+#include "QuandrilApp/Platform/PreferenceKeys.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Platform/Symbols.h"
+#include "QuandrilApp/SectionHelpers.h"
+#include "QuandrilApp/Settings/AppSettings.h"
+#include "QuandrilCore/Saturating.h"
+
+namespace Quandril::App {
+
+std::int64_t ResultsBar::freedBytes(const std::vector<CleanResult>& results)
+{
+    std::int64_t freed = 0;
+    for (const CleanResult& result : results)
+        if (result.status == CleanResult::Status::done)
+            freed = Saturating::add(freed, result.bytes);
+    return freed;
+}
+
+QString ResultsBar::doneLine(std::int64_t freed, const Preferences& preferences)
+{
+    return QStringLiteral("Done. ") + AppFormat::bytes(freed, preferences)
+        + QStringLiteral(" back, all of it reversible from History.");
+}
+
+ResultsBar::Line ResultsBar::line(const CleanResult& result)
+{
+    const QString text = QString::fromStdString(result.title) + QStringLiteral(": ") + QString::fromStdString(result.detail);
+    const QString orange = QStringLiteral("orange");
+    switch (result.status) {
+    case CleanResult::Status::done: return {text, QStringLiteral("checkmark.circle"), QStringLiteral("primary")};
+    case CleanResult::Status::wouldDo: return {text, QStringLiteral("eye"), orange};
+    case CleanResult::Status::refused: return {text, QStringLiteral("hand.raised"), orange};
+    case CleanResult::Status::failed: return {text, QStringLiteral("xmark.octagon"), orange};
+    }
+    return {text, QString(), orange};
+}
+
+ResultsBar::ResultsBar(Model& model, QWidget* parent)
+    : QFrame(parent)
+    , model_(model)
+    , dismiss_(linkButton(QStringLiteral("Dismiss"), this))
+    , body_(new QVBoxLayout)
+{
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 12, 12, 12);
+    column->setSpacing(4);
+
+    auto* header = new QHBoxLayout;
+    auto* lastRun = CloudLook::plainLabel(QStringLiteral("Last run"), this);
+    setFontRole(lastRun, FontRole::headline);
+    header->addWidget(lastRun);
+    header->addStretch(1);
+    header->addWidget(dismiss_);
+    column->addLayout(header);
+    body_->setContentsMargins(0, 0, 0, 0);
+    body_->setSpacing(4);
+    column->addLayout(body_);
+
+    connect(dismiss_, &QPushButton::clicked, this, [this] { model_.setLastResults({}); });
+    connect(&model_, &Model::resultsChanged, this, &ResultsBar::refresh);
+    connect(&model_.preferences(), &Preferences::changed, this, [this](const QString& key) {
+        if (key == Keys::sizeUnits)
+            refresh();
+    });
+    refresh();
+}
+
+QStringList ResultsBar::lines() const
+{
+    QStringList out;
+    if (!linesBox_)
+        return out;
+    for (const auto* each : linesBox_->findChildren<SymbolLabel*>(QString(), Qt::FindDirectChildrenOnly))
+        out << each->symbol() + ' ' + each->property("tone").toString() + QStringLiteral(" | ") + each->text();
+    return out;
+}
+
+void ResultsBar::refresh()
+{
+    const auto& results = model_.lastResults();
+    delete mascot_;
+    mascot_ = nullptr;
+    delete linesBox_;
+
+    const std::int64_t freed = freedBytes(results);
+    if (freed > 0) {
+        mascot_ = new GorrinLine(GorrinSlot::done, doneLine(freed, model_.preferences()), Qt::AlignVCenter, this);
+        body_->addWidget(mascot_);
+    }
+    linesBox_ = new QWidget(this);
+    auto* stack = new QVBoxLayout(linesBox_);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(4);
+    for (const CleanResult& result : results) {
+        const Line shown = line(result);
+        auto* label = new SymbolLabel(shown.symbol, shown.text, linesBox_, true);
+        setFontRole(label, FontRole::callout);
+        CloudLook::setTone(label, shown.tone);
+        stack->addWidget(label);
+    }
+    body_->addWidget(linesBox_);
+}
+
+void ResultsBar::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    QColor fill = Symbols::toneColor(u"quaternary", palette());
+    fill.setAlphaF(fill.alphaF() * 0.5f);
+    painter.fillRect(rect(), fill);
+    QFrame::paintEvent(event);
+}
+
+} // namespace Quandril::App

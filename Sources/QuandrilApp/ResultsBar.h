@@ -1,0 +1,65 @@
+#pragma once
+
+// The last clean-up or put-back the user started: "Last run" with "Dismiss", which forgets it; the
+// mascot saying how much came back, when anything did; and one line per requested item with its
+// outcome. It follows the model's last results by itself and has no scrolling of its own: it
+// grows with its lines. The free-up view shows it only while there are results.
+
+#include <cstdint>
+#include <vector>
+
+#include <QFrame>
+#include <QStringList>
+
+#include "QuandrilCore/Cleaner.h"
+
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+namespace Quandril::App {
+
+class GorrinLine;
+class Model;
+class Preferences;
+
+class ResultsBar : public QFrame {
+    Q_OBJECT
+public:
+    explicit ResultsBar(Model& model, QWidget* parent = nullptr);
+
+    // The bytes of the results that were done, held at the 64-bit limit; the others count nothing.
+    static std::int64_t freedBytes(const std::vector<CleanResult>& results);
+    // "Done. <bytes> back, all of it reversible from History."
+    static QString doneLine(std::int64_t freed, const Preferences& preferences);
+
+    // One line of the bar: "<title>: <detail>" with its symbol and colour role.
+    struct Line {
+        QString text;
+        QString symbol;
+        QString tone;
+
+        bool operator==(const Line&) const = default;
+    };
+    static Line line(const CleanResult& result);
+
+    // The mascot line; null while nothing came back.
+    GorrinLine* mascotLine() const { return mascot_; }
+    // One "<symbol> <tone> | <text>" per line, in result order.
+    QStringList lines() const;
+    QPushButton* dismissButton() const { return dismiss_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void refresh();
+
+    Model& model_;
+    QPushButton* dismiss_;
+    QVBoxLayout* body_;
+    GorrinLine* mascot_ = nullptr;
+    QWidget* linesBox_ = nullptr;
+};
+
+} // namespace Quandril::App
