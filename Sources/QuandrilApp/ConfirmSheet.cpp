@@ -55,7 +55,6 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(12);
-    column->setSizeConstraint(QLayout::SetFixedSize);
 
     setFontRole(title_, FontRole::title2, QFont::Bold);
     column->addWidget(title_);
@@ -72,7 +71,8 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
     pickerLine->addWidget(CloudLook::plainLabel(Logic::pickerLabel, pickerRow_));
     picker_->setAccessibleName(Logic::pickerLabel);
     picker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    pickerLine->addWidget(picker_, 1);
+    pickerLine->addWidget(picker_);
+    pickerLine->addStretch(1);
     column->addWidget(pickerRow_);
 
     auto* cautionColumn = new QVBoxLayout(cautions_);

@@ -110,7 +110,6 @@ FirstRunSheet::FirstRunSheet(AppServices& services, bool hasAccess, QWidget* par
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(28, 28, 28, 28);
     column->setSpacing(18);
-    column->setSizeConstraint(QLayout::SetFixedSize);
     mascotSlot_->setContentsMargins(0, 0, 0, 0);
     column->addLayout(mascotSlot_);
 
@@ -222,6 +221,7 @@ void FirstRunSheet::refresh()
         mascot_ = new GorrinLine(hasAccess_ ? GorrinSlot::idle : GorrinSlot::concerned, accessLine, Qt::AlignVCenter, this);
         setFontRole(mascot_, FontRole::title2);
         mascotSlot_->addWidget(mascot_);
+        mascot_->show();
     }
     accessLabel_->setProperty("symbol", hasAccess_ ? QStringLiteral("checkmark.circle.fill")
                                                    : QStringLiteral("exclamationmark.circle"));

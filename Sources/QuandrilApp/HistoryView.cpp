@@ -35,6 +35,15 @@ QString abbreviatedDateFormat(const QLocale& locale)
     return format.trimmed();
 }
 
+// The locale's short time without seconds (some locales' short form carries them).
+QString shortenedTimeFormat(const QLocale& locale)
+{
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    static const QRegularExpression seconds(QStringLiteral("[:.]ss?"));
+    format.remove(seconds);
+    return format.trimmed();
+}
+
 } // namespace
 
 QString HistoryView::dateText(TimePoint at)
@@ -43,7 +52,7 @@ QString HistoryView::dateText(TimePoint at)
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms).toLocalTime();
     const QLocale locale;
     return locale.toString(local.date(), abbreviatedDateFormat(locale)) + QStringLiteral(", ")
-        + locale.toString(local.time(), QLocale::ShortFormat);
+        + locale.toString(local.time(), shortenedTimeFormat(locale));
 }
 
 QString HistoryView::detailLine(const HistoryEntry& entry, const Preferences& preferences)

@@ -98,6 +98,7 @@ void ResultsBar::refresh()
     if (freed > 0) {
         mascot_ = new GorrinLine(GorrinSlot::done, doneLine(freed, model_.preferences()), Qt::AlignVCenter, this);
         body_->addWidget(mascot_);
+        mascot_->show();
     }
     linesBox_ = new QWidget(this);
     auto* stack = new QVBoxLayout(linesBox_);
@@ -111,6 +112,7 @@ void ResultsBar::refresh()
         stack->addWidget(label);
     }
     body_->addWidget(linesBox_);
+    linesBox_->show();
 }
 
 void ResultsBar::paintEvent(QPaintEvent* event)
