@@ -173,7 +173,8 @@ MainWindow::FirstRunPresenter FirstRunSheet::presenter(AppServices& services)
             services.preferences.setBoolean(Keys::hasSeenFirstRun, true);
             sheet->deleteLater();
         });
-        sheet->open();
+        // Opened once the window has finished coming forward, so the sheet lies over it.
+        QMetaObject::invokeMethod(sheet, &QDialog::open, Qt::QueuedConnection);
     };
 }
 
