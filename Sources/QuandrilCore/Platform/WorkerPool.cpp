@@ -14,6 +14,7 @@ WorkerPool& WorkerPool::shared()
 WorkerPool::WorkerPool(std::size_t count)
 {
     threads_.reserve(count);
+    idle_.store(static_cast<std::ptrdiff_t>(count), std::memory_order_relaxed);
     for (std::size_t i = 0; i < count; ++i) {
         threads_.emplace_back([this] { loop(); });
         threads_.back().detach();
@@ -26,6 +27,7 @@ void WorkerPool::submit(std::function<void()> task)
         std::lock_guard guard(lock_);
         queue_.push_back(std::move(task));
     }
+    idle_.fetch_sub(1, std::memory_order_relaxed);
     wake_.notify_one();
 }
 
@@ -40,6 +42,8 @@ void WorkerPool::loop()
             queue_.pop_front();
         }
         task();
+        task = nullptr;
+        idle_.fetch_add(1, std::memory_order_relaxed);
     }
 }
 

@@ -2,6 +2,7 @@
 
 // The engine's worker threads: one per core, shared by every parallel map of the process.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -18,6 +19,9 @@ public:
 
     void submit(std::function<void()> task);
     std::size_t size() const noexcept { return threads_.size(); }
+    // Threads that would start a task submitted now without waiting for another to finish: a hint
+    // for work that can be shared or kept, never a promise.
+    std::ptrdiff_t idle() const noexcept { return idle_.load(std::memory_order_relaxed); }
 
 private:
     explicit WorkerPool(std::size_t count);
@@ -27,6 +31,8 @@ private:
     std::condition_variable wake_;
     std::deque<std::function<void()>> queue_;
     std::vector<std::thread> threads_;
+    // Threads not running a task, less the tasks waiting for one.
+    std::atomic<std::ptrdiff_t> idle_ { 0 };
 };
 
 } // namespace Quandril::Platform
