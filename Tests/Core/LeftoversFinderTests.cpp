@@ -53,6 +53,15 @@ TEST_P(Sampling, NamesFilesThatLookPersonal)
     EXPECT_EQ(personalContent(folder, markers(), c.limit), c.sentence);
 }
 
+// Deeper than the walk keeps folders open, so it must find its way back up to "Z".
+std::string deepFile()
+{
+    std::string path;
+    for (int level = 0; level < 40; ++level)
+        path += "A" + std::to_string(level) + "/";
+    return path + "x.psd";
+}
+
 std::vector<std::string> twelveDocuments()
 {
     std::vector<std::string> files;
@@ -79,7 +88,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, Sampling,
         // Folders count as entries too: "A" is the first, "A/x.psd" the second.
         SampleCase { "the limit ends the walk", { "A/x.psd" }, 1, std::nullopt },
         SampleCase { "the limit counts folders and files", { "A/x.psd" }, 2, "1 file that looks like your own, A/x.psd" },
-        SampleCase { "a limit of nothing", { "x.psd" }, 0, std::nullopt }),
+        SampleCase { "a limit of nothing", { "x.psd" }, 0, std::nullopt },
+        SampleCase { "a deep folder and a later sibling", { deepFile(), "Z/y.psd" }, 50'000,
+            "2 files that look like your own, such as " + deepFile() }),
     Testing::CaseNamed {});
 
 TEST(SamplingLimits, MissingFencedAndLinkedFoldersGiveNothing)

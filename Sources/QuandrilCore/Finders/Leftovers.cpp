@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits>
 #include <map>
 #include <set>
 #include <string_view>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -46,10 +48,13 @@ std::optional<std::string> insideCaution(const std::string& path, const Catalog:
 
 // MARK: Personal-content sampling
 
+// One walk by names relative to each open folder, in the order of sorted names, so that a rescan
+// names the same file. Every entry met counts against the limit, folders too; names beyond what is
+// left of it are never looked at, so a huge folder is not read to its end.
 class PersonalSampler {
 public:
     PersonalSampler(const Catalog::Markers& markers, std::int64_t limit)
-        : limit_(limit)
+        : limit_(limit), fenced_(PrivacyFence::shared().active())
     {
         for (const auto& folder : markers.folders)
             folders_.insert(Platform::nfc(folder));
@@ -57,54 +62,116 @@ public:
             extensions_.insert(Platform::nfc(extension));
     }
 
+    PersonalSampler(const PersonalSampler&) = delete;
+    PersonalSampler& operator=(const PersonalSampler&) = delete;
+
+    ~PersonalSampler()
+    {
+        for (auto& frame : frames_)
+            closeFolder(frame.fd);
+    }
+
     // False when the folder itself cannot be opened.
-    bool walk(const std::string& folder) { return visit(folder, {}, true); }
+    bool walk(const std::string& folder)
+    {
+        int fd = ::open(folder.c_str(), folderFlags);
+        struct stat status {};
+        if (fd < 0 || ::fstat(fd, &status) != 0) {
+            closeFolder(fd);
+            return false;
+        }
+        folder_ = folder;
+        enter(fd, status);
+        while (!frames_.empty()) {
+            Frame& frame = frames_.back();
+            if (frame.next == frame.names.size() || frame.fd < 0) {
+                leave();
+                continue;
+            }
+            const std::string& name = frame.names[frame.next++];
+            if (++seen_ > limit_)
+                break;
+            relative_.resize(frame.relativeLength);
+            if (!relative_.empty())
+                relative_ += '/';
+            relative_ += name;
+            struct stat info {};
+            if (::fstatat(frame.fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (S_ISREG(info.st_mode)) {
+                if (isPersonal(relative_) && personal_++ == 0)
+                    first_ = relative_;
+            } else if (S_ISDIR(info.st_mode) && !isFenced()) {
+                int inner = ::openat(frame.fd, name.c_str(), folderFlags | O_NOFOLLOW);
+                if (inner < 0)
+                    continue;
+                // Deep folders give their descriptor up on the way down and get it back through "..".
+                if (frames_.size() > keptLevels)
+                    closeFolder(frame.fd);
+                enter(inner, info);
+            }
+        }
+        return true;
+    }
 
     std::int64_t personal() const { return personal_; }
     const std::string& first() const { return first_; }
 
 private:
-    bool visit(const std::string& folder, const std::string& relative, bool top)
+    static constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    static constexpr std::size_t keptLevels = 32;
+
+    struct Frame {
+        int fd;
+        dev_t dev;
+        ino_t ino;
+        std::vector<std::string> names;
+        std::size_t next;
+        std::size_t relativeLength; // this folder's own path is relative_[0, relativeLength)
+    };
+
+    static void closeFolder(int& fd)
     {
-        DIR* dir = ::opendir(folder.c_str());
-        if (!dir)
-            return !top;
-        // Names beyond what is left of the budget are never looked at, so a huge folder is not
-        // read to its end; the rest are sorted so that a rescan names the same file.
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+
+    void enter(int fd, const struct stat& status)
+    {
         std::vector<std::string> names;
         const std::int64_t room = limit_ - seen_;
-        while (static_cast<std::int64_t>(names.size()) <= room) {
-            const dirent* entry = ::readdir(dir);
-            if (!entry)
-                break;
-            std::string_view name = entry->d_name;
-            if (name != "." && name != "..")
-                names.emplace_back(name);
+        if (DIR* dir = ::fdopendir(::dup(fd))) {
+            while (static_cast<std::int64_t>(names.size()) <= room) {
+                const dirent* entry = ::readdir(dir);
+                if (!entry)
+                    break;
+                std::string_view name = entry->d_name;
+                if (name != "." && name != "..")
+                    names.emplace_back(name);
+            }
+            ::closedir(dir);
         }
-        ::closedir(dir);
         std::sort(names.begin(), names.end());
-
-        for (const auto& name : names) {
-            if (++seen_ > limit_) {
-                done_ = true;
-                return true;
-            }
-            std::string path = folder + "/" + name;
-            std::string inner = relative.empty() ? name : relative + "/" + name;
-            struct stat info {};
-            if (::lstat(path.c_str(), &info) != 0)
-                continue;
-            if (S_ISREG(info.st_mode)) {
-                if (isPersonal(inner) && personal_++ == 0)
-                    first_ = inner;
-            } else if (S_ISDIR(info.st_mode) && !PrivacyFence::shared().isFenced(path)) {
-                visit(path, inner, false);
-                if (done_)
-                    return true;
-            }
-        }
-        return true;
+        frames_.push_back(Frame { fd, status.st_dev, status.st_ino, std::move(names), 0, relative_.size() });
     }
+
+    void leave()
+    {
+        int fd = frames_.back().fd;
+        frames_.pop_back();
+        if (!frames_.empty() && frames_.back().fd < 0 && fd >= 0) {
+            Frame& parent = frames_.back();
+            parent.fd = ::openat(fd, "..", folderFlags | O_NOFOLLOW);
+            struct stat status {};
+            // A parent moved meanwhile is not the one being walked: its other entries are passed over.
+            if (parent.fd >= 0 && (::fstat(parent.fd, &status) != 0 || status.st_dev != parent.dev || status.st_ino != parent.ino))
+                closeFolder(parent.fd);
+        }
+        closeFolder(fd);
+    }
+
+    bool isFenced() const { return !fenced_.empty() && Platform::atOrBelowAny(folder_ + "/" + relative_, fenced_); }
 
     bool isPersonal(const std::string& relative) const
     {
@@ -133,10 +200,13 @@ private:
     }
 
     std::int64_t limit_;
+    std::vector<std::string> fenced_;
     std::set<std::string> folders_;
     std::set<std::string> extensions_;
+    std::string folder_;
+    std::string relative_;
+    std::vector<Frame> frames_;
     std::int64_t seen_ = 0;
-    bool done_ = false;
     std::int64_t personal_ = 0;
     std::string first_;
 };
