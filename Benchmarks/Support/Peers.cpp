@@ -169,6 +169,19 @@ Volume::Volume(const std::string& name, std::uint64_t bytes, std::uint64_t inode
     std::filesystem::create_directories(mountPoint_);
     if (!isRoot())
         return;
+    // What a run that was stopped left mounted and attached goes first, so the image is never in use twice.
+    while (quietly({ "umount", mountPoint_ })) {
+    }
+    if (auto attached = run({ "losetup", "-j", image_ })) {
+        std::size_t start = 0;
+        while (start < attached->output.size()) {
+            const std::size_t end = attached->output.find('\n', start);
+            const std::string line = attached->output.substr(start, end - start);
+            if (const std::size_t colon = line.find(':'); colon != std::string::npos)
+                quietly({ "losetup", "-d", line.substr(0, colon) });
+            start = end == std::string::npos ? attached->output.size() : end + 1;
+        }
+    }
     if (!std::filesystem::exists(image_)) {
         std::filesystem::remove(marker_);
         if (!quietly({ "truncate", "-s", std::to_string(bytes), image_ })

@@ -14,6 +14,7 @@
 
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Finders/Finders.h"
+#include "QuandrilCore/ParallelMap.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
@@ -81,7 +82,7 @@ public:
             return false;
         }
         folder_ = folder;
-        enter(fd, status);
+        enter(fd, status, false);
         while (!frames_.empty()) {
             Frame& frame = frames_.back();
             if (frame.next == frame.names.size() || frame.fd < 0) {
@@ -99,16 +100,17 @@ public:
             if (::fstatat(frame.fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
             if (S_ISREG(info.st_mode)) {
-                if (isPersonal(relative_) && personal_++ == 0)
+                if ((frame.underMarker || hasMarkerExtension(name)) && personal_++ == 0)
                     first_ = relative_;
             } else if (S_ISDIR(info.st_mode) && !isFenced()) {
                 int inner = ::openat(frame.fd, name.c_str(), folderFlags | O_NOFOLLOW);
                 if (inner < 0)
                     continue;
                 // Deep folders give their descriptor up on the way down and get it back through "..".
+                const bool underMarker = frame.underMarker || isMarkerFolder(name);
                 if (frames_.size() > keptLevels)
                     closeFolder(frame.fd);
-                enter(inner, info);
+                enter(inner, info, underMarker);
             }
         }
         return true;
@@ -128,6 +130,7 @@ private:
         std::vector<std::string> names;
         std::size_t next;
         std::size_t relativeLength; // this folder's own path is relative_[0, relativeLength)
+        bool underMarker;           // this folder or one above it inside the walk is a marker folder
     };
 
     static void closeFolder(int& fd)
@@ -137,7 +140,7 @@ private:
         fd = -1;
     }
 
-    void enter(int fd, const struct stat& status)
+    void enter(int fd, const struct stat& status, bool underMarker)
     {
         std::vector<std::string> names;
         const std::int64_t room = limit_ - seen_;
@@ -153,7 +156,7 @@ private:
             ::closedir(dir);
         }
         std::sort(names.begin(), names.end());
-        frames_.push_back(Frame { fd, status.st_dev, status.st_ino, std::move(names), 0, relative_.size() });
+        frames_.push_back(Frame { fd, status.st_dev, status.st_ino, std::move(names), 0, relative_.size(), underMarker });
     }
 
     void leave()
@@ -173,30 +176,27 @@ private:
 
     bool isFenced() const { return !fenced_.empty() && Platform::atOrBelowAny(folder_ + "/" + relative_, fenced_); }
 
-    bool isPersonal(const std::string& relative) const
+    // Names are compared lower-cased and composed, one folder at a time: the case of a letter never
+    // depends on letters past a "/".
+    bool isMarkerFolder(std::string_view name) const
     {
-        std::string lower = Platform::nfc(Platform::lowercased(relative));
-        std::vector<std::string_view> parts;
-        std::size_t start = 0;
-        while (start <= lower.size()) {
-            std::size_t end = lower.find('/', start);
-            if (end == std::string::npos)
-                end = lower.size();
-            if (end > start)
-                parts.emplace_back(std::string_view(lower).substr(start, end - start));
-            start = end + 1;
-        }
-        if (parts.empty())
-            return false;
-        for (std::size_t i = 0; i + 1 < parts.size(); ++i)
-            if (folders_.count(std::string(parts[i])))
-                return true;
-        std::string_view name = parts.back();
+        return folders_.count(Platform::nfc(Platform::lowercased(name))) > 0;
+    }
+
+    // A name that only begins with a dot has no extension.
+    bool hasMarkerExtension(std::string_view name) const
+    {
         std::size_t dot = name.rfind('.');
-        // A name that only begins with a dot has no extension.
         if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
             return false;
-        return extensions_.count(std::string(name.substr(dot + 1))) > 0;
+        std::string_view extension = name.substr(dot + 1);
+        if (std::all_of(extension.begin(), extension.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            return extensions_.count(Platform::lowercased(extension)) > 0;
+        // Letters beyond ASCII: the whole name, as a letter's case may depend on its neighbours.
+        const std::string lower = Platform::nfc(Platform::lowercased(name));
+        dot = lower.rfind('.');
+        return dot != std::string::npos && dot != 0 && dot + 1 != lower.size()
+            && extensions_.count(lower.substr(dot + 1)) > 0;
     }
 
     std::int64_t limit_;
@@ -408,42 +408,53 @@ FinderResult LeftoversFinder::find(const ScanContext& context) const
     for (const auto& candidate : candidates)
         groups[Platform::nfc(candidate.key)].push_back(&candidate);
 
-    const auto& thresholds = context.catalog.thresholds;
-    FinderResult result;
-    for (const auto& [key, group] : groups) {
-        std::int64_t bytes = 0;
+    struct Group {
+        const std::string* key;
+        const Candidate* first;
+        std::int64_t bytes;
         std::vector<std::string> folders;
+    };
+    const auto& thresholds = context.catalog.thresholds;
+    std::vector<Group> kept;
+    for (const auto& [key, group] : groups) {
+        Group entry { &key, group.front(), 0, {} };
         for (const Candidate* candidate : group) {
-            bytes = plus(bytes, sizes.at(candidate->path).bytes);
-            folders.push_back(candidate->path);
+            entry.bytes = plus(entry.bytes, sizes.at(candidate->path).bytes);
+            entry.folders.push_back(candidate->path);
         }
-        const Candidate& first = *group.front();
+        if (entry.bytes >= context.threshold(entry.first->sure ? thresholds.leftover : thresholds.unknownLeftover))
+            kept.push_back(std::move(entry));
+    }
+
+    // The groups looked into at once; within a group the first folder with personal files speaks.
+    const auto cautions = parallelMap(kept, [&](const Group& group) -> std::optional<std::string> {
+        for (const auto& folder : group.folders) {
+            if (auto inside = insideCaution(folder, context.catalog.personalMarkers))
+                return "Inside: " + *inside + ". Check before removing.";
+        }
+        return std::nullopt;
+    });
+
+    FinderResult result;
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        Group& group = kept[i];
+        const std::string& key = *group.key;
+        const Candidate& first = *group.first;
         const std::string name = first.name.value_or(key);
-        const bool sure = first.sure;
-        if (bytes < context.threshold(sure ? thresholds.leftover : thresholds.unknownLeftover))
-            continue;
-
-        std::optional<std::string> caution;
-        for (const auto& folder : folders) {
-            if (auto inside = insideCaution(folder, context.catalog.personalMarkers)) {
-                caution = "Inside: " + *inside + ". Check before removing.";
-                break;
-            }
-        }
-
-        if (sure) {
+        std::optional<std::string> caution = cautions[i];
+        if (first.sure) {
             result.findings.emplace_back("leftover-" + normalized(key), "leftovers", name + " leftovers",
                 name + " is no longer installed, but its data stayed behind.",
                 "It stays in the Trash until you empty it. Reinstalled, " + name + " would start fresh without it.",
-                Tier::reinstallable, bytes, std::move(folders), name, Action::trash(), std::move(caution),
+                Tier::reinstallable, group.bytes, std::move(group.folders), name, Action::trash(), std::move(caution),
                 std::nullopt, false, std::nullopt);
         } else {
             result.findings.emplace_back("unknown-" + normalized(context.mac.display(first.path)), "leftovers",
                 name + " (owner unknown)",
                 "This folder doesn't match any installed app; it may be left over from something you removed.",
-                "Look inside before deciding; if it goes, it goes to the Trash first.", Tier::reinstallable, bytes,
-                std::move(folders), std::nullopt, Action::review(), std::move(caution), std::nullopt, true,
-                std::nullopt);
+                "Look inside before deciding; if it goes, it goes to the Trash first.", Tier::reinstallable,
+                group.bytes, std::move(group.folders), std::nullopt, Action::review(), std::move(caution),
+                std::nullopt, true, std::nullopt);
         }
     }
     return result;
