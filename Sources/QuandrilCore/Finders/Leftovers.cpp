@@ -1,6 +1,8 @@
 #include "QuandrilCore/Finders/Leftovers.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits>
@@ -49,13 +51,40 @@ std::optional<std::string> insideCaution(const std::string& path, const Catalog:
 
 // MARK: Personal-content sampling
 
+// A folder below the sampled one, left for another walk.
+struct Part {
+    std::string relative;
+    bool underMarker;
+};
+
+// True when `a` comes before `b` in a walk of sorted names: name by name, a folder before what it holds.
+bool walksBefore(std::string_view a, std::string_view b)
+{
+    for (;;) {
+        const std::size_t endA = std::min(a.find('/'), a.size());
+        const std::size_t endB = std::min(b.find('/'), b.size());
+        const int order = a.substr(0, endA).compare(b.substr(0, endB));
+        if (order != 0)
+            return order < 0;
+        if (endA == a.size() || endB == b.size())
+            return endA == a.size() && endB != b.size();
+        a.remove_prefix(endA + 1);
+        b.remove_prefix(endB + 1);
+    }
+}
+
 // One walk by names relative to each open folder, in the order of sorted names, so that a rescan
 // names the same file. Every entry met counts against the limit, folders too; names beyond what is
 // left of it are never looked at, so a huge folder is not read to its end.
+//
+// Walks that share a count (parts of one folder walked at once) stop as soon as all of them together
+// met more entries than the limit: which ones would have been looked at then depends on the order,
+// and only a walk of the whole folder in order can tell.
 class PersonalSampler {
 public:
-    PersonalSampler(const Catalog::Markers& markers, std::int64_t limit)
-        : limit_(limit), fenced_(PrivacyFence::shared().active())
+    PersonalSampler(const Catalog::Markers& markers, const std::vector<std::string>& fenced, std::int64_t limit,
+        std::atomic<std::int64_t>* shared = nullptr, bool leaveSubfolders = false)
+        : limit_(limit), fenced_(fenced), shared_(shared), leaveSubfolders_(leaveSubfolders)
     {
         for (const auto& folder : markers.folders)
             folders_.insert(Platform::nfc(folder));
@@ -72,17 +101,21 @@ public:
             closeFolder(frame.fd);
     }
 
-    // False when the folder itself cannot be opened.
-    bool walk(const std::string& folder)
+    // False when the folder (`folder`, or its part `start.relative`) cannot be opened.
+    bool walk(const std::string& folder, const Part& start = { {}, false })
     {
-        int fd = ::open(folder.c_str(), folderFlags);
+        const std::string path = start.relative.empty() ? folder : folder + "/" + start.relative;
+        int fd = ::open(path.c_str(), folderFlags | (start.relative.empty() ? 0 : O_NOFOLLOW));
         struct stat status {};
         if (fd < 0 || ::fstat(fd, &status) != 0) {
+            // A part too long to name is still reached by the walk in order, one folder at a time.
+            orderNeeded_ = fd < 0 && errno == ENAMETOOLONG;
             closeFolder(fd);
             return false;
         }
         folder_ = folder;
-        enter(fd, status, false);
+        relative_ = start.relative;
+        enter(fd, status, start.underMarker);
         while (!frames_.empty()) {
             Frame& frame = frames_.back();
             if (frame.next == frame.names.size() || frame.fd < 0) {
@@ -90,7 +123,7 @@ public:
                 continue;
             }
             const std::string& name = frame.names[frame.next++];
-            if (++seen_ > limit_)
+            if (!countOne())
                 break;
             relative_.resize(frame.relativeLength);
             if (!relative_.empty())
@@ -103,6 +136,10 @@ public:
                 if ((frame.underMarker || hasMarkerExtension(name)) && personal_++ == 0)
                     first_ = relative_;
             } else if (S_ISDIR(info.st_mode) && !isFenced()) {
+                if (leaveSubfolders_) {
+                    left_.push_back(Part { relative_, frame.underMarker || isMarkerFolder(name) });
+                    continue;
+                }
                 int inner = ::openat(frame.fd, name.c_str(), folderFlags | O_NOFOLLOW);
                 if (inner < 0)
                     continue;
@@ -118,6 +155,9 @@ public:
 
     std::int64_t personal() const { return personal_; }
     const std::string& first() const { return first_; }
+    // More entries than the limit met, or a part that could not be named: only the walk in order can tell.
+    bool orderNeeded() const { return overLimit_ || orderNeeded_; }
+    std::vector<Part>& subfoldersLeft() { return left_; }
 
 private:
     static constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
@@ -140,10 +180,17 @@ private:
         fd = -1;
     }
 
+    bool countOne()
+    {
+        const std::int64_t seen = shared_ ? shared_->fetch_add(1, std::memory_order_relaxed) + 1 : ++seen_;
+        overLimit_ = seen > limit_;
+        return !overLimit_;
+    }
+
     void enter(int fd, const struct stat& status, bool underMarker)
     {
         std::vector<std::string> names;
-        const std::int64_t room = limit_ - seen_;
+        const std::int64_t room = limit_ - (shared_ ? shared_->load(std::memory_order_relaxed) : seen_);
         if (DIR* dir = ::fdopendir(::dup(fd))) {
             while (static_cast<std::int64_t>(names.size()) <= room) {
                 const dirent* entry = ::readdir(dir);
@@ -200,7 +247,12 @@ private:
     }
 
     std::int64_t limit_;
-    std::vector<std::string> fenced_;
+    const std::vector<std::string>& fenced_;
+    std::atomic<std::int64_t>* shared_;
+    bool leaveSubfolders_;
+    bool overLimit_ = false;
+    bool orderNeeded_ = false;
+    std::vector<Part> left_;
     std::set<std::string> folders_;
     std::set<std::string> extensions_;
     std::string folder_;
@@ -276,12 +328,61 @@ std::optional<std::string> personalContent(const std::string& in, const Catalog:
 {
     if (PrivacyFence::shared().isFenced(in))
         return std::nullopt;
-    PersonalSampler sampler(markers, limit);
-    if (!sampler.walk(in) || sampler.personal() == 0)
+    const std::vector<std::string> fenced = PrivacyFence::shared().active();
+    std::int64_t personal = 0;
+    std::string first;
+    const auto add = [&](std::int64_t count, const std::string& firstOne) {
+        if (count > 0 && (personal == 0 || walksBefore(firstOne, first)))
+            first = firstOne;
+        personal += count;
+    };
+
+    // A folder holding no more entries than the limit is looked at whole, in any order: its first
+    // few levels here, the folders below them at once. Only a larger one needs the walk in order.
+    std::atomic<std::int64_t> seen { 0 };
+    bool orderNeeded = false;
+    std::vector<Part> parts = { Part { {}, false } };
+    for (int level = 0; level < 3 && !orderNeeded && !parts.empty() && parts.size() < 64; ++level) {
+        std::vector<Part> below;
+        for (const Part& part : parts) {
+            PersonalSampler sampler(markers, fenced, limit, &seen, true);
+            if (!sampler.walk(in, part) && level == 0)
+                return std::nullopt;
+            orderNeeded = orderNeeded || sampler.orderNeeded();
+            add(sampler.personal(), sampler.first());
+            for (auto& inner : sampler.subfoldersLeft())
+                below.push_back(std::move(inner));
+        }
+        parts = std::move(below);
+    }
+    struct Found {
+        std::int64_t personal;
+        std::string first;
+        bool orderNeeded;
+    };
+    if (!orderNeeded) {
+        const auto found = parallelMap(parts, [&](const Part& part) {
+            PersonalSampler sampler(markers, fenced, limit, &seen);
+            sampler.walk(in, part);
+            return Found { sampler.personal(), sampler.first(), sampler.orderNeeded() };
+        });
+        for (const auto& part : found) {
+            orderNeeded = orderNeeded || part.orderNeeded;
+            add(part.personal, part.first);
+        }
+    }
+    if (orderNeeded) {
+        PersonalSampler sampler(markers, fenced, limit);
+        if (!sampler.walk(in))
+            return std::nullopt;
+        personal = sampler.personal();
+        first = sampler.first();
+    }
+    if (personal == 0)
         return std::nullopt;
-    if (sampler.personal() == 1)
-        return "1 file that looks like your own, " + sampler.first();
-    return std::to_string(sampler.personal()) + " files that look like your own, such as " + sampler.first();
+    if (personal == 1)
+        return "1 file that looks like your own, " + first;
+    return std::to_string(personal) + " files that look like your own, such as " + first;
 }
 
 FinderResult SplitInstallsFinder::find(const ScanContext& context) const
