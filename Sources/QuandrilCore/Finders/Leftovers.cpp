@@ -51,6 +51,49 @@ std::optional<std::string> insideCaution(const std::string& path, const Catalog:
 
 // MARK: Personal-content sampling
 
+// The catalog's personal markers as names are compared: lower-cased and composed.
+class Markers {
+public:
+    explicit Markers(const Catalog::Markers& markers)
+    {
+        for (const auto& folder : markers.folders)
+            folders_.insert(Platform::nfc(folder));
+        for (const auto& extension : markers.extensions)
+            extensions_.insert(Platform::nfc(extension));
+        // The Unicode library builds its tables on first use, behind a guard of its own that the
+        // thread checker cannot see: once, here, behind one it can.
+        static const bool unicodeReady = !Platform::nfc(Platform::lowercased("\u00c9")).empty();
+        (void)unicodeReady;
+    }
+
+    // Names are compared lower-cased and composed, one folder at a time: the case of a letter never
+    // depends on letters past a "/".
+    bool isMarkerFolder(std::string_view name) const
+    {
+        return folders_.count(Platform::nfc(Platform::lowercased(name))) > 0;
+    }
+
+    // A name that only begins with a dot has no extension.
+    bool hasMarkerExtension(std::string_view name) const
+    {
+        std::size_t dot = name.rfind('.');
+        if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
+            return false;
+        std::string_view extension = name.substr(dot + 1);
+        if (std::all_of(extension.begin(), extension.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            return extensions_.count(Platform::lowercased(extension)) > 0;
+        // Letters beyond ASCII: the whole name, as a letter's case may depend on its neighbours.
+        const std::string lower = Platform::nfc(Platform::lowercased(name));
+        dot = lower.rfind('.');
+        return dot != std::string::npos && dot != 0 && dot + 1 != lower.size()
+            && extensions_.count(lower.substr(dot + 1)) > 0;
+    }
+
+private:
+    std::set<std::string> folders_;
+    std::set<std::string> extensions_;
+};
+
 // A folder below the sampled one, left for another walk.
 struct Part {
     std::string relative;
@@ -82,14 +125,10 @@ bool walksBefore(std::string_view a, std::string_view b)
 // and only a walk of the whole folder in order can tell.
 class PersonalSampler {
 public:
-    PersonalSampler(const Catalog::Markers& markers, const std::vector<std::string>& fenced, std::int64_t limit,
+    PersonalSampler(const Markers& markers, const std::vector<std::string>& fenced, std::int64_t limit,
         std::atomic<std::int64_t>* shared = nullptr, bool leaveSubfolders = false)
-        : limit_(limit), fenced_(fenced), shared_(shared), leaveSubfolders_(leaveSubfolders)
+        : markers_(markers), limit_(limit), fenced_(fenced), shared_(shared), leaveSubfolders_(leaveSubfolders)
     {
-        for (const auto& folder : markers.folders)
-            folders_.insert(Platform::nfc(folder));
-        for (const auto& extension : markers.extensions)
-            extensions_.insert(Platform::nfc(extension));
     }
 
     PersonalSampler(const PersonalSampler&) = delete;
@@ -133,18 +172,18 @@ public:
             if (::fstatat(frame.fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
             if (S_ISREG(info.st_mode)) {
-                if ((frame.underMarker || hasMarkerExtension(name)) && personal_++ == 0)
+                if ((frame.underMarker || markers_.hasMarkerExtension(name)) && personal_++ == 0)
                     first_ = relative_;
             } else if (S_ISDIR(info.st_mode) && !isFenced()) {
                 if (leaveSubfolders_) {
-                    left_.push_back(Part { relative_, frame.underMarker || isMarkerFolder(name) });
+                    left_.push_back(Part { relative_, frame.underMarker || markers_.isMarkerFolder(name) });
                     continue;
                 }
                 int inner = ::openat(frame.fd, name.c_str(), folderFlags | O_NOFOLLOW);
                 if (inner < 0)
                     continue;
                 // Deep folders give their descriptor up on the way down and get it back through "..".
-                const bool underMarker = frame.underMarker || isMarkerFolder(name);
+                const bool underMarker = frame.underMarker || markers_.isMarkerFolder(name);
                 if (frames_.size() > keptLevels)
                     closeFolder(frame.fd);
                 enter(inner, info, underMarker);
@@ -223,29 +262,7 @@ private:
 
     bool isFenced() const { return !fenced_.empty() && Platform::atOrBelowAny(folder_ + "/" + relative_, fenced_); }
 
-    // Names are compared lower-cased and composed, one folder at a time: the case of a letter never
-    // depends on letters past a "/".
-    bool isMarkerFolder(std::string_view name) const
-    {
-        return folders_.count(Platform::nfc(Platform::lowercased(name))) > 0;
-    }
-
-    // A name that only begins with a dot has no extension.
-    bool hasMarkerExtension(std::string_view name) const
-    {
-        std::size_t dot = name.rfind('.');
-        if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
-            return false;
-        std::string_view extension = name.substr(dot + 1);
-        if (std::all_of(extension.begin(), extension.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-            return extensions_.count(Platform::lowercased(extension)) > 0;
-        // Letters beyond ASCII: the whole name, as a letter's case may depend on its neighbours.
-        const std::string lower = Platform::nfc(Platform::lowercased(name));
-        dot = lower.rfind('.');
-        return dot != std::string::npos && dot != 0 && dot + 1 != lower.size()
-            && extensions_.count(lower.substr(dot + 1)) > 0;
-    }
-
+    const Markers& markers_;
     std::int64_t limit_;
     const std::vector<std::string>& fenced_;
     std::atomic<std::int64_t>* shared_;
@@ -253,8 +270,6 @@ private:
     bool overLimit_ = false;
     bool orderNeeded_ = false;
     std::vector<Part> left_;
-    std::set<std::string> folders_;
-    std::set<std::string> extensions_;
     std::string folder_;
     std::string relative_;
     std::vector<Frame> frames_;
@@ -329,6 +344,7 @@ std::optional<std::string> personalContent(const std::string& in, const Catalog:
     if (PrivacyFence::shared().isFenced(in))
         return std::nullopt;
     const std::vector<std::string> fenced = PrivacyFence::shared().active();
+    const Markers markerSet(markers);
     std::int64_t personal = 0;
     std::string first;
     const auto add = [&](std::int64_t count, const std::string& firstOne) {
@@ -345,7 +361,7 @@ std::optional<std::string> personalContent(const std::string& in, const Catalog:
     for (int level = 0; level < 3 && !orderNeeded && !parts.empty() && parts.size() < 64; ++level) {
         std::vector<Part> below;
         for (const Part& part : parts) {
-            PersonalSampler sampler(markers, fenced, limit, &seen, true);
+            PersonalSampler sampler(markerSet, fenced, limit, &seen, true);
             if (!sampler.walk(in, part) && level == 0)
                 return std::nullopt;
             orderNeeded = orderNeeded || sampler.orderNeeded();
@@ -362,7 +378,7 @@ std::optional<std::string> personalContent(const std::string& in, const Catalog:
     };
     if (!orderNeeded) {
         const auto found = parallelMap(parts, [&](const Part& part) {
-            PersonalSampler sampler(markers, fenced, limit, &seen);
+            PersonalSampler sampler(markerSet, fenced, limit, &seen);
             sampler.walk(in, part);
             return Found { sampler.personal(), sampler.first(), sampler.orderNeeded() };
         });
@@ -372,7 +388,7 @@ std::optional<std::string> personalContent(const std::string& in, const Catalog:
         }
     }
     if (orderNeeded) {
-        PersonalSampler sampler(markers, fenced, limit);
+        PersonalSampler sampler(markerSet, fenced, limit);
         if (!sampler.walk(in))
             return std::nullopt;
         personal = sampler.personal();
