@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include <dirent.h>
+#include <time.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,6 +79,8 @@ constexpr std::size_t keptLevels = 32;
 constexpr std::size_t sharedDepth = 12;
 // Folders waiting for a thread: enough that one finishing its part finds the next at once.
 constexpr std::size_t queueTarget = 4;
+// Folders between two looks at whether a thread mostly waits for the disk.
+constexpr std::size_t paceInterval = 32;
 constexpr std::size_t listingBufferSize = 32 * 1024;
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 constexpr std::size_t noLevel = std::numeric_limits<std::size_t>::max();
@@ -150,8 +153,13 @@ public:
     {
         return queued_.load(std::memory_order_relaxed) < queueTarget && !starved_.load(std::memory_order_relaxed)
             && (walking_.load(std::memory_order_relaxed) > 1 || callerWaiting_.load(std::memory_order_relaxed)
-                || Platform::WorkerPool::shared().idle() > 0);
+                || Platform::WorkerPool::shared().idle() > 0
+                || (slowDisk_.load(std::memory_order_relaxed) && Platform::WorkerPool::forWaiting().idle() > 0));
     }
+
+    // Whether the threads of the walk spend most of their time waiting for the disk: then helpers
+    // from the pool for waiting join too, as more requests at once are answered sooner.
+    void notePace(bool waiting) { slowDisk_.store(waiting, std::memory_order_relaxed); }
 
     void share(Task task);
 
@@ -177,10 +185,11 @@ public:
     }
 
 private:
-    void help();
+    enum Pool { sharedPool, waitingPool };
+    void help(Pool pool);
     // The next folder for a thread that finished its part, or nothing: a helper then adds its sums
     // and leaves, the caller waits for the others.
-    bool next(Task& task, bool caller, const Usage& usage);
+    bool next(Task& task, bool caller, const Usage& usage, Pool pool = sharedPool);
     void add(const Usage& usage);
 
     std::mutex lock_;
@@ -189,7 +198,8 @@ private:
     std::vector<Task> queue_;
     std::atomic<std::size_t> queued_ { 0 };
     std::atomic<std::ptrdiff_t> walking_ { 1 }; // threads inside the tree, the caller first
-    std::size_t helpers_ = 0;                    // asked of the pool or at work
+    std::size_t helpers_[2] = { 0, 0 };          // asked of each pool or at work
+    std::atomic<bool> slowDisk_ { false };
     std::atomic<bool> callerWaiting_ { false };
     bool done_ = false;
     std::atomic<bool> starved_ { false };
@@ -338,6 +348,8 @@ private:
 
     void enter(int fd, const Subfolder& folder, std::size_t nameStart)
     {
+        if (++entered_ % paceInterval == 0)
+            notePace();
         levels_.push_back(Level { fd, folder.dev, folder.ino, folder.bytes, true, path_.size(), nameStart,
                                   subfolders_.size(), subfolders_.size(), subfolders_.size(), names_.size() });
         list(levels_.size() - 1);
@@ -500,6 +512,24 @@ private:
         return released;
     }
 
+    // Time on the processor against time passed over the last folders: under half, the thread mostly waits.
+    void notePace()
+    {
+        const double busy = seconds(CLOCK_THREAD_CPUTIME_ID);
+        const double clock = seconds(CLOCK_MONOTONIC);
+        if (lastClock_ >= 0 && clock > lastClock_)
+            walk_.notePace(busy - lastBusy_ < 0.5 * (clock - lastClock_));
+        lastBusy_ = busy;
+        lastClock_ = clock;
+    }
+
+    static double seconds(clockid_t clock)
+    {
+        struct timespec now {};
+        ::clock_gettime(clock, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+    }
+
     bool isBeingWalked(const struct stat& status) const
     {
         const auto same = [&](dev_t dev, ino_t ino) { return ino == status.st_ino && dev == status.st_dev; };
@@ -515,6 +545,9 @@ private:
     std::vector<Level> levels_;
     std::vector<Subfolder> subfolders_;
     bool starvedOpen_ = false; // the last open failed for want of descriptors
+    std::size_t entered_ = 0;
+    double lastBusy_ = -1;
+    double lastClock_ = -1;
     Usage usage_;
 };
 
@@ -565,14 +598,21 @@ Usage Walk::run()
 void Walk::share(Task task)
 {
     bool ask = false;
+    Pool from = sharedPool;
     {
         std::lock_guard guard(lock_);
         queue_.push_back(std::move(task));
         queued_.store(queue_.size(), std::memory_order_relaxed);
-        auto& pool = Platform::WorkerPool::shared();
-        if (helpers_ < pool.size() && pool.idle() > 0) {
-            ++helpers_;
+        auto& shared = Platform::WorkerPool::shared();
+        auto& waiting = Platform::WorkerPool::forWaiting();
+        if (helpers_[sharedPool] < shared.size() && shared.idle() > 0) {
+            ++helpers_[sharedPool];
             ask = true;
+        } else if (slowDisk_.load(std::memory_order_relaxed) && helpers_[waitingPool] < waiting.size()
+                   && waiting.idle() > 0) {
+            ++helpers_[waitingPool];
+            ask = true;
+            from = waitingPool;
         }
         if (callerWaiting_)
             workOrEnd_.notify_one();
@@ -580,21 +620,22 @@ void Walk::share(Task task)
     if (!ask)
         return;
     try {
-        Platform::WorkerPool::shared().submit([walk = shared_from_this()] { walk->help(); });
+        auto& pool = from == sharedPool ? Platform::WorkerPool::shared() : Platform::WorkerPool::forWaiting();
+        pool.submit([walk = shared_from_this(), from] { walk->help(from); });
     } catch (...) {
         // Without a helper the folder is walked by a thread already at work.
         std::lock_guard guard(lock_);
-        --helpers_;
+        --helpers_[from];
     }
 }
 
-void Walk::help()
+void Walk::help(Pool pool)
 {
     Task task;
     {
         std::lock_guard guard(lock_);
         if (done_ || queue_.empty()) {
-            --helpers_;
+            --helpers_[pool];
             return;
         }
         task = std::move(queue_.back());
@@ -606,18 +647,18 @@ void Walk::help()
         Walker walker(*this);
         do
             walker.walkTask(task);
-        while (next(task, false, walker.usage()));
+        while (next(task, false, walker.usage(), pool));
     } catch (...) {
         std::lock_guard guard(lock_);
         if (!error_)
             error_ = std::current_exception();
-        --helpers_;
+        --helpers_[pool];
         if (walking_.fetch_sub(1, std::memory_order_relaxed) == 1 || callerWaiting_)
             workOrEnd_.notify_one();
     }
 }
 
-bool Walk::next(Task& task, bool caller, const Usage& usage)
+bool Walk::next(Task& task, bool caller, const Usage& usage, Pool pool)
 {
     std::unique_lock guard(lock_);
     // This thread holds no descriptor of the walk any more.
@@ -639,7 +680,7 @@ bool Walk::next(Task& task, bool caller, const Usage& usage)
     if (queue_.empty()) {
         addSaturating(usage_.bytes, usage.bytes);
         addSaturating(usage_.unreadable, usage.unreadable);
-        --helpers_;
+        --helpers_[pool];
         if (walking_.fetch_sub(1, std::memory_order_relaxed) == 1 || callerWaiting_)
             workOrEnd_.notify_one();
         return false;

@@ -11,6 +11,12 @@ WorkerPool& WorkerPool::shared()
     return *pool;
 }
 
+WorkerPool& WorkerPool::forWaiting()
+{
+    static WorkerPool* pool = new WorkerPool(4 * std::max(2u, std::thread::hardware_concurrency()));
+    return *pool;
+}
+
 WorkerPool::WorkerPool(std::size_t count)
 {
     threads_.reserve(count);

@@ -1,6 +1,8 @@
 #pragma once
 
-// The engine's worker threads: one per core, shared by every parallel map of the process.
+// The engine's worker threads: one per core, shared by every parallel map of the process; and a
+// second set for work that mostly waits on a slow disk, where more requests at once are answered
+// sooner while the cores stay free.
 
 #include <atomic>
 #include <condition_variable>
@@ -16,6 +18,8 @@ namespace Quandril::Platform {
 class WorkerPool {
 public:
     static WorkerPool& shared();
+    // Four times as many threads as cores: only for work that spends most of its time waiting.
+    static WorkerPool& forWaiting();
 
     void submit(std::function<void()> task);
     std::size_t size() const noexcept { return threads_.size(); }
