@@ -91,6 +91,9 @@ void measure(benchmark::State& state, Cache cache, Body body)
             state.SkipWithError("caches cannot be dropped here");
             return;
         }
+        // Warm means warm for this tool too: one run untimed first.
+        if (cache == Cache::warm)
+            body();
         if (!how.empty())
             state.SetLabel("cold: " + how);
         const auto start = std::chrono::steady_clock::now();

@@ -266,6 +266,9 @@ void measure(benchmark::State& state, Bench::Volume& volume, Cache cache, Body b
             state.SkipWithError("caches cannot be dropped here");
             return;
         }
+        // Warm means warm for this tool too: one run untimed first.
+        if (cache == Cache::warm)
+            body(state);
         if (!how.empty())
             state.SetLabel("cold: " + how);
         const auto start = std::chrono::steady_clock::now();

@@ -15,6 +15,7 @@
 #include <dirent.h>
 #include <time.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -512,22 +513,30 @@ private:
         return released;
     }
 
-    // Time on the processor against time passed over the last folders: under half, the thread mostly waits.
+    // Over the last folders: less than half the time on the processor, and off it more often because
+    // it waited than because other work took its turn, the thread mostly waits for the disk.
     void notePace()
     {
-        const double busy = seconds(CLOCK_THREAD_CPUTIME_ID);
-        const double clock = seconds(CLOCK_MONOTONIC);
-        if (lastClock_ >= 0 && clock > lastClock_)
-            walk_.notePace(busy - lastBusy_ < 0.5 * (clock - lastClock_));
+        struct rusage usage {};
+        if (::getrusage(RUSAGE_THREAD, &usage) != 0)
+            return;
+        struct timespec now {};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const double clock = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+        const double busy = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+        if (lastClock_ >= 0 && clock > lastClock_) {
+            walk_.notePace(busy - lastBusy_ < 0.5 * (clock - lastClock_)
+                           && usage.ru_nvcsw - lastWaits_ > usage.ru_nivcsw - lastTurns_);
+        }
         lastBusy_ = busy;
         lastClock_ = clock;
+        lastWaits_ = usage.ru_nvcsw;
+        lastTurns_ = usage.ru_nivcsw;
     }
 
-    static double seconds(clockid_t clock)
+    static double seconds(const struct timeval& time)
     {
-        struct timespec now {};
-        ::clock_gettime(clock, &now);
-        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) * 1e-6;
     }
 
     bool isBeingWalked(const struct stat& status) const
@@ -548,6 +557,8 @@ private:
     std::size_t entered_ = 0;
     double lastBusy_ = -1;
     double lastClock_ = -1;
+    long lastWaits_ = 0; // switches off the processor to wait
+    long lastTurns_ = 0; // and to let other work run
     Usage usage_;
 };
 
