@@ -56,14 +56,14 @@ class Markers {
 public:
     explicit Markers(const Catalog::Markers& markers)
     {
-        for (const auto& folder : markers.folders)
-            folders_.insert(Platform::nfc(folder));
-        for (const auto& extension : markers.extensions)
-            extensions_.insert(Platform::nfc(extension));
         // The Unicode library builds its tables on first use, behind a guard of its own that the
         // thread checker cannot see: once, here, behind one it can.
         static const bool unicodeReady = !Platform::nfc(Platform::lowercased("\u00c9")).empty();
         (void)unicodeReady;
+        for (const auto& folder : markers.folders)
+            folders_.insert(Platform::nfc(folder));
+        for (const auto& extension : markers.extensions)
+            extensions_.insert(Platform::nfc(extension));
     }
 
     // Names are compared lower-cased and composed, one folder at a time: the case of a letter never
