@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/ParallelMap.h"
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/PrivacyFence.h"
@@ -56,11 +57,15 @@ std::string hex(const unsigned char* bytes, unsigned length)
     return text;
 }
 
-// A missing digest on either side means the contents could not be compared, so the file differs.
-bool sameContent(const std::string& a, const std::string& b, bool& unreadable)
+// Every file read once, the files spread over the engine's worker threads.
+std::vector<std::optional<std::string>> digestsOf(const std::vector<std::string>& paths)
 {
-    auto first = sha256(a);
-    auto second = sha256(b);
+    return parallelMap(paths, [](const std::string& path) { return sha256(path); });
+}
+
+// A missing digest on either side means the contents could not be compared, so the file differs.
+bool sameDigest(const std::optional<std::string>& first, const std::optional<std::string>& second, bool& unreadable)
+{
     if (!first || !second) {
         unreadable = true;
         return false;
@@ -158,13 +163,22 @@ TreeComparison compareTreesFully(const std::string& here, const std::string& the
         const FileList theirs = fileSizes(there);
         result.incomplete = mine.incomplete || theirs.incomplete;
         diff.files = static_cast<std::int64_t>(mine.sizes.size());
+        // Files of equal size on both sides, here's and there's next to each other, hashed all at once.
+        std::vector<std::string> toHash;
         for (const auto& [relative, bytes] : mine.sizes) {
             auto match = theirs.sizes.find(relative);
             if (match == theirs.sizes.end())
                 ++diff.onlyHere;
             else if (match->second != bytes)
                 ++diff.differing;
-            else if (checksums && !sameContent(here + "/" + relative, there + "/" + relative, result.incomplete))
+            else if (checksums) {
+                toHash.push_back(here + "/" + relative);
+                toHash.push_back(there + "/" + relative);
+            }
+        }
+        const auto digests = digestsOf(toHash);
+        for (std::size_t i = 0; i + 1 < digests.size(); i += 2) {
+            if (!sameDigest(digests[i], digests[i + 1], result.incomplete))
                 ++diff.differing;
         }
         for (const auto& entry : theirs.sizes) {
@@ -181,8 +195,11 @@ TreeComparison compareTreesFully(const std::string& here, const std::string& the
         result.incomplete = true;
     if (mySize != theirSize)
         diff.differing = 1;
-    else if (checksums && !sameContent(here, there, result.incomplete))
-        diff.differing = 1;
+    else if (checksums) {
+        const auto digests = digestsOf({ here, there });
+        if (!sameDigest(digests[0], digests[1], result.incomplete))
+            diff.differing = 1;
+    }
     return result;
 }
 

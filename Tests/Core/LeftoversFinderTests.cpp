@@ -53,6 +53,25 @@ TEST_P(Sampling, NamesFilesThatLookPersonal)
     EXPECT_EQ(personalContent(folder, markers(), c.limit), c.sentence);
 }
 
+// Deeper than the walk keeps folders open, so it must find its way back up to "Z".
+std::string deepFile()
+{
+    std::string path;
+    for (int level = 0; level < 40; ++level)
+        path += "A" + std::to_string(level) + "/";
+    return path + "x.psd";
+}
+
+// 40 folders of 30 personal files: 31 entries each in the walk.
+std::vector<std::string> fortyFolders()
+{
+    std::vector<std::string> files;
+    for (int folder = 10; folder < 50; ++folder)
+        for (int file = 10; file < 40; ++file)
+            files.push_back("a" + std::to_string(folder) + "/f" + std::to_string(file) + ".psd");
+    return files;
+}
+
 std::vector<std::string> twelveDocuments()
 {
     std::vector<std::string> files;
@@ -79,7 +98,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, Sampling,
         // Folders count as entries too: "A" is the first, "A/x.psd" the second.
         SampleCase { "the limit ends the walk", { "A/x.psd" }, 1, std::nullopt },
         SampleCase { "the limit counts folders and files", { "A/x.psd" }, 2, "1 file that looks like your own, A/x.psd" },
-        SampleCase { "a limit of nothing", { "x.psd" }, 0, std::nullopt }),
+        SampleCase { "a limit of nothing", { "x.psd" }, 0, std::nullopt },
+        SampleCase { "a deep folder and a later sibling", { deepFile(), "Z/y.psd" }, 50'000,
+            "2 files that look like your own, such as " + deepFile() },
+        // Name by name: "a" comes before "a-c", though "a/" comes after "a-" as text.
+        SampleCase { "the first in the walk across folders", { "b/x.psd", "a-c/w.psd", "a/z/y.psd" }, 50'000,
+            "3 files that look like your own, such as a/z/y.psd" },
+        SampleCase { "many folders looked at whole", fortyFolders(), 50'000,
+            "1200 files that look like your own, such as a10/f10.psd" },
+        // a10, a11 and a12 whole (93 entries), then a13 and six of its files.
+        SampleCase { "many folders cut by the limit", fortyFolders(), 100,
+            "96 files that look like your own, such as a10/f10.psd" }),
     Testing::CaseNamed {});
 
 TEST(SamplingLimits, MissingFencedAndLinkedFoldersGiveNothing)

@@ -11,9 +11,16 @@ WorkerPool& WorkerPool::shared()
     return *pool;
 }
 
+WorkerPool& WorkerPool::forWaiting()
+{
+    static WorkerPool* pool = new WorkerPool(4 * std::max(2u, std::thread::hardware_concurrency()));
+    return *pool;
+}
+
 WorkerPool::WorkerPool(std::size_t count)
 {
     threads_.reserve(count);
+    idle_.store(static_cast<std::ptrdiff_t>(count), std::memory_order_relaxed);
     for (std::size_t i = 0; i < count; ++i) {
         threads_.emplace_back([this] { loop(); });
         threads_.back().detach();
@@ -26,6 +33,7 @@ void WorkerPool::submit(std::function<void()> task)
         std::lock_guard guard(lock_);
         queue_.push_back(std::move(task));
     }
+    idle_.fetch_sub(1, std::memory_order_relaxed);
     wake_.notify_one();
 }
 
@@ -40,6 +48,8 @@ void WorkerPool::loop()
             queue_.pop_front();
         }
         task();
+        task = nullptr;
+        idle_.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
