@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <utility>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -60,7 +61,10 @@ auto parallelMap(const std::vector<T>& items, F&& transform)
             if (result)
                 state->outputs[i] = std::move(result);
             else if (!state->error)
-                state->error = error;
+                state->error = std::move(error);
+            // Every copy of an exception is let go under the lock, so its count never changes on
+            // two threads at once unseen (the C++ runtime's own counting isn't visible to TSan).
+            error = nullptr;
             if (++state->finished == count)
                 state->allDone.notify_all();
         }
@@ -76,12 +80,15 @@ auto parallelMap(const std::vector<T>& items, F&& transform)
         // fewer helpers it simply does more of the work itself.
     }
     work();
+    std::exception_ptr error;
     {
         std::unique_lock guard(state->lock);
         state->allDone.wait(guard, [&] { return state->finished == count; });
-        if (state->error)
-            std::rethrow_exception(state->error);
+        // Taken out, so a helper that lets go of the shared state last holds no copy of it.
+        error = std::exchange(state->error, nullptr);
     }
+    if (error)
+        std::rethrow_exception(error);
     std::vector<R> results;
     results.reserve(count);
     for (auto& slot : state->outputs)
