@@ -27,13 +27,6 @@ QString toneName(Tone tone)
     return QStringLiteral("secondary");
 }
 
-QColor toneColor(Tone tone, const QPalette& palette)
-{
-    if (tone == Tone::accent)
-        return palette.color(QPalette::Highlight);
-    return Symbols::toneColor(toneName(tone), palette);
-}
-
 // The 8-point bar: the track, the fill by the used share, and the goal mark when there is a goal.
 class DriveGauge::Bar : public QWidget {
 public:
@@ -60,7 +53,7 @@ protected:
             painter.fillPath(path, color);
         };
         capsule(width, Symbols::toneColor(u"quaternary", palette()));
-        capsule(width * reading.used, toneColor(reading.tone, palette()));
+        capsule(width * reading.used, Symbols::toneColor(toneName(reading.tone), palette()));
         if (reading.goalMark)
             painter.fillRect(QRectF(DriveGaugeLogic::goalMarkOffset(*reading.goalMark, width), 0, 2, height),
                              Symbols::toneColor(u"primary", palette()));

@@ -41,8 +41,6 @@ private:
     QLabel* verdict_ = nullptr;
 };
 
-// The colour role's colour: red, the secondary text level, orange, or the palette's accent.
-QColor toneColor(DriveGaugeLogic::Tone tone, const QPalette& palette);
 // The design name of a tone, kept in the bar's "tone" property.
 QString toneName(DriveGaugeLogic::Tone tone);
 

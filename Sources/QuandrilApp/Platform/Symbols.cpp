@@ -367,6 +367,138 @@ QPainterPath shield()
     return stroked(outline, 0.07);
 }
 
+// ---- The settings window's tiles and status lines ----
+
+QPainterPath line(QPointF from, QPointF to, qreal width)
+{
+    return stroked(polyline({from, to}), width);
+}
+
+// A four-pointed sparkle around `centre`.
+QPainterPath sparkle(QPointF centre, qreal radius)
+{
+    QPolygonF star;
+    for (int i = 0; i < 8; ++i) {
+        const qreal angle = M_PI * i / 4 - M_PI / 2;
+        const qreal r = i % 2 == 0 ? radius : radius * 0.28;
+        star << centre + QPointF(r * qCos(angle), r * qSin(angle));
+    }
+    QPainterPath path;
+    path.addPolygon(star);
+    path.closeSubpath();
+    return path;
+}
+
+// A bell whose axis stands at `x`.
+QPainterPath bellAt(qreal x)
+{
+    QPainterPath bell;
+    bell.moveTo(x - 0.36, 0.74);
+    bell.lineTo(x - 0.27, 0.6);
+    bell.lineTo(x - 0.27, 0.42);
+    bell.cubicTo(x - 0.27, 0.22, x - 0.15, 0.1, x, 0.1);
+    bell.cubicTo(x + 0.15, 0.1, x + 0.27, 0.22, x + 0.27, 0.42);
+    bell.lineTo(x + 0.27, 0.6);
+    bell.lineTo(x + 0.36, 0.74);
+    bell.closeSubpath();
+    return bell.united(circle({x, 0.84}, 0.09)).united(circle({x, 0.08}, 0.06));
+}
+
+QPainterPath scope()
+{
+    QPainterPath path = ring({0.5, 0.5}, 0.38, 0.08).united(circle({0.5, 0.5}, 0.09));
+    for (const auto& [from, to] : std::array<std::pair<QPointF, QPointF>, 4> {{
+             {{0.5, 0.03}, {0.5, 0.22}}, {{0.5, 0.78}, {0.5, 0.97}}, {{0.03, 0.5}, {0.22, 0.5}}, {{0.78, 0.5}, {0.97, 0.5}}}})
+        path = path.united(line(from, to, 0.08));
+    return path;
+}
+
+QPainterPath wandAndStars()
+{
+    return line({0.12, 0.9}, {0.58, 0.44}, 0.11)
+        .united(sparkle({0.74, 0.26}, 0.2))
+        .united(sparkle({0.32, 0.18}, 0.12))
+        .united(sparkle({0.84, 0.66}, 0.1));
+}
+
+QPainterPath bell()
+{
+    return bellAt(0.5);
+}
+
+QPainterPath bellBadge()
+{
+    return bellAt(0.42).subtracted(circle({0.8, 0.2}, 0.2)).united(circle({0.8, 0.2}, 0.14));
+}
+
+QPainterPath bellSlash()
+{
+    return bellAt(0.5).subtracted(line({0.08, 0.08}, {0.92, 0.92}, 0.17)).united(line({0.1, 0.1}, {0.9, 0.9}, 0.07));
+}
+
+QPainterPath shieldLeftHalfFilled()
+{
+    QPainterPath shield;
+    shield.moveTo(0.5, 0.05);
+    shield.lineTo(0.86, 0.19);
+    shield.lineTo(0.86, 0.46);
+    shield.cubicTo(0.86, 0.72, 0.68, 0.88, 0.5, 0.96);
+    shield.cubicTo(0.32, 0.88, 0.14, 0.72, 0.14, 0.46);
+    shield.lineTo(0.14, 0.19);
+    shield.closeSubpath();
+    QPainterPath leftHalf;
+    leftHalf.addRect(QRectF(0, 0, 0.5, 1));
+    return stroked(shield, 0.08).united(shield.intersected(leftHalf));
+}
+
+QPainterPath circlePath()
+{
+    QPainterPath arrows;
+    const QRectF round(0.16, 0.16, 0.68, 0.68);
+    for (const qreal start : {20.0, 200.0}) {
+        QPainterPath arc;
+        arc.arcMoveTo(round, start);
+        arc.arcTo(round, start, 130);
+        arrows = arrows.united(stroked(arc, 0.09));
+        // The head sits where the arc ends, pointing along it.
+        const qreal end = qDegreesToRadians(start + 130);
+        const QPointF tip(0.5 + 0.34 * qCos(end), 0.5 - 0.34 * qSin(end));
+        const QPointF along(-qSin(end), -qCos(end));
+        const QPointF across(qCos(end), -qSin(end));
+        QPolygonF head;
+        head << tip + along * 0.14 << tip + across * 0.13 << tip - across * 0.13;
+        QPainterPath headPath;
+        headPath.addPolygon(head);
+        headPath.closeSubpath();
+        arrows = arrows.united(headPath);
+    }
+    return arrows;
+}
+
+QPainterPath terminal()
+{
+    return stroked(roundedRect(QRectF(0.06, 0.14, 0.88, 0.72), 0.12), 0.08)
+        .united(stroked(polyline({{0.22, 0.36}, {0.36, 0.5}, {0.22, 0.64}}), 0.08))
+        .united(line({0.44, 0.64}, {0.64, 0.64}, 0.08));
+}
+
+QPainterPath arrowUpCircleFill()
+{
+    return circle({0.5, 0.5}, 0.48)
+        .subtracted(line({0.5, 0.74}, {0.5, 0.28}, 0.1))
+        .subtracted(stroked(polyline({{0.31, 0.46}, {0.5, 0.27}, {0.69, 0.46}}), 0.1));
+}
+
+QPainterPath networkSlash()
+{
+    QPainterPath meridian;
+    meridian.addEllipse(QPointF(0.5, 0.5), 0.17, 0.42);
+    const QPainterPath globe = ring({0.5, 0.5}, 0.44, 0.07)
+                                   .united(stroked(meridian, 0.06))
+                                   .united(line({0.08, 0.5}, {0.92, 0.5}, 0.06));
+    return globe.subtracted(line({0.08, 0.08}, {0.92, 0.92}, 0.17)).united(line({0.1, 0.1}, {0.9, 0.9}, 0.07));
+}
+
 struct Symbol {
     QStringView name;
     QStringView themeName;
@@ -374,7 +506,7 @@ struct Symbol {
 };
 
 // Marks that carry a colour (the main window's) are always drawn, never taken from the theme.
-const std::array<Symbol, 34> symbols{{
+const std::array<Symbol, 44> symbols{{
     {u"person.fill", u"avatar-default", person},
     {u"magnifyingglass", u"edit-find", magnifyingGlass},
     {u"hand.point.up.left.fill", u"", pointingHand},
@@ -409,6 +541,16 @@ const std::array<Symbol, 34> symbols{{
     {u"xmark.octagon", u"", xmarkOctagon},
     {u"exclamationmark.circle", u"", exclamationCircle},
     {u"shield", u"", shield},
+    {u"scope", u"", scope},
+    {u"wand.and.stars", u"", wandAndStars},
+    {u"bell", u"", bell},
+    {u"bell.badge", u"", bellBadge},
+    {u"bell.slash", u"", bellSlash},
+    {u"shield.lefthalf.filled", u"", shieldLeftHalfFilled},
+    {u"arrow.triangle.2.circlepath", u"", circlePath},
+    {u"terminal", u"", terminal},
+    {u"arrow.up.circle.fill", u"", arrowUpCircleFill},
+    {u"network.slash", u"", networkSlash},
 }};
 
 const Symbol* lookup(QStringView name)
@@ -434,6 +576,8 @@ bool hasDrawing(QStringView symbol)
 
 QColor toneColor(QStringView tone, const QPalette& palette)
 {
+    if (tone == u"accent")
+        return palette.color(QPalette::Highlight);
     static constexpr std::array<std::pair<QStringView, QRgb>, 4> fixed{{
         {u"orange", qRgb(0xF0, 0x8A, 0x00)},
         {u"red", qRgb(0xE0, 0x3A, 0x30)},
@@ -455,18 +599,13 @@ QColor toneColor(QStringView tone, const QPalette& palette)
     return color;
 }
 
-void paint(QPainter& painter, const QRectF& box, QStringView symbol, const QColor& color)
+void paintDrawing(QPainter& painter, const QRectF& box, QStringView symbol, const QColor& color)
 {
     const qreal side = qMin(box.width(), box.height());
     const QRectF square(box.center() - QPointF(side / 2, side / 2), QSizeF(side, side));
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
-
-    const QString themeName = themeIconName(symbol);
-    if (!themeName.isEmpty() && QIcon::hasThemeIcon(themeName)) {
-        painter.setOpacity(painter.opacity() * color.alphaF());
-        QIcon::fromTheme(themeName).paint(&painter, square.toAlignedRect());
-    } else if (const Symbol* known = lookup(symbol)) {
+    if (const Symbol* known = lookup(symbol)) {
         painter.translate(square.topLeft());
         painter.scale(side, side);
         painter.fillPath(known->draw(), color);
@@ -476,6 +615,22 @@ void paint(QPainter& painter, const QRectF& box, QStringView symbol, const QColo
         painter.setBrush(color);
         painter.drawEllipse(square.center(), side / 4, side / 4);
     }
+    painter.restore();
+}
+
+void paint(QPainter& painter, const QRectF& box, QStringView symbol, const QColor& color)
+{
+    const QString themeName = themeIconName(symbol);
+    if (themeName.isEmpty() || !QIcon::hasThemeIcon(themeName)) {
+        paintDrawing(painter, box, symbol, color);
+        return;
+    }
+    const qreal side = qMin(box.width(), box.height());
+    const QRectF square(box.center() - QPointF(side / 2, side / 2), QSizeF(side, side));
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(painter.opacity() * color.alphaF());
+    QIcon::fromTheme(themeName).paint(&painter, square.toAlignedRect());
     painter.restore();
 }
 

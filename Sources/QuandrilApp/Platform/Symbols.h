@@ -21,11 +21,13 @@ QString themeIconName(QStringView symbol);
 bool hasDrawing(QStringView symbol);
 
 // The colour of a tone: "primary", "secondary", "tertiary" and "quaternary" are ever fainter
-// levels of the palette's text colour; "orange", "red", "green" and "blue" are fixed colours.
-// Anything else is the primary level.
+// levels of the palette's text colour; "accent" is the palette's highlight; "orange", "red",
+// "green" and "blue" are fixed colours. Anything else is the primary level.
 QColor toneColor(QStringView tone, const QPalette& palette);
 
 // Draws the symbol fitted into `box`, in `color` (for a theme icon, its alpha only).
 void paint(QPainter& painter, const QRectF& box, QStringView symbol, const QColor& color);
+// The same, always with our own drawing: for a symbol that must take `color`, such as on a tile.
+void paintDrawing(QPainter& painter, const QRectF& box, QStringView symbol, const QColor& color);
 
 } // namespace Quandril::App::Symbols

@@ -9,8 +9,8 @@
 
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Platform/Symbols.h"
 #include "QuandrilApp/Platform/Reveal.h"
-#include "QuandrilApp/Settings/SettingsSymbols.h"
 #include "QuandrilCore/Cleaner.h"
 
 namespace Quandril::App {
@@ -62,7 +62,7 @@ AdvancedSettings::AdvancedSettings(AppServices& services, const QString& folder,
     auto* resetButton = new QPushButton(QStringLiteral("Reset all settings…"));
     resetButton->setProperty("role", QStringLiteral("destructive"));
     QPalette red = resetButton->palette();
-    red.setColor(QPalette::ButtonText, SettingsSymbols::toneColor(u"red", red));
+    red.setColor(QPalette::ButtonText, Symbols::toneColor(u"red", red));
     resetButton->setPalette(red);
     resetButton->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     connect(resetButton, &QPushButton::clicked, this, &AdvancedSettings::confirmReset);

@@ -12,7 +12,8 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Settings/SettingsSymbols.h"
+#include "QuandrilApp/CloudLook.h"
+#include "QuandrilApp/Platform/Symbols.h"
 
 namespace Quandril::App {
 
@@ -79,7 +80,7 @@ void applyStyle(QWidget* widget, SettingsUi::TextStyle style, const QString& ton
     widget->setProperty("tone", tone.isEmpty() ? QStringLiteral("primary") : tone);
     if (!tone.isEmpty()) {
         QPalette palette = widget->palette();
-        palette.setColor(QPalette::WindowText, SettingsSymbols::toneColor(tone, palette));
+        palette.setColor(QPalette::WindowText, Symbols::toneColor(tone, palette));
         widget->setPalette(palette);
     }
 }
@@ -215,15 +216,8 @@ QPushButton* linkButton(const QString& text)
 
 QWidget* symbolLine(const QString& symbol, const QString& text, TextStyle style, const QString& tone)
 {
-    auto* line = new QWidget;
-    auto* row = new QHBoxLayout(line);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(6);
-    QLabel* words = label(text, style, tone);
-    const int side = qMax(12, words->fontMetrics().height());
-    row->addWidget(new SettingsSymbols::SymbolView(symbol, tone.isEmpty() ? QStringLiteral("primary") : tone, side),
-                   0, Qt::AlignTop);
-    row->addWidget(words, 1);
+    auto* line = new SymbolLabel(symbol, text, nullptr, true);
+    applyStyle(line, style, tone);
     return line;
 }
 

@@ -3,11 +3,17 @@
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
+#include <QLinearGradient>
 #include <QListWidget>
+#include <QPainter>
+#include <QPainterPath>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <array>
+
 #include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Platform/Symbols.h"
 #include "QuandrilApp/Settings/AdvancedSettings.h"
 #include "QuandrilApp/Settings/AutopilotSettings.h"
 #include "QuandrilApp/Settings/DrivesSettings.h"
@@ -18,7 +24,6 @@
 #include "QuandrilApp/Settings/PrivacySettings.h"
 #include "QuandrilApp/Settings/RulesSettings.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
-#include "QuandrilApp/Settings/SettingsSymbols.h"
 #include "QuandrilApp/Settings/UpdatesSettings.h"
 
 namespace Quandril::App {
@@ -26,6 +31,46 @@ namespace Quandril::App {
 namespace {
 
 constexpr int paneRole = Qt::UserRole;
+
+// A named tile colour ("gray", "blue", "purple", "red", "green", "cyan", "teal"); gray otherwise.
+QColor tileFill(QStringView name)
+{
+    static constexpr std::array<std::pair<QStringView, QRgb>, 7> colors {{
+        {u"gray", qRgb(0x8E, 0x8E, 0x93)},
+        {u"blue", qRgb(0x0A, 0x84, 0xFF)},
+        {u"purple", qRgb(0xAF, 0x52, 0xDE)},
+        {u"red", qRgb(0xFF, 0x3B, 0x30)},
+        {u"green", qRgb(0x34, 0xC7, 0x59)},
+        {u"cyan", qRgb(0x32, 0xAD, 0xE6)},
+        {u"teal", qRgb(0x30, 0xB0, 0xC7)},
+    }};
+    for (const auto& [known, rgb] : colors)
+        if (known == name)
+            return QColor(rgb);
+    return QColor(colors[0].second);
+}
+
+// A list row's tile: the symbol in white on a rounded square (20 × 20, corner radius 5) filled
+// with a gradient of the named colour.
+QPixmap tile(QStringView symbol, QStringView color, qreal devicePixelRatio)
+{
+    constexpr int side = 20;
+    QPixmap pixmap(QSize(side, side) * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor base = tileFill(color);
+    QLinearGradient gradient(0, 0, 0, side);
+    gradient.setColorAt(0, base.lighter(118));
+    gradient.setColorAt(1, base);
+    QPainterPath square;
+    square.addRoundedRect(QRectF(0, 0, side, side), 5, 5);
+    painter.fillPath(square, gradient);
+    // The symbol at about the size of an 11-point glyph.
+    Symbols::paintDrawing(painter, QRectF(4, 4, 12, 12), symbol, Qt::white);
+    return pixmap;
+}
 
 } // namespace
 
@@ -59,10 +104,10 @@ SettingsScene::SettingsScene(AppServices& services, QWidget* parent)
             auto* row = new QListWidgetItem(title(pane), list_);
             row->setData(paneRole, rawValue(pane));
             // The tile keeps its colours on the selected row too.
-            const QPixmap tile = SettingsSymbols::tile(symbol(pane), tileColor(pane), ratio);
+            const QPixmap picture = tile(symbol(pane), tileColor(pane), ratio);
             QIcon icon;
-            icon.addPixmap(tile, QIcon::Normal);
-            icon.addPixmap(tile, QIcon::Selected);
+            icon.addPixmap(picture, QIcon::Normal);
+            icon.addPixmap(picture, QIcon::Selected);
             row->setIcon(icon);
             row->setSizeHint(QSize(0, 28));
         }

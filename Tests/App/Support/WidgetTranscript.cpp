@@ -94,6 +94,10 @@ void walk(const QWidget* root, const QWidget* widget, QStringList& lines)
         const QString line = lineFor(child, whole);
         if (!line.isEmpty())
             lines << line;
+        // A label that draws its symbol beside its text reads as the symbol, then the text.
+        if (auto* label = qobject_cast<const QLabel*>(child); label && label->property("symbol").isValid()
+            && !label->text().isEmpty())
+            lines << labelLine(label);
         if (!whole)
             walk(root, child, lines);
     }

@@ -10,7 +10,7 @@
 //     "picker: [Decimal …] | Binary …"         pop-up, the shown entry in brackets
 //     "button: Check Now" / "link: Remove"     button, link-styled button
 //     "field: e.g. …|typed text"               placeholder, then the text
-//     "symbol: bell.badge/secondary", "busy"   a symbol view, a progress indicator
+//     "symbol: bell.badge/secondary", "busy"   a symbol (a label's is followed by its text), a progress indicator
 //     "goal control: /Volumes/Backup"          a drive's goal control (its inside is not listed)
 //
 // Labels read their "textStyle" and "tone" properties ("body" and "primary" are left out).
