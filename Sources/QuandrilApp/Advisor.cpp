@@ -6,23 +6,18 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QScrollArea>
 #include <QShowEvent>
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/CloudLook.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Mascot.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/AppLauncher.h"
-#include "QuandrilApp/Platform/Symbols.h"
 #include "QuandrilApp/Platform/UrlOpener.h"
-#include "QuandrilApp/SectionHelpers.h"
 #include "QuandrilApp/TaskPool.h"
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Process.h"
@@ -121,53 +116,20 @@ std::vector<Row> rows(const State& state)
 
 } // namespace Advisor
 
-namespace {
-
-// A row's card: the quaternary fill at a quarter of its strength, corners of 10 points.
-class Card : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QColor fill = Symbols::toneColor(u"quaternary", QApplication::palette());
-        fill.setAlphaF(fill.alphaF() * 0.25f);
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()), 10, 10);
-        painter.fillPath(shape, fill);
-    }
-};
-
-} // namespace
-
 AdvisorView::AdvisorView(AppServices& services, Advisor::Runner runner, QWidget* parent)
     : QWidget(parent)
     , services_(services)
     , runner_(std::move(runner))
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-
-    auto* body = new QWidget(scroll);
-    auto* column = new QVBoxLayout(body);
-    column->setContentsMargins(24, 24, 24, 24);
+    QVBoxLayout* column = Look::scrollingColumn(this);
     column->setSpacing(16);
-    auto* headline = new GorrinLine(GorrinSlot::presenting, Advisor::headline, Qt::AlignTop, body);
-    setFontRole(headline, FontRole::title3);
+    auto* headline = new GorrinLine(GorrinSlot::presenting, Advisor::headline, Qt::AlignTop, column->parentWidget());
+    Look::setTextStyle(headline, TextStyle::title3);
     column->addWidget(headline);
     rowsColumn_ = new QVBoxLayout;
     rowsColumn_->setSpacing(16);
     column->addLayout(rowsColumn_);
     column->addStretch(1);
-    scroll->setWidget(body);
 
     // Until the first reading is in: access as the probe says, nothing else known.
     Advisor::State first;
@@ -229,20 +191,20 @@ void AdvisorView::present(const Advisor::State& state)
                                      : new SymbolView(QStringLiteral("circle"), QStringLiteral("secondary"), 16, card),
                              0, Qt::AlignVCenter);
         }
-        auto* title = CloudLook::plainLabel(row.title, card);
-        setFontRole(title, FontRole::body, QFont::Medium);
+        auto* title = Look::plainLabel(row.title, card);
+        Look::setTextStyle(title, TextStyle::body, QFont::Medium);
         first->addWidget(title, 0, Qt::AlignVCenter);
         first->addStretch(1);
-        auto* button = linkButton(buttonText(row.buttonTitle), card);
+        auto* button = Look::linkButton(Look::buttonText(row.buttonTitle), card);
         if (row.opens == Advisor::Row::Opens::privacySettings)
             button->setToolTip(QStringLiteral("This system has no Full Disk Access list to open."));
         connect(button, &QPushButton::clicked, this, [this, opens = row.opens] { open(opens); });
         first->addWidget(button, 0, Qt::AlignVCenter);
         stack->addLayout(first);
 
-        auto* detail = CloudLook::plainLabel(row.detail, card, true);
-        setFontRole(detail, FontRole::callout);
-        CloudLook::setTone(detail, QStringLiteral("secondary"));
+        auto* detail = Look::plainLabel(row.detail, card, true);
+        Look::setTextStyle(detail, TextStyle::callout);
+        Look::setTone(detail, QStringLiteral("secondary"));
         stack->addWidget(detail);
         rowsColumn_->addWidget(card);
     }

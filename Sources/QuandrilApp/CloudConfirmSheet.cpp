@@ -10,14 +10,13 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/CloudLook.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
 
 namespace Logic = CloudResultsLogic;
-using CloudLook::Type;
 
 namespace {
 
@@ -46,10 +45,10 @@ CloudConfirmSheet::CloudConfirmSheet(Model& model, Logic::ParkTarget drive, std:
     , model_(model)
     , drive_(std::move(drive))
     , chunk_(chunk)
-    , title_(CloudLook::plainLabel(QString(), this, true))
-    , summary_(CloudLook::plainLabel(QString(), this, true))
-    , scroll_(new QScrollArea(this))
-    , explanation_(CloudLook::plainLabel(QString(), this, true))
+    , title_(Look::plainLabel(QString(), this, true))
+    , summary_(Look::plainLabel(QString(), this, true))
+    , scroll_(Look::scrollArea(this))
+    , explanation_(Look::plainLabel(QString(), this, true))
     , agreementRow_(new QWidget(this))
     , agreement_(new QCheckBox(agreementRow_))
     , cancel_(new QPushButton(QStringLiteral("Cancel"), this))
@@ -62,18 +61,14 @@ CloudConfirmSheet::CloudConfirmSheet(Model& model, Logic::ParkTarget drive, std:
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(12);
 
-    CloudLook::setType(title_, Type::title2);
+    Look::setTextStyle(title_, TextStyle::title2);
     column->addWidget(title_);
     column->addWidget(summary_);
 
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setWidgetResizable(true);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     column->addWidget(scroll_);
 
-    CloudLook::setType(explanation_, Type::callout);
-    CloudLook::setTone(explanation_, QStringLiteral("secondary"));
+    Look::setTextStyle(explanation_, TextStyle::callout);
+    Look::setTone(explanation_, QStringLiteral("secondary"));
     explanation_->setText(CloudConfirmModel::explanation(QString::fromStdString(drive_.shown)));
     column->addWidget(explanation_);
 
@@ -167,7 +162,7 @@ void CloudConfirmSheet::rebuildList()
         const CloudItem& item = shown_.chosen[i];
         auto* row = new QHBoxLayout;
         row->setSpacing(0);
-        auto* size = CloudLook::plainLabel(AppFormat::bytes(item.bytes, preferences), rows_);
+        auto* size = Look::plainLabel(AppFormat::bytes(item.bytes, preferences), rows_);
         size->setObjectName(QStringLiteral("size%1").arg(i));
         size->setFixedWidth(sizeColumn);
         size->setAlignment(Qt::AlignLeft | Qt::AlignTop);

@@ -7,8 +7,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/CloudResultsLogic.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Symbols.h"
@@ -24,9 +24,9 @@ constexpr int maxListHeight = 120;
 CloudResultsBar::CloudResultsBar(Model& model, QWidget* parent)
     : QFrame(parent)
     , model_(model)
-    , summary_(CloudLook::plainLabel(QString(), this))
-    , dismiss_(CloudLook::linkButton(QStringLiteral("Dismiss"), this))
-    , scroll_(new QScrollArea(this))
+    , summary_(Look::plainLabel(QString(), this))
+    , dismiss_(Look::linkButton(QStringLiteral("Dismiss"), this))
+    , scroll_(Look::scrollArea(this))
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* column = new QVBoxLayout(this);
@@ -34,16 +34,12 @@ CloudResultsBar::CloudResultsBar(Model& model, QWidget* parent)
     column->setSpacing(4);
 
     auto* first = new QHBoxLayout;
-    CloudLook::setType(summary_, CloudLook::Type::headline);
+    Look::setTextStyle(summary_, TextStyle::headline);
     first->addWidget(summary_);
     first->addStretch(1);
     first->addWidget(dismiss_);
     column->addLayout(first);
 
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setWidgetResizable(true);
-    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
     scroll_->viewport()->setAutoFillBackground(false);
     column->addWidget(scroll_);
@@ -81,8 +77,8 @@ void CloudResultsBar::refresh()
     for (const CleanResult& result : results) {
         const auto shown = Logic::resultLine(result);
         auto* line = new SymbolLabel(shown.symbol, shown.text, linesBox_, true);
-        CloudLook::setType(line, CloudLook::Type::callout);
-        CloudLook::setTone(line, shown.tone);
+        Look::setTextStyle(line, TextStyle::callout);
+        Look::setTone(line, shown.tone);
         stack->addWidget(line);
     }
     stack->addStretch(1);

@@ -9,13 +9,12 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/CloudResultsLogic.h"
 #include "QuandrilApp/FindingRows.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/SectionHelpers.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
@@ -38,8 +37,8 @@ QString text(const std::string& value)
 ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
     : QDialog(parent)
     , services_(services)
-    , title_(CloudLook::plainLabel(QString(), this, true))
-    , scroll_(new QScrollArea(this))
+    , title_(Look::plainLabel(QString(), this, true))
+    , scroll_(Look::scrollArea(this))
     , pickerRow_(new QWidget(this))
     , picker_(new QComboBox(pickerRow_))
     , cautions_(new QWidget(this))
@@ -56,19 +55,15 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(12);
 
-    setFontRole(title_, FontRole::title2, QFont::Bold);
+    Look::setTextStyle(title_, TextStyle::title2, QFont::Bold);
     column->addWidget(title_);
 
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setWidgetResizable(true);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll_->viewport()->setAutoFillBackground(false);
     column->addWidget(scroll_);
 
     auto* pickerLine = new QHBoxLayout(pickerRow_);
     pickerLine->setContentsMargins(0, 0, 0, 0);
-    pickerLine->addWidget(CloudLook::plainLabel(Logic::pickerLabel, pickerRow_));
+    pickerLine->addWidget(Look::plainLabel(Logic::pickerLabel, pickerRow_));
     picker_->setAccessibleName(Logic::pickerLabel);
     picker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     pickerLine->addWidget(picker_);
@@ -83,9 +78,9 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
     cautionColumn->addWidget(agreement_);
     column->addWidget(cautions_);
 
-    auto* note = CloudLook::plainLabel(Logic::trashNote, this, true);
-    setFontRole(note, FontRole::caption);
-    CloudLook::setTone(note, QStringLiteral("secondary"));
+    auto* note = Look::plainLabel(Logic::trashNote, this, true);
+    Look::setTextStyle(note, TextStyle::caption);
+    Look::setTone(note, QStringLiteral("secondary"));
     column->addWidget(note);
 
     auto* buttons = new QHBoxLayout;
@@ -150,24 +145,24 @@ void ConfirmSheet::rebuildList()
     const auto addRow = [&](const Finding& finding, bool mine) {
         auto* row = new QHBoxLayout;
         row->setSpacing(0);
-        auto* size = CloudLook::plainLabel(format(finding.bytes), rows_);
+        auto* size = Look::plainLabel(format(finding.bytes), rows_);
         size->setFixedWidth(sizeColumn);
         size->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         row->addWidget(size, 0, Qt::AlignTop);
 
         auto* words = new QVBoxLayout;
         words->setSpacing(2);
-        words->addWidget(CloudLook::plainLabel(text(finding.title), rows_, true));
-        auto* sentence = CloudLook::plainLabel(mine ? Logic::what(finding) : Logic::howToDo(finding), rows_, true);
-        setFontRole(sentence, FontRole::caption);
-        CloudLook::setTone(sentence, QStringLiteral("secondary"));
+        words->addWidget(Look::plainLabel(text(finding.title), rows_, true));
+        auto* sentence = Look::plainLabel(mine ? Logic::what(finding) : Logic::howToDo(finding), rows_, true);
+        Look::setTextStyle(sentence, TextStyle::caption);
+        Look::setTone(sentence, QStringLiteral("secondary"));
         if (!mine)
             sentence->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         words->addWidget(sentence);
         if (!mine && finding.action.kind == Action::Kind::handOff && finding.action.app) {
             auto* open = new OpenAppButton(services_.apps, text(*finding.action.app), rows_);
             open->setAutoDefault(false);
-            setFontRole(open, FontRole::caption);
+            Look::setTextStyle(open, TextStyle::caption);
             words->addWidget(open, 0, Qt::AlignLeft);
         }
         row->addLayout(words, 1);
@@ -177,8 +172,8 @@ void ConfirmSheet::rebuildList()
     for (const Finding& finding : split_.canDo)
         addRow(finding, true);
     if (!split_.forYou.empty()) {
-        auto* heading = CloudLook::plainLabel(Logic::forYouHeading(split_, format), rows_, true);
-        setFontRole(heading, FontRole::headline);
+        auto* heading = Look::plainLabel(Logic::forYouHeading(split_, format), rows_, true);
+        Look::setTextStyle(heading, TextStyle::headline);
         heading->setContentsMargins(0, 8, 0, 0);
         stack->addWidget(heading);
         for (const Finding& finding : split_.forYou)
@@ -225,8 +220,8 @@ void ConfirmSheet::refreshCautions()
         auto* line = new SymbolLabel(QStringLiteral("exclamationmark.triangle"),
                                      text(finding.title) + QStringLiteral(": ") + text(finding.caution.value_or("")),
                                      cautions_, true);
-        setFontRole(line, FontRole::callout);
-        CloudLook::setTone(line, QStringLiteral("orange"));
+        Look::setTextStyle(line, TextStyle::callout);
+        Look::setTone(line, QStringLiteral("orange"));
         cautionLines_->addWidget(line);
     }
 }

@@ -1,5 +1,7 @@
 #include "QuandrilApp/DriveGauge.h"
 
+#include <algorithm>
+
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -7,6 +9,7 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Symbols.h"
@@ -25,6 +28,19 @@ QString toneName(Tone tone)
     case Tone::accent: return QStringLiteral("accent");
     }
     return QStringLiteral("secondary");
+}
+
+bool refreshGauges(std::span<DriveGauge* const> gauges, const std::vector<DriveInfo>& drives)
+{
+    const bool same = std::equal(gauges.begin(), gauges.end(), drives.begin(), drives.end(),
+                                 [](const DriveGauge* gauge, const DriveInfo& drive) { return gauge->drive().path == drive.path; });
+    if (!same)
+        return false;
+    // Only a gauge whose reading changed refreshes.
+    for (std::size_t i = 0; i < drives.size(); ++i)
+        if (!(gauges[i]->drive() == drives[i]))
+            gauges[i]->setDrive(drives[i]);
+    return true;
 }
 
 // The 8-point bar: the track, the fill by the used share, and the goal mark when there is a goal.
@@ -73,17 +89,10 @@ DriveGauge::DriveGauge(Model& model, DriveInfo drive, QWidget* parent)
     column->setSpacing(5);
 
     auto* row = new QHBoxLayout;
-    name_ = new QLabel(this);
-    name_->setTextFormat(Qt::PlainText);
-    QFont nameFont = name_->font();
-    nameFont.setWeight(QFont::Medium);
-    name_->setFont(nameFont);
-    free_ = new QLabel(this);
-    free_->setTextFormat(Qt::PlainText);
-    free_->setProperty("tone", QStringLiteral("secondary"));
-    QPalette secondary = free_->palette();
-    secondary.setColor(QPalette::WindowText, Symbols::toneColor(u"secondary", palette()));
-    free_->setPalette(secondary);
+    name_ = Look::plainLabel(QString(), this);
+    Look::setTextStyle(name_, TextStyle::body, QFont::Medium);
+    free_ = Look::plainLabel(QString(), this);
+    Look::setTone(free_, QStringLiteral("secondary"));
     row->addWidget(name_);
     row->addStretch(1);
     row->addWidget(free_);
@@ -92,14 +101,9 @@ DriveGauge::DriveGauge(Model& model, DriveInfo drive, QWidget* parent)
     bar_ = new Bar(*this);
     column->addWidget(bar_);
 
-    verdict_ = new QLabel(this);
-    verdict_->setTextFormat(Qt::PlainText);
-    verdict_->setWordWrap(true);
-    verdict_->setPalette(secondary);
-    verdict_->setProperty("tone", QStringLiteral("secondary"));
-    QFont caption = verdict_->font();
-    caption.setPointSizeF(caption.pointSizeF() * 0.85);
-    verdict_->setFont(caption);
+    verdict_ = Look::plainLabel(QString(), this, true);
+    Look::setTextStyle(verdict_, TextStyle::caption);
+    Look::setTone(verdict_, QStringLiteral("secondary"));
     column->addWidget(verdict_);
 
     connect(&model_, &Model::changed, this, &DriveGauge::refresh);

@@ -4,6 +4,9 @@
 // mark where the goal lies, and a one-line verdict. Shown in the menu, the Overview, the Drives
 // section and the free-up view. It follows the model and the display settings by itself.
 
+#include <span>
+#include <vector>
+
 #include <QWidget>
 
 #include "QuandrilApp/DriveGaugeLogic.h"
@@ -43,5 +46,9 @@ private:
 
 // The design name of a tone, kept in the bar's "tone" property.
 QString toneName(DriveGaugeLogic::Tone tone);
+
+// When `gauges` show `drives` (the same paths in the same order), gives each gauge its drive's new
+// reading and answers true; else changes nothing and answers false, and the caller builds anew.
+bool refreshGauges(std::span<DriveGauge* const> gauges, const std::vector<DriveInfo>& drives);
 
 } // namespace Quandril::App

@@ -6,12 +6,11 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/FreeUpLogic.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/AppLauncher.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Reveal.h"
-#include "QuandrilApp/CloudLook.h"
-#include "QuandrilApp/SectionHelpers.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
@@ -38,13 +37,13 @@ TierHeader::TierHeader(AppServices& services, Tier tier, const std::vector<const
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(CloudLook::plainLabel(text(std::string(Quandril::title(tier))), this));
+    row->addWidget(Look::plainLabel(text(std::string(Quandril::title(tier))), this));
     row->addStretch(1);
-    total_ = CloudLook::plainLabel(AppFormat::bytes(FreeUpLogic::totalBytes(items), services_.preferences), this);
+    total_ = Look::plainLabel(AppFormat::bytes(FreeUpLogic::totalBytes(items), services_.preferences), this);
     row->addWidget(total_);
-    button_ = linkButton(QString(), this);
+    button_ = Look::linkButton(QString(), this);
     row->addWidget(button_);
-    listHeadingRow(this);
+    Look::applyHeadingLook(this);
 
     connect(button_, &QPushButton::clicked, this, [this] {
         // Decided again against the selection as it is at the tap.
@@ -71,8 +70,8 @@ OpenAppButton::OpenAppButton(AppLauncher& apps, const QString& app, QWidget* par
     , apps_(apps)
     , app_(app)
 {
-    styleAsLink(this);
-    setText(buttonText(QStringLiteral("Open ") + app_));
+    Look::styleAsLink(this);
+    setText(Look::buttonText(QStringLiteral("Open ") + app_));
     connect(this, &QPushButton::clicked, this, &OpenAppButton::open);
 }
 
@@ -80,7 +79,7 @@ void OpenAppButton::open()
 {
     apps_.tryOpenApp(app_, this, [this](bool started) {
         missing_ = !started;
-        setText(buttonText(missing_ ? app_ + QStringLiteral(" isn't installed") : QStringLiteral("Open ") + app_));
+        setText(Look::buttonText(missing_ ? app_ + QStringLiteral(" isn't installed") : QStringLiteral("Open ") + app_));
         setEnabled(!missing_);
     });
 }
@@ -110,39 +109,39 @@ FindingRow::FindingRow(AppServices& services, Finding finding, QWidget* parent)
         status_ = new SymbolView(symbol, QStringLiteral("secondary"), 14, this);
         titleLine->addWidget(status_);
     }
-    QLabel* title = CloudLook::plainLabel(text(finding_.title), this, true);
-    setFontRole(title, FontRole::body, QFont::Medium);
+    QLabel* title = Look::plainLabel(text(finding_.title), this, true);
+    Look::setTextStyle(title, TextStyle::body, QFont::Medium);
     titleLine->addWidget(title, 1);
-    titleLine->addWidget(CloudLook::plainLabel(AppFormat::bytes(finding_.bytes, services_.preferences), this), 0, Qt::AlignTop);
+    titleLine->addWidget(Look::plainLabel(AppFormat::bytes(finding_.bytes, services_.preferences), this), 0, Qt::AlignTop);
     column->addLayout(titleLine);
 
-    QLabel* reason = CloudLook::plainLabel(text(finding_.reason), this, true);
-    setFontRole(reason, FontRole::callout);
+    QLabel* reason = Look::plainLabel(text(finding_.reason), this, true);
+    Look::setTextStyle(reason, TextStyle::callout);
     column->addWidget(reason);
-    QLabel* getBack = CloudLook::plainLabel(text(finding_.getBack), this, true);
-    setFontRole(getBack, FontRole::caption);
-    CloudLook::setTone(getBack, QStringLiteral("secondary"));
+    QLabel* getBack = Look::plainLabel(text(finding_.getBack), this, true);
+    Look::setTextStyle(getBack, TextStyle::caption);
+    Look::setTone(getBack, QStringLiteral("secondary"));
     column->addWidget(getBack);
 
     for (const FreeUpLogic::Mark& mark : FreeUpLogic::marks(finding_)) {
         auto* line = new QHBoxLayout;
         line->setSpacing(5);
         line->addWidget(new SymbolView(mark.symbol, mark.tone, 12, this), 0, Qt::AlignTop);
-        QLabel* label = CloudLook::plainLabel(mark.text, this, true);
-        setFontRole(label, FontRole::caption);
-        CloudLook::setTone(label, mark.tone);
+        QLabel* label = Look::plainLabel(mark.text, this, true);
+        Look::setTextStyle(label, TextStyle::caption);
+        Look::setTone(label, mark.tone);
         line->addWidget(label, 1);
         column->addLayout(line);
     }
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(14);
-    reveal_ = linkButton(QStringLiteral("Show in Finder"), this);
-    setFontRole(reveal_, FontRole::caption);
+    reveal_ = Look::linkButton(QStringLiteral("Show in Finder"), this);
+    Look::setTextStyle(reveal_, TextStyle::caption);
     buttons->addWidget(reveal_);
     if (const QString app = FreeUpLogic::openAppName(finding_); !app.isEmpty()) {
         openApp_ = new OpenAppButton(services_.apps, app, this);
-        setFontRole(openApp_, FontRole::caption);
+        Look::setTextStyle(openApp_, TextStyle::caption);
         buttons->addWidget(openApp_);
     }
     buttons->addStretch(1);

@@ -12,13 +12,12 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Advisor.h"
-#include "QuandrilApp/CloudLook.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Mascot.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/UrlOpener.h"
-#include "QuandrilApp/SectionHelpers.h"
 
 namespace Quandril::App {
 
@@ -97,7 +96,7 @@ FirstRunSheet::FirstRunSheet(AppServices& services, bool hasAccess, QWidget* par
     , watch_(new QTimer(this))
     , mascotSlot_(new QVBoxLayout)
     , accessLabel_(new SymbolLabel(QString(), QStringLiteral("Full Disk Access"), this))
-    , accessText_(CloudLook::plainLabel(QString(), this, true))
+    , accessText_(Look::plainLabel(QString(), this, true))
     , grantRow_(new QWidget(this))
     , icon_(new AppIconDrag(grantRow_))
     , settings_(new QPushButton(QStringLiteral("Open Full Disk Access Settings…"), grantRow_))
@@ -117,16 +116,16 @@ FirstRunSheet::FirstRunSheet(AppServices& services, bool hasAccess, QWidget* par
                                     QStringLiteral("Never: Photos, Mail, Messages, Keychains, or anything still running. "
                                                    "iCloud only if you switch it on."),
                                     this, true);
-    setFontRole(promise, FontRole::callout);
+    Look::setTextStyle(promise, TextStyle::callout);
     column->addWidget(promise);
-    column->addWidget(divider(this));
+    column->addWidget(Look::divider(this));
 
     auto* block = new QVBoxLayout;
     block->setSpacing(10);
-    setFontRole(accessLabel_, FontRole::headline);
+    Look::setTextStyle(accessLabel_, TextStyle::headline);
     block->addWidget(accessLabel_);
-    setFontRole(accessText_, FontRole::callout);
-    CloudLook::setTone(accessText_, QStringLiteral("secondary"));
+    Look::setTextStyle(accessText_, TextStyle::callout);
+    Look::setTone(accessText_, QStringLiteral("secondary"));
     block->addWidget(accessText_);
 
     auto* grant = new QHBoxLayout(grantRow_);
@@ -138,11 +137,11 @@ FirstRunSheet::FirstRunSheet(AppServices& services, bool hasAccess, QWidget* par
     settings_->setAutoDefault(false);
     settings_->setToolTip(QStringLiteral("This system has no Full Disk Access list to open."));
     settingsColumn->addWidget(settings_, 0, Qt::AlignLeft);
-    auto* hint = CloudLook::plainLabel(
+    auto* hint = Look::plainLabel(
         QStringLiteral("Switch Gorrin on there. Not in the list? Drag this icon into it. I'll notice by myself."), grantRow_,
         true);
-    setFontRole(hint, FontRole::caption);
-    CloudLook::setTone(hint, QStringLiteral("secondary"));
+    Look::setTextStyle(hint, TextStyle::caption);
+    Look::setTone(hint, QStringLiteral("secondary"));
     settingsColumn->addWidget(hint);
     grant->addLayout(settingsColumn, 1);
     block->addWidget(grantRow_);
@@ -220,13 +219,13 @@ void FirstRunSheet::refresh()
     if (!mascot_ || mascot_->image()->slot() != (hasAccess_ ? GorrinSlot::idle : GorrinSlot::concerned)) {
         delete mascot_;
         mascot_ = new GorrinLine(hasAccess_ ? GorrinSlot::idle : GorrinSlot::concerned, accessLine, Qt::AlignVCenter, this);
-        setFontRole(mascot_, FontRole::title2);
+        Look::setTextStyle(mascot_, TextStyle::title2);
         mascotSlot_->addWidget(mascot_);
         mascot_->show();
     }
     accessLabel_->setProperty("symbol", hasAccess_ ? QStringLiteral("checkmark.circle.fill")
                                                    : QStringLiteral("exclamationmark.circle"));
-    CloudLook::setTone(accessLabel_, hasAccess_ ? QStringLiteral("green") : QStringLiteral("primary"));
+    Look::setTone(accessLabel_, hasAccess_ ? QStringLiteral("green") : QStringLiteral("primary"));
     accessLabel_->update();
     accessText_->setText(hasAccess_ ? QStringLiteral("Granted.")
                                     : QStringLiteral("Not granted yet. I'll only look — nothing happens until you say so."));

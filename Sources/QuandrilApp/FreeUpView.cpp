@@ -15,6 +15,7 @@
 #include "QuandrilApp/FindingRows.h"
 #include "QuandrilApp/FreeUpLogic.h"
 #include "QuandrilApp/GoalPicker.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Mascot.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/NotesSection.h"
@@ -22,8 +23,7 @@
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/ResultsBar.h"
 #include "QuandrilApp/RoutesSection.h"
-#include "QuandrilApp/CloudLook.h"
-#include "QuandrilApp/SectionHelpers.h"
+#include "QuandrilApp/RowList.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
@@ -52,7 +52,7 @@ FreeUpView::FreeUpView(AppServices& services, QWidget* parent)
     column->setSpacing(0);
 
     buildHeader(column);
-    column->addWidget(divider(this));
+    column->addWidget(Look::divider(this));
 
     content_ = new QStackedWidget(this);
     waiting_ = new QWidget(content_);
@@ -73,7 +73,7 @@ FreeUpView::FreeUpView(AppServices& services, QWidget* parent)
     resultsSlot_->hide();
     column->addWidget(resultsSlot_);
 
-    column->addWidget(divider(this));
+    column->addWidget(Look::divider(this));
     buildFooter(column);
 
     Model& model = services_.model;
@@ -113,7 +113,7 @@ void FreeUpView::buildHeader(QVBoxLayout* column)
     drivePickerBox_ = new QWidget(header);
     auto* pickerRow = new QHBoxLayout(drivePickerBox_);
     pickerRow->setContentsMargins(0, 0, 0, 0);
-    pickerRow->addWidget(CloudLook::plainLabel(QStringLiteral("Drive"), drivePickerBox_));
+    pickerRow->addWidget(Look::plainLabel(QStringLiteral("Drive"), drivePickerBox_));
     drivePicker_ = new QComboBox(drivePickerBox_);
     drivePicker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     pickerRow->addWidget(drivePicker_);
@@ -146,9 +146,9 @@ void FreeUpView::buildFooter(QVBoxLayout* column)
     auto* footer = new QWidget(this);
     auto* row = new QHBoxLayout(footer);
     row->setContentsMargins(12, 12, 12, 12);
-    scanned_ = CloudLook::plainLabel(QString(), footer);
-    setFontRole(scanned_, FontRole::caption);
-    CloudLook::setTone(scanned_, QStringLiteral("secondary"));
+    scanned_ = Look::plainLabel(QString(), footer);
+    Look::setTextStyle(scanned_, TextStyle::caption);
+    Look::setTone(scanned_, QStringLiteral("secondary"));
     row->addWidget(scanned_);
     row->addStretch(1);
 
@@ -163,7 +163,7 @@ void FreeUpView::buildFooter(QVBoxLayout* column)
         services_.model.setSelected({ids.begin(), ids.end()});
     });
     row->addWidget(selectAll_);
-    chosen_ = CloudLook::plainLabel(QString(), footer);
+    chosen_ = Look::plainLabel(QString(), footer);
     row->addWidget(chosen_);
     selectNone_ = new QPushButton(QStringLiteral("Select none"), footer);
     connect(selectNone_, &QPushButton::clicked, this, [this] { services_.model.setSelected({}); });
@@ -259,7 +259,7 @@ void FreeUpView::refreshHeader(const std::optional<DriveInfo>& drive)
     const bool scanning = model.scanning();
     scanButton_->setEnabled(!scanning);
     scanButton_->setText(scanning ? QString() : QStringLiteral("Scan again"));
-    scanButton_->setIcon(scanning ? QIcon() : symbolIcon(QStringLiteral("arrow.clockwise"), palette().color(QPalette::ButtonText)));
+    scanButton_->setIcon(scanning ? QIcon() : Look::symbolIcon(QStringLiteral("arrow.clockwise"), palette().color(QPalette::ButtonText)));
     spinner_->setVisible(scanning);
 }
 
@@ -339,7 +339,7 @@ QWidget* FreeUpView::makeRow(int index)
         return new FindingRow(services_, shown_->report.findings[row.finding]);
     case RowKind::asleep: {
         auto* line = new GorrinLine(GorrinSlot::asleep, nothingToFree, Qt::AlignTop);
-        CloudLook::setTone(line, QStringLiteral("secondary"));
+        Look::setTone(line, QStringLiteral("secondary"));
         return line;
     }
     case RowKind::notes:

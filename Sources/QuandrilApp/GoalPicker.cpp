@@ -7,11 +7,10 @@
 #include <QMenu>
 #include <QPushButton>
 
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/CloudLook.h"
-#include "QuandrilApp/SectionHelpers.h"
 
 namespace Quandril::App {
 
@@ -83,7 +82,7 @@ GoalPicker::GoalPicker(Model& model, DriveInfo drive, QWidget* parent)
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
-    row->addWidget(CloudLook::plainLabel(QStringLiteral("Keep free"), this));
+    row->addWidget(Look::plainLabel(QStringLiteral("Keep free"), this));
 
     button_ = new QPushButton(this);
     button_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);

@@ -8,11 +8,11 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/CloudLook.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/SectionHelpers.h"
+#include "QuandrilApp/RowList.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
@@ -81,9 +81,9 @@ HistoryView::HistoryView(AppServices& services, QWidget* parent)
 
     auto* emptyColumn = new QVBoxLayout(empty_);
     emptyColumn->addStretch(1);
-    auto* sentence = CloudLook::plainLabel(emptyText, empty_, true);
+    auto* sentence = Look::plainLabel(emptyText, empty_, true);
     sentence->setAlignment(Qt::AlignCenter);
-    CloudLook::setTone(sentence, QStringLiteral("secondary"));
+    Look::setTone(sentence, QStringLiteral("secondary"));
     emptyColumn->addWidget(sentence);
     emptyColumn->addStretch(1);
     pages_->addWidget(empty_);
@@ -129,19 +129,19 @@ HistoryRow::HistoryRow(AppServices& services, HistoryEntry entry, QWidget* paren
 
     auto* words = new QVBoxLayout;
     words->setSpacing(2);
-    auto* title = CloudLook::plainLabel(text(entry_.title), this);
-    setFontRole(title, FontRole::body, QFont::Medium);
+    auto* title = Look::plainLabel(text(entry_.title), this);
+    Look::setTextStyle(title, TextStyle::body, QFont::Medium);
     words->addWidget(title);
-    auto* detail = CloudLook::plainLabel(HistoryView::detailLine(entry_, services_.preferences), this);
-    setFontRole(detail, FontRole::caption);
-    CloudLook::setTone(detail, QStringLiteral("secondary"));
+    auto* detail = Look::plainLabel(HistoryView::detailLine(entry_, services_.preferences), this);
+    Look::setTextStyle(detail, TextStyle::caption);
+    Look::setTone(detail, QStringLiteral("secondary"));
     words->addWidget(detail);
     row->addLayout(words, 1);
 
     switch (trailing_) {
     case HistoryView::Trailing::putBackDone: {
-        auto* done = CloudLook::plainLabel(QStringLiteral("Put back"), this);
-        CloudLook::setTone(done, QStringLiteral("secondary"));
+        auto* done = Look::plainLabel(QStringLiteral("Put back"), this);
+        Look::setTone(done, QStringLiteral("secondary"));
         row->addWidget(done, 0, Qt::AlignVCenter);
         break;
     }

@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QShortcut>
@@ -13,9 +12,9 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/CloudConfirmSheet.h"
-#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/CloudResultsBar.h"
 #include "QuandrilApp/ICloudRows.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
@@ -25,18 +24,17 @@
 namespace Quandril::App {
 
 namespace Logic = CloudResultsLogic;
-using CloudLook::Type;
 using Logic::Footer;
 
 namespace {
 
 enum MiddlePage { readingPage, listPage };
 
-// One section of the inset list: rows on a rounded card of the base colour.
-class ListCard : public QWidget {
+// One section of the inset list: rows on a rounded box of the base colour.
+class ListCard : public GroupBox {
 public:
     explicit ListCard(QWidget* parent)
-        : QWidget(parent)
+        : GroupBox(parent)
         , rows_(new QVBoxLayout(this))
     {
         rows_->setContentsMargins(12, 2, 12, 8);
@@ -57,16 +55,6 @@ public:
         }
         rows_->addWidget(row);
         lastWasHeading_ = row->property("heading").toBool();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(Symbols::toneColor(u"quaternary", palette()), 1));
-        painter.setBrush(palette().color(QPalette::Base));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
     }
 
 private:
@@ -134,17 +122,6 @@ private:
     QWidget* actions_ = nullptr;
 };
 
-QWidget* divider(QWidget* parent)
-{
-    auto* line = new QWidget(parent);
-    line->setFixedHeight(1);
-    line->setAutoFillBackground(true);
-    QPalette palette = line->palette();
-    palette.setColor(QPalette::Window, Symbols::toneColor(u"tertiary", palette));
-    line->setPalette(palette);
-    return line;
-}
-
 QHBoxLayout* footerRow(QWidget* page)
 {
     auto* row = new QHBoxLayout(page);
@@ -158,7 +135,7 @@ QComboBox* picker(const QString& label, int width, QHBoxLayout* row, QWidget* pa
     auto* box = new QWidget(parent);
     auto* line = new QHBoxLayout(box);
     line->setContentsMargins(0, 0, 0, 0);
-    auto* text = CloudLook::plainLabel(label, box);
+    auto* text = Look::plainLabel(label, box);
     auto* combo = new QComboBox(box);
     combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     combo->setMinimumContentsLength(8);
@@ -185,11 +162,11 @@ ICloudResults::ICloudResults(Model& model, std::string drive, std::int64_t chunk
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(makeHeader());
-    column->addWidget(divider(this));
+    column->addWidget(Look::divider(this));
     column->addWidget(makeMiddle(), 1);
     bar_ = new CloudResultsBar(model_, this);
     column->addWidget(bar_);
-    column->addWidget(divider(this));
+    column->addWidget(Look::divider(this));
     column->addWidget(makeFooter());
 
     // Return is the default action: "Download and clean up…" when it can start.
@@ -223,17 +200,17 @@ QWidget* ICloudResults::makeHeader()
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
     auto* title = new SymbolLabel(QStringLiteral("icloud"), QStringLiteral("iCloud"), header);
-    CloudLook::setType(title, Type::headline);
+    Look::setTextStyle(title, TextStyle::headline);
     titles->addWidget(title);
-    totals_ = CloudLook::plainLabel(QString(), header);
-    CloudLook::setTone(totals_, QStringLiteral("secondary"));
+    totals_ = Look::plainLabel(QString(), header);
+    Look::setTone(totals_, QStringLiteral("secondary"));
     titles->addWidget(totals_);
     row->addLayout(titles);
     row->addStretch(1);
 
     scan_ = new QPushButton(QStringLiteral("Scan again"), header);
     scan_->setAutoDefault(false);
-    CloudLook::setButtonSymbol(scan_, QStringLiteral("arrow.clockwise"));
+    Look::setButtonSymbol(scan_, QStringLiteral("arrow.clockwise"));
     scan_->setMinimumWidth(scan_->sizeHint().width());
     auto* inside = new QHBoxLayout(scan_);
     inside->setContentsMargins(0, 0, 0, 0);
@@ -261,7 +238,7 @@ QWidget* ICloudResults::makeMiddle()
     auto* readingLine = new QHBoxLayout;
     readingLine->addStretch(1);
     readingLine->addWidget(new Spinner(16, reading));
-    auto* readingText = CloudLook::plainLabel(Logic::readingLine, reading, true);
+    auto* readingText = Look::plainLabel(Logic::readingLine, reading, true);
     readingText->setObjectName(QStringLiteral("reading"));
     readingText->setMaximumWidth(460);
     readingLine->addWidget(readingText);
@@ -270,10 +247,7 @@ QWidget* ICloudResults::makeMiddle()
     readingColumn->addStretch(1);
     middle_->insertWidget(readingPage, reading);
 
-    list_ = new QScrollArea(middle_);
-    list_->setFrameShape(QFrame::NoFrame);
-    list_->setWidgetResizable(true);
-    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_ = Look::scrollArea(middle_);
     middle_->insertWidget(listPage, list_);
     return middle_;
 }
@@ -295,8 +269,8 @@ QWidget* ICloudResults::makeFooter()
 
     auto* plugIn = new QWidget(footer_);
     auto* plugInRow = footerRow(plugIn);
-    auto* plugInText = CloudLook::plainLabel(Logic::plugInLine, plugIn);
-    CloudLook::setTone(plugInText, QStringLiteral("secondary"));
+    auto* plugInText = Look::plainLabel(Logic::plugInLine, plugIn);
+    Look::setTone(plugInText, QStringLiteral("secondary"));
     plugInRow->addWidget(plugInText);
     plugInRow->addStretch(1);
     footer_->insertWidget(int(Footer::plugIn), plugIn);
@@ -316,7 +290,7 @@ QWidget* ICloudResults::makeFooter()
     auto* actionsRow = new QHBoxLayout(actions);
     actionsRow->setContentsMargins(0, 0, 0, 0);
     actionsRow->addStretch(1);
-    chosen_ = CloudLook::plainLabel(QString(), actions);
+    chosen_ = Look::plainLabel(QString(), actions);
     actionsRow->addWidget(chosen_);
     selectNone_ = new QPushButton(QStringLiteral("Select none"), actions);
     selectNone_->setAutoDefault(false);
@@ -388,9 +362,9 @@ void ICloudResults::rebuildList()
         }
         if (scan->groups.empty() && scan->biggest.empty()) {
             auto* card = new ListCard(listBox_);
-            nothingFound_ = CloudLook::plainLabel(Logic::nothingFound, card);
+            nothingFound_ = Look::plainLabel(Logic::nothingFound, card);
             nothingFound_->setContentsMargins(0, 8, 0, 2);
-            CloudLook::setTone(nothingFound_, QStringLiteral("secondary"));
+            Look::setTone(nothingFound_, QStringLiteral("secondary"));
             card->add(nothingFound_);
             column->addWidget(card);
         }
@@ -409,7 +383,7 @@ void ICloudResults::refresh()
     totals_->setVisible(scan.has_value());
     totals_->setText(scan ? Logic::totalsLine(*scan, preferences) : QString());
     scan_->setText(scanning ? QString() : QStringLiteral("Scan again"));
-    CloudLook::setButtonSymbol(scan_, scanning ? QString() : QStringLiteral("arrow.clockwise"));
+    Look::setButtonSymbol(scan_, scanning ? QString() : QStringLiteral("arrow.clockwise"));
     scanSpinner_->setVisible(scanning);
     scan_->setEnabled(!scanning && !running);
     turnOff_->setEnabled(!running);

@@ -6,25 +6,14 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/CloudResultsLogic.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
 
 namespace Logic = CloudResultsLogic;
-using CloudLook::Type;
-
-namespace {
-
-QFont medium(QFont font)
-{
-    font.setWeight(QFont::Medium);
-    return font;
-}
-
-} // namespace
 
 // ---- SelectAllHeader ----
 
@@ -33,9 +22,9 @@ SelectAllHeader::SelectAllHeader(Model& model, const QString& title, std::vector
     : QWidget(parent)
     , model_(model)
     , ids_(std::move(ids))
-    , title_(CloudLook::plainLabel(title, this))
-    , amount_(CloudLook::plainLabel(QStringLiteral("up to ") + AppFormat::bytes(bytes, model.preferences()), this))
-    , button_(CloudLook::linkButton(QString(), this))
+    , title_(Look::plainLabel(title, this))
+    , amount_(Look::plainLabel(QStringLiteral("up to ") + AppFormat::bytes(bytes, model.preferences()), this))
+    , button_(Look::linkButton(QString(), this))
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -43,7 +32,7 @@ SelectAllHeader::SelectAllHeader(Model& model, const QString& title, std::vector
     row->addStretch(1);
     row->addWidget(amount_);
     row->addWidget(button_);
-    CloudLook::applyHeadingLook(this);
+    Look::applyHeadingLook(this);
 
     connect(button_, &QPushButton::clicked, this, [this] {
         // The rule is taken again against the selection as it is at the click.
@@ -77,7 +66,7 @@ CloudItemRow::CloudItemRow(Model& model, CloudItem item, bool showName, QWidget*
     , showName_(showName)
     , check_(new QCheckBox(this))
     , path_(new ElidedLabel(Logic::shownPath(item_.path, model.mac()), Qt::ElideMiddle, this))
-    , where_(CloudLook::plainLabel(Logic::whereLine(item_), this))
+    , where_(Look::plainLabel(Logic::whereLine(item_), this))
 {
     check_->setAccessibleName(Logic::fileName(item_.path));
 
@@ -90,31 +79,31 @@ CloudItemRow::CloudItemRow(Model& model, CloudItem item, bool showName, QWidget*
     lines->setSpacing(2);
     auto* first = new QHBoxLayout;
     if (showName_) {
-        name_ = CloudLook::plainLabel(Logic::fileName(item_.path), this);
-        name_->setFont(medium(name_->font()));
+        name_ = Look::plainLabel(Logic::fileName(item_.path), this);
+        Look::setTextStyle(name_, TextStyle::body, QFont::Medium);
         first->addWidget(name_);
-        CloudLook::setType(path_, Type::caption);
-        CloudLook::setTone(path_, QStringLiteral("secondary"));
+        Look::setTextStyle(path_, TextStyle::caption);
+        Look::setTone(path_, QStringLiteral("secondary"));
     } else {
-        CloudLook::setType(path_, Type::callout);
+        Look::setTextStyle(path_, TextStyle::callout);
     }
     first->addWidget(path_, 1);
     if (showName_) {
-        size_ = CloudLook::plainLabel(AppFormat::bytes(item_.bytes, model.preferences()), this);
+        size_ = Look::plainLabel(AppFormat::bytes(item_.bytes, model.preferences()), this);
         first->addWidget(size_);
     } else {
         first->addStretch(0);
     }
     lines->addLayout(first);
 
-    CloudLook::setType(where_, Type::caption);
-    CloudLook::setTone(where_, QStringLiteral("secondary"));
+    Look::setTextStyle(where_, TextStyle::caption);
+    Look::setTone(where_, QStringLiteral("secondary"));
     lines->addWidget(where_);
     if (item_.caution) {
         caution_ = new SymbolLabel(QStringLiteral("exclamationmark.triangle"), QString::fromStdString(*item_.caution),
                                    this, true);
-        CloudLook::setType(caution_, Type::caption);
-        CloudLook::setTone(caution_, QStringLiteral("orange"));
+        Look::setTextStyle(caution_, TextStyle::caption);
+        Look::setTone(caution_, QStringLiteral("orange"));
         lines->addWidget(caution_);
     }
     row->addLayout(lines, 1);
@@ -155,8 +144,8 @@ void CloudItemRow::refresh()
 CopyGroupRow::CopyGroupRow(Model& model, CopyGroup group, QWidget* parent)
     : QWidget(parent)
     , group_(std::move(group))
-    , name_(CloudLook::plainLabel(QString::fromStdString(group_.name), this))
-    , count_(CloudLook::plainLabel(Logic::copiesCount(group_, model.preferences()), this))
+    , name_(Look::plainLabel(QString::fromStdString(group_.name), this))
+    , count_(Look::plainLabel(Logic::copiesCount(group_, model.preferences()), this))
     , stays_(new ElidedLabel(Logic::staysLine(group_, model.mac()), Qt::ElideMiddle, this))
 {
     auto* lines = new QVBoxLayout(this);
@@ -164,19 +153,19 @@ CopyGroupRow::CopyGroupRow(Model& model, CopyGroup group, QWidget* parent)
     lines->setSpacing(4);
 
     auto* first = new QHBoxLayout;
-    name_->setFont(medium(name_->font()));
+    Look::setTextStyle(name_, TextStyle::body, QFont::Medium);
     first->addWidget(name_);
     first->addStretch(1);
     first->addWidget(count_);
     lines->addLayout(first);
 
-    CloudLook::setType(stays_, Type::caption);
-    CloudLook::setTone(stays_, QStringLiteral("secondary"));
+    Look::setTextStyle(stays_, TextStyle::caption);
+    Look::setTone(stays_, QStringLiteral("secondary"));
     lines->addWidget(stays_);
     if (!group_.sameName) {
-        namesNote_ = CloudLook::plainLabel(Logic::differentNames, this, true);
-        CloudLook::setType(namesNote_, Type::caption);
-        CloudLook::setTone(namesNote_, QStringLiteral("secondary"));
+        namesNote_ = Look::plainLabel(Logic::differentNames, this, true);
+        Look::setTextStyle(namesNote_, TextStyle::caption);
+        Look::setTone(namesNote_, QStringLiteral("secondary"));
         lines->addWidget(namesNote_);
     }
     for (const CloudItem& item : group_.items) {

@@ -8,15 +8,14 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/ICloudResults.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 
 namespace Quandril::App {
 
-using CloudLook::Type;
 
 namespace {
 
@@ -41,9 +40,9 @@ ICloudIntro::ICloudIntro(Model& model, QWidget* parent)
     content_->setMaximumWidth(640);
 
     auto* title = new SymbolLabel(QStringLiteral("icloud.slash"), QStringLiteral("iCloud cleanup is off"), content_);
-    CloudLook::setType(title, Type::title2);
+    Look::setTextStyle(title, TextStyle::title2);
     stack->addWidget(title);
-    stack->addWidget(CloudLook::plainLabel(
+    stack->addWidget(Look::plainLabel(
         QStringLiteral("Gorrin leaves iCloud alone unless you turn this on. With it on:"), content_, true));
 
     auto* pointsBox = new QWidget(content_);
@@ -67,24 +66,21 @@ ICloudIntro::ICloudIntro(Model& model, QWidget* parent)
     };
     for (const auto& [text, symbol] : lines)
         points->addWidget(new SymbolLabel(symbol, text, pointsBox, true));
-    CloudLook::setTone(pointsBox, QStringLiteral("secondary"));
+    Look::setTone(pointsBox, QStringLiteral("secondary"));
     for (auto* point : pointsBox->findChildren<SymbolLabel*>())
-        CloudLook::setTone(point, QStringLiteral("secondary"));
+        Look::setTone(point, QStringLiteral("secondary"));
     stack->addWidget(pointsBox);
 
-    auto* warning = CloudLook::plainLabel(QStringLiteral("Removing a file from iCloud removes it from all your "
+    auto* warning = Look::plainLabel(QStringLiteral("Removing a file from iCloud removes it from all your "
                                                          "devices, which is why every one waits on your drive first."),
                                           content_, true);
-    CloudLook::setType(warning, Type::callout);
+    Look::setTextStyle(warning, TextStyle::callout);
     stack->addWidget(warning);
     turnOn_->setDefault(true);
     stack->addWidget(turnOn_, 0, Qt::AlignLeft);
     stack->addStretch(1);
 
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QScrollArea* scroll = Look::scrollArea(this);
     auto* frame = new QWidget;
     auto* frameRow = new QHBoxLayout(frame);
     frameRow->setContentsMargins(0, 0, 0, 0);

@@ -13,12 +13,11 @@
 #include "QuandrilApp/FreeUpView.h"
 #include "QuandrilApp/HistoryView.h"
 #include "QuandrilApp/ICloudView.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/OverviewView.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/CloudLook.h"
-#include "QuandrilApp/SectionHelpers.h"
 
 namespace Quandril::App {
 
@@ -27,9 +26,9 @@ namespace {
 // A section whose view comes later.
 QWidget* placeholder(MainSection section)
 {
-    QLabel* label = CloudLook::plainLabel(title(section));
+    QLabel* label = Look::plainLabel(title(section));
     label->setAlignment(Qt::AlignCenter);
-    CloudLook::setTone(label, QStringLiteral("secondary"));
+    Look::setTone(label, QStringLiteral("secondary"));
     return label;
 }
 
@@ -59,7 +58,7 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
     const QColor iconColor = palette().color(QPalette::Highlight);
     const QColor selectedColor = palette().color(QPalette::HighlightedText);
     for (const auto section : allMainSections) {
-        auto* item = new QListWidgetItem(symbolIcon(symbol(section), iconColor, selectedColor), title(section), sidebar_);
+        auto* item = new QListWidgetItem(Look::symbolIcon(symbol(section), iconColor, 16, selectedColor), title(section), sidebar_);
         item->setData(Qt::UserRole, rawValue(section));
         item->setData(Qt::UserRole + 1, symbol(section));
     }

@@ -1,9 +1,7 @@
 #include "QuandrilApp/MenuView.h"
 
-#include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QLabel>
@@ -18,12 +16,12 @@
 
 #include "QuandrilApp/AppDelegate.h"
 #include "QuandrilApp/DriveGauge.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Mascot.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Platform/Symbols.h"
 #include "QuandrilApp/Platform/UrlOpener.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
@@ -33,28 +31,6 @@ namespace {
 
 // A click outside the panel closes it; a tray icon under that click hears it within this time.
 constexpr qint64 closingClickMs = 300;
-
-QIcon symbolIcon(QStringView symbol, const QColor& colour, int side)
-{
-    QIcon icon;
-    for (const qreal ratio : {1.0, 2.0}) {
-        QPixmap pixmap(QSize(side, side) * ratio);
-        pixmap.setDevicePixelRatio(ratio);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        Symbols::paint(painter, QRectF(0, 0, side, side), symbol, colour);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
-
-void setSymbol(QToolButton* button, const QString& symbol, const QColor& colour, int side)
-{
-    button->setIcon(symbolIcon(symbol, colour, side));
-    button->setIconSize(QSize(side, side));
-    button->setProperty("symbol", symbol);
-}
 
 } // namespace
 
@@ -115,11 +91,8 @@ MenuView::MenuView(AppServices& services, AppDelegate& delegate, Scenes scenes, 
 
     heading_ = new QHBoxLayout;
     heading_->setSpacing(8);
-    auto* name = new QLabel(AppInfo::name(), this);
-    name->setTextFormat(Qt::PlainText);
-    QFont headline = name->font();
-    headline.setBold(true);
-    name->setFont(headline);
+    QLabel* name = Look::plainLabel(AppInfo::name(), this);
+    Look::setTextStyle(name, TextStyle::headline);
     heading_->addWidget(name);
     heading_->addStretch(1);
     stack->addLayout(heading_);
@@ -131,26 +104,14 @@ MenuView::MenuView(AppServices& services, AppDelegate& delegate, Scenes scenes, 
     gaugeList_->setSpacing(14);
     stack->addWidget(gaugeBox_);
 
-    const QColor secondary = Symbols::toneColor(u"secondary", palette());
     trashLine_ = new QWidget(this);
     auto* trashRow = new QHBoxLayout(trashLine_);
     trashRow->setContentsMargins(0, 0, 0, 0);
     trashRow->setSpacing(6);
-    trashIcon_ = new QLabel(trashLine_);
-    trashIcon_->setPixmap(symbolIcon(u"trash", secondary, 14).pixmap(14, 14));
-    trashIcon_->setProperty("symbol", QStringLiteral("trash"));
-    trashIcon_->setAlignment(Qt::AlignTop);
-    trashText_ = new QLabel(trashLine_);
-    trashText_->setTextFormat(Qt::PlainText);
-    trashText_->setWordWrap(true);
-    trashText_->setProperty("tone", QStringLiteral("secondary"));
-    QPalette secondaryText = trashText_->palette();
-    secondaryText.setColor(QPalette::WindowText, secondary);
-    trashText_->setPalette(secondaryText);
-    QFont callout = trashText_->font();
-    callout.setPointSizeF(callout.pointSizeF() * 0.92);
-    trashText_->setFont(callout);
-    trashRow->addWidget(trashIcon_);
+    trashRow->addWidget(new SymbolView(QStringLiteral("trash"), QStringLiteral("secondary"), 14, trashLine_), 0, Qt::AlignTop);
+    trashText_ = Look::plainLabel(QString(), trashLine_, true);
+    Look::setTextStyle(trashText_, TextStyle::callout);
+    Look::setTone(trashText_, QStringLiteral("secondary"));
     trashRow->addWidget(trashText_, 1);
     stack->addWidget(trashLine_);
 
@@ -158,17 +119,13 @@ MenuView::MenuView(AppServices& services, AppDelegate& delegate, Scenes scenes, 
     update_->setAutoRaise(true);
     update_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     update_->setCursor(Qt::PointingHandCursor);
-    const QColor link = palette().color(QPalette::Link);
     QPalette linkText = update_->palette();
-    linkText.setColor(QPalette::ButtonText, link);
+    linkText.setColor(QPalette::ButtonText, palette().color(QPalette::Link));
     update_->setPalette(linkText);
-    setSymbol(update_, QStringLiteral("arrow.down.circle"), link, 16);
+    Look::setButtonSymbol(update_, QStringLiteral("arrow.down.circle"), 16);
     stack->addWidget(update_);
 
-    auto* divider = new QFrame(this);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Sunken);
-    stack->addWidget(divider);
+    stack->addWidget(Look::divider(this));
 
     freeUp_ = new QPushButton(QStringLiteral("Free up space…"), this);
     freeUp_->setDefault(true);
@@ -187,9 +144,8 @@ MenuView::MenuView(AppServices& services, AppDelegate& delegate, Scenes scenes, 
     quit_->setAutoRaise(true);
     quit_->setToolTip(QStringLiteral("Quit Gorrin"));
     quit_->setAccessibleName(QStringLiteral("Quit Gorrin"));
-    const QColor primary = palette().color(QPalette::ButtonText);
-    setSymbol(settings_, QStringLiteral("gearshape"), primary, 16);
-    setSymbol(quit_, QStringLiteral("power"), primary, 16);
+    Look::setButtonSymbol(settings_, QStringLiteral("gearshape"), 16);
+    Look::setButtonSymbol(quit_, QStringLiteral("power"), 16);
     footer->addWidget(open_);
     footer->addStretch(1);
     footer->addWidget(settings_);
@@ -311,15 +267,7 @@ void MenuView::rebuildGauges()
 {
     const std::vector<DriveInfo> wanted
         = drives(services_.model.status(), services_.preferences.string(QString(Keys::watchedDrives), QString()));
-    const bool sameDrives = std::equal(wanted.begin(), wanted.end(), gauges_.begin(), gauges_.end(),
-                                       [](const DriveInfo& drive, const DriveGauge* gauge) {
-                                           return gauge->drive().path == drive.path;
-                                       });
-    if (sameDrives) {
-        for (qsizetype i = 0; i < gauges_.size(); ++i)
-            if (!(gauges_[i]->drive() == wanted[std::size_t(i)]))
-                gauges_[i]->setDrive(wanted[std::size_t(i)]);
-    } else {
+    if (!refreshGauges(std::span(gauges_.constData(), std::size_t(gauges_.size())), wanted)) {
         qDeleteAll(gauges_);
         gauges_.clear();
         for (const DriveInfo& drive : wanted) {

@@ -92,7 +92,6 @@ private:
     QVBoxLayout* gaugeList_ = nullptr;
     QList<DriveGauge*> gauges_;
     QWidget* trashLine_ = nullptr;
-    QLabel* trashIcon_ = nullptr;
     QLabel* trashText_ = nullptr;
     QToolButton* update_ = nullptr;
     QPushButton* freeUp_ = nullptr;

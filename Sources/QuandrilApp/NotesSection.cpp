@@ -4,8 +4,7 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/FreeUpLogic.h"
-#include "QuandrilApp/CloudLook.h"
-#include "QuandrilApp/SectionHelpers.h"
+#include "QuandrilApp/Look.h"
 
 namespace Quandril::App {
 
@@ -23,12 +22,12 @@ NotesSection::NotesSection(const ScanReport& report, const Mac& mac, QWidget* pa
     column->setSpacing(8);
     if (lines_.isEmpty())
         return;
-    QLabel* heading = CloudLook::plainLabel(QStringLiteral("Good to know"), this);
-    listHeadingRow(heading);
+    QLabel* heading = Look::plainLabel(QStringLiteral("Good to know"), this);
+    Look::applyHeadingLook(heading);
     column->addWidget(heading);
     for (const QString& line : lines_) {
-        QLabel* label = CloudLook::plainLabel(line, this, true);
-        setFontRole(label, FontRole::callout);
+        QLabel* label = Look::plainLabel(line, this, true);
+        Look::setTextStyle(label, TextStyle::callout);
         column->addWidget(label);
     }
 }

@@ -3,15 +3,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "QuandrilApp/DriveGauge.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/CloudLook.h"
-#include "QuandrilApp/SectionHelpers.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 #include "QuandrilCore/Saturating.h"
 
@@ -59,18 +57,9 @@ OverviewView::OverviewView(AppServices& services, std::function<void(MainSection
     , services_(services)
     , select_(std::move(select))
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    outer->addWidget(scroll);
-
-    auto* body = new QWidget(scroll);
-    column_ = new QVBoxLayout(body);
-    column_->setContentsMargins(24, 24, 24, 24);
+    column_ = Look::scrollingColumn(this);
     column_->setSpacing(20);
+    QWidget* body = column_->parentWidget();
 
     gaugeColumn_ = new QVBoxLayout;
     gaugeColumn_->setSpacing(12);
@@ -89,7 +78,7 @@ OverviewView::OverviewView(AppServices& services, std::function<void(MainSection
     };
     for (const auto& choice : choices) {
         const QString symbol = QString::fromLatin1(choice.symbol);
-        auto* button = new QPushButton(symbolIcon(symbol, palette().color(QPalette::ButtonText)),
+        auto* button = new QPushButton(Look::symbolIcon(symbol, palette().color(QPalette::ButtonText)),
                                        QString::fromLatin1(choice.title), body);
         button->setProperty("symbol", symbol);
         connect(button, &QPushButton::clicked, this, [this, section = choice.section] {
@@ -105,8 +94,8 @@ OverviewView::OverviewView(AppServices& services, std::function<void(MainSection
     scanningLine_ = new GorrinLine(GorrinSlot::scanning,
         QStringLiteral("Let me see what's actually using your space. This takes about a minute."), Qt::AlignVCenter, body);
     column_->addWidget(scanningLine_);
-    summary_ = CloudLook::plainLabel(QString(), body, true);
-    CloudLook::setTone(summary_, QStringLiteral("secondary"));
+    summary_ = Look::plainLabel(QString(), body, true);
+    Look::setTone(summary_, QStringLiteral("secondary"));
     column_->addWidget(summary_);
 
     trashLine_ = new QWidget(body);
@@ -114,12 +103,11 @@ OverviewView::OverviewView(AppServices& services, std::function<void(MainSection
     trashRow->setContentsMargins(0, 0, 0, 0);
     trashRow->setSpacing(6);
     trashRow->addWidget(new SymbolView(QStringLiteral("trash"), QStringLiteral("secondary"), 14, trashLine_));
-    trashText_ = CloudLook::plainLabel(QString(), trashLine_, true);
-    CloudLook::setTone(trashText_, QStringLiteral("secondary"));
+    trashText_ = Look::plainLabel(QString(), trashLine_, true);
+    Look::setTone(trashText_, QStringLiteral("secondary"));
     trashRow->addWidget(trashText_, 1);
     column_->addWidget(trashLine_);
     column_->addStretch(1);
-    scroll->setWidget(body);
 
     connect(&services_.model, &Model::changed, this, &OverviewView::refresh);
     connect(&services_.preferences, &Preferences::changed, this, &OverviewView::refresh);
@@ -136,12 +124,12 @@ void OverviewView::showEvent(QShowEvent* event)
 void OverviewView::refresh()
 {
     const Model& model = services_.model;
-    texts_ = OverviewLogic::texts(startupShortBy(model), model.report(), model.scanning(), model.status().trashBytes,
+    texts_ = OverviewLogic::texts(model.startupShort(), model.report(), model.scanning(), model.status().trashBytes,
                                   [this](std::int64_t n) { return AppFormat::bytes(n, services_.preferences); });
 
     if (!headline_ || headline_->image()->slot() != texts_.headlineSlot) {
         auto* line = new GorrinLine(texts_.headlineSlot, texts_.headline, Qt::AlignTop);
-        setFontRole(line, FontRole::title3);
+        Look::setTextStyle(line, TextStyle::title3);
         if (headline_) {
             delete column_->replaceWidget(headline_, line);
             headline_->hide();
@@ -154,14 +142,7 @@ void OverviewView::refresh()
     headline_->label()->setText(texts_.headline);
 
     const auto& drives = model.status().drives;
-    bool sameDrives = gauges_.size() == drives.size();
-    for (std::size_t i = 0; sameDrives && i < drives.size(); ++i)
-        sameDrives = gauges_[i]->drive().path == drives[i].path;
-    if (sameDrives) {
-        for (std::size_t i = 0; i < drives.size(); ++i)
-            if (!(gauges_[i]->drive() == drives[i]))
-                gauges_[i]->setDrive(drives[i]);
-    } else {
+    if (!refreshGauges(gauges_, drives)) {
         for (DriveGauge* gauge : gauges_) {
             gaugeColumn_->removeWidget(gauge);
             gauge->hide();

@@ -43,7 +43,7 @@ struct Texts {
     friend bool operator==(const Texts&, const Texts&) = default;
 };
 
-// `shortBy`: how far the startup drive is below its goal (startupShortBy).
+// `shortBy`: how far the startup drive is below its goal (Model::startupShort).
 Texts texts(std::optional<std::int64_t> shortBy, const std::optional<ScanReport>& report, bool scanning,
             std::int64_t trashBytes, const Bytes& bytes);
 

@@ -6,13 +6,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/CloudLook.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Mascot.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Symbols.h"
-#include "QuandrilApp/SectionHelpers.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 #include "QuandrilCore/Saturating.h"
 
@@ -49,7 +48,7 @@ ResultsBar::Line ResultsBar::line(const CleanResult& result)
 ResultsBar::ResultsBar(Model& model, QWidget* parent)
     : QFrame(parent)
     , model_(model)
-    , dismiss_(linkButton(QStringLiteral("Dismiss"), this))
+    , dismiss_(Look::linkButton(QStringLiteral("Dismiss"), this))
     , body_(new QVBoxLayout)
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
@@ -58,8 +57,8 @@ ResultsBar::ResultsBar(Model& model, QWidget* parent)
     column->setSpacing(4);
 
     auto* header = new QHBoxLayout;
-    auto* lastRun = CloudLook::plainLabel(QStringLiteral("Last run"), this);
-    setFontRole(lastRun, FontRole::headline);
+    auto* lastRun = Look::plainLabel(QStringLiteral("Last run"), this);
+    Look::setTextStyle(lastRun, TextStyle::headline);
     header->addWidget(lastRun);
     header->addStretch(1);
     header->addWidget(dismiss_);
@@ -107,8 +106,8 @@ void ResultsBar::refresh()
     for (const CleanResult& result : results) {
         const Line shown = line(result);
         auto* label = new SymbolLabel(shown.symbol, shown.text, linesBox_, true);
-        setFontRole(label, FontRole::callout);
-        CloudLook::setTone(label, shown.tone);
+        Look::setTextStyle(label, TextStyle::callout);
+        Look::setTone(label, shown.tone);
         stack->addWidget(label);
     }
     body_->addWidget(linesBox_);

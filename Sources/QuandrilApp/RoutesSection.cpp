@@ -6,9 +6,8 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/FreeUpLogic.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
-#include "QuandrilApp/CloudLook.h"
-#include "QuandrilApp/SectionHelpers.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
@@ -20,17 +19,17 @@ RoutesSection::RoutesSection(AppServices& services, Plan plan, QWidget* parent)
 {
     const auto bytes = [this](std::int64_t count) { return AppFormat::bytes(count, services_.preferences); };
     const auto caption = [this](const QString& line) {
-        QLabel* label = CloudLook::plainLabel(line, this, true);
-        setFontRole(label, FontRole::caption);
-        CloudLook::setTone(label, QStringLiteral("secondary"));
+        QLabel* label = Look::plainLabel(line, this, true);
+        Look::setTextStyle(label, TextStyle::caption);
+        Look::setTone(label, QStringLiteral("secondary"));
         return label;
     };
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 4);
     column->setSpacing(8);
-    QLabel* heading = CloudLook::plainLabel(FreeUpLogic::routesHeading(plan_, bytes), this, true);
-    listHeadingRow(heading);
+    QLabel* heading = Look::plainLabel(FreeUpLogic::routesHeading(plan_, bytes), this, true);
+    Look::applyHeadingLook(heading);
     column->addWidget(heading);
 
     for (const Route& route : plan_.routes) {
@@ -39,7 +38,7 @@ RoutesSection::RoutesSection(AppServices& services, Plan plan, QWidget* parent)
                                          : new SymbolView(QStringLiteral("circle"), QStringLiteral("secondary"), 16, this));
         auto* texts = new QVBoxLayout;
         texts->setSpacing(2);
-        texts->addWidget(CloudLook::plainLabel(QString::fromStdString(route.title), this, true));
+        texts->addWidget(Look::plainLabel(QString::fromStdString(route.title), this, true));
         texts->addWidget(caption(FreeUpLogic::routeLine(route, bytes)));
         row->addLayout(texts, 1);
         auto* choose = new QPushButton(QStringLiteral("Choose"), this);

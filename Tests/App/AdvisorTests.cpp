@@ -12,8 +12,8 @@
 #include <QTimer>
 
 #include "QuandrilApp/Advisor.h"
-#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/FirstRun.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/MainWindow.h"
 #include "QuandrilApp/Mascot.h"
 #include "QuandrilApp/Model.h"

@@ -9,10 +9,11 @@
 
 #include "QuandrilApp/FreeUpView.h"
 #include "QuandrilApp/HistoryView.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Mascot.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/ResultsBar.h"
-#include "QuandrilApp/SectionHelpers.h"
+#include "QuandrilApp/RowList.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 #include "Support/ServicesFixture.h"
 #include "Support/ViewText.h"

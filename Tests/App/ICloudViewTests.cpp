@@ -13,11 +13,11 @@
 #include <future>
 
 #include "QuandrilApp/CloudConfirmSheet.h"
-#include "QuandrilApp/CloudLook.h"
 #include "QuandrilApp/CloudResultsBar.h"
 #include "QuandrilApp/ICloudResults.h"
 #include "QuandrilApp/ICloudRows.h"
 #include "QuandrilApp/ICloudView.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"

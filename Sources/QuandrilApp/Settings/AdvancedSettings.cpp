@@ -38,7 +38,7 @@ AdvancedSettings::AdvancedSettings(AppServices& services, const QString& folder,
     path->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     path->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     tool->addRow(path);
-    QPushButton* revealTool = linkButton(QStringLiteral("Reveal in Finder"));
+    QPushButton* revealTool = Look::linkButton(QStringLiteral("Reveal in Finder"));
     // "not found" is no place: nothing to show.
     revealTool->setEnabled(cliPath_ != notFound);
     connect(revealTool, &QPushButton::clicked, this, [this] {
@@ -52,7 +52,7 @@ AdvancedSettings::AdvancedSettings(AppServices& services, const QString& folder,
     tool->addRow(about);
 
     SettingsSection* history = addSection(QStringLiteral("History"));
-    QPushButton* revealLogs = linkButton(QStringLiteral("Reveal logs"));
+    QPushButton* revealLogs = Look::linkButton(QStringLiteral("Reveal logs"));
     connect(revealLogs, &QPushButton::clicked, this, [this] {
         services_.reveal.reveal(QString::fromStdString(services_.model.mac().path(History::displayPath)));
     });

@@ -220,7 +220,7 @@ void RulesSettings::showAdded()
     for (const ProtectedPath& entry : model.extraProtected()) {
         QLabel* path = label(text(model.mac().display(entry.path)), TextStyle::body);
         path->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        QPushButton* remove = linkButton(QStringLiteral("Remove"));
+        QPushButton* remove = Look::linkButton(QStringLiteral("Remove"));
         connect(remove, &QPushButton::clicked, this,
                 [this, stored = entry.path] { services_.model.removeProtectedPath(stored); });
         added_->addRow(pathRow(path, remove));

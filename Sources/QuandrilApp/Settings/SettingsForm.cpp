@@ -5,84 +5,24 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
-#include <QPainterPath>
-#include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/CloudLook.h"
-#include "QuandrilApp/Platform/Symbols.h"
 
 namespace Quandril::App {
 
 namespace {
 
-// The rounded box behind a section's rows.
-class SectionBox : public QWidget {
-public:
-    explicit SectionBox(QWidget* parent)
-        : QWidget(parent)
-    {
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPainterPath box;
-        box.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
-        painter.fillPath(box, palette().color(QPalette::Base));
-        QColor edge = palette().color(QPalette::WindowText);
-        edge.setAlphaF(0.12f);
-        painter.setPen(edge);
-        painter.drawPath(box);
-    }
-};
-
-QString styleName(SettingsUi::TextStyle style)
+// A label's style and tone; no tone leaves the normal text colour.
+void applyStyle(QLabel* label, TextStyle style, const QString& tone)
 {
-    using enum SettingsUi::TextStyle;
-    switch (style) {
-    case body: return QStringLiteral("body");
-    case caption: return QStringLiteral("caption");
-    case callout: return QStringLiteral("callout");
-    case headline: return QStringLiteral("headline");
-    case header: return QStringLiteral("header");
-    case title: return QStringLiteral("title");
-    }
-    return QStringLiteral("body");
-}
-
-void applyStyle(QWidget* widget, SettingsUi::TextStyle style, const QString& tone)
-{
-    using enum SettingsUi::TextStyle;
-    QFont font = widget->font();
-    const qreal size = font.pointSizeF() > 0 ? font.pointSizeF() : 10.0;
-    switch (style) {
-    case body: break;
-    case caption: font.setPointSizeF(size * 0.85); break;
-    case callout: font.setPointSizeF(size * 0.95); break;
-    case headline: font.setWeight(QFont::DemiBold); break;
-    case header:
-        font.setPointSizeF(size * 0.9);
-        font.setWeight(QFont::DemiBold);
-        break;
-    case title:
-        font.setPointSizeF(size * 1.45);
-        font.setWeight(QFont::Bold);
-        break;
-    }
-    widget->setFont(font);
-    widget->setProperty("textStyle", styleName(style));
-    widget->setProperty("tone", tone.isEmpty() ? QStringLiteral("primary") : tone);
-    if (!tone.isEmpty()) {
-        QPalette palette = widget->palette();
-        palette.setColor(QPalette::WindowText, Symbols::toneColor(tone, palette));
-        widget->setPalette(palette);
-    }
+    Look::setTextStyle(label, style);
+    if (tone.isEmpty())
+        label->setProperty("tone", QStringLiteral("primary"));
+    else
+        Look::setTone(label, tone);
 }
 
 } // namespace
@@ -94,11 +34,11 @@ SettingsSection::SettingsSection(const QString& header, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
     if (!header.isEmpty()) {
-        QLabel* title = SettingsUi::label(header, SettingsUi::TextStyle::header, QStringLiteral("secondary"));
+        QLabel* title = SettingsUi::label(header, TextStyle::header, QStringLiteral("secondary"));
         title->setContentsMargins(10, 0, 10, 0);
         column->addWidget(title);
     }
-    box_ = new SectionBox(this);
+    box_ = new GroupBox(this);
     // A section without rows shows only its header.
     box_->hide();
     rows_ = new QVBoxLayout(box_);
@@ -188,9 +128,7 @@ namespace SettingsUi {
 
 QLabel* label(const QString& text, TextStyle style, const QString& tone, bool wrap)
 {
-    auto* label = new QLabel(text);
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(wrap);
+    QLabel* label = Look::plainLabel(text, nullptr, wrap);
     applyStyle(label, style, tone);
     return label;
 }
@@ -198,20 +136,6 @@ QLabel* label(const QString& text, TextStyle style, const QString& tone, bool wr
 QLabel* note(const QString& text)
 {
     return label(text, TextStyle::caption, QStringLiteral("secondary"));
-}
-
-QPushButton* linkButton(const QString& text)
-{
-    auto* button = new QPushButton(text);
-    button->setFlat(true);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setProperty("look", QStringLiteral("link"));
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::ButtonText, palette.color(QPalette::Link));
-    button->setPalette(palette);
-    button->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 2px 0px; text-align: left; }"));
-    button->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
-    return button;
 }
 
 QWidget* symbolLine(const QString& symbol, const QString& text, TextStyle style, const QString& tone)

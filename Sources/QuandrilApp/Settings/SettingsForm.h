@@ -7,17 +7,18 @@
 // them, and follow later writes of their key by anyone.
 //
 // Every label shows its text as plain text and keeps its look in two dynamic properties, so tests
-// can read what a person sees: "textStyle" (body, caption, callout, headline, header, title) and
+// can read what a person sees: "textStyle" (body, caption, callout, headline, header, title2) and
 // "tone" (primary, secondary, orange, accent, ...).
 
 #include <QScrollArea>
 #include <QString>
 #include <QWidget>
 
+#include "QuandrilApp/Look.h"
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
-class QPushButton;
 class QVBoxLayout;
 
 namespace Quandril::App {
@@ -63,14 +64,10 @@ private:
 
 namespace SettingsUi {
 
-enum class TextStyle { body, caption, callout, headline, header, title };
-
 // A plain-text label in a style and tone ("" for the normal text colour); wraps when `wrap`.
 QLabel* label(const QString& text, TextStyle style, const QString& tone = {}, bool wrap = true);
 // The note below a control: caption size, secondary colour.
 QLabel* note(const QString& text);
-// A button drawn as a link.
-QPushButton* linkButton(const QString& text);
 // A symbol and a text side by side, both in `tone`.
 QWidget* symbolLine(const QString& symbol, const QString& text, TextStyle style, const QString& tone);
 // A control with its label on the left, as a form lays pickers out.

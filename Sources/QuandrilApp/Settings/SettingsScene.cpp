@@ -118,7 +118,7 @@ SettingsScene::SettingsScene(AppServices& services, QWidget* parent)
     detail_ = new QVBoxLayout(detail);
     detail_->setContentsMargins(0, 14, 0, 0);
     detail_->setSpacing(6);
-    title_ = SettingsUi::label({}, SettingsUi::TextStyle::title, {}, false);
+    title_ = SettingsUi::label({}, TextStyle::title2, {}, false);
     title_->setObjectName(QStringLiteral("paneTitle"));
     title_->setContentsMargins(20, 0, 20, 0);
     detail_->addWidget(title_);

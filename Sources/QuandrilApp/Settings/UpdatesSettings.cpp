@@ -99,7 +99,7 @@ void UpdatesSettings::showResult()
                                      TextStyle::body, QStringLiteral("accent")));
         if (result_->notes)
             column->addWidget(note(*result_->notes));
-        QPushButton* open = linkButton(QStringLiteral("Open the download page"));
+        QPushButton* open = Look::linkButton(QStringLiteral("Open the download page"));
         // Only an https page with a host opens, whatever the file named.
         connect(open, &QPushButton::clicked, this, [this, page = result_->url] { services_.urls.open(page); });
         column->addWidget(open);

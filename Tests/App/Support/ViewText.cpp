@@ -11,9 +11,9 @@
 #include <QStackedWidget>
 #include <QTest>
 
-#include "QuandrilApp/CloudLook.h"
+#include "QuandrilApp/Look.h"
 #include "QuandrilApp/Mascot.h"
-#include "QuandrilApp/SectionHelpers.h"
+#include "QuandrilApp/RowList.h"
 
 namespace Quandril::AppTesting {
 

@@ -1,142 +1,17 @@
-#include "QuandrilApp/SectionHelpers.h"
+#include "QuandrilApp/RowList.h"
 
 #include <algorithm>
 
 #include <QApplication>
 #include <QEvent>
-#include <QFrame>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmap>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
 
-#include "QuandrilApp/CloudLook.h"
-#include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/Symbols.h"
 
 namespace Quandril::App {
-
-std::optional<std::int64_t> startupShortBy(const Model& model)
-{
-    // The model answers the same question from the same status and preferences.
-    return model.startupShort();
-}
-
-// ---- Text ----
-
-void setFontRole(QWidget* widget, FontRole style, QFont::Weight weight)
-{
-    QFont font = QApplication::font();
-    const qreal base = font.pointSizeF() > 0 ? font.pointSizeF() : 10;
-    qreal scale = 1;
-    switch (style) {
-    case FontRole::body: break;
-    case FontRole::headline:
-        if (weight == QFont::Normal)
-            weight = QFont::DemiBold;
-        break;
-    case FontRole::title2: scale = 1.45; break;
-    case FontRole::title3: scale = 1.25; break;
-    case FontRole::subheadline: scale = 0.92; break;
-    case FontRole::callout: scale = 0.96; break;
-    case FontRole::caption: scale = 0.86; break;
-    }
-    font.setPointSizeF(base * scale);
-    font.setWeight(weight);
-    widget->setFont(font);
-}
-
-void listHeadingRow(QWidget* heading)
-{
-    CloudLook::applyHeadingLook(heading);
-}
-
-QString buttonText(const QString& text)
-{
-    QString out = text;
-    return out.replace(QLatin1Char('&'), QLatin1String("&&"));
-}
-
-void styleAsLink(QPushButton* button)
-{
-    static const QString look = QStringLiteral(
-        "QPushButton { border: none; padding: 0px; background: transparent; color: palette(link); text-align: left; }"
-        "QPushButton:disabled { color: palette(mid); }"
-        "QPushButton:focus { text-decoration: underline; }");
-    button->setStyleSheet(look);
-    button->setCursor(Qt::PointingHandCursor);
-    button->setFocusPolicy(Qt::TabFocus);
-    button->setProperty("linkStyle", true);
-}
-
-QPushButton* linkButton(const QString& text, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    styleAsLink(button);
-    return button;
-}
-
-QWidget* divider(QWidget* parent)
-{
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setFixedHeight(1);
-    QPalette palette = line->palette();
-    palette.setColor(QPalette::WindowText, Symbols::toneColor(u"tertiary", QApplication::palette()));
-    line->setPalette(palette);
-    return line;
-}
-
-QIcon symbolIcon(const QString& symbol, const QColor& color, const QColor& selected)
-{
-    const QString themed = Symbols::themeIconName(symbol);
-    if (!themed.isEmpty() && QIcon::hasThemeIcon(themed))
-        return QIcon::fromTheme(themed);
-    QIcon icon;
-    const auto draw = [&symbol](int side, const QColor& in) {
-        QPixmap pixmap(side, side);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        Symbols::paint(painter, QRectF(1, 1, side - 2, side - 2), symbol, in);
-        painter.end();
-        return pixmap;
-    };
-    for (const int side : {16, 24, 32}) {
-        icon.addPixmap(draw(side, color), QIcon::Normal);
-        if (selected.isValid())
-            icon.addPixmap(draw(side, selected), QIcon::Selected);
-    }
-    return icon;
-}
-
-// ---- SymbolView ----
-
-SymbolView::SymbolView(const QString& symbol, const QString& tone, int side, QWidget* parent)
-    : QWidget(parent)
-{
-    setFixedSize(side, side);
-    setSymbol(symbol, tone);
-}
-
-void SymbolView::setSymbol(const QString& symbol, const QString& tone)
-{
-    symbol_ = symbol;
-    tone_ = tone;
-    setProperty("symbol", symbol);
-    setProperty("tone", tone);
-    update();
-}
-
-void SymbolView::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    Symbols::paint(painter, QRectF(rect()), symbol_, Symbols::toneColor(tone_, QApplication::palette()));
-}
-
-// ---- RowList ----
 
 namespace {
 
