@@ -61,27 +61,6 @@ std::optional<Section> biggestSection(const CloudScan& scan)
     return section;
 }
 
-bool allChosen(const std::vector<std::string>& ids, const std::set<std::string>& selected)
-{
-    return std::all_of(ids.begin(), ids.end(), [&](const std::string& id) { return selected.count(id) != 0; });
-}
-
-QString selectAllLabel(const std::vector<std::string>& ids, const std::set<std::string>& selected)
-{
-    return allChosen(ids, selected) ? QStringLiteral("Select none") : QStringLiteral("Select all");
-}
-
-std::set<std::string> afterSelectAll(const std::vector<std::string>& ids, std::set<std::string> selected)
-{
-    if (allChosen(ids, selected)) {
-        for (const auto& id : ids)
-            selected.erase(id);
-    } else {
-        selected.insert(ids.begin(), ids.end());
-    }
-    return selected;
-}
-
 QString copiesCount(const CopyGroup& group, const Preferences& preferences)
 {
     return QString::number(group.items.size()) + QStringLiteral(" × ") + AppFormat::bytes(group.bytes, preferences);

@@ -1,7 +1,7 @@
 #pragma once
 
 // What the iCloud section shows, as plain functions of the model's values: the scan's totals, the
-// two list sections and their "Select all" headings, the rows' texts, the footer's case and
+// two list sections under their headings, the rows' texts, the footer's case and
 // choices, and the results bar's summary. The widgets only wire these to the model.
 //
 // Every sum shown is held at the ends of the 64-bit range instead of wrapping.
@@ -48,14 +48,6 @@ struct Section {
 std::optional<Section> copiesSection(const CloudScan& scan);
 // The big files in their order and the sum of their sizes. Absent without big files.
 std::optional<Section> biggestSection(const CloudScan& scan);
-
-// Whether every id of the heading is chosen (true for a heading without ids).
-bool allChosen(const std::vector<std::string>& ids, const std::set<std::string>& selected);
-// "Select none" when all are chosen, else "Select all".
-QString selectAllLabel(const std::vector<std::string>& ids, const std::set<std::string>& selected);
-// The selection after a click on the heading: its ids all removed when all were chosen, else all
-// added. Ids the heading doesn't cover stay as they are.
-std::set<std::string> afterSelectAll(const std::vector<std::string>& ids, std::set<std::string> selected);
 
 // ---- Rows ----
 

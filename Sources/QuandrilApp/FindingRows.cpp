@@ -24,45 +24,6 @@ QString text(const std::string& value)
 
 } // namespace
 
-// ---- TierHeader ----
-
-TierHeader::TierHeader(AppServices& services, Tier tier, const std::vector<const Finding*>& items, QWidget* parent)
-    : QWidget(parent)
-    , services_(services)
-    , tier_(tier)
-{
-    ids_.reserve(items.size());
-    for (const Finding* finding : items)
-        ids_.push_back(finding->id);
-
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(Look::plainLabel(text(std::string(Quandril::title(tier))), this));
-    row->addStretch(1);
-    total_ = Look::plainLabel(AppFormat::bytes(FreeUpLogic::totalBytes(items), services_.preferences), this);
-    row->addWidget(total_);
-    button_ = Look::linkButton(QString(), this);
-    row->addWidget(button_);
-    Look::applyHeadingLook(this);
-
-    connect(button_, &QPushButton::clicked, this, [this] {
-        // Decided again against the selection as it is at the tap.
-        services_.model.setSelected(FreeUpLogic::tierTapped(services_.model.selected(), ids_));
-    });
-    connect(&services_.model, &Model::selectionChanged, this, &TierHeader::refresh);
-    refresh();
-}
-
-QString TierHeader::totalText() const
-{
-    return total_->text();
-}
-
-void TierHeader::refresh()
-{
-    button_->setText(FreeUpLogic::tierButtonTitle(services_.model.selected(), ids_));
-}
-
 // ---- OpenAppButton ----
 
 OpenAppButton::OpenAppButton(AppLauncher& apps, const QString& app, QWidget* parent)

@@ -1,10 +1,9 @@
 #pragma once
 
-// The rows of one tier in the findings list: the tier's header (title, total, "Select all" /
-// "Select none") and one row per finding (checkbox, title and size, reason, how to get it back,
-// caution and status lines, "Show in Finder" and, for a hand-off, the button that opens its app).
-// Each keeps copies of what it shows, so it never reads a report that has been replaced, and
-// follows the model's selection by itself.
+// The rows of the findings list under each tier's SelectAllHeader: one row per finding (checkbox,
+// title and size, reason, how to get it back, caution and status lines, "Show in Finder" and, for a
+// hand-off, the button that opens its app). Each keeps copies of what it shows, so it never reads a
+// report that has been replaced, and follows the model's selection by itself.
 
 #include <string>
 #include <vector>
@@ -22,27 +21,6 @@ namespace Quandril::App {
 
 class AppLauncher;
 class SymbolView;
-
-class TierHeader : public QWidget {
-    Q_OBJECT
-
-public:
-    // `items`: the tier's findings on the drive shown, in report order.
-    TierHeader(AppServices& services, Tier tier, const std::vector<const Finding*>& items, QWidget* parent = nullptr);
-
-    Tier tier() const { return tier_; }
-    QPushButton* button() const { return button_; }
-    QString totalText() const;
-
-private:
-    void refresh();
-
-    AppServices& services_;
-    Tier tier_;
-    std::vector<std::string> ids_;
-    QLabel* total_ = nullptr;
-    QPushButton* button_ = nullptr;
-};
 
 // "Open <app>"; once the app could not be opened, "<app> isn't installed", disabled.
 class OpenAppButton : public QPushButton {

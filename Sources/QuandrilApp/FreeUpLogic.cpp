@@ -54,11 +54,6 @@ std::vector<std::string> driveFindingIDs(const ScanReport& report, const std::st
     return ids;
 }
 
-bool allChosen(const std::set<std::string>& selected, const std::vector<std::string>& ids)
-{
-    return std::all_of(ids.begin(), ids.end(), [&](const std::string& id) { return selected.count(id) > 0; });
-}
-
 std::vector<std::string> chosenInReport(const std::optional<ScanReport>& report, const std::set<std::string>& selected)
 {
     std::vector<std::string> out;
@@ -98,22 +93,6 @@ std::int64_t totalBytes(const std::vector<const Finding*>& items)
     for (const Finding* finding : items)
         total = Saturating::add(total, finding->bytes);
     return total;
-}
-
-QString tierButtonTitle(const std::set<std::string>& selected, const std::vector<std::string>& ids)
-{
-    return allChosen(selected, ids) ? QStringLiteral("Select none") : QStringLiteral("Select all");
-}
-
-std::set<std::string> tierTapped(std::set<std::string> selected, const std::vector<std::string>& ids)
-{
-    if (allChosen(selected, ids)) {
-        for (const std::string& id : ids)
-            selected.erase(id);
-    } else {
-        selected.insert(ids.begin(), ids.end());
-    }
-    return selected;
 }
 
 QString statusSymbol(const Finding& finding)

@@ -39,9 +39,6 @@ std::vector<TierBlock> tierBlocks(const ScanReport& report, const std::string& d
 // The ids of the report's findings on the drive, every tier, in report order ("Select all").
 std::vector<std::string> driveFindingIDs(const ScanReport& report, const std::string& drivePath);
 
-// Whether every id is chosen; true for no ids.
-bool allChosen(const std::set<std::string>& selected, const std::vector<std::string>& ids);
-
 // The chosen findings that the report holds, in report order: what a clean-up may act on. A
 // choice left from an older report that this one no longer holds is not among them.
 std::vector<std::string> chosenInReport(const std::optional<ScanReport>& report, const std::set<std::string>& selected);
@@ -57,10 +54,6 @@ bool freeUpEnabled(const std::optional<ScanReport>& report, const std::set<std::
 
 // The sum of the findings' sizes, held at the 64-bit limit.
 std::int64_t totalBytes(const std::vector<const Finding*>& items);
-// "Select none" when every id is chosen, else "Select all".
-QString tierButtonTitle(const std::set<std::string>& selected, const std::vector<std::string>& ids);
-// The selection after a tap: without the tier's ids when all were chosen, else with all of them.
-std::set<std::string> tierTapped(std::set<std::string> selected, const std::vector<std::string>& ids);
 
 // ---- Finding row ----
 

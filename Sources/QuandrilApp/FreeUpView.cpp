@@ -24,6 +24,8 @@
 #include "QuandrilApp/ResultsBar.h"
 #include "QuandrilApp/RoutesSection.h"
 #include "QuandrilApp/RowList.h"
+#include "QuandrilApp/ScanButton.h"
+#include "QuandrilApp/SelectAllHeader.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
@@ -127,14 +129,7 @@ void FreeUpView::buildHeader(QVBoxLayout* column)
     row->addLayout(pickerSlot_);
     row->addStretch(1);
 
-    scanButton_ = new QPushButton(header);
-    scanButton_->setProperty("symbol", QStringLiteral("arrow.clockwise"));
-    scanButton_->setMinimumWidth(scanButton_->fontMetrics().horizontalAdvance(QStringLiteral("Scan again")) + 48);
-    scanButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    auto* spinnerRow = new QHBoxLayout(scanButton_);
-    spinnerRow->setContentsMargins(0, 0, 0, 0);
-    spinner_ = new Spinner(14, scanButton_);
-    spinnerRow->addWidget(spinner_, 0, Qt::AlignCenter);
+    scanButton_ = new ScanButton(header);
     connect(scanButton_, &QPushButton::clicked, &services_.model, &Model::scan);
     row->addWidget(scanButton_);
     stack->addLayout(row);
@@ -256,11 +251,7 @@ void FreeUpView::refreshHeader(const std::optional<DriveInfo>& drive)
         }
     }
 
-    const bool scanning = model.scanning();
-    scanButton_->setEnabled(!scanning);
-    scanButton_->setText(scanning ? QString() : QStringLiteral("Scan again"));
-    scanButton_->setIcon(scanning ? QIcon() : Look::symbolIcon(QStringLiteral("arrow.clockwise"), palette().color(QPalette::ButtonText)));
-    spinner_->setVisible(scanning);
+    scanButton_->setScanning(model.scanning());
 }
 
 void FreeUpView::refreshList(const std::optional<DriveInfo>& drive)
@@ -333,7 +324,12 @@ QWidget* FreeUpView::makeRow(int index)
             if (block.tier == row.tier)
                 for (const std::size_t item : block.items)
                     items.push_back(&shown_->report.findings[item]);
-        return new TierHeader(services_, row.tier, items);
+        std::vector<std::string> ids;
+        for (const Finding* finding : items)
+            ids.push_back(finding->id);
+        return new SelectAllHeader(services_.model, SelectAllHeader::Selection::findings,
+                                   QString::fromStdString(std::string(Quandril::title(row.tier))),
+                                   AppFormat::bytes(FreeUpLogic::totalBytes(items), services_.preferences), std::move(ids));
     }
     case RowKind::finding:
         return new FindingRow(services_, shown_->report.findings[row.finding]);
@@ -361,18 +357,8 @@ void FreeUpView::refreshFooter()
 
     selectAll_->setVisible(drive && report);
     if (drive && report) {
-        bool anyOnDrive = false;
-        bool allChosen = true;
-        for (const Finding& finding : report->findings) {
-            if (finding.drive != drive->path)
-                continue;
-            anyOnDrive = true;
-            if (!selected.count(finding.id)) {
-                allChosen = false;
-                break;
-            }
-        }
-        selectAll_->setEnabled(anyOnDrive && !allChosen);
+        const auto onDrive = FreeUpLogic::driveFindingIDs(*report, drive->path);
+        selectAll_->setEnabled(!onDrive.empty() && !SelectAllHeader::allChosen(onDrive, selected));
     }
 
     chosen_->setVisible(!selected.empty());

@@ -20,6 +20,7 @@
 #include <QWidget>
 
 #include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/ScanButton.h"
 #include "QuandrilCore/Model.h"
 #include "QuandrilCore/Planner.h"
 
@@ -37,7 +38,6 @@ class ConfirmSheet;
 class DriveGauge;
 class GoalPicker;
 class RowList;
-class Spinner;
 
 class FreeUpView : public QWidget {
     Q_OBJECT
@@ -118,8 +118,7 @@ private:
     QComboBox* drivePicker_ = nullptr;
     QHBoxLayout* pickerSlot_ = nullptr;
     GoalPicker* goalPicker_ = nullptr;
-    QPushButton* scanButton_ = nullptr;
-    Spinner* spinner_ = nullptr;
+    ScanButton* scanButton_ = nullptr;
 
     QStackedWidget* content_ = nullptr;
     QWidget* waiting_ = nullptr;

@@ -19,6 +19,8 @@
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Symbols.h"
+#include "QuandrilApp/ScanButton.h"
+#include "QuandrilApp/SelectAllHeader.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
@@ -208,15 +210,7 @@ QWidget* ICloudResults::makeHeader()
     row->addLayout(titles);
     row->addStretch(1);
 
-    scan_ = new QPushButton(QStringLiteral("Scan again"), header);
-    scan_->setAutoDefault(false);
-    Look::setButtonSymbol(scan_, QStringLiteral("arrow.clockwise"));
-    scan_->setMinimumWidth(scan_->sizeHint().width());
-    auto* inside = new QHBoxLayout(scan_);
-    inside->setContentsMargins(0, 0, 0, 0);
-    scanSpinner_ = new Spinner(14, scan_);
-    inside->addWidget(scanSpinner_, 0, Qt::AlignCenter);
-    scanSpinner_->hide();
+    scan_ = new ScanButton(header);
     row->addWidget(scan_, 0, Qt::AlignTop);
 
     turnOff_ = new QPushButton(QStringLiteral("Turn off"), header);
@@ -348,14 +342,18 @@ void ICloudResults::rebuildList()
     if (scan) {
         if (const auto copies = Logic::copiesSection(*scan)) {
             auto* card = new ListCard(listBox_);
-            card->add(new SelectAllHeader(model_, copies->title, copies->ids, copies->bytes, card));
+            card->add(new SelectAllHeader(model_, SelectAllHeader::Selection::iCloud, copies->title,
+                                          QStringLiteral("up to ") + AppFormat::bytes(copies->bytes, model_.preferences()),
+                                          copies->ids, card));
             for (const CopyGroup& group : scan->groups)
                 card->add(new CopyGroupRow(model_, group, card));
             column->addWidget(card);
         }
         if (const auto biggest = Logic::biggestSection(*scan)) {
             auto* card = new ListCard(listBox_);
-            card->add(new SelectAllHeader(model_, biggest->title, biggest->ids, biggest->bytes, card));
+            card->add(new SelectAllHeader(model_, SelectAllHeader::Selection::iCloud, biggest->title,
+                                          QStringLiteral("up to ") + AppFormat::bytes(biggest->bytes, model_.preferences()),
+                                          biggest->ids, card));
             for (const CloudItem& item : scan->biggest)
                 card->add(new CloudItemRow(model_, item, true, card));
             column->addWidget(card);
@@ -382,9 +380,7 @@ void ICloudResults::refresh()
 
     totals_->setVisible(scan.has_value());
     totals_->setText(scan ? Logic::totalsLine(*scan, preferences) : QString());
-    scan_->setText(scanning ? QString() : QStringLiteral("Scan again"));
-    Look::setButtonSymbol(scan_, scanning ? QString() : QStringLiteral("arrow.clockwise"));
-    scanSpinner_->setVisible(scanning);
+    scan_->setScanning(scanning);
     scan_->setEnabled(!scanning && !running);
     turnOff_->setEnabled(!running);
 

@@ -19,6 +19,7 @@
 #include <QWidget>
 
 #include "QuandrilApp/CloudResultsLogic.h"
+#include "QuandrilApp/ScanButton.h"
 
 class QComboBox;
 class QLabel;
@@ -36,7 +37,6 @@ class CopyGroupRow;
 class ElidedLabel;
 class Model;
 class SelectAllHeader;
-class Spinner;
 class SymbolLabel;
 
 class ICloudResults : public QWidget {
@@ -95,8 +95,7 @@ private:
 
     // Header.
     QLabel* totals_ = nullptr;
-    QPushButton* scan_ = nullptr;
-    Spinner* scanSpinner_ = nullptr;
+    ScanButton* scan_ = nullptr;
     QPushButton* turnOff_ = nullptr;
     // Middle.
     QStackedWidget* middle_ = nullptr;

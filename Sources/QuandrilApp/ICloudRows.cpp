@@ -15,48 +15,6 @@ namespace Quandril::App {
 
 namespace Logic = CloudResultsLogic;
 
-// ---- SelectAllHeader ----
-
-SelectAllHeader::SelectAllHeader(Model& model, const QString& title, std::vector<std::string> ids, std::int64_t bytes,
-                                 QWidget* parent)
-    : QWidget(parent)
-    , model_(model)
-    , ids_(std::move(ids))
-    , title_(Look::plainLabel(title, this))
-    , amount_(Look::plainLabel(QStringLiteral("up to ") + AppFormat::bytes(bytes, model.preferences()), this))
-    , button_(Look::linkButton(QString(), this))
-{
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(title_);
-    row->addStretch(1);
-    row->addWidget(amount_);
-    row->addWidget(button_);
-    Look::applyHeadingLook(this);
-
-    connect(button_, &QPushButton::clicked, this, [this] {
-        // The rule is taken again against the selection as it is at the click.
-        model_.setCloudSelected(Logic::afterSelectAll(ids_, model_.cloudSelected()));
-    });
-    connect(&model_, &Model::cloudSelectionChanged, this, &SelectAllHeader::refresh);
-    refresh();
-}
-
-QString SelectAllHeader::titleText() const
-{
-    return title_->text();
-}
-
-QString SelectAllHeader::amountText() const
-{
-    return amount_->text();
-}
-
-void SelectAllHeader::refresh()
-{
-    button_->setText(Logic::selectAllLabel(ids_, model_.cloudSelected()));
-}
-
 // ---- CloudItemRow ----
 
 CloudItemRow::CloudItemRow(Model& model, CloudItem item, bool showName, QWidget* parent)

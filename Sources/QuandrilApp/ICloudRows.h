@@ -1,11 +1,10 @@
 #pragma once
 
-// The rows of the iCloud results list. None keeps a selection of its own: what the user has chosen
-// is the model's set of iCloud item ids, which the checkboxes and headings change directly and
-// every row reads again whenever the model announces a change of it.
+// The rows of the iCloud results list under each section's SelectAllHeader. None keeps a selection
+// of its own: what the user has chosen is the model's set of iCloud item ids, which the checkboxes
+// and headings change directly and every row reads again whenever the model announces a change of
+// it.
 //
-// - SelectAllHeader: a section's heading: its title, "up to" what the section could free, and
-//   "Select all" / "Select none" for every item of the section.
 // - CopyGroupRow: copies of one file: name, "<n> × <size>", which copy stays and where, a note when
 //   only the size matched, and one CloudItemRow per copy offered.
 // - CloudItemRow: one iCloud file with its checkbox, its path, whether it is on this Mac, and its
@@ -27,27 +26,6 @@ namespace Quandril::App {
 class ElidedLabel;
 class Model;
 class SymbolLabel;
-
-class SelectAllHeader : public QWidget {
-    Q_OBJECT
-public:
-    SelectAllHeader(Model& model, const QString& title, std::vector<std::string> ids, std::int64_t bytes,
-                    QWidget* parent = nullptr);
-
-    const std::vector<std::string>& ids() const { return ids_; }
-    QString titleText() const;
-    QString amountText() const;
-    QPushButton* button() const { return button_; }
-
-private:
-    void refresh();
-
-    Model& model_;
-    std::vector<std::string> ids_;
-    QLabel* title_;
-    QLabel* amount_;
-    QPushButton* button_;
-};
 
 class CloudItemRow : public QWidget {
     Q_OBJECT

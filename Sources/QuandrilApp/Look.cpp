@@ -53,7 +53,7 @@ QFont font(TextStyle style, std::optional<QFont::Weight> weight)
         scale = 0.92;
         own = QFont::DemiBold;
         break;
-    case TextStyle::callout: scale = 0.95; break;
+    case TextStyle::callout: scale = 0.96; break;
     case TextStyle::caption: scale = 0.85; break;
     case TextStyle::header:
         scale = 0.9;

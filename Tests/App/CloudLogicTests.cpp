@@ -1,5 +1,5 @@
 // What the iCloud section derives from the model's values, without a window: the list's sections
-// and their headings, the chosen amount, the drive to park on, the sheet's contents and the
+// and their headings (whose rule the findings' tier headings share), the chosen amount, the drive to park on, the sheet's contents and the
 // results bar's summary. Sums that would leave the 64-bit range are held at its end.
 
 #include <QtTest>
@@ -8,6 +8,7 @@
 
 #include "QuandrilApp/CloudConfirmModel.h"
 #include "QuandrilApp/CloudResultsLogic.h"
+#include "QuandrilApp/SelectAllHeader.h"
 #include "Support/TempPreferences.h"
 
 using namespace Quandril;
@@ -136,6 +137,8 @@ private slots:
         QCOMPARE(shown(Logic::biggestSection(scan)), biggest);
     }
 
+    // A heading's button reads "Select none" exactly when all its ids are chosen; a click clears or
+    // fills the section, decided against the choice at the click, and never touches other ids.
     void selectAllHeading_data()
     {
         QTest::addColumn<QStringList>("ids");
@@ -150,6 +153,8 @@ private slots:
             << QStringList { "a", "b" } << QStringList { "a", "b", "x" } << "Select none" << "x";
         QTest::newRow("duplicates collapse") << QStringList { "a", "a" } << QStringList { "a" } << "Select none" << "";
         QTest::newRow("none chosen") << QStringList { "a" } << QStringList {} << "Select all" << "a";
+        QTest::newRow("some of two chosen") << QStringList { "a", "b" } << QStringList { "a", "x" } << "Select all" << "a,b,x";
+        QTest::newRow("none of two chosen") << QStringList { "a", "b" } << QStringList {} << "Select all" << "a,b";
     }
 
     void selectAllHeading()
@@ -158,8 +163,8 @@ private slots:
         QFETCH(QStringList, selected);
         QFETCH(QString, label);
         QFETCH(QString, afterClick);
-        QCOMPARE(Logic::selectAllLabel(idList(ids), idSet(selected)), label);
-        QCOMPARE(joined(Logic::afterSelectAll(idList(ids), idSet(selected))), afterClick);
+        QCOMPARE(SelectAllHeader::buttonTitle(idList(ids), idSet(selected)), label);
+        QCOMPARE(joined(SelectAllHeader::afterClick(idList(ids), idSet(selected))), afterClick);
     }
 
     void chosenAmount_data()

@@ -14,14 +14,6 @@ namespace {
 
 using Changes = std::function<void(Finding&)>;
 
-QString joined(const std::set<std::string>& ids)
-{
-    QStringList out;
-    for (const auto& id : ids)
-        out << QString::fromStdString(id);
-    return out.join(',');
-}
-
 std::set<std::string> idSet(const QString& list)
 {
     std::set<std::string> out;
@@ -86,32 +78,6 @@ private slots:
         const QString icon = FreeUpLogic::statusSymbol(finding);
         const QString app = FreeUpLogic::openAppName(finding);
         QCOMPARE((icon.isEmpty() ? "-" : icon) + " | " + marks.join("; ") + " | " + (app.isEmpty() ? "-" : app), shown);
-    }
-
-    // A tier's button reads "Select none" exactly when all its ids are chosen; a tap clears or
-    // fills the tier, decided against the selection at the tap, and never touches other ids.
-    void tierHeaderSelection_data()
-    {
-        QTest::addColumn<QString>("selected");
-        QTest::addColumn<QString>("tier");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("afterTap");
-        QTest::newRow("all chosen") << "a,b,x" << "a,b" << "Select none" << "x";
-        QTest::newRow("some chosen") << "a,x" << "a,b" << "Select all" << "a,b,x";
-        QTest::newRow("none chosen") << "" << "a,b" << "Select all" << "a,b";
-        QTest::newRow("no items: all chosen, tap changes nothing") << "x" << "" << "Select none" << "x";
-    }
-
-    void tierHeaderSelection()
-    {
-        QFETCH(QString, selected);
-        QFETCH(QString, tier);
-        QFETCH(QString, title);
-        QFETCH(QString, afterTap);
-        const auto set = idSet(tier);
-        const std::vector<std::string> ids(set.begin(), set.end());
-        QCOMPARE(FreeUpLogic::tierButtonTitle(idSet(selected), ids), title);
-        QCOMPARE(joined(FreeUpLogic::tierTapped(idSet(selected), ids)), afterTap);
     }
 
     // Sums stop at the ends of the 64-bit range; choices the report no longer holds never reach

@@ -19,6 +19,7 @@
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/RoutesSection.h"
 #include "QuandrilApp/RowList.h"
+#include "QuandrilApp/SelectAllHeader.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 #include "Support/ServicesFixture.h"
 #include "Support/ViewText.h"
@@ -275,7 +276,7 @@ private slots:
         QCOMPARE(scene.model().selected(), (std::set<std::string>(route.findingIDs.begin(), route.findingIDs.end())));
 
         scene.model().setSelected({"a", "d"});
-        auto* header = rowOf<TierHeader>(*view, FreeUpView::RowKind::tierHeader);
+        auto* header = rowOf<SelectAllHeader>(*view, FreeUpView::RowKind::tierHeader);
         QCOMPARE(header->button()->text(), QStringLiteral("Select all"));
         header->button()->click();
         QCOMPARE(ids(scene.model().selected()), QStringLiteral("a,b,d"));
@@ -405,7 +406,7 @@ private slots:
         auto view = scene.view();
         view->selectAllButton()->click();
         const QString limit = AppFormat::bytes(most, scene.preferences());
-        QCOMPARE(rowOf<TierHeader>(*view, FreeUpView::RowKind::tierHeader)->totalText(), limit);
+        QCOMPARE(rowOf<SelectAllHeader>(*view, FreeUpView::RowKind::tierHeader)->amountText(), limit);
         QVERIFY(visibleTexts(view.get()).contains("2 chosen, " + limit));
     }
 

@@ -21,6 +21,7 @@
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/SelectAllHeader.h"
 #include "Support/CommaLocale.h"
 #include "Support/ServicesFixture.h"
 #include "Support/SignalRecorder.h"
