@@ -2,7 +2,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -11,7 +10,6 @@
 #include "QuandrilApp/Look.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Platform/Symbols.h"
 
 namespace Quandril::App {
 
@@ -22,7 +20,7 @@ constexpr int maxListHeight = 120;
 }
 
 CloudResultsBar::CloudResultsBar(Model& model, QWidget* parent)
-    : QFrame(parent)
+    : Band(parent)
     , model_(model)
     , summary_(Look::plainLabel(QString(), this))
     , dismiss_(Look::linkButton(QStringLiteral("Dismiss"), this))
@@ -57,12 +55,7 @@ QString CloudResultsBar::summaryText() const
 
 QStringList CloudResultsBar::lines() const
 {
-    QStringList lines;
-    if (!linesBox_)
-        return lines;
-    for (const auto* line : linesBox_->findChildren<SymbolLabel*>(QString(), Qt::FindDirectChildrenOnly))
-        lines << line->symbol() + ' ' + line->property("tone").toString() + QStringLiteral(" | ") + line->text();
-    return lines;
+    return linesBox_ ? linesBox_->texts() : QStringList();
 }
 
 void CloudResultsBar::refresh()
@@ -70,18 +63,10 @@ void CloudResultsBar::refresh()
     const auto& results = model_.cloudResults();
     summary_->setText(Logic::summaryLine(results, model_.preferences()));
 
-    linesBox_ = new QWidget;
-    auto* stack = new QVBoxLayout(linesBox_);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(2);
-    for (const CleanResult& result : results) {
-        const auto shown = Logic::resultLine(result);
-        auto* line = new SymbolLabel(shown.symbol, shown.text, linesBox_, true);
-        Look::setTextStyle(line, TextStyle::callout);
-        Look::setTone(line, shown.tone);
-        stack->addWidget(line);
-    }
-    stack->addStretch(1);
+    std::vector<ResultLine> shown;
+    for (const CleanResult& result : results)
+        shown.push_back(Logic::resultLine(result));
+    linesBox_ = new ResultLines(shown);
     scroll_->setWidget(linesBox_); // the old lines go with the old widget
     linesBox_->setAutoFillBackground(false);
     fitList();
@@ -102,15 +87,6 @@ void CloudResultsBar::resizeEvent(QResizeEvent* event)
 {
     QFrame::resizeEvent(event);
     fitList();
-}
-
-void CloudResultsBar::paintEvent(QPaintEvent* event)
-{
-    QPainter painter(this);
-    QColor fill = Symbols::toneColor(u"quaternary", palette());
-    fill.setAlphaF(fill.alphaF() * 0.5f);
-    painter.fillRect(rect(), fill);
-    QFrame::paintEvent(event);
 }
 
 } // namespace Quandril::App

@@ -5,8 +5,10 @@
 // scrolls). It follows the model's iCloud results by itself; the results view shows it only while
 // there are results.
 
-#include <QFrame>
 #include <QStringList>
+
+#include "QuandrilApp/Look.h"
+#include "QuandrilApp/ResultLines.h"
 
 class QLabel;
 class QPushButton;
@@ -17,7 +19,7 @@ namespace Quandril::App {
 
 class Model;
 
-class CloudResultsBar : public QFrame {
+class CloudResultsBar : public Band {
     Q_OBJECT
 public:
     explicit CloudResultsBar(Model& model, QWidget* parent = nullptr);
@@ -29,7 +31,6 @@ public:
     QScrollArea* list() const { return scroll_; }
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -40,7 +41,7 @@ private:
     QLabel* summary_;
     QPushButton* dismiss_;
     QScrollArea* scroll_;
-    QWidget* linesBox_ = nullptr;
+    ResultLines* linesBox_ = nullptr;
 };
 
 } // namespace Quandril::App

@@ -15,6 +15,7 @@
 
 #include <QString>
 
+#include "QuandrilApp/ResultLines.h"
 #include "QuandrilCore/ICloud.h"
 
 namespace Quandril::App {
@@ -130,14 +131,7 @@ RunSummary summarize(const std::vector<CleanResult>& results);
 // "Last run: <moved> of <total> out of iCloud, <bytes>".
 QString summaryLine(const std::vector<CleanResult>& results, const Preferences& preferences);
 
-// One line of the bar: "<title>: <detail>" with its symbol and colour role.
-struct ResultLine {
-    QString text;
-    QString symbol; // "checkmark.circle" or "hand.raised"
-    QString tone;   // "primary" or "orange"
-
-    bool operator==(const ResultLine&) const = default;
-};
+// One line of the bar: "checkmark.circle" in "primary" when done, else "hand.raised" in "orange".
 ResultLine resultLine(const CleanResult& result);
 
 } // namespace CloudResultsLogic

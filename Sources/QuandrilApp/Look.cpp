@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFontMetrics>
-#include <QFrame>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -366,6 +365,16 @@ void Card::paintEvent(QPaintEvent*)
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), 10, 10);
     painter.fillPath(shape, fill);
+}
+
+void Band::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    QColor fill = Symbols::toneColor(u"quaternary", palette());
+    fill.setAlphaF(fill.alphaF() * 0.5f);
+    painter.fillRect(rect(), fill);
+    painter.end();
+    QFrame::paintEvent(event);
 }
 
 void GroupBox::paintEvent(QPaintEvent*)

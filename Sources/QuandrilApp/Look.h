@@ -11,6 +11,7 @@
 #include <optional>
 
 #include <QFont>
+#include <QFrame>
 #include <QIcon>
 #include <QLabel>
 #include <QString>
@@ -150,6 +151,16 @@ class Card : public QWidget {
     Q_OBJECT
 public:
     using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The band behind a results bar: the quaternary fill at half its strength.
+class Band : public QFrame {
+    Q_OBJECT
+public:
+    using QFrame::QFrame;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

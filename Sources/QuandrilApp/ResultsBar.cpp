@@ -2,7 +2,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -11,7 +10,6 @@
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Platform/Symbols.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 #include "QuandrilCore/Saturating.h"
 
@@ -32,7 +30,7 @@ QString ResultsBar::doneLine(std::int64_t freed, const Preferences& preferences)
         + QStringLiteral(" back, all of it reversible from History.");
 }
 
-ResultsBar::Line ResultsBar::line(const CleanResult& result)
+ResultLine ResultsBar::line(const CleanResult& result)
 {
     const QString text = QString::fromStdString(result.title) + QStringLiteral(": ") + QString::fromStdString(result.detail);
     const QString orange = QStringLiteral("orange");
@@ -46,7 +44,7 @@ ResultsBar::Line ResultsBar::line(const CleanResult& result)
 }
 
 ResultsBar::ResultsBar(Model& model, QWidget* parent)
-    : QFrame(parent)
+    : Band(parent)
     , model_(model)
     , dismiss_(Look::linkButton(QStringLiteral("Dismiss"), this))
     , body_(new QVBoxLayout)
@@ -78,12 +76,7 @@ ResultsBar::ResultsBar(Model& model, QWidget* parent)
 
 QStringList ResultsBar::lines() const
 {
-    QStringList out;
-    if (!linesBox_)
-        return out;
-    for (const auto* each : linesBox_->findChildren<SymbolLabel*>(QString(), Qt::FindDirectChildrenOnly))
-        out << each->symbol() + ' ' + each->property("tone").toString() + QStringLiteral(" | ") + each->text();
-    return out;
+    return linesBox_ ? linesBox_->texts() : QStringList();
 }
 
 void ResultsBar::refresh()
@@ -99,28 +92,12 @@ void ResultsBar::refresh()
         body_->addWidget(mascot_);
         mascot_->show();
     }
-    linesBox_ = new QWidget(this);
-    auto* stack = new QVBoxLayout(linesBox_);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(4);
-    for (const CleanResult& result : results) {
-        const Line shown = line(result);
-        auto* label = new SymbolLabel(shown.symbol, shown.text, linesBox_, true);
-        Look::setTextStyle(label, TextStyle::callout);
-        Look::setTone(label, shown.tone);
-        stack->addWidget(label);
-    }
+    std::vector<ResultLine> shown;
+    for (const CleanResult& result : results)
+        shown.push_back(line(result));
+    linesBox_ = new ResultLines(shown, this);
     body_->addWidget(linesBox_);
     linesBox_->show();
-}
-
-void ResultsBar::paintEvent(QPaintEvent* event)
-{
-    QPainter painter(this);
-    QColor fill = Symbols::toneColor(u"quaternary", palette());
-    fill.setAlphaF(fill.alphaF() * 0.5f);
-    painter.fillRect(rect(), fill);
-    QFrame::paintEvent(event);
 }
 
 } // namespace Quandril::App

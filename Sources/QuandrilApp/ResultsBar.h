@@ -8,9 +8,10 @@
 #include <cstdint>
 #include <vector>
 
-#include <QFrame>
 #include <QStringList>
 
+#include "QuandrilApp/Look.h"
+#include "QuandrilApp/ResultLines.h"
 #include "QuandrilCore/Cleaner.h"
 
 class QLabel;
@@ -23,7 +24,7 @@ class GorrinLine;
 class Model;
 class Preferences;
 
-class ResultsBar : public QFrame {
+class ResultsBar : public Band {
     Q_OBJECT
 public:
     explicit ResultsBar(Model& model, QWidget* parent = nullptr);
@@ -34,23 +35,13 @@ public:
     static QString doneLine(std::int64_t freed, const Preferences& preferences);
 
     // One line of the bar: "<title>: <detail>" with its symbol and colour role.
-    struct Line {
-        QString text;
-        QString symbol;
-        QString tone;
-
-        bool operator==(const Line&) const = default;
-    };
-    static Line line(const CleanResult& result);
+    static ResultLine line(const CleanResult& result);
 
     // The mascot line; null while nothing came back.
     GorrinLine* mascotLine() const { return mascot_; }
     // One "<symbol> <tone> | <text>" per line, in result order.
     QStringList lines() const;
     QPushButton* dismissButton() const { return dismiss_; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
 
 private:
     void refresh();
@@ -59,7 +50,7 @@ private:
     QPushButton* dismiss_;
     QVBoxLayout* body_;
     GorrinLine* mascot_ = nullptr;
-    QWidget* linesBox_ = nullptr;
+    ResultLines* linesBox_ = nullptr;
 };
 
 } // namespace Quandril::App
