@@ -19,13 +19,6 @@ QString text(const std::string& value)
     return QString::fromStdString(value);
 }
 
-bool sameList(const std::vector<DriveInfo>& a, const std::vector<DriveInfo>& b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const DriveInfo& x, const DriveInfo& y) {
-        return x.path == y.path && x.name == y.name && x.isStartup == y.isStartup;
-    });
-}
-
 } // namespace
 
 DrivesSettings::DrivesSettings(AppServices& services, QWidget* parent)
@@ -69,7 +62,7 @@ QString DrivesSettings::toggled(const QString& stored, const std::vector<DriveIn
 void DrivesSettings::showDrives()
 {
     const std::vector<DriveInfo>& drives = services_.model.status().drives;
-    if (built_ && sameList(drives, shown_))
+    if (built_ && sameDrives(drives, shown_))
         return;
     built_ = true;
     shown_ = drives;

@@ -10,17 +10,6 @@ namespace Quandril::App {
 
 using namespace SettingsUi;
 
-namespace {
-
-bool sameList(const std::vector<DriveInfo>& a, const std::vector<DriveInfo>& b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const DriveInfo& x, const DriveInfo& y) {
-        return x.path == y.path && x.name == y.name && x.isStartup == y.isStartup;
-    });
-}
-
-} // namespace
-
 GoalsSettings::GoalsSettings(AppServices& services, QWidget* parent)
     : SettingsForm(parent)
     , services_(services)
@@ -40,7 +29,7 @@ void GoalsSettings::showDrives()
 {
     const std::vector<DriveInfo>& drives = services_.model.status().drives;
     // A status that lists the same drives leaves the sections (and what is typed in them) alone.
-    if (built_ && sameList(drives, shown_))
+    if (built_ && sameDrives(drives, shown_))
         return;
     built_ = true;
     shown_ = drives;

@@ -75,6 +75,19 @@ QWidget* pathRow(QLabel* left, QWidget* right)
     return row;
 }
 
+// Takes a drag of files (accepted when it carries exactly one item) and answers true; a drag of
+// text is left to the field and answers false.
+bool judgeDrag(QDragMoveEvent* event)
+{
+    if (!event->mimeData()->hasUrls())
+        return false;
+    if (droppedPath(event->mimeData()).isEmpty())
+        event->ignore();
+    else
+        event->acceptProposedAction();
+    return true;
+}
+
 } // namespace
 
 ProtectedPathField::ProtectedPathField(QWidget* parent)
@@ -85,26 +98,14 @@ ProtectedPathField::ProtectedPathField(QWidget* parent)
 
 void ProtectedPathField::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls()) {
-        if (droppedPath(event->mimeData()).isEmpty())
-            event->ignore();
-        else
-            event->acceptProposedAction();
-        return;
-    }
-    QLineEdit::dragEnterEvent(event);
+    if (!judgeDrag(event))
+        QLineEdit::dragEnterEvent(event);
 }
 
 void ProtectedPathField::dragMoveEvent(QDragMoveEvent* event)
 {
-    if (event->mimeData()->hasUrls()) {
-        if (droppedPath(event->mimeData()).isEmpty())
-            event->ignore();
-        else
-            event->acceptProposedAction();
-        return;
-    }
-    QLineEdit::dragMoveEvent(event);
+    if (!judgeDrag(event))
+        QLineEdit::dragMoveEvent(event);
 }
 
 void ProtectedPathField::dropEvent(QDropEvent* event)

@@ -1,5 +1,7 @@
 #include "QuandrilApp/Settings/SettingsForm.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QEvent>
 #include <QComboBox>
@@ -156,6 +158,13 @@ QWidget* labelled(const QString& text, QWidget* control)
     layout->addStretch(1);
     layout->addWidget(control);
     return row;
+}
+
+bool sameDrives(const std::vector<DriveInfo>& a, const std::vector<DriveInfo>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const DriveInfo& x, const DriveInfo& y) {
+        return x.path == y.path && x.name == y.name && x.isStartup == y.isStartup;
+    });
 }
 
 void bindToggle(QCheckBox* toggle, Preferences& preferences, const QString& key, bool fallback)

@@ -10,11 +10,14 @@
 // can read what a person sees: "textStyle" (body, caption, callout, headline, header, title2) and
 // "tone" (primary, secondary, orange, accent, ...).
 
+#include <vector>
+
 #include <QScrollArea>
 #include <QString>
 #include <QWidget>
 
 #include "QuandrilApp/Look.h"
+#include "QuandrilCore/Model.h"
 
 class QCheckBox;
 class QComboBox;
@@ -72,6 +75,9 @@ QLabel* note(const QString& text);
 QWidget* symbolLine(const QString& symbol, const QString& text, TextStyle style, const QString& tone);
 // A control with its label on the left, as a form lays pickers out.
 QWidget* labelled(const QString& text, QWidget* control);
+// Whether two lists name the same drives in the same order (paths, names, which is the startup
+// drive), whatever their readings: a pane showing `b` then has nothing to rebuild for `a`.
+bool sameDrives(const std::vector<DriveInfo>& a, const std::vector<DriveInfo>& b);
 
 // Shows the stored Boolean `key` (`fallback` when none) and writes it when the user clicks.
 void bindToggle(QCheckBox* toggle, Preferences& preferences, const QString& key, bool fallback);
