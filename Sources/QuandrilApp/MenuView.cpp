@@ -19,6 +19,7 @@
 #include "QuandrilApp/Look.h"
 #include "QuandrilApp/Mascot.h"
 #include "QuandrilApp/Model.h"
+#include "QuandrilApp/OverviewView.h"
 #include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
@@ -44,14 +45,6 @@ std::vector<DriveInfo> MenuView::drives(const ScanReport& status, const QString&
         if (drive.isStartup || watchedCSV.isEmpty() || watched.count(drive.path) > 0)
             out.push_back(drive);
     return out;
-}
-
-std::optional<QString> MenuView::trashText(std::int64_t trashBytes, const Preferences& preferences)
-{
-    if (trashBytes <= 0)
-        return std::nullopt;
-    return QStringLiteral("The Trash holds ") + AppFormat::bytes(trashBytes, preferences)
-        + QStringLiteral("; emptying it frees that.");
 }
 
 std::optional<QString> MenuView::updateText(const Preferences& preferences)
@@ -244,9 +237,10 @@ void MenuView::refresh()
     setMascot(model.startupShort().has_value());
     rebuildGauges();
 
-    const std::optional<QString> trash = trashText(model.status().trashBytes, preferences);
-    trashText_->setText(trash.value_or(QString()));
-    trashLine_->setVisible(trash.has_value());
+    const QString trash = OverviewLogic::trashLine(model.status().trashBytes,
+                                                   [&](std::int64_t n) { return AppFormat::bytes(n, preferences); });
+    trashText_->setText(trash);
+    trashLine_->setVisible(!trash.isEmpty());
 
     const std::optional<QString> update = updateText(preferences);
     update_->setText(update.value_or(QString()));

@@ -42,8 +42,6 @@ public:
     // `watchedCSV` ("watchedDrives") is empty, else those whose path is one of its comma-separated
     // pieces (empty pieces dropped, blanks kept: " /Volumes/X" matches nothing).
     static std::vector<DriveInfo> drives(const ScanReport& status, const QString& watchedCSV);
-    // "The Trash holds <bytes>; emptying it frees that.", or none when the Trash holds nothing.
-    static std::optional<QString> trashText(std::int64_t trashBytes, const Preferences& preferences);
     // "Gorrin <version> is available", or none while "availableUpdate" is empty.
     static std::optional<QString> updateText(const Preferences& preferences);
     // Where a panel of `size` opens for a tray icon at `icon`: centred under it, or above it when

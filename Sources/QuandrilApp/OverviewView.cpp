@@ -45,9 +45,15 @@ Texts texts(std::optional<std::int64_t> shortBy, const std::optional<ScanReport>
         out.report = QString::number(qulonglong(report->findings.size())) + QStringLiteral(" findings, ")
             + bytes(total) + QStringLiteral(" worth looking at.");
     }
-    if (trashBytes > 0)
-        out.trash = QStringLiteral("The Trash holds ") + bytes(trashBytes) + QStringLiteral("; emptying it frees that.");
+    out.trash = trashLine(trashBytes, bytes);
     return out;
+}
+
+QString trashLine(std::int64_t trashBytes, const Bytes& bytes)
+{
+    if (trashBytes <= 0)
+        return {};
+    return QStringLiteral("The Trash holds ") + bytes(trashBytes) + QStringLiteral("; emptying it frees that.");
 }
 
 } // namespace OverviewLogic

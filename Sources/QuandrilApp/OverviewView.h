@@ -43,6 +43,9 @@ struct Texts {
     friend bool operator==(const Texts&, const Texts&) = default;
 };
 
+// "The Trash holds <bytes>; emptying it frees that.", or empty when the Trash holds nothing.
+QString trashLine(std::int64_t trashBytes, const Bytes& bytes);
+
 // `shortBy`: how far the startup drive is below its goal (Model::startupShort).
 Texts texts(std::optional<std::int64_t> shortBy, const std::optional<ScanReport>& report, bool scanning,
             std::int64_t trashBytes, const Bytes& bytes);
