@@ -19,8 +19,9 @@ AutopilotSettings::AutopilotSettings(AppServices& services, QWidget* parent)
     Preferences& preferences = services.preferences;
 
     SettingsSection* main = addSection();
-    enabled_ = new QCheckBox(QStringLiteral("Clean up on its own"));
-    main->addRow(enabled_);
+    auto* enabled = new QCheckBox(QStringLiteral("Clean up on its own"));
+    bindToggle(enabled, preferences, QString(Keys::autopilotEnabled), false);
+    main->addRow(enabled);
     main->addRow(note(QStringLiteral("Only the \"rebuilds itself\" tier — developer caches, dead simulators and the "
                                      "like, from apps that aren't open. Everything else always waits for your click.")));
 
@@ -38,8 +39,6 @@ AutopilotSettings::AutopilotSettings(AppServices& services, QWidget* parent)
 
     showSettings();
     showLastRun();
-    connect(enabled_, &QCheckBox::clicked, this,
-            [&preferences](bool on) { preferences.setBoolean(QString(Keys::autopilotEnabled), on); });
     connect(interval_, &QComboBox::activated, this, [this, &preferences](int index) {
         preferences.setInteger(QString(Keys::autopilotIntervalMinutes), interval_->itemData(index).toInt());
     });
@@ -54,11 +53,6 @@ AutopilotSettings::AutopilotSettings(AppServices& services, QWidget* parent)
 void AutopilotSettings::showSettings()
 {
     const Preferences& preferences = services_.preferences;
-    const bool on = preferences.boolean(QString(Keys::autopilotEnabled), false);
-    {
-        const QSignalBlocker blocker(enabled_);
-        enabled_->setChecked(on);
-    }
     {
         // A stored interval that is none of the choices shows none of them.
         const QSignalBlocker blocker(interval_);
@@ -69,7 +63,7 @@ void AutopilotSettings::showSettings()
                 shown = i;
         interval_->setCurrentIndex(shown);
     }
-    interval_->setEnabled(on);
+    interval_->setEnabled(preferences.boolean(QString(Keys::autopilotEnabled), false));
 }
 
 void AutopilotSettings::showLastRun()

@@ -6,7 +6,6 @@
 #include "QuandrilApp/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
 
-class QCheckBox;
 class QComboBox;
 class QLabel;
 
@@ -22,7 +21,6 @@ private:
     void showLastRun();
 
     AppServices& services_;
-    QCheckBox* enabled_ = nullptr;
     QComboBox* interval_ = nullptr;
     SettingsSection* lastCheck_ = nullptr;
     QLabel* lastNote_ = nullptr;
