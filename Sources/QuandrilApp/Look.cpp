@@ -36,8 +36,6 @@ QString styleName(TextStyle style)
     return QStringLiteral("body");
 }
 
-} // namespace
-
 QFont font(TextStyle style, std::optional<QFont::Weight> weight)
 {
     // Always from the application's font, so that styling a widget twice never compounds.
@@ -68,6 +66,8 @@ QFont font(TextStyle style, std::optional<QFont::Weight> weight)
     font.setWeight(weight.value_or(own));
     return font;
 }
+
+} // namespace
 
 void setTextStyle(QWidget* widget, TextStyle style, std::optional<QFont::Weight> weight)
 {

@@ -30,9 +30,8 @@ enum class TextStyle { body, headline, subheadline, callout, caption, header, ti
 
 namespace Look {
 
-// The style's font; `weight`, when given, instead of the style's own.
-QFont font(TextStyle style, std::optional<QFont::Weight> weight = std::nullopt);
-// Sets the widget's font to the style's and keeps the style's name in "textStyle".
+// Sets the widget's font to the style's (its weight `weight` when given) and keeps the style's name
+// in "textStyle".
 void setTextStyle(QWidget* widget, TextStyle style, std::optional<QFont::Weight> weight = std::nullopt);
 
 // Draws the widget's text (and its symbol, when it is a SymbolLabel) in a colour role: "primary",
@@ -53,10 +52,10 @@ QString buttonText(const QString& text);
 QPushButton* linkButton(const QString& text, QWidget* parent = nullptr);
 void styleAsLink(QPushButton* button);
 
-// An icon of a symbol, `side` points square, drawn in `color`, and in `selected` where it stands on
+// An icon of a symbol, `side` pixels square, drawn in `color`, and in `selected` where it stands on
 // a selection (when valid).
 QIcon symbolIcon(const QString& symbol, const QColor& color, int side = 16, const QColor& selected = QColor());
-// A symbol as a button's icon in the button's text colour, `side` points square (a line of its
+// A symbol as a button's icon in the button's text colour, `side` pixels square (a line of its
 // text when 0); the button keeps the symbol's name in "symbol". An empty name removes the icon.
 void setButtonSymbol(QAbstractButton* button, const QString& symbol, int side = 0);
 
