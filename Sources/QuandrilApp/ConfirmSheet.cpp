@@ -55,7 +55,7 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
     column->setContentsMargins(20, 20, 20, 20);
     column->setSpacing(12);
 
-    Look::setTextStyle(title_, TextStyle::title2, QFont::Bold);
+    Look::setTextStyle(title_, TextStyle::title2);
     column->addWidget(title_);
 
     scroll_->viewport()->setAutoFillBackground(false);

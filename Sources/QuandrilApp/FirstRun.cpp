@@ -219,7 +219,7 @@ void FirstRunSheet::refresh()
     if (!mascot_ || mascot_->image()->slot() != (hasAccess_ ? GorrinSlot::idle : GorrinSlot::concerned)) {
         delete mascot_;
         mascot_ = new GorrinLine(hasAccess_ ? GorrinSlot::idle : GorrinSlot::concerned, accessLine, Qt::AlignVCenter, this);
-        Look::setTextStyle(mascot_, TextStyle::title2);
+        Look::setTextStyle(mascot_, TextStyle::title2, QFont::Normal);
         mascotSlot_->addWidget(mascot_);
         mascot_->show();
     }

@@ -103,7 +103,7 @@ MenuView::MenuView(AppServices& services, AppDelegate& delegate, Scenes scenes, 
     trashRow->setSpacing(6);
     trashRow->addWidget(new SymbolView(QStringLiteral("trash"), QStringLiteral("secondary"), 14, trashLine_), 0, Qt::AlignTop);
     trashText_ = Look::plainLabel(QString(), trashLine_, true);
-    Look::setTextStyle(trashText_, TextStyle::callout);
+    Look::setTextStyle(trashText_, TextStyle::subheadline, QFont::Normal);
     Look::setTone(trashText_, QStringLiteral("secondary"));
     trashRow->addWidget(trashText_, 1);
     stack->addWidget(trashLine_);
