@@ -38,18 +38,6 @@ using namespace Quandril;
 using namespace Quandril::App;
 using Micros = std::chrono::microseconds;
 
-std::int64_t fill(const std::string& base, int folders, int files, int seed)
-{
-    for (int f = 0; f < folders; ++f) {
-        std::string folder = base + "/d" + std::to_string(f / 16) + "/f" + std::to_string(f);
-        Testing::makeFolders(folder);
-        for (int i = 0; i < files; ++i)
-            Testing::makeFile(folder + "/file" + std::to_string(i) + ".bin",
-                              static_cast<std::size_t>((seed + f * 131 + i * 977) % 6000));
-    }
-    return static_cast<std::int64_t>(folders) * files;
-}
-
 // The engine, timing the readings of the drive status and of History by the thread they run on.
 class TimedEngine final : public LiveEngine {
 public:
@@ -98,18 +86,18 @@ struct Machine {
     {
         auto& m = fake;
         m.drive("Backup", "/Volumes/Backup", 2'000'000'000'000, 1'500'000'000'000);
-        files += fill(m.at("~/Library/Developer/Xcode/DerivedData"), 700, 150, 1);
-        files += fill(m.at("~/.npm/_cacache"), 500, 100, 3);
-        files += fill(m.at("~/Library/Caches/Yarn"), 100, 100, 4);
-        files += fill(m.at("~/Library/Caches/Google/Chrome"), 150, 100, 5);
-        files += fill(m.at("~/.cargo/registry"), 250, 100, 7);
-        files += fill(m.at("~/Library/Caches/com.example.big"), 300, 100, 12);
+        files += Testing::fillFolders(m.at("~/Library/Developer/Xcode/DerivedData"), 700, 150, 1);
+        files += Testing::fillFolders(m.at("~/.npm/_cacache"), 500, 100, 3);
+        files += Testing::fillFolders(m.at("~/Library/Caches/Yarn"), 100, 100, 4);
+        files += Testing::fillFolders(m.at("~/Library/Caches/Google/Chrome"), 150, 100, 5);
+        files += Testing::fillFolders(m.at("~/.cargo/registry"), 250, 100, 7);
+        files += Testing::fillFolders(m.at("~/Library/Caches/com.example.big"), 300, 100, 12);
         for (int c = 0; c < 60; ++c)
-            files += fill(m.at("~/Library/Containers/com.example.app" + std::to_string(c) + "/Data/Library"), 4, 40, c);
+            files += Testing::fillFolders(m.at("~/Library/Containers/com.example.app" + std::to_string(c) + "/Data/Library"), 4, 40, c);
         for (int a = 0; a < 80; ++a)
-            files += fill(m.at("~/Library/Application Support/Maker " + std::to_string(a) + " App"), 3, 50, a);
-        files += fill(m.at("~/Documents/Projects"), 400, 100, 8);
-        files += fill(m.at("~/Downloads"), 20, 50, 9);
+            files += Testing::fillFolders(m.at("~/Library/Application Support/Maker " + std::to_string(a) + " App"), 3, 50, a);
+        files += Testing::fillFolders(m.at("~/Documents/Projects"), 400, 100, 8);
+        files += Testing::fillFolders(m.at("~/Downloads"), 20, 50, 9);
 
         // A History of 10,000 entries, each with the place its item went to.
         std::string lines;

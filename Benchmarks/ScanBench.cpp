@@ -23,19 +23,6 @@ namespace {
 
 using namespace Quandril;
 
-// `folders` folders under `base`, each with `files` small files.
-std::int64_t fill(const std::string& base, int folders, int files, int seed)
-{
-    for (int f = 0; f < folders; ++f) {
-        std::string folder = base + "/d" + std::to_string(f / 16) + "/f" + std::to_string(f);
-        Testing::makeFolders(folder);
-        for (int i = 0; i < files; ++i)
-            Testing::makeFile(folder + "/file" + std::to_string(i) + ".bin",
-                     static_cast<std::size_t>((seed + f * 131 + i * 977) % 6000));
-    }
-    return static_cast<std::int64_t>(folders) * files;
-}
-
 struct Machine {
     Testing::FakeMachine fake;
     std::optional<Mac> mac;
@@ -46,36 +33,36 @@ struct Machine {
     {
         auto& m = fake;
         m.drive("Backup", "/Volumes/Backup", 2'000'000'000'000, 1'500'000'000'000);
-        files += fill(m.at("~/Library/Developer/Xcode/DerivedData"), 700, 150, 1);
-        files += fill(m.at("~/Library/Developer/CoreSimulator/Caches"), 40, 100, 2);
-        files += fill(m.at("~/.npm/_cacache"), 500, 100, 3);
-        files += fill(m.at("~/Library/Caches/Yarn"), 100, 100, 4);
-        files += fill(m.at("~/Library/Caches/Google/Chrome"), 150, 100, 5);
-        files += fill(m.at("~/Library/Caches/Firefox/Profiles"), 40, 100, 6);
-        files += fill(m.at("~/.cargo/registry"), 250, 100, 7);
+        files += Testing::fillFolders(m.at("~/Library/Developer/Xcode/DerivedData"), 700, 150, 1);
+        files += Testing::fillFolders(m.at("~/Library/Developer/CoreSimulator/Caches"), 40, 100, 2);
+        files += Testing::fillFolders(m.at("~/.npm/_cacache"), 500, 100, 3);
+        files += Testing::fillFolders(m.at("~/Library/Caches/Yarn"), 100, 100, 4);
+        files += Testing::fillFolders(m.at("~/Library/Caches/Google/Chrome"), 150, 100, 5);
+        files += Testing::fillFolders(m.at("~/Library/Caches/Firefox/Profiles"), 40, 100, 6);
+        files += Testing::fillFolders(m.at("~/.cargo/registry"), 250, 100, 7);
         for (int c = 0; c < 60; ++c)
-            files += fill(m.at("~/Library/Containers/com.example.app" + std::to_string(c) + "/Data/Library"), 4, 40, c);
+            files += Testing::fillFolders(m.at("~/Library/Containers/com.example.app" + std::to_string(c) + "/Data/Library"), 4, 40, c);
         for (int a = 0; a < 80; ++a)
-            files += fill(m.at("~/Library/Application Support/Maker " + std::to_string(a) + " App"), 3, 50, a);
-        files += fill(m.at("~/Documents/Projects"), 400, 100, 8);
-        files += fill(m.at("~/Downloads"), 20, 50, 9);
-        files += fill(m.at("~/Movies/Footage"), 10, 30, 10);
-        files += fill(m.at("~/Music/Stems"), 20, 50, 11);
+            files += Testing::fillFolders(m.at("~/Library/Application Support/Maker " + std::to_string(a) + " App"), 3, 50, a);
+        files += Testing::fillFolders(m.at("~/Documents/Projects"), 400, 100, 8);
+        files += Testing::fillFolders(m.at("~/Downloads"), 20, 50, 9);
+        files += Testing::fillFolders(m.at("~/Movies/Footage"), 10, 30, 10);
+        files += Testing::fillFolders(m.at("~/Music/Stems"), 20, 50, 11);
 
         std::vector<std::string> listed;
         for (int g = 0; g < 30; ++g) {
             std::string id = std::to_string(1000 + g);
             listed.push_back(id);
             Testing::installGame(m, Testing::steamFolder, id, "Game " + id, "Game " + id, 4096);
-            files += fill(m.at(std::string(Testing::steamFolder) + "/steamapps/common/Game " + id + "/data"), 10, 40, g);
-            files += fill(m.at(std::string(Testing::steamFolder) + "/steamapps/workshop/content/" + id), 5, 40, g);
+            files += Testing::fillFolders(m.at(std::string(Testing::steamFolder) + "/steamapps/common/Game " + id + "/data"), 10, 40, g);
+            files += Testing::fillFolders(m.at(std::string(Testing::steamFolder) + "/steamapps/workshop/content/" + id), 5, 40, g);
         }
         Testing::writeLibraryList(m, { { m.at(std::string(Testing::steamFolder)), listed } });
 
         for (int a = 0; a < 200; ++a) {
             std::string name = "/Applications/App " + std::to_string(a) + ".app";
             Testing::addApp(m, name, Testing::AppSpec("com.example.app" + std::to_string(a)));
-            files += fill(m.at(name + "/Contents/Resources"), 1, 20, a);
+            files += Testing::fillFolders(m.at(name + "/Contents/Resources"), 1, 20, a);
         }
         mac.emplace(m.mac());
         catalog = Catalog::load(std::string(QUANDRIL_SOURCE_DIR) + "/engine/rules/catalog.json");

@@ -232,9 +232,19 @@ private:
     void showCloudProgress(std::uint64_t run, std::string line);
     void finishStatus(std::uint64_t stamp, ScanReport status);
     void startNextUndo();
+    // What a task takes along: copies of the shared engine values, never the model itself.
+    struct TaskInputs;
+    TaskInputs taskInputs() const;
     // History and status of a snapshot, when newer than what is shown; true for each applied.
     bool applyHistory(Snapshot& snapshot);
     bool applyStatus(std::uint64_t stamp, ScanReport& status);
+    // Both of a snapshot at once; emitShown then says which were shown.
+    struct Shown {
+        bool history = false;
+        bool status = false;
+    };
+    Shown applySnapshot(Snapshot& snapshot);
+    void emitShown(Shown shown);
 
     // Engine values, fixed at creation and shared read-only with tasks.
     std::shared_ptr<const Mac> mac_;

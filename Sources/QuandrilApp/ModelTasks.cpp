@@ -66,25 +66,40 @@ std::set<std::string> withoutDone(std::set<std::string> ids, const std::vector<C
 
 } // namespace
 
+struct Model::TaskInputs {
+    std::shared_ptr<EngineFacade> engine;
+    std::shared_ptr<const Mac> mac;
+    std::shared_ptr<const Catalog> catalog;
+    std::shared_ptr<const AccessProbe> access;
+    std::shared_ptr<const AppClock> clock;
+    std::shared_ptr<Readings> readings;
+    std::shared_ptr<Mailbox> mailbox;
+    std::vector<ProtectedPath> extraProtected;
+
+    ScanOptions scanOptions() const { return App::scanOptions(*clock, *access, extraProtected); }
+    Snapshot snapshot() const { return Snapshot::take(*readings, *engine, *mac); }
+};
+
+Model::TaskInputs Model::taskInputs() const
+{
+    return { engine_, mac_, catalog_, access_, clock_, readings_, mailbox_, extraProtected_ };
+}
+
 // ---- Status ----
 
 void Model::refreshStatus()
 {
-    auto engine = engine_;
-    auto mac = mac_;
-    auto readings = readings_;
-    auto mailbox = mailbox_;
-    TaskPool::start([engine, mac, readings, mailbox] {
+    TaskPool::start([in = taskInputs()] {
         std::uint64_t stamp = 0;
         ScanReport status;
         try {
-            std::lock_guard guard(readings->lock);
-            status = engine->status(*mac);
-            stamp = ++readings->issued;
+            std::lock_guard guard(in.readings->lock);
+            status = in.engine->status(*in.mac);
+            stamp = ++in.readings->issued;
         } catch (...) {
             return;
         }
-        mailbox->post([stamp, status = std::move(status)](Model& model) mutable {
+        in.mailbox->post([stamp, status = std::move(status)](Model& model) mutable {
             model.finishStatus(stamp, std::move(status));
         });
     });
@@ -116,6 +131,21 @@ bool Model::applyHistory(Snapshot& snapshot)
     return true;
 }
 
+Model::Shown Model::applySnapshot(Snapshot& snapshot)
+{
+    const bool history = applyHistory(snapshot);
+    const bool status = applyStatus(snapshot.stamp, snapshot.status);
+    return { history, status };
+}
+
+void Model::emitShown(Shown shown)
+{
+    if (shown.history)
+        emit historyChanged();
+    if (shown.status)
+        emit statusChanged();
+}
+
 // ---- Scan ----
 
 void Model::scan()
@@ -126,23 +156,15 @@ void Model::scan()
     emit busyChanged();
     emit changed();
 
-    auto engine = engine_;
-    auto mac = mac_;
-    auto catalog = catalog_;
-    auto extraProtected = extraProtected_;
-    auto access = access_;
-    auto clock = clock_;
-    auto readings = readings_;
-    auto mailbox = mailbox_;
-    TaskPool::start([=] {
-        const std::uint64_t stamp = readings->next();
+    TaskPool::start([in = taskInputs()] {
+        const std::uint64_t stamp = in.readings->next();
         std::optional<ScanReport> report;
         try {
-            report = engine->scan(*mac, *catalog, scanOptions(*clock, *access, extraProtected));
+            report = in.engine->scan(*in.mac, *in.catalog, in.scanOptions());
         } catch (...) {
             report.reset(); // the busy flag still comes down
         }
-        mailbox->post([stamp, report = std::move(report)](Model& model) mutable {
+        in.mailbox->post([stamp, report = std::move(report)](Model& model) mutable {
             if (report)
                 model.finishScan(stamp, std::move(*report));
             else {
@@ -186,25 +208,16 @@ void Model::clean(const std::vector<std::string>& ids, bool includeCautioned, co
     emit busyChanged();
     emit changed();
 
-    auto engine = engine_;
-    auto mac = mac_;
-    auto catalog = catalog_;
-    auto extraProtected = extraProtected_;
-    auto access = access_;
-    auto clock = clock_;
-    auto readings = readings_;
-    auto mailbox = mailbox_;
-    TaskPool::start([=] {
+    TaskPool::start([in = taskInputs(), ids, includeCautioned, moveTo] {
         std::vector<CleanResult> results;
         try {
-            CleanOptions options(false, includeCautioned, false, moveTo, true,
-                                 scanOptions(*clock, *access, extraProtected));
-            results = engine->clean(ids, *mac, *catalog, options);
+            CleanOptions options(false, includeCautioned, false, moveTo, true, in.scanOptions());
+            results = in.engine->clean(ids, *in.mac, *in.catalog, options);
         } catch (...) {
             results = failedResults(ids, describeCurrent());
         }
-        Snapshot snapshot = Snapshot::take(*readings, *engine, *mac);
-        mailbox->post([results = std::move(results), snapshot = std::move(snapshot)](Model& model) mutable {
+        Snapshot snapshot = in.snapshot();
+        in.mailbox->post([results = std::move(results), snapshot = std::move(snapshot)](Model& model) mutable {
             model.finishClean(std::move(results), std::move(snapshot));
         });
     });
@@ -215,16 +228,12 @@ void Model::finishClean(std::vector<CleanResult> results, Snapshot snapshot)
     lastResults_ = std::move(results);
     cleaning_ = false;
     selected_ = withoutDone(std::move(selected_), lastResults_);
-    const bool historyShown = applyHistory(snapshot);
-    const bool statusShown = applyStatus(snapshot.stamp, snapshot.status);
+    const Shown shown = applySnapshot(snapshot);
 
     emit resultsChanged();
     emit busyChanged();
     emit selectionChanged();
-    if (historyShown)
-        emit historyChanged();
-    if (statusShown)
-        emit statusChanged();
+    emitShown(shown);
     emit changed();
 
     scan();
@@ -253,19 +262,15 @@ void Model::startNextUndo()
     undoQueue_.pop_front();
     undoRunning_ = true;
 
-    auto engine = engine_;
-    auto mac = mac_;
-    auto readings = readings_;
-    auto mailbox = mailbox_;
-    TaskPool::start([=] {
+    TaskPool::start([in = taskInputs(), id] {
         CleanResult result;
         try {
-            result = engine->undo(id, *mac, false);
+            result = in.engine->undo(id, *in.mac, false);
         } catch (...) {
             result = failedResults({ id }, describeCurrent()).front();
         }
-        Snapshot snapshot = Snapshot::take(*readings, *engine, *mac);
-        mailbox->post([id, result = std::move(result), snapshot = std::move(snapshot)](Model& model) mutable {
+        Snapshot snapshot = in.snapshot();
+        in.mailbox->post([id, result = std::move(result), snapshot = std::move(snapshot)](Model& model) mutable {
             model.finishUndo(id, std::move(result), std::move(snapshot));
         });
     });
@@ -276,15 +281,11 @@ void Model::finishUndo(const std::string& id, CleanResult result, Snapshot snaps
     lastResults_ = { std::move(result) };
     puttingBack_.erase(id);
     undoRunning_ = false;
-    const bool historyShown = applyHistory(snapshot);
-    const bool statusShown = applyStatus(snapshot.stamp, snapshot.status);
+    const Shown shown = applySnapshot(snapshot);
 
     emit resultsChanged();
     emit puttingBackChanged();
-    if (historyShown)
-        emit historyChanged();
-    if (statusShown)
-        emit statusChanged();
+    emitShown(shown);
     emit changed();
 
     scan();
@@ -301,17 +302,14 @@ void Model::scanCloud()
     emit cloudBusyChanged();
     emit changed();
 
-    auto engine = engine_;
-    auto mac = mac_;
-    auto mailbox = mailbox_;
-    TaskPool::start([=] {
+    TaskPool::start([in = taskInputs()] {
         std::optional<CloudScan> scan;
         try {
-            scan = engine->scanCloud(*mac, std::nullopt, cloudMinBytes, cloudBigBytes, cloudSizeOnlyBytes);
+            scan = in.engine->scanCloud(*in.mac, std::nullopt, cloudMinBytes, cloudBigBytes, cloudSizeOnlyBytes);
         } catch (...) {
             scan.reset();
         }
-        mailbox->post([scan = std::move(scan)](Model& model) mutable {
+        in.mailbox->post([scan = std::move(scan)](Model& model) mutable {
             if (scan)
                 model.finishCloudScan(std::move(*scan));
             else {
@@ -355,25 +353,20 @@ void Model::cleanCloud(const std::string& drive, std::int64_t chunkBytes, bool a
 
     const std::vector<std::string> ids(cloudSelected_.begin(), cloudSelected_.end());
     auto scan = std::make_shared<const CloudScan>(*cloudScan_);
-    auto engine = engine_;
-    auto mac = mac_;
-    auto stopFlag = cloudStop_;
-    auto readings = readings_;
-    auto mailbox = mailbox_;
-    TaskPool::start([=] {
+    TaskPool::start([in = taskInputs(), stopFlag = cloudStop_, ids, scan, run, drive, chunkBytes, agreed] {
         const CloudOptions options(drive, chunkBytes, cloudMarginBytes, agreed, false);
-        const ICloud::Progress progress = [mailbox, run](const std::string& line) {
+        const ICloud::Progress progress = [mailbox = in.mailbox, run](const std::string& line) {
             mailbox->post([run, line](Model& model) { model.showCloudProgress(run, line); });
         };
         const ICloud::Stop stop = [stopFlag] { return stopFlag->isOn(); };
         std::vector<CleanResult> results;
         try {
-            results = engine->cleanCloud(ids, *scan, *mac, options, progress, stop);
+            results = in.engine->cleanCloud(ids, *scan, *in.mac, options, progress, stop);
         } catch (...) {
             results = failedResults(ids, describeCurrent());
         }
-        Snapshot snapshot = Snapshot::take(*readings, *engine, *mac);
-        mailbox->post([results = std::move(results), snapshot = std::move(snapshot)](Model& model) mutable {
+        Snapshot snapshot = in.snapshot();
+        in.mailbox->post([results = std::move(results), snapshot = std::move(snapshot)](Model& model) mutable {
             model.finishCloudClean(std::move(results), std::move(snapshot));
         });
     });
@@ -395,17 +388,13 @@ void Model::finishCloudClean(std::vector<CleanResult> results, Snapshot snapshot
     cloudRunning_ = false;
     cloudProgress_.reset();
     cloudSelected_ = withoutDone(std::move(cloudSelected_), cloudResults_);
-    const bool historyShown = applyHistory(snapshot);
-    const bool statusShown = applyStatus(snapshot.stamp, snapshot.status);
+    const Shown shown = applySnapshot(snapshot);
 
     emit cloudResultsChanged();
     emit cloudBusyChanged();
     emit cloudProgressChanged();
     emit cloudSelectionChanged();
-    if (historyShown)
-        emit historyChanged();
-    if (statusShown)
-        emit statusChanged();
+    emitShown(shown);
     emit changed();
 
     scanCloud();

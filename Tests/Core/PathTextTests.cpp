@@ -91,6 +91,23 @@ TEST(PathText, ComposedJoinsBothSpellings)
     EXPECT_EQ(composed("/plain/ascii"), "/plain/ascii");
 }
 
+TEST(PathText, HexEscapesBecomeTheirBytesAndBrokenOnesStay)
+{
+    const struct {
+        std::string_view text, lead, expected;
+    } cases[] = {
+        { "/My%20Disk%2fx", "%", "/My Disk/x" },
+        { "Backup\\x20Drive\\x2F", "\\x", "Backup Drive/" },
+        { "50%", "%", "50%" },          // nothing after the lead
+        { "%4", "%", "%4" },            // one digit only
+        { "%zz%41", "%", "%zzA" },      // not hex, then hex
+        { "\\x4", "\\x", "\\x4" },
+        { "%20", "\\x", "%20" },      // another lead is plain text
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(hexUnescaped(c.text, c.lead), c.expected) << c.text;
+}
+
 TEST(Files, WholeFilesAndFolderNamesOrTheError)
 {
     TempDir dir;

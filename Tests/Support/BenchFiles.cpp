@@ -1,4 +1,5 @@
 #include "Support/BenchFiles.h"
+#include "Support/FakeMachine.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,6 +27,18 @@ void makeFile(const std::string& path, std::size_t bytes)
     ::close(fd);
     if (left != 0)
         throw std::runtime_error("write " + path);
+}
+
+std::int64_t fillFolders(const std::string& base, int folders, int files, int seed)
+{
+    for (int f = 0; f < folders; ++f) {
+        const std::string folder = base + "/d" + std::to_string(f / 16) + "/f" + std::to_string(f);
+        makeFolders(folder);
+        for (int i = 0; i < files; ++i)
+            makeFile(folder + "/file" + std::to_string(i) + ".bin",
+                     static_cast<std::size_t>((seed + f * 131 + i * 977) % 6000));
+    }
+    return static_cast<std::int64_t>(folders) * files;
 }
 
 } // namespace Quandril::Testing

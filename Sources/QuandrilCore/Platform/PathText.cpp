@@ -126,4 +126,30 @@ bool isLexicallyNormal(std::string_view path)
     return true;
 }
 
+std::string hexUnescaped(std::string_view text, std::string_view lead)
+{
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t at = i + lead.size();
+        if (!lead.empty() && text.substr(i).starts_with(lead) && at + 1 < text.size() && digit(text[at]) >= 0
+            && digit(text[at + 1]) >= 0) {
+            out.push_back(static_cast<char>(digit(text[at]) * 16 + digit(text[at + 1])));
+            i = at + 1;
+            continue;
+        }
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
 } // namespace Quandril::Platform

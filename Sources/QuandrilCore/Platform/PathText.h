@@ -52,4 +52,8 @@ std::string lexicallyNormal(std::string_view path);
 // Whether lexicallyNormal would change an absolute path.
 bool isLexicallyNormal(std::string_view path);
 
+// The text with every `lead` followed by two hex digits ("%2F" for lead "%", "\x20" for lead "\x")
+// replaced by the byte they spell; a lead without two hex digits after it stays as it is.
+std::string hexUnescaped(std::string_view text, std::string_view lead);
+
 } // namespace Quandril::Platform

@@ -43,31 +43,6 @@ std::string unescapeOctal(std::string_view text)
     return out;
 }
 
-// udev writes unsafe characters of a label as \xHH.
-std::string unescapeHex(std::string_view text)
-{
-    auto hex = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x'
-            && hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0) {
-            out.push_back(static_cast<char>(hex(text[i + 2]) * 16 + hex(text[i + 3])));
-            i += 3;
-            continue;
-        }
-        out.push_back(text[i]);
-    }
-    return out;
-}
-
 std::vector<std::string_view> splitFields(std::string_view line)
 {
     std::vector<std::string_view> fields;
@@ -123,7 +98,7 @@ std::map<std::string, std::string> deviceLabels()
         if (name == "." || name == "..")
             continue;
         if (auto device = resolved(folder + "/" + name))
-            labels.emplace(*device, unescapeHex(name));
+            labels.emplace(*device, hexUnescaped(name, "\\x")); // udev writes unsafe characters as \xHH
     }
     ::closedir(listing);
     return labels;
