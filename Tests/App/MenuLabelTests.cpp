@@ -37,71 +37,63 @@ class MenuLabelTests : public QObject {
     Q_OBJECT
 
 private slots:
-    void contentForEveryStyle_data()
-    {
-        QTest::addColumn<QString>("style");
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("units");
-        QTest::addColumn<qint64>("total");
-        QTest::addColumn<qint64>("free");
-        QTest::addColumn<bool>("startup");
-        QTest::addColumn<bool>("underGoal");
-        QTest::addColumn<QString>("expected");
-        const auto row = [](const char* name, const char* style, qint64 total, qint64 free, bool under,
-                            const char* expected, const char* source = "finder", const char* units = "decimal",
-                            bool startup = true) {
-            QTest::newRow(name) << style << source << units << total << free << startup << under << expected;
-        };
-        row("bar, goal met", "bar", 1000, 250, false, "- | 0.75 | - | 0 KB");
-        row("bar, under the goal", "bar", 1000, 250, true, "- | 0.75 | warning | 0 KB");
-        row("bar, free equal to the total", "bar", 1000, 1000, false, "- | 0 | - | 1 KB");
-        row("bar, free above the total", "bar", 1000, 3000, false, "- | -2 | - | 3 KB");
-        row("bar, nothing free", "bar", 1000, 0, false, "- | 1 | - | 0 KB");
-        row("bar, a total of 0 counts as 1", "bar", 0, 0, false, "- | 1 | - | 0 KB");
-        row("bar, binary units", "bar", 500'000'000'000, 3 * 1024 * 1024, false, "- | 0.999994 | - | 3 MiB", "finder",
-            "binary");
-        row("bar, strict count", "bar", 500'000'000'000, 100'000'000'000, true, "- | 0.9 | warning | 50 GB",
-            "strict");
-        row("percent, 12.5 rounds up", "percent", 1000, 125, false, "internaldrive | - | - | 13% free");
-        row("percent, 12.4 rounds down", "percent", 1000, 124, false, "internaldrive | - | - | 12% free");
-        row("percent, nothing free", "percent", 1000, 0, false, "internaldrive | - | - | 0% free");
-        row("percent, all free", "percent", 1000, 1000, false, "internaldrive | - | - | 100% free");
-        row("percent, under the goal", "percent", 1000, 125, true, "exclamationmark.triangle | - | - | 13% free");
-        row("percent, strict count", "percent", 1000, 125, false, "internaldrive | - | - | 6% free", "strict");
-        row("percent, a total of 0", "percent", 0, 5, false, "internaldrive | - | - | 500% free");
-        row("percent, beyond 64 bits", "percent", 1, int64Max, false,
-            "internaldrive | - | - | 9223372036854775807% free");
-        row("icon, goal met", "icon", 1000, 125, false, "internaldrive | - | - | -");
-        row("icon, under the goal", "icon", 1000, 125, true, "exclamationmark.triangle | - | - | -");
-        for (const char* style : {"bar", "percent", "icon"})
-            row(qPrintable(QStringLiteral("no startup drive, %1").arg(style)), style, 1000, 125, true,
-                "internaldrive | - | - | -", "finder", "decimal", false);
-    }
-
     void contentForEveryStyle()
     {
-        QFETCH(QString, style);
-        QFETCH(QString, source);
-        QFETCH(QString, units);
-        QFETCH(qint64, total);
-        QFETCH(qint64, free);
-        QFETCH(bool, startup);
-        QFETCH(bool, underGoal);
-        QFETCH(QString, expected);
-        // The strict count is half the Finder's in every row.
-        const auto content = MenuLabel::content(statusWith(total, free, free / 2, startup),
-                                                underGoal, *gaugeStyleFromRaw(style), *freeSpaceSourceFromRaw(source),
-                                                *sizeUnitsFromRaw(units));
-        QCOMPARE(describe(content), expected);
+        struct Row {
+            const char* name;
+            const char* style;
+            qint64 total, free;
+            bool underGoal;
+            const char* expected;
+            const char* source = "finder";
+            const char* units = "decimal";
+            bool startup = true;
+        };
+        std::vector<Row> rows{
+            {"bar, goal met", "bar", 1000, 250, false, "- | 0.75 | - | 0 KB"},
+            {"bar, under the goal", "bar", 1000, 250, true, "- | 0.75 | warning | 0 KB"},
+            {"bar, free equal to the total", "bar", 1000, 1000, false, "- | 0 | - | 1 KB"},
+            {"bar, free above the total", "bar", 1000, 3000, false, "- | -2 | - | 3 KB"},
+            {"bar, nothing free", "bar", 1000, 0, false, "- | 1 | - | 0 KB"},
+            {"bar, a total of 0 counts as 1", "bar", 0, 0, false, "- | 1 | - | 0 KB"},
+            {"bar, binary units", "bar", 500'000'000'000, 3 * 1024 * 1024, false, "- | 0.999994 | - | 3 MiB",
+             "finder", "binary"},
+            {"bar, strict count", "bar", 500'000'000'000, 100'000'000'000, true, "- | 0.9 | warning | 50 GB", "strict"},
+            {"percent, 12.5 rounds up", "percent", 1000, 125, false, "internaldrive | - | - | 13% free"},
+            {"percent, 12.4 rounds down", "percent", 1000, 124, false, "internaldrive | - | - | 12% free"},
+            {"percent, nothing free", "percent", 1000, 0, false, "internaldrive | - | - | 0% free"},
+            {"percent, all free", "percent", 1000, 1000, false, "internaldrive | - | - | 100% free"},
+            {"percent, under the goal", "percent", 1000, 125, true, "exclamationmark.triangle | - | - | 13% free"},
+            {"percent, strict count", "percent", 1000, 125, false, "internaldrive | - | - | 6% free", "strict"},
+            {"percent, a total of 0", "percent", 0, 5, false, "internaldrive | - | - | 500% free"},
+            {"percent, beyond 64 bits", "percent", 1, int64Max, false,
+             "internaldrive | - | - | 9223372036854775807% free"},
+            {"icon, goal met", "icon", 1000, 125, false, "internaldrive | - | - | -"},
+            {"icon, under the goal", "icon", 1000, 125, true, "exclamationmark.triangle | - | - | -"},
+        };
+        for (const char* style : {"bar", "percent", "icon"})
+            rows.push_back({"no startup drive", style, 1000, 125, true, "internaldrive | - | - | -", "finder", "decimal", false});
+        QStringList got, expected;
+        for (const Row& row : rows) {
+            // The strict count is half the Finder's in every row.
+            const auto content = MenuLabel::content(statusWith(row.total, row.free, row.free / 2, row.startup),
+                                                    row.underGoal, *gaugeStyleFromRaw(row.style),
+                                                    *freeSpaceSourceFromRaw(row.source), *sizeUnitsFromRaw(row.units));
+            const QString name = QString::fromUtf8(row.name) + " (" + row.style + "): ";
+            got << name + describe(content);
+            expected << name + row.expected;
+        }
+        QCOMPARE(got, expected);
     }
 
-    void followsTheModelAndTheDisplaySettings()
+    void followsTheModelAndTheDisplaySettingsAndAnswersTheAppRequests()
     {
         AppTesting::ServicesFixture f;
         AppServices& services = f.services();
         AppSignals requests;
         AppDelegate delegate(services, requests);
-        MenuLabel label(services, requests, delegate, {[] {}, [] {}});
+        QStringList opened;
+        MenuLabel label(services, requests, delegate, {[&] { opened << "main"; }, [&] { opened << "settings"; }});
         const QSystemTrayIcon& tray = label.trayIcon();
 
         // The fake startup drive: 100 GB free of 500 GB, above the 50 GB default goal.
@@ -122,17 +114,7 @@ private slots:
         QCOMPARE(describe(label.shown()), QStringLiteral("- | 0.8 | warning | 100 GB"));
         preferences.setString(QString(Keys::sizeUnits), QStringLiteral("binary"));
         QCOMPARE(tray.toolTip(), QStringLiteral("93.1 GiB"));
-    }
 
-    void answersTheAppRequests()
-    {
-        AppTesting::ServicesFixture f;
-        AppServices& services = f.services();
-        AppSignals requests;
-        AppDelegate delegate(services, requests);
-        QStringList opened;
-        MenuLabel label(services, requests, delegate,
-                        {[&] { opened << "main"; }, [&] { opened << "settings"; }});
         emit requests.showWindow();
         emit requests.showSettings();
         QCOMPARE(opened, QStringList({"main", "settings"}));
