@@ -34,6 +34,8 @@ NotificationAuth readAuth(Notifier& notifier)
 }
 
 const QDBusConnection noBus(QStringLiteral("none"));
+const QString noticeTitle = QStringLiteral("Gorrin: what grew this week");
+const QString noticeBody = QStringLiteral("About <1 GB> & more used than a week ago.");
 
 } // namespace
 
@@ -102,8 +104,7 @@ private slots:
 
         const auto A = NotificationAuth::authorized;
         const auto D = NotificationAuth::denied;
-        const QString body = QStringLiteral("About <1 GB> & more used than a week ago.");
-        QTest::newRow("server") << true << QStringList{"body"} << true << body << A;
+        QTest::newRow("server") << true << QStringList{"body"} << true << noticeBody << A;
         QTest::newRow("server reading markup") << true << QStringList{"body", "body-markup"} << false
                                                << "About &lt;1 GB&gt; &amp; more used than a week ago." << A;
         QTest::newRow("no server, tray") << true << QStringList() << true << QString() << A;
@@ -119,7 +120,6 @@ private slots:
         QFETCH(bool, tray);
         QFETCH(QString, received);
         QFETCH(NotificationAuth, auth);
-        const QString body = QStringLiteral("About <1 GB> & more used than a week ago.");
 
         FakeNotificationServer fake;
         fake.capabilities = server;
@@ -129,7 +129,7 @@ private slots:
         TrayNotifier notifier(bus ? QDBusConnection::sessionBus() : noBus);
         notifier.tray = tray;
 
-        notifier.notify(QStringLiteral("Gorrin: what grew this week"), body);
+        notifier.notify(noticeTitle, noticeBody);
         bool lateAnswer = false;
         auto* closedPane = new QObject;
         notifier.readAuthorization(closedPane, [&](NotificationAuth) { lateAnswer = true; });
@@ -137,13 +137,12 @@ private slots:
         // Answers come in the order asked, so the fallback is settled once the state is read.
         QCOMPARE(readAuth(notifier), auth);
         QVERIFY(!lateAnswer);
-        const QStringList inTray{"Gorrin: what grew this week", body};
-        QCOMPARE(notifier.shown, server.isEmpty() && tray ? inTray : QStringList());
+        QCOMPARE(notifier.shown, server.isEmpty() && tray ? QStringList({noticeTitle, noticeBody}) : QStringList());
         if (server.isEmpty())
             return;
         QVERIFY(notified.count() > 0 || notified.wait());
-        const QVariantList expected{"Gorrin", 0u, QString(), "Gorrin: what grew this week", received,
-                                    QStringList(), QVariantMap{{"suppress-sound", true}}, -1};
+        const QVariantList expected{"Gorrin", 0u, QString(), noticeTitle, received, QStringList(),
+                                    QVariantMap{{"suppress-sound", true}}, -1};
         QCOMPARE(fake.received, QList<QVariantList>{expected});
     }
 
