@@ -37,26 +37,24 @@ struct ScopedEnv {
 class DesktopServicesTests : public QObject {
     Q_OBJECT
 private slots:
-    void execLinesSplitIntoCommands_data()
-    {
-        QTest::addColumn<QString>("line"); // as written in the file
-        QTest::addColumn<QStringList>("expected"); // empty: refused
-        QTest::newRow("field codes go") << "\"/opt/My Games/steam\" -silent %U" << QStringList{"/opt/My Games/steam", "-silent"};
-        QTest::newRow("codes inside words") << "app --file=%f --name %c %i %k" << QStringList{"app", "--file=", "--name"};
-        QTest::newRow("percent signs") << "app 100%% \"%%U\"" << QStringList{"app", "100%", "%U"};
-        QTest::newRow("escapes in quotes") << "\"a \\\\\"b\\\\\" \\\\$c \\\\`d\\\\` \\\\\\\\e\" f\\g" << QStringList{"a \"b\" $c `d` \\e", "f\\g"};
-        QTest::newRow("empty argument and spaces") << "  app   \"\"   x  " << QStringList{"app", "", "x"};
-        QTest::newRow("open quote") << "app \"unclosed" << QStringList();
-        QTest::newRow("unknown code") << "app %z" << QStringList();
-        QTest::newRow("dangling percent") << "app %" << QStringList();
-        QTest::newRow("nothing to run") << " %U " << QStringList();
-    }
-
+    // Each line as written in the file, and the command it runs ("refused" when none).
     void execLinesSplitIntoCommands()
     {
-        QFETCH(QString, line);
-        QFETCH(QStringList, expected);
-        QCOMPARE(DesktopEntry::splitExec(DesktopEntry::unescapeValue(line)).value_or(QStringList()), expected);
+        const QList<std::pair<QString, QString>> rows{
+            {"\"/opt/My Games/steam\" -silent %U", "/opt/My Games/steam|-silent"}, // field codes go
+            {"app --file=%f --name %c %i %k", "app|--file=|--name"}, // codes inside words
+            {"app 100%% \"%%U\"", "app|100%|%U"},
+            {"\"a \\\\\"b\\\\\" \\\\$c \\\\`d\\\\` \\\\\\\\e\" f\\g", "a \"b\" $c `d` \\e|f\\g"}, // escapes in quotes
+            {"  app   \"\"   x  ", "app||x"},
+            {"app \"unclosed", "refused"}, {"app %z", "refused"}, {"app %", "refused"}, {" %U ", "refused"},
+        };
+        QStringList got, expected;
+        for (const auto& [line, command] : rows) {
+            const auto split = DesktopEntry::splitExec(DesktopEntry::unescapeValue(line));
+            got << line + " → " + (split && !split->isEmpty() ? split->join(u'|') : QStringLiteral("refused"));
+            expected << line + " → " + command;
+        }
+        QCOMPARE(got, expected);
     }
 
     void autostartEntryRunsThisVeryProgram_data()
@@ -97,31 +95,24 @@ private slots:
         QCOMPARE(item.unregister(), std::nullopt);
     }
 
-    void autostartEntrySwitchedOffByTheDesktop_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<bool>("enabled");
-        const QByteArray head = "# written by hand\n[Desktop Entry]\nType=Application\nExec=gorrin\n";
-        QTest::newRow("ours") << head << true;
-        QTest::newRow("hidden") << head + "Hidden=true\n" << false;
-        QTest::newRow("not hidden") << head + "Hidden=false\n" << true;
-        QTest::newRow("switched off") << head + "X-GNOME-Autostart-enabled = false\n" << false;
-        QTest::newRow("switched on") << head + "X-GNOME-Autostart-enabled=true\n" << true;
-        QTest::newRow("hidden in another group") << head + "[Desktop Action quit]\nHidden=true\n" << true;
-        QTest::newRow("not an entry") << QByteArray("Hidden=false\n") << false;
-    }
-
+    // The desktop's own switches are read; switching it on makes it ours again, whatever was written.
     void autostartEntrySwitchedOffByTheDesktop()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(bool, enabled);
-        QTemporaryDir root;
-        AutostartLoginItem item(root.path(), QStringLiteral("/usr/bin/gorrin"));
-        QVERIFY(write(item.entryPath(), content));
-        QCOMPARE(item.isEnabled(), enabled);
-        // Switching it on makes it ours again, whatever the desktop wrote.
-        QCOMPARE(item.register_(), std::nullopt);
-        QVERIFY(item.isEnabled());
+        const QByteArray head = "# written by hand\n[Desktop Entry]\nType=Application\nExec=gorrin\n";
+        const QList<std::pair<QByteArray, bool>> rows{
+            {head, true}, {head + "Hidden=true\n", false}, {head + "Hidden=false\n", true},
+            {head + "X-GNOME-Autostart-enabled = false\n", false}, {head + "X-GNOME-Autostart-enabled=true\n", true},
+            {head + "[Desktop Action quit]\nHidden=true\n", true}, // hidden in another group
+            {"Hidden=false\n", false}, // not an entry
+        };
+        for (const auto& [content, enabled] : rows) {
+            QTemporaryDir root;
+            AutostartLoginItem item(root.path(), QStringLiteral("/usr/bin/gorrin"));
+            QVERIFY(write(item.entryPath(), content));
+            QVERIFY2(item.isEnabled() == enabled, content.constData());
+            QCOMPARE(item.register_(), std::nullopt);
+            QVERIFY(item.isEnabled());
+        }
     }
 
     void autostartFailuresAreReported()
@@ -141,25 +132,8 @@ private slots:
         QVERIFY(QFile::exists(blocked.entryPath() + QStringLiteral("/inside")));
     }
 
-    void applicationsAreFoundByName_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QStringList>("command"); // empty: none
-        QTest::newRow("by Name") << "Steam" << QStringList{"/bin/true", "-applaunch"};
-        QTest::newRow("ignoring case") << "steam" << QStringList{"/bin/true", "-applaunch"};
-        QTest::newRow("by dotted file name") << "Mail" << QStringList{"/bin/true", "mail"};
-        QTest::newRow("by file id in a subfolder") << "kde-tool" << QStringList{"/bin/true", "tool"};
-        QTest::newRow("hidden copy hides later ones") << "Ghost" << QStringList();
-        QTest::newRow("TryExec missing") << "Absent" << QStringList();
-        QTest::newRow("program missing") << "Broken" << QStringList();
-        QTest::newRow("a link, not an application") << "Website" << QStringList();
-        QTest::newRow("blank") << " " << QStringList();
-    }
-
     void applicationsAreFoundByName()
     {
-        QFETCH(QString, name);
-        QFETCH(QStringList, command);
         QTemporaryDir root;
         const auto entry = [&](const QString& path, const QByteArray& keys) {
             QVERIFY(write(root.filePath(path), "[Desktop Entry]\nType=Application\n" + keys));
@@ -178,8 +152,16 @@ private slots:
         ScopedEnv dirs("XDG_DATA_DIRS", (root.filePath(QStringLiteral("a")) + ":relative:" + root.filePath(QStringLiteral("b"))).toUtf8());
         QCOMPARE(DesktopAppLauncher::applicationFolders(),
                  (QStringList{root.filePath("home/applications"), root.filePath("a/applications"), root.filePath("b/applications")}));
-        const auto found = DesktopAppLauncher().find(name);
-        QCOMPARE(found ? found->command : QStringList(), command);
+        QStringList found;
+        for (const char* name : {"Steam", "steam", "Mail", "kde-tool", "Ghost", "Absent", "Broken", "Website", " "}) {
+            const auto app = DesktopAppLauncher().find(QString::fromUtf8(name));
+            found << QString::fromUtf8(name) + " → " + (app ? app->command.join(u'|') : QStringLiteral("none"));
+        }
+        // By Name ignoring case, by dotted file name, by file id in a subfolder; a hidden copy hides
+        // later ones; a missing TryExec or program, a link and a blank find none.
+        QCOMPARE(found, QStringList({"Steam → /bin/true|-applaunch", "steam → /bin/true|-applaunch",
+                                     "Mail → /bin/true|mail", "kde-tool → /bin/true|tool", "Ghost → none",
+                                     "Absent → none", "Broken → none", "Website → none", "  → none"}));
     }
 
     void openingAnApplicationStartsItsCommand()
@@ -199,33 +181,30 @@ private slots:
         QCOMPARE(QDir(out).entryList(QDir::Files), QStringList{"it ran"});
     }
 
-    void mountWatcherReportsNewMountsOnly_data()
-    {
-        QTest::addColumn<QByteArray>("after");
-        QTest::addColumn<int>("reports");
-        const QByteArray root = "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n", data = "30 22 8:17 / /data rw - ext4 /dev/sdb1 rw\n";
-        QTest::newRow("unchanged") << root + data << 0;
-        QTest::newRow("reordered") << data + root << 0;
-        QTest::newRow("unmounted") << root << 0;
-        QTest::newRow("mounted") << root + data + "41 22 8:33 / /media/USB\\040Stick rw - vfat /dev/sdc1 rw\n" << 1;
-        QTest::newRow("another volume in the same place") << root + "42 22 8:33 / /data rw - vfat /dev/sdc1 rw\n" << 1;
-    }
-
     void mountWatcherReportsNewMountsOnly()
     {
-        QFETCH(QByteArray, after);
-        QFETCH(int, reports);
-        QTemporaryDir root;
-        const QString table = root.filePath(QStringLiteral("mountinfo"));
-        QVERIFY(write(table, "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n30 22 8:17 / /data rw - ext4 /dev/sdb1 rw\n"));
-        MountInfoWatcher watcher(table);
-        QVERIFY(watcher.isWatching());
-        QVERIFY(!MountInfoWatcher(root.filePath(QStringLiteral("none"))).isWatching());
-        QSignalSpy mounted(&watcher, &MountWatcher::mounted);
-        QVERIFY(write(table, after));
-        watcher.check();
-        watcher.check();
-        QCOMPARE(mounted.count(), reports);
+        const QByteArray root = "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n", data = "30 22 8:17 / /data rw - ext4 /dev/sdb1 rw\n";
+        const QList<std::pair<const char*, QByteArray>> rows{
+            {"unchanged", root + data}, {"reordered", data + root}, {"unmounted", root},
+            {"mounted", root + data + "41 22 8:33 / /media/USB\\040Stick rw - vfat /dev/sdc1 rw\n"},
+            {"another volume in the same place", root + "42 22 8:33 / /data rw - vfat /dev/sdc1 rw\n"},
+        };
+        QTemporaryDir folder;
+        QVERIFY(!MountInfoWatcher(folder.filePath(QStringLiteral("none"))).isWatching());
+        const QString table = folder.filePath(QStringLiteral("mountinfo"));
+        QStringList reports;
+        for (const auto& [name, after] : rows) {
+            QVERIFY(write(table, root + data));
+            MountInfoWatcher watcher(table);
+            QVERIFY(watcher.isWatching());
+            QSignalSpy mounted(&watcher, &MountWatcher::mounted);
+            QVERIFY(write(table, after));
+            watcher.check();
+            watcher.check();
+            reports << QStringLiteral("%1: %2").arg(QLatin1String(name)).arg(mounted.count());
+        }
+        QCOMPARE(reports, QStringList({"unchanged: 0", "reordered: 0", "unmounted: 0", "mounted: 1",
+                                       "another volume in the same place: 1"}));
     }
 
     // Last: the test process moves into a mount namespace of its own.
