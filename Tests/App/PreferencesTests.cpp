@@ -19,16 +19,16 @@ using Quandril::AppTesting::TempPreferences;
 
 namespace {
 
-// Every typed read of a key, so one comparison shows which type it reads as and which fall back.
+// Every typed read of a key that finds a value, so one comparison shows which type it reads as.
 QString readings(const Preferences& p, const QString& key)
 {
-    QStringList out;
-    out << "string=" + p.string(key, QStringLiteral("-"));
-    out << "bool=" + (p.boolean(key) ? QString::number(*p.boolean(key)) : QStringLiteral("-"));
-    out << "integer=" + (p.integer(key) ? QString::number(*p.integer(key)) : QStringLiteral("-"));
-    out << "number=" + (p.number(key) ? QString::number(*p.number(key), 'g', 17) : QStringLiteral("-"));
-    out << "date=" + (p.date(key) ? p.date(key)->toString(Qt::ISODateWithMs) : QStringLiteral("-"));
-    out << "data=" + (p.data(key) ? QString::fromLatin1(p.data(key)->toHex()) : QStringLiteral("-"));
+    QStringList out {p.string(key) ? "string=" + *p.string(key) : "",
+                     p.boolean(key) ? "bool=" + QString::number(*p.boolean(key)) : "",
+                     p.integer(key) ? "integer=" + QString::number(*p.integer(key)) : "",
+                     p.number(key) ? "number=" + QString::number(*p.number(key), 'g', 17) : "",
+                     p.date(key) ? "date=" + p.date(key)->toString(Qt::ISODateWithMs) : "",
+                     p.data(key) ? "data=" + QString::fromLatin1(p.data(key)->toHex()) : ""};
+    out.removeAll(QString());
     return out.join(QLatin1Char(' '));
 }
 
@@ -49,26 +49,23 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("value");
         QTest::addColumn<QString>("expected");
-        const QString none = QStringLiteral("string=- bool=- integer=- number=- date=- data=-");
         auto row = [&](const char* name, const char* key, QVariant value, QString expected) {
             QTest::newRow(name) << QString::fromUtf8(key) << value << expected;
         };
-        row("text, key with slashes", "goal:/Volumes/Backup HD", QStringLiteral("20%"),
-            "string=20% bool=- integer=- number=- date=- data=-");
-        row("empty text", "goal:/", QString(), "string= bool=- integer=- number=- date=- data=-");
-        row("non-ASCII key", "goal:/Volumes/Caf\u00e9 \u2603", QStringLiteral("1TB"),
-            "string=1TB bool=- integer=- number=- date=- data=-");
-        row("false", "icloudEnabled", false, "string=- bool=0 integer=- number=- date=- data=-");
+        row("text, key with slashes", "goal:/Volumes/Backup HD", QStringLiteral("20%"), "string=20%");
+        row("empty text", "goal:/", QString(), "string=");
+        row("non-ASCII key", "goal:/Volumes/Caf\u00e9 \u2603", QStringLiteral("1TB"), "string=1TB");
+        row("false", "icloudEnabled", false, "bool=0");
         row("largest integer", "autopilotWeeklyFreeBytes", QVariant(std::numeric_limits<qint64>::max()),
-            "string=- bool=- integer=9223372036854775807 number=9.2233720368547758e+18 date=- data=-");
+            "integer=9223372036854775807 number=9.2233720368547758e+18");
         row("smallest integer", "autopilotWeeklyFreeBytes", QVariant(std::numeric_limits<qint64>::min()),
-            "string=- bool=- integer=-9223372036854775808 number=-9.2233720368547758e+18 date=- data=-");
-        row("double", "x", 0.25, "string=- bool=- integer=- number=0.25 date=- data=-");
+            "integer=-9223372036854775808 number=-9.2233720368547758e+18");
+        row("double", "x", 0.25, "number=0.25");
         row("date", "lastUpdateCheck", QDateTime(QDate(2025, 1, 31), QTime(9, 30, 0, 123), Qt::UTC),
-            "string=- bool=- integer=- number=- date=2025-01-31T09:30:00.123Z data=-");
-        row("data", "extraProtected", QByteArray("\x00\xff[", 3), "string=- bool=- integer=- number=- date=- data=00ff5b");
-        row("unsupported type", "x", QVariant(QStringList { "a" }), none);
-        row("invalid date", "x", QDateTime(), none);
+            "date=2025-01-31T09:30:00.123Z");
+        row("data", "extraProtected", QByteArray("\x00\xff[", 3), "data=00ff5b");
+        row("unsupported type", "x", QVariant(QStringList { "a" }), "");
+        row("invalid date", "x", QDateTime(), "");
     }
 
     void valuesKeepTypeAndKeyAcrossARestart()
@@ -88,22 +85,23 @@ private slots:
     void registeredDefaultsStandInAndSurviveAReset()
     {
         TempPreferences preferences;
-        preferences->registerDefault(QStringLiteral("notificationsEnabled"), true);
-        QCOMPARE(preferences->boolean(QStringLiteral("notificationsEnabled"), false), true);
-        preferences->setString(QStringLiteral("notificationsEnabled"), QStringLiteral("yes")); // a wrong type
-        QCOMPARE(preferences->boolean(QStringLiteral("notificationsEnabled"), false), true);
-        preferences->setBoolean(QStringLiteral("notificationsEnabled"), false);
+        const QString notify = QStringLiteral("notificationsEnabled");
+        preferences->registerDefault(notify, true);
+        QCOMPARE(preferences->boolean(notify, false), true);
+        preferences->setString(notify, QStringLiteral("yes")); // a wrong type
+        QCOMPARE(preferences->boolean(notify, false), true);
+        preferences->setBoolean(notify, false);
         preferences->setString(QStringLiteral("goal:/"), QStringLiteral("20%"));
-        QCOMPARE(preferences->boolean(QStringLiteral("notificationsEnabled"), true), false);
+        QCOMPARE(preferences->boolean(notify, true), false);
 
         QSignalSpy changed(&preferences.get(), &Preferences::changed);
         QVERIFY(preferences->reset());
         QCOMPARE(changed.size(), 2);
-        QCOMPARE(preferences->boolean(QStringLiteral("notificationsEnabled"), false), true);
+        QCOMPARE(preferences->boolean(notify, false), true);
         QVERIFY(!preferences->contains(QStringLiteral("goal:/")));
         QCOMPARE(QJsonDocument::fromJson(fileBytes(preferences.filePath())).object(), QJsonObject());
         // Registered defaults live in memory only.
-        QCOMPARE(preferences.reopen().boolean(QStringLiteral("notificationsEnabled"), false), false);
+        QCOMPARE(preferences.reopen().boolean(notify, false), false);
     }
 
     void everyChangeIsAnnouncedWithItsKey()
@@ -160,7 +158,7 @@ private slots:
         QCOMPARE(fileBytes(preferences.filePath()), before);
         QCOMPARE(QDir(preferences.folder()).entryList(QDir::Files), QStringList { "preferences.json" });
         QCOMPARE(preferences->string(QStringLiteral("availableUpdate"), QString()), big); // the app goes on with it
-        QCOMPARE(readings(preferences.reopen(), QStringLiteral("goal:/")), "string=20% bool=- integer=- number=- date=- data=-");
+        QCOMPARE(readings(preferences.reopen(), QStringLiteral("goal:/")), "string=20%");
     }
 
     void whatItCannotReadIsKept_data()
