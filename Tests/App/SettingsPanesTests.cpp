@@ -77,8 +77,8 @@ void prepare(const QString& setup, ServicesFixture& f)
     }
     if (setup == "externals, goals") {
         // "No goal" on the startup drive leaves its note as it is.
-        preferences.setString(withRoot(f, QString(Keys::goal("<root>"))), "");
-        preferences.setString(withRoot(f, QString(Keys::goal("<root>/Volumes/Backup"))), "20%");
+        preferences.setString(Keys::goal(machine.root()), "");
+        preferences.setString(Keys::goal(machine.root() + "/Volumes/Backup"), "20%");
     }
     if (setup == "externals, choices made") {
         preferences.setString(QString(Keys::watchedDrives),
@@ -91,8 +91,6 @@ void prepare(const QString& setup, ServicesFixture& f)
         preferences.setBoolean(QString(Keys::autopilotEnabled), true);
         preferences.setInteger(QString(Keys::autopilotIntervalMinutes), 7);
     }
-    if (setup == "switched on")
-        preferences.setBoolean(QString(Keys::icloudEnabled), true);
     if (setup == "no catalog")
         f.modelFixture.engine->onCatalog = [] { return std::optional<Catalog>(); };
     if (setup == "catalog") {
@@ -102,17 +100,10 @@ void prepare(const QString& setup, ServicesFixture& f)
             return std::optional(catalog);
         };
     }
-    const std::map<QString, NotificationAuth> auths {
-        {"denied", NotificationAuth::denied},
-        {"authorized", NotificationAuth::authorized},
-        {"provisional", NotificationAuth::provisional},
-        {"not determined", NotificationAuth::notDetermined},
-        {"ephemeral", NotificationAuth::ephemeral},
-    };
-    if (auths.count(setup))
-        f.notifier.auth = auths.at(setup);
+    const QStringList auths {"not determined", "denied", "authorized", "provisional"}; // by raw value
+    if (auths.contains(setup))
+        f.notifier.auth = NotificationAuth(auths.indexOf(setup));
     if (setup == "catalog" || setup == "no catalog") {
-        f.services();
         f.services().model.addProtectedPath("~/Documents/Taxes");
         f.services().model.addProtectedPath("/Volumes/Backup/Photos");
     }
@@ -165,19 +156,15 @@ private slots:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("shown");
 
-        QTest::newRow("general") << "general" << "" << "[ ] Launch Gorrin at login\n"
-            "header: Menu bar gauge\nShows\n(*) A bar, filling as space is used\n( ) A percentage\n"
-            "( ) Just the icon (plain until space is short)\n"
-            "header: Free space\nCount it as\n"
-            "picker: [Finder's number (counts space macOS can reclaim)] | df's strict number (only what's truly empty)\n"
-            "Units\npicker: [Decimal (GB, as Finder shows them)] | Binary (GiB, 1024-based)";
+        const QString general = " Launch Gorrin at login\nheader: Menu bar gauge\nShows\n(*) A bar, filling as space is "
+                                "used\n( ) A percentage\n( ) Just the icon (plain until space is short)\nheader: Free "
+                                "space\nCount it as\npicker: [Finder's number (counts space macOS can reclaim)] | df's "
+                                "strict number (only what's truly empty)\nUnits\npicker: ";
+        QTest::newRow("general") << "general" << ""
+            << "[ ]" + general + "[Decimal (GB, as Finder shows them)] | Binary (GiB, 1024-based)";
         // Unknown texts (a different case, another type) show the default option.
-        QTest::newRow("general, stored oddities") << "general" << "stored oddities" << "[x] Launch Gorrin at login\n"
-            "header: Menu bar gauge\nShows\n(*) A bar, filling as space is used\n( ) A percentage\n"
-            "( ) Just the icon (plain until space is short)\n"
-            "header: Free space\nCount it as\n"
-            "picker: [Finder's number (counts space macOS can reclaim)] | df's strict number (only what's truly empty)\n"
-            "Units\npicker: Decimal (GB, as Finder shows them) | [Binary (GiB, 1024-based)]";
+        QTest::newRow("general, stored oddities") << "general" << "stored oddities"
+            << "[x]" + general + "Decimal (GB, as Finder shows them) | [Binary (GiB, 1024-based)]";
 
         QTest::newRow("goals, externals with a goal") << "goals" << "externals, goals"
             << "header: Macintosh HD (this Mac)\ngoal control: <root>\ncaption/secondary: Defaults to 50 GB free.\n"
