@@ -45,19 +45,9 @@ public:
 const std::int64_t GB = 1'000'000'000;
 
 // The fake machine's drives lie under its root folder; tests write that folder as "<root>".
-QString root(ServicesFixture& f)
-{
-    return QString::fromStdString(f.machine().root());
-}
-
-QString withRoot(ServicesFixture& f, QString text)
-{
-    return text.replace("<root>", root(f));
-}
-
 QString shownRoot(ServicesFixture& f, QString text)
 {
-    return text.replace(root(f), "<root>");
+    return text.replace(QString::fromStdString(f.machine().root()), "<root>");
 }
 
 // The states the panes are shown in, by name.
@@ -82,7 +72,8 @@ void prepare(const QString& setup, ServicesFixture& f)
     }
     if (setup == "externals, choices made") {
         preferences.setString(QString(Keys::watchedDrives),
-                              withRoot(f, ",,<root>, <root>/Volumes/Backup,<root>/Volumes/Backup 1,<root>/Volumes/Gone,"));
+                              QString(",,<root>, <root>/Volumes/Backup,<root>/Volumes/Backup 1,<root>/Volumes/Gone,")
+                                  .replace("<root>", QString::fromStdString(machine.root())));
         preferences.setString(QString(Keys::defaultMoveToDrive), "Gone");
     }
     if (setup == "no drives")
