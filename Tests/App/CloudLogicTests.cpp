@@ -1,6 +1,7 @@
 // What the iCloud section derives from the model's values, without a window: the list's sections
-// and their headings (whose rule the findings' tier headings share), the chosen amount, the drive to park on, the sheet's contents and the
-// results bar's summary. Sums that would leave the 64-bit range are held at its end.
+// and their headings (whose rule the findings' tier headings share), the chosen amount, the drive
+// to park on, the sheet's contents and the results bar's summary. Sums that would leave the 64-bit
+// range are held at its end.
 
 #include <QtTest>
 
@@ -17,59 +18,39 @@ namespace Logic = CloudResultsLogic;
 using Status = CleanResult::Status;
 
 Q_DECLARE_METATYPE(CloudScan)
-Q_DECLARE_METATYPE(std::vector<DriveInfo>)
+Q_DECLARE_METATYPE(std::optional<CloudScan>)
 Q_DECLARE_METATYPE(std::vector<CleanResult>)
 
 namespace {
 
 constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max();
 
-CloudItem item(std::string id, std::int64_t bytes, bool onMac = false, std::optional<std::string> caution = {})
+CloudItem item(const std::string& id, std::int64_t bytes, bool onMac = false, std::optional<std::string> caution = {})
 {
-    CloudItem out;
-    out.path = "/Users/me/Library/Mobile Documents/com~apple~CloudDocs/" + id + ".bin";
-    out.id = std::move(id);
-    out.bytes = bytes;
-    out.onMac = onMac;
-    out.caution = std::move(caution);
-    return out;
+    const std::string path = "/Users/me/Library/Mobile Documents/com~apple~CloudDocs/" + id + ".bin";
+    return { id, path, bytes, onMac, {}, {}, std::move(caution) };
 }
 
 CopyGroup group(std::int64_t bytes, std::vector<CloudItem> items)
 {
-    CopyGroup out;
-    out.bytes = bytes;
-    out.keep = "/keep/" + std::to_string(bytes);
-    out.keepPlace = "iCloud";
-    out.items = std::move(items);
-    return out;
+    return { {}, bytes, "/keep/" + std::to_string(bytes), "iCloud", std::move(items), false };
 }
 
 CloudScan scan(std::vector<CopyGroup> groups, std::vector<CloudItem> biggest)
 {
-    CloudScan out;
-    out.groups = std::move(groups);
-    out.biggest = std::move(biggest);
-    return out;
+    return { {}, 0, 0, 0, std::move(groups), std::move(biggest), 0 };
 }
 
-std::set<std::string> idSet(const QStringList& ids)
+template <typename Ids = std::set<std::string>>
+Ids idsOf(const QStringList& list)
 {
-    std::set<std::string> out;
-    for (const auto& id : ids)
-        out.insert(id.toStdString());
+    Ids out;
+    for (const auto& id : list)
+        out.insert(out.end(), id.toStdString());
     return out;
 }
 
-std::vector<std::string> idList(const QStringList& ids)
-{
-    std::vector<std::string> out;
-    for (const auto& id : ids)
-        out.push_back(id.toStdString());
-    return out;
-}
-
-QString joined(const std::set<std::string>& ids)
+QString joined(const auto& ids)
 {
     QStringList out;
     for (const auto& id : ids)
@@ -79,12 +60,8 @@ QString joined(const std::set<std::string>& ids)
 
 QString shown(const std::optional<Logic::Section>& section)
 {
-    if (!section)
-        return QStringLiteral("-");
-    QStringList ids;
-    for (const auto& id : section->ids)
-        ids << QString::fromStdString(id);
-    return section->title + " | " + ids.join(',') + " | " + QString::number(section->bytes);
+    return section ? section->title + " | " + joined(section->ids) + " | " + QString::number(section->bytes)
+                   : QStringLiteral("-");
 }
 
 // "name@path" per drive.
@@ -137,63 +114,58 @@ private slots:
         QCOMPARE(shown(Logic::biggestSection(scan)), biggest);
     }
 
-    // A heading's button reads "Select none" exactly when all its ids are chosen; a click clears or
-    // fills the section, decided against the choice at the click, and never touches other ids.
     void selectAllHeading_data()
     {
         QTest::addColumn<QStringList>("ids");
         QTest::addColumn<QStringList>("selected");
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<QString>("afterClick");
+        QTest::addColumn<QString>("shown"); // the button's title | the choice after a click
         QTest::newRow("no ids: all of nothing is chosen, and a click changes nothing")
-            << QStringList {} << QStringList { "x" } << "Select none" << "x";
+            << QStringList {} << QStringList { "x" } << "Select none | x";
         QTest::newRow("some chosen: a click adds the rest")
-            << QStringList { "a", "b", "c" } << QStringList { "a", "x" } << "Select all" << "a,b,c,x";
+            << QStringList { "a", "b", "c" } << QStringList { "a", "x" } << "Select all | a,b,c,x";
         QTest::newRow("all chosen: a click removes only the heading's own")
-            << QStringList { "a", "b" } << QStringList { "a", "b", "x" } << "Select none" << "x";
-        QTest::newRow("duplicates collapse") << QStringList { "a", "a" } << QStringList { "a" } << "Select none" << "";
-        QTest::newRow("none chosen") << QStringList { "a" } << QStringList {} << "Select all" << "a";
-        QTest::newRow("some of two chosen") << QStringList { "a", "b" } << QStringList { "a", "x" } << "Select all" << "a,b,x";
-        QTest::newRow("none of two chosen") << QStringList { "a", "b" } << QStringList {} << "Select all" << "a,b";
+            << QStringList { "a", "b" } << QStringList { "a", "b", "x" } << "Select none | x";
+        QTest::newRow("duplicates collapse") << QStringList { "a", "a" } << QStringList { "a" } << "Select none | ";
+        QTest::newRow("none chosen") << QStringList { "a" } << QStringList {} << "Select all | a";
+        QTest::newRow("none of two chosen") << QStringList { "a", "b" } << QStringList {} << "Select all | a,b";
     }
 
+    // The title reads "Select none" exactly when all the heading's ids are chosen; a click clears or
+    // fills the section, decided against the choice at the click, and never touches other ids.
     void selectAllHeading()
     {
         QFETCH(QStringList, ids);
         QFETCH(QStringList, selected);
-        QFETCH(QString, label);
-        QFETCH(QString, afterClick);
-        QCOMPARE(SelectAllHeader::buttonTitle(idList(ids), idSet(selected)), label);
-        QCOMPARE(joined(SelectAllHeader::afterClick(idList(ids), idSet(selected))), afterClick);
+        QFETCH(QString, shown);
+        const auto own = idsOf<std::vector<std::string>>(ids);
+        QCOMPARE(SelectAllHeader::buttonTitle(own, idsOf(selected)) + " | "
+                     + joined(SelectAllHeader::afterClick(own, idsOf(selected))),
+                 shown);
     }
 
     void chosenAmount_data()
     {
-        QTest::addColumn<bool>("withScan");
-        QTest::addColumn<CloudScan>("scan");
+        QTest::addColumn<std::optional<CloudScan>>("scan");
         QTest::addColumn<QStringList>("selected");
         QTest::addColumn<QString>("line");
         QTest::newRow("ids the scan doesn't hold count but add nothing")
-            << true << mixed << QStringList { "a1", "c1", "gone" } << "3 chosen, 4 KB";
+            << std::optional(mixed) << QStringList { "a1", "c1", "gone" } << "3 chosen, 4 KB";
         QTest::newRow("without a scan nothing adds")
-            << false << CloudScan {} << QStringList { "a1" } << "1 chosen, 0 KB";
+            << std::optional<CloudScan>() << QStringList { "a1" } << "1 chosen, 0 KB";
         QTest::newRow("an id listed twice counts its first item once")
-            << true << scan({ group(4000, { item("a", 4000) }) }, { item("a", 9000) }) << QStringList { "a" }
+            << std::optional(scan({ group(4000, { item("a", 4000) }) }, { item("a", 9000) })) << QStringList { "a" }
             << "1 chosen, 4 KB";
-        QTest::newRow("held at the limit")
-            << true << scan({}, { item("a", most), item("b", most) }) << QStringList { "a", "b" }
-            << "2 chosen, 9223372037 GB";
+        QTest::newRow("held at the limit") << std::optional(scan({}, { item("a", most), item("b", most) }))
+                                           << QStringList { "a", "b" } << "2 chosen, 9223372037 GB";
     }
 
     void chosenAmount()
     {
-        QFETCH(bool, withScan);
-        QFETCH(CloudScan, scan);
+        QFETCH(std::optional<CloudScan>, scan);
         QFETCH(QStringList, selected);
         QFETCH(QString, line);
         AppTesting::TempPreferences preferences;
-        const auto given = withScan ? std::optional<CloudScan>(scan) : std::nullopt;
-        QCOMPARE(Logic::chosenLine(given, idSet(selected), *preferences), line);
+        QCOMPARE(Logic::chosenLine(scan, idsOf(selected), *preferences), line);
     }
 
     void parkTarget_data()
@@ -201,15 +173,14 @@ private slots:
         QTest::addColumn<QStringList>("externals");
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("target"); // shown | argument
+        const QStringList twins { "Backup@/Volumes/Backup", "Backup@/Volumes/Backup 1" };
         QTest::newRow("a name of its own is passed as the name")
             << QStringList { "Backup@/Volumes/Backup", "Photos@/Volumes/Photos" } << "/Volumes/Photos"
             << "Photos | Photos";
         QTest::newRow("the first of two drives of one name goes by its path")
-            << QStringList { "Backup@/Volumes/Backup", "Backup@/Volumes/Backup 1" } << "/Volumes/Backup"
-            << "Backup | /Volumes/Backup";
+            << twins << "/Volumes/Backup" << "Backup | /Volumes/Backup";
         QTest::newRow("the second of two drives of one name goes by its path")
-            << QStringList { "Backup@/Volumes/Backup", "Backup@/Volumes/Backup 1" } << "/Volumes/Backup 1"
-            << "Backup | /Volumes/Backup 1";
+            << twins << "/Volumes/Backup 1" << "Backup | /Volumes/Backup 1";
         QTest::newRow("names alike once composed are shared")
             << QStringList { "Caf\u00e9@/Volumes/a", "Cafe\u0301@/Volumes/b" } << "/Volumes/b"
             << "Cafe\u0301 | /Volumes/b";
@@ -266,30 +237,25 @@ private slots:
         QTest::addColumn<CloudScan>("scan");
         QTest::addColumn<QStringList>("selected");
         QTest::addColumn<QString>("shown"); // ids listed | title | summary | caution | start without, with agreement
+        const auto shown = [](const char* ids, const char* taken, const char* toDownload, const char* rest) {
+            return QStringLiteral("%1 | Take %2 out of iCloud? | %3 has to be downloaded first, 2 GB at a time, so "
+                                  "your Mac never runs low. | %4")
+                .arg(ids, taken, toDownload, rest);
+        };
         const CloudScan sizes = scan({ group(1000, { item("a", 1000), item("b", 3000, true) }) },
                                      { item("c", 1000), item("d", 3000) });
         QTest::newRow("largest first, equal sizes in the order collected")
-            << sizes << QStringList { "a", "b", "c", "d" }
-            << "b,d,a,c | Take 8 KB out of iCloud? | 4 files. 5 KB has to be downloaded first, 2 GB at a time, so "
-               "your Mac never runs low. | 0 | 1,1";
-        QTest::newRow("one file") << sizes << QStringList { "c" }
-            << "c | Take 1 KB out of iCloud? | 1 file. 1 KB has to be downloaded first, 2 GB at a time, so your "
-               "Mac never runs low. | 0 | 1,1";
-        QTest::newRow("nothing chosen") << sizes << QStringList {}
-            << " | Take 0 KB out of iCloud? | 0 files. 0 KB has to be downloaded first, 2 GB at a time, so your Mac "
-               "never runs low. | 0 | 1,1";
+            << sizes << QStringList { "a", "b", "c", "d" } << shown("b,d,a,c", "8 KB", "4 files. 5 KB", "0 | 1,1");
+        QTest::newRow("one file") << sizes << QStringList { "c" } << shown("c", "1 KB", "1 file. 1 KB", "0 | 1,1");
+        QTest::newRow("nothing chosen") << sizes << QStringList {} << shown("", "0 KB", "0 files. 0 KB", "0 | 1,1");
         QTest::newRow("all on the Mac, and an id the scan no longer holds")
-            << sizes << QStringList { "b", "gone" }
-            << "b | Take 3 KB out of iCloud? | 1 file. 0 KB has to be downloaded first, 2 GB at a time, so your Mac "
-               "never runs low. | 0 | 1,1";
+            << sizes << QStringList { "b", "gone" } << shown("b", "3 KB", "1 file. 0 KB", "0 | 1,1");
         QTest::newRow("a caution waits for the agreement")
             << scan({}, { item("x", 2000), item("y", 5000, false, "Careful.") }) << QStringList { "x", "y" }
-            << "y,x | Take 7 KB out of iCloud? | 2 files. 7 KB has to be downloaded first, 2 GB at a time, so your "
-               "Mac never runs low. | 1 | 0,1";
+            << shown("y,x", "7 KB", "2 files. 7 KB", "1 | 0,1");
         QTest::newRow("sums held at the limit")
             << scan({}, { item("x", most), item("y", most) }) << QStringList { "x", "y" }
-            << "x,y | Take 9223372037 GB out of iCloud? | 2 files. 9223372037 GB has to be downloaded first, 2 GB "
-               "at a time, so your Mac never runs low. | 0 | 1,1";
+            << shown("x,y", "9223372037 GB", "2 files. 9223372037 GB", "0 | 1,1");
     }
 
     void confirmSheetContents()
@@ -298,7 +264,7 @@ private slots:
         QFETCH(QStringList, selected);
         QFETCH(QString, shown);
         AppTesting::TempPreferences preferences;
-        const auto model = CloudConfirmModel::build(scan, idSet(selected));
+        const auto model = CloudConfirmModel::build(scan, idsOf(selected));
         QStringList ids;
         for (const auto& chosen : model.chosen)
             ids << QString::fromStdString(chosen.id);
@@ -307,7 +273,7 @@ private slots:
                                QString::number(model.canStart(false)) + ',' + QString::number(model.canStart(true)) })
                      .join(" | "),
                  shown);
-        QCOMPARE(CloudConfirmModel::build(std::nullopt, idSet(selected)).chosen.size(), std::size_t(0));
+        QCOMPARE(CloudConfirmModel::build(std::nullopt, idsOf(selected)).chosen.size(), std::size_t(0));
     }
 
     void resultsBar_data()
