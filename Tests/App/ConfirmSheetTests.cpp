@@ -24,22 +24,25 @@ using namespace Quandril;
 using namespace Quandril::App;
 using namespace Quandril::AppTesting;
 namespace Logic = Quandril::App::ConfirmLogic;
+using Kind = Action::Kind;
 
 namespace {
 
 using Change = std::function<void(Finding&)>;
 
-Action kind(Action::Kind kind)
+Finding made(std::string id, std::int64_t bytes, const Change& change)
 {
-    return Action(kind);
+    Finding out = finding(std::move(id), bytes);
+    change(out);
+    return out;
 }
 
-QString decimal(std::int64_t bytes)
+Finding movie(std::int64_t bytes = 1000)
 {
-    return AppFormat::bytes(bytes, SizeUnits::decimal);
+    return made("movie", bytes, [](Finding& f) { f.action = Action(Kind::move); });
 }
 
-QString joined(const std::vector<std::string>& ids)
+QString joined(const auto& ids)
 {
     QStringList out;
     for (const auto& id : ids)
@@ -47,40 +50,31 @@ QString joined(const std::vector<std::string>& ids)
     return out.join(',');
 }
 
-// External drives: name and mount path.
-using Mounts = std::vector<std::pair<std::string, std::string>>;
-
-// Drives of these names at /Volumes/<name>.
-Mounts volumes(const QStringList& names)
-{
-    Mounts out;
-    for (const QString& name : names)
-        out.push_back({name.toStdString(), "/Volumes/" + name.toStdString()});
-    return out;
-}
-
-// A fake machine whose scans find the given findings, with external drives as asked.
+// A fake machine whose scans find the given findings, with external drives of these names at
+// /Volumes/<name>, or, `apart`, at /media/disk<n>/<name> (so names may repeat).
 struct Scene {
     std::vector<Finding> found;
     ServicesFixture f;
 
-    explicit Scene(const Mounts& drives = {})
+    explicit Scene(const QStringList& names, bool apart = false)
     {
         std::int64_t free = 900'000'000'000;
-        for (const auto& [name, path] : drives)
-            f.machine().drive(name, path, 2'000'000'000'000, free -= 100'000'000'000);
+        for (int i = 0; i < names.size(); ++i) {
+            const std::string name = names[i].toStdString();
+            f.machine().drive(name, (apart ? "/media/disk" + std::to_string(i) : std::string("/Volumes")) + "/" + name,
+                              2'000'000'000'000, free -= 100'000'000'000);
+        }
     }
 
     Model& model() { return f.services().model; }
+    ScriptedEngine& engine() { return *f.modelFixture.engine; }
 
     // Scans once, then chooses these ids.
     void scanAndChoose(std::vector<Finding> findings, std::set<std::string> chosen)
     {
         found = std::move(findings);
-        f.modelFixture.engine->onScan = [this](const Mac& mac, const Catalog&, const ScanOptions&) {
-            return reportWith(mac, found);
-        };
-        f.modelFixture.engine->onClean = [](const std::vector<std::string>& ids, const CleanOptions&) {
+        engine().onScan = [this](const Mac& mac, const Catalog&, const ScanOptions&) { return reportWith(mac, found); };
+        engine().onClean = [](const std::vector<std::string>& ids, const CleanOptions&) {
             std::vector<CleanResult> out;
             for (const auto& id : ids)
                 out.push_back(result(id, CleanResult::Status::done, "Done.", 1));
@@ -114,28 +108,30 @@ private slots:
                                 "and a link takes its place, so %1 still find the sounds while the drive is plugged "
                                 "in. Quit Logic first. If macOS asks for your password, that's for a folder it "
                                 "protects. | drive";
-        QTest::newRow("delete") << Change([](Finding& f) { f.action = kind(Action::Kind::delete_); }) << trash;
+        QTest::newRow("delete") << Change([](Finding& f) { f.action = Action(Kind::delete_); }) << trash;
         QTest::newRow("trash, moves set: no drive") << Change([](Finding& f) { f.action.moves = true; }) << trash;
         QTest::newRow("command") << Change([](Finding& f) {
-            f.action = Action(Action::Kind::command, std::vector<std::string>{"xcrun", "simctl", "delete", "unavailable"});
+            f.action = Action(Kind::command, std::vector<std::string>{"xcrun", "simctl", "delete", "unavailable"});
         }) << "canDo | Cleared with its own tool: xcrun simctl delete unavailable";
-        QTest::newRow("command without words") << Change([](Finding& f) { f.action = kind(Action::Kind::command); })
+        QTest::newRow("command without words") << Change([](Finding& f) { f.action = Action(Kind::command); })
                                                << "canDo | Cleared with its own tool: ";
-        QTest::newRow("move, moves absent") << Change([](Finding& f) { f.action = kind(Action::Kind::move); })
+        QTest::newRow("move, moves absent") << Change([](Finding& f) { f.action = Action(Kind::move); })
                                             << "canDo | Copied to the drive, checked file by file, then the Mac's "
                                                "copy goes to the Trash. | drive";
         QTest::newRow("linkable hand-off") << Change([](Finding& f) {
-            f.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, "Logic Pro", "Steps.", std::nullopt, true);
+            f.action = Action(Kind::handOff, std::nullopt, std::nullopt, "Logic Pro", "Steps.", std::nullopt, true);
             f.owner = "Logic Pro and GarageBand";
         }) << handOff.arg("Logic Pro and GarageBand");
         QTest::newRow("linkable hand-off without owner") << Change([](Finding& f) {
-            f.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, true);
+            f.action = Action(Kind::handOff);
+            f.action.linkable = true;
         }) << handOff.arg("its apps");
         QTest::newRow("hand-off with steps") << Change([](Finding& f) {
-            f.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, "Steam", "Uninstall it in Steam.");
+            f.action = Action(Kind::handOff, std::nullopt, std::nullopt, "Steam", "Uninstall it in Steam.");
         }) << "forYou | Uninstall it in Steam.";
         QTest::newRow("hand-off, linkable false") << Change([](Finding& f) {
-            f.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false);
+            f.action = Action(Kind::handOff);
+            f.action.linkable = false;
         }) << "forYou | Its own app moves or prunes it.";
         QTest::newRow("review of a copy") << Change([](Finding& f) {
             f.action = Action::review();
@@ -152,7 +148,7 @@ private slots:
             f.unsure = true;
         }) << "forYou | Xcode is open. Quit it, scan again, and it can go.";
         QTest::newRow("unsure move") << Change([](Finding& f) {
-            f.action = kind(Action::Kind::move);
+            f.action = Action(Kind::move);
             f.unsure = true;
         }) << "forYou | Whose this is isn't certain. Look inside (Show in Finder) before deciding; if it's yours to "
               "drop, move it to the Trash yourself.";
@@ -169,20 +165,16 @@ private slots:
         QFETCH(Change, change);
         QFETCH(QString, expected);
         ScanReport report;
-        report.findings = {finding("x", 1000)};
-        change(report.findings.front());
+        report.findings = {made("x", 1000, change)};
         const auto split = Logic::split(report, {"x"});
         QCOMPARE(split.chosen.size(), std::size_t(1));
         const Finding& one = split.chosen.front();
         const bool mine = split.canDo.size() == 1;
         QCOMPARE(split.forYou.size(), std::size_t(mine ? 0 : 1));
         QCOMPARE(Logic::actsItself(one), mine);
-        QString shown = mine ? "canDo | " + Logic::what(one) : "forYou | " + Logic::howToDo(one);
-        if (!split.cautioned.empty())
-            shown += " | cautioned";
-        if (split.needsDrive)
-            shown += " | drive";
-        QCOMPARE(shown, expected);
+        QCOMPARE((mine ? "canDo | " + Logic::what(one) : "forYou | " + Logic::howToDo(one))
+                     + (split.cautioned.empty() ? "" : " | cautioned") + (split.needsDrive ? " | drive" : ""),
+                 expected);
     }
 
     // Largest first, equal sizes in report order; ids the report lacks are skipped; the sums and
@@ -190,52 +182,44 @@ private slots:
     void orderSumsAndTitle()
     {
         constexpr auto most = std::numeric_limits<std::int64_t>::max();
+        const auto left = [](std::string id) {
+            return made(std::move(id), most, [](Finding& f) { f.action = Action::review(); });
+        };
         ScanReport report;
-        Finding mine = finding("big", most);
-        Finding alsoBig = finding("also-big", 5);
-        Finding left = finding("left", most);
-        left.action = Action::review();
-        Finding again = finding("left-too", most);
-        again.action = Action::review();
-        report.findings = {finding("c", 100), finding("a", 300), finding("b", 100), finding("d", 300), mine, alsoBig,
-                           left, again};
-        const auto format = [](std::int64_t n) { return decimal(n); };
+        report.findings = {finding("c", 100), finding("a", 300), finding("b", 100), finding("d", 300),
+                           finding("big", most), finding("also-big", 5), left("left"), left("left-too")};
+        const auto format = [](std::int64_t n) { return AppFormat::bytes(n, SizeUnits::decimal); };
 
         auto split = Logic::split(report, {"a", "b", "c", "d", "gone"});
-        QCOMPARE(joined(Logic::request(split, false, {}, "").ids), QStringLiteral("a,d,c,b"));
-        QCOMPARE(Logic::title(split, format), "Free up " + decimal(800) + "?");
-
+        QStringList got {joined(Logic::request(split, false, {}, "").ids), Logic::title(split, format)};
         split = Logic::split(report, {"big", "also-big", "left", "left-too"});
-        QCOMPARE(split.canDoBytes, most);
-        QCOMPARE(split.forYouBytes, most);
-        QCOMPARE(Logic::title(split, format), "Free up " + decimal(most) + "?");
-        QCOMPARE(Logic::forYouHeading(split, format), "For you to do (" + decimal(most) + "): Gorrin leaves these alone");
-
+        got << QString::number(split.canDoBytes) << QString::number(split.forYouBytes) << Logic::title(split, format)
+            << Logic::forYouHeading(split, format);
         split = Logic::split(report, {"left"});
-        QCOMPARE(Logic::title(split, format), QStringLiteral("Nothing here Gorrin can do itself"));
-        QVERIFY(!Logic::canFreeUp(split, ""));
-        QVERIFY(Logic::split(std::nullopt, {"a"}).chosen.empty());
+        got << Logic::title(split, format) << QString::number(Logic::canFreeUp(split, ""))
+            << QString::number(Logic::split(std::nullopt, {"a"}).chosen.size());
+        QCOMPARE(got, (QStringList{"a,d,c,b", "Free up " + format(800) + "?", QString::number(most),
+                                   QString::number(most), "Free up " + format(most) + "?",
+                                   "For you to do (" + format(most) + "): Gorrin leaves these alone",
+                                   "Nothing here Gorrin can do itself", "0", "0"}));
     }
 
     // The sheet over the findings view: what it lists, that "Free up" passes only what the app
     // does, largest first, with the agreement and the drive, and leaves the rest chosen.
     void freesUpWhatTheAppCanDo()
     {
-        Scene scene(volumes({"Backup"}));
-        Finding small = finding("small", 2'000'000'000);
+        Scene scene({"Backup"});
+        Finding small = finding("small", 2'000'000'000), film = movie(9'000'000'000);
+        Finding steam = finding("steam", 5'000'000'000), busy = finding("busy", 1'000'000'000);
         small.title = "Old caches";
         small.caution = "Some apps sign you out.";
-        Finding movie = finding("movie", 9'000'000'000);
-        movie.title = "Movies";
-        movie.action = kind(Action::Kind::move);
-        Finding steam = finding("steam", 5'000'000'000);
+        film.title = "Movies";
         steam.title = "A game";
-        steam.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, "Steam", "Uninstall it in Steam.");
-        Finding busy = finding("busy", 1'000'000'000);
+        steam.action = Action(Kind::handOff, std::nullopt, std::nullopt, "Steam", "Uninstall it in Steam.");
         busy.title = "Busy cache";
         busy.blockedBy = "Xcode is open.";
         busy.caution = "Not listed.";
-        scene.scanAndChoose({small, movie, steam, busy}, {"small", "movie", "steam", "busy"});
+        scene.scanAndChoose({small, film, steam, busy}, {"small", "movie", "steam", "busy"});
 
         FreeUpView view(scene.f.services());
         showAt(view, 760, 900);
@@ -263,19 +247,19 @@ private slots:
         view.confirm();
         sheet = view.confirmSheet();
         QVERIFY(!sheet->agreed() && !sheet->agreement()->isChecked());
-        QCOMPARE(scene.f.modelFixture.engine->count(EngineCall::clean), 0);
+        QCOMPARE(scene.engine().count(EngineCall::clean), 0);
 
         sheet->agreement()->click();
         QTest::keyClick(sheet, Qt::Key_Return);
         QVERIFY(!sheet->isVisible());
         QVERIFY(scene.f.settle());
         QVERIFY(!view.confirmSheet());
-        const auto calls = scene.f.modelFixture.engine->calls(EngineCall::clean);
+        const auto calls = scene.engine().calls(EngineCall::clean);
         QCOMPARE(calls.size(), std::size_t(1));
         QCOMPARE(joined(calls.front().ids), QStringLiteral("movie,small"));
         QVERIFY(calls.front().cleanOptions->includeCautioned);
         QCOMPARE(calls.front().cleanOptions->moveTo, std::optional<std::string>("Backup"));
-        QCOMPARE(joined({scene.model().selected().begin(), scene.model().selected().end()}), QStringLiteral("busy,steam"));
+        QCOMPARE(joined(scene.model().selected()), QStringLiteral("busy,steam"));
     }
 
     // The drive picker starts from the stored default when it is plugged in, else the first
@@ -297,12 +281,10 @@ private slots:
         QFETCH(QStringList, drives);
         QFETCH(QString, stored);
         QFETCH(QString, preset);
-        Scene scene(volumes(drives));
+        Scene scene(drives);
         if (stored != "-")
             scene.f.preferences()->setString(Keys::defaultMoveToDrive, stored);
-        Finding movie = finding("movie", 1000);
-        movie.action = kind(Action::Kind::move);
-        scene.scanAndChoose({movie, finding("cache", 500)}, {"movie", "cache"});
+        scene.scanAndChoose({movie(), finding("cache", 500)}, {"movie", "cache"});
         QSignalSpy writes(&scene.f.preferences().get(), &Preferences::changed);
 
         ConfirmSheet sheet(scene.f.services());
@@ -315,12 +297,11 @@ private slots:
 
         // The user picks the last drive; new readings of the drives and a new selection keep it.
         sheet.drivePicker()->activated(int(drives.size()) - 1);
-        const std::string picked = scene.drivePath("/Volumes/" + drives.last().toStdString());
         ScanReport status = scene.model().status();
         status.drives.back().freeBytes = 5'000'000'000;
         scene.model().setStatus(status);
         scene.model().setSelected({"movie"});
-        QCOMPARE(sheet.drivePath(), picked);
+        QCOMPARE(sheet.drivePath(), scene.drivePath("/Volumes/" + drives.last().toStdString()));
         QCOMPARE(sheet.drivePicker()->currentText(), drives.last() + " (5 GB free)");
         QCOMPARE(writes.size(), 0);
 
@@ -348,20 +329,15 @@ private slots:
         QFETCH(QStringList, names);
         QFETCH(int, picked);
         QFETCH(bool, byPath);
-        Mounts mounts;
-        for (int i = 0; i < names.size(); ++i)
-            mounts.push_back({names[i].toStdString(), "/media/disk" + std::to_string(i) + "/" + names[i].toStdString()});
-        Scene scene(mounts);
-        Finding movie = finding("movie", 1000);
-        movie.action = kind(Action::Kind::move);
-        scene.scanAndChoose({movie}, {"movie"});
+        Scene scene(names, true);
+        scene.scanAndChoose({movie()}, {"movie"});
 
         ConfirmSheet sheet(scene.f.services());
         sheet.drivePicker()->activated(picked);
         const DriveInfo chosen = scene.model().externals()[std::size_t(picked)];
         sheet.freeUpButton()->click();
         QVERIFY(scene.f.settle());
-        const auto calls = scene.f.modelFixture.engine->calls(EngineCall::clean);
+        const auto calls = scene.engine().calls(EngineCall::clean);
         QCOMPARE(calls.size(), std::size_t(1));
         const auto moveTo = calls.front().cleanOptions->moveTo;
         QCOMPARE(moveTo, std::optional<std::string>(byPath ? chosen.path : chosen.name));
