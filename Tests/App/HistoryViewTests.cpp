@@ -122,17 +122,17 @@ private slots:
         const auto none = int(HistoryView::Trailing::none);
         const auto button = int(HistoryView::Trailing::putBack);
         const auto done = int(HistoryView::Trailing::putBackDone);
-        const std::string home = "/Users/me";
         // Paths are completed with the fake machine's root in the test.
-        QTest::newRow("in the Trash") << entry("a", {moved(home + "/x", home + "/.Trash/x")}) << button;
-        QTest::newRow("put back") << entry("a", {moved(home + "/x", home + "/.Trash/x")}, true) << done;
-        QTest::newRow("undone false") << entry("a", {moved(home + "/x", home + "/.Trash/x")}, false) << button;
+        const Relocation trashed = moved("/Users/me/x", "/Users/me/.Trash/x");
+        const std::string onDrive = "/Volumes/Backup/Moved from Mac/x";
+        QTest::newRow("in the Trash") << entry("a", {trashed}) << button;
+        QTest::newRow("put back") << entry("a", {trashed}, true) << done;
+        QTest::newRow("undone false") << entry("a", {trashed}, false) << button;
         QTest::newRow("deleted for good") << entry("a", {}) << none;
-        QTest::newRow("on a drive, not parked") << entry("a", {moved(home + "/x", "/Volumes/Backup/Moved from Mac/x")}) << none;
-        QTest::newRow("parked on a drive") << entry("a", {moved(home + "/x", "/Volumes/Backup/Moved from Mac/x", true)})
-                                           << button;
+        QTest::newRow("on a drive, not parked") << entry("a", {moved("/Users/me/x", onDrive)}) << none;
+        QTest::newRow("parked on a drive") << entry("a", {moved("/Users/me/x", onDrive, true)}) << button;
         QTest::newRow("one of several qualifies")
-            << entry("a", {moved(home + "/y", "/Volumes/Backup/y"), moved(home + "/x", home + "/.Trash/x")}) << button;
+            << entry("a", {moved("/Users/me/y", "/Volumes/Backup/y"), trashed}) << button;
     }
 
     void trailingStates()
@@ -151,11 +151,10 @@ private slots:
         const auto rows = builtRows(view);
         QCOMPARE(rows.size(), std::size_t(1));
         QCOMPARE(int(rows.front()->trailing()), trailing);
-        const QString end = trailing == int(HistoryView::Trailing::putBack) ? QStringLiteral(" | [Put Back]")
-            : trailing == int(HistoryView::Trailing::putBackDone)           ? QStringLiteral(" | Put back")
-                                                                            : QString();
-        QCOMPARE(shownText(&view), "Title of a | " + HistoryView::detailLine(line, f.preferences().get()) + end);
-        QVERIFY(HistoryView::detailLine(line, f.preferences().get()).endsWith(" · " + decimal(1000) + " · trash"));
+        const QString detail = HistoryView::detailLine(line, f.preferences().get());
+        const QString ends[] = {"", " | [Put Back]", " | Put back"}; // by Trailing
+        QCOMPARE(shownText(&view), "Title of a | " + detail + ends[trailing]);
+        QVERIFY(detail.endsWith(" · " + decimal(1000) + " · trash"));
     }
 
     void emptyHistory()
