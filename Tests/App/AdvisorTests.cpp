@@ -136,23 +136,19 @@ private slots:
     // or is still running at the limit (then it is killed).
     void processRunner_data()
     {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("script"); // run by /bin/sh
         QTest::addColumn<Output>("output");
-        QTest::newRow("prints 1") << "/bin/sh" << QStringList{"-c", "echo 1"} << Output("1\n");
-        QTest::newRow("key not set") << "/bin/sh" << QStringList{"-c", "echo 1; exit 1"} << Output();
-        QTest::newRow("hangs") << "/bin/sh" << QStringList{"-c", "echo 1; sleep 600"} << Output();
+        QTest::newRow("prints 1") << "echo 1" << Output("1\n");
+        QTest::newRow("key not set") << "echo 1; exit 1" << Output();
+        QTest::newRow("hangs") << "echo 1; sleep 600" << Output();
     }
 
     void processRunner()
     {
-        QFETCH(QString, program);
-        QFETCH(QStringList, arguments);
+        QFETCH(QString, script);
         QFETCH(Output, output);
-        std::vector<std::string> words;
-        for (const QString& word : arguments)
-            words.push_back(word.toStdString());
-        const auto run = Advisor::processRunner(program.toStdString(), std::chrono::milliseconds(300));
+        const std::vector<std::string> words {"-c", script.toStdString()};
+        const auto run = Advisor::processRunner("/bin/sh", std::chrono::milliseconds(300));
         QCOMPARE(run(words), output);
         QCOMPARE(Advisor::runDefaults(run, words), output ? std::optional<QString>("1") : std::nullopt);
     }
@@ -192,12 +188,12 @@ private slots:
         QVERIFY(!sheet.watching());
         sheet.open();
         QVERIFY(sheet.watching());
+        const QString never = FirstRunSheet::accessLine + " | Never: Photos, Mail, Messages, Keychains, or anything "
+                                                          "still running. iCloud only if you switch it on. | ";
         QCOMPARE(shownText(&sheet),
-                 "@concerned | " + FirstRunSheet::accessLine
-                     + " | Never: Photos, Mail, Messages, Keychains, or anything still running. iCloud only if you "
-                       "switch it on. | Full Disk Access | Not granted yet. I'll only look — nothing happens until you "
-                       "say so. | [Open Full Disk Access Settings…] | Switch Gorrin on there. Not in the list? Drag "
-                       "this icon into it. I'll notice by myself. | [Start]");
+                 "@concerned | " + never + "Full Disk Access | Not granted yet. I'll only look — nothing happens until "
+                 "you say so. | [Open Full Disk Access Settings…] | Switch Gorrin on there. Not in the list? Drag this "
+                 "icon into it. I'll notice by myself. | [Start]");
         QCOMPARE(sheet.accessLabel()->property("symbol").toString(), QStringLiteral("exclamationmark.circle"));
         QCOMPARE(sheet.watch()->interval(), 1000);
         sheet.settingsButton()->click();
@@ -209,9 +205,7 @@ private slots:
         QVERIFY(waitUntil([&] { return sheet.hasAccess(); }));
         QVERIFY(!sheet.watching());
         f.modelFixture.access->granted = false;
-        QCOMPARE(shownText(&sheet), "@idle | " + FirstRunSheet::accessLine
-                                        + " | Never: Photos, Mail, Messages, Keychains, or anything still running. "
-                                          "iCloud only if you switch it on. | Full Disk Access | Granted. | [Start]");
+        QCOMPARE(shownText(&sheet), "@idle | " + never + "Full Disk Access | Granted. | [Start]");
         QCOMPARE(sheet.accessLabel()->property("tone").toString(), QStringLiteral("green"));
 
         sheet.close();
@@ -225,14 +219,14 @@ private slots:
     // and however the sheet closes, first run counts as seen.
     void firstRunShownOnce_data()
     {
-        QTest::addColumn<int>("way"); // 0: Return, 1: Escape
-        QTest::newRow("Start by Return") << 0;
-        QTest::newRow("Escape") << 1;
+        QTest::addColumn<int>("key");
+        QTest::newRow("Start by Return") << int(Qt::Key_Return);
+        QTest::newRow("Escape") << int(Qt::Key_Escape);
     }
 
     void firstRunShownOnce()
     {
-        QFETCH(int, way);
+        QFETCH(int, key);
         ServicesFixture f;
         MainWindow window(f.services());
         showAt(window, 920, 660);
@@ -243,7 +237,7 @@ private slots:
         FirstRunSheet* sheet = sheets.front();
         QVERIFY(sheet->isVisible() && sheet->hasAccess() && !sheet->watching());
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        QTest::keyClick(sheet, way == 0 ? Qt::Key_Return : Qt::Key_Escape);
+        QTest::keyClick(sheet, Qt::Key(key));
         QVERIFY(!sheet->isVisible());
         QCOMPARE(f.preferences()->boolean(Keys::hasSeenFirstRun, false), true);
         QVERIFY(waitUntil([&] { return window.findChildren<FirstRunSheet*>().isEmpty(); }));
