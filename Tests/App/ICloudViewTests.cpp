@@ -141,14 +141,19 @@ void cleanThroughTheEngine(Section& s, std::vector<std::string>& lines,
     };
 }
 
-QStringList withoutRepeats(const QStringList& lines)
+// Picks the entry as the user would.
+void pick(QComboBox* picker, int index)
 {
-    QStringList out;
-    for (const auto& line : lines) {
-        if (out.isEmpty() || out.back() != line)
-            out << line;
-    }
-    return out;
+    picker->setCurrentIndex(index);
+    emit picker->activated(index);
+}
+
+// Starts a run of what is chosen, agreeing to the cautions.
+void startAgreed(ICloudResults& results)
+{
+    results.startButton()->click();
+    results.sheet()->agreement()->click();
+    results.sheet()->startButton()->click();
 }
 
 } // namespace
@@ -226,10 +231,8 @@ private slots:
 
         // Choices made, then off and on again: a new view with the starting values.
         auto& first = *view.results();
-        first.parkPicker()->setCurrentIndex(0);
-        emit first.parkPicker()->activated(0);
-        first.chunkPicker()->setCurrentIndex(2);
-        emit first.chunkPicker()->activated(2);
+        pick(first.parkPicker(), 0);
+        pick(first.chunkPicker(), 2);
         QCOMPARE(first.drive(), s.at("/Volumes/Backup"));
         QCOMPARE(first.chunk(), 10'000'000'000);
         first.turnOffButton()->click();
@@ -394,9 +397,7 @@ private slots:
         Section s;
         Model& model = s.model();
         ScanReport alone = model.status();
-        alone.drives.erase(std::remove_if(alone.drives.begin(), alone.drives.end(),
-                                          [](const DriveInfo& drive) { return !drive.isStartup; }),
-                           alone.drives.end());
+        std::erase_if(alone.drives, [](const DriveInfo& drive) { return !drive.isStartup; });
         const ScanReport withDrive = model.status();
         model.setStatus(alone);
         ICloudResults& results = s.shown();
@@ -406,8 +407,7 @@ private slots:
         seen << footerOf(results); // chosen files wait for a drive
         model.setStatus(withDrive);
         seen << footerOf(results); // a drive shows up: no choice made for the user
-        results.parkPicker()->setCurrentIndex(0);
-        emit results.parkPicker()->activated(0);
+        pick(results.parkPicker(), 0);
         seen << footerOf(results);
 
         // A run: "Working…" until its first line, then the line; the stop button stays enabled.
@@ -534,19 +534,20 @@ private slots:
                 progress << results.progressText();
         });
 
-        results.parkPicker()->setCurrentIndex(1);
-        emit results.parkPicker()->activated(1);
+        pick(results.parkPicker(), 1);
         for (auto* header : results.headers())
             header->button()->click();
-        results.startButton()->click();
-        results.sheet()->agreement()->click();
-        results.sheet()->startButton()->click();
+        startAgreed(results);
         QVERIFY(s.f.settle());
 
         QCOMPARE(s.engine().calls(EngineCall::cleanCloud).front().cloudOptions->drive, s.at("/Volumes/Backup 1"));
         QStringList expected { QStringLiteral("Working…") };
         for (const auto& line : lines)
             expected << QString::fromStdString(line);
+        const auto withoutRepeats = [](QStringList list) {
+            list.erase(std::unique(list.begin(), list.end()), list.end());
+            return list;
+        };
         QCOMPARE(withoutRepeats(progress), withoutRepeats(expected));
         QVERIFY(lines.size() >= 4);
 
@@ -584,22 +585,21 @@ private slots:
         ICloudResults& results = s.shown();
         Model& model = s.model();
         model.setCloudSelected({ s.id(beach), s.id(image) });
-        results.startButton()->click();
-        results.sheet()->agreement()->click();
-        results.sheet()->startButton()->click();
+        startAgreed(results);
         QVERIFY(waitUntil([&] { return results.progressText().startsWith("Checking"); }));
         const QString inHand = results.progressText().mid(int(std::strlen("Checking ")));
         results.stopButton()->click();
         gate.open();
         QVERIFY(s.f.settle());
 
-        const QString other = inHand == "Disk image.dmg" ? QStringLiteral("Été à la plage.mov")
-                                                          : QStringLiteral("Disk image.dmg");
-        QCOMPARE(results.resultsBar()->summaryText().left(int(std::strlen("Last run: 1 of 2"))),
-                 QStringLiteral("Last run: 1 of 2"));
-        QCOMPARE(results.resultsBar()->lines().join('\n').count(stopped), 1);
-        QVERIFY(results.resultsBar()->lines().join('\n').contains("hand.raised orange | " + other + ": " + stopped));
-        const std::string left = other == "Disk image.dmg" ? image : beach;
+        const bool imageInHand = inHand == "Disk image.dmg";
+        const QString other = imageInHand ? QStringLiteral("Été à la plage.mov") : QStringLiteral("Disk image.dmg");
+        const std::string left = imageInHand ? beach : image;
+        const QString bar = results.resultsBar()->lines().join('\n');
+        QVERIFY2(results.resultsBar()->summaryText().startsWith("Last run: 1 of 2"),
+                 qPrintable(results.resultsBar()->summaryText()));
+        QCOMPARE(bar.count(stopped), 1);
+        QVERIFY(bar.contains("hand.raised orange | " + other + ": " + stopped));
         QVERIFY(std::filesystem::exists(s.at(left)));
         QCOMPARE(model.cloudSelected(), std::set<std::string> { s.id(left) });
     }
