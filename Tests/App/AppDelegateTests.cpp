@@ -291,81 +291,78 @@ private slots:
         QCOMPARE(AppDelegate::updateCheckDue(*preferences, now), due);
     }
 
-    void unattendedCheckRecordsWithoutAnAlert_data()
+    // Each answer, first to an unattended check and then to one the user asked for.
+    void updateCheckAnswers_data()
     {
         QTest::addColumn<bool>("fetched");
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("available");
-        QTest::newRow("a newer version") << true << versionFile("9.1") << "9.1";
-        QTest::newRow("up to date") << true << versionFile("0.0.1") << "";
-        QTest::newRow("a link that is no web page") << true << versionFile("9.1", "javascript:alert(1)") << "0.5";
-        QTest::newRow("no answer") << false << QByteArray() << "0.5";
+        QTest::addColumn<QString>("available"); // the notice in the menu afterwards ("0.5" before)
+        QTest::addColumn<QStringList>("alert"); // text, informative text, buttons
+        QTest::addColumn<QString>("opens");     // by the alert's default button
+        const QString get = "https://gorrin.example/get", version = AppInfo::version();
+        const char* notes = "<a href=\"file:///etc/passwd\">Read me</a> & <b>more</b>";
+        const QString failed = "Couldn't check for updates.";
+        QTest::newRow("newer, notes in markup") << true << versionFile("9.1", "https://gorrin.example/get", notes) << "9.1"
+                                                << QStringList({"Gorrin 9.1 is available.", notes, "Download,Later"}) << get;
+        QTest::newRow("newer, empty notes") << true << versionFile("9.2", "https://gorrin.example/get", "") << "9.2"
+                                            << QStringList({"Gorrin 9.2 is available.", "", "Download,Later"}) << get;
+        QTest::newRow("newer, no notes")
+            << true << versionFile("9.3") << "9.3"
+            << QStringList({"Gorrin 9.3 is available.", "You have " + version + ".", "Download,Later"})
+            << "https://gorrin.example/download";
+        QTest::newRow("up to date: the notice goes away")
+            << true << versionFile("0.0.1") << ""
+            << QStringList({"You're up to date.", "Gorrin " + version + " is the newest version.", "OK"}) << "";
+        QTest::newRow("a link that is no web page")
+            << true << versionFile("9.1", "javascript:alert(1)") << "0.5"
+            << QStringList({failed, "The version file didn't have a usable link.", "OK"}) << "";
+        QTest::newRow("no answer") << false << QByteArray() << "0.5"
+                                   << QStringList({failed, "Couldn't check: The network is down.", "OK"}) << "";
     }
 
-    void unattendedCheckRecordsWithoutAnAlert()
+    void updateCheckAnswers()
     {
         QFETCH(bool, fetched);
         QFETCH(QByteArray, body);
         QFETCH(QString, available);
+        QFETCH(QStringList, alert);
+        QFETCH(QString, opens);
+        const Outcome outcome = fetched ? Outcome::received(body) : Outcome::failed("The network is down.");
         DelegateFixture d;
-        d.preferences().setBoolean(QString(Keys::autoCheckForUpdates), true);
-        d.preferences().setString(QString(Keys::availableUpdate), "0.5");
-        d.check(false, fetched ? Outcome::received(body) : Outcome::failed("The network is down."));
-        QCOMPARE(d.f.updates.requested, QList<QUrl>({AppInfo::updateUrl()}));
-        QCOMPARE(d.preferences().string(QString(Keys::availableUpdate)), std::optional<QString>(available));
-        QCOMPARE(d.preferences().date(QString(Keys::lastUpdateCheck)), std::optional<QDateTime>(d.now()));
-        QVERIFY(!d.delegate->alert());
-        QVERIFY(alerts().isEmpty());
+        Preferences& preferences = d.preferences();
+        preferences.setBoolean(QString(Keys::autoCheckForUpdates), true);
+        const auto recorded = [&] {
+            return QStringList({preferences.string(QString(Keys::availableUpdate), "-"),
+                                preferences.date(QString(Keys::lastUpdateCheck)) == d.now() ? "checked now" : "not recorded"});
+        };
 
-        // The next unattended check waits a day.
+        preferences.setString(QString(Keys::availableUpdate), "0.5");
+        d.check(false, outcome);
+        QCOMPARE(d.f.updates.requested, QList<QUrl>({AppInfo::updateUrl()}));
+        QCOMPARE(recorded(), QStringList({available, "checked now"}));
+        QVERIFY(!d.delegate->alert() && alerts().isEmpty());
+        // The next unattended check waits a day; one the user asks for runs whatever the schedule says.
         d.delegate->checkForUpdates(false);
         QCOMPARE(d.f.updates.requested.size(), 1);
-    }
 
-    void askedCheckAnswersInAnAlert()
-    {
-        DelegateFixture d;
-        // Asked, the check runs whatever the schedule says.
-        d.preferences().setDate(QString(Keys::lastUpdateCheck), d.now().addSecs(-60));
-        const auto answer = [&](const Outcome& outcome) {
-            d.check(true, outcome);
-            QMessageBox* alert = d.delegate->alert();
-            if (!alert || alerts() != QList<QMessageBox*>({alert}))
-                return QStringList({"not one alert"});
-            // Remote text is shown as written: no label of the alert reads markup or follows links.
-            bool plain = true;
-            for (const QLabel* label : alert->findChildren<QLabel*>())
-                plain = plain && label->textFormat() == Qt::PlainText && !label->openExternalLinks();
-            QStringList buttons;
-            for (const QAbstractButton* button : alert->buttons())
-                buttons << button->text();
-            buttons.sort();
-            return QStringList({alert->text(), alert->informativeText(), buttons.join(','),
-                                d.preferences().string(QString(Keys::availableUpdate), "-"),
-                                plain ? "plain" : "markup"});
-        };
-        const char* notes = "<a href=\"file:///etc/passwd\">Read me</a> & <b>more</b>";
-        QCOMPARE(answer(Outcome::received(versionFile("9.1", "https://gorrin.example/get", notes))),
-                 QStringList({"Gorrin 9.1 is available.", notes, "Download,Later", "9.1", "plain"}));
-        d.delegate->alert()->defaultButton()->click();
-        QCOMPARE(d.f.urls.opened, QList<QUrl>({QUrl("https://gorrin.example/get")}));
+        preferences.setString(QString(Keys::availableUpdate), "0.5");
+        preferences.setDate(QString(Keys::lastUpdateCheck), d.now().addSecs(-60));
+        d.check(true, outcome);
+        QCOMPARE(d.f.updates.requested.size(), 2);
+        QCOMPARE(recorded(), QStringList({available, "checked now"}));
+        QMessageBox* box = d.delegate->alert();
+        QVERIFY(box && alerts() == QList<QMessageBox*>({box}));
+        QStringList buttons;
+        for (const QAbstractButton* button : box->buttons())
+            buttons << button->text();
+        buttons.sort();
+        QCOMPARE(QStringList({box->text(), box->informativeText(), buttons.join(',')}), alert);
+        // Remote text is shown as written: no label of the alert reads markup or follows links.
+        for (const QLabel* label : box->findChildren<QLabel*>())
+            QVERIFY(label->textFormat() == Qt::PlainText && !label->openExternalLinks());
+        (box->defaultButton() ? box->defaultButton() : box->buttons().at(0))->click();
         QTRY_VERIFY(alerts().isEmpty());
-
-        QCOMPARE(answer(Outcome::received(versionFile("9.2", "https://gorrin.example/get", ""))),
-                 QStringList({"Gorrin 9.2 is available.", "", "Download,Later", "9.2", "plain"}));
-        d.delegate->alert()->close();
-        QCOMPARE(answer(Outcome::received(versionFile("9.3"))),
-                 QStringList({"Gorrin 9.3 is available.", "You have " + AppInfo::version() + ".", "Download,Later", "9.3", "plain"}));
-        d.delegate->alert()->close();
-        QCOMPARE(answer(Outcome::failed("The network is down.")),
-                 QStringList({"Couldn't check for updates.", "Couldn't check: The network is down.", "OK", "9.3", "plain"}));
-        d.delegate->alert()->close();
-        // Up to date: the notice in the menu goes away.
-        QCOMPARE(answer(Outcome::received(versionFile("0.0.1"))),
-                 QStringList({"You're up to date.", "Gorrin " + AppInfo::version() + " is the newest version.", "OK", "", "plain"}));
-        d.delegate->alert()->close();
-        QCOMPARE(d.f.updates.requested.size(), 5);
-        QCOMPARE(d.f.urls.opened.size(), 1);
+        QCOMPARE(d.f.urls.opened, opens.isEmpty() ? QList<QUrl>() : QList<QUrl>({QUrl(opens)}));
     }
 
     void menusHoldTheAppsCommands()
