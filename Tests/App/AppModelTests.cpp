@@ -93,39 +93,36 @@ private slots:
         QCOMPARE(goalText(f.make().goal(asked)), goal);
     }
 
-    void startupShort_data()
-    {
-        QTest::addColumn<qint64>("total");
-        QTest::addColumn<qint64>("free");
-        QTest::addColumn<qint64>("strictFree");
-        QTest::addColumn<QString>("goal");
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<qint64>("lacking"); // -1: none
-        QTest::newRow("share, below") << 1'000'000'000'000LL << 150'000'000'000LL << 0LL << "20%" << "finder" << 50'000'000'000LL;
-        QTest::newRow("share, exactly met") << 1'000'000'000'000LL << 200'000'000'000LL << 0LL << "20%" << "finder" << -1LL;
-        QTest::newRow("strict count") << 1'000'000'000'000LL << 250'000'000'000LL << 150'000'000'000LL << "20%" << "strict" << 50'000'000'000LL;
-        QTest::newRow("Finder's count") << 1'000'000'000'000LL << 250'000'000'000LL << 150'000'000'000LL << "20%" << "finder" << -1LL;
-        QTest::newRow("default goal") << 1'000'000'000'000LL << 20'000'000'000LL << 0LL << "(none)" << "finder" << 30'000'000'000LL;
-        QTest::newRow("no goal") << 1'000'000'000'000LL << 0LL << 0LL << "" << "finder" << -1LL;
-        QTest::newRow("largest drive, nearly all") << most << 0LL << 0LL << "99.99999999999999%" << "finder"
-                                                   << qint64(Goal::parse("99.99999999999999%")->bytes(most));
-        QTest::newRow("held at the limit") << 1'000'000'000'000LL << least << least << "9000000000GB" << "finder" << most;
-    }
-
     void startupShort()
     {
-        QFETCH(qint64, total);
-        QFETCH(qint64, free);
-        QFETCH(qint64, strictFree);
-        QFETCH(QString, goal);
-        QFETCH(QString, source);
-        QFETCH(qint64, lacking);
-        ModelFixture f;
-        f.engine->onStatus = [=](const Mac&) { return statusOf({ drive("/Volumes/X", false), drive("/", true, total, free, strictFree) }); };
-        if (goal != "(none)")
-            f.preferences->setString(QStringLiteral("goal:/"), goal);
-        f.preferences->setString(QStringLiteral("freeSpaceSource"), source);
-        QCOMPARE(f.make().startupShort().value_or(-1), lacking);
+        constexpr qint64 T = 1'000'000'000'000, G = 1'000'000'000;
+        const struct {
+            const char* row;
+            qint64 total, free, strictFree;
+            const char* goal; // nullptr: none stored
+            const char* source;
+            std::optional<std::int64_t> lacking;
+        } rows[] = {
+            {"share, below", T, 150 * G, 0, "20%", "finder", 50 * G},
+            {"share, exactly met", T, 200 * G, 0, "20%", "finder", {}},
+            {"strict count", T, 250 * G, 150 * G, "20%", "strict", 50 * G},
+            {"Finder's count", T, 250 * G, 150 * G, "20%", "finder", {}},
+            {"default goal", T, 20 * G, 0, nullptr, "finder", 30 * G},
+            {"no goal", T, 0, 0, "", "finder", {}},
+            {"largest drive, nearly all", most, 0, 0, "99.99999999999999%", "finder",
+             Goal::parse("99.99999999999999%")->bytes(most)},
+            {"held at the limit", T, least, least, "9000000000GB", "finder", most},
+        };
+        for (const auto& r : rows) {
+            ModelFixture f;
+            f.engine->onStatus = [r](const Mac&) {
+                return statusOf({ drive("/Volumes/X", false), drive("/", true, r.total, r.free, r.strictFree) });
+            };
+            if (r.goal)
+                f.preferences->setString(QStringLiteral("goal:/"), r.goal);
+            f.preferences->setString(QStringLiteral("freeSpaceSource"), r.source);
+            QCOMPARE(std::pair(r.row, f.make().startupShort().value_or(-1)), std::pair(r.row, r.lacking.value_or(-1)));
+        }
     }
 
     void withoutAStartupDriveNothingIsShortAndExternalsKeepTheirOrder()
