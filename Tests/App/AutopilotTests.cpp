@@ -21,6 +21,7 @@ using namespace Quandril::App;
 using namespace Quandril::AppTesting;
 using namespace std::chrono_literals;
 using S = CleanResult::Status;
+using Posts = QList<QPair<QString, QString>>;
 
 namespace {
 
@@ -280,17 +281,15 @@ private slots:
 
         QStringList calls;
         for (const RecordedCall& call : rig.f.engine->calls()) {
+            const QString gui = " gui=" + QString::number(call.onGuiThread);
             if (const auto& o = call.cleanOptions)
                 calls << QStringLiteral("clean %1 dry=%2 cautioned=%3 permanent=%4 moveTo=%5 link=%6 ")
                                  .arg(QString::fromStdString(Json::dump(Json::Value(call.ids))))
-                                 .arg(o->dryRun)
-                                 .arg(o->includeCautioned)
-                                 .arg(o->permanentCaches)
-                                 .arg(o->moveTo.has_value())
-                                 .arg(o->linkMove)
-                             + describe(o->scan) + " gui=" + QString::number(call.onGuiThread);
+                                 .arg(o->dryRun).arg(o->includeCautioned).arg(o->permanentCaches)
+                                 .arg(o->moveTo.has_value()).arg(o->linkMove)
+                             + describe(o->scan) + gui;
             else if (call.scanOptions)
-                calls << "scan " + describe(*call.scanOptions) + " gui=" + QString::number(call.onGuiThread);
+                calls << "scan " + describe(*call.scanOptions) + gui;
         }
         const QString options = "min=- now=2023-11-14T22:13:20Z protected="
             + QString::fromStdString(rig.f.machine.home()) + "/Documents/Taxes|a path you added privacy=1 gui=0";
@@ -360,7 +359,6 @@ private slots:
         QVERIFY(rig.noted());
         QCOMPARE(rig.note(), note);
         QCOMPARE(changed.count(), 2); // the start time, then the note
-        using Posts = QList<QPair<QString, QString>>;
         QCOMPARE(rig.notifier.posted, (posted ? Posts { { "Gorrin", note } } : Posts()));
         QCOMPARE(rig.f.model->status().trashBytes, refreshed ? 2 : 1);
         QCOMPARE(rig.prefs().contains(Keys::autopilotWeeklyNoteAt), refreshed);
@@ -425,7 +423,6 @@ private slots:
         rig.free = freeNow; // the drives after the clean-up
         pilot.checkNow(Autopilot::wakeReason);
         QVERIFY(rig.noted());
-        using Posts = QList<QPair<QString, QString>>;
         QCOMPARE(rig.notifier.posted, (body.isEmpty() ? Posts() : Posts { { "Gorrin: what grew this week", body } }));
         QCOMPARE(rig.prefs().stored(Keys::autopilotWeeklyNoteAt).value_or(QVariant()), stored ? QVariant(now) : at);
         QCOMPARE(rig.prefs().stored(Keys::autopilotWeeklyFreeBytes).value_or(QVariant()),
