@@ -64,12 +64,6 @@ Model& scriptedModel(ModelFixture& f)
     return f.make();
 }
 
-void scanned(ModelFixture& f)
-{
-    f.model->scan();
-    QVERIFY(f.settle());
-}
-
 void cloudScanned(ModelFixture& f)
 {
     f.model->setCloudEnabled(true);
@@ -87,11 +81,8 @@ QString callCounts(const ScriptedEngine& e)
 // The published fields named, as publishedState writes them.
 QString fieldsOf(const Model& model, const QStringList& fields)
 {
-    QStringList out;
-    for (const QString& field : publishedState(model).split(QLatin1Char(' '))) {
-        if (fields.contains(field.section(QLatin1Char('='), 0, 0)))
-            out << field;
-    }
+    QStringList out = publishedState(model).split(QLatin1Char(' '));
+    out.removeIf([&](const QString& field) { return !fields.contains(field.section(QLatin1Char('='), 0, 0)); });
     return out.join(QLatin1Char(' '));
 }
 
@@ -285,7 +276,8 @@ private slots:
                                                "reportChanged,statusChanged,busyChanged,selectionChanged,changed: "
                                                "report=3 status=5000 scanning=0 selected=a" };
         QTest::newRow("clean-up") << Step([](ModelFixture& f) {
-            scanned(f);
+            f.model->scan();
+            QVERIFY(f.settle());
             f.model->setSelected({ "a", "b", "c" });
         }) << Step([](ModelFixture& f) { f.model->clean({ "a", "b", "c" }, false, std::nullopt); })
                                   << QStringList { "status", "scanning", "selected", "results", "cleaning", "history" }
