@@ -136,13 +136,13 @@ std::vector<CleanResult> ICloud::clean(const std::vector<std::string>& ids, cons
     std::int64_t running = 0;
     for (const auto* item : chosen) {
         const std::int64_t need = downloadNeed(*item);
-        if (!open.empty() && plus(running, need) > options.chunkBytes) {
+        if (!open.empty() && Saturating::add(running, need) > options.chunkBytes) {
             chunks.push_back(std::move(open));
             open.clear();
             running = 0;
         }
         open.push_back(item);
-        running = plus(running, need);
+        running = Saturating::add(running, need);
     }
     if (!open.empty())
         chunks.push_back(std::move(open));
@@ -159,8 +159,8 @@ std::vector<CleanResult> ICloud::clean(const std::vector<std::string>& ids, cons
 
         const auto need = total(chunk, downloadNeed);
         const std::int64_t free = startupFree(mac);
-        if (!need || minus(free, options.marginBytes) < *need) {
-            const std::string detail = "Downloading it needs " + Report::bytes(plus(need.value_or(most), options.marginBytes))
+        if (!need || Saturating::subtract(free, options.marginBytes) < *need) {
+            const std::string detail = "Downloading it needs " + Report::bytes(Saturating::add(need.value_or(most), options.marginBytes))
                 + " free on the Mac, which has " + Report::bytes(free) + "; it's still in iCloud.";
             for (const auto* item : chunk)
                 results.push_back(outcome(*item, Status::refused, detail));

@@ -41,7 +41,7 @@ std::int64_t allocatedBytes(const std::string& path)
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0)
         return 0;
-    return times(status.st_blocks, 512);
+    return Saturating::multiply(status.st_blocks, 512);
 }
 
 // What identifies the file's state: the same item, the same size and the same modification time.
@@ -84,7 +84,7 @@ std::set<std::string> ICloud::download(const std::vector<std::string>& paths, co
     std::int64_t total = 0;
     for (const auto& path : paths) {
         if (auto bytes = size(path))
-            total = plus(total, *bytes);
+            total = Saturating::add(total, *bytes);
     }
 
     std::set<std::string> arrived;
@@ -96,7 +96,7 @@ std::set<std::string> ICloud::download(const std::vector<std::string>& paths, co
         for (const auto& path : paths) {
             if (!arrived.count(path) && isCurrent(path, mac))
                 arrived.insert(path);
-            have = plus(have, arrived.count(path) ? size(path).value_or(0) : allocatedBytes(path));
+            have = Saturating::add(have, arrived.count(path) ? size(path).value_or(0) : allocatedBytes(path));
         }
         if (progress)
             progress("Downloading: " + Report::bytes(have) + " of " + Report::bytes(total));
@@ -198,7 +198,7 @@ CleanResult ICloud::park(const CloudItem& item, const std::set<std::string>& arr
         } else if (item.keepOnMac.value_or(true) || mac.isFake()) {
             entry = sha256(keep).value_or("");
         } else {
-            const std::int64_t room = minus(startupFree(mac), options.marginBytes);
+            const std::int64_t room = Saturating::subtract(startupFree(mac), options.marginBytes);
             if (room >= std::max<std::int64_t>(size(keep).value_or(0), 0)) {
                 say("Downloading the copy that stays, to compare");
                 if (download({ keep }, mac, progress).count(keep)) {

@@ -246,7 +246,7 @@ std::vector<ICloud::Entry> ICloud::walk(const std::string& root, const Mac& mac,
         }
         if (folder) {
             if (!packageDepth && isPackage(name)) {
-                tally.packages = plus(tally.packages, 1);
+                tally.packages = Saturating::add(tally.packages, 1);
                 packageDepth = item->fts_level;
             }
             continue;
@@ -254,10 +254,10 @@ std::vector<ICloud::Entry> ICloud::walk(const std::string& root, const Mac& mac,
 
         const struct stat& status = *item->fts_statp;
         const std::int64_t bytes = status.st_size;
-        const std::int64_t allocated = times(status.st_blocks, 512);
-        tally.files = plus(tally.files, 1);
-        tally.bytes = plus(tally.bytes, bytes);
-        tally.onMacBytes = plus(tally.onMacBytes, allocated);
+        const std::int64_t allocated = Saturating::multiply(status.st_blocks, 512);
+        tally.files = Saturating::add(tally.files, 1);
+        tally.bytes = Saturating::add(tally.bytes, bytes);
+        tally.onMacBytes = Saturating::add(tally.onMacBytes, allocated);
         if (packageDepth || bytes < minBytes)
             continue;
         // Linux has no dataless flag: a live file's data is here. A fake machine's placeholders
@@ -394,8 +394,8 @@ CloudScan ICloud::scan(const Mac& mac, const std::optional<std::vector<DriveInfo
             grouped[index] = true;
     }
     std::stable_sort(result.groups.begin(), result.groups.end(), [](const CopyGroup& a, const CopyGroup& b) {
-        return times(static_cast<std::int64_t>(a.items.size()), a.bytes)
-            > times(static_cast<std::int64_t>(b.items.size()), b.bytes);
+        return Saturating::multiply(static_cast<std::int64_t>(a.items.size()), a.bytes)
+            > Saturating::multiply(static_cast<std::int64_t>(b.items.size()), b.bytes);
     });
 
     std::vector<const Entry*> big;

@@ -1,46 +1,20 @@
 #pragma once
 
-// Small pieces the iCloud scan, cleanup and parking share: path pieces, byte sums that saturate
-// instead of wrapping, and results that always carry the item's id, name and size.
+// Small pieces the iCloud scan, cleanup and parking share: path pieces, and results that always
+// carry the item's id, name and size.
 
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "QuandrilCore/ICloud.h"
+#include "QuandrilCore/Saturating.h"
 
 namespace Quandril::ICloudSteps {
 
-inline constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max();
-inline constexpr std::int64_t least = std::numeric_limits<std::int64_t>::min();
-
-// a + b, held at the end of the range it would leave.
-inline std::int64_t plus(std::int64_t a, std::int64_t b)
-{
-    std::int64_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b < 0 ? least : most;
-    return sum;
-}
-
-inline std::int64_t minus(std::int64_t a, std::int64_t b)
-{
-    std::int64_t difference = 0;
-    if (__builtin_sub_overflow(a, b, &difference))
-        return b > 0 ? least : most;
-    return difference;
-}
-
-inline std::int64_t times(std::int64_t a, std::int64_t b)
-{
-    std::int64_t product = 0;
-    if (__builtin_mul_overflow(a, b, &product))
-        return (a < 0) == (b < 0) ? most : least;
-    return product;
-}
+using Saturating::most;
 
 inline bool startsWith(std::string_view text, std::string_view prefix)
 {

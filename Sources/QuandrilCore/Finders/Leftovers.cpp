@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
-#include <limits>
 #include <map>
 #include <set>
 #include <string_view>
@@ -21,22 +20,13 @@
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
 #include "QuandrilCore/Report.h"
+#include "QuandrilCore/Saturating.h"
 
 namespace Quandril {
 
 namespace {
 
 using Platform::lastComponent;
-
-// Sums of many folders stop at the largest count rather than wrapping around.
-std::int64_t plus(std::int64_t total, std::int64_t bytes)
-{
-    if (bytes > 0 && total > std::numeric_limits<std::int64_t>::max() - bytes)
-        return std::numeric_limits<std::int64_t>::max();
-    if (bytes < 0 && total < std::numeric_limits<std::int64_t>::min() - bytes)
-        return std::numeric_limits<std::int64_t>::min();
-    return total + bytes;
-}
 
 // A real folder of its own: not behind the fence, present, not a link, not a catalog place.
 bool isOwnFolder(const ScanContext& context, const std::string& path)
@@ -536,7 +526,7 @@ FinderResult LeftoversFinder::find(const ScanContext& context) const
     for (const auto& [key, group] : groups) {
         Group entry { &key, group.front(), 0, {} };
         for (const Candidate* candidate : group) {
-            entry.bytes = plus(entry.bytes, sizes.at(candidate->path).bytes);
+            entry.bytes = Saturating::add(entry.bytes, sizes.at(candidate->path).bytes);
             entry.folders.push_back(candidate->path);
         }
         if (entry.bytes >= context.threshold(entry.first->sure ? thresholds.leftover : thresholds.unknownLeftover))
@@ -612,7 +602,7 @@ FinderResult AppCachesFinder::find(const ScanContext& context) const
             openApps.push_back(app ? app->name : name);
         } else {
             paths.push_back(folder);
-            total = plus(total, bytes);
+            total = Saturating::add(total, bytes);
         }
     }
 
