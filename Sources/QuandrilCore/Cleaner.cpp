@@ -97,6 +97,31 @@ bool verifiedCopy(const std::string& original, const std::string& copy)
     return !isDirectory(original) || holdsEveryEntry(original, copy);
 }
 
+std::vector<std::string> missingFolders(const std::string& folder)
+{
+    std::vector<std::string> missing;
+    struct stat info {};
+    for (std::string at = folder; at.size() > 1 && ::lstat(at.c_str(), &info) != 0 && errno == ENOENT;
+         at = parentOf(at))
+        missing.push_back(at);
+    return missing;
+}
+
+void removeEmptyFolders(FileOps& files, const std::vector<std::string>& made)
+{
+    for (const auto& folder : made) {
+        try {
+            files.removeFolder(folder);
+        } catch (const std::system_error& error) {
+            // A folder that was never made leaves the ones above it to take back.
+            if (error.code() != std::errc::no_such_file_or_directory)
+                return;
+        } catch (const std::exception&) {
+            return;
+        }
+    }
+}
+
 std::string resolvedPath(const std::string& path)
 {
     char resolved[PATH_MAX];

@@ -79,6 +79,14 @@ std::optional<Failure> attempt(Operation&& operation)
 // read on both sides, none missing, extra or different.
 bool verifiedCopy(const std::string& original, const std::string& copy);
 
+// The folders that making `folder` would add, innermost first: it and those on the way to it that
+// don't exist yet.
+std::vector<std::string> missingFolders(const std::string& folder);
+
+// Takes back what making a folder added, once the work it was made for has failed: each folder of
+// `made` (innermost first) that is still empty goes, until one holds something or can't go.
+void removeEmptyFolders(FileOps& files, const std::vector<std::string>& made);
+
 // The path with every link on the way resolved; the path itself when it can't be resolved.
 std::string resolvedPath(const std::string& path);
 

@@ -8,6 +8,8 @@
 // stops it before a single link is removed. Every move, privileged or not, refuses to replace or
 // merge into anything, and each old place is checked again right before its item moves. The one
 // exception is a folder Put Back itself made to return an item of another clean-up (see mergePlan).
+// A put-back that fails takes away the folders it made for the item, so that they never pass for
+// such a folder, nor for something new.
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +23,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/CleanerSteps.h"
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/ICloud.h"
 #include "QuandrilCore/Platform/Files.h"
@@ -163,12 +166,14 @@ struct MergePlan {
     std::vector<std::string> folders;  // the folder and every folder inside it, outer ones first
 };
 
-// A folder at a folder's old place that holds nothing but items other put-backs returned, in
-// folders holding nothing else (or nothing at all), was made by Put Back for those items, as when
-// an older clean-up's inner item came back while this newer clean-up's folder was in the Trash.
-// Such a folder takes nothing from anyone when the trashed folder replaces it: the returned items
-// go into the trashed folder at their own places, the emptied folders go, and the trashed folder
-// comes back whole. Anything else in the way, or a clash inside, gives nothing.
+// A folder at a folder's old place that holds at least one item another put-back returned, and
+// nothing but such items in folders holding nothing else (or nothing at all), was made by Put Back
+// for those items, as when an older clean-up's inner item came back while this newer clean-up's
+// folder was in the Trash. Such a folder takes nothing from anyone when the trashed folder replaces
+// it: the returned items go into the trashed folder at their own places, the emptied folders go,
+// and the trashed folder comes back whole. A folder holding no returned item at all is no folder
+// Put Back made but something new, such as a cache folder its app made again, and it stays; so
+// does anything else in the way, and a clash inside.
 std::optional<MergePlan> mergePlan(const Relocation& item, const std::set<std::string>& returned)
 {
     const auto place = itemAt(item.from), trashed = itemAt(item.to);
@@ -200,6 +205,8 @@ std::optional<MergePlan> mergePlan(const Relocation& item, const std::set<std::s
             pending.push_back(path);
         }
     }
+    if (plan.returned.empty())
+        return std::nullopt;
     return plan;
 }
 
@@ -455,23 +462,31 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
             if (!merge)
                 return undo.taken(item, std::move(back));
         }
+        std::vector<std::string> made;
         try {
             if (merge) {
                 undo.mergeBack(item, *merge);
             } else {
+                made = CleanerSteps::missingFolders(Platform::parentOf(item.from));
                 files.createFolder(Platform::parentOf(item.from));
                 files.moveNoReplace(item.to, item.from);
             }
         } catch (const std::system_error& error) {
-            if (error.code() == std::errc::file_exists)
-                return undo.taken(item, std::move(back));
-            if (error.code() == std::errc::too_many_symbolic_link_levels)
-                return undo.throughLink(item, linkOnTheWay(item), std::move(back));
-            if (merge || mac.isFake() || !adminMoveNoReplace(item.to, item.from, mac, files))
+            const bool inTheWay = error.code() == std::errc::file_exists;
+            const bool throughALink = error.code() == std::errc::too_many_symbolic_link_levels;
+            if (inTheWay || throughALink || merge || mac.isFake()
+                || !adminMoveNoReplace(item.to, item.from, mac, files)) {
+                CleanerSteps::removeEmptyFolders(files, made);
+                if (inTheWay)
+                    return undo.taken(item, std::move(back));
+                if (throughALink)
+                    return undo.throughLink(item, linkOnTheWay(item), std::move(back));
                 return undo.result(CleanResult::Status::failed,
                                    "Couldn't put back " + mac.display(item.from) + ": " + describeFailure(error),
                                    std::move(back));
+            }
         } catch (const std::exception& error) {
+            CleanerSteps::removeEmptyFolders(files, made);
             return undo.result(CleanResult::Status::failed,
                                "Couldn't put back " + mac.display(item.from) + ": " + describeFailure(error),
                                std::move(back));

@@ -808,6 +808,74 @@ TEST(PutBackInAnyOrder, AFailedStepOfTheMergeLosesNothing)
     }
 }
 
+// ---- A folder standing at a trashed folder's old place ----
+
+// Only a folder holding an item another put-back returned was made by Put Back; any other folder,
+// even an empty one an app made again, is something new and stays as it is, the Trash item too.
+struct FolderThereCase {
+    const char* name;
+    std::function<std::string(Scene&)> prepare; // leaves the folder in place; the id to put back
+    std::optional<std::string> taken;           // the display path refused as something new
+};
+
+class PutBackOverAFolder : public ::testing::TestWithParam<FolderThereCase> {};
+
+TEST_P(PutBackOverAFolder, MergesOnlyIntoWhatPutBackMade)
+{
+    const auto& row = GetParam();
+    Scene scene;
+    const auto documents = TreeSnapshot::take(scene.at("~/Documents"));
+    const std::string id = row.prepare(scene);
+    HistoryEntry entry;
+    for (const auto& line : History::load(scene.mac))
+        if (line.id == id)
+            entry = line;
+    const auto before = TreeSnapshot::take(scene.machine.root());
+    const auto lines = historyLines(scene.mac);
+
+    const auto result = Cleaner::undo(id, scene.mac, false);
+    if (row.taken) {
+        EXPECT_EQ(result, (CleanResult {id, entry.title, Status::refused,
+                                        "Something new is already at " + *row.taken + ".", entry.bytes, {}}));
+        EXPECT_EQ(before.differences(), std::vector<std::string> {});
+        EXPECT_EQ(historyLines(scene.mac), lines);
+    } else {
+        EXPECT_EQ(result, (CleanResult {id, entry.title, Status::done, "Put back where it was.", entry.bytes,
+                                        reversed(Cleaner::putBackSet(entry, scene.mac))}));
+        EXPECT_EQ(documents.differences(), std::vector<std::string> {});
+    }
+}
+
+std::string cacheMadeAgain(Scene& s, const std::vector<std::string>& inside)
+{
+    s.machine.file("~/Library/Caches/com.example.app/fsCachedData/a.db", 700)
+        .file("~/Library/Caches/com.example.app/b", 9);
+    s.trashed("caches", {"~/Library/Caches/com.example.app"});
+    s.machine.folder("~/Library/Caches/com.example.app");
+    for (const auto& folder : inside)
+        s.machine.folder("~/Library/Caches/com.example.app/" + folder);
+    return "caches";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PutBackOverAFolder,
+    ::testing::Values(
+        FolderThereCase {"an empty folder", [](Scene& s) { return cacheMadeAgain(s, {}); },
+                         "~/Library/Caches/com.example.app"},
+        FolderThereCase {"a folder of empty folders",
+                         [](Scene& s) { return cacheMadeAgain(s, {"fsCachedData", "fsCachedData/tmp", "Logs"}); },
+                         "~/Library/Caches/com.example.app"},
+        FolderThereCase {"a folder Put Back made for an inner item",
+                         [](Scene& s) {
+                             s.trashed("inner", {"~/Documents/Project/bin/run.sh"});
+                             s.trashed("outer", {"~/Documents/Project"});
+                             EXPECT_EQ(Cleaner::undo("inner", s.mac, false).status, Status::done);
+                             s.machine.folder("~/Documents/Project/empty since");
+                             return "outer";
+                         },
+                         std::nullopt}),
+    CaseNamed {});
+
 // ---- The desktop Trash's record of a put-back item ----
 
 // The live machine's Trash in a temporary folder, with one letter trashed by the real operations.
