@@ -1,9 +1,13 @@
-// The live layers that stand in for the system services: volumes, processes, running apps.
+// The live layers that stand in for the system services: the home folder, volumes, processes, running apps.
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
+#include <pwd.h>
 #include <sstream>
 #include <spawn.h>
 #include <string>
@@ -16,11 +20,13 @@
 #include <gtest/gtest.h>
 
 #include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Platform/Home.h"
 #include "QuandrilCore/Platform/Plist.h"
 #include "QuandrilCore/Platform/Process.h"
 #include "QuandrilCore/Platform/RunningApps.h"
 #include "QuandrilCore/Platform/Volumes.h"
 #include "Support/FakeMachine.h"
+#include "Support/SystemState.h"
 
 extern char** environ;
 
@@ -28,6 +34,7 @@ using namespace Quandril;
 using namespace Quandril::Platform;
 using Quandril::Testing::makeFolders;
 using Quandril::Testing::readFile;
+using Quandril::Testing::ScopedEnv;
 using Quandril::Testing::TempDir;
 using Quandril::Testing::writeFile;
 
@@ -225,4 +232,34 @@ TEST(RunningApps, FindsARunningBundle)
     ::waitpid(pid, nullptr, 0);
     EXPECT_TRUE(found.contains("com.example.quandril-sleeper"));
     EXPECT_FALSE(runningBundleIDs().contains("com.example.quandril-sleeper"));
+}
+
+TEST(Home, HomeVariableWhenItNamesAFolderElseTheUserDatabase)
+{
+    TempDir dir;
+    const std::string home = dir.path() + "/home";
+    makeFolders(home);
+    writeFile(dir.path() + "/file", "not a folder");
+    ASSERT_EQ(::symlink(home.c_str(), (dir.path() + "/link").c_str()), 0);
+    const passwd* user = ::getpwuid(::getuid());
+    ASSERT_NE(user, nullptr);
+    char resolved[PATH_MAX];
+    const std::string database = ::realpath(user->pw_dir, resolved) ? resolved : user->pw_dir;
+    const struct {
+        std::optional<std::string> variable;
+        std::string home;
+    } rows[] = {
+        { home, home },
+        { dir.path() + "/link", home },
+        { std::nullopt, database },
+        { "", database },
+        { "relative/home", database },
+        { dir.path() + "/missing", database },
+        { dir.path() + "/file", database },
+    };
+    for (const auto& row : rows) {
+        ScopedEnv variable("HOME", row.variable);
+        EXPECT_EQ(homeFolder(), row.home) << row.variable.value_or("(unset)");
+        EXPECT_EQ(Mac::real().home, row.home) << row.variable.value_or("(unset)");
+    }
 }

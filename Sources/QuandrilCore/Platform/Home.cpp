@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -29,16 +30,26 @@ std::string fromUserDatabase()
     }
 }
 
+// $HOME is how a user or a test points programs at another home; the user database answers only
+// when $HOME names no usable folder.
+std::string fromEnvironment()
+{
+    const char* variable = std::getenv("HOME");
+    if (!variable || variable[0] != '/')
+        return {};
+    struct stat info {};
+    if (::stat(variable, &info) != 0 || !S_ISDIR(info.st_mode))
+        return {};
+    return variable;
+}
+
 } // namespace
 
 std::string homeFolder()
 {
-    std::string home = fromUserDatabase();
-    if (home.empty()) {
-        const char* variable = std::getenv("HOME");
-        if (variable)
-            home = variable;
-    }
+    std::string home = fromEnvironment();
+    if (home.empty())
+        home = fromUserDatabase();
     if (home.empty())
         return "/";
     char resolved[PATH_MAX];

@@ -6,8 +6,9 @@
 
 namespace Quandril::Platform {
 
-// The user database's home folder of the real user, else $HOME, with every link resolved; the
-// unresolved text when it cannot be resolved, and "/" when neither source names a folder.
+// $HOME when it is set, absolute and an existing folder, else the user database's home folder of
+// the real user, with every link resolved; the unresolved text when it cannot be resolved, and "/"
+// when neither source names a folder.
 std::string homeFolder();
 
 } // namespace Quandril::Platform
