@@ -324,8 +324,9 @@ private slots:
                  QStringList {QString::fromStdString(f.machine().home()) + "/Library/Application Support/Quandril/history.jsonl"});
     }
 
-    // Cancel changes nothing. Reset removes every stored setting (registered defaults stay in
-    // force) and the user's never-touch paths, and leaves History alone.
+    // Return, Escape and Cancel change nothing: Cancel is the default button. Only a click on Reset
+    // removes every stored setting (registered defaults stay in force) and the user's never-touch
+    // paths, and leaves History alone.
     void resetClearsEverySetting()
     {
         ServicesFixture f;
@@ -353,18 +354,23 @@ private slots:
 
         AdvancedSettings pane(services, {});
         showAndSettle(pane, f);
-        for (const QString answer : {"Cancel", "Reset"}) {
+        for (const QString answer : {"Return", "Escape", "Cancel", "Reset"}) {
             button(pane, "Reset all settings…")->click();
             QMessageBox* box = pane.confirmation();
             QVERIFY(box);
             QCOMPARE(box->text() + " | " + box->informativeText(),
                      "Reset all settings? | This clears everything in Settings and goes back to the defaults. It "
                      "doesn't touch your Mac or anything already in History.");
+            if (answer == "Return" || answer == "Escape") {
+                QVERIFY(QTest::qWaitForWindowExposed(box));
+                QTest::keyClick(box->focusWidget() ? box->focusWidget() : box,
+                                answer == "Return" ? Qt::Key_Return : Qt::Key_Escape);
+            }
             for (QAbstractButton* b : box->buttons())
                 if (b->text() == answer)
                     b->click();
             QVERIFY(AppTesting::waitUntil([&] { return !pane.confirmation(); }));
-            QCOMPARE(stored(), answer == "Cancel" ? before
+            QCOMPARE(stored(), answer != "Reset" ? before
                                                   : "notificationsEnabled=- settingsPane=- gaugeStyle=- autopilotEnabled=- "
                                                     "autoCheckForUpdates=- goal:<root>=- extraProtected=-");
         }

@@ -94,8 +94,10 @@ void AdvancedSettings::confirmReset()
                                            "doesn't touch your Mac or anything already in History."));
     box->setTextFormat(Qt::PlainText);
     QPushButton* resetButton = box->addButton(QStringLiteral("Reset"), QMessageBox::DestructiveRole);
-    box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box->setDefaultButton(qobject_cast<QPushButton*>(box->buttons().last()));
+    QPushButton* cancelButton = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    // Return and Escape must never wipe the settings: only a click on "Reset" does.
+    box->setDefaultButton(cancelButton);
+    box->setEscapeButton(cancelButton);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(resetButton, &QPushButton::clicked, this, &AdvancedSettings::reset);
     confirmation_ = box;
