@@ -1,6 +1,7 @@
 // Moving files to a drive without losing any: copy, check every file, and only then put the
 // original in the Trash, where Put Back can still reach it. Nothing here replaces or merges into
-// what already stands at a target.
+// what already stands at a target, and a target only ever holds a checked copy: each copy is made
+// under a hidden name of our own beside it, and that partial copy goes again when anything fails.
 
 #include "QuandrilCore/Cleaner.h"
 
@@ -15,6 +16,7 @@
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/Move.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
@@ -58,6 +60,47 @@ std::optional<std::string> readLink(const std::string& path)
         return std::nullopt;
     target.resize(static_cast<std::size_t>(length));
     return target;
+}
+
+// How a copy into its place ended when it didn't get there.
+struct CopyTrouble {
+    enum class Kind { inTheWay, unfinished, differs, taken } kind;
+    std::string description;         // the error in words; empty when the copy differs
+    std::optional<std::string> left; // our partial copy, when it couldn't be removed
+};
+
+// Removes our own partial copy; where it stays when it can't go.
+std::optional<std::string> discard(FileOps& files, const std::string& partial)
+{
+    if (!occupied(partial) || !attempt([&] { files.remove(partial); }))
+        return std::nullopt;
+    return partial;
+}
+
+// Copies `item` under a partial name beside `place`, checks it file by file and renames it to
+// `place` without replacing anything: `place` never holds an incomplete copy, not even after a
+// crash, and a copy that fails or differs goes again rather than keep the drive full and stand in
+// a retry's way. Whatever stood in the partial copy's own way is not ours and stays.
+std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item, const std::string& place)
+{
+    using Kind = CopyTrouble::Kind;
+    const std::string partial = parentOf(place) + "/" + Platform::partialName(lastComponent(place));
+    if (auto failure = attempt([&] { files.copy(item, partial); })) {
+        if (failure->inTheWay)
+            return CopyTrouble { Kind::inTheWay, failure->description, std::nullopt };
+        return CopyTrouble { Kind::unfinished, failure->description, discard(files, partial) };
+    }
+    if (!verifiedCopy(item, partial))
+        return CopyTrouble { Kind::differs, {}, discard(files, partial) };
+    if (auto failure = attempt([&] { files.moveNoReplace(partial, place); }))
+        return CopyTrouble { failure->inTheWay ? Kind::taken : Kind::unfinished, failure->description,
+                             discard(files, partial) };
+    return std::nullopt;
+}
+
+std::string partialLeft(const Mac& mac, const CopyTrouble& trouble)
+{
+    return trouble.left ? ", and the partial copy is at " + mac.display(*trouble.left) : std::string();
 }
 
 // Where a path that may not exist yet leads: its nearest existing folder with every link resolved,
@@ -153,21 +196,30 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
                                     + ", check every file, then move the original to the Trash.");
 
     FileOps& files = options.fileOps();
+    // A copy that didn't get there takes back the folders made for it, leaving the drive as it was.
+    const auto made = missingFolders(parentOf(target));
+    const auto copyFailed = [&](std::string detail) {
+        removeEmptyFolders(files, made);
+        return failed(finding, std::move(detail));
+    };
     if (auto failure = attempt([&] { files.createFolder(parentOf(target)); }))
-        return failed(finding, "Couldn't make the folder on the drive: " + failure->description);
+        return copyFailed("Couldn't make the folder on the drive: " + failure->description);
     // A folder on the way that became a link since the checks would have something else copied.
     if (auto failure = attempt([&] { ensureDirect(source); }))
-        return failed(finding, "Couldn't copy: " + failure->description);
-    if (auto failure = attempt([&] { files.copy(source, target); })) {
-        // Something that appeared at the target is not a partial copy of ours, and a copy stopped
-        // before it began (a folder on the way became a link, say) left none.
-        if (failure->inTheWay || !occupied(target))
-            return failed(finding, "Couldn't copy: " + failure->description);
-        return failed(finding, "The copy didn't finish; the original is untouched, and the partial copy is at "
-                                   + mac.display(target) + ".");
+        return copyFailed("Couldn't copy: " + failure->description);
+    if (auto trouble = copyIntoPlace(files, source, target)) {
+        switch (trouble->kind) {
+        case CopyTrouble::Kind::taken:
+            return copyFailed(alreadyThere(mac, target));
+        case CopyTrouble::Kind::differs:
+            return copyFailed("The copy doesn't match the original file for file; the original is untouched"
+                              + partialLeft(mac, *trouble) + ".");
+        default:
+            if (trouble->left)
+                return copyFailed("The copy didn't finish; the original is untouched" + partialLeft(mac, *trouble) + ".");
+            return copyFailed("Couldn't copy: " + trouble->description);
+        }
     }
-    if (!verifiedCopy(source, target))
-        return failed(finding, "The copy doesn't match the original file for file; the original is untouched.");
 
     std::vector<Relocation> records { { source, target, std::nullopt, std::nullopt } };
     for (std::size_t index = 1; index < finding.paths.size(); ++index) {
@@ -176,12 +228,12 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
             // Steam finds a moved game by the manifest in the library folder two levels up.
             const std::string place = parentOf(parentOf(target)) + "/" + lastComponent(further);
             if (!occupied(place)) {
-                if (auto failure = attempt([&] { files.copy(further, place); }))
-                    return failed(finding, "Copied the files, but not Steam's record of them: " + failure->description,
-                                  std::move(records));
-                if (!verifiedCopy(further, place))
+                if (auto trouble = copyIntoPlace(files, further, place))
                     return failed(finding,
-                                  "Copied the files, but not Steam's record of them: the copy doesn't match the original.",
+                                  "Copied the files, but not Steam's record of them: "
+                                      + (trouble->kind == CopyTrouble::Kind::differs ? "the copy doesn't match the original"
+                                                                                    : trouble->description)
+                                      + partialLeft(mac, *trouble) + ".",
                                   std::move(records));
                 records.push_back({ further, place, std::nullopt, std::nullopt });
             }
@@ -254,28 +306,31 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
     }
 
     FileOps& files = options.fileOps();
-    if (auto failure = attempt([&] { files.createFolder(folder); }))
-        return failed(finding, "Couldn't make " + mac.display(folder) + ": " + failure->description);
-
     std::vector<Relocation> records;
+    // A copy that didn't get there takes back the folders made for it, unless they hold earlier copies.
+    const auto made = missingFolders(folder);
+    const auto copyFailed = [&](std::string detail) {
+        removeEmptyFolders(files, made);
+        return failed(finding, std::move(detail), std::move(records));
+    };
+    if (auto failure = attempt([&] { files.createFolder(folder); }))
+        return copyFailed("Couldn't make " + mac.display(folder) + ": " + failure->description);
+
     for (std::size_t index = 0; index < items.size(); ++index) {
         const std::string& item = items[index];
         const std::string& place = places[index];
         // A folder on the way that became a link since it was chosen would have something else
         // copied, trashed and linked.
         if (resolvedPath(item) != resolved[index])
-            return failed(finding, "Couldn't copy " + mac.display(item) + ": it is reached through a link now.",
-                          std::move(records));
-        if (auto failure = attempt([&] { files.copy(item, place); })) {
-            if (failure->inTheWay || !occupied(place))
-                return failed(finding, "Couldn't copy " + mac.display(item) + ": " + failure->description,
-                              std::move(records));
-            return failed(finding, "The copy of " + mac.display(item) + " doesn't match the original; it's untouched, "
-                                   "and the partial copy is at " + mac.display(place) + ".", std::move(records));
+            return copyFailed("Couldn't copy " + mac.display(item) + ": it is reached through a link now.");
+        if (auto trouble = copyIntoPlace(files, item, place)) {
+            if (trouble->kind == CopyTrouble::Kind::taken)
+                return copyFailed(alreadyThere(mac, place));
+            if (trouble->kind == CopyTrouble::Kind::differs || trouble->left)
+                return copyFailed("The copy of " + mac.display(item) + " doesn't match the original; it's untouched"
+                                  + partialLeft(mac, *trouble) + ".");
+            return copyFailed("Couldn't copy " + mac.display(item) + ": " + trouble->description);
         }
-        if (!verifiedCopy(item, place))
-            return failed(finding, "The copy of " + mac.display(item) + " doesn't match the original; it's untouched, "
-                                   "and the partial copy is at " + mac.display(place) + ".", std::move(records));
         records.push_back({ item, place, std::nullopt, std::nullopt });
 
         if (resolvedPath(item) != resolved[index])

@@ -1,6 +1,7 @@
 #include "QuandrilCore/Platform/Trash.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -20,12 +21,14 @@
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Mac.h"
 #include "QuandrilCore/Platform/Move.h"
+#include "QuandrilCore/Platform/Token.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "Support/FakeMachine.h"
 #include "Support/SystemState.h"
 
 using namespace Quandril;
 using Quandril::Testing::FakeMachine;
+using Quandril::Testing::FileSizeLimit;
 using Quandril::Testing::readFile;
 using Quandril::Testing::ScopedEnv;
 using Quandril::Testing::shmIsAnotherDevice;
@@ -406,6 +409,39 @@ TEST_F(MovesAcrossDevices, KeepContentModesTimesLinksAndHardLinks)
     EXPECT_EQ(bin.st_mtim.tv_sec, 1'000'000'000);
     EXPECT_EQ(bin.st_mtim.tv_nsec, 123);
     EXPECT_EQ(sub.st_mtim.tv_sec, 1'000'000'000);
+}
+
+// A copy cut short, by a full file system or by a crash, leaves nothing under the item's name there,
+// so the next move of it goes through.
+TEST_F(MovesAcrossDevices, CutShortLeaveNothingUnderTheName)
+{
+    constexpr rlim_t room = 64 * 1024;
+    writeFile(at("tree/a.txt"), "a");
+    writeFile(at("tree/big.bin"), std::string(1 << 20, 'b'));
+    const std::string to = other_ + "/tree";
+    {
+        FileSizeLimit full(room);
+        EXPECT_EQ(moveError(at("tree"), to), std::errc::file_too_large);
+    }
+    EXPECT_EQ(namesIn(other_), std::vector<std::string> {});
+
+    GTEST_FLAG_SET(death_test_style, "fast"); // the crash must happen in this test's own folders
+    EXPECT_EXIT(
+        {
+            // A forked child draws the tokens its parent draws next; one draw of its own gives its
+            // partial copy another name than the retry's, as a restarted app would.
+            Platform::Token::random();
+            FileSizeLimit crash(room, true);
+            Platform::moveNoReplace(at("tree"), to);
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGXFSZ), "");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(to)));
+
+    Platform::moveNoReplace(at("tree"), to);
+    EXPECT_EQ(readFile(to + "/a.txt"), "a");
+    EXPECT_EQ(readFile(to + "/big.bin"), std::string(1 << 20, 'b'));
+    EXPECT_FALSE(fs::exists(at("tree")));
 }
 
 TEST_F(MovesAcrossDevices, FailWithoutHarmToEitherSide)

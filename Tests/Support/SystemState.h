@@ -1,15 +1,17 @@
 #pragma once
 
-// Small pieces of the real system that several tests set or read: an environment variable for one
-// scope, what one entry itself occupies on disk, a second writable file system, and the key path a
-// failed decode names.
+// Small pieces of the real system that several tests set or read: an environment variable or a file
+// size limit for one scope, what one entry itself occupies on disk, a second writable file system,
+// and the key path a failed decode names.
 
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +44,31 @@ private:
 
     const char* name_;
     std::optional<std::string> old_;
+};
+
+// No file may grow past `bytes` until the scope ends, root's included: a write past it fails
+// (EFBIG), as on a drive that is full, or with `kills` ends the process (SIGXFSZ), as a crash does.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes, bool kills = false)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        handler_ = std::signal(SIGXFSZ, kills ? SIG_DFL : SIG_IGN);
+        struct rlimit tight = saved_;
+        tight.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &tight);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    struct rlimit saved_ {};
+    void (*handler_)(int) = SIG_DFL;
 };
 
 // What one entry itself occupies (a link's own blocks, not its target's).

@@ -1,6 +1,8 @@
 #include "QuandrilCore/Platform/Move.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <map>
 #include <system_error>
@@ -12,6 +14,8 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Platform/AtPath.h"
+#include "QuandrilCore/Platform/PathText.h"
+#include "QuandrilCore/Platform/Token.h"
 
 // Every step here names an item relative to the open folder that holds it, and every folder is
 // entered without following a link, so a folder swapped for a link while a move or copy runs can
@@ -383,27 +387,45 @@ void restoreFrom(int copyFolder, const std::string& copyName, int originalFolder
     fail(error, "couldn't remove " + shownFrom + " after copying it, so it stays whole where it was");
 }
 
+void moveByClaimingTarget(const Place& from, const Place& to, const std::string& shownFrom, const std::string& shownTo);
+
 void moveAcrossDevices(const Place& from, const Place& to, const std::string& shownFrom, const std::string& shownTo)
 {
     if (statAt(to.folder.get(), to.name))
         fail(EEXIST, shownTo + " already exists");
+    const Place partial {Descriptor(::fcntl(to.folder.get(), F_DUPFD_CLOEXEC, 0)), partialName(to.name)};
+    if (!partial.folder)
+        fail(errno, "can't move " + shownFrom + " to " + shownTo);
+    const std::string shownPartial = parentOf(shownTo) + "/" + partial.name;
     TreeCopy copier;
     bool verified = false;
     try {
-        copier.copy(from.folder.get(), from.name, to.folder.get(), to.name, shownFrom, shownTo);
-        verified = sameTree(from.folder.get(), from.name, to.folder.get(), to.name);
+        copier.copy(from.folder.get(), from.name, partial.folder.get(), partial.name, shownFrom, shownPartial);
+        verified = sameTree(from.folder.get(), from.name, partial.folder.get(), partial.name);
     } catch (const std::system_error&) {
         // The top item is made first, so anything made at all is this copy's own.
         if (copier.madeAny)
-            removeTreeAt(to.folder.get(), to.name);
+            removeTreeAt(partial.folder.get(), partial.name);
         throw;
     }
     if (!verified) {
-        removeTreeAt(to.folder.get(), to.name);
+        removeTreeAt(partial.folder.get(), partial.name);
         fail(EIO, "the copy of " + shownFrom + " at " + shownTo + " differs from the original");
     }
-    if (const int error = removeTreeAt(from.folder.get(), from.name))
-        undoHalfRemoval(from, to, shownFrom, shownTo, error);
+    const int error = renameNoReplaceAt(partial.folder.get(), partial.name, to.folder.get(), to.name);
+    if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
+        try {
+            moveByClaimingTarget(partial, to, shownPartial, shownTo);
+        } catch (const std::system_error&) {
+            removeTreeAt(partial.folder.get(), partial.name);
+            throw;
+        }
+    } else if (error != 0) {
+        removeTreeAt(partial.folder.get(), partial.name);
+        fail(error, error == EEXIST ? shownTo + " already exists" : "can't move " + shownFrom + " to " + shownTo);
+    }
+    if (const int removal = removeTreeAt(from.folder.get(), from.name))
+        undoHalfRemoval(from, to, shownFrom, shownTo, removal);
 }
 
 // For file systems that refuse the no-replace flag: claim the target name first, then move onto the claim.
@@ -446,6 +468,15 @@ void moveByClaimingTarget(const Place& from, const Place& to, const std::string&
 }
 
 } // namespace
+
+std::string partialName(std::string_view name)
+{
+    const std::string suffix = ".gorrin-partial-" + Token::random().text();
+    std::size_t keep = std::min(name.size(), NAME_MAX - 1 - suffix.size());
+    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return "." + std::string(name.substr(0, keep)) + suffix;
+}
 
 void copyNoReplace(const std::string& from, const std::string& to)
 {
