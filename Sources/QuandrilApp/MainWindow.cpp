@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QListWidget>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSplitter>
@@ -45,7 +46,9 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
     , services_(services)
     , firstRun_(FirstRunSheet::presenter(services))
 {
+    setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Gorrin"));
+    setMinimumSize(760, 540);
     resize(920, 660);
 
     auto* splitter = new QSplitter(this);
@@ -62,7 +65,12 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
         item->setData(Qt::UserRole, rawValue(section));
         item->setData(Qt::UserRole + 1, symbol(section));
     }
-    detail_ = new QStackedWidget(splitter);
+    // A section whose view needs more room than the window has scrolls rather than growing it.
+    auto* scroll = new QScrollArea(splitter);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    detail_ = new QStackedWidget;
+    scroll->setWidget(detail_);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({190, 730});

@@ -1,6 +1,8 @@
 #pragma once
 
-// The main window ("Gorrin", 920 × 660): a sidebar of the sections and the chosen section's view.
+// The main window ("Gorrin", object name "main", 920 × 660 and never smaller than 760 × 540): a
+// sidebar of the sections and the chosen section's view. The window keeps its size whatever the
+// section: a view with more than fits scrolls.
 // The chosen section is the preference "mainSection", read exactly ("iCloud" with a capital C);
 // a value that names no section shows the Overview and stays stored until the user picks one.
 // Only the user's choices write it; showing a section never does. Each time the window comes on

@@ -236,6 +236,51 @@ private slots:
         QCOMPARE(shownText(&drives), QString());
     }
 
+    // The window is "main", opens at 920 × 660 and is never smaller than 760 × 540; whichever
+    // section shows, the window keeps its size, and a view with more than fits is never cut
+    // short (it scrolls).
+    void sizeHoldsInEverySection_data()
+    {
+        QTest::addColumn<QSize>("asked");
+        QTest::addColumn<QSize>("kept");
+        QTest::newRow("default") << QSize() << QSize(920, 660);
+        QTest::newRow("smaller than the least") << QSize(300, 200) << QSize(760, 540);
+        QTest::newRow("larger") << QSize(1100, 800) << QSize(1100, 800);
+    }
+
+    void sizeHoldsInEverySection()
+    {
+        QFETCH(QSize, asked);
+        QFETCH(QSize, kept);
+        ServicesFixture f;
+        f.machine().drive("Backup with a long name that asks for room", "/Volumes/Backup", 2'000'000'000'000, 1'500'000'000'000);
+        std::vector<Finding> many;
+        for (int i = 0; i < 40; ++i)
+            many.push_back(finding("f" + std::to_string(i), 1'000'000'000 + i));
+        finds(f, many, {"A note long enough to need more than one line in the narrowest window the app allows."});
+        scanNow(f);
+        f.preferences()->setBoolean(Keys::icloudEnabled, true);
+        MainWindow window(f.services());
+        if (asked.isValid())
+            window.resize(asked);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QStringList sizes, expected;
+        for (const auto section : allMainSections) {
+            f.preferences()->setString(Keys::mainSection, rawValue(section));
+            QVERIFY(f.settle());
+            const QWidget* view = window.detail();
+            const bool cut = view->width() < view->minimumSizeHint().width()
+                || view->height() < view->minimumSizeHint().height();
+            sizes << QStringLiteral("%1 %2×%3").arg(rawValue(section)).arg(window.width()).arg(window.height())
+                    + (cut ? " cut" : "");
+            expected << QStringLiteral("%1 %2×%3").arg(rawValue(section)).arg(kept.width()).arg(kept.height());
+        }
+        QCOMPARE(sizes, expected);
+        QCOMPARE(window.objectName() + QStringLiteral(" %1×%2").arg(window.minimumWidth()).arg(window.minimumHeight()),
+                 QStringLiteral("main 760×540"));
+    }
+
     // Texts from data are shown as written in every section, never as rich text.
     void dataIsPlainText()
     {
