@@ -127,7 +127,7 @@ QWidget* MainWindow::makeDetail(MainSection section)
     return placeholder(section);
 }
 
-void MainWindow::showStoredSection()
+void MainWindow::showStoredSection(bool rebuild)
 {
     const MainSection section = storedSection(services_.preferences);
     {
@@ -136,7 +136,7 @@ void MainWindow::showStoredSection()
                                          - allMainSections.begin());
         sidebar_->setCurrentRow(row);
     }
-    if (built_ && section == shown_)
+    if (built_ && section == shown_ && !rebuild)
         return;
     built_ = true;
     shown_ = section;
@@ -152,6 +152,21 @@ void MainWindow::showStoredSection()
 void MainWindow::choose(MainSection section)
 {
     services_.preferences.setString(Keys::mainSection, rawValue(section));
+}
+
+void MainWindow::setVisible(bool visible)
+{
+    if (visible != isVisible()) {
+        if (!visible) {
+            closedAt_ = QRect(pos(), size());
+        } else if (closedAt_.isValid()) {
+            // Set before the window maps, so the window manager places it where it was.
+            move(closedAt_.topLeft());
+            resize(closedAt_.size());
+            showStoredSection(true);
+        }
+    }
+    QMainWindow::setVisible(visible);
 }
 
 void MainWindow::showEvent(QShowEvent* event)

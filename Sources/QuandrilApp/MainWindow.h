@@ -2,7 +2,9 @@
 
 // The main window ("Gorrin", object name "main", 920 × 660 and never smaller than 760 × 540): a
 // sidebar of the sections and the chosen section's view. The window keeps its size whatever the
-// section: a view with more than fits scrolls.
+// section: a view with more than fits scrolls. Closing and opening it again keeps its place and
+// size for the run, and builds the section's view afresh from the model, as a switch of sections
+// does: what a view chose (a drive, a chunk) is its own and doesn't outlive it.
 // The chosen section is the preference "mainSection", read exactly ("iCloud" with a capital C);
 // a value that names no section shows the Overview and stays stored until the user picks one.
 // Only the user's choices write it; showing a section never does. Each time the window comes on
@@ -43,13 +45,16 @@ public:
     using FirstRunPresenter = std::function<void(MainWindow& window, bool hasAccess)>;
     void setFirstRunPresenter(FirstRunPresenter presenter) { firstRun_ = std::move(presenter); }
 
+    void setVisible(bool visible) override;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     QWidget* makeDetail(MainSection section);
-    // Shows the stored section, rebuilding the detail view when the section changed.
-    void showStoredSection();
+    // Shows the stored section, rebuilding the detail view when the section changed (or always,
+    // with `rebuild`).
+    void showStoredSection(bool rebuild = false);
     // The user's choice: stored; the window follows the stored value.
     void choose(MainSection section);
     void presentFirstRunIfNeeded();
@@ -59,6 +64,8 @@ private:
     QStackedWidget* detail_ = nullptr;
     MainSection shown_ = MainSection::overview;
     bool built_ = false;
+    // Where the window was when it was last closed: null until then.
+    QRect closedAt_;
     FirstRunPresenter firstRun_;
 };
 

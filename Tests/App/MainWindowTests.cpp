@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -9,8 +10,12 @@
 
 #include "QuandrilApp/DriveGauge.h"
 #include "QuandrilApp/DrivesView.h"
+#include "QuandrilApp/FreeUpView.h"
 #include "QuandrilApp/GoalPicker.h"
+#include "QuandrilApp/ICloudResults.h"
+#include "QuandrilApp/ICloudView.h"
 #include "QuandrilApp/MainWindow.h"
+#include "QuandrilApp/Advisor.h"
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/OverviewView.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
@@ -53,9 +58,20 @@ QString sectionOf(const QWidget* detail)
     return detail ? QString(detail->metaObject()->className()).section("::", -1) : QStringLiteral("?");
 }
 
+// Picks the entry as the user would.
+void pick(QComboBox* picker, int index)
+{
+    picker->setCurrentIndex(index);
+    emit picker->activated(index);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Setup)
+using ViewState = std::function<QString(QWidget*)>;
+using ViewChange = std::function<void(ServicesFixture&, QWidget*)>;
+Q_DECLARE_METATYPE(ViewState)
+Q_DECLARE_METATYPE(ViewChange)
 
 class MainWindowTests : public QObject {
     Q_OBJECT
@@ -279,6 +295,63 @@ private slots:
         QCOMPARE(sizes, expected);
         QCOMPARE(window.objectName() + QStringLiteral(" %1×%2").arg(window.minimumWidth()).arg(window.minimumHeight()),
                  QStringLiteral("main 760×540"));
+    }
+
+    // What a view chose is its own: closing the window and opening it again shows each section
+    // as a fresh view of the model, at the place and size it had.
+    void reopeningStartsViewsAfresh_data()
+    {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<ViewChange>("change");
+        QTest::addColumn<ViewState>("state");
+        QTest::newRow("findings: the drive picked") << "findings" << ViewChange([](ServicesFixture& f, QWidget* view) {
+            qobject_cast<FreeUpView*>(view)->pickDrive(f.machine().at("/Volumes/Backup"));
+        }) << ViewState([](QWidget* view) {
+            const auto drive = qobject_cast<FreeUpView*>(view)->drive();
+            return drive ? QString::fromStdString(drive->name) : QStringLiteral("-");
+        });
+        QTest::newRow("iCloud: drive and chunk") << "iCloud" << ViewChange([](ServicesFixture&, QWidget* view) {
+            ICloudResults* results = qobject_cast<ICloudView*>(view)->results();
+            pick(results->parkPicker(), results->parkPicker()->currentIndex() == 0 ? 1 : 0);
+            pick(results->chunkPicker(), 2);
+        }) << ViewState([](QWidget* view) {
+            const ICloudResults* results = qobject_cast<ICloudView*>(view)->results();
+            return QString::fromStdString(results->drive()) + " " + QString::number(results->chunk());
+        });
+        // The reading of Steam's list is in after the first showing; a fresh view hasn't one yet.
+        QTest::newRow("advisor: the last reading") << "advisor" << ViewChange([](ServicesFixture&, QWidget*) {})
+                                                   << ViewState([](QWidget* view) { return shownText(view); });
+    }
+
+    void reopeningStartsViewsAfresh()
+    {
+        QFETCH(QString, section);
+        QFETCH(ViewChange, change);
+        QFETCH(ViewState, state);
+        ServicesFixture f;
+        f.machine().drive("Backup", "/Volumes/Backup", 2'000'000'000'000, 1'500'000'000'000);
+        f.machine().drive("Photos", "/Volumes/Photos", 2'000'000'000'000, 1'000'000'000'000);
+        f.machine().text(Advisor::steamLibraryFile, "\"path\" \"/home/me/.steam\"");
+        f.preferences()->setBoolean(Keys::icloudEnabled, true);
+        f.preferences()->setString(Keys::mainSection, section);
+        finds(f, {finding("a", 4'000'000'000)});
+        scanNow(f);
+        MainWindow window(f.services());
+        // Read before any answer of the views' own work is in.
+        window.show();
+        const QString fresh = state(window.detail());
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        change(f, window.detail());
+        QVERIFY(f.settle());
+        QVERIFY2(state(window.detail()) != fresh, qPrintable(fresh));
+        window.move(40, 30);
+        window.resize(1000, 700);
+        const QRect placed = window.frameGeometry();
+        window.close();
+        window.show();
+        QCOMPARE(state(window.detail()), fresh);
+        QCOMPARE(window.frameGeometry(), placed);
+        QVERIFY(f.settle());
     }
 
     // Texts from data are shown as written in every section, never as rich text.
