@@ -3,10 +3,12 @@
 #include <limits>
 
 #include <QComboBox>
+#include <QGlyphRun>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QTextLayout>
 
 #include "QuandrilApp/DriveGauge.h"
 #include "QuandrilApp/DrivesView.h"
@@ -64,6 +66,9 @@ void pick(QComboBox* picker, int index)
     picker->setCurrentIndex(index);
     emit picker->activated(index);
 }
+
+// The characters, other than ASCII, that the app's texts and the rules catalog show inline.
+const QString inlineSymbols = QStringLiteral("→…—×·±ⓘ⋮ß");
 
 } // namespace
 
@@ -352,6 +357,23 @@ private slots:
         QCOMPARE(state(window.detail()), fresh);
         QCOMPARE(window.frameGeometry(), placed);
         QVERIFY(f.settle());
+    }
+
+    // Symbols written inline in the texts draw with a glyph of some installed font, never as the
+    // missing-glyph box (scripts/install-deps installs the fonts that hold them).
+    void inlineSymbolsHaveGlyphs()
+    {
+        QString missing;
+        for (const QChar symbol : inlineSymbols) {
+            QTextLayout layout(QString(symbol), QApplication::font());
+            layout.beginLayout();
+            layout.createLine();
+            layout.endLayout();
+            for (const QGlyphRun& run : layout.glyphRuns())
+                if (run.glyphIndexes().contains(0))
+                    missing += symbol;
+        }
+        QCOMPARE(missing, QString());
     }
 
     // Texts from data are shown as written in every section, never as rich text.
