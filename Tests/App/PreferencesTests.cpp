@@ -11,10 +11,12 @@
 #include <QtTest>
 
 #include "Support/FakeMachine.h"
+#include "Support/ReturnsPromptly.h"
 #include "Support/TempPreferences.h"
 
 using namespace Quandril;
 using namespace Quandril::App;
+using Quandril::AppTesting::returnsPromptly;
 using Quandril::AppTesting::TempPreferences;
 
 namespace {
@@ -36,6 +38,17 @@ QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// What stands at a path, links not followed.
+QString entry(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return "link to " + QFileInfo(info.symLinkTarget()).fileName();
+    if (!info.exists())
+        return QStringLiteral("nothing");
+    return info.isFile() ? QStringLiteral("file of %1 bytes").arg(info.size()) : QStringLiteral("pipe");
 }
 
 } // namespace
@@ -186,6 +199,50 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(fileBytes(preferences.filePath())).object().keys(), keysAfterAWrite);
         if (filesAfterAWrite.size() == 2)
             QCOMPARE(fileBytes(preferences.filePath() + ".unreadable"), file);
+    }
+
+    // A pipe, a link or an outsized file at the path is never opened, followed or read whole: it
+    // goes aside as it stands, and the save puts a file of our own in its place.
+    void strangeEntriesGiveWayToAFileOfOurOwn_data()
+    {
+        QTest::addColumn<QString>("placed");
+        QTest::addColumn<bool>("afterOpening"); // between reading the file and the next save
+        QTest::addColumn<QStringList>("asideAndElsewhere");
+        QTest::newRow("pipe") << "pipe" << false << QStringList { "pipe", "nothing" };
+        QTest::newRow("file over the size cap") << "large" << false << QStringList { "file of 5242903 bytes", "nothing" };
+        QTest::newRow("link") << "link" << false << QStringList { "link to elsewhere.json", "file of 2 bytes" };
+        QTest::newRow("dangling link") << "dangling" << false << QStringList { "link to elsewhere.json", "nothing" };
+    }
+
+    void strangeEntriesGiveWayToAFileOfOurOwn()
+    {
+        QFETCH(QString, placed);
+        QFETCH(bool, afterOpening);
+        QFETCH(QStringList, asideAndElsewhere);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("preferences.json"), elsewhere = dir.filePath("elsewhere.json");
+        if (placed == "link")
+            Testing::writeFile(elsewhere.toStdString(), "{}");
+        const auto place = [&] {
+            if (placed == "pipe")
+                ::mkfifo(QFile::encodeName(path).constData(), 0600);
+            else if (placed == "large")
+                Testing::writeFile(path.toStdString(), "{\"pad\": {\"string\": \"" + std::string(5 << 20, 'x') + "\"}}");
+            else
+                QFile::link(elsewhere, path);
+        };
+        if (!afterOpening)
+            place();
+        bool written = false;
+        QVERIFY(returnsPromptly(path, [&] {
+            Preferences preferences(path);
+            if (afterOpening)
+                place();
+            written = preferences.setBoolean(QStringLiteral("icloudEnabled"), true);
+        }));
+        QVERIFY(written);
+        QCOMPARE(QStringList({ entry(path + ".unreadable"), entry(elsewhere) }), asideAndElsewhere);
+        QCOMPARE(Preferences(path).boolean(QStringLiteral("icloudEnabled"), false), true);
     }
 };
 

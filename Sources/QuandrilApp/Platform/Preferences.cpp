@@ -1,6 +1,8 @@
 #include "QuandrilApp/Platform/Preferences.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include <QDir>
@@ -10,6 +12,8 @@
 #include <QJsonValue>
 #include <QSaveFile>
 #include <QStandardPaths>
+
+#include "QuandrilApp/Platform/LocalFile.h"
 
 namespace Quandril::App {
 
@@ -22,6 +26,10 @@ constexpr QLatin1StringView integerTag { "integer" };
 constexpr QLatin1StringView doubleTag { "double" };
 constexpr QLatin1StringView dateTag { "date" };
 constexpr QLatin1StringView dataTag { "data" };
+
+// The app's own file holds a few kilobytes; one far larger was not written by it, and reading it
+// would cost many times its size in memory on every start and every save.
+constexpr qint64 maxFileBytes = 4 << 20;
 
 // The one representation of each type kept in memory.
 std::optional<QVariant> normalized(const QVariant& value)
@@ -138,15 +146,15 @@ Preferences::Preferences(QString filePath, QObject* parent)
     : QObject(parent)
     , filePath_(std::move(filePath))
 {
-    QFile file(filePath_);
-    if (!file.exists())
-        return;
-    if (!file.open(QIODevice::ReadOnly)) {
-        keepAside_ = true;
+    // A link is not followed: the next save replaces what stands at the path, never its target.
+    int readError = 0;
+    const auto bytes = LocalFile::read(filePath_, maxFileBytes, LocalFile::Links::refuse, &readError);
+    if (!bytes) {
+        keepAside_ = readError != ENOENT && readError != ENOTDIR;
         return;
     }
     QJsonParseError error {};
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    const QJsonDocument document = QJsonDocument::fromJson(*bytes, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject()) {
         keepAside_ = true;
         return;
@@ -344,11 +352,11 @@ bool Preferences::write()
     if (!QDir().mkpath(info.absolutePath()))
         return false;
 
-    // A file that could not be read is moved aside whole before anything replaces it.
+    // What could not be read is moved aside whole before anything replaces it. rename(2) moves the
+    // entry itself, as it is: a link is not followed, a pipe is not opened, nothing is copied.
     if (keepAside_) {
-        const QString aside = filePath_ + QStringLiteral(".unreadable");
-        QFile::remove(aside);
-        if (QFile::exists(filePath_) && !QFile::rename(filePath_, aside))
+        const QByteArray aside = QFile::encodeName(filePath_ + QStringLiteral(".unreadable"));
+        if (std::rename(QFile::encodeName(filePath_).constData(), aside.constData()) != 0 && errno != ENOENT)
             return false;
         keepAside_ = false;
     }

@@ -36,8 +36,9 @@ public:
     static QString standardFilePath();
 
     // Reads the file at `filePath` (tests pass a temporary one). A missing file is an empty
-    // domain. A file that cannot be read or understood also reads as empty, and is moved aside
-    // whole, to "<file>.unreadable", before the first write replaces it.
+    // domain. Whatever else cannot be read or understood (a file far too large, a link, a named
+    // pipe) also reads as empty, is never opened or followed, and is moved aside as it stands, to
+    // "<file>.unreadable", before the first write replaces it.
     explicit Preferences(QString filePath = standardFilePath(), QObject* parent = nullptr);
 
     const QString& filePath() const { return filePath_; }
