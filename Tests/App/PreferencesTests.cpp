@@ -212,6 +212,8 @@ private slots:
         QTest::newRow("file over the size cap") << "large" << false << QStringList { "file of 5242903 bytes", "nothing" };
         QTest::newRow("link") << "link" << false << QStringList { "link to elsewhere.json", "file of 2 bytes" };
         QTest::newRow("dangling link") << "dangling" << false << QStringList { "link to elsewhere.json", "nothing" };
+        QTest::newRow("link placed before a save") << "link" << true << QStringList { "nothing", "file of 2 bytes" };
+        QTest::newRow("dangling link placed before a save") << "dangling" << true << QStringList { "nothing", "nothing" };
     }
 
     void strangeEntriesGiveWayToAFileOfOurOwn()

@@ -3,10 +3,28 @@
 #include "QuandrilCore/Platform/Files.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Quandril::App::LocalFile {
+
+namespace {
+
+QString errorText(int number)
+{
+    return QString::fromLocal8Bit(std::strerror(number));
+}
+
+} // namespace
 
 std::optional<QByteArray> read(const QString& path, qint64 maxBytes, Links links, int* error)
 {
@@ -17,6 +35,42 @@ std::optional<QByteArray> read(const QString& path, qint64 maxBytes, Links links
     if (!content)
         return std::nullopt;
     return QByteArray(content->data(), static_cast<qsizetype>(content->size()));
+}
+
+std::optional<QString> replace(const QString& path, const QByteArray& bytes)
+{
+    const QFileInfo info(path);
+    const QByteArray target = QFile::encodeName(path);
+    // Hidden and beside the path: the rename stays within one file system and one folder.
+    QByteArray temporary = QFile::encodeName(info.path() + QStringLiteral("/.") + info.fileName()) + ".XXXXXX";
+    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return errorText(errno);
+    const auto fail = [&](int number) -> std::optional<QString> {
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(temporary.constData());
+        return errorText(number);
+    };
+
+    struct stat old {};
+    if (::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & 07777) != 0)
+        return fail(errno);
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t count = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (count <= 0) {
+            if (count < 0 && errno == EINTR)
+                continue;
+            return fail(count < 0 ? errno : EIO);
+        }
+        done += count;
+    }
+    if (::fsync(fd) != 0 || ::close(std::exchange(fd, -1)) != 0)
+        return fail(errno);
+    // rename(2) replaces the entry itself: a link at the path is not followed, a pipe not opened.
+    if (::rename(temporary.constData(), target.constData()) != 0)
+        return fail(errno);
+    return std::nullopt;
 }
 
 } // namespace Quandril::App::LocalFile

@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonValue>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include "QuandrilApp/Platform/LocalFile.h"
@@ -366,17 +365,8 @@ bool Preferences::write()
         object.insert(key, encode(value));
     const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
 
-    // QSaveFile writes a temporary file beside the target and renames it over the target only once
-    // everything was written, so the old file stays whole when anything fails on the way.
-    QSaveFile file(filePath_);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        file.commit();
-        return false;
-    }
-    return file.commit();
+    // The old file stays whole when anything fails on the way.
+    return !LocalFile::replace(filePath_, bytes);
 }
 
 } // namespace Quandril::App
