@@ -6,12 +6,15 @@
 #include "QuandrilApp/Platform/LoginItem.h"
 #include "QuandrilApp/Platform/MountWatcher.h"
 
+#include "Support/ReturnsPromptly.h"
+
 #include <QFileSystemWatcher>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Quandril::App;
@@ -130,6 +133,46 @@ private slots:
         QVERIFY(blocked.register_().value_or(QString()).startsWith(blocked.entryPath() + QStringLiteral(" could not be written: ")));
         QVERIFY(blocked.unregister().value_or(QString()).startsWith(blocked.entryPath() + QStringLiteral(" could not be removed: ")));
         QVERIFY(QFile::exists(blocked.entryPath() + QStringLiteral("/inside")));
+    }
+
+    // Whatever stands at the entry is read without waiting, and only a regular file (a link to one
+    // is read through); switching on replaces the entry itself, never what a link there points at.
+    void autostartEntryOfAnotherKind_data()
+    {
+        QTest::addColumn<QString>("placed");
+        QTest::addColumn<bool>("enabledBefore");
+        QTest::newRow("pipe") << "pipe" << false;
+        QTest::newRow("link to an entry elsewhere") << "link" << true;
+        QTest::newRow("dangling link") << "dangling" << false;
+        QTest::newRow("link to a pipe") << "link to pipe" << false;
+    }
+
+    void autostartEntryOfAnotherKind()
+    {
+        QFETCH(QString, placed);
+        QFETCH(bool, enabledBefore);
+        QTemporaryDir root;
+        AutostartLoginItem item(root.path(), QStringLiteral("/usr/bin/gorrin"));
+        const QString elsewhere = root.filePath(QStringLiteral("elsewhere")), pipe = placed == "pipe" ? item.entryPath() : elsewhere;
+        if (placed == "link")
+            QVERIFY(write(elsewhere, "[Desktop Entry]\nExec=other\n"));
+        if (placed.endsWith("pipe"))
+            QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        if (placed != "pipe")
+            QVERIFY(QFile::link(elsewhere, item.entryPath()));
+        const auto target = [&] { return std::pair(QFileInfo(elsewhere).exists(), QFileInfo(elsewhere).size()); };
+        const auto targetBefore = target();
+
+        bool enabled = !enabledBefore;
+        std::optional<QString> failure = QStringLiteral("not run");
+        QVERIFY(Quandril::AppTesting::returnsPromptly(pipe, [&] {
+            enabled = item.isEnabled();
+            failure = item.register_();
+        }));
+        QCOMPARE(enabled, enabledBefore);
+        QCOMPARE(failure, std::nullopt);
+        QVERIFY(!QFileInfo(item.entryPath()).isSymLink() && item.isEnabled());
+        QCOMPARE(target(), targetBefore);
     }
 
     void applicationsAreFoundByName()

@@ -1,6 +1,6 @@
 #include "QuandrilApp/Platform/DesktopEntry.h"
 
-#include <QFile>
+#include "QuandrilApp/Platform/LocalFile.h"
 
 namespace Quandril::App::DesktopEntry {
 
@@ -18,10 +18,12 @@ bool isFieldCode(QChar c)
 
 std::optional<QHash<QString, QString>> read(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Entries are often links into a package's own folder, so links are read through; what they
+    // reach must still be a regular file.
+    const auto bytes = LocalFile::read(path, maxEntryBytes, LocalFile::Links::follow);
+    if (!bytes)
         return std::nullopt;
-    const QString text = QString::fromUtf8(file.read(maxEntryBytes));
+    const QString text = QString::fromUtf8(*bytes);
 
     QHash<QString, QString> keys;
     bool found = false;

@@ -1,12 +1,12 @@
 #include "QuandrilApp/Platform/LoginItem.h"
 
 #include "QuandrilApp/Platform/DesktopEntry.h"
+#include "QuandrilApp/Platform/LocalFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace Quandril::App {
 
@@ -65,12 +65,9 @@ std::optional<QString> AutostartLoginItem::register_()
         return QStringLiteral("The path of this program is unknown.");
     if (!QDir().mkpath(folder_))
         return QStringLiteral("The folder %1 could not be created.").arg(folder_);
-    QSaveFile file(entryPath());
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("%1 could not be written: %2").arg(entryPath(), file.errorString());
-    file.write(entryText(executable_));
-    if (!file.commit())
-        return QStringLiteral("%1 could not be written: %2").arg(entryPath(), file.errorString());
+    // Whatever stands at the entry gives way to ours; a link there is replaced, not written through.
+    if (const auto failure = LocalFile::replace(entryPath(), entryText(executable_)))
+        return QStringLiteral("%1 could not be written: %2").arg(entryPath(), *failure);
     return std::nullopt;
 }
 
