@@ -36,6 +36,7 @@ namespace Quandril::App {
 
 class ConfirmSheet;
 class DriveGauge;
+class ElidingLabel;
 class GoalPicker;
 class RowList;
 
@@ -127,7 +128,7 @@ private:
     QWidget* resultsBar_ = nullptr;
     ConfirmSheet* sheet_ = nullptr;
 
-    QLabel* scanned_ = nullptr;
+    ElidingLabel* scanned_ = nullptr;
     QPushButton* selectAll_ = nullptr;
     QLabel* chosen_ = nullptr;
     QPushButton* selectNone_ = nullptr;

@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtMath>
@@ -202,6 +203,61 @@ QVBoxLayout* scrollingColumn(QWidget* view)
 
 } // namespace Look
 
+// ---- ElidingLabel ----
+
+ElidingLabel::ElidingLabel(const QString& text, QWidget* parent)
+    : QLabel(text, parent)
+{
+    setTextFormat(Qt::PlainText);
+}
+
+void ElidingLabel::setText(const QString& text)
+{
+    QLabel::setText(text);
+    if (elide_ != Qt::ElideNone)
+        setToolTip(text);
+}
+
+void ElidingLabel::setElideMode(Qt::TextElideMode mode)
+{
+    elide_ = mode;
+    if (mode != Qt::ElideNone) {
+        setWordWrap(false);
+        setToolTip(text());
+    }
+    updateGeometry();
+    update();
+}
+
+QString ElidingLabel::shownText() const
+{
+    if (elide_ == Qt::ElideNone)
+        return text();
+    return fontMetrics().elidedText(text(), elide_, contentsRect().width());
+}
+
+QSize ElidingLabel::minimumSizeHint() const
+{
+    const QSize label = QLabel::minimumSizeHint();
+    if (elide_ == Qt::ElideNone)
+        return label;
+    const QFontMetrics metrics = fontMetrics();
+    const QMargins margins = contentsMargins();
+    const int shortest = qMin(metrics.horizontalAdvance(text()) + 2, metrics.horizontalAdvance(QStringLiteral("…")) * 6);
+    return { margins.left() + margins.right() + shortest, label.height() };
+}
+
+void ElidingLabel::paintEvent(QPaintEvent* event)
+{
+    if (elide_ == Qt::ElideNone) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    style()->drawItemText(&painter, contentsRect(), int(QStyle::visualAlignment(layoutDirection(), alignment())),
+                          palette(), isEnabled(), shownText(), foregroundRole());
+}
+
 // ---- SymbolView ----
 
 SymbolView::SymbolView(const QString& symbol, const QString& tone, int side, QWidget* parent)
@@ -233,7 +289,7 @@ constexpr int symbolGap = 6;
 }
 
 SymbolLabel::SymbolLabel(const QString& symbol, const QString& text, QWidget* parent, bool wrap)
-    : QLabel(text, parent)
+    : ElidingLabel(text, parent)
 {
     setProperty("symbol", symbol);
     setTextFormat(Qt::PlainText);
@@ -249,7 +305,7 @@ void SymbolLabel::leaveRoomForSymbol()
 
 void SymbolLabel::paintEvent(QPaintEvent* event)
 {
-    QLabel::paintEvent(event);
+    ElidingLabel::paintEvent(event);
     QPainter painter(this);
     const int side = QFontMetrics(font()).height();
     Symbols::paint(painter, QRectF(1, 1, side - 2, side - 2), symbol(), palette().color(QPalette::WindowText));

@@ -2,8 +2,8 @@
 
 // The small pieces every window is drawn with: the type styles, the colour roles (tones), plain-text
 // labels, link-style buttons, the list heading look, symbol icons, dividers, rounded backgrounds,
-// scroll areas, and a few widgets: a symbol alone, a symbol with a text, a label that shortens a path
-// in the middle while it keeps the whole text, and a small progress indicator.
+// scroll areas, and a few widgets: a symbol alone, a symbol with a text, labels that shorten a text
+// with "…" (a path in the middle) while they keep the whole text, and a small progress indicator.
 //
 // Widgets keep their look in dynamic properties, so tests can read what is shown: "textStyle",
 // "tone", "symbol", "look" ("link" for a link-style button) and "heading".
@@ -87,10 +87,33 @@ private:
     QString tone_;
 };
 
+// A plain-text label that, once given an elide mode, keeps to one line and shortens its text with
+// "…" where it does not fit, so it never asks for more width than a few letters. text() and, while
+// it shortens, the tool tip keep the whole text.
+class ElidingLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit ElidingLabel(const QString& text = {}, QWidget* parent = nullptr);
+
+    // Hides QLabel::setText so that the tool tip follows the text.
+    void setText(const QString& text);
+    void setElideMode(Qt::TextElideMode mode);
+    // What is drawn at the present width.
+    QString shownText() const;
+
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Qt::TextElideMode elide_ = Qt::ElideNone;
+};
+
 // A symbol and a text beside it, drawn as one label so that a long text wraps as any label's
-// does. The text is plain; the symbol is as tall as a line, lines up with the first line and takes
-// the text's colour. Keeps "symbol" (and "tone" once set).
-class SymbolLabel : public QLabel {
+// does (or, with an elide mode, shortens). The text is plain; the symbol is as tall as a line,
+// lines up with the first line and takes the text's colour. Keeps "symbol" (and "tone" once set).
+class SymbolLabel : public ElidingLabel {
     Q_OBJECT
 public:
     SymbolLabel(const QString& symbol, const QString& text, QWidget* parent = nullptr, bool wrap = false);

@@ -1,7 +1,7 @@
 #pragma once
 
 // The lines of a results bar (a clean-up's, a put-back's or an iCloud cleanup's), one per result,
-// each with its symbol and colour role.
+// each with its symbol and colour role, on one line shortened with "…" where it is too long.
 
 #include <vector>
 

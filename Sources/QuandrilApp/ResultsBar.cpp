@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Look.h"
@@ -48,8 +49,9 @@ ResultsBar::ResultsBar(Model& model, QWidget* parent)
     , model_(model)
     , dismiss_(Look::linkButton(QStringLiteral("Dismiss"), this))
     , body_(new QVBoxLayout)
+    , scroll_(Look::scrollArea(this))
 {
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(12, 12, 12, 12);
     column->setSpacing(4);
@@ -64,6 +66,8 @@ ResultsBar::ResultsBar(Model& model, QWidget* parent)
     body_->setContentsMargins(0, 0, 0, 0);
     body_->setSpacing(4);
     column->addLayout(body_);
+    scroll_->viewport()->setAutoFillBackground(false);
+    column->addWidget(scroll_);
 
     connect(dismiss_, &QPushButton::clicked, this, [this] { model_.setLastResults({}); });
     connect(&model_, &Model::resultsChanged, this, &ResultsBar::refresh);
@@ -84,7 +88,6 @@ void ResultsBar::refresh()
     const auto& results = model_.lastResults();
     delete mascot_;
     mascot_ = nullptr;
-    delete linesBox_;
 
     const std::int64_t freed = freedBytes(results);
     if (freed > 0) {
@@ -95,9 +98,19 @@ void ResultsBar::refresh()
     std::vector<ResultLine> shown;
     for (const CleanResult& result : results)
         shown.push_back(line(result));
-    linesBox_ = new ResultLines(shown, this);
-    body_->addWidget(linesBox_);
-    linesBox_->show();
+    linesBox_ = new ResultLines(shown);
+    scroll_->setWidget(linesBox_); // the old lines go with the old widget
+    linesBox_->setAutoFillBackground(false);
+
+    // As tall as the lines, up to `maxShownLines` of them; beyond that they scroll.
+    const int needed = linesBox_->sizeHint().height();
+    const auto labels = linesBox_->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+    int cap = needed;
+    if (labels.size() > maxShownLines) {
+        const int spacing = linesBox_->layout()->spacing();
+        cap = maxShownLines * (labels.front()->sizeHint().height() + spacing) - spacing;
+    }
+    scroll_->setFixedHeight(qMin(needed, cap));
 }
 
 } // namespace Quandril::App

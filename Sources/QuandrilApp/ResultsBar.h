@@ -2,8 +2,9 @@
 
 // The last clean-up or put-back the user started: "Last run" with "Dismiss", which forgets it; the
 // mascot saying how much came back, when anything did; and one line per requested item with its
-// outcome. It follows the model's last results by itself and has no scrolling of its own: it
-// grows with its lines. The free-up view shows it only while there are results.
+// outcome, each on one line. It follows the model's last results by itself. The lines scroll
+// within a height of a few lines, so a clean-up of many findings never takes the window from the
+// list above it. The free-up view shows it only while there are results.
 
 #include <cstdint>
 #include <vector>
@@ -16,6 +17,7 @@
 
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace Quandril::App {
@@ -42,6 +44,10 @@ public:
     // One "<symbol> <tone> | <text>" per line, in result order.
     QStringList lines() const;
     QPushButton* dismissButton() const { return dismiss_; }
+    // The lines' scrolling, never taller than `maxShownLines` lines.
+    QScrollArea* list() const { return scroll_; }
+    ResultLines* linesBox() const { return linesBox_; }
+    static constexpr int maxShownLines = 3;
 
 private:
     void refresh();
@@ -49,6 +55,7 @@ private:
     Model& model_;
     QPushButton* dismiss_;
     QVBoxLayout* body_;
+    QScrollArea* scroll_;
     GorrinLine* mascot_ = nullptr;
     ResultLines* linesBox_ = nullptr;
 };

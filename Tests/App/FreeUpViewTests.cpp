@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShortcut>
 
 #include "QuandrilApp/DriveGauge.h"
@@ -20,7 +21,9 @@
 #include "QuandrilApp/RoutesSection.h"
 #include "QuandrilApp/RowList.h"
 #include "QuandrilApp/SelectAllHeader.h"
+#include "QuandrilApp/ResultsBar.h"
 #include "QuandrilApp/Settings/AppSettings.h"
+#include "Support/LayoutFit.h"
 #include "Support/ServicesFixture.h"
 #include "Support/ViewText.h"
 
@@ -454,6 +457,55 @@ private slots:
         auto* first = qobject_cast<FindingRow*>(view->list()->showRow(2));
         QCOMPARE(first->finding().id, std::string("f0"));
         QVERIFY(first->checkBox()->isChecked());
+    }
+
+    void fitsTheNarrowestWindow_data()
+    {
+        QTest::addColumn<int>("points");
+        for (const int points : {9, 11, 13})
+            QTest::addRow("%d pt", points) << points;
+    }
+
+    // The main window at its narrowest leaves the view 760 less the sidebar. With two drives, a
+    // finding chosen and the results of a clean-up of 26 findings, the view asks for no more,
+    // nothing passes its edge or is cut unmarked, and the results keep to a few lines that scroll.
+    void fitsTheNarrowestWindow()
+    {
+        QFETCH(int, points);
+        constexpr int width = 760 - 190;
+        AppFontSize font(points);
+        Scene scene(true);
+        std::vector<Finding> findings;
+        std::vector<CleanResult> results;
+        for (int i = 0; i < 26; ++i) {
+            const std::string id = "Application Support cache of a long-named helper " + std::to_string(i);
+            findings.push_back(named(id, 1'000'000'000 + i, Tier::rebuilds));
+            CleanResult& result = results.emplace_back();
+            result.id = result.title = id;
+            result.status = CleanResult::Status::done;
+            result.detail = "Moved to the Trash; the space comes back when the Trash is emptied.";
+            result.bytes = 1'000'000'000;
+        }
+        results.back().title = "~/Library/Containers/com.example.AVeryLongBundleIdentifierWithoutAnyBreaks/Data";
+        results.back().status = CleanResult::Status::failed;
+        scene.finds(findings);
+        scene.preferences().setString(Keys::goal(scene.drivePath("/")), "110GB");
+        auto view = scene.view();
+        scene.model().setSelected({findings.front().id});
+        scene.model().setLastResults(results);
+        showAt(*view, width, 540);
+        QCoreApplication::processEvents();
+
+        QVERIFY(view->minimumSizeHint().width() <= width);
+        QCOMPARE(view->width(), width);
+        QCOMPARE(cutOff(view.get()).join('\n'), QString());
+        const auto* bar = view->resultsSlot()->findChild<ResultsBar*>();
+        QCOMPARE(bar->lines().size(), 26);
+        QVERIFY(bar->list()->height() < bar->linesBox()->height());
+        QVERIFY(bar->height() <= view->height() / 3);
+        const auto* path = bar->linesBox()->findChildren<ElidingLabel*>().back();
+        QVERIFY(path->shownText().endsWith(u'…'));
+        QCOMPARE(path->toolTip(), path->text());
     }
 };
 

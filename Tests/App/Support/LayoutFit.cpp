@@ -1,0 +1,84 @@
+#include "Support/LayoutFit.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QWidget>
+
+#include "QuandrilApp/Look.h"
+
+namespace Quandril::AppTesting {
+
+namespace {
+
+QString named(const QWidget* widget)
+{
+    QString text;
+    if (const auto* label = qobject_cast<const QLabel*>(widget))
+        text = label->text();
+    else if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
+        text = button->text();
+    const QString name = QString::fromLatin1(widget->metaObject()->className());
+    return text.isEmpty() ? name : name + " \"" + text + "\"";
+}
+
+// Whether a label shows less of its text than it has, unmarked.
+QString labelCut(const QLabel* label)
+{
+    if (label->text().isEmpty())
+        return {};
+    if (const auto* eliding = qobject_cast<const App::ElidingLabel*>(label)) {
+        const QString shown = eliding->shownText();
+        if (shown != label->text()) {
+            if (!shown.endsWith(QChar(0x2026)))
+                return QStringLiteral("shortened without \"…\"");
+            if (label->toolTip() != label->text())
+                return QStringLiteral("shortened, the tool tip not the whole text");
+            return {};
+        }
+    }
+    if (label->wordWrap()) {
+        if (label->height() < label->heightForWidth(label->width()))
+            return QStringLiteral("lower than its lines");
+        if (label->width() < label->minimumSizeHint().width())
+            return QStringLiteral("narrower than its longest word");
+    } else if (label->contentsRect().width() < label->fontMetrics().horizontalAdvance(label->text())) {
+        return QStringLiteral("narrower than its text");
+    }
+    return {};
+}
+
+} // namespace
+
+QStringList cutOff(const QWidget* window)
+{
+    QStringList out;
+    const QRect edges = window->rect();
+    for (const QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(window) || widget->isWindow())
+            continue;
+        const QRect at(widget->mapTo(window, QPoint(0, 0)), widget->size());
+        if (at.left() < edges.left() || at.right() > edges.right())
+            out << named(widget) + QStringLiteral(": past the edge, ") + QString::number(at.left()) + QStringLiteral("…")
+                    + QString::number(at.right() + 1) + QStringLiteral(" of ") + QString::number(edges.width());
+        if (const auto* label = qobject_cast<const QLabel*>(widget))
+            if (const QString cut = labelCut(label); !cut.isEmpty())
+                out << named(widget) + QStringLiteral(": ") + cut;
+    }
+    return out;
+}
+
+AppFontSize::AppFontSize(int points)
+    : saved_(QApplication::font())
+{
+    QFont font = saved_;
+    font.setPointSize(points);
+    QApplication::setFont(font);
+}
+
+AppFontSize::~AppFontSize()
+{
+    QApplication::setFont(saved_);
+}
+
+} // namespace Quandril::AppTesting

@@ -1,0 +1,32 @@
+#pragma once
+
+// Whether a window shows all of what it holds: fonts of other sizes must make texts wrap or
+// shorten, or the window grow, never push a control past its edge or cut a text short unmarked.
+
+#include <QFont>
+#include <QStringList>
+
+class QWidget;
+
+namespace Quandril::AppTesting {
+
+// What a person cannot fully see in `window`, one line per widget ("QPushButton \"Free up…\":
+// past the right edge"): a visible widget reaching past the window's left or right edge, a label
+// of one line narrower than its text that does not shorten it with "…", a wrapping label lower
+// than its lines need. Empty when everything fits.
+QStringList cutOff(const QWidget* window);
+
+// Sets the application's font to `points` (other attributes as they are) for the life of the
+// object, and back after.
+class AppFontSize {
+public:
+    explicit AppFontSize(int points);
+    ~AppFontSize();
+    AppFontSize(const AppFontSize&) = delete;
+    AppFontSize& operator=(const AppFontSize&) = delete;
+
+private:
+    QFont saved_;
+};
+
+} // namespace Quandril::AppTesting
