@@ -8,7 +8,9 @@
 
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Model.h"
 #include "QuandrilApp/Settings/SettingsScene.h"
+#include "Support/LayoutFit.h"
 #include "Support/ServicesFixture.h"
 
 using namespace Quandril;
@@ -127,6 +129,45 @@ private slots:
         QVERIFY(AppTesting::waitUntil([&] { return scene.shownPane() == SettingsPane::general; }));
         QCOMPARE(scene.paneList()->currentItem()->text(), QString("General"));
         QVERIFY(!services.preferences.contains(paneKey));
+    }
+
+    void panesFitTheWindow_data()
+    {
+        QTest::addColumn<int>("points");
+        QTest::addColumn<QString>("pane");
+        for (const int points : {9, 11, 13})
+            for (const SettingsPane pane : allSettingsPanes)
+                QTest::addRow("%s, %d pt", qPrintable(rawValue(pane)), points) << points << rawValue(pane);
+    }
+
+    // At common font sizes each pane shows whole beside the 190-wide list: explanatory texts wrap,
+    // the window stays 720 × 540 where the pane fits and grows to the width it needs otherwise,
+    // and no control or text passes its edge.
+    void panesFitTheWindow()
+    {
+        QFETCH(int, points);
+        QFETCH(QString, pane);
+        AppTesting::AppFontSize font(points);
+        AppTesting::ServicesFixture f;
+        f.machine().drive("Backup", "/Volumes/Backup", 2'000'000'000'000, 1'200'000'000'000);
+        f.modelFixture.engine->onCatalog = [] {
+            Catalog catalog = AppTesting::smallCatalog();
+            catalog.protected_ = {{"/System", "macOS itself"}, {"~/.ssh", "your SSH keys"}};
+            return std::optional(catalog);
+        };
+        AppServices& services = f.services();
+        services.model.addProtectedPath("~/Documents/Taxes");
+        services.preferences.setString(paneKey, pane);
+        SettingsScene scene(services);
+        scene.show();
+        QVERIFY(f.settle());
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+
+        QCOMPARE(AppTesting::cutOff(&scene).join('\n'), QString());
+        QCOMPARE(scene.paneList()->width(), 190);
+        const int needed = scene.paneList()->width() + scene.paneView()->minimumSizeHint().width();
+        QCOMPARE(scene.size(), QSize(qMax(720, needed), 540));
     }
 };
 

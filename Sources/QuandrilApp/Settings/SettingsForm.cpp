@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -90,6 +91,16 @@ SettingsForm::SettingsForm(QWidget* parent)
     viewport()->setAutoFillBackground(false);
 }
 
+QSize SettingsForm::minimumSizeHint() const
+{
+    const QSize scrolling = QScrollArea::minimumSizeHint();
+    const QWidget* body = widget();
+    if (!body)
+        return scrolling;
+    const int bar = verticalScrollBar()->sizeHint().width();
+    return {body->minimumSizeHint().width() + 2 * frameWidth() + bar, scrolling.height()};
+}
+
 void SettingsForm::resizeEvent(QResizeEvent* event)
 {
     QScrollArea::resizeEvent(event);
@@ -98,9 +109,12 @@ void SettingsForm::resizeEvent(QResizeEvent* event)
 
 bool SettingsForm::eventFilter(QObject* watched, QEvent* event)
 {
-    // Rows come and go (a status, an added path): the height follows.
-    if (watched == widget() && event->type() == QEvent::LayoutRequest)
+    // Rows come and go (a status, an added path): the height follows, and the window hears of
+    // the width they need.
+    if (watched == widget() && event->type() == QEvent::LayoutRequest) {
         fitHeight();
+        updateGeometry();
+    }
     return QScrollArea::eventFilter(watched, event);
 }
 

@@ -49,6 +49,10 @@ class SettingsForm : public QScrollArea {
 public:
     explicit SettingsForm(QWidget* parent = nullptr);
 
+    // As wide as the widest row that cannot wrap, with room for the scroll bar: the form only
+    // scrolls up and down, so what is narrower would be cut off.
+    QSize minimumSizeHint() const override;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -31,6 +31,7 @@ namespace Quandril::App {
 namespace {
 
 constexpr int paneRole = Qt::UserRole;
+constexpr QSize defaultSize(720, 540);
 
 // A named tile colour ("gray", "blue", "purple", "red", "green", "cyan", "teal"); gray otherwise.
 QColor tileFill(QStringView name)
@@ -79,7 +80,7 @@ SettingsScene::SettingsScene(AppServices& services, QWidget* parent)
     , services_(services)
 {
     setWindowTitle(QStringLiteral("Settings"));
-    setFixedSize(720, 540);
+    setFixedSize(defaultSize);
 
     auto* columns = new QHBoxLayout(this);
     columns->setContentsMargins(0, 0, 0, 0);
@@ -165,6 +166,15 @@ QWidget* SettingsScene::makePane(SettingsPane pane, AppServices& services)
     return new GeneralSettings(services);
 }
 
+bool SettingsScene::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    // The pane's rows change (a path added, a longer status): the width follows.
+    if (event->type() == QEvent::LayoutRequest)
+        fitWidth();
+    return handled;
+}
+
 void SettingsScene::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -195,6 +205,13 @@ void SettingsScene::showStored(bool rebuild)
     title_->setText(title(pane));
     pane_ = makePane(pane, services_);
     detail_->addWidget(pane_, 1);
+    fitWidth();
+}
+
+void SettingsScene::fitWidth()
+{
+    const int detail = pane_ ? qMax(pane_->minimumSizeHint().width(), title_->minimumSizeHint().width()) : 0;
+    setFixedSize(qMax(defaultSize.width(), list_->width() + detail), defaultSize.height());
 }
 
 void SettingsScene::dropPane()

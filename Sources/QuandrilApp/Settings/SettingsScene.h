@@ -1,11 +1,11 @@
 #pragma once
 
-// The settings window (720 × 540): the list of the ten panes in four groups, and the chosen pane
-// under its title. Which pane is chosen lives only in "settingsPane": the window shows the stored
-// pane each time it is shown (General when the stored text names none, which then stays stored
-// until the user picks a row), and a click on a row stores that pane. A pane is made anew each time
-// it is shown and dropped when another is chosen or the window closes. Closing only hides the
-// window.
+// The settings window (720 × 540, wider only while a pane's controls need more at a large font):
+// the list of the ten panes in four groups, and the chosen pane under its title. Which pane is
+// chosen lives only in "settingsPane": the window shows the stored pane each time it is shown
+// (General when the stored text names none, which then stays stored until the user picks a row),
+// and a click on a row stores that pane. A pane is made anew each time it is shown and dropped
+// when another is chosen or the window closes. Closing only hides the window.
 
 #include <QWidget>
 
@@ -36,6 +36,7 @@ public:
     static QWidget* makePane(SettingsPane pane, AppServices& services);
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
@@ -43,6 +44,8 @@ private:
     // Shows the stored pane; `rebuild` makes its view anew even when that pane is on show.
     void showStored(bool rebuild);
     void dropPane();
+    // 720 wide where the pane fits, else as wide as it needs: nothing passes the window's edge.
+    void fitWidth();
 
     AppServices& services_;
     QListWidget* list_ = nullptr;
