@@ -2,7 +2,8 @@
 
 // One Gorrin per user. The first launch listens on a local socket in the user's runtime folder; a
 // later launch finds it there, asks it to open again, and leaves. A socket left behind by a run
-// that crashed is noticed (nobody answers on it) and replaced.
+// that crashed is noticed (nobody answers on it) and replaced. Launches that start together take
+// turns at this under a lock file beside the socket, so exactly one of them ends up listening.
 
 #include <QObject>
 #include <QString>

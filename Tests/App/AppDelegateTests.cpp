@@ -8,7 +8,9 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
+#include <atomic>
 #include <csignal>
+#include <latch>
 
 #include "QuandrilApp/AppCommands.h"
 #include "QuandrilApp/AppDelegate.h"
@@ -407,6 +409,30 @@ private slots:
         QVERIFY(third.claim());
         SingleInstance fourth(stale);
         QVERIFY(!fourth.claim());
+    }
+
+    // Launches that start together still leave one running: the other finds it and hands over.
+    void simultaneousLaunchesLeaveOnePrimary()
+    {
+        QTemporaryDir dir;
+        QList<int> primaries;
+        for (int round = 0; round < 20; ++round) {
+            const QString name = dir.filePath(QString::number(round));
+            std::latch start(2), claimed(2);
+            std::atomic<int> count = 0;
+            const auto launch = [&] {
+                SingleInstance instance(name);
+                start.arrive_and_wait();
+                count += instance.claim() ? 1 : 0;
+                claimed.arrive_and_wait(); // the first keeps listening until the other has looked
+            };
+            const std::unique_ptr<QThread> first(QThread::create(launch)), second(QThread::create(launch));
+            first->start();
+            second->start();
+            QVERIFY(first->wait() && second->wait());
+            primaries << count.load();
+        }
+        QCOMPARE(primaries, QList<int>(20, 1));
     }
 };
 
