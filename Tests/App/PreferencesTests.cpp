@@ -210,8 +210,9 @@ private slots:
         QTest::addColumn<QStringList>("asideAndElsewhere");
         QTest::newRow("pipe") << "pipe" << false << QStringList { "pipe", "nothing" };
         QTest::newRow("file over the size cap") << "large" << false << QStringList { "file of 5242903 bytes", "nothing" };
-        QTest::newRow("link") << "link" << false << QStringList { "link to elsewhere.json", "file of 2 bytes" };
-        QTest::newRow("dangling link") << "dangling" << false << QStringList { "link to elsewhere.json", "nothing" };
+        QTest::newRow("link") << "link" << false << QStringList { "nothing", "file of 2 bytes" };
+        QTest::newRow("dangling link") << "dangling" << false << QStringList { "nothing", "nothing" };
+        QTest::newRow("link to a pipe") << "link to pipe" << false << QStringList { "link to elsewhere.json", "pipe" };
         QTest::newRow("link placed before a save") << "link" << true << QStringList { "nothing", "file of 2 bytes" };
         QTest::newRow("dangling link placed before a save") << "dangling" << true << QStringList { "nothing", "nothing" };
     }
@@ -225,6 +226,8 @@ private slots:
         const QString path = dir.filePath("preferences.json"), elsewhere = dir.filePath("elsewhere.json");
         if (placed == "link")
             Testing::writeFile(elsewhere.toStdString(), "{}");
+        if (placed == "link to pipe")
+            ::mkfifo(QFile::encodeName(elsewhere).constData(), 0600);
         const auto place = [&] {
             if (placed == "pipe")
                 ::mkfifo(QFile::encodeName(path).constData(), 0600);

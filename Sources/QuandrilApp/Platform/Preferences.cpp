@@ -145,9 +145,10 @@ Preferences::Preferences(QString filePath, QObject* parent)
     : QObject(parent)
     , filePath_(std::move(filePath))
 {
-    // A link is not followed: the next save replaces what stands at the path, never its target.
+    // A link to a regular file is read (settings kept as dotfiles stay); the next save replaces the
+    // link itself with a file of our own, never its target. A dangling link reads as no file.
     int readError = 0;
-    const auto bytes = LocalFile::read(filePath_, maxFileBytes, LocalFile::Links::refuse, &readError);
+    const auto bytes = LocalFile::read(filePath_, maxFileBytes, LocalFile::Links::follow, &readError);
     if (!bytes) {
         keepAside_ = readError != ENOENT && readError != ENOTDIR;
         return;
