@@ -168,6 +168,19 @@ private slots:
         QCOMPARE(scene.paneList()->width(), 190);
         const int needed = scene.paneList()->width() + scene.paneView()->minimumSizeHint().width();
         QCOMPARE(scene.size(), QSize(qMax(720, needed), 540));
+
+        // Another pane never narrows the window on screen; the next opening fits its pane afresh.
+        const int width = scene.width();
+        const int other = scene.paneList()->currentRow() == 0 ? 2 : 0;
+        QTest::mouseClick(scene.paneList()->viewport(), Qt::LeftButton, {},
+                          scene.paneList()->visualItemRect(scene.paneList()->item(other)).center());
+        QVERIFY(f.settle());
+        QCOMPARE(AppTesting::cutOff(&scene).join('\n'), QString());
+        QCOMPARE(scene.width(), qMax(width, scene.paneList()->width() + scene.paneView()->minimumSizeHint().width()));
+        scene.hide();
+        scene.show();
+        QVERIFY(f.settle());
+        QCOMPARE(scene.width(), qMax(720, scene.paneList()->width() + scene.paneView()->minimumSizeHint().width()));
     }
 };
 

@@ -10,6 +10,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 
 #include "QuandrilApp/Platform/Preferences.h"
@@ -185,8 +186,10 @@ void SettingsScene::showEvent(QShowEvent* event)
 void SettingsScene::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
         dropPane();
+        widest_ = 0;
+    }
 }
 
 void SettingsScene::showStored(bool rebuild)
@@ -211,7 +214,8 @@ void SettingsScene::showStored(bool rebuild)
 void SettingsScene::fitWidth()
 {
     const int detail = pane_ ? qMax(pane_->minimumSizeHint().width(), title_->minimumSizeHint().width()) : 0;
-    setFixedSize(qMax(defaultSize.width(), list_->width() + detail), defaultSize.height());
+    widest_ = std::max({widest_, defaultSize.width(), list_->width() + detail});
+    setFixedSize(widest_, defaultSize.height());
 }
 
 void SettingsScene::dropPane()

@@ -45,6 +45,7 @@ private:
     void showStored(bool rebuild);
     void dropPane();
     // 720 wide where the pane fits, else as wide as it needs: nothing passes the window's edge.
+    // While the window is on screen it never narrows, so moving between panes doesn't jolt it.
     void fitWidth();
 
     AppServices& services_;
@@ -53,6 +54,7 @@ private:
     QVBoxLayout* detail_ = nullptr;
     QWidget* pane_ = nullptr;
     SettingsPane shown_ = SettingsPane::general;
+    int widest_ = 0; // the widest this showing has been
 };
 
 } // namespace Quandril::App
