@@ -8,6 +8,8 @@
 #include <QSplitter>
 #include <QStackedWidget>
 
+#include <algorithm>
+
 #include "QuandrilApp/Advisor.h"
 #include "QuandrilApp/DrivesView.h"
 #include "QuandrilApp/FirstRun.h"
@@ -54,7 +56,6 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
     auto* splitter = new QSplitter(this);
     splitter->setChildrenCollapsible(false);
     sidebar_ = new QListWidget(splitter);
-    sidebar_->setMinimumWidth(170);
     sidebar_->setFrameShape(QFrame::NoFrame);
     sidebar_->setIconSize(QSize(16, 16));
     sidebar_->setSpacing(2);
@@ -65,6 +66,10 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
         item->setData(Qt::UserRole, rawValue(section));
         item->setData(Qt::UserRole + 1, symbol(section));
     }
+    // As wide as the longest title needs at the font in use, and never scrolled sideways.
+    const int sidebarWidth = std::max(170, sidebar_->sizeHintForColumn(0) + 2 * sidebar_->spacing() + 2 * sidebar_->frameWidth());
+    sidebar_->setMinimumWidth(sidebarWidth);
+    sidebar_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // A section whose view needs more room than the window has scrolls rather than growing it.
     auto* scroll = new QScrollArea(splitter);
     scroll->setFrameShape(QFrame::NoFrame);
@@ -73,7 +78,7 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
     scroll->setWidget(detail_);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({190, 730});
+    splitter->setSizes({std::max(190, sidebarWidth), 730});
     setCentralWidget(splitter);
 
     connect(sidebar_, &QListWidget::itemSelectionChanged, this, [this] {

@@ -263,16 +263,26 @@ private slots:
     void sizeHoldsInEverySection_data()
     {
         QTest::addColumn<QSize>("asked");
+        QTest::addColumn<int>("points"); // the app's font size; 0: as it is
         QTest::addColumn<QSize>("kept");
-        QTest::newRow("default") << QSize() << QSize(920, 660);
-        QTest::newRow("smaller than the least") << QSize(300, 200) << QSize(760, 540);
-        QTest::newRow("larger") << QSize(1100, 800) << QSize(1100, 800);
+        QTest::newRow("default") << QSize() << 0 << QSize(920, 660);
+        QTest::newRow("smaller than the least") << QSize(300, 200) << 0 << QSize(760, 540);
+        QTest::newRow("larger") << QSize(1100, 800) << 0 << QSize(1100, 800);
+        QTest::newRow("the least, at a large font") << QSize(760, 540) << 14 << QSize(760, 540);
     }
 
     void sizeHoldsInEverySection()
     {
         QFETCH(QSize, asked);
+        QFETCH(int, points);
         QFETCH(QSize, kept);
+        const QFont appFont = QApplication::font();
+        const auto restore = qScopeGuard([&] { QApplication::setFont(appFont); });
+        if (points > 0) {
+            QFont large = appFont;
+            large.setPointSize(points);
+            QApplication::setFont(large);
+        }
         ServicesFixture f;
         f.machine().drive("Backup with a long name that asks for room", "/Volumes/Backup", 2'000'000'000'000, 1'500'000'000'000);
         std::vector<Finding> many;
@@ -290,6 +300,9 @@ private slots:
         for (const auto section : allMainSections) {
             f.preferences()->setString(Keys::mainSection, rawValue(section));
             QVERIFY(f.settle());
+            // The layouts that the last answers asked for.
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
             const QWidget* view = window.detail();
             const bool cut = view->width() < view->minimumSizeHint().width()
                 || view->height() < view->minimumSizeHint().height();
@@ -300,6 +313,8 @@ private slots:
         QCOMPARE(sizes, expected);
         QCOMPARE(window.objectName() + QStringLiteral(" %1×%2").arg(window.minimumWidth()).arg(window.minimumHeight()),
                  QStringLiteral("main 760×540"));
+        // Every section's title fits in the sidebar.
+        QVERIFY(window.sidebar()->viewport()->width() >= window.sidebar()->sizeHintForColumn(0));
     }
 
     // What a view chose is its own: closing the window and opening it again shows each section
