@@ -1,11 +1,8 @@
 #include "QuandrilCore/Cleaner.h"
 
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <limits>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,13 +12,13 @@
 #include <unistd.h>
 
 #include "QuandrilCore/FileHelpers.h"
-#include "QuandrilCore/Platform/Token.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "QuandrilCore/PrivacyFence.h"
 #include "Support/CaseName.h"
 #include "Support/CleanerFixtures.h"
 #include "Support/FakeMachine.h"
 #include "Support/FaultyFileOps.h"
+#include "Support/MoveBench.h"
 #include "Support/SystemState.h"
 #include "Support/TreeSnapshot.h"
 
@@ -32,58 +29,6 @@ using Status = CleanResult::Status;
 namespace {
 
 constexpr std::int64_t int64Max = std::numeric_limits<std::int64_t>::max();
-
-// A fake machine with an external drive "Backup" that has 1 GB free.
-struct Bench {
-    FakeMachine machine;
-    std::shared_ptr<FaultyFileOps> files = std::make_shared<FaultyFileOps>();
-
-    Bench() { machine.drive("Backup", "/Volumes/Backup", 2'000'000'000, 1'000'000'000); }
-
-    std::string backup(const std::string& rest = "") const { return machine.at("/Volumes/Backup" + rest); }
-
-    // Written once, so that a snapshot taken after the first call sees the fixture file unchanged.
-    const Mac& mac()
-    {
-        if (!mac_)
-            mac_ = machine.mac();
-        return *mac_;
-    }
-
-    CleanResult run(Finding finding, CleanOptions options)
-    {
-        const Mac& mac = this->mac();
-        for (auto& path : finding.paths)
-            if (path.front() == '~' || path.front() == '/')
-                path = machine.at(path);
-        return Cleaner::act(finding, reportOf(mac), mac, PathGuard(guardedCatalog(), mac), options);
-    }
-
-    CleanOptions options(bool dryRun = false) const
-    {
-        CleanOptions out = optionsWith(files, dryRun);
-        out.moveTo = "Backup";
-        return out;
-    }
-
-private:
-    std::optional<Mac> mac_;
-};
-
-Finding personalMove(std::vector<std::string> paths, std::int64_t bytes = 1000)
-{
-    return makeFinding("move", Tier::personal, Action(Action::Kind::move), std::move(paths), bytes);
-}
-
-Finding soundLibrary(std::vector<std::string> paths, std::optional<std::string> owner = "Synth")
-{
-    Finding finding = makeFinding("sounds", Tier::reinstallable,
-                                  Action(Action::Kind::handOff, std::nullopt, std::nullopt, std::string("Synth"),
-                                         std::string("Use its Library menu"), std::nullopt, true),
-                                  std::move(paths), 5000);
-    finding.owner = std::move(owner);
-    return finding;
-}
 
 // ---- Which drive, and whether it has room ----
 
@@ -257,174 +202,6 @@ const GameCase gameCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Move, GameMoves, ::testing::ValuesIn(gameCases), CaseNamed {});
-
-struct MoveFailureCase {
-    const char* name;
-    std::function<void(FaultyFileOps&)> fault;
-    const char* detail; // a prefix: failures end with the system's words
-    std::size_t records;
-};
-
-class MoveFailures : public ::testing::TestWithParam<MoveFailureCase> {};
-
-TEST_P(MoveFailures, TheOriginalStaysUntilItsCopyIsChecked)
-{
-    const auto& row = GetParam();
-    Bench bench;
-    bench.machine.file("~/Movies/Trip/clip.mov", 3000).file("~/Movies/Trip/b.txt", 3);
-    const auto before = TreeSnapshot::take(bench.machine.at("~/Movies/Trip"));
-    row.fault(*bench.files);
-    const auto result = bench.run(personalMove({ "~/Movies/Trip" }), bench.options());
-    EXPECT_EQ(result.status, Status::failed);
-    EXPECT_EQ(result.detail.rfind(row.detail, 0), 0u) << result.detail;
-    EXPECT_EQ(result.relocated.size(), row.records);
-    EXPECT_EQ(before.differences(), std::vector<std::string> {}) << "the original is untouched";
-}
-
-std::function<void(FaultyFileOps&)> failAll(FileOp op)
-{
-    return [op](FaultyFileOps& f) { f.failAll(op); };
-}
-
-std::function<void(FaultyFileOps&)> damage(FaultyFileOps::CopyFault fault)
-{
-    return [fault](FaultyFileOps& f) { f.damageCopies(fault); };
-}
-
-const char* const mismatch = "The copy doesn't match the original file for file; the original is untouched.";
-
-const MoveFailureCase moveFailureCases[] = {
-    { "no folder on the drive", failAll(FileOp::createFolder), "Couldn't make the folder on the drive: ", 0 },
-    { "copy fails part-way",
-      [](FaultyFileOps& f) {
-          f.failAll(FileOp::copy, ENOSPC).before([](const FileOpCall& call, int) {
-              if (call.op == FileOp::copy)
-                  writeFile(call.second + "/clip.mov", "the first bytes");
-          });
-      },
-      "Couldn't copy: planted failure of copy ", 0 },
-    { "copy fails before it begins", failAll(FileOp::copy), "Couldn't copy: planted failure of copy ", 0 },
-    { "something appears at the target",
-      [](FaultyFileOps& f) {
-          f.before([](const FileOpCall& call, int) {
-              if (call.op == FileOp::copy)
-                  writeFile(call.second, "someone else's");
-          });
-      },
-      "Couldn't copy: ", 0 },
-    { "short copy", damage(FaultyFileOps::CopyFault::shortFile), mismatch, 0 },
-    { "flipped byte", damage(FaultyFileOps::CopyFault::flippedByte), mismatch, 0 },
-    { "missing file", damage(FaultyFileOps::CopyFault::missingFile), mismatch, 0 },
-    { "the original can't go to the Trash", failAll(FileOp::trash),
-      "Copied and checked, but the original couldn't go to the Trash: ", 1 },
-};
-
-INSTANTIATE_TEST_SUITE_P(Move, MoveFailures, ::testing::ValuesIn(moveFailureCases), CaseNamed {});
-
-// ---- A copy that doesn't get there ----
-
-// A folder holding a 1 MiB file and a small one, moved as personal files or as a sound library.
-struct CutShortBench : Bench {
-    bool linked;
-    std::string folder; // display path of the folder the item lies in
-    std::string target; // display path of the copy's own name on the drive
-    TreeSnapshot drive;
-    TreeSnapshot originals;
-
-    explicit CutShortBench(bool library)
-        : linked(library)
-        , folder(linked ? "~/Library/Sounds" : "~/Movies")
-        , target(linked ? "/Volumes/Backup/Sound Libraries/Synth/Strings"
-                        : "/Volumes/Backup/Moved from Mac/Movies/Strings")
-    {
-        machine.file(folder + "/Strings/s.wav", 1 << 20).text(folder + "/Strings/notes.txt", "tuning");
-        mac();
-        drive = TreeSnapshot::take(backup());
-        originals = TreeSnapshot::take(machine.at(folder));
-    }
-
-    CleanResult move()
-    {
-        return run(linked ? soundLibrary({ folder + "/Strings" }) : personalMove({ folder + "/Strings" }), options());
-    }
-};
-
-enum class Drive { roomy, fillsUp, crashes };
-constexpr rlim_t driveRoom = 64 * 1024; // what a file may grow to on a drive that fills up
-
-struct CutShortCase {
-    const char* name;
-    bool linked;
-    Drive drive;
-    std::function<void(FaultyFileOps&)> fault;
-    std::string detail; // a prefix; a crash has none
-};
-
-class CutShortCopies : public ::testing::TestWithParam<CutShortCase> {};
-
-// Only a checked copy ever takes its own name. A failed one goes with the folders made for it, so
-// the drive isn't left full; a crash leaves at most a hidden partial copy. Either way the next try,
-// with room, isn't refused as finding something already there.
-TEST_P(CutShortCopies, LeaveNothingUnderTheNameAndARetryMoves)
-{
-    const auto& row = GetParam();
-    CutShortBench bench(row.linked);
-    if (row.fault)
-        row.fault(*bench.files);
-    if (row.drive == Drive::crashes) {
-        GTEST_FLAG_SET(death_test_style, "fast"); // the crash must happen in this test's own folders
-        EXPECT_EXIT(
-            {
-                // A forked child draws the tokens its parent draws next; one draw of its own gives
-                // its partial copy another name than the retry's, as a restarted app would.
-                Platform::Token::random();
-                FileSizeLimit crash(driveRoom, true);
-                bench.move();
-                std::_Exit(0);
-            },
-            ::testing::KilledBySignal(SIGXFSZ), "");
-        const std::string target = bench.machine.at(bench.target);
-        EXPECT_FALSE(exists(target) || isSymlink(target));
-    } else {
-        CleanResult result;
-        {
-            std::optional<FileSizeLimit> full;
-            if (row.drive == Drive::fillsUp)
-                full.emplace(driveRoom);
-            result = bench.move();
-        }
-        EXPECT_EQ(result.status, Status::failed);
-        EXPECT_EQ(result.detail.rfind(row.detail, 0), 0u) << result.detail;
-        EXPECT_TRUE(result.relocated.empty());
-        EXPECT_EQ(bench.drive.differences(), std::vector<std::string> {});
-    }
-    EXPECT_EQ(bench.originals.differences(), std::vector<std::string> {});
-
-    bench.files = std::make_shared<FaultyFileOps>();
-    const auto retry = bench.move();
-    EXPECT_EQ(retry.status, Status::done) << retry.detail;
-    EXPECT_EQ(readFile(bench.machine.at(bench.target + "/notes.txt")), "tuning");
-}
-
-const CutShortCase cutShortCases[] = {
-    { "the drive fills up", false, Drive::fillsUp, {}, "Couldn't copy: can't write " },
-    { "the drive fills up under a sound library", true, Drive::fillsUp, {},
-      "Couldn't copy ~/Library/Sounds/Strings: can't write " },
-    { "the copy layer fails part-way", true, Drive::roomy,
-      [](FaultyFileOps& f) {
-          f.failAll(FileOp::copy, ENOSPC).before([](const FileOpCall& call, int) {
-              if (call.op == FileOp::copy)
-                  writeFile(call.second + "/s.wav", "the first bytes");
-          });
-      },
-      "Couldn't copy ~/Library/Sounds/Strings: planted failure of copy " },
-    { "the copy differs", true, Drive::roomy, damage(FaultyFileOps::CopyFault::flippedByte),
-      "The copy of ~/Library/Sounds/Strings doesn't match the original; it's untouched." },
-    { "a crash mid-copy", false, Drive::crashes, {}, "" },
-    { "a crash mid-copy of a sound library", true, Drive::crashes, {}, "" },
-};
-
-INSTANTIATE_TEST_SUITE_P(Move, CutShortCopies, ::testing::ValuesIn(cutShortCases), CaseNamed {});
 
 // ---- The move with links ----
 
