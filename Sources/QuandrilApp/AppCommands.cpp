@@ -30,6 +30,7 @@ void install(QMainWindow& window, QWidget& settingsWindow, AppDelegate& delegate
     quit->setMenuRole(QAction::QuitRole);
     QObject::connect(quit, &QAction::triggered, &delegate, &AppDelegate::quit);
     settingsWindow.addAction(quit);
+    delegate.centreWhenShown(settingsWindow);
 
     QMenu* help = bar->addMenu(QStringLiteral("Help"));
     QObject::connect(help->addAction(QStringLiteral("Gorrin Help")), &QAction::triggered, &window,

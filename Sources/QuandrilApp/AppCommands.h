@@ -4,7 +4,8 @@
 //  "Gorrin": "Check for Updates…" (a check at once, answered in an alert), "Settings…" (Ctrl+,),
 //            "Quit Gorrin" (Ctrl+Q, the app's own Quit).
 //  "Help":   "Gorrin Help" (the maker's site, "/#faq") and "What's New" ("/changelog").
-// There is no File menu: the app makes no new documents. Ctrl+Q quits from the settings window too.
+// There is no File menu: the app makes no new documents. Ctrl+Q quits from the settings window too,
+// and the settings window opens centred on the screen under the pointer.
 
 #include <functional>
 

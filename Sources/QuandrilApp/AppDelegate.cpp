@@ -1,12 +1,16 @@
 #include "QuandrilApp/AppDelegate.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSessionManager>
 #include <QWidget>
+
+#include <algorithm>
 
 #include "QuandrilApp/AppSignals.h"
 #include "QuandrilApp/Model.h"
@@ -97,6 +101,8 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
         event->ignore();
         return true;
     }
+    if (type == QEvent::Show && !event->spontaneous() && centred_.contains(watched))
+        centreOnPointerScreen(*static_cast<QWidget*>(watched));
     switch (type) {
     case QEvent::WindowActivate:
     case QEvent::WindowStateChange:
@@ -167,6 +173,27 @@ void AppDelegate::bringWindowsForward()
             window->activateWindow();
         }
     }, Qt::QueuedConnection);
+}
+
+// ---- Placing windows ----
+
+void AppDelegate::centreWhenShown(QWidget& window)
+{
+    centred_.append(&window);
+}
+
+void AppDelegate::centreOnPointerScreen(QWidget& window)
+{
+    const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect room = screen->availableGeometry();
+    // Until the window has been on screen its frame is unknown: the window's own rectangle stands in.
+    QRect frame = window.frameGeometry();
+    frame.moveCenter(room.center());
+    window.move(std::max(frame.left(), room.left()), std::max(frame.top(), room.top()));
 }
 
 // ---- Update check ----

@@ -8,6 +8,8 @@
 //  - Quit: only the app's own Quit ends it. A quit request from anyone else (a close of the last
 //    window, a Quit event that our Quit did not send) is refused; the end of the desktop session
 //    never is: the delegate vetoes no logout and traps no signal.
+//  - Windows it is given to place (Settings) open centred on the screen under the pointer, each
+//    time they come on screen from hidden: under the tray's corner they would hang off the screen.
 //  - Activation policy: a regular app while a visible, titled, unminimised window exists, a tray-only
 //    accessory otherwise. Linux shows no Dock, so this is state only, kept for the design's sake.
 //  - Update check: unattended once a day when the user allows it, at once when the user asks; only
@@ -72,6 +74,14 @@ public:
     // A window with a title bar: a plain window or a dialog, not frameless, popup or tool window.
     static bool isTitled(const QWidget& window);
 
+    // ---- Placing windows ----
+
+    // From now on `window` opens centred on the screen under the pointer.
+    void centreWhenShown(QWidget& window);
+    // Centres the window's frame on the screen under the pointer (the primary screen where the
+    // pointer is on none), within the screen's edges.
+    static void centreOnPointerScreen(QWidget& window);
+
     // ---- Update check ----
 
     // Runs one check. Unattended (`userAsked` false), it goes on only when updateCheckDue() says
@@ -119,6 +129,7 @@ private:
     ActivationPolicy policy_ = ActivationPolicy::accessory;
     QTimer updateLoop_;
     QPointer<QMessageBox> alert_;
+    QList<QPointer<QWidget>> centred_;
 };
 
 } // namespace Quandril::App

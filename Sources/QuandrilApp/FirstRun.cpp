@@ -6,10 +6,13 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "QuandrilApp/Advisor.h"
 #include "QuandrilApp/Look.h"
@@ -104,6 +107,8 @@ FirstRunSheet::FirstRunSheet(AppServices& services, bool hasAccess, QWidget* par
 {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(QStringLiteral("Welcome to Gorrin"));
+    if (parent)
+        parent->window()->installEventFilter(this);
     setFixedWidth(520);
 
     auto* column = new QVBoxLayout(this);
@@ -194,8 +199,43 @@ void FirstRunSheet::showEvent(QShowEvent* event)
         return;
     hasAccess_ = services_.model.accessProbe()->hasFullDiskAccess();
     refresh();
+    centreOnWindow();
     if (!hasAccess_)
         watch_->start();
+}
+
+bool FirstRunSheet::eventFilter(QObject* watched, QEvent* event)
+{
+    if (isVisible() && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        centreOnWindow();
+    return QDialog::eventFilter(watched, event);
+}
+
+void FirstRunSheet::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    if (isVisible())
+        centreOnWindow();
+}
+
+void FirstRunSheet::centreOnWindow()
+{
+    const QWidget* window = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!window)
+        return;
+    QRect placed(window->geometry().center() - rect().center(), size());
+    if (const QScreen* screen = window->screen()) {
+        // Never past the screen's edge, wherever the window lies; the sheet's frame is like its window's.
+        const QRect outer = window->frameGeometry(), inner = window->geometry();
+        const QRect room = screen->availableGeometry()
+            - QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                       outer.bottom() - inner.bottom());
+        placed.moveLeft(std::max(room.left(), std::min(placed.left(), room.right() + 1 - width())));
+        placed.moveTop(std::max(room.top(), std::min(placed.top(), room.bottom() + 1 - height())));
+    }
+    // Placed by its own rectangle, not its frame: a window manager may read a frame's place in more
+    // than one way while the frame comes on.
+    setGeometry(placed);
 }
 
 void FirstRunSheet::hideEvent(QHideEvent* event)

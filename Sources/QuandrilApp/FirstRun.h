@@ -7,9 +7,10 @@
 // access is there; it never switches back while it stays open. "Start" (also Return) closes it
 // and starts nothing.
 //
-// A window-modal dialog over the main window. presenter() gives what the main window calls to
-// show it: it opens one sheet at a time and stores "hasSeenFirstRun" = true however the sheet
-// closes.
+// A window-modal dialog over the main window, centred on it and following it when the window
+// moves (the window manager places the main window only after it comes on screen).
+// presenter() gives what the main window calls to show it: it opens one sheet at a time and
+// stores "hasSeenFirstRun" = true however the sheet closes.
 
 #include <QDialog>
 #include <QLabel>
@@ -70,12 +71,15 @@ public:
         "To see what's really on your Mac, I need Full Disk Access. I'll only look — nothing happens until you say so.");
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void check();
     void refresh();
+    void centreOnWindow();
 
     AppServices& services_;
     bool hasAccess_;

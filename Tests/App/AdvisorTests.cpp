@@ -237,6 +237,12 @@ private slots:
         FirstRunSheet* sheet = sheets.front();
         QVERIFY(sheet->isVisible() && sheet->hasAccess() && !sheet->watching());
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        // Centred on the window, also once the window has moved (a window manager places it
+        // after it comes on screen).
+        const auto centres = [&] { return QList<QPoint>{sheet->geometry().center(), window.geometry().center()}; };
+        QCOMPARE(centres().front(), centres().back());
+        window.move(window.pos() + QPoint(60, 40));
+        QCOMPARE(centres().front(), centres().back());
         QTest::keyClick(sheet, Qt::Key(key));
         QVERIFY(!sheet->isVisible());
         QCOMPARE(f.preferences()->boolean(Keys::hasSeenFirstRun, false), true);

@@ -389,6 +389,27 @@ private slots:
         QVERIFY(settingsWindow.actions().contains(findAction(bar, "Quit Gorrin")));
     }
 
+    // Settings opens centred on the screen under the pointer each time it comes on screen, also
+    // after the user moved it away before closing it.
+    void settingsOpensCentred()
+    {
+        DelegateFixture d;
+        QMainWindow window;
+        QWidget settingsWindow;
+        settingsWindow.resize(400, 300);
+        AppCommands::install(window, settingsWindow, *d.delegate, d.f.urls, [] {});
+        const QPoint middle = QGuiApplication::screenAt(QCursor::pos())->availableGeometry().center();
+        QList<QPoint> centres;
+        for (int opening = 0; opening < 2; ++opening) {
+            settingsWindow.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&settingsWindow));
+            centres << settingsWindow.frameGeometry().center();
+            settingsWindow.move(5, 5);
+            settingsWindow.close();
+        }
+        QCOMPARE(centres, QList<QPoint>({middle, middle}));
+    }
+
     void oneInstancePerUser()
     {
         QTemporaryDir dir;
