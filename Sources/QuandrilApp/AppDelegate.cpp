@@ -191,9 +191,13 @@ void AppDelegate::centreOnPointerScreen(QWidget& window)
         return;
     const QRect room = screen->availableGeometry();
     // Until the window has been on screen its frame is unknown: the window's own rectangle stands in.
+    const QRect inner = window.geometry();
     QRect frame = window.frameGeometry();
     frame.moveCenter(room.center());
-    window.move(std::max(frame.left(), room.left()), std::max(frame.top(), room.top()));
+    frame.moveTopLeft(QPoint(std::max(frame.left(), room.left()), std::max(frame.top(), room.top())));
+    // Placed by its own rectangle, not its frame: a window manager may read a frame's place in more
+    // than one way while the frame comes on.
+    window.setGeometry(QRect(frame.topLeft() + (inner.topLeft() - window.frameGeometry().topLeft()), inner.size()));
 }
 
 // ---- Update check ----
