@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -101,8 +102,13 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
         event->ignore();
         return true;
     }
-    if (type == QEvent::Show && !event->spontaneous() && centred_.contains(watched))
-        centreOnPointerScreen(*static_cast<QWidget*>(watched));
+    if (centred_.contains(watched)) {
+        // Also when the window fits itself to what it shows while it comes on (before it is exposed).
+        auto* window = static_cast<QWidget*>(watched);
+        const bool coming = window->isVisible() && window->windowHandle() && !window->windowHandle()->isExposed();
+        if ((type == QEvent::Show && !event->spontaneous()) || (type == QEvent::Resize && coming))
+            centreOnPointerScreen(*window);
+    }
     switch (type) {
     case QEvent::WindowActivate:
     case QEvent::WindowStateChange:

@@ -390,7 +390,7 @@ private slots:
     }
 
     // Settings opens centred on the screen under the pointer each time it comes on screen, also
-    // after the user moved it away before closing it.
+    // after the user moved it away before closing it, and when it widens itself as it comes on.
     void settingsOpensCentred()
     {
         DelegateFixture d;
@@ -398,6 +398,15 @@ private slots:
         QWidget settingsWindow;
         settingsWindow.resize(400, 300);
         AppCommands::install(window, settingsWindow, *d.delegate, d.f.urls, [] {});
+        struct Widening : QObject {
+            bool eventFilter(QObject* watched, QEvent* event) override
+            {
+                if (event->type() == QEvent::Show)
+                    static_cast<QWidget*>(watched)->resize(static_cast<QWidget*>(watched)->width() + 50, 300);
+                return false;
+            }
+        } widening;
+        settingsWindow.installEventFilter(&widening);
         const QPoint middle = QGuiApplication::screenAt(QCursor::pos())->availableGeometry().center();
         QList<QPoint> centres;
         for (int opening = 0; opening < 2; ++opening) {
