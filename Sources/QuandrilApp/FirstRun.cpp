@@ -271,6 +271,10 @@ void FirstRunSheet::refresh()
                                     : QStringLiteral("Not granted yet. I'll only look — nothing happens until you say so."));
     grantRow_->setVisible(!hasAccess_);
     adjustSize();
+    // adjustSize measures the wrapped lines at the width the sheet would like, which larger fonts
+    // make wider than the sheet's own; their height at the sheet's width is what it needs.
+    layout()->activate();
+    resize(width(), std::max(height(), layout()->totalHeightForWidth(width())));
 }
 
 } // namespace Quandril::App

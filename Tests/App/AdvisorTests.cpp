@@ -19,6 +19,7 @@
 #include "QuandrilApp/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "Support/LayoutFit.h"
 #include "Support/ServicesFixture.h"
 #include "Support/ViewText.h"
 
@@ -213,6 +214,32 @@ private slots:
         QVERIFY(!sheet.hasAccess() && sheet.watching());
         sheet.reject();
         QVERIFY(!sheet.watching());
+    }
+
+    // At common font sizes the sheet grows to its wrapped lines, with or without access.
+    void firstRunFitsItsText_data()
+    {
+        QTest::addColumn<int>("points");
+        QTest::addColumn<bool>("granted");
+        for (const int points : {9, 11, 13})
+            for (const bool granted : {false, true})
+                QTest::addRow("%d pt, %s", points, granted ? "granted" : "not granted") << points << granted;
+    }
+
+    void firstRunFitsItsText()
+    {
+        QFETCH(int, points);
+        QFETCH(bool, granted);
+        AppFontSize font(points);
+        ServicesFixture f;
+        f.modelFixture.access->granted = granted;
+        QWidget window;
+        showAt(window, 920, 660);
+        FirstRunSheet sheet(f.services(), granted, &window);
+        sheet.open();
+        QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+        QCOMPARE(cutOff(&sheet).join('\n'), QString());
+        sheet.reject();
     }
 
     // The main window shows one sheet at a time while first run hasn't been seen; Return starts,
