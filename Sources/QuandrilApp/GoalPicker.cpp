@@ -1,5 +1,7 @@
 #include "QuandrilApp/GoalPicker.h"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -110,7 +112,8 @@ GoalPicker::GoalPicker(Model& model, DriveInfo drive, QWidget* parent)
     custom_->setPlaceholderText(QStringLiteral("Custom, e.g. 60GB"));
     custom_->setAccessibleName(QStringLiteral("Custom"));
     custom_->setMinimumWidth(90);
-    custom_->setMaximumWidth(150);
+    // Room for the whole placeholder at the font in use, where the row has it.
+    custom_->setMaximumWidth(std::max(150, custom_->fontMetrics().horizontalAdvance(custom_->placeholderText()) + 24));
     custom_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     connect(custom_, &QLineEdit::returnPressed, this, &GoalPicker::submitCustom);
     row->addWidget(custom_);
