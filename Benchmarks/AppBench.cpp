@@ -24,10 +24,10 @@
 #include <QThread>
 #include <QTimer>
 
-#include "QuandrilApp/FreeUpView.h"
-#include "QuandrilApp/Model.h"
+#include "QuandrilApp/Findings/FreeUpView.h"
+#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/TaskPool.h"
+#include "QuandrilApp/Model/TaskPool.h"
 #include "Support/BenchFiles.h"
 #include "Support/FakeMachine.h"
 #include "Support/ServicesFixture.h"

@@ -4,14 +4,14 @@
 
 #include <cstdlib>
 
-#include "QuandrilApp/AppCommands.h"
-#include "QuandrilApp/AppDelegate.h"
-#include "QuandrilApp/AppServices.h"
-#include "QuandrilApp/AppSignals.h"
-#include "QuandrilApp/Autopilot.h"
-#include "QuandrilApp/MainWindow.h"
-#include "QuandrilApp/MenuLabel.h"
-#include "QuandrilApp/Model.h"
+#include "QuandrilApp/Shell/AppCommands.h"
+#include "QuandrilApp/Shell/AppDelegate.h"
+#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Shell/AppSignals.h"
+#include "QuandrilApp/Model/Autopilot.h"
+#include "QuandrilApp/MainWindow/MainWindow.h"
+#include "QuandrilApp/Shell/MenuLabel.h"
+#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/AppLauncher.h"
 #include "QuandrilApp/Platform/LoginItem.h"
@@ -23,8 +23,8 @@
 #include "QuandrilApp/Platform/UrlOpener.h"
 #include "QuandrilApp/Platform/WakeWatcher.h"
 #include "QuandrilApp/Settings/SettingsScene.h"
-#include "QuandrilApp/SingleInstance.h"
-#include "QuandrilApp/TaskPool.h"
+#include "QuandrilApp/Shell/SingleInstance.h"
+#include "QuandrilApp/Model/TaskPool.h"
 
 using namespace Quandril;
 using namespace Quandril::App;

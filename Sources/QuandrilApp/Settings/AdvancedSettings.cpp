@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "QuandrilApp/Model.h"
+#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Symbols.h"
 #include "QuandrilApp/Platform/Reveal.h"

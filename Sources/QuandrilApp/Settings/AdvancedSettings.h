@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QPointer>
 
-#include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
 
 namespace Quandril::App {

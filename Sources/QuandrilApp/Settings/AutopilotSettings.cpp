@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QSignalBlocker>
 
-#include "QuandrilApp/Autopilot.h"
+#include "QuandrilApp/Model/Autopilot.h"
 #include "QuandrilApp/Platform/Preferences.h"
 
 namespace Quandril::App {

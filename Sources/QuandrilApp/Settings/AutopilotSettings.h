@@ -3,7 +3,7 @@
 // The Autopilot pane: the switch and the interval the autopilot reads at each check, and the note
 // of its last run. It calls nothing on the autopilot.
 
-#include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
 
 class QComboBox;

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QSignalBlocker>
 
-#include "QuandrilApp/Model.h"
+#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
 
 namespace Quandril::App {

@@ -8,7 +8,7 @@
 
 #include <QStringList>
 
-#include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
 #include "QuandrilCore/Model.h"
 

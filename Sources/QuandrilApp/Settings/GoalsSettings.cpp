@@ -3,8 +3,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
-#include "QuandrilApp/GoalPicker.h"
-#include "QuandrilApp/Model.h"
+#include "QuandrilApp/Findings/GoalPicker.h"
+#include "QuandrilApp/Model/Model.h"
 
 namespace Quandril::App {
 

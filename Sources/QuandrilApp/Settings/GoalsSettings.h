@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
 #include "QuandrilCore/Model.h"
 

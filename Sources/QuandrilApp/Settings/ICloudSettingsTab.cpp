@@ -4,7 +4,7 @@
 #include <QCheckBox>
 #include <QSignalBlocker>
 
-#include "QuandrilApp/Model.h"
+#include "QuandrilApp/Model/Model.h"
 
 namespace Quandril::App {
 

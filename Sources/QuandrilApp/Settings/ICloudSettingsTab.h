@@ -3,7 +3,7 @@
 // The iCloud pane: the switch that lets the app read iCloud Drive's list of files. Switching it on
 // starts an iCloud scan; switching it off forgets the last one.
 
-#include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
 
 namespace Quandril::App {

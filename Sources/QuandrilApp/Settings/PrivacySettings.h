@@ -2,7 +2,7 @@
 
 // The Privacy pane: the no-network rule and its one exception, the daily update check.
 
-#include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
 
 namespace Quandril::App {

@@ -10,7 +10,7 @@
 #include <QMimeData>
 #include <QPushButton>
 
-#include "QuandrilApp/Model.h"
+#include "QuandrilApp/Model/Model.h"
 #include "QuandrilCore/Catalog.h"
 
 namespace Quandril::App {

@@ -8,7 +8,7 @@
 
 #include <QLineEdit>
 
-#include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
 
 class QPushButton;

@@ -11,7 +11,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/Look.h"
+#include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Platform/Preferences.h"
 
 namespace Quandril::App {

@@ -16,7 +16,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "QuandrilApp/Look.h"
+#include "QuandrilApp/Look/Look.h"
 #include "QuandrilCore/Model.h"
 
 class QCheckBox;

@@ -9,7 +9,7 @@
 
 #include <QWidget>
 
-#include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Settings/SettingsPane.h"
 
 class QLabel;

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
 #include "QuandrilApp/Settings/UpdateCheck.h"
 

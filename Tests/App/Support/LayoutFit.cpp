@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QWidget>
 
-#include "QuandrilApp/Look.h"
+#include "QuandrilApp/Look/Look.h"
 
 namespace Quandril::AppTesting {
 

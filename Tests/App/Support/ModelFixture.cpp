@@ -3,7 +3,7 @@
 #include <QDeadlineTimer>
 #include <QTest>
 
-#include "QuandrilApp/TaskPool.h"
+#include "QuandrilApp/Model/TaskPool.h"
 
 namespace Quandril::AppTesting {
 

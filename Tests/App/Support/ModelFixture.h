@@ -17,7 +17,7 @@
 
 #include <QString>
 
-#include "QuandrilApp/Model.h"
+#include "QuandrilApp/Model/Model.h"
 #include "Support/FakeMachine.h"
 #include "Support/ScriptedEngine.h"
 #include "Support/TempPreferences.h"

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "QuandrilApp/EngineFacade.h"
+#include "QuandrilApp/Model/EngineFacade.h"
 
 namespace Quandril::AppTesting {
 

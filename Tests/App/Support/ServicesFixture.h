@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "QuandrilApp/AppServices.h"
+#include "QuandrilApp/Shell/AppServices.h"
 #include "Support/FakeDesktopServices.h"
 #include "Support/FakeUpdateFetcher.h"
 #include "Support/FakeUrlOpener.h"

@@ -11,9 +11,9 @@
 #include <QStackedWidget>
 #include <QTest>
 
-#include "QuandrilApp/Look.h"
-#include "QuandrilApp/Mascot.h"
-#include "QuandrilApp/RowList.h"
+#include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/MainWindow/Mascot.h"
+#include "QuandrilApp/Look/RowList.h"
 
 namespace Quandril::AppTesting {
 

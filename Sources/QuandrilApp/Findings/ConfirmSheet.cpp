@@ -1,0 +1,238 @@
+#include "QuandrilApp/Findings/ConfirmSheet.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include "QuandrilApp/ICloud/CloudResultsLogic.h"
+#include "QuandrilApp/Findings/FindingRows.h"
+#include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Model/Model.h"
+#include "QuandrilApp/Platform/PreferenceKeys.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Settings/AppSettings.h"
+
+namespace Quandril::App {
+
+namespace Logic = ConfirmLogic;
+
+namespace {
+
+constexpr int sheetWidth = 520;
+constexpr int sizeColumn = 70;
+constexpr int listCap = 320;
+
+QString text(const std::string& value)
+{
+    return QString::fromStdString(value);
+}
+
+} // namespace
+
+ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
+    : QDialog(parent)
+    , services_(services)
+    , title_(Look::plainLabel(QString(), this, true))
+    , scroll_(Look::scrollArea(this))
+    , pickerRow_(new QWidget(this))
+    , picker_(new QComboBox(pickerRow_))
+    , cautions_(new QWidget(this))
+    , cautionLines_(new QVBoxLayout)
+    , agreement_(new QCheckBox(Logic::agreement, cautions_))
+    , cancel_(new QPushButton(QStringLiteral("Cancel"), this))
+    , freeUp_(new QPushButton(QStringLiteral("Free up"), this))
+{
+    setWindowModality(Qt::WindowModal);
+    setWindowTitle(QStringLiteral("Free up"));
+    setFixedWidth(sheetWidth);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(12);
+
+    Look::setTextStyle(title_, TextStyle::title2);
+    column->addWidget(title_);
+
+    scroll_->viewport()->setAutoFillBackground(false);
+    column->addWidget(scroll_);
+
+    auto* pickerLine = new QHBoxLayout(pickerRow_);
+    pickerLine->setContentsMargins(0, 0, 0, 0);
+    pickerLine->addWidget(Look::plainLabel(Logic::pickerLabel, pickerRow_));
+    picker_->setAccessibleName(Logic::pickerLabel);
+    picker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    pickerLine->addWidget(picker_);
+    pickerLine->addStretch(1);
+    column->addWidget(pickerRow_);
+
+    auto* cautionColumn = new QVBoxLayout(cautions_);
+    cautionColumn->setContentsMargins(0, 0, 0, 0);
+    cautionColumn->setSpacing(4);
+    cautionLines_->setSpacing(4);
+    cautionColumn->addLayout(cautionLines_);
+    cautionColumn->addWidget(agreement_);
+    column->addWidget(cautions_);
+
+    auto* note = Look::plainLabel(Logic::trashNote, this, true);
+    Look::setTextStyle(note, TextStyle::caption);
+    Look::setTone(note, QStringLiteral("secondary"));
+    column->addWidget(note);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    cancel_->setAutoDefault(false);
+    freeUp_->setAutoDefault(false);
+    freeUp_->setDefault(true); // Return frees up, but only while "Free up" is enabled
+    buttons->addWidget(cancel_);
+    buttons->addWidget(freeUp_);
+    column->addLayout(buttons);
+
+    connect(picker_, &QComboBox::activated, this, [this](int index) {
+        drivePath_ = picker_->itemData(index).toString().toStdString();
+        refresh();
+    });
+    connect(agreement_, &QCheckBox::clicked, this, [this](bool on) { agreed_ = on; });
+    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(freeUp_, &QPushButton::clicked, this, &ConfirmSheet::freeUp);
+    connect(&services_.model, &Model::changed, this, &ConfirmSheet::refresh);
+    connect(&services_.preferences, &Preferences::changed, this, [this](const QString& key) {
+        if (key == Keys::sizeUnits || key == Keys::freeSpaceSource)
+            refresh();
+    });
+    refresh();
+}
+
+QString ConfirmSheet::titleText() const
+{
+    return title_->text();
+}
+
+void ConfirmSheet::refresh()
+{
+    const Model& model = services_.model;
+    split_ = Logic::split(model.report(), model.selected());
+    const auto format = [this](std::int64_t n) { return AppFormat::bytes(n, services_.preferences); };
+    title_->setText(Logic::title(split_, format));
+
+    QStringList listed;
+    for (const Finding& finding : split_.chosen)
+        listed << text(finding.id) + '|' + format(finding.bytes) + '|' + text(finding.title)
+                + (Logic::actsItself(finding) ? Logic::what(finding) : Logic::howToDo(finding))
+                + text(finding.action.app.value_or(""));
+    if (!rows_ || listed != listed_) {
+        listed_ = std::move(listed);
+        rebuildList();
+    }
+    refreshPicker();
+    refreshCautions();
+    freeUp_->setEnabled(Logic::canFreeUp(split_, drivePath_));
+    adjustSize();
+}
+
+void ConfirmSheet::rebuildList()
+{
+    const auto format = [this](std::int64_t n) { return AppFormat::bytes(n, services_.preferences); };
+    rows_ = new QWidget;
+    auto* stack = new QVBoxLayout(rows_);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(6);
+
+    const auto addRow = [&](const Finding& finding, bool mine) {
+        auto* row = new QHBoxLayout;
+        row->setSpacing(0);
+        auto* size = Look::plainLabel(format(finding.bytes), rows_);
+        size->setFixedWidth(sizeColumn);
+        size->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        row->addWidget(size, 0, Qt::AlignTop);
+
+        auto* words = new QVBoxLayout;
+        words->setSpacing(2);
+        words->addWidget(Look::plainLabel(text(finding.title), rows_, true));
+        auto* sentence = Look::plainLabel(mine ? Logic::what(finding) : Logic::howToDo(finding), rows_, true);
+        Look::setTextStyle(sentence, TextStyle::caption);
+        Look::setTone(sentence, QStringLiteral("secondary"));
+        if (!mine)
+            sentence->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        words->addWidget(sentence);
+        if (!mine && finding.action.kind == Action::Kind::handOff && finding.action.app) {
+            auto* open = new OpenAppButton(services_.apps, text(*finding.action.app), rows_);
+            open->setAutoDefault(false);
+            Look::setTextStyle(open, TextStyle::caption);
+            words->addWidget(open, 0, Qt::AlignLeft);
+        }
+        row->addLayout(words, 1);
+        stack->addLayout(row);
+    };
+
+    for (const Finding& finding : split_.canDo)
+        addRow(finding, true);
+    if (!split_.forYou.empty()) {
+        auto* heading = Look::plainLabel(Logic::forYouHeading(split_, format), rows_, true);
+        Look::setTextStyle(heading, TextStyle::headline);
+        heading->setContentsMargins(0, 8, 0, 0);
+        stack->addWidget(heading);
+        for (const Finding& finding : split_.forYou)
+            addRow(finding, false);
+    }
+    stack->addStretch(1);
+    scroll_->setWidget(rows_); // the old rows go with the old widget
+    rows_->setAutoFillBackground(false);
+
+    const QMargins margins = layout()->contentsMargins();
+    const int width = sheetWidth - margins.left() - margins.right();
+    const int needed = rows_->hasHeightForWidth() ? rows_->heightForWidth(width) : rows_->sizeHint().height();
+    scroll_->setFixedHeight(qMin(listCap, needed));
+}
+
+void ConfirmSheet::refreshPicker()
+{
+    const Model& model = services_.model;
+    const auto externals = model.externals();
+    if (split_.needsDrive && !pickerInView_) {
+        // Preset once each time the picker comes into view; a drive picked later stays picked.
+        drivePath_ = Logic::presetDrive(externals, services_.preferences.string(Keys::defaultMoveToDrive));
+    }
+    pickerInView_ = split_.needsDrive;
+    pickerRow_->setVisible(split_.needsDrive);
+    if (!split_.needsDrive)
+        return;
+
+    const QSignalBlocker quiet(picker_);
+    picker_->clear();
+    for (const auto& entry : CloudResultsLogic::parkEntries(externals, services_.preferences))
+        picker_->addItem(entry.label, text(entry.path));
+    picker_->setCurrentIndex(picker_->findData(text(drivePath_)));
+}
+
+void ConfirmSheet::refreshCautions()
+{
+    cautions_->setVisible(!split_.cautioned.empty());
+    while (QLayoutItem* item = cautionLines_->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    for (const Finding& finding : split_.cautioned) {
+        auto* line = new SymbolLabel(QStringLiteral("exclamationmark.triangle"),
+                                     text(finding.title) + QStringLiteral(": ") + text(finding.caution.value_or("")),
+                                     cautions_, true);
+        Look::setTextStyle(line, TextStyle::callout);
+        Look::setTone(line, QStringLiteral("orange"));
+        cautionLines_->addWidget(line);
+    }
+}
+
+void ConfirmSheet::freeUp()
+{
+    if (!Logic::canFreeUp(split_, drivePath_))
+        return;
+    const auto asked = Logic::request(split_, agreed_, services_.model.externals(), drivePath_);
+    services_.model.clean(asked.ids, asked.includeCautioned, asked.moveTo);
+    accept();
+}
+
+} // namespace Quandril::App

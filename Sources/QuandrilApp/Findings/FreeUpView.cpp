@@ -1,0 +1,511 @@
+#include "QuandrilApp/Findings/FreeUpView.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "QuandrilApp/Findings/ConfirmSheet.h"
+#include "QuandrilApp/Shell/DriveGauge.h"
+#include "QuandrilApp/Findings/FindingRows.h"
+#include "QuandrilApp/Findings/FreeUpLogic.h"
+#include "QuandrilApp/Findings/GoalPicker.h"
+#include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/MainWindow/Mascot.h"
+#include "QuandrilApp/Model/Model.h"
+#include "QuandrilApp/Findings/NotesSection.h"
+#include "QuandrilApp/Platform/PreferenceKeys.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Findings/ResultsBar.h"
+#include "QuandrilApp/Findings/RoutesSection.h"
+#include "QuandrilApp/Look/RowList.h"
+#include "QuandrilApp/Look/ScanButton.h"
+#include "QuandrilApp/Look/SelectAllHeader.h"
+#include "QuandrilApp/Settings/AppSettings.h"
+
+namespace Quandril::App {
+
+namespace {
+
+// The header's controls in a row that moves what does not fit to a line below, so that a large
+// font never widens the window; the last control keeps to the right edge, as a stretch before it
+// would keep it.
+class WrappingRow : public QLayout {
+public:
+    explicit WrappingRow(int spacing)
+    {
+        setContentsMargins(0, 0, 0, 0);
+        setSpacing(spacing);
+    }
+    ~WrappingRow() override
+    {
+        while (QLayoutItem* item = WrappingRow::takeAt(0))
+            delete item;
+    }
+
+    void addLayoutItem(QLayout* layout)
+    {
+        addChildLayout(layout);
+        addItem(layout);
+    }
+
+    void addItem(QLayoutItem* item) override { items_.append(item); }
+    int count() const override { return int(items_.size()); }
+    QLayoutItem* itemAt(int index) const override { return items_.value(index); }
+    QLayoutItem* takeAt(int index) override
+    {
+        return index >= 0 && index < items_.size() ? items_.takeAt(index) : nullptr;
+    }
+    Qt::Orientations expandingDirections() const override { return {}; }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return arrange(QRect(0, 0, width, 0), false); }
+
+    QSize sizeHint() const override
+    {
+        QSize all;
+        for (const QLayoutItem* item : shown()) {
+            const QSize size = item->sizeHint();
+            all = {all.width() + (all.width() > 0 ? spacing() : 0) + size.width(), qMax(all.height(), size.height())};
+        }
+        return all;
+    }
+
+    QSize minimumSize() const override
+    {
+        int width = 0;
+        for (const QLayoutItem* item : shown())
+            width = qMax(width, item->minimumSize().width());
+        return {width, heightForWidth(width)};
+    }
+
+    void setGeometry(const QRect& rect) override
+    {
+        QLayout::setGeometry(rect);
+        arrange(rect, true);
+    }
+
+private:
+    QList<QLayoutItem*> shown() const
+    {
+        QList<QLayoutItem*> out;
+        for (QLayoutItem* item : items_)
+            if (!item->isEmpty())
+                out.append(item);
+        return out;
+    }
+
+    // Lays the items out in `rect` (when `place`) and answers the height they take.
+    int arrange(const QRect& rect, bool place) const
+    {
+        const QList<QLayoutItem*> items = shown();
+        int top = rect.top();
+        for (qsizetype first = 0; first < items.size();) {
+            // One line: as many items at their preferred widths as fit, at least one.
+            qsizetype end = first;
+            int used = 0;
+            int height = 0;
+            std::vector<QSize> sizes;
+            while (end < items.size()) {
+                QSize size = items[end]->sizeHint();
+                size.setWidth(qMax(qMin(size.width(), rect.width()), items[end]->minimumSize().width()));
+                const int needed = used + (end > first ? spacing() : 0) + size.width();
+                if (end > first && needed > rect.width())
+                    break;
+                used = needed;
+                height = qMax(height, size.height());
+                sizes.push_back(size);
+                ++end;
+            }
+            if (place) {
+                int x = rect.left();
+                for (qsizetype i = first; i < end; ++i) {
+                    const QSize size = sizes[std::size_t(i - first)];
+                    if (i == items.size() - 1)
+                        x = qMax(x, rect.right() + 1 - size.width());
+                    items[i]->setGeometry(QRect(QPoint(x, top + (height - size.height()) / 2), size));
+                    x += size.width() + spacing();
+                }
+            }
+            top += height + (end < items.size() ? spacing() : 0);
+            first = end;
+        }
+        return top - rect.top();
+    }
+
+    QList<QLayoutItem*> items_;
+};
+
+const QString nothingToFree = QStringLiteral("I looked. Nothing needs freeing right now — you're ahead of your goal.");
+const QString lookingLine = QStringLiteral("Let me see what's actually using your space. This takes about a minute.");
+
+} // namespace
+
+struct FreeUpView::Shown {
+    ScanReport report;
+    std::string drivePath;
+    std::optional<Plan> plan;
+    SizeUnits units = SizeUnits::decimal;
+    std::vector<FreeUpLogic::TierBlock> blocks;
+};
+
+FreeUpView::FreeUpView(AppServices& services, QWidget* parent)
+    : QWidget(parent)
+    , services_(services)
+{
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    buildHeader(column);
+    column->addWidget(Look::divider(this));
+
+    content_ = new QStackedWidget(this);
+    waiting_ = new QWidget(content_);
+    auto* waitingColumn = new QVBoxLayout(waiting_);
+    waitingColumn->addStretch(1);
+    auto* line = new GorrinLine(GorrinSlot::scanning, lookingLine, Qt::AlignVCenter, waiting_);
+    line->setMaximumWidth(460);
+    waitingColumn->addWidget(line, 0, Qt::AlignHCenter);
+    waitingColumn->addStretch(1);
+    content_->addWidget(waiting_);
+    list_ = new RowList(content_);
+    content_->addWidget(list_);
+    column->addWidget(content_, 1);
+
+    resultsSlot_ = new QWidget(this);
+    auto* resultsColumn = new QVBoxLayout(resultsSlot_);
+    resultsColumn->setContentsMargins(0, 0, 0, 0);
+    resultsSlot_->hide();
+    column->addWidget(resultsSlot_);
+
+    column->addWidget(Look::divider(this));
+    buildFooter(column);
+
+    Model& model = services_.model;
+    connect(&model, &Model::reportChanged, this, [this] {
+        reportChanged_ = true;
+        refresh();
+    });
+    connect(&model, &Model::statusChanged, this, &FreeUpView::refresh);
+    connect(&model, &Model::settingsChanged, this, &FreeUpView::refresh);
+    connect(&model, &Model::busyChanged, this, &FreeUpView::refresh);
+    connect(&model, &Model::selectionChanged, this, &FreeUpView::refreshFooter);
+    connect(&model, &Model::resultsChanged, this, &FreeUpView::refreshResults);
+    connect(this, &FreeUpView::confirmRequested, this, &FreeUpView::openConfirmSheet);
+    connect(&services_.preferences, &Preferences::changed, this, [this](const QString& key) {
+        // Goals and the free-space count change the plan; the units change every amount.
+        if (key.startsWith(Keys::goalPrefix) || key == Keys::freeSpaceSource || key == Keys::sizeUnits)
+            refresh();
+    });
+    refresh();
+    refreshResults();
+}
+
+FreeUpView::~FreeUpView() = default;
+
+void FreeUpView::buildHeader(QVBoxLayout* column)
+{
+    auto* header = new QWidget(this);
+    auto* stack = new QVBoxLayout(header);
+    stack->setContentsMargins(16, 16, 16, 16);
+    stack->setSpacing(12);
+    gaugeSlot_ = new QVBoxLayout;
+    gaugeSlot_->setContentsMargins(0, 0, 0, 0);
+    stack->addLayout(gaugeSlot_);
+
+    auto* row = new WrappingRow(16);
+    drivePickerBox_ = new QWidget(header);
+    auto* pickerRow = new QHBoxLayout(drivePickerBox_);
+    pickerRow->setContentsMargins(0, 0, 0, 0);
+    pickerRow->addWidget(Look::plainLabel(QStringLiteral("Drive"), drivePickerBox_));
+    drivePicker_ = new QComboBox(drivePickerBox_);
+    drivePicker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    pickerRow->addWidget(drivePicker_);
+    drivePickerBox_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    row->addWidget(drivePickerBox_);
+    connect(drivePicker_, &QComboBox::activated, this, [this](int index) {
+        pickDrive(drivePicker_->itemData(index).toString().toStdString());
+    });
+    pickerSlot_ = new QHBoxLayout;
+    pickerSlot_->setContentsMargins(0, 0, 0, 0);
+    row->addLayoutItem(pickerSlot_);
+
+    scanButton_ = new ScanButton(header);
+    connect(scanButton_, &QPushButton::clicked, &services_.model, &Model::scan);
+    row->addWidget(scanButton_);
+    stack->addLayout(row);
+    column->addWidget(header);
+}
+
+void FreeUpView::buildFooter(QVBoxLayout* column)
+{
+    auto* footer = new QWidget(this);
+    auto* row = new QHBoxLayout(footer);
+    row->setContentsMargins(12, 12, 12, 12);
+    // The line gives way to the buttons: shortened with "…", the whole of it in the tool tip.
+    scanned_ = new ElidingLabel(QString(), footer);
+    scanned_->setElideMode(Qt::ElideRight);
+    Look::setTextStyle(scanned_, TextStyle::caption);
+    Look::setTone(scanned_, QStringLiteral("secondary"));
+    row->addWidget(scanned_);
+    row->addStretch(1);
+
+    selectAll_ = new QPushButton(QStringLiteral("Select all"), footer);
+    connect(selectAll_, &QPushButton::clicked, this, [this] {
+        const auto drive = this->drive();
+        const auto& report = services_.model.report();
+        if (!drive || !report)
+            return;
+        // Only this drive's findings, as the current report holds them; choices elsewhere go.
+        const auto ids = FreeUpLogic::driveFindingIDs(*report, drive->path);
+        services_.model.setSelected({ids.begin(), ids.end()});
+    });
+    row->addWidget(selectAll_);
+    chosen_ = Look::plainLabel(QString(), footer);
+    row->addWidget(chosen_);
+    selectNone_ = new QPushButton(QStringLiteral("Select none"), footer);
+    connect(selectNone_, &QPushButton::clicked, this, [this] { services_.model.setSelected({}); });
+    row->addWidget(selectNone_);
+    freeUp_ = new QPushButton(QStringLiteral("Free up…"), footer);
+    freeUp_->setDefault(true);
+    connect(freeUp_, &QPushButton::clicked, this, &FreeUpView::confirm);
+    row->addWidget(freeUp_);
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this, nullptr, nullptr, Qt::WindowShortcut);
+        shortcut->setAutoRepeat(false);
+        connect(shortcut, &QShortcut::activated, this, &FreeUpView::confirm);
+        returnKeys_.push_back(shortcut);
+    }
+    column->addWidget(footer);
+}
+
+std::optional<DriveInfo> FreeUpView::drive() const
+{
+    return FreeUpLogic::shownDrive(services_.model.status(), picked_);
+}
+
+void FreeUpView::pickDrive(const std::string& path)
+{
+    picked_ = path;
+    refresh();
+}
+
+bool FreeUpView::freeUpEnabled() const
+{
+    const Model& model = services_.model;
+    return FreeUpLogic::freeUpEnabled(model.report(), model.selected(), model.cleaning());
+}
+
+void FreeUpView::confirm()
+{
+    const auto drive = this->drive();
+    if (!freeUpEnabled() || !drive)
+        return;
+    emit confirmRequested(FreeUpLogic::chosenInReport(services_.model.report(), services_.model.selected()), *drive);
+}
+
+void FreeUpView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous() && !services_.model.report() && !services_.model.scanning())
+        services_.model.scan();
+}
+
+void FreeUpView::refresh()
+{
+    const auto drive = this->drive();
+    refreshHeader(drive);
+    refreshList(drive);
+    refreshFooter();
+}
+
+void FreeUpView::refreshHeader(const std::optional<DriveInfo>& drive)
+{
+    const Model& model = services_.model;
+    if (drive) {
+        if (!gauge_) {
+            gauge_ = new DriveGauge(services_.model, *drive, this);
+            gaugeSlot_->addWidget(gauge_);
+        } else if (!(gauge_->drive() == *drive)) {
+            gauge_->setDrive(*drive);
+        }
+        if (!goalPicker_) {
+            goalPicker_ = new GoalPicker(services_.model, *drive, this);
+            goalPicker_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+            pickerSlot_->addWidget(goalPicker_);
+        } else if (!(goalPicker_->drive() == *drive)) {
+            goalPicker_->setDrive(*drive);
+        }
+    }
+    if (gauge_)
+        gauge_->setVisible(drive.has_value());
+    if (goalPicker_)
+        goalPicker_->setVisible(drive.has_value());
+
+    const auto& drives = model.status().drives;
+    drivePickerBox_->setVisible(drive && drives.size() > 1);
+    {
+        const QSignalBlocker quiet(drivePicker_);
+        drivePicker_->clear();
+        if (drive && drives.size() > 1) {
+            for (const DriveInfo& each : drives)
+                drivePicker_->addItem(QString::fromStdString(each.name), QString::fromStdString(each.path));
+            drivePicker_->setCurrentIndex(drivePicker_->findData(QString::fromStdString(drive->path)));
+        }
+    }
+
+    scanButton_->setScanning(model.scanning());
+}
+
+void FreeUpView::refreshList(const std::optional<DriveInfo>& drive)
+{
+    const Model& model = services_.model;
+    if (!drive || !model.report()) {
+        content_->setCurrentWidget(waiting_);
+        if (shown_) {
+            shown_.reset();
+            rows_.clear();
+            list_->setRows({}, {});
+        }
+        return;
+    }
+    content_->setCurrentWidget(list_);
+    auto plan = model.plan(*drive);
+    const SizeUnits units = AppFormat::sizeUnits(services_.preferences);
+    if (shown_ && !reportChanged_ && shown_->drivePath == drive->path && shown_->plan == plan && shown_->units == units)
+        return;
+    rebuildList(*drive, std::move(plan));
+}
+
+void FreeUpView::rebuildList(const DriveInfo& drive, std::optional<Plan> plan)
+{
+    reportChanged_ = false;
+    auto shown = std::make_unique<Shown>();
+    shown->report = *services_.model.report();
+    shown->drivePath = drive.path;
+    shown->plan = std::move(plan);
+    shown->units = AppFormat::sizeUnits(services_.preferences);
+    shown->blocks = FreeUpLogic::tierBlocks(shown->report, drive.path);
+    shown_ = std::move(shown);
+
+    rows_.clear();
+    std::vector<RowList::Row> looks;
+    if (shown_->plan) {
+        rows_.push_back({RowKind::routes});
+        looks.push_back({int(60 + 46 * shown_->plan->routes.size()), true, false});
+    }
+    bool any = false;
+    for (const auto& block : shown_->blocks) {
+        rows_.push_back({RowKind::tierHeader, block.tier});
+        looks.push_back({30, true, true});
+        for (const std::size_t item : block.items) {
+            rows_.push_back({RowKind::finding, block.tier, item});
+            looks.push_back({100, false, false});
+            any = true;
+        }
+    }
+    if (!any) {
+        rows_.push_back({RowKind::asleep});
+        looks.push_back({48, true, false});
+    }
+    if (NotesSection::hasContent(shown_->report, services_.model.mac())) {
+        rows_.push_back({RowKind::notes});
+        looks.push_back({60, true, true});
+    }
+    list_->setRows(std::move(looks), [this](int index) { return makeRow(index); });
+}
+
+QWidget* FreeUpView::makeRow(int index)
+{
+    const ListRow& row = rows_[std::size_t(index)];
+    switch (row.kind) {
+    case RowKind::routes:
+        return new RoutesSection(services_, *shown_->plan);
+    case RowKind::tierHeader: {
+        std::vector<const Finding*> items;
+        for (const auto& block : shown_->blocks)
+            if (block.tier == row.tier)
+                for (const std::size_t item : block.items)
+                    items.push_back(&shown_->report.findings[item]);
+        std::vector<std::string> ids;
+        for (const Finding* finding : items)
+            ids.push_back(finding->id);
+        return new SelectAllHeader(services_.model, SelectAllHeader::Selection::findings,
+                                   QString::fromStdString(std::string(Quandril::title(row.tier))),
+                                   AppFormat::bytes(FreeUpLogic::totalBytes(items), services_.preferences), std::move(ids));
+    }
+    case RowKind::finding:
+        return new FindingRow(services_, shown_->report.findings[row.finding]);
+    case RowKind::asleep: {
+        auto* line = new GorrinLine(GorrinSlot::asleep, nothingToFree, Qt::AlignTop);
+        Look::setTone(line, QStringLiteral("secondary"));
+        return line;
+    }
+    case RowKind::notes:
+        return new NotesSection(shown_->report, services_.model.mac());
+    }
+    return nullptr;
+}
+
+void FreeUpView::refreshFooter()
+{
+    const Model& model = services_.model;
+    const auto drive = this->drive();
+    const auto& report = model.report();
+    const auto& selected = model.selected();
+
+    scanned_->setVisible(model.scannedAt().has_value());
+    if (model.scannedAt())
+        scanned_->setText(FreeUpLogic::scannedLine(*model.scannedAt()));
+
+    selectAll_->setVisible(drive && report);
+    if (drive && report) {
+        const auto onDrive = FreeUpLogic::driveFindingIDs(*report, drive->path);
+        selectAll_->setEnabled(!onDrive.empty() && !SelectAllHeader::allChosen(onDrive, selected));
+    }
+
+    chosen_->setVisible(!selected.empty());
+    selectNone_->setVisible(!selected.empty());
+    if (!selected.empty())
+        chosen_->setText(FreeUpLogic::chosenLine(selected.size(), model.selectedBytes(),
+                                                 [this](std::int64_t n) { return AppFormat::bytes(n, services_.preferences); }));
+    freeUp_->setEnabled(freeUpEnabled());
+    for (QShortcut* shortcut : returnKeys_)
+        shortcut->setEnabled(freeUp_->isEnabled());
+}
+
+void FreeUpView::refreshResults()
+{
+    if (!resultsBar_) {
+        resultsBar_ = makeResultsBar();
+        if (resultsBar_)
+            resultsSlot_->layout()->addWidget(resultsBar_);
+    }
+    resultsSlot_->setVisible(resultsBar_ && !services_.model.lastResults().empty());
+}
+
+QWidget* FreeUpView::makeResultsBar()
+{
+    return new ResultsBar(services_.model, resultsSlot_);
+}
+
+void FreeUpView::openConfirmSheet()
+{
+    if (sheet_)
+        return;
+    // A new sheet each time: the agreement starts off and the drive picker from its preset.
+    sheet_ = new ConfirmSheet(services_, this);
+    connect(sheet_, &QDialog::finished, this, [this] {
+        if (sheet_)
+            sheet_->deleteLater();
+        sheet_ = nullptr;
+    });
+    sheet_->open();
+}
+
+} // namespace Quandril::App

@@ -1,0 +1,116 @@
+#include "QuandrilApp/Findings/ResultsBar.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/MainWindow/Mascot.h"
+#include "QuandrilApp/Model/Model.h"
+#include "QuandrilApp/Platform/PreferenceKeys.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Settings/AppSettings.h"
+#include "QuandrilCore/Saturating.h"
+
+namespace Quandril::App {
+
+std::int64_t ResultsBar::freedBytes(const std::vector<CleanResult>& results)
+{
+    std::int64_t freed = 0;
+    for (const CleanResult& result : results)
+        if (result.status == CleanResult::Status::done)
+            freed = Saturating::add(freed, result.bytes);
+    return freed;
+}
+
+QString ResultsBar::doneLine(std::int64_t freed, const Preferences& preferences)
+{
+    return QStringLiteral("Done. ") + AppFormat::bytes(freed, preferences)
+        + QStringLiteral(" back, all of it reversible from History.");
+}
+
+ResultLine ResultsBar::line(const CleanResult& result)
+{
+    const QString text = QString::fromStdString(result.title) + QStringLiteral(": ") + QString::fromStdString(result.detail);
+    const QString orange = QStringLiteral("orange");
+    switch (result.status) {
+    case CleanResult::Status::done: return {text, QStringLiteral("checkmark.circle"), QStringLiteral("primary")};
+    case CleanResult::Status::wouldDo: return {text, QStringLiteral("eye"), orange};
+    case CleanResult::Status::refused: return {text, QStringLiteral("hand.raised"), orange};
+    case CleanResult::Status::failed: return {text, QStringLiteral("xmark.octagon"), orange};
+    }
+    return {text, QString(), orange};
+}
+
+ResultsBar::ResultsBar(Model& model, QWidget* parent)
+    : Band(parent)
+    , model_(model)
+    , dismiss_(Look::linkButton(QStringLiteral("Dismiss"), this))
+    , body_(new QVBoxLayout)
+    , scroll_(Look::scrollArea(this))
+{
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 12, 12, 12);
+    column->setSpacing(4);
+
+    auto* header = new QHBoxLayout;
+    auto* lastRun = Look::plainLabel(QStringLiteral("Last run"), this);
+    Look::setTextStyle(lastRun, TextStyle::headline);
+    header->addWidget(lastRun);
+    header->addStretch(1);
+    header->addWidget(dismiss_);
+    column->addLayout(header);
+    body_->setContentsMargins(0, 0, 0, 0);
+    body_->setSpacing(4);
+    column->addLayout(body_);
+    scroll_->viewport()->setAutoFillBackground(false);
+    column->addWidget(scroll_);
+
+    connect(dismiss_, &QPushButton::clicked, this, [this] { model_.setLastResults({}); });
+    connect(&model_, &Model::resultsChanged, this, &ResultsBar::refresh);
+    connect(&model_.preferences(), &Preferences::changed, this, [this](const QString& key) {
+        if (key == Keys::sizeUnits)
+            refresh();
+    });
+    refresh();
+}
+
+QStringList ResultsBar::lines() const
+{
+    return linesBox_ ? linesBox_->texts() : QStringList();
+}
+
+void ResultsBar::refresh()
+{
+    const auto& results = model_.lastResults();
+    delete mascot_;
+    mascot_ = nullptr;
+
+    const std::int64_t freed = freedBytes(results);
+    if (freed > 0) {
+        mascot_ = new GorrinLine(GorrinSlot::done, doneLine(freed, model_.preferences()), Qt::AlignVCenter, this);
+        body_->addWidget(mascot_);
+        mascot_->show();
+    }
+    std::vector<ResultLine> shown;
+    for (const CleanResult& result : results)
+        shown.push_back(line(result));
+    linesBox_ = new ResultLines(shown);
+    scroll_->setWidget(linesBox_); // the old lines go with the old widget
+    linesBox_->setAutoFillBackground(false);
+
+    // As tall as the lines, up to `maxShownLines` of them; beyond that they scroll.
+    const int needed = linesBox_->sizeHint().height();
+    const auto labels = linesBox_->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+    int cap = needed;
+    if (labels.size() > maxShownLines) {
+        const int spacing = linesBox_->layout()->spacing();
+        cap = maxShownLines * (labels.front()->sizeHint().height() + spacing) - spacing;
+    }
+    scroll_->setFixedHeight(qMin(needed, cap));
+}
+
+} // namespace Quandril::App

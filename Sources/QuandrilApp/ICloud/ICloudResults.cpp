@@ -1,0 +1,503 @@
+#include "QuandrilApp/ICloud/ICloudResults.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "QuandrilApp/ICloud/CloudConfirmSheet.h"
+#include "QuandrilApp/ICloud/CloudResultsBar.h"
+#include "QuandrilApp/ICloud/ICloudRows.h"
+#include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Model/Model.h"
+#include "QuandrilApp/Platform/PreferenceKeys.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Platform/Symbols.h"
+#include "QuandrilApp/Look/ScanButton.h"
+#include "QuandrilApp/Look/SelectAllHeader.h"
+#include "QuandrilApp/Settings/AppSettings.h"
+
+namespace Quandril::App {
+
+namespace Logic = CloudResultsLogic;
+using Logic::Footer;
+
+namespace {
+
+enum MiddlePage { readingPage, listPage };
+
+// One section of the inset list: rows on a rounded box of the base colour.
+class ListCard : public GroupBox {
+public:
+    explicit ListCard(QWidget* parent)
+        : GroupBox(parent)
+        , rows_(new QVBoxLayout(this))
+    {
+        rows_->setContentsMargins(12, 2, 12, 8);
+        rows_->setSpacing(6);
+    }
+
+    // A row, with a hairline above it unless it follows a heading or is the first.
+    void add(QWidget* row)
+    {
+        if (rows_->count() > 0 && !lastWasHeading_) {
+            auto* line = new QWidget(this);
+            line->setFixedHeight(1);
+            line->setAutoFillBackground(true);
+            QPalette palette = line->palette();
+            palette.setColor(QPalette::Window, Symbols::toneColor(u"quaternary", this->palette()));
+            line->setPalette(palette);
+            rows_->addWidget(line);
+        }
+        rows_->addWidget(row);
+        lastWasHeading_ = row->property("heading").toBool();
+    }
+
+private:
+    QVBoxLayout* rows_;
+    bool lastWasHeading_ = false;
+};
+
+// The footer's choices: the pickers, then the actions pushed to the trailing edge, on one line
+// while both fit, else the actions on a line of their own below.
+class FlowingFooter : public QWidget {
+public:
+    explicit FlowingFooter(QWidget* parent)
+        : QWidget(parent)
+        , line_(new QBoxLayout(QBoxLayout::LeftToRight, this))
+    {
+        line_->setContentsMargins(12, 12, 12, 12);
+        // The widget's own minimum is the wider part, not the sum of both.
+        line_->setSizeConstraint(QLayout::SetNoConstraint);
+    }
+
+    void setParts(QWidget* pickers, QWidget* actions)
+    {
+        pickers_ = pickers;
+        actions_ = actions;
+        line_->addWidget(pickers);
+        line_->addWidget(actions, 1);
+    }
+
+    // Called whenever the parts' contents may have changed width.
+    void reflow()
+    {
+        if (!pickers_)
+            return;
+        const QMargins margins = line_->contentsMargins();
+        const int needed = pickers_->sizeHint().width() + actions_->sizeHint().width() + line_->spacing()
+            + margins.left() + margins.right();
+        const auto direction = width() >= needed ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
+        if (line_->direction() != direction) {
+            line_->setDirection(direction);
+            line_->setAlignment(pickers_, direction == QBoxLayout::TopToBottom ? Qt::AlignLeft : Qt::Alignment());
+            updateGeometry();
+        }
+    }
+
+    QSize minimumSizeHint() const override
+    {
+        if (!pickers_)
+            return QWidget::minimumSizeHint();
+        const QMargins margins = line_->contentsMargins();
+        return { qMax(pickers_->minimumSizeHint().width(), actions_->minimumSizeHint().width()) + margins.left()
+                     + margins.right(),
+                 line_->minimumSize().height() };
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        reflow();
+    }
+
+private:
+    QBoxLayout* line_;
+    QWidget* pickers_ = nullptr;
+    QWidget* actions_ = nullptr;
+};
+
+QHBoxLayout* footerRow(QWidget* page)
+{
+    auto* row = new QHBoxLayout(page);
+    row->setContentsMargins(12, 12, 12, 12);
+    return row;
+}
+
+// A picker with its label in front, the two together `width` wide.
+QComboBox* picker(const QString& label, int width, QHBoxLayout* row, QWidget* parent)
+{
+    auto* box = new QWidget(parent);
+    auto* line = new QHBoxLayout(box);
+    line->setContentsMargins(0, 0, 0, 0);
+    auto* text = Look::plainLabel(label, box);
+    auto* combo = new QComboBox(box);
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setMinimumContentsLength(8);
+    combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    text->setBuddy(combo);
+    combo->setAccessibleName(label);
+    line->addWidget(text);
+    line->addWidget(combo, 1);
+    box->setFixedWidth(qMax(width, box->sizeHint().width()));
+    row->addWidget(box);
+    return combo;
+}
+
+} // namespace
+
+ICloudResults::ICloudResults(Model& model, std::string drive, std::int64_t chunk, bool confirming, QWidget* parent)
+    : QWidget(parent)
+    , model_(model)
+    , drive_(std::move(drive))
+    , chunk_(chunk)
+    , confirming_(confirming)
+{
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(makeHeader());
+    column->addWidget(Look::divider(this));
+    column->addWidget(makeMiddle(), 1);
+    bar_ = new CloudResultsBar(model_, this);
+    column->addWidget(bar_);
+    column->addWidget(Look::divider(this));
+    column->addWidget(makeFooter());
+
+    // Return is the default action: "Download and clean up…" when it can start.
+    for (const auto key : { Qt::Key_Return, Qt::Key_Enter }) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            if (footerCase_ == Footer::choose && start_->isEnabled())
+                start_->click();
+        });
+    }
+
+    connect(&model_, &Model::cloudScanChanged, this, &ICloudResults::rebuildList);
+    connect(&model_, &Model::changed, this, &ICloudResults::refresh);
+    connect(&model_.preferences(), &Preferences::changed, this, [this](const QString& key) {
+        if (key == Keys::sizeUnits || key == Keys::freeSpaceSource) {
+            rebuildList();
+            refresh();
+        }
+    });
+    rebuildList();
+    refresh();
+}
+
+QWidget* ICloudResults::makeHeader()
+{
+    auto* header = new QWidget(this);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(16, 16, 16, 16);
+    row->setAlignment(Qt::AlignTop);
+
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(4);
+    auto* title = new SymbolLabel(QStringLiteral("icloud"), QStringLiteral("iCloud"), header);
+    Look::setTextStyle(title, TextStyle::headline);
+    titles->addWidget(title);
+    totals_ = Look::plainLabel(QString(), header);
+    Look::setTone(totals_, QStringLiteral("secondary"));
+    titles->addWidget(totals_);
+    row->addLayout(titles);
+    row->addStretch(1);
+
+    scan_ = new ScanButton(header);
+    row->addWidget(scan_, 0, Qt::AlignTop);
+
+    turnOff_ = new QPushButton(QStringLiteral("Turn off"), header);
+    turnOff_->setAutoDefault(false);
+    row->addWidget(turnOff_, 0, Qt::AlignTop);
+
+    connect(scan_, &QPushButton::clicked, this, [this] { model_.scanCloud(); });
+    connect(turnOff_, &QPushButton::clicked, this, [this] { model_.setCloudEnabled(false); });
+    return header;
+}
+
+QWidget* ICloudResults::makeMiddle()
+{
+    middle_ = new QStackedWidget(this);
+
+    auto* reading = new QWidget(middle_);
+    auto* readingColumn = new QVBoxLayout(reading);
+    readingColumn->addStretch(1);
+    auto* readingLine = new QHBoxLayout;
+    readingLine->addStretch(1);
+    readingLine->addWidget(new Spinner(16, reading));
+    auto* readingText = Look::plainLabel(Logic::readingLine, reading, true);
+    readingText->setObjectName(QStringLiteral("reading"));
+    readingText->setMaximumWidth(460);
+    readingLine->addWidget(readingText);
+    readingLine->addStretch(1);
+    readingColumn->addLayout(readingLine);
+    readingColumn->addStretch(1);
+    middle_->insertWidget(readingPage, reading);
+
+    list_ = Look::scrollArea(middle_);
+    middle_->insertWidget(listPage, list_);
+    return middle_;
+}
+
+QWidget* ICloudResults::makeFooter()
+{
+    footer_ = new QStackedWidget(this);
+    footer_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+
+    auto* working = new QWidget(footer_);
+    auto* workingRow = footerRow(working);
+    workingRow->addWidget(new Spinner(14, working));
+    progress_ = new ElidedLabel(QString(), Qt::ElideRight, working);
+    workingRow->addWidget(progress_, 1);
+    stop_ = new QPushButton(QStringLiteral("Stop after this file"), working);
+    stop_->setAutoDefault(false);
+    workingRow->addWidget(stop_);
+    footer_->insertWidget(int(Footer::working), working);
+
+    auto* plugIn = new QWidget(footer_);
+    auto* plugInRow = footerRow(plugIn);
+    auto* plugInText = Look::plainLabel(Logic::plugInLine, plugIn);
+    Look::setTone(plugInText, QStringLiteral("secondary"));
+    plugInRow->addWidget(plugInText);
+    plugInRow->addStretch(1);
+    footer_->insertWidget(int(Footer::plugIn), plugIn);
+
+    // The pickers and the actions share one line while they fit, and take two when they don't.
+    auto* choose = new FlowingFooter(footer_);
+    auto* pickers = new QWidget(choose);
+    auto* pickersRow = new QHBoxLayout(pickers);
+    pickersRow->setContentsMargins(0, 0, 0, 0);
+    park_ = picker(QStringLiteral("Park on"), 240, pickersRow, pickers);
+    chunkPicker_ = picker(QStringLiteral("A chunk at a time"), 200, pickersRow, pickers);
+    for (const auto size : Logic::chunkSizes)
+        chunkPicker_->addItem(AppFormat::bytes(size, model_.preferences()), QVariant::fromValue<qint64>(size));
+    chunkPicker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    chunkPicker_->parentWidget()->setFixedWidth(qMax(200, chunkPicker_->parentWidget()->sizeHint().width()));
+    auto* actions = new QWidget(choose);
+    auto* actionsRow = new QHBoxLayout(actions);
+    actionsRow->setContentsMargins(0, 0, 0, 0);
+    actionsRow->addStretch(1);
+    chosen_ = Look::plainLabel(QString(), actions);
+    actionsRow->addWidget(chosen_);
+    selectNone_ = new QPushButton(QStringLiteral("Select none"), actions);
+    selectNone_->setAutoDefault(false);
+    actionsRow->addWidget(selectNone_);
+    start_ = new QPushButton(QStringLiteral("Download and clean up…"), actions);
+    start_->setAutoDefault(false);
+    start_->setDefault(true);
+    actionsRow->addWidget(start_);
+    choose->setParts(pickers, actions);
+    footer_->insertWidget(int(Footer::choose), choose);
+
+    connect(stop_, &QPushButton::clicked, this, [this] { model_.cloudStop().set(true); });
+    connect(park_, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0 && index < int(parkEntries_.size()))
+            drive_ = parkEntries_[std::size_t(index)].path;
+        refresh();
+    });
+    connect(chunkPicker_, &QComboBox::activated, this, [this](int index) {
+        if (index >= 0 && index < int(Logic::chunkSizes.size()))
+            chunk_ = Logic::chunkSizes[std::size_t(index)];
+        refresh();
+    });
+    connect(selectNone_, &QPushButton::clicked, this, [this] { model_.setCloudSelected({}); });
+    connect(start_, &QPushButton::clicked, this, &ICloudResults::openSheet);
+    return footer_;
+}
+
+void ICloudResults::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        appear();
+}
+
+void ICloudResults::appear()
+{
+    if (!model_.cloudScan())
+        model_.scanCloud(); // the model lets one scan run at a time
+    if (drive_.empty())
+        drive_ = Logic::presetDrive(drive_, model_.externals(), model_.preferences().string(Keys::defaultMoveToDrive));
+    refresh();
+    if (confirming_ && !sheet_)
+        openSheet();
+}
+
+void ICloudResults::rebuildList()
+{
+    const auto& scan = model_.cloudScan();
+    middle_->setCurrentIndex(scan ? listPage : readingPage);
+    nothingFound_ = nullptr;
+    listBox_ = new QWidget;
+    auto* column = new QVBoxLayout(listBox_);
+    column->setContentsMargins(12, 10, 12, 12);
+    column->setSpacing(12);
+    if (scan) {
+        if (const auto copies = Logic::copiesSection(*scan)) {
+            auto* card = new ListCard(listBox_);
+            card->add(new SelectAllHeader(model_, SelectAllHeader::Selection::iCloud, copies->title,
+                                          QStringLiteral("up to ") + AppFormat::bytes(copies->bytes, model_.preferences()),
+                                          copies->ids, card));
+            for (const CopyGroup& group : scan->groups)
+                card->add(new CopyGroupRow(model_, group, card));
+            column->addWidget(card);
+        }
+        if (const auto biggest = Logic::biggestSection(*scan)) {
+            auto* card = new ListCard(listBox_);
+            card->add(new SelectAllHeader(model_, SelectAllHeader::Selection::iCloud, biggest->title,
+                                          QStringLiteral("up to ") + AppFormat::bytes(biggest->bytes, model_.preferences()),
+                                          biggest->ids, card));
+            for (const CloudItem& item : scan->biggest)
+                card->add(new CloudItemRow(model_, item, true, card));
+            column->addWidget(card);
+        }
+        if (scan->groups.empty() && scan->biggest.empty()) {
+            auto* card = new ListCard(listBox_);
+            nothingFound_ = Look::plainLabel(Logic::nothingFound, card);
+            nothingFound_->setContentsMargins(0, 8, 0, 2);
+            Look::setTone(nothingFound_, QStringLiteral("secondary"));
+            card->add(nothingFound_);
+            column->addWidget(card);
+        }
+    }
+    column->addStretch(1);
+    list_->setWidget(listBox_); // the old rows go with the old widget
+}
+
+void ICloudResults::refresh()
+{
+    const auto& preferences = model_.preferences();
+    const auto& scan = model_.cloudScan();
+    const bool scanning = model_.cloudScanning();
+    const bool running = model_.cloudRunning();
+
+    totals_->setVisible(scan.has_value());
+    totals_->setText(scan ? Logic::totalsLine(*scan, preferences) : QString());
+    scan_->setScanning(scanning);
+    scan_->setEnabled(!scanning && !running);
+    turnOff_->setEnabled(!running);
+
+    bar_->setVisible(!model_.cloudResults().empty());
+
+    const auto externals = model_.externals();
+    footerCase_ = Logic::footer(running, externals);
+    if (footer_->currentIndex() != int(footerCase_) || !footerSized_) {
+        footerSized_ = true;
+        // The footer is as tall as the case it shows, not as the tallest case.
+        for (int page = 0; page < footer_->count(); ++page) {
+            const auto policy = page == int(footerCase_) ? QSizePolicy::Preferred : QSizePolicy::Ignored;
+            footer_->widget(page)->setSizePolicy(policy, policy);
+        }
+        footer_->setCurrentIndex(int(footerCase_));
+        footer_->updateGeometry();
+    }
+    // The progress line belongs to the running cleanup only; none outlives it.
+    progress_->setText(footerCase_ == Footer::working ? Logic::progressText(model_.cloudProgress()) : QString());
+    refreshPickers();
+
+    const auto& selected = model_.cloudSelected();
+    chosen_->setVisible(!selected.empty());
+    chosen_->setText(selected.empty() ? QString() : Logic::chosenLine(scan, selected, preferences));
+    selectNone_->setVisible(!selected.empty());
+    start_->setEnabled(Logic::canStart(selected, drive_));
+    static_cast<FlowingFooter*>(footer_->widget(int(Footer::choose)))->reflow();
+}
+
+void ICloudResults::refreshPickers()
+{
+    const auto& preferences = model_.preferences();
+    auto entries = Logic::parkEntries(model_.externals(), preferences);
+    const QSignalBlocker parkBlocker(park_);
+    if (entries != parkEntries_) {
+        parkEntries_ = std::move(entries);
+        park_->clear();
+        for (const auto& entry : parkEntries_)
+            park_->addItem(entry.label, QString::fromStdString(entry.path));
+    }
+    int chosenDrive = -1;
+    for (std::size_t i = 0; i < parkEntries_.size(); ++i) {
+        if (parkEntries_[i].path == drive_)
+            chosenDrive = int(i);
+    }
+    park_->setCurrentIndex(chosenDrive);
+
+    const QSignalBlocker chunkBlocker(chunkPicker_);
+    int chosenChunk = -1;
+    for (std::size_t i = 0; i < Logic::chunkSizes.size(); ++i) {
+        chunkPicker_->setItemText(int(i), AppFormat::bytes(Logic::chunkSizes[i], preferences));
+        if (Logic::chunkSizes[i] == chunk_)
+            chosenChunk = int(i);
+    }
+    chunkPicker_->setCurrentIndex(chosenChunk);
+}
+
+void ICloudResults::openSheet()
+{
+    if (sheet_ || !Logic::canStart(model_.cloudSelected(), drive_))
+        return;
+    confirming_ = true;
+    sheet_ = new CloudConfirmSheet(model_, Logic::parkTarget(model_.externals(), drive_), chunk_, this);
+    connect(sheet_, &QDialog::finished, this, [this] {
+        confirming_ = false;
+        if (sheet_)
+            sheet_->deleteLater();
+        sheet_ = nullptr;
+    });
+    sheet_->open();
+}
+
+CloudConfirmSheet* ICloudResults::sheet() const
+{
+    return sheet_;
+}
+
+QString ICloudResults::totalsText() const
+{
+    return totals_->isVisibleTo(this) ? totals_->text() : QString();
+}
+
+bool ICloudResults::showsList() const
+{
+    return middle_->currentIndex() == listPage;
+}
+
+QString ICloudResults::progressText() const
+{
+    return progress_->text();
+}
+
+QString ICloudResults::chosenText() const
+{
+    return chosen_->text();
+}
+
+std::vector<SelectAllHeader*> ICloudResults::headers() const
+{
+    const auto found = listBox_->findChildren<SelectAllHeader*>();
+    return { found.begin(), found.end() };
+}
+
+std::vector<CopyGroupRow*> ICloudResults::groupRows() const
+{
+    const auto found = listBox_->findChildren<CopyGroupRow*>();
+    return { found.begin(), found.end() };
+}
+
+std::vector<CloudItemRow*> ICloudResults::bigFileRows() const
+{
+    std::vector<CloudItemRow*> rows;
+    for (auto* row : listBox_->findChildren<CloudItemRow*>()) {
+        if (!qobject_cast<CopyGroupRow*>(row->parentWidget()))
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+} // namespace Quandril::App

@@ -1,0 +1,59 @@
+#include "QuandrilApp/Model/EngineFacade.h"
+
+namespace Quandril::App {
+
+std::shared_ptr<EngineFacade> EngineFacade::live()
+{
+    return std::make_shared<LiveEngine>();
+}
+
+std::optional<Catalog> LiveEngine::loadCatalog()
+{
+    try {
+        return Catalog::load();
+    } catch (...) {
+        // Without rules the app still shows drives, History and iCloud; scans just don't run.
+        return std::nullopt;
+    }
+}
+
+ScanReport LiveEngine::status(const Mac& mac)
+{
+    return ScanReport::status(mac);
+}
+
+std::vector<HistoryEntry> LiveEngine::loadHistory(const Mac& mac)
+{
+    return History::load(mac);
+}
+
+ScanReport LiveEngine::scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options)
+{
+    return Scanner::scan(mac, catalog, options);
+}
+
+std::vector<CleanResult> LiveEngine::clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
+                                           const CleanOptions& options)
+{
+    return Cleaner::clean(ids, mac, catalog, options);
+}
+
+CleanResult LiveEngine::undo(const std::string& id, const Mac& mac, bool dryRun)
+{
+    return Cleaner::undo(id, mac, dryRun);
+}
+
+CloudScan LiveEngine::scanCloud(const Mac& mac, const std::optional<std::vector<DriveInfo>>& drives,
+                                std::int64_t minBytes, std::int64_t bigBytes, std::int64_t sizeOnlyBytes)
+{
+    return ICloud::scan(mac, drives, minBytes, bigBytes, sizeOnlyBytes);
+}
+
+std::vector<CleanResult> LiveEngine::cleanCloud(const std::vector<std::string>& ids, const CloudScan& scan,
+                                                const Mac& mac, const CloudOptions& options,
+                                                const ICloud::Progress& progress, const ICloud::Stop& stop)
+{
+    return ICloud::clean(ids, scan, mac, options, progress, stop);
+}
+
+} // namespace Quandril::App

@@ -1,0 +1,120 @@
+#include <QtTest>
+
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+
+#include "QuandrilApp/Findings/GoalPicker.h"
+#include "QuandrilApp/Model/Model.h"
+#include "QuandrilApp/Platform/PreferenceKeys.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "Support/ServicesFixture.h"
+
+using namespace Quandril;
+using namespace Quandril::App;
+using namespace Quandril::AppTesting;
+
+namespace {
+
+// What the user does with the picker: "pick:<option>", "none", or "type:<text>".
+void act(GoalPicker& picker, const QString& action)
+{
+    if (action == "none") {
+        picker.menu()->actions().constLast()->trigger();
+    } else if (action.startsWith("pick:")) {
+        for (QAction* item : picker.menu()->actions())
+            if (item->data().toString() == action.mid(5))
+                item->trigger();
+    } else {
+        picker.customField()->setText(action.mid(5));
+        QTest::keyClick(picker.customField(), Qt::Key_Return);
+    }
+}
+
+} // namespace
+
+class GoalPickerTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void menuListsThePresets()
+    {
+        ServicesFixture f;
+        GoalPicker picker(f.services().model, f.services().model.status().drives.front());
+        QStringList items;
+        for (const QAction* action : picker.menu()->actions())
+            items << (action->isSeparator() ? "[" + action->text() + "]" : action->text());
+        QCOMPARE(items.join(" | "), QStringLiteral("[Keep this much free] | 25 GB | 50 GB | 75 GB | 100 GB | "
+                                                   "[Or a share of the drive] | 10% of the drive | 20% of the drive | "
+                                                   "30% of the drive | [] | No goal"));
+        const QLineEdit& field = *picker.customField();
+        QCOMPARE(QStringLiteral("%1, %2 to %3 wide").arg(field.placeholderText()).arg(field.minimumWidth())
+                     .arg(field.maximumWidth()), QStringLiteral("Custom, e.g. 60GB, 90 to 150 wide"));
+    }
+
+    // Each choice writes the key "goal:" + the drive's path (the option's text, "" for no goal,
+    // or the text as typed) and announces the change; text that is no goal writes nothing and
+    // stays in the field.
+    void choicesWriteTheGoal_data()
+    {
+        QTest::addColumn<bool>("startup");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("before"); // the title before
+        QTest::addColumn<QString>("stored"); // "-": nothing stored
+        QTest::addColumn<QString>("after"); // title | field
+        QTest::newRow("startup: no goal") << true << "none" << "50 GB" << "" << "No goal | ";
+        QTest::newRow("startup: 20%") << true << "pick:20%" << "50 GB" << "20%" << "20% of the drive | ";
+        QTest::newRow("external: 100GB") << false << "pick:100GB" << "No goal" << "100GB" << "100 GB | ";
+        QTest::newRow("typed as written") << false << "type: 60 gb " << "No goal" << " 60 gb " << "60 GB | ";
+        QTest::newRow("bare number") << true << "type:60" << "50 GB" << "60" << "60 GB | ";
+        QTest::newRow("no amount") << true << "type:plenty" << "50 GB" << "-" << "50 GB | plenty";
+        QTest::newRow("a share of all of it") << false << "type:100%" << "No goal" << "-" << "No goal | 100%";
+        QTest::newRow("empty field") << false << "type:" << "No goal" << "-" << "No goal | ";
+    }
+
+    void choicesWriteTheGoal()
+    {
+        QFETCH(bool, startup);
+        QFETCH(QString, action);
+        QFETCH(QString, before);
+        QFETCH(QString, stored);
+        QFETCH(QString, after);
+        ServicesFixture f;
+        f.machine().drive("Backup", "/Volumes/Backup", 2'000'000'000'000, 1'500'000'000'000);
+        Model& model = f.services().model;
+        const DriveInfo drive = model.status().drives.at(startup ? 0 : 1);
+        QCOMPARE(drive.isStartup, startup);
+        GoalPicker picker(model, drive);
+        GoalPicker twin(model, drive);
+        QCOMPARE(picker.title(), before);
+
+        QSignalSpy writes(&model.preferences(), &Preferences::changed);
+        QSignalSpy announced(&model, &Model::settingsChanged);
+        act(picker, action);
+        QCOMPARE(QList<qsizetype>({writes.size(), announced.size()}), QList<qsizetype>(2, stored == "-" ? 0 : 1));
+        if (stored != "-")
+            QCOMPARE(writes.front().front().toString(), Keys::goal(drive.path));
+        QCOMPARE(model.preferences().string(Keys::goal(drive.path)).value_or("-"), stored);
+        QCOMPARE(picker.title() + " | " + picker.customField()->text(), after);
+        QCOMPARE(twin.title(), picker.title());
+    }
+
+    // Showing, refreshing and moving to another drive never write a goal.
+    void showingWritesNothing()
+    {
+        ServicesFixture f;
+        f.machine().drive("Backup", "/Volumes/Backup", 2'000'000'000'000, 1'500'000'000'000);
+        Model& model = f.services().model;
+        QSignalSpy writes(&model.preferences(), &Preferences::changed);
+        GoalPicker picker(model, model.status().drives.at(0));
+        picker.customField()->setText("70GB");
+        model.announceChange();
+        model.setStatus(model.status());
+        picker.setDrive(model.status().drives.at(1));
+        QCOMPARE(picker.title() + " | " + picker.customField()->text(), QStringLiteral("No goal | "));
+        QCOMPARE(writes.size(), 0);
+    }
+};
+
+QTEST_MAIN(GoalPickerTests)
+#include "GoalPickerTests.moc"

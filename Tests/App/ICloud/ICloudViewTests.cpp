@@ -1,0 +1,609 @@
+// The iCloud section over a fake machine whose iCloud Drive holds two copies of a report, a clip
+// whose other copy stays on the Mac, and two placeholders (sparse files) big enough to be listed:
+// the intro and its switch, the results list with its headings, the footer's cases, the appear
+// steps, the confirmation sheet, and cleanups run end to end onto a fake drive.
+
+#include <QtTest>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+
+#include <filesystem>
+#include <future>
+
+#include "QuandrilApp/ICloud/CloudConfirmSheet.h"
+#include "QuandrilApp/ICloud/CloudResultsBar.h"
+#include "QuandrilApp/ICloud/ICloudResults.h"
+#include "QuandrilApp/ICloud/ICloudRows.h"
+#include "QuandrilApp/ICloud/ICloudView.h"
+#include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Model/Model.h"
+#include "QuandrilApp/Platform/PreferenceKeys.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Look/SelectAllHeader.h"
+#include "Support/CommaLocale.h"
+#include "Support/ServicesFixture.h"
+#include "Support/SignalRecorder.h"
+
+using namespace Quandril;
+using namespace Quandril::App;
+using namespace Quandril::AppTesting;
+using Footer = CloudResultsLogic::Footer;
+
+namespace {
+
+const std::string cloud = "~/Library/Mobile Documents/com~apple~CloudDocs";
+const std::string report = cloud + "/Taxes/Report.pdf";
+const std::string reportCopy = cloud + "/Old/Report copy.pdf";
+const std::string clip = cloud + "/Photos/Summer/clip.mov";
+const std::string beach = cloud + "/Videos/Été à la plage.mov"; // a placeholder
+const std::string image = cloud + "/Backups/Disk image.dmg";     // a placeholder
+const QString stopped = QStringLiteral("Stopped before this one; it's still in iCloud.");
+
+// The section over the fake machine; its drives as "name@path", each 1 TB with 400 GB free.
+struct Section {
+    explicit Section(const QStringList& drives = { "Backup@/Volumes/Backup" }, bool withFiles = true)
+    {
+        for (const auto& entry : drives) {
+            const auto at = entry.lastIndexOf('@');
+            f.machine().drive(entry.left(at).toStdString(), entry.mid(at + 1).toStdString(), 1'000'000'000'000,
+                              400'000'000'000);
+        }
+        if (withFiles) {
+            f.machine().file(report, 3000).file(reportCopy, 3000).file(clip, 6000).file("~/Movies/other.mov", 6000);
+            f.machine().sparse(beach, 900'000).sparse(image, 400'000);
+            f.machine().modified(report, TimePoint(std::chrono::seconds(1'600'000'000)));
+            f.machine().modified(reportCopy, TimePoint(std::chrono::seconds(1'650'000'000)));
+        }
+        // Thresholds scaled to the fixture's small files.
+        f.modelFixture.engine->onScanCloud = [](const Mac& mac) {
+            return ICloud::scan(mac, std::nullopt, 100, 50'000, 5'000);
+        };
+    }
+
+    Model& model() { return f.services().model; }
+    ScriptedEngine& engine() { return *f.modelFixture.engine; }
+    std::string at(const std::string& display) { return f.machine().at(display); }
+    std::string id(const std::string& display) { return ICloud::itemID(at(display)); }
+
+    // The section with iCloud cleanup on, shown and settled.
+    ICloudResults& shown()
+    {
+        model().preferences().setBoolean(Keys::icloudEnabled, true);
+        view = std::make_unique<ICloudView>(model());
+        view->resize(820, 640);
+        view->show();
+        [&] { QVERIFY(f.settle()); }();
+        return *view->results();
+    }
+
+    ServicesFixture f;
+    std::unique_ptr<ICloudView> view;
+};
+
+// A door an engine thread waits at until the test opens it; open when it goes.
+struct Gate {
+    std::promise<void> opened;
+    std::shared_future<void> waited = opened.get_future().share();
+    bool isOpen = false;
+    void open()
+    {
+        if (!std::exchange(isOpen, true))
+            opened.set_value();
+    }
+    ~Gate() { open(); }
+};
+
+QString footerOf(const ICloudResults& results)
+{
+    switch (results.footerShown()) {
+    case Footer::working:
+        return "working: " + results.progressText() + (results.stopButton()->isEnabled() ? "" : " (stop disabled)");
+    case Footer::plugIn:
+        return QStringLiteral("plug in");
+    case Footer::choose: {
+        const auto* park = results.parkPicker();
+        return QStringLiteral("park=%1 chunk=%2 chosen=%3 selectNone=%4 start=%5")
+            .arg(park->currentIndex() < 0 ? QStringLiteral("-") : park->currentText(),
+                 results.chunkPicker()->currentText(), results.chosenText(),
+                 QString::number(results.selectNoneButton()->isVisibleTo(&results)),
+                 QString::number(results.startButton()->isEnabled()));
+    }
+    }
+    return {};
+}
+
+QString headerOf(const ICloudResults& results)
+{
+    const auto* scan = results.scanButton();
+    return QStringLiteral("%1 %2 turnOff=%3")
+        .arg(scan->text().isEmpty() ? QStringLiteral("(busy)") : scan->text(), QString::number(scan->isEnabled()),
+             QString::number(results.turnOffButton()->isEnabled()));
+}
+
+// The results run through the real engine, with the options the model built, each progress line
+// also kept (and passed to `eachLine`, which may hold the engine).
+void cleanThroughTheEngine(Section& s, std::vector<std::string>& lines,
+                           std::function<void(const std::string&)> eachLine = {})
+{
+    s.engine().onCleanCloud = [&s, &lines, eachLine](const std::vector<std::string>& ids, const CloudScan& scan,
+                                                     const ICloud::Progress& progress, const ICloud::Stop& stop) {
+        const CloudOptions options = *s.engine().calls(EngineCall::cleanCloud).back().cloudOptions;
+        return ICloud::clean(ids, scan, s.model().mac(), options,
+                             [&](const std::string& line) {
+                                 lines.push_back(line);
+                                 progress(line);
+                                 if (eachLine)
+                                     eachLine(line);
+                             },
+                             stop);
+    };
+}
+
+// Picks the entry as the user would.
+void pick(QComboBox* picker, int index)
+{
+    picker->setCurrentIndex(index);
+    emit picker->activated(index);
+}
+
+// Starts a run of what is chosen, agreeing to the cautions.
+void startAgreed(ICloudResults& results)
+{
+    results.startButton()->click();
+    results.sheet()->agreement()->click();
+    results.sheet()->startButton()->click();
+}
+
+} // namespace
+
+class ICloudViewTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void introTurnsCleanupOnThenScans()
+    {
+        Section s;
+        ICloudView view(s.model());
+        view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        QVERIFY(view.intro() && !view.results());
+        QCOMPARE(view.intro()->texts(), QStringList({
+            "icloud.slash iCloud cleanup is off",
+            "Gorrin leaves iCloud alone unless you turn this on. With it on:",
+            "list.bullet.rectangle It reads iCloud's list of files (names, sizes, and whether each is on this Mac). "
+            "Nothing is downloaded to look.",
+            "square.on.square It finds copies of the same file, and your biggest files. You choose what goes.",
+            "arrow.down.circle Chosen files are downloaded a few GB at a time, so your Mac never runs low, and checked "
+            "byte for byte.",
+            "externaldrive Each is copied to your drive and checked again, then removed from iCloud. Nothing is simply "
+            "deleted: it waits on the drive in \"Removed from iCloud\" until you delete that folder, and History can "
+            "put it back.",
+            "Removing a file from iCloud removes it from all your devices, which is why every one waits on your drive "
+            "first.",
+            "Turn on iCloud cleanup",
+        }));
+
+        // Stored before the announcement, announced before the scan: the results view appears at
+        // once and its own appear step and the button ask for one scan between them.
+        Model& model = s.model();
+        SignalRecorder recorder(&model, [&] {
+            return QStringLiteral("stored=%1 shows=%2 scanning=%3")
+                .arg(model.preferences().boolean(Keys::icloudEnabled, false))
+                .arg(view.results() ? "results" : "intro")
+                .arg(model.cloudScanning());
+        });
+        s.engine().hold(EngineCall::scanCloud);
+        QTest::keyClick(&view, Qt::Key_Return);
+        QCOMPARE(recorder.entries(), QStringList({
+            "settingsChanged stored=1 shows=intro scanning=0",
+            "cloudBusyChanged stored=1 shows=results scanning=1",
+            "changed stored=1 shows=results scanning=1",
+            "changed stored=1 shows=results scanning=1",
+        }));
+        QVERIFY(view.results() && !view.results()->showsList());
+        QCOMPARE(view.results()->findChild<QLabel*>("reading")->text(),
+                 QStringLiteral("Reading iCloud's list of files and looking for copies on your drives. Nothing is "
+                                "downloaded."));
+        QCOMPARE(headerOf(*view.results()), QStringLiteral("(busy) 0 turnOff=1"));
+        s.engine().release(EngineCall::scanCloud);
+        QVERIFY(s.f.settle());
+        QVERIFY(view.results()->showsList());
+        QCOMPARE(s.engine().count(EngineCall::scanCloud), 1);
+    }
+
+    void followsTheSwitchWhenTheModelAnnouncesIt()
+    {
+        Section s({ "Backup@/Volumes/Backup", "Photos@/Volumes/Photos" });
+        Model& model = s.model();
+        model.preferences().setString(Keys::defaultMoveToDrive, QStringLiteral("Photos"));
+        ICloudView view(model);
+        view.show();
+
+        model.preferences().setBoolean(Keys::icloudEnabled, true); // not announced: nothing shows yet
+        QVERIFY(view.intro());
+        model.announceChange();
+        QVERIFY(view.results());
+        QCOMPARE(view.results()->drive(), s.at("/Volumes/Photos"));
+        QVERIFY(s.f.settle());
+
+        // Choices made, then off and on again: a new view with the starting values.
+        auto& first = *view.results();
+        pick(first.parkPicker(), 0);
+        pick(first.chunkPicker(), 2);
+        QCOMPARE(first.drive(), s.at("/Volumes/Backup"));
+        QCOMPARE(first.chunk(), 10'000'000'000);
+        first.turnOffButton()->click();
+        QVERIFY(view.intro() && !model.cloudScan());
+        view.intro()->turnOnButton()->click();
+        QVERIFY(s.f.settle());
+        auto& second = *view.results();
+        QCOMPARE(second.drive(), s.at("/Volumes/Photos"));
+        QCOMPARE(second.chunk(), 5'000'000'000);
+        QVERIFY(!second.confirming());
+        QCOMPARE(footerOf(second), QStringLiteral("park=Photos (400 GB free) chunk=5 GB chosen= selectNone=0 start=0"));
+    }
+
+    void appearsWithOneScanAndTheDefaultDrive()
+    {
+        Section s;
+        Model& model = s.model();
+        model.preferences().setBoolean(Keys::icloudEnabled, true);
+        s.engine().hold(EngineCall::scanCloud);
+        ICloudResults results(model);
+        QCOMPARE(results.drive(), std::string()); // chosen only when shown
+        results.show();
+        QVERIFY(s.engine().waitForCalls(EngineCall::scanCloud, 1));
+        QCOMPARE(results.drive(), s.at("/Volumes/Backup"));
+        results.hide();
+        results.show(); // shown again while the scan runs: no second scan
+        s.engine().release(EngineCall::scanCloud);
+        QVERIFY(s.f.settle());
+        QCOMPARE(s.engine().count(EngineCall::scanCloud), 1);
+        results.hide();
+        results.show(); // shown with a scan: none
+        QCOMPARE(s.engine().count(EngineCall::scanCloud), 1);
+    }
+
+    void headerGroupsTheFileCountByLocale_data()
+    {
+        QTest::addColumn<bool>("commaLocale");
+        QTest::addColumn<QString>("totals");
+        QTest::newRow("English") << false << "12 GB in 12,345 files; 3 GB of it is stored on this Mac.";
+        QTest::newRow("German") << true << "12 GB in 12.345 files; 3 GB of it is stored on this Mac.";
+    }
+
+    void headerGroupsTheFileCountByLocale()
+    {
+        QFETCH(bool, commaLocale);
+        QFETCH(QString, totals);
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        std::optional<CommaLocale> german;
+        if (commaLocale)
+            german.emplace();
+        Section s;
+        s.engine().onScanCloud = [](const Mac&) {
+            CloudScan scan = cloudScanWith({ "i1" }, 40'000'000);
+            scan.files = 12'345;
+            scan.bytes = 12'000'000'000;
+            scan.onMacBytes = 3'000'000'000;
+            return scan;
+        };
+        ICloudResults& results = s.shown();
+        QCOMPARE(results.totalsText(), totals);
+        std::set<std::string> many;
+        for (int i = 0; i < 1234; ++i)
+            many.insert("gone-" + std::to_string(i));
+        s.model().setCloudSelected(many);
+        QCOMPARE(results.chosenText(), QStringLiteral("1234 chosen, 0 KB")); // plain digits
+        german.reset();
+        QLocale::setDefault(before);
+    }
+
+    void listsCopiesAndBigFilesWithTheirHeadings()
+    {
+        Section s;
+        ICloudResults& results = s.shown();
+        Model& model = s.model();
+
+        QStringList shown;
+        for (const auto* header : results.headers())
+            shown << header->titleText() + " | " + header->amountText() + " | " + header->button()->text();
+        for (const auto* group : results.groupRows()) {
+            shown << group->texts().join(" | ");
+            for (const auto* row : group->itemRows())
+                shown << "  " + row->texts().join(" | ");
+        }
+        for (const auto* row : results.bigFileRows())
+            shown << row->texts().join(" | ");
+        const QString onlyHere = "exclamationmark.triangle Afterwards it's no longer in iCloud: the copy moved to your "
+                                 "drive is the only one.";
+        QCOMPARE(shown, QStringList({
+            "Copies of the same file | up to 9 KB | Select all",
+            "Biggest files in iCloud (move them to your drive) | up to 1 MB | Select all",
+            "other.mov | 1 × 6 KB | Stays: ~/Movies/other.mov (on this Mac) | Same size, different names: the "
+            "byte-for-byte check decides.",
+            "  iCloud Drive/Photos/Summer/clip.mov | On this Mac | exclamationmark.triangle Afterwards it's no longer "
+            "in iCloud: the copy on this Mac is the one that stays.",
+            "Report.pdf | 1 × 3 KB | Stays: iCloud Drive/Taxes/Report.pdf (in iCloud)",
+            "  iCloud Drive/Old/Report copy.pdf | On this Mac",
+            "Été à la plage.mov | iCloud Drive/Videos/Été à la plage.mov | 900 KB | Only in iCloud: downloaded when "
+            "its turn comes | " + onlyHere,
+            "Disk image.dmg | iCloud Drive/Backups/Disk image.dmg | 400 KB | Only in iCloud: downloaded when its turn "
+            "comes | " + onlyHere,
+        }));
+        QVERIFY(!results.nothingFoundRow());
+
+        // A big file's box, then the copies' heading twice: only the heading's own ids come and go.
+        auto* copies = results.headers()[0];
+        auto* big = results.bigFileRows()[0];
+        big->checkBox()->click();
+        copies->button()->click();
+        const std::set<std::string> all { s.id(clip), s.id(reportCopy), s.id(beach) };
+        QCOMPARE(model.cloudSelected(), all);
+        QCOMPARE(copies->button()->text(), QStringLiteral("Select none"));
+        QCOMPARE(results.headers()[1]->button()->text(), QStringLiteral("Select all"));
+        QVERIFY(results.groupRows()[0]->itemRows()[0]->checkBox()->isChecked());
+        QCOMPARE(results.chosenText(), QStringLiteral("3 chosen, 909 KB"));
+        copies->button()->click();
+        QCOMPARE(model.cloudSelected(), std::set<std::string> { s.id(beach) });
+        big->checkBox()->click();
+        QVERIFY(model.cloudSelected().empty());
+        QCOMPARE(results.chosenText(), QString());
+
+        // A narrow row keeps the path's start and end and the whole text.
+        auto* path = big->pathLabel();
+        path->resize(90, path->height());
+        QCOMPARE(path->text(), QStringLiteral("iCloud Drive/Videos/Été à la plage.mov"));
+        QVERIFY2(path->shownText().contains(QChar(0x2026)) && path->shownText().startsWith("iC")
+                     && path->shownText().endsWith(".mov"),
+                 qPrintable(path->shownText()));
+        QCOMPARE(path->accessibleName(), path->text());
+    }
+
+    void listShowsOnlyTheSectionsItHas_data()
+    {
+        QTest::addColumn<QStringList>("files"); // display paths; "~" ones are on the Mac
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("copies only")
+            << QStringList { QString::fromStdString(report), QString::fromStdString(reportCopy) }
+            << "Copies of the same file";
+        QTest::newRow("big files only") << QStringList { QString::fromStdString(beach) }
+                                        << "Biggest files in iCloud (move them to your drive)";
+        QTest::newRow("neither") << QStringList {} << "No copies or big files found in iCloud.";
+    }
+
+    void listShowsOnlyTheSectionsItHas()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, shown);
+        Section s({}, false);
+        for (const auto& file : files)
+            s.f.machine().file(file.toStdString(), file.endsWith(".mov") ? 900'000 : 3000);
+        ICloudResults& results = s.shown();
+        QStringList got;
+        for (const auto* header : results.headers())
+            got << header->titleText();
+        if (results.nothingFoundRow())
+            got << results.nothingFoundRow()->text();
+        QCOMPARE(got.join(" + "), shown);
+    }
+
+    void footerFollowsTheModel()
+    {
+        Section s;
+        Model& model = s.model();
+        ScanReport alone = model.status();
+        std::erase_if(alone.drives, [](const DriveInfo& drive) { return !drive.isStartup; });
+        const ScanReport withDrive = model.status();
+        model.setStatus(alone);
+        ICloudResults& results = s.shown();
+        QStringList seen { footerOf(results) };
+
+        model.setCloudSelected({ s.id(beach) });
+        seen << footerOf(results); // chosen files wait for a drive
+        model.setStatus(withDrive);
+        seen << footerOf(results); // a drive shows up: no choice made for the user
+        pick(results.parkPicker(), 0);
+        seen << footerOf(results);
+
+        // A run: "Working…" until its first line, then the line; the stop button stays enabled.
+        Gate gate;
+        ICloud::Progress firstRunsProgress;
+        s.engine().onCleanCloud = [&](const std::vector<std::string>& ids, const CloudScan&,
+                                      const ICloud::Progress& progress, const ICloud::Stop& stop) {
+            firstRunsProgress = progress;
+            progress("Chunk 1 of 1: downloading 900 KB");
+            gate.waited.wait();
+            const auto status = stop() ? CleanResult::Status::refused : CleanResult::Status::done;
+            std::vector<CleanResult> out;
+            for (const auto& id : ids)
+                out.push_back({ id, "Été à la plage.mov", status, "Parked.", 900'000, {} });
+            return out;
+        };
+        s.engine().hold(EngineCall::cleanCloud);
+        model.cleanCloud(results.drive(), results.chunk(), true);
+        seen << footerOf(results) + " | " + headerOf(results);
+        s.engine().release(EngineCall::cleanCloud);
+        QVERIFY(waitUntil([&] { return results.progressText() != QStringLiteral("Working…"); }));
+        results.stopButton()->click();
+        results.stopButton()->click();
+        QVERIFY(model.cloudStop().isOn());
+        seen << footerOf(results);
+        s.engine().hold(EngineCall::scanCloud); // the scan that follows the run waits, so it shows
+        gate.open();
+        QVERIFY(waitUntil([&] { return !model.cloudRunning(); }));
+        seen << footerOf(results) + " | " + headerOf(results);
+        s.engine().release(EngineCall::scanCloud);
+        QVERIFY(s.f.settle());
+
+        // A line of a finished run arrives late: it is not shown, now or during the next run.
+        firstRunsProgress("Copying Été à la plage.mov to Backup");
+        QCoreApplication::processEvents();
+        seen << footerOf(results);
+        QVERIFY(!model.cloudProgress());
+
+        QCOMPARE(seen, QStringList({
+            "plug in",
+            "plug in",
+            "park=- chunk=5 GB chosen=1 chosen, 900 KB selectNone=1 start=0",
+            "park=Backup (400 GB free) chunk=5 GB chosen=1 chosen, 900 KB selectNone=1 start=1",
+            "working: Working… | Scan again 0 turnOff=0",
+            "working: Chunk 1 of 1: downloading 900 KB",
+            "park=Backup (400 GB free) chunk=5 GB chosen=1 chosen, 900 KB selectNone=1 start=1 | (busy) 0 turnOff=1",
+            "park=Backup (400 GB free) chunk=5 GB chosen=1 chosen, 900 KB selectNone=1 start=1",
+        }));
+    }
+
+    void confirmationSheetAsksBeforeStarting()
+    {
+        Section s;
+        ICloudResults& results = s.shown();
+        Model& model = s.model();
+        model.setCloudSelected({ s.id(clip), s.id(beach), "gone" });
+        results.startButton()->click();
+        CloudConfirmSheet* sheet = results.sheet();
+        QVERIFY(sheet && sheet->isVisible() && results.confirming());
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QCOMPARE(QStringList({ sheet->titleText(), sheet->summaryText() }) + sheet->listed()
+                     + QStringList { sheet->explanationText() },
+                 QStringList({
+                     "Take 906 KB out of iCloud?",
+                     "2 files. 900 KB has to be downloaded first, 5 GB at a time, so your Mac never runs low.",
+                     "900 KB | iCloud Drive/Videos/Été à la plage.mov",
+                     "6 KB | iCloud Drive/Photos/Summer/clip.mov",
+                     "Each file is checked byte for byte (against the copy that stays, for a copy), copied to Backup "
+                     "and checked again, and only then removed from iCloud, which removes it from all your devices. "
+                     "It waits on Backup in \"Removed from iCloud\" until you delete that folder; History can put it "
+                     "back.",
+                 }));
+
+        // Cautioned items: "Start" follows the agreement, and Return only works while it is enabled.
+        QVERIFY(sheet->agreement()->isVisibleTo(sheet));
+        QStringList starts { QString::number(sheet->startButton()->isEnabled()) };
+        sheet->agreement()->click();
+        starts << QString::number(sheet->startButton()->isEnabled());
+        sheet->agreement()->click();
+        starts << QString::number(sheet->startButton()->isEnabled());
+        QCOMPARE(starts.join(','), QStringLiteral("0,1,0"));
+        QTest::keyClick(sheet, Qt::Key_Return);
+        QVERIFY(sheet->isVisible());
+
+        // Escape cancels: nothing starts, the choice stays, and a new sheet starts unagreed.
+        sheet->agreement()->click();
+        QTest::keyClick(sheet, Qt::Key_Escape);
+        QCoreApplication::processEvents();
+        QVERIFY(!results.confirming() && !results.sheet());
+        QCOMPARE(model.cloudSelected().size(), std::size_t(3));
+        results.startButton()->click();
+        sheet = results.sheet();
+        QVERIFY(!sheet->agreed() && !sheet->startButton()->isEnabled());
+
+        // Without a cautioned item there is nothing to agree to.
+        model.setCloudSelected({ s.id(reportCopy) });
+        QVERIFY(!sheet->agreement()->isVisibleTo(sheet) && sheet->startButton()->isEnabled());
+        QCOMPARE(sheet->summaryText(), QStringLiteral("1 file. 0 KB has to be downloaded first, 5 GB at a time, so "
+                                                      "your Mac never runs low."));
+        s.engine().hold(EngineCall::cleanCloud);
+        QTest::keyClick(sheet, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QVERIFY(!results.sheet() && !results.confirming());
+        QVERIFY(s.engine().waitForCalls(EngineCall::cleanCloud, 1));
+        const CloudOptions options = *s.engine().calls(EngineCall::cleanCloud).front().cloudOptions;
+        QCOMPARE(QString::fromStdString(options.drive) + ' ' + QString::number(options.chunkBytes) + ' '
+                     + QString::number(options.agreed),
+                 QStringLiteral("Backup 5000000000 0"));
+        s.engine().release(EngineCall::cleanCloud);
+        QVERIFY(s.f.settle());
+    }
+
+    void parksTheChosenFilesOnTheDriveChosen()
+    {
+        // Two drives of one name: the files go to the one picked, not to its namesake.
+        Section s({ "Backup@/Volumes/Backup", "Backup@/Volumes/Backup 1" });
+        std::vector<std::string> lines;
+        cleanThroughTheEngine(s, lines);
+        ICloudResults& results = s.shown();
+        Model& model = s.model();
+        QStringList progress;
+        connect(&model, &Model::changed, &results, [&] {
+            if (results.footerShown() == Footer::working)
+                progress << results.progressText();
+        });
+
+        pick(results.parkPicker(), 1);
+        for (auto* header : results.headers())
+            header->button()->click();
+        startAgreed(results);
+        QVERIFY(s.f.settle());
+
+        QCOMPARE(s.engine().calls(EngineCall::cleanCloud).front().cloudOptions->drive, s.at("/Volumes/Backup 1"));
+        QStringList expected { QStringLiteral("Working…") };
+        for (const auto& line : lines)
+            expected << QString::fromStdString(line);
+        const auto withoutRepeats = [](QStringList list) {
+            list.erase(std::unique(list.begin(), list.end()), list.end());
+            return list;
+        };
+        QCOMPARE(withoutRepeats(progress), withoutRepeats(expected));
+        QVERIFY(lines.size() >= 4);
+
+        namespace fs = std::filesystem;
+        const std::string parked = "/Volumes/Backup 1/Removed from iCloud/iCloud Drive/";
+        for (const auto* rest : { "Old/Report copy.pdf", "Photos/Summer/clip.mov", "Videos/Été à la plage.mov",
+                                  "Backups/Disk image.dmg" })
+            QVERIFY2(fs::exists(s.at(parked + rest)), rest);
+        QVERIFY(!fs::exists(s.at("/Volumes/Backup/Removed from iCloud")));
+        QVERIFY(!fs::exists(s.at(beach)) && fs::exists(s.at(report)));
+
+        QVERIFY(results.resultsBar()->isVisibleTo(&results));
+        QCOMPARE(results.resultsBar()->summaryText(), QStringLiteral("Last run: 4 of 4 out of iCloud, 1 MB"));
+        QCOMPARE(results.resultsBar()->lines().size(), 4);
+        for (const auto& line : results.resultsBar()->lines())
+            QVERIFY2(line.startsWith("checkmark.circle primary | "), qPrintable(line));
+        QVERIFY(!model.cloudProgress() && results.progressText().isEmpty());
+        QVERIFY(model.cloudSelected().empty());
+        QCOMPARE(results.headers().size(), std::size_t(0)); // the scan after the run finds nothing left to offer
+
+        results.resultsBar()->dismissButton()->click();
+        QVERIFY(model.cloudResults().empty() && !results.resultsBar()->isVisibleTo(&results));
+    }
+
+    void stopsAfterTheFileInHand()
+    {
+        Section s;
+        std::vector<std::string> lines;
+        Gate gate;
+        // The engine waits at its first "Checking" line until the test has pressed stop.
+        cleanThroughTheEngine(s, lines, [&](const std::string& line) {
+            if (line.starts_with("Checking"))
+                gate.waited.wait();
+        });
+        ICloudResults& results = s.shown();
+        Model& model = s.model();
+        model.setCloudSelected({ s.id(beach), s.id(image) });
+        startAgreed(results);
+        QVERIFY(waitUntil([&] { return results.progressText().startsWith("Checking"); }));
+        const QString inHand = results.progressText().mid(int(std::strlen("Checking ")));
+        results.stopButton()->click();
+        gate.open();
+        QVERIFY(s.f.settle());
+
+        const bool imageInHand = inHand == "Disk image.dmg";
+        const QString other = imageInHand ? QStringLiteral("Été à la plage.mov") : QStringLiteral("Disk image.dmg");
+        const std::string left = imageInHand ? beach : image;
+        const QString bar = results.resultsBar()->lines().join('\n');
+        QVERIFY2(results.resultsBar()->summaryText().startsWith("Last run: 1 of 2"),
+                 qPrintable(results.resultsBar()->summaryText()));
+        QCOMPARE(bar.count(stopped), 1);
+        QVERIFY(bar.contains("hand.raised orange | " + other + ": " + stopped));
+        QVERIFY(std::filesystem::exists(s.at(left)));
+        QCOMPARE(model.cloudSelected(), std::set<std::string> { s.id(left) });
+    }
+};
+
+QTEST_MAIN(ICloudViewTests)
+#include "ICloudViewTests.moc"
