@@ -25,6 +25,7 @@
 
 #include "QuandrilCore/DiskUsage.h"
 #include "QuandrilCore/Platform/WorkerPool.h"
+#include "QuandrilCore/Saturating.h"
 
 namespace Quandril::DiskUsageDetail {
 
@@ -43,20 +44,16 @@ struct FileIDHash {
     }
 };
 
-inline constexpr std::int64_t maxCount = std::numeric_limits<std::int64_t>::max();
+inline constexpr std::int64_t maxCount = Saturating::most;
 
 inline void addSaturating(std::int64_t& sum, std::int64_t amount)
 {
-    if (__builtin_add_overflow(sum, amount, &sum))
-        sum = maxCount;
+    sum = Saturating::add(sum, amount);
 }
 
 inline std::int64_t allocatedBytes(const struct stat& status)
 {
-    std::int64_t bytes = 0;
-    if (status.st_blocks < 0 || __builtin_mul_overflow(static_cast<std::int64_t>(status.st_blocks), 512, &bytes))
-        return status.st_blocks < 0 ? 0 : maxCount;
-    return bytes;
+    return status.st_blocks < 0 ? 0 : Saturating::multiply(static_cast<std::int64_t>(status.st_blocks), 512);
 }
 
 // Folders waiting for a thread: enough that one finishing its part finds the next at once.

@@ -205,6 +205,16 @@ QVBoxLayout* scrollingColumn(QWidget* view)
 
 // ---- ElidingLabel ----
 
+namespace {
+
+// The least width of a line that shortens with "…": the whole text or a few letters, whichever is less.
+int shortestElided(const QFontMetrics& metrics, const QString& text)
+{
+    return qMin(metrics.horizontalAdvance(text) + 2, metrics.horizontalAdvance(QStringLiteral("…")) * 6);
+}
+
+} // namespace
+
 ElidingLabel::ElidingLabel(const QString& text, QWidget* parent)
     : QLabel(text, parent)
 {
@@ -241,10 +251,8 @@ QSize ElidingLabel::minimumSizeHint() const
     const QSize label = QLabel::minimumSizeHint();
     if (elide_ == Qt::ElideNone)
         return label;
-    const QFontMetrics metrics = fontMetrics();
     const QMargins margins = contentsMargins();
-    const int shortest = qMin(metrics.horizontalAdvance(text()) + 2, metrics.horizontalAdvance(QStringLiteral("…")) * 6);
-    return { margins.left() + margins.right() + shortest, label.height() };
+    return { margins.left() + margins.right() + shortestElided(fontMetrics(), text()), label.height() };
 }
 
 void ElidingLabel::paintEvent(QPaintEvent* event)
@@ -352,9 +360,7 @@ QSize ElidedLabel::sizeHint() const
 
 QSize ElidedLabel::minimumSizeHint() const
 {
-    const QFontMetrics metrics = fontMetrics();
-    return { qMin(metrics.horizontalAdvance(text_) + 2, metrics.horizontalAdvance(QStringLiteral("…")) * 6),
-             metrics.height() };
+    return { shortestElided(fontMetrics(), text_), fontMetrics().height() };
 }
 
 void ElidedLabel::paintEvent(QPaintEvent*)
