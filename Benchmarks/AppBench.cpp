@@ -26,8 +26,8 @@
 
 #include "QuandrilApp/Findings/FreeUpView.h"
 #include "QuandrilApp/Model/Model.h"
-#include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Model/TaskPool.h"
+#include "QuandrilApp/Platform/Preferences.h"
 #include "Support/BenchFiles.h"
 #include "Support/FakeMachine.h"
 #include "Support/ServicesFixture.h"

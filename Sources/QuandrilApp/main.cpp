@@ -4,14 +4,10 @@
 
 #include <cstdlib>
 
-#include "QuandrilApp/Shell/AppCommands.h"
-#include "QuandrilApp/Shell/AppDelegate.h"
-#include "QuandrilApp/Shell/AppServices.h"
-#include "QuandrilApp/Shell/AppSignals.h"
-#include "QuandrilApp/Model/Autopilot.h"
 #include "QuandrilApp/MainWindow/MainWindow.h"
-#include "QuandrilApp/Shell/MenuLabel.h"
+#include "QuandrilApp/Model/Autopilot.h"
 #include "QuandrilApp/Model/Model.h"
+#include "QuandrilApp/Model/TaskPool.h"
 #include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/AppLauncher.h"
 #include "QuandrilApp/Platform/LoginItem.h"
@@ -23,8 +19,12 @@
 #include "QuandrilApp/Platform/UrlOpener.h"
 #include "QuandrilApp/Platform/WakeWatcher.h"
 #include "QuandrilApp/Settings/SettingsScene.h"
+#include "QuandrilApp/Shell/AppCommands.h"
+#include "QuandrilApp/Shell/AppDelegate.h"
+#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Shell/AppSignals.h"
+#include "QuandrilApp/Shell/MenuLabel.h"
 #include "QuandrilApp/Shell/SingleInstance.h"
-#include "QuandrilApp/Model/TaskPool.h"
 
 using namespace Quandril;
 using namespace Quandril::App;

@@ -9,8 +9,8 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/ICloud/CloudResultsLogic.h"
 #include "QuandrilApp/Findings/FindingRows.h"
+#include "QuandrilApp/ICloud/CloudResultsLogic.h"
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"

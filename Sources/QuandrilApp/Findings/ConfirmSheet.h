@@ -15,8 +15,8 @@
 
 #include <QDialog>
 
-#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Findings/ConfirmLogic.h"
+#include "QuandrilApp/Shell/AppServices.h"
 
 class QCheckBox;
 class QComboBox;

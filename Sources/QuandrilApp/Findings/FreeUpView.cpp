@@ -11,22 +11,22 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Findings/ConfirmSheet.h"
-#include "QuandrilApp/Shell/DriveGauge.h"
 #include "QuandrilApp/Findings/FindingRows.h"
 #include "QuandrilApp/Findings/FreeUpLogic.h"
 #include "QuandrilApp/Findings/GoalPicker.h"
-#include "QuandrilApp/Look/Look.h"
-#include "QuandrilApp/MainWindow/Mascot.h"
-#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Findings/NotesSection.h"
-#include "QuandrilApp/Platform/PreferenceKeys.h"
-#include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Findings/ResultsBar.h"
 #include "QuandrilApp/Findings/RoutesSection.h"
+#include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/RowList.h"
 #include "QuandrilApp/Look/ScanButton.h"
 #include "QuandrilApp/Look/SelectAllHeader.h"
+#include "QuandrilApp/MainWindow/Mascot.h"
+#include "QuandrilApp/Model/Model.h"
+#include "QuandrilApp/Platform/PreferenceKeys.h"
+#include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Settings/AppSettings.h"
+#include "QuandrilApp/Shell/DriveGauge.h"
 
 namespace Quandril::App {
 

@@ -19,8 +19,8 @@
 
 #include <QWidget>
 
-#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Look/ScanButton.h"
+#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilCore/Model.h"
 #include "QuandrilCore/Planner.h"
 

@@ -7,8 +7,8 @@
 
 #include <QStringList>
 
-#include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Findings/ResultLines.h"
+#include "QuandrilApp/Look/Look.h"
 
 class QLabel;
 class QPushButton;

@@ -15,12 +15,12 @@
 #include "QuandrilApp/ICloud/CloudResultsBar.h"
 #include "QuandrilApp/ICloud/ICloudRows.h"
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/ScanButton.h"
+#include "QuandrilApp/Look/SelectAllHeader.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Symbols.h"
-#include "QuandrilApp/Look/ScanButton.h"
-#include "QuandrilApp/Look/SelectAllHeader.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {

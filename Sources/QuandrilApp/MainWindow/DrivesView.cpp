@@ -3,10 +3,10 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/Shell/DriveGauge.h"
 #include "QuandrilApp/Findings/GoalPicker.h"
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Model/Model.h"
+#include "QuandrilApp/Shell/DriveGauge.h"
 
 namespace Quandril::App {
 

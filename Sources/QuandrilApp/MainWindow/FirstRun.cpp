@@ -14,8 +14,8 @@
 
 #include <algorithm>
 
-#include "QuandrilApp/MainWindow/Advisor.h"
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/MainWindow/Advisor.h"
 #include "QuandrilApp/MainWindow/Mascot.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"

@@ -15,8 +15,8 @@
 #include <QDialog>
 #include <QLabel>
 
-#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/MainWindow/MainWindow.h"
+#include "QuandrilApp/Shell/AppServices.h"
 
 class QMimeData;
 class QPushButton;

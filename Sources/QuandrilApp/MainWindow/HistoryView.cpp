@@ -9,10 +9,10 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/RowList.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Look/RowList.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {

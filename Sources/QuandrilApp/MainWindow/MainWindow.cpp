@@ -10,15 +10,15 @@
 
 #include <algorithm>
 
+#include "QuandrilApp/Findings/FreeUpView.h"
+#include "QuandrilApp/ICloud/ICloudView.h"
+#include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/MainWindow/Advisor.h"
 #include "QuandrilApp/MainWindow/DrivesView.h"
 #include "QuandrilApp/MainWindow/FirstRun.h"
-#include "QuandrilApp/Findings/FreeUpView.h"
 #include "QuandrilApp/MainWindow/HistoryView.h"
-#include "QuandrilApp/ICloud/ICloudView.h"
-#include "QuandrilApp/Look/Look.h"
-#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/MainWindow/OverviewView.h"
+#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 

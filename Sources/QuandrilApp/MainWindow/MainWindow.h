@@ -15,8 +15,8 @@
 
 #include <QMainWindow>
 
-#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/MainWindow/MainSection.h"
+#include "QuandrilApp/Shell/AppServices.h"
 
 class QListWidget;
 class QStackedWidget;

@@ -34,9 +34,9 @@
 #include <QObject>
 
 #include "QuandrilApp/Model/EngineFacade.h"
+#include "QuandrilApp/Model/StopFlag.h"
 #include "QuandrilApp/Platform/AccessProbe.h"
 #include "QuandrilApp/Platform/AppClock.h"
-#include "QuandrilApp/Model/StopFlag.h"
 #include "QuandrilCore/Planner.h"
 
 namespace Quandril::App {

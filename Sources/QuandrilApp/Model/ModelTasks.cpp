@@ -8,8 +8,8 @@
 
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Model/ModelInternals.h"
-#include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Model/TaskPool.h"
+#include "QuandrilApp/Platform/Preferences.h"
 
 namespace Quandril::App {
 

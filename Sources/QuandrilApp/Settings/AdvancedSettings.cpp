@@ -9,8 +9,8 @@
 
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Platform/Symbols.h"
 #include "QuandrilApp/Platform/Reveal.h"
+#include "QuandrilApp/Platform/Symbols.h"
 #include "QuandrilCore/Cleaner.h"
 
 namespace Quandril::App {

@@ -5,9 +5,9 @@
 #include <QMenu>
 #include <QMenuBar>
 
-#include "QuandrilApp/Shell/AppDelegate.h"
 #include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/UrlOpener.h"
+#include "QuandrilApp/Shell/AppDelegate.h"
 
 namespace Quandril::App::AppCommands {
 

@@ -13,13 +13,13 @@
 
 #include <algorithm>
 
-#include "QuandrilApp/Shell/AppSignals.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/Notifier.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/UrlOpener.h"
+#include "QuandrilApp/Shell/AppSignals.h"
 
 namespace Quandril::App {
 

@@ -12,14 +12,14 @@
 #include <cmath>
 #include <limits>
 
-#include "QuandrilApp/Shell/AppDelegate.h"
-#include "QuandrilApp/Shell/MenuGaugeImage.h"
-#include "QuandrilApp/Shell/MenuView.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Symbols.h"
+#include "QuandrilApp/Shell/AppDelegate.h"
+#include "QuandrilApp/Shell/MenuGaugeImage.h"
+#include "QuandrilApp/Shell/MenuView.h"
 
 namespace Quandril::App {
 

@@ -18,9 +18,9 @@
 #include <memory>
 #include <optional>
 
+#include "QuandrilApp/Settings/AppSettings.h"
 #include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Shell/AppSignals.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 
 class QColor;
 class QSystemTrayIcon;

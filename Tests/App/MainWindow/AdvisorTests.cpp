@@ -11,9 +11,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/MainWindow/Advisor.h"
 #include "QuandrilApp/MainWindow/FirstRun.h"
-#include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/MainWindow/MainWindow.h"
 #include "QuandrilApp/MainWindow/Mascot.h"
 #include "QuandrilApp/Model/Model.h"

@@ -8,12 +8,12 @@
 #include <QPushButton>
 
 #include "QuandrilApp/Findings/FreeUpView.h"
-#include "QuandrilApp/MainWindow/HistoryView.h"
+#include "QuandrilApp/Findings/ResultsBar.h"
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/RowList.h"
+#include "QuandrilApp/MainWindow/HistoryView.h"
 #include "QuandrilApp/MainWindow/Mascot.h"
 #include "QuandrilApp/Model/Model.h"
-#include "QuandrilApp/Findings/ResultsBar.h"
-#include "QuandrilApp/Look/RowList.h"
 #include "QuandrilApp/Settings/AppSettings.h"
 #include "Support/ServicesFixture.h"
 #include "Support/ViewText.h"

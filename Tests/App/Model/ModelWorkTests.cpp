@@ -7,8 +7,8 @@
 #include <QSemaphore>
 #include <QtTest>
 
-#include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Model/TaskPool.h"
+#include "QuandrilApp/Platform/Preferences.h"
 #include "Support/ModelFixture.h"
 #include "Support/SignalRecorder.h"
 

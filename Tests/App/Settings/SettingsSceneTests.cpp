@@ -6,9 +6,9 @@
 #include <QLabel>
 #include <QListWidget>
 
+#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Settings/SettingsScene.h"
 #include "Support/LayoutFit.h"
 #include "Support/ServicesFixture.h"

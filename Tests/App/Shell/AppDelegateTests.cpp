@@ -12,13 +12,13 @@
 #include <csignal>
 #include <latch>
 
+#include "QuandrilApp/Platform/AppInfo.h"
+#include "QuandrilApp/Platform/PreferenceKeys.h"
+#include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Shell/AppCommands.h"
 #include "QuandrilApp/Shell/AppDelegate.h"
 #include "QuandrilApp/Shell/AppSignals.h"
 #include "QuandrilApp/Shell/MenuView.h"
-#include "QuandrilApp/Platform/AppInfo.h"
-#include "QuandrilApp/Platform/PreferenceKeys.h"
-#include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Shell/SingleInstance.h"
 #include "Support/ServicesFixture.h"
 

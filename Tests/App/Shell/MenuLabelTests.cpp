@@ -2,10 +2,10 @@
 
 #include <QSystemTrayIcon>
 
-#include "QuandrilApp/Shell/AppDelegate.h"
-#include "QuandrilApp/Shell/MenuLabel.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Shell/AppDelegate.h"
+#include "QuandrilApp/Shell/MenuLabel.h"
 #include "Support/ServicesFixture.h"
 
 using namespace Quandril;

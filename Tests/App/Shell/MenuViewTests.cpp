@@ -4,14 +4,14 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "QuandrilApp/Shell/AppDelegate.h"
-#include "QuandrilApp/Shell/DriveGauge.h"
 #include "QuandrilApp/MainWindow/Mascot.h"
-#include "QuandrilApp/Shell/MenuView.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Shell/AppDelegate.h"
+#include "QuandrilApp/Shell/DriveGauge.h"
+#include "QuandrilApp/Shell/MenuView.h"
 #include "Support/ServicesFixture.h"
 
 using namespace Quandril;
