@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <system_error>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -408,16 +409,18 @@ std::optional<std::string> Cleaner::trashOrAsk(const std::string& path, const Ma
     if (mac.isFake())
         return std::nullopt;
 
-    // The user's own Trash, under a name nothing holds yet.
-    const std::string base = Platform::homeTrashFiles(mac.home) + "/" + lastComponent(path);
-    std::string candidate = base;
-    for (unsigned number = 2; occupied(candidate); ++number)
-        candidate = base + " " + std::to_string(number);
-    // The Trash folder is the user's own; only the move itself may need the password.
-    attempt([&] { files.createFolder(parentOf(candidate)); });
-    if (!adminMoveNoReplace(path, candidate, mac, files))
+    // The same Trash and the same record as a plain move: the record reserves a free name first,
+    // so that any Trash client can restore the item, and goes again when the privileged move fails.
+    try {
+        return Platform::moveToTrash(path, mac.home, [&](const std::string& from, const std::string& to) {
+            if (occupied(to))
+                throw std::system_error(EEXIST, std::generic_category(), to + " already exists");
+            if (!adminMoveNoReplace(from, to, mac, files))
+                throw std::system_error(EPERM, std::generic_category(), "can't move " + from + " to the Trash");
+        });
+    } catch (const std::exception&) {
         return std::nullopt;
-    return candidate;
+    }
 }
 
 bool Cleaner::linkOrAsk(const std::string& at, const std::string& to, const Mac& mac, FileOps& files)

@@ -80,9 +80,32 @@ bool fenced(const std::string& path)
     return PrivacyFence::shared().blocks(path);
 }
 
-bool missingItem(const Relocation& item)
+// Why the item can't come back from where it went: it isn't there, something that isn't it holds
+// its Trash name (the desktop's other Trash clients share the Trash and reuse freed names), or it
+// can't be read (the system's reason). Nothing when it can.
+struct Absence {
+    std::optional<std::string> unreadable;
+};
+
+std::optional<Absence> absence(const Relocation& item, const Mac& mac)
 {
-    return fenced(item.to) || !occupied(item.to);
+    if (fenced(item.to))
+        return Absence {};
+    struct stat info {};
+    if (::lstat(item.to.c_str(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return Absence {};
+        return Absence {std::generic_category().message(errno)};
+    }
+    if (mac.isFake() || !Cleaner::isInTrash(item.to, mac))
+        return std::nullopt;
+    try {
+        if (Platform::trashRecordOrigin(item.to) != item.from)
+            return Absence {};
+    } catch (const std::system_error& error) {
+        return Absence {error.code().message()};
+    }
+    return std::nullopt;
 }
 
 bool plainPath(const std::string& path, const Mac& mac)
@@ -221,8 +244,12 @@ struct Undo {
         return CleanResult {id, entry.title, status, std::move(detail), entry.bytes, std::move(relocated)};
     }
 
-    CleanResult missing(const Relocation& item, std::vector<Relocation> back) const
+    CleanResult missing(const Relocation& item, const Absence& why, std::vector<Relocation> back) const
     {
+        if (why.unreadable)
+            return result(CleanResult::Status::failed,
+                          mac.display(item.to) + " can't be read (" + *why.unreadable + "), so it wasn't put back.",
+                          std::move(back));
         return result(CleanResult::Status::failed,
                       mac.display(item.to)
                           + " isn't there any more (the Trash was emptied, or the parked copy was deleted).",
@@ -427,8 +454,8 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
     // Everything is checked before anything changes: a link removed for an item that can't come
     // back would leave its apps with neither.
     for (const auto& item : items) {
-        if (missingItem(item))
-            return undo.missing(item, {});
+        if (const auto why = absence(item, mac))
+            return undo.missing(item, *why, {});
         if (auto link = linkOnTheWay(item))
             return undo.throughLink(item, link, {});
         if (!fenced(item.from) && occupied(item.from) && !linkPlaces.count(item.from) && !mergeFor(item))
@@ -452,8 +479,8 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
 
     std::vector<Relocation> back;
     for (const auto& item : items) {
-        if (missingItem(item))
-            return undo.missing(item, std::move(back));
+        if (const auto why = absence(item, mac))
+            return undo.missing(item, *why, std::move(back));
         if (auto link = linkOnTheWay(item))
             return undo.throughLink(item, link, std::move(back));
         std::optional<MergePlan> merge;

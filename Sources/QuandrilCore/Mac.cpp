@@ -7,6 +7,7 @@
 
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Home.h"
+#include "QuandrilCore/Platform/PathText.h"
 
 namespace Quandril {
 
@@ -46,11 +47,15 @@ Mac::Mac(std::string rootFolder, std::string homeFolder, std::optional<Fixture> 
     , home(std::move(homeFolder))
     , fixture(std::move(fixtureContent))
 {
+    // Every path the engine records is made from the home; "//" or "/./" in it would make them
+    // paths Put Back refuses to trust.
+    if (home.starts_with('/'))
+        home = Platform::lexicallyNormal(home);
     // These two are listed whether or not they exist: a folder made later is still a cloud folder.
-    cloud.push_back({ home + "/Library/Mobile Documents", "iCloud Drive" });
-    cloud.push_back({ home + "/Library/CloudStorage", "a cloud drive" });
+    cloud.push_back({ Platform::joinPath(home, "Library/Mobile Documents"), "iCloud Drive" });
+    cloud.push_back({ Platform::joinPath(home, "Library/CloudStorage"), "a cloud drive" });
     for (const char* name : { "Desktop", "Documents", "Downloads", "Movies", "Music", "Pictures" }) {
-        std::string folder = home + "/" + name;
+        std::string folder = Platform::joinPath(home, name);
         if (auto service = fileProvider(folder))
             cloud.push_back({ folder, *service });
     }
@@ -89,7 +94,7 @@ std::string Mac::path(std::string_view display) const
     if (display == "~")
         return home;
     if (display.starts_with("~/"))
-        return home + std::string(display.substr(1));
+        return Platform::joinPath(home, display.substr(2));
     return root + std::string(display);
 }
 

@@ -8,6 +8,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "QuandrilCore/Platform/PathText.h"
+
 namespace Quandril::Platform {
 
 namespace {
@@ -55,7 +57,7 @@ std::string homeFolder()
     char resolved[PATH_MAX];
     if (::realpath(home.c_str(), resolved))
         return resolved;
-    return home;
+    return lexicallyNormal(home);
 }
 
 } // namespace Quandril::Platform

@@ -81,6 +81,15 @@ std::string withoutTrailingSlashes(std::string path)
     return path;
 }
 
+std::string joinPath(std::string_view folder, std::string_view rest)
+{
+    while (!folder.empty() && folder.back() == '/')
+        folder.remove_suffix(1);
+    while (!rest.empty() && rest.front() == '/')
+        rest.remove_prefix(1);
+    return std::string(folder) + "/" + std::string(rest);
+}
+
 std::string lexicallyNormal(std::string_view path)
 {
     std::vector<std::string_view> names;

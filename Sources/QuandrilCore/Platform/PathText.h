@@ -44,6 +44,8 @@ std::string_view lastName(std::string_view path);
 std::string parentOf(std::string_view path);
 // Trailing slashes dropped, "/" kept as it is.
 std::string withoutTrailingSlashes(std::string path);
+// `folder` + "/" + `rest`, with no "/" doubled where they meet ("/" and "a" give "/a").
+std::string joinPath(std::string_view folder, std::string_view rest);
 
 // The absolute path the text names: repeated "/", "." and a final "/" dropped, ".." taking back the
 // name before it (never past the top). A text without a leading "/" is read from the top folder.

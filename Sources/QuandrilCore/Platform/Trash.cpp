@@ -55,21 +55,64 @@ std::string mountTop(const std::string& folder, dev_t device)
     return top;
 }
 
-// $topdir/.Trash-UID, made private when missing; an existing one must be the user's own real folder.
+// 0 when `trash` is this user's own real folder, made private when it was missing; else why not.
+int ownTrashFolder(const std::string& trash, uid_t uid)
+{
+    if (::mkdir(trash.c_str(), 0700) == 0)
+        return 0;
+    if (errno != EEXIST)
+        return errno;
+    struct stat info {};
+    if (::lstat(trash.c_str(), &info) != 0)
+        return errno;
+    return S_ISDIR(info.st_mode) && info.st_uid == uid ? 0 : EPERM;
+}
+
+// $topdir/.Trash/UID when an administrator made $topdir/.Trash for every user (a real folder with the
+// sticky bit, no link) and this user's folder in it is usable; else $topdir/.Trash-UID.
 std::string topTrashFolder(const std::string& top)
 {
     const uid_t uid = ::getuid();
-    const std::string trash = (top == "/" ? std::string() : top) + "/.Trash-" + std::to_string(uid);
-    if (::mkdir(trash.c_str(), 0700) != 0) {
-        if (errno != EEXIST)
-            fail(errno, "can't make the Trash " + trash);
-        struct stat info {};
-        if (::lstat(trash.c_str(), &info) != 0)
-            fail(errno, "can't read the Trash " + trash);
-        if (!S_ISDIR(info.st_mode) || info.st_uid != uid)
-            fail(EPERM, "won't use " + trash + ": it is not a folder of this user");
+    const std::string shared = joinPath(top, ".Trash");
+    struct stat info {};
+    if (::lstat(shared.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX)) {
+        const std::string mine = shared + "/" + std::to_string(uid);
+        if (ownTrashFolder(mine, uid) == 0)
+            return mine;
     }
+    const std::string trash = joinPath(top, ".Trash-" + std::to_string(uid));
+    if (const int error = ownTrashFolder(trash, uid); error == EPERM)
+        fail(error, "won't use " + trash + ": it is not a folder of this user");
+    else if (error != 0)
+        fail(error, "can't make the Trash " + trash);
     return trash;
+}
+
+// The top of the drive whose Trash `trash` is, when it is a Trash at the top of a drive.
+std::optional<std::string> topOfTrash(const std::string& trash)
+{
+    const std::string name = lastComponent(trash);
+    if (name.starts_with(".Trash-"))
+        return parentOf(trash);
+    if (lastComponent(parentOf(trash)) == ".Trash")
+        return parentOf(parentOf(trash));
+    return std::nullopt;
+}
+
+// The place the folder really is, links on the way resolved: the real path of its nearest existing
+// folder followed by the names still missing. The lexically normal text when nothing can be resolved.
+std::string realPlace(const std::string& path)
+{
+    std::string known = lexicallyNormal(path), rest;
+    for (;;) {
+        char resolved[PATH_MAX];
+        if (::realpath(known.c_str(), resolved))
+            return rest.empty() ? std::string(resolved) : joinPath(resolved, rest);
+        if (errno != ENOENT || known == "/")
+            return lexicallyNormal(path);
+        rest = rest.empty() ? lastComponent(known) : joinPath(lastComponent(known), rest);
+        known = parentOf(known);
+    }
 }
 
 std::string localDeletionDate()
@@ -150,12 +193,20 @@ std::optional<std::string> recordedPath(std::string_view record)
     return std::nullopt;
 }
 
-// The whole record, when it is a regular file of a record's size.
-std::optional<std::string> readRecord(const Place& place)
+// The whole record, when it is a regular file of a record's size; nothing when there is none.
+// Throws std::system_error when it is there but can't be read.
+std::optional<std::string> readRecord(const Place& place, const std::string& shownAs)
 {
     const Descriptor fd(::openat(place.folder.get(), place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        if (errno == ENOENT || errno == ELOOP || errno == ENXIO)
+            return std::nullopt;
+        fail(errno, "can't read " + shownAs);
+    }
     struct stat info {};
-    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > static_cast<off_t>(largestRecord))
+    if (::fstat(fd.get(), &info) != 0)
+        fail(errno, "can't read " + shownAs);
+    if (!S_ISREG(info.st_mode) || info.st_size > static_cast<off_t>(largestRecord))
         return std::nullopt;
     std::string text(static_cast<std::size_t>(info.st_size), '\0');
     std::size_t got = 0;
@@ -163,7 +214,9 @@ std::optional<std::string> readRecord(const Place& place)
         const ssize_t n = ::read(fd.get(), text.data() + got, text.size() - got);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n < 0)
+            fail(errno, "can't read " + shownAs);
+        if (n == 0)
             break;
         got += static_cast<std::size_t>(n);
     }
@@ -175,10 +228,12 @@ std::optional<std::string> readRecord(const Place& place)
 
 std::string homeTrashFolder(const std::string& home)
 {
+    // Where the user keeps the data folders is their own choice, links included: the Trash is
+    // resolved here once, and everything beneath it is then reached without following links.
     const char* data = std::getenv("XDG_DATA_HOME");
     if (data && data[0] == '/')
-        return withoutTrailingSlashes(data) + (std::string_view(data) == "/" ? "Trash" : "/Trash");
-    return home + "/.local/share/Trash";
+        return realPlace(joinPath(data, "Trash"));
+    return realPlace(joinPath(home, ".local/share/Trash"));
 }
 
 std::string homeTrashFiles(const std::string& home)
@@ -189,7 +244,7 @@ std::string homeTrashFiles(const std::string& home)
 bool isTrashPath(std::string_view path, const std::string& home)
 {
     // Items trashed while XDG_DATA_HOME named another place still lie in a Trash of this user.
-    for (const auto& files : {homeTrashFiles(home), home + "/.local/share/Trash/files"}) {
+    for (const auto& files : {homeTrashFiles(home), realPlace(joinPath(home, ".local/share/Trash/files"))}) {
         if (below(path, files) && path.size() > files.size() + 1)
             return true;
     }
@@ -216,26 +271,34 @@ bool isTrashPath(std::string_view path, const std::string& home)
     return false;
 }
 
-bool removeTrashRecord(const std::string& trashed, const std::string& origin)
+std::optional<std::string> trashRecordOrigin(const std::string& trashed)
 {
     const std::string files = parentOf(trashed);
     if (lastComponent(files) != "files")
-        return false;
+        return std::nullopt;
     const std::string trash = parentOf(files);
+    const std::string recordPath = trash + "/info/" + lastComponent(trashed) + ".trashinfo";
+    const Place record = placeOf(recordPath);
+    const auto text = readRecord(record, recordPath);
+    auto path = text ? recordedPath(*text) : std::nullopt;
+    if (!path || path->empty())
+        return std::nullopt;
+    // A Trash at the top of a drive records the place relative to that top.
+    if (!path->starts_with('/')) {
+        const auto top = topOfTrash(trash);
+        if (!top)
+            return std::nullopt;
+        *path = joinPath(*top, *path);
+    }
+    return lexicallyNormal(*path);
+}
+
+bool removeTrashRecord(const std::string& trashed, const std::string& origin)
+{
     try {
-        const Place record = placeOf(trash + "/info/" + lastComponent(trashed) + ".trashinfo");
-        const auto text = readRecord(record);
-        auto path = text ? recordedPath(*text) : std::nullopt;
-        if (!path)
+        if (trashRecordOrigin(trashed) != origin)
             return false;
-        // A Trash at the top of a drive may record the place relative to that top.
-        if (!path->starts_with('/')) {
-            const std::string name = lastComponent(trash);
-            const std::string top = name.starts_with(".Trash-") ? parentOf(trash) : parentOf(parentOf(trash));
-            *path = (top == "/" ? "" : top) + "/" + *path;
-        }
-        if (*path != origin)
-            return false;
+        const Place record = placeOf(parentOf(parentOf(trashed)) + "/info/" + lastComponent(trashed) + ".trashinfo");
         return ::unlinkat(record.folder.get(), record.name.c_str(), 0) == 0;
     } catch (const std::system_error&) {
         return false;
@@ -284,14 +347,23 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
         fail(errno, "can't move " + path + " to the Trash");
 
     std::string trash = homeTrashFolder(home);
-    if (deviceOf(trash) != parentInfo.st_dev)
-        trash = topTrashFolder(mountTop(parent, parentInfo.st_dev));
+    std::string recorded = item;
+    if (deviceOf(trash) != parentInfo.st_dev) {
+        const std::string top = mountTop(parent, parentInfo.st_dev);
+        trash = topTrashFolder(top);
+        // A drive's Trash records the place relative to the drive's top, so that the record still
+        // holds wherever the drive is mounted next.
+        if (below(item, top))
+            recorded = item.substr(top.size() + 1);
+        else if (top == "/")
+            recorded = item.substr(1);
+    }
     // Private to the user, as the Trash wants; never made or used through a link.
     makeFolders(trash + "/files", 0700);
     makeFolders(trash + "/info", 0700);
     const Descriptor infoFolder = openFolder(trash + "/info");
 
-    const std::string record = "[Trash Info]\nPath=" + trashInfoPath(item) + "\nDeletionDate=" + localDeletionDate() + "\n";
+    const std::string record = "[Trash Info]\nPath=" + trashInfoPath(recorded) + "\nDeletionDate=" + localDeletionDate() + "\n";
     for (unsigned attempt = 1; attempt <= maxAttempts; ++attempt) {
         const std::string candidate = candidateName(name, attempt);
         // The record is made first and exclusively: it reserves the name against other trashers.

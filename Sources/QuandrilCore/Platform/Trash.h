@@ -5,13 +5,15 @@
 // "info" folder records where it came from and when.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace Quandril::Platform {
 
 // The user's own Trash: $XDG_DATA_HOME/Trash, or home + "/.local/share/Trash" when XDG_DATA_HOME is
-// unset, empty or not absolute.
+// unset, empty or not absolute; where it really is, with the links on its way resolved (the user may
+// keep the data folders on another disk) and no "/" doubled.
 std::string homeTrashFolder(const std::string& home);
 // Where the trashed items of the user's own Trash lie: homeTrashFolder(home) + "/files".
 std::string homeTrashFiles(const std::string& home);
@@ -27,6 +29,13 @@ bool isTrashPath(std::string_view path, const std::string& home);
 // "~" and "/" percent-encoded.
 std::string trashInfoPath(std::string_view absolutePath);
 
+// The place the Trash's record of the item `trashed` (lying directly in a Trash's "files" folder)
+// names as the one it came from, made absolute (a drive's Trash records it relative to the drive's
+// top); nothing when there is no record or it names no place. Another program sharing the Trash may
+// have put something else under that name, so this is what makes the item ours. Throws
+// std::system_error when the record is there but can't be read.
+std::optional<std::string> trashRecordOrigin(const std::string& trashed);
+
 // After the item `trashed`, lying directly in a Trash's "files" folder, went back to `origin`:
 // removes its record, the Trash's "info/NAME.trashinfo", when that record names `origin` as the
 // place the item came from, so the file manager lists no broken entry and the name is free again.
@@ -36,8 +45,9 @@ bool removeTrashRecord(const std::string& trashed, const std::string& origin);
 using TrashMover = std::function<void(const std::string& from, const std::string& to)>;
 
 // Moves the item at `path` (a link itself, never its target) into the Trash of its file system: the
-// user's own Trash when it lies on the same device, else $topdir/.Trash-UID at the top of the item's
-// mount. Returns the exact path the item got. Throws std::system_error when it cannot; the item then
+// user's own Trash when it lies on the same device, else the Trash at the top of the item's mount:
+// $topdir/.Trash/UID when an administrator made a shared $topdir/.Trash, otherwise $topdir/.Trash-UID,
+// recording the place relative to $topdir there. The record is written first and reserves the name. Returns the exact path the item got. Throws std::system_error when it cannot; the item then
 // stays where it was and no .trashinfo file is left behind. `move` must never replace an existing
 // item (tests pass their own).
 std::string moveToTrash(const std::string& path, const std::string& home, const TrashMover& move = {});
