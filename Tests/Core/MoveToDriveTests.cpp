@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "QuandrilCore/PrivacyFence.h"
 #include "Support/CaseName.h"
@@ -428,6 +429,9 @@ TEST_F(LiveHome, TrashOrAskMovesUnderAFreeNameAndNeverReplaces)
     files.failAll(FileOp::trash).adminAnswer(true);
     const auto arrived = Cleaner::trashOrAsk(dir_.path() + "/Sounds/Lib", mac_, files);
     ASSERT_EQ(arrived, trashFiles() + "/Lib 3");
+    // Recorded like any trashed item, so that every Trash client can restore it.
+    const std::string info = Platform::parentOf(trashFiles()) + "/info";
+    EXPECT_NE(readFile(info + "/Lib 3.trashinfo").find("\nPath=" + dir_.path() + "/Sounds/Lib\n"), std::string::npos);
     EXPECT_EQ(readFile(*arrived + "/a.wav"), "sound");
     EXPECT_EQ(readFile(trashFiles() + "/Lib"), "taken");
     EXPECT_TRUE(listNames(trashFiles() + "/Lib 2").empty()) << "nothing moved into the folder of that name";
@@ -440,6 +444,7 @@ TEST_F(LiveHome, TrashOrAskMovesUnderAFreeNameAndNeverReplaces)
     refusing.failAll(FileOp::trash).adminAnswer(false);
     EXPECT_EQ(Cleaner::trashOrAsk(dir_.path() + "/Sounds/Other", mac_, refusing), std::nullopt);
     EXPECT_EQ(readFile(dir_.path() + "/Sounds/Other/b.wav"), "b");
+    EXPECT_EQ(listNames(info), std::vector<std::string> {"Lib 3.trashinfo"});
 }
 
 TEST_F(LiveHome, LinkOrAskNeverPutsALinkIntoAFolder)

@@ -51,6 +51,8 @@ struct LiveScene {
     LiveScene()
     {
         writeFile(trashed, "dear");
+        writeFile(dir.path() + "/home/.local/share/Trash/info/letter.txt.trashinfo",
+                  "[Trash Info]\nPath=" + item + "\nDeletionDate=2020-01-02T03:04:05\n");
         Testing::makeFolders(dir.path() + "/home/Documents");
         HistoryEntry entry {Clock::now(), "letter", "Letter", Action::Kind::trash, 4, {{item, trashed, {}, {}}}, {}};
         History::append(entry, mac);
@@ -497,7 +499,7 @@ TEST(PutBackDesktopTrash, RemovesTheItemsRecordOnlyOnceItIsBack)
          [](FaultyFileOps&, const DesktopTrashScene& s) {
              writeFile(s.record, "[Trash Info]\nPath=/elsewhere/letter.txt\nDeletionDate=2020-01-02T03:04:05\n");
          },
-         Status::done, true},
+         Status::failed, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -249,7 +249,7 @@ TEST_F(DesktopTrash, ItemsOnAnotherDeviceGoToThatDevicesTrash)
     EXPECT_EQ(fs::path(arrived).parent_path().string(), trash + "/files");
     EXPECT_EQ(readFile(arrived), "away");
     const std::string record = trash + "/info/" + kept + ".trashinfo";
-    expectRecord(record, folder + "/away.txt");
+    expectRecord(record, folder.substr(std::string("/dev/shm/").size()) + "/away.txt"); // relative to the drive's top
     struct stat trashInfo {};
     ASSERT_EQ(::lstat(trash.c_str(), &trashInfo), 0);
     if (!hadTrash) {
@@ -274,6 +274,7 @@ TEST(TrashFolders, FollowTheDataHome)
         {"relative/data", "/h/.local/share/Trash"},
         {"/d/", "/d/Trash"},
         {"/d", "/d/Trash"},
+        {"//d/./e//", "/d/e/Trash"},
     };
     for (const auto& row : rows) {
         ScopedEnv data("XDG_DATA_HOME", row.data);
@@ -281,6 +282,9 @@ TEST(TrashFolders, FollowTheDataHome)
         EXPECT_EQ(Platform::homeTrashFiles("/h"), row.folder + "/files");
         EXPECT_TRUE(Platform::isTrashPath(row.folder + "/files/x", "/h"));
     }
+    ScopedEnv data("XDG_DATA_HOME", std::nullopt);
+    EXPECT_EQ(Platform::homeTrashFolder("/"), "/.local/share/Trash"); // a home of "/" doubles no "/"
+    EXPECT_EQ(Mac("", "/", std::nullopt).path("~/Documents"), "/Documents");
 }
 
 TEST(TrashFolders, IsTrashPathRecognisesItemsInThisUsersTrash)

@@ -278,8 +278,15 @@ std::optional<std::string> trashRecordOrigin(const std::string& trashed)
         return std::nullopt;
     const std::string trash = parentOf(files);
     const std::string recordPath = trash + "/info/" + lastComponent(trashed) + ".trashinfo";
-    const Place record = placeOf(recordPath);
-    const auto text = readRecord(record, recordPath);
+    std::optional<std::string> text;
+    try {
+        text = readRecord(placeOf(recordPath), recordPath);
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::no_such_file_or_directory || error.code() == std::errc::not_a_directory
+            || error.code() == std::errc::too_many_symbolic_link_levels)
+            return std::nullopt;
+        throw;
+    }
     auto path = text ? recordedPath(*text) : std::nullopt;
     if (!path || path->empty())
         return std::nullopt;

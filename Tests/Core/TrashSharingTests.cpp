@@ -1,0 +1,359 @@
+// The Trash is shared with the desktop's other Trash clients: what the engine trashes, they list and
+// restore, and what they put under a name the engine once used is never taken for the engine's.
+// These tests drive trash-cli (and gio, where present) on a temporary home and a scratch drive.
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Platform/PathText.h"
+#include "QuandrilCore/Platform/Trash.h"
+#include "Support/FakeMachine.h"
+#include "Support/PutBackScene.h"
+#include "Support/SystemState.h"
+#include "Support/TrashClient.h"
+
+using namespace Quandril;
+using Quandril::Testing::haveTool;
+using Quandril::Testing::present;
+using Quandril::Testing::readFile;
+using Quandril::Testing::runTool;
+using Quandril::Testing::ScopedEnv;
+using Quandril::Testing::ScratchDrive;
+using Quandril::Testing::TempDir;
+using Quandril::Testing::writeFile;
+using Status = CleanResult::Status;
+namespace fs = std::filesystem;
+
+namespace {
+
+#define NEEDS_TRASH_CLI()                                                                                              \
+    if (!haveTool("trash-put") || !haveTool("trash-list") || !haveTool("trash-restore"))                               \
+    GTEST_SKIP() << "trash-cli isn't installed (scripts/install-deps installs it)"
+
+const std::string gone = " isn't there any more (the Trash was emptied, or the parked copy was deleted).";
+
+// A live machine whose home is a temporary folder; the Trash clients run on the same environment.
+struct LiveHome {
+    TempDir dir;
+    ScopedEnv home {"HOME", dir.path() + "/home"};
+    ScopedEnv data;
+    Mac mac {"", dir.path() + "/home", std::nullopt};
+
+    // `dataHome`, when given, is $XDG_DATA_HOME below the temporary folder.
+    explicit LiveHome(const std::optional<std::string>& dataHome = std::nullopt)
+        : data("XDG_DATA_HOME", dataHome ? std::optional(dir.path() + *dataHome) : std::nullopt)
+    {
+        Testing::makeFolders(dir.path() + "/home");
+    }
+
+    std::string at(const std::string& rest) const { return dir.path() + "/home/" + rest; }
+    std::string trash() const { return Platform::homeTrashFolder(mac.home); }
+
+    // Trashed as a clean-up does, and recorded in History under `id`.
+    std::string trashed(const std::string& id, const std::string& path) const
+    {
+        const std::string arrived = mac.trash(path);
+        History::append(HistoryEntry {Clock::now(), id, id, Action::Kind::trash, 1, {{path, arrived, {}, {}}}, {}}, mac);
+        return arrived;
+    }
+
+    // The places trash-list names below the temporary folder or `also`, sorted.
+    std::vector<std::string> listed(const std::string& also = "/nowhere/") const
+    {
+        const auto text = runTool({"trash-list"});
+        EXPECT_TRUE(text.has_value());
+        std::vector<std::string> places;
+        std::size_t start = 0;
+        for (auto end = text->find('\n'); end != std::string::npos; start = end + 1, end = text->find('\n', start)) {
+            const std::string line = text->substr(start, end - start);
+            const std::string place = line.size() > 20 ? line.substr(20) : line; // after the date and time
+            if (place.starts_with(dir.path() + "/") || place.starts_with(also + "/"))
+                places.push_back(place);
+        }
+        std::sort(places.begin(), places.end());
+        return places;
+    }
+};
+
+// Empties a Trash as trash-empty would, without touching any other Trash.
+void emptyTrash(const std::string& trash)
+{
+    for (const char* folder : {"/files", "/info"})
+        for (const auto& entry : fs::directory_iterator(trash + folder))
+            fs::remove_all(entry.path());
+}
+
+// ---- Put Back moves only what the Trash's record says is ours ----
+
+enum class Refill { gorrin, trashPut, gio };
+
+TEST(SharedTrash, PutBackMovesOnlyTheItemItsRecordNames)
+{
+    NEEDS_TRASH_CLI();
+    const struct {
+        const char* label;
+        bool restoredByTrashRestore; // else the Trash was emptied
+        Refill refill;               // who trashes ~/Desktop/a.txt into the freed name
+    } rows[] = {
+        {"trash-restore, then the engine trashes another a.txt", true, Refill::gorrin},
+        {"emptied, then trash-put", false, Refill::trashPut},
+        {"emptied, then gio trash", false, Refill::gio},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        if (row.refill == Refill::gio && !haveTool("gio")) {
+            std::cout << "skipped \"" << row.label << "\": gio isn't installed\n";
+            continue;
+        }
+        LiveHome h;
+        writeFile(h.at("Documents/a.txt"), "documents");
+        writeFile(h.at("Desktop/a.txt"), "desktop");
+        const std::string first = h.trashed("first", h.at("Documents/a.txt"));
+        ASSERT_EQ(first, h.trash() + "/files/a.txt");
+        if (row.restoredByTrashRestore) {
+            ASSERT_TRUE(runTool({"trash-restore", h.at("Documents")}, "0\n"));
+            fs::rename(h.at("Documents/a.txt"), h.at("Documents/moved on.txt"));
+        } else {
+            emptyTrash(h.trash());
+        }
+        if (row.refill == Refill::gorrin)
+            h.trashed("second", h.at("Desktop/a.txt"));
+        else if (row.refill == Refill::trashPut)
+            ASSERT_TRUE(runTool({"trash-put", h.at("Desktop/a.txt")}));
+        else
+            ASSERT_TRUE(runTool({"gio", "trash", h.at("Desktop/a.txt")}));
+        ASSERT_EQ(readFile(first), "desktop") << "the freed name is taken again";
+
+        const auto result = Cleaner::undo("first", h.mac, false);
+        EXPECT_EQ(result.status, Status::failed);
+        EXPECT_EQ(result.detail, h.mac.display(first) + gone);
+        EXPECT_EQ(readFile(first), "desktop");
+        EXPECT_FALSE(present(h.at("Documents/a.txt")));
+        if (row.refill == Refill::gorrin) {
+            EXPECT_EQ(Cleaner::undo("second", h.mac, false).status, Status::done);
+            EXPECT_EQ(readFile(h.at("Desktop/a.txt")), "desktop");
+            EXPECT_EQ(h.listed(), std::vector<std::string> {});
+        } else {
+            EXPECT_EQ(h.listed(), std::vector<std::string> {h.at("Desktop/a.txt")});
+        }
+    }
+}
+
+// ---- The Trash reached through the user's own links ----
+
+TEST(SharedTrash, WorksThroughLinkedDataFolders)
+{
+    NEEDS_TRASH_CLI();
+    const struct {
+        const char* label;
+        std::optional<std::string> dataHome;
+        std::function<void(const std::string& dir)> layout; // leaves the real folders under dir/disk
+    } rows[] = {
+        {"~/.local/share is a link", std::nullopt,
+         [](const std::string& dir) {
+             Testing::makeFolders(dir + "/disk/share");
+             Testing::makeFolders(dir + "/home/.local");
+             fs::create_directory_symlink(dir + "/disk/share", dir + "/home/.local/share");
+         }},
+        {"the Trash is a link", std::nullopt,
+         [](const std::string& dir) {
+             Testing::makeFolders(dir + "/disk/Trash");
+             Testing::makeFolders(dir + "/home/.local/share");
+             fs::create_directory_symlink(dir + "/disk/Trash", dir + "/home/.local/share/Trash");
+         }},
+        {"a link on $XDG_DATA_HOME's way", "/linked/data",
+         [](const std::string& dir) {
+             Testing::makeFolders(dir + "/disk/data");
+             fs::create_directory_symlink(dir + "/disk", dir + "/linked");
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        LiveHome h(row.dataHome);
+        row.layout(h.dir.path());
+        writeFile(h.at("Documents/a.txt"), "a");
+        writeFile(h.at("Documents/b.txt"), "b");
+
+        std::string arrived;
+        ASSERT_NO_THROW(arrived = h.trashed("a", h.at("Documents/a.txt")));
+        EXPECT_TRUE(arrived.starts_with(h.dir.path() + "/disk/")) << arrived;
+        EXPECT_TRUE(Cleaner::isInTrash(arrived, h.mac)) << arrived;
+        ASSERT_TRUE(runTool({"trash-put", h.at("Documents/b.txt")}));
+        EXPECT_EQ(readFile(Platform::parentOf(arrived) + "/b.txt"), "b") << "the same Trash as trash-put's";
+        EXPECT_EQ(h.listed(), (std::vector<std::string> {h.at("Documents/a.txt"), h.at("Documents/b.txt")}));
+
+        const auto result = Cleaner::undo("a", h.mac, false);
+        EXPECT_EQ(result.status, Status::done) << result.detail;
+        EXPECT_EQ(readFile(h.at("Documents/a.txt")), "a");
+        EXPECT_EQ(h.listed(), std::vector<std::string> {h.at("Documents/b.txt")});
+    }
+}
+
+// ---- However the home and the data folder are spelled ----
+
+TEST(SharedTrash, PutsBackWhateverTheHomesSpelling)
+{
+    const struct {
+        std::string home;
+        std::optional<std::string> dataHome;
+    } rows[] = {
+        {"/./home/", std::nullopt},
+        {"//home", "//data/./"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.home + " " + row.dataHome.value_or("(no XDG_DATA_HOME)"));
+        TempDir dir;
+        ScopedEnv data("XDG_DATA_HOME", row.dataHome ? std::optional(dir.path() + *row.dataHome) : std::nullopt);
+        const Mac mac("", dir.path() + row.home, std::nullopt);
+        const std::string item = mac.path("~/Documents/a.txt");
+        writeFile(item, "a");
+        const std::string arrived = mac.trash(item);
+        EXPECT_TRUE(Platform::isLexicallyNormal(item) && Platform::isLexicallyNormal(arrived)) << item << " " << arrived;
+        History::append(HistoryEntry {Clock::now(), "a", "a", Action::Kind::trash, 1, {{item, arrived, {}, {}}}, {}}, mac);
+        const auto result = Cleaner::undo("a", mac, false);
+        EXPECT_EQ(result.detail, "Put back where it was.");
+        EXPECT_EQ(readFile(dir.path() + "/home/Documents/a.txt"), "a");
+    }
+}
+
+// ---- A drive's Trash, as any client expects it ----
+
+struct DriveTrashCase {
+    const char* label;
+    std::function<void(const std::string& top)> prepare;
+    std::string trash;     // relative to the drive's top; UID stands for this user's uid
+    bool needsOwnDrive;    // it changes the top of the drive
+    bool absoluteRecord;   // the record is rewritten as older versions wrote it
+};
+
+class DriveTrash : public ::testing::TestWithParam<DriveTrashCase> {};
+
+TEST_P(DriveTrash, KeepsRecordsRelativeToTheDrivesTop)
+{
+    NEEDS_TRASH_CLI();
+    const auto& row = GetParam();
+    LiveHome h;
+    ScratchDrive drive;
+    if (!Testing::shmIsAnotherDevice(h.dir.path()))
+        GTEST_SKIP() << "/dev/shm is no other file system here";
+    if (row.needsOwnDrive && !drive.ownMount())
+        GTEST_SKIP() << "can't mount a drive of its own here, and won't change the top of /dev/shm";
+    if (row.prepare)
+        row.prepare(drive.top());
+    std::string trash = row.trash;
+    trash.replace(trash.find("UID"), 3, std::to_string(::getuid()));
+    trash = drive.top() + "/" + trash;
+    const std::string tag = Platform::lastComponent(drive.path()); // a name no other test uses on a shared top
+    const std::string x = drive.path() + "/x-" + tag, y = drive.path() + "/y-" + tag;
+    writeFile(x, "x");
+    writeFile(y, "y");
+
+    // Mounted at another place, the drive's Trash still offers the item there.
+    const std::string arrivedY = h.trashed("y", y);
+    EXPECT_EQ(arrivedY, trash + "/files/y-" + tag);
+    if (const std::string elsewhere = drive.mountedElsewhere(); !elsewhere.empty()) {
+        ASSERT_TRUE(runTool({"trash-restore", elsewhere}, "0\n"));
+        EXPECT_EQ(readFile(y), "y");
+    } else {
+        fs::rename(arrivedY, y);
+        fs::remove(trash + "/info/y-" + tag + ".trashinfo");
+    }
+
+    const std::string arrived = h.trashed("x", x);
+    ASSERT_EQ(arrived, trash + "/files/x-" + tag);
+    const std::string record = trash + "/info/x-" + tag + ".trashinfo";
+    EXPECT_NE(readFile(record).find("\nPath=" + x.substr(drive.top().size() + 1) + "\n"), std::string::npos) << readFile(record);
+    EXPECT_EQ(h.listed(drive.path()), std::vector<std::string> {x});
+    if (row.absoluteRecord)
+        writeFile(record, "[Trash Info]\nPath=" + x + "\nDeletionDate=2020-01-02T03:04:05\n");
+
+    const auto result = Cleaner::undo("x", h.mac, false);
+    EXPECT_EQ(result.status, Status::done) << result.detail;
+    EXPECT_EQ(readFile(x), "x");
+    EXPECT_FALSE(present(record));
+    EXPECT_EQ(h.listed(drive.path()), std::vector<std::string> {});
+}
+
+const DriveTrashCase driveTrashCases[] = {
+    {"no shared Trash", {}, ".Trash-UID", false, false},
+    {"an older absolute record", {}, ".Trash-UID", false, true},
+    {"an administrator's sticky .Trash", [](const std::string& top) { fs::create_directory(top + "/.Trash"); ::chmod((top + "/.Trash").c_str(), 01777); },
+     ".Trash/UID", true, false},
+    {"a .Trash without the sticky bit", [](const std::string& top) { fs::create_directory(top + "/.Trash"); ::chmod((top + "/.Trash").c_str(), 0777); },
+     ".Trash-UID", true, false},
+    {"a .Trash that is a link to a sticky folder",
+     [](const std::string& top) {
+         fs::create_directory(top + "/shared");
+         ::chmod((top + "/shared").c_str(), 01777);
+         fs::create_directory_symlink(top + "/shared", top + "/.Trash");
+     },
+     ".Trash-UID", true, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Layouts, DriveTrash, ::testing::ValuesIn(driveTrashCases),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
+
+// ---- A Trash item that can't be read ----
+
+// Runs `body` as a user without privileges: root reads everything, so a forked child gives them up.
+void withoutPrivileges(const std::string& tree, const std::function<bool()>& body)
+{
+    if (::geteuid() != 0) {
+        EXPECT_TRUE(body());
+        return;
+    }
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            constexpr uid_t nobody = 65534;
+            for (const auto& entry : fs::recursive_directory_iterator(tree))
+                ::lchown(entry.path().c_str(), nobody, nobody);
+            ::lchown(tree.c_str(), nobody, nobody);
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0
+                || ::setresuid(nobody, nobody, nobody) != 0)
+                std::_Exit(2);
+            std::_Exit(body() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(SharedTrash, AnItemThatCantBeReadIsSaidSo)
+{
+    const struct {
+        const char* label;
+        std::string locked; // below the Trash folder
+    } rows[] = {
+        {"the files folder can't be searched", "/files"},
+        {"the record can't be read", "/info/a.txt.trashinfo"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        LiveHome h;
+        writeFile(h.at("Documents/a.txt"), "a");
+        const std::string arrived = h.trashed("a", h.at("Documents/a.txt"));
+        const std::string locked = h.trash() + row.locked;
+        ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+        withoutPrivileges(h.dir.path(), [&] {
+            const auto result = Cleaner::undo("a", h.mac, false);
+            const std::string expected = h.mac.display(arrived) + " can't be read (Permission denied), so it wasn't put back.";
+            if (result.status == Status::failed && result.detail == expected && !present(h.at("Documents/a.txt")))
+                return true;
+            std::cerr << result.detail << "\n";
+            return false;
+        });
+        ::chmod(locked.c_str(), 0700);
+    }
+}
+
+} // namespace
