@@ -127,6 +127,19 @@ bool inParkingFolder(const std::string& path, const std::vector<DriveInfo>& driv
     return false;
 }
 
+// An item that went to the Trash of a drive that isn't mounted there now went to a Trash all the
+// same; a copy on a drive never lies directly in a Trash's files folder outside its parking folders.
+bool wentToADriveTrash(const Relocation& relocation)
+{
+    if (relocation.link.value_or(false) || Platform::lastComponent(Platform::parentOf(relocation.to)) != "files"
+        || !Platform::looksLikeDriveTrashItem(relocation.to))
+        return false;
+    for (const std::string_view folder : {"/Moved from Mac/", "/Sound Libraries/"})
+        if (relocation.to.find(folder) != std::string::npos)
+            return false;
+    return true;
+}
+
 // The first folder on the way to `path` (the item itself not counted) that is a link, as far as
 // the way exists.
 std::optional<std::string> linkOnTheWay(const std::string& path)
@@ -420,6 +433,11 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
                            "History's line for this names " + mac.display(*untrusted)
                                + ", which isn't a plain path on this Mac, so nothing was put back.");
     const auto items = ancestorsFirst(putBackSet(*chosen, mac));
+    if (items.empty() && !mac.isFake()) {
+        for (const auto& relocation : chosen->relocated)
+            if (wentToADriveTrash(relocation))
+                return undo.missing(relocation, Absence {}, {});
+    }
     if (items.empty()) {
         std::string places;
         std::set<std::string> named;

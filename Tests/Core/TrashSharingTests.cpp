@@ -304,6 +304,20 @@ const DriveTrashCase driveTrashCases[] = {
 INSTANTIATE_TEST_SUITE_P(Layouts, DriveTrash, ::testing::ValuesIn(driveTrashCases),
                          [](const auto& info) { return "case" + std::to_string(info.index); });
 
+TEST(SharedTrash, AnItemInTheTrashOfAnUnpluggedDriveWentToATrash)
+{
+    LiveHome h;
+    ScratchDrive drive;
+    if (!drive.ownMount() || !Testing::shmIsAnotherDevice(h.dir.path()))
+        GTEST_SKIP() << "can't mount a drive of its own here";
+    writeFile(drive.path() + "/x.txt", "x");
+    const std::string arrived = h.trashed("x", drive.path() + "/x.txt");
+    drive.unplug();
+    const auto result = Cleaner::undo("x", h.mac, false);
+    EXPECT_EQ(result.status, Status::failed);
+    EXPECT_EQ(result.detail, arrived + gone);
+}
+
 // ---- A Trash item that can't be read ----
 
 // Runs `body` as a user without privileges: root reads everything, so a forked child gives them up.

@@ -92,6 +92,12 @@ ScratchDrive::~ScratchDrive()
     std::filesystem::remove_all(path_, ignored);
 }
 
+void ScratchDrive::unplug()
+{
+    if (mounted_ && ::umount2(path_.c_str(), MNT_DETACH) == 0)
+        mounted_ = false;
+}
+
 std::string ScratchDrive::mountedElsewhere()
 {
     if (!mounted_)

@@ -32,6 +32,8 @@ public:
     bool ownMount() const { return mounted_; }
     // The same drive mounted at a second place too (a bind mount); empty when it can't be.
     std::string mountedElsewhere();
+    // Unmounts a drive of its own, leaving its empty mount point behind.
+    void unplug();
 
 private:
     std::string path_, elsewhere_;

@@ -165,6 +165,33 @@ bool mayBeMountTop(const std::string& folder)
     return self.st_dev != up.st_dev || self.st_ino == up.st_ino;
 }
 
+// Whether the path lies in "$topdir/.Trash-UID/files/" or "$topdir/.Trash/UID/files/" with this user's
+// UID, for a $topdir that `isTop` accepts.
+bool inDriveTrash(std::string_view path, const std::function<bool(const std::string&)>& isTop)
+{
+    const std::string uid = std::to_string(::getuid());
+    constexpr std::string_view files = "/files/";
+    for (auto at = path.find(files); at != std::string_view::npos; at = path.find(files, at + 1)) {
+        if (at + files.size() >= path.size())
+            continue; // the files folder itself, not an item in it
+        const std::string_view before = path.substr(0, at);
+        const auto slash = before.rfind('/');
+        if (slash == std::string_view::npos)
+            continue;
+        const std::string_view last = before.substr(slash + 1);
+        std::string_view top;
+        if (last.starts_with(".Trash-") && last.substr(7) == uid)
+            top = before.substr(0, slash);
+        else if (last == uid && before.substr(0, slash).ends_with("/.Trash"))
+            top = before.substr(0, slash - 7);
+        else
+            continue;
+        if (isTop(top.empty() ? std::string("/") : std::string(top)))
+            return true;
+    }
+    return false;
+}
+
 constexpr unsigned maxAttempts = 100000;
 
 // A record is a few lines; anything much larger is no record of ours.
@@ -248,27 +275,12 @@ bool isTrashPath(std::string_view path, const std::string& home)
         if (below(path, files) && path.size() > files.size() + 1)
             return true;
     }
-    const std::string uid = std::to_string(::getuid());
-    constexpr std::string_view files = "/files/";
-    for (auto at = path.find(files); at != std::string_view::npos; at = path.find(files, at + 1)) {
-        if (at + files.size() >= path.size())
-            continue; // the files folder itself, not an item in it
-        const std::string_view before = path.substr(0, at);
-        const auto slash = before.rfind('/');
-        if (slash == std::string_view::npos)
-            continue;
-        const std::string_view last = before.substr(slash + 1);
-        std::string_view top;
-        if (last.starts_with(".Trash-") && last.substr(7) == uid)
-            top = before.substr(0, slash);
-        else if (last == uid && before.substr(0, slash).ends_with("/.Trash"))
-            top = before.substr(0, slash - 7);
-        else
-            continue;
-        if (mayBeMountTop(top.empty() ? std::string("/") : std::string(top)))
-            return true;
-    }
-    return false;
+    return inDriveTrash(path, mayBeMountTop);
+}
+
+bool looksLikeDriveTrashItem(std::string_view path)
+{
+    return inDriveTrash(path, [](const std::string&) { return true; });
 }
 
 std::optional<std::string> trashRecordOrigin(const std::string& trashed)

@@ -25,6 +25,10 @@ std::string homeTrashFiles(const std::string& home);
 // A folder that merely looks like a Trash, such as a copy of one on a drive, doesn't count.
 bool isTrashPath(std::string_view path, const std::string& home);
 
+// True for a path shaped like an item of one of this user's drive Trashes, whether or not the drive
+// is mounted there now: what went to a drive's Trash went to a Trash, even once the drive is gone.
+bool looksLikeDriveTrashItem(std::string_view path);
+
 // The text of a .trashinfo file's Path= value: bytes other than letters, digits, "-", "_", ".",
 // "~" and "/" percent-encoded.
 std::string trashInfoPath(std::string_view absolutePath);
