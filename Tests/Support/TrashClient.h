@@ -10,7 +10,7 @@
 
 namespace Quandril::Testing {
 
-// Whether an executable of that name lies on $PATH.
+// Whether the tool is installed (in /usr/bin, where Debian's packages put them).
 bool haveTool(const std::string& name);
 
 // Runs the tool with `input` on its standard input; its standard output, or nothing when it could
