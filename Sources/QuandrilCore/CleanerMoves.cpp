@@ -17,10 +17,11 @@
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/Platform/Files.h"
-#include "QuandrilCore/Platform/Move.h"
+#include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
+#include "QuandrilCore/Saturating.h"
 
 namespace Quandril {
 
@@ -85,7 +86,11 @@ std::optional<std::string> discard(FileOps& files, const std::string& partial)
 std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item, const std::string& place)
 {
     using Kind = CopyTrouble::Kind;
-    const std::string partial = parentOf(place) + "/" + Platform::partialName(lastComponent(place));
+    // Held until the copy has its own name or is gone, so no reclaim takes it meanwhile.
+    std::optional<Platform::HeldPartial> held;
+    if (auto failure = attempt([&] { held.emplace(place); }))
+        return CopyTrouble { Kind::unfinished, failure->description, std::nullopt };
+    const std::string partial = parentOf(place) + "/" + held->name();
     if (auto failure = attempt([&] { files.copy(item, partial); })) {
         if (failure->inTheWay)
             return CopyTrouble { Kind::inTheWay, failure->description, std::nullopt };
@@ -97,6 +102,14 @@ std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item
         return CopyTrouble { failure->inTheWay ? Kind::taken : Kind::unfinished, failure->description,
                              discard(files, partial) };
     return std::nullopt;
+}
+
+// The drive as a move into `folder` sees it: the partial copies that killed moves left there are
+// gone (in a dry run only counted), and the room they took is free.
+DriveInfo reclaimingPartials(DriveInfo drive, const std::string& folder, const CleanOptions& options)
+{
+    drive.freeBytes = Saturating::add(drive.freeBytes, Platform::reclaimPartials(folder, !options.dryRun));
+    return drive;
 }
 
 std::string partialLeft(const Mac& mac, const CopyTrouble& trouble)
@@ -174,17 +187,20 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
     std::string target;
     if (finding.action.destination) {
         target = *finding.action.destination;
+        if (!options.dryRun)
+            Platform::reclaimPartials(parentOf(target), true);
     } else {
         const auto drive = targetDrive(report, options.moveTo);
         if (!drive)
             return refused(finding, noDrive);
-        if (!hasRoom(finding.bytes, *drive))
-            return refused(finding, noRoom(*drive));
         const std::string homePrefix = mac.home + "/";
         const std::string keep = source.compare(0, homePrefix.size(), homePrefix) == 0
             ? source.substr(homePrefix.size())
             : lastComponent(source);
         target = drive->path + "/Moved from Mac/" + keep;
+        const DriveInfo reclaimed = reclaimingPartials(*drive, parentOf(target), options);
+        if (!hasRoom(finding.bytes, reclaimed))
+            return refused(finding, noRoom(reclaimed));
     }
     if (!Platform::isValidUTF8(target))
         return refused(finding, std::string(unrecordable));
@@ -229,6 +245,7 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
             // Steam finds a moved game by the manifest in the library folder two levels up.
             const std::string place = parentOf(parentOf(target)) + "/" + lastComponent(further);
             if (!occupied(place)) {
+                Platform::reclaimPartials(parentOf(place), true);
                 if (auto trouble = copyIntoPlace(files, further, place))
                     return failed(finding,
                                   "Copied the files, but not Steam's record of them: "
@@ -270,7 +287,8 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
     const auto drive = targetDrive(report, options.moveTo);
     if (!drive)
         return refused(finding, noDrive);
-    if (!hasRoom(finding.bytes, *drive))
+    const std::string folder = drive->path + "/Sound Libraries/" + finding.owner.value_or(finding.title);
+    if (!hasRoom(finding.bytes, reclaimingPartials(*drive, folder, options)))
         return refused(finding, noRoom(*drive));
 
     auto& fence = PrivacyFence::shared();
@@ -286,7 +304,6 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
     if (items.empty())
         return refused(finding, "Nothing left to move; scan again.");
 
-    const std::string folder = drive->path + "/Sound Libraries/" + finding.owner.value_or(finding.title);
     const std::string ownerName = finding.owner.value_or("its apps");
     if (!Platform::isValidUTF8(folder))
         return refused(finding, std::string(unrecordable));

@@ -83,6 +83,8 @@ struct Mac {
 
     // Moves an item to the Trash and returns the exact path it got there; throws when it cannot.
     std::string trash(const std::string& path) const;
+    // The folder whose size is the Trash's: the desktop's on the live machine, ~/.Trash on a fake one.
+    std::string trashFolder() const;
     // Runs the command lines, joined with " && ", once with administrator rights.
     bool runAsAdmin(const std::vector<std::vector<std::string>>& commands) const;
 };

@@ -251,14 +251,18 @@ std::set<std::string> Mac::runningBundleIDs() const
     return { fixture->running->begin(), fixture->running->end() };
 }
 
+std::string Mac::trashFolder() const
+{
+    // The live Trash is the desktop's, where trashed items really go; a fake machine keeps its own.
+    return isFake() ? path("~/.Trash") : Platform::homeTrashFiles(home);
+}
+
 ScanReport ScanReport::status(const Mac& mac)
 {
     ScanReport report;
     report.scannedAt = Clock::now();
     report.drives = mac.drives();
-    // The live Trash is the desktop's, where trashed items really go; a fake machine keeps its own.
-    std::string trash = mac.isFake() ? mac.path("~/.Trash") : Platform::homeTrashFiles(mac.home);
-    report.trashBytes = mac.usage(trash).bytes;
+    report.trashBytes = mac.usage(mac.trashFolder()).bytes;
     report.engine = engineName();
     return report;
 }

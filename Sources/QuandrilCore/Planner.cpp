@@ -197,7 +197,11 @@ std::optional<Goal> Goal::parse(std::string_view input)
         auto value = number(trimmed(rest));
         if (!value || !(*value > 0 && *value < 100))
             return std::nullopt;
-        return ofShare(*value / 100);
+        // The tiniest positive numbers have no hundredth: their share would be 0.
+        const double fraction = *value / 100;
+        if (!(fraction > 0 && fraction < 1))
+            return std::nullopt;
+        return ofShare(fraction);
     }
     for (const auto& unit : units)
         if (endsWith(rest, unit.suffix))

@@ -48,7 +48,7 @@ TEST(GoalParsing, readsTheDocumentedForms)
         // Unicode space separators trim like blanks, also between number and unit.
         { "\u00A050gb\u3000", B(50'000'000'000) }, { "50\u2009GB", B(50'000'000'000) },
         { "20%", S(0.2) }, { "20 %", S(0.2) }, { " 20 % ", S(0.2) }, { "0.5%", S(0.005) }, { "12.5%", S(0.125) },
-        { "75%", S(0.75) },
+        { "75%", S(0.75) }, { "1e-300%", S(1e-300 / 100) },
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(Goal::parse(text), expected) << '"' << text << '"';
@@ -60,7 +60,7 @@ TEST(GoalParsing, refusesEverythingElse)
         // Units that do not exist.
         "500m", "50kb", "50b", "50 gib", "50 percent", "50gbb", "50%gb", "ＧＢ", "50ＧＢ",
         // Shares out of range.
-        "0%", "100%", "150%", "-5%", "%", "5%%", "20%\n",
+        "0%", "100%", "150%", "-5%", "%", "5%%", "20%\n", "3E-324%", "1e-322%",
         // Numbers that are not numbers, or not positive.
         "0", "0gb", "-0gb", "-5gb", "\u22125gb", "", " \t ", "gb", "abc", "1,5gb", "5 5gb", "1e", "1e+gb", "e5gb",
         ".gb", "+-5gb", "\u0665gb",

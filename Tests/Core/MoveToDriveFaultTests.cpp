@@ -1,17 +1,24 @@
 #include "QuandrilCore/Cleaner.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Platform/PartialCopy.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Token.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
@@ -172,6 +179,8 @@ TEST_P(CutShortCopies, LeaveNothingUnderTheNameAndARetryMoves)
     const auto retry = bench.move();
     EXPECT_EQ(retry.status, Status::done) << retry.detail;
     EXPECT_EQ(readFile(bench.machine.at(bench.target + "/notes.txt")), "tuning");
+    // What a killed copy left beside the target went with the retry; the retry left nothing either.
+    EXPECT_EQ(listNames(Platform::parentOf(bench.machine.at(bench.target))), std::vector<std::string> { "Strings" });
 }
 
 const CutShortCase cutShortCases[] = {
@@ -193,5 +202,55 @@ const CutShortCase cutShortCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Move, CutShortCopies, ::testing::ValuesIn(cutShortCases), CaseNamed {});
+
+// ---- Partial copies that killed moves left ----
+
+std::set<std::string> namesIn(const std::string& folder)
+{
+    const auto names = listNames(folder);
+    return { names.begin(), names.end() };
+}
+
+// Killed moves' partial copies take the room a move needs until a move into their folder reclaims
+// them (a dry run only counts them). Only exact names of ours go, and never one a running move holds.
+TEST(StalePartials, AreReclaimedBeforeTheRoomCheck)
+{
+    for (const bool dryRun : { false, true }) {
+        Bench bench;
+        bench.machine.text("~/Movies/Trip/a.txt", "trip");
+        const std::string folder = bench.backup("/Moved from Mac/Movies");
+        const auto partial = [](const std::string& name) {
+            return "." + name + ".gorrin-partial-" + Platform::Token::random().text();
+        };
+        const std::string staleFile = partial("clip.mov"), staleFolder = partial("Trip"), orphanLock = partial("x") + ".lock";
+        writeFile(folder + "/" + staleFile, std::string(1 << 20, 'p'));
+        writeFile(folder + "/" + staleFolder + "/s.wav", "half");
+        writeFile(folder + "/" + staleFolder + ".lock", "");
+        writeFile(folder + "/" + orphanLock, "");
+        // Look-alikes and what isn't plainly ours stay.
+        std::string upper = partial("clip.mov"), longer = partial("clip.mov") + "x", noDot = partial("clip.mov").substr(1);
+        std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+        std::string dashless = partial("clip.mov");
+        dashless.erase(dashless.rfind('-'), 1);
+        const std::string link = partial("clip.mov"), oddLock = partial("y");
+        for (const auto& name : { upper, longer, noDot, dashless, oddLock })
+            writeFile(folder + "/" + name, "not ours");
+        makeFolders(folder + "/" + oddLock + ".lock");
+        ASSERT_EQ(::symlink("../../elsewhere", (folder + "/" + link).c_str()), 0);
+        const Platform::HeldPartial running(folder + "/Other");
+        writeFile(folder + "/" + running.name() + "/b.wav", "copying");
+
+        std::set<std::string> kept { upper, longer, noDot, dashless, link, oddLock, oddLock + ".lock",
+            running.name(), running.name() + ".lock" };
+        if (dryRun)
+            kept.insert({ staleFile, staleFolder, staleFolder + ".lock", orphanLock });
+        else
+            kept.insert("Trip");
+        // 1 GB free: a move of this size fits only with the stale copy's 1 MiB.
+        const auto result = bench.run(personalMove({ "~/Movies/Trip" }, 909'091'000), bench.options(dryRun));
+        EXPECT_EQ(result.status, dryRun ? Status::wouldDo : Status::done) << result.detail;
+        EXPECT_EQ(namesIn(folder), kept) << (dryRun ? "dry run" : "move");
+    }
+}
 
 } // namespace

@@ -245,10 +245,11 @@ TEST(Home, HomeVariableWhenItNamesAFolderElseTheUserDatabase)
     ASSERT_NE(user, nullptr);
     char resolved[PATH_MAX];
     const std::string database = ::realpath(user->pw_dir, resolved) ? resolved : user->pw_dir;
-    const struct {
+    struct Row {
         std::optional<std::string> variable;
         std::string home;
-    } rows[] = {
+    };
+    std::vector<Row> rows {
         { home, home },
         { dir.path() + "/link", home },
         { std::nullopt, database },
@@ -257,6 +258,15 @@ TEST(Home, HomeVariableWhenItNamesAFolderElseTheUserDatabase)
         { dir.path() + "/missing", database },
         { dir.path() + "/file", database },
     };
+    // Another user's home kept by `sudo -E`: followed only when we own it, also through a link of
+    // ours. Only root can give a folder away; elsewhere these rows are left out.
+    const std::string foreign = dir.path() + "/foreign";
+    makeFolders(foreign);
+    ASSERT_EQ(::symlink(foreign.c_str(), (dir.path() + "/foreign-link").c_str()), 0);
+    if (::chown(foreign.c_str(), ::geteuid() + 1000, ::getegid()) == 0) {
+        rows.push_back({ foreign, database });
+        rows.push_back({ dir.path() + "/foreign-link", database });
+    }
     for (const auto& row : rows) {
         ScopedEnv variable("HOME", row.variable);
         EXPECT_EQ(homeFolder(), row.home) << row.variable.value_or("(unset)");

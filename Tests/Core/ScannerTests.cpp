@@ -14,6 +14,7 @@
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
 #include "Support/Records.h"
+#include "Support/SystemState.h"
 
 using namespace Quandril;
 using Quandril::Testing::FakeMachine;
@@ -245,6 +246,29 @@ TEST(Scanner, SortsByTierThenSizeKeepingTies)
 
     ScanReport report = Scanner::scan(mac, catalog, options());
     EXPECT_EQ(ids(report), (std::vector<std::string> { "big", "small", "same", "big-reinstall", "personal" }));
+}
+
+// The scan and the quick status name the same Trash: the desktop's on the live machine (here
+// pointed at the fake home), the fake machine's own ~/.Trash there.
+TEST(Scanner, MeasuresTheTrashTheStatusMeasures)
+{
+    FakeMachine machine;
+    machine.file("~/.Trash/fake only", 7'000).file("~/.local/share/Trash/files/desktop only", 50'000);
+    Testing::ScopedEnv home("HOME", machine.home());
+    Testing::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
+    const struct {
+        Mac mac;
+        std::string trash;
+    } rows[] = {
+        { machine.mac(), "~/.Trash" },
+        { Mac::real(), "~/.local/share/Trash/files" },
+    };
+    for (const auto& row : rows) {
+        const std::int64_t expected = row.mac.usage(machine.at(row.trash)).bytes;
+        EXPECT_GT(expected, 0) << row.trash;
+        EXPECT_EQ(Scanner::scan(row.mac, placesCatalog(), options()).trashBytes, expected) << row.trash;
+        EXPECT_EQ(ScanReport::status(row.mac).trashBytes, expected) << row.trash;
+    }
 }
 
 struct RepeatCase {

@@ -446,6 +446,8 @@ TEST_F(MovesAcrossDevices, CutShortLeaveNothingUnderTheName)
     EXPECT_EQ(readFile(to + "/a.txt"), "a");
     EXPECT_EQ(readFile(to + "/big.bin"), std::string(1 << 20, 'b'));
     EXPECT_FALSE(fs::exists(at("tree")));
+    // The killed move's partial copy went with the next move there.
+    EXPECT_EQ(namesIn(other_), std::vector<std::string> { "tree" });
 }
 
 TEST_F(MovesAcrossDevices, FailWithoutHarmToEitherSide)

@@ -32,15 +32,20 @@ std::string fromUserDatabase()
     }
 }
 
+// Root keeps another user's $HOME under `sudo -E` or `su -m`: anything written there would be
+// root's and lock that user out of their own Trash and history. Only a folder of our own is home.
+bool isOwnFolder(const char* path)
+{
+    struct stat info {};
+    return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
+}
+
 // $HOME is how a user or a test points programs at another home; the user database answers only
-// when $HOME names no usable folder.
+// when $HOME names no folder of ours.
 std::string fromEnvironment()
 {
     const char* variable = std::getenv("HOME");
-    if (!variable || variable[0] != '/')
-        return {};
-    struct stat info {};
-    if (::stat(variable, &info) != 0 || !S_ISDIR(info.st_mode))
+    if (!variable || variable[0] != '/' || !isOwnFolder(variable))
         return {};
     return variable;
 }

@@ -1,8 +1,6 @@
 #include "QuandrilCore/Platform/Move.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <map>
 #include <system_error>
@@ -14,8 +12,8 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Platform/AtPath.h"
+#include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/PathText.h"
-#include "QuandrilCore/Platform/Token.h"
 
 // Every step here names an item relative to the open folder that holds it, and every folder is
 // entered without following a link, so a folder swapped for a link while a move or copy runs can
@@ -393,7 +391,9 @@ void moveAcrossDevices(const Place& from, const Place& to, const std::string& sh
 {
     if (statAt(to.folder.get(), to.name))
         fail(EEXIST, shownTo + " already exists");
-    const Place partial {Descriptor(::fcntl(to.folder.get(), F_DUPFD_CLOEXEC, 0)), partialName(to.name)};
+    reclaimPartialsAt(to.folder.get(), true);
+    const HeldPartial held(to);
+    const Place partial {Descriptor(::fcntl(to.folder.get(), F_DUPFD_CLOEXEC, 0)), held.name()};
     if (!partial.folder)
         fail(errno, "can't move " + shownFrom + " to " + shownTo);
     const std::string shownPartial = parentOf(shownTo) + "/" + partial.name;
@@ -468,15 +468,6 @@ void moveByClaimingTarget(const Place& from, const Place& to, const std::string&
 }
 
 } // namespace
-
-std::string partialName(std::string_view name)
-{
-    const std::string suffix = ".gorrin-partial-" + Token::random().text();
-    std::size_t keep = std::min(name.size(), NAME_MAX - 1 - suffix.size());
-    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
-        --keep;
-    return "." + std::string(name.substr(0, keep)) + suffix;
-}
 
 void copyNoReplace(const std::string& from, const std::string& to)
 {

@@ -3,15 +3,15 @@
 // Moving an item without ever replacing what is at the target.
 
 #include <string>
-#include <string_view>
 
 namespace Quandril::Platform {
 
 // Moves `from` (file, folder or link; a link itself, never its target) to the path `to`.
 // Within one file system the move is a single no-replace rename. Across file systems the item is
-// copied (links as links, modes and times kept, hard links within it kept) under a partialName
-// beside `to`, the copy compared with the original and renamed to `to` without replacing anything,
-// and only then the original removed, so even a crash never leaves an incomplete copy at `to`.
+// copied (links as links, modes and times kept, hard links within it kept) under a partial name
+// held beside `to` (PartialCopy.h), the copy compared with the original and renamed to `to` without
+// replacing anything, and only then the original removed, so even a crash never leaves an
+// incomplete copy at `to`; what killed moves left beside `to` is reclaimed first.
 // Throws std::system_error on failure: EEXIST when something is already at `to`, with both left
 // intact. A failed copy leaves the original alone and removes the partial copy it made. An original
 // that can't all be removed is made whole again from the copy, then the copy removed; only when
@@ -23,10 +23,5 @@ void moveNoReplace(const std::string& from, const std::string& to);
 // Throws std::system_error: EEXIST when something is already at `to` or anywhere the copy would
 // go. A copy that fails part-way is left where it got to.
 void copyNoReplace(const std::string& from, const std::string& to);
-
-// A hidden name of our own for a copy of the item `name` while it is made and checked: the name
-// (cut short at a character boundary when it must be) between "." and ".gorrin-partial-" and a
-// random token. What a crash leaves under it never blocks the item's own name.
-std::string partialName(std::string_view name);
 
 } // namespace Quandril::Platform

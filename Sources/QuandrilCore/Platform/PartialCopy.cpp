@@ -1,0 +1,211 @@
+#include "QuandrilCore/Platform/PartialCopy.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <set>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "QuandrilCore/Platform/Token.h"
+#include "QuandrilCore/Saturating.h"
+
+namespace Quandril::Platform {
+
+namespace {
+
+constexpr std::string_view marker = ".gorrin-partial-";
+constexpr std::string_view lockEnding = ".lock";
+constexpr std::string_view tokenShape = "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx";
+
+bool endsWith(std::string_view text, std::string_view ending)
+{
+    return text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending;
+}
+
+bool isToken(std::string_view text)
+{
+    if (text.size() != tokenShape.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+        if (tokenShape[i] == '-' ? c != '-' : !hex)
+            return false;
+    }
+    return true;
+}
+
+bool sameFile(int folder, const std::string& name, int fd)
+{
+    struct stat open {};
+    const auto named = statAt(folder, name);
+    return named && ::fstat(fd, &open) == 0 && named->st_dev == open.st_dev && named->st_ino == open.st_ino;
+}
+
+std::int64_t allocated(const struct stat& info)
+{
+    return info.st_blocks < 0 ? 0 : Saturating::multiply(static_cast<std::int64_t>(info.st_blocks), 512);
+}
+
+// The bytes a tree takes on its drive, links not followed.
+std::int64_t allocatedTree(int folder, const std::string& name, const struct stat& top)
+{
+    std::int64_t total = allocated(top);
+    if (!S_ISDIR(top.st_mode))
+        return total;
+    try {
+        FolderChain chain(folder, name, name);
+        std::vector<std::pair<std::vector<std::string>, std::size_t>> frames;
+        frames.emplace_back(namesIn(chain.fd(), chain.shown()), 0);
+        while (!frames.empty()) {
+            auto& [names, next] = frames.back();
+            if (next == names.size()) {
+                frames.pop_back();
+                if (!frames.empty())
+                    chain.leave();
+                continue;
+            }
+            const std::string entry = names[next++];
+            const auto info = statAt(chain.fd(), entry);
+            if (!info)
+                continue;
+            total = Saturating::add(total, allocated(*info));
+            if (S_ISDIR(info->st_mode)) {
+                chain.enter(entry);
+                frames.emplace_back(namesIn(chain.fd(), chain.shown()), 0);
+            }
+        }
+    } catch (const std::system_error&) {
+        // What could be reached is counted.
+    }
+    return total;
+}
+
+// The lock of a partial copy that no running move holds, taken: true with `lock` open when the lock
+// file is there, true with `lock` closed when there is none. A lock file that is anything but a
+// plain file is not ours to judge.
+bool takeStaleLock(int folder, const std::string& lockName, Descriptor& lock)
+{
+    Descriptor fd(::openat(folder, lockName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd)
+        return errno == ENOENT;
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        return false;
+    lock = std::move(fd);
+    return true;
+}
+
+} // namespace
+
+std::string partialName(std::string_view name)
+{
+    const std::string suffix = std::string(marker) + Token::random().text();
+    // Room is left for the lock file's ending.
+    std::size_t keep = std::min(name.size(), NAME_MAX - 1 - suffix.size() - lockEnding.size());
+    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return "." + std::string(name.substr(0, keep)) + suffix;
+}
+
+bool isPartialName(std::string_view name)
+{
+    const std::size_t least = 2 + marker.size() + tokenShape.size();
+    if (name.size() < least || name.front() != '.')
+        return false;
+    const std::string_view token = name.substr(name.size() - tokenShape.size());
+    const std::string_view rest = name.substr(0, name.size() - tokenShape.size());
+    return isToken(token) && endsWith(rest, marker);
+}
+
+HeldPartial::HeldPartial(const Place& beside)
+    : folder_(::fcntl(beside.folder.get(), F_DUPFD_CLOEXEC, 0))
+{
+    if (!folder_)
+        throw std::system_error(errno, std::generic_category(), "can't make a copy of " + beside.name);
+    for (int tries = 0; tries < 16; ++tries) {
+        std::string candidate = partialName(beside.name);
+        const std::string lockName = candidate + std::string(lockEnding);
+        Descriptor lock(::openat(folder_.get(), lockName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!lock) {
+            if (errno == EEXIST)
+                continue;
+            throw std::system_error(errno, std::generic_category(), "can't make " + lockName);
+        }
+        // A reclaim that took the lock file the moment it appeared removes it; a file system that
+        // keeps no locks lets no reclaim judge it either, so it stays ours.
+        if (::flock(lock.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+            continue;
+        if (!sameFile(folder_.get(), lockName, lock.get()))
+            continue;
+        lock_ = std::move(lock);
+        name_ = std::move(candidate);
+        return;
+    }
+    throw std::system_error(EAGAIN, std::generic_category(), "can't find a free name beside " + beside.name);
+}
+
+HeldPartial::HeldPartial(std::string_view besidePath)
+    : HeldPartial(placeOf(besidePath))
+{
+}
+
+HeldPartial::~HeldPartial()
+{
+    const std::string lockName = name_ + std::string(lockEnding);
+    if (sameFile(folder_.get(), lockName, lock_.get()))
+        ::unlinkat(folder_.get(), lockName.c_str(), 0);
+}
+
+std::int64_t reclaimPartialsAt(int folder, bool remove)
+{
+    std::set<std::string> partials;
+    try {
+        for (auto& name : namesIn(folder, "the folder")) {
+            if (endsWith(name, lockEnding))
+                name.resize(name.size() - lockEnding.size());
+            if (isPartialName(name))
+                partials.insert(std::move(name));
+        }
+    } catch (const std::system_error&) {
+        return 0;
+    }
+    std::int64_t freed = 0;
+    for (const auto& partial : partials) {
+        const std::string lockName = partial + std::string(lockEnding);
+        Descriptor lock;
+        if (!takeStaleLock(folder, lockName, lock))
+            continue;
+        const auto info = statAt(folder, partial);
+        if (info && S_ISLNK(info->st_mode))
+            continue;
+        if (!info && errno != ENOENT)
+            continue;
+        const std::int64_t bytes = info ? allocatedTree(folder, partial, *info) : 0;
+        if (remove && info && removeTreeAt(folder, partial) != 0)
+            continue;
+        freed = Saturating::add(freed, bytes);
+        if (remove && lock && sameFile(folder, lockName, lock.get()))
+            ::unlinkat(folder, lockName.c_str(), 0);
+    }
+    return freed;
+}
+
+std::int64_t reclaimPartials(std::string_view folder, bool remove)
+{
+    try {
+        const Descriptor open = openFolder(folder);
+        return reclaimPartialsAt(open.get(), remove);
+    } catch (const std::system_error&) {
+        return 0;
+    }
+}
+
+} // namespace Quandril::Platform
