@@ -79,6 +79,9 @@ public:
         for (const auto& item : all_)
             byID_.emplace(item.id, &item);
     }
+    // The index points into the list it holds.
+    ItemsByID(const ItemsByID&) = delete;
+    ItemsByID& operator=(const ItemsByID&) = delete;
 
     const CloudItem* find(const std::string& id) const
     {
