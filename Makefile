@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 # How long `make fuzz` runs each fuzz target.
 FUZZ_SECONDS ?= 60
 
-.PHONY: deps run test smoke tsan bench fuzz clean
+.PHONY: deps run test lint smoke tsan bench fuzz clean
 
 deps:
 	@bash scripts/install-deps
@@ -19,6 +19,10 @@ test: deps
 	cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
 	bash scripts/desktop-smoke build/asan/Sources/QuandrilApp/gorrin
+
+# The layout of .clang-format and the include order of the app's folders (scripts/lint says which).
+lint: deps
+	bash scripts/lint
 
 # The desktop smoke alone: gorrin on a virtual desktop with a tray, screenshots in build/screenshots/.
 smoke: deps

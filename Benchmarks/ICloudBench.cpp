@@ -147,7 +147,9 @@ constexpr double parkBytes = double(parkFiles) * double(parkFileBytes);
 void BM_ICloudPark2GB(benchmark::State& state)
 {
     auto& park = parkMachine();
-    const CloudOptions options("Backup", 5'000'000'000, 5'000'000'000, true, false);
+    const CloudOptions options {
+        .drive = "Backup", .chunkBytes = 5'000'000'000, .marginBytes = 5'000'000'000, .agreed = true
+    };
     std::size_t done = 0;
     for (auto _ : state) {
         const auto results = ICloud::clean(park.ids, park.scan, *park.mac, options, {}, {});

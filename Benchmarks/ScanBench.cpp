@@ -77,7 +77,7 @@ Machine& machine()
 
 ScanOptions options()
 {
-    return ScanOptions(std::nullopt, Clock::now(), {});
+    return ScanOptions { .now = Clock::now() };
 }
 
 void BM_DuSx(benchmark::State& state)

@@ -6,4 +6,8 @@ function(quandril_warnings target)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(${target} PRIVATE -Wno-restrict)
   endif()
+  # The presets that tests and CI build with stop at the first warning, so none creeps in.
+  if(QUANDRIL_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()

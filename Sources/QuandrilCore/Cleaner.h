@@ -57,33 +57,16 @@ struct CleanResult {
 std::string_view rawValue(CleanResult::Status status);
 std::optional<CleanResult::Status> cleanStatusFromRaw(std::string_view raw);
 
-// How one clean-up runs; built for each call, never stored.
+// How one clean-up runs; built for each call, never stored, as ScanOptions is.
 struct CleanOptions {
     bool dryRun = false;
     bool includeCautioned = false;
     bool permanentCaches = false;
-    std::optional<std::string> moveTo;
+    std::optional<std::string> moveTo {};
     bool linkMove = false;
-    ScanOptions scan;
+    ScanOptions scan {};
     // The file operations to go through; the live ones when empty. Tests set their own.
-    std::shared_ptr<FileOps> files;
-
-    CleanOptions() = default;
-    CleanOptions(bool dryRun, bool includeCautioned, bool permanentCaches, std::optional<std::string> moveTo,
-                 bool linkMove, ScanOptions scan)
-        : dryRun(dryRun)
-        , includeCautioned(includeCautioned)
-        , permanentCaches(permanentCaches)
-        , moveTo(std::move(moveTo))
-        , linkMove(linkMove)
-        , scan(std::move(scan))
-    {
-    }
-    // No drive to move to.
-    CleanOptions(bool dryRun, bool includeCautioned, bool permanentCaches, bool linkMove, ScanOptions scan)
-        : CleanOptions(dryRun, includeCautioned, permanentCaches, std::nullopt, linkMove, std::move(scan))
-    {
-    }
+    std::shared_ptr<FileOps> files {};
 
     FileOps& fileOps() const { return files ? *files : FileOps::live(); }
 };

@@ -14,6 +14,7 @@
 
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/ParallelMap.h"
+#include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/PrivacyFence.h"
@@ -23,22 +24,6 @@ namespace Quandril {
 namespace {
 
 constexpr std::size_t chunkBytes = 1 << 20;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 struct DigestContext {
     EVP_MD_CTX* context = EVP_MD_CTX_new();
@@ -211,8 +196,8 @@ TreeDiff compareTrees(const std::string& here, const std::string& there, bool ch
 std::optional<std::string> sha256(const std::string& path)
 {
     // Non-blocking so that opening a pipe by mistake cannot hang; it is refused below anyway.
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.get() < 0)
+    const Platform::Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file)
         return std::nullopt;
     struct stat status {};
     if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))

@@ -66,25 +66,15 @@ struct CloudScan {
     friend bool operator==(const CloudScan&, const CloudScan&) = default;
 };
 
-// How one cleanup runs; built for each call, never stored.
+// How one cleanup runs; built for each call, never stored, as ScanOptions is.
 struct CloudOptions {
-    std::string drive; // name or path of the drive to park on
+    std::string drive {}; // name or path of the drive to park on
     std::int64_t chunkBytes = 0;
     std::int64_t marginBytes = 0; // kept free on the startup drive after a chunk is downloaded
     bool agreed = false;
     bool dryRun = false;
     // The file operations every change goes through; the live ones when empty. Tests set their own.
-    std::shared_ptr<FileOps> files;
-
-    CloudOptions() = default;
-    CloudOptions(std::string drive, std::int64_t chunkBytes, std::int64_t marginBytes, bool agreed, bool dryRun)
-        : drive(std::move(drive))
-        , chunkBytes(chunkBytes)
-        , marginBytes(marginBytes)
-        , agreed(agreed)
-        , dryRun(dryRun)
-    {
-    }
+    std::shared_ptr<FileOps> files {};
 
     FileOps& fileOps() const { return files ? *files : FileOps::live(); }
 };

@@ -11,7 +11,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include <fts.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unicode/uchar.h>
@@ -19,6 +18,7 @@
 
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/ICloudSteps.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/PrivacyFence.h"
 
@@ -95,13 +95,33 @@ bool isPackage(std::string_view name)
     return ICloud::packageExtensions().count(Platform::lowercased(extension)) != 0;
 }
 
-std::string groupingKey(const ICloud::Entry& entry, std::int64_t sizeOnlyBytes)
-{
-    std::string key = std::to_string(entry.bytes);
-    if (entry.bytes < sizeOnlyBytes) {
-        key += '|';
-        key += ICloud::normalizedName(lastComponent(entry.path));
+// What makes files copies of one another: the same size and, below the size that decides alone,
+// the same normalized name.
+struct CopyKey {
+    std::int64_t bytes = 0;
+    std::optional<std::string> name;
+
+    friend bool operator==(const CopyKey&, const CopyKey&) = default;
+};
+
+struct CopyKeyHash {
+    std::size_t operator()(const CopyKey& key) const
+    {
+        const std::size_t bytes = std::hash<std::int64_t> {}(key.bytes);
+        if (!key.name)
+            return bytes;
+        return bytes ^ (std::hash<std::string> {}(*key.name) + 0x9e3779b9 + (bytes << 6) + (bytes >> 2));
     }
+};
+
+template <typename Value>
+using ByKey = std::unordered_map<CopyKey, Value, CopyKeyHash>;
+
+CopyKey copyKey(const ICloud::Entry& entry, std::int64_t sizeOnlyBytes)
+{
+    CopyKey key { entry.bytes, std::nullopt };
+    if (entry.bytes < sizeOnlyBytes)
+        key.name = ICloud::normalizedName(lastComponent(entry.path));
     return key;
 }
 
@@ -134,6 +154,197 @@ void sortOldestFirst(std::vector<const ICloud::Entry*>& copies)
     });
     for (std::size_t i = 0; i < copies.size(); ++i)
         copies[i] = keyed[i].first;
+}
+
+// The files of at least `minBytes` below the roots, each once: a root listed inside another would
+// offer a file as its own copy. Every file counts in the tally.
+std::vector<ICloud::Entry> walkRoots(const std::vector<std::string>& roots, const Mac& mac, std::int64_t minBytes,
+                                     ICloud::Tally& tally)
+{
+    std::vector<ICloud::Entry> entries;
+    std::unordered_set<std::string> seen;
+    for (const auto& root : roots) {
+        for (auto& entry : ICloud::walk(root, mac, minBytes, tally)) {
+            if (seen.insert(entry.path).second)
+                entries.push_back(std::move(entry));
+        }
+    }
+    return entries;
+}
+
+// A folder outside iCloud where copies may lie, and how the user knows it.
+struct Place {
+    std::string path;
+    std::string label;
+};
+
+// The Mac's own folders that iCloud doesn't sync, then every drive but the startup one.
+std::vector<Place> placesOutside(const Mac& mac, const std::vector<DriveInfo>& drives)
+{
+    std::vector<Place> places;
+    for (const auto folder : macFolders) {
+        std::string path = mac.path(folder);
+        if (!PrivacyFence::shared().blocks(path) && isDirectory(path) && !mac.cloudFolder(path))
+            places.push_back(Place { std::move(path), std::string(thisMac) });
+    }
+    for (const auto& drive : drives) {
+        if (!drive.isStartup)
+            places.push_back(Place { drive.path, drive.name });
+    }
+    return places;
+}
+
+// The iCloud files by key, each key in the order first met, and every size met.
+struct CloudIndex {
+    ByKey<std::vector<std::size_t>> byKey;
+    std::vector<CopyKey> order;
+    std::unordered_set<std::int64_t> sizes;
+};
+
+CloudIndex indexByKey(const std::vector<ICloud::Entry>& entries, std::int64_t sizeOnlyBytes)
+{
+    CloudIndex index;
+    for (std::size_t at = 0; at < entries.size(); ++at) {
+        auto key = copyKey(entries[at], sizeOnlyBytes);
+        auto& list = index.byKey[key];
+        if (list.empty())
+            index.order.push_back(std::move(key));
+        list.push_back(at);
+        index.sizes.insert(entries[at].bytes);
+    }
+    return index;
+}
+
+// The files in the places that share a key with an iCloud file.
+ByKey<std::vector<PlaceEntry>> copiesOutside(const std::vector<Place>& places, const CloudIndex& cloud,
+                                             const std::vector<std::string>& roots, const Mac& mac,
+                                             std::int64_t minBytes, std::int64_t sizeOnlyBytes)
+{
+    ByKey<std::vector<PlaceEntry>> found;
+    for (const auto& place : places) {
+        ICloud::Tally ignored;
+        for (auto& entry : ICloud::walk(place.path, mac, minBytes, ignored)) {
+            // A drive that holds the home folder must not offer an iCloud file as its own copy.
+            if (!cloud.sizes.count(entry.bytes) || rootOf(entry.path, roots))
+                continue;
+            auto key = copyKey(entry, sizeOnlyBytes);
+            if (cloud.byKey.count(key))
+                found[std::move(key)].push_back(PlaceEntry { std::move(entry), place.label });
+        }
+    }
+    return found;
+}
+
+// The copy that stays, and the iCloud copies that go.
+struct Choice {
+    const ICloud::Entry* keeper = nullptr;
+    bool keeperOnMac = true;
+    std::string keepPlace;
+    std::optional<std::string> caution;
+    std::vector<const ICloud::Entry*> leaving;
+};
+
+// Of several copies in iCloud the oldest stays there; a single one goes, and a copy on a drive
+// is kept over one on the Mac.
+Choice chooseKeeper(std::vector<const ICloud::Entry*>& copies, std::vector<PlaceEntry>& others)
+{
+    Choice choice;
+    if (copies.size() >= 2) {
+        sortOldestFirst(copies);
+        choice.keeper = copies.front();
+        choice.keeperOnMac = choice.keeper->onMac;
+        choice.keepPlace = inICloud;
+        choice.leaving.assign(copies.begin() + 1, copies.end());
+        return choice;
+    }
+    std::stable_partition(others.begin(), others.end(), [](const PlaceEntry& place) { return place.label != thisMac; });
+    choice.keeper = &others.front().entry;
+    choice.keepPlace = others.front().label;
+    choice.caution = "Afterwards it's no longer in iCloud: the copy on " + choice.keepPlace + " is the one that stays.";
+    choice.leaving.push_back(copies.front());
+    return choice;
+}
+
+// Whether every copy has one normalized name; a key with a name already says so.
+bool namedAlike(const CopyKey& key, const std::vector<const ICloud::Entry*>& copies,
+                const std::vector<PlaceEntry>& others)
+{
+    if (key.name)
+        return true;
+    std::set<std::string> names;
+    for (const auto* entry : copies)
+        names.insert(ICloud::normalizedName(lastComponent(entry->path)));
+    for (const auto& place : others)
+        names.insert(ICloud::normalizedName(lastComponent(place.entry.path)));
+    return names.size() == 1;
+}
+
+CopyGroup makeGroup(const Choice& choice, bool sameName)
+{
+    CopyGroup group;
+    group.name = std::string(lastComponent(choice.keeper->path));
+    group.bytes = choice.keeper->bytes;
+    group.keep = choice.keeper->path;
+    group.keepPlace = choice.keepPlace;
+    group.sameName = sameName;
+    for (const auto* entry : choice.leaving) {
+        CloudItem item = makeItem(*entry);
+        item.keep = choice.keeper->path;
+        item.keepOnMac = choice.keeperOnMac;
+        item.caution = choice.caution;
+        group.items.push_back(std::move(item));
+    }
+    return group;
+}
+
+// A group for each key with two copies or more, largest saving first; `grouped` marks the iCloud
+// files that went into one.
+std::vector<CopyGroup> groupCopies(const std::vector<ICloud::Entry>& entries, const CloudIndex& cloud,
+                                   const ByKey<std::vector<PlaceEntry>>& outside, std::vector<bool>& grouped)
+{
+    std::vector<CopyGroup> groups;
+    for (const auto& key : cloud.order) {
+        const auto& indices = cloud.byKey.at(key);
+        const auto found = outside.find(key);
+        std::vector<PlaceEntry> others = found == outside.end() ? std::vector<PlaceEntry> {} : found->second;
+        if (indices.size() + others.size() < 2)
+            continue;
+
+        std::vector<const ICloud::Entry*> copies;
+        for (auto index : indices)
+            copies.push_back(&entries[index]);
+        const Choice choice = chooseKeeper(copies, others);
+        groups.push_back(makeGroup(choice, namedAlike(key, copies, others)));
+        for (auto index : indices)
+            grouped[index] = true;
+    }
+    std::stable_sort(groups.begin(), groups.end(), [](const CopyGroup& a, const CopyGroup& b) {
+        return Saturating::multiply(static_cast<std::int64_t>(a.items.size()), a.bytes)
+            > Saturating::multiply(static_cast<std::int64_t>(b.items.size()), b.bytes);
+    });
+    return groups;
+}
+
+// The big iCloud files in no group, largest first.
+std::vector<CloudItem> biggestAlone(const std::vector<ICloud::Entry>& entries, const std::vector<bool>& grouped,
+                                    std::int64_t bigBytes)
+{
+    std::vector<const ICloud::Entry*> big;
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        if (!grouped[index] && entries[index].bytes >= bigBytes)
+            big.push_back(&entries[index]);
+    }
+    std::stable_sort(big.begin(), big.end(),
+                     [](const ICloud::Entry* a, const ICloud::Entry* b) { return a->bytes > b->bytes; });
+    if (big.size() > biggestLimit)
+        big.resize(biggestLimit);
+    std::vector<CloudItem> items;
+    for (const auto* entry : big) {
+        CloudItem item = makeItem(*entry);
+        item.caution = "Afterwards it's no longer in iCloud: the copy moved to your drive is the only one.";
+        items.push_back(std::move(item));
+    }
+    return items;
 }
 
 } // namespace
@@ -214,14 +425,12 @@ std::string ICloud::display(const std::string& path, const Mac& mac)
 std::vector<ICloud::Entry> ICloud::walk(const std::string& root, const Mac& mac, std::int64_t minBytes, Tally& tally)
 {
     std::vector<Entry> entries;
-    std::string start = root;
-    char* const paths[] = { start.data(), nullptr };
-    FTS* tree = ::fts_open(paths, FTS_NOCHDIR | FTS_PHYSICAL | FTS_XDEV, nullptr);
+    Platform::TreeWalk tree(root, FTS_NOCHDIR | FTS_PHYSICAL | FTS_XDEV);
     if (!tree)
         return entries;
 
     std::optional<short> packageDepth;
-    while (FTSENT* item = ::fts_read(tree)) {
+    while (FTSENT* item = tree.next()) {
         switch (item->fts_info) {
         case FTS_DP:
         case FTS_DNR: // an unreadable package is reported here instead of after its contents
@@ -241,7 +450,7 @@ std::vector<ICloud::Entry> ICloud::walk(const std::string& root, const Mac& mac,
         const std::string_view name(item->fts_name, item->fts_namelen);
         if (name.starts_with('.') || name == parkedFolder) {
             if (folder)
-                ::fts_set(tree, item, FTS_SKIP);
+                tree.skip(item);
             continue;
         }
         if (folder) {
@@ -266,151 +475,27 @@ std::vector<ICloud::Entry> ICloud::walk(const std::string& root, const Mac& mac,
         entries.push_back(Entry { std::string(item->fts_path, item->fts_pathlen), bytes, onMac,
                                   TimePoint(std::chrono::seconds(status.st_mtim.tv_sec)) });
     }
-    ::fts_close(tree);
     return entries;
 }
 
 CloudScan ICloud::scan(const Mac& mac, const std::optional<std::vector<DriveInfo>>& drives, std::int64_t minBytes,
                        std::int64_t bigBytes, std::int64_t sizeOnlyBytes)
 {
-    const std::vector<DriveInfo> driveList = drives ? *drives : mac.drives();
     CloudScan result;
     result.roots = roots(mac);
-
-    // A root listed inside another would offer a file as its own copy.
     Tally tally;
-    std::vector<Entry> cloudEntries;
-    std::unordered_set<std::string> seen;
-    for (const auto& root : result.roots) {
-        for (auto& entry : walk(root, mac, minBytes, tally)) {
-            if (seen.insert(entry.path).second)
-                cloudEntries.push_back(std::move(entry));
-        }
-    }
+    const std::vector<Entry> cloudEntries = walkRoots(result.roots, mac, minBytes, tally);
     result.files = tally.files;
     result.bytes = tally.bytes;
     result.onMacBytes = tally.onMacBytes;
     result.packages = tally.packages;
 
-    std::vector<std::pair<std::string, std::string>> places;
-    for (const auto folder : macFolders) {
-        std::string path = mac.path(folder);
-        if (!PrivacyFence::shared().blocks(path) && isDirectory(path) && !mac.cloudFolder(path))
-            places.emplace_back(std::move(path), std::string(thisMac));
-    }
-    for (const auto& drive : driveList) {
-        if (!drive.isStartup)
-            places.emplace_back(drive.path, drive.name);
-    }
-
-    std::unordered_map<std::string, std::vector<std::size_t>> cloudByKey;
-    std::vector<std::string> keyOrder;
-    std::unordered_set<std::int64_t> cloudSizes;
-    for (std::size_t index = 0; index < cloudEntries.size(); ++index) {
-        auto key = groupingKey(cloudEntries[index], sizeOnlyBytes);
-        auto& list = cloudByKey[key];
-        if (list.empty())
-            keyOrder.push_back(std::move(key));
-        list.push_back(index);
-        cloudSizes.insert(cloudEntries[index].bytes);
-    }
-
-    std::unordered_map<std::string, std::vector<PlaceEntry>> placesByKey;
-    for (const auto& [path, label] : places) {
-        Tally ignored;
-        for (auto& entry : walk(path, mac, minBytes, ignored)) {
-            if (!cloudSizes.count(entry.bytes))
-                continue;
-            // A drive that holds the home folder must not offer an iCloud file as its own copy.
-            bool inCloud = false;
-            for (const auto& root : result.roots)
-                inCloud = inCloud || below(entry.path, root);
-            if (inCloud)
-                continue;
-            auto key = groupingKey(entry, sizeOnlyBytes);
-            if (cloudByKey.count(key))
-                placesByKey[key].push_back(PlaceEntry { std::move(entry), label });
-        }
-    }
-
+    const CloudIndex cloud = indexByKey(cloudEntries, sizeOnlyBytes);
+    const auto outside = copiesOutside(placesOutside(mac, drives ? *drives : mac.drives()), cloud, result.roots, mac,
+                                       minBytes, sizeOnlyBytes);
     std::vector<bool> grouped(cloudEntries.size(), false);
-    for (const auto& key : keyOrder) {
-        const auto& cloudIndices = cloudByKey[key];
-        const auto found = placesByKey.find(key);
-        std::vector<PlaceEntry> others = found == placesByKey.end() ? std::vector<PlaceEntry> {} : found->second;
-        if (cloudIndices.size() + others.size() < 2)
-            continue;
-
-        std::vector<const Entry*> copies;
-        for (auto index : cloudIndices)
-            copies.push_back(&cloudEntries[index]);
-
-        CopyGroup group;
-        const Entry* keeper = nullptr;
-        bool keeperOnMac = true;
-        std::optional<std::string> caution;
-        std::vector<const Entry*> leaving;
-        if (copies.size() >= 2) {
-            sortOldestFirst(copies);
-            keeper = copies.front();
-            keeperOnMac = keeper->onMac;
-            group.keepPlace = inICloud;
-            leaving.assign(copies.begin() + 1, copies.end());
-        } else {
-            // A copy on a drive is kept over one on the Mac.
-            std::stable_partition(others.begin(), others.end(),
-                                  [](const PlaceEntry& place) { return place.label != thisMac; });
-            keeper = &others.front().entry;
-            group.keepPlace = others.front().label;
-            caution = "Afterwards it's no longer in iCloud: the copy on " + group.keepPlace
-                + " is the one that stays.";
-            leaving.push_back(copies.front());
-        }
-
-        // A key with a name part already holds one normalized name.
-        bool sameName = key.find('|') != std::string::npos;
-        if (!sameName) {
-            std::set<std::string> names;
-            for (const auto* entry : copies)
-                names.insert(normalizedName(lastComponent(entry->path)));
-            for (const auto& place : others)
-                names.insert(normalizedName(lastComponent(place.entry.path)));
-            sameName = names.size() == 1;
-        }
-
-        group.name = std::string(lastComponent(keeper->path));
-        group.bytes = keeper->bytes;
-        group.keep = keeper->path;
-        group.sameName = sameName;
-        for (const auto* entry : leaving) {
-            CloudItem item = makeItem(*entry);
-            item.keep = keeper->path;
-            item.keepOnMac = keeperOnMac;
-            item.caution = caution;
-            group.items.push_back(std::move(item));
-        }
-        result.groups.push_back(std::move(group));
-        for (auto index : cloudIndices)
-            grouped[index] = true;
-    }
-    std::stable_sort(result.groups.begin(), result.groups.end(), [](const CopyGroup& a, const CopyGroup& b) {
-        return Saturating::multiply(static_cast<std::int64_t>(a.items.size()), a.bytes)
-            > Saturating::multiply(static_cast<std::int64_t>(b.items.size()), b.bytes);
-    });
-
-    std::vector<const Entry*> big;
-    for (std::size_t index = 0; index < cloudEntries.size(); ++index) {
-        if (!grouped[index] && cloudEntries[index].bytes >= bigBytes)
-            big.push_back(&cloudEntries[index]);
-    }
-    std::stable_sort(big.begin(), big.end(), [](const Entry* a, const Entry* b) { return a->bytes > b->bytes; });
-    if (big.size() > biggestLimit)
-        big.resize(biggestLimit);
-    for (const auto* entry : big) {
-        CloudItem item = makeItem(*entry);
-        item.caution = "Afterwards it's no longer in iCloud: the copy moved to your drive is the only one.";
-        result.biggest.push_back(std::move(item));
-    }
+    result.groups = groupCopies(cloudEntries, cloud, outside, grouped);
+    result.biggest = biggestAlone(cloudEntries, grouped, bigBytes);
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/Report.h"
+#include "QuandrilCore/Saturating.h"
 
 #include <algorithm>
 #include <array>
@@ -17,18 +18,8 @@ namespace Quandril {
 
 namespace {
 
-constexpr std::int64_t int64Max = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t int64Min = std::numeric_limits<std::int64_t>::min();
 // 2^63: the first double that no signed 64-bit count can hold.
 constexpr double twoTo63 = 9223372036854775808.0;
-
-std::int64_t addSaturating(std::int64_t a, std::int64_t b)
-{
-    std::int64_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b > 0 ? int64Max : int64Min;
-    return sum;
-}
 
 // Truncates toward zero; values beyond the range stop at its ends, and NaN counts as nothing.
 std::int64_t truncatedSaturating(double value)
@@ -36,9 +27,9 @@ std::int64_t truncatedSaturating(double value)
     if (std::isnan(value))
         return 0;
     if (value >= twoTo63)
-        return int64Max;
+        return Saturating::most;
     if (value < -twoTo63)
-        return int64Min;
+        return Saturating::least;
     return static_cast<std::int64_t>(value);
 }
 
@@ -264,7 +255,7 @@ std::int64_t total(const Picks& findings)
 {
     std::int64_t sum = 0;
     for (const auto* finding : findings)
-        sum = addSaturating(sum, finding->bytes);
+        sum = Saturating::add(sum, finding->bytes);
     return sum;
 }
 
@@ -292,7 +283,7 @@ Route makeRoute(std::string id, std::string title, const Picks& findings, std::i
     for (const auto* finding : findings)
         route.findingIDs.push_back(finding->id);
     route.bytes = total(findings);
-    route.freeAfter = addSaturating(base, route.bytes);
+    route.freeAfter = Saturating::add(base, route.bytes);
     route.reachesGoal = route.freeAfter >= goal;
     return route;
 }
@@ -324,7 +315,7 @@ std::optional<Plan> Planner::plan(const ScanReport& report, const Goal& goal,
     plan.freeNow = chosen->freeBytes;
     // The Trash lives on the startup drive only.
     plan.trashBytes = chosen->isStartup ? report.trashBytes : 0;
-    const std::int64_t base = addSaturating(plan.freeNow, plan.trashBytes);
+    const std::int64_t base = Saturating::add(plan.freeNow, plan.trashBytes);
 
     TextMatch onDrive(chosen->path);
     Picks rebuilds, reinstall, ownMoves, appMoves, copies, pruneInApps, waiting;
@@ -386,7 +377,7 @@ std::optional<Plan> Planner::plan(const ScanReport& report, const Goal& goal,
     bool met = freeAfter >= plan.goalBytes;
     for (std::size_t i = 0; !met && i < candidates.size(); ++i) {
         taken.push_back(candidates[i]);
-        freeAfter = addSaturating(freeAfter, candidates[i]->bytes);
+        freeAfter = Saturating::add(freeAfter, candidates[i]->bytes);
         met = freeAfter >= plan.goalBytes;
     }
     if (met)

@@ -1,10 +1,10 @@
 #include "QuandrilCore/Report.h"
 
 #include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Saturating.h"
 
 #include <charconv>
 #include <cmath>
-#include <limits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -19,22 +19,6 @@ std::string wholeNumber(double value)
     char buffer[64];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, rounded, std::chars_format::fixed, 0);
     return std::string(buffer, result.ptr);
-}
-
-std::int64_t addSaturating(std::int64_t a, std::int64_t b)
-{
-    std::int64_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum))
-        return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
-    return sum;
-}
-
-std::int64_t subtractSaturating(std::int64_t a, std::int64_t b)
-{
-    std::int64_t difference = 0;
-    if (__builtin_sub_overflow(a, b, &difference))
-        return b < 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
-    return difference;
 }
 
 bool beginsWith(std::string_view text, std::string_view prefix)
@@ -108,7 +92,7 @@ std::string Report::drives(const ScanReport& report, const std::optional<Goal>& 
             if (drive.freeBytes >= target)
                 line += "met)";
             else
-                line += bytes(subtractSaturating(target, drive.freeBytes)) + " short)";
+                line += bytes(Saturating::subtract(target, drive.freeBytes)) + " short)";
         }
         lines.push_back(std::move(line));
     }
@@ -128,7 +112,7 @@ std::string Report::text(const ScanReport& report, const Mac& mac, const std::op
         for (const auto& finding : report.findings)
             if (finding.tier == tier) {
                 findings.push_back(&finding);
-                sum = addSaturating(sum, finding.bytes);
+                sum = Saturating::add(sum, finding.bytes);
             }
         if (findings.empty())
             continue;

@@ -34,19 +34,13 @@ struct ProtectedPath {
 Json::Value toJson(const ProtectedPath& value);
 void decode(const Json::Value& value, ProtectedPath& out);
 
+// How one scan runs. Built with designated initializers that name only what differs from the
+// defaults; every field has an initializer, so leaving one out is never a slip.
 struct ScanOptions {
-    std::optional<std::int64_t> minimumBytes;
+    std::optional<std::int64_t> minimumBytes {};
     TimePoint now {};
-    std::vector<ProtectedPath> extraProtected;
+    std::vector<ProtectedPath> extraProtected {};
     bool avoidPrivacyPrompts = false;
-
-    ScanOptions() = default;
-    ScanOptions(std::optional<std::int64_t> minimumBytes, TimePoint now, std::vector<ProtectedPath> extraProtected)
-        : minimumBytes(minimumBytes)
-        , now(now)
-        , extraProtected(std::move(extraProtected))
-    {
-    }
 };
 
 // Sizes measured during one scan. A scan is one moment, so a path two finders ask about is

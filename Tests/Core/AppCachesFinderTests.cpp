@@ -48,7 +48,7 @@ protected:
     FinderResult find(std::optional<std::int64_t> minimumBytes = std::nullopt)
     {
         mac.emplace(fake.mac());
-        ScanOptions options(minimumBytes, Clock::now(), {});
+        ScanOptions options { .minimumBytes = minimumBytes, .now = Clock::now() };
         return AppCachesFinder().find(Scanner::makeContext(*mac, catalog, options));
     }
 

@@ -47,7 +47,7 @@ constexpr std::chrono::seconds day(86'400);
 FinderResult run(const SpaceFinder& finder, const Mac& mac, const Catalog& catalog,
     std::optional<std::int64_t> minimumBytes)
 {
-    ScanContext context = Scanner::makeContext(mac, catalog, ScanOptions(minimumBytes, now, {}));
+    ScanContext context = Scanner::makeContext(mac, catalog, ScanOptions { .minimumBytes = minimumBytes, .now = now });
     return finder.find(context);
 }
 

@@ -73,7 +73,7 @@ struct Cloud {
     std::optional<Mac> mac;
     CloudScan scan;
     std::shared_ptr<FaultyFileOps> files = std::make_shared<FaultyFileOps>();
-    CloudOptions options { "Backup", 1'000'000, 1000, true, false };
+    CloudOptions options { .drive = "Backup", .chunkBytes = 1'000'000, .marginBytes = 1000, .agreed = true };
     std::vector<std::string> lines;
 };
 
@@ -107,8 +107,11 @@ TEST_P(Requests, AreAnsweredWithoutTouchingAnything)
     const auto& row = GetParam();
     Cloud run(standard, row.backupFree);
     const Mac& mac = run.open();
-    run.options = CloudOptions(row.drive.starts_with("/") ? run.machine.at(row.drive) : row.drive, 1'000'000, 1000,
-                               row.agreed, row.dryRun);
+    run.options = CloudOptions { .drive = row.drive.starts_with("/") ? run.machine.at(row.drive) : row.drive,
+                                 .chunkBytes = 1'000'000,
+                                 .marginBytes = 1000,
+                                 .agreed = row.agreed,
+                                 .dryRun = row.dryRun };
     run.options.files = run.files;
     const auto before = TreeSnapshot::take(run.machine.root());
     const auto results = run.clean(row.ids);
@@ -270,7 +273,7 @@ TEST(ICloudClean, TheMacKeepsItsMarginAndSumsThatOverflowFitNowhere)
     const std::int64_t half = most / 2 + 1;
     run.scan.biggest = { { "icloud-000000000001", run.machine.at(cloud + "/x"), half, true, {}, {}, {} },
                          { "icloud-000000000002", run.machine.at(cloud + "/y"), half, true, {}, {}, {} } };
-    run.options = CloudOptions("Huge", most, 0, true, true);
+    run.options = CloudOptions { .drive = "Huge", .chunkBytes = most, .agreed = true, .dryRun = true };
     for (const auto& result : run.clean({ "icloud-000000000001", "icloud-000000000002" }))
         EXPECT_EQ(result.detail, "Huge doesn't have room for all of them plus a margin.");
 }

@@ -183,7 +183,8 @@ protected:
     FinderResult find(std::optional<std::int64_t> minimumBytes = std::nullopt)
     {
         Mac mac = fake.mac();
-        return LeftoversFinder().find(Scanner::makeContext(mac, catalog, ScanOptions(minimumBytes, Clock::now(), {})));
+        const ScanOptions options { .minimumBytes = minimumBytes, .now = Clock::now() };
+        return LeftoversFinder().find(Scanner::makeContext(mac, catalog, options));
     }
 
     std::int64_t sizeOf(const std::vector<std::string>& paths) const { return Testing::bytesOf(fake.mac(), paths); }
@@ -304,7 +305,7 @@ TEST_F(Leftovers, KeysThatNormaliseAlikeKeepBothFindingsInTheReport)
     std::string dashed = folder("~/Library/Containers/com.gone.foo-bar");
     std::string plain = folder("~/Library/Containers/com.gone.foobar");
 
-    ScanReport report = Scanner::scan(fake.mac(), catalog, ScanOptions(std::nullopt, Clock::now(), {}));
+    ScanReport report = Scanner::scan(fake.mac(), catalog, ScanOptions { .now = Clock::now() });
 
     std::vector<std::pair<std::string, std::vector<std::string>>> seen;
     for (const auto& finding : report.findings)

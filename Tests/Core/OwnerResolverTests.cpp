@@ -235,7 +235,7 @@ TEST(SteamOwners, AGameListedByAnyLibraryIsInstalledEvenWithItsDriveUnplugged)
         catalog.owners.push_back(owner);
     }
     Mac mac = fake.mac();
-    const ScanContext context = Scanner::makeContext(mac, catalog, ScanOptions(std::nullopt, Clock::now(), {}));
+    const ScanContext context = Scanner::makeContext(mac, catalog, ScanOptions { .now = Clock::now() });
     std::vector<std::string> verdicts;
     std::vector<std::string> explained;
     for (const auto& [name, id] : games) {

@@ -50,7 +50,7 @@ Catalog catalog()
 
 FinderResult findPersonal(const Mac& mac, const Catalog& c, std::optional<std::int64_t> minimum = std::nullopt)
 {
-    return PersonalFinder {}.find(Scanner::makeContext(mac, c, ScanOptions(minimum, now, {})));
+    return PersonalFinder {}.find(Scanner::makeContext(mac, c, ScanOptions { .minimumBytes = minimum, .now = now }));
 }
 
 // Two files in two levels, so a copy has to match by relative path as well as by size.
@@ -385,7 +385,7 @@ TEST(PersonalFinder, TheScanMakesRepeatedIdsUnique)
 {
     FakeMachine m;
     m.file("~/Movies/My Film", 40'000).file("~/Movies/my-film", 40'000);
-    ScanReport report = Scanner::scan(m.mac(), catalog(), ScanOptions(std::nullopt, now, {}));
+    ScanReport report = Scanner::scan(m.mac(), catalog(), ScanOptions { .now = now });
     std::vector<std::string> personal;
     for (const auto& finding : report.findings)
         if (finding.finder == "personal")

@@ -28,7 +28,7 @@ const std::string placeFolder = "~/Library/Developer/Build \"Caf\u00e9\" Data";
 
 FinderResult findPlaces(const Mac& mac, const Catalog& catalog, std::optional<std::int64_t> minimumBytes = 0)
 {
-    ScanContext context = Scanner::makeContext(mac, catalog, ScanOptions(minimumBytes, TimePoint {}, {}));
+    ScanContext context = Scanner::makeContext(mac, catalog, ScanOptions { .minimumBytes = minimumBytes });
     return PlacesFinder().find(context);
 }
 

@@ -47,7 +47,7 @@ Catalog placesCatalog(std::vector<Catalog::Place> places = {})
 
 ScanOptions options(std::vector<ProtectedPath> extra = {})
 {
-    return ScanOptions(std::nullopt, TimePoint {}, std::move(extra));
+    return ScanOptions { .extraProtected = std::move(extra) };
 }
 
 // ---- Never touched, reached through a link -------------------------------------------------------

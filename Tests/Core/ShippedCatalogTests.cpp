@@ -333,7 +333,7 @@ TEST(ShippedCatalogScan, OnlyCopiesAreNeverActedOnAndCachesAreStillFound)
     age(machine, now - std::chrono::hours(24 * 90));
     const Mac mac = machine.mac();
 
-    const ScanReport report = Scanner::scan(mac, shipped(), ScanOptions(0, now, {}));
+    const ScanReport report = Scanner::scan(mac, shipped(), ScanOptions { .minimumBytes = 0, .now = now });
 
     for (const auto& finding : report.findings) {
         for (const auto& display : onlyCopies)

@@ -55,7 +55,7 @@ protected:
     ScanContext context(std::optional<std::int64_t> minimumBytes = 0)
     {
         mac.emplace(fake.mac());
-        return Scanner::makeContext(*mac, catalog, ScanOptions(minimumBytes, Clock::now(), {}));
+        return Scanner::makeContext(*mac, catalog, ScanOptions { .minimumBytes = minimumBytes, .now = Clock::now() });
     }
 
     // Whole records, the texts built from the app's name, its drive's name and the measured size.
@@ -260,7 +260,7 @@ TEST_F(SplitInstalls, ContainerAndCacheOfOneAppBothReachTheReport)
     std::string container = data("~/Library/Containers/com.example.alpha");
     std::string cache = data("~/Library/Caches/com.example.alpha");
 
-    ScanReport report = Scanner::scan(fake.mac(), catalog, ScanOptions(0, Clock::now(), {}));
+    ScanReport report = Scanner::scan(fake.mac(), catalog, ScanOptions { .minimumBytes = 0, .now = Clock::now() });
 
     std::map<std::string, std::string> ids; // path to id
     for (const auto& finding : report.findings)

@@ -25,7 +25,7 @@ FinderResult findStale(const ScanContext& context)
 
 FinderResult findStale(const Mac& mac, const Catalog& catalog, std::optional<std::int64_t> minimum = std::nullopt)
 {
-    return findStale(Scanner::makeContext(mac, catalog, ScanOptions(minimum, Clock::now(), {})));
+    return findStale(Scanner::makeContext(mac, catalog, ScanOptions { .minimumBytes = minimum, .now = Clock::now() }));
 }
 
 TEST(StaleMountsFinder, OnlyFoldersLeftBehindInVolumes)
@@ -78,7 +78,7 @@ TEST(StaleMountsFinder, OnTheLiveMachineAFolderOnTheStartupDiskIsStale)
 
     DriveInfo real { "Real", root.path() + "/Volumes/Real", false, 1'000, 1'000, 1'000 };
     ScanContext context { mac, Testing::miniCatalog(), { real }, {}, nullptr, {}, {},
-                          ScanOptions(std::nullopt, Clock::now(), {}), {}, std::make_shared<UsageCache>(mac) };
+                          ScanOptions { .now = Clock::now() }, {}, std::make_shared<UsageCache>(mac) };
     FinderResult result = findStale(context);
     ASSERT_EQ(result.findings.size(), 1u);
     EXPECT_EQ(result.findings[0].paths, (std::vector<std::string> { root.path() + "/Volumes/Ghost" }));

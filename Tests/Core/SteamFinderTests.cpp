@@ -54,7 +54,8 @@ Catalog catalog()
 
 FinderResult findOn(const Mac& mac, const Catalog& rules = catalog(), std::optional<std::int64_t> minimum = std::nullopt)
 {
-    return SteamFinder().find(Scanner::makeContext(mac, rules, ScanOptions(minimum, Clock::now(), {})));
+    const ScanOptions options { .minimumBytes = minimum, .now = Clock::now() };
+    return SteamFinder().find(Scanner::makeContext(mac, rules, options));
 }
 
 // One expected finding. Paths (and a move's destination) are display paths; the bytes are those of
@@ -268,7 +269,7 @@ TEST(SteamFinder, PrivacyFence)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScanContext context = Scanner::makeContext(mac, catalog(), ScanOptions(std::nullopt, Clock::now(), {}));
+        ScanContext context = Scanner::makeContext(mac, catalog(), ScanOptions { .now = Clock::now() });
         std::vector<std::string> roots;
         if (!c.fenced.empty())
             roots.push_back(machine.at(c.fenced));
@@ -342,7 +343,7 @@ TEST(SteamFinder, ThroughTheScan)
     machine.folder(G + "/steamapps");
     installGame(machine, S, "1", "Game", "Game", 30000); // the larger comes first
     machine.file(content(S, "99") + "/a.vpk", 1000);
-    ScanReport report = Scanner::scan(machine.mac(), catalog(), ScanOptions(0, Clock::now(), {}));
+    ScanReport report = Scanner::scan(machine.mac(), catalog(), ScanOptions { .minimumBytes = 0, .now = Clock::now() });
     std::vector<std::string> steam;
     for (const Finding& finding : report.findings)
         if (finding.finder == "steam")

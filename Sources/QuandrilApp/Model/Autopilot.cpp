@@ -59,9 +59,9 @@ std::int64_t secondsBetween(TimePoint earlier, TimePoint later)
 
 ScanOptions runScanOptions(const AppClock& clock, const AccessProbe& access, std::vector<ProtectedPath> extraProtected)
 {
-    ScanOptions options(std::nullopt, clock.now(), std::move(extraProtected));
-    options.avoidPrivacyPrompts = !access.hasFullDiskAccess();
-    return options;
+    return ScanOptions { .now = clock.now(),
+                         .extraProtected = std::move(extraProtected),
+                         .avoidPrivacyPrompts = !access.hasFullDiskAccess() };
 }
 
 // The findings the autopilot may clean without help, in report order: those that rebuild
@@ -234,8 +234,8 @@ void Autopilot::checkNow(const QString& reason)
                 const std::vector<std::string> ids = cleanable(report);
                 if (!ids.empty()) {
                     outcome.cleaned = true;
-                    const CleanOptions options(false, false, true, false,
-                                               runScanOptions(*clock, *access, extraProtected));
+                    const CleanOptions options { .permanentCaches = true,
+                                                 .scan = runScanOptions(*clock, *access, extraProtected) };
                     outcome.freed = freedBytes(engine->clean(ids, *mac, *catalog, options));
                 }
             } catch (...) {

@@ -23,9 +23,9 @@ constexpr std::int64_t cloudSizeOnlyBytes = 100'000'000;
 // Options of a scan, and of the scan inside a clean-up, made in the task at every run.
 ScanOptions scanOptions(const AppClock& clock, const AccessProbe& access, std::vector<ProtectedPath> extraProtected)
 {
-    ScanOptions options(std::nullopt, clock.now(), std::move(extraProtected));
-    options.avoidPrivacyPrompts = !access.hasFullDiskAccess();
-    return options;
+    return ScanOptions { .now = clock.now(),
+                         .extraProtected = std::move(extraProtected),
+                         .avoidPrivacyPrompts = !access.hasFullDiskAccess() };
 }
 
 std::string describeCurrent()
@@ -211,7 +211,9 @@ void Model::clean(const std::vector<std::string>& ids, bool includeCautioned, co
     TaskPool::start([in = taskInputs(), ids, includeCautioned, moveTo] {
         std::vector<CleanResult> results;
         try {
-            CleanOptions options(false, includeCautioned, false, moveTo, true, in.scanOptions());
+            CleanOptions options {
+                .includeCautioned = includeCautioned, .moveTo = moveTo, .linkMove = true, .scan = in.scanOptions()
+            };
             results = in.engine->clean(ids, *in.mac, *in.catalog, options);
         } catch (...) {
             results = failedResults(ids, describeCurrent());
@@ -354,7 +356,9 @@ void Model::cleanCloud(const std::string& drive, std::int64_t chunkBytes, bool a
     const std::vector<std::string> ids(cloudSelected_.begin(), cloudSelected_.end());
     auto scan = std::make_shared<const CloudScan>(*cloudScan_);
     TaskPool::start([in = taskInputs(), stopFlag = cloudStop_, ids, scan, run, drive, chunkBytes, agreed] {
-        const CloudOptions options(drive, chunkBytes, cloudMarginBytes, agreed, false);
+        const CloudOptions options {
+            .drive = drive, .chunkBytes = chunkBytes, .marginBytes = cloudMarginBytes, .agreed = agreed
+        };
         const ICloud::Progress progress = [mailbox = in.mailbox, run](const std::string& line) {
             mailbox->post([run, line](Model& model) { model.showCloudProgress(run, line); });
         };

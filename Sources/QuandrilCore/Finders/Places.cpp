@@ -2,8 +2,8 @@
 // the app they belong to is installed, open, or needs a tool that is missing.
 
 #include "QuandrilCore/Finders/Finders.h"
+#include "QuandrilCore/Saturating.h"
 
-#include <limits>
 #include <set>
 
 namespace Quandril {
@@ -11,14 +11,6 @@ namespace Quandril {
 namespace {
 
 constexpr const char* partlyUnreadable = "partly unreadable (Full Disk Access would show all of it)";
-
-std::int64_t saturatingAdd(std::int64_t a, std::int64_t b)
-{
-    std::int64_t sum = 0;
-    if (!__builtin_add_overflow(a, b, &sum))
-        return sum;
-    return b > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
-}
 
 // The paths of a place that exist here and, when it names a marker, hold one.
 std::vector<std::string> placePaths(const Catalog::Place& place, const Mac& mac)
@@ -64,7 +56,7 @@ FinderResult PlacesFinder::find(const ScanContext& context) const
             auto found = sizes.find(path);
             if (found == sizes.end())
                 continue;
-            bytes = saturatingAdd(bytes, found->second.bytes);
+            bytes = Saturating::add(bytes, found->second.bytes);
             unreadable = unreadable || found->second.unreadable > 0;
         }
 
