@@ -1,6 +1,5 @@
 #include "QuandrilApp/MainWindow/MainWindow.h"
 
-#include <QLabel>
 #include <QListWidget>
 #include <QScrollArea>
 #include <QShowEvent>
@@ -25,15 +24,6 @@
 namespace Quandril::App {
 
 namespace {
-
-// A section whose view comes later.
-QWidget* placeholder(MainSection section)
-{
-    QLabel* label = Look::plainLabel(title(section));
-    label->setAlignment(Qt::AlignCenter);
-    Look::setTone(label, QStringLiteral("secondary"));
-    return label;
-}
 
 MainSection storedSection(const Preferences& preferences)
 {
@@ -129,7 +119,7 @@ QWidget* MainWindow::makeDetail(MainSection section)
     case MainSection::advisor:
         return new AdvisorView(services_);
     }
-    return placeholder(section);
+    return nullptr; // every section has its view above
 }
 
 void MainWindow::showStoredSection(bool rebuild)
