@@ -191,7 +191,7 @@ std::vector<CleanResult> ICloud::clean(const std::vector<std::string>& ids, cons
                 entry.action = Action::Kind::move;
                 entry.bytes = result.bytes;
                 entry.relocated = result.relocated;
-                History::append(entry, mac);
+                History::record(entry, result, mac);
             }
             results.push_back(std::move(result));
         }
