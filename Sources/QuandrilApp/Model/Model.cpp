@@ -195,6 +195,7 @@ void Model::setCloudEnabled(bool enabled)
     preferences_.setBoolean(Keys::icloudEnabled, enabled);
     if (!enabled) {
         cloudScan_.reset();
+        cloudScanFailure_.reset();
         cloudSelected_.clear();
         emit cloudScanChanged();
         emit cloudSelectionChanged();
