@@ -27,7 +27,7 @@ namespace {
 
 MainSection storedSection(const Preferences& preferences)
 {
-    const QString stored = preferences.string(Keys::mainSection, QStringLiteral("overview"));
+    const QString stored = preferences.stringValue(Keys::mainSection);
     return mainSectionFromRaw(stored).value_or(MainSection::overview);
 }
 
@@ -177,7 +177,7 @@ void MainWindow::showEvent(QShowEvent* event)
 
 void MainWindow::presentFirstRunIfNeeded()
 {
-    if (services_.preferences.boolean(Keys::hasSeenFirstRun, false) || !firstRun_)
+    if (services_.preferences.booleanValue(Keys::hasSeenFirstRun) || !firstRun_)
         return;
     firstRun_(*this, services_.model.accessProbe()->hasFullDiskAccess());
 }
