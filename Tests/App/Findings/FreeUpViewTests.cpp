@@ -168,7 +168,9 @@ private slots:
                 + "[Scan again] | @scanning | Let me see what's actually using your space. This takes about a minute. | "
                   "[Free up…]-";
         const Setup scanFails = [](Scene& s) {
-            s.report = [](const Mac&) -> ScanReport { throw std::runtime_error("The disk went away"); };
+            s.f.modelFixture.engine->onScan = [](const Mac&, const Catalog&, const ScanOptions&) -> ScanReport {
+                throw std::runtime_error("The disk went away");
+            };
         };
         const QString failed = "The scan didn't finish. The disk went away. Press \"Scan again\" to try once more.";
         QTest::newRow("a scan that fails: why, and Scan again") << scanFails << true << gauge + "Goal met: 50 GB free. | "
