@@ -216,7 +216,7 @@ std::vector<CleanResult> Cleaner::clean(const std::vector<std::string>& ids, con
             entry.bytes = found->bytes;
             entry.relocated = result.relocated;
             // Written before the next finding is touched, so a crash later loses no record.
-            History::append(entry, mac);
+            History::record(entry, result, mac);
         }
         results.push_back(std::move(result));
     }

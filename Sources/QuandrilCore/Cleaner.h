@@ -50,6 +50,9 @@ struct CleanResult {
     std::string detail;
     std::int64_t bytes = 0;
     std::vector<Relocation> relocated;
+    // True when the change was made but its History line couldn't be written (the detail says
+    // why), so Put Back can't undo it; absent otherwise.
+    std::optional<bool> notInHistory = std::nullopt;
 
     friend bool operator==(const CleanResult&, const CleanResult&) = default;
 };
@@ -113,9 +116,21 @@ std::optional<std::string> encodeLine(const HistoryEntry& entry);
 // One line (with or without its line feed); absent when it is not a readable entry.
 std::optional<HistoryEntry> decodeLine(std::string_view line);
 
+// What became of a line: written whole, or why not, as the end of a sentence for the user ("the
+// disk is full").
+struct Appended {
+    std::string whyNot; // empty when the whole line was written
+
+    explicit operator bool() const { return whyNot.empty(); }
+};
+
 // Appends one line. Never truncates or replaces the file; an entry that is not recordable is not
-// written. True when the whole line was written; callers may ignore the answer.
-bool append(const HistoryEntry& entry, const Mac& mac);
+// written. Callers may ignore the answer.
+Appended append(const HistoryEntry& entry, const Mac& mac);
+
+// Appends the line of a change that was made. When it can't be written, the result says so and
+// why (`notInHistory`, and a sentence added to its detail); its status stays, as the change stands.
+void record(const HistoryEntry& entry, CleanResult& result, const Mac& mac);
 
 // Every readable line in file order (oldest first), each entry before a marker line of the same id
 // marked undone. A damaged line is skipped; the others still load.

@@ -1,6 +1,7 @@
 // The history file and the JSON forms of clean-up results.
 
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <set>
@@ -20,21 +21,47 @@ namespace {
 
 constexpr std::array<std::string_view, 4> statusNames {"done", "wouldDo", "refused", "failed"};
 
-// Writes all of `data` at the end of the open file; false on any error.
-bool writeAll(int fd, std::string_view data)
+// Writes all of `data` at the end of the open file; 0, or the error that stopped it.
+int writeAll(int fd, std::string_view data)
 {
     while (!data.empty()) {
         const ssize_t n = ::write(fd, data.data(), data.size());
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            return errno;
         }
         if (n == 0)
-            return false;
+            return ENOSPC; // nothing more goes in
         data.remove_prefix(static_cast<std::size_t>(n));
     }
-    return true;
+    return 0;
+}
+
+const std::string notAFile = "something other than a file stands in its place";
+
+// Why the history file couldn't take a line, for the end of a sentence.
+std::string whyNotWritten(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return "the disk is full";
+    case EROFS:
+        return "it's on a read-only disk";
+    case EACCES:
+    case EPERM:
+        return "you don't have permission to write it";
+    case EISDIR:
+    case ENXIO:
+        return notAFile;
+    default: {
+        std::string message = std::generic_category().message(error);
+        if (!message.empty())
+            message[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(message[0])));
+        return message;
+    }
+    }
 }
 
 // A line left without its line feed (a writer that died mid-line) must not swallow the next one.
@@ -86,6 +113,7 @@ Json::Value toJson(const CleanResult& result)
     object["detail"] = result.detail;
     object["bytes"] = result.bytes;
     object["relocated"] = Json::arrayOf(result.relocated);
+    Json::putOptional(object, "notInHistory", result.notInHistory);
     return object;
 }
 
@@ -129,6 +157,7 @@ void decode(const Json::Value& value, CleanResult& out)
     out.detail = Json::required<std::string>(value, "detail");
     out.bytes = Json::required<std::int64_t>(value, "bytes");
     out.relocated = Json::required<std::vector<Relocation>>(value, "relocated");
+    out.notInHistory = Json::optional<bool>(value, "notInHistory");
 }
 
 void decode(const Json::Value& value, HistoryEntry& out)
@@ -191,14 +220,14 @@ std::optional<HistoryEntry> decodeLine(std::string_view line)
     }
 }
 
-bool append(const HistoryEntry& entry, const Mac& mac)
+Appended append(const HistoryEntry& entry, const Mac& mac)
 {
     const std::string file = path(mac);
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ignored);
+    std::error_code folderError;
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), folderError);
     auto encoded = encodeLine(entry);
     if (!encoded)
-        return false;
+        return { "its names aren't valid text" };
     std::string line = std::move(*encoded);
     line += '\n';
     // One open that appends or creates, never truncates: a file another writer has just made is
@@ -209,12 +238,12 @@ bool append(const HistoryEntry& entry, const Mac& mac)
     int fd = ::open(file.c_str(), O_RDWR | O_CREAT | flags, 0666);
     if (fd < 0 && errno == EACCES)
         fd = ::open(file.c_str(), O_WRONLY | flags);
-    if (fd < 0)
-        return false;
+    if (fd < 0) // a folder that couldn't be made says more than the missing file in it
+        return { whyNotWritten(folderError && errno == ENOENT ? folderError.value() : errno) };
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         (void)::close(fd);
-        return false;
+        return { notAFile };
     }
     // Writers of this engine take turns, so one never sees another's line half-way and takes it for
     // an unfinished one. Where the lock is not supported the line is still written.
@@ -222,9 +251,20 @@ bool append(const HistoryEntry& entry, const Mac& mac)
     if (endsMidLine(fd))
         line.insert(line.begin(), '\n');
     // The whole line in one write, so lines of concurrent writers never interleave.
-    const bool written = writeAll(fd, line);
+    const int error = writeAll(fd, line);
     (void)::close(fd);
-    return written;
+    return { error ? whyNotWritten(error) : std::string() };
+}
+
+void record(const HistoryEntry& entry, CleanResult& result, const Mac& mac)
+{
+    const Appended appended = append(entry, mac);
+    if (appended)
+        return;
+    result.notInHistory = true;
+    if (!result.detail.empty())
+        result.detail += ' ';
+    result.detail += "It isn't in History, so Put Back can't undo it: " + appended.whyNot + ".";
 }
 
 std::vector<HistoryEntry> parse(std::string_view text)

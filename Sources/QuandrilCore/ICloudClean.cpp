@@ -156,7 +156,7 @@ std::vector<Chunk> intoChunks(const Chunk& chosen, std::int64_t chunkBytes)
 }
 
 // A parked file, and a failure that left a copy parked, can be put back from History.
-void record(const CleanResult& result, const Mac& mac)
+void record(CleanResult& result, const Mac& mac)
 {
     if (result.status != Status::done && (result.status != Status::failed || result.relocated.empty()))
         return;
@@ -167,7 +167,7 @@ void record(const CleanResult& result, const Mac& mac)
     entry.action = Action::Kind::move;
     entry.bytes = result.bytes;
     entry.relocated = result.relocated;
-    History::append(entry, mac);
+    History::record(entry, result, mac);
 }
 
 // What the chunks of one cleanup share while they run one after the other.

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/FileHelpers.h"
@@ -297,6 +298,61 @@ TEST_P(FaultInjection, NothingIsLostAndEverythingMovedIsInHistory)
         }
         if (::testing::Test::HasFailure())
             return;
+    }
+}
+
+// A change whose History line can't be written still stands and keeps its status; its result says
+// that it isn't in History, and why, as the next best record of where things went.
+TEST(UnwrittenHistory, EveryKindOfCleanUpNamesItInItsResult)
+{
+    const bool asRoot = ::geteuid() == 0; // permissions don't hold root back
+    const struct {
+        const char* name;
+        std::function<void(FakeMachine&)> block;
+        std::string why;
+    } blockers[] = {
+        { "a pipe at its path",
+          [](FakeMachine& m) {
+              m.folder("~/Library/Application Support/Quandril");
+              ASSERT_EQ(::mkfifo(History::path(m.mac()).c_str(), 0600), 0);
+          },
+          "something other than a file stands in its place" },
+        { "a folder at its path", [](FakeMachine& m) { m.folder(std::string(History::displayPath)); },
+          "something other than a file stands in its place" },
+        { "a read-only Library",
+          [](FakeMachine& m) { ::chmod(m.folder("~/Library/Application Support").at("~/Library/Application Support").c_str(), 0555); },
+          "you don't have permission to write it" },
+    };
+    for (std::size_t index = 0; index < std::size(scenarios); ++index) {
+        for (const auto& blocker : blockers) {
+            if (asRoot && blocker.why.starts_with("you don't"))
+                continue;
+            SCOPED_TRACE(std::string(scenarios[index].name) + ", " + blocker.name);
+            std::string shown[2]; // each run's result, its machine's root written "<root>"
+            for (const bool blocked : { false, true }) {
+                Scenario s;
+                s.machine.drive("Backup", "/Volumes/Backup", 2'000'000'000, 1'000'000'000);
+                s.options = optionsWith(nullptr);
+                s.options.moveTo = "Backup";
+                s.options.scan.now = std::chrono::system_clock::now();
+                scenarios[index].build(s);
+                if (blocked)
+                    blocker.block(s.machine);
+                auto results = Cleaner::clean({ s.id }, s.machine.mac(), s.catalog, s.options);
+                ::chmod(s.machine.at("~/Library/Application Support").c_str(), 0755);
+                EXPECT_EQ(History::load(s.machine.mac()).size(), blocked ? 0u : 1u);
+                ASSERT_EQ(results.size(), 1u);
+                if (!blocked) {
+                    ASSERT_EQ(results[0].status, Status::done) << results[0].detail;
+                    results[0].detail += " It isn't in History, so Put Back can't undo it: " + blocker.why + ".";
+                    results[0].notInHistory = true;
+                }
+                shown[blocked] = Json::dump(toJson(results[0]));
+                for (std::size_t at; (at = shown[blocked].find(s.machine.root())) != std::string::npos;)
+                    shown[blocked].replace(at, s.machine.root().size(), "<root>");
+            }
+            EXPECT_EQ(shown[1], shown[0]);
+        }
     }
 }
 

@@ -141,6 +141,7 @@ private:
 };
 
 const QString nothingToFree = QStringLiteral("I looked. Nothing needs freeing right now — you're ahead of your goal.");
+const QString scanName = QStringLiteral("The scan");
 const QString lookingLine = QStringLiteral("Let me see what's actually using your space. This takes about a minute.");
 
 } // namespace
@@ -173,6 +174,11 @@ FreeUpView::FreeUpView(AppServices& services, QWidget* parent)
     waitingColumn->addWidget(line, 0, Qt::AlignHCenter);
     waitingColumn->addStretch(1);
     content_->addWidget(waiting_);
+    failed_ = new QWidget(content_);
+    auto* failedColumn = new QVBoxLayout(failed_);
+    failedColumn->addStretch(1);
+    failedColumn->addStretch(1);
+    content_->addWidget(failed_);
     list_ = new RowList(content_);
     content_->addWidget(list_);
     column->addWidget(content_, 1);
@@ -366,7 +372,7 @@ void FreeUpView::refreshList(const std::optional<DriveInfo>& drive)
 {
     const Model& model = services_.model;
     if (!drive || !model.report()) {
-        content_->setCurrentWidget(waiting_);
+        content_->setCurrentWidget(model.scanFailure() ? failedPage(*model.scanFailure()) : waiting_);
         if (shown_) {
             shown_.reset();
             rows_.clear();
@@ -380,6 +386,18 @@ void FreeUpView::refreshList(const std::optional<DriveInfo>& drive)
     if (shown_ && !reportChanged_ && shown_->drivePath == drive->path && shown_->plan == plan && shown_->units == units)
         return;
     rebuildList(*drive, std::move(plan));
+}
+
+QWidget* FreeUpView::failedPage(const std::string& reason)
+{
+    const QString text = ScanButton::failedLine(scanName, reason);
+    if (failedLine_ && failedLine_->label()->text() == text)
+        return failed_;
+    delete failedLine_;
+    failedLine_ = new GorrinLine(GorrinSlot::concerned, text, Qt::AlignVCenter, failed_);
+    failedLine_->setMaximumWidth(460);
+    static_cast<QVBoxLayout*>(failed_->layout())->insertWidget(1, failedLine_, 0, Qt::AlignHCenter);
+    return failed_;
 }
 
 void FreeUpView::rebuildList(const DriveInfo& drive, std::optional<Plan> plan)
@@ -459,8 +477,12 @@ void FreeUpView::refreshFooter()
     const auto& report = model.report();
     const auto& selected = model.selected();
 
-    scanned_->setVisible(model.scannedAt().has_value());
-    if (model.scannedAt())
+    // A scan that failed over an earlier report leaves that report shown, and says so here.
+    const bool failedOverReport = report && model.scanFailure();
+    scanned_->setVisible(model.scannedAt() || failedOverReport);
+    if (failedOverReport)
+        scanned_->setText(ScanButton::failedLine(scanName, *model.scanFailure()));
+    else if (model.scannedAt())
         scanned_->setText(FreeUpLogic::scannedLine(*model.scannedAt()));
 
     selectAll_->setVisible(drive && report);
@@ -482,16 +504,10 @@ void FreeUpView::refreshFooter()
 void FreeUpView::refreshResults()
 {
     if (!resultsBar_) {
-        resultsBar_ = makeResultsBar();
-        if (resultsBar_)
-            resultsSlot_->layout()->addWidget(resultsBar_);
+        resultsBar_ = new ResultsBar(services_.model, resultsSlot_);
+        resultsSlot_->layout()->addWidget(resultsBar_);
     }
-    resultsSlot_->setVisible(resultsBar_ && !services_.model.lastResults().empty());
-}
-
-QWidget* FreeUpView::makeResultsBar()
-{
-    return new ResultsBar(services_.model, resultsSlot_);
+    resultsSlot_->setVisible(!services_.model.lastResults().empty());
 }
 
 void FreeUpView::openConfirmSheet()

@@ -38,6 +38,8 @@ class ConfirmSheet;
 class DriveGauge;
 class ElidingLabel;
 class GoalPicker;
+class GorrinLine;
+class ResultsBar;
 class RowList;
 
 class FreeUpView : public QWidget {
@@ -99,7 +101,8 @@ private:
     void refreshResults();
     void rebuildList(const DriveInfo& drive, std::optional<Plan> plan);
     QWidget* makeRow(int index);
-    QWidget* makeResultsBar();
+    // The page that shows why the last scan failed.
+    QWidget* failedPage(const std::string& reason);
     // Opens the confirmation sheet over the window, unless one is open.
     void openConfirmSheet();
 
@@ -123,9 +126,12 @@ private:
 
     QStackedWidget* content_ = nullptr;
     QWidget* waiting_ = nullptr;
+    // The line of a scan that ended without a report, and the page that holds it.
+    QWidget* failed_ = nullptr;
+    GorrinLine* failedLine_ = nullptr;
     RowList* list_ = nullptr;
     QWidget* resultsSlot_ = nullptr;
-    QWidget* resultsBar_ = nullptr;
+    ResultsBar* resultsBar_ = nullptr;
     ConfirmSheet* sheet_ = nullptr;
 
     ElidingLabel* scanned_ = nullptr;

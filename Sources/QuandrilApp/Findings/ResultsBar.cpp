@@ -1,5 +1,7 @@
 #include "QuandrilApp/Findings/ResultsBar.h"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -25,10 +27,14 @@ std::int64_t ResultsBar::freedBytes(const std::vector<CleanResult>& results)
     return freed;
 }
 
-QString ResultsBar::doneLine(std::int64_t freed, const Preferences& preferences)
+QString ResultsBar::doneLine(const std::vector<CleanResult>& results, const Preferences& preferences)
 {
-    return QStringLiteral("Done. ") + AppFormat::bytes(freed, preferences)
-        + QStringLiteral(" back, all of it reversible from History.");
+    const bool allInHistory = std::none_of(results.begin(), results.end(), [](const CleanResult& result) {
+        return result.status == CleanResult::Status::done && result.notInHistory.value_or(false);
+    });
+    return QStringLiteral("Done. ") + AppFormat::bytes(freedBytes(results), preferences)
+        + (allInHistory ? QStringLiteral(" back, all of it reversible from History.")
+                        : QStringLiteral(" back. Not all of it is in History; the lines below say why."));
 }
 
 ResultLine ResultsBar::line(const CleanResult& result)
@@ -89,9 +95,8 @@ void ResultsBar::refresh()
     delete mascot_;
     mascot_ = nullptr;
 
-    const std::int64_t freed = freedBytes(results);
-    if (freed > 0) {
-        mascot_ = new GorrinLine(GorrinSlot::done, doneLine(freed, model_.preferences()), Qt::AlignVCenter, this);
+    if (freedBytes(results) > 0) {
+        mascot_ = new GorrinLine(GorrinSlot::done, doneLine(results, model_.preferences()), Qt::AlignVCenter, this);
         body_->addWidget(mascot_);
         mascot_->show();
     }

@@ -32,6 +32,7 @@ QString totalsLine(const CloudScan& scan, const Preferences& preferences);
 
 inline const QString readingLine =
     QStringLiteral("Reading iCloud's list of files and looking for copies on your drives. Nothing is downloaded.");
+inline const QString scanName = QStringLiteral("The iCloud scan");
 inline const QString nothingFound = QStringLiteral("No copies or big files found in iCloud.");
 
 // ---- The list's sections ----

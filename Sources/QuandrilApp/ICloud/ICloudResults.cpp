@@ -231,11 +231,12 @@ QWidget* ICloudResults::makeMiddle()
     readingColumn->addStretch(1);
     auto* readingLine = new QHBoxLayout;
     readingLine->addStretch(1);
-    readingLine->addWidget(new Spinner(16, reading));
-    auto* readingText = Look::plainLabel(Logic::readingLine, reading, true);
-    readingText->setObjectName(QStringLiteral("reading"));
-    readingText->setMaximumWidth(460);
-    readingLine->addWidget(readingText);
+    readingSpinner_ = new Spinner(16, reading);
+    readingLine->addWidget(readingSpinner_);
+    readingText_ = Look::plainLabel(Logic::readingLine, reading, true);
+    readingText_->setObjectName(QStringLiteral("reading"));
+    readingText_->setMaximumWidth(460);
+    readingLine->addWidget(readingText_);
     readingLine->addStretch(1);
     readingColumn->addLayout(readingLine);
     readingColumn->addStretch(1);
@@ -334,6 +335,10 @@ void ICloudResults::rebuildList()
 {
     const auto& scan = model_.cloudScan();
     middle_->setCurrentIndex(scan ? listPage : readingPage);
+    // A scan that failed says why in place of the reading line, or of the totals over an earlier scan.
+    const auto& failure = model_.cloudScanFailure();
+    readingSpinner_->setVisible(!failure);
+    readingText_->setText(failure ? ScanButton::failedLine(Logic::scanName, *failure) : Logic::readingLine);
     nothingFound_ = nullptr;
     listBox_ = new QWidget;
     auto* column = new QVBoxLayout(listBox_);
@@ -378,8 +383,11 @@ void ICloudResults::refresh()
     const bool scanning = model_.cloudScanning();
     const bool running = model_.cloudRunning();
 
+    const auto& failure = model_.cloudScanFailure();
     totals_->setVisible(scan.has_value());
-    totals_->setText(scan ? Logic::totalsLine(*scan, preferences) : QString());
+    totals_->setText(!scan ? QString()
+                           : failure ? ScanButton::failedLine(Logic::scanName, *failure)
+                                     : Logic::totalsLine(*scan, preferences));
     scan_->setScanning(scanning);
     scan_->setEnabled(!scanning && !running);
     turnOff_->setEnabled(!running);

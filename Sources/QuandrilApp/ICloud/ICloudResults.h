@@ -102,6 +102,8 @@ private:
     QScrollArea* list_ = nullptr;
     QWidget* listBox_ = nullptr;
     QLabel* nothingFound_ = nullptr;
+    Spinner* readingSpinner_ = nullptr;
+    QLabel* readingText_ = nullptr;
     CloudResultsBar* bar_ = nullptr;
     // Footer.
     QStackedWidget* footer_ = nullptr;

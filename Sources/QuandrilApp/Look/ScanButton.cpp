@@ -28,4 +28,14 @@ void ScanButton::setScanning(bool scanning)
     setEnabled(!scanning);
 }
 
+QString ScanButton::failedLine(const QString& scan, const std::string& reason)
+{
+    QString why = QString::fromStdString(reason).trimmed();
+    if (why.isEmpty())
+        why = QStringLiteral("Something unexpected stopped it.");
+    else if (!why.endsWith(QLatin1Char('.')) && !why.endsWith(QLatin1Char('!')) && !why.endsWith(QLatin1Char('?')))
+        why += QLatin1Char('.');
+    return scan + QStringLiteral(" didn't finish. ") + why + QStringLiteral(" Press \"Scan again\" to try once more.");
+}
+
 } // namespace Quandril::App

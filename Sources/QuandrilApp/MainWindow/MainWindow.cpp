@@ -1,6 +1,5 @@
 #include "QuandrilApp/MainWindow/MainWindow.h"
 
-#include <QLabel>
 #include <QListWidget>
 #include <QScrollArea>
 #include <QShowEvent>
@@ -26,18 +25,9 @@ namespace Quandril::App {
 
 namespace {
 
-// A section whose view comes later.
-QWidget* placeholder(MainSection section)
-{
-    QLabel* label = Look::plainLabel(title(section));
-    label->setAlignment(Qt::AlignCenter);
-    Look::setTone(label, QStringLiteral("secondary"));
-    return label;
-}
-
 MainSection storedSection(const Preferences& preferences)
 {
-    const QString stored = preferences.string(Keys::mainSection, QStringLiteral("overview"));
+    const QString stored = preferences.stringValue(Keys::mainSection);
     return mainSectionFromRaw(stored).value_or(MainSection::overview);
 }
 
@@ -129,7 +119,7 @@ QWidget* MainWindow::makeDetail(MainSection section)
     case MainSection::advisor:
         return new AdvisorView(services_);
     }
-    return placeholder(section);
+    return nullptr; // every section has its view above
 }
 
 void MainWindow::showStoredSection(bool rebuild)
@@ -187,7 +177,7 @@ void MainWindow::showEvent(QShowEvent* event)
 
 void MainWindow::presentFirstRunIfNeeded()
 {
-    if (services_.preferences.boolean(Keys::hasSeenFirstRun, false) || !firstRun_)
+    if (services_.preferences.booleanValue(Keys::hasSeenFirstRun) || !firstRun_)
         return;
     firstRun_(*this, services_.model.accessProbe()->hasFullDiskAccess());
 }

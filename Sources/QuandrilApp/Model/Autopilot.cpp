@@ -25,7 +25,6 @@ const QString Autopilot::routineReason = QStringLiteral("a routine check");
 
 namespace {
 
-constexpr std::int64_t defaultIntervalMinutes = 10;
 constexpr std::int64_t runSpacingSeconds = 6 * 60 * 60;
 constexpr std::int64_t weekSeconds = 7 * 24 * 60 * 60;
 constexpr std::int64_t weeklyGrowthBytes = 1'000'000'000;
@@ -44,10 +43,10 @@ TimePoint timePointOf(const QDateTime& date)
                                                       Qt::UTC));
 }
 
-// Seconds between routine checks: the stored minutes, at least 1; 10 when absent or not an integer.
+// Seconds between routine checks: the stored minutes (or their default), at least 1.
 std::int64_t intervalSeconds(const Preferences& preferences)
 {
-    const std::int64_t minutes = preferences.integer(Keys::autopilotIntervalMinutes).value_or(defaultIntervalMinutes);
+    const std::int64_t minutes = preferences.integerValue(Keys::autopilotIntervalMinutes);
     return Saturating::multiply(std::max<std::int64_t>(minutes, 1), 60);
 }
 
@@ -198,7 +197,7 @@ void Autopilot::checkNow(const QString& reason)
 {
     Q_ASSERT(QThread::currentThread() == thread());
     Preferences& preferences = model_.preferences();
-    if (!preferences.boolean(Keys::autopilotEnabled, false))
+    if (!preferences.booleanValue(Keys::autopilotEnabled))
         return;
     const TimePoint now = model_.clock()->now();
     if (lastRunAt_ && secondsBetween(*lastRunAt_, now) < runSpacingSeconds)
@@ -300,7 +299,7 @@ void Autopilot::weeklyNoteIfDue()
 
 void Autopilot::notify(const QString& title, const QString& body)
 {
-    if (model_.preferences().boolean(Keys::notificationsEnabled, false))
+    if (model_.preferences().booleanValue(Keys::notificationsEnabled))
         notifier_.notify(title, body);
 }
 

@@ -187,7 +187,7 @@ std::optional<Plan> Model::plan(const DriveInfo& drive) const
 
 bool Model::cloudEnabled() const
 {
-    return preferences_.boolean(Keys::icloudEnabled, false);
+    return preferences_.booleanValue(Keys::icloudEnabled);
 }
 
 void Model::setCloudEnabled(bool enabled)
@@ -195,6 +195,7 @@ void Model::setCloudEnabled(bool enabled)
     preferences_.setBoolean(Keys::icloudEnabled, enabled);
     if (!enabled) {
         cloudScan_.reset();
+        cloudScanFailure_.reset();
         cloudSelected_.clear();
         emit cloudScanChanged();
         emit cloudSelectionChanged();

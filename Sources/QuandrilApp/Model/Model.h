@@ -17,7 +17,8 @@
 // History (newest first), drive status. A clean-up or put-back then calls `scan()`, an iCloud
 // cleanup `scanCloud()`, each subject to its own guard. History and the drive status are read in
 // the task right after the engine call, so the GUI thread never measures the Trash or reads the
-// history file during work; a reading older than one already shown is not shown.
+// history file during work; a reading older than one already shown is not shown. A scan's report,
+// which serves as the drive status too, counts as read when the scan ends.
 //
 // Guards: a scan, a clean-up, an iCloud scan and an iCloud cleanup each run once at a time (their
 // busy flags). Put-backs run one after another: a put-back asked for while another runs waits its
@@ -107,6 +108,9 @@ public:
     const std::optional<ScanReport>& report() const { return report_; }
     const std::optional<TimePoint>& scannedAt() const { return scannedAt_; }
     bool scanning() const { return scanning_; }
+    // Why the last scan ended without a report, in a sentence for the user; absent once another
+    // scan starts or a scan finishes. The last report, if any, stays.
+    const std::optional<std::string>& scanFailure() const { return scanFailure_; }
 
     // The chosen finding ids. Views replace the whole set.
     const std::set<std::string>& selected() const { return selected_; }
@@ -131,6 +135,8 @@ public:
     // iCloud cleanup.
     const std::optional<CloudScan>& cloudScan() const { return cloudScan_; }
     bool cloudScanning() const { return cloudScanning_; }
+    // Why the last iCloud scan ended without a result, as `scanFailure` says it of a scan.
+    const std::optional<std::string>& cloudScanFailure() const { return cloudScanFailure_; }
     const std::set<std::string>& cloudSelected() const { return cloudSelected_; }
     void setCloudSelected(std::set<std::string> ids);
     bool cloudRunning() const { return cloudRunning_; }
@@ -202,7 +208,7 @@ public:
 signals:
     // Fine signals, each after the whole step that changed its field.
     void statusChanged();
-    void reportChanged(); // report and scannedAt
+    void reportChanged(); // report, scannedAt and scanFailure
     void selectionChanged();
     void busyChanged(); // scanning, cleaning
     void resultsChanged(); // lastResults
@@ -210,7 +216,7 @@ signals:
     void puttingBackChanged();
     void extraProtectedChanged();
     void settingsChanged(); // a goal, "icloudEnabled" or another preference read through the model
-    void cloudScanChanged();
+    void cloudScanChanged(); // cloudScan and cloudScanFailure
     void cloudSelectionChanged();
     void cloudBusyChanged(); // cloudScanning, cloudRunning
     void cloudProgressChanged();
@@ -225,9 +231,11 @@ private:
 
     // Publication steps (ModelTasks.cpp), each on the GUI thread.
     void finishScan(std::uint64_t stamp, ScanReport report);
+    void failScan(std::string reason);
     void finishClean(std::vector<CleanResult> results, Snapshot snapshot);
     void finishUndo(const std::string& id, CleanResult result, Snapshot snapshot);
     void finishCloudScan(CloudScan scan);
+    void failCloudScan(std::string reason);
     void finishCloudClean(std::vector<CleanResult> results, Snapshot snapshot);
     void showCloudProgress(std::uint64_t run, std::string line);
     void finishStatus(std::uint64_t stamp, ScanReport status);
@@ -262,6 +270,7 @@ private:
     std::optional<ScanReport> report_;
     bool scanning_ = false;
     std::optional<TimePoint> scannedAt_;
+    std::optional<std::string> scanFailure_;
     std::set<std::string> selected_;
     std::vector<CleanResult> lastResults_;
     bool cleaning_ = false;
@@ -269,6 +278,7 @@ private:
     std::vector<ProtectedPath> extraProtected_;
     std::optional<CloudScan> cloudScan_;
     bool cloudScanning_ = false;
+    std::optional<std::string> cloudScanFailure_;
     std::set<std::string> cloudSelected_;
     bool cloudRunning_ = false;
     std::optional<std::string> cloudProgress_;

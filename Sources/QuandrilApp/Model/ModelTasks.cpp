@@ -153,32 +153,46 @@ void Model::scan()
     if (scanning_ || !catalog_)
         return;
     scanning_ = true;
+    const bool failureShown = scanFailure_.has_value();
+    scanFailure_.reset(); // the new scan speaks for itself
+    if (failureShown)
+        emit reportChanged();
     emit busyChanged();
     emit changed();
 
     TaskPool::start([in = taskInputs()] {
-        const std::uint64_t stamp = in.readings->next();
         std::optional<ScanReport> report;
+        std::string failure;
         try {
             report = in.engine->scan(*in.mac, *in.catalog, in.scanOptions());
         } catch (...) {
-            report.reset(); // the busy flag still comes down
+            failure = describeCurrent();
         }
-        in.mailbox->post([stamp, report = std::move(report)](Model& model) mutable {
+        // Stamped as it ends: a reading of the drives that ended while it ran is older than its
+        // report, and only one that ends after it is newer.
+        const std::uint64_t stamp = in.readings->next();
+        in.mailbox->post([stamp, report = std::move(report), failure = std::move(failure)](Model& model) mutable {
             if (report)
                 model.finishScan(stamp, std::move(*report));
-            else {
-                model.scanning_ = false;
-                emit model.busyChanged();
-                emit model.changed();
-            }
+            else
+                model.failScan(std::move(failure));
         });
     });
+}
+
+void Model::failScan(std::string reason)
+{
+    scanFailure_ = std::move(reason);
+    scanning_ = false;
+    emit reportChanged();
+    emit busyChanged();
+    emit changed();
 }
 
 void Model::finishScan(std::uint64_t stamp, ScanReport report)
 {
     report_ = report;
+    scanFailure_.reset();
     ScanReport status = std::move(report); // the full report serves as the drive status too
     const bool statusShown = applyStatus(stamp, status);
     scannedAt_ = clock_->now();
@@ -301,32 +315,44 @@ void Model::scanCloud()
     if (!cloudEnabled() || cloudScanning_)
         return;
     cloudScanning_ = true;
+    const bool failureShown = cloudScanFailure_.has_value();
+    cloudScanFailure_.reset();
+    if (failureShown)
+        emit cloudScanChanged();
     emit cloudBusyChanged();
     emit changed();
 
     TaskPool::start([in = taskInputs()] {
         std::optional<CloudScan> scan;
+        std::string failure;
         try {
             scan = in.engine->scanCloud(*in.mac, std::nullopt, cloudMinBytes, cloudBigBytes, cloudSizeOnlyBytes);
         } catch (...) {
-            scan.reset();
+            failure = describeCurrent();
         }
-        in.mailbox->post([scan = std::move(scan)](Model& model) mutable {
+        in.mailbox->post([scan = std::move(scan), failure = std::move(failure)](Model& model) mutable {
             if (scan)
                 model.finishCloudScan(std::move(*scan));
-            else {
-                model.cloudScanning_ = false;
-                emit model.cloudBusyChanged();
-                emit model.changed();
-            }
+            else
+                model.failCloudScan(std::move(failure));
         });
     });
+}
+
+void Model::failCloudScan(std::string reason)
+{
+    cloudScanFailure_ = std::move(reason);
+    cloudScanning_ = false;
+    emit cloudScanChanged();
+    emit cloudBusyChanged();
+    emit changed();
 }
 
 void Model::finishCloudScan(CloudScan scan)
 {
     // Published whatever the switch says by now.
     cloudScan_ = std::move(scan);
+    cloudScanFailure_.reset();
     cloudScanning_ = false;
     std::set<std::string> kept;
     for (const CloudItem& item : cloudScan_->items()) {

@@ -1,9 +1,12 @@
 #pragma once
 
-// Every preference key the app reads or writes, exactly as stored. Code names keys only through
-// these constants.
+// Every preference key the app reads or writes, exactly as stored, and the designed default of
+// each key that has one. Code names keys only through these constants, and takes defaults only
+// from the table at the end.
 
+#include <array>
 #include <string_view>
+#include <variant>
 
 #include <QLatin1StringView>
 #include <QString>
@@ -27,7 +30,7 @@ inline constexpr QLatin1StringView extraProtectedUnreadable { "extraProtected.un
 // iCloud cleanup switched on (Boolean).
 inline constexpr QLatin1StringView icloudEnabled { "icloudEnabled" };
 
-// Notifications (Boolean; the app registers true as its default at launch).
+// Notifications (Boolean).
 inline constexpr QLatin1StringView notificationsEnabled { "notificationsEnabled" };
 
 // Update check: Boolean, date, text.
@@ -53,5 +56,32 @@ inline QString goal(std::string_view drivePath)
 {
     return goalPrefix + QString::fromUtf8(drivePath.data(), static_cast<qsizetype>(drivePath.size()));
 }
+
+// ---- Defaults ----
+
+// A key with the value it reads as while nothing of its type is stored.
+struct Default {
+    QLatin1StringView key;
+    std::variant<bool, qint64, QLatin1StringView> value;
+};
+
+// Keys not listed here (dates, goals, the autopilot's notes, the never-touch list) read as absent
+// until written.
+inline constexpr std::array defaults {
+    Default { gaugeStyle, QLatin1StringView("bar") },
+    Default { freeSpaceSource, QLatin1StringView("finder") },
+    Default { sizeUnits, QLatin1StringView("decimal") },
+    Default { watchedDrives, QLatin1StringView("") },
+    Default { defaultMoveToDrive, QLatin1StringView("") },
+    Default { icloudEnabled, false },
+    Default { notificationsEnabled, true },
+    Default { autoCheckForUpdates, false },
+    Default { availableUpdate, QLatin1StringView("") },
+    Default { autopilotEnabled, false },
+    Default { autopilotIntervalMinutes, qint64(10) },
+    Default { settingsPane, QLatin1StringView("") },
+    Default { mainSection, QLatin1StringView("overview") },
+    Default { hasSeenFirstRun, false },
+};
 
 } // namespace Quandril::App::Keys

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <type_traits>
 
 #include <QDir>
 #include <QFile>
@@ -134,6 +135,22 @@ std::optional<QVariant> decode(const QJsonValue& json)
     return std::nullopt;
 }
 
+// The defaults of Keys::defaults, as values of their types.
+std::map<QString, QVariant> tableDefaults()
+{
+    std::map<QString, QVariant> out;
+    for (const Keys::Default& entry : Keys::defaults)
+        out[QString(entry.key)] = std::visit(
+            [](auto value) {
+                if constexpr (std::is_same_v<decltype(value), QLatin1StringView>)
+                    return QVariant(QString(value));
+                else
+                    return QVariant(value);
+            },
+            entry.value);
+    return out;
+}
+
 } // namespace
 
 QString Preferences::standardFilePath()
@@ -144,6 +161,7 @@ QString Preferences::standardFilePath()
 Preferences::Preferences(QString filePath, QObject* parent)
     : QObject(parent)
     , filePath_(std::move(filePath))
+    , defaults_(tableDefaults())
 {
     // A link to a regular file is read (settings kept as dotfiles stay); the next save replaces the
     // link itself with a file of our own, never its target. A dangling link reads as no file.
@@ -264,6 +282,21 @@ std::optional<QByteArray> Preferences::data(const QString& key) const
     if (auto value = lookup(key, QMetaType::QByteArray))
         return value->toByteArray();
     return std::nullopt;
+}
+
+bool Preferences::booleanValue(const QString& key) const
+{
+    return boolean(key).value_or(false);
+}
+
+qint64 Preferences::integerValue(const QString& key) const
+{
+    return integer(key).value_or(0);
+}
+
+QString Preferences::stringValue(const QString& key) const
+{
+    return string(key).value_or(QString());
 }
 
 bool Preferences::setString(const QString& key, const QString& value)

@@ -24,7 +24,7 @@ std::optional<Enum> fromRaw(const QString& raw, const std::array<Enum, N>& cases
 template <typename Enum, std::size_t N>
 Enum stored(const Preferences& preferences, QLatin1StringView key, const std::array<Enum, N>& cases)
 {
-    return fromRaw(preferences.string(key, QString()), cases).value_or(cases.front());
+    return fromRaw(preferences.stringValue(key), cases).value_or(cases.front());
 }
 
 } // namespace

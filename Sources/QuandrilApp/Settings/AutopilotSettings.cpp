@@ -20,7 +20,7 @@ AutopilotSettings::AutopilotSettings(AppServices& services, QWidget* parent)
 
     SettingsSection* main = addSection();
     auto* enabled = new QCheckBox(QStringLiteral("Clean up on its own"));
-    bindToggle(enabled, preferences, QString(Keys::autopilotEnabled), false);
+    bindToggle(enabled, preferences, QString(Keys::autopilotEnabled));
     main->addRow(enabled);
     main->addRow(note(QStringLiteral("Only the \"rebuilds itself\" tier — developer caches, dead simulators and the "
                                      "like, from apps that aren't open. Everything else always waits for your click.")));
@@ -56,14 +56,14 @@ void AutopilotSettings::showSettings()
     {
         // A stored interval that is none of the choices shows none of them.
         const QSignalBlocker blocker(interval_);
-        const qint64 minutes = preferences.integer(QString(Keys::autopilotIntervalMinutes), 10);
+        const qint64 minutes = preferences.integerValue(QString(Keys::autopilotIntervalMinutes));
         int shown = -1;
         for (int i = 0; i < interval_->count(); ++i)
             if (interval_->itemData(i).toLongLong() == minutes)
                 shown = i;
         interval_->setCurrentIndex(shown);
     }
-    interval_->setEnabled(preferences.boolean(QString(Keys::autopilotEnabled), false));
+    interval_->setEnabled(preferences.booleanValue(QString(Keys::autopilotEnabled)));
 }
 
 void AutopilotSettings::showLastRun()

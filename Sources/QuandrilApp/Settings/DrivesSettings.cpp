@@ -102,7 +102,7 @@ void DrivesSettings::showDrives()
     for (const DriveInfo& drive : services_.model.externals())
         moveTo->addItem(text(drive.name), text(drive.name));
     // A stored name that no mounted drive has shows no choice, and stays stored.
-    bindChoice(moveTo, preferences, QString(Keys::defaultMoveToDrive), QString(), -1);
+    bindChoice(moveTo, preferences, QString(Keys::defaultMoveToDrive), -1);
     moving_->addRow(labelled(QStringLiteral("Move to, by default"), moveTo));
     moving_->addRow(note(QStringLiteral("Pre-fills the drive picker when you free up space or move something; you can "
                                         "always change it there.")));

@@ -54,7 +54,7 @@ QComboBox* casePicker(const Cases& cases, Preferences& preferences, const QStrin
     auto* picker = new QComboBox;
     for (const auto value : cases)
         picker->addItem(label(value), rawValue(value));
-    bindChoice(picker, preferences, key, rawValue(cases.front()), 0);
+    bindChoice(picker, preferences, key, 0);
     return picker;
 }
 

@@ -181,11 +181,11 @@ bool sameDrives(const std::vector<DriveInfo>& a, const std::vector<DriveInfo>& b
     });
 }
 
-void bindToggle(QCheckBox* toggle, Preferences& preferences, const QString& key, bool fallback)
+void bindToggle(QCheckBox* toggle, Preferences& preferences, const QString& key)
 {
-    const auto show = [toggle, &preferences, key, fallback] {
+    const auto show = [toggle, &preferences, key] {
         const QSignalBlocker blocker(toggle);
-        toggle->setChecked(preferences.boolean(key, fallback));
+        toggle->setChecked(preferences.booleanValue(key));
     };
     show();
     QObject::connect(toggle, &QCheckBox::clicked, toggle, [&preferences, key](bool on) { preferences.setBoolean(key, on); });
@@ -195,12 +195,11 @@ void bindToggle(QCheckBox* toggle, Preferences& preferences, const QString& key,
     });
 }
 
-void bindChoice(QComboBox* picker, Preferences& preferences, const QString& key, const QString& fallback,
-                int unknownIndex)
+void bindChoice(QComboBox* picker, Preferences& preferences, const QString& key, int unknownIndex)
 {
-    const auto show = [picker, &preferences, key, fallback, unknownIndex] {
+    const auto show = [picker, &preferences, key, unknownIndex] {
         const QSignalBlocker blocker(picker);
-        const int index = picker->findData(preferences.string(key, fallback));
+        const int index = picker->findData(preferences.stringValue(key));
         picker->setCurrentIndex(index >= 0 ? index : unknownIndex);
     };
     show();

@@ -83,13 +83,13 @@ QWidget* labelled(const QString& text, QWidget* control);
 // drive), whatever their readings: a pane showing `b` then has nothing to rebuild for `a`.
 bool sameDrives(const std::vector<DriveInfo>& a, const std::vector<DriveInfo>& b);
 
-// Shows the stored Boolean `key` (`fallback` when none) and writes it when the user clicks.
-void bindToggle(QCheckBox* toggle, Preferences& preferences, const QString& key, bool fallback);
+// Shows the stored Boolean `key` (its default when none) and writes it when the user clicks.
+void bindToggle(QCheckBox* toggle, Preferences& preferences, const QString& key);
 // A picker whose entries hold stored texts as their data: shows the entry holding the stored
-// text (`fallback` when none is stored), or the entry at `unknownIndex` (-1: none) when no entry
-// holds it; writes the entry's text when the user picks one. An unknown stored text stays stored.
-void bindChoice(QComboBox* picker, Preferences& preferences, const QString& key, const QString& fallback,
-                int unknownIndex);
+// text (the key's default when none is stored), or the entry at `unknownIndex` (-1: none) when no
+// entry holds it; writes the entry's text when the user picks one. An unknown stored text stays
+// stored.
+void bindChoice(QComboBox* picker, Preferences& preferences, const QString& key, int unknownIndex);
 
 } // namespace SettingsUi
 

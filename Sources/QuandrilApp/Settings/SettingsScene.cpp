@@ -194,7 +194,7 @@ void SettingsScene::hideEvent(QHideEvent* event)
 
 void SettingsScene::showStored(bool rebuild)
 {
-    const SettingsPane pane = settingsPaneShown(services_.preferences.string(QString(Keys::settingsPane), QString()));
+    const SettingsPane pane = settingsPaneShown(services_.preferences.stringValue(QString(Keys::settingsPane)));
     {
         const QSignalBlocker blocker(list_);
         for (int i = 0; i < list_->count(); ++i)

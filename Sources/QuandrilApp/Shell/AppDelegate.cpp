@@ -71,7 +71,6 @@ void AppDelegate::launch()
     schedulePolicyUpdate();
     services_.notifier.requestAuthorization(Notifier::Option::alert | Notifier::Option::sound
                                             | Notifier::Option::provisional);
-    services_.preferences.registerDefault(QString(Keys::notificationsEnabled), true);
     checkForUpdates(false);
     updateLoop_.start();
 }
@@ -210,7 +209,7 @@ void AppDelegate::centreOnPointerScreen(QWidget& window)
 
 bool AppDelegate::updateCheckDue(const Preferences& preferences, const QDateTime& now)
 {
-    if (!preferences.boolean(QString(Keys::autoCheckForUpdates), false))
+    if (!preferences.booleanValue(QString(Keys::autoCheckForUpdates)))
         return false;
     const std::optional<QDateTime> last = preferences.date(QString(Keys::lastUpdateCheck));
     if (!last)

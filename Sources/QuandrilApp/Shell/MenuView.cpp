@@ -49,7 +49,7 @@ std::vector<DriveInfo> MenuView::drives(const ScanReport& status, const QString&
 
 std::optional<QString> MenuView::updateText(const Preferences& preferences)
 {
-    const QString version = preferences.string(QString(Keys::availableUpdate), QString());
+    const QString version = preferences.stringValue(QString(Keys::availableUpdate));
     if (version.isEmpty())
         return std::nullopt;
     return QStringLiteral("Gorrin ") + version + QStringLiteral(" is available");
@@ -260,7 +260,7 @@ void MenuView::fitHeight()
 void MenuView::rebuildGauges()
 {
     const std::vector<DriveInfo> wanted
-        = drives(services_.model.status(), services_.preferences.string(QString(Keys::watchedDrives), QString()));
+        = drives(services_.model.status(), services_.preferences.stringValue(QString(Keys::watchedDrives)));
     if (!refreshGauges(std::span(gauges_.constData(), std::size_t(gauges_.size())), wanted)) {
         qDeleteAll(gauges_);
         gauges_.clear();

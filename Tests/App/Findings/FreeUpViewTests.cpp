@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <limits>
+#include <stdexcept>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -166,6 +167,23 @@ private slots:
         }) << true << gauge + "Goal met: 50 GB free. | " + picker
                 + "[Scan again] | @scanning | Let me see what's actually using your space. This takes about a minute. | "
                   "[Free up…]-";
+        const Setup scanFails = [](Scene& s) {
+            s.f.modelFixture.engine->onScan = [](const Mac&, const Catalog&, const ScanOptions&) -> ScanReport {
+                throw std::runtime_error("The disk went away");
+            };
+        };
+        const QString failed = "The scan didn't finish. The disk went away. Press \"Scan again\" to try once more.";
+        QTest::newRow("a scan that fails: why, and Scan again") << scanFails << true << gauge + "Goal met: 50 GB free. | "
+                + picker + "[Scan again] | @concerned | " + failed + " | [Free up…]-";
+        QTest::newRow("a scan that fails over a report keeps it") << Setup([twoFindings, scanFails](Scene& s) {
+            twoFindings(s);
+            s.model().scan();
+            s.f.settle();
+            scanFails(s);
+            s.model().scan();
+        }) << true << gauge + "Goal met: 50 GB free. | " + picker + "[Scan again] | Ways to 50 GB free (100 GB free now) | "
+                "(checkmark.circle.fill green) | Only what rebuilds itself | +4 GB → 104 GB free | [Choose] | " + findings
+                + failed + " | [Select all] | [Free up…]-";
         QTest::newRow("goal met") << twoFindings << true
             << gauge + "Goal met: 50 GB free. | " + picker + "[Scan again] | Ways to 50 GB free (100 GB free now) | "
                 "(checkmark.circle.fill green) | Only what rebuilds itself | +4 GB → 104 GB free | [Choose] | " + findings

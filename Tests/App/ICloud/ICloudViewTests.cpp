@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <future>
+#include <stdexcept>
 
 #include "QuandrilApp/ICloud/CloudConfirmSheet.h"
 #include "QuandrilApp/ICloud/CloudResultsBar.h"
@@ -85,6 +86,30 @@ private slots:
         QVERIFY(s.f.settle());
         QVERIFY(view.results()->showsList());
         QCOMPARE(s.engine().count(EngineCall::scanCloud), 1);
+    }
+
+    // A scan that throws says why where the reading line was, or over an earlier scan in place of
+    // its totals; "Scan again" stays at hand and starts another.
+    void aFailedScanSaysWhy()
+    {
+        Section s;
+        const auto working = s.engine().onScanCloud;
+        s.engine().onScanCloud = [](const Mac&) -> CloudScan { throw std::runtime_error("iCloud went away"); };
+        ICloudResults& results = s.shown();
+        const QString failed = "The iCloud scan didn't finish. iCloud went away. Press \"Scan again\" to try once more.";
+        const auto shown = [&] {
+            return QStringList { headerOf(results), results.totalsText(), results.showsList() ? "list" : "no list",
+                                 results.findChild<QLabel*>("reading")->text() };
+        };
+        QCOMPARE(shown(), (QStringList { "Scan again 1 turnOff=1", "", "no list", failed }));
+        s.engine().onScanCloud = working;
+        results.scanButton()->click();
+        QVERIFY(s.f.settle());
+        QVERIFY(results.showsList() && !results.totalsText().contains("didn't finish"));
+        s.engine().onScanCloud = [](const Mac&) -> CloudScan { throw std::runtime_error("iCloud went away"); };
+        results.scanButton()->click();
+        QVERIFY(s.f.settle());
+        QCOMPARE(shown().mid(0, 3), (QStringList { "Scan again 1 turnOff=1", failed, "list" }));
     }
 
     void followsTheSwitchWhenTheModelAnnouncesIt()

@@ -77,6 +77,13 @@ private slots:
                                                     "eye orange | Title of b: Would move.",
                                                     "hand.raised orange | Title of c: ",
                                                     "xmark.octagon orange | Title of d: Broke."};
+        CleanResult unrecorded = result("b", Status::done, "Moved. It isn't in History, so Put Back can't undo it: the disk is full.", 1'000'000'000);
+        unrecorded.notInHistory = true;
+        QTest::newRow("one done not in History")
+            << std::vector<CleanResult>{result("a", Status::done, "Moved.", 2'000'000'000), unrecorded}
+            << "Done. 3 GB back. Not all of it is in History; the lines below say why."
+            << QStringList{"checkmark.circle primary | Title of a: Moved.",
+                           "checkmark.circle primary | Title of b: " + QString::fromStdString(unrecorded.detail)};
         QTest::newRow("all refused") << std::vector<CleanResult>{result("a", Status::refused, "No.", 9)} << ""
                                      << QStringList{"hand.raised orange | Title of a: No."};
         QTest::newRow("done, 0 bytes") << std::vector<CleanResult>{result("a", Status::done, "Done.", 0)} << ""

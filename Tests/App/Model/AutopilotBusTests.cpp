@@ -45,7 +45,6 @@ private slots:
             return std::vector { result(ids.at(0), CleanResult::Status::done, "Done.", 2'000'000'000) };
         };
         Preferences& preferences = *f.preferences;
-        preferences.registerDefault(Keys::notificationsEnabled, true);
         preferences.setBoolean(Keys::autopilotEnabled, true);
         Model& model = f.make();
         preferences.setString(Keys::goal(model.status().startup()->path), QStringLiteral("200GB"));

@@ -328,12 +328,8 @@ private slots:
         QTest::newRow("freed") << freed << mounted << freedNote << true << true;
         QTest::newRow("notifications off") << then(freed, set(Keys::notificationsEnabled, false)) << mounted
                                            << freedNote << false << true;
-        QTest::newRow("notifications never set") << then(freed, set(Keys::notificationsEnabled, {})) << mounted
-                                                 << freedNote << false << true;
-        QTest::newRow("notifications on by default")
-            << then(then(freed, set(Keys::notificationsEnabled, {})),
-                    [](Rig& rig) { rig.prefs().registerDefault(Keys::notificationsEnabled, true); })
-            << mounted << freedNote << true << true;
+        QTest::newRow("notifications never set: on by default")
+            << then(freed, set(Keys::notificationsEnabled, {})) << mounted << freedNote << true << true;
         QTest::newRow("freed beyond 64 bits") << Step([](Rig& rig) {
             rig.cleanGives({ result("a", S::done, "Done.", most), result("b", S::done, "Done.", most) });
         }) << mounted << "Freed " + AppFormat::bytes(most, SizeUnits::decimal) + " automatically (a drive mounted)."

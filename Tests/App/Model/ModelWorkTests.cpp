@@ -349,6 +349,24 @@ private slots:
         QCOMPARE(fieldsOf(model, { "status", "history", "results" }), "status=42 results=h1:done history=h2,h1");
     }
 
+    // A reading of the drives that ends while a scan runs is older than the scan's report.
+    void aScanShowsItsStatusOverAReadingThatEndedWhileItRan()
+    {
+        ModelFixture f;
+        Model& model = scriptedModel(f);
+        f.engine->hold(EngineCall::scan);
+        model.scan();
+        QVERIFY(f.engine->waitForCalls(EngineCall::scan, 1));
+        f.engine->hold(EngineCall::status);
+        model.refreshStatus();
+        QVERIFY(f.engine->waitForCalls(EngineCall::status, 2)); // the first was the model's start
+        f.engine->release(EngineCall::status);
+        QVERIFY(waitUntil([&] { return model.status().trashBytes == 2000; }));
+        f.engine->release(EngineCall::scan);
+        QVERIFY(f.settle());
+        QCOMPARE(fieldsOf(model, { "report", "status" }), "report=3 status=5000");
+    }
+
     void cloudProgressStopsWithItsCleanupAndAStopTakesEffectBeforeTheNextItem()
     {
         ModelFixture f;
@@ -438,7 +456,9 @@ private slots:
         QVERIFY(stopSeen);
     }
 
-    void engineFailuresAreShownNeverThrown_data()
+    // An engine call that throws ends its work like any other: the busy flag comes down and the
+    // reason reaches the user, in the scan's failure or in each request's result.
+    void aThrowingEngineCallEndsItsWorkWithTheReason_data()
     {
         QTest::addColumn<Step>("act");
         QTest::addColumn<QStringList>("fields");
@@ -446,31 +466,31 @@ private slots:
         QTest::newRow("scan") << Step([](ModelFixture& f) {
             f.engine->onScan = [](const Mac&, const Catalog&, const ScanOptions&) -> ScanReport { fail(); };
             f.model->scan();
-        }) << QStringList { "report", "scanning" } << "report=- scanning=0";
+        }) << QStringList { "report", "scanning" } << "report=- scanning=0 failed=The disk went away./-";
         QTest::newRow("clean-up") << Step([](ModelFixture& f) {
             f.engine->onClean = [](const std::vector<std::string>&, const CleanOptions&) -> std::vector<CleanResult> { fail(); };
             f.model->setSelected({ "a" });
             f.model->clean({ "a" }, false, std::nullopt);
-        }) << QStringList { "results", "cleaning", "selected" } << "selected=a results=a:failed cleaning=0";
+        }) << QStringList { "results", "cleaning", "selected" } << "selected=a results=a:failed cleaning=0 failed=-/-";
         QTest::newRow("put-back") << Step([](ModelFixture& f) {
             f.engine->onUndo = [](const std::string&) -> CleanResult { fail(); };
             f.model->undo("h1");
-        }) << QStringList { "results", "putting" } << "results=h1:failed putting=";
+        }) << QStringList { "results", "putting" } << "results=h1:failed putting= failed=-/-";
         QTest::newRow("iCloud scan") << Step([](ModelFixture& f) {
             f.engine->onScanCloud = [](const Mac&) -> CloudScan { fail(); };
             f.model->setCloudEnabled(true);
             f.model->scanCloud();
-        }) << QStringList { "cloudScan", "cloudScanning" } << "cloudScan=- cloudScanning=0";
+        }) << QStringList { "cloudScan", "cloudScanning" } << "cloudScan=- cloudScanning=0 failed=-/The disk went away.";
         QTest::newRow("iCloud cleanup") << Step([](ModelFixture& f) {
             cloudScanned(f);
             f.engine->onCleanCloud = [](const std::vector<std::string>&, const CloudScan&, const ICloud::Progress&,
                                          const ICloud::Stop&) -> std::vector<CleanResult> { fail(); };
             f.model->setCloudSelected({ "i1" });
             f.model->cleanCloud("Backup", 5'000'000'000, true);
-        }) << QStringList { "cloudRunning", "cloudResults", "cloudSelected" } << "cloudSelected=i1 cloudRunning=0 cloudResults=i1:failed";
+        }) << QStringList { "cloudRunning", "cloudResults", "cloudSelected" } << "cloudSelected=i1 cloudRunning=0 cloudResults=i1:failed failed=-/-";
     }
 
-    void engineFailuresAreShownNeverThrown()
+    void aThrowingEngineCallEndsItsWorkWithTheReason()
     {
         QFETCH(Step, act);
         QFETCH(QStringList, fields);
@@ -479,11 +499,28 @@ private slots:
         Model& model = scriptedModel(f);
         act(f);
         QVERIFY(f.settle());
-        QCOMPARE(fieldsOf(model, fields), state);
+        // Why each kind of scan failed, "-" for none.
+        const auto failed = [&] {
+            return QStringLiteral(" failed=%1/%2")
+                .arg(QString::fromStdString(model.scanFailure().value_or("-")),
+                     QString::fromStdString(model.cloudScanFailure().value_or("-")));
+        };
+        QCOMPARE(fieldsOf(model, fields) + failed(), state);
         for (const auto* results : { &model.lastResults(), &model.cloudResults() }) {
             for (const CleanResult& result : *results)
                 QCOMPARE(result.detail, "The disk went away.");
         }
+        // Scanning again forgets a failure as it starts, and publishes what it finds.
+        script(f);
+        f.engine->hold(EngineCall::scan);
+        f.engine->hold(EngineCall::scanCloud);
+        model.scan();
+        model.scanCloud();
+        QCOMPARE(failed(), " failed=-/-");
+        f.engine->release(EngineCall::scan);
+        f.engine->release(EngineCall::scanCloud);
+        QVERIFY(f.settle());
+        QCOMPARE(fieldsOf(model, { "report", "scanning" }), "report=3 scanning=0");
     }
 
     // The real engine on a fake machine: a clean-up, then two presses of Put Back.

@@ -95,26 +95,37 @@ private slots:
         QCOMPARE(file.keys(), supported ? QStringList { key } : QStringList());
     }
 
-    void registeredDefaultsStandInAndSurviveAReset()
+    // Defaults, the table's and registered ones, stand in for a missing or wrong-typed value and
+    // survive a reset; only the table's come back with the next start.
+    void defaultsStandInAndSurviveAReset()
     {
         TempPreferences preferences;
-        const QString notify = QStringLiteral("notificationsEnabled");
-        preferences->registerDefault(notify, true);
-        QCOMPARE(preferences->boolean(notify, false), true);
-        preferences->setString(notify, QStringLiteral("yes")); // a wrong type
-        QCOMPARE(preferences->boolean(notify, false), true);
-        preferences->setBoolean(notify, false);
+        const QString notify = QString(Keys::notificationsEnabled), shown = QStringLiteral("shown");
+        preferences->registerDefault(shown, true);
+        const auto shownDefaults = [&](Preferences& p) {
+            return QStringList { p.boolean(shown, false) ? "shown" : "-", p.booleanValue(notify) ? "notify" : "-",
+                                 QString::number(p.integerValue(QString(Keys::autopilotIntervalMinutes))),
+                                 p.stringValue(QString(Keys::mainSection)), p.stringValue(QString(Keys::sizeUnits)) }
+                .join(' ');
+        };
+        QCOMPARE(shownDefaults(*preferences), "shown notify 10 overview decimal");
+        for (const QString& key : { notify, shown })
+            preferences->setString(key, QStringLiteral("yes")); // a wrong type
+        QCOMPARE(shownDefaults(*preferences), "shown notify 10 overview decimal");
+        for (const QString& key : { notify, shown })
+            preferences->setBoolean(key, false);
+        preferences->setInteger(QString(Keys::autopilotIntervalMinutes), 30);
         preferences->setString(QStringLiteral("goal:/"), QStringLiteral("20%"));
-        QCOMPARE(preferences->boolean(notify, true), false);
+        QCOMPARE(shownDefaults(*preferences), "- - 30 overview decimal");
 
         QSignalSpy changed(&preferences.get(), &Preferences::changed);
         QVERIFY(preferences->reset());
-        QCOMPARE(changed.size(), 2);
-        QCOMPARE(preferences->boolean(notify, false), true);
+        QCOMPARE(changed.size(), 4);
+        QCOMPARE(shownDefaults(*preferences), "shown notify 10 overview decimal");
         QVERIFY(!preferences->contains(QStringLiteral("goal:/")));
         QCOMPARE(QJsonDocument::fromJson(fileBytes(preferences.filePath())).object(), QJsonObject());
         // Registered defaults live in memory only.
-        QCOMPARE(preferences.reopen().boolean(notify, false), false);
+        QCOMPARE(shownDefaults(preferences.reopen()), "- notify 10 overview decimal");
     }
 
     void everyChangeIsAnnouncedWithItsKey()

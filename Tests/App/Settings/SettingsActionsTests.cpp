@@ -334,7 +334,6 @@ private slots:
         AppServices& services = f.services();
         Preferences& preferences = services.preferences;
         Model& model = services.model;
-        preferences.registerDefault(QString(Keys::notificationsEnabled), true);
         const std::vector<std::pair<QString, QVariant>> settings {
             {QString(Keys::notificationsEnabled), false}, {QString(Keys::settingsPane), "advanced"},
             {QString(Keys::gaugeStyle), "percent"},       {QString(Keys::autopilotEnabled), true},
