@@ -1,5 +1,6 @@
 #include "QuandrilApp/Platform/LocalFile.h"
 
+#include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Files.h"
 
 #include <QFile>
@@ -71,6 +72,24 @@ std::optional<QString> replace(const QString& path, const QByteArray& bytes)
     if (::rename(temporary.constData(), target.constData()) != 0)
         return fail(errno);
     return std::nullopt;
+}
+
+std::optional<QString> keepAside(const QString& path, QStringView suffix)
+{
+    // Enough for every entry a person could have left; past that the folder is not ours to fill.
+    constexpr int maxNames = 100;
+    const std::string from = QFile::encodeName(path).toStdString();
+    for (int number = 1; number <= maxNames; ++number) {
+        QString name = path + suffix.toString();
+        if (number > 1)
+            name += QStringLiteral("-%1").arg(number);
+        const int error = Platform::renameNoReplaceAt(AT_FDCWD, from, AT_FDCWD, QFile::encodeName(name).toStdString());
+        if (error == 0 || error == ENOENT)
+            return std::nullopt;
+        if (error != EEXIST)
+            return errorText(error);
+    }
+    return errorText(EEXIST);
 }
 
 } // namespace Quandril::App::LocalFile

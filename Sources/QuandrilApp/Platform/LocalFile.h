@@ -26,4 +26,9 @@ std::optional<QByteArray> read(const QString& path, qint64 maxBytes, Links links
 // On failure the old entry stays as it was, and the answer says why in one phrase.
 std::optional<QString> replace(const QString& path, const QByteArray& bytes);
 
+// Moves whatever stands at `path` (the entry itself: a link is not followed, a pipe not opened) to
+// the first free name of `path + suffix`, `path + suffix + "-2"`, "-3" and so on, never over an
+// entry already there. Nothing at `path` is fine. On failure, one phrase saying why.
+std::optional<QString> keepAside(const QString& path, QStringView suffix);
+
 } // namespace Quandril::App::LocalFile

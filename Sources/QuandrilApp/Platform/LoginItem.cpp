@@ -1,5 +1,6 @@
 #include "QuandrilApp/Platform/LoginItem.h"
 
+#include "QuandrilApp/Platform/AppFolders.h"
 #include "QuandrilApp/Platform/DesktopEntry.h"
 #include "QuandrilApp/Platform/LocalFile.h"
 
@@ -37,15 +38,14 @@ AutostartLoginItem::AutostartLoginItem(QString folder, QString executable)
 
 QString AutostartLoginItem::autostartFolder()
 {
-    // A relative XDG_CONFIG_HOME is invalid and must be ignored.
-    const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    const QString base = QDir::isAbsolutePath(configHome) ? configHome : QDir::homePath() + QStringLiteral("/.config");
-    return QDir::cleanPath(base + QStringLiteral("/autostart"));
+    const QString configHome = AppFolders::configHome();
+    return configHome.isEmpty() ? QString() : configHome + QStringLiteral("/autostart");
 }
 
 QString AutostartLoginItem::entryPath() const
 {
-    return QDir(folder_).filePath(entryName);
+    // With no home there is no entry: never one in the current folder.
+    return folder_.isEmpty() ? QString() : QDir(folder_).filePath(entryName);
 }
 
 bool AutostartLoginItem::isEnabled() const
@@ -63,7 +63,9 @@ std::optional<QString> AutostartLoginItem::register_()
 {
     if (executable_.isEmpty())
         return QStringLiteral("The path of this program is unknown.");
-    if (!QDir().mkpath(folder_))
+    if (folder_.isEmpty())
+        return QStringLiteral("There is no home folder to hold the autostart entry.");
+    if (!AppFolders::makeFolder(folder_))
         return QStringLiteral("The folder %1 could not be created.").arg(folder_);
     // Whatever stands at the entry gives way to ours; a link there is replaced, not written through.
     if (const auto failure = LocalFile::replace(entryPath(), entryText(executable_)))

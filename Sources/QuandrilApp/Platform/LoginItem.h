@@ -33,7 +33,7 @@ public:
 
     QString entryPath() const;
 
-    // $XDG_CONFIG_HOME/autostart when that is an absolute path, else ~/.config/autostart.
+    // "autostart" in AppFolders::configHome(); empty when there is no home to hold it.
     static QString autostartFolder();
 
 private:

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <type_traits>
 
@@ -11,8 +10,8 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonValue>
-#include <QStandardPaths>
-
+#include "QuandrilApp/Platform/AppFolders.h"
+#include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/LocalFile.h"
 
 namespace Quandril::App {
@@ -155,7 +154,10 @@ std::map<QString, QVariant> tableDefaults()
 
 QString Preferences::standardFilePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/preferences.json");
+    const QString configHome = AppFolders::configHome();
+    if (configHome.isEmpty())
+        return {};
+    return configHome + QLatin1Char('/') + AppInfo::name() + QStringLiteral("/preferences.json");
 }
 
 Preferences::Preferences(QString filePath, QObject* parent)
@@ -381,16 +383,17 @@ bool Preferences::reset()
 
 bool Preferences::write()
 {
-    const QFileInfo info(filePath_);
-    if (!QDir().mkpath(info.absolutePath()))
-        return false;
+    if (!QDir::isAbsolutePath(filePath_))
+        return failed(QStringLiteral("There is no home folder to keep them in"));
+    const QString folder = QFileInfo(filePath_).path();
+    if (!AppFolders::makeFolder(folder))
+        return failed(QStringLiteral("The folder %1 could not be created").arg(folder));
 
-    // What could not be read is moved aside whole before anything replaces it. rename(2) moves the
-    // entry itself, as it is: a link is not followed, a pipe is not opened, nothing is copied.
+    // What could not be read goes aside whole, under a name no earlier one holds, before anything
+    // replaces it. Should it fail, the old entry stays and so does this duty, for the next save.
     if (keepAside_) {
-        const QByteArray aside = QFile::encodeName(filePath_ + QStringLiteral(".unreadable"));
-        if (std::rename(QFile::encodeName(filePath_).constData(), aside.constData()) != 0 && errno != ENOENT)
-            return false;
+        if (const auto failure = LocalFile::keepAside(filePath_, u".unreadable"))
+            return failed(QStringLiteral("%1 could not be kept aside: %2").arg(filePath_, *failure));
         keepAside_ = false;
     }
 
@@ -400,7 +403,19 @@ bool Preferences::write()
     const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
 
     // The old file stays whole when anything fails on the way.
-    return !LocalFile::replace(filePath_, bytes);
+    if (const auto failure = LocalFile::replace(filePath_, bytes))
+        return failed(QStringLiteral("%1 could not be written: %2").arg(filePath_, *failure));
+    return true;
+}
+
+bool Preferences::failed(const QString& reason)
+{
+    if (!saveFailure_) {
+        saveFailure_ = reason;
+        qWarning("Gorrin: settings not saved: %s", qPrintable(reason));
+        emit saveFailed(reason);
+    }
+    return false;
 }
 
 } // namespace Quandril::App

@@ -33,13 +33,15 @@ class Preferences : public QObject {
     Q_OBJECT
 
 public:
-    // The file under QStandardPaths::AppConfigLocation that the app uses.
+    // "Gorrin/preferences.json" in the user's config folder (AppFolders::configHome()); empty when
+    // there is no home to keep it in.
     static QString standardFilePath();
 
     // Reads the file at `filePath` (tests pass a temporary one). A missing file is an empty
     // domain. Whatever else cannot be read or understood (a file far too large, a link, a named
     // pipe) also reads as empty, is never opened or followed, and is moved aside as it stands, to
-    // "<file>.unreadable", before the first write replaces it.
+    // the first free name of "<file>.unreadable", "<file>.unreadable-2", …, before the first write
+    // replaces it.
     explicit Preferences(QString filePath = standardFilePath(), QObject* parent = nullptr);
 
     const QString& filePath() const { return filePath_; }
@@ -76,7 +78,8 @@ public:
 
     // Writes. Each stores the value with its type, writes the whole file atomically and emits
     // `changed(key)`. The answer says whether the file was written; the value is kept in memory
-    // either way, so the app goes on with it. Callers may ignore the answer.
+    // either way, so the app goes on with it. Callers may ignore the answer: the first failure of
+    // the session is told through `saveFailed` and on stderr.
     bool setString(const QString& key, const QString& value);
     bool setBoolean(const QString& key, bool value);
     bool setInteger(const QString& key, qint64 value);
@@ -97,11 +100,17 @@ public:
     // that was stored.
     bool reset();
 
+    // Why the first save that failed in this session failed; absent while every save worked.
+    const std::optional<QString>& saveFailure() const { return saveFailure_; }
+
 signals:
     void changed(const QString& key);
+    // Once per session, at the first save that fails, with why, as a sentence without its full stop.
+    void saveFailed(const QString& reason);
 
 private:
     bool write();
+    bool failed(const QString& reason);
     std::optional<QVariant> lookup(const QString& key, int typeId) const;
 
     QString filePath_;
@@ -111,6 +120,7 @@ private:
     QJsonObject foreign_;
     // The file on disk could not be read or understood: keep it aside before the first write.
     bool keepAside_ = false;
+    std::optional<QString> saveFailure_;
 };
 
 } // namespace Quandril::App

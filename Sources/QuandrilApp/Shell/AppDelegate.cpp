@@ -73,6 +73,19 @@ void AppDelegate::launch()
                                             | Notifier::Option::provisional);
     checkForUpdates(false);
     updateLoop_.start();
+    // Told once the tray is there to show it; a save may have failed before.
+    connect(&services_.preferences, &Preferences::saveFailed, this, &AppDelegate::tellSaveFailure);
+    tellSaveFailure();
+}
+
+void AppDelegate::tellSaveFailure()
+{
+    const std::optional<QString>& failure = services_.preferences.saveFailure();
+    if (!failure || saveFailureTold_)
+        return;
+    saveFailureTold_ = true;
+    services_.notifier.notify(QStringLiteral("Gorrin couldn't save your settings"),
+                              *failure + QStringLiteral(". Changes made now last only until Gorrin quits."));
 }
 
 void AppDelegate::reopen()

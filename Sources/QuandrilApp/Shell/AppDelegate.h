@@ -12,6 +12,8 @@
 //    time they come on screen from hidden: under the tray's corner they would hang off the screen.
 //  - Activation policy: a regular app while a visible, titled, unminimised window exists, a tray-only
 //    accessory otherwise. Linux shows no Dock, so this is state only, kept for the design's sake.
+//  - Settings that can't be saved: the first failure of the session is told in a notification,
+//    with its reason (the preferences say it on stderr as well), so nobody finds them gone later.
 //  - Update check: unattended once a day when the user allows it, at once when the user asks; only
 //    an asked check answers with an alert.
 
@@ -120,12 +122,14 @@ private:
     void setPolicy(ActivationPolicy policy);
     void schedulePolicyUpdate();
     void showAlert(const UpdateCheck::Result& result, const QString& currentVersion);
+    void tellSaveFailure();
 
     AppServices& services_;
     AppSignals& appSignals_;
     bool quitRequested_ = false;
     bool sessionEnding_ = false;
     bool policyUpdateQueued_ = false;
+    bool saveFailureTold_ = false;
     ActivationPolicy policy_ = ActivationPolicy::accessory;
     QTimer updateLoop_;
     QPointer<QMessageBox> alert_;

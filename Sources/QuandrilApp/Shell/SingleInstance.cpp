@@ -3,25 +3,143 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QLocalServer>
-#include <QLocalSocket>
-#include <QStandardPaths>
 #include <QThread>
 
 #include <cerrno>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include "QuandrilApp/Platform/AppFolders.h"
+#include "QuandrilApp/Platform/AppInfo.h"
+#include "QuandrilApp/Platform/LocalFile.h"
+#include "QuandrilCore/Platform/AtPath.h"
 
 namespace Quandril::App {
 
+using Platform::Descriptor;
+
 namespace {
 
-// How long a later launch waits for the running one to accept it.
+// How long a later launch waits for the running one to answer.
 constexpr int answerMs = 2000;
+// How long the running one waits for a caller's line; well within a later launch's patience, so a
+// silent caller can't make a real one give up.
+constexpr int greetingMs = 500;
 // How long a launch waits for another one to finish its own look at the name.
 constexpr int lockWaitMs = 5000;
+// The greeting: a later launch's line, and the running Gorrin's answer.
+constexpr std::string_view request = "gorrin 1: open again\n";
+constexpr std::string_view answer = "gorrin 1: opening\n";
+constexpr std::size_t maxLine = 64;
+
+bool sameUser(int socket)
+{
+    struct ucred peer {};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
+}
+
+std::optional<sockaddr_un> address(const QByteArray& path)
+{
+    sockaddr_un out {};
+    out.sun_family = AF_UNIX;
+    if (path.isEmpty() || static_cast<std::size_t>(path.size()) >= sizeof out.sun_path)
+        return std::nullopt;
+    std::memcpy(out.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    return out;
+}
+
+// Whether `fd` is ready for `events` before the deadline, and `wake` (when given) stays quiet.
+bool ready(int fd, short events, const QDeadlineTimer& deadline, int wake = -1)
+{
+    for (;;) {
+        pollfd fds[2] = {{fd, events, 0}, {wake, POLLIN, 0}};
+        const int count = ::poll(fds, wake >= 0 ? 2 : 1, static_cast<int>(deadline.remainingTime()));
+        if (count < 0 && errno == EINTR)
+            continue;
+        return count > 0 && fds[0].revents != 0 && fds[1].revents == 0;
+    }
+}
+
+// One line of a few bytes, whole, before the deadline.
+std::optional<std::string> readLine(int fd, const QDeadlineTimer& deadline, int wake = -1)
+{
+    std::string line;
+    char buffer[maxLine];
+    while (line.size() < maxLine && ready(fd, POLLIN, deadline, wake)) {
+        const ssize_t count = ::read(fd, buffer, maxLine - line.size());
+        if (count < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (count <= 0)
+            return std::nullopt;
+        line.append(buffer, static_cast<std::size_t>(count));
+        if (line.back() == '\n')
+            return line;
+    }
+    return std::nullopt;
+}
+
+bool sendAll(int fd, std::string_view text, const QDeadlineTimer& deadline)
+{
+    while (!text.empty()) {
+        const ssize_t count = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
+        if (count > 0)
+            text.remove_prefix(static_cast<std::size_t>(count));
+        else if ((errno != EINTR && errno != EAGAIN) || !ready(fd, POLLOUT, deadline))
+            return false;
+    }
+    return true;
+}
+
+// Whether a Gorrin of this user listens at the socket and has been asked to open again. Only a
+// socket itself counts: a link there is never followed, whatever it leads to.
+bool askRunning(const QByteArray& path)
+{
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != ::geteuid())
+        return false;
+    const auto to = address(path);
+    const Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!to || !socket)
+        return false;
+    const QDeadlineTimer deadline(answerMs);
+    while (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&*to), sizeof *to) != 0 && errno != EISCONN) {
+        // A full backlog answers EAGAIN: the listener may yet take us.
+        if ((errno != EAGAIN && errno != EINTR) || deadline.hasExpired())
+            return false;
+        QThread::msleep(20);
+    }
+    return sameUser(socket.get()) && sendAll(socket.get(), request, deadline)
+        && readLine(socket.get(), deadline) == answer;
+}
+
+// Frees the name from a stale entry: a socket or a link holds nothing and goes; anything else is
+// moved aside, so nothing anyone kept there is lost.
+bool clear(const QString& path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat info {};
+    if (::lstat(encoded.constData(), &info) != 0)
+        return errno == ENOENT;
+    if (S_ISSOCK(info.st_mode) || S_ISLNK(info.st_mode))
+        return ::unlink(encoded.constData()) == 0 || errno == ENOENT;
+    if (const auto failure = LocalFile::keepAside(path, u".stale")) {
+        qWarning("Gorrin: can't move %s aside: %s", qPrintable(path), qPrintable(*failure));
+        return false;
+    }
+    return true;
+}
 
 // Held while a launch looks for a running Gorrin and, finding none, starts listening, so two
 // launches at once can't both find nobody. Released when it goes.
@@ -30,14 +148,20 @@ public:
     explicit ClaimLock(const QString& path)
     {
         // O_NOFOLLOW: a link put in the lock's place must not make us create or lock its target.
-        fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-        if (fd_ < 0) {
+        const auto open = [&] {
+            return Descriptor(::open(QFile::encodeName(path).constData(),
+                                     O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+        };
+        fd_ = open();
+        if (!fd_ && (errno == ELOOP || errno == EISDIR || errno == ENXIO) && clear(path))
+            fd_ = open();
+        if (!fd_) {
             qWarning("Gorrin: can't open %s: %s", qPrintable(path), qPrintable(qt_error_string(errno)));
             return;
         }
         // Never wait for good: a launch stuck while holding it must not keep every later one out.
         const QDeadlineTimer deadline(lockWaitMs);
-        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
             if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired()) {
                 qWarning("Gorrin: can't lock %s: %s", qPrintable(path), qPrintable(qt_error_string(errno)));
                 return;
@@ -45,24 +169,108 @@ public:
             QThread::msleep(20);
         }
     }
-    ~ClaimLock()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    ClaimLock(const ClaimLock&) = delete;
-    ClaimLock& operator=(const ClaimLock&) = delete;
 
 private:
-    int fd_ = -1;
+    Descriptor fd_;
 };
 
 } // namespace
 
+// Accepts later launches on a thread of its own and tells the owner on its thread.
+class SingleInstance::Listener {
+public:
+    Listener(Descriptor socket, QByteArray path, SingleInstance* owner)
+        : socket_(std::move(socket))
+        , path_(std::move(path))
+        , owner_(owner)
+    {
+        ::lstat(path_.constData(), &bound_);
+        int ends[2] = {-1, -1};
+        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
+            wake_ = Descriptor(ends[0]);
+            wakeUp_ = Descriptor(ends[1]);
+            thread_ = std::thread([this] { run(); });
+        }
+    }
+
+    ~Listener()
+    {
+        if (thread_.joinable()) {
+            (void)!::write(wakeUp_.get(), "", 1);
+            thread_.join();
+        }
+        // The name goes with us, unless something else stands there by now.
+        struct stat now {};
+        if (::lstat(path_.constData(), &now) == 0 && now.st_dev == bound_.st_dev && now.st_ino == bound_.st_ino)
+            ::unlink(path_.constData());
+    }
+
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+
+private:
+    void run()
+    {
+        for (;;) {
+            pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                return;
+            }
+            if (fds[1].revents != 0)
+                return;
+            const Descriptor caller(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            if (!caller) {
+                // Out of descriptors or memory: don't spin on a listener that stays ready.
+                if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED)
+                    QThread::msleep(100);
+                continue;
+            }
+            const QDeadlineTimer deadline(greetingMs);
+            if (sameUser(caller.get()) && readLine(caller.get(), deadline, wake_.get()) == request
+                && sendAll(caller.get(), answer, deadline))
+                QMetaObject::invokeMethod(owner_, [owner = owner_] { emit owner->reopened(); }, Qt::QueuedConnection);
+        }
+    }
+
+    Descriptor socket_;
+    QByteArray path_;
+    struct stat bound_ {};
+    SingleInstance* owner_;
+    Descriptor wake_, wakeUp_;
+    std::thread thread_;
+};
+
+QString SingleInstance::privateFolder(const QStringList& candidates)
+{
+    for (const QString& candidate : candidates) {
+        const QString folder = QDir::cleanPath(candidate);
+        if (!QDir::isAbsolutePath(candidate) || folder == QLatin1String("/"))
+            continue;
+        const QByteArray path = QFile::encodeName(folder);
+        if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+            continue;
+        // Whoever else could write here could put their own listener in our place.
+        struct stat info {};
+        if (::lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()
+            && (info.st_mode & 077) == 0 && ::access(path.constData(), W_OK | X_OK) == 0)
+            return folder;
+    }
+    return {};
+}
+
 QString SingleInstance::standardName()
 {
-    // The runtime folder belongs to the user alone (mode 0700), so nobody else can take the name.
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/gorrin-instance");
+    QString temporary = qEnvironmentVariable("TMPDIR");
+    if (!QDir::isAbsolutePath(temporary) || QDir::cleanPath(temporary) == QLatin1String("/"))
+        temporary = QStringLiteral("/tmp");
+    QStringList candidates {qEnvironmentVariable("XDG_RUNTIME_DIR"),
+                            temporary + QStringLiteral("/gorrin-") + QString::number(::geteuid())};
+    if (const QString configHome = AppFolders::configHome(); !configHome.isEmpty())
+        candidates << configHome + QLatin1Char('/') + AppInfo::name();
+    const QString folder = privateFolder(candidates);
+    return folder.isEmpty() ? QString() : folder + QStringLiteral("/gorrin-instance");
 }
 
 SingleInstance::SingleInstance(QString name, QObject* parent)
@@ -75,35 +283,26 @@ SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::claim()
 {
-    // Beside the socket, in the same private folder; a bare name lives where Qt puts such sockets.
-    const QString socketPath = QDir::isAbsolutePath(name_) ? name_ : QDir::temp().filePath(name_);
-    // Unlocked on every return; by then this launch listens or has handed over.
-    const ClaimLock lock(socketPath + QStringLiteral(".lock"));
-    {
-        QLocalSocket running;
-        running.connectToServer(name_);
-        if (running.waitForConnected(answerMs)) {
-            // Connecting is the whole request.
-            running.disconnectFromServer();
-            return false;
-        }
-    }
-    // Nobody answers: whatever is left at the name is stale.
-    QLocalServer::removeServer(name_);
-    server_ = new QLocalServer(this);
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(name_)) {
-        // Running alone unannounced is better than not running at all.
-        qWarning("Gorrin: can't listen on %s: %s", qPrintable(name_), qPrintable(server_->errorString()));
+    // Running alone unannounced is better than not running at all.
+    if (!QDir::isAbsolutePath(name_)) {
+        qWarning("Gorrin: no private folder for the instance socket; other launches won't find this one");
         return true;
     }
-    connect(server_, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* later = server_->nextPendingConnection()) {
-            later->disconnectFromServer();
-            later->deleteLater();
-            emit reopened();
-        }
-    });
+    const QByteArray path = QFile::encodeName(name_);
+    // Unlocked on every return; by then this launch listens or has handed over.
+    const ClaimLock lock(name_ + QStringLiteral(".lock"));
+    if (askRunning(path))
+        return false;
+    // Nobody of ours answers: whatever is left at the name is stale.
+    const auto to = address(path);
+    Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!to || !socket || !clear(name_) || ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&*to), sizeof *to) != 0
+        || ::listen(socket.get(), 16) != 0) {
+        qWarning("Gorrin: can't listen on %s: %s", qPrintable(name_),
+                 to ? qPrintable(qt_error_string(errno)) : "the name is too long");
+        return true;
+    }
+    listener_ = std::make_unique<Listener>(std::move(socket), path, this);
     return true;
 }
 

@@ -1,14 +1,21 @@
 #pragma once
 
-// One Gorrin per user. The first launch listens on a local socket in the user's runtime folder; a
-// later launch finds it there, asks it to open again, and leaves. A socket left behind by a run
-// that crashed is noticed (nobody answers on it) and replaced. Launches that start together take
-// turns at this under a lock file beside the socket, so exactly one of them ends up listening.
+// One Gorrin per user. The first launch listens on a local socket in a private folder of the user's;
+// a later launch finds it there, asks it to open again, and leaves. It hands over only to a Gorrin
+// of the same user: the name must hold a socket itself (no link), its listener must be of this user
+// and must answer our one-line greeting. Anything else at the name (a socket left by a crash,
+// another program's socket, a link, a file or a folder) is stale: a socket or link is removed, any
+// other entry moved aside, and the launch takes the name. Launches that start together take turns
+// at this under a lock file beside the socket, so exactly one of them ends up listening.
+//
+// The listener answers on a thread of its own, so a later launch is answered while the first one
+// is still busy starting up.
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
-class QLocalServer;
+#include <memory>
 
 namespace Quandril::App {
 
@@ -16,14 +23,23 @@ class SingleInstance : public QObject {
     Q_OBJECT
 
 public:
-    // The socket the app uses: "gorrin-instance" in the user's runtime folder.
+    // "gorrin-instance" in the first private folder of: $XDG_RUNTIME_DIR when it is an absolute
+    // path, "gorrin-<uid>" in the temporary folder ($TMPDIR when absolute, else /tmp), and the
+    // app's config folder. Empty when none can be had: the app then runs unannounced.
     static QString standardName();
 
+    // The first of `candidates` (absolute paths other than "/") that is a private folder of ours,
+    // made (0700) when it is missing: a folder itself, not a link, owned by this user, closed to
+    // everyone else and writable. Empty when none is.
+    static QString privateFolder(const QStringList& candidates);
+
+    // `name` is the socket's absolute path.
     explicit SingleInstance(QString name = standardName(), QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // True when this process is the one to run (it now listens for later launches). False when
-    // another one runs: it has been asked to open again, and this process should leave.
+    // True when this process is the one to run (it now listens for later launches, unless the name
+    // can't be had at all). False when another Gorrin of this user runs: it has been asked to open
+    // again, and this process should leave.
     bool claim();
 
 signals:
@@ -31,8 +47,10 @@ signals:
     void reopened();
 
 private:
+    class Listener;
+
     QString name_;
-    QLocalServer* server_ = nullptr;
+    std::unique_ptr<Listener> listener_;
 };
 
 } // namespace Quandril::App

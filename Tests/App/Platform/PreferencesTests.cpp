@@ -1,8 +1,10 @@
 #include <csignal>
 #include <limits>
 
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QJsonDocument>
@@ -10,6 +12,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "QuandrilApp/Platform/LoginItem.h"
 #include "Support/FakeMachine.h"
 #include "Support/ReturnsPromptly.h"
 #include "Support/TempPreferences.h"
@@ -49,6 +52,25 @@ QString entry(const QString& path)
     if (!info.exists())
         return QStringLiteral("nothing");
     return info.isFile() ? QStringLiteral("file of %1 bytes").arg(info.size()) : QStringLiteral("pipe");
+}
+
+// Every entry of a folder with what it holds, by name: "name: text" for a file, "name/: a b" for a
+// folder and its names.
+QStringList listing(const QString& folder)
+{
+    QStringList out;
+    for (const QFileInfo& entry : QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+        out << entry.fileName()
+                + (entry.isDir() ? "/: " + QDir(entry.filePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ')
+                                 : ": " + QString::fromUtf8(fileBytes(entry.filePath())).simplified());
+    return out;
+}
+
+// The user database's home of this user, links resolved.
+QString databaseHome()
+{
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry ? QFileInfo(QFile::decodeName(entry->pw_dir)).canonicalFilePath() : QString();
 }
 
 } // namespace
@@ -148,24 +170,28 @@ private slots:
     void aFailedWriteLeavesTheOldFileWhole_data()
     {
         QTest::addColumn<bool>("readOnlyFolder");
-        QTest::newRow("the write stops half-way (file size limit)") << false;
-        QTest::newRow("read-only folder") << true;
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("the write stops half-way (file size limit)") << false << "File too large";
+        QTest::newRow("read-only folder") << true << "Permission denied";
     }
 
     void aFailedWriteLeavesTheOldFileWhole()
     {
         QFETCH(bool, readOnlyFolder);
+        QFETCH(QString, reason);
         if (readOnlyFolder && Testing::runningAsRoot())
             QSKIP("root writes into read-only folders");
         TempPreferences preferences;
         preferences->setString(QStringLiteral("goal:/"), QStringLiteral("20%"));
         const QByteArray before = fileBytes(preferences.filePath());
+        QSignalSpy failed(&preferences.get(), &Preferences::saveFailed);
 
         const QString big(100'000, QLatin1Char('x'));
         bool written = true;
         if (readOnlyFolder) {
             ::chmod(preferences.folder().toLocal8Bit().constData(), 0555);
             written = preferences->setString(QStringLiteral("availableUpdate"), big);
+            preferences->setString(QStringLiteral("availableUpdate"), big); // said once, not again
             ::chmod(preferences.folder().toLocal8Bit().constData(), 0755);
         } else {
             struct rlimit saved {};
@@ -175,10 +201,14 @@ private slots:
             auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
             ::setrlimit(RLIMIT_FSIZE, &small);
             written = preferences->setString(QStringLiteral("availableUpdate"), big);
+            preferences->setString(QStringLiteral("availableUpdate"), big); // said once, not again
             ::setrlimit(RLIMIT_FSIZE, &saved);
             std::signal(SIGXFSZ, oldHandler);
         }
         QVERIFY(!written);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), preferences.filePath() + " could not be written: " + reason);
+        QCOMPARE(preferences->saveFailure(), failed.at(0).at(0).toString());
         QCOMPARE(fileBytes(preferences.filePath()), before);
         QCOMPARE(QDir(preferences.folder()).entryList(QDir::Files), QStringList { "preferences.json" });
         QCOMPARE(preferences->string(QStringLiteral("availableUpdate"), QString()), big); // the app goes on with it
@@ -210,6 +240,95 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(fileBytes(preferences.filePath())).object().keys(), keysAfterAWrite);
         if (filesAfterAWrite.size() == 2)
             QCOMPARE(fileBytes(preferences.filePath() + ".unreadable"), file);
+    }
+
+    // Each file that can't be read goes aside under a name of its own, and whatever stands at those
+    // names (or at the file's own) never keeps the save from happening.
+    void everyUnreadableFileIsKeptAndNoneBlocksASave_data()
+    {
+        QTest::addColumn<QStringList>("before"); // "name: text" for a file, "name/" for a folder
+        QTest::addColumn<QStringList>("after");
+        const QString saved = "preferences.json: { \"icloudEnabled\": { \"bool\": true } }";
+        QTest::newRow("a second unreadable file") << QStringList {"preferences.json: A", "preferences.json.unreadable: B"}
+            << QStringList {saved, "preferences.json.unreadable: B", "preferences.json.unreadable-2: A"};
+        QTest::newRow("a third") << QStringList {"preferences.json: A", "preferences.json.unreadable: B", "preferences.json.unreadable-2: C"}
+            << QStringList {saved, "preferences.json.unreadable: B", "preferences.json.unreadable-2: C", "preferences.json.unreadable-3: A"};
+        QTest::newRow("a folder at the aside name") << QStringList {"preferences.json: A", "preferences.json.unreadable/"}
+            << QStringList {saved, "preferences.json.unreadable/: keep", "preferences.json.unreadable-2: A"};
+        QTest::newRow("a folder at the file's name, an older file aside")
+            << QStringList {"preferences.json/", "preferences.json.unreadable: B"}
+            << QStringList {saved, "preferences.json.unreadable: B", "preferences.json.unreadable-2/: keep"};
+    }
+
+    void everyUnreadableFileIsKeptAndNoneBlocksASave()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QTemporaryDir dir;
+        for (const QString& entry : before) {
+            const QString name = entry.section(':', 0, 0);
+            if (name.endsWith('/'))
+                Testing::writeFile(dir.filePath(name + "keep").toStdString(), "");
+            else
+                Testing::writeFile(dir.filePath(name).toStdString(), entry.section(": ", 1).toStdString());
+        }
+        Preferences preferences(dir.filePath("preferences.json"));
+        QSignalSpy failed(&preferences, &Preferences::saveFailed);
+        QVERIFY(preferences.setBoolean(QStringLiteral("icloudEnabled"), true));
+        QCOMPARE(listing(dir.path()), after);
+        QCOMPARE(failed.size(), 0);
+    }
+
+    // The app's folders derive from the engine's home: $HOME only when it names a folder, else the
+    // user database's. A save makes the config folders it needs, never the home holding them.
+    void theAppsFoldersFollowTheEnginesHome_data()
+    {
+        QTest::addColumn<QString>("home"); // "@" is the test's folder
+        QTest::addColumn<QString>("configHome");
+        QTest::addColumn<QString>("expected"); // the config folder; "~" is the user database's home
+        QTest::newRow("a home") << "@" << "<unset>" << "@/.config";
+        QTest::newRow("no home") << "<unset>" << "<unset>" << "~/.config";
+        QTest::newRow("an empty home") << "" << "<unset>" << "~/.config";
+        QTest::newRow("a relative home") << "rel" << "<unset>" << "~/.config";
+        QTest::newRow("the current folder") << "." << "<unset>" << "~/.config";
+        QTest::newRow("a missing home") << "@/missing" << "<unset>" << "~/.config";
+        QTest::newRow("a config home") << "@" << "@/config" << "@/config";
+        QTest::newRow("a relative config home") << "@" << "config" << "@/.config";
+        QTest::newRow("the root folder as config home") << "@" << "/" << "@/.config";
+    }
+
+    void theAppsFoldersFollowTheEnginesHome()
+    {
+        QFETCH(QString, home);
+        QFETCH(QString, configHome);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const auto resolved = [&](QString text) {
+            return text.replace('@', QFileInfo(dir.path()).canonicalFilePath()).replace('~', databaseHome());
+        };
+        const QByteArray savedHome = qgetenv("HOME"), savedConfig = qgetenv("XDG_CONFIG_HOME");
+        for (const auto& [variable, value] : {std::pair {"HOME", home}, {"XDG_CONFIG_HOME", configHome}}) {
+            if (value == "<unset>")
+                qunsetenv(variable);
+            else
+                qputenv(variable, QFile::encodeName(resolved(value)));
+        }
+        const QStringList paths {Preferences::standardFilePath(), AutostartLoginItem::autostartFolder()};
+        qputenv("HOME", savedHome);
+        qputenv("XDG_CONFIG_HOME", savedConfig);
+        if (savedConfig.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        QCOMPARE(paths, QStringList({resolved(expected) + "/Gorrin/preferences.json", resolved(expected) + "/autostart"}));
+
+        // A home that isn't there stays so: the save fails and says why.
+        const QString missing = dir.filePath("missing/.config/Gorrin");
+        Preferences homeless(missing + "/preferences.json");
+        QSignalSpy failed(&homeless, &Preferences::saveFailed);
+        QVERIFY(!homeless.setBoolean(QStringLiteral("icloudEnabled"), true));
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), "The folder " + missing + " could not be created");
+        QVERIFY(Preferences(dir.filePath(".config/Gorrin/preferences.json")).setBoolean(QStringLiteral("icloudEnabled"), true));
+        QCOMPARE(listing(dir.path()), QStringList({".config/: Gorrin"}));
     }
 
     // A pipe, a link or an outsized file at the path is never opened, followed or read whole: it

@@ -5,12 +5,9 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QToolButton>
 
-#include <atomic>
 #include <csignal>
-#include <latch>
 
 #include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
@@ -19,7 +16,6 @@
 #include "QuandrilApp/Shell/AppDelegate.h"
 #include "QuandrilApp/Shell/AppSignals.h"
 #include "QuandrilApp/Shell/MenuView.h"
-#include "QuandrilApp/Shell/SingleInstance.h"
 #include "Support/ServicesFixture.h"
 
 using namespace Quandril;
@@ -419,50 +415,36 @@ private slots:
         QCOMPARE(centres, QList<QPoint>({middle, middle}));
     }
 
-    void oneInstancePerUser()
+    // A save that fails is told once per session, where the user sees it, whether it failed before
+    // the launch or after.
+    void aFailedSaveIsToldOnce_data()
     {
-        QTemporaryDir dir;
-        const QString name = dir.filePath("instance");
-        SingleInstance first(name);
-        QVERIFY(first.claim());
-        QSignalSpy reopened(&first, &SingleInstance::reopened);
-        SingleInstance second(name);
-        QVERIFY(!second.claim());
-        QTRY_COMPARE(reopened.count(), 1);
-
-        // What a crashed run left at the name is taken over.
-        const QString stale = dir.filePath("stale");
-        QFile leftOver(stale);
-        QVERIFY(leftOver.open(QIODevice::WriteOnly));
-        leftOver.close();
-        SingleInstance third(stale);
-        QVERIFY(third.claim());
-        SingleInstance fourth(stale);
-        QVERIFY(!fourth.claim());
+        QTest::addColumn<bool>("beforeLaunch");
+        QTest::newRow("before the launch") << true;
+        QTest::newRow("after the launch") << false;
     }
 
-    // Launches that start together still leave one running: the other finds it and hands over.
-    void simultaneousLaunchesLeaveOnePrimary()
+    void aFailedSaveIsToldOnce()
     {
-        QTemporaryDir dir;
-        QList<int> primaries;
-        for (int round = 0; round < 20; ++round) {
-            const QString name = dir.filePath(QString::number(round));
-            std::latch start(2), claimed(2);
-            std::atomic<int> count = 0;
-            const auto launch = [&] {
-                SingleInstance instance(name);
-                start.arrive_and_wait();
-                count += instance.claim() ? 1 : 0;
-                claimed.arrive_and_wait(); // the first keeps listening until the other has looked
-            };
-            const std::unique_ptr<QThread> first(QThread::create(launch)), second(QThread::create(launch));
-            first->start();
-            second->start();
-            QVERIFY(first->wait() && second->wait());
-            primaries << count.load();
-        }
-        QCOMPARE(primaries, QList<int>(20, 1));
+        QFETCH(bool, beforeLaunch);
+        DelegateFixture d;
+        const QString path = d.f.preferences().filePath();
+        QFile::remove(path);
+        QVERIFY(QDir().mkdir(path)); // a folder in the file's place can't be replaced
+        const auto failTwice = [&] {
+            d.preferences().setString(QString(Keys::availableUpdate), QStringLiteral("2.0"));
+            d.preferences().setString(QString(Keys::availableUpdate), QStringLiteral("2.1"));
+        };
+        if (beforeLaunch)
+            failTwice();
+        d.delegate->launch();
+        if (!beforeLaunch)
+            failTwice();
+        failTwice();
+        QCOMPARE(d.f.notifier.posted,
+                 (QList<QPair<QString, QString>> {{"Gorrin couldn't save your settings",
+                                                   path + " could not be written: Is a directory. Changes made now "
+                                                          "last only until Gorrin quits."}}));
     }
 };
 

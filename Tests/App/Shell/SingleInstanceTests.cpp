@@ -1,0 +1,197 @@
+#include <QtTest>
+
+#include <QLocalServer>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <latch>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "QuandrilApp/Shell/SingleInstance.h"
+#include "Support/FakeMachine.h"
+
+using namespace Quandril;
+using namespace Quandril::App;
+
+namespace {
+
+// A listening socket of some other program at `path`: it takes callers and never says a word.
+int foreignSocket(const QString& path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    std::memcpy(address.sun_path, name.constData(), static_cast<std::size_t>(name.size()));
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0)
+        qFatal("can't listen on %s", name.constData());
+    return fd;
+}
+
+// Two launches released together, each finding its own name; how many stay to run.
+int primariesOfTwoLaunches(const std::function<QString()>& name)
+{
+    std::latch start(2), claimed(2);
+    std::atomic<int> count = 0;
+    const auto launch = [&] {
+        SingleInstance instance(name());
+        start.arrive_and_wait();
+        count += instance.claim() ? 1 : 0;
+        claimed.arrive_and_wait(); // the first keeps listening until the other has looked
+    };
+    const std::unique_ptr<QThread> first(QThread::create(launch)), second(QThread::create(launch));
+    first->start();
+    second->start();
+    first->wait();
+    second->wait();
+    return count.load();
+}
+
+void setEnvironment(const char* name, const QString& value)
+{
+    if (value == QLatin1String("<unset>"))
+        qunsetenv(name);
+    else
+        qputenv(name, QFile::encodeName(value));
+}
+
+} // namespace
+
+class SingleInstanceTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void laterLaunchesHandOverAndAskForTheWindow()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath("instance");
+        SingleInstance first(name);
+        QVERIFY(first.claim());
+        QSignalSpy reopened(&first, &SingleInstance::reopened);
+        SingleInstance second(name);
+        QVERIFY(!second.claim());
+        QTRY_COMPARE(reopened.count(), 1);
+    }
+
+    // Launches that start together leave one running, whatever was left at the socket's name: the
+    // other finds it and hands over. Only a Gorrin of ours is handed over to; a link is never
+    // followed, and what stood at the name that holds anything is kept.
+    void twoLaunchesLeaveOneWhateverStandsAtTheName_data()
+    {
+        QTest::addColumn<QString>("placed");
+        QTest::addColumn<QStringList>("keptAfter"); // what stands beside ours afterwards, and what it holds
+        QTest::newRow("nothing") << "nothing" << QStringList {};
+        QTest::newRow("a socket left by a crash") << "dead socket" << QStringList {};
+        QTest::newRow("a file left over") << "file" << QStringList {"gorrin-instance.stale: file"};
+        QTest::newRow("a folder") << "folder" << QStringList {"gorrin-instance.stale: folder holding keep"};
+        QTest::newRow("a folder at the lock's name")
+            << "lock folder" << QStringList {"gorrin-instance.lock.stale: folder holding keep"};
+        QTest::newRow("a dangling link") << "dangling link" << QStringList {};
+        QTest::newRow("a link to another program's listening socket") << "link to foreign" << QStringList {};
+        QTest::newRow("another program's listening socket, silent") << "foreign" << QStringList {};
+    }
+
+    void twoLaunchesLeaveOneWhateverStandsAtTheName()
+    {
+        QFETCH(QString, placed);
+        QFETCH(QStringList, keptAfter);
+        QTemporaryDir dir, elsewhere;
+        QLocalServer foreign;
+        QVERIFY(foreign.listen(elsewhere.filePath("foreign")));
+        QList<int> primaries, sockets;
+        QStringList kept;
+        for (int round = 0; round < 3; ++round) {
+            const QString folder = dir.filePath(QString::number(round)), name = folder + "/gorrin-instance";
+            QVERIFY(QDir().mkpath(folder));
+            if (placed == "dead socket")
+                ::close(foreignSocket(name));
+            if (placed == "foreign")
+                sockets << foreignSocket(name);
+            if (placed == "file")
+                Testing::writeFile(name.toStdString(), "");
+            if (placed == "folder" || placed == "lock folder")
+                Testing::writeFile(QString(name + (placed == "folder" ? "" : ".lock") + "/keep").toStdString(), "");
+            if (placed == "dangling link")
+                QFile::link(dir.filePath("nowhere"), name);
+            if (placed == "link to foreign")
+                QFile::link(foreign.fullServerName(), name);
+            primaries << primariesOfTwoLaunches([&] { return name; });
+            kept.clear();
+            const auto filter = QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot;
+            for (const QFileInfo& entry : QDir(folder).entryInfoList(filter, QDir::Name)) {
+                if (entry.fileName() == "gorrin-instance.lock")
+                    continue;
+                const QStringList inside = QDir(entry.filePath()).entryList(filter);
+                kept << entry.fileName() + ": " + (entry.isDir() ? "folder holding " + inside.join(' ') : "file");
+            }
+        }
+        for (int fd : sockets)
+            ::close(fd);
+        QCOMPARE(primaries, QList<int>(3, 1));
+        QCOMPARE(kept, keptAfter);
+        // The other program's socket is left alone, and nobody knocked on it.
+        QVERIFY(foreign.isListening() && QFileInfo(foreign.fullServerName()).exists());
+        QVERIFY(!foreign.waitForNewConnection(0));
+    }
+
+    // The socket lives in a private folder of ours: the runtime folder when it is one, else one of
+    // our own. Never in "/", the current folder or a folder we can't write.
+    void theSocketLivesInAPrivateFolderOfOurs_data()
+    {
+        QTest::addColumn<QString>("runtime"); // relative to the test's folder when it starts with "@"
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("the runtime folder") << "@run" << "@run";
+        QTest::newRow("unset") << "<unset>" << "@tmp/gorrin-UID";
+        QTest::newRow("empty") << "" << "@tmp/gorrin-UID";
+        QTest::newRow("relative") << "rt" << "@tmp/gorrin-UID";
+        QTest::newRow("the root folder") << "/" << "@tmp/gorrin-UID";
+        QTest::newRow("read-only") << "@read-only" << "@tmp/gorrin-UID";
+        QTest::newRow("open to others") << "@shared" << "@tmp/gorrin-UID";
+        QTest::newRow("a link to a private folder") << "@link" << "@tmp/gorrin-UID";
+    }
+
+    void theSocketLivesInAPrivateFolderOfOurs()
+    {
+        QFETCH(QString, runtime);
+        QFETCH(QString, expected);
+        QTemporaryDir dir, work;
+        const auto resolved = [&](QString text) {
+            text.replace("UID", QString::number(::geteuid()));
+            return text.startsWith('@') ? dir.filePath(text.mid(1)) : text;
+        };
+        for (const auto& [folder, mode] : {std::pair {"run", 0700}, {"read-only", 0500}, {"shared", 0777}, {"tmp", 01777}}) {
+            QDir(dir.path()).mkdir(folder);
+            ::chmod(QFile::encodeName(dir.filePath(folder)).constData(), mode);
+        }
+        QFile::link(dir.filePath("run"), dir.filePath("link"));
+        if (runtime == "@read-only" && Testing::runningAsRoot())
+            QSKIP("root writes into read-only folders");
+        const QString savedCurrent = QDir::currentPath();
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR"), savedTemp = qgetenv("TMPDIR");
+        QDir::setCurrent(work.path());
+        setEnvironment("XDG_RUNTIME_DIR", resolved(runtime));
+        setEnvironment("TMPDIR", dir.filePath("tmp"));
+
+        const QString name = SingleInstance::standardName();
+        const int primaries = primariesOfTwoLaunches(&SingleInstance::standardName);
+        const QStringList madeHere = QDir(work.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        QDir::setCurrent(savedCurrent);
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("TMPDIR", savedTemp);
+
+        QCOMPARE(name, resolved(expected) + "/gorrin-instance");
+        QCOMPARE(primaries, 1);
+        QCOMPARE(madeHere, QStringList());
+        struct stat folder {};
+        QVERIFY(::lstat(QFile::encodeName(QFileInfo(name).path()).constData(), &folder) == 0);
+        QCOMPARE(folder.st_mode & 077, 0u);
+        ::chmod(QFile::encodeName(dir.filePath("read-only")).constData(), 0700);
+    }
+};
+
+QTEST_GUILESS_MAIN(SingleInstanceTests)
+#include "SingleInstanceTests.moc"
