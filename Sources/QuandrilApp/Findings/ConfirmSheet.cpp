@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include "QuandrilApp/Findings/FindingRows.h"
 #include "QuandrilApp/ICloud/CloudResultsLogic.h"
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/ScreenFit.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
@@ -131,7 +133,38 @@ void ConfirmSheet::refresh()
     refreshPicker();
     refreshCautions();
     freeUp_->setEnabled(Logic::canFreeUp(split_, drivePath_));
-    adjustSize();
+    fitHeight();
+}
+
+void ConfirmSheet::fitHeight()
+{
+    // As tall as the wrapped lines need at the sheet's width (adjustSize would measure them at the
+    // width the sheet would like, and hold the sheet to two thirds of a screen); where the screen
+    // of the window it opens over is lower than that, the list gives up height, down to a few lines.
+    scroll_->setFixedHeight(listHeight_);
+    layout()->activate();
+    int needed = layout()->totalHeightForWidth(width());
+    const QWidget& over = parentWidget() ? *parentWidget()->window() : *this;
+    const QRect area = ScreenFit::availableArea(over);
+    const QMargins frame = ScreenFit::frameOf(over);
+    const int room = area.height() - frame.top() - frame.bottom();
+    if (area.isValid() && needed > room) {
+        const int least = qMin(listHeight_, 3 * fontMetrics().lineSpacing());
+        scroll_->setFixedHeight(qMax(least, listHeight_ - (needed - room)));
+        layout()->activate();
+        needed = layout()->totalHeightForWidth(width());
+    }
+    resize(width(), needed);
+}
+
+bool ConfirmSheet::event(QEvent* event)
+{
+    const bool handled = QDialog::event(event);
+    // Rows and cautions that come with a change of the model show a moment after it: the height
+    // follows each change of the layout.
+    if (event->type() == QEvent::LayoutRequest)
+        fitHeight();
+    return handled;
 }
 
 void ConfirmSheet::rebuildList()
@@ -186,7 +219,7 @@ void ConfirmSheet::rebuildList()
     const QMargins margins = layout()->contentsMargins();
     const int width = sheetWidth - margins.left() - margins.right();
     const int needed = rows_->hasHeightForWidth() ? rows_->heightForWidth(width) : rows_->sizeHint().height();
-    scroll_->setFixedHeight(qMin(listCap, needed));
+    listHeight_ = qMin(listCap, needed);
 }
 
 void ConfirmSheet::refreshPicker()

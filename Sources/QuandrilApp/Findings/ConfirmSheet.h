@@ -45,9 +45,13 @@ public:
     QPushButton* freeUpButton() const { return freeUp_; }
     QScrollArea* list() const { return scroll_; }
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     void refresh();
     void rebuildList();
+    void fitHeight();
     void refreshPicker();
     void refreshCautions();
     void freeUp();
@@ -57,6 +61,7 @@ private:
     bool agreed_ = false;
     std::string drivePath_;
     bool pickerInView_ = false;
+    int listHeight_ = 0; // the list's height where the screen has room
     QStringList listed_; // what the list was built from, to rebuild it only when that changes
 
     QLabel* title_;

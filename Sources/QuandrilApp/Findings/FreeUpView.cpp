@@ -181,6 +181,10 @@ FreeUpView::FreeUpView(AppServices& services, QWidget* parent)
     content_->addWidget(failed_);
     list_ = new RowList(content_);
     content_->addWidget(list_);
+    // The list takes what the bars around it leave, so the page never asks the window for more
+    // height than it has (nor scrolls in it): the bars stay in view and only the list scrolls.
+    content_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
+    content_->setMinimumHeight(4 * fontMetrics().lineSpacing());
     column->addWidget(content_, 1);
 
     resultsSlot_ = new QWidget(this);

@@ -12,6 +12,7 @@
 #include "QuandrilApp/Findings/FreeUpView.h"
 #include "QuandrilApp/ICloud/ICloudView.h"
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/ScreenFit.h"
 #include "QuandrilApp/MainWindow/Advisor.h"
 #include "QuandrilApp/MainWindow/DrivesView.h"
 #include "QuandrilApp/MainWindow/FirstRun.h"
@@ -24,6 +25,10 @@
 namespace Quandril::App {
 
 namespace {
+
+// In device-independent pixels; a screen with less room gets less (ScreenFit).
+constexpr QSize firstSize(920, 660);
+constexpr QSize leastSize(760, 540);
 
 MainSection storedSection(const Preferences& preferences)
 {
@@ -40,8 +45,8 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
 {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Gorrin"));
-    setMinimumSize(760, 540);
-    resize(920, 660);
+    setMinimumSize(leastSize);
+    resize(firstSize);
 
     auto* splitter = new QSplitter(this);
     splitter->setChildrenCollapsible(false);
@@ -159,9 +164,46 @@ void MainWindow::setVisible(bool visible)
             move(closedAt_.topLeft());
             resize(closedAt_.size());
             showStoredSection(true);
+        } else {
+            // The frame is still unknown: the window alone is fitted now, the frame once it comes.
+            fitToScreen(false);
+            settling_ = true;
         }
     }
     QMainWindow::setVisible(visible);
+}
+
+bool MainWindow::event(QEvent* event)
+{
+    const bool handled = QMainWindow::event(event);
+    // The window manager answers the first showing with the frame and the place it gave the
+    // window; until a frame is known, each answer is checked against the screen.
+    const auto type = event->type();
+    if (settling_ && isVisible() && (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize)) {
+        fitToScreen(true);
+        settling_ = ScreenFit::frameOf(*this).isNull();
+    }
+    return handled;
+}
+
+void MainWindow::fitToScreen(bool place)
+{
+    const QRect area = ScreenFit::availableArea(*this);
+    if (!area.isValid())
+        return;
+    const QMargins frame = ScreenFit::frameOf(*this);
+    setMinimumSize(ScreenFit::within(leastSize, area, frame));
+    const QSize fitted = ScreenFit::within(size(), area, frame);
+    if (!place) {
+        resize(fitted);
+        return;
+    }
+    QRect outer = frameGeometry();
+    outer.setSize(fitted.grownBy(frame));
+    const QRect inner(ScreenFit::placed(outer, area) + QPoint(frame.left(), frame.top()), fitted);
+    // Placed by its own rectangle, as the window manager reads a frame's place in more than one way.
+    if (inner != geometry())
+        setGeometry(inner);
 }
 
 void MainWindow::showEvent(QShowEvent* event)

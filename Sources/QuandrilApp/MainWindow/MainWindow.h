@@ -1,6 +1,7 @@
 #pragma once
 
-// The main window ("Gorrin", object name "main", 920 × 660 and never smaller than 760 × 540): a
+// The main window ("Gorrin", object name "main", 920 × 660 and never smaller than 760 × 540, both
+// less on a screen without room for them, where the window is kept wholly on the screen): a
 // sidebar of the sections and the chosen section's view. The window keeps its size whatever the
 // section: a view with more than fits scrolls. Closing and opening it again keeps its place and
 // size for the run, and builds the section's view afresh from the model, as a switch of sections
@@ -48,6 +49,7 @@ public:
     void setVisible(bool visible) override;
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -58,6 +60,9 @@ private:
     // The user's choice: stored; the window follows the stored value.
     void choose(MainSection section);
     void presentFirstRunIfNeeded();
+    // Makes the window's sizes fit the available area of its screen, with its frame; `place` also
+    // moves the frame wholly onto that area.
+    void fitToScreen(bool place);
 
     AppServices& services_;
     QListWidget* sidebar_ = nullptr;
@@ -66,6 +71,8 @@ private:
     bool built_ = false;
     // Where the window was when it was last closed: null until then.
     QRect closedAt_;
+    // Shown for the first time, and no frame known yet.
+    bool settling_ = false;
     FirstRunPresenter firstRun_;
 };
 

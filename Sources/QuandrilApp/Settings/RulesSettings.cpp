@@ -140,7 +140,6 @@ RulesSettings::RulesSettings(AppServices& services, QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     field_ = new ProtectedPathField;
     field_->setPlaceholderText(QStringLiteral("e.g. ~/Documents/Taxes or a path you drag in"));
-    field_->setMinimumWidth(field_->fontMetrics().horizontalAdvance(field_->placeholderText()) + 16);
     auto* choose = new QPushButton(QStringLiteral("Choose…"));
     add_ = new QPushButton(QStringLiteral("Add"));
     add_->setEnabled(false);

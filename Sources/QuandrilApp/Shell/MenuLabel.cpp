@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QPainter>
 #include <QPalette>
+#include <QScreen>
 #include <QSystemTrayIcon>
 
 #include <algorithm>
@@ -101,6 +102,20 @@ QImage MenuLabel::picture(const Content& content, const QColor& colour, int side
     return MenuGaugeImage::tinted(image, colour);
 }
 
+QIcon MenuLabel::icon(const Content& content, const QColor& colour)
+{
+    // Drawn at each screen's own pixel ratio: a picture scaled from another ratio breaks the bar's
+    // thin outline.
+    QList<qreal> ratios {1.0, 2.0};
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (!ratios.contains(screen->devicePixelRatio()))
+            ratios << screen->devicePixelRatio();
+    QIcon out;
+    for (const qreal ratio : ratios)
+        out.addPixmap(QPixmap::fromImage(picture(content, colour, traySide, ratio)));
+    return out;
+}
+
 MenuLabel::MenuLabel(AppServices& services, AppSignals& appSignals, AppDelegate& delegate, Scenes scenes,
                      QObject* parent)
     : QObject(parent)
@@ -116,6 +131,17 @@ MenuLabel::MenuLabel(AppServices& services, AppSignals& appSignals, AppDelegate&
             toggleMenu();
     });
     connect(&services_.model, &Model::changed, this, &MenuLabel::refresh);
+    // A screen that comes, or changes its scale, needs the picture at its pixel ratio.
+    const auto redraw = [this] {
+        drawn_ = false;
+        refresh();
+    };
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, [this, redraw](QScreen* screen) {
+        connect(screen, &QScreen::logicalDotsPerInchChanged, this, redraw);
+        redraw();
+    });
+    for (QScreen* screen : QGuiApplication::screens())
+        connect(screen, &QScreen::logicalDotsPerInchChanged, this, redraw);
     connect(&services_.preferences, &Preferences::changed, this, [this](const QString& key) {
         if (key == Keys::gaugeStyle || key == Keys::freeSpaceSource || key == Keys::sizeUnits)
             refresh();
@@ -151,11 +177,7 @@ void MenuLabel::refresh()
         return;
     drawn_ = true;
     shown_ = std::move(now);
-    const QColor colour = QGuiApplication::palette().color(QPalette::WindowText);
-    QIcon icon;
-    for (const qreal ratio : {1.0, 2.0})
-        icon.addPixmap(QPixmap::fromImage(picture(shown_, colour, traySide, ratio)));
-    tray_->setIcon(icon);
+    tray_->setIcon(icon(shown_, QGuiApplication::palette().color(QPalette::WindowText)));
     tray_->setToolTip(toolTip(shown_));
 }
 

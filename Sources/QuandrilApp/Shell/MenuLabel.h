@@ -8,6 +8,7 @@
 //
 // The tray shows a picture only, so the label's text is the icon's tooltip.
 
+#include <QIcon>
 #include <QImage>
 #include <QObject>
 #include <QString>
@@ -62,6 +63,8 @@ public:
     // The tray's picture: `side` × `side` points at `devicePixelRatio`, in `colour`, the gauge
     // picture or the symbol centred in it.
     static QImage picture(const Content& content, const QColor& colour, int side, qreal devicePixelRatio);
+    // The tray's icon: the picture at the pixel ratio of every screen (and at 1 and 2).
+    static QIcon icon(const Content& content, const QColor& colour);
 
     static constexpr std::chrono::seconds refreshInterval { 60 };
 

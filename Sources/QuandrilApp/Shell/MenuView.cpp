@@ -174,7 +174,7 @@ void MenuView::openMain()
 
 void MenuView::popUp(const QRect& icon)
 {
-    fitHeight();
+    fitSize();
     QScreen* screen = QGuiApplication::screenAt(icon.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
@@ -204,6 +204,16 @@ void MenuView::showEvent(QShowEvent* event)
     // The gauges and the Trash line show the state of the moment the menu opens.
     services_.model.refreshStatus();
     refresh();
+}
+
+bool MenuView::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    // A text changed its lines (a goal line wraps as the free space falls): the panel's height,
+    // fixed to its width's, follows.
+    if (event->type() == QEvent::LayoutRequest && isVisible())
+        fitSize();
+    return handled;
 }
 
 void MenuView::keyPressEvent(QKeyEvent* event)
@@ -246,15 +256,15 @@ void MenuView::refresh()
     update_->setText(update.value_or(QString()));
     update_->setVisible(update.has_value());
 
-    // The panel grows and shrinks with its content.
-    if (isVisible())
-        fitHeight();
 }
 
-void MenuView::fitHeight()
+void MenuView::fitSize()
 {
     layout()->activate();
-    setFixedHeight(layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width) : sizeHint().height());
+    // 320 wide, or as wide as a line that can't wrap needs at a large font; as tall as its lines
+    // need at that width.
+    const int wide = std::max(width, layout()->totalMinimumSize().width());
+    setFixedSize(wide, layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(wide) : sizeHint().height());
 }
 
 void MenuView::rebuildGauges()

@@ -68,6 +68,7 @@ public:
     QToolButton* quitButton() const { return quit_; }
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -75,7 +76,7 @@ protected:
 
 private:
     void refresh();
-    void fitHeight();
+    void fitSize();
     void rebuildGauges();
     void setMascot(bool concerned);
     void openMain();

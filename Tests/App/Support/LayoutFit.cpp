@@ -48,7 +48,34 @@ QString labelCut(const QLabel* label)
     return {};
 }
 
+// The part of `widget` that its parents up to `window` leave in view, in the window's coordinates.
+QRect shownRect(const QWidget* widget, const QWidget* window)
+{
+    QRect shown(widget->mapTo(window, QPoint(0, 0)), widget->size());
+    for (const QWidget* parent = widget->parentWidget(); parent && parent != window; parent = parent->parentWidget())
+        shown &= QRect(parent->mapTo(window, QPoint(0, 0)), parent->size());
+    return shown;
+}
+
 } // namespace
+
+QStringList overlappingTexts(const QWidget* window)
+{
+    QList<const QWidget*> texts;
+    for (const QWidget* widget : window->findChildren<QWidget*>()) {
+        const auto* label = qobject_cast<const QLabel*>(widget);
+        const auto* button = qobject_cast<const QAbstractButton*>(widget);
+        if (widget->isVisibleTo(window) && !widget->isWindow()
+            && ((label && !label->text().isEmpty()) || (button && !button->text().isEmpty())))
+            texts << widget;
+    }
+    QStringList out;
+    for (qsizetype i = 0; i < texts.size(); ++i)
+        for (qsizetype j = i + 1; j < texts.size(); ++j)
+            if (shownRect(texts[i], window).intersects(shownRect(texts[j], window)))
+                out << named(texts[i]) + QStringLiteral(" over ") + named(texts[j]);
+    return out;
+}
 
 QStringList cutOff(const QWidget* window)
 {

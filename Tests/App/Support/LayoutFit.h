@@ -16,6 +16,10 @@ namespace Quandril::AppTesting {
 // than its lines need. Empty when everything fits.
 QStringList cutOff(const QWidget* window);
 
+// Texts of `window` that lie over one another ("QLabel \"a\" over QPushButton \"b\""): visible labels
+// and buttons whose rectangles, as far as their parents show them, intersect. Empty when none do.
+QStringList overlappingTexts(const QWidget* window);
+
 // Sets the application's font to `points` (other attributes as they are) for the life of the
 // object, and back after.
 class AppFontSize {

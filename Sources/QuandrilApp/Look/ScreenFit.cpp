@@ -1,0 +1,36 @@
+#include "QuandrilApp/Look/ScreenFit.h"
+
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace Quandril::App::ScreenFit {
+
+QSize within(QSize wanted, const QRect& area, const QMargins& frame)
+{
+    const QSize room = area.marginsRemoved(frame).size();
+    return wanted.boundedTo(room.expandedTo(QSize(1, 1)));
+}
+
+QPoint placed(const QRect& frame, const QRect& area)
+{
+    return {std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width())),
+            std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - frame.height()))};
+}
+
+QMargins frameOf(const QWidget& window)
+{
+    const QRect outer = window.frameGeometry();
+    const QRect inner = window.geometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
+}
+
+QRect availableArea(const QWidget& window)
+{
+    const QScreen* screen = window.screen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+} // namespace Quandril::App::ScreenFit

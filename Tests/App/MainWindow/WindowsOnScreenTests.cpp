@@ -1,0 +1,230 @@
+// Windows on screens that differ from the test machine's: CTest runs these tests once on each
+// screen of Support/Screens (1440 × 900 at 1×, 1.25× and 1.5×, and 960 × 600), the screen under
+// test being the primary one, and each test at texts of 9, 11 and 13 points.
+
+#include <QtTest>
+
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+
+#include "QuandrilApp/Findings/ConfirmSheet.h"
+#include "QuandrilApp/Findings/FreeUpView.h"
+#include "QuandrilApp/Look/ScreenFit.h"
+#include "QuandrilApp/MainWindow/MainWindow.h"
+#include "QuandrilApp/Model/Model.h"
+#include "QuandrilApp/Platform/PreferenceKeys.h"
+#include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Settings/SettingsScene.h"
+#include "QuandrilApp/Shell/AppDelegate.h"
+#include "QuandrilApp/Shell/DriveGauge.h"
+#include "QuandrilApp/Shell/MenuLabel.h"
+#include "QuandrilApp/Shell/MenuView.h"
+#include "Support/LayoutFit.h"
+#include "Support/ServicesFixture.h"
+
+using namespace Quandril;
+using namespace Quandril::App;
+using namespace Quandril::AppTesting;
+
+namespace {
+
+const QString dockerCaution = "Volumes inside it may hold databases or files you made in containers.";
+
+// Many findings on the startup drive, every third with the Docker leftovers' caution; the scan
+// finds them and a clean-up does each.
+void findMany(ServicesFixture& f, int count)
+{
+    std::vector<Finding> found;
+    for (int i = 0; i < count; ++i) {
+        Finding each = finding("f" + std::to_string(i), std::int64_t(1'000'000'000) * (i + 1));
+        if (i % 3 == 0) {
+            each.title = "Docker Desktop leftovers";
+            each.caution = dockerCaution.toStdString();
+        }
+        found.push_back(each);
+    }
+    auto& engine = *f.modelFixture.engine;
+    engine.onScan = [found](const Mac& mac, const Catalog&, const ScanOptions&) {
+        ScanReport report = reportWith(mac, found);
+        for (Finding& each : report.findings)
+            each.drive = mac.drives().front().path;
+        return report;
+    };
+    engine.onClean = [](const std::vector<std::string>& ids, const CleanOptions&) {
+        std::vector<CleanResult> out;
+        for (const auto& id : ids)
+            out.push_back(result(id, CleanResult::Status::done, "Moved to the Trash.", 1'000'000'000));
+        return out;
+    };
+    f.services().model.scan();
+    QVERIFY(f.settle());
+}
+
+std::vector<std::string> ids(int count)
+{
+    std::vector<std::string> out;
+    for (int i = 0; i < count; ++i)
+        out.push_back("f" + std::to_string(i));
+    return out;
+}
+
+// Whether the widget shows, wholly within its window.
+QString inView(const QWidget* widget)
+{
+    const QRect at(widget->mapTo(widget->window(), QPoint(0, 0)), widget->size());
+    return widget->isVisible() && widget->window()->rect().contains(at) ? "in view" : "out of view";
+}
+
+QString sizeText(QSize size)
+{
+    return QStringLiteral("%1×%2").arg(size.width()).arg(size.height());
+}
+
+// The scroll areas whose bars show, by class.
+QStringList scrolling(const QWidget* window)
+{
+    QStringList out;
+    for (const QScrollBar* bar : window->findChildren<QScrollBar*>())
+        if (bar->isVisible() && bar->parentWidget() && bar->parentWidget()->parentWidget())
+            out << QString(bar->parentWidget()->parentWidget()->metaObject()->className()).section("::", -1);
+    return out;
+}
+
+void settleLayouts()
+{
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+}
+
+} // namespace
+
+class WindowsOnScreenTests : public QObject {
+    Q_OBJECT
+
+    static void fonts()
+    {
+        QTest::addColumn<int>("points");
+        for (const int points : {9, 11, 13})
+            QTest::addRow("%d pt", points) << points;
+    }
+
+private slots:
+    // The main window opens at 920 × 660 and is never smaller than 760 × 540 where the screen has
+    // room, and less where it hasn't, its frame wholly on the screen. The Findings page keeps its
+    // bars in view, before and after a clean-up, and only its list scrolls.
+    void mainWindowFitsTheScreen_data() { fonts(); }
+    void mainWindowFitsTheScreen()
+    {
+        QFETCH(int, points);
+        const AppFontSize font(points);
+        ServicesFixture f;
+        findMany(f, 40);
+        f.preferences()->setString(Keys::mainSection, "findings");
+        f.preferences()->setBoolean(Keys::hasSeenFirstRun, true);
+        MainWindow window(f.services());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        settleLayouts();
+
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QMargins frame = ScreenFit::frameOf(window);
+        auto* page = qobject_cast<FreeUpView*>(window.detail());
+        QVERIFY(page);
+        const auto state = [&] {
+            return QStringLiteral("%1, at least %2, %3, \"Free up…\" %4, results %5, scrolling: %6")
+                .arg(sizeText(window.size()), sizeText(window.minimumSize()),
+                     area.contains(window.frameGeometry()) ? "on screen" : "off screen", inView(page->freeUpButton()),
+                     page->resultsSlot()->isVisible() ? inView(page->resultsSlot()) : "none", scrolling(&window).join(' '));
+        };
+        const QString fitted = sizeText(ScreenFit::within({920, 660}, area, frame)) + ", at least "
+            + sizeText(ScreenFit::within({760, 540}, area, frame)) + ", on screen, \"Free up…\" in view, ";
+        QCOMPARE(state(), fitted + "results none, scrolling: RowList");
+
+        f.services().model.setSelected({"f0", "f1", "f2"});
+        f.services().model.clean(ids(3), true, std::nullopt);
+        QVERIFY(f.settle());
+        settleLayouts();
+        QCOMPARE(state(), fitted + "results in view, scrolling: RowList");
+    }
+
+    // No text of the confirmation sheet lies over another or is cut short, and the sheet stays
+    // on the screen of the window it opens over.
+    void confirmSheetTextsStandApart_data() { fonts(); }
+    void confirmSheetTextsStandApart()
+    {
+        QFETCH(int, points);
+        const AppFontSize font(points);
+        ServicesFixture f;
+        findMany(f, 6);
+        f.services().model.setSelected({"f0", "f1", "f2", "f3", "f4", "f5"});
+        f.preferences()->setBoolean(Keys::hasSeenFirstRun, true);
+        MainWindow window(f.services());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        ConfirmSheet sheet(f.services(), &window);
+        sheet.open();
+        QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+        settleLayouts();
+        QCOMPARE((overlappingTexts(&sheet) + cutOff(&sheet)).join(" | "), QString());
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(sheet.frameGeometry()));
+    }
+
+    // A drive's goal line that wraps once the menu is open takes the lines it needs.
+    void menuLinesWrapWhole_data() { fonts(); }
+    void menuLinesWrapWhole()
+    {
+        QFETCH(int, points);
+        const AppFontSize font(points);
+        ServicesFixture f;
+        auto status = std::make_shared<ScanReport>();
+        status->drives = {DriveInfo {"Macintosh HD", "/", true, 500'000'000'000, 60'000'000'000, 60'000'000'000}};
+        f.modelFixture.engine->onStatus = [status](const Mac&) { return *status; };
+        f.preferences()->setString(Keys::goal("/"), "10%");
+        AppSignals requests;
+        AppDelegate delegate(f.services(), requests);
+        MenuView menu(f.services(), delegate, Scenes {[] {}, [] {}});
+        menu.popUp(QRect(QGuiApplication::primaryScreen()->availableGeometry().topRight() - QPoint(40, 0), QSize(22, 22)));
+        QVERIFY(QTest::qWaitForWindowExposed(&menu));
+        QCOMPARE(menu.gauges().at(0)->verdictText(), "Goal met: 10% of the drive free.");
+        status->drives[0].freeBytes = status->drives[0].strictFreeBytes = 37'900'000'000;
+        f.services().model.refreshStatus();
+        QVERIFY(f.settle());
+        settleLayouts();
+        QCOMPARE(menu.gauges().at(0)->verdictText(), "12.1 GB short of the goal (10% of the drive free).");
+        QCOMPARE((cutOff(&menu) + overlappingTexts(&menu)).join(" | "), QString());
+    }
+
+    // The tray's picture is drawn at the screen's pixel ratio, not scaled from another one.
+    void trayIconAtTheScreensRatio()
+    {
+        const qreal ratio = QGuiApplication::primaryScreen()->devicePixelRatio();
+        MenuLabel::Content content;
+        content.used = 0.6;
+        content.warning = true;
+        const QIcon icon = MenuLabel::icon(content, Qt::black);
+        const QImage drawn = MenuLabel::picture(content, Qt::black, 22, ratio);
+        QCOMPARE(icon.pixmap(QSize(22, 22), ratio).toImage().convertToFormat(drawn.format()), drawn);
+    }
+
+    // Settings keeps its width at the default font whichever pane shows first.
+    void settingsKeepsItsWidth()
+    {
+        QStringList widths, expected;
+        for (const auto pane : allSettingsPanes) {
+            ServicesFixture f;
+            f.preferences()->setString(QString(Keys::settingsPane), rawValue(pane));
+            SettingsScene scene(f.services());
+            scene.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&scene));
+            settleLayouts();
+            widths << rawValue(pane) + " " + sizeText(scene.size());
+            expected << rawValue(pane) + " 720×540";
+            QVERIFY(f.settle());
+        }
+        QCOMPARE(widths, expected);
+    }
+};
+
+QTEST_MAIN(WindowsOnScreenTests)
+#include "WindowsOnScreenTests.moc"
