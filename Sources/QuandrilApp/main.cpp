@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "QuandrilApp/MainWindow/MainWindow.h"
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Model/Autopilot.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Model/TaskPool.h"
@@ -21,7 +22,6 @@
 #include "QuandrilApp/Settings/SettingsScene.h"
 #include "QuandrilApp/Shell/AppCommands.h"
 #include "QuandrilApp/Shell/AppDelegate.h"
-#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilApp/Shell/AppSignals.h"
 #include "QuandrilApp/Shell/MenuLabel.h"
 #include "QuandrilApp/Shell/SingleInstance.h"

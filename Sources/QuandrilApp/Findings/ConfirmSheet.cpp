@@ -14,10 +14,10 @@
 #include "QuandrilApp/ICloud/CloudResultsLogic.h"
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/ScreenFit.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
 

@@ -16,7 +16,7 @@
 #include <QDialog>
 
 #include "QuandrilApp/Findings/ConfirmLogic.h"
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
 
 class QCheckBox;
 class QComboBox;

@@ -7,11 +7,11 @@
 
 #include "QuandrilApp/Findings/FreeUpLogic.h"
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/AppLauncher.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Reveal.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
 

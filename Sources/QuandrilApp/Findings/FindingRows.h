@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilCore/Model.h"
 
 class QCheckBox;

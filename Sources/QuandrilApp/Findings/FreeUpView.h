@@ -20,7 +20,7 @@
 #include <QWidget>
 
 #include "QuandrilApp/Look/ScanButton.h"
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilCore/Model.h"
 #include "QuandrilCore/Planner.h"
 

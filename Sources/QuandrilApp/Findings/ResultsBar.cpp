@@ -9,11 +9,11 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Look/Look.h"
-#include "QuandrilApp/MainWindow/Mascot.h"
+#include "QuandrilApp/Look/Mascot.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 #include "QuandrilCore/Saturating.h"
 
 namespace Quandril::App {

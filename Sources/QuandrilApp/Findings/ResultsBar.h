@@ -11,8 +11,8 @@
 
 #include <QStringList>
 
-#include "QuandrilApp/Findings/ResultLines.h"
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/ResultLines.h"
 #include "QuandrilCore/Cleaner.h"
 
 class QLabel;

@@ -7,8 +7,8 @@
 
 #include "QuandrilApp/Findings/FreeUpLogic.h"
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
 

@@ -9,7 +9,7 @@
 
 #include <QWidget>
 
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilCore/Planner.h"
 
 class QPushButton;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "QuandrilApp/Settings/AppSettings.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilCore/Saturating.h"
 
 namespace Quandril::App {

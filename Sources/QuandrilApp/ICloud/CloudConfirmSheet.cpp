@@ -11,8 +11,8 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
 

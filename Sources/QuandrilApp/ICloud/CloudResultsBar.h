@@ -7,8 +7,8 @@
 
 #include <QStringList>
 
-#include "QuandrilApp/Findings/ResultLines.h"
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/ResultLines.h"
 
 class QLabel;
 class QPushButton;

@@ -5,7 +5,7 @@
 
 #include <QLocale>
 
-#include "QuandrilApp/Settings/AppSettings.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/Saturating.h"
 

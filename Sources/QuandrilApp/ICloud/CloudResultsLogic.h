@@ -15,7 +15,7 @@
 
 #include <QString>
 
-#include "QuandrilApp/Findings/ResultLines.h"
+#include "QuandrilApp/Look/ResultLines.h"
 #include "QuandrilCore/ICloud.h"
 
 namespace Quandril::App {

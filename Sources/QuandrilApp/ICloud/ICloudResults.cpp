@@ -17,11 +17,11 @@
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/ScanButton.h"
 #include "QuandrilApp/Look/SelectAllHeader.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Symbols.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
 

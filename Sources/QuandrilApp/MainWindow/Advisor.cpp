@@ -14,7 +14,7 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Look/Look.h"
-#include "QuandrilApp/MainWindow/Mascot.h"
+#include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Model/TaskPool.h"
 #include "QuandrilApp/Platform/AppLauncher.h"

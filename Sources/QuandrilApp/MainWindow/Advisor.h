@@ -20,7 +20,7 @@
 #include <QString>
 #include <QWidget>
 
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilCore/Mac.h"
 
 class QLabel;

@@ -3,10 +3,10 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/Findings/GoalPicker.h"
+#include "QuandrilApp/Look/DriveGauge.h"
+#include "QuandrilApp/Look/GoalPicker.h"
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Model/Model.h"
-#include "QuandrilApp/Shell/DriveGauge.h"
 
 namespace Quandril::App {
 

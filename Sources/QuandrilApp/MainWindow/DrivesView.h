@@ -8,7 +8,7 @@
 
 #include <QWidget>
 
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
 
 class QVBoxLayout;
 

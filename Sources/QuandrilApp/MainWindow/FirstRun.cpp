@@ -15,8 +15,8 @@
 #include <algorithm>
 
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/MainWindow/Advisor.h"
-#include "QuandrilApp/MainWindow/Mascot.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"

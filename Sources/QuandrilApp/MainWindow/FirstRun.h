@@ -16,7 +16,7 @@
 #include <QLabel>
 
 #include "QuandrilApp/MainWindow/MainWindow.h"
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
 
 class QMimeData;
 class QPushButton;

@@ -15,7 +15,7 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilCore/Cleaner.h"
 
 class QLabel;

@@ -17,7 +17,7 @@
 #include <QMainWindow>
 
 #include "QuandrilApp/MainWindow/MainSection.h"
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
 
 class QListWidget;
 class QStackedWidget;

@@ -6,11 +6,11 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "QuandrilApp/Look/DriveGauge.h"
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Settings/AppSettings.h"
-#include "QuandrilApp/Shell/DriveGauge.h"
 #include "QuandrilCore/Saturating.h"
 
 namespace Quandril::App {

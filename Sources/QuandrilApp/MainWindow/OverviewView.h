@@ -13,9 +13,9 @@
 #include <QString>
 #include <QWidget>
 
+#include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/MainWindow/MainSection.h"
-#include "QuandrilApp/MainWindow/Mascot.h"
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilCore/Model.h"
 
 class QLabel;

@@ -8,13 +8,13 @@
 #include <QThread>
 #include <QTimer>
 
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Model/TaskPool.h"
 #include "QuandrilApp/Platform/MountWatcher.h"
 #include "QuandrilApp/Platform/Notifier.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/WakeWatcher.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 #include "QuandrilCore/Saturating.h"
 
 namespace Quandril::App {

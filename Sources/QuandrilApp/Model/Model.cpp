@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/ModelInternals.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/Saturating.h"
 

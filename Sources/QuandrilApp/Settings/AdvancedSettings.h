@@ -7,8 +7,8 @@
 #include <QMessageBox>
 #include <QPointer>
 
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
-#include "QuandrilApp/Shell/AppServices.h"
 
 namespace Quandril::App {
 

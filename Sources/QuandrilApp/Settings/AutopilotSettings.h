@@ -3,8 +3,8 @@
 // The Autopilot pane: the switch and the interval the autopilot reads at each check, and the note
 // of its last run. It calls nothing on the autopilot.
 
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
-#include "QuandrilApp/Shell/AppServices.h"
 
 class QComboBox;
 class QLabel;

@@ -8,8 +8,8 @@
 
 #include <QStringList>
 
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
-#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilCore/Model.h"
 
 namespace Quandril::App {

@@ -4,8 +4,8 @@
 // count the app uses, and the units of byte amounts. The three display settings are stored; launch
 // at login is the desktop's own autostart entry, read when the pane is made and after a failure.
 
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
-#include "QuandrilApp/Shell/AppServices.h"
 
 class QCheckBox;
 class QLabel;

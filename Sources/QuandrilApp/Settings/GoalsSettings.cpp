@@ -3,7 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 
-#include "QuandrilApp/Findings/GoalPicker.h"
+#include "QuandrilApp/Look/GoalPicker.h"
 #include "QuandrilApp/Model/Model.h"
 
 namespace Quandril::App {

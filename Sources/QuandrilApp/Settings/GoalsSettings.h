@@ -6,8 +6,8 @@
 
 #include <vector>
 
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
-#include "QuandrilApp/Shell/AppServices.h"
 #include "QuandrilCore/Model.h"
 
 namespace Quandril::App {

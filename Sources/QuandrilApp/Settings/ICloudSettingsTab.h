@@ -3,8 +3,8 @@
 // The iCloud pane: the switch that lets the app read iCloud Drive's list of files. Switching it on
 // starts an iCloud scan; switching it off forgets the last one.
 
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
-#include "QuandrilApp/Shell/AppServices.h"
 
 namespace Quandril::App {
 

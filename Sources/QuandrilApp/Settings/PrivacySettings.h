@@ -2,8 +2,8 @@
 
 // The Privacy pane: the no-network rule and its one exception, the daily update check.
 
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
-#include "QuandrilApp/Shell/AppServices.h"
 
 namespace Quandril::App {
 

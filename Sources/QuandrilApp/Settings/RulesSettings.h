@@ -8,8 +8,8 @@
 
 #include <QLineEdit>
 
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
-#include "QuandrilApp/Shell/AppServices.h"
 
 class QPushButton;
 

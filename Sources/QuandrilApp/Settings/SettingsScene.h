@@ -9,8 +9,8 @@
 
 #include <QWidget>
 
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Settings/SettingsPane.h"
-#include "QuandrilApp/Shell/AppServices.h"
 
 class QLabel;
 class QListWidget;

@@ -6,9 +6,9 @@
 
 #include <optional>
 
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
 #include "QuandrilApp/Settings/UpdateCheck.h"
-#include "QuandrilApp/Shell/AppServices.h"
 
 class QProgressBar;
 class QPushButton;

@@ -27,8 +27,8 @@
 
 #include <chrono>
 
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Settings/UpdateCheck.h"
-#include "QuandrilApp/Shell/AppServices.h"
 
 class QWidget;
 

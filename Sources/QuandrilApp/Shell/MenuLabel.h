@@ -19,8 +19,8 @@
 #include <memory>
 #include <optional>
 
-#include "QuandrilApp/Settings/AppSettings.h"
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Shell/AppSignals.h"
 
 class QColor;

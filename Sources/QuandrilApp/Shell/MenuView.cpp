@@ -14,17 +14,17 @@
 #include <algorithm>
 #include <set>
 
+#include "QuandrilApp/Look/DriveGauge.h"
 #include "QuandrilApp/Look/Look.h"
-#include "QuandrilApp/MainWindow/Mascot.h"
+#include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/MainWindow/OverviewView.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/UrlOpener.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 #include "QuandrilApp/Shell/AppDelegate.h"
-#include "QuandrilApp/Shell/DriveGauge.h"
 
 namespace Quandril::App {
 

@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Shell/AppSignals.h"
 #include "QuandrilCore/Model.h"
 

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "QuandrilApp/Findings/FreeUpLogic.h"
-#include "QuandrilApp/Findings/GoalPicker.h"
+#include "QuandrilApp/Look/GoalPicker.h"
 #include "Support/FakeMachine.h"
 #include "Support/ScriptedEngine.h"
 

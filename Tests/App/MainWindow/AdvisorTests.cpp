@@ -12,10 +12,10 @@
 #include <QTimer>
 
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/MainWindow/Advisor.h"
 #include "QuandrilApp/MainWindow/FirstRun.h"
 #include "QuandrilApp/MainWindow/MainWindow.h"
-#include "QuandrilApp/MainWindow/Mascot.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"

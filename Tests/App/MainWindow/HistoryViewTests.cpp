@@ -10,11 +10,11 @@
 #include "QuandrilApp/Findings/FreeUpView.h"
 #include "QuandrilApp/Findings/ResultsBar.h"
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/Look/RowList.h"
 #include "QuandrilApp/MainWindow/HistoryView.h"
-#include "QuandrilApp/MainWindow/Mascot.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 #include "Support/ServicesFixture.h"
 #include "Support/ViewText.h"
 

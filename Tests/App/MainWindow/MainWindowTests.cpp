@@ -11,18 +11,18 @@
 #include <QTextLayout>
 
 #include "QuandrilApp/Findings/FreeUpView.h"
-#include "QuandrilApp/Findings/GoalPicker.h"
 #include "QuandrilApp/ICloud/ICloudResults.h"
 #include "QuandrilApp/ICloud/ICloudView.h"
+#include "QuandrilApp/Look/DriveGauge.h"
+#include "QuandrilApp/Look/GoalPicker.h"
 #include "QuandrilApp/MainWindow/Advisor.h"
 #include "QuandrilApp/MainWindow/DrivesView.h"
 #include "QuandrilApp/MainWindow/MainWindow.h"
 #include "QuandrilApp/MainWindow/OverviewView.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Settings/AppSettings.h"
-#include "QuandrilApp/Shell/DriveGauge.h"
 #include "Support/ServicesFixture.h"
 #include "Support/ViewText.h"
 

@@ -10,6 +10,7 @@
 
 #include "QuandrilApp/Findings/ConfirmSheet.h"
 #include "QuandrilApp/Findings/FreeUpView.h"
+#include "QuandrilApp/Look/DriveGauge.h"
 #include "QuandrilApp/Look/ScreenFit.h"
 #include "QuandrilApp/MainWindow/MainWindow.h"
 #include "QuandrilApp/Model/Model.h"
@@ -17,7 +18,6 @@
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Settings/SettingsScene.h"
 #include "QuandrilApp/Shell/AppDelegate.h"
-#include "QuandrilApp/Shell/DriveGauge.h"
 #include "QuandrilApp/Shell/MenuLabel.h"
 #include "QuandrilApp/Shell/MenuView.h"
 #include "Support/LayoutFit.h"

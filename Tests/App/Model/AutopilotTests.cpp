@@ -8,11 +8,11 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Autopilot.h"
 #include "QuandrilApp/Platform/MountWatcher.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/WakeWatcher.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 #include "Support/FakeDesktopServices.h"
 #include "Support/ModelFixture.h"
 

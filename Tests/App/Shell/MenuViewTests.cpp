@@ -4,13 +4,13 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "QuandrilApp/MainWindow/Mascot.h"
+#include "QuandrilApp/Look/DriveGauge.h"
+#include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Shell/AppDelegate.h"
-#include "QuandrilApp/Shell/DriveGauge.h"
 #include "QuandrilApp/Shell/MenuView.h"
 #include "Support/ServicesFixture.h"
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "QuandrilApp/Shell/AppServices.h"
+#include "QuandrilApp/Model/AppServices.h"
 #include "Support/FakeDesktopServices.h"
 #include "Support/FakeUpdateFetcher.h"
 #include "Support/FakeUrlOpener.h"

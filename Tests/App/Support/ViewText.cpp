@@ -12,8 +12,8 @@
 #include <QTest>
 
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/Look/RowList.h"
-#include "QuandrilApp/MainWindow/Mascot.h"
 
 namespace Quandril::AppTesting {
 

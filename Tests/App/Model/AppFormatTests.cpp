@@ -2,7 +2,7 @@
 
 #include <QtTest>
 
-#include "QuandrilApp/Settings/AppSettings.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "Support/CommaLocale.h"
 #include "Support/TempPreferences.h"
 

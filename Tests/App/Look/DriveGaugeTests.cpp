@@ -1,8 +1,8 @@
 #include <QtTest>
 
+#include "QuandrilApp/Look/DriveGauge.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilApp/Shell/DriveGauge.h"
 #include "Support/ServicesFixture.h"
 
 using namespace Quandril;

@@ -9,7 +9,7 @@
 
 #include <QWidget>
 
-#include "QuandrilApp/Shell/DriveGaugeLogic.h"
+#include "QuandrilApp/Look/DriveGaugeLogic.h"
 
 class QLabel;
 

@@ -1,4 +1,4 @@
-#include "QuandrilApp/Findings/ResultLines.h"
+#include "QuandrilApp/Look/ResultLines.h"
 
 #include <QVBoxLayout>
 

@@ -1,4 +1,4 @@
-#include "QuandrilApp/Shell/DriveGaugeLogic.h"
+#include "QuandrilApp/Look/DriveGaugeLogic.h"
 
 #include <QtTest>
 

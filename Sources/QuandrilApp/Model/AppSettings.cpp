@@ -1,4 +1,4 @@
-#include "QuandrilApp/Settings/AppSettings.h"
+#include "QuandrilApp/Model/AppSettings.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "QuandrilApp/Findings/GoalPicker.h"
+#include "QuandrilApp/Look/GoalPicker.h"
 
 #include <algorithm>
 

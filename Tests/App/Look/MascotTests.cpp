@@ -1,4 +1,4 @@
-#include "QuandrilApp/MainWindow/Mascot.h"
+#include "QuandrilApp/Look/Mascot.h"
 
 #include <QLabel>
 #include <QTemporaryDir>

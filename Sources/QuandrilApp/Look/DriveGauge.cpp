@@ -1,4 +1,4 @@
-#include "QuandrilApp/Shell/DriveGauge.h"
+#include "QuandrilApp/Look/DriveGauge.h"
 
 #include <algorithm>
 
@@ -10,10 +10,10 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Symbols.h"
-#include "QuandrilApp/Settings/AppSettings.h"
 
 namespace Quandril::App {
 

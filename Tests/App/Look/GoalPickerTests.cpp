@@ -4,7 +4,7 @@
 #include <QMenu>
 #include <QPushButton>
 
-#include "QuandrilApp/Findings/GoalPicker.h"
+#include "QuandrilApp/Look/GoalPicker.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
