@@ -113,7 +113,7 @@ private slots:
         QCOMPARE(window.sidebar()->currentRow(), row);
         QCOMPARE(window.sidebar()->item(row)->data(Qt::UserRole + 1).toString(), symbol(allMainSections[std::size_t(row)]));
         QCOMPARE(writes.size(), 0);
-        QCOMPARE(f.preferences()->string(Keys::mainSection).value_or("-"), stored);
+        QCOMPARE(f.preferences()->stored(Keys::mainSection).value_or(QStringLiteral("-")).toString(), stored);
         QVERIFY(f.settle());
     }
 
@@ -128,7 +128,7 @@ private slots:
         // stored value, the window's section, the detail shown, the sidebar's row
         const auto state = [&] {
             return QString("%1 %2 %3 %4")
-                .arg(f.preferences()->string(Keys::mainSection).value_or("-"), rawValue(window.section()),
+                .arg(f.preferences()->stored(Keys::mainSection).value_or(QStringLiteral("-")).toString(), rawValue(window.section()),
                      sectionOf(window.detail()))
                 .arg(window.sidebar()->currentRow());
         };
