@@ -282,6 +282,17 @@ TEST(TrashFolders, FollowTheDataHome)
         EXPECT_EQ(Platform::homeTrashFiles("/h"), row.folder + "/files");
         EXPECT_TRUE(Platform::isTrashPath(row.folder + "/files/x", "/h"));
     }
+    if (::geteuid() == 0) {
+        // Root with another user's XDG_DATA_HOME kept (sudo -E) stays out of that user's folders.
+        const std::string theirs = testing::TempDir() + "data-home-of-another-user";
+        std::filesystem::create_directories(theirs);
+        ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+        for (const std::string& data : {theirs, theirs + "/not/made/yet"}) {
+            ScopedEnv kept("XDG_DATA_HOME", data);
+            EXPECT_EQ(Platform::homeTrashFolder("/h"), "/h/.local/share/Trash") << data;
+        }
+        std::filesystem::remove_all(theirs);
+    }
     ScopedEnv data("XDG_DATA_HOME", std::nullopt);
     EXPECT_EQ(Platform::homeTrashFolder("/"), "/.local/share/Trash"); // a home of "/" doubles no "/"
     EXPECT_EQ(Mac("", "/", std::nullopt).path("~/Documents"), "/Documents");

@@ -204,7 +204,7 @@ QWidget* ICloudResults::makeHeader()
     auto* title = new SymbolLabel(QStringLiteral("icloud"), QStringLiteral("iCloud"), header);
     Look::setTextStyle(title, TextStyle::headline);
     titles->addWidget(title);
-    totals_ = Look::plainLabel(QString(), header);
+    totals_ = Look::plainLabel(QString(), header, true); // wraps where the window is narrow
     Look::setTone(totals_, QStringLiteral("secondary"));
     titles->addWidget(totals_);
     row->addLayout(titles);
