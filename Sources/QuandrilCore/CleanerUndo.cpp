@@ -48,30 +48,9 @@ std::optional<struct stat> itemAt(const std::string& path)
     return info;
 }
 
-// The item itself counts, a dangling link included: it still occupies the name.
-bool occupied(const std::string& path)
-{
-    return itemAt(path).has_value();
-}
-
-std::optional<std::string> linkTarget(const std::string& path)
-{
-    std::string buffer(256, '\0');
-    for (;;) {
-        const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
-        if (length < 0)
-            return std::nullopt;
-        if (static_cast<std::size_t>(length) < buffer.size()) {
-            buffer.resize(static_cast<std::size_t>(length));
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 bool isLinkTo(const std::string& path, const std::string& target)
 {
-    const auto text = linkTarget(path);
+    const auto text = Platform::linkText(path);
     return text && *text == target;
 }
 
@@ -296,7 +275,7 @@ struct Undo {
         // Only a link is ever removed: a file or folder that took its place stays.
         if (!files.runAsAdmin(mac, {{"/usr/bin/test", "-L", link.from}, {"/bin/rm", "--", link.from}}))
             return false;
-        return !occupied(link.from);
+        return !Platform::nameTaken(link.from);
     }
 
     // Moves the items of the plan into the trashed folder, removes the emptied folders and moves the
@@ -393,7 +372,7 @@ bool Cleaner::adminMoveNoReplace(const std::string& from, const std::string& to,
 {
     const auto before = itemAt(from);
     // The privileged move resolves paths by name: a link on either way could send it anywhere.
-    if (!before || occupied(to) || linkOnTheWay(from) || linkOnTheWay(to))
+    if (!before || Platform::nameTaken(to) || linkOnTheWay(from) || linkOnTheWay(to))
         return false;
     // "mv -n" alone would report success when it skipped, and "mv" onto a folder moves into it: the
     // line checks the place is free, never clobbers, treats `to` as the name itself, and the outcome
@@ -402,7 +381,7 @@ bool Cleaner::adminMoveNoReplace(const std::string& from, const std::string& to,
                                       {{"/usr/bin/test", "!", "-e", to},
                                        {"/usr/bin/test", "!", "-L", to},
                                        {"/bin/mv", "-n", "-T", "--", from, to}});
-    if (!ran || occupied(from))
+    if (!ran || Platform::nameTaken(from))
         return false;
     const auto after = itemAt(to);
     if (!after || (after->st_mode & S_IFMT) != (before->st_mode & S_IFMT))
@@ -476,7 +455,7 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
             return undo.missing(item, *why, {});
         if (auto link = linkOnTheWay(item))
             return undo.throughLink(item, link, {});
-        if (!fenced(item.from) && occupied(item.from) && !linkPlaces.count(item.from) && !mergeFor(item))
+        if (!fenced(item.from) && Platform::nameTaken(item.from) && !linkPlaces.count(item.from) && !mergeFor(item))
             return undo.taken(item, {});
     }
 
@@ -487,7 +466,7 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
     for (const auto& link : links) {
         // Whatever replaced the link since it was found is not ours to remove.
         if (!isLinkTo(link.from, link.to)) {
-            if (!occupied(link.from))
+            if (!Platform::nameTaken(link.from))
                 continue;
             return undo.result(CleanResult::Status::refused, "Something new is already at " + mac.display(link.from) + ".");
         }
@@ -502,7 +481,7 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
         if (auto link = linkOnTheWay(item))
             return undo.throughLink(item, link, std::move(back));
         std::optional<MergePlan> merge;
-        if (!fenced(item.from) && occupied(item.from)) {
+        if (!fenced(item.from) && Platform::nameTaken(item.from)) {
             merge = mergeFor(item);
             if (!merge)
                 return undo.taken(item, std::move(back));
