@@ -6,7 +6,6 @@
 #include "QuandrilCore/Cleaner.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <system_error>
 
