@@ -26,22 +26,10 @@ namespace CleanerSteps {
 
 bool occupied(const std::string& path)
 {
-    if (PrivacyFence::shared().blocks(path))
-        return false;
-    return exists(path) || isSymlink(path);
+    return !PrivacyFence::shared().blocks(path) && Platform::nameTaken(path);
 }
 
 namespace {
-
-std::optional<std::string> linkText(const std::string& path)
-{
-    std::string buffer(PATH_MAX, '\0');
-    const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
-    if (length < 0 || static_cast<std::size_t>(length) >= buffer.size())
-        return std::nullopt;
-    buffer.resize(static_cast<std::size_t>(length));
-    return buffer;
-}
 
 // The comparison of contents looks at regular files only; the links, folders and Finder files of the
 // original must be in the copy as well, or they would be lost with the original once the Trash is
@@ -67,7 +55,7 @@ bool holdsEveryEntry(const std::string& original, const std::string& copy)
             break;
         case FTS_SL:
         case FTS_SLNONE:
-            if (!S_ISLNK(info.st_mode) || linkText(std::string(path)) != linkText(there))
+            if (!S_ISLNK(info.st_mode) || Platform::linkText(std::string(path)) != Platform::linkText(there))
                 return false;
             break;
         case FTS_F:

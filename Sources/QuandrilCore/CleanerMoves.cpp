@@ -6,7 +6,6 @@
 #include "QuandrilCore/Cleaner.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <system_error>
 
@@ -52,16 +51,6 @@ std::string noRoom(const DriveInfo& drive)
 std::string alreadyThere(const Mac& mac, const std::string& place)
 {
     return mac.display(place) + " already exists; compare the two before anything moves.";
-}
-
-std::optional<std::string> readLink(const std::string& path)
-{
-    std::string target(PATH_MAX, '\0');
-    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    if (length < 0 || static_cast<std::size_t>(length) >= target.size())
-        return std::nullopt;
-    target.resize(static_cast<std::size_t>(length));
-    return target;
 }
 
 // How a copy into its place ended when it didn't get there.
@@ -452,7 +441,7 @@ bool Cleaner::linkOrAsk(const std::string& at, const std::string& to, const Mac&
     // nothing is replaced.
     if (!files.runAsAdmin(mac, { { "/bin/ln", "-s", "-T", "--", to, at } }))
         return false;
-    return isSymlink(at) && readLink(at) == to;
+    return isSymlink(at) && Platform::linkText(at) == to;
 }
 
 } // namespace Quandril

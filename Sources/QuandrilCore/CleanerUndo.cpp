@@ -25,7 +25,6 @@
 #include "QuandrilCore/Cleaner.h"
 #include "QuandrilCore/CleanerSteps.h"
 #include "QuandrilCore/FileHelpers.h"
-#include "QuandrilCore/ICloud.h"
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Trash.h"
@@ -38,8 +37,6 @@ namespace {
 // A folder Put Back made holds a few items; one holding more than this is not taken for one.
 constexpr std::size_t mergeLimit = 10000;
 
-constexpr std::string_view parkingFolders[] = {"Moved from Mac", ICloud::parkedFolder};
-
 std::optional<struct stat> itemAt(const std::string& path)
 {
     struct stat info {};
@@ -48,30 +45,9 @@ std::optional<struct stat> itemAt(const std::string& path)
     return info;
 }
 
-// The item itself counts, a dangling link included: it still occupies the name.
-bool occupied(const std::string& path)
-{
-    return itemAt(path).has_value();
-}
-
-std::optional<std::string> linkTarget(const std::string& path)
-{
-    std::string buffer(256, '\0');
-    for (;;) {
-        const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
-        if (length < 0)
-            return std::nullopt;
-        if (static_cast<std::size_t>(length) < buffer.size()) {
-            buffer.resize(static_cast<std::size_t>(length));
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 bool isLinkTo(const std::string& path, const std::string& target)
 {
-    const auto text = linkTarget(path);
+    const auto text = Platform::linkText(path);
     return text && *text == target;
 }
 
@@ -106,25 +82,6 @@ std::optional<Absence> absence(const Relocation& item, const Mac& mac)
         return Absence {error.code().message()};
     }
     return std::nullopt;
-}
-
-bool plainPath(const std::string& path, const Mac& mac)
-{
-    if (path.empty() || path.front() != '/' || !Platform::isLexicallyNormal(path))
-        return false;
-    return !mac.isFake() || Platform::below(path, mac.root);
-}
-
-bool inParkingFolder(const std::string& path, const std::vector<DriveInfo>& drives)
-{
-    for (const auto& drive : drives) {
-        if (drive.isStartup)
-            continue;
-        for (const auto folder : parkingFolders)
-            if (Platform::below(path, drive.path + "/" + std::string(folder)))
-                return true;
-    }
-    return false;
 }
 
 // An item that went to the Trash of a drive that isn't mounted there now went to a Trash all the
@@ -246,6 +203,38 @@ std::optional<MergePlan> mergePlan(const Relocation& item, const std::set<std::s
     return plan;
 }
 
+// The newest line for `id` that hasn't been put back yet.
+const HistoryEntry* latestToUndo(const std::vector<HistoryEntry>& history, const std::string& id)
+{
+    for (auto it = history.rbegin(); it != history.rend(); ++it) {
+        if (it->id == id && !it->isUndone())
+            return &*it;
+    }
+    return nullptr;
+}
+
+// Finds the folders Put Back made in old places. History is read for it only when a folder stands
+// in an old place.
+struct Merges {
+    const std::vector<HistoryEntry>& history;
+    const Mac& mac;
+    std::optional<std::set<std::string>> returned;
+
+    std::optional<MergePlan> operator()(const Relocation& item)
+    {
+        if (!returned)
+            returned = returnedItems(history, mac);
+        return mergePlan(item, *returned);
+    }
+};
+
+// The links a move left in old places that still lead to the moved item: they go before the items
+// come back.
+struct Links {
+    std::vector<Relocation> items;
+    std::set<std::string> places;
+};
+
 struct Undo {
     const std::string& id;
     const Mac& mac;
@@ -296,7 +285,7 @@ struct Undo {
         // Only a link is ever removed: a file or folder that took its place stays.
         if (!files.runAsAdmin(mac, {{"/usr/bin/test", "-L", link.from}, {"/bin/rm", "--", link.from}}))
             return false;
-        return !occupied(link.from);
+        return !Platform::nameTaken(link.from);
     }
 
     // Moves the items of the plan into the trashed folder, removes the emptied folders and moves the
@@ -335,6 +324,150 @@ struct Undo {
             throw std::system_error(error.code(), std::string(error.what()) + stranded);
         }
     }
+
+    // 1. A line that moved nothing, or names a path that isn't plain, is refused before anything is
+    // looked at.
+    std::optional<CleanResult> untrustworthy() const
+    {
+        if (entry.relocated.empty())
+            return result(CleanResult::Status::refused,
+                          "Nothing of this was moved: it was deleted for good or handled by its own app or tool, "
+                          "so there's nothing to put back.");
+        if (const auto untrusted = Cleaner::untrustedPath(entry, mac))
+            return result(CleanResult::Status::refused,
+                          "History's line for this names " + mac.display(*untrusted)
+                              + ", which isn't a plain path on this Mac, so nothing was put back.");
+        return std::nullopt;
+    }
+
+    // 2. Nothing of the line is in a Trash or parked: what a drive's Trash lost, or where the moved
+    // files are.
+    CleanResult nothingInATrash() const
+    {
+        if (!mac.isFake()) {
+            for (const auto& relocation : entry.relocated)
+                if (wentToADriveTrash(relocation))
+                    return missing(relocation, Absence {}, {});
+        }
+        std::string places;
+        std::set<std::string> named;
+        for (const auto& relocation : entry.relocated) {
+            if (!named.insert(relocation.to).second)
+                continue;
+            if (!places.empty())
+                places += ", ";
+            places += mac.display(relocation.to);
+        }
+        return result(CleanResult::Status::refused,
+                      "Nothing went to the Trash; moved files are on the drive at " + places + ".");
+    }
+
+    Links linksStillInPlace() const
+    {
+        Links links;
+        for (const auto& relocation : entry.relocated) {
+            if (relocation.link.value_or(false) && isSymlink(relocation.from)
+                && isLinkTo(relocation.from, relocation.to)) {
+                links.items.push_back(relocation);
+                links.places.insert(relocation.from);
+            }
+        }
+        return links;
+    }
+
+    // 3. Everything is checked before anything changes: a link removed for an item that can't come
+    // back would leave its apps with neither.
+    std::optional<CleanResult> firstObstacle(const std::vector<Relocation>& items, const Links& links,
+                                             Merges& merges) const
+    {
+        for (const auto& item : items) {
+            if (const auto why = absence(item, mac))
+                return missing(item, *why, {});
+            if (auto link = linkOnTheWay(item))
+                return throughLink(item, link, {});
+            if (!fenced(item.from) && Platform::nameTaken(item.from) && !links.places.count(item.from)
+                && !merges(item))
+                return taken(item, {});
+        }
+        return std::nullopt;
+    }
+
+    // 4. The links go, each only while it still is the link that was found.
+    std::optional<CleanResult> removeLinks(const Links& links) const
+    {
+        for (const auto& link : links.items) {
+            // Whatever replaced the link since it was found is not ours to remove.
+            if (!isLinkTo(link.from, link.to)) {
+                if (!Platform::nameTaken(link.from))
+                    continue;
+                return result(CleanResult::Status::refused, "Something new is already at " + mac.display(link.from) + ".");
+            }
+            if (!removeLink(link))
+                return result(CleanResult::Status::failed, "Couldn't remove the link at " + mac.display(link.from) + ".");
+        }
+        return std::nullopt;
+    }
+
+    // 5. One item goes back, its old place checked again right before; `back` gains it. On failure,
+    // the result that names what came back before it.
+    std::optional<CleanResult> putBack(const Relocation& item, Merges& merges, std::vector<Relocation>& back) const
+    {
+        if (const auto why = absence(item, mac))
+            return missing(item, *why, std::move(back));
+        if (auto link = linkOnTheWay(item))
+            return throughLink(item, link, std::move(back));
+        std::optional<MergePlan> merge;
+        if (!fenced(item.from) && Platform::nameTaken(item.from)) {
+            merge = merges(item);
+            if (!merge)
+                return taken(item, std::move(back));
+        }
+        std::vector<std::string> made;
+        try {
+            if (merge) {
+                mergeBack(item, *merge);
+            } else {
+                made = CleanerSteps::missingFolders(Platform::parentOf(item.from));
+                files.createFolder(Platform::parentOf(item.from));
+                files.moveNoReplace(item.to, item.from);
+            }
+        } catch (const std::system_error& error) {
+            const bool inTheWay = error.code() == std::errc::file_exists;
+            const bool throughALink = error.code() == std::errc::too_many_symbolic_link_levels;
+            if (inTheWay || throughALink || merge || mac.isFake()
+                || !Cleaner::adminMoveNoReplace(item.to, item.from, mac, files)) {
+                CleanerSteps::removeEmptyFolders(files, made);
+                if (inTheWay)
+                    return taken(item, std::move(back));
+                if (throughALink)
+                    return throughLink(item, linkOnTheWay(item), std::move(back));
+                return notPutBack(item, error, std::move(back));
+            }
+        } catch (const std::exception& error) {
+            CleanerSteps::removeEmptyFolders(files, made);
+            return notPutBack(item, error, std::move(back));
+        }
+        // The desktop Trash's record of the item would otherwise list a broken entry and keep its name taken.
+        if (!mac.isFake())
+            Platform::removeTrashRecord(item.to, item.from);
+        back.push_back(Relocation {item.to, item.from, std::nullopt, std::nullopt});
+        return std::nullopt;
+    }
+
+    CleanResult notPutBack(const Relocation& item, const std::exception& error, std::vector<Relocation> back) const
+    {
+        return result(CleanResult::Status::failed,
+                      "Couldn't put back " + mac.display(item.from) + ": " + describeFailure(error), std::move(back));
+    }
+
+    // 6. History marks the line undone.
+    void markUndone() const
+    {
+        HistoryEntry marker = entry;
+        marker.at = Clock::now();
+        marker.undone = true;
+        History::append(marker, mac);
+    }
 };
 
 // A folder that went to the Trash after an item it held must come back first: the item would
@@ -354,46 +487,11 @@ std::vector<Relocation> ancestorsFirst(std::vector<Relocation> items)
 
 } // namespace
 
-bool Cleaner::isInTrash(std::string_view path, const Mac& mac)
-{
-    if (mac.isFake())
-        return Platform::below(path, mac.path("~/.Trash"));
-    return Platform::isTrashPath(path, mac.home);
-}
-
-std::optional<std::string> Cleaner::untrustedPath(const HistoryEntry& entry, const Mac& mac)
-{
-    for (const auto& relocation : entry.relocated)
-        for (const auto* path : {&relocation.from, &relocation.to})
-            if (!plainPath(*path, mac))
-                return *path;
-    return std::nullopt;
-}
-
-std::vector<Relocation> Cleaner::putBackSet(const HistoryEntry& entry, const Mac& mac)
-{
-    std::vector<Relocation> set;
-    std::optional<std::vector<DriveInfo>> drives;
-    for (const auto& relocation : entry.relocated) {
-        if (relocation.link.value_or(false) || !plainPath(relocation.from, mac) || !plainPath(relocation.to, mac))
-            continue;
-        bool back = isInTrash(relocation.to, mac);
-        if (!back && relocation.parked.value_or(false)) {
-            if (!drives)
-                drives = mac.drives();
-            back = inParkingFolder(relocation.to, *drives);
-        }
-        if (back)
-            set.push_back(relocation);
-    }
-    return set;
-}
-
 bool Cleaner::adminMoveNoReplace(const std::string& from, const std::string& to, const Mac& mac, FileOps& files)
 {
     const auto before = itemAt(from);
     // The privileged move resolves paths by name: a link on either way could send it anywhere.
-    if (!before || occupied(to) || linkOnTheWay(from) || linkOnTheWay(to))
+    if (!before || Platform::nameTaken(to) || linkOnTheWay(from) || linkOnTheWay(to))
         return false;
     // "mv -n" alone would report success when it skipped, and "mv" onto a folder moves into it: the
     // line checks the place is free, never clobbers, treats `to` as the name itself, and the outcome
@@ -402,7 +500,7 @@ bool Cleaner::adminMoveNoReplace(const std::string& from, const std::string& to,
                                       {{"/usr/bin/test", "!", "-e", to},
                                        {"/usr/bin/test", "!", "-L", to},
                                        {"/bin/mv", "-n", "-T", "--", from, to}});
-    if (!ran || occupied(from))
+    if (!ran || Platform::nameTaken(from))
         return false;
     const auto after = itemAt(to);
     if (!after || (after->st_mode & S_IFMT) != (before->st_mode & S_IFMT))
@@ -413,143 +511,37 @@ bool Cleaner::adminMoveNoReplace(const std::string& from, const std::string& to,
 CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, FileOps& files)
 {
     const auto history = History::load(mac);
-    const HistoryEntry* chosen = nullptr;
-    for (auto it = history.rbegin(); it != history.rend(); ++it) {
-        if (it->id == id && !it->isUndone()) {
-            chosen = &*it;
-            break;
-        }
-    }
+    const HistoryEntry* chosen = latestToUndo(history, id);
     if (!chosen)
         return CleanResult {id, id, CleanResult::Status::refused, "Nothing in the history to undo for this.", 0, {}};
     const Undo undo {id, mac, files, *chosen};
 
-    if (chosen->relocated.empty())
-        return undo.result(CleanResult::Status::refused,
-                           "Nothing of this was moved: it was deleted for good or handled by its own app or tool, "
-                           "so there's nothing to put back.");
-    if (const auto untrusted = untrustedPath(*chosen, mac))
-        return undo.result(CleanResult::Status::refused,
-                           "History's line for this names " + mac.display(*untrusted)
-                               + ", which isn't a plain path on this Mac, so nothing was put back.");
+    if (auto refusal = undo.untrustworthy())
+        return std::move(*refusal);
     const auto items = ancestorsFirst(putBackSet(*chosen, mac));
-    if (items.empty() && !mac.isFake()) {
-        for (const auto& relocation : chosen->relocated)
-            if (wentToADriveTrash(relocation))
-                return undo.missing(relocation, Absence {}, {});
-    }
-    if (items.empty()) {
-        std::string places;
-        std::set<std::string> named;
-        for (const auto& relocation : chosen->relocated) {
-            if (!named.insert(relocation.to).second)
-                continue;
-            if (!places.empty())
-                places += ", ";
-            places += mac.display(relocation.to);
-        }
-        return undo.result(CleanResult::Status::refused,
-                           "Nothing went to the Trash; moved files are on the drive at " + places + ".");
-    }
+    if (items.empty())
+        return undo.nothingInATrash();
 
-    std::vector<Relocation> links;
-    std::set<std::string> linkPlaces;
-    for (const auto& relocation : chosen->relocated) {
-        if (relocation.link.value_or(false) && isSymlink(relocation.from) && isLinkTo(relocation.from, relocation.to)) {
-            links.push_back(relocation);
-            linkPlaces.insert(relocation.from);
-        }
-    }
-
-    // Asked only when a folder stands in an old place.
-    std::optional<std::set<std::string>> returned;
-    const auto mergeFor = [&](const Relocation& item) {
-        if (!returned)
-            returned = returnedItems(history, mac);
-        return mergePlan(item, *returned);
-    };
-
-    // Everything is checked before anything changes: a link removed for an item that can't come
-    // back would leave its apps with neither.
-    for (const auto& item : items) {
-        if (const auto why = absence(item, mac))
-            return undo.missing(item, *why, {});
-        if (auto link = linkOnTheWay(item))
-            return undo.throughLink(item, link, {});
-        if (!fenced(item.from) && occupied(item.from) && !linkPlaces.count(item.from) && !mergeFor(item))
-            return undo.taken(item, {});
-    }
-
+    const auto links = undo.linksStillInPlace();
+    Merges merges {history, mac, std::nullopt};
+    if (auto obstacle = undo.firstObstacle(items, links, merges))
+        return std::move(*obstacle);
     if (dryRun)
         return undo.result(CleanResult::Status::wouldDo,
                            "Would put " + std::to_string(items.size()) + " item(s) back where they were.");
 
-    for (const auto& link : links) {
-        // Whatever replaced the link since it was found is not ours to remove.
-        if (!isLinkTo(link.from, link.to)) {
-            if (!occupied(link.from))
-                continue;
-            return undo.result(CleanResult::Status::refused, "Something new is already at " + mac.display(link.from) + ".");
-        }
-        if (!undo.removeLink(link))
-            return undo.result(CleanResult::Status::failed, "Couldn't remove the link at " + mac.display(link.from) + ".");
-    }
-
+    if (auto failure = undo.removeLinks(links))
+        return std::move(*failure);
     std::vector<Relocation> back;
     for (const auto& item : items) {
-        if (const auto why = absence(item, mac))
-            return undo.missing(item, *why, std::move(back));
-        if (auto link = linkOnTheWay(item))
-            return undo.throughLink(item, link, std::move(back));
-        std::optional<MergePlan> merge;
-        if (!fenced(item.from) && occupied(item.from)) {
-            merge = mergeFor(item);
-            if (!merge)
-                return undo.taken(item, std::move(back));
-        }
-        std::vector<std::string> made;
-        try {
-            if (merge) {
-                undo.mergeBack(item, *merge);
-            } else {
-                made = CleanerSteps::missingFolders(Platform::parentOf(item.from));
-                files.createFolder(Platform::parentOf(item.from));
-                files.moveNoReplace(item.to, item.from);
-            }
-        } catch (const std::system_error& error) {
-            const bool inTheWay = error.code() == std::errc::file_exists;
-            const bool throughALink = error.code() == std::errc::too_many_symbolic_link_levels;
-            if (inTheWay || throughALink || merge || mac.isFake()
-                || !adminMoveNoReplace(item.to, item.from, mac, files)) {
-                CleanerSteps::removeEmptyFolders(files, made);
-                if (inTheWay)
-                    return undo.taken(item, std::move(back));
-                if (throughALink)
-                    return undo.throughLink(item, linkOnTheWay(item), std::move(back));
-                return undo.result(CleanResult::Status::failed,
-                                   "Couldn't put back " + mac.display(item.from) + ": " + describeFailure(error),
-                                   std::move(back));
-            }
-        } catch (const std::exception& error) {
-            CleanerSteps::removeEmptyFolders(files, made);
-            return undo.result(CleanResult::Status::failed,
-                               "Couldn't put back " + mac.display(item.from) + ": " + describeFailure(error),
-                               std::move(back));
-        }
-        // The desktop Trash's record of the item would otherwise list a broken entry and keep its name taken.
-        if (!mac.isFake())
-            Platform::removeTrashRecord(item.to, item.from);
-        back.push_back(Relocation {item.to, item.from, std::nullopt, std::nullopt});
+        if (auto failure = undo.putBack(item, merges, back))
+            return std::move(*failure);
     }
-
-    HistoryEntry marker = *chosen;
-    marker.at = Clock::now();
-    marker.undone = true;
-    History::append(marker, mac);
+    undo.markUndone();
 
     std::string detail = "Put back where it was.";
-    if (!links.empty())
-        detail += " The copy on " + mac.display(links.front().to) + " stays until you remove it.";
+    if (!links.items.empty())
+        detail += " The copy on " + mac.display(links.items.front().to) + " stays until you remove it.";
     return undo.result(CleanResult::Status::done, std::move(detail), std::move(back));
 }
 

@@ -21,23 +21,6 @@ namespace {
 
 constexpr std::array<std::string_view, 4> statusNames {"done", "wouldDo", "refused", "failed"};
 
-// Writes all of `data` at the end of the open file; 0, or the error that stopped it.
-int writeAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (n == 0)
-            return ENOSPC; // nothing more goes in
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return 0;
-}
-
 const std::string notAFile = "something other than a file stands in its place";
 
 // Why the history file couldn't take a line, for the end of a sentence.
@@ -251,7 +234,7 @@ Appended append(const HistoryEntry& entry, const Mac& mac)
     if (endsMidLine(fd))
         line.insert(line.begin(), '\n');
     // The whole line in one write, so lines of concurrent writers never interleave.
-    const int error = writeAll(fd, line);
+    const int error = Platform::writeAll(fd, line);
     (void)::close(fd);
     return { error ? whyNotWritten(error) : std::string() };
 }

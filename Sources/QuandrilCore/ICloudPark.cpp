@@ -14,6 +14,7 @@
 #include "QuandrilCore/Compare.h"
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/ICloudSteps.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Process.h"
 #include "QuandrilCore/Report.h"
 
@@ -61,12 +62,6 @@ std::optional<Identity> identity(const std::string& path)
     if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
     return Identity { status.st_dev, status.st_ino, status.st_size, status.st_mtim.tv_sec, status.st_mtim.tv_nsec };
-}
-
-bool occupied(const std::string& path)
-{
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0;
 }
 
 } // namespace
@@ -241,12 +236,12 @@ CleanResult ICloud::park(const CloudItem& item, const std::set<std::string>& arr
     } catch (const std::system_error& error) {
         giveBack();
         // Whatever stands in the way, or nothing at all, is no partial copy of ours.
-        if (error.code() == std::errc::file_exists || !occupied(dest))
+        if (error.code() == std::errc::file_exists || !Platform::nameTaken(dest))
             return outcome(item, Status::failed, "Couldn't copy it to " + drive.name + ": " + describeFailure(error));
         return outcome(item, Status::failed, mismatch);
     } catch (const std::exception& error) {
         giveBack();
-        if (!occupied(dest))
+        if (!Platform::nameTaken(dest))
             return outcome(item, Status::failed, "Couldn't copy it to " + drive.name + ": " + describeFailure(error));
         return outcome(item, Status::failed, mismatch);
     }

@@ -14,26 +14,13 @@
 #include "QuandrilCore/Platform/Trash.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/Platform/Volumes.h"
+#include "QuandrilCore/Saturating.h"
 
 namespace Quandril {
 
 namespace {
 
-constexpr std::int64_t largestCount = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t smallestCount = std::numeric_limits<std::int64_t>::min();
-
-// A floating-point amount as a byte count, truncated toward zero. Beyond the range it saturates at
-// the nearer end instead of wrapping; NaN (only 0 × infinity gets here) is nothing.
-std::int64_t saturatingCount(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value >= 9223372036854775808.0)
-        return largestCount;
-    if (value < -9223372036854775808.0)
-        return smallestCount;
-    return static_cast<std::int64_t>(value);
-}
+constexpr std::int64_t largestCount = Saturating::most;
 
 std::int64_t scaledBytes(std::int64_t bytes, const Mac& mac)
 {
@@ -46,7 +33,7 @@ std::int64_t scaledBytes(std::int64_t bytes, const Mac& mac)
     // A size is never below nothing, whatever the factor.
     if (scale <= 0)
         return 0;
-    return saturatingCount(static_cast<double>(bytes) * scale);
+    return Saturating::truncated(static_cast<double>(bytes) * scale);
 }
 
 std::set<std::string> cloudPaths(const Mac& mac)
@@ -92,7 +79,7 @@ std::int64_t sizeBytes(const Json::Value& runtime)
     }
     if (found->is_number_integer())
         return found->get<std::int64_t>();
-    return saturatingCount(found->get<double>());
+    return Saturating::truncated(found->get<double>());
 }
 
 } // namespace

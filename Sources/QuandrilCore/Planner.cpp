@@ -18,21 +18,6 @@ namespace Quandril {
 
 namespace {
 
-// 2^63: the first double that no signed 64-bit count can hold.
-constexpr double twoTo63 = 9223372036854775808.0;
-
-// Truncates toward zero; values beyond the range stop at its ends, and NaN counts as nothing.
-std::int64_t truncatedSaturating(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value >= twoTo63)
-        return Saturating::most;
-    if (value < -twoTo63)
-        return Saturating::least;
-    return static_cast<std::int64_t>(value);
-}
-
 // Tab or a Unicode space separator; line breaks are deliberately not in the set.
 bool isHorizontalSpace(UChar32 c)
 {
@@ -138,7 +123,7 @@ std::optional<Goal> byteGoal(std::string_view text, double multiplier)
     if (!value || !(*value > 0))
         return std::nullopt;
     const double product = *value * multiplier;
-    if (!std::isfinite(product) || product >= twoTo63)
+    if (!std::isfinite(product) || product >= Saturating::doubleLimit)
         return std::nullopt;
     return Goal::ofBytes(static_cast<std::int64_t>(product));
 }
@@ -205,7 +190,7 @@ std::int64_t Goal::bytes(std::int64_t totalBytes) const
 {
     if (kind_ == Kind::bytes)
         return count_;
-    return truncatedSaturating(static_cast<double>(totalBytes) * fraction_);
+    return Saturating::truncated(static_cast<double>(totalBytes) * fraction_);
 }
 
 std::string Goal::description() const

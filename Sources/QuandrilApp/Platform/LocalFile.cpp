@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include <fcntl.h>
@@ -57,15 +58,9 @@ std::optional<QString> replace(const QString& path, const QByteArray& bytes)
     struct stat old {};
     if (::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & 07777) != 0)
         return fail(errno);
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t count = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
-        if (count <= 0) {
-            if (count < 0 && errno == EINTR)
-                continue;
-            return fail(count < 0 ? errno : EIO);
-        }
-        done += count;
-    }
+    const std::string_view content(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (const int error = Platform::writeAll(fd, content))
+        return fail(error);
     if (::fsync(fd) != 0 || ::close(std::exchange(fd, -1)) != 0)
         return fail(errno);
     // rename(2) replaces the entry itself: a link at the path is not followed, a pipe not opened.

@@ -21,6 +21,7 @@
 #include "QuandrilApp/Shell/AppDelegate.h"
 #include "QuandrilApp/Shell/MenuGaugeImage.h"
 #include "QuandrilApp/Shell/MenuView.h"
+#include "QuandrilCore/Saturating.h"
 
 namespace Quandril::App {
 
@@ -65,15 +66,7 @@ MenuLabel::Content MenuLabel::content(const ScanReport& status, bool underGoal, 
 QString MenuLabel::percentText(std::int64_t free, std::int64_t total)
 {
     const double share = std::round(double(free) / double(std::max<std::int64_t>(total, 1)) * 100.0);
-    // 2^63 is exactly representable; every double below it (and at or above -2^63) converts.
-    constexpr double limit = 9223372036854775808.0;
-    std::int64_t n = 0;
-    if (share >= limit)
-        n = std::numeric_limits<std::int64_t>::max();
-    else if (share < -limit)
-        n = std::numeric_limits<std::int64_t>::min();
-    else
-        n = static_cast<std::int64_t>(share);
+    const std::int64_t n = Saturating::truncated(share);
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
     return QString::fromLatin1(digits, end - digits) + QStringLiteral("% free");

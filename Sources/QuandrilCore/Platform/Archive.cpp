@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "QuandrilCore/Platform/AtPath.h"
+
 namespace Quandril::Platform {
 
 namespace {
@@ -22,22 +24,13 @@ public:
         : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK))
     {
         struct stat status {};
-        if (fd_ >= 0 && (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode))) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-        if (fd_ >= 0)
+        if (fd_ && (::fstat(fd_.get(), &status) != 0 || !S_ISREG(status.st_mode)))
+            fd_ = Descriptor {};
+        if (fd_)
             size_ = status.st_size;
     }
-    ~RegularFile()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    RegularFile(const RegularFile&) = delete;
-    RegularFile& operator=(const RegularFile&) = delete;
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     off_t size() const { return size_; }
 
     // Exactly `count` bytes at `offset`, or false.
@@ -45,7 +38,7 @@ public:
     {
         std::size_t done = 0;
         while (done < count) {
-            const ssize_t got = ::pread(fd_, out + done, count - done, offset + static_cast<off_t>(done));
+            const ssize_t got = ::pread(fd_.get(), out + done, count - done, offset + static_cast<off_t>(done));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0)
@@ -56,7 +49,7 @@ public:
     }
 
 private:
-    int fd_ = -1;
+    Descriptor fd_;
     off_t size_ = 0;
 };
 

@@ -9,6 +9,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "QuandrilCore/Platform/Files.h"
+
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
 #endif
@@ -165,17 +167,10 @@ std::optional<struct stat> statAt(int folder, const std::string& name)
 
 std::string readLinkAt(int folder, const std::string& name, const std::string& shownAs)
 {
-    std::string buffer(256, '\0');
-    for (;;) {
-        const ssize_t length = ::readlinkat(folder, name.c_str(), buffer.data(), buffer.size());
-        if (length < 0)
-            fail(errno, "can't read the link " + shownAs);
-        if (static_cast<std::size_t>(length) < buffer.size()) {
-            buffer.resize(static_cast<std::size_t>(length));
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+    auto text = linkText(folder, name);
+    if (!text)
+        fail(errno, "can't read the link " + shownAs);
+    return std::move(*text);
 }
 
 std::vector<std::string> namesIn(int folder, const std::string& shownAs)

@@ -4,21 +4,21 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "QuandrilCore/Platform/Files.h"
+
 namespace Quandril::Platform {
 
 std::optional<std::string> executablePath()
 {
-    char buffer[PATH_MAX];
-    ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0)
+    auto text = linkText("/proc/self/exe");
+    if (!text || text->empty())
         return std::nullopt;
-    buffer[length] = '\0';
     // The kernel's text is already resolved; realpath only fails for an executable deleted since
     // it started, and then the kernel's text stands.
     char resolved[PATH_MAX];
-    if (::realpath(buffer, resolved))
+    if (::realpath(text->c_str(), resolved))
         return std::string(resolved);
-    return std::string(buffer, static_cast<std::size_t>(length));
+    return text;
 }
 
 } // namespace Quandril::Platform

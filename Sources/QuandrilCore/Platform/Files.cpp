@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "QuandrilCore/Platform/AtPath.h"
+
 namespace Quandril::Platform {
 
 namespace {
@@ -31,13 +33,10 @@ std::optional<std::string> readFile(const std::string& path, int* error, ReadLim
     int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     if (!limits.followLink)
         flags |= O_NOFOLLOW;
-    const int fd = ::open(path.c_str(), flags);
-    if (fd < 0)
+    const Descriptor opened(::open(path.c_str(), flags));
+    if (!opened)
         return fail(errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer { fd };
+    const int fd = opened.get();
 
     struct stat info {};
     if (::fstat(fd, &info) != 0)
@@ -93,6 +92,49 @@ std::optional<std::vector<std::string>> readEntryNames(const std::string& folder
         return std::nullopt;
     }
     return names;
+}
+
+std::optional<std::string> linkText(int folder, const std::string& name)
+{
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t length = ::readlinkat(folder, name.c_str(), buffer.data(), buffer.size());
+        if (length < 0)
+            return std::nullopt;
+        // A text that fills the buffer may have been cut short.
+        if (static_cast<std::size_t>(length) < buffer.size()) {
+            buffer.resize(static_cast<std::size_t>(length));
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::optional<std::string> linkText(const std::string& path)
+{
+    return linkText(AT_FDCWD, path);
+}
+
+bool nameTaken(const std::string& path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+int writeAll(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return ENOSPC;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
 }
 
 bool sameItem(const std::string& a, const std::string& b)

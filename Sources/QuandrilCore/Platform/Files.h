@@ -1,13 +1,15 @@
 #pragma once
 
-// Plain reads of the file system that several parts of the engine make alike: a whole file, a
-// folder's entry names, whether two paths reach one item, and a walk over a tree. None of these
-// asks the privacy fence; a caller that must respect it checks before and while it reads.
+// Plain touches of the file system that several parts of the engine make alike: a whole file, a
+// folder's entry names, a link's text, whether a name is taken, whether two paths reach one item, a
+// walk over a tree, and writing all of a buffer. None of these asks the privacy fence; a caller that
+// must respect it checks before and while it reads.
 
 #include <cstddef>
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <fts.h>
@@ -30,6 +32,20 @@ std::optional<std::string> readFile(const std::string& path, int* error = nullpt
 // A folder's entry names without "." and "..", in the order the file system lists them; absent
 // when the folder cannot be opened or read to the end, with the error number in `error`.
 std::optional<std::vector<std::string>> readEntryNames(const std::string& folder, int* error = nullptr);
+
+// The text of the link `name` in the open folder (AT_FDCWD for a path); absent when it can't be
+// read, with errno saying why (EINVAL when the item is no link). However long the text, all of it.
+std::optional<std::string> linkText(int folder, const std::string& name);
+std::optional<std::string> linkText(const std::string& path);
+
+// Something stands at the path, a dangling link included: it still takes the name. The privacy
+// fence is not asked; see CleanerSteps::occupied for the answer that respects it.
+bool nameTaken(const std::string& path);
+
+// Writes all of `data` to the open file, a write that an interruption cut short resumed: 0, or the
+// error that stopped it. A write that takes nothing is ENOSPC, so a file that won't grow never
+// keeps the loop going.
+int writeAll(int fd, std::string_view data);
 
 // Both paths, links followed, reach one file or folder.
 bool sameItem(const std::string& a, const std::string& b);

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Platform/AtPath.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/PathText.h"
 
@@ -43,20 +44,6 @@ bool readFully(int fd, char* data, std::size_t size, std::size_t& got)
         got += static_cast<std::size_t>(n);
     }
     return true;
-}
-
-void writeFully(int fd, const char* data, std::size_t size, const std::string& shown)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno, "can't write " + shown);
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
 }
 
 constexpr std::size_t chunk = 1 << 20;
@@ -216,7 +203,8 @@ private:
                 fail(errno, "can't read " + shownFrom);
             if (got == 0)
                 break;
-            writeFully(out.get(), buffer.data(), got, shownTo);
+            if (const int error = writeAll(out.get(), std::string_view(buffer.data(), got)))
+                fail(error, "can't write " + shownTo);
         }
         keepOwnerModeTimes(out.get(), info, shownTo);
         if (out.close() != 0)

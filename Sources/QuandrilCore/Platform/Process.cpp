@@ -11,6 +11,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "QuandrilCore/Platform/AtPath.h"
+
 extern char** environ;
 
 namespace Quandril::Platform {
@@ -28,25 +30,6 @@ int millisecondsLeft(Deadline deadline)
     // Round up so a wait does not end a moment before the deadline and spin.
     return left.count() >= 1'000'000 ? 1'000'000 : static_cast<int>(left.count()) + 1;
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) { }
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_;
-};
 
 struct SpawnSetup {
     posix_spawn_file_actions_t actions;
@@ -93,7 +76,7 @@ bool readToEnd(int fd, Deadline deadline, std::string& out)
 std::optional<int> waitUntil(pid_t pid, Deadline deadline)
 {
 #ifdef SYS_pidfd_open
-    FileDescriptor pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    Descriptor pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     if (pidfd.get() >= 0) {
         for (;;) {
             struct pollfd waiting { pidfd.get(), POLLIN, 0 };
@@ -152,8 +135,8 @@ std::optional<std::string> runProcess(const std::string& program, const std::vec
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         return std::nullopt;
-    FileDescriptor readEnd(ends[0]);
-    FileDescriptor writeEnd(ends[1]);
+    Descriptor readEnd(ends[0]);
+    Descriptor writeEnd(ends[1]);
 
     SpawnSetup setup;
     if (posix_spawn_file_actions_init(&setup.actions) != 0)
@@ -190,14 +173,14 @@ std::optional<std::string> runProcess(const std::string& program, const std::vec
     if (posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ) != 0)
         return std::nullopt;
     // Only the child may hold the write end, or the read below never sees its end.
-    writeEnd.reset();
+    writeEnd.close();
 
     std::string output;
     if (!readToEnd(readEnd.get(), deadline, output)) {
         killAndReap(pid);
         return std::nullopt;
     }
-    readEnd.reset();
+    readEnd.close();
     auto status = waitUntil(pid, deadline);
     if (!status) {
         killAndReap(pid);

@@ -1,9 +1,9 @@
 #include "QuandrilCore/Platform/RunningApps.h"
 
-#include <climits>
 #include <dirent.h>
 #include <unistd.h>
 
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Plist.h"
 
 namespace Quandril::Platform {
@@ -14,11 +14,10 @@ constexpr std::string_view marker = ".app/Contents/";
 
 std::optional<std::string> executableOf(const std::string& processFolder)
 {
-    char buffer[PATH_MAX];
-    ssize_t length = ::readlink((processFolder + "/exe").c_str(), buffer, sizeof buffer);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer)
+    auto text = linkText(processFolder + "/exe");
+    if (!text || text->empty())
         return std::nullopt;
-    return std::string(buffer, static_cast<std::size_t>(length));
+    return text;
 }
 
 bool allDigits(std::string_view name)

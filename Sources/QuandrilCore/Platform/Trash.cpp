@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Platform/AtPath.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Move.h"
 #include "QuandrilCore/Platform/PathText.h"
 
@@ -139,20 +140,6 @@ std::string candidateName(const std::string& name, unsigned attempt)
     while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
         --keep;
     return name.substr(0, keep) + suffix;
-}
-
-void writeAll(int fd, const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno, "can't write the Trash record");
-        }
-        done += static_cast<std::size_t>(n);
-    }
 }
 
 // False only for a folder seen to lie on the same file system as its parent: a copy of a
@@ -411,12 +398,10 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
                 continue;
             fail(errno, "can't write the Trash record " + info);
         }
-        try {
-            writeAll(fd.get(), record);
-        } catch (...) {
+        if (const int error = writeAll(fd.get(), record)) {
             fd.close();
             forget();
-            throw;
+            fail(error, "can't write the Trash record");
         }
         if (fd.close() != 0) {
             const int error = errno;
