@@ -258,8 +258,7 @@ void FreeUpView::buildFooter(QVBoxLayout* column)
     auto* row = new QHBoxLayout(footer);
     row->setContentsMargins(12, 12, 12, 12);
     // The line gives way to the buttons: shortened with "…", the whole of it in the tool tip.
-    scanned_ = new ElidingLabel(QString(), footer);
-    scanned_->setElideMode(Qt::ElideRight);
+    scanned_ = new ElidingLabel(QString(), Qt::ElideRight, footer);
     Look::setTextStyle(scanned_, TextStyle::caption);
     Look::setTone(scanned_, QStringLiteral("secondary"));
     row->addWidget(scanned_);

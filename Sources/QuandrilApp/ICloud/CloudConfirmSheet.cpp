@@ -128,7 +128,7 @@ QStringList CloudConfirmSheet::listed() const
     QStringList listed;
     for (std::size_t i = 0; i < shown_.chosen.size(); ++i) {
         const auto* size = rows_->findChild<QLabel*>(QStringLiteral("size%1").arg(i));
-        const auto* path = rows_->findChild<ElidedLabel*>(QStringLiteral("path%1").arg(i));
+        const auto* path = rows_->findChild<ElidingLabel*>(QStringLiteral("path%1").arg(i));
         listed << (size ? size->text() : QString()) + QStringLiteral(" | ") + (path ? path->text() : QString());
     }
     return listed;
@@ -166,7 +166,7 @@ void CloudConfirmSheet::rebuildList()
         size->setObjectName(QStringLiteral("size%1").arg(i));
         size->setFixedWidth(sizeColumn);
         size->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        auto* path = new ElidedLabel(Logic::shownPath(item.path, model_.mac()), Qt::ElideMiddle, rows_);
+        auto* path = new ElidingLabel(Logic::shownPath(item.path, model_.mac()), Qt::ElideMiddle, rows_);
         path->setObjectName(QStringLiteral("path%1").arg(i));
         row->addWidget(size, 0, Qt::AlignTop);
         row->addWidget(path, 1, Qt::AlignTop);

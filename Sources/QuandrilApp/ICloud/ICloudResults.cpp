@@ -255,7 +255,7 @@ QWidget* ICloudResults::makeFooter()
     auto* working = new QWidget(footer_);
     auto* workingRow = footerRow(working);
     workingRow->addWidget(new Spinner(14, working));
-    progress_ = new ElidedLabel(QString(), Qt::ElideRight, working);
+    progress_ = new ElidingLabel(QString(), Qt::ElideRight, working);
     workingRow->addWidget(progress_, 1);
     stop_ = new QPushButton(QStringLiteral("Stop after this file"), working);
     stop_->setAutoDefault(false);

@@ -34,7 +34,7 @@ class CloudConfirmSheet;
 class CloudItemRow;
 class CloudResultsBar;
 class CopyGroupRow;
-class ElidedLabel;
+class ElidingLabel;
 class Model;
 class SelectAllHeader;
 class SymbolLabel;
@@ -107,7 +107,7 @@ private:
     CloudResultsBar* bar_ = nullptr;
     // Footer.
     QStackedWidget* footer_ = nullptr;
-    ElidedLabel* progress_ = nullptr;
+    ElidingLabel* progress_ = nullptr;
     QPushButton* stop_ = nullptr;
     QComboBox* park_ = nullptr;
     QComboBox* chunkPicker_ = nullptr;
