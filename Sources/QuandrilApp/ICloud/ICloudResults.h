@@ -90,7 +90,6 @@ private:
     bool confirming_ = false;
     QPointer<CloudConfirmSheet> sheet_;
     CloudResultsLogic::Footer footerCase_ = CloudResultsLogic::Footer::plugIn;
-    bool footerSized_ = false;
     std::vector<CloudResultsLogic::ParkEntry> parkEntries_;
 
     // Header.
@@ -106,7 +105,7 @@ private:
     QLabel* readingText_ = nullptr;
     CloudResultsBar* bar_ = nullptr;
     // Footer.
-    QStackedWidget* footer_ = nullptr;
+    QWidget* footer_ = nullptr;
     ElidingLabel* progress_ = nullptr;
     QPushButton* stop_ = nullptr;
     QComboBox* park_ = nullptr;
