@@ -24,6 +24,7 @@
 #include "QuandrilApp/Look/RowList.h"
 #include "QuandrilApp/Look/ScanButton.h"
 #include "QuandrilApp/Look/SelectAllHeader.h"
+#include "QuandrilApp/Look/Sheet.h"
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
@@ -178,12 +179,7 @@ void FreeUpView::buildFooter(QVBoxLayout* column)
     freeUp_->setDefault(true);
     connect(freeUp_, &QPushButton::clicked, this, &FreeUpView::confirm);
     row->addWidget(freeUp_);
-    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this, nullptr, nullptr, Qt::WindowShortcut);
-        shortcut->setAutoRepeat(false);
-        connect(shortcut, &QShortcut::activated, this, &FreeUpView::confirm);
-        returnKeys_.push_back(shortcut);
-    }
+    returnKeys_ = Sheet::returnKeys(this, [this] { confirm(); });
     column->addWidget(footer);
 }
 
@@ -413,12 +409,7 @@ void FreeUpView::openConfirmSheet()
         return;
     // A new sheet each time: the agreement starts off and the drive picker from its preset.
     sheet_ = new ConfirmSheet(services_, this);
-    connect(sheet_, &QDialog::finished, this, [this] {
-        if (sheet_)
-            sheet_->deleteLater();
-        sheet_ = nullptr;
-    });
-    sheet_->open();
+    Sheet::open(sheet_, this, [this] { sheet_ = nullptr; });
 }
 
 } // namespace Quandril::App

@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QShortcut>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QStackedWidget>
@@ -18,6 +17,7 @@
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/ScanButton.h"
 #include "QuandrilApp/Look/SelectAllHeader.h"
+#include "QuandrilApp/Look/Sheet.h"
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
@@ -113,13 +113,10 @@ ICloudResults::ICloudResults(Model& model, std::string drive, std::int64_t chunk
     column->addWidget(makeFooter());
 
     // Return is the default action: "Download and clean up…" when it can start.
-    for (const auto key : { Qt::Key_Return, Qt::Key_Enter }) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this);
-        connect(shortcut, &QShortcut::activated, this, [this] {
-            if (footerCase_ == Footer::choose && start_->isEnabled())
-                start_->click();
-        });
-    }
+    Sheet::returnKeys(this, [this] {
+        if (footerCase_ == Footer::choose && start_->isEnabled())
+            start_->click();
+    });
 
     connect(&model_, &Model::cloudScanChanged, this, &ICloudResults::rebuildList);
     connect(&model_, &Model::changed, this, &ICloudResults::refresh);
@@ -392,13 +389,10 @@ void ICloudResults::openSheet()
         return;
     confirming_ = true;
     sheet_ = new CloudConfirmSheet(model_, Logic::parkTarget(model_.externals(), drive_), chunk_, this);
-    connect(sheet_, &QDialog::finished, this, [this] {
+    Sheet::open(sheet_, this, [this] {
         confirming_ = false;
-        if (sheet_)
-            sheet_->deleteLater();
         sheet_ = nullptr;
     });
-    sheet_->open();
 }
 
 CloudConfirmSheet* ICloudResults::sheet() const
