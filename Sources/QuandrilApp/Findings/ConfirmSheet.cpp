@@ -14,6 +14,7 @@
 #include "QuandrilApp/ICloud/CloudResultsLogic.h"
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/ScreenFit.h"
+#include "QuandrilApp/Look/Sheet.h"
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
@@ -49,7 +50,7 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
     , cancel_(new QPushButton(QStringLiteral("Cancel"), this))
     , freeUp_(new QPushButton(QStringLiteral("Free up"), this))
 {
-    setWindowModality(Qt::WindowModal);
+    Sheet::setUp(*this, *cancel_, *freeUp_);
     setWindowTitle(QStringLiteral("Free up"));
     setFixedWidth(sheetWidth);
 
@@ -87,9 +88,6 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    cancel_->setAutoDefault(false);
-    freeUp_->setAutoDefault(false);
-    freeUp_->setDefault(true); // Return frees up, but only while "Free up" is enabled
     buttons->addWidget(cancel_);
     buttons->addWidget(freeUp_);
     column->addLayout(buttons);
@@ -99,7 +97,6 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
         refresh();
     });
     connect(agreement_, &QCheckBox::clicked, this, [this](bool on) { agreed_ = on; });
-    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
     connect(freeUp_, &QPushButton::clicked, this, &ConfirmSheet::freeUp);
     connect(&services_.model, &Model::changed, this, &ConfirmSheet::refresh);
     connect(&services_.preferences, &Preferences::changed, this, [this](const QString& key) {

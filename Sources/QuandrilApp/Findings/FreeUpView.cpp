@@ -17,12 +17,14 @@
 #include "QuandrilApp/Findings/ResultsBar.h"
 #include "QuandrilApp/Findings/RoutesSection.h"
 #include "QuandrilApp/Look/DriveGauge.h"
+#include "QuandrilApp/Look/FlowLayout.h"
 #include "QuandrilApp/Look/GoalPicker.h"
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/Look/RowList.h"
 #include "QuandrilApp/Look/ScanButton.h"
 #include "QuandrilApp/Look/SelectAllHeader.h"
+#include "QuandrilApp/Look/Sheet.h"
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
@@ -31,114 +33,6 @@
 namespace Quandril::App {
 
 namespace {
-
-// The header's controls in a row that moves what does not fit to a line below, so that a large
-// font never widens the window; the last control keeps to the right edge, as a stretch before it
-// would keep it.
-class WrappingRow : public QLayout {
-public:
-    explicit WrappingRow(int spacing)
-    {
-        setContentsMargins(0, 0, 0, 0);
-        setSpacing(spacing);
-    }
-    ~WrappingRow() override
-    {
-        while (QLayoutItem* item = WrappingRow::takeAt(0))
-            delete item;
-    }
-
-    void addLayoutItem(QLayout* layout)
-    {
-        addChildLayout(layout);
-        addItem(layout);
-    }
-
-    void addItem(QLayoutItem* item) override { items_.append(item); }
-    int count() const override { return int(items_.size()); }
-    QLayoutItem* itemAt(int index) const override { return items_.value(index); }
-    QLayoutItem* takeAt(int index) override
-    {
-        return index >= 0 && index < items_.size() ? items_.takeAt(index) : nullptr;
-    }
-    Qt::Orientations expandingDirections() const override { return {}; }
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override { return arrange(QRect(0, 0, width, 0), false); }
-
-    QSize sizeHint() const override
-    {
-        QSize all;
-        for (const QLayoutItem* item : shown()) {
-            const QSize size = item->sizeHint();
-            all = {all.width() + (all.width() > 0 ? spacing() : 0) + size.width(), qMax(all.height(), size.height())};
-        }
-        return all;
-    }
-
-    QSize minimumSize() const override
-    {
-        int width = 0;
-        for (const QLayoutItem* item : shown())
-            width = qMax(width, item->minimumSize().width());
-        return {width, heightForWidth(width)};
-    }
-
-    void setGeometry(const QRect& rect) override
-    {
-        QLayout::setGeometry(rect);
-        arrange(rect, true);
-    }
-
-private:
-    QList<QLayoutItem*> shown() const
-    {
-        QList<QLayoutItem*> out;
-        for (QLayoutItem* item : items_)
-            if (!item->isEmpty())
-                out.append(item);
-        return out;
-    }
-
-    // Lays the items out in `rect` (when `place`) and answers the height they take.
-    int arrange(const QRect& rect, bool place) const
-    {
-        const QList<QLayoutItem*> items = shown();
-        int top = rect.top();
-        for (qsizetype first = 0; first < items.size();) {
-            // One line: as many items at their preferred widths as fit, at least one.
-            qsizetype end = first;
-            int used = 0;
-            int height = 0;
-            std::vector<QSize> sizes;
-            while (end < items.size()) {
-                QSize size = items[end]->sizeHint();
-                size.setWidth(qMax(qMin(size.width(), rect.width()), items[end]->minimumSize().width()));
-                const int needed = used + (end > first ? spacing() : 0) + size.width();
-                if (end > first && needed > rect.width())
-                    break;
-                used = needed;
-                height = qMax(height, size.height());
-                sizes.push_back(size);
-                ++end;
-            }
-            if (place) {
-                int x = rect.left();
-                for (qsizetype i = first; i < end; ++i) {
-                    const QSize size = sizes[std::size_t(i - first)];
-                    if (i == items.size() - 1)
-                        x = qMax(x, rect.right() + 1 - size.width());
-                    items[i]->setGeometry(QRect(QPoint(x, top + (height - size.height()) / 2), size));
-                    x += size.width() + spacing();
-                }
-            }
-            top += height + (end < items.size() ? spacing() : 0);
-            first = end;
-        }
-        return top - rect.top();
-    }
-
-    QList<QLayoutItem*> items_;
-};
 
 const QString nothingToFree = QStringLiteral("I looked. Nothing needs freeing right now — you're ahead of your goal.");
 const QString scanName = QStringLiteral("The scan");
@@ -228,7 +122,8 @@ void FreeUpView::buildHeader(QVBoxLayout* column)
     gaugeSlot_->setContentsMargins(0, 0, 0, 0);
     stack->addLayout(gaugeSlot_);
 
-    auto* row = new WrappingRow(16);
+    // A large font never widens the window: what does not fit moves to a line below.
+    auto* row = new FlowLayout(nullptr, 16);
     drivePickerBox_ = new QWidget(header);
     auto* pickerRow = new QHBoxLayout(drivePickerBox_);
     pickerRow->setContentsMargins(0, 0, 0, 0);
@@ -258,8 +153,7 @@ void FreeUpView::buildFooter(QVBoxLayout* column)
     auto* row = new QHBoxLayout(footer);
     row->setContentsMargins(12, 12, 12, 12);
     // The line gives way to the buttons: shortened with "…", the whole of it in the tool tip.
-    scanned_ = new ElidingLabel(QString(), footer);
-    scanned_->setElideMode(Qt::ElideRight);
+    scanned_ = new ElidingLabel(QString(), Qt::ElideRight, footer);
     Look::setTextStyle(scanned_, TextStyle::caption);
     Look::setTone(scanned_, QStringLiteral("secondary"));
     row->addWidget(scanned_);
@@ -285,12 +179,7 @@ void FreeUpView::buildFooter(QVBoxLayout* column)
     freeUp_->setDefault(true);
     connect(freeUp_, &QPushButton::clicked, this, &FreeUpView::confirm);
     row->addWidget(freeUp_);
-    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this, nullptr, nullptr, Qt::WindowShortcut);
-        shortcut->setAutoRepeat(false);
-        connect(shortcut, &QShortcut::activated, this, &FreeUpView::confirm);
-        returnKeys_.push_back(shortcut);
-    }
+    returnKeys_ = Sheet::returnKeys(this, [this] { confirm(); });
     column->addWidget(footer);
 }
 
@@ -520,12 +409,7 @@ void FreeUpView::openConfirmSheet()
         return;
     // A new sheet each time: the agreement starts off and the drive picker from its preset.
     sheet_ = new ConfirmSheet(services_, this);
-    connect(sheet_, &QDialog::finished, this, [this] {
-        if (sheet_)
-            sheet_->deleteLater();
-        sheet_ = nullptr;
-    });
-    sheet_->open();
+    Sheet::open(sheet_, this, [this] { sheet_ = nullptr; });
 }
 
 } // namespace Quandril::App

@@ -2,13 +2,9 @@
 
 #include <algorithm>
 
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
@@ -51,42 +47,17 @@ ResultLine ResultsBar::line(const CleanResult& result)
 }
 
 ResultsBar::ResultsBar(Model& model, QWidget* parent)
-    : Band(parent)
+    : ResultsBand(parent)
     , model_(model)
-    , dismiss_(Look::linkButton(QStringLiteral("Dismiss"), this))
-    , body_(new QVBoxLayout)
-    , scroll_(Look::scrollArea(this))
 {
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(12, 12, 12, 12);
-    column->setSpacing(4);
-
-    auto* header = new QHBoxLayout;
-    auto* lastRun = Look::plainLabel(QStringLiteral("Last run"), this);
-    Look::setTextStyle(lastRun, TextStyle::headline);
-    header->addWidget(lastRun);
-    header->addStretch(1);
-    header->addWidget(dismiss_);
-    column->addLayout(header);
-    body_->setContentsMargins(0, 0, 0, 0);
-    body_->setSpacing(4);
-    column->addLayout(body_);
-    scroll_->viewport()->setAutoFillBackground(false);
-    column->addWidget(scroll_);
-
-    connect(dismiss_, &QPushButton::clicked, this, [this] { model_.setLastResults({}); });
+    setTitle(QStringLiteral("Last run"));
+    connect(dismissButton(), &QPushButton::clicked, this, [this] { model_.setLastResults({}); });
     connect(&model_, &Model::resultsChanged, this, &ResultsBar::refresh);
     connect(&model_.preferences(), &Preferences::changed, this, [this](const QString& key) {
         if (key == Keys::sizeUnits)
             refresh();
     });
     refresh();
-}
-
-QStringList ResultsBar::lines() const
-{
-    return linesBox_ ? linesBox_->texts() : QStringList();
 }
 
 void ResultsBar::refresh()
@@ -97,25 +68,13 @@ void ResultsBar::refresh()
 
     if (freedBytes(results) > 0) {
         mascot_ = new GorrinLine(GorrinSlot::done, doneLine(results, model_.preferences()), Qt::AlignVCenter, this);
-        body_->addWidget(mascot_);
+        body()->addWidget(mascot_);
         mascot_->show();
     }
     std::vector<ResultLine> shown;
     for (const CleanResult& result : results)
         shown.push_back(line(result));
-    linesBox_ = new ResultLines(shown);
-    scroll_->setWidget(linesBox_); // the old lines go with the old widget
-    linesBox_->setAutoFillBackground(false);
-
-    // As tall as the lines, up to `maxShownLines` of them; beyond that they scroll.
-    const int needed = linesBox_->sizeHint().height();
-    const auto labels = linesBox_->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
-    int cap = needed;
-    if (labels.size() > maxShownLines) {
-        const int spacing = linesBox_->layout()->spacing();
-        cap = maxShownLines * (labels.front()->sizeHint().height() + spacing) - spacing;
-    }
-    scroll_->setFixedHeight(qMin(needed, cap));
+    setLines(shown);
 }
 
 } // namespace Quandril::App

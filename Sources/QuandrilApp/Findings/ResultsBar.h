@@ -1,24 +1,15 @@
 #pragma once
 
-// The last clean-up or put-back the user started: "Last run" with "Dismiss", which forgets it; the
-// mascot saying how much came back, when anything did; and one line per requested item with its
-// outcome, each on one line. It follows the model's last results by itself. The lines scroll
-// within a height of a few lines, so a clean-up of many findings never takes the window from the
-// list above it. The free-up view shows it only while there are results.
+// The results band of the last clean-up or put-back the user started: "Last run" with "Dismiss",
+// which forgets it; the mascot saying how much came back, when anything did; and one line per
+// requested item with its outcome. It follows the model's last results by itself. The free-up
+// view shows it only while there are results.
 
 #include <cstdint>
 #include <vector>
 
-#include <QStringList>
-
-#include "QuandrilApp/Look/Look.h"
-#include "QuandrilApp/Look/ResultLines.h"
+#include "QuandrilApp/Look/ResultsBand.h"
 #include "QuandrilCore/Cleaner.h"
-
-class QLabel;
-class QPushButton;
-class QScrollArea;
-class QVBoxLayout;
 
 namespace Quandril::App {
 
@@ -26,7 +17,7 @@ class GorrinLine;
 class Model;
 class Preferences;
 
-class ResultsBar : public Band {
+class ResultsBar : public ResultsBand {
     Q_OBJECT
 public:
     explicit ResultsBar(Model& model, QWidget* parent = nullptr);
@@ -42,23 +33,12 @@ public:
 
     // The mascot line; null while nothing came back.
     GorrinLine* mascotLine() const { return mascot_; }
-    // One "<symbol> <tone> | <text>" per line, in result order.
-    QStringList lines() const;
-    QPushButton* dismissButton() const { return dismiss_; }
-    // The lines' scrolling, never taller than `maxShownLines` lines.
-    QScrollArea* list() const { return scroll_; }
-    ResultLines* linesBox() const { return linesBox_; }
-    static constexpr int maxShownLines = 3;
 
 private:
     void refresh();
 
     Model& model_;
-    QPushButton* dismiss_;
-    QVBoxLayout* body_;
-    QScrollArea* scroll_;
     GorrinLine* mascot_ = nullptr;
-    ResultLines* linesBox_ = nullptr;
 };
 
 } // namespace Quandril::App

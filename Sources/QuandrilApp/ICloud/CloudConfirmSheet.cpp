@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/Sheet.h"
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 
@@ -54,7 +55,7 @@ CloudConfirmSheet::CloudConfirmSheet(Model& model, Logic::ParkTarget drive, std:
     , cancel_(new QPushButton(QStringLiteral("Cancel"), this))
     , start_(new QPushButton(QStringLiteral("Start"), this))
 {
-    setWindowModality(Qt::WindowModal);
+    Sheet::setUp(*this, *cancel_, *start_);
     setFixedWidth(560);
 
     auto* column = new QVBoxLayout(this);
@@ -86,9 +87,6 @@ CloudConfirmSheet::CloudConfirmSheet(Model& model, Logic::ParkTarget drive, std:
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    cancel_->setAutoDefault(false);
-    start_->setAutoDefault(false);
-    start_->setDefault(true); // Return starts, but only while "Start" is enabled
     buttons->addWidget(cancel_);
     buttons->addWidget(start_);
     column->addLayout(buttons);
@@ -97,7 +95,6 @@ CloudConfirmSheet::CloudConfirmSheet(Model& model, Logic::ParkTarget drive, std:
         agreed_ = on;
         refresh();
     });
-    connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
     connect(start_, &QPushButton::clicked, this, [this] {
         if (!shown_.canStart(agreed_))
             return;
@@ -128,7 +125,7 @@ QStringList CloudConfirmSheet::listed() const
     QStringList listed;
     for (std::size_t i = 0; i < shown_.chosen.size(); ++i) {
         const auto* size = rows_->findChild<QLabel*>(QStringLiteral("size%1").arg(i));
-        const auto* path = rows_->findChild<ElidedLabel*>(QStringLiteral("path%1").arg(i));
+        const auto* path = rows_->findChild<ElidingLabel*>(QStringLiteral("path%1").arg(i));
         listed << (size ? size->text() : QString()) + QStringLiteral(" | ") + (path ? path->text() : QString());
     }
     return listed;
@@ -166,7 +163,7 @@ void CloudConfirmSheet::rebuildList()
         size->setObjectName(QStringLiteral("size%1").arg(i));
         size->setFixedWidth(sizeColumn);
         size->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        auto* path = new ElidedLabel(Logic::shownPath(item.path, model_.mac()), Qt::ElideMiddle, rows_);
+        auto* path = new ElidingLabel(Logic::shownPath(item.path, model_.mac()), Qt::ElideMiddle, rows_);
         path->setObjectName(QStringLiteral("path%1").arg(i));
         row->addWidget(size, 0, Qt::AlignTop);
         row->addWidget(path, 1, Qt::AlignTop);

@@ -24,7 +24,7 @@ class QVBoxLayout;
 
 namespace Quandril::App {
 
-class ElidedLabel;
+class ElidingLabel;
 class Model;
 
 class CloudConfirmSheet : public QDialog {

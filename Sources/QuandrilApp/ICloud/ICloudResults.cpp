@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QShortcut>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QStackedWidget>
@@ -14,9 +13,11 @@
 #include "QuandrilApp/ICloud/CloudConfirmSheet.h"
 #include "QuandrilApp/ICloud/CloudResultsBar.h"
 #include "QuandrilApp/ICloud/ICloudRows.h"
+#include "QuandrilApp/Look/FlowLayout.h"
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/ScanButton.h"
 #include "QuandrilApp/Look/SelectAllHeader.h"
+#include "QuandrilApp/Look/Sheet.h"
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
@@ -62,66 +63,6 @@ public:
 private:
     QVBoxLayout* rows_;
     bool lastWasHeading_ = false;
-};
-
-// The footer's choices: the pickers, then the actions pushed to the trailing edge, on one line
-// while both fit, else the actions on a line of their own below.
-class FlowingFooter : public QWidget {
-public:
-    explicit FlowingFooter(QWidget* parent)
-        : QWidget(parent)
-        , line_(new QBoxLayout(QBoxLayout::LeftToRight, this))
-    {
-        line_->setContentsMargins(12, 12, 12, 12);
-        // The widget's own minimum is the wider part, not the sum of both.
-        line_->setSizeConstraint(QLayout::SetNoConstraint);
-    }
-
-    void setParts(QWidget* pickers, QWidget* actions)
-    {
-        pickers_ = pickers;
-        actions_ = actions;
-        line_->addWidget(pickers);
-        line_->addWidget(actions, 1);
-    }
-
-    // Called whenever the parts' contents may have changed width.
-    void reflow()
-    {
-        if (!pickers_)
-            return;
-        const QMargins margins = line_->contentsMargins();
-        const int needed = pickers_->sizeHint().width() + actions_->sizeHint().width() + line_->spacing()
-            + margins.left() + margins.right();
-        const auto direction = width() >= needed ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
-        if (line_->direction() != direction) {
-            line_->setDirection(direction);
-            line_->setAlignment(pickers_, direction == QBoxLayout::TopToBottom ? Qt::AlignLeft : Qt::Alignment());
-            updateGeometry();
-        }
-    }
-
-    QSize minimumSizeHint() const override
-    {
-        if (!pickers_)
-            return QWidget::minimumSizeHint();
-        const QMargins margins = line_->contentsMargins();
-        return { qMax(pickers_->minimumSizeHint().width(), actions_->minimumSizeHint().width()) + margins.left()
-                     + margins.right(),
-                 line_->minimumSize().height() };
-    }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override
-    {
-        QWidget::resizeEvent(event);
-        reflow();
-    }
-
-private:
-    QBoxLayout* line_;
-    QWidget* pickers_ = nullptr;
-    QWidget* actions_ = nullptr;
 };
 
 QHBoxLayout* footerRow(QWidget* page)
@@ -172,13 +113,10 @@ ICloudResults::ICloudResults(Model& model, std::string drive, std::int64_t chunk
     column->addWidget(makeFooter());
 
     // Return is the default action: "Download and clean up…" when it can start.
-    for (const auto key : { Qt::Key_Return, Qt::Key_Enter }) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this);
-        connect(shortcut, &QShortcut::activated, this, [this] {
-            if (footerCase_ == Footer::choose && start_->isEnabled())
-                start_->click();
-        });
-    }
+    Sheet::returnKeys(this, [this] {
+        if (footerCase_ == Footer::choose && start_->isEnabled())
+            start_->click();
+    });
 
     connect(&model_, &Model::cloudScanChanged, this, &ICloudResults::rebuildList);
     connect(&model_, &Model::changed, this, &ICloudResults::refresh);
@@ -249,18 +187,22 @@ QWidget* ICloudResults::makeMiddle()
 
 QWidget* ICloudResults::makeFooter()
 {
-    footer_ = new QStackedWidget(this);
-    footer_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // One page per case, in the order of Footer; only the case shown takes room, so the footer is
+    // as tall as it, not as the tallest case.
+    footer_ = new QWidget(this);
+    auto* pages = new QVBoxLayout(footer_);
+    pages->setContentsMargins(0, 0, 0, 0);
+    pages->setSpacing(0);
 
     auto* working = new QWidget(footer_);
     auto* workingRow = footerRow(working);
     workingRow->addWidget(new Spinner(14, working));
-    progress_ = new ElidedLabel(QString(), Qt::ElideRight, working);
+    progress_ = new ElidingLabel(QString(), Qt::ElideRight, working);
     workingRow->addWidget(progress_, 1);
     stop_ = new QPushButton(QStringLiteral("Stop after this file"), working);
     stop_->setAutoDefault(false);
     workingRow->addWidget(stop_);
-    footer_->insertWidget(int(Footer::working), working);
+    pages->addWidget(working);
 
     auto* plugIn = new QWidget(footer_);
     auto* plugInRow = footerRow(plugIn);
@@ -268,10 +210,13 @@ QWidget* ICloudResults::makeFooter()
     Look::setTone(plugInText, QStringLiteral("secondary"));
     plugInRow->addWidget(plugInText);
     plugInRow->addStretch(1);
-    footer_->insertWidget(int(Footer::plugIn), plugIn);
+    pages->addWidget(plugIn);
 
-    // The pickers and the actions share one line while they fit, and take two when they don't.
-    auto* choose = new FlowingFooter(footer_);
+    // The pickers and the actions share one line while they fit, and take two when they don't;
+    // the actions keep to the trailing edge.
+    auto* choose = new QWidget(footer_);
+    auto* chooseFlow = new FlowLayout(choose);
+    chooseFlow->setContentsMargins(12, 12, 12, 12);
     auto* pickers = new QWidget(choose);
     auto* pickersRow = new QHBoxLayout(pickers);
     pickersRow->setContentsMargins(0, 0, 0, 0);
@@ -294,8 +239,9 @@ QWidget* ICloudResults::makeFooter()
     start_->setAutoDefault(false);
     start_->setDefault(true);
     actionsRow->addWidget(start_);
-    choose->setParts(pickers, actions);
-    footer_->insertWidget(int(Footer::choose), choose);
+    chooseFlow->addWidget(pickers);
+    chooseFlow->addWidget(actions);
+    pages->addWidget(choose);
 
     connect(stop_, &QPushButton::clicked, this, [this] { model_.cloudStop().set(true); });
     connect(park_, &QComboBox::activated, this, [this](int index) {
@@ -396,16 +342,8 @@ void ICloudResults::refresh()
 
     const auto externals = model_.externals();
     footerCase_ = Logic::footer(running, externals);
-    if (footer_->currentIndex() != int(footerCase_) || !footerSized_) {
-        footerSized_ = true;
-        // The footer is as tall as the case it shows, not as the tallest case.
-        for (int page = 0; page < footer_->count(); ++page) {
-            const auto policy = page == int(footerCase_) ? QSizePolicy::Preferred : QSizePolicy::Ignored;
-            footer_->widget(page)->setSizePolicy(policy, policy);
-        }
-        footer_->setCurrentIndex(int(footerCase_));
-        footer_->updateGeometry();
-    }
+    for (int page = 0; page < footer_->layout()->count(); ++page)
+        footer_->layout()->itemAt(page)->widget()->setVisible(page == int(footerCase_));
     // The progress line belongs to the running cleanup only; none outlives it.
     progress_->setText(footerCase_ == Footer::working ? Logic::progressText(model_.cloudProgress()) : QString());
     refreshPickers();
@@ -415,7 +353,6 @@ void ICloudResults::refresh()
     chosen_->setText(selected.empty() ? QString() : Logic::chosenLine(scan, selected, preferences));
     selectNone_->setVisible(!selected.empty());
     start_->setEnabled(Logic::canStart(selected, drive_));
-    static_cast<FlowingFooter*>(footer_->widget(int(Footer::choose)))->reflow();
 }
 
 void ICloudResults::refreshPickers()
@@ -452,13 +389,10 @@ void ICloudResults::openSheet()
         return;
     confirming_ = true;
     sheet_ = new CloudConfirmSheet(model_, Logic::parkTarget(model_.externals(), drive_), chunk_, this);
-    connect(sheet_, &QDialog::finished, this, [this] {
+    Sheet::open(sheet_, this, [this] {
         confirming_ = false;
-        if (sheet_)
-            sheet_->deleteLater();
         sheet_ = nullptr;
     });
-    sheet_->open();
 }
 
 CloudConfirmSheet* ICloudResults::sheet() const

@@ -34,7 +34,7 @@ class CloudConfirmSheet;
 class CloudItemRow;
 class CloudResultsBar;
 class CopyGroupRow;
-class ElidedLabel;
+class ElidingLabel;
 class Model;
 class SelectAllHeader;
 class SymbolLabel;
@@ -90,7 +90,6 @@ private:
     bool confirming_ = false;
     QPointer<CloudConfirmSheet> sheet_;
     CloudResultsLogic::Footer footerCase_ = CloudResultsLogic::Footer::plugIn;
-    bool footerSized_ = false;
     std::vector<CloudResultsLogic::ParkEntry> parkEntries_;
 
     // Header.
@@ -106,8 +105,8 @@ private:
     QLabel* readingText_ = nullptr;
     CloudResultsBar* bar_ = nullptr;
     // Footer.
-    QStackedWidget* footer_ = nullptr;
-    ElidedLabel* progress_ = nullptr;
+    QWidget* footer_ = nullptr;
+    ElidingLabel* progress_ = nullptr;
     QPushButton* stop_ = nullptr;
     QComboBox* park_ = nullptr;
     QComboBox* chunkPicker_ = nullptr;

@@ -23,7 +23,7 @@ class QPushButton;
 
 namespace Quandril::App {
 
-class ElidedLabel;
+class ElidingLabel;
 class Model;
 class SymbolLabel;
 
@@ -37,7 +37,7 @@ public:
     // The texts shown, top to bottom, left to right: name and size only with showName, the whole
     // path, where the file is, and the caution when there is one.
     QStringList texts() const;
-    ElidedLabel* pathLabel() const { return path_; }
+    ElidingLabel* pathLabel() const { return path_; }
     SymbolLabel* cautionLabel() const { return caution_; }
 
 private:
@@ -48,7 +48,7 @@ private:
     bool showName_;
     QCheckBox* check_;
     QLabel* name_ = nullptr;
-    ElidedLabel* path_;
+    ElidingLabel* path_;
     QLabel* size_ = nullptr;
     QLabel* where_;
     SymbolLabel* caution_ = nullptr;
@@ -68,7 +68,7 @@ private:
     CopyGroup group_;
     QLabel* name_;
     QLabel* count_;
-    ElidedLabel* stays_;
+    ElidingLabel* stays_;
     QLabel* namesNote_ = nullptr;
     std::vector<CloudItemRow*> rows_;
 };

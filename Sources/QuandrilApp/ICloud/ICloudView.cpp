@@ -5,17 +5,16 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "QuandrilApp/ICloud/ICloudResults.h"
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/Sheet.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 
 namespace Quandril::App {
-
 
 namespace {
 
@@ -94,8 +93,7 @@ ICloudIntro::ICloudIntro(Model& model, QWidget* parent)
     column->addWidget(scroll);
 
     connect(turnOn_, &QPushButton::clicked, this, &ICloudIntro::turnOn);
-    for (const auto key : { Qt::Key_Return, Qt::Key_Enter })
-        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, turnOn_, &QPushButton::click);
+    Sheet::returnKeys(this, [this] { turnOn_->click(); });
 }
 
 QStringList ICloudIntro::texts() const

@@ -221,11 +221,23 @@ ElidingLabel::ElidingLabel(const QString& text, QWidget* parent)
     setTextFormat(Qt::PlainText);
 }
 
+ElidingLabel::ElidingLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
+    : ElidingLabel(text, parent)
+{
+    setElideMode(mode);
+}
+
 void ElidingLabel::setText(const QString& text)
 {
     QLabel::setText(text);
     if (elide_ != Qt::ElideNone)
-        setToolTip(text);
+        keepWholeText();
+}
+
+void ElidingLabel::keepWholeText()
+{
+    setToolTip(text());
+    setAccessibleName(text());
 }
 
 void ElidingLabel::setElideMode(Qt::TextElideMode mode)
@@ -233,7 +245,9 @@ void ElidingLabel::setElideMode(Qt::TextElideMode mode)
     elide_ = mode;
     if (mode != Qt::ElideNone) {
         setWordWrap(false);
-        setToolTip(text());
+        keepWholeText();
+        // One line never grows taller where a layout has height to spare.
+        setSizePolicy(sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
     }
     updateGeometry();
     update();
@@ -324,50 +338,6 @@ void SymbolLabel::changeEvent(QEvent* event)
     if (event->type() == QEvent::FontChange)
         leaveRoomForSymbol();
     QLabel::changeEvent(event);
-}
-
-// ---- ElidedLabel ----
-
-ElidedLabel::ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
-    : QWidget(parent)
-    , mode_(mode)
-{
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    setText(text);
-}
-
-void ElidedLabel::setText(const QString& text)
-{
-    if (text == text_ && !text.isEmpty())
-        return;
-    text_ = text;
-    setAccessibleName(text);
-    setToolTip(text);
-    updateGeometry();
-    update();
-}
-
-QString ElidedLabel::shownText() const
-{
-    return fontMetrics().elidedText(text_, mode_, contentsRect().width());
-}
-
-QSize ElidedLabel::sizeHint() const
-{
-    const QFontMetrics metrics = fontMetrics();
-    return { metrics.horizontalAdvance(text_) + 2, metrics.height() };
-}
-
-QSize ElidedLabel::minimumSizeHint() const
-{
-    return { shortestElided(fontMetrics(), text_), fontMetrics().height() };
-}
-
-void ElidedLabel::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, shownText());
 }
 
 // ---- Spinner ----

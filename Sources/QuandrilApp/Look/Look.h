@@ -2,8 +2,8 @@
 
 // The small pieces every window is drawn with: the type styles, the colour roles (tones), plain-text
 // labels, link-style buttons, the list heading look, symbol icons, dividers, rounded backgrounds,
-// scroll areas, and a few widgets: a symbol alone, a symbol with a text, labels that shorten a text
-// with "…" (a path in the middle) while they keep the whole text, and a small progress indicator.
+// scroll areas, and a few widgets: a symbol alone, a symbol with a text, a label that shortens a text
+// with "…" (a path in the middle) while it keeps the whole text, and a small progress indicator.
 //
 // Widgets keep their look in dynamic properties, so tests can read what is shown: "textStyle",
 // "tone", "symbol", "look" ("link" for a link-style button) and "heading".
@@ -88,14 +88,16 @@ private:
 };
 
 // A plain-text label that, once given an elide mode, keeps to one line and shortens its text with
-// "…" where it does not fit, so it never asks for more width than a few letters. text() and, while
-// it shortens, the tool tip keep the whole text.
+// "…" where it does not fit (in the middle for paths), so it never asks for more width than a few
+// letters. text(), the tool tip and the accessible name keep the whole text.
 class ElidingLabel : public QLabel {
     Q_OBJECT
 public:
     explicit ElidingLabel(const QString& text = {}, QWidget* parent = nullptr);
+    // One line from the start, shortened with `mode`.
+    ElidingLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent = nullptr);
 
-    // Hides QLabel::setText so that the tool tip follows the text.
+    // Hides QLabel::setText so that the tool tip and the accessible name follow the text.
     void setText(const QString& text);
     void setElideMode(Qt::TextElideMode mode);
     // What is drawn at the present width.
@@ -107,6 +109,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void keepWholeText();
+
     Qt::TextElideMode elide_ = Qt::ElideNone;
 };
 
@@ -126,29 +130,6 @@ protected:
 
 private:
     void leaveRoomForSymbol();
-};
-
-// One line of text shortened with "…" where it does not fit (in the middle for paths). The widget
-// keeps the whole text: text(), the accessible name and the tool tip all give it in full.
-class ElidedLabel : public QWidget {
-    Q_OBJECT
-public:
-    explicit ElidedLabel(const QString& text = {}, Qt::TextElideMode mode = Qt::ElideMiddle, QWidget* parent = nullptr);
-
-    QString text() const { return text_; }
-    void setText(const QString& text);
-    // What is drawn at the present width.
-    QString shownText() const;
-
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QString text_;
-    Qt::TextElideMode mode_;
 };
 
 // The small turning progress indicator; it turns only while shown.

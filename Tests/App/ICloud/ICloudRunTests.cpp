@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <QScrollArea>
 
 #include <filesystem>
 #include <future>
@@ -140,6 +141,8 @@ private slots:
         QVERIFY(results.resultsBar()->isVisibleTo(&results));
         QCOMPARE(results.resultsBar()->summaryText(), QStringLiteral("Last run: 4 of 4 out of iCloud, 1 MB"));
         QCOMPARE(results.resultsBar()->lines().size(), 4);
+        // Four lines scroll within the band's three.
+        QVERIFY(results.resultsBar()->list()->height() < results.resultsBar()->linesBox()->sizeHint().height());
         for (const auto& line : results.resultsBar()->lines())
             QVERIFY2(line.startsWith("checkmark.circle primary | "), qPrintable(line));
         QVERIFY(!model.cloudProgress() && results.progressText().isEmpty());

@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLayout>
 #include <QPushButton>
 
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "QuandrilApp/Platform/Preferences.h"
 #include "Support/CloudSection.h"
 #include "Support/CommaLocale.h"
+#include "Support/LayoutFit.h"
 #include "Support/ServicesFixture.h"
 #include "Support/SignalRecorder.h"
 
@@ -288,6 +290,35 @@ private slots:
         if (results.nothingFoundRow())
             got << results.nothingFoundRow()->text();
         QCOMPARE(got.join(" + "), shown);
+    }
+
+    // The footer's pickers and actions share a line while they fit; in a window too narrow for
+    // that, the actions move to a line below, still at the trailing edge, and nothing is cut off.
+    void footerFlowsOntoTwoLinesWhenNarrow_data()
+    {
+        QTest::addColumn<bool>("narrow");
+        QTest::newRow("wide") << false;
+        QTest::newRow("narrow") << true;
+    }
+    void footerFlowsOntoTwoLinesWhenNarrow()
+    {
+        QFETCH(bool, narrow);
+        Section s;
+        ICloudResults& results = s.shown();
+        s.model().setCloudSelected({ s.id(beach) });
+        QWidget* window = results.window();
+        window->resize(narrow ? window->minimumSizeHint().width() : 1400, 700);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+
+        QCOMPARE(results.footerShown(), CloudResultsLogic::Footer::choose);
+        const QWidget* pickers = results.parkPicker()->parentWidget()->parentWidget();
+        const QWidget* actions = results.startButton()->parentWidget();
+        const QRect pickersAt(pickers->mapTo(window, QPoint()), pickers->size());
+        const QRect actionsAt(actions->mapTo(window, QPoint()), actions->size());
+        QCOMPARE(actionsAt.top() > pickersAt.bottom(), narrow);
+        QCOMPARE(actions->geometry().right(), actions->parentWidget()->layout()->contentsRect().right());
+        QCOMPARE((cutOff(window) + overlappingTexts(window)).join(" | "), QString());
     }
 
     void footerFollowsTheModel()

@@ -1,0 +1,70 @@
+#include "QuandrilApp/Look/ResultsBand.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace Quandril::App {
+
+ResultsBand::ResultsBand(QWidget* parent)
+    : Band(parent)
+    , title_(Look::plainLabel(QString(), this))
+    , dismiss_(Look::linkButton(QStringLiteral("Dismiss"), this))
+    , body_(new QVBoxLayout)
+    , scroll_(Look::scrollArea(this))
+{
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 12, 12, 12);
+    column->setSpacing(4);
+
+    auto* header = new QHBoxLayout;
+    Look::setTextStyle(title_, TextStyle::headline);
+    header->addWidget(title_);
+    header->addStretch(1);
+    header->addWidget(dismiss_);
+    column->addLayout(header);
+    body_->setContentsMargins(0, 0, 0, 0);
+    body_->setSpacing(4);
+    column->addLayout(body_);
+    scroll_->viewport()->setAutoFillBackground(false);
+    column->addWidget(scroll_);
+    setLines({});
+}
+
+void ResultsBand::setTitle(const QString& title)
+{
+    title_->setText(title);
+}
+
+QString ResultsBand::title() const
+{
+    return title_->text();
+}
+
+QStringList ResultsBand::lines() const
+{
+    return linesBox_->texts();
+}
+
+void ResultsBand::setLines(const std::vector<ResultLine>& lines)
+{
+    linesBox_ = new ResultLines(lines);
+    scroll_->setWidget(linesBox_); // the old lines go with the old widget
+    linesBox_->setAutoFillBackground(false);
+
+    // As tall as the lines, up to `maxShownLines` of them; beyond that they scroll. Each line keeps
+    // to one line, so their height does not hang on the band's width.
+    const int needed = linesBox_->sizeHint().height();
+    const auto labels = linesBox_->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
+    int cap = needed;
+    if (labels.size() > maxShownLines) {
+        const int spacing = linesBox_->layout()->spacing();
+        cap = maxShownLines * (labels.front()->sizeHint().height() + spacing) - spacing;
+    }
+    scroll_->setFixedHeight(qMin(needed, cap));
+}
+
+} // namespace Quandril::App
