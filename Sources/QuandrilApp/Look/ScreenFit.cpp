@@ -9,7 +9,9 @@ namespace Quandril::App::ScreenFit {
 
 QSize within(QSize wanted, const QRect& area, const QMargins& frame)
 {
-    const QSize room = area.marginsRemoved(frame).size();
+    // A frame's size comes back rounded to whole points: on a screen scaled by a fraction it can be
+    // most of a pixel larger than it says, so a window under a frame keeps one point in hand.
+    const QSize room = area.marginsRemoved(frame).size() - (frame.isNull() ? QSize() : QSize(1, 1));
     return wanted.boundedTo(room.expandedTo(QSize(1, 1)));
 }
 
