@@ -74,7 +74,7 @@ private:
         const bool onGui = QThread::currentThread() == QCoreApplication::instance()->thread();
         (onGui ? guiMicros : taskMicros) += spent;
         std::int64_t longest = longestOfKind.load();
-        while (spent > longest && !longestOfKind.compare_exchange_weak(longest, spent)) { }
+        while (spent > longest && !longestOfKind.compare_exchange_weak(longest, spent)) {}
     }
 };
 
@@ -93,9 +93,12 @@ struct Machine {
         files += Testing::fillFolders(m.at("~/.cargo/registry"), 250, 100, 7);
         files += Testing::fillFolders(m.at("~/Library/Caches/com.example.big"), 300, 100, 12);
         for (int c = 0; c < 60; ++c)
-            files += Testing::fillFolders(m.at("~/Library/Containers/com.example.app" + std::to_string(c) + "/Data/Library"), 4, 40, c);
+            files += Testing::fillFolders(m.at("~/Library/Containers/com.example.app" + std::to_string(c)
+                                               + "/Data/Library"),
+                                          4, 40, c);
         for (int a = 0; a < 80; ++a)
-            files += Testing::fillFolders(m.at("~/Library/Application Support/Maker " + std::to_string(a) + " App"), 3, 50, a);
+            files += Testing::fillFolders(m.at("~/Library/Application Support/Maker " + std::to_string(a) + " App"), 3,
+                                          50, a);
         files += Testing::fillFolders(m.at("~/Documents/Projects"), 400, 100, 8);
         files += Testing::fillFolders(m.at("~/Downloads"), 20, 50, 9);
 
@@ -202,7 +205,8 @@ ScanReport manyFindings(const Mac& mac, int count)
     const std::string drive = mac.drives().front().path;
     for (int i = 0; i < count; ++i) {
         const Tier tier = TierInfo::allCases[std::size_t(i * 3 / count)];
-        Finding finding = AppTesting::finding("finding-" + std::to_string(i), 5'000'000'000 - i * 1'000'000, tier, drive);
+        Finding finding = AppTesting::finding("finding-" + std::to_string(i), 5'000'000'000 - i * 1'000'000, tier,
+                                              drive);
         finding.title = "Caches of App " + std::to_string(i);
         finding.reason = "Files the app keeps to start faster; it makes them again when they are gone.";
         if (i % 7 == 0)

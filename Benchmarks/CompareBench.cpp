@@ -117,13 +117,27 @@ void gorrin(benchmark::State& state, Cache cache)
 void rsync(benchmark::State& state, Cache cache)
 {
     // Trailing slashes: the folders' contents are compared, not the folders themselves.
-    measure(state, cache, [] { return Bench::run({ "rsync", "-rcn", trees().here + "/", trees().there + "/" }).has_value(); });
+    measure(state, cache, [] {
+        return Bench::run({ "rsync", "-rcn", trees().here + "/", trees().there + "/" }).has_value();
+    });
 }
 
-void BM_Compare_Gorrin_Warm(benchmark::State& state) { gorrin(state, Cache::warm); }
-void BM_Compare_Rsync_Warm(benchmark::State& state) { rsync(state, Cache::warm); }
-void BM_Compare_Gorrin_Cold(benchmark::State& state) { gorrin(state, Cache::cold); }
-void BM_Compare_Rsync_Cold(benchmark::State& state) { rsync(state, Cache::cold); }
+void BM_Compare_Gorrin_Warm(benchmark::State& state)
+{
+    gorrin(state, Cache::warm);
+}
+void BM_Compare_Rsync_Warm(benchmark::State& state)
+{
+    rsync(state, Cache::warm);
+}
+void BM_Compare_Gorrin_Cold(benchmark::State& state)
+{
+    gorrin(state, Cache::cold);
+}
+void BM_Compare_Rsync_Cold(benchmark::State& state)
+{
+    rsync(state, Cache::cold);
+}
 
 } // namespace
 

@@ -125,7 +125,8 @@ void setCounters(benchmark::State& state, std::int64_t bytes)
 {
     state.counters["entries"] = static_cast<double>(tree().entries);
     state.counters["bytes"] = static_cast<double>(bytes);
-    state.counters["entries/s"] = benchmark::Counter(static_cast<double>(tree().entries), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["entries/s"] = benchmark::Counter(static_cast<double>(tree().entries),
+                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_DiskUsageOneWalk(benchmark::State& state)
@@ -289,8 +290,9 @@ void gorrin(benchmark::State& state, Bench::Volume& volume, Cache cache)
         // The same total as du, or the figures mean nothing.
         auto theirs = du(volume.path());
         if (theirs && *theirs != usage.bytes)
-            state.SkipWithError(("byte counts differ: du " + std::to_string(*theirs) + ", diskUsage "
-                                 + std::to_string(usage.bytes)).c_str());
+            state.SkipWithError(
+                ("byte counts differ: du " + std::to_string(*theirs) + ", diskUsage " + std::to_string(usage.bytes))
+                    .c_str());
     }
 }
 
@@ -312,15 +314,42 @@ const std::vector<std::string> duCommand = { "du", "-sxB1" };
 // Not interactive, no progress, a total only, this volume only, in bytes.
 const std::vector<std::string> gduCommand = { "gdu", "-npsx", "--no-prefix" };
 
-void BM_Million_Gorrin_Warm(benchmark::State& state) { gorrin(state, million(), Cache::warm); }
-void BM_Million_Du_Warm(benchmark::State& state) { peer(state, million(), Cache::warm, duCommand); }
-void BM_Million_Gdu_Warm(benchmark::State& state) { peer(state, million(), Cache::warm, gduCommand); }
-void BM_Million_Gorrin_Cold(benchmark::State& state) { gorrin(state, million(), Cache::cold); }
-void BM_Million_Du_Cold(benchmark::State& state) { peer(state, million(), Cache::cold, duCommand); }
-void BM_Million_Gdu_Cold(benchmark::State& state) { peer(state, million(), Cache::cold, gduCommand); }
-void BM_Usr_Gorrin_Cold(benchmark::State& state) { gorrin(state, usrCopy(), Cache::cold); }
-void BM_Usr_Du_Cold(benchmark::State& state) { peer(state, usrCopy(), Cache::cold, duCommand); }
-void BM_Usr_Gdu_Cold(benchmark::State& state) { peer(state, usrCopy(), Cache::cold, gduCommand); }
+void BM_Million_Gorrin_Warm(benchmark::State& state)
+{
+    gorrin(state, million(), Cache::warm);
+}
+void BM_Million_Du_Warm(benchmark::State& state)
+{
+    peer(state, million(), Cache::warm, duCommand);
+}
+void BM_Million_Gdu_Warm(benchmark::State& state)
+{
+    peer(state, million(), Cache::warm, gduCommand);
+}
+void BM_Million_Gorrin_Cold(benchmark::State& state)
+{
+    gorrin(state, million(), Cache::cold);
+}
+void BM_Million_Du_Cold(benchmark::State& state)
+{
+    peer(state, million(), Cache::cold, duCommand);
+}
+void BM_Million_Gdu_Cold(benchmark::State& state)
+{
+    peer(state, million(), Cache::cold, gduCommand);
+}
+void BM_Usr_Gorrin_Cold(benchmark::State& state)
+{
+    gorrin(state, usrCopy(), Cache::cold);
+}
+void BM_Usr_Du_Cold(benchmark::State& state)
+{
+    peer(state, usrCopy(), Cache::cold, duCommand);
+}
+void BM_Usr_Gdu_Cold(benchmark::State& state)
+{
+    peer(state, usrCopy(), Cache::cold, gduCommand);
+}
 
 // One walk of the large tree in a process of its own: its peak resident size, the program itself
 // included.

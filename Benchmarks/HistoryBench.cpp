@@ -34,7 +34,12 @@ void BM_DecodeLineWithManyKeys(benchmark::State& state)
     state.SetComplexityN(state.range(0));
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(line.size()));
 }
-BENCHMARK(BM_DecodeLineWithManyKeys)->Arg(10)->Arg(5'000)->Arg(20'000)->Arg(50'000)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_DecodeLineWithManyKeys)
+    ->Arg(10)
+    ->Arg(5'000)
+    ->Arg(20'000)
+    ->Arg(50'000)
+    ->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oN);
 
 } // namespace

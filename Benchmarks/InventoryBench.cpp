@@ -77,7 +77,8 @@ void firstTeamLookup500Apps(benchmark::State& state)
     for (auto _ : state) {
         // A new resolver each time, so the team identifiers are read afresh.
         OwnerResolver resolver(index, catalog, {}, mac);
-        benchmark::DoNotOptimize(resolver.resolve("ABCDE12345.com.unknown.shared", OwnerResolver::Kind::groupContainer));
+        benchmark::DoNotOptimize(
+            resolver.resolve("ABCDE12345.com.unknown.shared", OwnerResolver::Kind::groupContainer));
     }
 }
 BENCHMARK(firstTeamLookup500Apps)->Unit(benchmark::kMillisecond)->UseRealTime();

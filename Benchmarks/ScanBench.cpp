@@ -41,9 +41,12 @@ struct Machine {
         files += Testing::fillFolders(m.at("~/Library/Caches/Firefox/Profiles"), 40, 100, 6);
         files += Testing::fillFolders(m.at("~/.cargo/registry"), 250, 100, 7);
         for (int c = 0; c < 60; ++c)
-            files += Testing::fillFolders(m.at("~/Library/Containers/com.example.app" + std::to_string(c) + "/Data/Library"), 4, 40, c);
+            files += Testing::fillFolders(m.at("~/Library/Containers/com.example.app" + std::to_string(c)
+                                               + "/Data/Library"),
+                                          4, 40, c);
         for (int a = 0; a < 80; ++a)
-            files += Testing::fillFolders(m.at("~/Library/Application Support/Maker " + std::to_string(a) + " App"), 3, 50, a);
+            files += Testing::fillFolders(m.at("~/Library/Application Support/Maker " + std::to_string(a) + " App"), 3,
+                                          50, a);
         files += Testing::fillFolders(m.at("~/Documents/Projects"), 400, 100, 8);
         files += Testing::fillFolders(m.at("~/Downloads"), 20, 50, 9);
         files += Testing::fillFolders(m.at("~/Movies/Footage"), 10, 30, 10);
@@ -54,8 +57,11 @@ struct Machine {
             std::string id = std::to_string(1000 + g);
             listed.push_back(id);
             Testing::installGame(m, Testing::steamFolder, id, "Game " + id, "Game " + id, 4096);
-            files += Testing::fillFolders(m.at(std::string(Testing::steamFolder) + "/steamapps/common/Game " + id + "/data"), 10, 40, g);
-            files += Testing::fillFolders(m.at(std::string(Testing::steamFolder) + "/steamapps/workshop/content/" + id), 5, 40, g);
+            files += Testing::fillFolders(m.at(std::string(Testing::steamFolder) + "/steamapps/common/Game " + id
+                                               + "/data"),
+                                          10, 40, g);
+            files += Testing::fillFolders(m.at(std::string(Testing::steamFolder) + "/steamapps/workshop/content/" + id),
+                                          5, 40, g);
         }
         Testing::writeLibraryList(m, { { m.at(std::string(Testing::steamFolder)), listed } });
 
@@ -113,8 +119,18 @@ void BM_Scan(benchmark::State& state)
 } // namespace
 
 // Real time: the scan works on the engine's worker threads and du in another process.
-BENCHMARK(BM_DuSx)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_Scan)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_DuSx)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(1.0)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_Scan)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(1.0)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv)
 {

@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Fuzz::check(goal->fraction() > 0 && goal->fraction() < 1, "a share lies between 0 and 1");
     else
         Fuzz::check(goal->byteCount() >= 0, "a byte goal is not negative");
-    for (std::int64_t total : {std::int64_t {0}, std::int64_t {1}, std::int64_t {500'000'000'000},
-                               std::numeric_limits<std::int64_t>::max()}) {
+    for (std::int64_t total : { std::int64_t { 0 }, std::int64_t { 1 }, std::int64_t { 500'000'000'000 },
+                                std::numeric_limits<std::int64_t>::max() }) {
         const std::int64_t target = goal->bytes(total);
         Fuzz::check(target >= 0, "a target is not negative");
         if (goal->kind() == Goal::Kind::share)

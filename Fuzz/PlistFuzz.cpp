@@ -8,7 +8,7 @@ using namespace Quandril;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const auto strings = Platform::plistStrings(Fuzz::text(data, size), {"CFBundleIdentifier", "QuandrilTeamID"});
+    const auto strings = Platform::plistStrings(Fuzz::text(data, size), { "CFBundleIdentifier", "QuandrilTeamID" });
     if (strings)
         for (const auto& [key, value] : *strings)
             Fuzz::check(key == "CFBundleIdentifier" || key == "QuandrilTeamID", "only wanted keys are given");

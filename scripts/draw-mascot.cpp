@@ -79,11 +79,11 @@ void draw(QPainter& p)
     p.drawPath(stem);
     p.setPen(QPen(leafShade, 2.4, Qt::SolidLine, Qt::RoundCap));
     p.drawPath(stem);
-    fillAndStroke(p, leafShape({51, 11}, {36, 5}, 6.5), leaf, 2.6);
-    fillAndStroke(p, leafShape({51, 11}, {66, 3}, 7), leaf, 2.6);
+    fillAndStroke(p, leafShape({ 51, 11 }, { 36, 5 }, 6.5), leaf, 2.6);
+    fillAndStroke(p, leafShape({ 51, 11 }, { 66, 3 }, 7), leaf, 2.6);
 
     // Ears.
-    for (const qreal x : {29.0, 71.0}) {
+    for (const qreal x : { 29.0, 71.0 }) {
         fillAndStroke(p, ellipse(x, 31, 11, 11), fur);
         p.setPen(Qt::NoPen);
         p.setBrush(innerEar);
@@ -91,7 +91,7 @@ void draw(QPainter& p)
     }
 
     // Feet peek out under the body.
-    for (const qreal x : {35.0, 65.0})
+    for (const qreal x : { 35.0, 65.0 })
         fillAndStroke(p, ellipse(x, 92, 10, 5.5), furShade);
 
     // Body, with a darker band low down for roundness.
@@ -110,7 +110,7 @@ void draw(QPainter& p)
     p.drawPath(ellipse(50, 63, 27, 24));
 
     // Arms, tucked in at the sides.
-    for (const auto& [x, angle] : {std::pair{22.0, 25.0}, std::pair{78.0, -25.0}}) {
+    for (const auto& [x, angle] : { std::pair { 22.0, 25.0 }, std::pair { 78.0, -25.0 } }) {
         p.save();
         p.translate(x, 71);
         p.rotate(angle);
@@ -119,7 +119,7 @@ void draw(QPainter& p)
     }
 
     // Eyes, with a highlight each.
-    for (const qreal x : {39.0, 61.0}) {
+    for (const qreal x : { 39.0, 61.0 }) {
         p.setPen(Qt::NoPen);
         p.setBrush(eye);
         p.drawEllipse(QPointF(x, 51), 6.2, 7.4);

@@ -73,9 +73,15 @@ public:
     }
 };
 
-bool isRoot() { return ::geteuid() == 0; }
+bool isRoot()
+{
+    return ::geteuid() == 0;
+}
 
-bool quietly(const std::vector<std::string>& argv) { return run(argv).has_value(); }
+bool quietly(const std::vector<std::string>& argv)
+{
+    return run(argv).has_value();
+}
 
 std::string trimmed(std::string text)
 {
@@ -128,8 +134,7 @@ std::optional<ProcessRun> run(const std::vector<std::string>& argv)
         return std::nullopt;
     int status = 0;
     struct rusage usage {};
-    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {}
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.peakKiB = usage.ru_maxrss;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
@@ -170,8 +175,7 @@ Volume::Volume(const std::string& name, std::uint64_t bytes, std::uint64_t inode
     if (!isRoot())
         return;
     // What a run that was stopped left mounted and attached goes first, so the image is never in use twice.
-    while (quietly({ "umount", mountPoint_ })) {
-    }
+    while (quietly({ "umount", mountPoint_ })) {}
     if (auto attached = run({ "losetup", "-j", image_ })) {
         std::size_t start = 0;
         while (start < attached->output.size()) {
@@ -185,8 +189,8 @@ Volume::Volume(const std::string& name, std::uint64_t bytes, std::uint64_t inode
     if (!std::filesystem::exists(image_)) {
         std::filesystem::remove(marker_);
         if (!quietly({ "truncate", "-s", std::to_string(bytes), image_ })
-            || !quietly({ "mkfs.ext4", "-q", "-F", "-N", std::to_string(inodes), "-b", std::to_string(blockSize),
-                          "-E", "lazy_itable_init=0,lazy_journal_init=0", image_ })) {
+            || !quietly({ "mkfs.ext4", "-q", "-F", "-N", std::to_string(inodes), "-b", std::to_string(blockSize), "-E",
+                          "lazy_itable_init=0,lazy_journal_init=0", image_ })) {
             std::filesystem::remove(image_);
             return;
         }
@@ -209,7 +213,10 @@ Volume::~Volume()
     quietly({ "losetup", "-d", device_ });
 }
 
-bool Volume::ready() const { return std::filesystem::exists(marker_) && std::filesystem::exists(path_); }
+bool Volume::ready() const
+{
+    return std::filesystem::exists(marker_) && std::filesystem::exists(path_);
+}
 
 void Volume::markReady()
 {
@@ -256,7 +263,8 @@ int main(int argc, char** argv)
             std::printf("\nRatios of medians (below 1: Gorrin is faster)\n");
         printed = true;
         if (top == medians().end() || bottom == medians().end() || bottom->second <= 0) {
-            std::printf("  %-44s n/a (%s or %s did not run)\n", r.label.c_str(), r.numerator.c_str(), r.denominator.c_str());
+            std::printf("  %-44s n/a (%s or %s did not run)\n", r.label.c_str(), r.numerator.c_str(),
+                        r.denominator.c_str());
             continue;
         }
         const double value = top->second / bottom->second;

@@ -72,7 +72,11 @@ private:
 template <int repetitions>
 void timedByHand(benchmark::internal::Benchmark* bench)
 {
-    bench->UseManualTime()->Iterations(1)->Repetitions(repetitions)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+    bench->UseManualTime()
+        ->Iterations(1)
+        ->Repetitions(repetitions)
+        ->ReportAggregatesOnly(true)
+        ->Unit(benchmark::kMillisecond);
 }
 
 // After every benchmark has run, a line "numerator / denominator = r (goal <= g)" from the medians.

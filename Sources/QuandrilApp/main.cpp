@@ -50,7 +50,7 @@ int main(int argc, char** argv)
     DesktopNotifier notifier;
     AutostartLoginItem loginItem;
     NetworkUpdateFetcher updates;
-    AppServices services {model, preferences, urls, reveal, apps, notifier, loginItem, updates};
+    AppServices services { model, preferences, urls, reveal, apps, notifier, loginItem, updates };
 
     // The autopilot, made once before any window: it checks on mounts, wake-ups and its own timer.
     MountInfoWatcher mounts;
@@ -64,7 +64,7 @@ int main(int argc, char** argv)
     // Both windows are made once and live for the whole run; closing one only hides it.
     MainWindow mainWindow(services);
     SettingsScene settings(services);
-    Scenes scenes {[&mainWindow] { mainWindow.show(); }, [&settings] { settings.bringForward(); }};
+    Scenes scenes { [&mainWindow] { mainWindow.show(); }, [&settings] { settings.bringForward(); } };
     AppCommands::install(mainWindow, settings, delegate, urls, scenes.openSettings);
 
     MenuLabel label(services, requests, delegate, scenes);

@@ -13,8 +13,7 @@ namespace Quandril {
 
 namespace {
 
-constexpr const char* notFoundMessage =
-    "Couldn't find the rules (engine/rules/catalog.json). Pass --catalog <path>.";
+constexpr const char* notFoundMessage = "Couldn't find the rules (engine/rules/catalog.json). Pass --catalog <path>.";
 
 [[noreturn]] void failReading(int error, const std::string& path)
 {
@@ -29,7 +28,7 @@ constexpr std::size_t maxCatalogBytes = 32 * 1024 * 1024;
 std::string readWhole(const std::string& path)
 {
     int error = 0;
-    auto content = Platform::readFile(path, &error, {.maxBytes = maxCatalogBytes});
+    auto content = Platform::readFile(path, &error, { .maxBytes = maxCatalogBytes });
     if (!content)
         failReading(error, path);
     return std::move(*content);

@@ -119,7 +119,8 @@ std::string resolvedPath(const std::string& path)
 void ensureLeadsTo(const std::string& path, const std::string& expected)
 {
     if (resolvedPath(path) != expected)
-        throw std::system_error(ELOOP, std::generic_category(), "it is reached through a link now, so it was left alone");
+        throw std::system_error(ELOOP, std::generic_category(),
+                                "it is reached through a link now, so it was left alone");
 }
 
 bool recordable(const Finding& finding)

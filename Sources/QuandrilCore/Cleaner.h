@@ -28,8 +28,8 @@ namespace Quandril {
 
 // One item a clean-up moved or copied, so it can be put back or found again.
 struct Relocation {
-    std::string from; // where it was: the place a put-back restores it to
-    std::string to;   // where it, or a copy of it, is now
+    std::string from;           // where it was: the place a put-back restores it to
+    std::string to;             // where it, or a copy of it, is now
     std::optional<bool> link;   // true: a symbolic link to `to` was left at `from`
     std::optional<bool> parked; // true: `to` is a parked copy a put-back may move back
 
@@ -201,8 +201,8 @@ InsideSearch protectedInside(const std::string& path, const PathGuard& guardian,
 CleanResult moveToDrive(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,
                         const CleanOptions& options);
 // Copy each item to the drive's "Sound Libraries" folder, verify, trash it, leave a link in its place.
-CleanResult moveWithLinks(const Finding& finding, const ScanReport& report, const Mac& mac,
-                          const PathGuard& guardian, const CleanOptions& options);
+CleanResult moveWithLinks(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,
+                          const CleanOptions& options);
 // Compare with the copy a drive already holds, byte for byte, then trash the Mac's copy.
 CleanResult removeCopy(const Finding& finding, const std::string& keeping, const Mac& mac, const PathGuard& guardian,
                        const CleanOptions& options);

@@ -28,7 +28,8 @@ std::string commandText(const Action& action)
 std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, const PathGuard& guardian)
 {
     const Action::Kind kind = finding.action.kind;
-    const bool searchInside = kind == Action::Kind::trash || kind == Action::Kind::delete_ || kind == Action::Kind::move;
+    const bool searchInside = kind == Action::Kind::trash || kind == Action::Kind::delete_
+        || kind == Action::Kind::move;
     for (const auto& path : finding.paths) {
         if (auto why = guardian.protection(path, true))
             return "It reaches " + *why + ", which is never touched.";
@@ -118,8 +119,9 @@ CleanResult Cleaner::act(const Finding& finding, const ScanReport& report, const
     if (action.kind == Action::Kind::handOff) {
         if (action.linkable.value_or(false) && options.linkMove)
             return moveWithLinks(finding, report, mac, guardian, options);
-        return refused(finding, "Only " + action.app.value_or("its own app") + " can do this: "
-                                    + action.steps.value_or("") + ".");
+        return refused(finding,
+                       "Only " + action.app.value_or("its own app") + " can do this: " + action.steps.value_or("")
+                           + ".");
     }
     if (action.kind == Action::Kind::review)
         return refused(finding, "This one is for you to decide; Quandril doesn't act on it.");

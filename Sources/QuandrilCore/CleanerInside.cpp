@@ -37,7 +37,9 @@ bool vanished(int error)
 class InsideWalk {
 public:
     InsideWalk(const PathGuard& guardian, std::size_t limit)
-        : guardian_(guardian), fence_(PrivacyFence::shared()), limit_(limit)
+        : guardian_(guardian)
+        , fence_(PrivacyFence::shared())
+        , limit_(limit)
     {
     }
 

@@ -198,8 +198,9 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
     if (auto refusal = copiedIntoItself(mac, source, target))
         return refused(finding, std::move(*refusal));
     if (options.dryRun)
-        return wouldDo(finding, "Would copy to " + mac.display(target)
-                                    + ", check every file, then move the original to the Trash.");
+        return wouldDo(finding,
+                       "Would copy to " + mac.display(target)
+                           + ", check every file, then move the original to the Trash.");
 
     FileOps& files = options.fileOps();
     // A copy that didn't get there takes back the folders made for it, leaving the drive as it was.
@@ -222,7 +223,8 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
                               + partialLeft(mac, *trouble) + ".");
         default:
             if (trouble->left)
-                return copyFailed("The copy didn't finish; the original is untouched" + partialLeft(mac, *trouble) + ".");
+                return copyFailed("The copy didn't finish; the original is untouched" + partialLeft(mac, *trouble)
+                                  + ".");
             return copyFailed("Couldn't copy: " + trouble->description);
         }
     }
@@ -238,8 +240,9 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
                 if (auto trouble = copyIntoPlace(files, further, place))
                     return failed(finding,
                                   "Copied the files, but not Steam's record of them: "
-                                      + (trouble->kind == CopyTrouble::Kind::differs ? "the copy doesn't match the original"
-                                                                                    : trouble->description)
+                                      + (trouble->kind == CopyTrouble::Kind::differs
+                                             ? "the copy doesn't match the original"
+                                             : trouble->description)
                                       + partialLeft(mac, *trouble) + ".",
                                   std::move(records));
                 records.push_back({ further, place, std::nullopt, std::nullopt });
@@ -306,10 +309,11 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
     }
     if (options.dryRun) {
         const std::string which = items.size() == 1 ? "it" : "each of the " + std::to_string(items.size());
-        return wouldDo(finding, "Would copy " + which + " to " + mac.display(folder)
-                                    + ", check every file, put the original in the Trash and leave a link in its "
-                                      "place, so "
-                                    + ownerName + " keep finding the sounds while " + drive->name + " is plugged in.");
+        return wouldDo(finding,
+                       "Would copy " + which + " to " + mac.display(folder)
+                           + ", check every file, put the original in the Trash and leave a link in its "
+                             "place, so "
+                           + ownerName + " keep finding the sounds while " + drive->name + " is plugged in.");
     }
 
     FileOps& files = options.fileOps();
@@ -341,25 +345,28 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
         records.push_back({ item, place, std::nullopt, std::nullopt });
 
         if (resolvedPath(item) != resolved[index])
-            return failed(finding, "Copied and checked, but " + mac.display(item)
-                                       + " is reached through a link now, so it stays in place.",
+            return failed(finding,
+                          "Copied and checked, but " + mac.display(item)
+                              + " is reached through a link now, so it stays in place.",
                           std::move(records));
         const auto arrived = trashOrAsk(item, mac, files);
         if (!arrived)
-            return failed(finding, "Copied and checked, but " + mac.display(item)
-                                       + " couldn't go to the Trash (the password was refused?); it's still in place.",
+            return failed(finding,
+                          "Copied and checked, but " + mac.display(item)
+                              + " couldn't go to the Trash (the password was refused?); it's still in place.",
                           std::move(records));
         records.push_back({ item, *arrived, std::nullopt, std::nullopt });
 
         if (!linkOrAsk(item, place, mac, files))
-            return failed(finding, "Moved, but the link at " + mac.display(item)
-                                       + " couldn't be made; undo puts the original back.",
+            return failed(finding,
+                          "Moved, but the link at " + mac.display(item)
+                              + " couldn't be made; undo puts the original back.",
                           std::move(records));
         records.push_back({ item, place, true, std::nullopt });
     }
-    return done(finding, "Moved to " + mac.display(folder) + " and checked file by file, with a link where each was, so "
-                             + ownerName + " find them while " + drive->name
-                             + " is plugged in. The originals are in the Trash.",
+    return done(finding,
+                "Moved to " + mac.display(folder) + " and checked file by file, with a link where each was, so "
+                    + ownerName + " find them while " + drive->name + " is plugged in. The originals are in the Trash.",
                 std::move(records));
 }
 
@@ -384,17 +391,20 @@ CleanResult Cleaner::removeCopy(const Finding& finding, const std::string& keepi
 
     const TreeComparison comparison = compareTreesFully(path, keeping, true);
     if (comparison.incomplete)
-        return refused(finding, "Not every file of the two copies could be read, so they can't be compared; "
-                                "nothing was removed.");
+        return refused(finding,
+                       "Not every file of the two copies could be read, so they can't be compared; "
+                       "nothing was removed.");
     std::int64_t differing = comparison.diff.onlyHere + comparison.diff.differing + comparison.diff.onlyThere;
     if (isDirectory(path) != isDirectory(keeping) && differing == 0)
         differing = 1;
     if (differing != 0)
-        return refused(finding, "The copy on the drive isn't identical any more (" + std::to_string(differing)
-                                    + " files differ); nothing was removed.");
+        return refused(finding,
+                       "The copy on the drive isn't identical any more (" + std::to_string(differing)
+                           + " files differ); nothing was removed.");
     if (options.dryRun)
-        return wouldDo(finding, "Contents match byte for byte; would move this copy to the Trash and keep "
-                                    + mac.display(keeping) + ".");
+        return wouldDo(finding,
+                       "Contents match byte for byte; would move this copy to the Trash and keep "
+                           + mac.display(keeping) + ".");
 
     std::string arrived;
     if (auto failure = attempt([&] {
@@ -402,8 +412,8 @@ CleanResult Cleaner::removeCopy(const Finding& finding, const std::string& keepi
             arrived = options.fileOps().trash(mac, path);
         }))
         return failed(finding, "Couldn't move it to the Trash: " + failure->description);
-    return done(finding, "Contents matched byte for byte; this copy is in the Trash and " + mac.display(keeping)
-                             + " stays.",
+    return done(finding,
+                "Contents matched byte for byte; this copy is in the Trash and " + mac.display(keeping) + " stays.",
                 { { path, arrived, std::nullopt, std::nullopt } });
 }
 

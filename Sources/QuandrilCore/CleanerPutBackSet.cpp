@@ -15,7 +15,7 @@ namespace Quandril {
 
 namespace {
 
-constexpr std::string_view parkingFolders[] = {"Moved from Mac", ICloud::parkedFolder};
+constexpr std::string_view parkingFolders[] = { "Moved from Mac", ICloud::parkedFolder };
 
 bool plainPath(const std::string& path, const Mac& mac)
 {
@@ -48,7 +48,7 @@ bool Cleaner::isInTrash(std::string_view path, const Mac& mac)
 std::optional<std::string> Cleaner::untrustedPath(const HistoryEntry& entry, const Mac& mac)
 {
     for (const auto& relocation : entry.relocated)
-        for (const auto* path : {&relocation.from, &relocation.to})
+        for (const auto* path : { &relocation.from, &relocation.to })
             if (!plainPath(*path, mac))
                 return *path;
     return std::nullopt;

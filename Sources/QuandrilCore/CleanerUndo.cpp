@@ -71,7 +71,7 @@ std::optional<Absence> absence(const Relocation& item, const Mac& mac)
     if (::lstat(item.to.c_str(), &info) != 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return Absence {};
-        return Absence {std::generic_category().message(errno)};
+        return Absence { std::generic_category().message(errno) };
     }
     if (mac.isFake() || !Cleaner::isInTrash(item.to, mac))
         return std::nullopt;
@@ -79,7 +79,7 @@ std::optional<Absence> absence(const Relocation& item, const Mac& mac)
         if (Platform::trashRecordOrigin(item.to) != item.from)
             return Absence {};
     } catch (const std::system_error& error) {
-        return Absence {error.code().message()};
+        return Absence { error.code().message() };
     }
     return std::nullopt;
 }
@@ -91,7 +91,7 @@ bool wentToADriveTrash(const Relocation& relocation)
     if (relocation.link.value_or(false) || Platform::lastComponent(Platform::parentOf(relocation.to)) != "files"
         || !Platform::looksLikeDriveTrashItem(relocation.to))
         return false;
-    for (const std::string_view folder : {"/Moved from Mac/", "/Sound Libraries/"})
+    for (const std::string_view folder : { "/Moved from Mac/", "/Sound Libraries/" })
         if (relocation.to.find(folder) != std::string::npos)
             return false;
     return true;
@@ -173,7 +173,7 @@ std::optional<MergePlan> mergePlan(const Relocation& item, const std::set<std::s
     if (!place || !trashed || !S_ISDIR(place->st_mode) || !S_ISDIR(trashed->st_mode))
         return std::nullopt;
     MergePlan plan;
-    std::vector<std::string> pending {item.from};
+    std::vector<std::string> pending { item.from };
     std::size_t looked = 0;
     while (!pending.empty()) {
         const std::string folder = std::move(pending.back());
@@ -243,7 +243,7 @@ struct Undo {
 
     CleanResult result(CleanResult::Status status, std::string detail, std::vector<Relocation> relocated = {}) const
     {
-        return CleanResult {id, entry.title, status, std::move(detail), entry.bytes, std::move(relocated)};
+        return CleanResult { id, entry.title, status, std::move(detail), entry.bytes, std::move(relocated) };
     }
 
     CleanResult missing(const Relocation& item, const Absence& why, std::vector<Relocation> back) const
@@ -283,7 +283,7 @@ struct Undo {
         if (mac.isFake() || linkOnTheWay(link.from))
             return false;
         // Only a link is ever removed: a file or folder that took its place stays.
-        if (!files.runAsAdmin(mac, {{"/usr/bin/test", "-L", link.from}, {"/bin/rm", "--", link.from}}))
+        if (!files.runAsAdmin(mac, { { "/usr/bin/test", "-L", link.from }, { "/bin/rm", "--", link.from } }))
             return false;
         return !Platform::nameTaken(link.from);
     }
@@ -385,8 +385,7 @@ struct Undo {
                 return missing(item, *why, {});
             if (auto link = linkOnTheWay(item))
                 return throughLink(item, link, {});
-            if (!fenced(item.from) && Platform::nameTaken(item.from) && !links.places.count(item.from)
-                && !merges(item))
+            if (!fenced(item.from) && Platform::nameTaken(item.from) && !links.places.count(item.from) && !merges(item))
                 return taken(item, {});
         }
         return std::nullopt;
@@ -400,10 +399,12 @@ struct Undo {
             if (!isLinkTo(link.from, link.to)) {
                 if (!Platform::nameTaken(link.from))
                     continue;
-                return result(CleanResult::Status::refused, "Something new is already at " + mac.display(link.from) + ".");
+                return result(CleanResult::Status::refused,
+                              "Something new is already at " + mac.display(link.from) + ".");
             }
             if (!removeLink(link))
-                return result(CleanResult::Status::failed, "Couldn't remove the link at " + mac.display(link.from) + ".");
+                return result(CleanResult::Status::failed,
+                              "Couldn't remove the link at " + mac.display(link.from) + ".");
         }
         return std::nullopt;
     }
@@ -450,7 +451,7 @@ struct Undo {
         // The desktop Trash's record of the item would otherwise list a broken entry and keep its name taken.
         if (!mac.isFake())
             Platform::removeTrashRecord(item.to, item.from);
-        back.push_back(Relocation {item.to, item.from, std::nullopt, std::nullopt});
+        back.push_back(Relocation { item.to, item.from, std::nullopt, std::nullopt });
         return std::nullopt;
     }
 
@@ -478,8 +479,9 @@ std::vector<Relocation> ancestorsFirst(std::vector<Relocation> items)
     std::vector<Relocation> ordered;
     ordered.reserve(items.size());
     for (auto& item : items) {
-        const auto inside = std::find_if(ordered.begin(), ordered.end(),
-                                         [&](const Relocation& earlier) { return Platform::below(earlier.from, item.from); });
+        const auto inside = std::find_if(ordered.begin(), ordered.end(), [&](const Relocation& earlier) {
+            return Platform::below(earlier.from, item.from);
+        });
         ordered.insert(inside, std::move(item));
     }
     return ordered;
@@ -497,9 +499,9 @@ bool Cleaner::adminMoveNoReplace(const std::string& from, const std::string& to,
     // line checks the place is free, never clobbers, treats `to` as the name itself, and the outcome
     // is verified here rather than trusted.
     const bool ran = files.runAsAdmin(mac,
-                                      {{"/usr/bin/test", "!", "-e", to},
-                                       {"/usr/bin/test", "!", "-L", to},
-                                       {"/bin/mv", "-n", "-T", "--", from, to}});
+                                      { { "/usr/bin/test", "!", "-e", to },
+                                        { "/usr/bin/test", "!", "-L", to },
+                                        { "/bin/mv", "-n", "-T", "--", from, to } });
     if (!ran || Platform::nameTaken(from))
         return false;
     const auto after = itemAt(to);
@@ -513,8 +515,8 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
     const auto history = History::load(mac);
     const HistoryEntry* chosen = latestToUndo(history, id);
     if (!chosen)
-        return CleanResult {id, id, CleanResult::Status::refused, "Nothing in the history to undo for this.", 0, {}};
-    const Undo undo {id, mac, files, *chosen};
+        return CleanResult { id, id, CleanResult::Status::refused, "Nothing in the history to undo for this.", 0, {} };
+    const Undo undo { id, mac, files, *chosen };
 
     if (auto refusal = undo.untrustworthy())
         return std::move(*refusal);
@@ -523,7 +525,7 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
         return undo.nothingInATrash();
 
     const auto links = undo.linksStillInPlace();
-    Merges merges {history, mac, std::nullopt};
+    Merges merges { history, mac, std::nullopt };
     if (auto obstacle = undo.firstObstacle(items, links, merges))
         return std::move(*obstacle);
     if (dryRun)

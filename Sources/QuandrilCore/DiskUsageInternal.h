@@ -40,7 +40,9 @@ struct FileIDHash {
     std::size_t operator()(const FileID& id) const noexcept
     {
         std::size_t h = std::hash<std::uint64_t>()(static_cast<std::uint64_t>(id.ino));
-        return h ^ (std::hash<std::uint64_t>()(static_cast<std::uint64_t>(id.dev)) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
+        return h
+            ^ (std::hash<std::uint64_t>()(static_cast<std::uint64_t>(id.dev)) + 0x9e3779b97f4a7c15ULL + (h << 6)
+               + (h >> 2));
     }
 };
 
@@ -107,7 +109,11 @@ struct Task {
 // deadlock and within the pool's threads.
 class Walk : public std::enable_shared_from_this<Walk> {
 public:
-    Walk(const std::string& root, const std::set<std::string>& skip) : root(root), skip(skip) {}
+    Walk(const std::string& root, const std::set<std::string>& skip)
+        : root(root)
+        , skip(skip)
+    {
+    }
 
     Usage run();
 
@@ -166,7 +172,7 @@ private:
     std::vector<Task> queue_;
     std::atomic<std::size_t> queued_ { 0 };
     std::atomic<std::ptrdiff_t> walking_ { 1 }; // threads inside the tree, the caller first
-    std::size_t helpers_[2] = { 0, 0 };          // asked of each pool or at work
+    std::size_t helpers_[2] = { 0, 0 };         // asked of each pool or at work
     std::atomic<bool> slowDisk_ { false };
     std::atomic<bool> callerWaiting_ { false };
     bool done_ = false;

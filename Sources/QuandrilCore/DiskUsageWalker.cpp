@@ -10,10 +10,10 @@
 #include <memory>
 
 #include <dirent.h>
-#include <time.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace Quandril::DiskUsageDetail {
@@ -33,7 +33,10 @@ void closeFolder(int& fd)
     fd = -1;
 }
 
-bool outOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
+bool outOfDescriptors(int error)
+{
+    return error == EMFILE || error == ENFILE;
+}
 
 // Folders this deep give up their descriptor while they walk a subfolder, so each thread of a walk
 // holds about this many open at once, whatever the depth of the tree.
@@ -53,9 +56,16 @@ bool isDotOrDotDot(const char* name)
 
 } // namespace
 
-Walker::Walker(Walk& walk) : walk_(walk), buffer_(std::make_unique_for_overwrite<char[]>(listingBufferSize)) {}
+Walker::Walker(Walk& walk)
+    : walk_(walk)
+    , buffer_(std::make_unique_for_overwrite<char[]>(listingBufferSize))
+{
+}
 
-Walker::~Walker() { releaseDescriptors(noLevel); }
+Walker::~Walker()
+{
+    releaseDescriptors(noLevel);
+}
 
 void Walker::walkStart(int fd, const struct stat& status)
 {
@@ -201,7 +211,8 @@ void Walker::list(std::size_t depth)
                 continue;
             }
             const std::size_t length = std::strlen(name);
-            subfolders_.push_back(Subfolder { names_.size(), length, status.st_dev, status.st_ino, allocatedBytes(status) });
+            subfolders_.push_back(
+                Subfolder { names_.size(), length, status.st_dev, status.st_ino, allocatedBytes(status) });
             names_.append(name, length);
         }
     }

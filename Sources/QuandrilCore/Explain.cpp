@@ -134,7 +134,7 @@ constexpr OwnerRow ownerRows[] = {
 // The same resolver a scan builds: apps found on the drives and in the mounted Steam libraries,
 // the games of those libraries, and the app ids every library lists.
 std::optional<std::string> ownerOf(std::string_view name, OwnerResolver::Kind kind, const Mac& mac,
-    const Catalog& catalog, const std::vector<DriveInfo>& drives)
+                                   const Catalog& catalog, const std::vector<DriveInfo>& drives)
 {
     std::vector<std::string> extraRoots;
     std::vector<SteamGame> games;
@@ -146,8 +146,8 @@ std::optional<std::string> ownerOf(std::string_view name, OwnerResolver::Kind ki
         for (const auto& [id, game] : library.games)
             games.push_back(game);
     }
-    const OwnerResolver resolver(
-        AppIndex::discover(mac, drives, extraRoots), catalog, std::move(games), mac, listedSteamAppIDs(libraries));
+    const OwnerResolver resolver(AppIndex::discover(mac, drives, extraRoots), catalog, std::move(games), mac,
+                                 listedSteamAppIDs(libraries));
 
     const OwnerResolver::Verdict verdict = resolver.resolve(name, kind);
     switch (verdict.kind) {
@@ -164,7 +164,7 @@ std::optional<std::string> ownerOf(std::string_view name, OwnerResolver::Kind ki
 }
 
 std::optional<std::string> owner(std::string_view path, const Mac& mac, const Catalog& catalog,
-    const std::vector<DriveInfo>& drives)
+                                 const std::vector<DriveInfo>& drives)
 {
     for (const auto& row : ownerRows) {
         const std::string prefix = composed(mac.path(row.prefix));
@@ -182,7 +182,7 @@ std::optional<std::string> owner(std::string_view path, const Mac& mac, const Ca
 
 // Each child of the folder with its size, biggest first, listing order kept among equals.
 std::vector<Explanation::Child> biggestChildren(const std::string& real, const std::string& spelled,
-    const CloudFolders& clouds, const Mac& mac)
+                                                const CloudFolders& clouds, const Mac& mac)
 {
     std::vector<std::string> names;
     std::vector<std::string> paths;
@@ -202,7 +202,7 @@ std::vector<Explanation::Child> biggestChildren(const std::string& real, const s
         children.push_back({ std::move(names[i]), found == sizes.end() ? 0 : found->second.bytes });
     }
     std::stable_sort(children.begin(), children.end(),
-        [](const Explanation::Child& a, const Explanation::Child& b) { return a.bytes > b.bytes; });
+                     [](const Explanation::Child& a, const Explanation::Child& b) { return a.bytes > b.bytes; });
     if (children.size() > Explainer::biggestCount)
         children.resize(Explainer::biggestCount);
     return children;

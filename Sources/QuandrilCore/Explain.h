@@ -33,7 +33,7 @@ struct Explanation {
     std::optional<std::string> knownAs; // "Title [id]"
     std::optional<std::string> owner;   // "installed: X", "uninstalled: X", "macOS" or "unknown"
     bool throughLink = false;
-    std::vector<Child> biggest;          // at most 12, biggest first
+    std::vector<Child> biggest;             // at most 12, biggest first
     std::vector<std::string> notLookedInto; // display paths
 
     friend bool operator==(const Explanation&, const Explanation&) = default;

@@ -16,9 +16,9 @@ namespace Quandril {
 std::vector<std::string> listNames(const std::string& path);
 // Non-hidden entries as full paths, sorted by the Unicode scalars of their NFC names.
 std::vector<std::string> children(const std::string& path);
-bool isDirectory(const std::string& path); // follows a link
-bool exists(const std::string& path);      // follows a link
-bool isSymlink(const std::string& path);   // the item itself
+bool isDirectory(const std::string& path);                  // follows a link
+bool exists(const std::string& path);                       // follows a link
+bool isSymlink(const std::string& path);                    // the item itself
 std::optional<std::int64_t> size(const std::string& path);  // the item itself, not its contents
 std::optional<TimePoint> modified(const std::string& path); // the item itself
 

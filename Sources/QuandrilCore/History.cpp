@@ -19,7 +19,7 @@ namespace Quandril {
 
 namespace {
 
-constexpr std::array<std::string_view, 4> statusNames {"done", "wouldDo", "refused", "failed"};
+constexpr std::array<std::string_view, 4> statusNames { "done", "wouldDo", "refused", "failed" };
 
 const std::string notAFile = "something other than a file stands in its place";
 
@@ -279,7 +279,7 @@ std::vector<HistoryEntry> parse(std::string_view text)
 std::vector<HistoryEntry> load(const Mac& mac)
 {
     // Read whole however long, but only from a regular file of that name, never through a link.
-    const auto text = Platform::readFile(path(mac), nullptr, {.followLink = false});
+    const auto text = Platform::readFile(path(mac), nullptr, { .followLink = false });
     if (!text)
         return {};
     // Damage is judged line by line: one bad byte costs its own line, not the whole history.

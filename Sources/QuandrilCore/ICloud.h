@@ -29,10 +29,10 @@ struct CloudItem {
     std::string id; // "icloud-" + 12 hex digits from the path, so a selection survives a new scan
     std::string path;
     std::int64_t bytes = 0;
-    bool onMac = false;                  // false for a placeholder whose data lives only in iCloud
-    std::optional<std::string> keep;     // the copy that stays; absent for a big single file
-    std::optional<bool> keepOnMac;       // whether that copy's data is on this Mac
-    std::optional<std::string> caution;  // what the user agrees to before it goes
+    bool onMac = false;                 // false for a placeholder whose data lives only in iCloud
+    std::optional<std::string> keep;    // the copy that stays; absent for a big single file
+    std::optional<bool> keepOnMac;      // whether that copy's data is on this Mac
+    std::optional<std::string> caution; // what the user agrees to before it goes
 
     friend bool operator==(const CloudItem&, const CloudItem&) = default;
 };
@@ -42,9 +42,9 @@ struct CopyGroup {
     std::string name; // of the copy that stays
     std::int64_t bytes = 0;
     std::string keep;
-    std::string keepPlace; // "iCloud", "this Mac" or a drive's name
+    std::string keepPlace;        // "iCloud", "this Mac" or a drive's name
     std::vector<CloudItem> items; // only iCloud copies, never the one that stays
-    bool sameName = false; // false: only the size matched, the byte-for-byte check decides
+    bool sameName = false;        // false: only the size matched, the byte-for-byte check decides
 
     const std::string& id() const { return keep; }
 

@@ -215,7 +215,8 @@ CleanResult ICloud::park(const CloudItem& item, const std::set<std::string>& arr
         if (keeperHash != *hash) {
             giveBack();
             return outcome(item, Status::refused,
-                           "It isn't identical to " + display(*item.keep, mac) + " byte for byte, so it stays in iCloud.");
+                           "It isn't identical to " + display(*item.keep, mac)
+                               + " byte for byte, so it stays in iCloud.");
         }
     }
 
@@ -226,7 +227,8 @@ CleanResult ICloud::park(const CloudItem& item, const std::set<std::string>& arr
         files.createFolder(parentOf(dest));
     } catch (const std::exception& error) {
         giveBack();
-        return outcome(item, Status::failed, "Couldn't make the folder on " + drive.name + ": " + describeFailure(error));
+        return outcome(item, Status::failed,
+                       "Couldn't make the folder on " + drive.name + ": " + describeFailure(error));
     }
 
     const std::string mismatch = "The copy on " + drive.name + " doesn't match, so " + name
@@ -255,15 +257,16 @@ CleanResult ICloud::park(const CloudItem& item, const std::set<std::string>& arr
     if (identity(path) != before)
         return outcome(item, Status::failed,
                        "It changed while it was being parked, so it stays in iCloud as it is now; the copy of how it "
-                       "was before is at " + mac.display(dest) + ".");
+                       "was before is at "
+                           + mac.display(dest) + ".");
 
     Relocation relocation { path, dest, std::nullopt, true };
     try {
         files.remove(path);
     } catch (const std::exception& error) {
         return outcome(item, Status::failed,
-                       "Parked on " + drive.name + " and checked, but it couldn't be removed from iCloud: "
-                           + describeFailure(error),
+                       "Parked on " + drive.name
+                           + " and checked, but it couldn't be removed from iCloud: " + describeFailure(error),
                        { relocation });
     }
     return outcome(item, Status::done,

@@ -31,7 +31,7 @@ namespace {
 constexpr std::size_t biggestLimit = 50;
 constexpr std::string_view thisMac = "this Mac";
 constexpr std::string_view inICloud = "iCloud";
-constexpr std::array<std::string_view, 6> macFolders { "~/Movies", "~/Music", "~/Pictures",
+constexpr std::array<std::string_view, 6> macFolders { "~/Movies",    "~/Music",   "~/Pictures",
                                                        "~/Downloads", "~/Desktop", "~/Documents" };
 
 // Where the run of decimal digits (any script's) that ends at `end` begins.
@@ -361,10 +361,10 @@ std::vector<CloudItem> CloudScan::items() const
 const std::set<std::string, std::less<>>& ICloud::packageExtensions()
 {
     static const std::set<std::string, std::less<>> extensions {
-        "app", "photoslibrary", "musiclibrary", "tvlibrary", "imovielibrary", "fcpbundle", "logicx", "band",
-        "aplibrary", "lrlibrary", "bundle", "framework", "plugin", "component", "vst", "vst3", "aaxplugin",
-        "xcarchive", "xcodeproj", "xcworkspace", "sparsebundle", "rtfd", "pages", "numbers", "key", "epub", "pkg",
-        "mpkg", "playground",
+        "app",       "photoslibrary", "musiclibrary", "tvlibrary",   "imovielibrary", "fcpbundle", "logicx", "band",
+        "aplibrary", "lrlibrary",     "bundle",       "framework",   "plugin",        "component", "vst",    "vst3",
+        "aaxplugin", "xcarchive",     "xcodeproj",    "xcworkspace", "sparsebundle",  "rtfd",      "pages",  "numbers",
+        "key",       "epub",          "pkg",          "mpkg",        "playground",
     };
     return extensions;
 }

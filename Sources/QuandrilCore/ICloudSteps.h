@@ -86,8 +86,9 @@ inline std::int64_t startupFree(const Mac& mac)
 inline CleanResult outcome(const CloudItem& item, CleanResult::Status status, std::string detail,
                            std::vector<Relocation> relocated = {})
 {
-    return CleanResult { item.id, std::string(lastComponent(item.path)), status, std::move(detail), item.bytes,
-                         std::move(relocated) };
+    return CleanResult { item.id,    std::string(lastComponent(item.path)),
+                         status,     std::move(detail),
+                         item.bytes, std::move(relocated) };
 }
 
 inline constexpr std::string_view unrecordable

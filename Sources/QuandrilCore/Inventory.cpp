@@ -118,14 +118,14 @@ InstalledApp readApp(const Mac& mac, const std::string& path, const std::vector<
     // Spotlight may list a bundle inside a fenced folder; its files stay unopened.
     const std::string infoPlist = path + "/Contents/Info.plist";
     if (!fence.blocks(infoPlist)) {
-        if (auto strings = Platform::readPlistStrings(infoPlist, {"CFBundleIdentifier"})) {
+        if (auto strings = Platform::readPlistStrings(infoPlist, { "CFBundleIdentifier" })) {
             if (auto found = strings->find("CFBundleIdentifier"); found != strings->end())
                 app.bundleID = found->second;
         }
     }
 
     app.onStartupDisk = std::none_of(otherDrives.begin(), otherDrives.end(),
-        [&](const std::string& drive) { return path.starts_with(drive + "/"); });
+                                     [&](const std::string& drive) { return path.starts_with(drive + "/"); });
     app.lastUsed = mac.lastUsed(path);
 
     const std::string receipt = path + "/Contents/_MASReceipt";
@@ -136,8 +136,8 @@ InstalledApp readApp(const Mac& mac, const std::string& path, const std::vector<
 std::set<std::string> findPluginNames(const Mac& mac)
 {
     std::set<std::string> names;
-    for (std::string_view folder :
-        { "/Library/Audio/Plug-Ins", "~/Library/Audio/Plug-Ins", "/Library/Application Support/Avid/Audio/Plug-Ins" }) {
+    for (std::string_view folder : { "/Library/Audio/Plug-Ins", "~/Library/Audio/Plug-Ins",
+                                     "/Library/Application Support/Avid/Audio/Plug-Ins" }) {
         for (const std::string& entry : children(mac.path(folder))) {
             std::vector<std::string> taken;
             if (isPluginExtension(extensionOf(lastName(entry))))
@@ -206,10 +206,10 @@ AppIndex::AppIndex(std::vector<InstalledApp> list, std::set<std::string> plugins
 }
 
 AppIndex AppIndex::discover(const Mac& mac, const std::vector<DriveInfo>& drives,
-    const std::vector<std::string>& extraRoots)
+                            const std::vector<std::string>& extraRoots)
 {
     std::vector<std::string> roots { mac.path("/Applications"), mac.path("~/Applications"),
-        mac.path("/System/Applications") };
+                                     mac.path("/System/Applications") };
     std::vector<std::string> otherDrives;
     for (const DriveInfo& drive : drives) {
         if (drive.isStartup)
@@ -234,15 +234,15 @@ AppIndex AppIndex::discover(const Mac& mac, const std::vector<DriveInfo>& drives
     sorted.reserve(found.size());
     for (const std::string& path : found)
         sorted.emplace_back(Platform::nfc(path), path);
-    std::stable_sort(sorted.begin(), sorted.end(),
-        [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> paths;
     paths.reserve(sorted.size());
     for (auto& entry : sorted)
         paths.push_back(std::move(entry.second));
 
-    std::vector<InstalledApp> apps = parallelMap(paths,
-        [&](const std::string& path) { return readApp(mac, path, otherDrives); });
+    std::vector<InstalledApp> apps = parallelMap(paths, [&](const std::string& path) {
+        return readApp(mac, path, otherDrives);
+    });
     return AppIndex(std::move(apps), findPluginNames(mac));
 }
 
@@ -313,7 +313,7 @@ bool AppIndex::isPluginHost(const InstalledApp& app, const std::vector<std::stri
     if (Platform::graphemeCount(key) < 4)
         return false;
     return std::any_of(pluginNames.begin(), pluginNames.end(),
-        [&](const std::string& plugin) { return beginsWith(plugin, key) || beginsWith(key, plugin); });
+                       [&](const std::string& plugin) { return beginsWith(plugin, key) || beginsWith(key, plugin); });
 }
 
 } // namespace Quandril

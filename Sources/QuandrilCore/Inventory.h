@@ -51,7 +51,7 @@ struct AppIndex {
     // Walks the app folders (and on the live machine asks Spotlight), reads every bundle found,
     // and collects the plug-in names. Never throws.
     static AppIndex discover(const Mac& mac, const std::vector<DriveInfo>& drives,
-        const std::vector<std::string>& extraRoots);
+                             const std::vector<std::string>& extraRoots);
 
     // The app of the longest identifier prefix of at least two parts: com.example.editor.agent
     // finds com.example.editor. Case-insensitive.
@@ -108,7 +108,7 @@ public:
 
     // `steamAppIDs`: the app ids any Steam library lists, mounted or not (`listedSteamAppIDs(libraries)`).
     OwnerResolver(AppIndex apps, Catalog catalog, std::vector<SteamGame> steamGames, Mac mac,
-        std::set<std::string> steamAppIDs = {});
+                  std::set<std::string> steamAppIDs = {});
     OwnerResolver(const OwnerResolver&) = delete;
     OwnerResolver& operator=(const OwnerResolver&) = delete;
 
@@ -133,8 +133,8 @@ private:
     const std::set<std::string>& teamIDs() const;
 
     // Catalog texts in the forms the rules compare, worked out once.
-    std::vector<std::string> systemNames_;    // lower-cased, NFC
-    std::vector<std::string> systemPrefixes_; // lower-cased, NFC
+    std::vector<std::string> systemNames_;                // lower-cased, NFC
+    std::vector<std::string> systemPrefixes_;             // lower-cased, NFC
     std::vector<std::vector<std::string>> ownerNameKeys_; // per owner: normalized(names)
     std::vector<std::vector<std::string>> ownerIDs_;      // per owner: lower-cased bundleIDs, NFC
 

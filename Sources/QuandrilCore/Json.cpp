@@ -74,7 +74,7 @@ private:
     bool open(Value container)
     {
         Value* placed = place(std::move(container));
-        stack_.push_back(Open {placed, {}});
+        stack_.push_back(Open { placed, {} });
         return true;
     }
 

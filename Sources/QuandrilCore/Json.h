@@ -66,7 +66,7 @@ void decode(const Value& value, std::map<std::string, T>& out);
 template <typename T>
 T decodeAs(const Value& value)
 {
-    T out{};
+    T out {};
     decode(value, out);
     return out;
 }

@@ -34,7 +34,7 @@ constexpr std::size_t maxFixtureBytes = 32 * 1024 * 1024;
 std::string readWholeFile(const std::string& path)
 {
     int error = 0;
-    auto content = Platform::readFile(path, &error, {.maxBytes = maxFixtureBytes});
+    auto content = Platform::readFile(path, &error, { .maxBytes = maxFixtureBytes });
     if (!content)
         throw std::system_error(error, std::generic_category(), "Couldn't read " + path);
     return std::move(*content);

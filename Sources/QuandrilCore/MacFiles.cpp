@@ -49,7 +49,7 @@ std::string fakeTrash(const Mac& mac, const std::string& path)
 // Only the system's own copy is trusted to ask for the password.
 std::optional<std::string> pkexecPath()
 {
-    for (const char* candidate : {"/usr/bin/pkexec", "/bin/pkexec"}) {
+    for (const char* candidate : { "/usr/bin/pkexec", "/bin/pkexec" }) {
         if (Platform::isExecutableFile(candidate))
             return candidate;
     }

@@ -202,8 +202,8 @@ std::optional<std::vector<SimRuntime>> parseSimulatorRuntimes(std::string_view j
             continue;
         auto version = runtime.find("version");
         std::string versionText = version != runtime.end() && version->is_string() ? version->get<std::string>() : "";
-        runtimes.push_back({ identifier->get<std::string>(), platformName(runtime) + " " + versionText,
-                             sizeBytes(runtime) });
+        runtimes.push_back(
+            { identifier->get<std::string>(), platformName(runtime) + " " + versionText, sizeBytes(runtime) });
     }
     return runtimes;
 }

@@ -6,7 +6,7 @@ namespace {
 
 constexpr std::array<std::string_view, 3> tierRaw { "rebuilds", "reinstallable", "personal" };
 constexpr std::array<std::string_view, 3> tierTitles { "Rebuilds itself", "Can be downloaded or installed again",
-                                                        "Your files" };
+                                                       "Your files" };
 constexpr std::array<std::string_view, 6> kindRaw { "delete", "trash", "command", "move", "handOff", "review" };
 
 } // namespace
@@ -80,8 +80,8 @@ const Action& Action::review()
 
 Finding::Finding(std::string id, std::string finder, std::string title, std::string reason, std::string getBack,
                  Tier tier, std::int64_t bytes, std::vector<std::string> paths, std::optional<std::string> owner,
-                 Action action, std::optional<std::string> caution, std::optional<std::string> blockedBy,
-                 bool unsure, std::optional<std::string> duplicateOf)
+                 Action action, std::optional<std::string> caution, std::optional<std::string> blockedBy, bool unsure,
+                 std::optional<std::string> duplicateOf)
     : id(std::move(id))
     , finder(std::move(finder))
     , title(std::move(title))

@@ -58,13 +58,10 @@ struct Action {
     std::optional<bool> linkable;
 
     Action() = default;
-    explicit Action(Kind kind,
-                    std::optional<std::vector<std::string>> command = std::nullopt,
+    explicit Action(Kind kind, std::optional<std::vector<std::string>> command = std::nullopt,
                     std::optional<std::string> destination = std::nullopt,
-                    std::optional<std::string> app = std::nullopt,
-                    std::optional<std::string> steps = std::nullopt,
-                    std::optional<bool> moves = std::nullopt,
-                    std::optional<bool> linkable = std::nullopt);
+                    std::optional<std::string> app = std::nullopt, std::optional<std::string> steps = std::nullopt,
+                    std::optional<bool> moves = std::nullopt, std::optional<bool> linkable = std::nullopt);
 
     static const Action& delete_();
     static const Action& trash();
@@ -95,10 +92,9 @@ struct Finding {
 
     Finding() = default;
     // Every field but `drive`, which starts empty until the scanner assigns it.
-    Finding(std::string id, std::string finder, std::string title, std::string reason,
-            std::string getBack, Tier tier, std::int64_t bytes, std::vector<std::string> paths,
-            std::optional<std::string> owner, Action action, std::optional<std::string> caution,
-            std::optional<std::string> blockedBy, bool unsure,
+    Finding(std::string id, std::string finder, std::string title, std::string reason, std::string getBack, Tier tier,
+            std::int64_t bytes, std::vector<std::string> paths, std::optional<std::string> owner, Action action,
+            std::optional<std::string> caution, std::optional<std::string> blockedBy, bool unsure,
             std::optional<std::string> duplicateOf);
 };
 

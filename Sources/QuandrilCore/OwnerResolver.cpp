@@ -45,7 +45,7 @@ std::optional<std::string> teamIdentifier(const Mac& mac, const std::string& bun
     const std::string infoPlist = bundle + "/Contents/Info.plist";
     if (PrivacyFence::shared().blocks(infoPlist))
         return std::nullopt;
-    const auto strings = Platform::readPlistStrings(infoPlist, {"QuandrilTeamID"});
+    const auto strings = Platform::readPlistStrings(infoPlist, { "QuandrilTeamID" });
     if (!strings)
         return std::nullopt;
     const auto found = strings->find("QuandrilTeamID");
@@ -80,8 +80,8 @@ bool beginsWithGroup(std::string_view text)
 
 const std::set<std::string>& genericBundleWords()
 {
-    static const std::set<std::string> words { "steam", "app", "mac", "macos", "osx", "client", "desktop",
-        "launcher", "helper", "main", "game", "player", "full", "release" };
+    static const std::set<std::string> words { "steam",    "app",    "mac",  "macos", "osx",    "client", "desktop",
+                                               "launcher", "helper", "main", "game",  "player", "full",   "release" };
     return words;
 }
 
@@ -102,7 +102,8 @@ bool looksLikeBundleID(std::string_view text)
     std::size_t start = 0;
     for (;;) {
         const std::size_t dot = text.find('.', start);
-        const std::string_view part = text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        const std::string_view part = text.substr(start,
+                                                  dot == std::string_view::npos ? std::string_view::npos : dot - start);
         if (part.empty() || part.find(' ') != std::string_view::npos)
             return false;
         ++count;
@@ -143,7 +144,7 @@ std::optional<std::pair<std::string, std::string>> splitTeamPrefix(std::string_v
 }
 
 OwnerResolver::OwnerResolver(AppIndex apps_, Catalog catalog_, std::vector<SteamGame> steamGames_, Mac mac_,
-    std::set<std::string> steamAppIDs_)
+                             std::set<std::string> steamAppIDs_)
     : apps(std::move(apps_))
     , catalog(std::move(catalog_))
     , steamGames(std::move(steamGames_))
@@ -173,7 +174,7 @@ bool OwnerResolver::isSystem(std::string_view name) const
     if (std::find(systemNames_.begin(), systemNames_.end(), lower) != systemNames_.end())
         return true;
     return std::any_of(systemPrefixes_.begin(), systemPrefixes_.end(),
-        [&](const std::string& prefix) { return beginsWith(lower, prefix); });
+                       [&](const std::string& prefix) { return beginsWith(lower, prefix); });
 }
 
 OwnerResolver::Verdict OwnerResolver::resolve(std::string_view name, Kind kind) const
@@ -293,11 +294,11 @@ bool OwnerResolver::installed(const Catalog::Owner& owner) const
         const std::string& appID = *owner.steamAppID;
         if (steamAppIDs.contains(appID)
             || std::any_of(steamGames.begin(), steamGames.end(),
-                [&](const SteamGame& game) { return game.appID == appID; }))
+                           [&](const SteamGame& game) { return game.appID == appID; }))
             return true;
     }
     return std::any_of(owner.names.begin(), owner.names.end(),
-        [&](const std::string& name) { return apps.appNamed(name).has_value(); });
+                       [&](const std::string& name) { return apps.appNamed(name).has_value(); });
 }
 
 const std::set<std::string>& OwnerResolver::teamIDs() const

@@ -10,11 +10,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
-#include <utility>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "QuandrilCore/Platform/WorkerPool.h"

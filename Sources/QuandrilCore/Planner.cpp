@@ -213,10 +213,7 @@ public:
     {
     }
 
-    bool operator()(std::string_view other) const
-    {
-        return other == text_ || Platform::nfc(other) == composed_;
-    }
+    bool operator()(std::string_view other) const { return other == text_ || Platform::nfc(other) == composed_; }
 
 private:
     std::string_view text_;
@@ -369,8 +366,8 @@ std::optional<Plan> Planner::plan(const ScanReport& report, const Goal& goal,
         plan.fewest = makeRoute("fewest", "Fewest steps to the goal", taken, base, plan.goalBytes);
 
     if (!pruneInApps.empty())
-        plan.notes.push_back("Up to " + Report::bytes(total(pruneInApps)) + " more is yours to prune inside other apps ("
-                             + appNames(pruneInApps) + ").");
+        plan.notes.push_back("Up to " + Report::bytes(total(pruneInApps))
+                             + " more is yours to prune inside other apps (" + appNames(pruneInApps) + ").");
     if (!waiting.empty())
         plan.notes.push_back(Report::bytes(total(waiting)) + " waits for open apps to be quit.");
     return plan;

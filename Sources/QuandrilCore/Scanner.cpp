@@ -192,7 +192,8 @@ ScanContext Scanner::makeContext(const Mac& mac, const Catalog& catalog, const S
     }
 
     context.apps = AppIndex::discover(mac, context.drives, extraRoots);
-    context.ownerResolver = std::make_shared<const OwnerResolver>(context.apps, catalog, games, mac, listedSteamAppIDs(context.steam));
+    context.ownerResolver = std::make_shared<const OwnerResolver>(context.apps, catalog, games, mac,
+                                                                  listedSteamAppIDs(context.steam));
 
     for (const auto& place : catalog.places)
         for (const auto& pattern : place.paths)

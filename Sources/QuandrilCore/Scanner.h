@@ -84,10 +84,7 @@ struct ScanContext {
 
     // Sizes through the scan's shared cache.
     Usage usage(const std::string& path) const { return sizes->usage(path); }
-    std::map<std::string, Usage> usageOf(const std::vector<std::string>& paths) const
-    {
-        return sizes->usageOf(paths);
-    }
+    std::map<std::string, Usage> usageOf(const std::vector<std::string>& paths) const { return sizes->usageOf(paths); }
 
     // The catalog threshold, or the scan's minimum size when one was given.
     std::int64_t threshold(std::int64_t catalogBytes) const { return options.minimumBytes.value_or(catalogBytes); }

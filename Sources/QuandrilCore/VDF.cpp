@@ -108,7 +108,10 @@ struct Token {
 // The cursor of one parse; it only moves forward.
 class Tokens {
 public:
-    explicit Tokens(std::vector<char32_t> scalars) : scalars_(std::move(scalars)) {}
+    explicit Tokens(std::vector<char32_t> scalars)
+        : scalars_(std::move(scalars))
+    {
+    }
 
     std::optional<Token> next()
     {
@@ -122,15 +125,15 @@ public:
                     ++position_;
             } else if (c == '{') {
                 ++position_;
-                return Token{Token::Kind::open, {}};
+                return Token { Token::Kind::open, {} };
             } else if (c == '}') {
                 ++position_;
-                return Token{Token::Kind::close, {}};
+                return Token { Token::Kind::close, {} };
             } else if (c == '"') {
                 ++position_;
-                return Token{Token::Kind::string, quoted()};
+                return Token { Token::Kind::string, quoted() };
             } else {
-                return Token{Token::Kind::string, bare()};
+                return Token { Token::Kind::string, bare() };
             }
         }
         return std::nullopt;
@@ -230,7 +233,7 @@ const VDF::Block* VDF::blockAt(std::string_view key) const
 std::optional<VDF> VDF::parse(const std::string& file)
 {
     // Only regular files are read: a named pipe would block the scan and a device might never end.
-    const std::optional<std::string> bytes = Platform::readFile(file, nullptr, {.maxBytes = maxFileBytes});
+    const std::optional<std::string> bytes = Platform::readFile(file, nullptr, { .maxBytes = maxFileBytes });
     if (!bytes)
         return std::nullopt;
     return parseText(*bytes);

@@ -22,8 +22,14 @@ public:
     using Block = std::map<std::string, VDF, std::less<>>;
 
     VDF() = default;
-    explicit VDF(std::string text) : value_(std::move(text)) {}
-    explicit VDF(Block block) : value_(std::move(block)) {}
+    explicit VDF(std::string text)
+        : value_(std::move(text))
+    {
+    }
+    explicit VDF(Block block)
+        : value_(std::move(block))
+    {
+    }
 
     bool isText() const noexcept { return std::holds_alternative<std::string>(value_); }
     bool isBlock() const noexcept { return std::holds_alternative<Block>(value_); }

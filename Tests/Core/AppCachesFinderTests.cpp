@@ -27,7 +27,7 @@ const std::string getBack = "Rebuilds itself: the apps recreate what they need."
 Finding cachesFinding(std::string title, std::int64_t bytes, std::vector<std::string> paths)
 {
     return Finding("app-caches", "app-caches", std::move(title), reason, getBack, Tier::rebuilds, bytes,
-        std::move(paths), std::nullopt, Action::delete_(), std::nullopt, std::nullopt, false, std::nullopt);
+                   std::move(paths), std::nullopt, Action::delete_(), std::nullopt, std::nullopt, false, std::nullopt);
 }
 
 class AppCaches : public testing::Test {
@@ -81,7 +81,7 @@ TEST_F(AppCaches, GathersEveryOrdinaryCacheFolderIntoOneFindingInListingOrder)
     fake.folder("/Elsewhere/Linked").file("/Elsewhere/Linked/data.bin", 10'000);
     fake.link("~/Library/Caches/Linked", fake.at("/Elsewhere/Linked"));
     catalog.places = { Testing::place("claimed", "~/Library/Caches/Claimed Place"),
-        Testing::place("inner", "~/Library/Caches/Holder/inner") };
+                       Testing::place("inner", "~/Library/Caches/Holder/inner") };
 
     Testing::expectOnly(find(), { cachesFinding("Caches of 3 apps that aren't open", sizeOf(expected), expected) });
 }
@@ -110,8 +110,8 @@ TEST_F(AppCaches, CachesOfOpenAppsAreNamedInTheNoteAndLeftOut)
     fake.fixture()["running"] = Json::Value::array({ "COM.BETA.APP", "com.alpha.app", "com.gamma.tool" });
     cache("com.beta.app");
     cache("com.alpha.app");
-    cache("com.alpha.app.agent");  // an agent of a running app
-    cache("Beta");                 // found by name, running under its identifier
+    cache("com.alpha.app.agent");   // an agent of a running app
+    cache("Beta");                  // found by name, running under its identifier
     cache("com.gamma.tool.helper"); // no app installed, but its identifier runs
     cache("com.gamma.toolkit");     // only a longer name, not a helper of com.gamma.tool
     std::string idle = cache("Idle Thing");
@@ -121,20 +121,24 @@ TEST_F(AppCaches, CachesOfOpenAppsAreNamedInTheNoteAndLeftOut)
     std::vector<std::string> notOpen { idle, fake.at("~/Library/Caches/com.gamma.toolkit") };
     expectFindings(result, { cachesFinding("Caches of 2 apps that aren't open", sizeOf(notOpen), notOpen) });
     EXPECT_EQ(result.notes,
-        std::vector<std::string> { "Left the caches of open apps alone: Alpha, Alpha, Beta, Beta, com.gamma.tool.helper." });
+              std::vector<std::string> {
+                  "Left the caches of open apps alone: Alpha, Alpha, Beta, Beta, com.gamma.tool.helper." });
 }
 
 struct ThresholdCase {
     std::string name;
-    std::int64_t each;  // catalog appCacheEach, in bytes over the small folder's size
-    std::int64_t total; // catalog appCaches, over the sum of both folders
+    std::int64_t each;                   // catalog appCacheEach, in bytes over the small folder's size
+    std::int64_t total;                  // catalog appCaches, over the sum of both folders
     std::optional<std::int64_t> minimum; // scan minimum, over the small folder's size
     bool smallKept;
     bool bigKept;
     bool noteKept;
 };
 
-void PrintTo(const ThresholdCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ThresholdCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class AppCacheThresholds : public AppCaches, public testing::WithParamInterface<ThresholdCase> {};
 
@@ -159,14 +163,17 @@ TEST_P(AppCacheThresholds, EachFolderThenTheTotal)
         kept.push_back(small);
     std::vector<Finding> expected;
     if (!kept.empty())
-        expected.push_back(cachesFinding(
-            kept.size() == 1 ? "Cache of an app that isn't open" : "Caches of 2 apps that aren't open", sizeOf(kept), kept));
+        expected.push_back(
+            cachesFinding(kept.size() == 1 ? "Cache of an app that isn't open" : "Caches of 2 apps that aren't open",
+                          sizeOf(kept), kept));
     expectFindings(result, expected);
     EXPECT_EQ(result.notes.size(), c.noteKept ? 1u : 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, AppCacheThresholds,
-    testing::Values(ThresholdCase { "both pass when the sizes equal the thresholds", 0, 0, std::nullopt, true, true, true },
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AppCacheThresholds,
+    testing::Values(
+        ThresholdCase { "both pass when the sizes equal the thresholds", 0, 0, std::nullopt, true, true, true },
         ThresholdCase { "a small folder drops silently", 1, -1'000'000, std::nullopt, false, true, true },
         ThresholdCase { "a total below the threshold leaves only the note", 0, 1, std::nullopt, false, false, true },
         ThresholdCase { "the scan minimum lowers both thresholds", 1'000'000, 1'000'000'000, 0, true, true, true },

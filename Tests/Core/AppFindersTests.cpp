@@ -45,7 +45,7 @@ const TimePoint now = at("2025-03-20T12:00:00Z");
 constexpr std::chrono::seconds day(86'400);
 
 FinderResult run(const SpaceFinder& finder, const Mac& mac, const Catalog& catalog,
-    std::optional<std::int64_t> minimumBytes)
+                 std::optional<std::int64_t> minimumBytes)
 {
     ScanContext context = Scanner::makeContext(mac, catalog, ScanOptions { .minimumBytes = minimumBytes, .now = now });
     return finder.find(context);
@@ -64,13 +64,15 @@ TEST(DateText, PatternsInTheUsersLanguage)
 // ---- Simulator runtimes -----------------------------------------------------------------------------
 
 Finding runtimeFinding(const std::string& id, const std::string& name, std::int64_t bytes,
-    std::optional<std::string> blockedBy = std::nullopt)
+                       std::optional<std::string> blockedBy = std::nullopt)
 {
     return Finding("sim-runtime-" + id, "simulators", name + " simulator",
-        "The " + name + " simulator Xcode uses to run apps on a pretend device.",
-        "Xcode downloads it again (Settings \u2192 Components) when you need it.", Tier::reinstallable, bytes, {},
-        "Xcode", Action(Action::Kind::command, std::vector<std::string> { "xcrun", "simctl", "runtime", "delete", id }),
-        std::nullopt, std::move(blockedBy), false, std::nullopt);
+                   "The " + name + " simulator Xcode uses to run apps on a pretend device.",
+                   "Xcode downloads it again (Settings \u2192 Components) when you need it.", Tier::reinstallable,
+                   bytes, {}, "Xcode",
+                   Action(Action::Kind::command,
+                          std::vector<std::string> { "xcrun", "simctl", "runtime", "delete", id }),
+                   std::nullopt, std::move(blockedBy), false, std::nullopt);
 }
 
 struct SimulatorCase {
@@ -82,7 +84,10 @@ struct SimulatorCase {
     std::vector<Finding> expected;
 };
 
-void PrintTo(const SimulatorCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const SimulatorCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 const Json::Value twoRuntimes = Json::Value::array({
     { { "id", "2E6F-iOS" }, { "name", "iOS 17.5" }, { "bytes", 7'000'000'000 } },
@@ -106,28 +111,42 @@ TEST_P(Simulators, OneCommandFindingPerRuntimeAboveTheMinimum)
     Testing::expectOnly(run(SimulatorsFinder(), machine.mac(), catalog, c.minimumBytes), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(AppFinders, Simulators,
+INSTANTIATE_TEST_SUITE_P(
+    AppFinders, Simulators,
     testing::Values(SimulatorCase { "no runtime list on a fake machine", std::nullopt, {}, false, 0, {} },
-        SimulatorCase { "empty runtime list", Json::Value::array(), { "com.apple.dt.Xcode" }, true, 0, {} },
-        SimulatorCase { "catalog threshold", twoRuntimes, {}, false, std::nullopt,
-            { runtimeFinding("2E6F-iOS", "iOS 17.5", 7'000'000'000) } },
-        SimulatorCase { "minimum 0 takes every runtime", twoRuntimes, {}, false, 0,
-            { runtimeFinding("2E6F-iOS", "iOS 17.5", 7'000'000'000),
-                runtimeFinding("9A1C watch", "watchOS 10.2", 4'999) } },
-        SimulatorCase { "Xcode open blocks every runtime", twoRuntimes, { "com.apple.dt.xcode" }, true, 0,
-            { runtimeFinding("2E6F-iOS", "iOS 17.5", 7'000'000'000, "Xcode is open. Quit it first."),
-                runtimeFinding("9A1C watch", "watchOS 10.2", 4'999, "Xcode is open. Quit it first.") } }),
+                    SimulatorCase { "empty runtime list", Json::Value::array(), { "com.apple.dt.Xcode" }, true, 0, {} },
+                    SimulatorCase { "catalog threshold",
+                                    twoRuntimes,
+                                    {},
+                                    false,
+                                    std::nullopt,
+                                    { runtimeFinding("2E6F-iOS", "iOS 17.5", 7'000'000'000) } },
+                    SimulatorCase { "minimum 0 takes every runtime",
+                                    twoRuntimes,
+                                    {},
+                                    false,
+                                    0,
+                                    { runtimeFinding("2E6F-iOS", "iOS 17.5", 7'000'000'000),
+                                      runtimeFinding("9A1C watch", "watchOS 10.2", 4'999) } },
+                    SimulatorCase {
+                        "Xcode open blocks every runtime",
+                        twoRuntimes,
+                        { "com.apple.dt.xcode" },
+                        true,
+                        0,
+                        { runtimeFinding("2E6F-iOS", "iOS 17.5", 7'000'000'000, "Xcode is open. Quit it first."),
+                          runtimeFinding("9A1C watch", "watchOS 10.2", 4'999, "Xcode is open. Quit it first.") } }),
     Testing::CaseNamed());
 
 // ---- Installers in Downloads ----------------------------------------------------------------------
 
 Finding installerFinding(const FakeMachine& machine, const Mac& mac, const std::string& name, const std::string& id,
-    const std::string& reason)
+                         const std::string& reason)
 {
     const std::string path = machine.at("~/Downloads/" + name);
     return Finding(id, "installers", name, reason, "Download it again from its maker if you ever need it.",
-        Tier::reinstallable, mac.usage(path).bytes, { path }, std::nullopt, Action::trash(), std::nullopt,
-        std::nullopt, false, std::nullopt);
+                   Tier::reinstallable, mac.usage(path).bytes, { path }, std::nullopt, Action::trash(), std::nullopt,
+                   std::nullopt, false, std::nullopt);
 }
 
 class Installers : public testing::Test {
@@ -137,11 +156,12 @@ protected:
         const TimePoint old = at("2025-03-01T08:30:00Z");
         const TimePoint cutoff = now - 14 * day;
         for (const char* name : { "Foo-Bar-2.1.dmg", "Setup.PKG", "Photos.zip", "Tool-1.0.dmg", "StudioMax 2024.xip",
-                 "Caf\u00e9 \"Deluxe\".dmg", "notes.txt", "tiny.dmg" })
+                                  "Caf\u00e9 \"Deluxe\".dmg", "notes.txt", "tiny.dmg" })
             machine.file("~/Downloads/" + std::string(name), std::string(name) == "tiny.dmg" ? 10 : 60'000)
                 .modified("~/Downloads/" + std::string(name), old);
         Testing::writeZip(machine.at("~/Downloads/Foo Bar Extras.ZIP"),
-            { { "Foo Bar Extras.app/", "" }, { "Foo Bar Extras.app/Contents/MacOS/Foo Bar Extras", std::string(60'000, 'x') } });
+                          { { "Foo Bar Extras.app/", "" },
+                            { "Foo Bar Extras.app/Contents/MacOS/Foo Bar Extras", std::string(60'000, 'x') } });
         machine.modified("~/Downloads/Foo Bar Extras.ZIP", old);
         machine.file("~/Downloads/exactly old enough.dmg", 60'000)
             .modified("~/Downloads/exactly old enough.dmg", cutoff)
@@ -171,12 +191,12 @@ TEST_F(Installers, OldInstallersWithTheAppTheyInstalled)
     const std::vector<Finding> expected {
         installerFinding(machine, mac, "Caf\u00e9 \"Deluxe\".dmg", "installer-caf\u00e9deluxedmg", on + "."),
         installerFinding(machine, mac, "Foo Bar Extras.ZIP", "installer-foobarextraszip",
-            on + "; Foo Bar is already installed."),
+                         on + "; Foo Bar is already installed."),
         installerFinding(machine, mac, "Foo-Bar-2.1.dmg", "installer-foobar21dmg",
-            on + "; Foo Bar is already installed."),
+                         on + "; Foo Bar is already installed."),
         installerFinding(machine, mac, "Setup.PKG", "installer-setuppkg", on + "."),
         installerFinding(machine, mac, "StudioMax 2024.xip", "installer-studiomax2024xip",
-            on + "; Studio is already installed."),
+                         on + "; Studio is already installed."),
         installerFinding(machine, mac, "Tool-1.0.dmg", "installer-tool10dmg", on + "."),
     };
     Testing::expectOnly(run(InstallersFinder(), mac, catalog, std::nullopt), expected);
@@ -184,8 +204,8 @@ TEST_F(Installers, OldInstallersWithTheAppTheyInstalled)
     // With no minimum the tiny image comes too, in listing order.
     FinderResult result = run(InstallersFinder(), mac, catalog, 0);
     ASSERT_EQ(result.findings.size(), expected.size() + 1);
-    EXPECT_EQ(toJson(result.findings.back()), toJson(installerFinding(machine, mac, "tiny.dmg", "installer-tinydmg",
-                                                  on + ".")));
+    EXPECT_EQ(toJson(result.findings.back()),
+              toJson(installerFinding(machine, mac, "tiny.dmg", "installer-tinydmg", on + ".")));
 }
 
 TEST_F(Installers, NothingBehindThePrivacyFence)
@@ -205,7 +225,10 @@ struct DownloadCase {
     std::optional<std::string> reason; // the finding's reason; absent: not an installer
 };
 
-void PrintTo(const DownloadCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const DownloadCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class Downloads : public testing::TestWithParam<DownloadCase> {};
 
@@ -226,7 +249,7 @@ TEST_P(Downloads, InstallerOnlyByWhatTheFileHolds)
     std::vector<Finding> expected;
     if (c.reason)
         expected.push_back(installerFinding(machine, mac, c.file, "installer-" + normalized(c.file),
-            "An installer you downloaded on 1 March 2025" + *c.reason));
+                                            "An installer you downloaded on 1 March 2025" + *c.reason));
     Testing::expectOnly(run(InstallersFinder(), mac, Testing::miniCatalog(), 0), expected);
 }
 
@@ -234,32 +257,60 @@ const std::string padding(30'000, 'p');
 const std::string installed = "; Foo Bar is already installed.";
 using Testing::ImageHeader;
 
-INSTANTIATE_TEST_SUITE_P(AppFinders, Downloads,
+INSTANTIATE_TEST_SUITE_P(
+    AppFinders, Downloads,
     testing::Values(
-        DownloadCase { "chat export named after an installed app", "WhatsApp Chat - Mom.zip",
-            { { "_chat.txt", "[01.02.25] Mom: hi" }, { "00000012-PHOTO-2025-02-01.jpg", padding } }, "", std::nullopt },
-        DownloadCase { "zip holding the app", "Foo Bar 3.zip",
-            { { "Foo Bar.app/", "" }, { "Foo Bar.app/Contents/MacOS/Foo Bar", padding } }, "", installed },
-        DownloadCase { "app bundle deeper in the zip, folders not listed", "Foo Bar Suite.zip",
-            { { "Suite/Foo Bar.app/Contents/Info.plist", padding } }, "", installed },
-        DownloadCase { "zip holding a flat package", "Foo Bar Setup.zip", { { "Foo Bar Setup.PKG", padding } }, "",
-            installed },
-        DownloadCase { "zip holding a meta package", "Foo Bar Bundle.zip",
-            { { "Foo Bar.mpkg/Contents/Info.plist", padding } }, "", installed },
-        DownloadCase { "a file merely called .app", "Foo Bar Notes.zip", { { "Foo Bar.app", padding } }, "",
-            std::nullopt },
-        DownloadCase { "only resource-fork shadows", "Foo Bar Shadows.zip",
-            { { "__MACOSX/._Foo Bar.app/", "" }, { "__MACOSX/._Foo Bar.pkg", padding } }, "", std::nullopt },
-        DownloadCase { "app in a zip of no installed app", "Other Tool.zip",
-            { { "Other Tool.app/Contents/Info.plist", padding } }, "", std::nullopt },
+        DownloadCase { "chat export named after an installed app",
+                       "WhatsApp Chat - Mom.zip",
+                       { { "_chat.txt", "[01.02.25] Mom: hi" }, { "00000012-PHOTO-2025-02-01.jpg", padding } },
+                       "",
+                       std::nullopt },
+        DownloadCase { "zip holding the app",
+                       "Foo Bar 3.zip",
+                       { { "Foo Bar.app/", "" }, { "Foo Bar.app/Contents/MacOS/Foo Bar", padding } },
+                       "",
+                       installed },
+        DownloadCase { "app bundle deeper in the zip, folders not listed",
+                       "Foo Bar Suite.zip",
+                       { { "Suite/Foo Bar.app/Contents/Info.plist", padding } },
+                       "",
+                       installed },
+        DownloadCase {
+            "zip holding a flat package", "Foo Bar Setup.zip", { { "Foo Bar Setup.PKG", padding } }, "", installed },
+        DownloadCase { "zip holding a meta package",
+                       "Foo Bar Bundle.zip",
+                       { { "Foo Bar.mpkg/Contents/Info.plist", padding } },
+                       "",
+                       installed },
+        DownloadCase {
+            "a file merely called .app", "Foo Bar Notes.zip", { { "Foo Bar.app", padding } }, "", std::nullopt },
+        DownloadCase { "only resource-fork shadows",
+                       "Foo Bar Shadows.zip",
+                       { { "__MACOSX/._Foo Bar.app/", "" }, { "__MACOSX/._Foo Bar.pkg", padding } },
+                       "",
+                       std::nullopt },
+        DownloadCase { "app in a zip of no installed app",
+                       "Other Tool.zip",
+                       { { "Other Tool.app/Contents/Info.plist", padding } },
+                       "",
+                       std::nullopt },
         DownloadCase { "named like a zip, not one", "Foo Bar 4.zip", {}, padding, std::nullopt },
         DownloadCase { "plain disk image", "Backup.dmg", {}, Testing::diskImage(ImageHeader::plain, 30'000), "." },
-        DownloadCase { "encrypted disk image", "Foo Bar Private.dmg", {},
-            Testing::diskImage(ImageHeader::encryptedAtStart, 30'000), std::nullopt },
-        DownloadCase { "encrypted disk image, older layout", "Taxes.DMG", {},
-            Testing::diskImage(ImageHeader::encryptedAtEnd, 30'000), std::nullopt },
-        DownloadCase { "encryption word elsewhere in a plain image", "Notes.dmg", {},
-            "kk" + Testing::diskImage(ImageHeader::encryptedAtStart, 30'000) + "kk", "." }),
+        DownloadCase { "encrypted disk image",
+                       "Foo Bar Private.dmg",
+                       {},
+                       Testing::diskImage(ImageHeader::encryptedAtStart, 30'000),
+                       std::nullopt },
+        DownloadCase { "encrypted disk image, older layout",
+                       "Taxes.DMG",
+                       {},
+                       Testing::diskImage(ImageHeader::encryptedAtEnd, 30'000),
+                       std::nullopt },
+        DownloadCase { "encryption word elsewhere in a plain image",
+                       "Notes.dmg",
+                       {},
+                       "kk" + Testing::diskImage(ImageHeader::encryptedAtStart, 30'000) + "kk",
+                       "." }),
     Testing::CaseNamed());
 
 // ---- Apps not opened for a long time ---------------------------------------------------------------
@@ -269,10 +320,11 @@ protected:
     void used(const std::string& display, const char* iso) { machine.fixture()["lastUsed"][display] = iso; }
 
     Finding unused(const Mac& mac, const std::string& display, const std::string& name, const std::string& key,
-        const std::string& month, bool appStore = false)
+                   const std::string& month, bool appStore = false)
     {
         const std::string path = machine.at(display);
-        return Finding("unused-app-" + key, "unused-apps", name, "You last opened " + name + " in " + month + ".",
+        return Finding(
+            "unused-app-" + key, "unused-apps", name, "You last opened " + name + " in " + month + ".",
             appStore ? "Download it again from the App Store." : "Download it again from its maker.",
             Tier::reinstallable, mac.usage(path).bytes, { path }, name, Action::trash(),
             "Its settings stay behind until you remove them too; they show up as leftovers once the app is gone.",

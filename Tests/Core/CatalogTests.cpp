@@ -38,14 +38,16 @@ Json::Value fullCatalogJson()
         "actionIfToolMissing": {"kind": "trash"}, "reason": "Old builds.", "reasonIfUninstalled": "Xcode is gone.",
         "onlyIfUninstalled": false, "getBack": "Xcode rebuilds it.", "marker": "*.xcodeproj", "minBytes": 100,
         "caution": "Quit Xcode first."})"));
-    json["owners"].push_back(Json::parse(R"({"names": ["Steam"], "app": "Steam", "bundleIDs": ["com.valvesoftware.steam"],
+    json["owners"].push_back(
+        Json::parse(R"({"names": ["Steam"], "app": "Steam", "bundleIDs": ["com.valvesoftware.steam"],
         "bundlePrefix": "com.valvesoftware", "steamAppID": "570"})"));
     json["pluginVendors"].push_back("com.native-instruments");
     json["systemNames"].push_back("CloudKit");
     json["systemPrefixes"].push_back("com.apple.");
     json["personalMarkers"]["folders"].push_back("projects");
     json["personalMarkers"]["extensions"].push_back("psd");
-    json["appLibraries"].push_back(Json::parse(R"({"match": ".musiclibrary", "app": "Music", "how": "Move it in Music."})"));
+    json["appLibraries"].push_back(
+        Json::parse(R"({"match": ".musiclibrary", "app": "Music", "how": "Move it in Music."})"));
     return json;
 }
 
@@ -75,7 +77,7 @@ struct DecodeCase {
     std::optional<std::string> failingPath; // absent: the catalog loads
 };
 
-class CatalogDecode : public testing::TestWithParam<DecodeCase> { };
+class CatalogDecode : public testing::TestWithParam<DecodeCase> {};
 
 TEST_P(CatalogDecode, FailsNamingTheKeyPathOrLoads)
 {
@@ -113,11 +115,14 @@ std::vector<DecodeCase> decodeCases()
     auto add = [&](std::string name, std::function<void(Json::Value&)> change, std::optional<std::string> failing) {
         cases.push_back({ std::move(name), std::move(change), std::move(failing) });
     };
-    const std::vector<std::string> topKeys { "version", "protected", "protectedSuffixes", "places", "owners",
-        "pluginVendors", "systemNames", "systemPrefixes", "personalMarkers", "appLibraries", "thresholds" };
-    const std::vector<std::string> thresholdKeys { "leftover", "unknownLeftover", "appCaches", "appCacheEach",
-        "splitInstall", "workshop", "installerBytes", "installerDays", "unusedAppBytes", "unusedAppDays",
-        "personalFolder", "staleMount", "place" };
+    const std::vector<std::string> topKeys { "version",         "protected",     "protectedSuffixes", "places",
+                                             "owners",          "pluginVendors", "systemNames",       "systemPrefixes",
+                                             "personalMarkers", "appLibraries",  "thresholds" };
+    const std::vector<std::string> thresholdKeys { "leftover",       "unknownLeftover", "appCaches",
+                                                   "appCacheEach",   "splitInstall",    "workshop",
+                                                   "installerBytes", "installerDays",   "unusedAppBytes",
+                                                   "unusedAppDays",  "personalFolder",  "staleMount",
+                                                   "place" };
 
     for (const auto& key : topKeys) {
         add("missing_" + key, erase({}, key), key);
@@ -175,13 +180,18 @@ std::vector<DecodeCase> decodeCases()
 
     // Wrong types.
     add("vendors_not_array", set({}, "pluginVendors", "com.x"), "pluginVendors");
-    add("system_name_number", [](Json::Value& j) { j["systemNames"].push_back(7); }, "systemNames[1]");
-    add("paths_element_null", [](Json::Value& j) { j["places"][0]["paths"].push_back(nullptr); }, "places[0].paths[1]");
+    add(
+        "system_name_number", [](Json::Value& j) { j["systemNames"].push_back(7); }, "systemNames[1]");
+    add(
+        "paths_element_null", [](Json::Value& j) { j["places"][0]["paths"].push_back(nullptr); }, "places[0].paths[1]");
     add("markers_not_object", set({}, "personalMarkers", Json::Value::array()), "personalMarkers");
-    add("place_not_object", [](Json::Value& j) { j["places"].push_back("x"); }, "places[1]");
+    add(
+        "place_not_object", [](Json::Value& j) { j["places"].push_back("x"); }, "places[1]");
     add("onlyIfUninstalled_text", set({ "places", "0" }, "onlyIfUninstalled", "yes"), "places[0].onlyIfUninstalled");
-    add("command_not_texts", set({ "places", "0", "action" }, "command", Json::parse("[1]")), "places[0].action.command[0]");
-    add("top_level_array", [](Json::Value& j) { j = Json::Value::array(); }, "");
+    add("command_not_texts", set({ "places", "0", "action" }, "command", Json::parse("[1]")),
+        "places[0].action.command[0]");
+    add(
+        "top_level_array", [](Json::Value& j) { j = Json::Value::array(); }, "");
     return cases;
 }
 

@@ -99,11 +99,13 @@ const struct {
       } },
     { "move a game with its record",
       [](Scenario& s) {
-          s.machine.file("~/Steam/steamapps/common/Game/game.bin", 4000).text("~/Steam/steamapps/appmanifest_7.acf", "7");
+          s.machine.file("~/Steam/steamapps/common/Game/game.bin", 4000)
+              .text("~/Steam/steamapps/appmanifest_7.acf", "7");
           auto game = Testing::place("game", "~/Steam/steamapps/common/Game");
           game.paths.push_back("~/Steam/steamapps/appmanifest_7.acf");
           game.tier = Tier::reinstallable;
-          game.action = Action(Action::Kind::move, std::nullopt, s.machine.at("/Volumes/Backup/Lib/steamapps/common/Game"));
+          game.action = Action(Action::Kind::move, std::nullopt,
+                               s.machine.at("/Volumes/Backup/Lib/steamapps/common/Game"));
           s.catalog.places = { game };
           s.id = "game";
           s.watched = { "~/Steam" };
@@ -176,17 +178,17 @@ std::vector<Fault> faultsFor(int operations)
                            [k](FaultyFileOps& files, const Mac& mac) { occupyBefore(files, mac, k); }, true });
     }
     using CopyFault = FaultyFileOps::CopyFault;
-    for (const auto& [name, fault] : { std::pair { "short copy", CopyFault::shortFile },
-                                       std::pair { "flipped byte", CopyFault::flippedByte },
-                                       std::pair { "missing file", CopyFault::missingFile } })
+    for (const auto& [name, fault] :
+         { std::pair { "short copy", CopyFault::shortFile }, std::pair { "flipped byte", CopyFault::flippedByte },
+           std::pair { "missing file", CopyFault::missingFile } })
         faults.push_back({ name, [fault = fault](FaultyFileOps& files, const Mac&) { files.damageCopies(fault); } });
     return faults;
 }
 
 bool under(const std::string& path, const std::string& folder)
 {
-    return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0
-                              && path[folder.size()] == '/');
+    return path == folder
+        || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/');
 }
 
 // The original file is no longer where it was, as itself: gone, something else now, or reached
@@ -320,7 +322,9 @@ TEST(UnwrittenHistory, EveryKindOfCleanUpNamesItInItsResult)
         { "a folder at its path", [](FakeMachine& m) { m.folder(std::string(History::displayPath)); },
           "something other than a file stands in its place" },
         { "a read-only Library",
-          [](FakeMachine& m) { ::chmod(m.folder("~/Library/Application Support").at("~/Library/Application Support").c_str(), 0555); },
+          [](FakeMachine& m) {
+              ::chmod(m.folder("~/Library/Application Support").at("~/Library/Application Support").c_str(), 0555);
+          },
           "you don't have permission to write it" },
     };
     for (std::size_t index = 0; index < std::size(scenarios); ++index) {

@@ -91,10 +91,16 @@ Action handOff(std::optional<std::string> app, std::optional<std::string> steps,
 
 const RefusalCase refusalCases[] = {
     { "unsure before blocked",
-      [](Finding& f, FakeMachine&) { f.unsure = true; f.blockedBy = "Synth is open. Quit it first."; },
+      [](Finding& f, FakeMachine&) {
+          f.unsure = true;
+          f.blockedBy = "Synth is open. Quit it first.";
+      },
       "Its owner isn't known for sure; look into it first." },
     { "blocked before unrecordable",
-      [](Finding& f, FakeMachine&) { f.blockedBy = "Synth is open. Quit it first."; f.title = "bad \xff title"; },
+      [](Finding& f, FakeMachine&) {
+          f.blockedBy = "Synth is open. Quit it first.";
+          f.title = "bad \xff title";
+      },
       "Synth is open. Quit it first." },
     { "unrecordable path before the copy removal",
       [](Finding& f, FakeMachine&) {
@@ -103,8 +109,7 @@ const RefusalCase refusalCases[] = {
           f.paths = { "~/Library/Caches/caf\xe9" };
       },
       "Its name or path isn't valid UTF-8 text, so History couldn't record the change; rename it and scan again." },
-    { "unrecordable id",
-      [](Finding& f, FakeMachine&) { f.id = std::string("id-\xc3"); },
+    { "unrecordable id", [](Finding& f, FakeMachine&) { f.id = std::string("id-\xc3"); },
       "Its name or path isn't valid UTF-8 text, so History couldn't record the change; rename it and scan again." },
     { "a personal copy goes to the copy removal before hand-off rules",
       [](Finding& f, FakeMachine&) {
@@ -122,7 +127,10 @@ const RefusalCase refusalCases[] = {
       },
       "Backup holds the only copy. It waits until you've agreed to it, knowing that." },
     { "hand-off before the personal rule",
-      [](Finding& f, FakeMachine&) { f.tier = Tier::personal; f.action = handOff(std::nullopt, std::nullopt, true); },
+      [](Finding& f, FakeMachine&) {
+          f.tier = Tier::personal;
+          f.action = handOff(std::nullopt, std::nullopt, true);
+      },
       // linkMove is on, but no drive was named
       "Say which drive to move it to." },
     { "hand-off names its app and steps",
@@ -132,10 +140,16 @@ const RefusalCase refusalCases[] = {
       [](Finding& f, FakeMachine&) { f.action = handOff(std::nullopt, std::nullopt, false); },
       "Only its own app can do this: ." },
     { "review before the personal rule",
-      [](Finding& f, FakeMachine&) { f.tier = Tier::personal; f.action = Action::review(); },
+      [](Finding& f, FakeMachine&) {
+          f.tier = Tier::personal;
+          f.action = Action::review();
+      },
       "This one is for you to decide; Quandril doesn't act on it." },
     { "personal files are only moved",
-      [](Finding& f, FakeMachine&) { f.tier = Tier::personal; f.caution = "Careful."; },
+      [](Finding& f, FakeMachine&) {
+          f.tier = Tier::personal;
+          f.caution = "Careful.";
+      },
       "Your own files are never removed, only moved." },
     { "delete outside rebuilds before any path is looked at",
       [](Finding& f, FakeMachine&) {
@@ -146,7 +160,10 @@ const RefusalCase refusalCases[] = {
       },
       "Only caches that rebuild themselves are ever deleted." },
     { "caution before the paths",
-      [](Finding& f, FakeMachine&) { f.caution = "Careful."; f.paths = { "~/Library/Keep" }; },
+      [](Finding& f, FakeMachine&) {
+          f.caution = "Careful.";
+          f.paths = { "~/Library/Keep" };
+      },
       "Careful. It waits until you've agreed to it, knowing that." },
     { "never-touch before link",
       [](Finding& f, FakeMachine& m) {
@@ -154,11 +171,12 @@ const RefusalCase refusalCases[] = {
           f.paths = { "~/Library/Keep/alias" };
       },
       "It reaches your keepsakes, which is never touched." },
-    { "a rule inside the folder counts as reaching it",
-      [](Finding& f, FakeMachine&) { f.paths = { "~/Library" }; },
+    { "a rule inside the folder counts as reaching it", [](Finding& f, FakeMachine&) { f.paths = { "~/Library" }; },
       "It reaches your keepsakes, which is never touched." },
     { "each path is checked whole before the next",
-      [](Finding& f, FakeMachine&) { f.paths = { "~/Library/Caches/gone", "~/Library/Keep/k.txt" }; },
+      [](Finding& f, FakeMachine&) {
+          f.paths = { "~/Library/Caches/gone", "~/Library/Keep/k.txt" };
+      },
       "~/Library/Caches/gone isn't there any more; scan again." },
     { "link before presence",
       [](Finding& f, FakeMachine& m) {
@@ -166,17 +184,24 @@ const RefusalCase refusalCases[] = {
           f.paths = { "~/Library/Caches/alias", "~/Library/Caches/gone" };
       },
       "It's reached through a link, so acting on it could land somewhere else." },
-    { "a trailing slash counts as a link",
-      [](Finding& f, FakeMachine&) { f.paths = { cache + "/" }; },
+    { "a trailing slash counts as a link", [](Finding& f, FakeMachine&) { f.paths = { cache + "/" }; },
       "It's reached through a link, so acting on it could land somewhere else." },
     { "a fenced path counts as gone",
-      [](Finding& f, FakeMachine& m) { m.file("~/Documents/notes.txt", 4); f.paths = { "~/Documents/notes.txt" }; },
-      "~/Documents/notes.txt isn't there any more; scan again.", nullptr, Status::refused, { "~/Documents" } },
-    { "a name ending inside the folder",
-      [](Finding&, FakeMachine&) {},
+      [](Finding& f, FakeMachine& m) {
+          m.file("~/Documents/notes.txt", 4);
+          f.paths = { "~/Documents/notes.txt" };
+      },
+      "~/Documents/notes.txt isn't there any more; scan again.",
+      nullptr,
+      Status::refused,
+      { "~/Documents" } },
+    { "a name ending inside the folder", [](Finding&, FakeMachine&) {},
       "It holds kept things, which is never touched." },
     { "a move is searched inside too",
-      [](Finding& f, FakeMachine&) { f.tier = Tier::personal; f.action = Action(Action::Kind::move); },
+      [](Finding& f, FakeMachine&) {
+          f.tier = Tier::personal;
+          f.action = Action(Action::Kind::move);
+      },
       "It holds kept things, which is never touched." },
     { "a command is not searched inside, and a fake Mac runs none",
       [](Finding& f, FakeMachine&) {
@@ -184,18 +209,31 @@ const RefusalCase refusalCases[] = {
       },
       "A fake Mac runs no commands (would run: /usr/bin/true --all).", "Would run: /usr/bin/true --all",
       Status::wouldDo },
-    { "a trash finding with no paths",
-      [](Finding& f, FakeMachine&) { f.paths.clear(); },
+    { "a trash finding with no paths", [](Finding& f, FakeMachine&) { f.paths.clear(); },
       "Nothing to move to the Trash; scan again." },
     { "a delete finding with no paths",
-      [](Finding& f, FakeMachine&) { f.paths.clear(); f.action = Action::delete_(); },
+      [](Finding& f, FakeMachine&) {
+          f.paths.clear();
+          f.action = Action::delete_();
+      },
       "Nothing to move to the Trash; scan again." },
     { "a move with no paths",
-      [](Finding& f, FakeMachine&) { f.paths.clear(); f.tier = Tier::personal; f.action = Action(Action::Kind::move); },
+      [](Finding& f, FakeMachine&) {
+          f.paths.clear();
+          f.tier = Tier::personal;
+          f.action = Action(Action::Kind::move);
+      },
       "Nothing to move." },
     { "a permanent delete of nothing is not done",
-      [](Finding& f, FakeMachine&) { f.paths.clear(); f.action = Action::delete_(); },
-      "Nothing to delete; scan again.", nullptr, Status::refused, {}, true },
+      [](Finding& f, FakeMachine&) {
+          f.paths.clear();
+          f.action = Action::delete_();
+      },
+      "Nothing to delete; scan again.",
+      nullptr,
+      Status::refused,
+      {},
+      true },
 };
 
 INSTANTIATE_TEST_SUITE_P(Cleaner, ActRefusals, ::testing::ValuesIn(refusalCases), CaseNamed {});
@@ -219,7 +257,8 @@ TEST_P(ActKinds, CarriesOutTheKind)
 {
     const auto& row = GetParam();
     FakeMachine machine;
-    const std::vector<std::string> displays { "~/Library/Caches/a", "~/Library/Caches/b b", "~/Library/Caches/c\u00e9" };
+    const std::vector<std::string> displays { "~/Library/Caches/a", "~/Library/Caches/b b",
+                                              "~/Library/Caches/c\u00e9" };
     for (const auto& display : displays)
         machine.file(display + "/f.bin", 100);
     const Mac mac = machine.mac();
@@ -254,12 +293,30 @@ const char* const trashed = "Moved to the Trash; the space comes back when the T
 const KindCase kindCases[] = {
     { "trash", Action::trash(), false, {}, Status::done, trashed, { false, false, false }, 3 },
     { "delete through the Trash", Action::delete_(), false, {}, Status::done, trashed, { false, false, false }, 3 },
-    { "delete for good", Action::delete_(), true, {}, Status::done, "Deleted; it rebuilds itself.",
-      { false, false, false }, 0 },
-    { "trash fails on the second path", Action::trash(), false, { 2, FileOp::trash }, Status::failed,
-      "Couldn't move ~/Library/Caches/b b to the Trash: ", { false, true, true }, 1 },
-    { "delete for good stops at the first error", Action::delete_(), true, { 2, FileOp::remove }, Status::failed,
-      "Couldn't delete ~/Library/Caches/b b: ", { false, true, true }, 0 },
+    { "delete for good",
+      Action::delete_(),
+      true,
+      {},
+      Status::done,
+      "Deleted; it rebuilds itself.",
+      { false, false, false },
+      0 },
+    { "trash fails on the second path",
+      Action::trash(),
+      false,
+      { 2, FileOp::trash },
+      Status::failed,
+      "Couldn't move ~/Library/Caches/b b to the Trash: ",
+      { false, true, true },
+      1 },
+    { "delete for good stops at the first error",
+      Action::delete_(),
+      true,
+      { 2, FileOp::remove },
+      Status::failed,
+      "Couldn't delete ~/Library/Caches/b b: ",
+      { false, true, true },
+      0 },
 };
 
 INSTANTIATE_TEST_SUITE_P(Cleaner, ActKinds, ::testing::ValuesIn(kindCases), CaseNamed {});
@@ -352,8 +409,10 @@ TEST(Clean, ResultsKeepRequestOrderAndEachChangeIsRecordedBeforeTheNext)
                                                                  { "fresh-caches", Status::refused } };
     for (std::size_t i = 0; i < results.size(); ++i)
         EXPECT_EQ(std::pair(results[i].id, results[i].status), statuses[i]) << i;
-    EXPECT_EQ(results[1], (CleanResult { "nowhere", "nowhere", Status::refused,
-                                         "A fresh scan doesn't find this any more; scan again.", 0, {} }));
+    EXPECT_EQ(
+        results[1],
+        (CleanResult {
+            "nowhere", "nowhere", Status::refused, "A fresh scan doesn't find this any more; scan again.", 0, {} }));
     // The same id again meets the same fresh report: its folder is gone now.
     EXPECT_EQ(results[3].detail, "~/Library/Caches/fresh isn't there any more; scan again.");
 
@@ -361,8 +420,14 @@ TEST(Clean, ResultsKeepRequestOrderAndEachChangeIsRecordedBeforeTheNext)
     const auto history = History::load(mac);
     EXPECT_EQ(historyWhenTrashing, (std::vector<std::string> { "", line(history.at(0)) }));
     ASSERT_EQ(history.size(), 2u);
-    EXPECT_EQ(history[0], (HistoryEntry { history[0].at, "fresh-caches", results[0].title, Action::Kind::trash,
-                                          results[0].bytes, results[0].relocated, {} }));
+    EXPECT_EQ(history[0],
+              (HistoryEntry { history[0].at,
+                              "fresh-caches",
+                              results[0].title,
+                              Action::Kind::trash,
+                              results[0].bytes,
+                              results[0].relocated,
+                              {} }));
     EXPECT_EQ(history[1].id, "old-caches");
 }
 
@@ -431,8 +496,7 @@ TEST(Clean, PutBackRestoresEveryOriginalPathExactly)
     machine.file("~/Movies/Trip/clip.mov", 5000).file("~/Movies/Trip/notes \"1\".txt", 20);
     machine.file("~/Library/Sounds/Strings/s.wav", 4000).file("~/Library/Sounds/Brass/b.wav", 2000);
     for (const char* item : { "~/Library/Caches/old/a.bin", "~/Movies/Trip/clip.mov", "~/Movies/Trip/notes \"1\".txt",
-                              "~/Movies/Trip",
-                              "~/Library/Sounds/Strings/s.wav", "~/Library/Sounds/Strings" })
+                              "~/Movies/Trip", "~/Library/Sounds/Strings/s.wav", "~/Library/Sounds/Strings" })
         machine.modified(item, old);
     ::chmod(machine.at("~/Movies/Trip/clip.mov").c_str(), 0604);
     machine.drive("Backup", "/Volumes/Backup", 1'000'000'000, 500'000'000);

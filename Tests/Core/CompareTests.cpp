@@ -79,28 +79,70 @@ const Side emptyFolder {};
 const Side missing { {}, {}, {}, false };
 
 const CompareCase compareCases[] = {
-    {"two empty folders", emptyFolder, emptyFolder, false, {0, 0, 0, 0, false}},
-    {"only DS_Store files equal an empty folder", {{{".DS_Store", "x"}, {"a/.DS_Store", "yy"}}}, emptyFolder, true,
-     {0, 0, 0, 0, true}},
-    {"missing on each side", {{{"a", "1"}, {"b/c", "2"}}}, {{{"a", "1"}, {"d", "3"}}}, false, {2, 1, 1, 0, false}},
-    {"same sizes other content, no checksums", {{{"a", "123"}}}, {{{"a", "456"}}}, false, {1, 0, 0, 0, false}},
-    {"same sizes other content, checksums", {{{"a", "123"}}}, {{{"a", "456"}}}, true, {1, 0, 0, 1, true}},
-    {"other size differs", {{{"a", "123"}}}, {{{"a", "1234"}}}, false, {1, 0, 0, 1, false}},
-    {"deep paths match by relative path", {{{"x/y/z.txt", "deep"}, {"X.app/Contents/Info.plist", "p"}}},
-     {{{"x/y/z.txt", "deep"}, {"X.app/Contents/Info.plist", "p"}}}, true, {2, 0, 0, 0, true}},
-    {"hidden file is compared", {{{".hidden", "h"}, {"a", "1"}}}, {{{"a", "1"}}}, false, {2, 1, 0, 0, false}},
-    {"links inside are not listed", {{{"a", "1"}}, {}, {{"to-a", "a"}, {"to-root", "/"}, {"dangling", "nowhere"}}},
-     {{{"a", "1"}}}, true, {1, 0, 0, 0, true}},
-    {"empty folders are not files", {{{"a", "1"}}, {"e", "f/g"}}, {{{"a", "1"}}}, false, {1, 0, 0, 0, false}},
-    {"trailing slash on the folder", {{{"a", "1"}, {"b/c", "2"}}}, {{{"a", "1"}, {"b/c", "2"}}}, false,
-     {2, 0, 0, 0, false}, false, "/"},
-    {"single file and its copy", {{{"", "same"}}}, {{{"", "same"}}}, true, {1, 0, 0, 0, true}},
-    {"single files of other sizes", {{{"", "same"}}}, {{{"", "longer"}}}, false, {1, 0, 0, 1, false}},
-    {"single files same size other content", {{{"", "same"}}}, {{{"", "diff"}}}, true, {1, 0, 0, 1, true}},
-    {"folder against a file compares the two sizes", emptyFolder, {{{"", "tiny"}}}, false, {1, 0, 0, 1, false}},
-    {"file against a missing path", {{{"", "x"}}}, missing, false, {1, 0, 0, 1, false}, true},
-    {"both missing without checksums", missing, missing, false, {1, 0, 0, 0, false}, true},
-    {"both missing with checksums is no proof of equality", missing, missing, true, {1, 0, 0, 1, true}, true},
+    { "two empty folders", emptyFolder, emptyFolder, false, { 0, 0, 0, 0, false } },
+    { "only DS_Store files equal an empty folder",
+      { { { ".DS_Store", "x" }, { "a/.DS_Store", "yy" } } },
+      emptyFolder,
+      true,
+      { 0, 0, 0, 0, true } },
+    { "missing on each side",
+      { { { "a", "1" }, { "b/c", "2" } } },
+      { { { "a", "1" }, { "d", "3" } } },
+      false,
+      { 2, 1, 1, 0, false } },
+    { "same sizes other content, no checksums",
+      { { { "a", "123" } } },
+      { { { "a", "456" } } },
+      false,
+      { 1, 0, 0, 0, false } },
+    { "same sizes other content, checksums",
+      { { { "a", "123" } } },
+      { { { "a", "456" } } },
+      true,
+      { 1, 0, 0, 1, true } },
+    { "other size differs", { { { "a", "123" } } }, { { { "a", "1234" } } }, false, { 1, 0, 0, 1, false } },
+    { "deep paths match by relative path",
+      { { { "x/y/z.txt", "deep" }, { "X.app/Contents/Info.plist", "p" } } },
+      { { { "x/y/z.txt", "deep" }, { "X.app/Contents/Info.plist", "p" } } },
+      true,
+      { 2, 0, 0, 0, true } },
+    { "hidden file is compared",
+      { { { ".hidden", "h" }, { "a", "1" } } },
+      { { { "a", "1" } } },
+      false,
+      { 2, 1, 0, 0, false } },
+    { "links inside are not listed",
+      { { { "a", "1" } }, {}, { { "to-a", "a" }, { "to-root", "/" }, { "dangling", "nowhere" } } },
+      { { { "a", "1" } } },
+      true,
+      { 1, 0, 0, 0, true } },
+    { "empty folders are not files",
+      { { { "a", "1" } }, { "e", "f/g" } },
+      { { { "a", "1" } } },
+      false,
+      { 1, 0, 0, 0, false } },
+    { "trailing slash on the folder",
+      { { { "a", "1" }, { "b/c", "2" } } },
+      { { { "a", "1" }, { "b/c", "2" } } },
+      false,
+      { 2, 0, 0, 0, false },
+      false,
+      "/" },
+    { "single file and its copy", { { { "", "same" } } }, { { { "", "same" } } }, true, { 1, 0, 0, 0, true } },
+    { "single files of other sizes", { { { "", "same" } } }, { { { "", "longer" } } }, false, { 1, 0, 0, 1, false } },
+    { "single files same size other content",
+      { { { "", "same" } } },
+      { { { "", "diff" } } },
+      true,
+      { 1, 0, 0, 1, true } },
+    { "folder against a file compares the two sizes",
+      emptyFolder,
+      { { { "", "tiny" } } },
+      false,
+      { 1, 0, 0, 1, false } },
+    { "file against a missing path", { { { "", "x" } } }, missing, false, { 1, 0, 0, 1, false }, true },
+    { "both missing without checksums", missing, missing, false, { 1, 0, 0, 0, false }, true },
+    { "both missing with checksums is no proof of equality", missing, missing, true, { 1, 0, 0, 1, true }, true },
 };
 
 class Compare : public ::testing::TestWithParam<CompareCase> {};
@@ -123,17 +165,23 @@ TEST(FileSizes, ListsRegularFilesWithTheirLengths)
 {
     TempDir dir;
     const std::string top = dir.path() + "/top";
-    build(top, {{{"a", "12345"}, {".hidden", "hh"}, {"sub/deeper/b c", ""}, {"sub/.DS_Store", "junk"},
-                 {".DS_Store", "junk"}, {"Pkg.app/Contents/MacOS/run", "xyz"}},
-                {"empty"},
-                {{"link-to-a", "a"}, {"link-to-outside", dir.path() + "/outside"}}});
+    build(top,
+          { { { "a", "12345" },
+              { ".hidden", "hh" },
+              { "sub/deeper/b c", "" },
+              { "sub/.DS_Store", "junk" },
+              { ".DS_Store", "junk" },
+              { "Pkg.app/Contents/MacOS/run", "xyz" } },
+            { "empty" },
+            { { "link-to-a", "a" }, { "link-to-outside", dir.path() + "/outside" } } });
     writeFile(dir.path() + "/outside/o", "outside");
     writeFile(top + "/sparse", "");
     ASSERT_EQ(::truncate((top + "/sparse").c_str(), 1 << 20), 0);
 
     FileList list = fileSizes(top);
     const std::map<std::string, std::int64_t> expected = {
-        {".hidden", 2}, {"Pkg.app/Contents/MacOS/run", 3}, {"a", 5}, {"sparse", 1 << 20}, {"sub/deeper/b c", 0},
+        { ".hidden", 2 },        { "Pkg.app/Contents/MacOS/run", 3 }, { "a", 5 }, { "sparse", 1 << 20 },
+        { "sub/deeper/b c", 0 },
     };
     EXPECT_EQ(list.sizes, expected);
     EXPECT_FALSE(list.incomplete);
@@ -144,7 +192,7 @@ TEST(FileSizes, FolderReachedThroughALinkIsListedAndAMissingOneIsIncomplete)
     TempDir dir;
     writeFile(dir.path() + "/real/a", "1");
     symlinkAt(dir.path() + "/real", dir.path() + "/alias");
-    EXPECT_EQ(fileSizes(dir.path() + "/alias").sizes, (std::map<std::string, std::int64_t> { {"a", 1} }));
+    EXPECT_EQ(fileSizes(dir.path() + "/alias").sizes, (std::map<std::string, std::int64_t> { { "a", 1 } }));
     FileList missing = fileSizes(dir.path() + "/missing");
     EXPECT_TRUE(missing.sizes.empty());
     EXPECT_TRUE(missing.incomplete);
@@ -162,7 +210,7 @@ TEST(FileSizes, UnreadableSubfolderMakesTheListIncomplete)
     FileList list = fileSizes(dir.path() + "/here");
     auto result = compareTreesFully(dir.path() + "/here", dir.path() + "/there", false);
     ::chmod((dir.path() + "/here/locked").c_str(), 0755);
-    EXPECT_EQ(list.sizes, (std::map<std::string, std::int64_t> { {"a", 1} }));
+    EXPECT_EQ(list.sizes, (std::map<std::string, std::int64_t> { { "a", 1 } }));
     EXPECT_TRUE(list.incomplete);
     EXPECT_TRUE(result.diff.identical());
     EXPECT_TRUE(result.incomplete);
@@ -178,7 +226,10 @@ protected:
         writeFile(at("Desktop2/c"), "333");
         writeFile(at("d"), "4444");
     }
-    std::string at(const std::string& relative) const { return relative.empty() ? home_.path() : home_.path() + "/" + relative; }
+    std::string at(const std::string& relative) const
+    {
+        return relative.empty() ? home_.path() : home_.path() + "/" + relative;
+    }
 
     TempDir home_;
     TempDir copy_;
@@ -189,7 +240,7 @@ TEST_F(Fenced, WalkLeavesOutFencedFoldersAndSaysSo)
     // The walk starts above the fence, so the fenced folder is met only on the way down.
     PrivacyFence::Registration registration(PrivacyFence::shared(), { at("Desktop") });
     FileList list = fileSizes(at(""));
-    EXPECT_EQ(list.sizes, (std::map<std::string, std::int64_t> { {"Desktop2/c", 3}, {"d", 4} }));
+    EXPECT_EQ(list.sizes, (std::map<std::string, std::int64_t> { { "Desktop2/c", 3 }, { "d", 4 } }));
     EXPECT_TRUE(list.incomplete);
 }
 
@@ -273,10 +324,11 @@ struct DigestCase {
 };
 
 const DigestCase digestCases[] = {
-    {"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-    {"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-    {"exactly one chunk", pattern(1 << 20), "8816f31ba2861e2a7ad907085905efdea5b458d26ed6fe4929ae21467ba1fa97"},
-    {"one byte past a chunk", pattern((1 << 20) + 1), "9921923bf5a52486c64d026c0f5c9cf6564d7766a0d3171473072d177b45aed3"},
+    { "empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855" },
+    { "abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad" },
+    { "exactly one chunk", pattern(1 << 20), "8816f31ba2861e2a7ad907085905efdea5b458d26ed6fe4929ae21467ba1fa97" },
+    { "one byte past a chunk", pattern((1 << 20) + 1),
+      "9921923bf5a52486c64d026c0f5c9cf6564d7766a0d3171473072d177b45aed3" },
 };
 
 class Digest : public ::testing::TestWithParam<DigestCase> {};

@@ -30,7 +30,8 @@ namespace {
 // The rules one entry at a time, on one thread, by full paths: what the walk must add up to.
 class SerialRules {
 public:
-    SerialRules(const std::string& start, std::set<std::string> skip) : skip_(std::move(skip))
+    SerialRules(const std::string& start, std::set<std::string> skip)
+        : skip_(std::move(skip))
     {
         struct stat status {};
         device_ = ::lstat(start.c_str(), &status) == 0 ? status.st_dev : 0;
@@ -83,7 +84,8 @@ private:
 // A tmpfs mounted on a folder for the scope; nothing when this process may not mount.
 class ScopedMount {
 public:
-    explicit ScopedMount(const std::string& at) : at_(at)
+    explicit ScopedMount(const std::string& at)
+        : at_(at)
     {
         mounted_ = ::mount("quandril-test", at.c_str(), "tmpfs", 0, "size=4m") == 0;
     }
@@ -193,7 +195,8 @@ TEST(ParallelWalk, FoldersTakenAwayDuringTheWalkCountWholeOrNotAtAll)
     makeFolders(away);
     for (int k = 0; k < 10; ++k) {
         for (int f = 0; f < 3; ++f)
-            writeFile(top + "/d" + std::to_string(k * 2) + "/m" + std::to_string(k) + "/f" + std::to_string(f), std::string(5'000, 'm'));
+            writeFile(top + "/d" + std::to_string(k * 2) + "/m" + std::to_string(k) + "/f" + std::to_string(f),
+                      std::string(5'000, 'm'));
     }
     const Usage whole = SerialRules(top, {}).usage();
     const std::int64_t moving = SerialRules(top + "/d0/m0", {}).usage().bytes;
@@ -203,7 +206,8 @@ TEST(ParallelWalk, FoldersTakenAwayDuringTheWalkCountWholeOrNotAtAll)
             while (!started.load())
                 std::this_thread::yield();
             for (int k = 0; k < 10; ++k)
-                std::filesystem::rename(top + "/d" + std::to_string(k * 2) + "/m" + std::to_string(k), away + "/m" + std::to_string(k));
+                std::filesystem::rename(top + "/d" + std::to_string(k * 2) + "/m" + std::to_string(k),
+                                        away + "/m" + std::to_string(k));
         });
         started = true;
         const Usage usage = diskUsage(top);
@@ -214,7 +218,8 @@ TEST(ParallelWalk, FoldersTakenAwayDuringTheWalkCountWholeOrNotAtAll)
         EXPECT_LE(missing / moving, 10);
         EXPECT_LE(usage.unreadable, missing / moving) << "run " << run;
         for (int k = 0; k < 10; ++k)
-            std::filesystem::rename(away + "/m" + std::to_string(k), top + "/d" + std::to_string(k * 2) + "/m" + std::to_string(k));
+            std::filesystem::rename(away + "/m" + std::to_string(k),
+                                    top + "/d" + std::to_string(k * 2) + "/m" + std::to_string(k));
     }
     std::filesystem::remove_all(away);
 }

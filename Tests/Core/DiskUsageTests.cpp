@@ -102,19 +102,35 @@ struct MeasureCase {
 };
 
 const MeasureCase measureCases[] = {
-    {"empty folder is its own entry", "empty", {}, {"empty"}, 0},
-    {"hard-linked file counts once", "data", {}, {"data", "data/a", "data/c", "data/sub", "data/sub/d"}, 0},
-    {"second name alone counts the file", "data/b", {}, {"data/a"}, 0},
-    {"link is not followed", "linked", {}, {"linked", "linked/to-data"}, 0},
-    {"single file", "data/c", {}, {"data/c"}, 0},
-    {"sparse file counts allocation, not length", "sparse", {}, {"sparse", "sparse/s"}, 0},
-    {"skipped folder counts only its own entry", "data", {"data/sub"}, {"data", "data/a", "data/c", "data/sub"}, 0},
-    {"a skipped file is counted as usual", "data", {"data/c"}, {"data", "data/a", "data/c", "data/sub", "data/sub/d"}, 0},
-    {"skipping the start itself counts its own entry", "data", {"data"}, {"data"}, 0},
-    {"missing path is one unreadable entry", "missing", {}, {}, 1},
-    {"a start with a trailing slash names its entries with one", "data/", {"data/sub"}, {"data", "data/a", "data/c", "data/sub"}, 0},
-    {"a skip entry with a doubled slash matches nothing", "data/", {"data//sub"}, {"data", "data/a", "data/c", "data/sub", "data/sub/d"}, 0},
-    {"a start with a trailing slash is skipped as spelled", "data/", {"data/"}, {"data"}, 0},
+    { "empty folder is its own entry", "empty", {}, { "empty" }, 0 },
+    { "hard-linked file counts once", "data", {}, { "data", "data/a", "data/c", "data/sub", "data/sub/d" }, 0 },
+    { "second name alone counts the file", "data/b", {}, { "data/a" }, 0 },
+    { "link is not followed", "linked", {}, { "linked", "linked/to-data" }, 0 },
+    { "single file", "data/c", {}, { "data/c" }, 0 },
+    { "sparse file counts allocation, not length", "sparse", {}, { "sparse", "sparse/s" }, 0 },
+    { "skipped folder counts only its own entry",
+      "data",
+      { "data/sub" },
+      { "data", "data/a", "data/c", "data/sub" },
+      0 },
+    { "a skipped file is counted as usual",
+      "data",
+      { "data/c" },
+      { "data", "data/a", "data/c", "data/sub", "data/sub/d" },
+      0 },
+    { "skipping the start itself counts its own entry", "data", { "data" }, { "data" }, 0 },
+    { "missing path is one unreadable entry", "missing", {}, {}, 1 },
+    { "a start with a trailing slash names its entries with one",
+      "data/",
+      { "data/sub" },
+      { "data", "data/a", "data/c", "data/sub" },
+      0 },
+    { "a skip entry with a doubled slash matches nothing",
+      "data/",
+      { "data//sub" },
+      { "data", "data/a", "data/c", "data/sub", "data/sub/d" },
+      0 },
+    { "a start with a trailing slash is skipped as spelled", "data/", { "data/" }, { "data" }, 0 },
 };
 
 class Measure : public ::testing::TestWithParam<MeasureCase> {};
@@ -131,8 +147,7 @@ TEST_P(Measure, CountsAllocatedBlocks)
     EXPECT_EQ(usage.unreadable, c.unreadable);
 }
 
-INSTANTIATE_TEST_SUITE_P(DiskUsage, Measure, ::testing::ValuesIn(measureCases),
-                         Testing::CaseNamed {});
+INSTANTIATE_TEST_SUITE_P(DiskUsage, Measure, ::testing::ValuesIn(measureCases), Testing::CaseNamed {});
 
 TEST(DiskUsage, SparseFileReallyIsSmallAndAnEmptyPathIsNothing)
 {
@@ -166,9 +181,12 @@ struct PermissionCase {
 };
 
 const PermissionCase permissionCases[] = {
-    {"listed but nothing inside examined: each entry unreadable", 0444, {"data", "data/a", "data/c", "data/sub"}, 2},
-    {"entered but not listed: the folder is unreadable", 0111, {"data", "data/a", "data/c"}, 1},
-    {"neither: the folder is unreadable, nothing else", 0, {"data", "data/a", "data/c"}, 1},
+    { "listed but nothing inside examined: each entry unreadable",
+      0444,
+      { "data", "data/a", "data/c", "data/sub" },
+      2 },
+    { "entered but not listed: the folder is unreadable", 0111, { "data", "data/a", "data/c" }, 1 },
+    { "neither: the folder is unreadable, nothing else", 0, { "data", "data/a", "data/c" }, 1 },
 };
 
 class Permission : public ::testing::TestWithParam<PermissionCase> {};
@@ -187,8 +205,7 @@ TEST_P(Permission, CountsWhatCanBeExamined)
     EXPECT_EQ(usage, (Usage { tree.sum(c.counted), c.unreadable }));
 }
 
-INSTANTIATE_TEST_SUITE_P(DiskUsage, Permission, ::testing::ValuesIn(permissionCases),
-                         Testing::CaseNamed {});
+INSTANTIATE_TEST_SUITE_P(DiskUsage, Permission, ::testing::ValuesIn(permissionCases), Testing::CaseNamed {});
 
 TEST(DiskUsage, FolderListedInManyReadsKeepsEveryEntry)
 {
@@ -225,7 +242,8 @@ TEST(DiskUsage, RelativeStartAndSkipAreTakenFromTheWorkingFolder)
 TEST(DiskUsage, AnotherVolumeCountsOnlyItsOwnEntry)
 {
     // Needs a folder that is the top of another volume; /dev/shm usually is one.
-    struct stat dev {}, shm {};
+    struct stat dev {
+    }, shm {};
     if (::stat("/dev", &dev) != 0 || ::stat("/dev/shm", &shm) != 0 || dev.st_dev == shm.st_dev
         || ::access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no writable volume mounted inside /dev";
@@ -243,7 +261,9 @@ TEST(DiskUsage, AnotherVolumeCountsOnlyItsOwnEntry)
 // still be measured.
 class DeepTree {
 public:
-    explicit DeepTree(int levels) : levels_(levels), top_(openFolder(AT_FDCWD, dir_.path().c_str()))
+    explicit DeepTree(int levels)
+        : levels_(levels)
+        , top_(openFolder(AT_FDCWD, dir_.path().c_str()))
     {
         int fd = ::dup(top_);
         for (int level = 0; level < levels_; ++level) {
@@ -370,8 +390,8 @@ TEST(DiskUsage, DeepTreeIsMeasuredWithFewDescriptors)
 TEST(DiskUsage, ManyPathsMatchOneByOneAndRepeatsGiveOneEntry)
 {
     Tree tree;
-    const std::vector<std::string> paths = { tree.at("data"), tree.at("empty"), tree.at("data"), tree.at("missing"),
-                                             tree.at("sparse"), tree.at("empty") };
+    const std::vector<std::string> paths = { tree.at("data"),    tree.at("empty"),  tree.at("data"),
+                                             tree.at("missing"), tree.at("sparse"), tree.at("empty") };
     auto usages = diskUsageOf(paths);
     ASSERT_EQ(usages.size(), 4u);
     for (const auto& path : paths)
@@ -393,12 +413,11 @@ struct FenceCase {
 };
 
 const FenceCase fenceCases[] = {
-    {"inside the root", "Desktop/x", {}},
-    {"file inside the root", "Desktop/x/f", {}},
-    {"the root itself", "Desktop", {}},
-    {"above the root the root is entered no further",
-     "", {"", "Desktop", "Desktop2", "Desktop2/g", "h"}},
-    {"a sibling sharing the prefix is measured", "Desktop2", {"Desktop2", "Desktop2/g"}},
+    { "inside the root", "Desktop/x", {} },
+    { "file inside the root", "Desktop/x/f", {} },
+    { "the root itself", "Desktop", {} },
+    { "above the root the root is entered no further", "", { "", "Desktop", "Desktop2", "Desktop2/g", "h" } },
+    { "a sibling sharing the prefix is measured", "Desktop2", { "Desktop2", "Desktop2/g" } },
 };
 
 class Fence : public ::testing::TestWithParam<FenceCase> {};
@@ -410,7 +429,9 @@ TEST_P(Fence, NeverLooksInside)
     writeFile(home.path() + "/Desktop/x/f", std::string(9'000, 'f'));
     writeFile(home.path() + "/Desktop2/g", std::string(7'000, 'g'));
     writeFile(home.path() + "/h", std::string(2'000, 'h'));
-    auto at = [&](const std::string& relative) { return relative.empty() ? home.path() : home.path() + "/" + relative; };
+    auto at = [&](const std::string& relative) {
+        return relative.empty() ? home.path() : home.path() + "/" + relative;
+    };
     std::int64_t expected = 0;
     for (const auto& relative : c.counted)
         expected += own(at(relative));
@@ -420,8 +441,7 @@ TEST_P(Fence, NeverLooksInside)
     EXPECT_EQ(diskUsageOf({ at(c.path) }).at(at(c.path)), (Usage { expected, 0 }));
 }
 
-INSTANTIATE_TEST_SUITE_P(DiskUsage, Fence, ::testing::ValuesIn(fenceCases),
-                         Testing::CaseNamed {});
+INSTANTIATE_TEST_SUITE_P(DiskUsage, Fence, ::testing::ValuesIn(fenceCases), Testing::CaseNamed {});
 
 TEST(DiskUsage, FencedRootThatIsMissingIsNotReportedUnreadable)
 {

@@ -23,7 +23,10 @@ using Quandril::Testing::FakeMachine;
 
 namespace Quandril {
 
-void PrintTo(const Explanation& explanation, std::ostream* out) { *out << Json::dump(toJson(explanation)); }
+void PrintTo(const Explanation& explanation, std::ostream* out)
+{
+    *out << Json::dump(toJson(explanation));
+}
 
 } // namespace Quandril
 
@@ -44,13 +47,14 @@ std::vector<std::string> names(const Explanation& explanation)
 Catalog explainCatalog()
 {
     Catalog catalog = Testing::miniCatalog();
-    catalog.protected_ = { { "~/Library/Keychains", keychains }, { "~/Library/Mail", "Mail keeps your messages here." },
-        { "~/Library/Accounts", keychains } };
+    catalog.protected_ = { { "~/Library/Keychains", keychains },
+                           { "~/Library/Mail", "Mail keeps your messages here." },
+                           { "~/Library/Accounts", keychains } };
     catalog.protectedSuffixes = { { ".photoslibrary", "Photos keeps its library here." } };
     auto derived = Testing::place("xcode-derived", "~/Library/Developer/Xcode/DerivedData");
     derived.title = "Xcode build data";
     catalog.places = { derived, Testing::place("in-cloud", "~/Library/Mobile Documents/*"),
-        Testing::place("quoted", "~/Library/Application Support/Build \"Caf\u00e9\" Data") };
+                       Testing::place("quoted", "~/Library/Application Support/Build \"Caf\u00e9\" Data") };
     catalog.systemPrefixes = { "com.apple." };
     catalog.owners = { Testing::owner("Old Tool", { "Old Tool" }, { "com.gone.oldtool" }) };
     return catalog;
@@ -81,7 +85,7 @@ protected:
         const std::string steamapps = "~/Library/Application Support/Steam/steamapps/";
         fake.text(steamapps + "libraryfolders.vdf", R"("libraryfolders" { "1" { "path" "/Volumes/Gone" } })");
         fake.text(steamapps + "appmanifest_42.acf",
-            R"("AppState" { "appid" "42" "name" "Space Game" "installdir" "SpaceGame" })");
+                  R"("AppState" { "appid" "42" "name" "Space Game" "installdir" "SpaceGame" })");
     }
 
     Explanation explain(const std::string& display)
@@ -103,7 +107,10 @@ struct Case {
     std::string expected;
 };
 
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const Case& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 const std::string inLibrary = R"("holdsNeverTouch":["Your passwords live here.","Mail keeps your messages here.",)"
                               R"("iCloud Drive","a cloud drive"],"neverTouch":null,"throughLink":false,)"
@@ -114,49 +121,54 @@ const std::string unmeasured = R"("bytes":0,"unreadable":0,"biggest":[],"holdsNe
 const Case cases[] = {
     { "known place", "~/Library/Developer/Xcode/DerivedData/", R"({"knownAs":"Xcode build data [xcode-derived]"})" },
     { "inside a known place", "~/Library/Developer/Xcode/DerivedData/App-abc/Build",
-        R"({"knownAs":"Xcode build data [xcode-derived]"})" },
+      R"({"knownAs":"Xcode build data [xcode-derived]"})" },
     { "only named like a place", "~/Library/Developer/Xcode/DerivedDataOld", R"({"knownAs":null})" },
     { "place typed decomposed", "~/Library/Application Support/Build \"Cafe\u0301\" Data",
-        R"({"knownAs":"Place quoted [quoted]"})" },
+      R"({"knownAs":"Place quoted [quoted]"})" },
     { "never-touch folder", "~/Library/Keychains",
-        R"({"neverTouch":"Your passwords live here.","holdsNeverTouch":[],"biggest":[{"name":"login.keychain","bytes":65536}]})" },
+      R"({"neverTouch":"Your passwords live here.","holdsNeverTouch":[],"biggest":[{"name":"login.keychain","bytes":65536}]})" },
     { "never-touch name ending", "~/Pictures/Trip.photoslibrary/originals",
-        R"({"neverTouch":"Photos keeps its library here."})" },
+      R"({"neverTouch":"Photos keeps its library here."})" },
     { "Library", "~/Library", "{" + inLibrary },
     { "Library with a final slash", "~/Library/", "{" + inLibrary },
     { "Library spelled with // and .", "~//Library/.", "{" + inLibrary },
     { "Library spelled with ..", "~/Documents/../Library", "{" + inLibrary },
     { "iCloud Drive", "~/Library/Mobile Documents/",
-        "{" + unmeasured + R"("neverTouch":"iCloud Drive","notLookedInto":["~/Library/Mobile Documents"]})" },
+      "{" + unmeasured + R"("neverTouch":"iCloud Drive","notLookedInto":["~/Library/Mobile Documents"]})" },
     { "in iCloud Drive spelled with ..", "~/Library/Caches/../Mobile Documents/com~apple~CloudDocs",
-        "{" + unmeasured
-            + R"("neverTouch":"iCloud Drive","notLookedInto":["~/Library/Mobile Documents/com~apple~CloudDocs"]})" },
+      "{" + unmeasured
+          + R"("neverTouch":"iCloud Drive","notLookedInto":["~/Library/Mobile Documents/com~apple~CloudDocs"]})" },
     { "a cloud drive", "~/Library/CloudStorage/Box",
-        "{" + unmeasured + R"("neverTouch":"a cloud drive","notLookedInto":["~/Library/CloudStorage/Box"]})" },
+      "{" + unmeasured + R"("neverTouch":"a cloud drive","notLookedInto":["~/Library/CloudStorage/Box"]})" },
     { "through a link into iCloud Drive", "~/iCloud/com~apple~CloudDocs",
-        "{" + unmeasured + R"("neverTouch":"iCloud Drive","throughLink":true,"notLookedInto":["~/iCloud/com~apple~CloudDocs"]})" },
-    { "a link to Library", "~/lib", R"({"throughLink":true,"notLookedInto":["~/Library/Mobile Documents","~/Library/CloudStorage"]})" },
+      "{" + unmeasured
+          + R"("neverTouch":"iCloud Drive","throughLink":true,"notLookedInto":["~/iCloud/com~apple~CloudDocs"]})" },
+    { "a link to Library", "~/lib",
+      R"({"throughLink":true,"notLookedInto":["~/Library/Mobile Documents","~/Library/CloudStorage"]})" },
     { "the Containers folder", "~/Library/Containers/", R"({"owner":null})" },
-    { "an installed app's container", "~/Library/Containers/com.example.editor/Data", R"({"owner":"installed: Editor"})" },
-    { "a gone app named by the catalog", "~/Library/Containers/com.gone.oldtool", R"({"owner":"uninstalled: Old Tool"})" },
+    { "an installed app's container", "~/Library/Containers/com.example.editor/Data",
+      R"({"owner":"installed: Editor"})" },
+    { "a gone app named by the catalog", "~/Library/Containers/com.gone.oldtool",
+      R"({"owner":"uninstalled: Old Tool"})" },
     { "a gone app named from its folder", "~/Library/Containers/com.vanished.paint-pro",
-        R"({"owner":"uninstalled: Paint-pro"})" },
+      R"({"owner":"uninstalled: Paint-pro"})" },
     { "part of macOS", "~/Library/Containers/com.apple.mail", R"({"owner":"macOS"})" },
     { "a group container", "~/Library/Group Containers/group.com.example.editor", R"({"owner":"installed: Editor"})" },
     { "nobody's support folder", "~/Library/Application Support/Random Stuff", R"({"owner":"unknown"})" },
     { "a Steam game's support folder", "~/Library/Application Support/Space Game",
-        R"({"owner":"installed: Space Game"})" },
+      R"({"owner":"installed: Space Game"})" },
     { "support folder typed decomposed", "~/Library/Application Support/Cafe\u0301 Noir",
-        R"({"owner":"installed: Café Noir"})" },
+      R"({"owner":"installed: Café Noir"})" },
     { "a cache folder", "~/Library/Caches/com.example.editor", R"({"owner":"installed: Editor"})" },
     { "only named like an app-data folder", "~/Library/ContainersOld/com.example.editor", R"({"owner":null})" },
     { "a link to a folder", "~/proj", R"({"throughLink":true,"biggest":[{"name":"main.c","bytes":262144}]})" },
-    { "inside a folder reached through a link", "~/proj/main.c", R"({"throughLink":true,"bytes":262144,"biggest":[]})" },
+    { "inside a folder reached through a link", "~/proj/main.c",
+      R"({"throughLink":true,"bytes":262144,"biggest":[]})" },
     { ".. after a link", "~/proj/../notes.txt", R"({"throughLink":true})" },
     { ".. without a link", "~/Projects/app/../notes.txt", R"({"throughLink":false})" },
     { "a dangling link", "~/gone", R"({"throughLink":false,"unreadable":0,"biggest":[]})" },
     { "a missing path", "~/Nowhere/thing",
-        R"({"bytes":0,"unreadable":1,"drive":"Macintosh HD","throughLink":false,"biggest":[],"notLookedInto":[]})" },
+      R"({"bytes":0,"unreadable":1,"drive":"Macintosh HD","throughLink":false,"biggest":[],"notLookedInto":[]})" },
 };
 
 class ExplainCases : public Explaining, public testing::WithParamInterface<Case> {};
@@ -196,7 +208,7 @@ TEST_F(Explaining, FenceIsRespected)
     fake.fixture()["cloud"] = Json::Value::array({ "~/Dropbox", "~/Missing Cloud" });
     fake.file("~/Dropbox/Big.zip", block).link("~/Library/Caches/back", "../Keychains");
     EXPECT_EQ(explain("~").notLookedInto,
-        (std::vector<std::string> { "~/Library/Mobile Documents", "~/Library/CloudStorage", "~/Dropbox" }));
+              (std::vector<std::string> { "~/Library/Mobile Documents", "~/Library/CloudStorage", "~/Dropbox" }));
 
     PrivacyFence::Registration fence(PrivacyFence::shared(), { fake.at("~/Library") });
     EXPECT_EQ(explain("~").notLookedInto, std::vector<std::string> { "~/Dropbox" });
@@ -215,8 +227,9 @@ TEST(ExplainRoot, EveryRuleLiesInsideTheRoot)
     // A fence on "/" keeps the whole disk from being walked or listed.
     PrivacyFence::Registration fence(PrivacyFence::shared(), { "/" });
     const Explanation root = Explainer::explain("/", fake.mac(), explainCatalog());
-    EXPECT_EQ(root.holdsNeverTouch, (std::vector<std::string> { keychains, "Mail keeps your messages here.",
-                                        "iCloud Drive", "a cloud drive" }));
+    EXPECT_EQ(root.holdsNeverTouch,
+              (std::vector<std::string> { keychains, "Mail keeps your messages here.", "iCloud Drive",
+                                          "a cloud drive" }));
 }
 
 TEST(ExplainDrives, LongestDrivePathThatHoldsThePath)
@@ -226,9 +239,13 @@ TEST(ExplainDrives, LongestDrivePathThatHoldsThePath)
     fake.drive("First Twin", "/Volumes/Twin", 1, 1).drive("Second Twin", "/Volumes/Twin", 1, 1);
     fake.drive("Caf\u00e9", "/Volumes/Caf\u00e9", 1, 1);
     const Mac mac = fake.mac();
-    const std::pair<std::string, std::string> rows[] = { { "/", "Macintosh HD" }, { "/Volumes/Backup/", "Backup" },
-        { "/Volumes/Backup/Photos", "Backup" }, { "/Volumes/Backups/x", "Macintosh HD" }, { "/Volumes/Back/x", "Back" },
-        { "/Volumes/Twin/x", "First Twin" }, { "/Volumes/Cafe\u0301/x", "Caf\u00e9" } };
+    const std::pair<std::string, std::string> rows[] = { { "/", "Macintosh HD" },
+                                                         { "/Volumes/Backup/", "Backup" },
+                                                         { "/Volumes/Backup/Photos", "Backup" },
+                                                         { "/Volumes/Backups/x", "Macintosh HD" },
+                                                         { "/Volumes/Back/x", "Back" },
+                                                         { "/Volumes/Twin/x", "First Twin" },
+                                                         { "/Volumes/Cafe\u0301/x", "Caf\u00e9" } };
     for (const auto& [path, drive] : rows)
         EXPECT_EQ(Explainer::explain(fake.root() + path, mac, Testing::miniCatalog()).drive, drive) << path;
     EXPECT_FALSE(Explainer::explain("/held-by-no-drive", mac, Testing::miniCatalog()).drive);
@@ -273,7 +290,7 @@ TEST_F(Explaining, UnreadableFolderInsideIsCounted)
 TEST_F(Explaining, PathsThatNameNothingAreAnsweredAsMissing)
 {
     for (const std::string& path : { std::string(), std::string("Library"), std::string("~/Library"),
-             fake.at("~/Projects") + std::string("\0/app", 5) }) {
+                                     fake.at("~/Projects") + std::string("\0/app", 5) }) {
         Explanation expected;
         expected.path = path;
         expected.unreadable = 1;
@@ -285,14 +302,16 @@ TEST(ExplanationJson, AbsentFieldsLeftOutListsAlwaysWritten)
 {
     Explanation bare;
     bare.path = "/x";
-    EXPECT_EQ(Json::dump(toJson(bare)),
+    EXPECT_EQ(
+        Json::dump(toJson(bare)),
         R"({"path":"/x","bytes":0,"unreadable":0,"holdsNeverTouch":[],"throughLink":false,"biggest":[],"notLookedInto":[]})");
-    Explanation full { "/a", INT64_MAX, 3, "HD", "No.", { "Why." }, "P [p]", "macOS", true, { { "Caf\u00e9", 5 } },
-        { "~/x" } };
+    Explanation full { "/a",     INT64_MAX, 3, "HD", "No.", { "Why." }, "P [p]", "macOS", true, { { "Caf\u00e9", 5 } },
+                       { "~/x" } };
     const Json::Value json = toJson(full);
     EXPECT_EQ(Json::decodeAs<Explanation>(Json::parse(Json::dump(json))), full);
     EXPECT_EQ(Json::decodeAs<Explanation>(toJson(bare)), bare);
-    for (const char* key : { "path", "bytes", "unreadable", "holdsNeverTouch", "throughLink", "biggest", "notLookedInto" }) {
+    for (const char* key :
+         { "path", "bytes", "unreadable", "holdsNeverTouch", "throughLink", "biggest", "notLookedInto" }) {
         Json::Value missing = json;
         missing.erase(key);
         EXPECT_THROW(Json::decodeAs<Explanation>(missing), Json::DecodeError) << key;

@@ -56,40 +56,40 @@ std::string answer(const std::string& helper, const std::string& path, const std
 
 struct HelperCase {
     const char* helper;
-    const char* path; // below the tree's top
+    const char* path;   // below the tree's top
     const char* free;   // with nothing fenced
     const char* fenced; // with /Fenced registered
 };
 
 const HelperCase helperCases[] = {
-    {"listNames", "/Fenced", "[.hidden,inner,link,secret]", "[]"},
-    {"listNames", "/Fenced/inner", "[x]", "[]"},
-    {"listNames", "/Fenced2", "[y]", "[y]"},
-    {"listNames", "/missing", "[]", "[]"},
-    {"children", "/Fenced", "[/Fenced/inner,/Fenced/link,/Fenced/secret]", "[]"},
-    {"children", "/Fenced/inner", "[/Fenced/inner/x]", "[]"},
-    {"children", "/Fenced2", "[/Fenced2/y]", "[/Fenced2/y]"},
-    {"isDirectory", "/Fenced", "true", "true"}, // the root's own entry may be looked at
-    {"isDirectory", "/Fenced/inner", "true", "false"},
-    {"isDirectory", "/Fenced2", "true", "true"},
-    {"isDirectory", "/linkToFolder", "true", "true"},
-    {"isDirectory", "/Fenced2/y", "false", "false"},
-    {"exists", "/Fenced", "true", "true"},
-    {"exists", "/Fenced/secret", "true", "false"},
-    {"exists", "/dangling", "false", "false"},
-    {"exists", "/missing", "false", "false"},
-    {"isSymlink", "/Fenced/link", "true", "true"}, // no fence test
-    {"isSymlink", "/dangling", "true", "true"},
-    {"isSymlink", "/Fenced/secret", "false", "false"},
-    {"isSymlink", "/missing", "false", "false"},
-    {"size", "/Fenced/secret", "3", "absent"},
-    {"size", "/Fenced2/y", "5", "5"},
-    {"size", "/dangling", "7", "7"}, // the link's own size: the length of "missing"
-    {"size", "/missing", "absent", "absent"},
-    {"modified", "/Fenced/secret", "present", "absent"},
-    {"modified", "/Fenced", "present", "present"},
-    {"modified", "/dangling", "present", "present"},
-    {"modified", "/missing", "absent", "absent"},
+    { "listNames", "/Fenced", "[.hidden,inner,link,secret]", "[]" },
+    { "listNames", "/Fenced/inner", "[x]", "[]" },
+    { "listNames", "/Fenced2", "[y]", "[y]" },
+    { "listNames", "/missing", "[]", "[]" },
+    { "children", "/Fenced", "[/Fenced/inner,/Fenced/link,/Fenced/secret]", "[]" },
+    { "children", "/Fenced/inner", "[/Fenced/inner/x]", "[]" },
+    { "children", "/Fenced2", "[/Fenced2/y]", "[/Fenced2/y]" },
+    { "isDirectory", "/Fenced", "true", "true" }, // the root's own entry may be looked at
+    { "isDirectory", "/Fenced/inner", "true", "false" },
+    { "isDirectory", "/Fenced2", "true", "true" },
+    { "isDirectory", "/linkToFolder", "true", "true" },
+    { "isDirectory", "/Fenced2/y", "false", "false" },
+    { "exists", "/Fenced", "true", "true" },
+    { "exists", "/Fenced/secret", "true", "false" },
+    { "exists", "/dangling", "false", "false" },
+    { "exists", "/missing", "false", "false" },
+    { "isSymlink", "/Fenced/link", "true", "true" }, // no fence test
+    { "isSymlink", "/dangling", "true", "true" },
+    { "isSymlink", "/Fenced/secret", "false", "false" },
+    { "isSymlink", "/missing", "false", "false" },
+    { "size", "/Fenced/secret", "3", "absent" },
+    { "size", "/Fenced2/y", "5", "5" },
+    { "size", "/dangling", "7", "7" }, // the link's own size: the length of "missing"
+    { "size", "/missing", "absent", "absent" },
+    { "modified", "/Fenced/secret", "present", "absent" },
+    { "modified", "/Fenced", "present", "present" },
+    { "modified", "/dangling", "present", "present" },
+    { "modified", "/missing", "absent", "absent" },
 };
 
 class HelpersAndTheFence : public ::testing::TestWithParam<HelperCase> {
@@ -121,8 +121,9 @@ TEST_P(HelpersAndTheFence, AnswerAsTheTableSays)
     const std::string path = machine->root() + row.path;
     EXPECT_EQ(answer(row.helper, path, machine->root()), row.free) << row.helper << " " << row.path << " (free)";
     {
-        PrivacyFence::Registration fence(PrivacyFence::shared(), {machine->root() + "/Fenced"});
-        EXPECT_EQ(answer(row.helper, path, machine->root()), row.fenced) << row.helper << " " << row.path << " (fenced)";
+        PrivacyFence::Registration fence(PrivacyFence::shared(), { machine->root() + "/Fenced" });
+        EXPECT_EQ(answer(row.helper, path, machine->root()), row.fenced)
+            << row.helper << " " << row.path << " (fenced)";
     }
     EXPECT_EQ(answer(row.helper, path, machine->root()), row.free) << row.helper << " " << row.path << " (after)";
 }
@@ -133,12 +134,13 @@ TEST(FileHelpers, ChildrenSortsByTheComposedFormAndDropsHiddenNames)
 {
     FakeMachine machine;
     // Raw bytes would put the decomposed "e\u0301z" before "f"; composed, it is U+00E9 and comes after.
-    for (const char* name : {"f", "e\u0301z", "\u00E9", "b", "B", "a", ".hidden", ".", "Z", "10", "9", "\u00C5ngstr\u00F6m"})
+    for (const char* name :
+         { "f", "e\u0301z", "\u00E9", "b", "B", "a", ".hidden", ".", "Z", "10", "9", "\u00C5ngstr\u00F6m" })
         if (std::string(name) != ".")
             machine.text(std::string("/dir/") + name, "");
     const std::string dir = machine.root() + "/dir";
     std::vector<std::string> expected;
-    for (const char* name : {"10", "9", "B", "Z", "a", "b", "f", "\u00C5ngstr\u00F6m", "\u00E9", "e\u0301z"})
+    for (const char* name : { "10", "9", "B", "Z", "a", "b", "f", "\u00C5ngstr\u00F6m", "\u00E9", "e\u0301z" })
         expected.push_back(dir + "/" + name);
     EXPECT_EQ(children(dir), expected);
 }
@@ -147,9 +149,10 @@ TEST(FileHelpers, SizeAndModifiedDescribeALinkItself)
 {
     FakeMachine machine;
     const auto old = std::chrono::system_clock::time_point(std::chrono::seconds(1'000'000'000));
-    const auto older = std::chrono::system_clock::time_point(std::chrono::seconds(900'000'000) + std::chrono::nanoseconds(5));
+    const auto older = std::chrono::system_clock::time_point(std::chrono::seconds(900'000'000)
+                                                             + std::chrono::nanoseconds(5));
     machine.file("/target", 4096).link("/link", "target").modified("/target", old).modified("/link", older);
-    EXPECT_EQ(size(machine.at("/link")), std::int64_t {6});
+    EXPECT_EQ(size(machine.at("/link")), std::int64_t { 6 });
     EXPECT_EQ(modified(machine.at("/link")), older);
     EXPECT_EQ(modified(machine.at("/target")), old);
 }
@@ -160,13 +163,13 @@ TEST(AdminShellLine, QuotesEveryElementForTheShell)
         std::vector<std::vector<std::string>> commands;
         std::string line;
     } rows[] = {
-        {{{"mv", "a b", "c"}}, "'mv' 'a b' 'c'"},
-        {{{"echo", "it's"}}, "'echo' 'it'\\''s'"},
-        {{{"echo", "back\\slash", "say \"hi\""}}, "'echo' 'back\\slash' 'say \"hi\"'"},
-        {{{"mv", "a", "b"}, {"ln", "-s", "b", "a"}}, "'mv' 'a' 'b' && 'ln' '-s' 'b' 'a'"},
-        {{{}, {"true"}}, " && 'true'"},
-        {{{""}}, "''"},
-        {{}, ""},
+        { { { "mv", "a b", "c" } }, "'mv' 'a b' 'c'" },
+        { { { "echo", "it's" } }, "'echo' 'it'\\''s'" },
+        { { { "echo", "back\\slash", "say \"hi\"" } }, "'echo' 'back\\slash' 'say \"hi\"'" },
+        { { { "mv", "a", "b" }, { "ln", "-s", "b", "a" } }, "'mv' 'a' 'b' && 'ln' '-s' 'b' 'a'" },
+        { { {}, { "true" } }, " && 'true'" },
+        { { { "" } }, "''" },
+        { {}, "" },
     };
     for (const auto& row : rows)
         EXPECT_EQ(adminShellLine(row.commands), row.line);
@@ -174,10 +177,11 @@ TEST(AdminShellLine, QuotesEveryElementForTheShell)
 
 TEST(AdminShellLine, EveryArgumentReachesTheShellUnchanged)
 {
-    const std::vector<std::string> arguments = {"it's", "back\\slash", "say \"hi\"", "$HOME", "`id`", "a b\nc", "*", "", "''", "\\'"};
-    std::vector<std::string> command = {"printf", "[%s]"};
+    const std::vector<std::string> arguments = { "it's",   "back\\slash", "say \"hi\"", "$HOME", "`id`",
+                                                 "a b\nc", "*",           "",           "''",    "\\'" };
+    std::vector<std::string> command = { "printf", "[%s]" };
     command.insert(command.end(), arguments.begin(), arguments.end());
-    const std::string line = adminShellLine({command});
+    const std::string line = adminShellLine({ command });
 
     FILE* shell = ::popen(line.c_str(), "r");
     ASSERT_NE(shell, nullptr);
@@ -197,7 +201,7 @@ TEST(RunAsAdmin, IsFalseWithoutRunningAnything)
 {
     FakeMachine machine;
     const std::string marker = machine.root() + "/ran";
-    const std::vector<std::vector<std::string>> touch = {{"/usr/bin/touch", marker}};
+    const std::vector<std::vector<std::string>> touch = { { "/usr/bin/touch", marker } };
 
     EXPECT_FALSE(machine.mac().runAsAdmin(touch));
     const Mac live("", machine.home(), std::nullopt);

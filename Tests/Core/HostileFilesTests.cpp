@@ -77,7 +77,7 @@ std::string errorOf(const std::function<void()>& work)
 
 HistoryEntry someEntry()
 {
-    return HistoryEntry {*Platform::parseIso8601("2025-03-04T05:06:07Z"), "a", "A", Action::Kind::trash, 1, {}, {}};
+    return HistoryEntry { *Platform::parseIso8601("2025-03-04T05:06:07Z"), "a", "A", Action::Kind::trash, 1, {}, {} };
 }
 
 struct PipeCase {
@@ -102,34 +102,31 @@ TEST_P(PipeInPlaceOfAFile, IsRefusedWithoutWaiting)
 INSTANTIATE_TEST_SUITE_P(
     Cases, PipeInPlaceOfAFile,
     testing::Values(
-        PipeCase {"Info.plist", "/Applications/Tool.app/Contents/Info.plist",
-                  [](FakeMachine& machine) { return identifierOf(machine, "/Applications/Tool.app"); },
-                  "listed without an identifier"},
-        PipeCase {"history file when loading", std::string(History::displayPath),
-                  [](FakeMachine& machine) {
-                      return std::to_string(History::load(machine.mac()).size()) + " entries";
-                  },
-                  "0 entries"},
-        PipeCase {"history file when appending", std::string(History::displayPath),
-                  [](FakeMachine& machine) {
-                      return History::append(someEntry(), machine.mac()) ? "appended" : "not appended";
-                  },
-                  "not appended"},
-        PipeCase {"catalog", "/rules/catalog.json",
-                  [](FakeMachine& machine) {
-                      return errorOf<Json::DecodeError>([&] { Catalog::load(machine.at("/rules/catalog.json")); });
-                  },
-                  "read error: " + std::generic_category().message(EINVAL)},
-        PipeCase {"fixture", "/quandril-fixture.json",
-                  [](FakeMachine& machine) {
-                      return errorOf<Json::DecodeError>([&] { Mac::fake(machine.root()); });
-                  },
-                  "read error: " + std::generic_category().message(EINVAL)},
-        PipeCase {"Steam manifest", "/Library/appmanifest_7.acf",
-                  [](FakeMachine& machine) {
-                      return VDF::parse(machine.at("/Library/appmanifest_7.acf")) ? "read" : "not read";
-                  },
-                  "not read"}),
+        PipeCase { "Info.plist", "/Applications/Tool.app/Contents/Info.plist",
+                   [](FakeMachine& machine) { return identifierOf(machine, "/Applications/Tool.app"); },
+                   "listed without an identifier" },
+        PipeCase {
+            "history file when loading", std::string(History::displayPath),
+            [](FakeMachine& machine) { return std::to_string(History::load(machine.mac()).size()) + " entries"; },
+            "0 entries" },
+        PipeCase { "history file when appending", std::string(History::displayPath),
+                   [](FakeMachine& machine) {
+                       return History::append(someEntry(), machine.mac()) ? "appended" : "not appended";
+                   },
+                   "not appended" },
+        PipeCase { "catalog", "/rules/catalog.json",
+                   [](FakeMachine& machine) {
+                       return errorOf<Json::DecodeError>([&] { Catalog::load(machine.at("/rules/catalog.json")); });
+                   },
+                   "read error: " + std::generic_category().message(EINVAL) },
+        PipeCase { "fixture", "/quandril-fixture.json",
+                   [](FakeMachine& machine) { return errorOf<Json::DecodeError>([&] { Mac::fake(machine.root()); }); },
+                   "read error: " + std::generic_category().message(EINVAL) },
+        PipeCase { "Steam manifest", "/Library/appmanifest_7.acf",
+                   [](FakeMachine& machine) {
+                       return VDF::parse(machine.at("/Library/appmanifest_7.acf")) ? "read" : "not read";
+                   },
+                   "not read" }),
     Testing::CaseNamed {});
 
 TEST(HostileFiles, HistoryIsNeverAppendedThroughALink)
@@ -150,10 +147,10 @@ using namespace Quandril::Testing;
 // An identifier, then a key "a" whose value holds `levels` arrays, each inside the one before.
 std::string deepBinary(std::size_t levels)
 {
-    std::vector<std::string> objects {plistDict({{1, 3}, {2, 4}}, 4), plistASCII("CFBundleIdentifier"), plistASCII("a"),
-                                      plistASCII("com.example.deep")};
+    std::vector<std::string> objects { plistDict({ { 1, 3 }, { 2, 4 } }, 4), plistASCII("CFBundleIdentifier"),
+                                       plistASCII("a"), plistASCII("com.example.deep") };
     for (std::size_t i = 0; i < levels; ++i)
-        objects.push_back(i + 1 < levels ? plistArray({objects.size() + 1}, 4) : plistArray({}, 4));
+        objects.push_back(i + 1 < levels ? plistArray({ objects.size() + 1 }, 4) : plistArray({}, 4));
     return binaryPlist(objects, 4);
 }
 
@@ -171,10 +168,11 @@ std::string deepXml(std::size_t levels)
 // every reference is followed.
 std::string sharedBinary(std::size_t levels)
 {
-    std::vector<std::string> objects {plistDict({{1, 2}, {3, 4}}, 1), plistASCII("a"), plistArray({5, 5}, 1),
-                                      plistASCII("CFBundleIdentifier"), plistASCII("com.example.shared")};
+    std::vector<std::string> objects { plistDict({ { 1, 2 }, { 3, 4 } }, 1), plistASCII("a"), plistArray({ 5, 5 }, 1),
+                                       plistASCII("CFBundleIdentifier"), plistASCII("com.example.shared") };
     for (std::size_t i = 0; i < levels; ++i)
-        objects.push_back(i + 1 < levels ? plistArray({objects.size() + 1, objects.size() + 1}, 1) : plistArray({}, 1));
+        objects.push_back(i + 1 < levels ? plistArray({ objects.size() + 1, objects.size() + 1 }, 1)
+                                         : plistArray({}, 1));
     return binaryPlist(objects, 1);
 }
 
@@ -197,17 +195,18 @@ TEST_P(CraftedInfoPlist, NeverStopsTheScan)
 INSTANTIATE_TEST_SUITE_P(
     Cases, CraftedInfoPlist,
     testing::Values(
-        CraftedCase {"53 bytes whose one key holds a NUL",
-                     binaryPlist({plistDict({{1, 2}}, 1), plistUTF16(std::u16string(u"A\0", 2)), plistASCII("x")}, 1),
-                     "listed without an identifier"},
-        CraftedCase {"a NUL key beside the identifier",
-                     binaryPlist({plistDict({{1, 3}, {2, 4}}, 1), plistUTF16(std::u16string(u"\0", 1)),
-                                  plistASCII("CFBundleIdentifier"), plistASCII("x"), plistASCII("com.example.ok")},
-                                 1),
-                     "com.example.ok"},
-        CraftedCase {"binary arrays 200,000 deep", deepBinary(200'000), "com.example.deep"},
-        CraftedCase {"XML arrays 200,000 deep", deepXml(200'000), "com.example.deep"},
-        CraftedCase {"binary arrays shared 60 levels deep", sharedBinary(60), "com.example.shared"}),
+        CraftedCase {
+            "53 bytes whose one key holds a NUL",
+            binaryPlist({ plistDict({ { 1, 2 } }, 1), plistUTF16(std::u16string(u"A\0", 2)), plistASCII("x") }, 1),
+            "listed without an identifier" },
+        CraftedCase { "a NUL key beside the identifier",
+                      binaryPlist({ plistDict({ { 1, 3 }, { 2, 4 } }, 1), plistUTF16(std::u16string(u"\0", 1)),
+                                    plistASCII("CFBundleIdentifier"), plistASCII("x"), plistASCII("com.example.ok") },
+                                  1),
+                      "com.example.ok" },
+        CraftedCase { "binary arrays 200,000 deep", deepBinary(200'000), "com.example.deep" },
+        CraftedCase { "XML arrays 200,000 deep", deepXml(200'000), "com.example.deep" },
+        CraftedCase { "binary arrays shared 60 levels deep", sharedBinary(60), "com.example.shared" }),
     Testing::CaseNamed {});
 
 } // namespace

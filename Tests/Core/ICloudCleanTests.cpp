@@ -28,7 +28,7 @@ using Status = CleanResult::Status;
 namespace {
 
 const std::string cloud = "~/Library/Mobile Documents/com~apple~CloudDocs";
-const std::string big = cloud + "/Big.mov";    // a placeholder, alone: it carries a caution
+const std::string big = cloud + "/Big.mov";     // a placeholder, alone: it carries a caution
 const std::string copy = cloud + "/b/Note.txt"; // the newer of two iCloud copies: no caution
 const std::string unknown = "icloud-ffffffffffff";
 constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max();
@@ -62,7 +62,8 @@ struct Cloud {
         std::vector<std::string> ids;
         for (const auto& display : displays)
             ids.push_back(id(display));
-        return ICloud::clean(ids, scan, *mac, options, [this](const std::string& line) { lines.push_back(line); }, stop);
+        return ICloud::clean(
+            ids, scan, *mac, options, [this](const std::string& line) { lines.push_back(line); }, stop);
     }
     std::string parked(const std::string& rest) const
     {
@@ -138,22 +139,52 @@ const std::string checkCopy = "check it byte for byte against the copy that stay
                               "iCloud and remove it from iCloud.";
 
 const RequestCase requestCases[] = {
-    { "no such drive", "Nowhere", true, false, 500'000'000, { copy, unknown, big },
-      { { copy, Status::refused, sayDrive }, { unknown, Status::refused, sayDrive }, { big, Status::refused, sayDrive } } },
-    { "the startup drive is no target", "Macintosh HD", true, false, 500'000'000, { big },
+    { "no such drive",
+      "Nowhere",
+      true,
+      false,
+      500'000'000,
+      { copy, unknown, big },
+      { { copy, Status::refused, sayDrive },
+        { unknown, Status::refused, sayDrive },
+        { big, Status::refused, sayDrive } } },
+    { "the startup drive is no target",
+      "Macintosh HD",
+      true,
+      false,
+      500'000'000,
+      { big },
       { { big, Status::refused, sayDrive } } },
-    { "refusals come first", "Backup", false, true, 500'000'000, { copy, unknown, big },
+    { "refusals come first",
+      "Backup",
+      false,
+      true,
+      500'000'000,
+      { copy, unknown, big },
       { { unknown, Status::refused, "Not in the last iCloud scan; scan again." },
-        { big, Status::refused, "Afterwards it's no longer in iCloud: the copy moved to your drive is the only one. It "
-                                "waits until you've agreed to that." },
+        { big, Status::refused,
+          "Afterwards it's no longer in iCloud: the copy moved to your drive is the only one. It "
+          "waits until you've agreed to that." },
         { copy, Status::wouldDo, checkCopy } } },
-    { "a drive by its path and a dry run", "/Volumes/Backup", true, true, 500'000'000, { big, copy, copy },
-      { { big, Status::wouldDo, "Would download it, check it byte for byte, park it on Backup in Removed from iCloud "
-                                "and remove it from iCloud." },
-        { copy, Status::wouldDo, checkCopy }, { copy, Status::wouldDo, checkCopy } } },
+    { "a drive by its path and a dry run",
+      "/Volumes/Backup",
+      true,
+      true,
+      500'000'000,
+      { big, copy, copy },
+      { { big, Status::wouldDo,
+          "Would download it, check it byte for byte, park it on Backup in Removed from iCloud "
+          "and remove it from iCloud." },
+        { copy, Status::wouldDo, checkCopy },
+        { copy, Status::wouldDo, checkCopy } } },
     { "a tenth over is not room", "Backup", true, true, 1100, { copy }, { { copy, Status::refused, noRoom } } },
     { "a byte more is room", "Backup", true, true, 1101, { copy }, { { copy, Status::wouldDo, checkCopy } } },
-    { "room counts files on the Mac too", "Backup", true, false, 4400, { big, copy },
+    { "room counts files on the Mac too",
+      "Backup",
+      true,
+      false,
+      4400,
+      { big, copy },
       { { big, Status::refused, noRoom }, { copy, Status::refused, noRoom } } },
     { "nothing asked", "Nowhere", true, false, 500'000'000, {}, {} },
 };
@@ -170,8 +201,9 @@ TEST(ICloudClean, PathsHistoryCannotRecordAreRefusedBeforeAnythingHappens)
         const auto results = run.clean({ file });
         ASSERT_EQ(results.size(), 1u);
         EXPECT_EQ(results[0].status, Status::refused);
-        EXPECT_EQ(results[0].detail, "Its name or path isn't valid UTF-8 text, so History couldn't record the change; "
-                                     "rename it and scan again.");
+        EXPECT_EQ(results[0].detail,
+                  "Its name or path isn't valid UTF-8 text, so History couldn't record the change; "
+                  "rename it and scan again.");
     }
     EXPECT_TRUE(run.files->calls().empty());
     EXPECT_TRUE(exists(run.machine.at(file)));
@@ -214,17 +246,21 @@ TEST_P(Chunks, FormInRequestOrderAndEveryParkedFileIsInHistory)
         EXPECT_EQ(results[i].status, Status::done) << results[i].detail;
         EXPECT_EQ(history[i].id, results[i].id);
         EXPECT_EQ(history[i].action, Action::Kind::move);
-        EXPECT_EQ(history[i].relocated, (std::vector<Relocation> { { run.machine.at(names[i]),
-                                                                     run.parked(nameOf(names[i])), {}, true } }));
+        EXPECT_EQ(history[i].relocated,
+                  (std::vector<Relocation> { { run.machine.at(names[i]), run.parked(nameOf(names[i])), {}, true } }));
         EXPECT_FALSE(exists(run.machine.at(names[i])));
     }
 }
 
 const ChunkCase chunkCases[] = {
-    { "none fits beside another", { { 3000, false }, { 3000, false }, { 6000, false }, { 1000, false } }, 5000,
+    { "none fits beside another",
+      { { 3000, false }, { 3000, false }, { 6000, false }, { 1000, false } },
+      5000,
       { "Chunk 1 of 4: downloading 3 KB", "Chunk 2 of 4: downloading 3 KB", "Chunk 3 of 4: downloading 6 KB",
         "Chunk 4 of 4: downloading 1 KB" } },
-    { "files on the Mac ride along", { { 4000, false }, { 20000, true }, { 1000, false } }, 5000,
+    { "files on the Mac ride along",
+      { { 4000, false }, { 20000, true }, { 1000, false } },
+      5000,
       { "Chunk 1 of 1: downloading 5 KB" } },
     { "nothing to download", { { 2000, true }, { 3000, true } }, 1000, { "Chunk 1 of 1: downloading 0 KB" } },
 };
@@ -236,13 +272,15 @@ TEST(ICloudClean, ProgressLinesComeInOrder)
     Cloud run;
     run.open();
     const auto results = run.clean({ big, copy });
-    EXPECT_EQ(run.lines, (std::vector<std::string> { "Chunk 1 of 1: downloading 3 KB", "Checking Big.mov",
-                                                     "Copying Big.mov to Backup", "Checking Note.txt",
-                                                     "Copying Note.txt to Backup" }));
+    EXPECT_EQ(run.lines,
+              (std::vector<std::string> { "Chunk 1 of 1: downloading 3 KB", "Checking Big.mov",
+                                          "Copying Big.mov to Backup", "Checking Note.txt",
+                                          "Copying Note.txt to Backup" }));
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(results[0].detail, "Checked byte for byte, parked on Backup and removed from iCloud.");
-    EXPECT_EQ(results[1].detail, "Checked byte for byte against the copy that stays, parked on Backup and removed from "
-                                 "iCloud.");
+    EXPECT_EQ(results[1].detail,
+              "Checked byte for byte against the copy that stays, parked on Backup and removed from "
+              "iCloud.");
 }
 
 TEST(ICloudClean, TheMacKeepsItsMarginAndSumsThatOverflowFitNowhere)
@@ -260,15 +298,17 @@ TEST(ICloudClean, TheMacKeepsItsMarginAndSumsThatOverflowFitNowhere)
     EXPECT_EQ(results[0].status, Status::done);
     for (const int i : { 1, 2 }) {
         EXPECT_EQ(results[i].status, Status::refused);
-        EXPECT_EQ(results[i].detail, "Downloading it needs " + Report::bytes(101'000) + " free on the Mac, which has "
-                                         + Report::bytes(100'000) + "; it's still in iCloud.");
+        EXPECT_EQ(results[i].detail,
+                  "Downloading it needs " + Report::bytes(101'000) + " free on the Mac, which has "
+                      + Report::bytes(100'000) + "; it's still in iCloud.");
     }
     EXPECT_TRUE(exists(run.machine.at(cloud + "/b.bin")));
 
     run.options.marginBytes = most;
     results = run.clean({ cloud + "/b.bin" });
-    EXPECT_EQ(results.at(0).detail, "Downloading it needs " + Report::bytes(most) + " free on the Mac, which has "
-                                        + Report::bytes(100'000) + "; it's still in iCloud.");
+    EXPECT_EQ(results.at(0).detail,
+              "Downloading it needs " + Report::bytes(most) + " free on the Mac, which has " + Report::bytes(100'000)
+                  + "; it's still in iCloud.");
 
     const std::int64_t half = most / 2 + 1;
     run.scan.biggest = { { "icloud-000000000001", run.machine.at(cloud + "/x"), half, true, {}, {}, {} },
@@ -283,7 +323,7 @@ TEST(ICloudClean, TheMacKeepsItsMarginAndSumsThatOverflowFitNowhere)
 struct StopCase {
     const char* name;
     std::int64_t chunkBytes;
-    int stopFromPoll; // polls: before each chunk and before each of its files
+    int stopFromPoll;             // polls: before each chunk and before each of its files
     std::vector<Status> statuses; // of a.bin and b.bin
 };
 
@@ -373,8 +413,8 @@ const FaultCase faultCases[] = {
       Status::failed, partial, true, true },
     { "short copy", [](Cloud& run) { run.files->damageCopies(FaultyFileOps::CopyFault::shortFile); }, Status::failed,
       partial, true, true },
-    { "copy fails", [](Cloud& run) { run.files->failAll(FileOp::copy); }, Status::failed, "Couldn't copy it to Backup: ",
-      true, false },
+    { "copy fails", [](Cloud& run) { run.files->failAll(FileOp::copy); }, Status::failed,
+      "Couldn't copy it to Backup: ", true, false },
     { "folder fails", [](Cloud& run) { run.files->failAll(FileOp::createFolder); }, Status::failed,
       "Couldn't make the folder on Backup: ", true, false },
     { "removal fails", [](Cloud& run) { run.files->failAll(FileOp::remove); }, Status::failed,
@@ -383,7 +423,8 @@ const FaultCase faultCases[] = {
       Status::refused, "It isn't identical to iCloud Drive/a/Note.txt byte for byte, so it stays in iCloud.", true,
       false },
     { "keeper gone", [](Cloud& run) { std::filesystem::remove(run.machine.at(cloud + "/a/Note.txt")); }, Status::failed,
-      "The copy that stays (iCloud Drive/a/Note.txt) couldn't be read to compare, so nothing was changed.", true, false },
+      "The copy that stays (iCloud Drive/a/Note.txt) couldn't be read to compare, so nothing was changed.", true,
+      false },
     { "grown since the scan", [](Cloud& run) { writeFile(run.machine.at(copy), std::string(1001, 'a')); },
       Status::refused, "It changed or moved since the scan; scan again.", true, false },
     { "replaced by a link",
@@ -423,9 +464,12 @@ TEST(ICloudPark, ATakenNameGetsTheNextNumberBeforeItsExtension)
     const Mac& mac = run.open();
     const DriveInfo backup = mac.drives().at(1);
     const std::vector<std::pair<std::string, std::string>> cases {
-        { cloud + "/Taxes/2019.pdf", "/iCloud Drive/Taxes/2019.pdf" }, { cloud + "/Report.pdf", "/iCloud Drive/Report 3.pdf" },
-        { cloud + "/Old.pdf", "/iCloud Drive/Old 2.pdf" },   { cloud + "/Archive.tar.gz", "/iCloud Drive/Archive.tar 2.gz" },
-        { cloud + "/Notes", "/iCloud Drive/Notes 2" },       { "~/Desktop/plan.txt", "/Desktop/plan.txt" },
+        { cloud + "/Taxes/2019.pdf", "/iCloud Drive/Taxes/2019.pdf" },
+        { cloud + "/Report.pdf", "/iCloud Drive/Report 3.pdf" },
+        { cloud + "/Old.pdf", "/iCloud Drive/Old 2.pdf" },
+        { cloud + "/Archive.tar.gz", "/iCloud Drive/Archive.tar 2.gz" },
+        { cloud + "/Notes", "/iCloud Drive/Notes 2" },
+        { "~/Desktop/plan.txt", "/Desktop/plan.txt" },
         { "~/Downloads/x.txt", "/x.txt" },
     };
     for (const auto& [file, place] : cases)

@@ -31,12 +31,18 @@ TimePoint age(int seconds)
 TEST(NormalizedName, CopyWordsAndNumbersGoWhateverTheirOrder)
 {
     const std::vector<std::pair<std::string, std::string>> cases {
-        { "Report copy 2.PDF", "report.pdf" }, { "report.pdf", "report.pdf" },
-        { "photo (1) copy.jpg", "photo.jpg" }, { "IMG 2024.jpg", "img.jpg" },
-        { "notes", "notes." },                 { "Photo 1 (2).JPG", "photo.jpg" },
-        { "a copy copy.txt", "a.txt" },        { "copy.txt", "copy.txt" },
-        { "Budget \u0663.xlsx", "budget.xlsx" }, { "\u00DCber Copy.PDF", "\u00FCber.pdf" },
-        { "Archive copy.tar.gz", "archive copy.tar.gz" }, { "draft(2).txt", "draft(2).txt" },
+        { "Report copy 2.PDF", "report.pdf" },
+        { "report.pdf", "report.pdf" },
+        { "photo (1) copy.jpg", "photo.jpg" },
+        { "IMG 2024.jpg", "img.jpg" },
+        { "notes", "notes." },
+        { "Photo 1 (2).JPG", "photo.jpg" },
+        { "a copy copy.txt", "a.txt" },
+        { "copy.txt", "copy.txt" },
+        { "Budget \u0663.xlsx", "budget.xlsx" },
+        { "\u00DCber Copy.PDF", "\u00FCber.pdf" },
+        { "Archive copy.tar.gz", "archive copy.tar.gz" },
+        { "draft(2).txt", "draft(2).txt" },
     };
     for (const auto& [name, normalized] : cases)
         EXPECT_EQ(ICloud::normalizedName(name), normalized) << name;
@@ -99,24 +105,50 @@ TEST_P(CopyGroups, KeepTheRightCopyAndOfferOnlyICloudOnes)
 const std::string onArchive = "Afterwards it's no longer in iCloud: the copy on Archive is the one that stays.";
 
 const GroupCase groupCases[] = {
-    { "copy word and case", { { cloud + "/Report copy 2.PDF", 1000, 1 }, { cloud + "/report.pdf", 1000, 2 } },
-      { cloud + "/Report copy 2.PDF" }, cloud + "/report.pdf" },
-    { "size alone from the threshold", { { cloud + "/a.mov", 5000, 2 }, { cloud + "/b.mov", 5000, 1 } },
-      { cloud + "/b.mov" }, cloud + "/a.mov", "iCloud", false },
+    { "copy word and case",
+      { { cloud + "/Report copy 2.PDF", 1000, 1 }, { cloud + "/report.pdf", 1000, 2 } },
+      { cloud + "/Report copy 2.PDF" },
+      cloud + "/report.pdf" },
+    { "size alone from the threshold",
+      { { cloud + "/a.mov", 5000, 2 }, { cloud + "/b.mov", 5000, 1 } },
+      { cloud + "/b.mov" },
+      cloud + "/a.mov",
+      "iCloud",
+      false },
     { "other names below the threshold", { { cloud + "/a.txt", 1000 }, { cloud + "/b.txt", 1000 } }, {} },
-    { "equal times keep the shorter path", { { cloud + "/Deep/Er/x.pdf", 1000, 5 }, { cloud + "/x.pdf", 1000, 5 } },
-      { cloud + "/Deep/Er/x.pdf" }, cloud + "/x.pdf" },
+    { "equal times keep the shorter path",
+      { { cloud + "/Deep/Er/x.pdf", 1000, 5 }, { cloud + "/x.pdf", 1000, 5 } },
+      { cloud + "/Deep/Er/x.pdf" },
+      cloud + "/x.pdf" },
     { "a drive copy beats the Mac's",
-      { { cloud + "/film.mov", 1000, 0, true }, { "~/Downloads/film.mov", 1000 }, { "/Volumes/Archive/film.mov", 1000 } },
-      { cloud + "/film.mov" }, "/Volumes/Archive/film.mov", "Archive", true, onArchive },
+      { { cloud + "/film.mov", 1000, 0, true },
+        { "~/Downloads/film.mov", 1000 },
+        { "/Volumes/Archive/film.mov", 1000 } },
+      { cloud + "/film.mov" },
+      "/Volumes/Archive/film.mov",
+      "Archive",
+      true,
+      onArchive },
     { "two in iCloud and one on the Mac",
-      { { cloud + "/a/scan.pdf", 1000, 3, true }, { cloud + "/b/scan.pdf", 1000, 1 }, { "~/Documents/scan.pdf", 1000, 9 } },
-      { cloud + "/b/scan.pdf" }, cloud + "/a/scan.pdf", "iCloud", true, std::nullopt, false },
-    { "Mac copy by size alone", { { cloud + "/clip.mov", 6000 }, { "~/Movies/other.mov", 6000 } },
-      { cloud + "/clip.mov" }, "~/Movies/other.mov", "this Mac", false,
+      { { cloud + "/a/scan.pdf", 1000, 3, true },
+        { cloud + "/b/scan.pdf", 1000, 1 },
+        { "~/Documents/scan.pdf", 1000, 9 } },
+      { cloud + "/b/scan.pdf" },
+      cloud + "/a/scan.pdf",
+      "iCloud",
+      true,
+      std::nullopt,
+      false },
+    { "Mac copy by size alone",
+      { { cloud + "/clip.mov", 6000 }, { "~/Movies/other.mov", 6000 } },
+      { cloud + "/clip.mov" },
+      "~/Movies/other.mov",
+      "this Mac",
+      false,
       "Afterwards it's no longer in iCloud: the copy on this Mac is the one that stays." },
     { "parked files are no copies",
-      { { cloud + "/r.pdf", 1000 }, { "/Volumes/Archive/Removed from iCloud/iCloud Drive/r.pdf", 1000 } }, {} },
+      { { cloud + "/r.pdf", 1000 }, { "/Volumes/Archive/Removed from iCloud/iCloud Drive/r.pdf", 1000 } },
+      {} },
     { "hidden folders are no copies", { { cloud + "/x.bin", 1000 }, { "~/Downloads/.cache/x.bin", 1000 } }, {} },
     { "small files are passed over", { { cloud + "/t.txt", 50 }, { "~/Downloads/t.txt", 50 } }, {} },
     { "a file is not its own copy", { { cloud + "/solo.bin", 1000 } }, {}, {}, "iCloud", true, {}, true, true },
@@ -135,10 +167,15 @@ std::int64_t allocated(const std::string& path)
 TEST(ICloudScan, PackagesCountOnceHiddenAndParkedArePrunedAndNothingInsideIsListed)
 {
     FakeMachine machine;
-    machine.file(cloud + "/a.txt", 300).file(cloud + "/Trip.photoslibrary/db/photo.jpg", 400)
-        .file(cloud + "/Trip.photoslibrary/Inner.app/bin", 200).file(cloud + "/Talk.KEY/data", 100)
-        .sparse(cloud + "/big.mov", 8000).file(cloud + "/.Hidden.app/x", 500).file(cloud + "/.DS_Store", 10)
-        .file(cloud + "/Removed from iCloud/old.txt", 700).file(cloud + "/Sub/Removed from iCloud/old.txt", 700)
+    machine.file(cloud + "/a.txt", 300)
+        .file(cloud + "/Trip.photoslibrary/db/photo.jpg", 400)
+        .file(cloud + "/Trip.photoslibrary/Inner.app/bin", 200)
+        .file(cloud + "/Talk.KEY/data", 100)
+        .sparse(cloud + "/big.mov", 8000)
+        .file(cloud + "/.Hidden.app/x", 500)
+        .file(cloud + "/.DS_Store", 10)
+        .file(cloud + "/Removed from iCloud/old.txt", 700)
+        .file(cloud + "/Sub/Removed from iCloud/old.txt", 700)
         .link(cloud + "/link.txt", "a.txt");
     const CloudScan scan = scanOf(machine.mac(), 0, 0);
 
@@ -211,7 +248,8 @@ TEST(ICloudScan, JsonLeavesOutWhatIsAbsentAndNeedsTheRest)
     CloudScan scan;
     scan.roots = { "/r" };
     scan.biggest.push_back({ "icloud-000000000000", "/r/a", 5, false, std::nullopt, std::nullopt, "Careful." });
-    scan.groups.push_back({ "b", 7, "/r/b", "iCloud", { { "icloud-111111111111", "/r/c", 7, true, "/r/b", true, {} } }, false });
+    scan.groups.push_back(
+        { "b", 7, "/r/b", "iCloud", { { "icloud-111111111111", "/r/c", 7, true, "/r/b", true, {} } }, false });
     const Json::Value json = toJson(scan);
     EXPECT_FALSE(json["biggest"][0].contains("keep"));
     EXPECT_FALSE(json["biggest"][0].contains("keepOnMac"));

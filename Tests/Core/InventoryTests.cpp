@@ -38,15 +38,18 @@ TEST_P(NameKey, LowerCasesThenKeepsLettersMarksDigits)
     EXPECT_EQ(normalized(GetParam().text), GetParam().key);
 }
 
-INSTANTIATE_TEST_SUITE_P(Inventory, NameKey,
+INSTANTIATE_TEST_SUITE_P(
+    Inventory, NameKey,
     testing::Values(KeyCase { "Sound Editor", "soundeditor" }, KeyCase { "com.example.App-2", "comexampleapp2" },
-        KeyCase { "Caf" + eComposed, "caf" + eComposed }, KeyCase { "CAF" + eDecomposed, "caf" + eComposed },
-        KeyCase { "\u0395\u039b\u039b\u0391\u0394\u0391 2", "\u03b5\u03bb\u03bb\u03b1\u03b4\u03b12" }, // Greek
-        KeyCase { "\u65e5\u672c \u30a2\u30d7\u30ea", "\u65e5\u672c\u30a2\u30d7\u30ea" },               // CJK, kana
-        KeyCase { "Stra\u00dfe", "stra\u00dfe" }, KeyCase { "\u0130stanbul", "i\u0307stanbul" },
-        KeyCase { "\u0663 Apps", "\u0663apps" }, // Arabic-Indic digit three
-        KeyCase { "\U0001F3B5 \U0001F3B6!", "" }, KeyCase { "\U0001F468\u200D\U0001F469\u200D\U0001F467", "" },
-        KeyCase { "", "" }));
+                    KeyCase { "Caf" + eComposed, "caf" + eComposed },
+                    KeyCase { "CAF" + eDecomposed, "caf" + eComposed },
+                    KeyCase { "\u0395\u039b\u039b\u0391\u0394\u0391 2",
+                              "\u03b5\u03bb\u03bb\u03b1\u03b4\u03b12" },                             // Greek
+                    KeyCase { "\u65e5\u672c \u30a2\u30d7\u30ea", "\u65e5\u672c\u30a2\u30d7\u30ea" }, // CJK, kana
+                    KeyCase { "Stra\u00dfe", "stra\u00dfe" }, KeyCase { "\u0130stanbul", "i\u0307stanbul" },
+                    KeyCase { "\u0663 Apps", "\u0663apps" }, // Arabic-Indic digit three
+                    KeyCase { "\U0001F3B5 \U0001F3B6!", "" },
+                    KeyCase { "\U0001F468\u200D\U0001F469\u200D\U0001F467", "" }, KeyCase { "", "" }));
 
 // ---- Spotlight's listing ---------------------------------------------------------------------
 
@@ -62,8 +65,8 @@ TEST(Spotlight, KeepsOnlyTopLevelBundlesOutsideSystemAndTrash)
                                "/Users/me/System/Mine.app\n"
                                "/Users/me/Downloads/Last.app";
     EXPECT_EQ(spotlightBundlePaths(output),
-        (std::vector<std::string> { "/Applications/Editor.app", "/Volumes/Backup/Tools/Player.app",
-            "/Users/me/System/Mine.app", "/Users/me/Downloads/Last.app" }));
+              (std::vector<std::string> { "/Applications/Editor.app", "/Volumes/Backup/Tools/Player.app",
+                                          "/Users/me/System/Mine.app", "/Users/me/Downloads/Last.app" }));
     EXPECT_TRUE(spotlightBundlePaths("").empty());
     EXPECT_TRUE(spotlightBundlePaths("\n\n").empty());
 }
@@ -124,10 +127,11 @@ void Discovery::SetUp()
     fake.link("/Applications/Linked Folder", fake.at("/Elsewhere/Folder"));
     fake.text("/Applications/Plain File.app", "not a bundle");
     fake.fixture()["lastUsed"] = { { "/Applications/Writer.app", "2025-01-31T09:30:00Z" },
-        { "~/Applications/Home Tool.app", "not a date" } };
+                                   { "~/Applications/Home Tool.app", "not a date" } };
 
     mac = fake.mac();
-    index = AppIndex::discover(*mac, mac->drives(), { fake.at("~/Library/Application Support/Steam/steamapps/common") });
+    index = AppIndex::discover(*mac, mac->drives(),
+                               { fake.at("~/Library/Application Support/Steam/steamapps/common") });
 }
 
 TEST_F(Discovery, FindsEveryBundleOnceInPathOrder)
@@ -227,13 +231,16 @@ TEST_P(PluginHost, ByVendorPrefixOrByPluginName)
 }
 
 INSTANTIATE_TEST_SUITE_P(Inventory, PluginHost,
-    testing::Values(HostCase { "Anything", "com.vendor.daw", true }, HostCase { "Anything", "ORG.AUDIOHOUSE.X", true },
-        HostCase { "Anything", "com.vendorx.daw", false }, HostCase { "Reverb", std::nullopt, true },
-        HostCase { "Reverb Hall Deluxe", std::nullopt, true }, HostCase { "Synthesizer", std::nullopt, true },
-        HostCase { "Rev", std::nullopt, false },     // too short to compare loosely
-        HostCase { "Abacus", std::nullopt, true },   // begins with the plug-in key "ab"
-        HostCase { "\U0001F3B9\U0001F3B9\U0001F3B9\U0001F3B9", std::nullopt, false },
-        HostCase { "Writer", "com.example.writer", false }));
+                         testing::Values(HostCase { "Anything", "com.vendor.daw", true },
+                                         HostCase { "Anything", "ORG.AUDIOHOUSE.X", true },
+                                         HostCase { "Anything", "com.vendorx.daw", false },
+                                         HostCase { "Reverb", std::nullopt, true },
+                                         HostCase { "Reverb Hall Deluxe", std::nullopt, true },
+                                         HostCase { "Synthesizer", std::nullopt, true },
+                                         HostCase { "Rev", std::nullopt, false },   // too short to compare loosely
+                                         HostCase { "Abacus", std::nullopt, true }, // begins with the plug-in key "ab"
+                                         HostCase { "\U0001F3B9\U0001F3B9\U0001F3B9\U0001F3B9", std::nullopt, false },
+                                         HostCase { "Writer", "com.example.writer", false }));
 
 // ---- Lookups ---------------------------------------------------------------------------------
 
@@ -248,19 +255,21 @@ InstalledApp made(std::string name, std::optional<std::string> id, std::string p
 
 const AppIndex& lookupIndex()
 {
-    static const AppIndex index({
-        made("Sound Editor 3", "com.example.soundeditor", "/A/1.app"),
-        made("Editor", "com.example.editor", "/A/2.app"),
-        made("Writer", "com.examplesoft.writer", "/A/3.app"),
-        made("Zed", "org.zed.zed", "/A/4.app"),
-        made("No ID", std::nullopt, "/A/5.app"),
-        made("Caf" + eComposed + " Noir", "fr.cafe.noir", "/A/6.app"),
-        made("\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac", "gr.example.hellenic", "/A/7.app"),
-        made("\U0001F3B5\U0001F3B6", "com.emoji.only", "/A/8.app"),
-        made("\u00c9t\u00e9s", "com.seasons.etes", "/A/9.app"),
-        made("Abcx", "com.abcx.tool", "/A/10.app"),
-        made("Editor", "com.example.editor", "/B/2.app"),
-    }, {});
+    static const AppIndex index(
+        {
+            made("Sound Editor 3", "com.example.soundeditor", "/A/1.app"),
+            made("Editor", "com.example.editor", "/A/2.app"),
+            made("Writer", "com.examplesoft.writer", "/A/3.app"),
+            made("Zed", "org.zed.zed", "/A/4.app"),
+            made("No ID", std::nullopt, "/A/5.app"),
+            made("Caf" + eComposed + " Noir", "fr.cafe.noir", "/A/6.app"),
+            made("\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac", "gr.example.hellenic", "/A/7.app"),
+            made("\U0001F3B5\U0001F3B6", "com.emoji.only", "/A/8.app"),
+            made("\u00c9t\u00e9s", "com.seasons.etes", "/A/9.app"),
+            made("Abcx", "com.abcx.tool", "/A/10.app"),
+            made("Editor", "com.example.editor", "/B/2.app"),
+        },
+        {});
     return index;
 }
 
@@ -284,10 +293,18 @@ TEST_P(Lookup, FindsTheRightAppOrNone)
     const LookupCase& c = GetParam();
     std::optional<InstalledApp> found;
     switch (c.by) {
-    case LookupCase::By::bundleID: found = index.appForBundleID(c.query); break;
-    case LookupCase::By::name: found = index.appNamed(c.query); break;
-    case LookupCase::By::maker: found = index.appFromMaker(c.query); break;
-    case LookupCase::By::prefix: found = index.appForBundlePrefix(c.query); break;
+    case LookupCase::By::bundleID:
+        found = index.appForBundleID(c.query);
+        break;
+    case LookupCase::By::name:
+        found = index.appNamed(c.query);
+        break;
+    case LookupCase::By::maker:
+        found = index.appFromMaker(c.query);
+        break;
+    case LookupCase::By::prefix:
+        found = index.appForBundlePrefix(c.query);
+        break;
     }
     EXPECT_EQ(found ? std::optional(found->path) : std::nullopt, c.path);
 }
@@ -295,40 +312,48 @@ TEST_P(Lookup, FindsTheRightAppOrNone)
 using By = LookupCase::By;
 
 INSTANTIATE_TEST_SUITE_P(BundleID, Lookup,
-    testing::Values(LookupCase { By::bundleID, "com.example.editor", "/A/2.app" },
-        LookupCase { By::bundleID, "COM.Example.Editor", "/A/2.app" },
-        LookupCase { By::bundleID, "com.example.editor.agent", "/A/2.app" },
-        LookupCase { By::bundleID, "..com..example.editor.", "/A/2.app" },
-        LookupCase { By::bundleID, "com.example.editorial", std::nullopt },
-        LookupCase { By::bundleID, "com.example", std::nullopt }, LookupCase { By::bundleID, "com", std::nullopt },
-        LookupCase { By::bundleID, "", std::nullopt }, LookupCase { By::bundleID, "...", std::nullopt }));
+                         testing::Values(LookupCase { By::bundleID, "com.example.editor", "/A/2.app" },
+                                         LookupCase { By::bundleID, "COM.Example.Editor", "/A/2.app" },
+                                         LookupCase { By::bundleID, "com.example.editor.agent", "/A/2.app" },
+                                         LookupCase { By::bundleID, "..com..example.editor.", "/A/2.app" },
+                                         LookupCase { By::bundleID, "com.example.editorial", std::nullopt },
+                                         LookupCase { By::bundleID, "com.example", std::nullopt },
+                                         LookupCase { By::bundleID, "com", std::nullopt },
+                                         LookupCase { By::bundleID, "", std::nullopt },
+                                         LookupCase { By::bundleID, "...", std::nullopt }));
 
-INSTANTIATE_TEST_SUITE_P(Name, Lookup,
+INSTANTIATE_TEST_SUITE_P(
+    Name, Lookup,
     testing::Values(LookupCase { By::name, "Sound Editor", "/A/1.app" },
-        LookupCase { By::name, "SoundEditor3 Cache", "/A/1.app" }, LookupCase { By::name, "Editor", "/A/2.app" },
-        LookupCase { By::name, "editorial", "/A/2.app" }, // begins with the app's key
-        LookupCase { By::name, "Ed", std::nullopt }, LookupCase { By::name, "Zed!", "/A/4.app" },
-        LookupCase { By::name, "Sou", std::nullopt }, // three letters match only a whole key
-        LookupCase { By::name, "No-ID", "/A/5.app" },
-        LookupCase { By::name, "CAF" + eDecomposed + " noir", "/A/6.app" },
-        LookupCase { By::name, "\u0395\u039b\u039b\u0397\u039d\u0399\u039a\u0386", "/A/7.app" },
-        LookupCase { By::name, "\U0001F3B5\U0001F3B6", std::nullopt },
-        // Three characters written with four scalars are still three characters.
-        LookupCase { By::name, "E\u0301t\u00e9", std::nullopt },
-        LookupCase { By::name, "E\u0301te\u0301s", "/A/9.app" },
-        // "x" with an accent is not "x": a beginning must end between two characters.
-        LookupCase { By::name, "Abcx\u0301yz", std::nullopt }, LookupCase { By::name, "Abcxyz", "/A/10.app" }));
+                    LookupCase { By::name, "SoundEditor3 Cache", "/A/1.app" },
+                    LookupCase { By::name, "Editor", "/A/2.app" },
+                    LookupCase { By::name, "editorial", "/A/2.app" }, // begins with the app's key
+                    LookupCase { By::name, "Ed", std::nullopt }, LookupCase { By::name, "Zed!", "/A/4.app" },
+                    LookupCase { By::name, "Sou", std::nullopt }, // three letters match only a whole key
+                    LookupCase { By::name, "No-ID", "/A/5.app" },
+                    LookupCase { By::name, "CAF" + eDecomposed + " noir", "/A/6.app" },
+                    LookupCase { By::name, "\u0395\u039b\u039b\u0397\u039d\u0399\u039a\u0386", "/A/7.app" },
+                    LookupCase { By::name, "\U0001F3B5\U0001F3B6", std::nullopt },
+                    // Three characters written with four scalars are still three characters.
+                    LookupCase { By::name, "E\u0301t\u00e9", std::nullopt },
+                    LookupCase { By::name, "E\u0301te\u0301s", "/A/9.app" },
+                    // "x" with an accent is not "x": a beginning must end between two characters.
+                    LookupCase { By::name, "Abcx\u0301yz", std::nullopt },
+                    LookupCase { By::name, "Abcxyz", "/A/10.app" }));
 
-INSTANTIATE_TEST_SUITE_P(Maker, Lookup,
+INSTANTIATE_TEST_SUITE_P(
+    Maker, Lookup,
     testing::Values(LookupCase { By::maker, "Example Soft", "/A/3.app" },
-        LookupCase { By::maker, "Example", "/A/1.app" }, LookupCase { By::maker, "zed", std::nullopt },
-        LookupCase { By::maker, "soundeditor", std::nullopt }, // last part, not a maker
-        LookupCase { By::maker, "com.", std::nullopt }, LookupCase { By::maker, "Example!", "/A/1.app" },
-        LookupCase { By::maker, "CAFE", "/A/6.app" }, LookupCase { By::maker, "Caf" + eDecomposed, std::nullopt }));
+                    LookupCase { By::maker, "Example", "/A/1.app" }, LookupCase { By::maker, "zed", std::nullopt },
+                    LookupCase { By::maker, "soundeditor", std::nullopt }, // last part, not a maker
+                    LookupCase { By::maker, "com.", std::nullopt }, LookupCase { By::maker, "Example!", "/A/1.app" },
+                    LookupCase { By::maker, "CAFE", "/A/6.app" },
+                    LookupCase { By::maker, "Caf" + eDecomposed, std::nullopt }));
 
 INSTANTIATE_TEST_SUITE_P(Prefix, Lookup,
-    testing::Values(LookupCase { By::prefix, "com.example.", "/A/1.app" },
-        LookupCase { By::prefix, "COM.EXAMPLESOFT", "/A/3.app" }, LookupCase { By::prefix, "", "/A/1.app" },
-        LookupCase { By::prefix, "net.", std::nullopt }));
+                         testing::Values(LookupCase { By::prefix, "com.example.", "/A/1.app" },
+                                         LookupCase { By::prefix, "COM.EXAMPLESOFT", "/A/3.app" },
+                                         LookupCase { By::prefix, "", "/A/1.app" },
+                                         LookupCase { By::prefix, "net.", std::nullopt }));
 
 } // namespace

@@ -38,7 +38,10 @@ struct SampleCase {
     std::optional<std::string> sentence;
 };
 
-void PrintTo(const SampleCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const SampleCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class Sampling : public testing::TestWithParam<SampleCase> {};
 
@@ -81,34 +84,47 @@ std::vector<std::string> twelveDocuments()
     return files;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Sampling,
-    testing::Values(SampleCase { "nothing personal", { "cache.db", "Logs/today.log" }, 50'000, std::nullopt },
-        SampleCase { "one file under a marker folder in any case", { "Data/DOCUMENTS/Report \"Q1\".txt", "a.db" },
-            50'000, "1 file that looks like your own, Data/DOCUMENTS/Report \"Q1\".txt" },
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Sampling,
+    testing::Values(
+        SampleCase { "nothing personal", { "cache.db", "Logs/today.log" }, 50'000, std::nullopt },
+        SampleCase { "one file under a marker folder in any case",
+                     { "Data/DOCUMENTS/Report \"Q1\".txt", "a.db" },
+                     50'000,
+                     "1 file that looks like your own, Data/DOCUMENTS/Report \"Q1\".txt" },
         SampleCase { "twelve files name the first", twelveDocuments(), 50'000,
-            "12 files that look like your own, such as Data/Documents/Report 10.txt" },
-        SampleCase { "a marker extension in any case", { "Work/Plan.PAGES" }, 50'000,
-            "1 file that looks like your own, Work/Plan.PAGES" },
-        SampleCase { "a decomposed marker folder", { "Me\u0301dias/clip.mov" }, 50'000,
-            "1 file that looks like your own, Me\u0301dias/clip.mov" },
+                     "12 files that look like your own, such as Data/Documents/Report 10.txt" },
+        SampleCase { "a marker extension in any case",
+                     { "Work/Plan.PAGES" },
+                     50'000,
+                     "1 file that looks like your own, Work/Plan.PAGES" },
+        SampleCase { "a decomposed marker folder",
+                     { "Me\u0301dias/clip.mov" },
+                     50'000,
+                     "1 file that looks like your own, Me\u0301dias/clip.mov" },
         // Only the folders of a path count, not the file's own name.
         SampleCase { "a file named like a marker folder", { "documents", "Documents" }, 50'000, std::nullopt },
-        SampleCase { "a marker word that is no extension", { "pages", "notes.pages.bak", ".psd" }, 50'000,
-            std::nullopt },
+        SampleCase {
+            "a marker word that is no extension", { "pages", "notes.pages.bak", ".psd" }, 50'000, std::nullopt },
         // Folders count as entries too: "A" is the first, "A/x.psd" the second.
         SampleCase { "the limit ends the walk", { "A/x.psd" }, 1, std::nullopt },
-        SampleCase { "the limit counts folders and files", { "A/x.psd" }, 2, "1 file that looks like your own, A/x.psd" },
+        SampleCase {
+            "the limit counts folders and files", { "A/x.psd" }, 2, "1 file that looks like your own, A/x.psd" },
         SampleCase { "a limit of nothing", { "x.psd" }, 0, std::nullopt },
-        SampleCase { "a deep folder and a later sibling", { deepFile(), "Z/y.psd" }, 50'000,
-            "2 files that look like your own, such as " + deepFile() },
+        SampleCase { "a deep folder and a later sibling",
+                     { deepFile(), "Z/y.psd" },
+                     50'000,
+                     "2 files that look like your own, such as " + deepFile() },
         // Name by name: "a" comes before "a-c", though "a/" comes after "a-" as text.
-        SampleCase { "the first in the walk across folders", { "b/x.psd", "a-c/w.psd", "a/z/y.psd" }, 50'000,
-            "3 files that look like your own, such as a/z/y.psd" },
+        SampleCase { "the first in the walk across folders",
+                     { "b/x.psd", "a-c/w.psd", "a/z/y.psd" },
+                     50'000,
+                     "3 files that look like your own, such as a/z/y.psd" },
         SampleCase { "many folders looked at whole", fortyFolders(), 50'000,
-            "1200 files that look like your own, such as a10/f10.psd" },
+                     "1200 files that look like your own, such as a10/f10.psd" },
         // a10, a11 and a12 whole (93 entries), then a13 and six of its files.
         SampleCase { "many folders cut by the limit", fortyFolders(), 100,
-            "96 files that look like your own, such as a10/f10.psd" }),
+                     "96 files that look like your own, such as a10/f10.psd" }),
     Testing::CaseNamed {});
 
 TEST(SamplingLimits, MissingFencedAndLinkedFoldersGiveNothing)
@@ -119,10 +135,11 @@ TEST(SamplingLimits, MissingFencedAndLinkedFoldersGiveNothing)
     fake.link("~/Library/Data/linked.psd", fake.at("/Outside/Documents/c.txt"));
 
     EXPECT_EQ(personalContent(fake.at("~/Missing"), markers(), 50'000), std::nullopt);
-    EXPECT_EQ(personalContent(fake.at("~/Library/Data"), markers(), 50'000), "1 file that looks like your own, Inner/b.psd");
+    EXPECT_EQ(personalContent(fake.at("~/Library/Data"), markers(), 50'000),
+              "1 file that looks like your own, Inner/b.psd");
     {
         PrivacyFence::Registration fence(PrivacyFence::shared(),
-            { fake.at("~/Downloads"), fake.at("~/Library/Data/Inner") });
+                                         { fake.at("~/Downloads"), fake.at("~/Library/Data/Inner") });
         EXPECT_EQ(personalContent(fake.at("~/Downloads"), markers(), 50'000), std::nullopt);
         EXPECT_EQ(personalContent(fake.at("~/Downloads/Files"), markers(), 50'000), std::nullopt);
         // A fenced folder inside is never opened.
@@ -147,19 +164,20 @@ const std::string unknownReason
 const std::string unknownGetBack = "Look inside before deciding; if it goes, it goes to the Trash first.";
 
 Finding leftover(const std::string& id, const std::string& name, std::int64_t bytes, std::vector<std::string> paths,
-    std::optional<std::string> caution = std::nullopt)
+                 std::optional<std::string> caution = std::nullopt)
 {
     return Finding(id, "leftovers", name + " leftovers", name + " is no longer installed, but its data stayed behind.",
-        "It stays in the Trash until you empty it. Reinstalled, " + name + " would start fresh without it.",
-        Tier::reinstallable, bytes, std::move(paths), name, Action::trash(), std::move(caution), std::nullopt, false,
-        std::nullopt);
+                   "It stays in the Trash until you empty it. Reinstalled, " + name + " would start fresh without it.",
+                   Tier::reinstallable, bytes, std::move(paths), name, Action::trash(), std::move(caution),
+                   std::nullopt, false, std::nullopt);
 }
 
 Finding unknown(const std::string& id, const std::string& name, std::int64_t bytes, std::vector<std::string> paths,
-    std::optional<std::string> caution = std::nullopt)
+                std::optional<std::string> caution = std::nullopt)
 {
     return Finding(id, "leftovers", name + " (owner unknown)", unknownReason, unknownGetBack, Tier::reinstallable,
-        bytes, std::move(paths), std::nullopt, Action::review(), std::move(caution), std::nullopt, true, std::nullopt);
+                   bytes, std::move(paths), std::nullopt, Action::review(), std::move(caution), std::nullopt, true,
+                   std::nullopt);
 }
 
 class Leftovers : public testing::Test {
@@ -195,9 +213,9 @@ protected:
 
 TEST_F(Leftovers, OneFindingPerGoneAppAndPerUnknownFolderInKeyOrder)
 {
-    folder("~/Library/Containers/com.keeper.app");         // installed
-    folder("~/Library/Containers/com.apple.Notes");        // macOS
-    folder("~/Library/Group Containers/group.CloudDocs");   // macOS once "group." is off
+    folder("~/Library/Containers/com.keeper.app");        // installed
+    folder("~/Library/Containers/com.apple.Notes");       // macOS
+    folder("~/Library/Group Containers/group.CloudDocs"); // macOS once "group." is off
     std::string container = folder("~/Library/Containers/com.example.app");
     std::string group = folder("~/Library/Group Containers/group.com.example.app");
     std::string oldContainer = folder("~/Library/Containers/com.gone.oldtool.agent");
@@ -209,21 +227,24 @@ TEST_F(Leftovers, OneFindingPerGoneAppAndPerUnknownFolderInKeyOrder)
     std::string sharedGroup = folder("~/Library/Group Containers/Shared \"Stuff\"");
     std::string sharedSupport = folder("~/Library/Application Support/Shared \"Stuff\"");
     // Not looked at: a link, a file, a catalog place, and what the fence holds.
-    fake.file("/Elsewhere/Data/data.bin", 10'000).link("~/Library/Application Support/Linked", fake.at("/Elsewhere/Data"));
+    fake.file("/Elsewhere/Data/data.bin", 10'000)
+        .link("~/Library/Application Support/Linked", fake.at("/Elsewhere/Data"));
     fake.text("~/Library/Application Support/loose.txt", "x");
     folder("~/Library/Application Support/Claimed/Cache");
     catalog.places = { Testing::place("claimed", "~/Library/Application Support/Claimed/Cache") };
 
     // Unknown folders are keyed by their paths, which sort before any name.
-    Testing::expectOnly(find(),
+    Testing::expectOnly(
+        find(),
         { unknown("unknown-libraryapplicationsupportfoobar", "Foo Bar", sizeOf({ fooBar }), { fooBar }),
-            unknown("unknown-libraryapplicationsupportsharedstuff", "Shared \"Stuff\"", sizeOf({ sharedSupport }),
-                { sharedSupport }),
-            unknown("unknown-librarygroupcontainerssharedstuff", "Shared \"Stuff\"", sizeOf({ sharedGroup }),
-                { sharedGroup }),
-            leftover("leftover-comcaf\u00e9app", "Caf\u00e9", sizeOf({ cafe, cafeGroup }), { cafe, cafeGroup }),
-            leftover("leftover-comexampleapp", "Example", sizeOf({ container, group }), { container, group }),
-            leftover("leftover-oldtool", "Old Tool", sizeOf({ oldContainer, oldSupport }), { oldContainer, oldSupport }) });
+          unknown("unknown-libraryapplicationsupportsharedstuff", "Shared \"Stuff\"", sizeOf({ sharedSupport }),
+                  { sharedSupport }),
+          unknown("unknown-librarygroupcontainerssharedstuff", "Shared \"Stuff\"", sizeOf({ sharedGroup }),
+                  { sharedGroup }),
+          leftover("leftover-comcaf\u00e9app", "Caf\u00e9", sizeOf({ cafe, cafeGroup }), { cafe, cafeGroup }),
+          leftover("leftover-comexampleapp", "Example", sizeOf({ container, group }), { container, group }),
+          leftover("leftover-oldtool", "Old Tool", sizeOf({ oldContainer, oldSupport }),
+                   { oldContainer, oldSupport }) });
 }
 
 TEST_F(Leftovers, FencedFoldersAreLeftAlone)
@@ -231,7 +252,9 @@ TEST_F(Leftovers, FencedFoldersAreLeftAlone)
     folder("~/Library/Containers/com.example.app");
     std::string support = folder("~/Library/Application Support/Foo Bar");
     PrivacyFence::Registration fence(PrivacyFence::shared(), PrivacyFence::guardedRoots(fake.home()));
-    Testing::expectOnly(find(), { unknown("unknown-libraryapplicationsupportfoobar", "Foo Bar", sizeOf({ support }), { support }) });
+    Testing::expectOnly(find(),
+                        { unknown("unknown-libraryapplicationsupportfoobar", "Foo Bar", sizeOf({ support }),
+                                  { support }) });
 }
 
 TEST_F(Leftovers, CautionNamesTheFirstFolderWithPersonalFiles)
@@ -243,11 +266,12 @@ TEST_F(Leftovers, CautionNamesTheFirstFolderWithPersonalFiles)
     for (const char* name : { "a.psd", "b.psd" })
         fake.file(std::string("~/Library/Application Support/My Stuff/Art/") + name);
 
-    Testing::expectOnly(find(),
+    Testing::expectOnly(
+        find(),
         { unknown("unknown-libraryapplicationsupportmystuff", "My Stuff", sizeOf({ mine }), { mine },
-              "Inside: 2 files that look like your own, such as Art/a.psd. Check before removing."),
-            leftover("leftover-comexampleapp", "Example", sizeOf({ container, group }), { container, group },
-                "Inside: 1 file that looks like your own, Documents/Letter.txt. Check before removing.") });
+                  "Inside: 2 files that look like your own, such as Art/a.psd. Check before removing."),
+          leftover("leftover-comexampleapp", "Example", sizeOf({ container, group }), { container, group },
+                   "Inside: 1 file that looks like your own, Documents/Letter.txt. Check before removing.") });
 }
 
 struct LeftoverThresholdCase {
@@ -259,7 +283,10 @@ struct LeftoverThresholdCase {
     bool unknownKept;
 };
 
-void PrintTo(const LeftoverThresholdCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const LeftoverThresholdCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class LeftoverThresholds : public Leftovers, public testing::WithParamInterface<LeftoverThresholdCase> {};
 
@@ -283,13 +310,15 @@ TEST_P(LeftoverThresholds, EachKindHasItsOwn)
     Testing::expectOnly(find(c.minimum ? std::optional(other + *c.minimum) : std::nullopt), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, LeftoverThresholds,
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LeftoverThresholds,
     testing::Values(LeftoverThresholdCase { "sizes equal to the thresholds pass", 0, 0, std::nullopt, true, true },
-        LeftoverThresholdCase { "the gone app below its threshold", 1, 0, std::nullopt, false, true },
-        LeftoverThresholdCase { "the unknown folder below its threshold", 0, 1, std::nullopt, true, false },
-        LeftoverThresholdCase { "a scan minimum of the smaller size lets both through", 1'000'000'000, 1'000'000'000,
-            0, true, true },
-        LeftoverThresholdCase { "a larger scan minimum raises both", -1'000'000, -1'000'000, 1, true, false }),
+                    LeftoverThresholdCase { "the gone app below its threshold", 1, 0, std::nullopt, false, true },
+                    LeftoverThresholdCase { "the unknown folder below its threshold", 0, 1, std::nullopt, true, false },
+                    LeftoverThresholdCase { "a scan minimum of the smaller size lets both through", 1'000'000'000,
+                                            1'000'000'000, 0, true, true },
+                    LeftoverThresholdCase { "a larger scan minimum raises both", -1'000'000, -1'000'000, 1, true,
+                                            false }),
     Testing::CaseNamed {});
 
 TEST_F(Leftovers, ZeroMinimumLetsEveryGroupThrough)
@@ -312,8 +341,9 @@ TEST_F(Leftovers, KeysThatNormaliseAlikeKeepBothFindingsInTheReport)
         if (finding.finder == "leftovers")
             seen.emplace_back(finding.id, finding.paths);
     std::sort(seen.begin(), seen.end());
-    EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::vector<std::string>>> {
-                        { "leftover-comgonefoobar", { dashed } }, { "leftover-comgonefoobar-2", { plain } } }));
+    EXPECT_EQ(seen,
+              (std::vector<std::pair<std::string, std::vector<std::string>>> {
+                  { "leftover-comgonefoobar", { dashed } }, { "leftover-comgonefoobar-2", { plain } } }));
 }
 
 } // namespace

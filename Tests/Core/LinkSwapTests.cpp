@@ -3,8 +3,8 @@
 // operation fails, or acts on the item inside, and what lies outside stays exactly as it was.
 
 #include <atomic>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <system_error>
@@ -52,7 +52,7 @@ struct Scene {
         m.text("~/Library/Caches/a/1.bin", "inside").text("~/Library/Caches/a/sub/2.bin", "inside too");
         m.link("~/Library/Caches/link", "x").folder("~/Library/Caches/empty");
         m.text("~/Documents/note.txt", "note").folder("~/Copies").folder("~/.Trash");
-        for (const auto* name : {"/Caches/a/1.bin", "/Caches/a/sub/2.bin"})
+        for (const auto* name : { "/Caches/a/1.bin", "/Caches/a/sub/2.bin" })
             writeFile(outside.path() + name, "outside");
         makeFolders(outside.path() + "/Caches/empty");
         ::symlink("y", (outside.path() + "/Caches/link").c_str());
@@ -106,27 +106,32 @@ TEST_P(SwappedParent, FailsAndTouchesNothing)
 INSTANTIATE_TEST_SUITE_P(
     FileOps, SwappedParent,
     ::testing::Values(
-        OperationCase {"remove", [](FileOps& f, const Scene& s) { f.remove(s.at("~/Library/Caches/a")); }},
-        OperationCase {"trash", [](FileOps& f, const Scene& s) { f.trash(s.mac, s.at("~/Library/Caches/a")); }},
-        OperationCase {"move from",
-                       [](FileOps& f, const Scene& s) { f.moveNoReplace(s.at("~/Library/Caches/a"), s.at("~/Copies/a")); }},
-        OperationCase {"move into",
-                       [](FileOps& f, const Scene& s) {
-                           f.moveNoReplace(s.at("~/Documents/note.txt"), s.at("~/Library/Caches/note.txt"));
-                       }},
-        OperationCase {"move to a drive",
-                       [](FileOps& f, const Scene& s) {
-                           f.moveNoReplace(s.at("~/Library/Caches/a"), s.at("/Volumes/Backup/a"));
-                       }},
-        OperationCase {"copy from", [](FileOps& f, const Scene& s) { f.copy(s.at("~/Library/Caches/a"), s.at("~/Copies/a")); }},
-        OperationCase {"copy into",
-                       [](FileOps& f, const Scene& s) { f.copy(s.at("~/Documents/note.txt"), s.at("~/Library/Caches/n")); }},
-        OperationCase {"make a link", [](FileOps& f, const Scene& s) { f.createLink(s.at("~/Library/Caches/new"), "z"); }},
-        OperationCase {"remove a link", [](FileOps& f, const Scene& s) { f.removeLink(s.at("~/Library/Caches/link")); }},
-        OperationCase {"make a folder",
-                       [](FileOps& f, const Scene& s) { f.createFolder(s.at("~/Library/Caches/new/deeper")); }},
-        OperationCase {"remove a folder",
-                       [](FileOps& f, const Scene& s) { f.removeFolder(s.at("~/Library/Caches/empty")); }}),
+        OperationCase { "remove", [](FileOps& f, const Scene& s) { f.remove(s.at("~/Library/Caches/a")); } },
+        OperationCase { "trash", [](FileOps& f, const Scene& s) { f.trash(s.mac, s.at("~/Library/Caches/a")); } },
+        OperationCase {
+            "move from",
+            [](FileOps& f, const Scene& s) { f.moveNoReplace(s.at("~/Library/Caches/a"), s.at("~/Copies/a")); } },
+        OperationCase { "move into",
+                        [](FileOps& f, const Scene& s) {
+                            f.moveNoReplace(s.at("~/Documents/note.txt"), s.at("~/Library/Caches/note.txt"));
+                        } },
+        OperationCase { "move to a drive",
+                        [](FileOps& f, const Scene& s) {
+                            f.moveNoReplace(s.at("~/Library/Caches/a"), s.at("/Volumes/Backup/a"));
+                        } },
+        OperationCase { "copy from",
+                        [](FileOps& f, const Scene& s) { f.copy(s.at("~/Library/Caches/a"), s.at("~/Copies/a")); } },
+        OperationCase {
+            "copy into",
+            [](FileOps& f, const Scene& s) { f.copy(s.at("~/Documents/note.txt"), s.at("~/Library/Caches/n")); } },
+        OperationCase { "make a link",
+                        [](FileOps& f, const Scene& s) { f.createLink(s.at("~/Library/Caches/new"), "z"); } },
+        OperationCase { "remove a link",
+                        [](FileOps& f, const Scene& s) { f.removeLink(s.at("~/Library/Caches/link")); } },
+        OperationCase { "make a folder",
+                        [](FileOps& f, const Scene& s) { f.createFolder(s.at("~/Library/Caches/new/deeper")); } },
+        OperationCase { "remove a folder",
+                        [](FileOps& f, const Scene& s) { f.removeFolder(s.at("~/Library/Caches/empty")); } }),
     CaseNamed {});
 
 // The clean-up reports the failure in a sentence and records nothing as moved.
@@ -140,10 +145,11 @@ TEST(SwappedParent, ACleanUpFailsAndSaysSo)
         FileOp swapBefore;
         std::string detail;
     } rows[] = {
-        {"delete for good", Tier::rebuilds, Action::delete_(), true, FileOp::remove, "Couldn't delete ~/Library/Caches/a: "},
-        {"trash", Tier::rebuilds, Action::trash(), false, FileOp::trash,
-         "Couldn't move ~/Library/Caches/a to the Trash: "},
-        {"move to a drive", Tier::personal, Action(Action::Kind::move), false, FileOp::copy, "Couldn't copy: "},
+        { "delete for good", Tier::rebuilds, Action::delete_(), true, FileOp::remove,
+          "Couldn't delete ~/Library/Caches/a: " },
+        { "trash", Tier::rebuilds, Action::trash(), false, FileOp::trash,
+          "Couldn't move ~/Library/Caches/a to the Trash: " },
+        { "move to a drive", Tier::personal, Action(Action::Kind::move), false, FileOp::copy, "Couldn't copy: " },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -157,9 +163,9 @@ TEST(SwappedParent, ACleanUpFailsAndSaysSo)
         CleanOptions options = optionsWith(files);
         options.permanentCaches = row.permanent;
         options.moveTo = "Backup";
-        const Finding finding = makeFinding("a", row.tier, row.action, {scene.at("~/Library/Caches/a")});
-        const auto result = Cleaner::act(finding, reportOf(scene.mac), scene.mac, PathGuard(guardedCatalog(), scene.mac),
-                                         options);
+        const Finding finding = makeFinding("a", row.tier, row.action, { scene.at("~/Library/Caches/a") });
+        const auto result = Cleaner::act(finding, reportOf(scene.mac), scene.mac,
+                                         PathGuard(guardedCatalog(), scene.mac), options);
         EXPECT_EQ(result.status, Status::failed);
         EXPECT_EQ(result.detail.rfind(row.detail, 0), 0u) << result.detail;
         EXPECT_TRUE(result.relocated.empty());
@@ -190,7 +196,7 @@ public:
     Exchanger& operator=(const Exchanger&) = delete;
 
 private:
-    std::atomic<bool> stop_ {false};
+    std::atomic<bool> stop_ { false };
     std::thread thread_;
 };
 
@@ -212,7 +218,10 @@ TEST(LinkRace, NothingOutsideIsEverTouched)
         ASSERT_EQ(::write(file.get(), "inside", 6), 6);
     };
     const std::vector<std::function<std::string(int)>> operations {
-        [&](int) { FileOps::live().remove(scene.at("~/Library/Caches/a")); return std::string(); },
+        [&](int) {
+            FileOps::live().remove(scene.at("~/Library/Caches/a"));
+            return std::string();
+        },
         [&](int) { return FileOps::live().trash(scene.mac, scene.at("~/Library/Caches/a")); },
         [&](int round) {
             const std::string to = scene.at("~/Copies/moved " + std::to_string(round));
@@ -260,7 +269,13 @@ TEST(LinkRace, PutBackNeverLandsOutside)
         const std::string id = "round " + std::to_string(round);
         const std::string note = documents + "/" + id + ".txt";
         writeFile(note, id);
-        HistoryEntry entry {Clock::now(), id, id, Action::Kind::trash, 1, {{note, FileOps::live().trash(scene.mac, note), {}, {}}}, {}};
+        HistoryEntry entry { Clock::now(),
+                             id,
+                             id,
+                             Action::Kind::trash,
+                             1,
+                             { { note, FileOps::live().trash(scene.mac, note), {}, {} } },
+                             {} };
         ASSERT_TRUE(History::append(entry, scene.mac));
         CleanResult result;
         {

@@ -156,8 +156,9 @@ TEST(MacFixture, OnlyDrivesGivesAnEmptyMachine)
     EXPECT_EQ(mac.lastUsed(dir.path() + "/Applications/A.app"), std::nullopt);
     EXPECT_EQ(mac.simulatorRuntimes(), std::nullopt);
     EXPECT_EQ(mac.fixture->scale, std::nullopt);
-    EXPECT_EQ(mac.cloud, (std::vector<CloudFolder> { { mac.home + "/Library/Mobile Documents", "iCloud Drive" },
-                                                    { mac.home + "/Library/CloudStorage", "a cloud drive" } }));
+    EXPECT_EQ(mac.cloud,
+              (std::vector<CloudFolder> { { mac.home + "/Library/Mobile Documents", "iCloud Drive" },
+                                          { mac.home + "/Library/CloudStorage", "a cloud drive" } }));
 }
 
 TEST(MacFixture, EncodesWhatItDecodes)
@@ -191,8 +192,8 @@ TEST(MacQueries, DrivesOfAFakeMachine)
     Mac mac = machine.mac();
     auto drives = mac.drives();
     ASSERT_EQ(drives.size(), 2u);
-    EXPECT_EQ(drives[0], (DriveInfo { "Macintosh HD", machine.root(), true, 500'000'000'000, 100'000'000'000,
-                                      100'000'000'000 }));
+    EXPECT_EQ(drives[0],
+              (DriveInfo { "Macintosh HD", machine.root(), true, 500'000'000'000, 100'000'000'000, 100'000'000'000 }));
     EXPECT_EQ(drives[1], (DriveInfo { "Backup", machine.root() + "/Volumes/Backup", false, 2'000, 1'500, 1'500 }));
 }
 
@@ -202,12 +203,13 @@ TEST(MacQueries, CloudListAndCloudFolder)
     machine.fixture()["cloud"] = { "~/Library/Mobile Documents", "~/Sync", "~/Sync", "/Shared/Box" };
     Mac mac = machine.mac();
     const std::string home = machine.home();
-    EXPECT_EQ(mac.cloud, (std::vector<CloudFolder> {
-                             { home + "/Library/Mobile Documents", "iCloud Drive" },
-                             { home + "/Library/CloudStorage", "a cloud drive" },
-                             { home + "/Sync", "iCloud Drive" },
-                             { machine.root() + "/Shared/Box", "iCloud Drive" },
-                         }));
+    EXPECT_EQ(mac.cloud,
+              (std::vector<CloudFolder> {
+                  { home + "/Library/Mobile Documents", "iCloud Drive" },
+                  { home + "/Library/CloudStorage", "a cloud drive" },
+                  { home + "/Sync", "iCloud Drive" },
+                  { machine.root() + "/Shared/Box", "iCloud Drive" },
+              }));
 
     struct Case {
         std::string path;
@@ -434,7 +436,9 @@ TEST(MacQueries, SimulatorRuntimesParsing)
               "t": {"identifier": "t", "platformIdentifier": "com.apple.platform.appletvsimulator", "version": "17"},
               "x": {"identifier": "x", "platformIdentifier": "com.apple.platform.xrsimulator", "version": "1.0"},
               "m": {"identifier": "m", "platformIdentifier": "com.apple.platform.macosx", "version": "14"}})",
-          List { { "w", "watchOS 10.2", 0 }, { "t", "tvOS 17", 0 }, { "x", "visionOS 1.0", 0 },
+          List { { "w", "watchOS 10.2", 0 },
+                 { "t", "tvOS 17", 0 },
+                 { "x", "visionOS 1.0", 0 },
                  { "m", "macosx 14", 0 } } },
         { "no version", R"({"A": {"identifier": "a", "platformIdentifier": "com.apple.platform.appletvsimulator"}})",
           List { { "a", "tvOS ", 0 } } },
@@ -442,8 +446,12 @@ TEST(MacQueries, SimulatorRuntimesParsing)
           R"({"a": {"identifier": "a", "sizeBytes": "12"}, "b": {"identifier": "b", "sizeBytes": 12.9},
               "c": {"identifier": "c", "sizeBytes": 1e30}, "d": {"identifier": "d", "sizeBytes": -1e30},
               "e": {"identifier": "e", "sizeBytes": 18446744073709551615}, "f": {"identifier": "f", "sizeBytes": -5}})",
-          List { { "a", " ", 0 }, { "b", " ", 12 }, { "c", " ", largest }, { "d", " ", smallest },
-                 { "e", " ", largest }, { "f", " ", -5 } } },
+          List { { "a", " ", 0 },
+                 { "b", " ", 12 },
+                 { "c", " ", largest },
+                 { "d", " ", smallest },
+                 { "e", " ", largest },
+                 { "f", " ", -5 } } },
         { "identifier missing or not text", R"({"a": {"version": "1"}, "b": {"identifier": 7}})", List {} },
         { "empty object", R"({})", List {} },
         { "a runtime that is not an object", R"({"a": {"identifier": "a"}, "b": 1})", std::nullopt },

@@ -38,8 +38,9 @@ TEST(ModelJson, FindingRoundTripKeepsEveryFieldAndKeyOrder)
     std::vector<std::string> keys;
     for (auto it = json.begin(); it != json.end(); ++it)
         keys.push_back(it.key());
-    EXPECT_EQ(keys, (std::vector<std::string> { "id", "finder", "title", "reason", "getBack", "tier", "bytes", "paths",
-                                                "drive", "owner", "action", "blockedBy", "unsure" }));
+    EXPECT_EQ(keys,
+              (std::vector<std::string> { "id", "finder", "title", "reason", "getBack", "tier", "bytes", "paths",
+                                          "drive", "owner", "action", "blockedBy", "unsure" }));
     EXPECT_EQ(toJson(Json::decodeAs<Finding>(Json::parse(Json::dump(json)))), json);
 }
 
@@ -76,8 +77,7 @@ TEST_P(FindingDecoding, FailsNamingTheKey)
 INSTANTIATE_TEST_SUITE_P(
     Strict, FindingDecoding,
     testing::Values(BadFinding { "NoUnsure", "unsure", nullptr, "unsure" },
-                    BadFinding { "NoDrive", "drive", nullptr, "drive" },
-                    BadFinding { "NullId", "id", "null", "id" },
+                    BadFinding { "NoDrive", "drive", nullptr, "drive" }, BadFinding { "NullId", "id", "null", "id" },
                     BadFinding { "FractionalBytes", "bytes", "1.5", "bytes" },
                     BadFinding { "BytesPastInt64", "bytes", "18446744073709551615", "bytes" },
                     BadFinding { "BytesAsText", "bytes", "\"10\"", "bytes" },
@@ -109,7 +109,8 @@ TEST(ModelJson, ScanReportRoundTripAndStartup)
     ScanReport report;
     report.engine = engineName();
     report.scannedAt = *Platform::parseIso8601("2026-03-04T05:06:07Z");
-    report.drives = { { "Backup", "/Volumes/Backup", false, 10, 5, 4 }, { "Mac", "/", true, 100, 50, 40 },
+    report.drives = { { "Backup", "/Volumes/Backup", false, 10, 5, 4 },
+                      { "Mac", "/", true, 100, 50, 40 },
                       { "Other", "/x", true, 1, 1, 1 } };
     report.trashBytes = 42;
     report.findings = { sampleFinding() };
@@ -146,15 +147,16 @@ TEST_P(ReportBytes, Formats)
     EXPECT_EQ(Report::bytes(GetParam().count), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Amounts, ReportBytes,
-    testing::Values(BytesCase { 0, "0 KB" }, BytesCase { -5'000'000'000, "0 KB" }, BytesCase { 999, "0 KB" },
-                    BytesCase { 999'999, "999 KB" }, BytesCase { 1'000'000, "1 MB" }, BytesCase { 1'500'000, "2 MB" },
-                    BytesCase { 999'999'999, "1000 MB" }, BytesCase { 1'000'000'000, "1 GB" },
-                    BytesCase { 1'500'000'000, "1.5 GB" }, BytesCase { 2'000'000'000, "2 GB" },
-                    BytesCase { 99'960'000'000, "100 GB" }, BytesCase { 150'000'000'000, "150 GB" },
-                    BytesCase { 150'500'000'000, "151 GB" },
-                    BytesCase { std::numeric_limits<std::int64_t>::max(), "9223372037 GB" }));
+INSTANTIATE_TEST_SUITE_P(Amounts, ReportBytes,
+                         testing::Values(BytesCase { 0, "0 KB" }, BytesCase { -5'000'000'000, "0 KB" },
+                                         BytesCase { 999, "0 KB" }, BytesCase { 999'999, "999 KB" },
+                                         BytesCase { 1'000'000, "1 MB" }, BytesCase { 1'500'000, "2 MB" },
+                                         BytesCase { 999'999'999, "1000 MB" }, BytesCase { 1'000'000'000, "1 GB" },
+                                         BytesCase { 1'500'000'000, "1.5 GB" }, BytesCase { 2'000'000'000, "2 GB" },
+                                         BytesCase { 99'960'000'000, "100 GB" },
+                                         BytesCase { 150'000'000'000, "150 GB" },
+                                         BytesCase { 150'500'000'000, "151 GB" },
+                                         BytesCase { std::numeric_limits<std::int64_t>::max(), "9223372037 GB" }));
 
 namespace {
 
@@ -193,7 +195,14 @@ TEST(JsonParse, ReadsWhatTheLibraryReadsInDocumentOrder)
         R"({"a":1,"b":2,"a":3})",
         R"([{"a":1,"a":{"x":1}},{"a":[]}])",
         large,
-        R"("text")", "12", "-3", "1.5e3", "18446744073709551615", "null", "[]", "{}",
+        R"("text")",
+        "12",
+        "-3",
+        "1.5e3",
+        "18446744073709551615",
+        "null",
+        "[]",
+        "{}",
     };
     for (const auto& text : texts) {
         const auto ours = Json::parse(text);

@@ -185,7 +185,10 @@ TEST_P(CutShortCopies, LeaveNothingUnderTheNameAndARetryMoves)
 
 const CutShortCase cutShortCases[] = {
     { "the drive fills up", false, Drive::fillsUp, {}, "Couldn't copy: can't write " },
-    { "the drive fills up under a sound library", true, Drive::fillsUp, {},
+    { "the drive fills up under a sound library",
+      true,
+      Drive::fillsUp,
+      {},
       "Couldn't copy ~/Library/Sounds/Strings: can't write " },
     { "the copy layer fails part-way", true, Drive::roomy,
       [](FaultyFileOps& f) {
@@ -222,13 +225,15 @@ TEST(StalePartials, AreReclaimedBeforeTheRoomCheck)
         const auto partial = [](const std::string& name) {
             return "." + name + ".gorrin-partial-" + Platform::Token::random().text();
         };
-        const std::string staleFile = partial("clip.mov"), staleFolder = partial("Trip"), orphanLock = partial("x") + ".lock";
+        const std::string staleFile = partial("clip.mov"), staleFolder = partial("Trip"),
+                          orphanLock = partial("x") + ".lock";
         writeFile(folder + "/" + staleFile, std::string(1 << 20, 'p'));
         writeFile(folder + "/" + staleFolder + "/s.wav", "half");
         writeFile(folder + "/" + staleFolder + ".lock", "");
         writeFile(folder + "/" + orphanLock, "");
         // Look-alikes and what isn't plainly ours stay.
-        std::string upper = partial("clip.mov"), longer = partial("clip.mov") + "x", noDot = partial("clip.mov").substr(1);
+        std::string upper = partial("clip.mov"), longer = partial("clip.mov") + "x",
+                    noDot = partial("clip.mov").substr(1);
         std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
         std::string dashless = partial("clip.mov");
         dashless.erase(dashless.rfind('-'), 1);
@@ -240,8 +245,9 @@ TEST(StalePartials, AreReclaimedBeforeTheRoomCheck)
         const Platform::HeldPartial running(folder + "/Other");
         writeFile(folder + "/" + running.name() + "/b.wav", "copying");
 
-        std::set<std::string> kept { upper, longer, noDot, dashless, link, oddLock, oddLock + ".lock",
-            running.name(), running.name() + ".lock" };
+        std::set<std::string> kept {
+            upper, longer, noDot, dashless, link, oddLock, oddLock + ".lock", running.name(), running.name() + ".lock"
+        };
         if (dryRun)
             kept.insert({ staleFile, staleFolder, staleFolder + ".lock", orphanLock });
         else

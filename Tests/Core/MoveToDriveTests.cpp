@@ -67,10 +67,15 @@ TEST(DriveChoice, RoomIsTheSizePlusATenthStrictlyBelowFreeSpace)
         bool room;
     };
     const Row rows[] = {
-        { 1000, 1100, false }, { 1000, 1101, true }, { 9, 9, false }, { 9, 10, true }, { 0, 0, false },
+        { 1000, 1100, false },
+        { 1000, 1101, true },
+        { 9, 9, false },
+        { 9, 10, true },
+        { 0, 0, false },
         { 0, 1, true },
         // A need past the 64-bit range fits nowhere.
-        { int64Max, int64Max, false }, { int64Max - int64Max / 11 + 1, int64Max, false },
+        { int64Max, int64Max, false },
+        { int64Max - int64Max / 11 + 1, int64Max, false },
         { int64Max / 2, int64Max, true },
     };
     for (const auto& row : rows) {
@@ -149,11 +154,13 @@ TEST(MoveToDrive, CopiesChecksThenTrashesAndNeverMovesTwice)
     const auto result = bench.run(personalMove({ "~/Movies/Trip" }), bench.options());
     const std::string target = bench.backup("/Moved from Mac/Movies/Trip");
     ASSERT_EQ(result.status, Status::done) << result.detail;
-    EXPECT_EQ(result.detail, "Moved to /Volumes/Backup/Moved from Mac/Movies/Trip and checked file by file; the "
-                             "original is in the Trash.");
+    EXPECT_EQ(result.detail,
+              "Moved to /Volumes/Backup/Moved from Mac/Movies/Trip and checked file by file; the "
+              "original is in the Trash.");
     const std::string trip = bench.machine.at("~/Movies/Trip");
     EXPECT_EQ(result.relocated,
-              (std::vector<Relocation> { { trip, target, {}, {} }, { trip, bench.machine.at("~/.Trash/Trip"), {}, {} } }));
+              (std::vector<Relocation> { { trip, target, {}, {} },
+                                         { trip, bench.machine.at("~/.Trash/Trip"), {}, {} } }));
     EXPECT_FALSE(exists(bench.machine.at("~/Movies/Trip")));
     EXPECT_EQ(TreeSnapshot::take(target).entries(), before.entries()) << "the copy keeps contents, modes and times";
 
@@ -161,8 +168,9 @@ TEST(MoveToDrive, CopiesChecksThenTrashesAndNeverMovesTwice)
     bench.machine.file("~/Movies/Trip/clip.mov", 10);
     const auto again = bench.run(personalMove({ "~/Movies/Trip" }), bench.options());
     EXPECT_EQ(again.status, Status::refused);
-    EXPECT_EQ(again.detail, "/Volumes/Backup/Moved from Mac/Movies/Trip already exists; compare the two before "
-                            "anything moves.");
+    EXPECT_EQ(again.detail,
+              "/Volumes/Backup/Moved from Mac/Movies/Trip already exists; compare the two before "
+              "anything moves.");
 }
 
 struct GameCase {
@@ -177,7 +185,8 @@ TEST_P(GameMoves, SteamRecordGoesBesideTheLibrary)
 {
     const auto& row = GetParam();
     Bench bench;
-    bench.machine.file("~/Steam/steamapps/common/Game/game.bin", 2000).text("~/Steam/steamapps/appmanifest_7.acf", "mac");
+    bench.machine.file("~/Steam/steamapps/common/Game/game.bin", 2000)
+        .text("~/Steam/steamapps/appmanifest_7.acf", "mac");
     if (row.recordOnDrive)
         bench.machine.text("/Volumes/Backup/Lib/steamapps/appmanifest_7.acf", "drive");
     Finding finding = makeFinding("game", Tier::reinstallable, Action(Action::Kind::move),
@@ -195,10 +204,12 @@ TEST_P(GameMoves, SteamRecordGoesBesideTheLibrary)
 }
 
 const GameCase gameCases[] = {
-    { "record copied", false,
+    { "record copied",
+      false,
       { "/Volumes/Backup/Lib/steamapps/common/Game", "/Volumes/Backup/Lib/steamapps/appmanifest_7.acf",
         "~/.Trash/appmanifest_7.acf", "~/.Trash/Game" } },
-    { "record already there", true,
+    { "record already there",
+      true,
       { "/Volumes/Backup/Lib/steamapps/common/Game", "~/.Trash/appmanifest_7.acf", "~/.Trash/Game" } },
 };
 
@@ -211,26 +222,31 @@ TEST(MoveWithLinks, MovesWhatIsLeftAndLeavesLinks)
     Bench bench;
     bench.machine.file("~/Library/Sounds/Strings/s.wav", 400).file("~/Library/Sounds/Brass/b.wav", 200);
     bench.machine.link("~/Library/Sounds/Keys", "/Volumes/Backup/Sound Libraries/Synth/Keys");
-    const std::vector<std::string> items { "~/Library/Sounds/Strings", "~/Library/Sounds/Keys", "~/Library/Sounds/Brass" };
+    const std::vector<std::string> items { "~/Library/Sounds/Strings", "~/Library/Sounds/Keys",
+                                           "~/Library/Sounds/Brass" };
 
     const auto dry = bench.run(soundLibrary(items), bench.options(true));
     EXPECT_EQ(dry.status, Status::wouldDo);
-    EXPECT_EQ(dry.detail, "Would copy each of the 2 to /Volumes/Backup/Sound Libraries/Synth, check every file, put "
-                          "the original in the Trash and leave a link in its place, so Synth keep finding the sounds "
-                          "while Backup is plugged in.");
+    EXPECT_EQ(dry.detail,
+              "Would copy each of the 2 to /Volumes/Backup/Sound Libraries/Synth, check every file, put "
+              "the original in the Trash and leave a link in its place, so Synth keep finding the sounds "
+              "while Backup is plugged in.");
 
     const auto result = bench.run(soundLibrary(items), bench.options());
     ASSERT_EQ(result.status, Status::done) << result.detail;
-    EXPECT_EQ(result.detail, "Moved to /Volumes/Backup/Sound Libraries/Synth and checked file by file, with a link "
-                             "where each was, so Synth find them while Backup is plugged in. The originals are in the "
-                             "Trash.");
+    EXPECT_EQ(result.detail,
+              "Moved to /Volumes/Backup/Sound Libraries/Synth and checked file by file, with a link "
+              "where each was, so Synth find them while Backup is plugged in. The originals are in the "
+              "Trash.");
     std::vector<Relocation> expected;
     for (const std::string name : { "Strings", "Brass" }) {
         const std::string item = bench.machine.at("~/Library/Sounds/" + name);
         const std::string place = bench.backup("/Sound Libraries/Synth/" + name);
         EXPECT_TRUE(isSymlink(item) && isDirectory(item)) << "the link leads to the copy";
-        expected.insert(expected.end(), { { item, place, {}, {} }, { item, bench.machine.at("~/.Trash/" + name), {}, {} },
-                                          { item, place, true, {} } });
+        expected.insert(expected.end(),
+                        { { item, place, {}, {} },
+                          { item, bench.machine.at("~/.Trash/" + name), {}, {} },
+                          { item, place, true, {} } });
     }
     EXPECT_EQ(result.relocated, expected);
 }
@@ -240,9 +256,10 @@ TEST(MoveWithLinks, OneItemAndNoOwner)
     Bench bench;
     bench.machine.file("~/Library/Sounds/Strings/s.wav", 400);
     const auto dry = bench.run(soundLibrary({ "~/Library/Sounds/Strings" }, std::nullopt), bench.options(true));
-    EXPECT_EQ(dry.detail, "Would copy it to /Volumes/Backup/Sound Libraries/Title of sounds, check every file, put the "
-                          "original in the Trash and leave a link in its place, so its apps keep finding the sounds "
-                          "while Backup is plugged in.");
+    EXPECT_EQ(dry.detail,
+              "Would copy it to /Volumes/Backup/Sound Libraries/Title of sounds, check every file, put the "
+              "original in the Trash and leave a link in its place, so its apps keep finding the sounds "
+              "while Backup is plugged in.");
 }
 
 struct LinkRefusalCase {
@@ -272,30 +289,34 @@ TEST_P(LinkMoveRefusals, TouchNothing)
 }
 
 const LinkRefusalCase linkRefusalCases[] = {
-    { "a caution waits for agreement",
-      [](Finding& f, FakeMachine&) { f.caution = "Synth must be closed."; },
+    { "a caution waits for agreement", [](Finding& f, FakeMachine&) { f.caution = "Synth must be closed."; },
       "Synth must be closed. It waits until you've agreed to it, knowing that." },
-    { "a never-touch item", [](Finding& f, FakeMachine& m) {
+    { "a never-touch item",
+      [](Finding& f, FakeMachine& m) {
           m.file("~/Library/Keep/Sounds/k.wav", 3);
           f.paths.push_back("~/Library/Keep/Sounds");
       },
       "It reaches your keepsakes, which is never touched." },
-    { "a never-touch folder inside an item", [](Finding& f, FakeMachine& m) {
+    { "a never-touch folder inside an item",
+      [](Finding& f, FakeMachine& m) {
           m.folder("~/Library/Keep");
           f.paths.push_back("~/Library");
       },
       "It reaches your keepsakes, which is never touched." },
-    { "a never-touch name ending", [](Finding& f, FakeMachine& m) {
+    { "a never-touch name ending",
+      [](Finding& f, FakeMachine& m) {
           m.file("~/Library/Sounds/Old.keepme/k.wav", 3);
           f.paths.push_back("~/Library/Sounds/Old.keepme");
       },
       "It reaches kept things, which is never touched." },
-    { "the caution comes before the drive", [](Finding& f, FakeMachine&) {
+    { "the caution comes before the drive",
+      [](Finding& f, FakeMachine&) {
           f.caution = "Careful.";
           f.bytes = int64Max;
       },
       "Careful. It waits until you've agreed to it, knowing that." },
-    { "no room", [](Finding& f, FakeMachine&) { f.bytes = int64Max; }, "Backup doesn't have room for it plus a margin." },
+    { "no room", [](Finding& f, FakeMachine&) { f.bytes = int64Max; },
+      "Backup doesn't have room for it plus a margin." },
     { "nothing left", [](Finding& f, FakeMachine&) { f.paths = { "~/Library/Sounds/Gone" }; },
       "Nothing left to move; scan again." },
     { "a place already taken",
@@ -343,15 +364,15 @@ const CopyCase copyCases[] = {
       "Contents matched byte for byte; this copy is in the Trash and /Volumes/Backup/Old/Archive stays." },
     { "dry run", [](Finding&, FakeMachine&) {}, true, Status::wouldDo,
       "Contents match byte for byte; would move this copy to the Trash and keep /Volumes/Backup/Old/Archive." },
-    { "one file differs",
-      [](Finding&, FakeMachine& m) { m.text("/Volumes/Backup/Old/Archive/sub/b.txt", "SAME"); }, false,
-      Status::refused, "The copy on the drive isn't identical any more (1 files differ); nothing was removed." },
+    { "one file differs", [](Finding&, FakeMachine& m) { m.text("/Volumes/Backup/Old/Archive/sub/b.txt", "SAME"); },
+      false, Status::refused, "The copy on the drive isn't identical any more (1 files differ); nothing was removed." },
     { "one file more on the drive",
-      [](Finding&, FakeMachine& m) { m.text("/Volumes/Backup/Old/Archive/c.txt", "new"); }, false,
-      Status::refused, "The copy on the drive isn't identical any more (1 files differ); nothing was removed." },
+      [](Finding&, FakeMachine& m) { m.text("/Volumes/Backup/Old/Archive/c.txt", "new"); }, false, Status::refused,
+      "The copy on the drive isn't identical any more (1 files differ); nothing was removed." },
     { "two paths", [](Finding& f, FakeMachine&) { f.paths.push_back("~/Documents/Other"); }, false, Status::refused,
       "Nothing to remove." },
-    { "never-touch", [](Finding& f, FakeMachine& m) {
+    { "never-touch",
+      [](Finding& f, FakeMachine& m) {
           m.text("~/Library/Keep/Archive/a.bin", "k");
           f.paths = { "~/Library/Keep/Archive" };
       },
@@ -362,12 +383,10 @@ const CopyCase copyCases[] = {
           f.duplicateOf = m.at("/Volumes/Backup/Alias/Archive");
       },
       false, Status::refused, "One of the copies is reached through a link." },
-    { "the copy is gone",
-      [](Finding& f, FakeMachine& m) { f.duplicateOf = m.at("/Volumes/Backup/Old/Gone"); }, false, Status::refused,
-      "One of the two copies isn't there any more; scan again." },
-    { "the copy is the item itself",
-      [](Finding& f, FakeMachine& m) { f.duplicateOf = m.at("~/Documents/Archive"); }, false, Status::refused,
-      "The copy on the drive is this same item; nothing was removed." },
+    { "the copy is gone", [](Finding& f, FakeMachine& m) { f.duplicateOf = m.at("/Volumes/Backup/Old/Gone"); }, false,
+      Status::refused, "One of the two copies isn't there any more; scan again." },
+    { "the copy is the item itself", [](Finding& f, FakeMachine& m) { f.duplicateOf = m.at("~/Documents/Archive"); },
+      false, Status::refused, "The copy on the drive is this same item; nothing was removed." },
     { "the copy lies inside the item",
       [](Finding& f, FakeMachine& m) {
           m.file("~/Documents/Archive/Archive/a.bin", 500);
@@ -444,7 +463,7 @@ TEST_F(LiveHome, TrashOrAskMovesUnderAFreeNameAndNeverReplaces)
     refusing.failAll(FileOp::trash).adminAnswer(false);
     EXPECT_EQ(Cleaner::trashOrAsk(dir_.path() + "/Sounds/Other", mac_, refusing), std::nullopt);
     EXPECT_EQ(readFile(dir_.path() + "/Sounds/Other/b.wav"), "b");
-    EXPECT_EQ(listNames(info), std::vector<std::string> {"Lib 3.trashinfo"});
+    EXPECT_EQ(listNames(info), std::vector<std::string> { "Lib 3.trashinfo" });
 }
 
 TEST_F(LiveHome, LinkOrAskNeverPutsALinkIntoAFolder)

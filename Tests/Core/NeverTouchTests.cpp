@@ -43,9 +43,17 @@ Catalog moviesCatalog()
     old.tier = Tier::reinstallable;
     old.action = Action::trash();
     catalog.places = { old };
-    catalog.thresholds = { .leftover = never, .unknownLeftover = never, .appCaches = never, .appCacheEach = never,
-        .splitInstall = never, .workshop = never, .installerBytes = never, .unusedAppBytes = never,
-        .personalFolder = never, .staleMount = never, .place = 0 };
+    catalog.thresholds = { .leftover = never,
+                           .unknownLeftover = never,
+                           .appCaches = never,
+                           .appCacheEach = never,
+                           .splitInstall = never,
+                           .workshop = never,
+                           .installerBytes = never,
+                           .unusedAppBytes = never,
+                           .personalFolder = never,
+                           .staleMount = never,
+                           .place = 0 };
     return catalog;
 }
 
@@ -82,7 +90,8 @@ TEST_P(NeverTouchEntry, TheScanDoesNotOfferAndTheCleanerRefusesWhatItNames)
     const ScanReport report = Scanner::scan(mac, catalog, options.scan);
     if (row.protects) {
         EXPECT_EQ(ids(report), std::vector<std::string> {});
-        EXPECT_EQ(records(report.skipped), records(std::vector<Skipped> { { machine.at(place), "never touched: " + why } }));
+        EXPECT_EQ(records(report.skipped),
+                  records(std::vector<Skipped> { { machine.at(place), "never touched: " + why } }));
     } else {
         EXPECT_EQ(ids(report), std::vector<std::string> { "old-movies" });
     }
@@ -91,7 +100,8 @@ TEST_P(NeverTouchEntry, TheScanDoesNotOfferAndTheCleanerRefusesWhatItNames)
     const Finding finding = makeFinding("old-movies", Tier::reinstallable, Action::trash(), { machine.at(place) });
     const PathGuard guardian(catalog, mac, PathGuard::userRules(row.user, mac));
     const CleanResult checked = Cleaner::act(finding, report, mac, guardian, optionsWith(FileOps::liveShared(), true));
-    EXPECT_EQ(checked.detail, row.protects ? "It reaches " + why + ", which is never touched." : "Would move to the Trash.");
+    EXPECT_EQ(checked.detail,
+              row.protects ? "It reaches " + why + ", which is never touched." : "Would move to the Trash.");
 
     const auto results = Cleaner::clean({ "old-movies" }, mac, catalog, options);
     ASSERT_EQ(results.size(), 1u);
@@ -107,9 +117,10 @@ const EntryCase entryCases[] = {
     { "a pasted Windows line break after a slash", { { "~/Movies/\r\n", "my films" } } },
     { "a way through dot-dot", { { "~/x/../Movies", "my films" } } },
     { "the home folder's own path, with a dot", { { "/Users/me/./Movies", "my films" } } },
-    { "a link to the folder", { { "~/Films", "my films" } }, {},
-      [](FakeMachine& m) { m.link("~/Films", "Movies"); } },
-    { "a place not made yet behind a link", { { "~/Films/Old/later", "my films" } }, {},
+    { "a link to the folder", { { "~/Films", "my films" } }, {}, [](FakeMachine& m) { m.link("~/Films", "Movies"); } },
+    { "a place not made yet behind a link",
+      { { "~/Films/Old/later", "my films" } },
+      {},
       [](FakeMachine& m) { m.link("~/Films", "Movies"); } },
     { "the catalog's top folder", {}, { { "/", "the whole disk" } } },
     { "a catalog entry with a trailing slash", {}, { { "~/Movies/", "films" } } },
@@ -126,7 +137,8 @@ INSTANTIATE_TEST_SUITE_P(Guard, NeverTouchEntry, ::testing::ValuesIn(entryCases)
 class DeepChain {
 public:
     DeepChain(const std::string& top, int levels, const std::string& leaf)
-        : levels_(levels), top_(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+        : levels_(levels)
+        , top_(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
     {
         int fd = ::dup(top_);
         for (int level = 0; fd >= 0 && level < levels_; ++level) {
@@ -215,10 +227,11 @@ TEST_P(UnexaminedInside, IsRefusedWithWhatCouldNotBeExamined)
         const Finding finding = makeFinding("app", Tier::rebuilds, Action::delete_(), { machine.at(app) });
         const CleanResult result = Cleaner::act(finding, reportOf(mac), mac, guardian, options);
         EXPECT_EQ(result.status, Status::refused);
-        EXPECT_EQ(result.detail, expected.why ? "It holds " + *expected.why + ", which is never touched."
-                                              : "I couldn't look inside " + *row.expected.unexamined
-                                                    + ", so I can't tell whether it holds something that's never "
-                                                      "touched.");
+        EXPECT_EQ(result.detail,
+                  expected.why ? "It holds " + *expected.why + ", which is never touched."
+                               : "I couldn't look inside " + *row.expected.unexamined
+                          + ", so I can't tell whether it holds something that's never "
+                            "touched.");
         ::chmod(machine.at(row.locked).c_str(), 0755);
         EXPECT_TRUE(exists(machine.at(app + "/data.bin")));
     }
@@ -226,16 +239,25 @@ TEST_P(UnexaminedInside, IsRefusedWithWhatCouldNotBeExamined)
 
 const UnexaminedCase unexaminedCases[] = {
     { "an unreadable subfolder holding a kept file",
-      [](FakeMachine& m) { m.file(app + "/locked/login.keepme", 10); }, "~/Library/Caches/app/locked", 0,
+      [](FakeMachine& m) { m.file(app + "/locked/login.keepme", 10); },
+      "~/Library/Caches/app/locked",
+      0,
       { std::nullopt, "~/Library/Caches/app/locked" } },
     { "a subfolder that lists but can't be entered",
-      [](FakeMachine& m) { m.file(app + "/locked/inner/login.keepme", 10); }, "~/Library/Caches/app/locked", 0644,
+      [](FakeMachine& m) { m.file(app + "/locked/inner/login.keepme", 10); },
+      "~/Library/Caches/app/locked",
+      0644,
       { std::nullopt, "~/Library/Caches/app/locked" } },
-    { "the folder itself unreadable", [](FakeMachine&) {}, "~/Library/Caches/app", 0300,
+    { "the folder itself unreadable",
+      [](FakeMachine&) {},
+      "~/Library/Caches/app",
+      0300,
       { std::nullopt, "~/Library/Caches/app" } },
     { "a rule met elsewhere still gives its reason",
-      [](FakeMachine& m) { m.folder(app + "/locked").file(app + "/kept/x.keepme", 1); }, "~/Library/Caches/app/locked",
-      0, { "kept things", std::nullopt } },
+      [](FakeMachine& m) { m.folder(app + "/locked").file(app + "/kept/x.keepme", 1); },
+      "~/Library/Caches/app/locked",
+      0,
+      { "kept things", std::nullopt } },
 };
 
 INSTANTIATE_TEST_SUITE_P(Cleaner, UnexaminedInside, ::testing::ValuesIn(unexaminedCases), CaseNamed {});
@@ -265,10 +287,11 @@ TEST(DeepInside, ATreeDeeperThanTheLongestPathIsSearchedToTheBottom)
                   (Cleaner::InsideSearch { kept ? std::optional<std::string>("kept things") : std::nullopt,
                                            std::nullopt }));
         const Finding finding = makeFinding("app", Tier::rebuilds, Action::trash(), { machine.at(app) });
-        const CleanResult result
-            = Cleaner::act(finding, reportOf(mac), mac, guardian, optionsWith(FileOps::liveShared()));
-        EXPECT_EQ(result.detail, kept ? "It holds kept things, which is never touched."
-                                      : "Moved to the Trash; the space comes back when the Trash is emptied.");
+        const CleanResult result = Cleaner::act(finding, reportOf(mac), mac, guardian,
+                                                optionsWith(FileOps::liveShared()));
+        EXPECT_EQ(result.detail,
+                  kept ? "It holds kept things, which is never touched."
+                       : "Moved to the Trash; the space comes back when the Trash is emptied.");
         EXPECT_EQ(exists(machine.at(app + "/data.bin")), kept);
         EXPECT_EQ(openDescriptors(), before) << "every descriptor the search opened is closed again";
     }

@@ -81,13 +81,14 @@ protected:
         Testing::addApp(fake, "/Applications/Writer.app", AppSpec("com.examplesoft.writer").team("ABCDE12345"));
         Testing::addApp(fake, "/Applications/Suite.app", AppSpec("com.prefixco.suite"));
         Testing::addApp(fake, "/Applications/Shared.app",
-            AppSpec("com.example.shared").plist(Testing::InfoPlist::xml).team("QQQQQ00000"));
+                        AppSpec("com.example.shared").plist(Testing::InfoPlist::xml).team("QQQQQ00000"));
         Testing::addApp(fake, "/Applications/Caf" + eComposed + " Noir.app", AppSpec("fr.cafe.noir"));
         Mac mac = fake.mac();
         resolver = std::make_unique<OwnerResolver>(AppIndex::discover(mac, mac.drives(), {}), resolverCatalog(),
-            std::vector<SteamGame> { game("4242", "Space Game", "SpaceGame"), game("77", "Cave Crawl", "cave_crawl"),
-                game("99", "No Folder", "") },
-            mac);
+                                                   std::vector<SteamGame> { game("4242", "Space Game", "SpaceGame"),
+                                                                            game("77", "Cave Crawl", "cave_crawl"),
+                                                                            game("99", "No Folder", "") },
+                                                   mac);
     }
 
     FakeMachine fake;
@@ -116,46 +117,56 @@ TEST_P(Verdicts, FirstRuleThatAnswersWins)
 
 const Verdict systemVerdict = Verdict::system();
 const Verdict unknownVerdict = Verdict::unknown();
-Verdict installed(std::string name) { return Verdict::installed(std::move(name)); }
-Verdict uninstalled(std::optional<std::string> name = std::nullopt) { return Verdict::uninstalled(std::move(name)); }
+Verdict installed(std::string name)
+{
+    return Verdict::installed(std::move(name));
+}
+Verdict uninstalled(std::optional<std::string> name = std::nullopt)
+{
+    return Verdict::uninstalled(std::move(name));
+}
 
 INSTANTIATE_TEST_SUITE_P(System, Verdicts,
-    testing::Values(VerdictCase { "CloudDocs", Kind::container, systemVerdict },
-        VerdictCase { "CLOUDDOCS", Kind::supportFolder, systemVerdict },
-        VerdictCase { "mobile documents", Kind::groupContainer, systemVerdict },
-        VerdictCase { "com.apple.Mail", Kind::container, systemVerdict },
-        VerdictCase { "COM.APPLE.notes", Kind::supportFolder, systemVerdict },
-        // The prefix matches the identifier once "group." is taken off, in any case.
-        VerdictCase { "group.com.apple.notes", Kind::groupContainer, systemVerdict },
-        VerdictCase { "GROUP.com.apple.notes", Kind::groupContainer, systemVerdict },
-        VerdictCase { "group.com.apple.notes", Kind::container, uninstalled() }));
+                         testing::Values(VerdictCase { "CloudDocs", Kind::container, systemVerdict },
+                                         VerdictCase { "CLOUDDOCS", Kind::supportFolder, systemVerdict },
+                                         VerdictCase { "mobile documents", Kind::groupContainer, systemVerdict },
+                                         VerdictCase { "com.apple.Mail", Kind::container, systemVerdict },
+                                         VerdictCase { "COM.APPLE.notes", Kind::supportFolder, systemVerdict },
+                                         // The prefix matches the identifier once "group." is taken off, in any case.
+                                         VerdictCase { "group.com.apple.notes", Kind::groupContainer, systemVerdict },
+                                         VerdictCase { "GROUP.com.apple.notes", Kind::groupContainer, systemVerdict },
+                                         VerdictCase { "group.com.apple.notes", Kind::container, uninstalled() }));
 
-INSTANTIATE_TEST_SUITE_P(CatalogOwners, Verdicts,
+INSTANTIATE_TEST_SUITE_P(
+    CatalogOwners, Verdicts,
     testing::Values(VerdictCase { "Sound Editor Data", Kind::supportFolder, installed("Sound Editor") },
-        VerdictCase { "sound-editor  DATA", Kind::container, installed("Sound Editor") },
-        VerdictCase { "Old Tool", Kind::supportFolder, uninstalled("Old Tool") },
-        VerdictCase { "Space Game", Kind::supportFolder, installed("Space Game") },  // by its Steam app id
-        VerdictCase { "Lost Game", Kind::supportFolder, uninstalled("Lost Game") }, // 424 is not 4242
-        VerdictCase { "Prefix Owner", Kind::supportFolder, installed("Prefix Suite") },
-        VerdictCase { "Nobody Here", Kind::supportFolder, installed("Writer Family") }, // by its other name
-        VerdictCase { "com.gone.oldtool", Kind::container, uninstalled("Old Tool") },
-        VerdictCase { "COM.GONE.OLDTOOL", Kind::supportFolder, uninstalled("Old Tool") },
-        VerdictCase { "com.gone.oldtool.agent", Kind::container, uninstalled("Old Tool") },
-        VerdictCase { "com.gone.oldtoolkit", Kind::container, uninstalled() },
-        VerdictCase { "com.example.soundeditor.helper", Kind::groupContainer, installed("Sound Editor") },
-        // Symbols alone name nobody, and an empty catalog identifier claims nothing.
-        VerdictCase { "\u2605\u2605", Kind::supportFolder, unknownVerdict },
-        VerdictCase { ".hidden", Kind::supportFolder, unknownVerdict }));
+                    VerdictCase { "sound-editor  DATA", Kind::container, installed("Sound Editor") },
+                    VerdictCase { "Old Tool", Kind::supportFolder, uninstalled("Old Tool") },
+                    VerdictCase { "Space Game", Kind::supportFolder, installed("Space Game") }, // by its Steam app id
+                    VerdictCase { "Lost Game", Kind::supportFolder, uninstalled("Lost Game") }, // 424 is not 4242
+                    VerdictCase { "Prefix Owner", Kind::supportFolder, installed("Prefix Suite") },
+                    VerdictCase { "Nobody Here", Kind::supportFolder, installed("Writer Family") }, // by its other name
+                    VerdictCase { "com.gone.oldtool", Kind::container, uninstalled("Old Tool") },
+                    VerdictCase { "COM.GONE.OLDTOOL", Kind::supportFolder, uninstalled("Old Tool") },
+                    VerdictCase { "com.gone.oldtool.agent", Kind::container, uninstalled("Old Tool") },
+                    VerdictCase { "com.gone.oldtoolkit", Kind::container, uninstalled() },
+                    VerdictCase { "com.example.soundeditor.helper", Kind::groupContainer, installed("Sound Editor") },
+                    // Symbols alone name nobody, and an empty catalog identifier claims nothing.
+                    VerdictCase { "\u2605\u2605", Kind::supportFolder, unknownVerdict },
+                    VerdictCase { ".hidden", Kind::supportFolder, unknownVerdict }));
 
-INSTANTIATE_TEST_SUITE_P(Containers, Verdicts,
+INSTANTIATE_TEST_SUITE_P(
+    Containers, Verdicts,
     testing::Values(VerdictCase { "com.examplesoft.writer", Kind::container, installed("Writer") },
-        VerdictCase { "com.examplesoft.writer.share-extension", Kind::container, installed("Writer") },
-        VerdictCase { "com.nobody.thing", Kind::container, uninstalled() },
-        VerdictCase { "Writer", Kind::container, installed("Writer Family") },
-        VerdictCase { "Sound Editor 3", Kind::container, uninstalled() })); // a container is judged by id
+                    VerdictCase { "com.examplesoft.writer.share-extension", Kind::container, installed("Writer") },
+                    VerdictCase { "com.nobody.thing", Kind::container, uninstalled() },
+                    VerdictCase { "Writer", Kind::container, installed("Writer Family") },
+                    VerdictCase { "Sound Editor 3", Kind::container, uninstalled() })); // a container is judged by id
 
-INSTANTIATE_TEST_SUITE_P(GroupContainers, Verdicts,
-    testing::Values(VerdictCase { "ABCDE12345.com.example.shared", Kind::groupContainer, installed("Shared") },
+INSTANTIATE_TEST_SUITE_P(
+    GroupContainers, Verdicts,
+    testing::Values(
+        VerdictCase { "ABCDE12345.com.example.shared", Kind::groupContainer, installed("Shared") },
         VerdictCase { "group.ABCDE12345.com.example.shared.data", Kind::groupContainer, installed("Shared") },
         VerdictCase { "ABCDE12345.com.example", Kind::groupContainer, installed("Shared") }, // first by prefix
         VerdictCase { "ABCDE12345.com.other.thing", Kind::groupContainer, installed("com.other.thing") },
@@ -175,18 +186,20 @@ INSTANTIATE_TEST_SUITE_P(GroupContainers, Verdicts,
         VerdictCase { "group.", Kind::groupContainer, unknownVerdict },
         VerdictCase { "ABCDE12345.", Kind::groupContainer, unknownVerdict }));
 
-INSTANTIATE_TEST_SUITE_P(SupportFolders, Verdicts,
+INSTANTIATE_TEST_SUITE_P(
+    SupportFolders, Verdicts,
     testing::Values(VerdictCase { "Sound Editor", Kind::supportFolder, installed("Sound Editor 3") },
-        VerdictCase { "Example Soft", Kind::supportFolder, installed("Writer") }, // by maker
-        VerdictCase { "1.2.3", Kind::supportFolder, uninstalled() },              // identifier-like: never by name
-        VerdictCase { "com.examplesoft.writer", Kind::supportFolder, installed("Writer") },
-        VerdictCase { "cave_crawl", Kind::supportFolder, installed("Cave Crawl") },
-        VerdictCase { "CAVE CRAWL", Kind::supportFolder, installed("Cave Crawl") },
-        VerdictCase { "Caf" + eDecomposed + " Noir", Kind::supportFolder, installed("Caf" + eComposed + " Noir") },
-        // A game without an install folder must not claim names without letters or digits.
-        VerdictCase { "\u2605\u2605", Kind::supportFolder, unknownVerdict },
-        VerdictCase { "Random Stuff", Kind::supportFolder, unknownVerdict },
-        VerdictCase { "My App.agent.x", Kind::supportFolder, unknownVerdict }));
+                    VerdictCase { "Example Soft", Kind::supportFolder, installed("Writer") }, // by maker
+                    VerdictCase { "1.2.3", Kind::supportFolder, uninstalled() }, // identifier-like: never by name
+                    VerdictCase { "com.examplesoft.writer", Kind::supportFolder, installed("Writer") },
+                    VerdictCase { "cave_crawl", Kind::supportFolder, installed("Cave Crawl") },
+                    VerdictCase { "CAVE CRAWL", Kind::supportFolder, installed("Cave Crawl") },
+                    VerdictCase { "Caf" + eDecomposed + " Noir", Kind::supportFolder,
+                                  installed("Caf" + eComposed + " Noir") },
+                    // A game without an install folder must not claim names without letters or digits.
+                    VerdictCase { "\u2605\u2605", Kind::supportFolder, unknownVerdict },
+                    VerdictCase { "Random Stuff", Kind::supportFolder, unknownVerdict },
+                    VerdictCase { "My App.agent.x", Kind::supportFolder, unknownVerdict }));
 
 TEST_F(Resolver, TeamCacheFillsOnceWithoutDeadlockUnderNestedParallelCalls)
 {
@@ -195,7 +208,9 @@ TEST_F(Resolver, TeamCacheFillsOnceWithoutDeadlockUnderNestedParallelCalls)
     std::vector<std::string> names;
     for (int i = 0; i < 64; ++i)
         names.push_back(i % 2 ? "ABCDE12345.org.item" + std::to_string(i) : "ZZZZZ99999.org.item" + std::to_string(i));
-    const auto verdicts = parallelMap(names, [&](const std::string& name) { return resolver->resolve(name, Kind::groupContainer); });
+    const auto verdicts = parallelMap(names, [&](const std::string& name) {
+        return resolver->resolve(name, Kind::groupContainer);
+    });
     for (std::size_t i = 0; i < names.size(); ++i) {
         const std::string rest = "org.item" + std::to_string(i);
         EXPECT_EQ(verdicts[i], i % 2 ? installed(rest) : uninstalled(rest)) << names[i];
@@ -221,14 +236,16 @@ TEST(SteamOwners, AGameListedByAnyLibraryIsInstalledEvenWithItsDriveUnplugged)
     // plugged in, which holds Terraria, and a third whose list entry names a game with no manifest.
     FakeMachine fake;
     Testing::writeLibraryList(fake,
-        { { fake.at(std::string(Testing::steamFolder)), { "440" } }, { "/Volumes/Unplugged", { "105600" } },
-            { "/Volumes/Games", { "8930" } } });
+                              { { fake.at(std::string(Testing::steamFolder)), { "440" } },
+                                { "/Volumes/Unplugged", { "105600" } },
+                                { "/Volumes/Games", { "8930" } } });
     Testing::installGame(fake, Testing::steamFolder, "440", "Team Fortress 2", "Team Fortress 2", 10);
     fake.drive("Games", "/Volumes/Games", 1'000'000'000, 500'000'000).folder("/Volumes/Games/steamapps");
 
     Catalog catalog = Testing::miniCatalog();
     const std::vector<std::pair<std::string, std::string>> games {
-        { "Terraria", "105600" }, { "Team Fortress", "440" }, { "Civilization V", "8930" }, { "Factorio", "427520" } };
+        { "Terraria", "105600" }, { "Team Fortress", "440" }, { "Civilization V", "8930" }, { "Factorio", "427520" }
+    };
     for (const auto& [name, id] : games) {
         Catalog::Owner owner = Testing::owner(name, { name });
         owner.steamAppID = id;
@@ -242,11 +259,12 @@ TEST(SteamOwners, AGameListedByAnyLibraryIsInstalledEvenWithItsDriveUnplugged)
         const std::string folder = "~/Library/Application Support/" + name;
         fake.folder(folder);
         const Verdict verdict = context.owners().resolve(name, Kind::supportFolder);
-        verdicts.push_back((verdict.kind == Verdict::Case::installed ? "installed: " : "uninstalled: ") + *verdict.name);
+        verdicts.push_back((verdict.kind == Verdict::Case::installed ? "installed: " : "uninstalled: ")
+                           + *verdict.name);
         explained.push_back(Explainer::explain(fake.at(folder), mac, catalog).owner.value_or("none"));
     }
     const std::vector<std::string> expected { "installed: Terraria", "installed: Team Fortress",
-        "installed: Civilization V", "uninstalled: Factorio" };
+                                              "installed: Civilization V", "uninstalled: Factorio" };
     EXPECT_EQ(verdicts, expected);
     EXPECT_EQ(explained, expected);
 }
@@ -266,13 +284,16 @@ TEST_P(DisplayName, LastMeaningfulPartWithCapitalFirstCharacter)
 }
 
 INSTANTIATE_TEST_SUITE_P(Resolver, DisplayName,
-    testing::Values(NameCase { "com.example.soundeditor", "Soundeditor" },
-        NameCase { "com.example.editor.launcher", "Editor" }, NameCase { "com.example.app", "Example" },
-        NameCase { "com.example.Helper", "Example" }, NameCase { "com.example.Mac-OS", "Example" },
-        NameCase { "com.app", "App" }, NameCase { "editor", "Editor" }, NameCase { "com..example..", "Example" },
-        NameCase { "", "" }, NameCase { "...", "..." }, NameCase { "com.example.\u00dfeta", "SSeta" },
-        NameCase { "com.example.e\u0301diteur", "E\u0301diteur" },
-        NameCase { "jp.example.\u65e5\u672c", "\u65e5\u672c" }));
+                         testing::Values(NameCase { "com.example.soundeditor", "Soundeditor" },
+                                         NameCase { "com.example.editor.launcher", "Editor" },
+                                         NameCase { "com.example.app", "Example" },
+                                         NameCase { "com.example.Helper", "Example" },
+                                         NameCase { "com.example.Mac-OS", "Example" }, NameCase { "com.app", "App" },
+                                         NameCase { "editor", "Editor" }, NameCase { "com..example..", "Example" },
+                                         NameCase { "", "" }, NameCase { "...", "..." },
+                                         NameCase { "com.example.\u00dfeta", "SSeta" },
+                                         NameCase { "com.example.e\u0301diteur", "E\u0301diteur" },
+                                         NameCase { "jp.example.\u65e5\u672c", "\u65e5\u672c" }));
 
 struct ShapeCase {
     std::string text;
@@ -289,14 +310,17 @@ TEST_P(NameShape, BundleLikeAndTeamPrefix)
     EXPECT_EQ(team ? std::optional(team->first) : std::nullopt, GetParam().team);
 }
 
-INSTANTIATE_TEST_SUITE_P(Resolver, NameShape,
+INSTANTIATE_TEST_SUITE_P(
+    Resolver, NameShape,
     testing::Values(ShapeCase { "com.example.editor", true, std::nullopt }, ShapeCase { "1.2.3", true, std::nullopt },
-        ShapeCase { "Sound Editor", false, std::nullopt }, ShapeCase { "com.example", false, std::nullopt },
-        ShapeCase { "com..example", false, std::nullopt }, ShapeCase { "com.example.", false, std::nullopt },
-        ShapeCase { "My App.agent.x", false, std::nullopt },
-        ShapeCase { "ABCDE12345.com.example.shared", true, "ABCDE12345" },
-        ShapeCase { "0123456789.x", false, "0123456789" }, ShapeCase { "ABCDE1234.x.y", true, std::nullopt },
-        ShapeCase { "ABCDE12345", false, std::nullopt }, ShapeCase { "ABCDe12345.x", false, std::nullopt },
-        ShapeCase { "\uff21BCDE12345.x", false, "\uff21BCDE12345" })); // a full-width capital is upper-case
+                    ShapeCase { "Sound Editor", false, std::nullopt }, ShapeCase { "com.example", false, std::nullopt },
+                    ShapeCase { "com..example", false, std::nullopt },
+                    ShapeCase { "com.example.", false, std::nullopt },
+                    ShapeCase { "My App.agent.x", false, std::nullopt },
+                    ShapeCase { "ABCDE12345.com.example.shared", true, "ABCDE12345" },
+                    ShapeCase { "0123456789.x", false, "0123456789" },
+                    ShapeCase { "ABCDE1234.x.y", true, std::nullopt }, ShapeCase { "ABCDE12345", false, std::nullopt },
+                    ShapeCase { "ABCDe12345.x", false, std::nullopt },
+                    ShapeCase { "\uff21BCDE12345.x", false, "\uff21BCDE12345" })); // a full-width capital is upper-case
 
 } // namespace

@@ -20,7 +20,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::size_t poolSize() { return Platform::WorkerPool::shared().size(); }
+std::size_t poolSize()
+{
+    return Platform::WorkerPool::shared().size();
+}
 
 // A deadlock would hang the whole test run; stop it with a clear failure instead.
 template <typename Body>
@@ -51,7 +54,10 @@ std::vector<int> range(int count)
 }
 
 struct NoDefault {
-    explicit NoDefault(std::string text) : text(std::move(text)) {}
+    explicit NoDefault(std::string text)
+        : text(std::move(text))
+    {
+    }
     std::string text;
 };
 
@@ -145,9 +151,7 @@ TEST(ParallelMap, MapWhileHoldingALockThatOtherWorkWants)
         waiting.wait_for(guard, 5s, [&] { return blocked >= wanted; });
     }
     std::vector<std::string> results;
-    finishesWithin(60s, [&] {
-        results = parallelMap(range(32), [](int i) { return std::to_string(i); });
-    });
+    finishesWithin(60s, [&] { results = parallelMap(range(32), [](int i) { return std::to_string(i); }); });
     holding.unlock();
     other.join();
     ASSERT_EQ(results.size(), 32u);

@@ -150,7 +150,8 @@ TEST_F(PathGuardTest, ProtectedInside)
         { "~/Library/Keychains", { "login" } },
         { "~/Library//Keychains/", { "login" } },
         { "~/Pictures", {} },
-        { "~", { "cache", "keys", "login", "résumés", "stuff", "shared", "other", "iCloud Drive", "you said so", "yours" } },
+        { "~",
+          { "cache", "keys", "login", "résumés", "stuff", "shared", "other", "iCloud Drive", "you said so", "yours" } },
     };
     PathGuard guard = makeGuard();
     for (const auto& c : cases)

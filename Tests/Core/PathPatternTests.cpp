@@ -92,8 +92,9 @@ TEST_F(PathPatterns, Expand)
         { "~/Library/Containers/*/Data/Library/Caches",
           { "~/Library/Containers/com.one/Data/Library/Caches",
             "~/Library/Containers/com.three é/Data/Library/Caches" } },
-        { "/Sort/*", { "/Sort/B", "/Sort/" + decomposedE, "/Sort/Zebra", "/Sort/a10", "/Sort/a2", "/Sort/b",
-                       "/Sort/" + decomposedA } },
+        { "/Sort/*",
+          { "/Sort/B", "/Sort/" + decomposedE, "/Sort/Zebra", "/Sort/a10", "/Sort/a2", "/Sort/b",
+            "/Sort/" + decomposedA } },
         { "/Sort/a*", { "/Sort/a10", "/Sort/a2" } },
         { "/Sort/[aZ]*", { "/Sort/Zebra", "/Sort/a10", "/Sort/a2" } },
         // "?" and brackets without a star are literal names.

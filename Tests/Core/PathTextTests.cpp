@@ -30,18 +30,12 @@ struct Containment {
 TEST(PathText, ContainmentDiffersOnlyAtTheTopFolder)
 {
     const Containment cases[] = {
-        { "/a/b", "/a", true, true },
-        { "/a/b/c", "/a", true, true },
-        { "/a", "/a", false, false },
-        { "/ab", "/a", false, false }, // a sibling sharing the first letters
-        { "/a", "/a/b", false, false },
-        { "/a/", "/a", true, true },
-        { "/a", "/", false, true },
-        { "/", "/", false, false },
-        { "//a", "/", true, true },
-        { "a", "/", false, false },
-        { "", "/", false, false },
-        { "/Users/me/Caf\u00e9/x", "/Users/me/Caf\u00e9", true, true },
+        { "/a/b", "/a", true, true },   { "/a/b/c", "/a", true, true },
+        { "/a", "/a", false, false },   { "/ab", "/a", false, false }, // a sibling sharing the first letters
+        { "/a", "/a/b", false, false }, { "/a/", "/a", true, true },
+        { "/a", "/", false, true },     { "/", "/", false, false },
+        { "//a", "/", true, true },     { "a", "/", false, false },
+        { "", "/", false, false },      { "/Users/me/Caf\u00e9/x", "/Users/me/Caf\u00e9", true, true },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.path) + " in " + c.folder);
@@ -78,10 +72,10 @@ TEST(PathText, TheNamedPathDropsEmptyNamesDotsAndWhatDotDotTakesBack)
     struct Case {
         std::string path, named;
     };
-    for (const Case& c : { Case { "/a/b", "/a/b" }, Case { "/", "/" }, Case { "/a/", "/a" }, Case { "//a//b//", "/a/b" },
-                           Case { "/a/./b/.", "/a/b" }, Case { "/a/x/../b", "/a/b" }, Case { "/a/..", "/" },
-                           Case { "/../../a", "/a" }, Case { "/a/..b/.c", "/a/..b/.c" }, Case { "a/b", "/a/b" },
-                           Case { "", "/" }, Case { "/a/b\n", "/a/b\n" } }) {
+    for (const Case& c :
+         { Case { "/a/b", "/a/b" }, Case { "/", "/" }, Case { "/a/", "/a" }, Case { "//a//b//", "/a/b" },
+           Case { "/a/./b/.", "/a/b" }, Case { "/a/x/../b", "/a/b" }, Case { "/a/..", "/" }, Case { "/../../a", "/a" },
+           Case { "/a/..b/.c", "/a/..b/.c" }, Case { "a/b", "/a/b" }, Case { "", "/" }, Case { "/a/b\n", "/a/b\n" } }) {
         SCOPED_TRACE(c.path);
         EXPECT_EQ(lexicallyNormal(c.path), c.named);
         EXPECT_EQ(isLexicallyNormal(c.path), c.path == c.named);
@@ -101,11 +95,11 @@ TEST(PathText, HexEscapesBecomeTheirBytesAndBrokenOnesStay)
     } cases[] = {
         { "/My%20Disk%2fx", "%", "/My Disk/x" },
         { "Backup\\x20Drive\\x2F", "\\x", "Backup Drive/" },
-        { "50%", "%", "50%" },          // nothing after the lead
-        { "%4", "%", "%4" },            // one digit only
-        { "%zz%41", "%", "%zzA" },      // not hex, then hex
+        { "50%", "%", "50%" },     // nothing after the lead
+        { "%4", "%", "%4" },       // one digit only
+        { "%zz%41", "%", "%zzA" }, // not hex, then hex
         { "\\x4", "\\x", "\\x4" },
-        { "%20", "\\x", "%20" },      // another lead is plain text
+        { "%20", "\\x", "%20" }, // another lead is plain text
     };
     for (const auto& c : cases)
         EXPECT_EQ(hexUnescaped(c.text, c.lead), c.expected) << c.text;

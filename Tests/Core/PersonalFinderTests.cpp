@@ -71,7 +71,7 @@ struct WholeCase {
     std::string reason;
     Offer offer;
     std::optional<std::string> owner = std::nullopt;
-    std::string copy = "";           // display path of the copy on Backup
+    std::string copy = "";                // display path of the copy on Backup
     std::vector<std::string> fenced = {}; // display paths fenced while the finder runs
 };
 
@@ -101,8 +101,12 @@ Finding expectedFinding(const WholeCase& c, const FakeMachine& m, const Mac& mac
         f.action = Action(Action::Kind::move);
         f.caution = onlyCopyAfterMove("Backup");
         break;
-    case Offer::noRoom: f.getBack = noRoom; break;
-    case Offer::inUse: f.getBack = "Still in use, so it isn't offered for moving."; break;
+    case Offer::noRoom:
+        f.getBack = noRoom;
+        break;
+    case Offer::inUse:
+        f.getBack = "Still in use, so it isn't offered for moving.";
+        break;
     case Offer::copy:
         f.getBack = "The copy on Backup stays.";
         f.caution = "After this, Backup holds the only copy; worth a second one somewhere if it can't be replaced.";
@@ -134,15 +138,22 @@ std::function<void(FakeMachine&)> holidayWith(std::function<void(FakeMachine&)> 
 // ~/Movies/Holiday offered for moving to Backup: nothing there counts as its copy.
 WholeCase holidayMoved(const char* name, std::function<void(FakeMachine&)> more, std::vector<std::string> fenced = {})
 {
-    return { name, holidayWith(std::move(more)), "~/Movies/Holiday", "personal-movies-holiday", "Holiday (Movies)",
-             "Your Holiday folder.", Offer::move, std::nullopt, "", std::move(fenced) };
+    return { name,
+             holidayWith(std::move(more)),
+             "~/Movies/Holiday",
+             "personal-movies-holiday",
+             "Holiday (Movies)",
+             "Your Holiday folder.",
+             Offer::move,
+             std::nullopt,
+             "",
+             std::move(fenced) };
 }
 
 const std::string holidayCopied = "Your Holiday folder; an identical copy is on Backup (";
 
 const WholeCase wholeCases[] = {
-    { "moved to the drive with room",
-      [](FakeMachine& m) { backup(m.file("~/Movies/Holiday \"Film\"/a.mov", 40'000)); },
+    { "moved to the drive with room", [](FakeMachine& m) { backup(m.file("~/Movies/Holiday \"Film\"/a.mov", 40'000)); },
       "~/Movies/Holiday \"Film\"", "personal-movies-holidayfilm", "Holiday \"Film\" (Movies)",
       "Your Holiday \"Film\" folder.", Offer::move },
     { "no external drive", [](FakeMachine& m) { m.file("~/Desktop/Big Export.zip", 40'000); },
@@ -161,8 +172,8 @@ const WholeCase wholeCases[] = {
       "Photos Library.photoslibrary (Pictures)",
       "Your Photos Library.photoslibrary folder belongs to Photos; moved by hand, Photos would lose track of it.",
       Offer::handOff, "Photos" },
-    { "app library by path", [](FakeMachine& m) { m.file("~/Music/Music/Media/song.m4a", 40'000); },
-      "~/Music/Music", "personal-music-music", "Music (Music)",
+    { "app library by path", [](FakeMachine& m) { m.file("~/Music/Music/Media/song.m4a", 40'000); }, "~/Music/Music",
+      "personal-music-music", "Music (Music)",
       "Your Music folder belongs to Music; moved by hand, Music would lose track of it.", Offer::handOff, "Music" },
     { "a longer name is not the library path", [](FakeMachine& m) { m.file("~/Music/Music Extra/song.m4a", 40'000); },
       "~/Music/Music Extra", "personal-music-musicextra", "Music Extra (Music)", "Your Music Extra folder.",
@@ -184,8 +195,7 @@ const WholeCase wholeCases[] = {
       "~/Movies/Holiday", "personal-movies-holiday", "Holiday (Movies)",
       holidayCopied + "/Volumes/Backup/Archive/2023/Holiday).", Offer::copy, std::nullopt,
       "/Volumes/Backup/Archive/2023/Holiday" },
-    { "a copy wins over recent changes",
-      holidayWith([](FakeMachine& m) {
+    { "a copy wins over recent changes", holidayWith([](FakeMachine& m) {
           m.modified("~/Movies/Holiday/a.mov", lastWeek);
           holiday(m, "/Volumes/Backup/Holiday");
       }),
@@ -193,7 +203,8 @@ const WholeCase wholeCases[] = {
       Offer::copy, std::nullopt, "/Volumes/Backup/Holiday" },
     { "a file of the same size is a copy",
       [](FakeMachine& m) {
-          backup(m.file("~/Downloads/it's a video.mp4", 40'000)).file("/Volumes/Backup/Videos/it's a video.mp4", 40'000);
+          backup(m.file("~/Downloads/it's a video.mp4", 40'000))
+              .file("/Volumes/Backup/Videos/it's a video.mp4", 40'000);
       },
       "~/Downloads/it's a video.mp4", "personal-downloads-itsavideomp4", "it's a video.mp4 (Downloads)",
       "Your it's a video.mp4 file; an identical copy is on Backup (/Volumes/Backup/Videos/it's a video.mp4).",
@@ -206,32 +217,32 @@ const WholeCase wholeCases[] = {
       "~/Movies/Caf\xC3\xA9", "personal-movies-caf\xC3\xA9", "Caf\xC3\xA9 (Movies)",
       "Your Caf\xC3\xA9 folder; an identical copy is on Backup (/Volumes/Backup/Cafe\xCC\x81).", Offer::copy,
       std::nullopt, "/Volumes/Backup/Cafe\xCC\x81" },
-    holidayMoved("a copy with a file of another size", [](FakeMachine& m) {
-        m.file("/Volumes/Backup/Holiday/a.mov", 30'000).file("/Volumes/Backup/Holiday/sub/b.mov", 5'001);
-    }),
+    holidayMoved("a copy with a file of another size",
+                 [](FakeMachine& m) {
+                     m.file("/Volumes/Backup/Holiday/a.mov", 30'000).file("/Volumes/Backup/Holiday/sub/b.mov", 5'001);
+                 }),
     holidayMoved("a copy four levels down is not looked for",
                  [](FakeMachine& m) { holiday(m, "/Volumes/Backup/a/b/c/Holiday"); }),
     holidayMoved("an app bundle is not searched",
                  [](FakeMachine& m) { holiday(m, "/Volumes/Backup/Player.app/Holiday"); }),
-    holidayMoved("a linked folder on the drive is not searched", [](FakeMachine& m) {
-        holiday(m, "/Elsewhere/Holiday");
-        m.link("/Volumes/Backup/Shortcut", m.at("/Elsewhere"));
-        m.link("/Volumes/Backup/Holiday", m.at("/Elsewhere/Holiday"));
-    }),
-    holidayMoved(
-        "a fenced folder inside the item hides files the copy lacks",
-        [](FakeMachine& m) {
-            m.file("~/Movies/Holiday/Private/secret.mov", 20'000);
-            holiday(m, "/Volumes/Backup/Holiday");
-        },
-        { "~/Movies/Holiday/Private" }),
-    holidayMoved(
-        "a fenced folder inside the copy hides files the item lacks",
-        [](FakeMachine& m) {
-            holiday(m, "/Volumes/Backup/Holiday");
-            m.file("/Volumes/Backup/Holiday/Extra/more.mov", 20'000);
-        },
-        { "/Volumes/Backup/Holiday/Extra" }),
+    holidayMoved("a linked folder on the drive is not searched",
+                 [](FakeMachine& m) {
+                     holiday(m, "/Elsewhere/Holiday");
+                     m.link("/Volumes/Backup/Shortcut", m.at("/Elsewhere"));
+                     m.link("/Volumes/Backup/Holiday", m.at("/Elsewhere/Holiday"));
+                 }),
+    holidayMoved("a fenced folder inside the item hides files the copy lacks",
+                 [](FakeMachine& m) {
+                     m.file("~/Movies/Holiday/Private/secret.mov", 20'000);
+                     holiday(m, "/Volumes/Backup/Holiday");
+                 },
+                 { "~/Movies/Holiday/Private" }),
+    holidayMoved("a fenced folder inside the copy hides files the item lacks",
+                 [](FakeMachine& m) {
+                     holiday(m, "/Volumes/Backup/Holiday");
+                     m.file("/Volumes/Backup/Holiday/Extra/more.mov", 20'000);
+                 },
+                 { "/Volumes/Backup/Holiday/Extra" }),
     { "a folder of the file's name is no copy",
       [](FakeMachine& m) {
           backup(m.file("~/Downloads/setup.dmg", 40'000)).file("/Volumes/Backup/setup.dmg/inside", 40'000);
@@ -246,7 +257,7 @@ const WholeCase wholeCases[] = {
       "~/Movies/Holiday", "personal-movies-holiday", "Holiday (Movies)", "Your Holiday folder.", Offer::noRoom },
 };
 
-class PersonalWhole : public testing::TestWithParam<WholeCase> { };
+class PersonalWhole : public testing::TestWithParam<WholeCase> {};
 
 TEST_P(PersonalWhole, GivesTheWholeFinding)
 {

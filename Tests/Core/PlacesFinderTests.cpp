@@ -47,8 +47,8 @@ TEST(PlacesFinder, NothingWithoutPlacesOrWhenTheyMatchNothing)
     auto marked = Testing::place("marked", "~/Projects/*");
     marked.marker = "*.xcodeproj"; // large folders, but none holds a project
     const Catalog catalogs[] = { withPlaces({}),
-        withPlaces({ Testing::place("missing", "~/Library/Nowhere"), Testing::place("glob", "~/Nowhere/*/x"),
-            marked }) };
+                                 withPlaces({ Testing::place("missing", "~/Library/Nowhere"),
+                                              Testing::place("glob", "~/Nowhere/*/x"), marked }) };
     for (const auto& catalog : catalogs)
         Testing::expectOnly(findPlaces(machine.mac(), catalog), {});
 }
@@ -64,7 +64,10 @@ struct ThresholdCase {
     bool offered;
 };
 
-void PrintTo(const ThresholdCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ThresholdCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class PlaceThreshold : public testing::TestWithParam<ThresholdCase> {};
 
@@ -89,13 +92,15 @@ TEST_P(PlaceThreshold, EqualPassesOneByteLessDoesNot)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Places, PlaceThreshold,
+INSTANTIATE_TEST_SUITE_P(
+    Places, PlaceThreshold,
     testing::Values(ThresholdCase { "catalog threshold equal", 0, std::nullopt, std::nullopt, true },
-        ThresholdCase { "catalog threshold one more", 1, std::nullopt, std::nullopt, false },
-        ThresholdCase { "own threshold equal beats the catalog", std::nullopt, 0, std::nullopt, true },
-        ThresholdCase { "own threshold one more", -1'000, 1, std::nullopt, false },
-        ThresholdCase { "minimum 0 beats both", std::nullopt, 1'000'000, 0, true },
-        ThresholdCase { "minimum above the size beats a lower own threshold", -1, -1, std::int64_t(1) << 40, false }),
+                    ThresholdCase { "catalog threshold one more", 1, std::nullopt, std::nullopt, false },
+                    ThresholdCase { "own threshold equal beats the catalog", std::nullopt, 0, std::nullopt, true },
+                    ThresholdCase { "own threshold one more", -1'000, 1, std::nullopt, false },
+                    ThresholdCase { "minimum 0 beats both", std::nullopt, 1'000'000, 0, true },
+                    ThresholdCase { "minimum above the size beats a lower own threshold", -1, -1, std::int64_t(1) << 40,
+                                    false }),
     Testing::CaseNamed());
 
 // ---- Paths, markers, sums ------------------------------------------------------------------------
@@ -103,9 +108,10 @@ INSTANTIATE_TEST_SUITE_P(Places, PlaceThreshold,
 TEST(PlacesFinder, KeepsMarkedPathsInPatternOrderAndCountsEachOnce)
 {
     FakeMachine machine;
-    machine.file("~/Code/a/node_modules/left-pad/package.json", 30'000) // marker one level down
-        .file("~/Code/b/node_modules/package.json", 50'000)              // marker in the folder
-        .file("~/Code/c/node_modules/x/y/package.json", 70'000)          // two levels down: too deep
+    machine
+        .file("~/Code/a/node_modules/left-pad/package.json", 30'000) // marker one level down
+        .file("~/Code/b/node_modules/package.json", 50'000)          // marker in the folder
+        .file("~/Code/c/node_modules/x/y/package.json", 70'000)      // two levels down: too deep
         .file("~/Code/d/node_modules/readme.md", 90'000);
     Mac mac = machine.mac();
 
@@ -154,16 +160,25 @@ TEST(PlacesFinder, PartlyUnreadableIsReportedAndTheFindingStillMade)
 
 struct RuleCase {
     std::string name;
-    std::function<void(Catalog&)> catalog;        // the one place is catalog.places[0]
-    std::function<void(FakeMachine&)> machine;    // apps, running apps, tools
-    std::function<void(Finding&)> expected;       // changes to the plain finding; none: no finding
+    std::function<void(Catalog&)> catalog;     // the one place is catalog.places[0]
+    std::function<void(FakeMachine&)> machine; // apps, running apps, tools
+    std::function<void(Finding&)> expected;    // changes to the plain finding; none: no finding
 };
 
-void PrintTo(const RuleCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const RuleCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
-void noChange(Catalog&) {}
-void bare(FakeMachine&) {}
-void same(Finding&) {}
+void noChange(Catalog&)
+{
+}
+void bare(FakeMachine&)
+{
+}
+void same(Finding&)
+{
+}
 
 void installEditor(FakeMachine& machine)
 {
@@ -178,7 +193,10 @@ void running(FakeMachine& machine, std::vector<std::string> ids)
     machine.fixture()["running"] = list;
 }
 
-Catalog::Place& placeOf(Catalog& catalog) { return catalog.places[0]; }
+Catalog::Place& placeOf(Catalog& catalog)
+{
+    return catalog.places[0];
+}
 
 Action handOff(std::string app, std::optional<std::string> steps = std::nullopt)
 {
@@ -188,99 +206,102 @@ Action handOff(std::string app, std::optional<std::string> steps = std::nullopt)
 const RuleCase ruleCases[] = {
     { "plain place", noChange, bare, same },
     { "owner app gone: its reason and owner say so",
-        [](Catalog& c) {
-            placeOf(c).app = "com.example.editor";
-            placeOf(c).owner = "Editor";
-            placeOf(c).reasonIfUninstalled = "Editor left it behind.";
-        },
-        bare,
-        [](Finding& f) {
-            f.reason = "Editor left it behind.";
-            f.owner = "Editor (uninstalled)";
-        } },
-    { "owner app gone without its own reason or owner", [](Catalog& c) { placeOf(c).app = "com.example.editor"; },
-        bare, same },
+      [](Catalog& c) {
+          placeOf(c).app = "com.example.editor";
+          placeOf(c).owner = "Editor";
+          placeOf(c).reasonIfUninstalled = "Editor left it behind.";
+      },
+      bare,
+      [](Finding& f) {
+          f.reason = "Editor left it behind.";
+          f.owner = "Editor (uninstalled)";
+      } },
+    { "owner app gone without its own reason or owner", [](Catalog& c) { placeOf(c).app = "com.example.editor"; }, bare,
+      same },
     { "owner app installed",
-        [](Catalog& c) {
-            placeOf(c).app = "com.example.editor";
-            placeOf(c).owner = "Editor";
-            placeOf(c).reasonIfUninstalled = "Editor left it behind.";
-        },
-        installEditor, [](Finding& f) { f.owner = "Editor"; } },
+      [](Catalog& c) {
+          placeOf(c).app = "com.example.editor";
+          placeOf(c).owner = "Editor";
+          placeOf(c).reasonIfUninstalled = "Editor left it behind.";
+      },
+      installEditor, [](Finding& f) { f.owner = "Editor"; } },
     { "only if uninstalled, and installed",
-        [](Catalog& c) {
-            placeOf(c).app = "com.example.editor";
-            placeOf(c).onlyIfUninstalled = true;
-        },
-        installEditor, nullptr },
+      [](Catalog& c) {
+          placeOf(c).app = "com.example.editor";
+          placeOf(c).onlyIfUninstalled = true;
+      },
+      installEditor, nullptr },
     { "only if uninstalled, and gone",
-        [](Catalog& c) {
-            placeOf(c).app = "com.example.editor";
-            placeOf(c).onlyIfUninstalled = true;
-        },
-        bare, same },
+      [](Catalog& c) {
+          placeOf(c).app = "com.example.editor";
+          placeOf(c).onlyIfUninstalled = true;
+      },
+      bare, same },
     { "hand-off to Finder", [](Catalog& c) { placeOf(c).action = handOff("Finder"); }, bare,
-        [](Finding& f) { f.action = handOff("Finder"); } },
-    { "hand-off to a missing app without steps", [](Catalog& c) { placeOf(c).action = handOff("Photo Mender"); },
-        bare,
-        [](Finding& f) {
-            f.action = handOff("Photo Mender", " Photo Mender isn't on this Mac yet; it's free from its maker.");
-        } },
+      [](Finding& f) { f.action = handOff("Finder"); } },
+    { "hand-off to a missing app without steps", [](Catalog& c) { placeOf(c).action = handOff("Photo Mender"); }, bare,
+      [](Finding& f) {
+          f.action = handOff("Photo Mender", " Photo Mender isn't on this Mac yet; it's free from its maker.");
+      } },
     { "hand-off to a missing app with steps",
-        [](Catalog& c) { placeOf(c).action = handOff("Photo Mender", "Open it, then Library \u2192 Clean."); }, bare,
-        [](Finding& f) {
-            f.action = handOff("Photo Mender",
-                "Open it, then Library \u2192 Clean. Photo Mender isn't on this Mac yet; it's free from its maker.");
-        } },
+      [](Catalog& c) { placeOf(c).action = handOff("Photo Mender", "Open it, then Library \u2192 Clean."); }, bare,
+      [](Finding& f) {
+          f.action = handOff(
+              "Photo Mender",
+              "Open it, then Library \u2192 Clean. Photo Mender isn't on this Mac yet; it's free from its maker.");
+      } },
     { "hand-off to an installed app", [](Catalog& c) { placeOf(c).action = handOff("Photo Mender", "Open it."); },
-        [](FakeMachine& m) { addApp(m, "/Applications/Photo Mender.app", AppSpec("com.example.mender")); },
-        [](Finding& f) { f.action = handOff("Photo Mender", "Open it."); } },
+      [](FakeMachine& m) { addApp(m, "/Applications/Photo Mender.app", AppSpec("com.example.mender")); },
+      [](Finding& f) { f.action = handOff("Photo Mender", "Open it."); } },
     { "tool missing, replacement given",
-        [](Catalog& c) {
-            placeOf(c).tool = "brew";
-            placeOf(c).actionIfToolMissing = Action::review();
-        },
-        bare, [](Finding& f) { f.action = Action::review(); } },
+      [](Catalog& c) {
+          placeOf(c).tool = "brew";
+          placeOf(c).actionIfToolMissing = Action::review();
+      },
+      bare, [](Finding& f) { f.action = Action::review(); } },
     { "tool present",
-        [](Catalog& c) {
-            placeOf(c).tool = "brew";
-            placeOf(c).actionIfToolMissing = Action::review();
-        },
-        [](FakeMachine& m) { m.fixture()["tools"] = Json::Value::array({ "git", "brew" }); }, same },
+      [](Catalog& c) {
+          placeOf(c).tool = "brew";
+          placeOf(c).actionIfToolMissing = Action::review();
+      },
+      [](FakeMachine& m) {
+          m.fixture()["tools"] = Json::Value::array({ "git", "brew" });
+      },
+      same },
     { "tool missing, no replacement", [](Catalog& c) { placeOf(c).tool = "brew"; }, bare, same },
     { "owner open by another letter case",
-        [](Catalog& c) { placeOf(c).ownerBundleIDs = std::vector<std::string> { "COM.example.Editor" }; },
-        [](FakeMachine& m) {
-            installEditor(m);
-            running(m, { "com.EXAMPLE.editor" });
-        },
-        [](Finding& f) { f.blockedBy = "Editor is open. Quit it first."; } },
+      [](Catalog& c) { placeOf(c).ownerBundleIDs = std::vector<std::string> { "COM.example.Editor" }; },
+      [](FakeMachine& m) {
+          installEditor(m);
+          running(m, { "com.EXAMPLE.editor" });
+      },
+      [](Finding& f) { f.blockedBy = "Editor is open. Quit it first."; } },
     { "owner open by its app, named by the catalog's owner",
-        [](Catalog& c) {
-            placeOf(c).ownerBundleIDs = std::vector<std::string> { "com.example.other" };
-            placeOf(c).app = "com.example.viewer";
-            c.owners.push_back(Testing::owner("Viewer Pro", { "Viewer" }, { "com.example.VIEWER" }));
-        },
-        [](FakeMachine& m) { running(m, { "com.example.viewer" }); },
-        [](Finding& f) { f.blockedBy = "Viewer Pro is open. Quit it first."; } },
+      [](Catalog& c) {
+          placeOf(c).ownerBundleIDs = std::vector<std::string> { "com.example.other" };
+          placeOf(c).app = "com.example.viewer";
+          c.owners.push_back(Testing::owner("Viewer Pro", { "Viewer" }, { "com.example.VIEWER" }));
+      },
+      [](FakeMachine& m) { running(m, { "com.example.viewer" }); },
+      [](Finding& f) { f.blockedBy = "Viewer Pro is open. Quit it first."; } },
     { "other apps open", [](Catalog& c) { placeOf(c).app = "com.example.editor"; },
-        [](FakeMachine& m) {
-            installEditor(m);
-            running(m, { "com.example.writer" });
-        },
-        same },
+      [](FakeMachine& m) {
+          installEditor(m);
+          running(m, { "com.example.writer" });
+      },
+      same },
     { "caution kept",
-        [](Catalog& c) {
-            placeOf(c).caution = "Close every project first.";
-            placeOf(c).tier = Tier::personal;
-            placeOf(c).owner = "Xcode";
-        },
-        bare,
-        [](Finding& f) {
-            f.caution = "Close every project first.";
-            f.tier = Tier::personal;
-            f.owner = "Xcode";
-        } },
+      [](Catalog& c) {
+          placeOf(c).caution = "Close every project first.";
+          placeOf(c).tier = Tier::personal;
+          placeOf(c).owner = "Xcode";
+      },
+      bare,
+      [](Finding& f) {
+          f.caution = "Close every project first.";
+          f.tier = Tier::personal;
+          f.owner = "Xcode";
+      } },
 };
 
 class PlaceRules : public testing::TestWithParam<RuleCase> {};
@@ -300,9 +321,9 @@ TEST_P(PlaceRules, FindingAsExpected)
     std::vector<Finding> expected;
     if (c.expected) {
         const std::string path = machine.at(placeFolder);
-        Finding plain("build-data", "places", "Place build-data", "Rebuilds itself.", "Nothing to do.",
-            Tier::rebuilds, mac.usage(path).bytes, { path }, std::nullopt, Action(Action::Kind::delete_),
-            std::nullopt, std::nullopt, false, std::nullopt);
+        Finding plain("build-data", "places", "Place build-data", "Rebuilds itself.", "Nothing to do.", Tier::rebuilds,
+                      mac.usage(path).bytes, { path }, std::nullopt, Action(Action::Kind::delete_), std::nullopt,
+                      std::nullopt, false, std::nullopt);
         c.expected(plain);
         expected.push_back(plain);
     }

@@ -14,8 +14,14 @@
 
 namespace Quandril {
 
-void PrintTo(const Route& route, std::ostream* out) { *out << Json::dump(toJson(route)); }
-void PrintTo(const Plan& plan, std::ostream* out) { *out << Json::dump(toJson(plan), true); }
+void PrintTo(const Route& route, std::ostream* out)
+{
+    *out << Json::dump(toJson(route));
+}
+void PrintTo(const Plan& plan, std::ostream* out)
+{
+    *out << Json::dump(toJson(plan), true);
+}
 
 } // namespace Quandril
 
@@ -117,8 +123,7 @@ std::vector<Route> everyClassRoutes(bool copiesReach)
         R("with-moves", withMoves, { "r", "i", "m" }, 60 * MB, 150 * MB, false),
         R("with-apps", "Plus what other apps can move to a drive (Music, Photos)",
           { "r", "i", "m", "h1", "h2", "h3", "h4" }, 106 * MB, 196 * MB, false),
-        R("with-copies", withCopies, { "r", "i", "m", "h1", "h2", "h3", "h4", "c" }, 156 * MB, 246 * MB,
-          copiesReach),
+        R("with-copies", withCopies, { "r", "i", "m", "h1", "h2", "h3", "h4", "c" }, 156 * MB, 246 * MB, copiesReach),
     };
 }
 
@@ -136,7 +141,10 @@ struct PlanCase {
     std::vector<std::string> notes;
 };
 
-void PrintTo(const PlanCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const PlanCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class Planning : public ::testing::TestWithParam<PlanCase> {};
 
@@ -150,79 +158,99 @@ TEST_P(Planning, buildsCumulativeRoutes)
     EXPECT_EQ(plan->notes, c.notes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Planning, ::testing::Values(
-    PlanCase { "emptyReportGoalMet", reportWith({}), Goal::ofBytes(90 * MB),
-               { safe({}, 0, 90 * MB, true) }, fewest({}, 0, 90 * MB), {} },
-    PlanCase { "emptyReportGoalUnmet", reportWith({}), Goal::ofBytes(90 * MB + 1),
-               { safe({}, 0, 90 * MB, false) }, std::nullopt, {} },
-    PlanCase { "goalAlreadyMet",
-               reportWith({ F("r", Tier::rebuilds, 5 * MB), F("i", Tier::reinstallable, 6 * MB) }),
-               Goal::ofBytes(50 * MB),
-               { safe({ "r" }, 5 * MB, 95 * MB, true),
-                 R("can-come-back", canComeBack, { "r", "i" }, 11 * MB, 101 * MB, true) },
-               fewest({}, 0, 90 * MB), {} },
-    PlanCase { "fewestStopsAtTheFirstFindingThatReaches",
-               reportWith({ F("small", Tier::rebuilds, 20 * MB), F("large", Tier::rebuilds, 30 * MB) }),
-               Goal::ofBytes(100 * MB),
-               { safe({ "small", "large" }, 50 * MB, 140 * MB, true) }, fewest({ "large" }, 30 * MB, 120 * MB),
-               {} },
-    PlanCase { "fewestTakesWhatRebuildsBeforeWhatDownloads",
-               reportWith({ F("big", Tier::reinstallable, 100 * MB), F("tiny", Tier::rebuilds, 1) }),
-               Goal::ofBytes(90 * MB + 1),
-               { safe({ "tiny" }, 1, 90 * MB + 1, true),
-                 R("can-come-back", canComeBack, { "tiny", "big" }, 100 * MB + 1, 190 * MB + 1, true) },
-               fewest({ "tiny" }, 1, 90 * MB + 1), {} },
-    PlanCase { "fewestKeepsReportOrderForEqualSizes",
-               reportWith({ F("a", Tier::rebuilds, 5 * MB), F("b", Tier::rebuilds, 5 * MB),
-                            F("c", Tier::rebuilds, 9 * MB) }),
-               Goal::ofBytes(109 * MB),
-               { safe({ "a", "b", "c" }, 19 * MB, 109 * MB, true) }, fewest({ "c", "a", "b" }, 19 * MB, 109 * MB),
-               {} },
-    PlanCase { "noReinstallFindingsSkipsThatRoute",
-               reportWith({ F("r", Tier::rebuilds, 5 * MB), F("m", Tier::personal, 7 * MB, Kind::move) }),
-               Goal::ofBytes(1000 * MB),
-               { safe({ "r" }, 5 * MB, 95 * MB, false),
-                 R("with-moves", withMoves, { "r", "m" }, 12 * MB, 102 * MB, false) },
-               std::nullopt, {} },
-    PlanCase { "everyClassUnreachable", reportWith(everyClass()), Goal::ofBytes(1000 * MB),
-               everyClassRoutes(false), std::nullopt, everyClassNotes },
-    // Only the last route reaches, through copies: the fewest route never uses them.
-    PlanCase { "everyClassReachedOnlyWithCopies", reportWith(everyClass()), Goal::ofBytes(200 * MB),
-               everyClassRoutes(true), std::nullopt, everyClassNotes },
-    // A personal move that is also a copy, and a moving hand-off that is also one, count once each.
-    PlanCase { "findingsInTwoListsCountOnce",
-               reportWith({ F("m", Tier::personal, 30 * MB, Kind::move).copyOf("/Volumes/Backup/m"),
-                            F("h", Tier::personal, 40 * MB, Kind::handOff).app("Music").moves()
-                                .copyOf("/Volumes/Backup/h"),
-                            F("c", Tier::personal, 5 * MB, Kind::trash).copyOf("/Volumes/Backup/c") }),
-               Goal::ofBytes(160 * MB),
-               { safe({}, 0, 90 * MB, false),
-                 R("with-moves", withMoves, { "m" }, 30 * MB, 120 * MB, false),
-                 R("with-apps", "Plus what other apps can move to a drive (Music)", { "m", "h" }, 70 * MB,
-                   160 * MB, true),
-                 R("with-copies", withCopies, { "m", "h", "c" }, 75 * MB, 165 * MB, true) },
-               std::nullopt, {} },
-    PlanCase { "copiesThatAreAllMovesAlready",
-               reportWith({ F("m", Tier::personal, 30 * MB, Kind::move).copyOf("/Volumes/Backup/m") }),
-               Goal::ofBytes(1000 * MB),
-               { safe({}, 0, 90 * MB, false), R("with-moves", withMoves, { "m" }, 30 * MB, 120 * MB, false),
-                 R("with-copies", withCopies, { "m" }, 30 * MB, 120 * MB, false) },
-               std::nullopt, {} },
-    // Sums stop at the 64-bit limits instead of wrapping to the other sign.
-    PlanCase { "sumsSaturateAtTheTop",
-               reportWith({ F("s1", Tier::rebuilds, int64Max), F("s2", Tier::reinstallable, int64Max),
-                            F("b1", Tier::rebuilds, int64Max).blocked(), F("b2", Tier::rebuilds, int64Max).blocked() },
-                          int64Max - 5, 10 * MB),
-               Goal::ofBytes(int64Max),
-               { safe({ "s1" }, int64Max, int64Max, true),
-                 R("can-come-back", canComeBack, { "s1", "s2" }, int64Max, int64Max, true) },
-               fewest({}, 0, int64Max), { "9223372037 GB waits for open apps to be quit." } },
-    PlanCase { "sumsSaturateAtTheBottom",
-               reportWith({ F("n1", Tier::rebuilds, int64Min), F("n2", Tier::reinstallable, -1) }, -5 * MB, int64Min),
-               Goal::ofBytes(0),
-               { safe({ "n1" }, int64Min, int64Min, false),
-                 R("can-come-back", canComeBack, { "n1", "n2" }, int64Min, int64Min, false) },
-               std::nullopt, {} }),
+INSTANTIATE_TEST_SUITE_P(
+    Table, Planning,
+    ::testing::Values(
+        PlanCase { "emptyReportGoalMet",
+                   reportWith({}),
+                   Goal::ofBytes(90 * MB),
+                   { safe({}, 0, 90 * MB, true) },
+                   fewest({}, 0, 90 * MB),
+                   {} },
+        PlanCase { "emptyReportGoalUnmet",
+                   reportWith({}),
+                   Goal::ofBytes(90 * MB + 1),
+                   { safe({}, 0, 90 * MB, false) },
+                   std::nullopt,
+                   {} },
+        PlanCase { "goalAlreadyMet",
+                   reportWith({ F("r", Tier::rebuilds, 5 * MB), F("i", Tier::reinstallable, 6 * MB) }),
+                   Goal::ofBytes(50 * MB),
+                   { safe({ "r" }, 5 * MB, 95 * MB, true),
+                     R("can-come-back", canComeBack, { "r", "i" }, 11 * MB, 101 * MB, true) },
+                   fewest({}, 0, 90 * MB),
+                   {} },
+        PlanCase { "fewestStopsAtTheFirstFindingThatReaches",
+                   reportWith({ F("small", Tier::rebuilds, 20 * MB), F("large", Tier::rebuilds, 30 * MB) }),
+                   Goal::ofBytes(100 * MB),
+                   { safe({ "small", "large" }, 50 * MB, 140 * MB, true) },
+                   fewest({ "large" }, 30 * MB, 120 * MB),
+                   {} },
+        PlanCase { "fewestTakesWhatRebuildsBeforeWhatDownloads",
+                   reportWith({ F("big", Tier::reinstallable, 100 * MB), F("tiny", Tier::rebuilds, 1) }),
+                   Goal::ofBytes(90 * MB + 1),
+                   { safe({ "tiny" }, 1, 90 * MB + 1, true),
+                     R("can-come-back", canComeBack, { "tiny", "big" }, 100 * MB + 1, 190 * MB + 1, true) },
+                   fewest({ "tiny" }, 1, 90 * MB + 1),
+                   {} },
+        PlanCase { "fewestKeepsReportOrderForEqualSizes",
+                   reportWith({ F("a", Tier::rebuilds, 5 * MB), F("b", Tier::rebuilds, 5 * MB),
+                                F("c", Tier::rebuilds, 9 * MB) }),
+                   Goal::ofBytes(109 * MB),
+                   { safe({ "a", "b", "c" }, 19 * MB, 109 * MB, true) },
+                   fewest({ "c", "a", "b" }, 19 * MB, 109 * MB),
+                   {} },
+        PlanCase { "noReinstallFindingsSkipsThatRoute",
+                   reportWith({ F("r", Tier::rebuilds, 5 * MB), F("m", Tier::personal, 7 * MB, Kind::move) }),
+                   Goal::ofBytes(1000 * MB),
+                   { safe({ "r" }, 5 * MB, 95 * MB, false),
+                     R("with-moves", withMoves, { "r", "m" }, 12 * MB, 102 * MB, false) },
+                   std::nullopt,
+                   {} },
+        PlanCase { "everyClassUnreachable", reportWith(everyClass()), Goal::ofBytes(1000 * MB), everyClassRoutes(false),
+                   std::nullopt, everyClassNotes },
+        // Only the last route reaches, through copies: the fewest route never uses them.
+        PlanCase { "everyClassReachedOnlyWithCopies", reportWith(everyClass()), Goal::ofBytes(200 * MB),
+                   everyClassRoutes(true), std::nullopt, everyClassNotes },
+        // A personal move that is also a copy, and a moving hand-off that is also one, count once each.
+        PlanCase {
+            "findingsInTwoListsCountOnce",
+            reportWith(
+                { F("m", Tier::personal, 30 * MB, Kind::move).copyOf("/Volumes/Backup/m"),
+                  F("h", Tier::personal, 40 * MB, Kind::handOff).app("Music").moves().copyOf("/Volumes/Backup/h"),
+                  F("c", Tier::personal, 5 * MB, Kind::trash).copyOf("/Volumes/Backup/c") }),
+            Goal::ofBytes(160 * MB),
+            { safe({}, 0, 90 * MB, false), R("with-moves", withMoves, { "m" }, 30 * MB, 120 * MB, false),
+              R("with-apps", "Plus what other apps can move to a drive (Music)", { "m", "h" }, 70 * MB, 160 * MB, true),
+              R("with-copies", withCopies, { "m", "h", "c" }, 75 * MB, 165 * MB, true) },
+            std::nullopt,
+            {} },
+        PlanCase { "copiesThatAreAllMovesAlready",
+                   reportWith({ F("m", Tier::personal, 30 * MB, Kind::move).copyOf("/Volumes/Backup/m") }),
+                   Goal::ofBytes(1000 * MB),
+                   { safe({}, 0, 90 * MB, false), R("with-moves", withMoves, { "m" }, 30 * MB, 120 * MB, false),
+                     R("with-copies", withCopies, { "m" }, 30 * MB, 120 * MB, false) },
+                   std::nullopt,
+                   {} },
+        // Sums stop at the 64-bit limits instead of wrapping to the other sign.
+        PlanCase {
+            "sumsSaturateAtTheTop",
+            reportWith({ F("s1", Tier::rebuilds, int64Max), F("s2", Tier::reinstallable, int64Max),
+                         F("b1", Tier::rebuilds, int64Max).blocked(), F("b2", Tier::rebuilds, int64Max).blocked() },
+                       int64Max - 5, 10 * MB),
+            Goal::ofBytes(int64Max),
+            { safe({ "s1" }, int64Max, int64Max, true),
+              R("can-come-back", canComeBack, { "s1", "s2" }, int64Max, int64Max, true) },
+            fewest({}, 0, int64Max),
+            { "9223372037 GB waits for open apps to be quit." } },
+        PlanCase {
+            "sumsSaturateAtTheBottom",
+            reportWith({ F("n1", Tier::rebuilds, int64Min), F("n2", Tier::reinstallable, -1) }, -5 * MB, int64Min),
+            Goal::ofBytes(0),
+            { safe({ "n1" }, int64Min, int64Min, false),
+              R("can-come-back", canComeBack, { "n1", "n2" }, int64Min, int64Min, false) },
+            std::nullopt,
+            {} }),
     Testing::CaseNamed());
 
 struct DriveCase {
@@ -232,7 +260,10 @@ struct DriveCase {
     std::optional<std::string> chosenPath;
 };
 
-void PrintTo(const DriveCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const DriveCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class DriveChoice : public ::testing::TestWithParam<DriveCase> {};
 
@@ -254,30 +285,45 @@ const DriveInfo backupDrive { "Backup", "/Volumes/Backup", false, 2000, 500, 400
 const DriveInfo trickyDrive { "/Volumes/Backup", "/Volumes/Tricky", false, 3000, 700, 700 };
 const DriveInfo composedDrive { "Caf\u00E9", "/Volumes/Caf\u00E9", false, 3000, 700, 700 };
 
-INSTANTIATE_TEST_SUITE_P(Table, DriveChoice, ::testing::Values(
-    DriveCase { "noArgument", { backupDrive, startupDrive }, std::nullopt, "/" },
-    DriveCase { "byPath", { startupDrive, backupDrive }, "/Volumes/Backup", "/Volumes/Backup" },
-    DriveCase { "byName", { startupDrive, backupDrive }, "Backup", "/Volumes/Backup" },
-    DriveCase { "caseMatters", { startupDrive, backupDrive }, "backup", "/" },
-    DriveCase { "unknownGivesStartup", { startupDrive, backupDrive }, "Elsewhere", "/" },
-    DriveCase { "firstMatchEitherWay", { trickyDrive, backupDrive }, "/Volumes/Backup", "/Volumes/Tricky" },
-    DriveCase { "firstMatchEitherWayReversed", { backupDrive, trickyDrive }, "/Volumes/Backup", "/Volumes/Backup" },
-    DriveCase { "decomposedName", { startupDrive, composedDrive }, "Cafe\u0301", "/Volumes/Caf\u00E9" },
-    DriveCase { "decomposedPath", { startupDrive, composedDrive }, "/Volumes/Cafe\u0301", "/Volumes/Caf\u00E9" },
-    DriveCase { "noStartupNoMatch", { backupDrive }, "Elsewhere", std::nullopt },
-    DriveCase { "noDrives", {}, std::nullopt, std::nullopt }),
+INSTANTIATE_TEST_SUITE_P(
+    Table, DriveChoice,
+    ::testing::Values(
+        DriveCase { "noArgument", { backupDrive, startupDrive }, std::nullopt, "/" },
+        DriveCase { "byPath", { startupDrive, backupDrive }, "/Volumes/Backup", "/Volumes/Backup" },
+        DriveCase { "byName", { startupDrive, backupDrive }, "Backup", "/Volumes/Backup" },
+        DriveCase { "caseMatters", { startupDrive, backupDrive }, "backup", "/" },
+        DriveCase { "unknownGivesStartup", { startupDrive, backupDrive }, "Elsewhere", "/" },
+        DriveCase { "firstMatchEitherWay", { trickyDrive, backupDrive }, "/Volumes/Backup", "/Volumes/Tricky" },
+        DriveCase { "firstMatchEitherWayReversed", { backupDrive, trickyDrive }, "/Volumes/Backup", "/Volumes/Backup" },
+        DriveCase { "decomposedName", { startupDrive, composedDrive }, "Cafe\u0301", "/Volumes/Caf\u00E9" },
+        DriveCase { "decomposedPath", { startupDrive, composedDrive }, "/Volumes/Cafe\u0301", "/Volumes/Caf\u00E9" },
+        DriveCase { "noStartupNoMatch", { backupDrive }, "Elsewhere", std::nullopt },
+        DriveCase { "noDrives", {}, std::nullopt, std::nullopt }),
     Testing::CaseNamed());
 
 TEST(Planning, countsTheTrashOnlyOnTheStartupDrive)
 {
-    auto report = reportWith({ F("r", Tier::rebuilds, 10 * MB), F("x", Tier::rebuilds, 100 * MB).on("/Volumes/Backup") });
+    auto report = reportWith(
+        { F("r", Tier::rebuilds, 10 * MB), F("x", Tier::rebuilds, 100 * MB).on("/Volumes/Backup") });
 
     EXPECT_EQ(Planner::plan(report, Goal::ofBytes(95 * MB)),
-              (Plan { report.drives[0], "95 MB", 95 * MB, 80 * MB, 10 * MB, { safe({ "r" }, 10 * MB, 100 * MB, true) },
-                      fewest({ "r" }, 10 * MB, 100 * MB), {} }));
+              (Plan { report.drives[0],
+                      "95 MB",
+                      95 * MB,
+                      80 * MB,
+                      10 * MB,
+                      { safe({ "r" }, 10 * MB, 100 * MB, true) },
+                      fewest({ "r" }, 10 * MB, 100 * MB),
+                      {} }));
     EXPECT_EQ(Planner::plan(report, Goal::ofShare(0.3), "/Volumes/Backup"),
-              (Plan { report.drives[1], "30% of the drive", 600 * MB, 500 * MB, 0,
-                      { safe({ "x" }, 100 * MB, 600 * MB, true) }, fewest({ "x" }, 100 * MB, 600 * MB), {} }));
+              (Plan { report.drives[1],
+                      "30% of the drive",
+                      600 * MB,
+                      500 * MB,
+                      0,
+                      { safe({ "x" }, 100 * MB, 600 * MB, true) },
+                      fewest({ "x" }, 100 * MB, 600 * MB),
+                      {} }));
 }
 
 TEST(Planning, findsTheDrivesFindingsUpToCanonicalEquivalence)
@@ -303,12 +349,12 @@ TEST(PlanJson, writesEveryKeyInOrderAndReadsItBack)
 {
     auto plan = Planner::plan(reportWith({ F("r", Tier::rebuilds, 10 * MB) }), Goal::ofBytes(95 * MB));
     ASSERT_TRUE(plan);
-    const std::string expected =
-        R"({"drive":{"name":"Macintosh HD","path":"/","isStartup":true,"totalBytes":1000000000,"freeBytes":80000000,)"
-        R"("strictFreeBytes":80000000},"goal":"95 MB","goalBytes":95000000,"freeNow":80000000,"trashBytes":10000000,)"
-        R"("routes":[{"id":"safe","title":"Only what rebuilds itself","findingIDs":["r"],"bytes":10000000,)"
-        R"("freeAfter":100000000,"reachesGoal":true}],"fewest":{"id":"fewest","title":"Fewest steps to the goal",)"
-        R"("findingIDs":["r"],"bytes":10000000,"freeAfter":100000000,"reachesGoal":true},"notes":[]})";
+    const std::string expected
+        = R"({"drive":{"name":"Macintosh HD","path":"/","isStartup":true,"totalBytes":1000000000,"freeBytes":80000000,)"
+          R"("strictFreeBytes":80000000},"goal":"95 MB","goalBytes":95000000,"freeNow":80000000,"trashBytes":10000000,)"
+          R"("routes":[{"id":"safe","title":"Only what rebuilds itself","findingIDs":["r"],"bytes":10000000,)"
+          R"("freeAfter":100000000,"reachesGoal":true}],"fewest":{"id":"fewest","title":"Fewest steps to the goal",)"
+          R"("findingIDs":["r"],"bytes":10000000,"freeAfter":100000000,"reachesGoal":true},"notes":[]})";
     EXPECT_EQ(Json::dump(toJson(*plan)), expected);
     EXPECT_EQ(Json::decodeAs<Plan>(Json::parse(expected)), *plan);
 

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <optional>
 #include <pwd.h>
-#include <sstream>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -126,11 +126,12 @@ TEST(Volumes, DrivesFromVolumeValues)
         { "/", "Root", true, 1000, 500, 300, {}, {} },
         { "/more-strict", {}, {}, 1000, 100, 300, true, true },
     };
-    EXPECT_EQ(drivesFrom(volumes), (std::vector<DriveInfo> {
-                                       { "Unreported", "/media/me/Unreported", false, 1000, 0, 0 },
-                                       { "Root", "/", true, 1000, 500, 300 },
-                                       { "more-strict", "/more-strict", false, 1000, 300, 300 },
-                                   }));
+    EXPECT_EQ(drivesFrom(volumes),
+              (std::vector<DriveInfo> {
+                  { "Unreported", "/media/me/Unreported", false, 1000, 0, 0 },
+                  { "Root", "/", true, 1000, 500, 300 },
+                  { "more-strict", "/more-strict", false, 1000, 300, 300 },
+              }));
     EXPECT_EQ(drivesFrom({ { "/", {}, {}, 1000, {}, {}, {}, {} } }).at(0).name, "/");
 }
 
@@ -184,10 +185,12 @@ TEST(Process, ExecutableFiles)
     ASSERT_EQ(::symlink(tool.c_str(), (dir.path() + "/link").c_str()), 0);
     ASSERT_EQ(::symlink("missing", (dir.path() + "/dangling").c_str()), 0);
 
-    for (const auto& [path, executable] : { std::pair { tool, true }, { dir.path() + "/link", true },
-                                           { folder, false }, { dir.path() + "/dangling", false },
-                                           { dir.path() + "/missing", false },
-                                           { plain, ::geteuid() == 0 && isExecutableFile(plain) } })
+    for (const auto& [path, executable] : { std::pair { tool, true },
+                                            { dir.path() + "/link", true },
+                                            { folder, false },
+                                            { dir.path() + "/dangling", false },
+                                            { dir.path() + "/missing", false },
+                                            { plain, ::geteuid() == 0 && isExecutableFile(plain) } })
         EXPECT_EQ(isExecutableFile(path), executable) << path;
 }
 

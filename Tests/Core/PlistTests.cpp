@@ -17,10 +17,10 @@ namespace {
 
 using Strings = std::map<std::string, std::string>;
 
-const Strings written {{"CFBundleIdentifier", "com.example.app"},
-                       {"QuandrilTeamID", "Caf\u00e9 \U0001F3B5 & <x>"},
-                       {"CFBundleName", "Not asked for"}};
-const Strings asked {{"CFBundleIdentifier", "com.example.app"}, {"QuandrilTeamID", "Caf\u00e9 \U0001F3B5 & <x>"}};
+const Strings written { { "CFBundleIdentifier", "com.example.app" },
+                        { "QuandrilTeamID", "Caf\u00e9 \U0001F3B5 & <x>" },
+                        { "CFBundleName", "Not asked for" } };
+const Strings asked { { "CFBundleIdentifier", "com.example.app" }, { "QuandrilTeamID", "Caf\u00e9 \U0001F3B5 & <x>" } };
 
 const std::string byHand = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Example//DTD PLIST 1.0//EN" "plist.dtd">
@@ -47,7 +47,7 @@ std::string replaced(std::string text, std::string_view from, std::string_view t
 // The identifier as its value, written with every object and reference one byte wide.
 std::string identifierList(const std::string& value)
 {
-    return binaryPlist({plistDict({{1, 2}}, 1), plistASCII("CFBundleIdentifier"), value}, 1);
+    return binaryPlist({ plistDict({ { 1, 2 } }, 1), plistASCII("CFBundleIdentifier"), value }, 1);
 }
 
 struct ReadCase {
@@ -60,46 +60,47 @@ class PlistReading : public testing::TestWithParam<ReadCase> {};
 
 TEST_P(PlistReading, GivesTheAskedTextsOrNothing)
 {
-    const auto read = Platform::plistStrings(GetParam().data, {"CFBundleIdentifier", "QuandrilTeamID", "Empty"});
+    const auto read = Platform::plistStrings(GetParam().data, { "CFBundleIdentifier", "QuandrilTeamID", "Empty" });
     EXPECT_EQ(read, GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PlistReading,
     testing::Values(
-        ReadCase {"binary as written", Platform::plistData(written, PlistFormat::binary), asked},
-        ReadCase {"XML as written", Platform::plistData(written, PlistFormat::xml), asked},
-        ReadCase {"XML by hand: references, a CDATA section, nested values passed over, the first of two keys",
-                  byHand, Strings {{"CFBundleIdentifier", "com.ex&ample/\u00e9<raw></string>"}, {"Empty", ""}}},
-        ReadCase {"empty dictionary", Platform::plistData({}, PlistFormat::binary), Strings {}},
-        ReadCase {"XML empty dictionary", "<plist><dict/></plist>", Strings {}},
-        ReadCase {"binary, another type under a key", identifierList(plistArray({}, 1)), Strings {}},
-        ReadCase {"binary, a text with a NUL", identifierList(plistASCII(std::string("a\0b", 3))), Strings {}},
-        ReadCase {"binary, an ASCII text past ASCII", identifierList(plistASCII("caf\xE9")), Strings {}},
-        ReadCase {"binary, a lone surrogate", identifierList(plistUTF16(u"a\xD800")), Strings {}},
-        ReadCase {"binary, a surrogate pair", identifierList(plistUTF16(u"\U0001F3B5")),
-                  Strings {{"CFBundleIdentifier", "\U0001F3B5"}}},
+        ReadCase { "binary as written", Platform::plistData(written, PlistFormat::binary), asked },
+        ReadCase { "XML as written", Platform::plistData(written, PlistFormat::xml), asked },
+        ReadCase { "XML by hand: references, a CDATA section, nested values passed over, the first of two keys", byHand,
+                   Strings { { "CFBundleIdentifier", "com.ex&ample/\u00e9<raw></string>" }, { "Empty", "" } } },
+        ReadCase { "empty dictionary", Platform::plistData({}, PlistFormat::binary), Strings {} },
+        ReadCase { "XML empty dictionary", "<plist><dict/></plist>", Strings {} },
+        ReadCase { "binary, another type under a key", identifierList(plistArray({}, 1)), Strings {} },
+        ReadCase { "binary, a text with a NUL", identifierList(plistASCII(std::string("a\0b", 3))), Strings {} },
+        ReadCase { "binary, an ASCII text past ASCII", identifierList(plistASCII("caf\xE9")), Strings {} },
+        ReadCase { "binary, a lone surrogate", identifierList(plistUTF16(u"a\xD800")), Strings {} },
+        ReadCase { "binary, a surrogate pair", identifierList(plistUTF16(u"\U0001F3B5")),
+                   Strings { { "CFBundleIdentifier", "\U0001F3B5" } } },
         // Not property lists, or not dictionaries.
-        ReadCase {"nothing", "", std::nullopt},
-        ReadCase {"XML top-level array", "<plist><array><string>x</string></array></plist>", std::nullopt},
-        ReadCase {"binary top-level text", binaryPlist({plistASCII("x")}, 1), std::nullopt},
-        ReadCase {"binary key that is no text", binaryPlist({plistDict({{1, 1}}, 1), plistArray({}, 1)}, 1),
-                  std::nullopt},
-        ReadCase {"binary reference past the objects", binaryPlist({plistDict({{1, 7}}, 1), plistASCII("k")}, 1),
-                  std::nullopt},
-        ReadCase {"binary entries past the offset table", binaryPlist({std::string("\xDF\x10\x7F", 3)}, 1),
-                  std::nullopt},
-        ReadCase {"binary trailer only", "bplist00" + std::string(32, '\0'), std::nullopt},
-        ReadCase {"binary, zero-wide references",
-                  replaced(identifierList(plistASCII("x")), std::string("\x01\x01\0\0", 4), std::string("\x01\0\0\0", 4)),
-                  std::nullopt},
-        ReadCase {"XML cut short", byHand.substr(0, byHand.size() / 2), std::nullopt},
-        ReadCase {"XML unknown reference", replaced(byHand, "&amp;", "&bogus;"), std::nullopt},
-        ReadCase {"XML NUL reference", replaced(byHand, "&amp;", "&#0;"), std::nullopt},
-        ReadCase {"XML comment never closed", replaced(byHand, "-->", "--"), std::nullopt},
-        ReadCase {"XML with declarations of its own", replaced(byHand, "\"plist.dtd\">", "[<!ENTITY a \"b\">]>"),
-                  std::nullopt},
-        ReadCase {"XML not UTF-8", replaced(byHand, "second", "s\xFF"), std::nullopt}),
+        ReadCase { "nothing", "", std::nullopt },
+        ReadCase { "XML top-level array", "<plist><array><string>x</string></array></plist>", std::nullopt },
+        ReadCase { "binary top-level text", binaryPlist({ plistASCII("x") }, 1), std::nullopt },
+        ReadCase { "binary key that is no text", binaryPlist({ plistDict({ { 1, 1 } }, 1), plistArray({}, 1) }, 1),
+                   std::nullopt },
+        ReadCase { "binary reference past the objects", binaryPlist({ plistDict({ { 1, 7 } }, 1), plistASCII("k") }, 1),
+                   std::nullopt },
+        ReadCase { "binary entries past the offset table", binaryPlist({ std::string("\xDF\x10\x7F", 3) }, 1),
+                   std::nullopt },
+        ReadCase { "binary trailer only", "bplist00" + std::string(32, '\0'), std::nullopt },
+        ReadCase {
+            "binary, zero-wide references",
+            replaced(identifierList(plistASCII("x")), std::string("\x01\x01\0\0", 4), std::string("\x01\0\0\0", 4)),
+            std::nullopt },
+        ReadCase { "XML cut short", byHand.substr(0, byHand.size() / 2), std::nullopt },
+        ReadCase { "XML unknown reference", replaced(byHand, "&amp;", "&bogus;"), std::nullopt },
+        ReadCase { "XML NUL reference", replaced(byHand, "&amp;", "&#0;"), std::nullopt },
+        ReadCase { "XML comment never closed", replaced(byHand, "-->", "--"), std::nullopt },
+        ReadCase { "XML with declarations of its own", replaced(byHand, "\"plist.dtd\">", "[<!ENTITY a \"b\">]>"),
+                   std::nullopt },
+        ReadCase { "XML not UTF-8", replaced(byHand, "second", "s\xFF"), std::nullopt }),
     CaseNamed {});
 
 } // namespace

@@ -43,8 +43,8 @@ namespace {
 // fault-injecting operations run the privileged line as this user.
 struct LiveScene {
     TempDir dir;
-    Testing::ScopedEnv data {"XDG_DATA_HOME", std::nullopt};
-    Mac mac {"", dir.path() + "/home", std::nullopt};
+    Testing::ScopedEnv data { "XDG_DATA_HOME", std::nullopt };
+    Mac mac { "", dir.path() + "/home", std::nullopt };
     std::string item = dir.path() + "/home/Documents/letter.txt";
     std::string trashed = dir.path() + "/home/.local/share/Trash/files/letter.txt";
 
@@ -54,7 +54,9 @@ struct LiveScene {
         writeFile(dir.path() + "/home/.local/share/Trash/info/letter.txt.trashinfo",
                   "[Trash Info]\nPath=" + item + "\nDeletionDate=2020-01-02T03:04:05\n");
         Testing::makeFolders(dir.path() + "/home/Documents");
-        HistoryEntry entry {Clock::now(), "letter", "Letter", Action::Kind::trash, 4, {{item, trashed, {}, {}}}, {}};
+        HistoryEntry entry {
+            Clock::now(), "letter", "Letter", Action::Kind::trash, 4, { { item, trashed, {}, {} } }, {}
+        };
         History::append(entry, mac);
     }
 };
@@ -96,34 +98,40 @@ TEST_P(PutBackAsAdmin, NeverReplacesNorMovesIntoAnything)
     }
     EXPECT_EQ(present(scene.trashed), row.stillInTrash);
     if (row.status == Status::done)
-        EXPECT_EQ(result.relocated, (std::vector<Relocation> {{scene.trashed, scene.item, {}, {}}}));
+        EXPECT_EQ(result.relocated, (std::vector<Relocation> { { scene.trashed, scene.item, {}, {} } }));
     else
         EXPECT_EQ(result.detail.rfind("Couldn't put back ~/Documents/letter.txt: ", 0), 0u) << result.detail;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PutBackAsAdmin,
-    ::testing::Values(
-        AdminCase {"moves it when the plain move is refused", true, {}, Status::done, "dear", false},
-        AdminCase {"password refused", false, {}, Status::failed, "", true},
-        AdminCase {"a file appears at the old place", true,
-                   [](const LiveScene& s) { writeFile(s.item, "newer"); }, Status::failed, "newer", true},
-        AdminCase {"a folder appears at the old place", true,
-                   [](const LiveScene& s) { Testing::makeFolders(s.item); }, Status::failed, "dir", true}),
+    ::testing::Values(AdminCase { "moves it when the plain move is refused", true, {}, Status::done, "dear", false },
+                      AdminCase { "password refused", false, {}, Status::failed, "", true },
+                      AdminCase { "a file appears at the old place", true,
+                                  [](const LiveScene& s) { writeFile(s.item, "newer"); }, Status::failed, "newer",
+                                  true },
+                      AdminCase { "a folder appears at the old place", true,
+                                  [](const LiveScene& s) { Testing::makeFolders(s.item); }, Status::failed, "dir",
+                                  true }),
     CaseNamed {});
 
 TEST(PutBackAsAdmin, RemovesOnlyALink)
 {
-    for (bool replaced : {false, true}) {
+    for (bool replaced : { false, true }) {
         SCOPED_TRACE(replaced ? "link replaced by a file" : "link");
         LiveScene scene;
         const std::string copy = scene.dir.path() + "/drive/letter.txt";
         writeFile(copy, "dear");
         ASSERT_EQ(::symlink(copy.c_str(), scene.item.c_str()), 0);
-        History::append(HistoryEntry {Clock::now(), "linked", "Linked", Action::Kind::handOff, 4,
-                                      {{scene.item, copy, {}, {}}, {scene.item, scene.trashed, {}, {}},
-                                       {scene.item, copy, true, {}}},
-                                      {}},
+        History::append(HistoryEntry { Clock::now(),
+                                       "linked",
+                                       "Linked",
+                                       Action::Kind::handOff,
+                                       4,
+                                       { { scene.item, copy, {}, {} },
+                                         { scene.item, scene.trashed, {}, {} },
+                                         { scene.item, copy, true, {} } },
+                                       {} },
                         scene.mac);
         FaultyFileOps faulty;
         faulty.failAll(FileOp::removeLink, EPERM).adminAnswer(true);
@@ -163,7 +171,7 @@ TEST_P(PutBackThroughALink, IsRefusedAndMovesNothing)
     const auto& row = GetParam();
     Scene scene;
     TempDir outside;
-    const HistoryEntry entry = scene.trashed("docs", {"~/Documents/report.txt"});
+    const HistoryEntry entry = scene.trashed("docs", { "~/Documents/report.txt" });
     // The twin holds what the folder holds, so a move through the link would go through.
     const std::string folder = scene.at(row.swapped), twin = outside.path() + "/twin";
     fs::copy(folder, twin, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
@@ -183,10 +191,13 @@ TEST_P(PutBackThroughALink, IsRefusedAndMovesNothing)
     }
 
     EXPECT_EQ(Cleaner::undo("docs", scene.mac, false, faulty),
-              (CleanResult {"docs", entry.title, Status::refused,
-                            "The way back to ~/Documents/report.txt goes through a link at " + row.swapped
-                                + ", so it wasn't put back.",
-                            entry.bytes, {}}));
+              (CleanResult { "docs",
+                             entry.title,
+                             Status::refused,
+                             "The way back to ~/Documents/report.txt goes through a link at " + row.swapped
+                                 + ", so it wasn't put back.",
+                             entry.bytes,
+                             {} }));
     if (!row.before) {
         EXPECT_TRUE(faulty.calls().empty());
     }
@@ -200,11 +211,12 @@ TEST_P(PutBackThroughALink, IsRefusedAndMovesNothing)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PutBackThroughALink,
-    ::testing::Values(LinkWayCase {"old place a link from the start", "~/Documents", std::nullopt},
-                      LinkWayCase {"old place swapped before its folder is made", "~/Documents", FileOp::createFolder},
-                      LinkWayCase {"old place swapped before the move", "~/Documents", FileOp::moveNoReplace},
-                      LinkWayCase {"Trash a link from the start", "~/.Trash", std::nullopt},
-                      LinkWayCase {"Trash swapped before the move", "~/.Trash", FileOp::moveNoReplace}),
+    ::testing::Values(LinkWayCase { "old place a link from the start", "~/Documents", std::nullopt },
+                      LinkWayCase { "old place swapped before its folder is made", "~/Documents",
+                                    FileOp::createFolder },
+                      LinkWayCase { "old place swapped before the move", "~/Documents", FileOp::moveNoReplace },
+                      LinkWayCase { "Trash a link from the start", "~/.Trash", std::nullopt },
+                      LinkWayCase { "Trash swapped before the move", "~/.Trash", FileOp::moveNoReplace }),
     CaseNamed {});
 
 // ---- Only what went to this user's Trash, or was parked, moves ----
@@ -217,7 +229,7 @@ struct TrustCase {
 
 CleanResult refusal(const HistoryEntry& entry, std::string detail)
 {
-    return CleanResult {entry.id, entry.title, Status::refused, std::move(detail), entry.bytes, {}};
+    return CleanResult { entry.id, entry.title, Status::refused, std::move(detail), entry.bytes, {} };
 }
 
 // A folder inside a drive copy named like a Trash: ~/Projects/.Trash/stuff moved to the drive.
@@ -228,9 +240,9 @@ HistoryEntry lookalike(Scene& s, bool withTrashedOriginal)
     const std::string copy = s.at("/Volumes/Backup/Moved from Mac/Projects/.Trash/stuff");
     FileOps::live().createFolder(Platform::parentOf(copy));
     FileOps::live().copy(item, copy);
-    std::vector<Relocation> records {{item, copy, {}, {}}};
+    std::vector<Relocation> records { { item, copy, {}, {} } };
     if (withTrashedOriginal)
-        records.push_back({item, FileOps::live().trash(s.mac, item), {}, {}});
+        records.push_back({ item, FileOps::live().trash(s.mac, item), {}, {} });
     return s.record("projects", records);
 }
 
@@ -245,14 +257,15 @@ TEST_P(PutBackTrusts, OnlyTheUsersTrashAndParkingFolders)
     const auto expected = row.expected(scene, entry);
     const auto result = Cleaner::undo(entry.id, scene.mac, false);
     EXPECT_EQ(result, expected);
-    EXPECT_EQ(before.lost(std::set<std::string> {"Users/me/Library/Application Support/Quandril/history.jsonl"}), std::vector<std::string> {});
+    EXPECT_EQ(before.lost(std::set<std::string> { "Users/me/Library/Application Support/Quandril/history.jsonl" }),
+              std::vector<std::string> {});
     if (expected.status != Status::done) {
         EXPECT_EQ(before.differences(), std::vector<std::string> {});
         return;
     }
     for (const auto& relocation : entry.relocated) {
         const bool movedBack = std::find(result.relocated.begin(), result.relocated.end(),
-                                         Relocation {relocation.to, relocation.from, {}, {}})
+                                         Relocation { relocation.to, relocation.from, {}, {} })
             != result.relocated.end();
         EXPECT_EQ(present(relocation.to), !movedBack) << relocation.to;
     }
@@ -261,27 +274,30 @@ TEST_P(PutBackTrusts, OnlyTheUsersTrashAndParkingFolders)
 INSTANTIATE_TEST_SUITE_P(
     Cases, PutBackTrusts,
     ::testing::Values(
-        TrustCase {"out of the Trash by ..",
-                   [](Scene& s) {
-                       return s.record("tampered", {{s.at("~/Desktop/report.txt"),
-                                                     s.at("~/.Trash/../Documents/report.txt"), {}, {}}});
-                   },
-                   [](const Scene&, const HistoryEntry& e) {
-                       return refusal(e, "History's line for this names ~/.Trash/../Documents/report.txt, which "
-                                         "isn't a plain path on this Mac, so nothing was put back.");
-                   }},
-        TrustCase {"a drive copy holding a .Trash folder",
-                   [](Scene& s) { return lookalike(s, true); },
-                   [](const Scene&, const HistoryEntry& e) {
-                       return CleanResult {e.id, e.title, Status::done, "Put back where it was.", e.bytes,
-                                           {{e.relocated.at(1).to, e.relocated.at(1).from, {}, {}}}};
-                   }},
-        TrustCase {"only the drive copy holding a .Trash folder",
-                   [](Scene& s) { return lookalike(s, false); },
-                   [](const Scene&, const HistoryEntry& e) {
-                       return refusal(e, "Nothing went to the Trash; moved files are on the drive at "
-                                         "/Volumes/Backup/Moved from Mac/Projects/.Trash/stuff.");
-                   }}),
+        TrustCase {
+            "out of the Trash by ..",
+            [](Scene& s) {
+                return s.record("tampered",
+                                { { s.at("~/Desktop/report.txt"), s.at("~/.Trash/../Documents/report.txt"), {}, {} } });
+            },
+            [](const Scene&, const HistoryEntry& e) {
+                return refusal(e,
+                               "History's line for this names ~/.Trash/../Documents/report.txt, which "
+                               "isn't a plain path on this Mac, so nothing was put back.");
+            } },
+        TrustCase {
+            "a drive copy holding a .Trash folder", [](Scene& s) { return lookalike(s, true); },
+            [](const Scene&, const HistoryEntry& e) {
+                return CleanResult { e.id,         e.title,
+                                     Status::done, "Put back where it was.",
+                                     e.bytes,      { { e.relocated.at(1).to, e.relocated.at(1).from, {}, {} } } };
+            } },
+        TrustCase { "only the drive copy holding a .Trash folder", [](Scene& s) { return lookalike(s, false); },
+                    [](const Scene&, const HistoryEntry& e) {
+                        return refusal(e,
+                                       "Nothing went to the Trash; moved files are on the drive at "
+                                       "/Volumes/Backup/Moved from Mac/Projects/.Trash/stuff.");
+                    } }),
     CaseNamed {});
 
 // ---- Putting back in any order ----
@@ -314,7 +330,7 @@ TEST_P(PutBackInAnyOrder, NeverBlocksTheOther)
     scene.trashed("inner", row.inner);
     if (row.betweenCleanUps)
         row.betweenCleanUps(scene);
-    scene.trashed("outer", {"~/Documents/Project"});
+    scene.trashed("outer", { "~/Documents/Project" });
 
     for (const auto& step : row.steps) {
         if (step.before)
@@ -337,21 +353,33 @@ TEST_P(PutBackInAnyOrder, NeverBlocksTheOther)
 INSTANTIATE_TEST_SUITE_P(
     Cases, PutBackInAnyOrder,
     ::testing::Values(
-        OrderCase {"inner first", {"~/Documents/Project/notes.md"}, {},
-                   {{"inner", Status::done}, {"outer", Status::done}}, true},
-        OrderCase {"inner items deep and at the top",
-                   {"~/Documents/Project/bin/run.sh", "~/Documents/Project/notes.md"}, {},
-                   {{"inner", Status::done}, {"outer", Status::done}}, true},
-        OrderCase {"an empty folder left by a failed put back", {"~/Documents/Project/bin/run.sh"}, {},
-                   {{"inner", Status::failed, {}, true}, {"outer", Status::done}, {"inner", Status::done}}, true},
-        OrderCase {"something new in the folder Put Back made", {"~/Documents/Project/notes.md"}, {},
-                   {{"inner", Status::done},
-                    {"outer", Status::refused,
-                     [](Scene& s) { s.machine.text("~/Documents/Project/new.txt", "new"); }}},
-                   false},
-        OrderCase {"the same name in both", {"~/Documents/Project/notes.md"},
-                   [](Scene& s) { s.machine.text("~/Documents/Project/notes.md", "made again"); },
-                   {{"inner", Status::done}, {"outer", Status::refused}}, false}),
+        OrderCase { "inner first",
+                    { "~/Documents/Project/notes.md" },
+                    {},
+                    { { "inner", Status::done }, { "outer", Status::done } },
+                    true },
+        OrderCase { "inner items deep and at the top",
+                    { "~/Documents/Project/bin/run.sh", "~/Documents/Project/notes.md" },
+                    {},
+                    { { "inner", Status::done }, { "outer", Status::done } },
+                    true },
+        OrderCase { "an empty folder left by a failed put back",
+                    { "~/Documents/Project/bin/run.sh" },
+                    {},
+                    { { "inner", Status::failed, {}, true }, { "outer", Status::done }, { "inner", Status::done } },
+                    true },
+        OrderCase {
+            "something new in the folder Put Back made",
+            { "~/Documents/Project/notes.md" },
+            {},
+            { { "inner", Status::done },
+              { "outer", Status::refused, [](Scene& s) { s.machine.text("~/Documents/Project/new.txt", "new"); } } },
+            false },
+        OrderCase { "the same name in both",
+                    { "~/Documents/Project/notes.md" },
+                    [](Scene& s) { s.machine.text("~/Documents/Project/notes.md", "made again"); },
+                    { { "inner", Status::done }, { "outer", Status::refused } },
+                    false }),
     CaseNamed {});
 
 // Whatever step of putting the folder back over the one Put Back made fails, the item put back
@@ -359,8 +387,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PutBackInAnyOrder, AFailedStepOfTheMergeLosesNothing)
 {
     const auto prepare = [](Scene& scene) {
-        scene.trashed("inner", {"~/Documents/Project/bin/run.sh", "~/Documents/Project/notes.md"});
-        scene.trashed("outer", {"~/Documents/Project"});
+        scene.trashed("inner", { "~/Documents/Project/bin/run.sh", "~/Documents/Project/notes.md" });
+        scene.trashed("outer", { "~/Documents/Project" });
         EXPECT_EQ(Cleaner::undo("inner", scene.mac, false).status, Status::done);
     };
     int operations = 0;
@@ -385,7 +413,8 @@ TEST(PutBackInAnyOrder, AFailedStepOfTheMergeLosesNothing)
         faulty.failAt(k);
         const auto result = Cleaner::undo("outer", scene.mac, false, faulty);
         EXPECT_EQ(result.status, Status::failed);
-        EXPECT_EQ(result.detail.rfind("Couldn't put back ~/Documents/Project: planted failure", 0), 0u) << result.detail;
+        EXPECT_EQ(result.detail.rfind("Couldn't put back ~/Documents/Project: planted failure", 0), 0u)
+            << result.detail;
         EXPECT_EQ(readFile(scene.at("~/Documents/Project/bin/run.sh")), "#!/bin/sh\n");
         EXPECT_EQ(readFile(scene.at("~/Documents/Project/notes.md")), "# notes\n");
         EXPECT_TRUE(fs::is_directory(trashed));
@@ -421,13 +450,19 @@ TEST_P(PutBackOverAFolder, MergesOnlyIntoWhatPutBackMade)
 
     const auto result = Cleaner::undo(id, scene.mac, false);
     if (row.taken) {
-        EXPECT_EQ(result, (CleanResult {id, entry.title, Status::refused,
-                                        "Something new is already at " + *row.taken + ".", entry.bytes, {}}));
+        EXPECT_EQ(result,
+                  (CleanResult { id,
+                                 entry.title,
+                                 Status::refused,
+                                 "Something new is already at " + *row.taken + ".",
+                                 entry.bytes,
+                                 {} }));
         EXPECT_EQ(before.differences(), std::vector<std::string> {});
         EXPECT_EQ(historyLines(scene.mac), lines);
     } else {
-        EXPECT_EQ(result, (CleanResult {id, entry.title, Status::done, "Put back where it was.", entry.bytes,
-                                        reversed(Cleaner::putBackSet(entry, scene.mac))}));
+        EXPECT_EQ(result,
+                  (CleanResult { id, entry.title, Status::done, "Put back where it was.", entry.bytes,
+                                 reversed(Cleaner::putBackSet(entry, scene.mac)) }));
         EXPECT_EQ(documents.differences(), std::vector<std::string> {});
     }
 }
@@ -436,7 +471,7 @@ std::string cacheMadeAgain(Scene& s, const std::vector<std::string>& inside)
 {
     s.machine.file("~/Library/Caches/com.example.app/fsCachedData/a.db", 700)
         .file("~/Library/Caches/com.example.app/b", 9);
-    s.trashed("caches", {"~/Library/Caches/com.example.app"});
+    s.trashed("caches", { "~/Library/Caches/com.example.app" });
     s.machine.folder("~/Library/Caches/com.example.app");
     for (const auto& folder : inside)
         s.machine.folder("~/Library/Caches/com.example.app/" + folder);
@@ -445,21 +480,22 @@ std::string cacheMadeAgain(Scene& s, const std::vector<std::string>& inside)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PutBackOverAFolder,
-    ::testing::Values(
-        FolderThereCase {"an empty folder", [](Scene& s) { return cacheMadeAgain(s, {}); },
-                         "~/Library/Caches/com.example.app"},
-        FolderThereCase {"a folder of empty folders",
-                         [](Scene& s) { return cacheMadeAgain(s, {"fsCachedData", "fsCachedData/tmp", "Logs"}); },
-                         "~/Library/Caches/com.example.app"},
-        FolderThereCase {"a folder Put Back made for an inner item",
-                         [](Scene& s) {
-                             s.trashed("inner", {"~/Documents/Project/bin/run.sh"});
-                             s.trashed("outer", {"~/Documents/Project"});
-                             EXPECT_EQ(Cleaner::undo("inner", s.mac, false).status, Status::done);
-                             s.machine.folder("~/Documents/Project/empty since");
-                             return "outer";
-                         },
-                         std::nullopt}),
+    ::testing::Values(FolderThereCase { "an empty folder", [](Scene& s) { return cacheMadeAgain(s, {}); },
+                                        "~/Library/Caches/com.example.app" },
+                      FolderThereCase { "a folder of empty folders",
+                                        [](Scene& s) {
+                                            return cacheMadeAgain(s, { "fsCachedData", "fsCachedData/tmp", "Logs" });
+                                        },
+                                        "~/Library/Caches/com.example.app" },
+                      FolderThereCase { "a folder Put Back made for an inner item",
+                                        [](Scene& s) {
+                                            s.trashed("inner", { "~/Documents/Project/bin/run.sh" });
+                                            s.trashed("outer", { "~/Documents/Project" });
+                                            EXPECT_EQ(Cleaner::undo("inner", s.mac, false).status, Status::done);
+                                            s.machine.folder("~/Documents/Project/empty since");
+                                            return "outer";
+                                        },
+                                        std::nullopt }),
     CaseNamed {});
 
 // ---- The desktop Trash's record of a put-back item ----
@@ -467,8 +503,8 @@ INSTANTIATE_TEST_SUITE_P(
 // The live machine's Trash in a temporary folder, with one letter trashed by the real operations.
 struct DesktopTrashScene {
     TempDir dir;
-    Testing::ScopedEnv data {"XDG_DATA_HOME", dir.path() + "/data"};
-    Mac mac {"", dir.path() + "/home", std::nullopt};
+    Testing::ScopedEnv data { "XDG_DATA_HOME", dir.path() + "/data" };
+    Mac mac { "", dir.path() + "/home", std::nullopt };
     std::string item = dir.path() + "/home/Documents/letter.txt";
     std::string record = dir.path() + "/data/Trash/info/letter.txt.trashinfo";
     std::string trashed;
@@ -477,8 +513,10 @@ struct DesktopTrashScene {
     {
         writeFile(item, "dear");
         trashed = FileOps::live().trash(mac, item);
-        History::append(HistoryEntry {Clock::now(), "letter", "Letter", Action::Kind::trash, 4, {{item, trashed, {}, {}}}, {}},
-                        mac);
+        History::append(
+            HistoryEntry {
+                Clock::now(), "letter", "Letter", Action::Kind::trash, 4, { { item, trashed, {}, {} } }, {} },
+            mac);
     }
 };
 
@@ -490,16 +528,19 @@ TEST(PutBackDesktopTrash, RemovesTheItemsRecordOnlyOnceItIsBack)
         Status status;
         bool recordStays;
     } rows[] = {
-        {"put back", {}, Status::done, false},
-        {"put back with the password", [](FaultyFileOps& f, const DesktopTrashScene&) { f.failAll(FileOp::moveNoReplace, EACCES).adminAnswer(true); },
-         Status::done, false},
-        {"the move fails", [](FaultyFileOps& f, const DesktopTrashScene&) { f.failAll(FileOp::moveNoReplace); },
-         Status::failed, true},
-        {"a record of another place",
-         [](FaultyFileOps&, const DesktopTrashScene& s) {
-             writeFile(s.record, "[Trash Info]\nPath=/elsewhere/letter.txt\nDeletionDate=2020-01-02T03:04:05\n");
-         },
-         Status::failed, true},
+        { "put back", {}, Status::done, false },
+        { "put back with the password",
+          [](FaultyFileOps& f, const DesktopTrashScene&) {
+              f.failAll(FileOp::moveNoReplace, EACCES).adminAnswer(true);
+          },
+          Status::done, false },
+        { "the move fails", [](FaultyFileOps& f, const DesktopTrashScene&) { f.failAll(FileOp::moveNoReplace); },
+          Status::failed, true },
+        { "a record of another place",
+          [](FaultyFileOps&, const DesktopTrashScene& s) {
+              writeFile(s.record, "[Trash Info]\nPath=/elsewhere/letter.txt\nDeletionDate=2020-01-02T03:04:05\n");
+          },
+          Status::failed, true },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -519,7 +560,7 @@ TEST(PutBackDesktopTrash, RemovesTheItemsRecordOnlyOnceItIsBack)
 
 TEST(PutBackAsAdmin, NeverThroughALink)
 {
-    for (bool fromTheStart : {true, false}) {
+    for (bool fromTheStart : { true, false }) {
         SCOPED_TRACE(fromTheStart ? "a link from the start" : "swapped right before the move");
         LiveScene scene;
         TempDir outside;
@@ -540,8 +581,9 @@ TEST(PutBackAsAdmin, NeverThroughALink)
         }
         const auto result = Cleaner::undo("letter", scene.mac, false, faulty);
         EXPECT_EQ(result.status, Status::refused);
-        EXPECT_EQ(result.detail, "The way back to ~/Documents/letter.txt goes through a link at ~/Documents, so it "
-                                 "wasn't put back.");
+        EXPECT_EQ(result.detail,
+                  "The way back to ~/Documents/letter.txt goes through a link at ~/Documents, so it "
+                  "wasn't put back.");
         EXPECT_TRUE(faulty.adminLines().empty());
         EXPECT_TRUE(fs::is_empty(outside.path()));
         EXPECT_EQ(readFile(scene.trashed), "dear");

@@ -65,9 +65,12 @@ TEST_P(PutBackRestores, EveryOriginalPathExactly)
     const auto lines = historyLines(scene.mac);
     const auto cleaned = TreeSnapshot::take(scene.machine.root());
     EXPECT_EQ(Cleaner::undo(entry.id, scene.mac, true),
-              (CleanResult { entry.id, entry.title, Status::wouldDo,
+              (CleanResult { entry.id,
+                             entry.title,
+                             Status::wouldDo,
                              "Would put " + std::to_string(items.size()) + " item(s) back where they were.",
-                             entry.bytes, {} }));
+                             entry.bytes,
+                             {} }));
     EXPECT_EQ(cleaned.differences(), std::vector<std::string> {});
 
     EXPECT_EQ(Cleaner::undo(entry.id, scene.mac, false),
@@ -90,25 +93,30 @@ TEST_P(PutBackRestores, EveryOriginalPathExactly)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PutBackRestores,
-    ::testing::Values(
-        RestoreCase {"trashed file and folder",
-                     [](const Scene& s) { return s.trashed("docs", {"~/Documents/report.txt", "~/Documents/Project"}); },
-                     {"~/Documents"},
-                     ""},
-        RestoreCase {"moved to a drive with links",
-                     [](const Scene& s) { return s.linked("sounds", {"~/Library/Sounds/Pack", "~/Library/Sounds/Loop.aif"}); },
-                     {"~/Library/Sounds"},
-                     " The copy on /Volumes/Backup/Sound Libraries/Apple/Pack stays until you remove it."},
-        RestoreCase {"moved to a drive",
-                     [](const Scene& s) { return s.movedToDrive("project", "~/Documents/Project"); },
-                     {"~/Documents"},
-                     ""},
-        RestoreCase {"parked cloud file",
-                     [](const Scene& s) {
-                         return s.parked("cloud", "~/Library/Mobile Documents/com~apple~CloudDocs/big.mov");
-                     },
-                     {"~/Library/Mobile Documents"},
-                     ""}),
+    ::testing::Values(RestoreCase { "trashed file and folder",
+                                    [](const Scene& s) {
+                                        return s.trashed("docs", { "~/Documents/report.txt", "~/Documents/Project" });
+                                    },
+                                    { "~/Documents" },
+                                    "" },
+                      RestoreCase {
+                          "moved to a drive with links",
+                          [](const Scene& s) {
+                              return s.linked("sounds", { "~/Library/Sounds/Pack", "~/Library/Sounds/Loop.aif" });
+                          },
+                          { "~/Library/Sounds" },
+                          " The copy on /Volumes/Backup/Sound Libraries/Apple/Pack stays until you remove it." },
+                      RestoreCase { "moved to a drive",
+                                    [](const Scene& s) { return s.movedToDrive("project", "~/Documents/Project"); },
+                                    { "~/Documents" },
+                                    "" },
+                      RestoreCase { "parked cloud file",
+                                    [](const Scene& s) {
+                                        return s.parked("cloud",
+                                                        "~/Library/Mobile Documents/com~apple~CloudDocs/big.mov");
+                                    },
+                                    { "~/Library/Mobile Documents" },
+                                    "" }),
     CaseNamed {});
 
 // ---- Refusals that touch nothing ----
@@ -132,55 +140,56 @@ TEST_P(PutBackRefuses, WithTheReasonAndNoMarker)
     const auto before = TreeSnapshot::take(scene.machine.root());
     // An entry found in History lends the answer its title and size.
     const std::int64_t bytes = row.title == row.id ? 0 : 4321;
-    for (bool dryRun : {true, false})
+    for (bool dryRun : { true, false })
         EXPECT_EQ(Cleaner::undo(row.id, scene.mac, dryRun),
-                  (CleanResult {row.id, row.title, Status::refused, row.detail, bytes, {}}));
+                  (CleanResult { row.id, row.title, Status::refused, row.detail, bytes, {} }));
     EXPECT_EQ(before.differences(), std::vector<std::string> {});
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PutBackRefuses,
     ::testing::Values(
-        RefusalCase {"never cleaned", [](const Scene&) {}, "nope", "nope", "Nothing in the history to undo for this."},
-        RefusalCase {"already put back",
-                     [](const Scene& s) {
-                         s.trashed("docs", {"~/Documents/b.txt"});
-                         Cleaner::undo("docs", s.mac, false);
-                     },
-                     "docs", "docs", "Nothing in the history to undo for this."},
-        RefusalCase {"deleted for good",
-                     [](const Scene& s) { s.record("caches", {}); },
-                     "caches", "Title of caches",
-                     "Nothing of this was moved: it was deleted for good or handled by its own app or tool, so "
-                     "there's nothing to put back."},
-        RefusalCase {"only copied to the drive",
-                     [](const Scene& s) {
-                         s.record("copy", {{s.at("~/Documents/b.txt"), s.at("/Volumes/Backup/Moved from Mac/b.txt"), {}, {}},
-                                           {s.at("~/Music/c"), s.at("/Volumes/Backup/Moved from Mac/c"), {}, {}}});
-                     },
-                     "copy", "Title of copy",
-                     "Nothing went to the Trash; moved files are on the drive at /Volumes/Backup/Moved from Mac/b.txt, "
-                     "/Volumes/Backup/Moved from Mac/c."},
-        RefusalCase {"something new at the second old place",
-                     [](const Scene& s) {
-                         s.trashed("two", {"~/Documents/report.txt", "~/Documents/b.txt"});
-                         writeFile(s.at("~/Documents/b.txt"), "a new b");
-                     },
-                     "two", "Title of two", "Something new is already at ~/Documents/b.txt."},
-        RefusalCase {"a file where the link was",
-                     [](const Scene& s) {
-                         s.linked("sounds", {"~/Library/Sounds/Loop.aif"});
-                         ::unlink(s.at("~/Library/Sounds/Loop.aif").c_str());
-                         writeFile(s.at("~/Library/Sounds/Loop.aif"), "recorded since");
-                     },
-                     "sounds", "Title of sounds", "Something new is already at ~/Library/Sounds/Loop.aif."}),
+        RefusalCase { "never cleaned", [](const Scene&) {}, "nope", "nope",
+                      "Nothing in the history to undo for this." },
+        RefusalCase { "already put back",
+                      [](const Scene& s) {
+                          s.trashed("docs", { "~/Documents/b.txt" });
+                          Cleaner::undo("docs", s.mac, false);
+                      },
+                      "docs", "docs", "Nothing in the history to undo for this." },
+        RefusalCase { "deleted for good", [](const Scene& s) { s.record("caches", {}); }, "caches", "Title of caches",
+                      "Nothing of this was moved: it was deleted for good or handled by its own app or tool, so "
+                      "there's nothing to put back." },
+        RefusalCase {
+            "only copied to the drive",
+            [](const Scene& s) {
+                s.record("copy",
+                         { { s.at("~/Documents/b.txt"), s.at("/Volumes/Backup/Moved from Mac/b.txt"), {}, {} },
+                           { s.at("~/Music/c"), s.at("/Volumes/Backup/Moved from Mac/c"), {}, {} } });
+            },
+            "copy", "Title of copy",
+            "Nothing went to the Trash; moved files are on the drive at /Volumes/Backup/Moved from Mac/b.txt, "
+            "/Volumes/Backup/Moved from Mac/c." },
+        RefusalCase { "something new at the second old place",
+                      [](const Scene& s) {
+                          s.trashed("two", { "~/Documents/report.txt", "~/Documents/b.txt" });
+                          writeFile(s.at("~/Documents/b.txt"), "a new b");
+                      },
+                      "two", "Title of two", "Something new is already at ~/Documents/b.txt." },
+        RefusalCase { "a file where the link was",
+                      [](const Scene& s) {
+                          s.linked("sounds", { "~/Library/Sounds/Loop.aif" });
+                          ::unlink(s.at("~/Library/Sounds/Loop.aif").c_str());
+                          writeFile(s.at("~/Library/Sounds/Loop.aif"), "recorded since");
+                      },
+                      "sounds", "Title of sounds", "Something new is already at ~/Library/Sounds/Loop.aif." }),
     CaseNamed {});
 
 TEST(PutBackHistory, ADamagedLineHidesNothingElse)
 {
     Scene scene;
     writeFile(History::path(scene.mac), "{\"id\":\"caf\xE9\"}\n");
-    scene.trashed("docs", {"~/Documents/b.txt"});
+    scene.trashed("docs", { "~/Documents/b.txt" });
     writeFile(History::path(scene.mac), readFile(History::path(scene.mac)) + "\xFF\xFE garbage\n");
     EXPECT_EQ(Cleaner::undo("docs", scene.mac, false).status, Status::done);
     EXPECT_EQ(readFile(scene.at("~/Documents/b.txt")), "bee");
@@ -189,7 +198,7 @@ TEST(PutBackHistory, ADamagedLineHidesNothingElse)
 TEST(PutBackHistory, AnUnwritableHistoryChangesNoResult)
 {
     Scene scene;
-    scene.trashed("docs", {"~/Documents/b.txt"});
+    scene.trashed("docs", { "~/Documents/b.txt" });
     const std::string file = History::path(scene.mac);
     const auto before = readFile(file);
     // Root ignores a read-only mode, so then the file may not grow instead.
@@ -224,7 +233,7 @@ struct FaultScene : Scene {
         : everything(TreeSnapshot::take(machine.root()))
         , sounds(TreeSnapshot::take(at("~/Library/Sounds")))
     {
-        entry = linked("sounds", {"~/Library/Sounds/Pack", "~/Library/Sounds/Loop.aif"});
+        entry = linked("sounds", { "~/Library/Sounds/Pack", "~/Library/Sounds/Loop.aif" });
         lines = historyLines(mac);
     }
 
@@ -238,7 +247,7 @@ struct FaultScene : Scene {
         const auto items = Cleaner::putBackSet(entry, mac);
         for (const auto& item : items) {
             const bool reported = std::find(result.relocated.begin(), result.relocated.end(),
-                                            Relocation {item.to, item.from, {}, {}})
+                                            Relocation { item.to, item.from, {}, {} })
                 != result.relocated.end();
             if (reported) {
                 EXPECT_TRUE(present(item.from) && !isSymlink(item.from)) << item.from;

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <ostream>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -157,8 +157,8 @@ TEST(CopyCheck, EveryLinkFolderAndFileOfTheOriginalMustBeInTheCopy)
         machine.text("~/Movies/Trip/more/.DS_Store", "the window layout");
         machine.link("~/Movies/Trip/latest", "clip.mov");
         const Mac mac = machine.mac();
-        const Finding finding
-            = makeFinding("move", Tier::personal, Action(Action::Kind::move), { machine.at("~/Movies/Trip") }, 300);
+        const Finding finding = makeFinding("move", Tier::personal, Action(Action::Kind::move),
+                                            { machine.at("~/Movies/Trip") }, 300);
         CleanOptions options = optionsWith(std::make_shared<LossyCopy>(lost));
         options.moveTo = "Backup";
 
@@ -178,7 +178,8 @@ TEST(PutBackNested, TheFolderComesBackBeforeWhatItHeld)
     const Mac mac = machine.mac();
     // The item inside went to the Trash first, then the folder that held it.
     const Finding finding = makeFinding("nested", Tier::rebuilds, Action(Action::Kind::trash),
-                                        { machine.at("~/Library/Caches/Foo/child"), machine.at("~/Library/Caches/Foo") });
+                                        { machine.at("~/Library/Caches/Foo/child"),
+                                          machine.at("~/Library/Caches/Foo") });
     const auto cleaned = Cleaner::act(finding, reportOf(mac), mac, PathGuard(guardedCatalog(), mac),
                                       optionsWith(FileOps::liveShared()));
     ASSERT_EQ(cleaned.status, Status::done) << cleaned.detail;
@@ -211,8 +212,8 @@ TEST(TrashLookalike, ADriveCopyIsNoTrashItemAndPutBackBringsTheRealOneBack)
         machine.drive("Backup", "/Volumes/Backup", 2'000'000'000, 1'000'000'000);
         machine.text("~/" + kept + "/a.txt", "dear");
         const Mac mac = machine.mac();
-        const Finding finding
-            = makeFinding("move", Tier::personal, Action(Action::Kind::move), { machine.at("~/" + kept) }, 4);
+        const Finding finding = makeFinding("move", Tier::personal, Action(Action::Kind::move),
+                                            { machine.at("~/" + kept) }, 4);
         CleanOptions options = optionsWith(FileOps::liveShared());
         options.moveTo = "Backup";
         const auto cleaned = Cleaner::act(finding, reportOf(mac), mac, PathGuard(guardedCatalog(), mac), options);

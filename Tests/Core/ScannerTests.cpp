@@ -39,9 +39,17 @@ Catalog placesCatalog(std::vector<Catalog::Place> places = {})
     constexpr std::int64_t never = std::int64_t(1) << 62;
     Catalog catalog = Testing::miniCatalog();
     catalog.places = std::move(places);
-    catalog.thresholds = { .leftover = never, .unknownLeftover = never, .appCaches = never, .appCacheEach = never,
-        .splitInstall = never, .workshop = never, .installerBytes = never, .unusedAppBytes = never,
-        .personalFolder = never, .staleMount = never, .place = 0 };
+    catalog.thresholds = { .leftover = never,
+                           .unknownLeftover = never,
+                           .appCaches = never,
+                           .appCacheEach = never,
+                           .splitInstall = never,
+                           .workshop = never,
+                           .installerBytes = never,
+                           .unusedAppBytes = never,
+                           .personalFolder = never,
+                           .staleMount = never,
+                           .place = 0 };
     return catalog;
 }
 
@@ -57,53 +65,62 @@ struct RefusalCase {
     std::function<void(FakeMachine&)> machine;
     std::function<void(Catalog&)> catalog;
     std::vector<ProtectedPath> extraProtected;
-    std::vector<std::string> accepted;                      // finding ids, in report order
+    std::vector<std::string> accepted;                        // finding ids, in report order
     std::vector<std::pair<std::string, std::string>> refused; // display path, why
 };
 
-void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const RefusalCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 const RefusalCase refusalCases[] = {
     { "never-touch path deep inside a place",
-        [](FakeMachine& m) { m.file("~/Work/Keep/thesis.tex", 100).file("~/Work/build/out.o", 100); },
-        [](Catalog& c) {
-            c.places = { place("work", "~/Work"), place("build", "~/Work/build") };
-            c.protected_ = { { "~/Work/Keep", "your own work" } };
-        },
-        {}, { "build" }, { { "~/Work", "never touched: your own work" } } },
+      [](FakeMachine& m) { m.file("~/Work/Keep/thesis.tex", 100).file("~/Work/build/out.o", 100); },
+      [](Catalog& c) {
+          c.places = { place("work", "~/Work"), place("build", "~/Work/build") };
+          c.protected_ = { { "~/Work/Keep", "your own work" } };
+      },
+      {},
+      { "build" },
+      { { "~/Work", "never touched: your own work" } } },
     { "user-protected folder at, under and above",
-        [](FakeMachine& m) {
-            m.file("~/Media/Movies/Old Cuts/take.mov", 100).file("~/Media/Movies Backup/take.mov", 100);
-        },
-        [](Catalog& c) {
-            c.places = { place("at", "~/Media/Movies"), place("under", "~/Media/Movies/Old Cuts"),
-                place("above", "~/Media"), place("sibling", "~/Media/Movies Backup") };
-        },
-        { { "~/Media/Movies", "you asked me to leave your films alone" } }, { "sibling" },
-        { { "~/Media/Movies", "never touched: you asked me to leave your films alone" },
-            { "~/Media/Movies/Old Cuts", "never touched: you asked me to leave your films alone" },
-            { "~/Media", "never touched: you asked me to leave your films alone" } } },
+      [](FakeMachine& m) {
+          m.file("~/Media/Movies/Old Cuts/take.mov", 100).file("~/Media/Movies Backup/take.mov", 100);
+      },
+      [](Catalog& c) {
+          c.places = { place("at", "~/Media/Movies"), place("under", "~/Media/Movies/Old Cuts"),
+                       place("above", "~/Media"), place("sibling", "~/Media/Movies Backup") };
+      },
+      { { "~/Media/Movies", "you asked me to leave your films alone" } },
+      { "sibling" },
+      { { "~/Media/Movies", "never touched: you asked me to leave your films alone" },
+        { "~/Media/Movies/Old Cuts", "never touched: you asked me to leave your films alone" },
+        { "~/Media", "never touched: you asked me to leave your films alone" } } },
     { "reached through a link, refused unless handed off or for review",
-        [](FakeMachine& m) {
-            m.file("~/Real/one/a.bin", 100).file("~/Real/two/b.bin", 100).file("~/Real/three/c.bin", 100);
-            m.link("~/Via One", "Real/one").link("~/Via Two", "Real/two").link("~/Via Three", "Real/three");
-            m.link("~/Via Parent", "Real");
-        },
-        [](Catalog& c) {
-            c.places = { place("delete", "~/Via One"), place("inside-link", "~/Via Parent/two"),
-                place("review", "~/Via Two", Action::review()),
-                place("hand-off", "~/Via Three",
-                    Action(Action::Kind::handOff, std::nullopt, std::nullopt, std::string("Finder"))) };
-        },
-        {}, { "review", "hand-off" },
-        { { "~/Via One", linkWhy }, { "~/Via Parent/two", linkWhy } } },
+      [](FakeMachine& m) {
+          m.file("~/Real/one/a.bin", 100).file("~/Real/two/b.bin", 100).file("~/Real/three/c.bin", 100);
+          m.link("~/Via One", "Real/one").link("~/Via Two", "Real/two").link("~/Via Three", "Real/three");
+          m.link("~/Via Parent", "Real");
+      },
+      [](Catalog& c) {
+          c.places = { place("delete", "~/Via One"), place("inside-link", "~/Via Parent/two"),
+                       place("review", "~/Via Two", Action::review()),
+                       place("hand-off", "~/Via Three",
+                             Action(Action::Kind::handOff, std::nullopt, std::nullopt, std::string("Finder"))) };
+      },
+      {},
+      { "review", "hand-off" },
+      { { "~/Via One", linkWhy }, { "~/Via Parent/two", linkWhy } } },
     { "never touched comes before the link",
-        [](FakeMachine& m) { m.file("~/Real/a.bin", 100).link("~/Via", "Real"); },
-        [](Catalog& c) {
-            c.places = { place("via", "~/Via") };
-            c.protected_ = { { "~/Via", "kept" } };
-        },
-        {}, {}, { { "~/Via", "never touched: kept" } } },
+      [](FakeMachine& m) { m.file("~/Real/a.bin", 100).link("~/Via", "Real"); },
+      [](Catalog& c) {
+          c.places = { place("via", "~/Via") };
+          c.protected_ = { { "~/Via", "kept" } };
+      },
+      {},
+      {},
+      { { "~/Via", "never touched: kept" } } },
 };
 
 class ScanRefusals : public testing::TestWithParam<RefusalCase> {};
@@ -135,10 +152,11 @@ TEST(Scanner, TheEarlierFindingKeepsOverlappingSpaceWithoutATrace)
         .file("~/Library/Caches/Apple/b.bin", 100)
         .file("~/Library/Caf\u00e9/c.bin", 100)   // composed accent
         .file("~/Library/Cafe\u0301/d.bin", 100); // the same name, decomposed
-    Catalog catalog = placesCatalog({ place("app", "~/Library/Caches/App"), place("holder", "~/Library/Caches"),
-        place("inside", "~/Library/Caches/App/Sub"), place("same", "~/Library/Caches/App"),
-        place("name-extends", "~/Library/Caches/Apple"), place("composed", "~/Library/Caf\u00e9"),
-        place("decomposed", "~/Library/Cafe\u0301") });
+    Catalog catalog = placesCatalog(
+        { place("app", "~/Library/Caches/App"), place("holder", "~/Library/Caches"),
+          place("inside", "~/Library/Caches/App/Sub"), place("same", "~/Library/Caches/App"),
+          place("name-extends", "~/Library/Caches/Apple"), place("composed", "~/Library/Caf\u00e9"),
+          place("decomposed", "~/Library/Cafe\u0301") });
 
     ScanReport report = Scanner::scan(machine.mac(), catalog, options());
     EXPECT_EQ(ids(report), (std::vector<std::string> { "app", "name-extends", "composed" }));
@@ -171,13 +189,15 @@ TEST(Scanner, EachFindingGetsTheDriveThatHoldsIt)
         .file("~/Cache/c.bin", 200'000);
     oneRuntime(machine);
     Catalog catalog = placesCatalog({ place("library", "/Volumes/Games Library/Cache"),
-        place("games", "/Volumes/Games/Cache"), place("home", "~/Cache") });
+                                      place("games", "/Volumes/Games/Cache"), place("home", "~/Cache") });
 
     ScanReport report = Scanner::scan(machine.mac(), catalog, options());
     const std::string root = machine.root();
     EXPECT_EQ(drivesOf(report),
-        (std::vector<std::pair<std::string, std::string>> { { "library", root + "/Volumes/Games Library" },
-            { "games", root + "/Volumes/Games" }, { "home", root }, { "sim-runtime-R1", root } }));
+              (std::vector<std::pair<std::string, std::string>> { { "library", root + "/Volumes/Games Library" },
+                                                                  { "games", root + "/Volumes/Games" },
+                                                                  { "home", root },
+                                                                  { "sim-runtime-R1", root } }));
 }
 
 TEST(Scanner, NoDrivesAtAllGivesAnEmptyDrive)
@@ -190,7 +210,7 @@ TEST(Scanner, NoDrivesAtAllGivesAnEmptyDrive)
     ScanReport report = Scanner::scan(machine.mac(), placesCatalog({ place("home", "~/Cache") }), options());
     EXPECT_TRUE(report.drives.empty());
     EXPECT_EQ(drivesOf(report),
-        (std::vector<std::pair<std::string, std::string>> { { "home", "" }, { "sim-runtime-R1", "" } }));
+              (std::vector<std::pair<std::string, std::string>> { { "home", "" }, { "sim-runtime-R1", "" } }));
 }
 
 // ---- The privacy fence -------------------------------------------------------------------------------
@@ -240,9 +260,10 @@ TEST(Scanner, SortsByTierThenSizeKeepingTies)
         out.tier = tier;
         return out;
     };
-    Catalog catalog = placesCatalog({ tiered("small", "~/Small", Tier::rebuilds),
-        tiered("personal", "~/Mine", Tier::personal), tiered("big-reinstall", "~/Big Reinstall", Tier::reinstallable),
-        tiered("big", "~/Big", Tier::rebuilds), tiered("same", "~/Same", Tier::rebuilds) });
+    Catalog catalog = placesCatalog(
+        { tiered("small", "~/Small", Tier::rebuilds), tiered("personal", "~/Mine", Tier::personal),
+          tiered("big-reinstall", "~/Big Reinstall", Tier::reinstallable), tiered("big", "~/Big", Tier::rebuilds),
+          tiered("same", "~/Same", Tier::rebuilds) });
 
     ScanReport report = Scanner::scan(mac, catalog, options());
     EXPECT_EQ(ids(report), (std::vector<std::string> { "big", "small", "same", "big-reinstall", "personal" }));
@@ -277,7 +298,10 @@ struct RepeatCase {
     std::vector<std::string> reported; // in report order (largest first)
 };
 
-void PrintTo(const RepeatCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const RepeatCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class ScanRepeatedIDs : public testing::TestWithParam<RepeatCase> {};
 
@@ -295,11 +319,13 @@ TEST_P(ScanRepeatedIDs, MadeUniqueInReportOrder)
     EXPECT_EQ(ids(Scanner::scan(machine.mac(), catalog, options())), c.reported);
 }
 
-INSTANTIATE_TEST_SUITE_P(Scanner, ScanRepeatedIDs,
+INSTANTIATE_TEST_SUITE_P(
+    Scanner, ScanRepeatedIDs,
     testing::Values(RepeatCase { "three alike", { "cache", "cache", "cache" }, { "cache", "cache-2", "cache-3" } },
-        RepeatCase { "a suffix already taken",
-            { "cache", "cache", "cache-2", "cache" }, { "cache", "cache-2", "cache-3", "cache-4" } },
-        RepeatCase { "distinct ids untouched", { "a", "b", "c" }, { "b", "c", "a" } }),
+                    RepeatCase { "a suffix already taken",
+                                 { "cache", "cache", "cache-2", "cache" },
+                                 { "cache", "cache-2", "cache-3", "cache-4" } },
+                    RepeatCase { "distinct ids untouched", { "a", "b", "c" }, { "b", "c", "a" } }),
     Testing::CaseNamed());
 
 } // namespace

@@ -189,8 +189,8 @@ TEST(ShippedCatalog, NoPlaceHidesBehindAnEarlierOne)
                 continue;
             for (const auto& a : expanded.paths[earlier]) {
                 for (const auto& b : expanded.paths[later])
-                    EXPECT_FALSE(meets(a, b)) << places[later].id << " hides behind " << places[earlier].id
-                                              << ": " << b << " / " << a;
+                    EXPECT_FALSE(meets(a, b))
+                        << places[later].id << " hides behind " << places[earlier].id << ": " << b << " / " << a;
             }
         }
     }
@@ -238,7 +238,8 @@ namespace {
 // Whether a finding's path is, holds or lies in a display path of the machine.
 bool touches(const Finding& finding, const std::string& real)
 {
-    return std::any_of(finding.paths.begin(), finding.paths.end(), [&](const std::string& path) { return meets(path, real); });
+    return std::any_of(finding.paths.begin(), finding.paths.end(),
+                       [&](const std::string& path) { return meets(path, real); });
 }
 
 // Gorrin itself takes it off the Mac, by deleting, trashing or a command.
@@ -326,7 +327,8 @@ TEST(ShippedCatalogScan, OnlyCopiesAreNeverActedOnAndCachesAreStillFound)
             machine.file(path, 5'000);
     }
     Testing::writeLibraryList(machine,
-        { { machine.at(std::string(Testing::steamFolder)), {} }, { "/Volumes/Games Drive", { "105600" } } });
+                              { { machine.at(std::string(Testing::steamFolder)), {} },
+                                { "/Volumes/Games Drive", { "105600" } } });
     Testing::writeZip(machine.at("~/Downloads/WhatsApp Chat - Mom.zip"), { { "_chat.txt", "[01.02.25] Mom: hi" } });
     machine.text("~/Downloads/Private.dmg", Testing::diskImage(Testing::ImageHeader::encryptedAtStart, 5'000));
     const TimePoint now = *Platform::parseIso8601("2025-03-20T12:00:00Z");
@@ -385,11 +387,13 @@ TEST(ShippedCatalogScan, OnlyCopiesAreNeverActedOnAndCachesAreStillFound)
 
     // A gone app's folders carry its own name, not a piece of an identifier.
     std::vector<std::string> owners;
-    for (const char* folder : { "~/Library/Group Containers/2BUA8C4S2C.com.agilebits",
-             "~/Library/Group Containers/2BUA8C4S2C.com.1password", "~/Library/Containers/com.pixelmatorteam.pixelmator.x" })
+    for (const char* folder :
+         { "~/Library/Group Containers/2BUA8C4S2C.com.agilebits", "~/Library/Group Containers/2BUA8C4S2C.com.1password",
+           "~/Library/Containers/com.pixelmatorteam.pixelmator.x" })
         owners.push_back(Explainer::explain(machine.at(folder), mac, shipped()).owner.value_or("none"));
     EXPECT_EQ(owners,
-        (std::vector<std::string> { "uninstalled: 1Password", "uninstalled: 1Password", "uninstalled: Pixelmator Pro" }));
+              (std::vector<std::string> { "uninstalled: 1Password", "uninstalled: 1Password",
+                                          "uninstalled: Pixelmator Pro" }));
 
     // The data of gone apps that holds an only copy is refused with its reason, not dropped unseen.
     std::vector<std::string> refused;
@@ -397,10 +401,12 @@ TEST(ShippedCatalogScan, OnlyCopiesAreNeverActedOnAndCachesAreStillFound)
         refused.push_back(skipped.why);
     std::sort(refused.begin(), refused.end());
     EXPECT_EQ(refused,
-        (std::vector<std::string> { "never touched: your 1Password vaults",
-            "never touched: your Firefox profiles (saved passwords, bookmarks and history)",
-            "never touched: your Postgres.app databases", "never touched: your Signal messages, kept only on this Mac",
-            "never touched: your UTM virtual machines" }));
+              (std::vector<std::string> {
+                  "never touched: your 1Password vaults",
+                  "never touched: your Firefox profiles (saved passwords, bookmarks and history)",
+                  "never touched: your Postgres.app databases",
+                  "never touched: your Signal messages, kept only on this Mac",
+                  "never touched: your UTM virtual machines" }));
 }
 
 TEST(ShippedCatalog, EntriesComparedAsWrittenAreLowerCase)

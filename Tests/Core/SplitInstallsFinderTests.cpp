@@ -66,12 +66,13 @@ protected:
             std::int64_t bytes = context.usage(e.path).bytes;
             std::string last = e.path.substr(e.path.rfind('/') + 1);
             findings.push_back(Finding("split-" + normalized(e.app) + "-" + normalized(last), "split-installs",
-                e.app + " data on your Mac",
-                e.app + " is installed on " + e.drive + ", but " + Report::bytes(bytes) + " of its data is on your Mac.",
-                "Look inside first: it may hold settings or downloads " + e.app
-                    + " needs. Some apps let you point this folder at " + e.drive + " instead.",
-                Tier::reinstallable, bytes, { e.path }, e.app, Action::review(), e.caution, e.blockedBy, false,
-                std::nullopt));
+                                       e.app + " data on your Mac",
+                                       e.app + " is installed on " + e.drive + ", but " + Report::bytes(bytes)
+                                           + " of its data is on your Mac.",
+                                       "Look inside first: it may hold settings or downloads " + e.app
+                                           + " needs. Some apps let you point this folder at " + e.drive + " instead.",
+                                       Tier::reinstallable, bytes, { e.path }, e.app, Action::review(), e.caution,
+                                       e.blockedBy, false, std::nullopt));
         }
         Testing::expectOnly(result, findings);
     }
@@ -105,7 +106,7 @@ TEST_F(SplitInstalls, SupportFoldersThenContainerThenCache)
     // Ghost, an app that is gone, so it stays with Studio Pro. The folder named by the identifier
     // itself is that owner's, so it goes.
     catalog.owners = { owner("Studio Pro", { "Studio Sessions" }), owner("Ghost", { "Pro Samples" }),
-        owner("Someone Else", { "Pro Samples" }, { "COM.MAKER.STUDIOPRO" }) };
+                       owner("Someone Else", { "Pro Samples" }, { "COM.MAKER.STUDIOPRO" }) };
     std::vector<std::string> support { data("~/Library/Application Support/Pro Samples") };
     fake.text("~/Library/Application Support/Studio Pro", "a file is data too");
     support.push_back(fake.at("~/Library/Application Support/Studio Pro"));
@@ -137,7 +138,7 @@ TEST_F(SplitInstalls, AppsOnTheStartupDriveOrNowhereGiveNothing)
 
     ScanContext ctx = context();
     expectFindings(ctx, SplitInstallsFinder().find(ctx),
-        { { "Wanderer", "Work", fake.at("~/Library/Application Support/Wanderer") } });
+                   { { "Wanderer", "Work", fake.at("~/Library/Application Support/Wanderer") } });
 
     // An app marked as on the startup disk is passed over whatever drive its path names, and one
     // whose drive cannot be told too.
@@ -171,7 +172,7 @@ TEST_F(SplitInstalls, TheFirstAppToNameAFolderDecidesIt)
     app("Echo", "com.echo.app");
     app("Foxtrot", "com.fox.trot");
     catalog.owners = { owner("Foxtrot", { "Common Stuff", "Fox Data" }, { "com.fox.trot" }),
-        owner("Echo", { "Common Stuff", "Echo Data" }) };
+                       owner("Echo", { "Common Stuff", "Echo Data" }) };
     data("~/Library/Application Support/Common Stuff");
     std::string echo = data("~/Library/Application Support/Echo Data");
     std::string fox = data("~/Library/Application Support/Fox Data");
@@ -185,7 +186,7 @@ TEST_F(SplitInstalls, AFolderOfAnotherInstalledAppIsDropped)
     app("Delta", "com.delta.app");
     Testing::addApp(fake, "/Applications/Other Editor.app", AppSpec("com.other.editor"));
     catalog.owners = { owner("Other Editor", { "Shared Data" }, { "com.other.editor" }),
-        owner("Delta", { "Shared Data", "Delta Cache" }) };
+                       owner("Delta", { "Shared Data", "Delta Cache" }) };
     data("~/Library/Application Support/Shared Data");
     std::string own = data("~/Library/Application Support/Delta Cache"); // its own: kept
 
@@ -196,7 +197,8 @@ TEST_F(SplitInstalls, AFolderOfAnotherInstalledAppIsDropped)
 TEST_F(SplitInstalls, LinksClaimedAndFencedFoldersAreSkipped)
 {
     app("Alpha", "com.example.alpha");
-    fake.file("/Elsewhere/Alpha/data.bin", 10'000).link("~/Library/Application Support/Alpha", fake.at("/Elsewhere/Alpha"));
+    fake.file("/Elsewhere/Alpha/data.bin", 10'000)
+        .link("~/Library/Application Support/Alpha", fake.at("/Elsewhere/Alpha"));
     data("~/Library/Application Support/com.example.alpha");
     catalog.places = { Testing::place("claimed", "~/Library/Application Support/com.example.alpha") };
     data("~/Library/Containers/com.example.alpha");
@@ -220,7 +222,7 @@ TEST_F(SplitInstalls, CautionBlockerAndThresholds)
     const std::string blocked = "Alpha is open. Quit it first.";
     const Expected smallOne { "Alpha", "Work", small, std::nullopt, blocked };
     const Expected bigOne { "Alpha", "Work", big,
-        "Inside: 1 file that looks like your own, Data/Documents/Q\u00e9 \"1\".txt.", blocked };
+                            "Inside: 1 file that looks like your own, Data/Documents/Q\u00e9 \"1\".txt.", blocked };
 
     expectFindings(ctx, SplitInstallsFinder().find(ctx), { smallOne, bigOne });
     ctx.options.minimumBytes = smallBytes;
@@ -266,8 +268,9 @@ TEST_F(SplitInstalls, ContainerAndCacheOfOneAppBothReachTheReport)
     for (const auto& finding : report.findings)
         if (finding.finder == "split-installs")
             ids[finding.paths.at(0)] = finding.id;
-    EXPECT_EQ(ids, (std::map<std::string, std::string> { { container, "split-alpha-comexamplealpha" },
-                       { cache, "split-alpha-comexamplealpha-2" } }));
+    EXPECT_EQ(ids,
+              (std::map<std::string, std::string> { { container, "split-alpha-comexamplealpha" },
+                                                    { cache, "split-alpha-comexamplealpha-2" } }));
 }
 
 } // namespace

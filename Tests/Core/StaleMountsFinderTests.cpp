@@ -77,8 +77,10 @@ TEST(StaleMountsFinder, OnTheLiveMachineAFolderOnTheStartupDiskIsStale)
     ASSERT_FALSE(mac.isFake());
 
     DriveInfo real { "Real", root.path() + "/Volumes/Real", false, 1'000, 1'000, 1'000 };
-    ScanContext context { mac, Testing::miniCatalog(), { real }, {}, nullptr, {}, {},
-                          ScanOptions { .now = Clock::now() }, {}, std::make_shared<UsageCache>(mac) };
+    ScanContext context {
+        mac, Testing::miniCatalog(),           { real }, {}, nullptr, {}, {}, ScanOptions { .now = Clock::now() },
+        {},  std::make_shared<UsageCache>(mac)
+    };
     FinderResult result = findStale(context);
     ASSERT_EQ(result.findings.size(), 1u);
     EXPECT_EQ(result.findings[0].paths, (std::vector<std::string> { root.path() + "/Volumes/Ghost" }));

@@ -113,7 +113,10 @@ struct ScanCase {
     std::string expected;
 };
 
-void PrintTo(const ScanCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ScanCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 ScanReport scanReport(std::vector<DriveInfo> drives, std::vector<Finding> findings, std::vector<Skipped> skipped = {})
 {
@@ -138,27 +141,30 @@ TEST_P(ScanTexts, matchInFull)
     EXPECT_EQ(Report::text(GetParam().report, fakeMac(), std::nullopt), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ScanTexts, ::testing::Values(
-    ScanCase { "emptyReport", scanReport({}, {}), "\n\nNothing worth freeing found.\n" },
-    ScanCase { "twoUnreadablePlaces",
-               scanReport({ backup }, {}, { { "/fake/a", "partly unreadable" }, { "/fake/b", "partly unreadable" } }),
-               R"(Backup: 1500 GB free of 2000 GB
+INSTANTIATE_TEST_SUITE_P(
+    Table, ScanTexts,
+    ::testing::Values(ScanCase { "emptyReport", scanReport({}, {}), "\n\nNothing worth freeing found.\n" },
+                      ScanCase { "twoUnreadablePlaces",
+                                 scanReport({ backup }, {},
+                                            { { "/fake/a", "partly unreadable" }, { "/fake/b", "partly unreadable" } }),
+                                 R"(Backup: 1500 GB free of 2000 GB
 
 Nothing worth freeing found.
 
 2 places couldn't be fully read (Full Disk Access would show more).
 )" },
-    ScanCase { "onlyYourFiles", scanReport({ macintoshHD }, { personalMove() }),
-               R"(Macintosh HD: 120 GB free of 500 GB
+                      ScanCase { "onlyYourFiles", scanReport({ macintoshHD }, { personalMove() }),
+                                 R"(Macintosh HD: 120 GB free of 500 GB
 
 Your files (60 GB)
   60 GB    Movies  [movies]
            Why Movies.
 )" },
-    ScanCase { "pathsOutsideTheFakeRootKeepTheirText",
-               scanReport({}, { personalMove() }, { { "/elsewhere/x", "reached through a link" },
-                                                    { "/fake", "never looked into" } }),
-               R"(
+                      ScanCase { "pathsOutsideTheFakeRootKeepTheirText",
+                                 scanReport({}, { personalMove() },
+                                            { { "/elsewhere/x", "reached through a link" },
+                                              { "/fake", "never looked into" } }),
+                                 R"(
 
 Your files (60 GB)
   60 GB    Movies  [movies]
@@ -178,7 +184,10 @@ struct DriveLinesCase {
     std::string expected;
 };
 
-void PrintTo(const DriveLinesCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const DriveLinesCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 DriveInfo startupWith(std::int64_t total, std::int64_t free)
 {
@@ -196,21 +205,39 @@ TEST_P(DriveLines, matchInFull)
     EXPECT_EQ(Report::drives(report, c.goal), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, DriveLines, ::testing::Values(
-    DriveLinesCase { "nothing", {}, 0, std::nullopt, "" },
-    DriveLinesCase { "onlyTheTrash", {}, 1, std::nullopt, "\nTrash: 0 KB, freed when you empty it" },
-    DriveLinesCase { "noGoal", { macintoshHD, backup }, 0, std::nullopt,
-                     "Macintosh HD: 120 GB free of 500 GB\nBackup: 1500 GB free of 2000 GB" },
-    DriveLinesCase { "goalOnlyOnTheStartupDrive", { backup }, 0, Goal::ofBytes(1), "Backup: 1500 GB free of 2000 GB" },
-    DriveLinesCase { "exactlyMet", { startupWith(500 * GB, 100 * GB) }, 0, Goal::ofBytes(100 * GB),
-                     "Macintosh HD: 100 GB free of 500 GB (goal 100 GB: met)" },
-    DriveLinesCase { "oneByteShort", { startupWith(500 * GB, 100 * GB - 1) }, 0, Goal::ofBytes(100 * GB),
-                     "Macintosh HD: 100 GB free of 500 GB (goal 100 GB: 0 KB short)" },
-    DriveLinesCase { "shareOfTheDrive", { startupWith(1000 * GB, 150 * GB) }, 0, Goal::ofShare(0.2),
-                     "Macintosh HD: 150 GB free of 1000 GB (goal 20% of the drive: 50 GB short)" },
-    // The shortfall stops at the 64-bit limit instead of wrapping to a negative amount.
-    DriveLinesCase { "shortfallSaturates", { startupWith(int64Max, int64Min) }, 0, Goal::ofBytes(int64Max),
-                     "Macintosh HD: 0 KB free of 9223372037 GB (goal 9223372037 GB: 9223372037 GB short)" }),
+INSTANTIATE_TEST_SUITE_P(
+    Table, DriveLines,
+    ::testing::Values(
+        DriveLinesCase { "nothing", {}, 0, std::nullopt, "" },
+        DriveLinesCase { "onlyTheTrash", {}, 1, std::nullopt, "\nTrash: 0 KB, freed when you empty it" },
+        DriveLinesCase { "noGoal",
+                         { macintoshHD, backup },
+                         0,
+                         std::nullopt,
+                         "Macintosh HD: 120 GB free of 500 GB\nBackup: 1500 GB free of 2000 GB" },
+        DriveLinesCase {
+            "goalOnlyOnTheStartupDrive", { backup }, 0, Goal::ofBytes(1), "Backup: 1500 GB free of 2000 GB" },
+        DriveLinesCase { "exactlyMet",
+                         { startupWith(500 * GB, 100 * GB) },
+                         0,
+                         Goal::ofBytes(100 * GB),
+                         "Macintosh HD: 100 GB free of 500 GB (goal 100 GB: met)" },
+        DriveLinesCase { "oneByteShort",
+                         { startupWith(500 * GB, 100 * GB - 1) },
+                         0,
+                         Goal::ofBytes(100 * GB),
+                         "Macintosh HD: 100 GB free of 500 GB (goal 100 GB: 0 KB short)" },
+        DriveLinesCase { "shareOfTheDrive",
+                         { startupWith(1000 * GB, 150 * GB) },
+                         0,
+                         Goal::ofShare(0.2),
+                         "Macintosh HD: 150 GB free of 1000 GB (goal 20% of the drive: 50 GB short)" },
+        // The shortfall stops at the 64-bit limit instead of wrapping to a negative amount.
+        DriveLinesCase { "shortfallSaturates",
+                         { startupWith(int64Max, int64Min) },
+                         0,
+                         Goal::ofBytes(int64Max),
+                         "Macintosh HD: 0 KB free of 9223372037 GB (goal 9223372037 GB: 9223372037 GB short)" }),
     Testing::CaseNamed());
 
 TEST(PlanText, writesRoutesFewestStepsAndNotes)
@@ -258,7 +285,10 @@ struct PlanTextCase {
     std::string expected;
 };
 
-void PrintTo(const PlanTextCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const PlanTextCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 Route route(std::string title, std::int64_t bytes, std::int64_t freeAfter, bool reaches,
             std::vector<std::string> ids = {})
@@ -269,8 +299,8 @@ Route route(std::string title, std::int64_t bytes, std::int64_t freeAfter, bool 
 Plan plan(std::int64_t trash, std::vector<Route> routes, std::optional<Route> fewest,
           std::vector<std::string> notes = {})
 {
-    return Plan { backup, "20% of the drive", 400 * GB, 500 * GB, trash, std::move(routes), std::move(fewest),
-                  std::move(notes) };
+    return Plan { backup, "20% of the drive", 400 * GB,          500 * GB,
+                  trash,  std::move(routes),  std::move(fewest), std::move(notes) };
 }
 
 class PlanTexts : public ::testing::TestWithParam<PlanTextCase> {};
@@ -284,16 +314,20 @@ TEST_P(PlanTexts, matchInFull)
     EXPECT_EQ(Report::text(GetParam().plan, report), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, PlanTexts, ::testing::Values(
-    PlanTextCase { "goalMetWithoutTrash", plan(0, { route("Only", 0, 500 * GB, true) }, route("Few", 0, 500 * GB, true)),
-                   R"(Backup: 500 GB free, goal 20% of the drive (400 GB)
+INSTANTIATE_TEST_SUITE_P(
+    Table, PlanTexts,
+    ::testing::Values(
+        PlanTextCase { "goalMetWithoutTrash",
+                       plan(0, { route("Only", 0, 500 * GB, true) }, route("Few", 0, 500 * GB, true)),
+                       R"(Backup: 500 GB free, goal 20% of the drive (400 GB)
 
 ✓ Only: +0 KB → 500 GB free
 
 Fewest steps to 400 GB:
 )" },
-    PlanTextCase { "goalMetWithTrash", plan(GB, { route("Only", 0, 501 * GB, true) }, route("Few", 0, 501 * GB, true)),
-                   R"(Backup: 500 GB free, goal 20% of the drive (400 GB)
+        PlanTextCase { "goalMetWithTrash",
+                       plan(GB, { route("Only", 0, 501 * GB, true) }, route("Few", 0, 501 * GB, true)),
+                       R"(Backup: 500 GB free, goal 20% of the drive (400 GB)
 Every route includes emptying the Trash (1 GB).
 
 ✓ Only: +0 KB → 501 GB free
@@ -301,9 +335,10 @@ Every route includes emptying the Trash (1 GB).
 Fewest steps to 400 GB:
   empty the Trash (1 GB)
 )" },
-    PlanTextCase { "unknownIdsAreLeftOut",
-                   plan(0, { route("Only", 0, 500 * GB, true) }, route("Few", 0, 500 * GB, true, { "b", "gone", "a" })),
-                   R"(Backup: 500 GB free, goal 20% of the drive (400 GB)
+        PlanTextCase {
+            "unknownIdsAreLeftOut",
+            plan(0, { route("Only", 0, 500 * GB, true) }, route("Few", 0, 500 * GB, true, { "b", "gone", "a" })),
+            R"(Backup: 500 GB free, goal 20% of the drive (400 GB)
 
 ✓ Only: +0 KB → 500 GB free
 
@@ -311,18 +346,19 @@ Fewest steps to 400 GB:
   B (3 GB)  [b]
   First A (1 GB)  [a]
 )" },
-    PlanTextCase { "onlyLaterRoutesReach",
-                   plan(0, { route("Only", 0, 300 * GB, false), route("Plus", 200 * GB, 500 * GB, true) }, std::nullopt),
-                   R"(Backup: 500 GB free, goal 20% of the drive (400 GB)
+        PlanTextCase {
+            "onlyLaterRoutesReach",
+            plan(0, { route("Only", 0, 300 * GB, false), route("Plus", 200 * GB, 500 * GB, true) }, std::nullopt),
+            R"(Backup: 500 GB free, goal 20% of the drive (400 GB)
 
 · Only: +0 KB → 300 GB free
 ✓ Plus: +200 GB → 500 GB free
 
 The goal needs your own files moved or other apps' help: see the routes marked ✓.
 )" },
-    PlanTextCase { "noRouteReaches",
-                   plan(0, { route("Only", 0, 300 * GB, false) }, std::nullopt, { "One note.", "Two notes." }),
-                   R"(Backup: 500 GB free, goal 20% of the drive (400 GB)
+        PlanTextCase { "noRouteReaches",
+                       plan(0, { route("Only", 0, 300 * GB, false) }, std::nullopt, { "One note.", "Two notes." }),
+                       R"(Backup: 500 GB free, goal 20% of the drive (400 GB)
 
 · Only: +0 KB → 300 GB free
 

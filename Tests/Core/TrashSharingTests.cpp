@@ -46,9 +46,9 @@ const std::string gone = " isn't there any more (the Trash was emptied, or the p
 // A live machine whose home is a temporary folder; the Trash clients run on the same environment.
 struct LiveHome {
     TempDir dir;
-    ScopedEnv home {"HOME", dir.path() + "/home"};
+    ScopedEnv home { "HOME", dir.path() + "/home" };
     ScopedEnv data;
-    Mac mac {"", dir.path() + "/home", std::nullopt};
+    Mac mac { "", dir.path() + "/home", std::nullopt };
 
     // `dataHome`, when given, is $XDG_DATA_HOME below the temporary folder.
     explicit LiveHome(const std::optional<std::string>& dataHome = std::nullopt)
@@ -64,14 +64,15 @@ struct LiveHome {
     std::string trashed(const std::string& id, const std::string& path) const
     {
         const std::string arrived = mac.trash(path);
-        History::append(HistoryEntry {Clock::now(), id, id, Action::Kind::trash, 1, {{path, arrived, {}, {}}}, {}}, mac);
+        History::append(
+            HistoryEntry { Clock::now(), id, id, Action::Kind::trash, 1, { { path, arrived, {}, {} } }, {} }, mac);
         return arrived;
     }
 
     // The places trash-list names below the temporary folder or `also`, sorted.
     std::vector<std::string> listed(const std::string& also = "/nowhere/") const
     {
-        const auto text = runTool({"trash-list"});
+        const auto text = runTool({ "trash-list" });
         EXPECT_TRUE(text.has_value());
         std::vector<std::string> places;
         std::size_t start = 0;
@@ -89,7 +90,7 @@ struct LiveHome {
 // Empties a Trash as trash-empty would, without touching any other Trash.
 void emptyTrash(const std::string& trash)
 {
-    for (const char* folder : {"/files", "/info"})
+    for (const char* folder : { "/files", "/info" })
         for (const auto& entry : fs::directory_iterator(trash + folder))
             fs::remove_all(entry.path());
 }
@@ -106,9 +107,9 @@ TEST(SharedTrash, PutBackMovesOnlyTheItemItsRecordNames)
         bool restoredByTrashRestore; // else the Trash was emptied
         Refill refill;               // who trashes ~/Desktop/a.txt into the freed name
     } rows[] = {
-        {"trash-restore, then the engine trashes another a.txt", true, Refill::gorrin},
-        {"emptied, then trash-put", false, Refill::trashPut},
-        {"emptied, then gio trash", false, Refill::gio},
+        { "trash-restore, then the engine trashes another a.txt", true, Refill::gorrin },
+        { "emptied, then trash-put", false, Refill::trashPut },
+        { "emptied, then gio trash", false, Refill::gio },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
@@ -122,7 +123,7 @@ TEST(SharedTrash, PutBackMovesOnlyTheItemItsRecordNames)
         const std::string first = h.trashed("first", h.at("Documents/a.txt"));
         ASSERT_EQ(first, h.trash() + "/files/a.txt");
         if (row.restoredByTrashRestore) {
-            ASSERT_TRUE(runTool({"trash-restore", h.at("Documents")}, "0\n"));
+            ASSERT_TRUE(runTool({ "trash-restore", h.at("Documents") }, "0\n"));
             fs::rename(h.at("Documents/a.txt"), h.at("Documents/moved on.txt"));
         } else {
             emptyTrash(h.trash());
@@ -130,9 +131,9 @@ TEST(SharedTrash, PutBackMovesOnlyTheItemItsRecordNames)
         if (row.refill == Refill::gorrin)
             h.trashed("second", h.at("Desktop/a.txt"));
         else if (row.refill == Refill::trashPut)
-            ASSERT_TRUE(runTool({"trash-put", h.at("Desktop/a.txt")}));
+            ASSERT_TRUE(runTool({ "trash-put", h.at("Desktop/a.txt") }));
         else
-            ASSERT_TRUE(runTool({"gio", "trash", h.at("Desktop/a.txt")}));
+            ASSERT_TRUE(runTool({ "gio", "trash", h.at("Desktop/a.txt") }));
         ASSERT_EQ(readFile(first), "desktop") << "the freed name is taken again";
 
         const auto result = Cleaner::undo("first", h.mac, false);
@@ -145,7 +146,7 @@ TEST(SharedTrash, PutBackMovesOnlyTheItemItsRecordNames)
             EXPECT_EQ(readFile(h.at("Desktop/a.txt")), "desktop");
             EXPECT_EQ(h.listed(), std::vector<std::string> {});
         } else {
-            EXPECT_EQ(h.listed(), std::vector<std::string> {h.at("Desktop/a.txt")});
+            EXPECT_EQ(h.listed(), std::vector<std::string> { h.at("Desktop/a.txt") });
         }
     }
 }
@@ -160,23 +161,23 @@ TEST(SharedTrash, WorksThroughLinkedDataFolders)
         std::optional<std::string> dataHome;
         std::function<void(const std::string& dir)> layout; // leaves the real folders under dir/disk
     } rows[] = {
-        {"~/.local/share is a link", std::nullopt,
-         [](const std::string& dir) {
-             Testing::makeFolders(dir + "/disk/share");
-             Testing::makeFolders(dir + "/home/.local");
-             fs::create_directory_symlink(dir + "/disk/share", dir + "/home/.local/share");
-         }},
-        {"the Trash is a link", std::nullopt,
-         [](const std::string& dir) {
-             Testing::makeFolders(dir + "/disk/Trash");
-             Testing::makeFolders(dir + "/home/.local/share");
-             fs::create_directory_symlink(dir + "/disk/Trash", dir + "/home/.local/share/Trash");
-         }},
-        {"a link on $XDG_DATA_HOME's way", "/linked/data",
-         [](const std::string& dir) {
-             Testing::makeFolders(dir + "/disk/data");
-             fs::create_directory_symlink(dir + "/disk", dir + "/linked");
-         }},
+        { "~/.local/share is a link", std::nullopt,
+          [](const std::string& dir) {
+              Testing::makeFolders(dir + "/disk/share");
+              Testing::makeFolders(dir + "/home/.local");
+              fs::create_directory_symlink(dir + "/disk/share", dir + "/home/.local/share");
+          } },
+        { "the Trash is a link", std::nullopt,
+          [](const std::string& dir) {
+              Testing::makeFolders(dir + "/disk/Trash");
+              Testing::makeFolders(dir + "/home/.local/share");
+              fs::create_directory_symlink(dir + "/disk/Trash", dir + "/home/.local/share/Trash");
+          } },
+        { "a link on $XDG_DATA_HOME's way", "/linked/data",
+          [](const std::string& dir) {
+              Testing::makeFolders(dir + "/disk/data");
+              fs::create_directory_symlink(dir + "/disk", dir + "/linked");
+          } },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
@@ -189,14 +190,14 @@ TEST(SharedTrash, WorksThroughLinkedDataFolders)
         ASSERT_NO_THROW(arrived = h.trashed("a", h.at("Documents/a.txt")));
         EXPECT_TRUE(arrived.starts_with(h.dir.path() + "/disk/")) << arrived;
         EXPECT_TRUE(Cleaner::isInTrash(arrived, h.mac)) << arrived;
-        ASSERT_TRUE(runTool({"trash-put", h.at("Documents/b.txt")}));
+        ASSERT_TRUE(runTool({ "trash-put", h.at("Documents/b.txt") }));
         EXPECT_EQ(readFile(Platform::parentOf(arrived) + "/b.txt"), "b") << "the same Trash as trash-put's";
-        EXPECT_EQ(h.listed(), (std::vector<std::string> {h.at("Documents/a.txt"), h.at("Documents/b.txt")}));
+        EXPECT_EQ(h.listed(), (std::vector<std::string> { h.at("Documents/a.txt"), h.at("Documents/b.txt") }));
 
         const auto result = Cleaner::undo("a", h.mac, false);
         EXPECT_EQ(result.status, Status::done) << result.detail;
         EXPECT_EQ(readFile(h.at("Documents/a.txt")), "a");
-        EXPECT_EQ(h.listed(), std::vector<std::string> {h.at("Documents/b.txt")});
+        EXPECT_EQ(h.listed(), std::vector<std::string> { h.at("Documents/b.txt") });
     }
 }
 
@@ -208,8 +209,8 @@ TEST(SharedTrash, PutsBackWhateverTheHomesSpelling)
         std::string home;
         std::optional<std::string> dataHome;
     } rows[] = {
-        {"/./home/", std::nullopt},
-        {"//home", "//data/./"},
+        { "/./home/", std::nullopt },
+        { "//home", "//data/./" },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.home + " " + row.dataHome.value_or("(no XDG_DATA_HOME)"));
@@ -219,8 +220,10 @@ TEST(SharedTrash, PutsBackWhateverTheHomesSpelling)
         const std::string item = mac.path("~/Documents/a.txt");
         writeFile(item, "a");
         const std::string arrived = mac.trash(item);
-        EXPECT_TRUE(Platform::isLexicallyNormal(item) && Platform::isLexicallyNormal(arrived)) << item << " " << arrived;
-        History::append(HistoryEntry {Clock::now(), "a", "a", Action::Kind::trash, 1, {{item, arrived, {}, {}}}, {}}, mac);
+        EXPECT_TRUE(Platform::isLexicallyNormal(item) && Platform::isLexicallyNormal(arrived))
+            << item << " " << arrived;
+        History::append(
+            HistoryEntry { Clock::now(), "a", "a", Action::Kind::trash, 1, { { item, arrived, {}, {} } }, {} }, mac);
         const auto result = Cleaner::undo("a", mac, false);
         EXPECT_EQ(result.detail, "Put back where it was.");
         EXPECT_EQ(readFile(dir.path() + "/home/Documents/a.txt"), "a");
@@ -232,9 +235,9 @@ TEST(SharedTrash, PutsBackWhateverTheHomesSpelling)
 struct DriveTrashCase {
     const char* label;
     std::function<void(const std::string& top)> prepare;
-    std::string trash;     // relative to the drive's top; UID stands for this user's uid
-    bool needsOwnDrive;    // it changes the top of the drive
-    bool absoluteRecord;   // the record is rewritten as older versions wrote it
+    std::string trash;   // relative to the drive's top; UID stands for this user's uid
+    bool needsOwnDrive;  // it changes the top of the drive
+    bool absoluteRecord; // the record is rewritten as older versions wrote it
 };
 
 class DriveTrash : public ::testing::TestWithParam<DriveTrashCase> {};
@@ -263,7 +266,7 @@ TEST_P(DriveTrash, KeepsRecordsRelativeToTheDrivesTop)
     const std::string arrivedY = h.trashed("y", y);
     EXPECT_EQ(arrivedY, trash + "/files/y-" + tag);
     if (const std::string elsewhere = drive.mountedElsewhere(); !elsewhere.empty()) {
-        ASSERT_TRUE(runTool({"trash-restore", elsewhere}, "0\n"));
+        ASSERT_TRUE(runTool({ "trash-restore", elsewhere }, "0\n"));
         EXPECT_EQ(readFile(y), "y");
     } else {
         fs::rename(arrivedY, y);
@@ -273,8 +276,9 @@ TEST_P(DriveTrash, KeepsRecordsRelativeToTheDrivesTop)
     const std::string arrived = h.trashed("x", x);
     ASSERT_EQ(arrived, trash + "/files/x-" + tag);
     const std::string record = trash + "/info/x-" + tag + ".trashinfo";
-    EXPECT_NE(readFile(record).find("\nPath=" + x.substr(drive.top().size() + 1) + "\n"), std::string::npos) << readFile(record);
-    EXPECT_EQ(h.listed(drive.path()), std::vector<std::string> {x});
+    EXPECT_NE(readFile(record).find("\nPath=" + x.substr(drive.top().size() + 1) + "\n"), std::string::npos)
+        << readFile(record);
+    EXPECT_EQ(h.listed(drive.path()), std::vector<std::string> { x });
     if (row.absoluteRecord)
         writeFile(record, "[Trash Info]\nPath=" + x + "\nDeletionDate=2020-01-02T03:04:05\n");
 
@@ -286,19 +290,27 @@ TEST_P(DriveTrash, KeepsRecordsRelativeToTheDrivesTop)
 }
 
 const DriveTrashCase driveTrashCases[] = {
-    {"no shared Trash", {}, ".Trash-UID", false, false},
-    {"an older absolute record", {}, ".Trash-UID", false, true},
-    {"an administrator's sticky .Trash", [](const std::string& top) { fs::create_directory(top + "/.Trash"); ::chmod((top + "/.Trash").c_str(), 01777); },
-     ".Trash/UID", true, false},
-    {"a .Trash without the sticky bit", [](const std::string& top) { fs::create_directory(top + "/.Trash"); ::chmod((top + "/.Trash").c_str(), 0777); },
-     ".Trash-UID", true, false},
-    {"a .Trash that is a link to a sticky folder",
-     [](const std::string& top) {
-         fs::create_directory(top + "/shared");
-         ::chmod((top + "/shared").c_str(), 01777);
-         fs::create_directory_symlink(top + "/shared", top + "/.Trash");
-     },
-     ".Trash-UID", true, false},
+    { "no shared Trash", {}, ".Trash-UID", false, false },
+    { "an older absolute record", {}, ".Trash-UID", false, true },
+    { "an administrator's sticky .Trash",
+      [](const std::string& top) {
+          fs::create_directory(top + "/.Trash");
+          ::chmod((top + "/.Trash").c_str(), 01777);
+      },
+      ".Trash/UID", true, false },
+    { "a .Trash without the sticky bit",
+      [](const std::string& top) {
+          fs::create_directory(top + "/.Trash");
+          ::chmod((top + "/.Trash").c_str(), 0777);
+      },
+      ".Trash-UID", true, false },
+    { "a .Trash that is a link to a sticky folder",
+      [](const std::string& top) {
+          fs::create_directory(top + "/shared");
+          ::chmod((top + "/shared").c_str(), 01777);
+          fs::create_directory_symlink(top + "/shared", top + "/.Trash");
+      },
+      ".Trash-UID", true, false },
 };
 
 INSTANTIATE_TEST_SUITE_P(Layouts, DriveTrash, ::testing::ValuesIn(driveTrashCases),
@@ -348,8 +360,8 @@ TEST(SharedTrash, AnItemThatCantBeReadIsSaidSo)
         const char* label;
         std::string locked; // below the Trash folder
     } rows[] = {
-        {"the files folder can't be searched", "/files"},
-        {"the record can't be read", "/info/a.txt.trashinfo"},
+        { "the files folder can't be searched", "/files" },
+        { "the record can't be read", "/info/a.txt.trashinfo" },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
@@ -360,7 +372,8 @@ TEST(SharedTrash, AnItemThatCantBeReadIsSaidSo)
         ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
         withoutPrivileges(h.dir.path(), [&] {
             const auto result = Cleaner::undo("a", h.mac, false);
-            const std::string expected = h.mac.display(arrived) + " can't be read (Permission denied), so it wasn't put back.";
+            const std::string expected = h.mac.display(arrived)
+                + " can't be read (Permission denied), so it wasn't put back.";
             if (result.status == Status::failed && result.detail == expected && !present(h.at("Documents/a.txt")))
                 return true;
             std::cerr << result.detail << "\n";

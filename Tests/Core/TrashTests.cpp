@@ -79,11 +79,14 @@ TEST_P(FakeTrash, NumbersRepeatedNames)
 }
 
 const FakeTrashCase fakeTrashCases[] = {
-    {"repeats count up from 2", {}, {"a.txt", "a.txt", "a.txt"}, {"~/.Trash/a.txt", "~/.Trash/a.txt 2", "~/.Trash/a.txt 3"}},
-    {"a dangling link occupies a name", {"a.txt", "a.txt 2->nowhere"}, {"a.txt"}, {"~/.Trash/a.txt 3"}},
-    {"the first free name is taken", {"a.txt 2"}, {"a.txt", "a.txt"}, {"~/.Trash/a.txt", "~/.Trash/a.txt 3"}},
-    {"the number follows the extension", {"archive.tar.gz"}, {"archive.tar.gz"}, {"~/.Trash/archive.tar.gz 2"}},
-    {"odd names", {}, {"it's \"x\"\n\u00E9"}, {"~/.Trash/it's \"x\"\n\u00E9"}},
+    { "repeats count up from 2",
+      {},
+      { "a.txt", "a.txt", "a.txt" },
+      { "~/.Trash/a.txt", "~/.Trash/a.txt 2", "~/.Trash/a.txt 3" } },
+    { "a dangling link occupies a name", { "a.txt", "a.txt 2->nowhere" }, { "a.txt" }, { "~/.Trash/a.txt 3" } },
+    { "the first free name is taken", { "a.txt 2" }, { "a.txt", "a.txt" }, { "~/.Trash/a.txt", "~/.Trash/a.txt 3" } },
+    { "the number follows the extension", { "archive.tar.gz" }, { "archive.tar.gz" }, { "~/.Trash/archive.tar.gz 2" } },
+    { "odd names", {}, { "it's \"x\"\n\u00E9" }, { "~/.Trash/it's \"x\"\n\u00E9" } },
 };
 
 INSTANTIATE_TEST_SUITE_P(Trash, FakeTrash, ::testing::ValuesIn(fakeTrashCases));
@@ -117,15 +120,17 @@ protected:
     }
 
     TempDir dir_;
-    ScopedEnv home_ {"HOME", dir_.path() + "/home"};
-    ScopedEnv data_ {"XDG_DATA_HOME", dir_.path() + "/data"};
+    ScopedEnv home_ { "HOME", dir_.path() + "/home" };
+    ScopedEnv data_ { "XDG_DATA_HOME", dir_.path() + "/data" };
 };
 
 void expectRecord(const std::string& infoFile, const std::string& encodedPath)
 {
     const std::string record = readFile(infoFile);
     std::smatch match;
-    ASSERT_TRUE(std::regex_match(record, match, std::regex("\\[Trash Info\\]\nPath=(.*)\nDeletionDate=(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d)\n")))
+    ASSERT_TRUE(std::regex_match(
+        record, match,
+        std::regex("\\[Trash Info\\]\nPath=(.*)\nDeletionDate=(\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d)\n")))
         << record;
     EXPECT_EQ(match[1].str(), encodedPath);
     // Local time: read back as local time it lies within a few minutes of now.
@@ -140,15 +145,17 @@ TEST_F(DesktopTrash, RecordsWhereEachOddNameCameFrom)
     const struct {
         std::string name, encoded;
     } rows[] = {
-        {"plain.txt", "plain.txt"},
-        {"with space.txt", "with%20space.txt"},
-        {"new\nline", "new%0Aline"},
-        {"Caf\u00E9", "Caf%C3%A9"},
-        {"e\u0301", "e%CC%81"},
-        {"100%", "100%25"},
-        {"a#b?c&d=e+f", "a%23b%3Fc%26d%3De%2Bf"},
-        {"it's \"q\"\\", "it%27s%20%22q%22%5C"},
-        {"\xFF" "bad", "%FFbad"},
+        { "plain.txt", "plain.txt" },
+        { "with space.txt", "with%20space.txt" },
+        { "new\nline", "new%0Aline" },
+        { "Caf\u00E9", "Caf%C3%A9" },
+        { "e\u0301", "e%CC%81" },
+        { "100%", "100%25" },
+        { "a#b?c&d=e+f", "a%23b%3Fc%26d%3De%2Bf" },
+        { "it's \"q\"\\", "it%27s%20%22q%22%5C" },
+        { "\xFF"
+          "bad",
+          "%FFbad" },
     };
     for (const auto& row : rows) {
         const std::string original = item(row.name);
@@ -169,11 +176,8 @@ TEST_F(DesktopTrash, GivesEachClashAFreshName)
     const struct {
         std::string name, folder, arrival;
     } rows[] = {
-        {"a.txt", "one", "a.txt"},
-        {"a.txt", "two", "a.txt 2"},
-        {"a.txt", "three", "a.txt 3"},
-        {"b.txt", "one", "b.txt 2"},
-        {"c.txt", "one", "c.txt 2"},
+        { "a.txt", "one", "a.txt" },   { "a.txt", "two", "a.txt 2" }, { "a.txt", "three", "a.txt 3" },
+        { "b.txt", "one", "b.txt 2" }, { "c.txt", "one", "c.txt 2" },
     };
     for (const auto& row : rows) {
         const std::string arrived = live().trash(item(row.name, row.folder));
@@ -182,8 +186,9 @@ TEST_F(DesktopTrash, GivesEachClashAFreshName)
         expectRecord(info() + "/" + row.arrival + ".trashinfo", home() + "/" + row.folder + "/" + row.name);
     }
     EXPECT_EQ(readFile(files() + "/b.txt"), "left over");
-    EXPECT_EQ(namesIn(info()), (std::vector<std::string> {"a.txt 2.trashinfo", "a.txt 3.trashinfo", "a.txt.trashinfo",
-                                                          "b.txt 2.trashinfo", "c.txt 2.trashinfo", "c.txt.trashinfo"}));
+    EXPECT_EQ(namesIn(info()),
+              (std::vector<std::string> { "a.txt 2.trashinfo", "a.txt 3.trashinfo", "a.txt.trashinfo",
+                                          "b.txt 2.trashinfo", "c.txt 2.trashinfo", "c.txt.trashinfo" }));
 }
 
 TEST_F(DesktopTrash, MovesFoldersAndLinksThemselves)
@@ -231,7 +236,7 @@ TEST_F(DesktopTrash, AFailedMoveLeavesTheItemAndNoRecord)
         Platform::moveNoReplace(from, to);
     };
     EXPECT_EQ(Platform::moveToTrash(original, home(), raced), files() + "/a.txt 2");
-    EXPECT_EQ(namesIn(info()), std::vector<std::string> {"a.txt 2.trashinfo"});
+    EXPECT_EQ(namesIn(info()), std::vector<std::string> { "a.txt 2.trashinfo" });
 }
 
 TEST_F(DesktopTrash, ItemsOnAnotherDeviceGoToThatDevicesTrash)
@@ -269,12 +274,12 @@ TEST(TrashFolders, FollowTheDataHome)
         std::optional<std::string> data;
         std::string folder;
     } rows[] = {
-        {std::nullopt, "/h/.local/share/Trash"},
-        {"", "/h/.local/share/Trash"},
-        {"relative/data", "/h/.local/share/Trash"},
-        {"/d/", "/d/Trash"},
-        {"/d", "/d/Trash"},
-        {"//d/./e//", "/d/e/Trash"},
+        { std::nullopt, "/h/.local/share/Trash" },
+        { "", "/h/.local/share/Trash" },
+        { "relative/data", "/h/.local/share/Trash" },
+        { "/d/", "/d/Trash" },
+        { "/d", "/d/Trash" },
+        { "//d/./e//", "/d/e/Trash" },
     };
     for (const auto& row : rows) {
         ScopedEnv data("XDG_DATA_HOME", row.data);
@@ -287,7 +292,7 @@ TEST(TrashFolders, FollowTheDataHome)
         const std::string theirs = testing::TempDir() + "data-home-of-another-user";
         std::filesystem::create_directories(theirs);
         ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
-        for (const std::string& data : {theirs, theirs + "/not/made/yet"}) {
+        for (const std::string& data : { theirs, theirs + "/not/made/yet" }) {
             ScopedEnv kept("XDG_DATA_HOME", data);
             EXPECT_EQ(Platform::homeTrashFolder("/h"), "/h/.local/share/Trash") << data;
         }
@@ -306,20 +311,20 @@ TEST(TrashFolders, IsTrashPathRecognisesItemsInThisUsersTrash)
         std::string path;
         bool inTrash;
     } rows[] = {
-        {"/home/u/.local/share/Trash/files/a.txt", true},
-        {"/home/u/.local/share/Trash/files/dir/deep", true},
-        {"/media/u/Disk/.Trash-" + uid + "/files/a", true},
-        {"/media/u/Disk/.Trash/" + uid + "/files/a", true},
-        {"/media/u/Disk/.Trash-" + otherUid + "/files/a", false},
-        {"/media/u/Disk/.Trash/" + otherUid + "/files/a", false},
-        {"/home/u/.local/share/Trash/files", false},
-        {"/home/u/.local/share/Trash/files/", false},
-        {"/home/u/.local/share/Trash/info/a.txt.trashinfo", false},
-        {"/home/other/.local/share/Trash/files/a", false},
-        {"/home/u/MyTrash/files/a", false},
-        {"/media/u/Disk/.Trash-/files/a", false},
-        {"/media/u/Disk/.Trash-1x/files/a", false},
-        {"/home/u/files/a", false},
+        { "/home/u/.local/share/Trash/files/a.txt", true },
+        { "/home/u/.local/share/Trash/files/dir/deep", true },
+        { "/media/u/Disk/.Trash-" + uid + "/files/a", true },
+        { "/media/u/Disk/.Trash/" + uid + "/files/a", true },
+        { "/media/u/Disk/.Trash-" + otherUid + "/files/a", false },
+        { "/media/u/Disk/.Trash/" + otherUid + "/files/a", false },
+        { "/home/u/.local/share/Trash/files", false },
+        { "/home/u/.local/share/Trash/files/", false },
+        { "/home/u/.local/share/Trash/info/a.txt.trashinfo", false },
+        { "/home/other/.local/share/Trash/files/a", false },
+        { "/home/u/MyTrash/files/a", false },
+        { "/media/u/Disk/.Trash-/files/a", false },
+        { "/media/u/Disk/.Trash-1x/files/a", false },
+        { "/home/u/files/a", false },
     };
     for (const auto& row : rows)
         EXPECT_EQ(Platform::isTrashPath(row.path, "/home/u"), row.inTrash) << row.path;
@@ -354,7 +359,8 @@ TEST_F(Moves, NeverReplaceWhatIsAtTheTarget)
     const struct {
         const char *from, *to;
     } rows[] = {
-        {"file", "other"}, {"file", "dangling"}, {"folder", "emptyFolder"}, {"folder", "file"}, {"dangling", "file"},
+        { "file", "other" },  { "file", "dangling" }, { "folder", "emptyFolder" },
+        { "folder", "file" }, { "dangling", "file" },
     };
     for (const auto& row : rows)
         EXPECT_EQ(moveError(at(row.from), at(row.to)), std::errc::file_exists) << row.from << " -> " << row.to;
@@ -401,7 +407,7 @@ TEST_F(MovesAcrossDevices, KeepContentModesTimesLinksAndHardLinks)
     ASSERT_EQ(::symlink("../a.txt", at("tree/sub/up").c_str()), 0);
     ASSERT_EQ(::chmod(at("tree/a.txt").c_str(), 0640), 0);
     ASSERT_EQ(::chmod(at("tree/sub").c_str(), 0750), 0);
-    const struct timespec old[2] = {{1'000'000'000, 0}, {1'000'000'000, 123}};
+    const struct timespec old[2] = { { 1'000'000'000, 0 }, { 1'000'000'000, 123 } };
     ASSERT_EQ(::utimensat(AT_FDCWD, at("tree/sub/b.bin").c_str(), old, 0), 0);
     ASSERT_EQ(::utimensat(AT_FDCWD, at("tree/sub").c_str(), old, 0), 0);
 
@@ -413,7 +419,8 @@ TEST_F(MovesAcrossDevices, KeepContentModesTimesLinksAndHardLinks)
     EXPECT_EQ(readFile(to + "/sub/b.bin"), std::string(3 << 20, 'b'));
     EXPECT_EQ(readFile(to + "/empty"), "");
     EXPECT_EQ(fs::read_symlink(to + "/sub/up"), "../a.txt");
-    struct stat a {}, again {}, bin {}, sub {};
+    struct stat a {
+    }, again {}, bin {}, sub {};
     ASSERT_EQ(::stat((to + "/a.txt").c_str(), &a), 0);
     ASSERT_EQ(::stat((to + "/sub/a-again").c_str(), &again), 0);
     ASSERT_EQ(::stat((to + "/sub/b.bin").c_str(), &bin), 0);

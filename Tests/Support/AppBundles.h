@@ -21,10 +21,25 @@ struct AppSpec {
     bool appStoreReceipt = false;
 
     AppSpec() = default;
-    explicit AppSpec(std::string id) : bundleID(std::move(id)) {}
-    AppSpec& team(std::string id) { teamID = std::move(id); return *this; }
-    AppSpec& plist(InfoPlist kind) { infoPlist = kind; return *this; }
-    AppSpec& receipt() { appStoreReceipt = true; return *this; }
+    explicit AppSpec(std::string id)
+        : bundleID(std::move(id))
+    {
+    }
+    AppSpec& team(std::string id)
+    {
+        teamID = std::move(id);
+        return *this;
+    }
+    AppSpec& plist(InfoPlist kind)
+    {
+        infoPlist = kind;
+        return *this;
+    }
+    AppSpec& receipt()
+    {
+        appStoreReceipt = true;
+        return *this;
+    }
 };
 
 // Lays the bundle down at a real path and returns that path.

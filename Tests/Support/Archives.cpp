@@ -44,7 +44,8 @@ void writeZip(const std::string& path, const std::vector<ZipEntry>& entries)
         ::archive_entry_set_size(entry.get(), folder ? 0 : static_cast<la_int64_t>(content.size()));
         check(writer.get(), ::archive_write_header(writer.get(), entry.get()));
         if (!folder && !content.empty()
-            && ::archive_write_data(writer.get(), content.data(), content.size()) != static_cast<la_ssize_t>(content.size()))
+            && ::archive_write_data(writer.get(), content.data(), content.size())
+                != static_cast<la_ssize_t>(content.size()))
             throw std::runtime_error(std::string("zip: ") + ::archive_error_string(writer.get()));
     }
     check(writer.get(), ::archive_write_close(writer.get()));

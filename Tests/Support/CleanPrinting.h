@@ -10,8 +10,14 @@
 
 namespace Quandril {
 
-inline void PrintTo(const CleanResult& result, std::ostream* out) { *out << Json::dump(toJson(result)); }
-inline void PrintTo(const HistoryEntry& entry, std::ostream* out) { *out << Json::dump(toJson(entry)); }
+inline void PrintTo(const CleanResult& result, std::ostream* out)
+{
+    *out << Json::dump(toJson(result));
+}
+inline void PrintTo(const HistoryEntry& entry, std::ostream* out)
+{
+    *out << Json::dump(toJson(entry));
+}
 
 namespace Cleaner {
 

@@ -70,7 +70,7 @@ void damage(const std::string& file, FaultyFileOps::CopyFault fault)
             (void)::pwrite(fd, &byte, 1, middle);
         }
     }
-    const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    const struct timespec times[2] = { info.st_atim, info.st_mtim };
     (void)::futimens(fd, times);
     ::close(fd);
 }
@@ -79,15 +79,15 @@ void damage(const std::string& file, FaultyFileOps::CopyFault fault)
 
 std::string_view name(FileOp op)
 {
-    static constexpr std::array<std::string_view, 9> names {"trash",      "remove",     "moveNoReplace",
-                                                            "createFolder", "createLink", "copy",
-                                                            "runAsAdmin", "removeLink", "removeFolder"};
+    static constexpr std::array<std::string_view, 9> names { "trash",        "remove",     "moveNoReplace",
+                                                             "createFolder", "createLink", "copy",
+                                                             "runAsAdmin",   "removeLink", "removeFolder" };
     return names[static_cast<std::size_t>(op)];
 }
 
 FaultyFileOps& FaultyFileOps::failAt(int k, std::optional<FileOp> only, int error)
 {
-    failures_.push_back({k, only, error});
+    failures_.push_back({ k, only, error });
     return *this;
 }
 
@@ -129,7 +129,7 @@ int FaultyFileOps::count(FileOp op) const
 
 void FaultyFileOps::enter(FileOp op, const std::string& first, const std::string& second)
 {
-    calls_.push_back({op, first, second});
+    calls_.push_back({ op, first, second });
     const int position = static_cast<int>(calls_.size());
     const int ofKind = count(op);
     for (const auto& hook : hooks_)
@@ -205,7 +205,7 @@ bool FaultyFileOps::runAsAdmin(const Mac& mac, const std::vector<std::vector<std
         // A privileged run reports failure, as a refused password does.
         return false;
     }
-    return adminExecutes_ && !commands.empty() && Platform::runToEnd("/bin/sh", {"-c", line});
+    return adminExecutes_ && !commands.empty() && Platform::runToEnd("/bin/sh", { "-c", line });
 }
 
 void FaultyFileOps::removeLink(const std::string& path)

@@ -65,7 +65,7 @@ Mac Scene::populate(FakeMachine& m)
 
 HistoryEntry Scene::record(const std::string& id, std::vector<Relocation> relocated) const
 {
-    HistoryEntry entry {Clock::now(), id, "Title of " + id, Action::Kind::trash, 4321, std::move(relocated), {}};
+    HistoryEntry entry { Clock::now(), id, "Title of " + id, Action::Kind::trash, 4321, std::move(relocated), {} };
     EXPECT_TRUE(History::append(entry, mac));
     return entry;
 }
@@ -74,7 +74,7 @@ HistoryEntry Scene::trashed(const std::string& id, const std::vector<std::string
 {
     std::vector<Relocation> records;
     for (const auto& display : displays)
-        records.push_back({at(display), FileOps::live().trash(mac, at(display)), {}, {}});
+        records.push_back({ at(display), FileOps::live().trash(mac, at(display)), {}, {} });
     return record(id, records);
 }
 
@@ -87,10 +87,10 @@ HistoryEntry Scene::linked(const std::string& id, const std::vector<std::string>
     for (const auto& display : displays) {
         const std::string item = at(display), place = folder + "/" + lastComponent(item);
         files.copy(item, place);
-        records.push_back({item, place, {}, {}});
-        records.push_back({item, files.trash(mac, item), {}, {}});
+        records.push_back({ item, place, {}, {} });
+        records.push_back({ item, files.trash(mac, item), {}, {} });
         files.createLink(item, place);
-        records.push_back({item, place, true, {}});
+        records.push_back({ item, place, true, {} });
     }
     return record(id, records);
 }
@@ -102,7 +102,7 @@ HistoryEntry Scene::movedToDrive(const std::string& id, const std::string& displ
     const std::string target = at(std::string(drive) + "/Moved from Mac/" + lastComponent(item));
     files.createFolder(at(std::string(drive) + "/Moved from Mac"));
     files.copy(item, target);
-    return record(id, {{item, target, {}, {}}, {item, files.trash(mac, item), {}, {}}});
+    return record(id, { { item, target, {}, {} }, { item, files.trash(mac, item), {}, {} } });
 }
 
 HistoryEntry Scene::parked(const std::string& id, const std::string& display) const
@@ -111,14 +111,14 @@ HistoryEntry Scene::parked(const std::string& id, const std::string& display) co
     const std::string place = at(std::string(drive) + "/Removed from iCloud/" + lastComponent(item));
     FileOps::live().createFolder(at(std::string(drive) + "/Removed from iCloud"));
     FileOps::live().moveNoReplace(item, place);
-    return record(id, {{item, place, {}, true}});
+    return record(id, { { item, place, {}, true } });
 }
 
 std::vector<Relocation> reversed(const std::vector<Relocation>& items)
 {
     std::vector<Relocation> out;
     for (const auto& item : items)
-        out.push_back({item.to, item.from, {}, {}});
+        out.push_back({ item.to, item.from, {}, {} });
     return out;
 }
 

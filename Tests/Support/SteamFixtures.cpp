@@ -46,7 +46,8 @@ void installGame(FakeMachine& machine, std::string_view library, const std::stri
                  const std::string& installDir, std::int64_t bytes)
 {
     const std::string steamapps = std::string(library) + "/steamapps/";
-    machine.text(steamapps + "appmanifest_" + appID + ".acf", manifest(appID, vdfEscaped(name), vdfEscaped(installDir)));
+    machine.text(steamapps + "appmanifest_" + appID + ".acf",
+                 manifest(appID, vdfEscaped(name), vdfEscaped(installDir)));
     if (bytes >= 0)
         machine.file(steamapps + "common/" + installDir + "/game.bin", bytes);
 }

@@ -83,7 +83,8 @@ inline std::int64_t ownBytes(const std::string& path)
 // True when /dev/shm is writable and lies on another file system than `path`.
 inline bool shmIsAnotherDevice(const std::string& path)
 {
-    struct stat shm {}, ours {};
+    struct stat shm {
+    }, ours {};
     return ::stat("/dev/shm", &shm) == 0 && ::stat(path.c_str(), &ours) == 0 && shm.st_dev != ours.st_dev
         && ::access("/dev/shm", W_OK) == 0;
 }

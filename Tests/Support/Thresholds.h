@@ -19,8 +19,11 @@ struct ThresholdCase {
 
 inline std::vector<ThresholdCase> thresholdCases(std::int64_t bytes)
 {
-    return { { bytes, std::nullopt, true }, { bytes + 1, std::nullopt, false }, { 0, bytes, true },
-             { 0, bytes + 1, false }, { bytes + 1, bytes, true } };
+    return { { bytes, std::nullopt, true },
+             { bytes + 1, std::nullopt, false },
+             { 0, bytes, true },
+             { 0, bytes + 1, false },
+             { bytes + 1, bytes, true } };
 }
 
 inline std::ostream& operator<<(std::ostream& out, const ThresholdCase& c)

@@ -54,8 +54,7 @@ std::optional<std::string> runTool(const std::vector<std::string>& command, cons
     }
     ::close(out[0]);
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return std::nullopt;
     return text;
@@ -92,7 +91,8 @@ std::string ScratchDrive::mountedElsewhere()
     if (!mounted_)
         return {};
     elsewhere_ = path_ + "-elsewhere";
-    if (::mkdir(elsewhere_.c_str(), 0700) != 0 || ::mount(path_.c_str(), elsewhere_.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    if (::mkdir(elsewhere_.c_str(), 0700) != 0
+        || ::mount(path_.c_str(), elsewhere_.c_str(), nullptr, MS_BIND, nullptr) != 0) {
         ::rmdir(elsewhere_.c_str());
         elsewhere_.clear();
     }

@@ -15,11 +15,11 @@ class TreeSnapshot {
 public:
     struct Entry {
         enum class Kind { file, folder, link } kind = Kind::file;
-        unsigned mode = 0;          // permission bits
-        std::int64_t size = 0;      // files only
-        std::int64_t mtimeNs = 0;   // files and links
-        std::string sha256;         // files only
-        std::string target;         // links only
+        unsigned mode = 0;        // permission bits
+        std::int64_t size = 0;    // files only
+        std::int64_t mtimeNs = 0; // files and links
+        std::string sha256;       // files only
+        std::string target;       // links only
 
         friend bool operator==(const Entry&, const Entry&) = default;
     };

@@ -74,7 +74,7 @@ QString what(const Finding& finding)
         return QStringLiteral("Moved to the Trash.");
     case Action::Kind::command: {
         QStringList words;
-        for (const auto& word : finding.action.command.value_or(std::vector<std::string>{}))
+        for (const auto& word : finding.action.command.value_or(std::vector<std::string> {}))
             words << text(word);
         return QStringLiteral("Cleared with its own tool: ") + words.join(' ');
     }
@@ -116,7 +116,8 @@ QString title(const Split& split, const Bytes& format)
 
 QString forYouHeading(const Split& split, const Bytes& format)
 {
-    return QStringLiteral("For you to do (") + format(split.forYouBytes) + QStringLiteral("): Gorrin leaves these alone");
+    return QStringLiteral("For you to do (") + format(split.forYouBytes)
+        + QStringLiteral("): Gorrin leaves these alone");
 }
 
 bool canFreeUp(const Split& split, const std::string& chosenDrivePath)

@@ -40,7 +40,8 @@ void OpenAppButton::open()
 {
     apps_.tryOpenApp(app_, this, [this](bool started) {
         missing_ = !started;
-        setText(Look::buttonText(missing_ ? app_ + QStringLiteral(" isn't installed") : QStringLiteral("Open ") + app_));
+        setText(
+            Look::buttonText(missing_ ? app_ + QStringLiteral(" isn't installed") : QStringLiteral("Open ") + app_));
         setEnabled(!missing_);
     });
 }
@@ -73,7 +74,8 @@ FindingRow::FindingRow(AppServices& services, Finding finding, QWidget* parent)
     QLabel* title = Look::plainLabel(text(finding_.title), this, true);
     Look::setTextStyle(title, TextStyle::body, QFont::Medium);
     titleLine->addWidget(title, 1);
-    titleLine->addWidget(Look::plainLabel(AppFormat::bytes(finding_.bytes, services_.preferences), this), 0, Qt::AlignTop);
+    titleLine->addWidget(Look::plainLabel(AppFormat::bytes(finding_.bytes, services_.preferences), this), 0,
+                         Qt::AlignTop);
     column->addLayout(titleLine);
 
     QLabel* reason = Look::plainLabel(text(finding_.reason), this, true);

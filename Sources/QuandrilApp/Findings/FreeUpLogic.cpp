@@ -33,7 +33,7 @@ std::vector<TierBlock> tierBlocks(const ScanReport& report, const std::string& d
 {
     std::vector<TierBlock> blocks;
     for (const Tier tier : TierInfo::allCases) {
-        TierBlock block{tier, {}};
+        TierBlock block { tier, {} };
         for (std::size_t i = 0; i < report.findings.size(); ++i) {
             const Finding& finding = report.findings[i];
             if (finding.tier == tier && finding.drive == drivePath)
@@ -114,15 +114,15 @@ std::vector<Mark> marks(const Finding& finding)
     const QString orange = QStringLiteral("orange");
     const QString secondary = QStringLiteral("secondary");
     if (finding.caution)
-        out.push_back({QStringLiteral("exclamationmark.triangle"), text(*finding.caution), orange});
+        out.push_back({ QStringLiteral("exclamationmark.triangle"), text(*finding.caution), orange });
     if (finding.blockedBy)
-        out.push_back({QStringLiteral("pause.circle"), text(*finding.blockedBy), orange});
+        out.push_back({ QStringLiteral("pause.circle"), text(*finding.blockedBy), orange });
     if (finding.unsure)
-        out.push_back({QStringLiteral("questionmark.circle"),
-                       QStringLiteral("Whose this is isn't certain, so Gorrin won't touch it. Look inside first."),
-                       secondary});
+        out.push_back({ QStringLiteral("questionmark.circle"),
+                        QStringLiteral("Whose this is isn't certain, so Gorrin won't touch it. Look inside first."),
+                        secondary });
     if (finding.action.kind == Action::Kind::handOff && finding.action.steps)
-        out.push_back({QStringLiteral("arrow.right.circle"), text(*finding.action.steps), secondary});
+        out.push_back({ QStringLiteral("arrow.right.circle"), text(*finding.action.steps), secondary });
     return out;
 }
 

@@ -133,9 +133,8 @@ void FreeUpView::buildHeader(QVBoxLayout* column)
     pickerRow->addWidget(drivePicker_);
     drivePickerBox_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     row->addWidget(drivePickerBox_);
-    connect(drivePicker_, &QComboBox::activated, this, [this](int index) {
-        pickDrive(drivePicker_->itemData(index).toString().toStdString());
-    });
+    connect(drivePicker_, &QComboBox::activated, this,
+            [this](int index) { pickDrive(drivePicker_->itemData(index).toString().toStdString()); });
     pickerSlot_ = new QHBoxLayout;
     pickerSlot_->setContentsMargins(0, 0, 0, 0);
     row->addLayoutItem(pickerSlot_);
@@ -167,7 +166,7 @@ void FreeUpView::buildFooter(QVBoxLayout* column)
             return;
         // Only this drive's findings, as the current report holds them; choices elsewhere go.
         const auto ids = FreeUpLogic::driveFindingIDs(*report, drive->path);
-        services_.model.setSelected({ids.begin(), ids.end()});
+        services_.model.setSelected({ ids.begin(), ids.end() });
     });
     row->addWidget(selectAll_);
     chosen_ = Look::plainLabel(QString(), footer);
@@ -307,26 +306,26 @@ void FreeUpView::rebuildList(const DriveInfo& drive, std::optional<Plan> plan)
     rows_.clear();
     std::vector<RowList::Row> looks;
     if (shown_->plan) {
-        rows_.push_back({RowKind::routes});
-        looks.push_back({int(60 + 46 * shown_->plan->routes.size()), true, false});
+        rows_.push_back({ RowKind::routes });
+        looks.push_back({ int(60 + 46 * shown_->plan->routes.size()), true, false });
     }
     bool any = false;
     for (const auto& block : shown_->blocks) {
-        rows_.push_back({RowKind::tierHeader, block.tier});
-        looks.push_back({30, true, true});
+        rows_.push_back({ RowKind::tierHeader, block.tier });
+        looks.push_back({ 30, true, true });
         for (const std::size_t item : block.items) {
-            rows_.push_back({RowKind::finding, block.tier, item});
-            looks.push_back({100, false, false});
+            rows_.push_back({ RowKind::finding, block.tier, item });
+            looks.push_back({ 100, false, false });
             any = true;
         }
     }
     if (!any) {
-        rows_.push_back({RowKind::asleep});
-        looks.push_back({48, true, false});
+        rows_.push_back({ RowKind::asleep });
+        looks.push_back({ 48, true, false });
     }
     if (NotesSection::hasContent(shown_->report, services_.model.mac())) {
-        rows_.push_back({RowKind::notes});
-        looks.push_back({60, true, true});
+        rows_.push_back({ RowKind::notes });
+        looks.push_back({ 60, true, true });
     }
     list_->setRows(std::move(looks), [this](int index) { return makeRow(index); });
 }
@@ -348,7 +347,8 @@ QWidget* FreeUpView::makeRow(int index)
             ids.push_back(finding->id);
         return new SelectAllHeader(services_.model, SelectAllHeader::Selection::findings,
                                    QString::fromStdString(std::string(Quandril::title(row.tier))),
-                                   AppFormat::bytes(FreeUpLogic::totalBytes(items), services_.preferences), std::move(ids));
+                                   AppFormat::bytes(FreeUpLogic::totalBytes(items), services_.preferences),
+                                   std::move(ids));
     }
     case RowKind::finding:
         return new FindingRow(services_, shown_->report.findings[row.finding]);
@@ -387,8 +387,9 @@ void FreeUpView::refreshFooter()
     chosen_->setVisible(!selected.empty());
     selectNone_->setVisible(!selected.empty());
     if (!selected.empty())
-        chosen_->setText(FreeUpLogic::chosenLine(selected.size(), model.selectedBytes(),
-                                                 [this](std::int64_t n) { return AppFormat::bytes(n, services_.preferences); }));
+        chosen_->setText(FreeUpLogic::chosenLine(selected.size(), model.selectedBytes(), [this](std::int64_t n) {
+            return AppFormat::bytes(n, services_.preferences);
+        }));
     freeUp_->setEnabled(freeUpEnabled());
     for (QShortcut* shortcut : returnKeys_)
         shortcut->setEnabled(freeUp_->isEnabled());

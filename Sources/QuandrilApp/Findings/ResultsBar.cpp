@@ -35,15 +35,20 @@ QString ResultsBar::doneLine(const std::vector<CleanResult>& results, const Pref
 
 ResultLine ResultsBar::line(const CleanResult& result)
 {
-    const QString text = QString::fromStdString(result.title) + QStringLiteral(": ") + QString::fromStdString(result.detail);
+    const QString text = QString::fromStdString(result.title) + QStringLiteral(": ")
+        + QString::fromStdString(result.detail);
     const QString orange = QStringLiteral("orange");
     switch (result.status) {
-    case CleanResult::Status::done: return {text, QStringLiteral("checkmark.circle"), QStringLiteral("primary")};
-    case CleanResult::Status::wouldDo: return {text, QStringLiteral("eye"), orange};
-    case CleanResult::Status::refused: return {text, QStringLiteral("hand.raised"), orange};
-    case CleanResult::Status::failed: return {text, QStringLiteral("xmark.octagon"), orange};
+    case CleanResult::Status::done:
+        return { text, QStringLiteral("checkmark.circle"), QStringLiteral("primary") };
+    case CleanResult::Status::wouldDo:
+        return { text, QStringLiteral("eye"), orange };
+    case CleanResult::Status::refused:
+        return { text, QStringLiteral("hand.raised"), orange };
+    case CleanResult::Status::failed:
+        return { text, QStringLiteral("xmark.octagon"), orange };
     }
-    return {text, QString(), orange};
+    return { text, QString(), orange };
 }
 
 ResultsBar::ResultsBar(Model& model, QWidget* parent)

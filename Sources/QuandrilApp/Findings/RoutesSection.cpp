@@ -34,8 +34,9 @@ RoutesSection::RoutesSection(AppServices& services, Plan plan, QWidget* parent)
 
     for (const Route& route : plan_.routes) {
         auto* row = new QHBoxLayout;
-        row->addWidget(route.reachesGoal ? new SymbolView(QStringLiteral("checkmark.circle.fill"), QStringLiteral("green"), 16, this)
-                                         : new SymbolView(QStringLiteral("circle"), QStringLiteral("secondary"), 16, this));
+        row->addWidget(route.reachesGoal
+                           ? new SymbolView(QStringLiteral("checkmark.circle.fill"), QStringLiteral("green"), 16, this)
+                           : new SymbolView(QStringLiteral("circle"), QStringLiteral("secondary"), 16, this));
         auto* texts = new QVBoxLayout;
         texts->setSpacing(2);
         texts->addWidget(Look::plainLabel(QString::fromStdString(route.title), this, true));
@@ -45,7 +46,7 @@ RoutesSection::RoutesSection(AppServices& services, Plan plan, QWidget* parent)
         choose->setEnabled(!route.findingIDs.empty());
         connect(choose, &QPushButton::clicked, this, [this, ids = route.findingIDs] {
             // The route's findings replace whatever was chosen before.
-            services_.model.setSelected({ids.begin(), ids.end()});
+            services_.model.setSelected({ ids.begin(), ids.end() });
         });
         choose_.push_back(choose);
         row->addWidget(choose);

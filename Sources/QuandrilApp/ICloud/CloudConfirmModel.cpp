@@ -51,8 +51,9 @@ QString CloudConfirmModel::explanation(const QString& drive)
     const auto& name = ICloud::parkedFolder;
     const QString folder = '"' + QString::fromUtf8(name.data(), qsizetype(name.size())) + '"';
     return QStringLiteral("Each file is checked byte for byte (against the copy that stays, for a copy), copied to ")
-        + drive + QStringLiteral(" and checked again, and only then removed from iCloud, which removes it from all "
-                                 "your devices. It waits on ")
+        + drive
+        + QStringLiteral(" and checked again, and only then removed from iCloud, which removes it from all "
+                         "your devices. It waits on ")
         + drive + QStringLiteral(" in ") + folder
         + QStringLiteral(" until you delete that folder; History can put it back.");
 }

@@ -106,9 +106,10 @@ std::vector<ParkEntry> parkEntries(const std::vector<DriveInfo>& externals, cons
 {
     std::vector<ParkEntry> entries;
     for (const DriveInfo& drive : externals) {
-        entries.push_back({ drive.path, text(drive.name) + QStringLiteral(" (")
-                                            + AppFormat::bytes(AppFormat::freeBytes(drive, preferences), preferences)
-                                            + QStringLiteral(" free)") });
+        entries.push_back({ drive.path,
+                            text(drive.name) + QStringLiteral(" (")
+                                + AppFormat::bytes(AppFormat::freeBytes(drive, preferences), preferences)
+                                + QStringLiteral(" free)") });
     }
     return entries;
 }

@@ -30,8 +30,8 @@ namespace CloudResultsLogic {
 // user's locale writes numbers (12,345), the amounts through AppFormat::bytes.
 QString totalsLine(const CloudScan& scan, const Preferences& preferences);
 
-inline const QString readingLine =
-    QStringLiteral("Reading iCloud's list of files and looking for copies on your drives. Nothing is downloaded.");
+inline const QString readingLine = QStringLiteral(
+    "Reading iCloud's list of files and looking for copies on your drives. Nothing is downloaded.");
 inline const QString scanName = QStringLiteral("The iCloud scan");
 inline const QString nothingFound = QStringLiteral("No copies or big files found in iCloud.");
 

@@ -293,18 +293,20 @@ void ICloudResults::rebuildList()
     if (scan) {
         if (const auto copies = Logic::copiesSection(*scan)) {
             auto* card = new ListCard(listBox_);
-            card->add(new SelectAllHeader(model_, SelectAllHeader::Selection::iCloud, copies->title,
-                                          QStringLiteral("up to ") + AppFormat::bytes(copies->bytes, model_.preferences()),
-                                          copies->ids, card));
+            card->add(
+                new SelectAllHeader(model_, SelectAllHeader::Selection::iCloud, copies->title,
+                                    QStringLiteral("up to ") + AppFormat::bytes(copies->bytes, model_.preferences()),
+                                    copies->ids, card));
             for (const CopyGroup& group : scan->groups)
                 card->add(new CopyGroupRow(model_, group, card));
             column->addWidget(card);
         }
         if (const auto biggest = Logic::biggestSection(*scan)) {
             auto* card = new ListCard(listBox_);
-            card->add(new SelectAllHeader(model_, SelectAllHeader::Selection::iCloud, biggest->title,
-                                          QStringLiteral("up to ") + AppFormat::bytes(biggest->bytes, model_.preferences()),
-                                          biggest->ids, card));
+            card->add(
+                new SelectAllHeader(model_, SelectAllHeader::Selection::iCloud, biggest->title,
+                                    QStringLiteral("up to ") + AppFormat::bytes(biggest->bytes, model_.preferences()),
+                                    biggest->ids, card));
             for (const CloudItem& item : scan->biggest)
                 card->add(new CloudItemRow(model_, item, true, card));
             column->addWidget(card);
@@ -331,9 +333,9 @@ void ICloudResults::refresh()
 
     const auto& failure = model_.cloudScanFailure();
     totals_->setVisible(scan.has_value());
-    totals_->setText(!scan ? QString()
-                           : failure ? ScanButton::failedLine(Logic::scanName, *failure)
-                                     : Logic::totalsLine(*scan, preferences));
+    totals_->setText(!scan         ? QString()
+                         : failure ? ScanButton::failedLine(Logic::scanName, *failure)
+                                   : Logic::totalsLine(*scan, preferences));
     scan_->setScanning(scanning);
     scan_->setEnabled(!scanning && !running);
     turnOff_->setEnabled(!running);

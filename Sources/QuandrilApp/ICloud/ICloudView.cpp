@@ -41,8 +41,8 @@ ICloudIntro::ICloudIntro(Model& model, QWidget* parent)
     auto* title = new SymbolLabel(QStringLiteral("icloud.slash"), QStringLiteral("iCloud cleanup is off"), content_);
     Look::setTextStyle(title, TextStyle::title2);
     stack->addWidget(title);
-    stack->addWidget(Look::plainLabel(
-        QStringLiteral("Gorrin leaves iCloud alone unless you turn this on. With it on:"), content_, true));
+    stack->addWidget(Look::plainLabel(QStringLiteral("Gorrin leaves iCloud alone unless you turn this on. With it on:"),
+                                      content_, true));
 
     auto* pointsBox = new QWidget(content_);
     auto* points = new QVBoxLayout(pointsBox);
@@ -59,8 +59,7 @@ ICloudIntro::ICloudIntro(Model& model, QWidget* parent)
           QStringLiteral("arrow.down.circle") },
         { QStringLiteral("Each is copied to your drive and checked again, then removed from iCloud. Nothing is simply "
                          "deleted: it waits on the drive in \"")
-              + parkedFolderName()
-              + QStringLiteral("\" until you delete that folder, and History can put it back."),
+              + parkedFolderName() + QStringLiteral("\" until you delete that folder, and History can put it back."),
           QStringLiteral("externaldrive") },
     };
     for (const auto& [text, symbol] : lines)
@@ -71,8 +70,8 @@ ICloudIntro::ICloudIntro(Model& model, QWidget* parent)
     stack->addWidget(pointsBox);
 
     auto* warning = Look::plainLabel(QStringLiteral("Removing a file from iCloud removes it from all your "
-                                                         "devices, which is why every one waits on your drive first."),
-                                          content_, true);
+                                                    "devices, which is why every one waits on your drive first."),
+                                     content_, true);
     Look::setTextStyle(warning, TextStyle::callout);
     stack->addWidget(warning);
     turnOn_->setDefault(true);

@@ -22,10 +22,14 @@ using DriveGaugeLogic::Tone;
 QString toneName(Tone tone)
 {
     switch (tone) {
-    case Tone::red: return QStringLiteral("red");
-    case Tone::secondary: return QStringLiteral("secondary");
-    case Tone::orange: return QStringLiteral("orange");
-    case Tone::accent: return QStringLiteral("accent");
+    case Tone::red:
+        return QStringLiteral("red");
+    case Tone::secondary:
+        return QStringLiteral("secondary");
+    case Tone::orange:
+        return QStringLiteral("orange");
+    case Tone::accent:
+        return QStringLiteral("accent");
     }
     return QStringLiteral("secondary");
 }
@@ -33,7 +37,9 @@ QString toneName(Tone tone)
 bool refreshGauges(std::span<DriveGauge* const> gauges, const std::vector<DriveInfo>& drives)
 {
     const bool same = std::equal(gauges.begin(), gauges.end(), drives.begin(), drives.end(),
-                                 [](const DriveGauge* gauge, const DriveInfo& drive) { return gauge->drive().path == drive.path; });
+                                 [](const DriveGauge* gauge, const DriveInfo& drive) {
+                                     return gauge->drive().path == drive.path;
+                                 });
     if (!same)
         return false;
     // Only a gauge whose reading changed refreshes.

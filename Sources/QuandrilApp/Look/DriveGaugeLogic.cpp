@@ -54,7 +54,7 @@ double goalMarkOffset(double mark, double barWidth)
 }
 
 QString verdict(const std::optional<Goal>& goal, std::int64_t shortBy,
-    const std::function<QString(std::int64_t)>& bytes)
+                const std::function<QString(std::int64_t)>& bytes)
 {
     if (!goal)
         return QStringLiteral("No goal set.");

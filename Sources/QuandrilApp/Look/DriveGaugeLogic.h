@@ -51,6 +51,6 @@ double goalMarkOffset(double mark, double barWidth);
 // "No goal set.", "<short> short of the goal (<goal> free)." or "Goal met: <goal> free.";
 // `bytes` formats the shortfall as the app formats amounts.
 QString verdict(const std::optional<Goal>& goal, std::int64_t shortBy,
-    const std::function<QString(std::int64_t)>& bytes);
+                const std::function<QString(std::int64_t)>& bytes);
 
 } // namespace Quandril::App::DriveGaugeLogic

@@ -67,7 +67,7 @@ QSize FlowLayout::sizeHint() const
     QSize all;
     for (const QLayoutItem* item : shown()) {
         const QSize size = item->sizeHint();
-        all = {all.width() + (all.width() > 0 ? gap() : 0) + size.width(), qMax(all.height(), size.height())};
+        all = { all.width() + (all.width() > 0 ? gap() : 0) + size.width(), qMax(all.height(), size.height()) };
     }
     const QMargins margins = contentsMargins();
     return all.grownBy(margins);
@@ -80,7 +80,7 @@ QSize FlowLayout::minimumSize() const
         width = qMax(width, item->minimumSize().width());
     const QMargins margins = contentsMargins();
     width += margins.left() + margins.right();
-    return {width, heightForWidth(width)};
+    return { width, heightForWidth(width) };
 }
 
 void FlowLayout::setGeometry(const QRect& rect)

@@ -20,9 +20,9 @@ namespace GoalPickerLogic {
 
 const QStringList& options()
 {
-    static const QStringList list{QStringLiteral("25GB"), QStringLiteral("50GB"), QStringLiteral("75GB"),
-                                  QStringLiteral("100GB"), QStringLiteral("10%"), QStringLiteral("20%"),
-                                  QStringLiteral("30%")};
+    static const QStringList list { QStringLiteral("25GB"),  QStringLiteral("50GB"), QStringLiteral("75GB"),
+                                    QStringLiteral("100GB"), QStringLiteral("10%"),  QStringLiteral("20%"),
+                                    QStringLiteral("30%") };
     return list;
 }
 
@@ -48,7 +48,7 @@ class CustomField : public QLineEdit {
 public:
     using QLineEdit::QLineEdit;
 
-    QSize sizeHint() const override { return {150, QLineEdit::sizeHint().height()}; }
+    QSize sizeHint() const override { return { 150, QLineEdit::sizeHint().height() }; }
 
 protected:
     bool event(QEvent* event) override

@@ -25,14 +25,22 @@ namespace {
 QString styleName(TextStyle style)
 {
     switch (style) {
-    case TextStyle::body: return QStringLiteral("body");
-    case TextStyle::headline: return QStringLiteral("headline");
-    case TextStyle::subheadline: return QStringLiteral("subheadline");
-    case TextStyle::callout: return QStringLiteral("callout");
-    case TextStyle::caption: return QStringLiteral("caption");
-    case TextStyle::header: return QStringLiteral("header");
-    case TextStyle::title2: return QStringLiteral("title2");
-    case TextStyle::title3: return QStringLiteral("title3");
+    case TextStyle::body:
+        return QStringLiteral("body");
+    case TextStyle::headline:
+        return QStringLiteral("headline");
+    case TextStyle::subheadline:
+        return QStringLiteral("subheadline");
+    case TextStyle::callout:
+        return QStringLiteral("callout");
+    case TextStyle::caption:
+        return QStringLiteral("caption");
+    case TextStyle::header:
+        return QStringLiteral("header");
+    case TextStyle::title2:
+        return QStringLiteral("title2");
+    case TextStyle::title3:
+        return QStringLiteral("title3");
     }
     return QStringLiteral("body");
 }
@@ -45,14 +53,21 @@ QFont font(TextStyle style, std::optional<QFont::Weight> weight)
     qreal scale = 1;
     QFont::Weight own = QFont::Normal;
     switch (style) {
-    case TextStyle::body: break;
-    case TextStyle::headline: own = QFont::DemiBold; break;
+    case TextStyle::body:
+        break;
+    case TextStyle::headline:
+        own = QFont::DemiBold;
+        break;
     case TextStyle::subheadline:
         scale = 0.92;
         own = QFont::DemiBold;
         break;
-    case TextStyle::callout: scale = 0.96; break;
-    case TextStyle::caption: scale = 0.85; break;
+    case TextStyle::callout:
+        scale = 0.96;
+        break;
+    case TextStyle::caption:
+        scale = 0.85;
+        break;
     case TextStyle::header:
         scale = 0.9;
         own = QFont::DemiBold;
@@ -61,7 +76,9 @@ QFont font(TextStyle style, std::optional<QFont::Weight> weight)
         scale = 1.45;
         own = QFont::Bold;
         break;
-    case TextStyle::title3: scale = 1.25; break;
+    case TextStyle::title3:
+        scale = 1.25;
+        break;
     }
     font.setPointSizeF(base * scale);
     font.setWeight(weight.value_or(own));
@@ -142,7 +159,7 @@ QIcon symbolIcon(const QString& symbol, const QColor& color, int side, const QCo
         return pixmap;
     };
     QIcon icon;
-    for (const qreal ratio : {1.0, 2.0}) {
+    for (const qreal ratio : { 1.0, 2.0 }) {
         icon.addPixmap(draw(ratio, color), QIcon::Normal);
         if (selected.isValid())
             icon.addPixmap(draw(ratio, selected), QIcon::Selected);

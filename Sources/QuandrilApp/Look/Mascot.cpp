@@ -29,16 +29,16 @@ struct Pose {
     QStringView symbol;
 };
 
-constexpr std::array<Pose, 8> poses{{
-    {GorrinSlot::idle, u"idle", u"person.fill"},
-    {GorrinSlot::scanning, u"scanning", u"magnifyingglass"},
-    {GorrinSlot::presenting, u"presenting", u"hand.point.up.left.fill"},
-    {GorrinSlot::moving, u"moving", u"shippingbox.fill"},
-    {GorrinSlot::done, u"done", u"checkmark.seal.fill"},
-    {GorrinSlot::concerned, u"concerned", u"exclamationmark.bubble.fill"},
-    {GorrinSlot::stop, u"stop", u"lock.fill"},
-    {GorrinSlot::asleep, u"asleep", u"moon.zzz.fill"},
-}};
+constexpr std::array<Pose, 8> poses { {
+    { GorrinSlot::idle, u"idle", u"person.fill" },
+    { GorrinSlot::scanning, u"scanning", u"magnifyingglass" },
+    { GorrinSlot::presenting, u"presenting", u"hand.point.up.left.fill" },
+    { GorrinSlot::moving, u"moving", u"shippingbox.fill" },
+    { GorrinSlot::done, u"done", u"checkmark.seal.fill" },
+    { GorrinSlot::concerned, u"concerned", u"exclamationmark.bubble.fill" },
+    { GorrinSlot::stop, u"stop", u"lock.fill" },
+    { GorrinSlot::asleep, u"asleep", u"moon.zzz.fill" },
+} };
 
 const Pose& pose(GorrinSlot slot)
 {
@@ -89,7 +89,7 @@ GorrinImage::GorrinImage(GorrinSlot slot, qreal size, QWidget* parent)
 QSize GorrinImage::sizeHint() const
 {
     const int side = qCeil(size_);
-    return {side, side};
+    return { side, side };
 }
 
 QSize GorrinImage::minimumSizeHint() const
@@ -101,7 +101,7 @@ QImage GorrinImage::image(GorrinSlot, bool)
 {
     registerMascotResources();
     const QDir folder(pictureFolder());
-    for (const char* name : {"gorrin-logo@2x.png", "gorrin-logo@1x.png"}) {
+    for (const char* name : { "gorrin-logo@2x.png", "gorrin-logo@1x.png" }) {
         const QString path = folder.filePath(QLatin1String(name));
         if (QFileInfo(path).isFile())
             return QImage(path);
@@ -124,7 +124,7 @@ GorrinImage::FallbackLayout GorrinImage::fallbackLayout(const QRectF& area, qrea
     const auto centred = [&area](qreal side) {
         return QRectF(area.center() - QPointF(side / 2, side / 2), QSizeF(side, side));
     };
-    return {centred(size), centred(size * symbolScale)};
+    return { centred(size), centred(size * symbolScale) };
 }
 
 void GorrinImage::paintEvent(QPaintEvent*)

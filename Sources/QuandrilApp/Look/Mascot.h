@@ -16,9 +16,10 @@ namespace Quandril::App {
 
 enum class GorrinSlot { idle, scanning, presenting, moving, done, concerned, stop, asleep };
 
-inline constexpr std::array<GorrinSlot, 8> allGorrinSlots{
-    GorrinSlot::idle, GorrinSlot::scanning, GorrinSlot::presenting, GorrinSlot::moving,
-    GorrinSlot::done, GorrinSlot::concerned, GorrinSlot::stop, GorrinSlot::asleep};
+inline constexpr std::array<GorrinSlot, 8> allGorrinSlots { GorrinSlot::idle,       GorrinSlot::scanning,
+                                                            GorrinSlot::presenting, GorrinSlot::moving,
+                                                            GorrinSlot::done,       GorrinSlot::concerned,
+                                                            GorrinSlot::stop,       GorrinSlot::asleep };
 
 // The pose's stored name, its case name.
 QString rawValue(GorrinSlot slot);

@@ -15,14 +15,14 @@ namespace Quandril::App {
 
 namespace {
 
-constexpr int outerInset = 12;  // section background to the edge of the view
-constexpr int innerInset = 12;  // row to the edge of its section background
-constexpr int sectionPad = 6;   // inside a section's background, above its first and below its last row
-constexpr int sectionGap = 14;  // between two sections
-constexpr int listPad = 10;     // above the first section and below the last
-constexpr int overscan = 300;   // pixels built beyond each edge of the view
-constexpr int keepBuilt = 150;  // rows kept built before rows far out of view are dropped
-constexpr int dropMargin = 12;  // rows on each side of the view kept when dropping
+constexpr int outerInset = 12; // section background to the edge of the view
+constexpr int innerInset = 12; // row to the edge of its section background
+constexpr int sectionPad = 6;  // inside a section's background, above its first and below its last row
+constexpr int sectionGap = 14; // between two sections
+constexpr int listPad = 10;    // above the first section and below the last
+constexpr int overscan = 300;  // pixels built beyond each edge of the view
+constexpr int keepBuilt = 150; // rows kept built before rows far out of view are dropped
+constexpr int dropMargin = 12; // rows on each side of the view kept when dropping
 
 } // namespace
 
@@ -38,7 +38,7 @@ RowList::RowList(QWidget* parent)
 
 QSize RowList::sizeHint() const
 {
-    return {420, 320};
+    return { 420, 320 };
 }
 
 void RowList::setRows(std::vector<Row> rows, Factory make)
@@ -48,7 +48,7 @@ void RowList::setRows(std::vector<Row> rows, Factory make)
     rows_.clear();
     rows_.reserve(rows.size());
     for (const Row& row : rows)
-        rows_.push_back(Slot{row, std::max(row.estimate, 1), false, nullptr});
+        rows_.push_back(Slot { row, std::max(row.estimate, 1), false, nullptr });
     make_ = std::move(make);
     relayout();
 }
@@ -128,7 +128,7 @@ void RowList::ensureMeasured(int index)
     int height = widget->hasHeightForWidth() ? widget->heightForWidth(width) : -1;
     if (height < 0)
         height = widget->sizeHint().height();
-    slot.height = std::max({height, widget->minimumSizeHint().height(), 1});
+    slot.height = std::max({ height, widget->minimumSizeHint().height(), 1 });
     slot.measured = true;
 }
 

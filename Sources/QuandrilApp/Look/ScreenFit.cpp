@@ -17,16 +17,16 @@ QSize within(QSize wanted, const QRect& area, const QMargins& frame)
 
 QPoint placed(const QRect& frame, const QRect& area)
 {
-    return {std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width())),
-            std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - frame.height()))};
+    return { std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width())),
+             std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - frame.height())) };
 }
 
 QMargins frameOf(const QWidget& window)
 {
     const QRect outer = window.frameGeometry();
     const QRect inner = window.geometry();
-    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-            outer.bottom() - inner.bottom()};
+    return { inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+             outer.bottom() - inner.bottom() };
 }
 
 QRect availableArea(const QWidget& window)

@@ -20,18 +20,19 @@ void setUp(QDialog& sheet, QPushButton& cancel, QPushButton& main)
 
 void open(QDialog* sheet, const QObject* context, std::function<void()> closed)
 {
-    QObject::connect(sheet, &QDialog::finished, context, [sheet = QPointer<QDialog>(sheet), closed = std::move(closed)] {
-        if (sheet)
-            sheet->deleteLater();
-        closed();
-    });
+    QObject::connect(sheet, &QDialog::finished, context,
+                     [sheet = QPointer<QDialog>(sheet), closed = std::move(closed)] {
+                         if (sheet)
+                             sheet->deleteLater();
+                         closed();
+                     });
     sheet->open();
 }
 
 std::vector<QShortcut*> returnKeys(QWidget* scope, std::function<void()> action)
 {
     std::vector<QShortcut*> keys;
-    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+    for (const auto key : { Qt::Key_Return, Qt::Key_Enter }) {
         auto* shortcut = new QShortcut(QKeySequence(key), scope, nullptr, nullptr, Qt::WindowShortcut);
         shortcut->setAutoRepeat(false);
         QObject::connect(shortcut, &QShortcut::activated, scope, action);

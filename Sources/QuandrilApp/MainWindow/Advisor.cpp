@@ -76,8 +76,8 @@ State load(const Mac& mac, const AccessProbe& access, const Runner& run)
 {
     State state;
     state.fullDiskAccess = access.hasFullDiskAccess();
-    state.trashAutoDelete = trashAutoDelete(runDefaults(run, {"read", "com.apple.finder", "FXRemoveOldTrashItems"}));
-    const auto bytes = Platform::readFile(mac.path(steamLibraryFile), nullptr, {.maxBytes = steamFileCap});
+    state.trashAutoDelete = trashAutoDelete(runDefaults(run, { "read", "com.apple.finder", "FXRemoveOldTrashItems" }));
+    const auto bytes = Platform::readFile(mac.path(steamLibraryFile), nullptr, { .maxBytes = steamFileCap });
     if (bytes && Platform::isValidUTF8(*bytes))
         state.steamLibraries = steamLibraries(QString::fromStdString(*bytes));
     return state;
@@ -86,31 +86,34 @@ State load(const Mac& mac, const AccessProbe& access, const Runner& run)
 std::vector<Row> rows(const State& state)
 {
     std::vector<Row> out;
-    out.push_back({QStringLiteral("Full Disk Access"), state.fullDiskAccess,
-                   state.fullDiskAccess
-                       ? QStringLiteral("Granted. Gorrin can see everything, including what's tucked inside other apps' folders.")
-                       : QStringLiteral("Not granted. Gorrin still works, but some folders will show as unreadable."),
-                   QStringLiteral("Open Privacy & Security"), Row::Opens::privacySettings});
-    out.push_back({QStringLiteral("Empty the Trash automatically"), state.trashAutoDelete.has_value(),
-                   state.trashAutoDelete
-                       ? QStringLiteral("On: items older than %1 days are removed on their own.").arg(*state.trashAutoDelete)
-                       : QStringLiteral("Off: the Trash only empties when you empty it. Gorrin's own \"last run\" bar "
-                                        "tells you what's in there."),
-                   QStringLiteral("Open Finder Settings"), Row::Opens::finderSettings});
+    out.push_back({ QStringLiteral("Full Disk Access"), state.fullDiskAccess,
+                    state.fullDiskAccess
+                        ? QStringLiteral(
+                            "Granted. Gorrin can see everything, including what's tucked inside other apps' folders.")
+                        : QStringLiteral("Not granted. Gorrin still works, but some folders will show as unreadable."),
+                    QStringLiteral("Open Privacy & Security"), Row::Opens::privacySettings });
+    out.push_back(
+        { QStringLiteral("Empty the Trash automatically"), state.trashAutoDelete.has_value(),
+          state.trashAutoDelete
+              ? QStringLiteral("On: items older than %1 days are removed on their own.").arg(*state.trashAutoDelete)
+              : QStringLiteral("Off: the Trash only empties when you empty it. Gorrin's own \"last run\" bar "
+                               "tells you what's in there."),
+          QStringLiteral("Open Finder Settings"), Row::Opens::finderSettings });
     if (state.steamLibraries) {
         const bool several = *state.steamLibraries >= 2;
-        out.push_back({QStringLiteral("Steam's default library"), several,
-                       several ? QStringLiteral("More than one Steam library is set up; make sure new installs default "
-                                                "to the one with room.")
-                               : QStringLiteral("Only one Steam library is set up. If you have an external drive, "
-                                                "Steam → Settings → Storage can add it."),
-                       QStringLiteral("Open Steam"), Row::Opens::steam});
+        out.push_back({ QStringLiteral("Steam's default library"), several,
+                        several
+                            ? QStringLiteral("More than one Steam library is set up; make sure new installs default "
+                                             "to the one with room.")
+                            : QStringLiteral("Only one Steam library is set up. If you have an external drive, "
+                                             "Steam → Settings → Storage can add it."),
+                        QStringLiteral("Open Steam"), Row::Opens::steam });
     }
-    out.push_back({QStringLiteral("Mail attachments"), std::nullopt,
-                   QStringLiteral("Mail's own downloads can grow for years. Gorrin leaves Mail's store alone (it's "
-                                  "never touched), but Mail → Settings → Accounts has a \"Remove attachments\" age "
-                                  "limit."),
-                   QStringLiteral("Open Mail"), Row::Opens::mail});
+    out.push_back({ QStringLiteral("Mail attachments"), std::nullopt,
+                    QStringLiteral("Mail's own downloads can grow for years. Gorrin leaves Mail's store alone (it's "
+                                   "never touched), but Mail → Settings → Accounts has a \"Remove attachments\" age "
+                                   "limit."),
+                    QStringLiteral("Open Mail"), Row::Opens::mail });
     return out;
 }
 
@@ -162,13 +165,16 @@ void AdvisorView::load()
                      view = QPointer<AdvisorView>(this), asked] {
         Advisor::State state = Advisor::load(mac, *access, run);
         // Back on the GUI thread, where the view lives and is checked.
-        QMetaObject::invokeMethod(qApp, [view, asked, state] {
-            if (!view)
-                return;
-            --view->pending_;
-            if (asked == view->asked_)
-                view->present(state);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp,
+            [view, asked, state] {
+                if (!view)
+                    return;
+                --view->pending_;
+                if (asked == view->asked_)
+                    view->present(state);
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -187,7 +193,8 @@ void AdvisorView::present(const Advisor::State& state)
 
         auto* first = new QHBoxLayout;
         if (row.on) {
-            first->addWidget(*row.on ? new SymbolView(QStringLiteral("checkmark.circle.fill"), QStringLiteral("green"), 16, card)
+            first->addWidget(*row.on ? new SymbolView(QStringLiteral("checkmark.circle.fill"), QStringLiteral("green"),
+                                                      16, card)
                                      : new SymbolView(QStringLiteral("circle"), QStringLiteral("secondary"), 16, card),
                              0, Qt::AlignVCenter);
         }
@@ -217,9 +224,15 @@ void AdvisorView::open(Advisor::Row::Opens place)
         // Only secure web pages are opened; the system settings link is not one, so nothing opens.
         services_.urls.open(QUrl(Advisor::privacySettingsLink));
         break;
-    case Advisor::Row::Opens::finderSettings: services_.apps.openApp(QStringLiteral("Finder")); break;
-    case Advisor::Row::Opens::steam: services_.apps.openApp(QStringLiteral("Steam")); break;
-    case Advisor::Row::Opens::mail: services_.apps.openApp(QStringLiteral("Mail")); break;
+    case Advisor::Row::Opens::finderSettings:
+        services_.apps.openApp(QStringLiteral("Finder"));
+        break;
+    case Advisor::Row::Opens::steam:
+        services_.apps.openApp(QStringLiteral("Steam"));
+        break;
+    case Advisor::Row::Opens::mail:
+        services_.apps.openApp(QStringLiteral("Mail"));
+        break;
     }
 }
 

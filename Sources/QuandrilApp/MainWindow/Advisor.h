@@ -87,11 +87,11 @@ struct Row {
 };
 std::vector<Row> rows(const State& state);
 
-inline const QString headline =
-    QStringLiteral("A few Mac settings quietly cause most of what I find. Here's where each one lives.");
+inline const QString headline = QStringLiteral(
+    "A few Mac settings quietly cause most of what I find. Here's where each one lives.");
 // Where the system keeps its Full Disk Access list; no such place exists here, so nothing opens.
-inline const QString privacySettingsLink =
-    QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles");
+inline const QString privacySettingsLink = QStringLiteral(
+    "x-apple.systempreferences:com.apple.preference.security?Privacy_AllFiles");
 
 } // namespace Advisor
 

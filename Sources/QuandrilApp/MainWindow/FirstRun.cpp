@@ -64,7 +64,7 @@ AppIconDrag::AppIconDrag(QWidget* parent)
 QMimeData* AppIconDrag::dragData()
 {
     auto* data = new QMimeData;
-    data->setUrls({QUrl::fromLocalFile(QCoreApplication::applicationFilePath())});
+    data->setUrls({ QUrl::fromLocalFile(QCoreApplication::applicationFilePath()) });
     return data;
 }
 
@@ -118,8 +118,9 @@ FirstRunSheet::FirstRunSheet(AppServices& services, bool hasAccess, QWidget* par
     column->addLayout(mascotSlot_);
 
     auto* promise = new SymbolLabel(QStringLiteral("shield"),
-                                    QStringLiteral("Never: Photos, Mail, Messages, Keychains, or anything still running. "
-                                                   "iCloud only if you switch it on."),
+                                    QStringLiteral(
+                                        "Never: Photos, Mail, Messages, Keychains, or anything still running. "
+                                        "iCloud only if you switch it on."),
                                     this, true);
     Look::setTextStyle(promise, TextStyle::callout);
     column->addWidget(promise);
@@ -143,8 +144,8 @@ FirstRunSheet::FirstRunSheet(AppServices& services, bool hasAccess, QWidget* par
     settings_->setToolTip(QStringLiteral("This system has no Full Disk Access list to open."));
     settingsColumn->addWidget(settings_, 0, Qt::AlignLeft);
     auto* hint = Look::plainLabel(
-        QStringLiteral("Switch Gorrin on there. Not in the list? Drag this icon into it. I'll notice by myself."), grantRow_,
-        true);
+        QStringLiteral("Switch Gorrin on there. Not in the list? Drag this icon into it. I'll notice by myself."),
+        grantRow_, true);
     Look::setTextStyle(hint, TextStyle::caption);
     Look::setTone(hint, QStringLiteral("secondary"));
     settingsColumn->addWidget(hint);
@@ -162,7 +163,8 @@ FirstRunSheet::FirstRunSheet(AppServices& services, bool hasAccess, QWidget* par
     watch_->setInterval(1000);
     connect(watch_, &QTimer::timeout, this, &FirstRunSheet::check);
     // Only secure web pages are opened; the system settings link is not one, so nothing opens.
-    connect(settings_, &QPushButton::clicked, this, [this] { services_.urls.open(QUrl(Advisor::privacySettingsLink)); });
+    connect(settings_, &QPushButton::clicked, this,
+            [this] { services_.urls.open(QUrl(Advisor::privacySettingsLink)); });
     connect(start_, &QPushButton::clicked, this, &QDialog::accept);
     refresh();
 }
@@ -258,17 +260,20 @@ void FirstRunSheet::refresh()
 {
     if (!mascot_ || mascot_->image()->slot() != (hasAccess_ ? GorrinSlot::idle : GorrinSlot::concerned)) {
         delete mascot_;
-        mascot_ = new GorrinLine(hasAccess_ ? GorrinSlot::idle : GorrinSlot::concerned, accessLine, Qt::AlignVCenter, this);
+        mascot_ = new GorrinLine(hasAccess_ ? GorrinSlot::idle : GorrinSlot::concerned, accessLine, Qt::AlignVCenter,
+                                 this);
         Look::setTextStyle(mascot_, TextStyle::title2, QFont::Normal);
         mascotSlot_->addWidget(mascot_);
         mascot_->show();
     }
-    accessLabel_->setProperty("symbol", hasAccess_ ? QStringLiteral("checkmark.circle.fill")
-                                                   : QStringLiteral("exclamationmark.circle"));
+    accessLabel_->setProperty("symbol",
+                              hasAccess_ ? QStringLiteral("checkmark.circle.fill")
+                                         : QStringLiteral("exclamationmark.circle"));
     Look::setTone(accessLabel_, hasAccess_ ? QStringLiteral("green") : QStringLiteral("primary"));
     accessLabel_->update();
-    accessText_->setText(hasAccess_ ? QStringLiteral("Granted.")
-                                    : QStringLiteral("Not granted yet. I'll only look — nothing happens until you say so."));
+    accessText_->setText(hasAccess_
+                             ? QStringLiteral("Granted.")
+                             : QStringLiteral("Not granted yet. I'll only look — nothing happens until you say so."));
     grantRow_->setVisible(!hasAccess_);
     adjustSize();
     // adjustSize measures the wrapped lines at the width the sheet would like, which larger fonts

@@ -110,10 +110,9 @@ void HistoryView::rebuild()
     auto entries = std::make_shared<const std::vector<HistoryEntry>>(services_.model.history());
     shown_ = entries;
     pages_->setCurrentWidget(entries->empty() ? empty_ : list_);
-    std::vector<RowList::Row> looks(entries->size(), RowList::Row{48, false, false});
-    list_->setRows(std::move(looks), [this, entries](int index) {
-        return new HistoryRow(services_, (*entries)[std::size_t(index)]);
-    });
+    std::vector<RowList::Row> looks(entries->size(), RowList::Row { 48, false, false });
+    list_->setRows(std::move(looks),
+                   [this, entries](int index) { return new HistoryRow(services_, (*entries)[std::size_t(index)]); });
 }
 
 // ---- HistoryRow ----

@@ -39,14 +39,14 @@ public:
 
     // What a row ends with.
     enum class Trailing {
-        none,    // nothing of it can be brought back
-        putBack, // the "Put Back" button
+        none,        // nothing of it can be brought back
+        putBack,     // the "Put Back" button
         putBackDone, // "Put back": it has been put back
     };
     static Trailing trailing(const HistoryEntry& entry, const Mac& mac);
 
-    static inline const QString emptyText =
-        QStringLiteral("Nothing done yet. Everything Gorrin does shows up here, with Put Back.");
+    static inline const QString emptyText = QStringLiteral(
+        "Nothing done yet. Everything Gorrin does shows up here, with Put Back.");
 
     RowList* list() const { return list_; }
     bool showsList() const;

@@ -13,12 +13,12 @@ struct SectionText {
 const SectionText& textOf(MainSection section)
 {
     static const SectionText texts[] = {
-        {"overview", "Overview", "square.grid.2x2"},
-        {"findings", "Findings", "magnifyingglass"},
-        {"drives", "Drives", "externaldrive"},
-        {"iCloud", "iCloud", "icloud"},
-        {"history", "History", "clock.arrow.circlepath"},
-        {"advisor", "Mac settings advisor", "slider.horizontal.3"},
+        { "overview", "Overview", "square.grid.2x2" },
+        { "findings", "Findings", "magnifyingglass" },
+        { "drives", "Drives", "externaldrive" },
+        { "iCloud", "iCloud", "icloud" },
+        { "history", "History", "clock.arrow.circlepath" },
+        { "advisor", "Mac settings advisor", "slider.horizontal.3" },
     };
     return texts[static_cast<int>(section)];
 }

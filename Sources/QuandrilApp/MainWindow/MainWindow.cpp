@@ -57,12 +57,15 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
     const QColor iconColor = palette().color(QPalette::Highlight);
     const QColor selectedColor = palette().color(QPalette::HighlightedText);
     for (const auto section : allMainSections) {
-        auto* item = new QListWidgetItem(Look::symbolIcon(symbol(section), iconColor, 16, selectedColor), title(section), sidebar_);
+        auto* item = new QListWidgetItem(Look::symbolIcon(symbol(section), iconColor, 16, selectedColor),
+                                         title(section), sidebar_);
         item->setData(Qt::UserRole, rawValue(section));
         item->setData(Qt::UserRole + 1, symbol(section));
     }
     // As wide as the longest title needs at the font in use, and never scrolled sideways.
-    const int sidebarWidth = std::max(170, sidebar_->sizeHintForColumn(0) + 2 * sidebar_->spacing() + 2 * sidebar_->frameWidth());
+    const int sidebarWidth = std::max(170,
+                                      sidebar_->sizeHintForColumn(0) + 2 * sidebar_->spacing()
+                                          + 2 * sidebar_->frameWidth());
     sidebar_->setMinimumWidth(sidebarWidth);
     sidebar_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // A section whose view needs more room than the window has scrolls rather than growing it.
@@ -73,14 +76,15 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
     scroll->setWidget(detail_);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({std::max(190, sidebarWidth), 730});
+    splitter->setSizes({ std::max(190, sidebarWidth), 730 });
     setCentralWidget(splitter);
 
     connect(sidebar_, &QListWidget::itemSelectionChanged, this, [this] {
         const auto chosen = sidebar_->selectedItems();
         // No row chosen stores the Overview.
-        choose(chosen.isEmpty() ? MainSection::overview
-                                : mainSectionFromRaw(chosen.front()->data(Qt::UserRole).toString()).value_or(MainSection::overview));
+        choose(chosen.isEmpty()
+                   ? MainSection::overview
+                   : mainSectionFromRaw(chosen.front()->data(Qt::UserRole).toString()).value_or(MainSection::overview));
     });
     connect(sidebar_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
         // Picking the row already shown still makes it the stored choice.

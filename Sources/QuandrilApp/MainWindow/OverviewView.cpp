@@ -42,8 +42,8 @@ Texts texts(std::optional<std::int64_t> shortBy, const std::optional<ScanReport>
         for (const Finding& finding : report->findings)
             total = Saturating::add(total, finding.bytes);
         out.reportLine = Texts::ReportLine::summary;
-        out.report = QString::number(qulonglong(report->findings.size())) + QStringLiteral(" findings, ")
-            + bytes(total) + QStringLiteral(" worth looking at.");
+        out.report = QString::number(qulonglong(report->findings.size())) + QStringLiteral(" findings, ") + bytes(total)
+            + QStringLiteral(" worth looking at.");
     }
     out.trash = trashLine(trashBytes, bytes);
     return out;
@@ -78,9 +78,9 @@ OverviewView::OverviewView(AppServices& services, std::function<void(MainSection
         const char* symbol;
         MainSection section;
     } choices[] = {
-        {"See findings", "magnifyingglass", MainSection::findings},
-        {"Drives and goals", "externaldrive", MainSection::drives},
-        {"Mac settings advisor", "slider.horizontal.3", MainSection::advisor},
+        { "See findings", "magnifyingglass", MainSection::findings },
+        { "Drives and goals", "externaldrive", MainSection::drives },
+        { "Mac settings advisor", "slider.horizontal.3", MainSection::advisor },
     };
     for (const auto& choice : choices) {
         const QString symbol = QString::fromLatin1(choice.symbol);
@@ -98,7 +98,9 @@ OverviewView::OverviewView(AppServices& services, std::function<void(MainSection
     column_->addLayout(buttonRow);
 
     scanningLine_ = new GorrinLine(GorrinSlot::scanning,
-        QStringLiteral("Let me see what's actually using your space. This takes about a minute."), Qt::AlignVCenter, body);
+                                   QStringLiteral(
+                                       "Let me see what's actually using your space. This takes about a minute."),
+                                   Qt::AlignVCenter, body);
     column_->addWidget(scanningLine_);
     summary_ = Look::plainLabel(QString(), body, true);
     Look::setTone(summary_, QStringLiteral("secondary"));

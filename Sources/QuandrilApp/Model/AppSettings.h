@@ -25,7 +25,8 @@ enum class SizeUnits { decimal, binary };
 
 // Every case in display order (the order pickers list them in).
 inline constexpr std::array<GaugeStyle, 3> allGaugeStyles { GaugeStyle::bar, GaugeStyle::percent, GaugeStyle::icon };
-inline constexpr std::array<FreeSpaceSource, 2> allFreeSpaceSources { FreeSpaceSource::finder, FreeSpaceSource::strict };
+inline constexpr std::array<FreeSpaceSource, 2> allFreeSpaceSources { FreeSpaceSource::finder,
+                                                                      FreeSpaceSource::strict };
 inline constexpr std::array<SizeUnits, 2> allSizeUnits { SizeUnits::decimal, SizeUnits::binary };
 
 // The raw value, which is also the identity in pickers.

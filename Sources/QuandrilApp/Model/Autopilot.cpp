@@ -39,8 +39,8 @@ TimePoint timePointOf(const QDateTime& date)
     using Ms = std::chrono::milliseconds;
     const auto lowest = std::chrono::duration_cast<Ms>(TimePoint::min().time_since_epoch()).count() + 1;
     const auto highest = std::chrono::duration_cast<Ms>(TimePoint::max().time_since_epoch()).count() - 1;
-    return toTimePoint(QDateTime::fromMSecsSinceEpoch(std::clamp<qint64>(date.toMSecsSinceEpoch(), lowest, highest),
-                                                      Qt::UTC));
+    return toTimePoint(
+        QDateTime::fromMSecsSinceEpoch(std::clamp<qint64>(date.toMSecsSinceEpoch(), lowest, highest), Qt::UTC));
 }
 
 // Seconds between routine checks: the stored minutes (or their default), at least 1.
@@ -159,9 +159,11 @@ void Autopilot::observeMountAndWake(MountWatcher* mounts, WakeWatcher* wakes)
     // Each event checks once, from the event loop; with the autopilot as the context, an event
     // that comes after it is gone is dropped.
     if (mounts)
-        connect(mounts, &MountWatcher::mounted, this, [this] { checkNow(mountReason); }, Qt::QueuedConnection);
+        connect(
+            mounts, &MountWatcher::mounted, this, [this] { checkNow(mountReason); }, Qt::QueuedConnection);
     if (wakes) {
-        connect(wakes, &WakeWatcher::woke, this, [this] { checkNow(wakeReason); }, Qt::QueuedConnection);
+        connect(
+            wakes, &WakeWatcher::woke, this, [this] { checkNow(wakeReason); }, Qt::QueuedConnection);
         // The timer stood still while the computer slept: see whether the wait ended meanwhile.
         connect(wakes, &WakeWatcher::woke, this, &Autopilot::recheck, Qt::QueuedConnection);
     }
@@ -264,7 +266,7 @@ void Autopilot::finishRun(const QString& reason, Outcome outcome)
         return;
     }
     lastRunNote_ = outcome.freed > 0 ? QStringLiteral("Freed ") + AppFormat::bytes(outcome.freed, preferences)
-                                           + QStringLiteral(" automatically (") + reason + QStringLiteral(").")
+            + QStringLiteral(" automatically (") + reason + QStringLiteral(").")
                                      : QStringLiteral("Tried, but nothing came free (") + reason + QStringLiteral(").");
     emit changed();
     if (outcome.status)
@@ -293,8 +295,9 @@ void Autopilot::weeklyNoteIfDue()
         return;
     const std::int64_t grew = Saturating::subtract(*previous, free);
     if (grew > weeklyGrowthBytes)
-        notify(weeklyTitle, QStringLiteral("About ") + AppFormat::bytes(grew, preferences)
-                                + QStringLiteral(" more used than a week ago."));
+        notify(weeklyTitle,
+               QStringLiteral("About ") + AppFormat::bytes(grew, preferences)
+                   + QStringLiteral(" more used than a week ago."));
 }
 
 void Autopilot::notify(const QString& title, const QString& body)

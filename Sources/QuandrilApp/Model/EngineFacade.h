@@ -34,14 +34,16 @@ public:
     virtual std::vector<HistoryEntry> loadHistory(const Mac& mac) = 0;
 
     virtual ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) = 0;
-    virtual std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& mac,
-                                           const Catalog& catalog, const CleanOptions& options) = 0;
+    virtual std::vector<CleanResult>
+    clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog, const CleanOptions& options) = 0;
     virtual CleanResult undo(const std::string& id, const Mac& mac, bool dryRun) = 0;
     virtual CloudScan scanCloud(const Mac& mac, const std::optional<std::vector<DriveInfo>>& drives,
-                                std::int64_t minBytes, std::int64_t bigBytes, std::int64_t sizeOnlyBytes) = 0;
+                                std::int64_t minBytes, std::int64_t bigBytes, std::int64_t sizeOnlyBytes)
+        = 0;
     virtual std::vector<CleanResult> cleanCloud(const std::vector<std::string>& ids, const CloudScan& scan,
                                                 const Mac& mac, const CloudOptions& options,
-                                                const ICloud::Progress& progress, const ICloud::Stop& stop) = 0;
+                                                const ICloud::Progress& progress, const ICloud::Stop& stop)
+        = 0;
 
     // The engine itself.
     static std::shared_ptr<EngineFacade> live();

@@ -210,12 +210,12 @@ signals:
     void statusChanged();
     void reportChanged(); // report, scannedAt and scanFailure
     void selectionChanged();
-    void busyChanged(); // scanning, cleaning
+    void busyChanged();    // scanning, cleaning
     void resultsChanged(); // lastResults
     void historyChanged();
     void puttingBackChanged();
     void extraProtectedChanged();
-    void settingsChanged(); // a goal, "icloudEnabled" or another preference read through the model
+    void settingsChanged();  // a goal, "icloudEnabled" or another preference read through the model
     void cloudScanChanged(); // cloudScan and cloudScanFailure
     void cloudSelectionChanged();
     void cloudBusyChanged(); // cloudScanning, cloudRunning

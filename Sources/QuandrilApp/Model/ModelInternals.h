@@ -67,7 +67,7 @@ struct Model::Readings {
 };
 
 struct Model::Snapshot {
-    std::uint64_t stamp = 0; // 0: nothing was read
+    std::uint64_t stamp = 0;           // 0: nothing was read
     std::vector<HistoryEntry> history; // newest first
     ScanReport status;
 

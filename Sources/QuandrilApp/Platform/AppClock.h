@@ -31,7 +31,8 @@ inline QDateTime toDateTime(TimePoint at)
 
 inline TimePoint toTimePoint(const QDateTime& at)
 {
-    return TimePoint(std::chrono::duration_cast<TimePoint::duration>(std::chrono::milliseconds(at.toMSecsSinceEpoch())));
+    return TimePoint(
+        std::chrono::duration_cast<TimePoint::duration>(std::chrono::milliseconds(at.toMSecsSinceEpoch())));
 }
 
 } // namespace Quandril::App

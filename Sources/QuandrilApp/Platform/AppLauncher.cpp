@@ -67,10 +67,10 @@ QStringList DesktopAppLauncher::applicationFolders()
         dataHome = QDir::homePath() + QStringLiteral("/.local/share");
     QStringList dataDirs = absoluteOnly(qEnvironmentVariable("XDG_DATA_DIRS").split(u':', Qt::SkipEmptyParts));
     if (dataDirs.isEmpty())
-        dataDirs = {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")};
+        dataDirs = { QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share") };
 
     QStringList folders;
-    for (const QString& data : QStringList{dataHome} + dataDirs)
+    for (const QString& data : QStringList { dataHome } + dataDirs)
         folders.append(QDir::cleanPath(data + QStringLiteral("/applications")));
     folders.removeDuplicates();
     return folders;
@@ -85,7 +85,7 @@ std::optional<DesktopAppLauncher::Launch> DesktopAppLauncher::find(const QString
     QSet<QString> seen;
     for (const QString& folder : folders) {
         QStringList ids;
-        QDirIterator entries(folder, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator entries(folder, { QStringLiteral("*.desktop") }, QDir::Files, QDirIterator::Subdirectories);
         while (entries.hasNext())
             ids.append(QDir(folder).relativeFilePath(entries.next()));
         ids.sort();
@@ -101,7 +101,7 @@ std::optional<DesktopAppLauncher::Launch> DesktopAppLauncher::find(const QString
             const auto command = DesktopEntry::splitExec(keys->value(QStringLiteral("Exec")));
             if (!command || !programExists(command->front()))
                 continue;
-            return Launch{*command, keys->value(QStringLiteral("Path"))};
+            return Launch { *command, keys->value(QStringLiteral("Path")) };
         }
     }
     return std::nullopt;
@@ -111,7 +111,8 @@ void AppLauncher::tryOpenApp(const QString& name, QObject* context, std::functio
 {
     openApp(name);
     if (done)
-        QMetaObject::invokeMethod(context, [done = std::move(done)] { done(true); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context, [done = std::move(done)] { done(true); }, Qt::QueuedConnection);
 }
 
 void DesktopAppLauncher::tryOpenApp(const QString& name, QObject* context, std::function<void(bool started)> done)
@@ -121,10 +122,13 @@ void DesktopAppLauncher::tryOpenApp(const QString& name, QObject* context, std::
         const bool started = launch
             && QProcess::startDetached(launch->command.front(), launch->command.mid(1), launch->workingFolder);
         // Back on the GUI thread, where `context` lives and is checked.
-        QMetaObject::invokeMethod(qApp, [context, done, started] {
-            if (context && done)
-                done(started);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp,
+            [context, done, started] {
+                if (context && done)
+                    done(started);
+            },
+            Qt::QueuedConnection);
     });
 }
 

@@ -84,11 +84,21 @@ QString unescapeValue(QStringView value)
         }
         const QChar next = value[i + 1];
         switch (next.unicode()) {
-        case u's': out += u' '; break;
-        case u'n': out += u'\n'; break;
-        case u't': out += u'\t'; break;
-        case u'r': out += u'\r'; break;
-        case u'\\': out += u'\\'; break;
+        case u's':
+            out += u' ';
+            break;
+        case u'n':
+            out += u'\n';
+            break;
+        case u't':
+            out += u'\t';
+            break;
+        case u'r':
+            out += u'\r';
+            break;
+        case u'\\':
+            out += u'\\';
+            break;
         default:
             // Not a string escape: left for the reader of the value (list separators, Exec quoting).
             out += c;

@@ -67,7 +67,8 @@ void DesktopNotifier::setTrayIcon(QSystemTrayIcon* icon)
 void DesktopNotifier::askCapabilities(std::function<void(std::optional<QStringList>)> answer)
 {
     if (!bus_.isConnected()) {
-        QMetaObject::invokeMethod(this, [answer] { answer(std::nullopt); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [answer] { answer(std::nullopt); }, Qt::QueuedConnection);
         return;
     }
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call(QStringLiteral("GetCapabilities"))), this);
@@ -89,16 +90,17 @@ void DesktopNotifier::notify(const QString& title, const QString& body)
             return;
         }
         QDBusMessage message = call(QStringLiteral("Notify"));
-        const QVariantMap hints{{QStringLiteral("suppress-sound"), true}};
+        const QVariantMap hints { { QStringLiteral("suppress-sound"), true } };
         message << QStringLiteral("Gorrin") << uint(0) << QString() << title
-                << (capabilities->contains(QStringLiteral("body-markup")) ? escapedMarkup(body) : body)
-                << QStringList() << hints << int(-1);
+                << (capabilities->contains(QStringLiteral("body-markup")) ? escapedMarkup(body) : body) << QStringList()
+                << hints << int(-1);
         auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message), this);
-        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, title, body](QDBusPendingCallWatcher* finished) {
-            finished->deleteLater();
-            if (finished->isError())
-                fallBack(title, body);
-        });
+        connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                [this, title, body](QDBusPendingCallWatcher* finished) {
+                    finished->deleteLater();
+                    if (finished->isError())
+                        fallBack(title, body);
+                });
     });
 }
 

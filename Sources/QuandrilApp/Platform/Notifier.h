@@ -39,8 +39,7 @@ public:
 
     // Asks the desktop for permission to notify, then calls `done` (when given) on the GUI thread,
     // unless `context` is gone by then. The outcome is read with readAuthorization().
-    virtual void requestAuthorization(Options options, QObject* context = nullptr,
-                                      std::function<void()> done = {}) = 0;
+    virtual void requestAuthorization(Options options, QObject* context = nullptr, std::function<void()> done = {}) = 0;
 
     // Reads the current permission and hands it to `done` on the GUI thread, unless `context` is
     // gone by then.
@@ -62,8 +61,7 @@ public:
     void setTrayIcon(QSystemTrayIcon* icon);
 
     void notify(const QString& title, const QString& body) override;
-    void requestAuthorization(Options options, QObject* context = nullptr,
-                              std::function<void()> done = {}) override;
+    void requestAuthorization(Options options, QObject* context = nullptr, std::function<void()> done = {}) override;
     void readAuthorization(QObject* context, std::function<void(NotificationAuth)> done) override;
 
 protected:

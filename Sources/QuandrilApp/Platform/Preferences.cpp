@@ -5,14 +5,14 @@
 #include <limits>
 #include <type_traits>
 
+#include "QuandrilApp/Platform/AppFolders.h"
+#include "QuandrilApp/Platform/AppInfo.h"
+#include "QuandrilApp/Platform/LocalFile.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonValue>
-#include "QuandrilApp/Platform/AppFolders.h"
-#include "QuandrilApp/Platform/AppInfo.h"
-#include "QuandrilApp/Platform/LocalFile.h"
 
 namespace Quandril::App {
 

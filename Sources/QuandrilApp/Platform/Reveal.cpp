@@ -32,10 +32,11 @@ bool FileManagerReveal::reveal(const QString& path)
         openFolder(fallbackFolder(item));
         return true;
     }
-    QDBusMessage message = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    message << QStringList{QUrl::fromLocalFile(item).toString(QUrl::FullyEncoded)} << QString();
+    QDBusMessage message = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+                                                          QStringLiteral("/org/freedesktop/FileManager1"),
+                                                          QStringLiteral("org.freedesktop.FileManager1"),
+                                                          QStringLiteral("ShowItems"));
+    message << QStringList { QUrl::fromLocalFile(item).toString(QUrl::FullyEncoded) } << QString();
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, item](QDBusPendingCallWatcher* finished) {
         finished->deleteLater();

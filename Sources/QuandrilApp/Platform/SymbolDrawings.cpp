@@ -48,25 +48,27 @@ QPainterPath ring(QPointF centre, qreal radius, qreal width)
 
 QPainterPath line(QPointF from, QPointF to, qreal width)
 {
-    return stroked(polyline({from, to}), width);
+    return stroked(polyline({ from, to }), width);
 }
 
 // ---- The main window's marks and buttons ----
 
 QPainterPath checkmarkCircleFilled()
 {
-    return circle({0.5, 0.5}, 0.46).subtracted(stroked(polyline({{0.3, 0.52}, {0.44, 0.66}, {0.7, 0.36}}), 0.1));
+    return circle({ 0.5, 0.5 }, 0.46)
+        .subtracted(stroked(polyline({ { 0.3, 0.52 }, { 0.44, 0.66 }, { 0.7, 0.36 } }), 0.1));
 }
 
 QPainterPath plainCircle()
 {
-    return ring({0.5, 0.5}, 0.44, 0.08);
+    return ring({ 0.5, 0.5 }, 0.44, 0.08);
 }
 
 QPainterPath pauseCircle()
 {
-    return plainCircle().united(roundedRect(QRectF(0.35, 0.3, 0.1, 0.4), 0.03)).united(
-        roundedRect(QRectF(0.55, 0.3, 0.1, 0.4), 0.03));
+    return plainCircle()
+        .united(roundedRect(QRectF(0.35, 0.3, 0.1, 0.4), 0.03))
+        .united(roundedRect(QRectF(0.55, 0.3, 0.1, 0.4), 0.03));
 }
 
 QPainterPath questionCircle()
@@ -75,13 +77,13 @@ QPainterPath questionCircle()
     hook.arcMoveTo(QRectF(0.36, 0.24, 0.28, 0.26), 160);
     hook.arcTo(QRectF(0.36, 0.24, 0.28, 0.26), 160, -250);
     hook.lineTo(0.5, 0.58);
-    return plainCircle().united(stroked(hook, 0.08)).united(circle({0.5, 0.72}, 0.05));
+    return plainCircle().united(stroked(hook, 0.08)).united(circle({ 0.5, 0.72 }, 0.05));
 }
 
 QPainterPath arrowRightCircle()
 {
-    const QPainterPath arrow = stroked(polyline({{0.28, 0.5}, {0.7, 0.5}}), 0.08).united(
-        stroked(polyline({{0.52, 0.32}, {0.7, 0.5}, {0.52, 0.68}}), 0.08));
+    const QPainterPath arrow = stroked(polyline({ { 0.28, 0.5 }, { 0.7, 0.5 } }), 0.08)
+                                   .united(stroked(polyline({ { 0.52, 0.32 }, { 0.7, 0.5 }, { 0.52, 0.68 } }), 0.08));
     return plainCircle().united(arrow);
 }
 
@@ -91,16 +93,16 @@ QPainterPath eye()
     lids.moveTo(0.04, 0.5);
     lids.quadTo(0.5, 0.0, 0.96, 0.5);
     lids.quadTo(0.5, 1.0, 0.04, 0.5);
-    return stroked(lids, 0.07).united(circle({0.5, 0.5}, 0.14));
+    return stroked(lids, 0.07).united(circle({ 0.5, 0.5 }, 0.14));
 }
 
 QPainterPath trash()
 {
-    QPainterPath can = roundedRect(QRectF(0.2, 0.26, 0.6, 0.68), 0.08).subtracted(
-        roundedRect(QRectF(0.28, 0.32, 0.44, 0.55), 0.05));
+    QPainterPath can
+        = roundedRect(QRectF(0.2, 0.26, 0.6, 0.68), 0.08).subtracted(roundedRect(QRectF(0.28, 0.32, 0.44, 0.55), 0.05));
     can = can.united(roundedRect(QRectF(0.1, 0.16, 0.8, 0.08), 0.03));
     can = can.united(roundedRect(QRectF(0.38, 0.06, 0.24, 0.12), 0.03));
-    for (qreal x : {0.39, 0.55})
+    for (qreal x : { 0.39, 0.55 })
         can = can.united(roundedRect(QRectF(x, 0.4, 0.06, 0.4), 0.03));
     return can;
 }
@@ -108,10 +110,10 @@ QPainterPath trash()
 QPainterPath squareGrid()
 {
     QPainterPath grid;
-    for (qreal x : {0.06, 0.56})
-        for (qreal y : {0.06, 0.56})
-            grid = grid.united(roundedRect(QRectF(x, y, 0.38, 0.38), 0.08).subtracted(
-                roundedRect(QRectF(x + 0.07, y + 0.07, 0.24, 0.24), 0.04)));
+    for (qreal x : { 0.06, 0.56 })
+        for (qreal y : { 0.06, 0.56 })
+            grid = grid.united(roundedRect(QRectF(x, y, 0.38, 0.38), 0.08)
+                                   .subtracted(roundedRect(QRectF(x + 0.07, y + 0.07, 0.24, 0.24), 0.04)));
     return grid;
 }
 
@@ -120,18 +122,18 @@ QPainterPath clockArrow()
     QPainterPath arc;
     arc.arcMoveTo(QRectF(0.1, 0.1, 0.8, 0.8), 160);
     arc.arcTo(QRectF(0.1, 0.1, 0.8, 0.8), 160, -320);
-    QPainterPath head = polyline({{0.02, 0.42}, {0.2, 0.62}, {0.3, 0.38}});
+    QPainterPath head = polyline({ { 0.02, 0.42 }, { 0.2, 0.62 }, { 0.3, 0.38 } });
     head.closeSubpath();
-    const QPainterPath hands = stroked(polyline({{0.5, 0.28}, {0.5, 0.52}, {0.66, 0.62}}), 0.08);
+    const QPainterPath hands = stroked(polyline({ { 0.5, 0.28 }, { 0.5, 0.52 }, { 0.66, 0.62 } }), 0.08);
     return stroked(arc, 0.08).united(head).united(hands);
 }
 
 QPainterPath sliders()
 {
     QPainterPath shape;
-    const std::array<std::pair<qreal, qreal>, 3> rows{{{0.2, 0.68}, {0.5, 0.3}, {0.8, 0.58}}};
+    const std::array<std::pair<qreal, qreal>, 3> rows { { { 0.2, 0.68 }, { 0.5, 0.3 }, { 0.8, 0.58 } } };
     for (const auto& [y, knob] : rows)
-        shape = shape.united(stroked(polyline({{0.08, y}, {0.92, y}}), 0.07)).united(circle({knob, y}, 0.1));
+        shape = shape.united(stroked(polyline({ { 0.08, y }, { 0.92, y } }), 0.07)).united(circle({ knob, y }, 0.1));
     return shape;
 }
 
@@ -140,12 +142,12 @@ QPainterPath sliders()
 QPainterPath internalDrive()
 {
     const QPainterPath body = roundedRect(QRectF(0.04, 0.28, 0.92, 0.46), 0.1);
-    return body.subtracted(roundedRect(QRectF(0.14, 0.47, 0.42, 0.08), 0.04)).subtracted(circle({0.78, 0.51}, 0.06));
+    return body.subtracted(roundedRect(QRectF(0.14, 0.47, 0.42, 0.08), 0.04)).subtracted(circle({ 0.78, 0.51 }, 0.06));
 }
 
 QPainterPath gearShape()
 {
-    QPainterPath gear = circle({0.5, 0.5}, 0.34);
+    QPainterPath gear = circle({ 0.5, 0.5 }, 0.34);
     constexpr int teeth = 8;
     for (int i = 0; i < teeth; ++i) {
         QPainterPath tooth;
@@ -155,7 +157,7 @@ QPainterPath gearShape()
         turn.rotate(360.0 * i / teeth);
         gear = gear.united(turn.map(tooth));
     }
-    return gear.subtracted(circle({0.5, 0.5}, 0.14));
+    return gear.subtracted(circle({ 0.5, 0.5 }, 0.14));
 }
 
 QPainterPath power()
@@ -165,7 +167,7 @@ QPainterPath power()
     QPainterPath ring;
     ring.arcMoveTo(bounds, 120);
     ring.arcTo(bounds, 120, 300);
-    return stroked(ring, 0.1).united(stroked(polyline({{0.5, 0.08}, {0.5, 0.46}}), 0.1));
+    return stroked(ring, 0.1).united(stroked(polyline({ { 0.5, 0.08 }, { 0.5, 0.46 } }), 0.1));
 }
 
 // ---- The main window's sheets and results ----
@@ -180,14 +182,16 @@ QPainterPath xmarkOctagon()
     QPainterPath outline;
     outline.addPolygon(octagon);
     outline.closeSubpath();
-    const QPainterPath cross = stroked(polyline({{0.34, 0.34}, {0.66, 0.66}}), 0.08)
-                                   .united(stroked(polyline({{0.66, 0.34}, {0.34, 0.66}}), 0.08));
+    const QPainterPath cross = stroked(polyline({ { 0.34, 0.34 }, { 0.66, 0.66 } }), 0.08)
+                                   .united(stroked(polyline({ { 0.66, 0.34 }, { 0.34, 0.66 } }), 0.08));
     return stroked(outline, 0.07).united(cross);
 }
 
 QPainterPath exclamationCircle()
 {
-    return plainCircle().united(roundedRect(QRectF(0.455, 0.22, 0.09, 0.36), 0.045)).united(circle({0.5, 0.72}, 0.055));
+    return plainCircle()
+        .united(roundedRect(QRectF(0.455, 0.22, 0.09, 0.36), 0.045))
+        .united(circle({ 0.5, 0.72 }, 0.055));
 }
 
 QPainterPath shield()
@@ -232,26 +236,28 @@ QPainterPath bellAt(qreal x)
     bell.lineTo(x + 0.27, 0.6);
     bell.lineTo(x + 0.36, 0.74);
     bell.closeSubpath();
-    return bell.united(circle({x, 0.84}, 0.09)).united(circle({x, 0.08}, 0.06));
+    return bell.united(circle({ x, 0.84 }, 0.09)).united(circle({ x, 0.08 }, 0.06));
 }
 
 } // namespace
 
 QPainterPath scope()
 {
-    QPainterPath path = ring({0.5, 0.5}, 0.38, 0.08).united(circle({0.5, 0.5}, 0.09));
-    for (const auto& [from, to] : std::array<std::pair<QPointF, QPointF>, 4> {{
-             {{0.5, 0.03}, {0.5, 0.22}}, {{0.5, 0.78}, {0.5, 0.97}}, {{0.03, 0.5}, {0.22, 0.5}}, {{0.78, 0.5}, {0.97, 0.5}}}})
+    QPainterPath path = ring({ 0.5, 0.5 }, 0.38, 0.08).united(circle({ 0.5, 0.5 }, 0.09));
+    for (const auto& [from, to] : std::array<std::pair<QPointF, QPointF>, 4> { { { { 0.5, 0.03 }, { 0.5, 0.22 } },
+                                                                                 { { 0.5, 0.78 }, { 0.5, 0.97 } },
+                                                                                 { { 0.03, 0.5 }, { 0.22, 0.5 } },
+                                                                                 { { 0.78, 0.5 }, { 0.97, 0.5 } } } })
         path = path.united(line(from, to, 0.08));
     return path;
 }
 
 QPainterPath wandAndStars()
 {
-    return line({0.12, 0.9}, {0.58, 0.44}, 0.11)
-        .united(sparkle({0.74, 0.26}, 0.2))
-        .united(sparkle({0.32, 0.18}, 0.12))
-        .united(sparkle({0.84, 0.66}, 0.1));
+    return line({ 0.12, 0.9 }, { 0.58, 0.44 }, 0.11)
+        .united(sparkle({ 0.74, 0.26 }, 0.2))
+        .united(sparkle({ 0.32, 0.18 }, 0.12))
+        .united(sparkle({ 0.84, 0.66 }, 0.1));
 }
 
 QPainterPath bell()
@@ -261,12 +267,14 @@ QPainterPath bell()
 
 QPainterPath bellBadge()
 {
-    return bellAt(0.42).subtracted(circle({0.8, 0.2}, 0.2)).united(circle({0.8, 0.2}, 0.14));
+    return bellAt(0.42).subtracted(circle({ 0.8, 0.2 }, 0.2)).united(circle({ 0.8, 0.2 }, 0.14));
 }
 
 QPainterPath bellSlash()
 {
-    return bellAt(0.5).subtracted(line({0.08, 0.08}, {0.92, 0.92}, 0.17)).united(line({0.1, 0.1}, {0.9, 0.9}, 0.07));
+    return bellAt(0.5)
+        .subtracted(line({ 0.08, 0.08 }, { 0.92, 0.92 }, 0.17))
+        .united(line({ 0.1, 0.1 }, { 0.9, 0.9 }, 0.07));
 }
 
 QPainterPath shieldLeftHalfFilled()
@@ -288,7 +296,7 @@ QPainterPath circlePath()
 {
     QPainterPath arrows;
     const QRectF round(0.16, 0.16, 0.68, 0.68);
-    for (const qreal start : {20.0, 200.0}) {
+    for (const qreal start : { 20.0, 200.0 }) {
         QPainterPath arc;
         arc.arcMoveTo(round, start);
         arc.arcTo(round, start, 130);
@@ -311,25 +319,25 @@ QPainterPath circlePath()
 QPainterPath terminal()
 {
     return stroked(roundedRect(QRectF(0.06, 0.14, 0.88, 0.72), 0.12), 0.08)
-        .united(stroked(polyline({{0.22, 0.36}, {0.36, 0.5}, {0.22, 0.64}}), 0.08))
-        .united(line({0.44, 0.64}, {0.64, 0.64}, 0.08));
+        .united(stroked(polyline({ { 0.22, 0.36 }, { 0.36, 0.5 }, { 0.22, 0.64 } }), 0.08))
+        .united(line({ 0.44, 0.64 }, { 0.64, 0.64 }, 0.08));
 }
 
 QPainterPath arrowUpCircleFill()
 {
-    return circle({0.5, 0.5}, 0.48)
-        .subtracted(line({0.5, 0.74}, {0.5, 0.28}, 0.1))
-        .subtracted(stroked(polyline({{0.31, 0.46}, {0.5, 0.27}, {0.69, 0.46}}), 0.1));
+    return circle({ 0.5, 0.5 }, 0.48)
+        .subtracted(line({ 0.5, 0.74 }, { 0.5, 0.28 }, 0.1))
+        .subtracted(stroked(polyline({ { 0.31, 0.46 }, { 0.5, 0.27 }, { 0.69, 0.46 } }), 0.1));
 }
 
 QPainterPath networkSlash()
 {
     QPainterPath meridian;
     meridian.addEllipse(QPointF(0.5, 0.5), 0.17, 0.42);
-    const QPainterPath globe = ring({0.5, 0.5}, 0.44, 0.07)
+    const QPainterPath globe = ring({ 0.5, 0.5 }, 0.44, 0.07)
                                    .united(stroked(meridian, 0.06))
-                                   .united(line({0.08, 0.5}, {0.92, 0.5}, 0.06));
-    return globe.subtracted(line({0.08, 0.08}, {0.92, 0.92}, 0.17)).united(line({0.1, 0.1}, {0.9, 0.9}, 0.07));
+                                   .united(line({ 0.08, 0.5 }, { 0.92, 0.5 }, 0.06));
+    return globe.subtracted(line({ 0.08, 0.08 }, { 0.92, 0.92 }, 0.17)).united(line({ 0.1, 0.1 }, { 0.9, 0.9 }, 0.07));
 }
 
 } // namespace Quandril::App::Symbols::Drawings

@@ -24,19 +24,19 @@ QPainterPath person()
     body.addEllipse(QPointF(0.5, 0.98), 0.4, 0.4);
     QPainterPath above;
     above.addRect(QRectF(0, 0, 1, 0.94));
-    return circle({0.5, 0.3}, 0.21).united(body.intersected(above));
+    return circle({ 0.5, 0.3 }, 0.21).united(body.intersected(above));
 }
 
 QPainterPath magnifyingGlass()
 {
-    const QPainterPath ring = circle({0.41, 0.41}, 0.31).subtracted(circle({0.41, 0.41}, 0.2));
-    return ring.united(stroked(polyline({{0.62, 0.62}, {0.88, 0.88}}), 0.14));
+    const QPainterPath ring = circle({ 0.41, 0.41 }, 0.31).subtracted(circle({ 0.41, 0.41 }, 0.2));
+    return ring.united(stroked(polyline({ { 0.62, 0.62 }, { 0.88, 0.88 } }), 0.14));
 }
 
 QPainterPath pointingHand()
 {
     const QPainterPath fist = roundedRect(QRectF(0.36, 0.44, 0.52, 0.5), 0.14);
-    return fist.united(stroked(polyline({{0.5, 0.6}, {0.17, 0.17}}), 0.16));
+    return fist.united(stroked(polyline({ { 0.5, 0.6 }, { 0.17, 0.17 } }), 0.16));
 }
 
 QPainterPath shippingBox()
@@ -65,16 +65,16 @@ QPainterPath checkmarkSeal()
     QPainterPath path;
     path.addPolygon(seal);
     path.closeSubpath();
-    return path.subtracted(stroked(polyline({{0.3, 0.52}, {0.44, 0.66}, {0.7, 0.36}}), 0.09));
+    return path.subtracted(stroked(polyline({ { 0.3, 0.52 }, { 0.44, 0.66 }, { 0.7, 0.36 } }), 0.09));
 }
 
 QPainterPath exclamationBubble()
 {
     QPainterPath bubble = roundedRect(QRectF(0.04, 0.08, 0.92, 0.66), 0.2);
-    QPainterPath tail = polyline({{0.2, 0.68}, {0.4, 0.68}, {0.14, 0.94}});
+    QPainterPath tail = polyline({ { 0.2, 0.68 }, { 0.4, 0.68 }, { 0.14, 0.94 } });
     tail.closeSubpath();
     bubble = bubble.united(tail);
-    return bubble.subtracted(roundedRect(QRectF(0.45, 0.17, 0.1, 0.33), 0.05)).subtracted(circle({0.5, 0.6}, 0.058));
+    return bubble.subtracted(roundedRect(QRectF(0.45, 0.17, 0.1, 0.33), 0.05)).subtracted(circle({ 0.5, 0.6 }, 0.058));
 }
 
 QPainterPath lock()
@@ -89,9 +89,10 @@ QPainterPath lock()
 
 QPainterPath moonZzz()
 {
-    const QPainterPath moon = circle({0.42, 0.6}, 0.36).subtracted(circle({0.64, 0.42}, 0.3));
-    const QPainterPath big = stroked(polyline({{0.6, 0.08}, {0.82, 0.08}, {0.6, 0.28}, {0.82, 0.28}}), 0.06);
-    const QPainterPath small = stroked(polyline({{0.84, 0.36}, {0.96, 0.36}, {0.84, 0.48}, {0.96, 0.48}}), 0.05);
+    const QPainterPath moon = circle({ 0.42, 0.6 }, 0.36).subtracted(circle({ 0.64, 0.42 }, 0.3));
+    const QPainterPath big = stroked(polyline({ { 0.6, 0.08 }, { 0.82, 0.08 }, { 0.6, 0.28 }, { 0.82, 0.28 } }), 0.06);
+    const QPainterPath small = stroked(polyline({ { 0.84, 0.36 }, { 0.96, 0.36 }, { 0.84, 0.48 }, { 0.96, 0.48 } }),
+                                       0.05);
     return moon.united(big).united(small);
 }
 
@@ -99,8 +100,8 @@ QPainterPath moonZzz()
 
 QPainterPath cloudShape()
 {
-    const QPainterPath shape =
-        circle({0.33, 0.56}, 0.19).united(circle({0.56, 0.46}, 0.25)).united(circle({0.77, 0.6}, 0.16));
+    const QPainterPath shape
+        = circle({ 0.33, 0.56 }, 0.19).united(circle({ 0.56, 0.46 }, 0.25)).united(circle({ 0.77, 0.6 }, 0.16));
     return shape.united(roundedRect(QRectF(0.14, 0.56, 0.79, 0.2), 0.1)).simplified();
 }
 
@@ -111,16 +112,16 @@ QPainterPath cloudOutline()
 
 QPainterPath cloudSlash()
 {
-    const QPainterPath slash = polyline({{0.14, 0.14}, {0.86, 0.86}});
+    const QPainterPath slash = polyline({ { 0.14, 0.14 }, { 0.86, 0.86 } });
     return cloudOutline().subtracted(stroked(slash, 0.2)).united(stroked(slash, 0.08));
 }
 
 QPainterPath listBulletRectangle()
 {
     QPainterPath path = stroked(roundedRect(QRectF(0.06, 0.16, 0.88, 0.68), 0.1), 0.07);
-    for (const qreal y : {0.36, 0.5, 0.64}) {
-        path = path.united(circle({0.26, y}, 0.045));
-        path = path.united(stroked(polyline({{0.38, y}, {0.76, y}}), 0.06));
+    for (const qreal y : { 0.36, 0.5, 0.64 }) {
+        path = path.united(circle({ 0.26, y }, 0.045));
+        path = path.united(stroked(polyline({ { 0.38, y }, { 0.76, y } }), 0.06));
     }
     return path;
 }
@@ -135,15 +136,15 @@ QPainterPath squareOnSquare()
 
 QPainterPath arrowDownCircle()
 {
-    const QPainterPath arrow = stroked(polyline({{0.5, 0.26}, {0.5, 0.72}}), 0.08)
-                                   .united(stroked(polyline({{0.32, 0.55}, {0.5, 0.73}, {0.68, 0.55}}), 0.08));
-    return stroked(circle({0.5, 0.5}, 0.44), 0.07).united(arrow);
+    const QPainterPath arrow = stroked(polyline({ { 0.5, 0.26 }, { 0.5, 0.72 } }), 0.08)
+                                   .united(stroked(polyline({ { 0.32, 0.55 }, { 0.5, 0.73 }, { 0.68, 0.55 } }), 0.08));
+    return stroked(circle({ 0.5, 0.5 }, 0.44), 0.07).united(arrow);
 }
 
 QPainterPath externalDrive()
 {
     const QPainterPath body = stroked(roundedRect(QRectF(0.06, 0.3, 0.88, 0.42), 0.1), 0.07);
-    return body.united(circle({0.75, 0.51}, 0.05)).united(stroked(polyline({{0.2, 0.51}, {0.55, 0.51}}), 0.05));
+    return body.united(circle({ 0.75, 0.51 }, 0.05)).united(stroked(polyline({ { 0.2, 0.51 }, { 0.55, 0.51 } }), 0.05));
 }
 
 QPainterPath arrowClockwise()
@@ -151,35 +152,35 @@ QPainterPath arrowClockwise()
     QPainterPath arc;
     arc.arcMoveTo(QRectF(0.14, 0.14, 0.72, 0.72), 70);
     arc.arcTo(QRectF(0.14, 0.14, 0.72, 0.72), 70, -320);
-    QPainterPath head = polyline({{0.5, 0.02}, {0.72, 0.15}, {0.5, 0.3}});
+    QPainterPath head = polyline({ { 0.5, 0.02 }, { 0.72, 0.15 }, { 0.5, 0.3 } });
     head.closeSubpath();
     return stroked(arc, 0.08).united(head);
 }
 
 QPainterPath exclamationTriangle()
 {
-    QPainterPath triangle = polyline({{0.5, 0.08}, {0.95, 0.9}, {0.05, 0.9}});
+    QPainterPath triangle = polyline({ { 0.5, 0.08 }, { 0.95, 0.9 }, { 0.05, 0.9 } });
     triangle.closeSubpath();
     return stroked(triangle, 0.08)
         .united(roundedRect(QRectF(0.455, 0.36, 0.09, 0.3), 0.045))
-        .united(circle({0.5, 0.76}, 0.055));
+        .united(circle({ 0.5, 0.76 }, 0.055));
 }
 
 QPainterPath checkmarkCircle()
 {
-    const QPainterPath check = stroked(polyline({{0.3, 0.52}, {0.44, 0.66}, {0.7, 0.36}}), 0.08);
-    return stroked(circle({0.5, 0.5}, 0.44), 0.07).united(check);
+    const QPainterPath check = stroked(polyline({ { 0.3, 0.52 }, { 0.44, 0.66 }, { 0.7, 0.36 } }), 0.08);
+    return stroked(circle({ 0.5, 0.5 }, 0.44), 0.07).united(check);
 }
 
 QPainterPath handRaised()
 {
     QPainterPath hand = roundedRect(QRectF(0.24, 0.42, 0.56, 0.5), 0.2);
-    const qreal tops[] = {0.16, 0.08, 0.1, 0.2};
+    const qreal tops[] = { 0.16, 0.08, 0.1, 0.2 };
     for (int finger = 0; finger < 4; ++finger) {
         const qreal x = 0.3 + finger * 0.14;
-        hand = hand.united(stroked(polyline({{x, tops[finger]}, {x, 0.55}}), 0.11));
+        hand = hand.united(stroked(polyline({ { x, tops[finger] }, { x, 0.55 } }), 0.11));
     }
-    hand = hand.united(stroked(polyline({{0.1, 0.5}, {0.27, 0.7}}), 0.11));
+    hand = hand.united(stroked(polyline({ { 0.1, 0.5 }, { 0.27, 0.7 } }), 0.11));
     return stroked(hand.simplified(), 0.07);
 }
 
@@ -190,52 +191,52 @@ struct Symbol {
 };
 
 // Marks that carry a colour (the main window's) are always drawn, never taken from the theme.
-const std::array<Symbol, 44> symbols{{
-    {u"person.fill", u"avatar-default", person},
-    {u"magnifyingglass", u"edit-find", magnifyingGlass},
-    {u"hand.point.up.left.fill", u"", pointingHand},
-    {u"shippingbox.fill", u"package-x-generic", shippingBox},
-    {u"checkmark.seal.fill", u"emblem-default", checkmarkSeal},
-    {u"exclamationmark.bubble.fill", u"dialog-warning", exclamationBubble},
-    {u"lock.fill", u"system-lock-screen", lock},
-    {u"moon.zzz.fill", u"weather-clear-night", moonZzz},
-    {u"icloud", u"", cloudOutline},
-    {u"icloud.slash", u"", cloudSlash},
-    {u"list.bullet.rectangle", u"", listBulletRectangle},
-    {u"square.on.square", u"", squareOnSquare},
-    {u"arrow.down.circle", u"", arrowDownCircle},
-    {u"externaldrive", u"", externalDrive},
-    {u"arrow.clockwise", u"view-refresh", arrowClockwise},
-    {u"exclamationmark.triangle", u"", exclamationTriangle},
-    {u"checkmark.circle", u"", checkmarkCircle},
-    {u"hand.raised", u"", handRaised},
-    {u"checkmark.circle.fill", u"", checkmarkCircleFilled},
-    {u"circle", u"", plainCircle},
-    {u"pause.circle", u"", pauseCircle},
-    {u"questionmark.circle", u"", questionCircle},
-    {u"arrow.right.circle", u"", arrowRightCircle},
-    {u"eye", u"", eye},
-    {u"trash", u"user-trash", trash},
-    {u"square.grid.2x2", u"", squareGrid},
-    {u"clock.arrow.circlepath", u"document-open-recent", clockArrow},
-    {u"slider.horizontal.3", u"preferences-system", sliders},
-    {u"internaldrive", u"drive-harddisk", internalDrive},
-    {u"gearshape", u"preferences-system", gearShape},
-    {u"power", u"system-shutdown", power},
-    {u"xmark.octagon", u"", xmarkOctagon},
-    {u"exclamationmark.circle", u"", exclamationCircle},
-    {u"shield", u"", shield},
-    {u"scope", u"", scope},
-    {u"wand.and.stars", u"", wandAndStars},
-    {u"bell", u"", bell},
-    {u"bell.badge", u"", bellBadge},
-    {u"bell.slash", u"", bellSlash},
-    {u"shield.lefthalf.filled", u"", shieldLeftHalfFilled},
-    {u"arrow.triangle.2.circlepath", u"", circlePath},
-    {u"terminal", u"", terminal},
-    {u"arrow.up.circle.fill", u"", arrowUpCircleFill},
-    {u"network.slash", u"", networkSlash},
-}};
+const std::array<Symbol, 44> symbols { {
+    { u"person.fill", u"avatar-default", person },
+    { u"magnifyingglass", u"edit-find", magnifyingGlass },
+    { u"hand.point.up.left.fill", u"", pointingHand },
+    { u"shippingbox.fill", u"package-x-generic", shippingBox },
+    { u"checkmark.seal.fill", u"emblem-default", checkmarkSeal },
+    { u"exclamationmark.bubble.fill", u"dialog-warning", exclamationBubble },
+    { u"lock.fill", u"system-lock-screen", lock },
+    { u"moon.zzz.fill", u"weather-clear-night", moonZzz },
+    { u"icloud", u"", cloudOutline },
+    { u"icloud.slash", u"", cloudSlash },
+    { u"list.bullet.rectangle", u"", listBulletRectangle },
+    { u"square.on.square", u"", squareOnSquare },
+    { u"arrow.down.circle", u"", arrowDownCircle },
+    { u"externaldrive", u"", externalDrive },
+    { u"arrow.clockwise", u"view-refresh", arrowClockwise },
+    { u"exclamationmark.triangle", u"", exclamationTriangle },
+    { u"checkmark.circle", u"", checkmarkCircle },
+    { u"hand.raised", u"", handRaised },
+    { u"checkmark.circle.fill", u"", checkmarkCircleFilled },
+    { u"circle", u"", plainCircle },
+    { u"pause.circle", u"", pauseCircle },
+    { u"questionmark.circle", u"", questionCircle },
+    { u"arrow.right.circle", u"", arrowRightCircle },
+    { u"eye", u"", eye },
+    { u"trash", u"user-trash", trash },
+    { u"square.grid.2x2", u"", squareGrid },
+    { u"clock.arrow.circlepath", u"document-open-recent", clockArrow },
+    { u"slider.horizontal.3", u"preferences-system", sliders },
+    { u"internaldrive", u"drive-harddisk", internalDrive },
+    { u"gearshape", u"preferences-system", gearShape },
+    { u"power", u"system-shutdown", power },
+    { u"xmark.octagon", u"", xmarkOctagon },
+    { u"exclamationmark.circle", u"", exclamationCircle },
+    { u"shield", u"", shield },
+    { u"scope", u"", scope },
+    { u"wand.and.stars", u"", wandAndStars },
+    { u"bell", u"", bell },
+    { u"bell.badge", u"", bellBadge },
+    { u"bell.slash", u"", bellSlash },
+    { u"shield.lefthalf.filled", u"", shieldLeftHalfFilled },
+    { u"arrow.triangle.2.circlepath", u"", circlePath },
+    { u"terminal", u"", terminal },
+    { u"arrow.up.circle.fill", u"", arrowUpCircleFill },
+    { u"network.slash", u"", networkSlash },
+} };
 
 const Symbol* lookup(QStringView name)
 {
@@ -262,18 +263,19 @@ QColor toneColor(QStringView tone, const QPalette& palette)
 {
     if (tone == u"accent")
         return palette.color(QPalette::Highlight);
-    static constexpr std::array<std::pair<QStringView, QRgb>, 4> fixed{{
-        {u"orange", qRgb(0xF0, 0x8A, 0x00)},
-        {u"red", qRgb(0xE0, 0x3A, 0x30)},
-        {u"green", qRgb(0x2F, 0xA8, 0x4F)},
-        {u"blue", qRgb(0x1C, 0x7C, 0xF0)},
-    }};
+    static constexpr std::array<std::pair<QStringView, QRgb>, 4> fixed { {
+        { u"orange", qRgb(0xF0, 0x8A, 0x00) },
+        { u"red", qRgb(0xE0, 0x3A, 0x30) },
+        { u"green", qRgb(0x2F, 0xA8, 0x4F) },
+        { u"blue", qRgb(0x1C, 0x7C, 0xF0) },
+    } };
     for (const auto& [name, rgb] : fixed)
         if (name == tone)
             return QColor(rgb);
 
-    static constexpr std::array<std::pair<QStringView, qreal>, 4> levels{{
-        {u"primary", 0.85}, {u"secondary", 0.5}, {u"tertiary", 0.25}, {u"quaternary", 0.1}}};
+    static constexpr std::array<std::pair<QStringView, qreal>, 4> levels {
+        { { u"primary", 0.85 }, { u"secondary", 0.5 }, { u"tertiary", 0.25 }, { u"quaternary", 0.1 } }
+    };
     qreal opacity = 0.85;
     for (const auto& [name, level] : levels)
         if (name == tone)

@@ -13,8 +13,7 @@ namespace {
 
 const QString tooLarge = QStringLiteral("The version file is larger than 64 KiB.");
 const QString tooSlow = QStringLiteral("The server took too long to answer.");
-const QString unsafeRedirect =
-    QStringLiteral("The version file was redirected to an address that isn't https.");
+const QString unsafeRedirect = QStringLiteral("The version file was redirected to an address that isn't https.");
 const QString unsafeAddress = QStringLiteral("The version file's address isn't an https address.");
 
 // Errors that only mean the server answered with an error status: the body still counts.
@@ -46,8 +45,7 @@ struct Transfer {
 void deliverLater(QObject* context, UpdateFetcher::Callback done, UpdateFetcher::Outcome outcome)
 {
     QMetaObject::invokeMethod(
-        context, [done = std::move(done), outcome = std::move(outcome)] { done(outcome); },
-        Qt::QueuedConnection);
+        context, [done = std::move(done), outcome = std::move(outcome)] { done(outcome); }, Qt::QueuedConnection);
 }
 
 } // namespace

@@ -29,8 +29,8 @@ public:
         QByteArray body;
         QString error;
 
-        static Outcome received(QByteArray body) { return {true, std::move(body), {}}; }
-        static Outcome failed(QString error) { return {false, {}, std::move(error)}; }
+        static Outcome received(QByteArray body) { return { true, std::move(body), {} }; }
+        static Outcome failed(QString error) { return { false, {}, std::move(error) }; }
 
         friend bool operator==(const Outcome&, const Outcome&) = default;
     };
@@ -49,9 +49,9 @@ class NetworkUpdateFetcher final : public UpdateFetcher {
 public:
     struct Limits {
         // Without a byte moving for this long, the transfer is given up.
-        std::chrono::milliseconds stallTimeout{30'000};
+        std::chrono::milliseconds stallTimeout { 30'000 };
         // However it trickles, the whole transfer ends by then.
-        std::chrono::milliseconds deadline{60'000};
+        std::chrono::milliseconds deadline { 60'000 };
         qint64 maxBodyBytes = UpdateFetcher::maxBodyBytes;
     };
 

@@ -10,8 +10,8 @@ LogindWakeWatcher::LogindWakeWatcher(QDBusConnection bus, QObject* parent)
     // Listening needs no login manager yet: the match follows whoever owns the name, so a
     // login manager that starts later is heard too, and one that never does costs nothing.
     watching_ = bus.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-                            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
-                            this, SLOT(prepareForSleep(bool)));
+                            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
+                            SLOT(prepareForSleep(bool)));
 }
 
 bool LogindWakeWatcher::isWatching() const

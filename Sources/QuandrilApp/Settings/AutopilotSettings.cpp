@@ -22,16 +22,18 @@ AutopilotSettings::AutopilotSettings(AppServices& services, QWidget* parent)
     auto* enabled = new QCheckBox(QStringLiteral("Clean up on its own"));
     bindToggle(enabled, preferences, QString(Keys::autopilotEnabled));
     main->addRow(enabled);
-    main->addRow(note(QStringLiteral("Only the \"rebuilds itself\" tier — developer caches, dead simulators and the "
-                                     "like, from apps that aren't open. Everything else always waits for your click.")));
+    main->addRow(
+        note(QStringLiteral("Only the \"rebuilds itself\" tier — developer caches, dead simulators and the "
+                            "like, from apps that aren't open. Everything else always waits for your click.")));
 
     SettingsSection* checks = addSection(QStringLiteral("Checks"));
     interval_ = new QComboBox;
-    for (const int minutes : {5, 10, 15, 30})
+    for (const int minutes : { 5, 10, 15, 30 })
         interval_->addItem(QString::number(minutes) + QStringLiteral(" minutes"), minutes);
     checks->addRow(labelled(QStringLiteral("Check every"), interval_));
-    checks->addRow(note(QStringLiteral("Also right after a drive mounts or the Mac wakes. After a run, it waits 6 hours "
-                                       "before trying again, and a weekly note says what grew.")));
+    checks->addRow(
+        note(QStringLiteral("Also right after a drive mounts or the Mac wakes. After a run, it waits 6 hours "
+                            "before trying again, and a weekly note says what grew.")));
 
     lastCheck_ = addSection(QStringLiteral("Last check"));
     lastNote_ = label({}, TextStyle::callout);

@@ -46,7 +46,8 @@ QStringList DrivesSettings::watched(const QString& stored, const std::vector<Dri
     return paths;
 }
 
-QString DrivesSettings::toggled(const QString& stored, const std::vector<DriveInfo>& drives, const QString& path, bool on)
+QString DrivesSettings::toggled(const QString& stored, const std::vector<DriveInfo>& drives, const QString& path,
+                                bool on)
 {
     QStringList paths = watched(stored, drives);
     if (on && !paths.contains(path))
@@ -86,9 +87,10 @@ void DrivesSettings::showDrives()
             toggle->setChecked(watched(preferences.string(watchedKey, {}), shown_).contains(path));
         };
         show();
-        connect(toggle, &QCheckBox::clicked, toggle, [this, &preferences, watchedKey, path = text(drive.path)](bool on) {
-            preferences.setString(watchedKey, toggled(preferences.string(watchedKey, {}), shown_, path, on));
-        });
+        connect(toggle, &QCheckBox::clicked, toggle,
+                [this, &preferences, watchedKey, path = text(drive.path)](bool on) {
+                    preferences.setString(watchedKey, toggled(preferences.string(watchedKey, {}), shown_, path, on));
+                });
         connect(&preferences, &Preferences::changed, toggle, [show, watchedKey](const QString& key) {
             if (key == watchedKey)
                 show();

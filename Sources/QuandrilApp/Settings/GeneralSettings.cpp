@@ -22,9 +22,12 @@ namespace {
 QString label(GaugeStyle style)
 {
     switch (style) {
-    case GaugeStyle::bar: return QStringLiteral("A bar, filling as space is used");
-    case GaugeStyle::percent: return QStringLiteral("A percentage");
-    case GaugeStyle::icon: return QStringLiteral("Just the icon (plain until space is short)");
+    case GaugeStyle::bar:
+        return QStringLiteral("A bar, filling as space is used");
+    case GaugeStyle::percent:
+        return QStringLiteral("A percentage");
+    case GaugeStyle::icon:
+        return QStringLiteral("Just the icon (plain until space is short)");
     }
     return {};
 }
@@ -32,8 +35,10 @@ QString label(GaugeStyle style)
 QString label(FreeSpaceSource source)
 {
     switch (source) {
-    case FreeSpaceSource::finder: return QStringLiteral("Finder's number (counts space macOS can reclaim)");
-    case FreeSpaceSource::strict: return QStringLiteral("df's strict number (only what's truly empty)");
+    case FreeSpaceSource::finder:
+        return QStringLiteral("Finder's number (counts space macOS can reclaim)");
+    case FreeSpaceSource::strict:
+        return QStringLiteral("df's strict number (only what's truly empty)");
     }
     return {};
 }
@@ -41,8 +46,10 @@ QString label(FreeSpaceSource source)
 QString label(SizeUnits units)
 {
     switch (units) {
-    case SizeUnits::decimal: return QStringLiteral("Decimal (GB, as Finder shows them)");
-    case SizeUnits::binary: return QStringLiteral("Binary (GiB, 1024-based)");
+    case SizeUnits::decimal:
+        return QStringLiteral("Decimal (GB, as Finder shows them)");
+    case SizeUnits::binary:
+        return QStringLiteral("Binary (GiB, 1024-based)");
     }
     return {};
 }

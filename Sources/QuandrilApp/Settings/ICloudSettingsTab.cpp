@@ -1,7 +1,7 @@
 #include "QuandrilApp/Settings/ICloudSettingsTab.h"
 
-#include <QLabel>
 #include <QCheckBox>
+#include <QLabel>
 #include <QSignalBlocker>
 
 #include "QuandrilApp/Model/Model.h"

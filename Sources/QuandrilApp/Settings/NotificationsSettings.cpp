@@ -1,7 +1,7 @@
 #include "QuandrilApp/Settings/NotificationsSettings.h"
 
-#include <QLabel>
 #include <QCheckBox>
+#include <QLabel>
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Platform/Preferences.h"
@@ -30,22 +30,23 @@ NotificationsSettings::NotificationsSettings(AppServices& services, QWidget* par
     readStatus();
 }
 
-std::optional<NotificationsSettings::StatusLine> NotificationsSettings::statusLine(std::optional<NotificationAuth> status)
+std::optional<NotificationsSettings::StatusLine>
+NotificationsSettings::statusLine(std::optional<NotificationAuth> status)
 {
     if (!status)
         return std::nullopt;
     switch (*status) {
     case NotificationAuth::denied:
-        return StatusLine {QStringLiteral("bell.slash"), QStringLiteral("orange"),
-                           QStringLiteral("macOS notifications are off for Gorrin. Turn them on in System Settings → "
-                                          "Notifications.")};
+        return StatusLine { QStringLiteral("bell.slash"), QStringLiteral("orange"),
+                            QStringLiteral("macOS notifications are off for Gorrin. Turn them on in System Settings → "
+                                           "Notifications.") };
     case NotificationAuth::authorized:
-        return StatusLine {QStringLiteral("bell.badge"), QStringLiteral("secondary"),
-                           QStringLiteral("macOS notifications are allowed.")};
+        return StatusLine { QStringLiteral("bell.badge"), QStringLiteral("secondary"),
+                            QStringLiteral("macOS notifications are allowed.") };
     case NotificationAuth::provisional:
-        return StatusLine {QStringLiteral("bell"), QStringLiteral("secondary"),
-                           QStringLiteral("Delivered quietly to Notification Center. For banners, choose Allow in "
-                                          "System Settings → Notifications.")};
+        return StatusLine { QStringLiteral("bell"), QStringLiteral("secondary"),
+                            QStringLiteral("Delivered quietly to Notification Center. For banners, choose Allow in "
+                                           "System Settings → Notifications.") };
     case NotificationAuth::notDetermined:
     case NotificationAuth::ephemeral:
         break;

@@ -166,7 +166,8 @@ RulesSettings::RulesSettings(AppServices& services, QWidget* parent)
             QLabel* why = label(text(entry.why), TextStyle::body, QStringLiteral("secondary"));
             builtIn->addRow(pathRow(path, why));
         }
-        SettingsSection* places = addSection(QStringLiteral("What the catalog knows (%1 places)").arg(catalog->places.size()));
+        SettingsSection* places = addSection(
+            QStringLiteral("What the catalog knows (%1 places)").arg(catalog->places.size()));
         for (const Catalog::Place& place : catalog->places) {
             QLabel* tier = label(text(std::string(Quandril::title(place.tier))), TextStyle::caption,
                                  QStringLiteral("secondary"));

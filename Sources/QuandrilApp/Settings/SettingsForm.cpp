@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include <QCheckBox>
-#include <QEvent>
 #include <QComboBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollBar>
@@ -98,7 +98,7 @@ QSize SettingsForm::minimumSizeHint() const
     if (!body)
         return scrolling;
     const int bar = verticalScrollBar()->sizeHint().width();
-    return {body->minimumSizeHint().width() + 2 * frameWidth() + bar, scrolling.height()};
+    return { body->minimumSizeHint().width() + 2 * frameWidth() + bar, scrolling.height() };
 }
 
 void SettingsForm::resizeEvent(QResizeEvent* event)
@@ -188,7 +188,8 @@ void bindToggle(QCheckBox* toggle, Preferences& preferences, const QString& key)
         toggle->setChecked(preferences.booleanValue(key));
     };
     show();
-    QObject::connect(toggle, &QCheckBox::clicked, toggle, [&preferences, key](bool on) { preferences.setBoolean(key, on); });
+    QObject::connect(toggle, &QCheckBox::clicked, toggle,
+                     [&preferences, key](bool on) { preferences.setBoolean(key, on); });
     QObject::connect(&preferences, &Preferences::changed, toggle, [show, key](const QString& changed) {
         if (changed == key)
             show();

@@ -14,16 +14,16 @@ struct PaneText {
 const PaneText& textOf(SettingsPane pane)
 {
     static const PaneText texts[] = {
-        {"general", "General", "gearshape", "gray"},
-        {"goals", "Goals", "scope", "blue"},
-        {"autopilot", "Autopilot", "wand.and.stars", "purple"},
-        {"notifications", "Notifications", "bell.badge", "red"},
-        {"drives", "Drives", "externaldrive", "blue"},
-        {"rules", "Never Touch", "shield.lefthalf.filled", "green"},
-        {"icloud", "iCloud", "icloud", "cyan"},
-        {"privacy", "Privacy", "hand.raised", "green"},
-        {"updates", "Updates", "arrow.triangle.2.circlepath", "teal"},
-        {"advanced", "Advanced", "terminal", "gray"},
+        { "general", "General", "gearshape", "gray" },
+        { "goals", "Goals", "scope", "blue" },
+        { "autopilot", "Autopilot", "wand.and.stars", "purple" },
+        { "notifications", "Notifications", "bell.badge", "red" },
+        { "drives", "Drives", "externaldrive", "blue" },
+        { "rules", "Never Touch", "shield.lefthalf.filled", "green" },
+        { "icloud", "iCloud", "icloud", "cyan" },
+        { "privacy", "Privacy", "hand.raised", "green" },
+        { "updates", "Updates", "arrow.triangle.2.circlepath", "teal" },
+        { "advanced", "Advanced", "terminal", "gray" },
     };
     return texts[static_cast<int>(pane)];
 }
@@ -66,12 +66,12 @@ QString tileColor(SettingsPane pane)
 const std::array<std::vector<SettingsPane>, 4>& settingsPaneGroups()
 {
     using enum SettingsPane;
-    static const std::array<std::vector<SettingsPane>, 4> groups {{
-        {general, goals, autopilot, notifications},
-        {drives, rules, icloud},
-        {privacy, updates},
-        {advanced},
-    }};
+    static const std::array<std::vector<SettingsPane>, 4> groups { {
+        { general, goals, autopilot, notifications },
+        { drives, rules, icloud },
+        { privacy, updates },
+        { advanced },
+    } };
     return groups;
 }
 

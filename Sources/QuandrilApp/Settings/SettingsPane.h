@@ -14,8 +14,8 @@ namespace Quandril::App {
 enum class SettingsPane { general, goals, autopilot, notifications, drives, rules, icloud, privacy, updates, advanced };
 
 inline constexpr std::array<SettingsPane, 10> allSettingsPanes {
-    SettingsPane::general, SettingsPane::goals,  SettingsPane::autopilot, SettingsPane::notifications,
-    SettingsPane::drives,  SettingsPane::rules,  SettingsPane::icloud,    SettingsPane::privacy,
+    SettingsPane::general, SettingsPane::goals,    SettingsPane::autopilot, SettingsPane::notifications,
+    SettingsPane::drives,  SettingsPane::rules,    SettingsPane::icloud,    SettingsPane::privacy,
     SettingsPane::updates, SettingsPane::advanced,
 };
 

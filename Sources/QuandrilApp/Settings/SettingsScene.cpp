@@ -37,15 +37,15 @@ constexpr QSize defaultSize(720, 540);
 // A named tile colour ("gray", "blue", "purple", "red", "green", "cyan", "teal"); gray otherwise.
 QColor tileFill(QStringView name)
 {
-    static constexpr std::array<std::pair<QStringView, QRgb>, 7> colors {{
-        {u"gray", qRgb(0x8E, 0x8E, 0x93)},
-        {u"blue", qRgb(0x0A, 0x84, 0xFF)},
-        {u"purple", qRgb(0xAF, 0x52, 0xDE)},
-        {u"red", qRgb(0xFF, 0x3B, 0x30)},
-        {u"green", qRgb(0x34, 0xC7, 0x59)},
-        {u"cyan", qRgb(0x32, 0xAD, 0xE6)},
-        {u"teal", qRgb(0x30, 0xB0, 0xC7)},
-    }};
+    static constexpr std::array<std::pair<QStringView, QRgb>, 7> colors { {
+        { u"gray", qRgb(0x8E, 0x8E, 0x93) },
+        { u"blue", qRgb(0x0A, 0x84, 0xFF) },
+        { u"purple", qRgb(0xAF, 0x52, 0xDE) },
+        { u"red", qRgb(0xFF, 0x3B, 0x30) },
+        { u"green", qRgb(0x34, 0xC7, 0x59) },
+        { u"cyan", qRgb(0x32, 0xAD, 0xE6) },
+        { u"teal", qRgb(0x30, 0xB0, 0xC7) },
+    } };
     for (const auto& [known, rgb] : colors)
         if (known == name)
             return QColor(rgb);
@@ -138,7 +138,8 @@ SettingsScene::SettingsScene(AppServices& services, QWidget* parent)
     connect(&services.preferences, &Preferences::changed, this, [this](const QString& key) {
         // Queued: the change may come from inside the pane that is about to go (a reset).
         if (key == Keys::settingsPane && isVisible())
-            QMetaObject::invokeMethod(this, [this] { showStored(false); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { showStored(false); }, Qt::QueuedConnection);
     });
 }
 
@@ -153,16 +154,26 @@ void SettingsScene::bringForward()
 QWidget* SettingsScene::makePane(SettingsPane pane, AppServices& services)
 {
     switch (pane) {
-    case SettingsPane::general: return new GeneralSettings(services);
-    case SettingsPane::goals: return new GoalsSettings(services);
-    case SettingsPane::autopilot: return new AutopilotSettings(services);
-    case SettingsPane::notifications: return new NotificationsSettings(services);
-    case SettingsPane::drives: return new DrivesSettings(services);
-    case SettingsPane::rules: return new RulesSettings(services);
-    case SettingsPane::icloud: return new ICloudSettingsTab(services);
-    case SettingsPane::privacy: return new PrivacySettings(services);
-    case SettingsPane::updates: return new UpdatesSettings(services);
-    case SettingsPane::advanced: return new AdvancedSettings(services);
+    case SettingsPane::general:
+        return new GeneralSettings(services);
+    case SettingsPane::goals:
+        return new GoalsSettings(services);
+    case SettingsPane::autopilot:
+        return new AutopilotSettings(services);
+    case SettingsPane::notifications:
+        return new NotificationsSettings(services);
+    case SettingsPane::drives:
+        return new DrivesSettings(services);
+    case SettingsPane::rules:
+        return new RulesSettings(services);
+    case SettingsPane::icloud:
+        return new ICloudSettingsTab(services);
+    case SettingsPane::privacy:
+        return new PrivacySettings(services);
+    case SettingsPane::updates:
+        return new UpdatesSettings(services);
+    case SettingsPane::advanced:
+        return new AdvancedSettings(services);
     }
     return new GeneralSettings(services);
 }
@@ -214,7 +225,7 @@ void SettingsScene::showStored(bool rebuild)
 void SettingsScene::fitWidth()
 {
     const int detail = pane_ ? qMax(pane_->minimumSizeHint().width(), title_->minimumSizeHint().width()) : 0;
-    widest_ = std::max({widest_, defaultSize.width(), list_->width() + detail});
+    widest_ = std::max({ widest_, defaultSize.width(), list_->width() + detail });
     setFixedSize(widest_, defaultSize.height());
 }
 

@@ -46,8 +46,7 @@ std::vector<std::int64_t> numbers(const QString& version)
 }
 
 // A text field of the file; `required` says whether it may be missing (null counts as missing).
-std::optional<Result> readText(const QJsonObject& file, const QString& key, bool required,
-    std::optional<QString>& out)
+std::optional<Result> readText(const QJsonObject& file, const QString& key, bool required, std::optional<QString>& out)
 {
     const QJsonValue value = file.value(key);
     if (value.isString()) {
@@ -138,7 +137,7 @@ bool isNewer(const QString& candidate, const QString& current)
 }
 
 void run(const QString& currentVersion, UpdateFetcher& fetcher, QObject* context,
-    std::function<void(const Result&)> done)
+         std::function<void(const Result&)> done)
 {
     fetcher.fetch(url(), context, [currentVersion, done = std::move(done)](const UpdateFetcher::Outcome& outcome) {
         done(outcome.ok ? judge(outcome.body, currentVersion) : Result::failed(prefix + outcome.error));

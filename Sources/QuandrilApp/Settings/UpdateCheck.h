@@ -51,6 +51,6 @@ bool isNewer(const QString& candidate, const QString& current);
 // Downloads the version file through `fetcher` and hands the judged result to `done` on
 // `context`'s thread; nothing is handed back once `context` is gone. Always comes to an end.
 void run(const QString& currentVersion, UpdateFetcher& fetcher, QObject* context,
-    std::function<void(const Result&)> done);
+         std::function<void(const Result&)> done);
 
 } // namespace Quandril::App::UpdateCheck

@@ -23,8 +23,9 @@ UpdatesSettings::UpdatesSettings(AppServices& services, QWidget* parent)
     auto* toggle = new QCheckBox(QStringLiteral("Check for updates once a day"));
     bindToggle(toggle, services.preferences, QString(Keys::autoCheckForUpdates));
     daily->addRow(toggle);
-    daily->addRow(note(QStringLiteral("Off by default, as part of Gorrin's no-network rule (Settings → Privacy). Checking "
-                                      "only ever reads one small file; it never sends anything about you or your Mac.")));
+    daily->addRow(
+        note(QStringLiteral("Off by default, as part of Gorrin's no-network rule (Settings → Privacy). Checking "
+                            "only ever reads one small file; it never sends anything about you or your Mac.")));
 
     section_ = addSection();
     auto* buttonRow = new QWidget;

@@ -45,8 +45,9 @@ AppDelegate::AppDelegate(AppServices& services, AppSignals& appSignals, QObject*
     QGuiApplication::setQuitOnLastWindowClosed(false);
     // A logout asks every app to commit its data, then sends it a Quit: let that one through and
     // veto nothing (the session manager is never told to cancel).
-    connect(qGuiApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { sessionEnding(); },
-            Qt::DirectConnection);
+    connect(
+        qGuiApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { sessionEnding(); },
+        Qt::DirectConnection);
 
     updateLoop_.setInterval(updateInterval);
     connect(&updateLoop_, &QTimer::timeout, this, [this] { checkForUpdates(false); });
@@ -152,10 +153,13 @@ void AppDelegate::schedulePolicyUpdate()
     if (policyUpdateQueued_)
         return;
     policyUpdateQueued_ = true;
-    QMetaObject::invokeMethod(this, [this] {
-        policyUpdateQueued_ = false;
-        updateActivationPolicy();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            policyUpdateQueued_ = false;
+            updateActivationPolicy();
+        },
+        Qt::QueuedConnection);
 }
 
 void AppDelegate::updateActivationPolicy()
@@ -181,16 +185,19 @@ void AppDelegate::bringWindowsForward()
 {
     setPolicy(ActivationPolicy::regular);
     // After the caller's own work, which has just asked for the main window.
-    QMetaObject::invokeMethod(this, [] {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            if (!isTitled(*window) || window->windowTitle() != AppInfo::name())
-                continue;
-            window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-            window->show();
-            window->raise();
-            window->activateWindow();
-        }
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [] {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                if (!isTitled(*window) || window->windowTitle() != AppInfo::name())
+                    continue;
+                window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+                window->show();
+                window->raise();
+                window->activateWindow();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 // ---- Placing windows ----
@@ -254,14 +261,15 @@ AppDelegate::AlertText AppDelegate::alertText(const UpdateCheck::Result& result,
     using Kind = UpdateCheck::Result::Kind;
     switch (result.kind) {
     case Kind::newer:
-        return {QStringLiteral("Gorrin %1 is available.").arg(result.version),
-                result.notes ? *result.notes : QStringLiteral("You have %1.").arg(currentVersion),
-                {QStringLiteral("Download"), QStringLiteral("Later")}};
+        return { QStringLiteral("Gorrin %1 is available.").arg(result.version),
+                 result.notes ? *result.notes : QStringLiteral("You have %1.").arg(currentVersion),
+                 { QStringLiteral("Download"), QStringLiteral("Later") } };
     case Kind::upToDate:
-        return {QStringLiteral("You're up to date."),
-                QStringLiteral("Gorrin %1 is the newest version.").arg(currentVersion), {}};
+        return { QStringLiteral("You're up to date."),
+                 QStringLiteral("Gorrin %1 is the newest version.").arg(currentVersion),
+                 {} };
     case Kind::failed:
-        return {QStringLiteral("Couldn't check for updates."), result.message, {}};
+        return { QStringLiteral("Couldn't check for updates."), result.message, {} };
     }
     return {};
 }

@@ -86,7 +86,8 @@ QImage MenuLabel::picture(const Content& content, const QColor& colour, int side
     if (content.used) {
         const QImage gauge = MenuGaugeImage::make(*content.used, content.warning, devicePixelRatio);
         painter.drawImage(QPointF((side - MenuGaugeImage::width) / 2.0, (side - MenuGaugeImage::height) / 2.0), gauge);
-        image.setText(QLatin1String(MenuGaugeImage::descriptionKey), gauge.text(QLatin1String(MenuGaugeImage::descriptionKey)));
+        image.setText(QLatin1String(MenuGaugeImage::descriptionKey),
+                      gauge.text(QLatin1String(MenuGaugeImage::descriptionKey)));
     } else {
         Symbols::paint(painter, QRectF(2, 2, side - 4, side - 4), content.symbol, Qt::black);
     }
@@ -99,7 +100,7 @@ QIcon MenuLabel::icon(const Content& content, const QColor& colour)
 {
     // Drawn at each screen's own pixel ratio: a picture scaled from another ratio breaks the bar's
     // thin outline.
-    QList<qreal> ratios {1.0, 2.0};
+    QList<qreal> ratios { 1.0, 2.0 };
     for (const QScreen* screen : QGuiApplication::screens())
         if (!ratios.contains(screen->devicePixelRatio()))
             ratios << screen->devicePixelRatio();

@@ -3,8 +3,8 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -64,7 +64,7 @@ QPoint MenuView::placement(const QRect& icon, const QSize& size, const QRect& sc
         y = icon.top() - gap - size.height();
     x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - size.width()));
     y = std::clamp(y, screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
-    return {x, y};
+    return { x, y };
 }
 
 MenuView::MenuView(AppServices& services, AppDelegate& delegate, Scenes scenes, QWidget* parent)
@@ -101,7 +101,8 @@ MenuView::MenuView(AppServices& services, AppDelegate& delegate, Scenes scenes, 
     auto* trashRow = new QHBoxLayout(trashLine_);
     trashRow->setContentsMargins(0, 0, 0, 0);
     trashRow->setSpacing(6);
-    trashRow->addWidget(new SymbolView(QStringLiteral("trash"), QStringLiteral("secondary"), 14, trashLine_), 0, Qt::AlignTop);
+    trashRow->addWidget(new SymbolView(QStringLiteral("trash"), QStringLiteral("secondary"), 14, trashLine_), 0,
+                        Qt::AlignTop);
     trashText_ = Look::plainLabel(QString(), trashLine_, true);
     Look::setTextStyle(trashText_, TextStyle::subheadline, QFont::Normal);
     Look::setTone(trashText_, QStringLiteral("secondary"));
@@ -255,7 +256,6 @@ void MenuView::refresh()
     const std::optional<QString> update = updateText(preferences);
     update_->setText(update.value_or(QString()));
     update_->setVisible(update.has_value());
-
 }
 
 void MenuView::fitSize()
@@ -269,8 +269,8 @@ void MenuView::fitSize()
 
 void MenuView::rebuildGauges()
 {
-    const std::vector<DriveInfo> wanted
-        = drives(services_.model.status(), services_.preferences.stringValue(QString(Keys::watchedDrives)));
+    const std::vector<DriveInfo> wanted = drives(services_.model.status(),
+                                                 services_.preferences.stringValue(QString(Keys::watchedDrives)));
     if (!refreshGauges(std::span(gauges_.constData(), std::size_t(gauges_.size())), wanted)) {
         qDeleteAll(gauges_);
         gauges_.clear();

@@ -64,7 +64,7 @@ std::optional<sockaddr_un> address(const QByteArray& path)
 bool ready(int fd, short events, const QDeadlineTimer& deadline, int wake = -1)
 {
     for (;;) {
-        pollfd fds[2] = {{fd, events, 0}, {wake, POLLIN, 0}};
+        pollfd fds[2] = { { fd, events, 0 }, { wake, POLLIN, 0 } };
         const int count = ::poll(fds, wake >= 0 ? 2 : 1, static_cast<int>(deadline.remainingTime()));
         if (count < 0 && errno == EINTR)
             continue;
@@ -185,7 +185,7 @@ public:
         , owner_(owner)
     {
         ::lstat(path_.constData(), &bound_);
-        int ends[2] = {-1, -1};
+        int ends[2] = { -1, -1 };
         if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
             wake_ = Descriptor(ends[0]);
             wakeUp_ = Descriptor(ends[1]);
@@ -212,7 +212,7 @@ private:
     void run()
     {
         for (;;) {
-            pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
+            pollfd fds[2] = { { socket_.get(), POLLIN, 0 }, { wake_.get(), POLLIN, 0 } };
             if (::poll(fds, 2, -1) < 0) {
                 if (errno == EINTR)
                     continue;
@@ -230,7 +230,8 @@ private:
             const QDeadlineTimer deadline(greetingMs);
             if (sameUser(caller.get()) && readLine(caller.get(), deadline, wake_.get()) == request
                 && sendAll(caller.get(), answer, deadline))
-                QMetaObject::invokeMethod(owner_, [owner = owner_] { emit owner->reopened(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    owner_, [owner = owner_] { emit owner->reopened(); }, Qt::QueuedConnection);
         }
     }
 
@@ -265,8 +266,8 @@ QString SingleInstance::standardName()
     QString temporary = qEnvironmentVariable("TMPDIR");
     if (!QDir::isAbsolutePath(temporary) || QDir::cleanPath(temporary) == QLatin1String("/"))
         temporary = QStringLiteral("/tmp");
-    QStringList candidates {qEnvironmentVariable("XDG_RUNTIME_DIR"),
-                            temporary + QStringLiteral("/gorrin-") + QString::number(::geteuid())};
+    QStringList candidates { qEnvironmentVariable("XDG_RUNTIME_DIR"),
+                             temporary + QStringLiteral("/gorrin-") + QString::number(::geteuid()) };
     if (const QString configHome = AppFolders::configHome(); !configHome.isEmpty())
         candidates << configHome + QLatin1Char('/') + AppInfo::name();
     const QString folder = privateFolder(candidates);
@@ -296,7 +297,8 @@ bool SingleInstance::claim()
     // Nobody of ours answers: whatever is left at the name is stale.
     const auto to = address(path);
     Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!to || !socket || !clear(name_) || ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&*to), sizeof *to) != 0
+    if (!to || !socket || !clear(name_)
+        || ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&*to), sizeof *to) != 0
         || ::listen(socket.get(), 16) != 0) {
         qWarning("Gorrin: can't listen on %s: %s", qPrintable(name_),
                  to ? qPrintable(qt_error_string(errno)) : "the name is too long");

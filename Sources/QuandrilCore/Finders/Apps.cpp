@@ -106,7 +106,7 @@ FinderResult SimulatorsFinder::find(const ScanContext& context) const
         const std::string developer = output->substr(first, output->find_last_not_of(" \t\r\n") - first + 1);
         if (PrivacyFence::shared().blocks(developer) || !exists(developer))
             result.notes.push_back("Xcode isn't reachable at " + developer
-                + " (its drive may be unplugged), so simulators weren't checked.");
+                                   + " (its drive may be unplugged), so simulators weren't checked.");
         return result;
     }
 
@@ -119,12 +119,14 @@ FinderResult SimulatorsFinder::find(const ScanContext& context) const
         if (runtime.bytes < minimum)
             continue;
         result.findings.emplace_back("sim-runtime-" + runtime.id, "simulators", runtime.name + " simulator",
-            "The " + runtime.name + " simulator Xcode uses to run apps on a pretend device.",
-            "Xcode downloads it again (Settings → Components) when you need it.", Tier::reinstallable, runtime.bytes,
-            std::vector<std::string> {}, std::string("Xcode"),
-            Action(Action::Kind::command,
-                std::vector<std::string> { "xcrun", "simctl", "runtime", "delete", runtime.id }),
-            std::nullopt, blockedBy, false, std::nullopt);
+                                     "The " + runtime.name + " simulator Xcode uses to run apps on a pretend device.",
+                                     "Xcode downloads it again (Settings → Components) when you need it.",
+                                     Tier::reinstallable, runtime.bytes, std::vector<std::string> {},
+                                     std::string("Xcode"),
+                                     Action(Action::Kind::command,
+                                            std::vector<std::string> { "xcrun", "simctl", "runtime", "delete",
+                                                                       runtime.id }),
+                                     std::nullopt, blockedBy, false, std::nullopt);
     }
     return result;
 }
@@ -190,9 +192,9 @@ FinderResult InstallersFinder::find(const ScanContext& context) const
         std::string reason = "An installer you downloaded on " + dates.format(candidate.downloaded);
         reason += candidate.app ? "; " + candidate.app->name + " is already installed." : ".";
         result.findings.emplace_back("installer-" + normalized(candidate.name), "installers", candidate.name, reason,
-            "Download it again from its maker if you ever need it.", Tier::reinstallable, size->second.bytes,
-            std::vector<std::string> { candidate.path }, std::nullopt, Action::trash(), std::nullopt, std::nullopt,
-            false, std::nullopt);
+                                     "Download it again from its maker if you ever need it.", Tier::reinstallable,
+                                     size->second.bytes, std::vector<std::string> { candidate.path }, std::nullopt,
+                                     Action::trash(), std::nullopt, std::nullopt, false, std::nullopt);
     }
     return result;
 }
@@ -236,11 +238,11 @@ FinderResult UnusedAppsFinder::find(const ScanContext& context) const
         auto size = sizes.find(app->path);
         if (size == sizes.end() || size->second.bytes < minimum)
             continue;
-        result.findings.emplace_back("unused-app-" + normalized(app->name), "unused-apps", app->name,
+        result.findings.emplace_back(
+            "unused-app-" + normalized(app->name), "unused-apps", app->name,
             "You last opened " + app->name + " in " + dates.format(*app->lastUsed) + ".",
             app->fromAppStore ? "Download it again from the App Store." : "Download it again from its maker.",
-            Tier::reinstallable, size->second.bytes, std::vector<std::string> { app->path }, app->name,
-            Action::trash(),
+            Tier::reinstallable, size->second.bytes, std::vector<std::string> { app->path }, app->name, Action::trash(),
             std::string("Its settings stay behind until you remove them too; they show up as leftovers once the app "
                         "is gone."),
             std::nullopt, false, std::nullopt);

@@ -60,7 +60,7 @@ constexpr LeftoverRoot leftoverRoots[] = {
 };
 
 std::optional<Candidate> leftoverCandidate(const ScanContext& context, const std::string& path,
-    OwnerResolver::Kind kind)
+                                           OwnerResolver::Kind kind)
 {
     using Case = OwnerResolver::Verdict::Case;
     std::string name = lastComponent(path);
@@ -117,8 +117,8 @@ FinderResult SplitInstallsFinder::find(const ScanContext& context) const
             continue;
 
         const std::string appKey = normalized(app.name);
-        const std::optional<std::string> lowerID
-            = app.bundleID ? std::optional(Platform::lowercased(*app.bundleID)) : std::nullopt;
+        const std::optional<std::string> lowerID = app.bundleID ? std::optional(Platform::lowercased(*app.bundleID))
+                                                                : std::nullopt;
         std::set<std::string> keys { appKey };
         if (app.bundleID) {
             keys.insert(normalized(*app.bundleID));
@@ -130,7 +130,7 @@ FinderResult SplitInstallsFinder::find(const ScanContext& context) const
             bool matches = !appKey.empty() && normalized(owner.app) == appKey;
             if (!matches && lowerID && owner.bundleIDs)
                 matches = std::any_of(owner.bundleIDs->begin(), owner.bundleIDs->end(),
-                    [&](const std::string& id) { return Platform::lowercased(id) == *lowerID; });
+                                      [&](const std::string& id) { return Platform::lowercased(id) == *lowerID; });
             if (matches)
                 for (const auto& name : owner.names)
                     keys.insert(normalized(name));
@@ -190,12 +190,13 @@ FinderResult SplitInstallsFinder::find(const ScanContext& context) const
                 blockedBy = *open + " is open. Quit it first.";
 
         result.findings.emplace_back("split-" + normalized(name) + "-" + normalized(lastComponent(candidate.path)),
-            "split-installs", name + " data on your Mac",
-            name + " is installed on " + driveName + ", but " + Report::bytes(bytes) + " of its data is on your Mac.",
-            "Look inside first: it may hold settings or downloads " + name
-                + " needs. Some apps let you point this folder at " + driveName + " instead.",
-            Tier::reinstallable, bytes, std::vector<std::string> { candidate.path }, name, Action::review(),
-            std::move(caution), std::move(blockedBy), false, std::nullopt);
+                                     "split-installs", name + " data on your Mac",
+                                     name + " is installed on " + driveName + ", but " + Report::bytes(bytes)
+                                         + " of its data is on your Mac.",
+                                     "Look inside first: it may hold settings or downloads " + name
+                                         + " needs. Some apps let you point this folder at " + driveName + " instead.",
+                                     Tier::reinstallable, bytes, std::vector<std::string> { candidate.path }, name,
+                                     Action::review(), std::move(caution), std::move(blockedBy), false, std::nullopt);
     }
     return result;
 }
@@ -259,17 +260,18 @@ FinderResult LeftoversFinder::find(const ScanContext& context) const
         std::optional<std::string> caution = cautions[i];
         if (first.sure) {
             result.findings.emplace_back("leftover-" + normalized(key), "leftovers", name + " leftovers",
-                name + " is no longer installed, but its data stayed behind.",
-                "It stays in the Trash until you empty it. Reinstalled, " + name + " would start fresh without it.",
-                Tier::reinstallable, group.bytes, std::move(group.folders), name, Action::trash(), std::move(caution),
-                std::nullopt, false, std::nullopt);
+                                         name + " is no longer installed, but its data stayed behind.",
+                                         "It stays in the Trash until you empty it. Reinstalled, " + name
+                                             + " would start fresh without it.",
+                                         Tier::reinstallable, group.bytes, std::move(group.folders), name,
+                                         Action::trash(), std::move(caution), std::nullopt, false, std::nullopt);
         } else {
-            result.findings.emplace_back("unknown-" + normalized(context.mac.display(first.path)), "leftovers",
-                name + " (owner unknown)",
+            result.findings.emplace_back(
+                "unknown-" + normalized(context.mac.display(first.path)), "leftovers", name + " (owner unknown)",
                 "This folder doesn't match any installed app; it may be left over from something you removed.",
                 "Look inside before deciding; if it goes, it goes to the Trash first.", Tier::reinstallable,
-                group.bytes, std::move(group.folders), std::nullopt, Action::review(), std::move(caution),
-                std::nullopt, true, std::nullopt);
+                group.bytes, std::move(group.folders), std::nullopt, Action::review(), std::move(caution), std::nullopt,
+                true, std::nullopt);
         }
     }
     return result;
@@ -305,7 +307,8 @@ FinderResult AppCachesFinder::find(const ScanContext& context) const
         // Helpers and agents keep caches named after the app's identifier with a suffix.
         const std::string lower = Platform::lowercased(name);
         bool open = context.openApp(ids).has_value()
-            || std::any_of(running.begin(), running.end(), [&](const std::string& id) { return lower.starts_with(id); });
+            || std::any_of(running.begin(), running.end(),
+                           [&](const std::string& id) { return lower.starts_with(id); });
         if (open) {
             openApps.push_back(app ? app->name : name);
         } else {
@@ -317,7 +320,7 @@ FinderResult AppCachesFinder::find(const ScanContext& context) const
     FinderResult result;
     if (!openApps.empty()) {
         std::stable_sort(openApps.begin(), openApps.end(),
-            [](const std::string& a, const std::string& b) { return Platform::compareNFC(a, b) < 0; });
+                         [](const std::string& a, const std::string& b) { return Platform::compareNFC(a, b) < 0; });
         std::string note = "Left the caches of open apps alone: ";
         for (std::size_t i = 0; i < openApps.size(); ++i)
             note += (i ? ", " : "") + openApps[i];
@@ -328,12 +331,14 @@ FinderResult AppCachesFinder::find(const ScanContext& context) const
     if (paths.empty() || total < context.threshold(context.catalog.thresholds.appCaches))
         return result;
 
-    const std::string title = paths.size() == 1 ? std::string("Cache of an app that isn't open")
-                                                : "Caches of " + std::to_string(paths.size()) + " apps that aren't open";
+    const std::string title = paths.size() == 1
+        ? std::string("Cache of an app that isn't open")
+        : "Caches of " + std::to_string(paths.size()) + " apps that aren't open";
     result.findings.emplace_back("app-caches", "app-caches", title,
-        "Files apps keep so they start faster; each app makes them again when it needs them.",
-        "Rebuilds itself: the apps recreate what they need.", Tier::rebuilds, total, std::move(paths), std::nullopt,
-        Action::delete_(), std::nullopt, std::nullopt, false, std::nullopt);
+                                 "Files apps keep so they start faster; each app makes them again when it needs them.",
+                                 "Rebuilds itself: the apps recreate what they need.", Tier::rebuilds, total,
+                                 std::move(paths), std::nullopt, Action::delete_(), std::nullopt, std::nullopt, false,
+                                 std::nullopt);
     return result;
 }
 

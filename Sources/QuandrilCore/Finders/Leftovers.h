@@ -18,7 +18,6 @@ inline constexpr std::int64_t personalSampleLimit = 50'000;
 // extension: "1 file that looks like your own, R" or "n files that look like your own, such as R",
 // R relative to the folder. Absent when none was seen, when the folder cannot be opened, or when the
 // privacy fence holds it. Only the first `limit` entries are looked at, and only their attributes.
-std::optional<std::string> personalContent(const std::string& in, const Catalog::Markers& markers,
-    std::int64_t limit);
+std::optional<std::string> personalContent(const std::string& in, const Catalog::Markers& markers, std::int64_t limit);
 
 } // namespace Quandril

@@ -271,8 +271,8 @@ FinderResult PersonalFinder::find(const ScanContext& context) const
                 finding.getBack = "Still in use, so it isn't offered for moving.";
             } else {
                 finding.getBack = "Moved from inside " + library->app + ", it keeps working.";
-                finding.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, library->app,
-                                        library->how, true);
+                finding.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, library->app, library->how,
+                                        true);
             }
             result.findings.push_back(std::move(finding));
             continue;

@@ -57,7 +57,8 @@ public:
         if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
             return false;
         std::string_view extension = name.substr(dot + 1);
-        if (std::all_of(extension.begin(), extension.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        if (std::all_of(extension.begin(), extension.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
             return extensions_.count(Platform::lowercased(extension)) > 0;
         // Letters beyond ASCII: the whole name, as a letter's case may depend on its neighbours.
         const std::string lower = Platform::nfc(Platform::lowercased(name));
@@ -103,8 +104,12 @@ bool walksBefore(std::string_view a, std::string_view b)
 class PersonalSampler {
 public:
     PersonalSampler(const Markers& markers, const std::vector<std::string>& fenced, std::int64_t limit,
-        std::atomic<std::int64_t>* shared = nullptr, bool leaveSubfolders = false)
-        : markers_(markers), limit_(limit), fenced_(fenced), shared_(shared), leaveSubfolders_(leaveSubfolders)
+                    std::atomic<std::int64_t>* shared = nullptr, bool leaveSubfolders = false)
+        : markers_(markers)
+        , limit_(limit)
+        , fenced_(fenced)
+        , shared_(shared)
+        , leaveSubfolders_(leaveSubfolders)
     {
     }
 
@@ -219,7 +224,8 @@ private:
             ::closedir(dir);
         }
         std::sort(names.begin(), names.end());
-        frames_.push_back(Frame { fd, status.st_dev, status.st_ino, std::move(names), 0, relative_.size(), underMarker });
+        frames_.push_back(
+            Frame { fd, status.st_dev, status.st_ino, std::move(names), 0, relative_.size(), underMarker });
     }
 
     void leave()
@@ -231,7 +237,8 @@ private:
             parent.fd = ::openat(fd, "..", folderFlags | O_NOFOLLOW);
             struct stat status {};
             // A parent moved meanwhile is not the one being walked: its other entries are passed over.
-            if (parent.fd >= 0 && (::fstat(parent.fd, &status) != 0 || status.st_dev != parent.dev || status.st_ino != parent.ino))
+            if (parent.fd >= 0
+                && (::fstat(parent.fd, &status) != 0 || status.st_dev != parent.dev || status.st_ino != parent.ino))
                 closeFolder(parent.fd);
         }
         closeFolder(fd);
@@ -257,8 +264,7 @@ private:
 
 } // namespace
 
-std::optional<std::string> personalContent(const std::string& in, const Catalog::Markers& markers,
-    std::int64_t limit)
+std::optional<std::string> personalContent(const std::string& in, const Catalog::Markers& markers, std::int64_t limit)
 {
     if (PrivacyFence::shared().isFenced(in))
         return std::nullopt;

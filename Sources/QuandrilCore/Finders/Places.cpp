@@ -98,7 +98,7 @@ FinderResult PlacesFinder::find(const ScanContext& context) const
             blockedBy = *open + " is open. Quit it first.";
 
         result.findings.emplace_back(place.id, "places", place.title, reason, place.getBack, place.tier, bytes, paths,
-            owner, action, place.caution, blockedBy, false, std::nullopt);
+                                     owner, action, place.caution, blockedBy, false, std::nullopt);
     }
     return result;
 }

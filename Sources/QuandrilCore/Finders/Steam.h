@@ -22,10 +22,10 @@ struct SteamGame {
 
 // One library folder.
 struct SteamLibrary {
-    std::string path;                     // real path, standardized
-    bool mounted = false;                 // its "steamapps" folder exists now
+    std::string path;                       // real path, standardized
+    bool mounted = false;                   // its "steamapps" folder exists now
     std::map<std::string, SteamGame> games; // by app id; empty when not mounted
-    std::set<std::string> listedAppIDs;   // what Steam's library list says it holds
+    std::set<std::string> listedAppIDs;     // what Steam's library list says it holds
 
     // The Steam folder first, then the other libraries of Steam's library list in key order, each
     // folder once. Empty when Steam is not set up. Never throws.

@@ -25,7 +25,10 @@ constexpr const char* steamBundleID = "com.valvesoftware.steam";
 constexpr const char* finderName = "steam";
 constexpr const char* owner = "Steam";
 
-std::string workshopContent(const SteamLibrary& library) { return library.path + "/steamapps/workshop/content"; }
+std::string workshopContent(const SteamLibrary& library)
+{
+    return library.path + "/steamapps/workshop/content";
+}
 
 std::string workshopRecord(const SteamLibrary& library, const std::string& appID)
 {
@@ -170,9 +173,8 @@ Candidates candidatesOf(const SteamLibrary& library, bool offersGames)
     for (const auto& entry : library.games)
         if (isOneFolderName(entry.second.installDir))
             out.games.push_back(&entry.second);
-    std::stable_sort(out.games.begin(), out.games.end(), [](const SteamGame* a, const SteamGame* b) {
-        return Platform::compareNFC(a->name, b->name) < 0;
-    });
+    std::stable_sort(out.games.begin(), out.games.end(),
+                     [](const SteamGame* a, const SteamGame* b) { return Platform::compareNFC(a->name, b->name) < 0; });
     return out;
 }
 
@@ -200,7 +202,8 @@ std::optional<Finding> modsFinding(const ScanContext& context, const SteamLibrar
         if (const SteamLibrary* unplugged = unpluggedListing(libraries, appID)) {
             notes.push_back(name + "'s workshop mods (" + Report::bytes(bytes)
                             + ") are on the Mac, and the game is in the Steam library at "
-                            + context.mac.display(unplugged->path) + ", which isn't plugged in. Plug it in to compare.");
+                            + context.mac.display(unplugged->path)
+                            + ", which isn't plugged in. Plug it in to compare.");
             return std::nullopt;
         }
         return modsOfGoneGame(id, name, bytes, std::move(paths));
@@ -246,10 +249,11 @@ FinderResult SteamFinder::find(const ScanContext& context) const
         if (library.mounted)
             continue;
         const std::string shown = context.mac.display(library.path);
-        const bool driveAttached
-            = std::any_of(context.drives.begin(), context.drives.end(), [&](const DriveInfo& drive) {
-                  return (!startup || drive.path != startup->path) && library.path.starts_with(drive.path + "/");
-              });
+        const bool driveAttached = std::any_of(context.drives.begin(), context.drives.end(),
+                                               [&](const DriveInfo& drive) {
+                                                   return (!startup || drive.path != startup->path)
+                                                       && library.path.starts_with(drive.path + "/");
+                                               });
         if (driveAttached)
             result.notes.push_back("Steam still lists a library at " + shown + ", but that folder is gone.");
         else
@@ -279,7 +283,7 @@ FinderResult SteamFinder::find(const ScanContext& context) const
     }
     // Every folder in one batch, measured side by side.
     const std::map<std::string, Usage> sizes = toMeasure.empty() ? std::map<std::string, Usage> {}
-                                                                  : context.usageOf(toMeasure);
+                                                                 : context.usageOf(toMeasure);
 
     const std::int64_t workshopMinimum = context.threshold(context.catalog.thresholds.workshop);
     const std::int64_t gameMinimum = context.threshold(context.catalog.thresholds.personalFolder);

@@ -154,7 +154,7 @@ Place placeOf(std::string_view path)
     std::string_view folder = ".";
     if (slash != std::string_view::npos)
         folder = slash == 0 ? std::string_view("/") : path.substr(0, slash);
-    return Place {openFolder(folder), name};
+    return Place { openFolder(folder), name };
 }
 
 std::optional<struct stat> statAt(int folder, const std::string& name)
@@ -326,7 +326,7 @@ void FolderChain::push(Descriptor fd, const std::string& shownAs)
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
         fail(errno, "can't read " + shownAs);
-    levels_.push_back(Level {std::move(fd), info.st_dev, info.st_ino});
+    levels_.push_back(Level { std::move(fd), info.st_dev, info.st_ino });
     if (++open_ > keptOpen) {
         for (auto& level : levels_) {
             if (level.fd) {

@@ -23,7 +23,7 @@ public:
     std::string format(std::chrono::system_clock::time_point date) const;
 
 private:
-    std::string format_; // for strftime
+    std::string format_;     // for strftime
     void* locale_ = nullptr; // locale_t; the C library's own when the environment names none usable
 };
 

@@ -104,8 +104,8 @@ std::optional<std::chrono::system_clock::time_point> parseIso8601(std::string_vi
     if (!ymd.ok())
         return std::nullopt;
     // Whole seconds of any four-digit year fit easily; the clock's own ticks do not.
-    const seconds whole = (sys_days(ymd) + hours(hour) + minutes(minute) + seconds(second)
-                           - minutes(offsetMinutes)).time_since_epoch();
+    const seconds whole
+        = (sys_days(ymd) + hours(hour) + minutes(minute) + seconds(second) - minutes(offsetMinutes)).time_since_epoch();
     auto ticks = inClockRange(whole, fraction);
     if (!ticks)
         return std::nullopt;

@@ -66,7 +66,7 @@ void keepOwnerModeTimes(int fd, const struct stat& info, const std::string& show
     (void)::fchown(fd, info.st_uid, info.st_gid);
     if (::fchmod(fd, info.st_mode & 07777) != 0)
         fail(errno, "can't set the mode of " + shown);
-    const struct timespec times[2] = {info.st_atim, info.st_mtim};
+    const struct timespec times[2] = { info.st_atim, info.st_mtim };
     if (::futimens(fd, times) != 0)
         fail(errno, "can't set the times of " + shown);
 }
@@ -113,10 +113,10 @@ private:
         if (::mkdirat(to, toName.c_str(), 0700) != 0)
             fail(errno, "can't make " + shownTo);
         madeAny = true;
-        copyTop_ = {to, toName};
+        copyTop_ = { to, toName };
         FolderChain source(from, name, shownFrom), copy(to, toName, shownTo);
         std::vector<Frame> frames;
-        frames.push_back(Frame {namesIn(source.fd(), source.shown()), 0, info});
+        frames.push_back(Frame { namesIn(source.fd(), source.shown()), 0, info });
         while (!frames.empty()) {
             Frame& frame = frames.back();
             if (frame.next < frame.names.size()) {
@@ -134,7 +134,7 @@ private:
                     fail(errno, "can't make " + copy.shown(entry));
                 source.enter(entry);
                 copy.enter(entry);
-                frames.push_back(Frame {namesIn(source.fd(), source.shown()), 0, *entryInfo});
+                frames.push_back(Frame { namesIn(source.fd(), source.shown()), 0, *entryInfo });
                 continue;
             }
             // Set last: adding entries changes a folder's times, and a read-only mode would stop the filling.
@@ -156,7 +156,7 @@ private:
                 fail(errno, "can't make the link " + shownTo);
             madeAny = true;
             (void)::fchownat(to, toName.c_str(), info.st_uid, info.st_gid, AT_SYMLINK_NOFOLLOW);
-            const struct timespec times[2] = {info.st_atim, info.st_mtim};
+            const struct timespec times[2] = { info.st_atim, info.st_mtim };
             (void)::utimensat(to, toName.c_str(), times, AT_SYMLINK_NOFOLLOW);
         } else if (S_ISREG(info.st_mode)) {
             copyFile(from, name, to, toName, info, shownFrom, shownTo);
@@ -167,7 +167,7 @@ private:
             (void)::fchownat(to, toName.c_str(), info.st_uid, info.st_gid, AT_SYMLINK_NOFOLLOW);
             if (::fchmodat(to, toName.c_str(), info.st_mode & 07777, 0) != 0)
                 fail(errno, "can't set the mode of " + shownTo);
-            const struct timespec times[2] = {info.st_atim, info.st_mtim};
+            const struct timespec times[2] = { info.st_atim, info.st_mtim };
             if (::utimensat(to, toName.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
                 fail(errno, "can't set the times of " + shownTo);
         } else {
@@ -213,7 +213,7 @@ private:
             hardLinks_.emplace(key, relative_);
     }
 
-    std::pair<int, std::string> copyTop_ {-1, {}};
+    std::pair<int, std::string> copyTop_ { -1, {} };
     std::vector<std::string> relative_; // the names leading from the copy's top to the file being copied
     std::map<std::pair<dev_t, ino_t>, std::vector<std::string>> hardLinks_;
 };
@@ -226,7 +226,8 @@ bool sameContent(int leftFolder, const std::string& leftName, int rightFolder, c
     std::vector<char> one(chunk), two(chunk);
     for (;;) {
         std::size_t gotOne = 0, gotTwo = 0;
-        if (!readFully(left.get(), one.data(), one.size(), gotOne) || !readFully(right.get(), two.data(), two.size(), gotTwo))
+        if (!readFully(left.get(), one.data(), one.size(), gotOne)
+            || !readFully(right.get(), two.data(), two.size(), gotTwo))
             return false;
         if (gotOne != gotTwo || std::memcmp(one.data(), two.data(), gotOne) != 0)
             return false;
@@ -317,7 +318,7 @@ void restoreFrom(int copyFolder, const std::string& copyName, int originalFolder
         struct stat info {};
     };
     std::vector<Frame> frames;
-    frames.push_back(Frame {namesIn(copy.fd(), copy.shown()), 0, *info});
+    frames.push_back(Frame { namesIn(copy.fd(), copy.shown()), 0, *info });
     while (!frames.empty()) {
         Frame& frame = frames.back();
         if (frame.next == frame.names.size()) {
@@ -347,7 +348,7 @@ void restoreFrom(int copyFolder, const std::string& copyName, int originalFolder
         if (S_ISDIR(kept->st_mode) && S_ISDIR(left->st_mode)) {
             copy.enter(entry);
             original.enter(entry);
-            frames.push_back(Frame {namesIn(copy.fd(), copy.shown()), 0, *kept});
+            frames.push_back(Frame { namesIn(copy.fd(), copy.shown()), 0, *kept });
         }
     }
 }
@@ -365,11 +366,17 @@ void restoreFrom(int copyFolder, const std::string& copyName, int originalFolder
     } catch (const std::system_error&) {
     }
     if (!whole)
-        fail(error, "copied " + shownFrom + " to " + shownTo + " but couldn't remove the original, nor make it whole "
-                        "again; the whole item is at " + shownTo + " and part of it is still at " + shownFrom);
+        fail(error,
+             "copied " + shownFrom + " to " + shownTo
+                 + " but couldn't remove the original, nor make it whole "
+                   "again; the whole item is at "
+                 + shownTo + " and part of it is still at " + shownFrom);
     if (removeTreeAt(to.folder.get(), to.name) != 0)
-        fail(error, "couldn't remove " + shownFrom + " after copying it, so it stays whole where it was, and "
-                        "couldn't remove the copy at " + shownTo);
+        fail(error,
+             "couldn't remove " + shownFrom
+                 + " after copying it, so it stays whole where it was, and "
+                   "couldn't remove the copy at "
+                 + shownTo);
     fail(error, "couldn't remove " + shownFrom + " after copying it, so it stays whole where it was");
 }
 
@@ -381,7 +388,7 @@ void moveAcrossDevices(const Place& from, const Place& to, const std::string& sh
         fail(EEXIST, shownTo + " already exists");
     reclaimPartialsAt(to.folder.get(), true);
     const HeldPartial held(to);
-    const Place partial {Descriptor(::fcntl(to.folder.get(), F_DUPFD_CLOEXEC, 0)), held.name()};
+    const Place partial { Descriptor(::fcntl(to.folder.get(), F_DUPFD_CLOEXEC, 0)), held.name() };
     if (!partial.folder)
         fail(errno, "can't move " + shownFrom + " to " + shownTo);
     const std::string shownPartial = parentOf(shownTo) + "/" + partial.name;
@@ -441,7 +448,8 @@ void moveByClaimingTarget(const Place& from, const Place& to, const std::string&
     if (folder) {
         claimed = ::mkdirat(toFolder, to.name.c_str(), 0700) == 0;
     } else {
-        Descriptor claim(::openat(toFolder, to.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        Descriptor claim(
+            ::openat(toFolder, to.name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         claimed = claim && claim.close() == 0;
     }
     if (!claimed)

@@ -133,7 +133,8 @@ HeldPartial::HeldPartial(const Place& beside)
     for (int tries = 0; tries < 16; ++tries) {
         std::string candidate = partialName(beside.name);
         const std::string lockName = candidate + std::string(lockEnding);
-        Descriptor lock(::openat(folder_.get(), lockName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        Descriptor lock(
+            ::openat(folder_.get(), lockName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!lock) {
             if (errno == EEXIST)
                 continue;

@@ -104,8 +104,8 @@ public:
 private:
     struct Object {
         int type;
-        std::uint64_t length;  // count of bytes, UTF-16 units or entries
-        std::size_t start;     // where the contents begin
+        std::uint64_t length; // count of bytes, UTF-16 units or entries
+        std::size_t start;    // where the contents begin
     };
 
     unsigned byte(std::size_t at) const { return static_cast<unsigned char>(data_[at]); }
@@ -129,7 +129,7 @@ private:
             return std::nullopt;
         std::size_t cursor = static_cast<std::size_t>(at);
         const unsigned marker = byte(cursor++);
-        Object found {static_cast<int>(marker >> 4), marker & 0xF, 0};
+        Object found { static_cast<int>(marker >> 4), marker & 0xF, 0 };
         if (found.length == 0xF) {
             // The length follows as an integer object of 1, 2, 4 or 8 bytes.
             if (cursor >= table_ || (byte(cursor) & 0xF0) != 0x10 || (byte(cursor) & 0xF) > 3)
@@ -277,7 +277,7 @@ private:
             if (rest.starts_with("<?")) {
                 if (!skipPast("?>"))
                     return std::nullopt;
-                return Tag {Tag::Kind::declaration, {}};
+                return Tag { Tag::Kind::declaration, {} };
             }
             if (rest.starts_with("<!")) {
                 // A document type; one with declarations of its own is refused.
@@ -285,7 +285,7 @@ private:
                 if (end == std::string_view::npos || data_.substr(at_, end - at_).find('[') != std::string_view::npos)
                     return std::nullopt;
                 at_ = end + 1;
-                return Tag {Tag::Kind::declaration, {}};
+                return Tag { Tag::Kind::declaration, {} };
             }
             return elementTag();
         }
@@ -294,7 +294,7 @@ private:
     std::optional<Tag> elementTag()
     {
         ++at_; // "<"
-        Tag tag {Tag::Kind::open, {}};
+        Tag tag { Tag::Kind::open, {} };
         if (at_ < data_.size() && data_[at_] == '/') {
             tag.kind = Tag::Kind::close;
             ++at_;
@@ -371,7 +371,8 @@ private:
         const std::string_view name = data_.substr(at_ + 1, end - at_ - 1);
         at_ = end + 1;
         static constexpr std::pair<std::string_view, char> named[] {
-            {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+            { "lt", '<' }, { "gt", '>' }, { "amp", '&' }, { "quot", '"' }, { "apos", '\'' }
+        };
         for (const auto& [entity, c] : named)
             if (name == entity) {
                 out += c;
@@ -459,7 +460,7 @@ std::optional<std::map<std::string, std::string>> plistStrings(std::string_view 
 std::optional<std::map<std::string, std::string>> readPlistStrings(const std::string& path,
                                                                    const std::vector<std::string>& keys)
 {
-    const auto data = readFile(path, nullptr, {.maxBytes = maxPlistBytes});
+    const auto data = readFile(path, nullptr, { .maxBytes = maxPlistBytes });
     if (!data)
         return std::nullopt;
     return plistStrings(*data, keys);

@@ -51,7 +51,9 @@ bool readToEnd(int fd, Deadline deadline, std::string& out)
 {
     char buffer[65536];
     for (;;) {
-        struct pollfd waiting { fd, POLLIN, 0 };
+        struct pollfd waiting {
+            fd, POLLIN, 0
+        };
         int ready = ::poll(&waiting, 1, millisecondsLeft(deadline));
         if (ready < 0) {
             if (errno == EINTR)
@@ -79,7 +81,9 @@ std::optional<int> waitUntil(pid_t pid, Deadline deadline)
     Descriptor pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     if (pidfd.get() >= 0) {
         for (;;) {
-            struct pollfd waiting { pidfd.get(), POLLIN, 0 };
+            struct pollfd waiting {
+                pidfd.get(), POLLIN, 0
+            };
             int ready = ::poll(&waiting, 1, millisecondsLeft(deadline));
             if (ready < 0 && errno == EINTR)
                 continue;
@@ -121,8 +125,7 @@ void killAndReap(pid_t pid)
     ::kill(-pid, SIGKILL);
     ::kill(pid, SIGKILL);
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
 }
 
 } // namespace

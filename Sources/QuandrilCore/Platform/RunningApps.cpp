@@ -63,7 +63,7 @@ std::set<std::string> runningBundleIDs()
         auto bundle = appBundleOf(*executable);
         if (!bundle || !bundlesRead.insert(*bundle).second)
             continue;
-        auto info = readPlistStrings(*bundle + "/Contents/Info.plist", {"CFBundleIdentifier"});
+        auto info = readPlistStrings(*bundle + "/Contents/Info.plist", { "CFBundleIdentifier" });
         if (!info)
             continue;
         auto identifier = info->find("CFBundleIdentifier");

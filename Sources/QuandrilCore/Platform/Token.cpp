@@ -7,8 +7,8 @@ namespace Quandril::Platform {
 
 Token Token::random()
 {
-    thread_local std::mt19937_64 engine { std::random_device {}() ^ static_cast<std::uint64_t>(
-                                              reinterpret_cast<std::uintptr_t>(&engine)) };
+    thread_local std::mt19937_64 engine { std::random_device {}()
+                                          ^ static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&engine)) };
     Token token;
     token.bits[0] = engine();
     token.bits[1] = engine();
@@ -21,8 +21,7 @@ std::string Token::text() const
     std::snprintf(buffer, sizeof buffer, "%08llx-%04llx-%04llx-%04llx-%012llx",
                   static_cast<unsigned long long>(bits[0] >> 32),
                   static_cast<unsigned long long>((bits[0] >> 16) & 0xffff),
-                  static_cast<unsigned long long>(bits[0] & 0xffff),
-                  static_cast<unsigned long long>(bits[1] >> 48),
+                  static_cast<unsigned long long>(bits[0] & 0xffff), static_cast<unsigned long long>(bits[1] >> 48),
                   static_cast<unsigned long long>(bits[1] & 0xffffffffffffULL));
     return buffer;
 }

@@ -146,7 +146,8 @@ std::string candidateName(const std::string& name, unsigned attempt)
 // Trash folder, not one at the top of a mount. An unplugged drive's folder can't be examined.
 bool mayBeMountTop(const std::string& folder)
 {
-    struct stat self {}, up {};
+    struct stat self {
+    }, up {};
     if (folder == "/" || ::stat(folder.c_str(), &self) != 0 || ::stat(parentOf(folder).c_str(), &up) != 0)
         return true;
     return self.st_dev != up.st_dev || self.st_ino == up.st_ino;
@@ -211,7 +212,8 @@ std::optional<std::string> recordedPath(std::string_view record)
 // Throws std::system_error when it is there but can't be read.
 std::optional<std::string> readRecord(const Place& place, const std::string& shownAs)
 {
-    const Descriptor fd(::openat(place.folder.get(), place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const Descriptor fd(
+        ::openat(place.folder.get(), place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
         if (errno == ENOENT || errno == ELOOP || errno == ENXIO)
             return std::nullopt;
@@ -274,7 +276,7 @@ std::string homeTrashFiles(const std::string& home)
 bool isTrashPath(std::string_view path, const std::string& home)
 {
     // Items trashed while XDG_DATA_HOME named another place still lie in a Trash of this user.
-    for (const auto& files : {homeTrashFiles(home), realPlace(joinPath(home, ".local/share/Trash/files"))}) {
+    for (const auto& files : { homeTrashFiles(home), realPlace(joinPath(home, ".local/share/Trash/files")) }) {
         if (below(path, files) && path.size() > files.size() + 1)
             return true;
     }
@@ -362,7 +364,8 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
 
     // The entry lives in its parent folder's file system; only a Trash there takes it by a rename.
     const std::string parent = parentOf(item);
-    struct stat itemInfo {}, parentInfo {};
+    struct stat itemInfo {
+    }, parentInfo {};
     if (::lstat(item.c_str(), &itemInfo) != 0)
         fail(errno, "can't move " + path + " to the Trash");
     if (::stat(parent.c_str(), &parentInfo) != 0)
@@ -385,14 +388,16 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
     makeFolders(trash + "/info", 0700);
     const Descriptor infoFolder = openFolder(trash + "/info");
 
-    const std::string record = "[Trash Info]\nPath=" + trashInfoPath(recorded) + "\nDeletionDate=" + localDeletionDate() + "\n";
+    const std::string record = "[Trash Info]\nPath=" + trashInfoPath(recorded) + "\nDeletionDate=" + localDeletionDate()
+        + "\n";
     for (unsigned attempt = 1; attempt <= maxAttempts; ++attempt) {
         const std::string candidate = candidateName(name, attempt);
         // The record is made first and exclusively: it reserves the name against other trashers.
         const std::string infoName = candidate + ".trashinfo";
         const std::string info = trash + "/info/" + infoName;
         const auto forget = [&] { ::unlinkat(infoFolder.get(), infoName.c_str(), 0); };
-        Descriptor fd(::openat(infoFolder.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        Descriptor fd(
+            ::openat(infoFolder.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd) {
             if (errno == EEXIST)
                 continue;

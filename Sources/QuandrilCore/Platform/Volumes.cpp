@@ -21,7 +21,10 @@ namespace Quandril::Platform {
 
 namespace {
 
-bool isOctal(char c) { return c >= '0' && c <= '7'; }
+bool isOctal(char c)
+{
+    return c >= '0' && c <= '7';
+}
 
 // The kernel writes a blank, tab, newline and backslash in a path as \040, \011, \012 and \134.
 std::string unescapeOctal(std::string_view text)
@@ -29,8 +32,8 @@ std::string unescapeOctal(std::string_view text)
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() && isOctal(text[i + 1])
-            && isOctal(text[i + 2]) && isOctal(text[i + 3])) {
+        if (text[i] == '\\' && i + 3 < text.size() && isOctal(text[i + 1]) && isOctal(text[i + 2])
+            && isOctal(text[i + 3])) {
             int value = (text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 + (text[i + 3] - '0');
             if (value <= 0xFF) {
                 out.push_back(static_cast<char>(value));
@@ -147,10 +150,11 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
 bool isPseudoFileSystem(std::string_view type)
 {
     static const std::set<std::string_view> pseudo {
-        "autofs", "binfmt_misc", "bpf", "configfs", "cramfs", "debugfs", "devfs", "devpts", "devtmpfs",
-        "efivarfs", "erofs", "fuse.gvfsd-fuse", "fuse.lxcfs", "fuse.overlayfs", "fuse.portal", "fuse.snapfuse",
-        "fusectl", "hugetlbfs", "mqueue", "nfsd", "nsfs", "overlay", "aufs", "proc", "pstore", "ramfs",
-        "rpc_pipefs", "securityfs", "selinuxfs", "squashfs", "sysfs", "tmpfs", "tracefs",
+        "autofs",      "binfmt_misc",   "bpf",      "configfs",  "cramfs",          "debugfs",    "devfs",
+        "devpts",      "devtmpfs",      "efivarfs", "erofs",     "fuse.gvfsd-fuse", "fuse.lxcfs", "fuse.overlayfs",
+        "fuse.portal", "fuse.snapfuse", "fusectl",  "hugetlbfs", "mqueue",          "nfsd",       "nsfs",
+        "overlay",     "aufs",          "proc",     "pstore",    "ramfs",           "rpc_pipefs", "securityfs",
+        "selinuxfs",   "squashfs",      "sysfs",    "tmpfs",     "tracefs",
     };
     return type.starts_with("cgroup") || pseudo.contains(type);
 }
@@ -158,9 +162,12 @@ bool isPseudoFileSystem(std::string_view type)
 bool isNetworkFileSystem(std::string_view type)
 {
     static const std::set<std::string_view> network {
-        "9p", "afs", "ceph", "cifs", "coda", "davfs", "fuse.ceph", "fuse.curlftpfs", "fuse.davfs2",
-        "fuse.gcsfuse", "fuse.glusterfs", "fuse.rclone", "fuse.s3fs", "fuse.sshfs", "glusterfs", "lustre",
-        "ncpfs", "smb3", "smbfs", "sshfs", "vboxsf", "virtiofs",
+        "9p",          "afs",          "ceph",           "cifs",
+        "coda",        "davfs",        "fuse.ceph",      "fuse.curlftpfs",
+        "fuse.davfs2", "fuse.gcsfuse", "fuse.glusterfs", "fuse.rclone",
+        "fuse.s3fs",   "fuse.sshfs",   "glusterfs",      "lustre",
+        "ncpfs",       "smb3",         "smbfs",          "sshfs",
+        "vboxsf",      "virtiofs",
     };
     return type.starts_with("nfs") || network.contains(type);
 }
@@ -173,7 +180,8 @@ bool isSystemMountPoint(std::string_view mountPoint)
     static constexpr std::array<std::string_view, 10> system {
         "/boot", "/efi", "/dev", "/proc", "/sys", "/run", "/snap", "/var/lib", "/etc", "/var/snap",
     };
-    return std::any_of(system.begin(), system.end(), [&](std::string_view folder) { return atOrBelow(mountPoint, folder); });
+    return std::any_of(system.begin(), system.end(),
+                       [&](std::string_view folder) { return atOrBelow(mountPoint, folder); });
 }
 
 std::vector<Volume> describeMounts(const std::vector<MountEntry>& entries)

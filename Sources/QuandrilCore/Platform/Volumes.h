@@ -14,11 +14,11 @@ namespace Quandril::Platform {
 
 // One line of /proc/self/mountinfo, its octal escapes (\040 and the like) undone.
 struct MountEntry {
-    std::string device;     // "major:minor"
-    std::string root;       // the folder of the file system that is mounted
+    std::string device; // "major:minor"
+    std::string root;   // the folder of the file system that is mounted
     std::string mountPoint;
-    std::string type;       // "ext4", "fuse.sshfs", ...
-    std::string source;     // "/dev/sda1", "server:/export", ...
+    std::string type;   // "ext4", "fuse.sshfs", ...
+    std::string source; // "/dev/sda1", "server:/export", ...
 
     friend bool operator==(const MountEntry&, const MountEntry&) = default;
 };

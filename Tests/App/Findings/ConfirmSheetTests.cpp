@@ -111,10 +111,10 @@ private slots:
         QTest::newRow("delete") << Change([](Finding& f) { f.action = Action(Kind::delete_); }) << trash;
         QTest::newRow("trash, moves set: no drive") << Change([](Finding& f) { f.action.moves = true; }) << trash;
         QTest::newRow("command") << Change([](Finding& f) {
-            f.action = Action(Kind::command, std::vector<std::string>{"xcrun", "simctl", "delete", "unavailable"});
+            f.action = Action(Kind::command, std::vector<std::string> { "xcrun", "simctl", "delete", "unavailable" });
         }) << "canDo | Cleared with its own tool: xcrun simctl delete unavailable";
-        QTest::newRow("command without words") << Change([](Finding& f) { f.action = Action(Kind::command); })
-                                               << "canDo | Cleared with its own tool: ";
+        QTest::newRow("command without words")
+            << Change([](Finding& f) { f.action = Action(Kind::command); }) << "canDo | Cleared with its own tool: ";
         QTest::newRow("move, moves absent") << Change([](Finding& f) { f.action = Action(Kind::move); })
                                             << "canDo | Copied to the drive, checked file by file, then the Mac's "
                                                "copy goes to the Trash. | drive";
@@ -137,23 +137,27 @@ private slots:
             f.action = Action::review();
             f.duplicateOf = "original";
         }) << "canDo | The copy on the drive stays; this one goes to the Trash after a byte-for-byte check.";
-        QTest::newRow("review, still in use") << Change([](Finding& f) {
-            f.action = Action::review();
-            f.getBack = "Still in use: opened this month.";
-        }) << "forYou | You're working in it this month, so leave it where it is: moving a folder you work in breaks "
-              "the apps and projects that point into it.";
+        QTest::newRow("review, still in use")
+            << Change([](Finding& f) {
+                   f.action = Action::review();
+                   f.getBack = "Still in use: opened this month.";
+               })
+            << "forYou | You're working in it this month, so leave it where it is: moving a folder you work in breaks "
+               "the apps and projects that point into it.";
         QTest::newRow("review") << Change([](Finding& f) { f.action = Action::review(); }) << decide;
         QTest::newRow("blocked and unsure: blocked first") << Change([](Finding& f) {
             f.blockedBy = "Xcode is open.";
             f.unsure = true;
         }) << "forYou | Xcode is open. Quit it, scan again, and it can go.";
-        QTest::newRow("unsure move") << Change([](Finding& f) {
-            f.action = Action(Kind::move);
-            f.unsure = true;
-        }) << "forYou | Whose this is isn't certain. Look inside (Show in Finder) before deciding; if it's yours to "
-              "drop, move it to the Trash yourself.";
-        QTest::newRow("caution on one the app does") << Change([](Finding& f) { f.caution = "Careful."; })
-                                                     << trash + " | cautioned";
+        QTest::newRow("unsure move")
+            << Change([](Finding& f) {
+                   f.action = Action(Kind::move);
+                   f.unsure = true;
+               })
+            << "forYou | Whose this is isn't certain. Look inside (Show in Finder) before deciding; if it's yours to "
+               "drop, move it to the Trash yourself.";
+        QTest::newRow("caution on one the app does")
+            << Change([](Finding& f) { f.caution = "Careful."; }) << trash + " | cautioned";
         QTest::newRow("caution on one left to the user") << Change([](Finding& f) {
             f.caution = "Careful.";
             f.action = Action::review();
@@ -165,8 +169,8 @@ private slots:
         QFETCH(Change, change);
         QFETCH(QString, expected);
         ScanReport report;
-        report.findings = {made("x", 1000, change)};
-        const auto split = Logic::split(report, {"x"});
+        report.findings = { made("x", 1000, change) };
+        const auto split = Logic::split(report, { "x" });
         QCOMPARE(split.chosen.size(), std::size_t(1));
         const Finding& one = split.chosen.front();
         const bool mine = split.canDo.size() == 1;
@@ -186,29 +190,30 @@ private slots:
             return made(std::move(id), most, [](Finding& f) { f.action = Action::review(); });
         };
         ScanReport report;
-        report.findings = {finding("c", 100), finding("a", 300), finding("b", 100), finding("d", 300),
-                           finding("big", most), finding("also-big", 5), left("left"), left("left-too")};
+        report.findings = { finding("c", 100),    finding("a", 300),      finding("b", 100), finding("d", 300),
+                            finding("big", most), finding("also-big", 5), left("left"),      left("left-too") };
         const auto format = [](std::int64_t n) { return AppFormat::bytes(n, SizeUnits::decimal); };
 
-        auto split = Logic::split(report, {"a", "b", "c", "d", "gone"});
-        QStringList got {joined(Logic::request(split, false, {}, "").ids), Logic::title(split, format)};
-        split = Logic::split(report, {"big", "also-big", "left", "left-too"});
+        auto split = Logic::split(report, { "a", "b", "c", "d", "gone" });
+        QStringList got { joined(Logic::request(split, false, {}, "").ids), Logic::title(split, format) };
+        split = Logic::split(report, { "big", "also-big", "left", "left-too" });
         got << QString::number(split.canDoBytes) << QString::number(split.forYouBytes) << Logic::title(split, format)
             << Logic::forYouHeading(split, format);
-        split = Logic::split(report, {"left"});
+        split = Logic::split(report, { "left" });
         got << Logic::title(split, format) << QString::number(Logic::canFreeUp(split, ""))
-            << QString::number(Logic::split(std::nullopt, {"a"}).chosen.size());
-        QCOMPARE(got, (QStringList{"a,d,c,b", "Free up " + format(800) + "?", QString::number(most),
-                                   QString::number(most), "Free up " + format(most) + "?",
-                                   "For you to do (" + format(most) + "): Gorrin leaves these alone",
-                                   "Nothing here Gorrin can do itself", "0", "0"}));
+            << QString::number(Logic::split(std::nullopt, { "a" }).chosen.size());
+        QCOMPARE(got,
+                 (QStringList { "a,d,c,b", "Free up " + format(800) + "?", QString::number(most), QString::number(most),
+                                "Free up " + format(most) + "?",
+                                "For you to do (" + format(most) + "): Gorrin leaves these alone",
+                                "Nothing here Gorrin can do itself", "0", "0" }));
     }
 
     // The sheet over the findings view: what it lists, that "Free up" passes only what the app
     // does, largest first, with the agreement and the drive, and leaves the rest chosen.
     void freesUpWhatTheAppCanDo()
     {
-        Scene scene({"Backup"});
+        Scene scene({ "Backup" });
         Finding small = finding("small", 2'000'000'000), film = movie(9'000'000'000);
         Finding steam = finding("steam", 5'000'000'000), busy = finding("busy", 1'000'000'000);
         small.title = "Old caches";
@@ -219,7 +224,7 @@ private slots:
         busy.title = "Busy cache";
         busy.blockedBy = "Xcode is open.";
         busy.caution = "Not listed.";
-        scene.scanAndChoose({small, film, steam, busy}, {"small", "movie", "steam", "busy"});
+        scene.scanAndChoose({ small, film, steam, busy }, { "small", "movie", "steam", "busy" });
 
         FreeUpView view(scene.f.services());
         showAt(view, 760, 900);
@@ -228,12 +233,14 @@ private slots:
         QVERIFY(sheet && sheet->isVisible());
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
         QCOMPARE(shownText(sheet),
-                 QStringLiteral("Free up 11 GB? | 9 GB | Movies | Copied to the drive, checked file by file, then the "
-                                "Mac's copy goes to the Trash. | 2 GB | Old caches | Moved to the Trash. | For you to do "
-                                "(6 GB): Gorrin leaves these alone | 5 GB | A game | Uninstall it in Steam. | [Open "
-                                "Steam] | 1 GB | Busy cache | Xcode is open. Quit it, scan again, and it can go. | Move "
-                                "your files to | {Backup (800 GB free)} | Old caches: Some apps sign you out. | [ ]I've "
-                                "read these and still want them done | ") + Logic::trashNote + " | [Cancel] | [Free up]");
+                 QStringLiteral(
+                     "Free up 11 GB? | 9 GB | Movies | Copied to the drive, checked file by file, then the "
+                     "Mac's copy goes to the Trash. | 2 GB | Old caches | Moved to the Trash. | For you to do "
+                     "(6 GB): Gorrin leaves these alone | 5 GB | A game | Uninstall it in Steam. | [Open "
+                     "Steam] | 1 GB | Busy cache | Xcode is open. Quit it, scan again, and it can go. | Move "
+                     "your files to | {Backup (800 GB free)} | Old caches: Some apps sign you out. | [ ]I've "
+                     "read these and still want them done | ")
+                     + Logic::trashNote + " | [Cancel] | [Free up]");
 
         // A caution not agreed to doesn't hold "Free up" back. Escape and closing the window change
         // nothing; the next sheet starts unagreed.
@@ -269,11 +276,16 @@ private slots:
         QTest::addColumn<QStringList>("drives");
         QTest::addColumn<QString>("stored"); // "-": nothing stored
         QTest::addColumn<QString>("preset"); // the picked drive's name, "" for none
-        QTest::newRow("stored default") << QStringList{"Backup", "Archive"} << "Archive" << "Archive";
-        QTest::newRow("stored drive not plugged in") << QStringList{"Backup", "Archive"} << "Gone" << "Backup";
-        QTest::newRow("empty stored value") << QStringList{"Backup", "Archive"} << "" << "Backup";
-        QTest::newRow("nothing stored") << QStringList{"Backup"} << "-" << "Backup";
-        QTest::newRow("no external drive") << QStringList{} << "Backup" << "";
+        QTest::newRow("stored default") << QStringList { "Backup", "Archive" } << "Archive"
+                                        << "Archive";
+        QTest::newRow("stored drive not plugged in") << QStringList { "Backup", "Archive" } << "Gone"
+                                                     << "Backup";
+        QTest::newRow("empty stored value") << QStringList { "Backup", "Archive" } << ""
+                                            << "Backup";
+        QTest::newRow("nothing stored") << QStringList { "Backup" } << "-"
+                                        << "Backup";
+        QTest::newRow("no external drive") << QStringList {} << "Backup"
+                                           << "";
     }
 
     void drivePreset()
@@ -284,7 +296,7 @@ private slots:
         Scene scene(drives);
         if (stored != "-")
             scene.f.preferences()->setString(Keys::defaultMoveToDrive, stored);
-        scene.scanAndChoose({movie(), finding("cache", 500)}, {"movie", "cache"});
+        scene.scanAndChoose({ movie(), finding("cache", 500) }, { "movie", "cache" });
         QSignalSpy writes(&scene.f.preferences().get(), &Preferences::changed);
 
         ConfirmSheet sheet(scene.f.services());
@@ -300,15 +312,15 @@ private slots:
         ScanReport status = scene.model().status();
         status.drives.back().freeBytes = 5'000'000'000;
         scene.model().setStatus(status);
-        scene.model().setSelected({"movie"});
+        scene.model().setSelected({ "movie" });
         QCOMPARE(sheet.drivePath(), scene.drivePath("/Volumes/" + drives.last().toStdString()));
         QCOMPARE(sheet.drivePicker()->currentText(), drives.last() + " (5 GB free)");
         QCOMPARE(writes.size(), 0);
 
         // Out of view and back: the preset runs again.
-        scene.model().setSelected({"cache"});
+        scene.model().setSelected({ "cache" });
         QVERIFY(!sheet.pickerRow()->isVisibleTo(&sheet));
-        scene.model().setSelected({"movie"});
+        scene.model().setSelected({ "movie" });
         QCOMPARE(sheet.drivePath(), presetPath);
     }
 
@@ -319,9 +331,9 @@ private slots:
         QTest::addColumn<QStringList>("names");
         QTest::addColumn<int>("picked");
         QTest::addColumn<bool>("byPath");
-        QTest::newRow("unique names: by name") << QStringList{"Backup", "Archive"} << 1 << false;
-        QTest::newRow("same name, first") << QStringList{"Backup", "Backup"} << 0 << true;
-        QTest::newRow("same name, second") << QStringList{"Backup", "Backup"} << 1 << true;
+        QTest::newRow("unique names: by name") << QStringList { "Backup", "Archive" } << 1 << false;
+        QTest::newRow("same name, first") << QStringList { "Backup", "Backup" } << 0 << true;
+        QTest::newRow("same name, second") << QStringList { "Backup", "Backup" } << 1 << true;
     }
 
     void sameNamedDrivesGoByPath()
@@ -330,7 +342,7 @@ private slots:
         QFETCH(int, picked);
         QFETCH(bool, byPath);
         Scene scene(names, true);
-        scene.scanAndChoose({movie()}, {"movie"});
+        scene.scanAndChoose({ movie() }, { "movie" });
 
         ConfirmSheet sheet(scene.f.services());
         sheet.drivePicker()->activated(picked);

@@ -36,26 +36,29 @@ private slots:
     {
         QTest::addColumn<Changes>("change");
         QTest::addColumn<QString>("shown"); // icon | marks (symbol tone text) | open button
-        const auto handOff = [](std::optional<std::string> app, std::optional<std::string> steps, std::optional<bool> linkable) {
+        const auto handOff = [](std::optional<std::string> app, std::optional<std::string> steps,
+                                std::optional<bool> linkable) {
             return Action(Action::Kind::handOff, std::nullopt, std::nullopt, app, steps, std::nullopt, linkable);
         };
         QTest::newRow("trashed: carried out") << Changes([](Finding&) {}) << "- |  | -";
-        QTest::newRow("blocked and unsure") << Changes([](Finding& f) {
-            f.blockedBy = "Quit Mail first.";
-            f.unsure = true;
-        }) << "pause.circle | pause.circle orange Quit Mail first.; questionmark.circle secondary Whose this is isn't "
-              "certain, so Gorrin won't touch it. Look inside first. | -";
+        QTest::newRow("blocked and unsure")
+            << Changes([](Finding& f) {
+                   f.blockedBy = "Quit Mail first.";
+                   f.unsure = true;
+               })
+            << "pause.circle | pause.circle orange Quit Mail first.; questionmark.circle secondary Whose this is isn't "
+               "certain, so Gorrin won't touch it. Look inside first. | -";
         QTest::newRow("caution on a deletion") << Changes([](Finding& f) {
             f.action = Action::delete_();
             f.caution = "Logs since May.";
         }) << "- | exclamationmark.triangle orange Logs since May. | -";
-        QTest::newRow("linkable hand-off, nothing more") << Changes([&](Finding& f) { f.action = handOff({}, {}, true); })
-                                                        << "- |  | -";
-        QTest::newRow("hand-off with an app, no steps") << Changes([&](Finding& f) { f.action = handOff("Steam", {}, {}); })
-                                                        << "arrow.right.circle |  | Steam";
-        QTest::newRow("hand-off with steps, linkable false") << Changes([&](Finding& f) {
-            f.action = handOff({}, "Uninstall it in the app.", false);
-        }) << "arrow.right.circle | arrow.right.circle secondary Uninstall it in the app. | -";
+        QTest::newRow("linkable hand-off, nothing more")
+            << Changes([&](Finding& f) { f.action = handOff({}, {}, true); }) << "- |  | -";
+        QTest::newRow("hand-off with an app, no steps")
+            << Changes([&](Finding& f) { f.action = handOff("Steam", {}, {}); }) << "arrow.right.circle |  | Steam";
+        QTest::newRow("hand-off with steps, linkable false")
+            << Changes([&](Finding& f) { f.action = handOff({}, "Uninstall it in the app.", false); })
+            << "arrow.right.circle | arrow.right.circle secondary Uninstall it in the app. | -";
         QTest::newRow("review of a copy") << Changes([](Finding& f) {
             f.action = Action::review();
             f.duplicateOf = "other";
@@ -90,13 +93,13 @@ private slots:
         const Finding more = AppTesting::finding("more", 5);
         const Finding owed = AppTesting::finding("owed", least);
         const Finding less = AppTesting::finding("less", -5);
-        QCOMPARE(FreeUpLogic::totalBytes({&big, &more, &more}), most);
-        QCOMPARE(FreeUpLogic::totalBytes({&owed, &less}), least);
+        QCOMPARE(FreeUpLogic::totalBytes({ &big, &more, &more }), most);
+        QCOMPARE(FreeUpLogic::totalBytes({ &owed, &less }), least);
 
         ScanReport report;
-        report.findings = {AppTesting::finding("c", 1), AppTesting::finding("b", 2), AppTesting::finding("c", 3)};
+        report.findings = { AppTesting::finding("c", 1), AppTesting::finding("b", 2), AppTesting::finding("c", 3) };
         const std::optional<ScanReport> current = report;
-        QCOMPARE(FreeUpLogic::chosenInReport(current, idSet("a,b,c")), (std::vector<std::string>{"c", "b"}));
+        QCOMPARE(FreeUpLogic::chosenInReport(current, idSet("a,b,c")), (std::vector<std::string> { "c", "b" }));
         QVERIFY(FreeUpLogic::freeUpEnabled(current, idSet("a,b"), false));
         QVERIFY(!FreeUpLogic::freeUpEnabled(current, idSet("a,b"), true));
         QVERIFY(!FreeUpLogic::freeUpEnabled(current, idSet("a,gone"), false));
@@ -111,19 +114,19 @@ private slots:
         QTest::addColumn<QStringList>("skipped"); // path=why
         QTest::addColumn<QStringList>("lines");
         const QString synced = QStringLiteral("never looked into: iCloud Drive");
-        QTest::newRow("neither") << QStringList() << QStringList{"~/Secret=a path you added"} << QStringList();
-        QTest::newRow("notes only") << QStringList{"Mail is open.", "<b>x</b>"} << QStringList()
-                                    << QStringList{"Mail is open.", "<b>x</b>"};
+        QTest::newRow("neither") << QStringList() << QStringList { "~/Secret=a path you added" } << QStringList();
+        QTest::newRow("notes only") << QStringList { "Mail is open.", "<b>x</b>" } << QStringList()
+                                    << QStringList { "Mail is open.", "<b>x</b>" };
         QTest::newRow("three synced folders, in report order")
-            << QStringList{}
-            << QStringList{"~/Desktop=" + synced, "~/Other=needs Full Disk Access", "~/Documents=" + synced,
-                           "~/Downloads=never looked into: Dropbox"}
-            << QStringList{"Not looked into, because iCloud or another cloud drive syncs them: ~/Desktop, "
-                           "~/Documents, ~/Downloads."};
+            << QStringList {}
+            << QStringList { "~/Desktop=" + synced, "~/Other=needs Full Disk Access", "~/Documents=" + synced,
+                             "~/Downloads=never looked into: Dropbox" }
+            << QStringList { "Not looked into, because iCloud or another cloud drive syncs them: ~/Desktop, "
+                             "~/Documents, ~/Downloads." };
         QTest::newRow("the reason must begin so, in these capitals")
-            << QStringList{"A note."}
-            << QStringList{"~/A=it was never looked into", "~/B=Never looked into: iCloud Drive"}
-            << QStringList{"A note."};
+            << QStringList { "A note." }
+            << QStringList { "~/A=it was never looked into", "~/B=Never looked into: iCloud Drive" }
+            << QStringList { "A note." };
     }
 
     void noteLines()
@@ -137,16 +140,17 @@ private slots:
         for (const QString& note : notes)
             report.notes.push_back(note.toStdString());
         for (const QString& entry : skipped)
-            report.skipped.push_back({mac.path(entry.section('=', 0, 0).toStdString()), entry.section('=', 1).toStdString()});
+            report.skipped.push_back(
+                { mac.path(entry.section('=', 0, 0).toStdString()), entry.section('=', 1).toStdString() });
         QCOMPARE(FreeUpLogic::noteLines(report, mac), lines);
     }
 
     // A typed goal is stored exactly as typed when it parses; anything else is refused.
     void customGoals()
     {
-        const std::pair<QString, bool> rows[] {{"60GB", true},   {" 60 gb ", true}, {"60", true},
-                                               {"15%", true},    {"lots", false},   {"0GB", false},
-                                               {"100%", false},  {"", false},       {"99999999999TB", false}};
+        const std::pair<QString, bool> rows[] { { "60GB", true },  { " 60 gb ", true }, { "60", true },
+                                                { "15%", true },   { "lots", false },   { "0GB", false },
+                                                { "100%", false }, { "", false },       { "99999999999TB", false } };
         for (const auto& [typed, accepted] : rows)
             QVERIFY2(GoalPickerLogic::acceptedCustom(typed) == (accepted ? std::optional(typed) : std::nullopt),
                      qPrintable("typed: \"" + typed + "\""));

@@ -49,7 +49,10 @@ struct Scene {
             f.machine().drive("Backup", backupPath, 2'000'000'000'000, 1'500'000'000'000);
     }
 
-    std::string drivePath(const std::string& path) const { return path == "/" ? f.modelFixture.machine.root() : f.modelFixture.machine.root() + path; }
+    std::string drivePath(const std::string& path) const
+    {
+        return path == "/" ? f.modelFixture.machine.root() : f.modelFixture.machine.root() + path;
+    }
 
     // Findings on the drive given as "/" or a mount path.
     void finds(std::vector<Finding> findings, std::vector<std::string> notes = {})
@@ -61,7 +64,9 @@ struct Scene {
             out.notes = notes;
             return out;
         };
-        f.modelFixture.engine->onScan = [this](const Mac& mac, const Catalog&, const ScanOptions&) { return report(mac); };
+        f.modelFixture.engine->onScan = [this](const Mac& mac, const Catalog&, const ScanOptions&) {
+            return report(mac);
+        };
     }
 
     Model& model() { return f.services().model; }
@@ -104,9 +109,11 @@ T* rowOf(FreeUpView& view, FreeUpView::RowKind kind, int nth = 0)
 // The drive shown and the gauge's ("/" for the startup drive), the goal, and the list's rows.
 QString shownDrive(Scene& scene, FreeUpView& view)
 {
-    static const char* const kinds[] = {"routes", "tierHeader", "finding", "asleep", "notes"};
-    const auto at = [&](const std::string& path) { return QString::fromStdString(path).mid(int(scene.drivePath("").size())); };
-    QStringList out {at(view.drive()->path) + "/", at(view.gauge()->drive().path) + "/", view.goalPicker()->title()};
+    static const char* const kinds[] = { "routes", "tierHeader", "finding", "asleep", "notes" };
+    const auto at = [&](const std::string& path) {
+        return QString::fromStdString(path).mid(int(scene.drivePath("").size()));
+    };
+    QStringList out { at(view.drive()->path) + "/", at(view.gauge()->drive().path) + "/", view.goalPicker()->title() };
     for (const auto& row : view.listRows())
         out << kinds[int(row.kind)];
     return out.join(" | ");
@@ -153,18 +160,20 @@ private slots:
         const Setup twoFindings = [](Scene& s) {
             Finding movie = named("Old movie", 1'000'000'000, Tier::personal);
             movie.action = Action::review();
-            s.finds({named("Finder cache", 4'000'000'000, Tier::rebuilds), movie});
+            s.finds({ named("Finder cache", 4'000'000'000, Tier::rebuilds), movie });
         };
 
         QTest::newRow("no report, scanning") << Setup([](Scene& s) {
             s.finds({});
             s.f.modelFixture.engine->hold(EngineCall::scan);
-        }) << false << gauge + "Goal met: 50 GB free. | " + picker
+        }) << false
+                                             << gauge + "Goal met: 50 GB free. | " + picker
                 + "[(busy)]- | @scanning | Let me see what's actually using your space. This takes about a minute. | "
                   "[Free up…]-";
-        QTest::newRow("no rules: the waiting line stays") << Setup([](Scene& s) {
-            s.f.modelFixture.engine->onCatalog = [] { return std::optional<Catalog>(); };
-        }) << true << gauge + "Goal met: 50 GB free. | " + picker
+        QTest::newRow("no rules: the waiting line stays")
+            << Setup([](Scene& s) { s.f.modelFixture.engine->onCatalog = [] { return std::optional<Catalog>(); }; })
+            << true
+            << gauge + "Goal met: 50 GB free. | " + picker
                 + "[Scan again] | @scanning | Let me see what's actually using your space. This takes about a minute. | "
                   "[Free up…]-";
         const Setup scanFails = [](Scene& s) {
@@ -173,56 +182,68 @@ private slots:
             };
         };
         const QString failed = "The scan didn't finish. The disk went away. Press \"Scan again\" to try once more.";
-        QTest::newRow("a scan that fails: why, and Scan again") << scanFails << true << gauge + "Goal met: 50 GB free. | "
-                + picker + "[Scan again] | @concerned | " + failed + " | [Free up…]-";
+        QTest::newRow("a scan that fails: why, and Scan again")
+            << scanFails << true
+            << gauge + "Goal met: 50 GB free. | " + picker + "[Scan again] | @concerned | " + failed + " | [Free up…]-";
         QTest::newRow("a scan that fails over a report keeps it") << Setup([twoFindings, scanFails](Scene& s) {
             twoFindings(s);
             s.model().scan();
             s.f.settle();
             scanFails(s);
             s.model().scan();
-        }) << true << gauge + "Goal met: 50 GB free. | " + picker + "[Scan again] | Ways to 50 GB free (100 GB free now) | "
-                "(checkmark.circle.fill green) | Only what rebuilds itself | +4 GB → 104 GB free | [Choose] | " + findings
-                + failed + " | [Select all] | [Free up…]-";
+        }) << true
+                                                                  << gauge + "Goal met: 50 GB free. | " + picker
+                + "[Scan again] | Ways to 50 GB free (100 GB free now) | "
+                  "(checkmark.circle.fill green) | Only what rebuilds itself | +4 GB → 104 GB free | [Choose] | "
+                + findings + failed + " | [Select all] | [Free up…]-";
         QTest::newRow("goal met") << twoFindings << true
-            << gauge + "Goal met: 50 GB free. | " + picker + "[Scan again] | Ways to 50 GB free (100 GB free now) | "
-                "(checkmark.circle.fill green) | Only what rebuilds itself | +4 GB → 104 GB free | [Choose] | " + findings
-                + "%scanned% | [Select all] | [Free up…]-";
+                                  << gauge + "Goal met: 50 GB free. | " + picker
+                + "[Scan again] | Ways to 50 GB free (100 GB free now) | "
+                  "(checkmark.circle.fill green) | Only what rebuilds itself | +4 GB → 104 GB free | [Choose] | "
+                + findings + "%scanned% | [Select all] | [Free up…]-";
         QTest::newRow("under the goal") << Setup([twoFindings](Scene& s) {
             twoFindings(s);
             s.preferences().setString(Keys::goal(s.drivePath("/")), "103GB");
-        }) << true << gauge + "3 GB short of the goal (103 GB free). | Keep free | [103 GB] | <Custom, e.g. 60GB> | "
-                "[Scan again] | Ways to 103 GB free (100 GB free now) | (checkmark.circle.fill green) | "
-                "Only what rebuilds itself | +4 GB → 104 GB free | [Choose] | " + findings
-                + "%scanned% | [Select all] | [Free up…]-";
+        }) << true
+                                        << gauge
+                + "3 GB short of the goal (103 GB free). | Keep free | [103 GB] | <Custom, e.g. 60GB> | "
+                  "[Scan again] | Ways to 103 GB free (100 GB free now) | (checkmark.circle.fill green) | "
+                  "Only what rebuilds itself | +4 GB → 104 GB free | [Choose] | "
+                + findings + "%scanned% | [Select all] | [Free up…]-";
         QTest::newRow("no goal: no routes") << Setup([twoFindings](Scene& s) {
             twoFindings(s);
             s.preferences().setString(Keys::goal(s.drivePath("/")), "");
-        }) << true << gauge + "No goal set. | Keep free | [No goal] | <Custom, e.g. 60GB> | [Scan again] | " + findings
+        }) << true
+                                            << gauge
+                + "No goal set. | Keep free | [No goal] | <Custom, e.g. 60GB> | [Scan again] | " + findings
                 + "%scanned% | [Select all] | [Free up…]-";
         QTest::newRow("nothing on this drive") << Setup([](Scene& s) {
             s.f.machine().drive("Backup", backupPath, 2'000'000'000'000, 1'500'000'000'000);
-            s.finds({named("Backup cache", 4'000'000'000, Tier::rebuilds, backupPath)}, {"Mail is open."});
-        }) << true << gauge + "Goal met: 50 GB free. | Drive | {Macintosh HD} | " + picker
+            s.finds({ named("Backup cache", 4'000'000'000, Tier::rebuilds, backupPath) }, { "Mail is open." });
+        }) << true
+                                               << gauge + "Goal met: 50 GB free. | Drive | {Macintosh HD} | " + picker
                 + "[Scan again] | Ways to 50 GB free (100 GB free now) | (checkmark.circle.fill green) | "
                   "Only what rebuilds itself | +0 KB → 100 GB free | [Choose]- | @asleep | I looked. Nothing needs freeing "
                   "right now — you're ahead of your goal. | Good to know | Mail is open. | %scanned% | [Select all]- | "
                   "[Free up…]-";
-        QTest::newRow("no startup drive") << Setup([twoFindings](Scene& s) {
-            twoFindings(s);
-            const std::vector<DriveInfo> drives{DriveInfo{"Backup", "/nowhere", false, 10, 5, 5}};
-            s.f.modelFixture.engine->onStatus = [drives](const Mac&) {
-                ScanReport status;
-                status.drives = drives;
-                return status;
-            };
-            s.report = [first = s.report, drives](const Mac& mac) {
-                ScanReport report = first(mac);
-                report.drives = drives;
-                return report;
-            };
-        }) << true << "[Scan again] | @scanning | Let me see what's actually using your space. This takes about a "
-                      "minute. | %scanned% | [Free up…]-";
+        QTest::newRow("no startup drive")
+            << Setup([twoFindings](Scene& s) {
+                   twoFindings(s);
+                   const std::vector<DriveInfo> drives { DriveInfo { "Backup", "/nowhere", false, 10, 5, 5 } };
+                   s.f.modelFixture.engine->onStatus = [drives](const Mac&) {
+                       ScanReport status;
+                       status.drives = drives;
+                       return status;
+                   };
+                   s.report = [first = s.report, drives](const Mac& mac) {
+                       ScanReport report = first(mac);
+                       report.drives = drives;
+                       return report;
+                   };
+               })
+            << true
+            << "[Scan again] | @scanning | Let me see what's actually using your space. This takes about a "
+               "minute. | %scanned% | [Free up…]-";
     }
 
     void textsForEachState()
@@ -248,14 +269,15 @@ private slots:
     void pickedDrive()
     {
         Scene scene(true);
-        scene.finds({named("here", 4'000'000'000, Tier::rebuilds), named("there", 3'000'000'000, Tier::rebuilds, backupPath),
-                     named("there too", 2'000'000'000, Tier::personal, backupPath)});
+        scene.finds({ named("here", 4'000'000'000, Tier::rebuilds),
+                      named("there", 3'000'000'000, Tier::rebuilds, backupPath),
+                      named("there too", 2'000'000'000, Tier::personal, backupPath) });
         const std::string backup = scene.drivePath(backupPath);
         scene.preferences().setString(Keys::goal(backup), "10%");
         auto view = scene.view();
         QCOMPARE(view->drivePicker()->count(), 2);
         QCOMPARE(view->drivePicker()->itemText(1), QStringLiteral("Backup"));
-        scene.model().setSelected({"here"});
+        scene.model().setSelected({ "here" });
 
         view->drivePicker()->setCurrentIndex(1);
         emit view->drivePicker()->activated(1);
@@ -297,21 +319,22 @@ private slots:
     void choosingFindings()
     {
         Scene scene;
-        scene.finds({named("a", 3'000'000'000, Tier::rebuilds), named("b", 2'000'000'000, Tier::rebuilds),
-                     named("c", 1'000'000'000, Tier::reinstallable), named("d", 500'000'000, Tier::personal)});
+        scene.finds({ named("a", 3'000'000'000, Tier::rebuilds), named("b", 2'000'000'000, Tier::rebuilds),
+                      named("c", 1'000'000'000, Tier::reinstallable), named("d", 500'000'000, Tier::personal) });
         scene.preferences().setString(Keys::goal(scene.drivePath("/")), "104GB");
         auto view = scene.view();
         auto* routes = rowOf<RoutesSection>(*view, FreeUpView::RowKind::routes);
         QVERIFY(routes);
         QVERIFY(routes->plan().routes.size() >= 2);
-        scene.model().setSelected({"d", "elsewhere"});
+        scene.model().setSelected({ "d", "elsewhere" });
         const auto& route = routes->plan().routes.at(1);
         for (int twice = 0; twice < 2; ++twice) {
             routes->chooseButtons().at(1)->click();
-            QCOMPARE(scene.model().selected(), (std::set<std::string>(route.findingIDs.begin(), route.findingIDs.end())));
+            QCOMPARE(scene.model().selected(),
+                     (std::set<std::string>(route.findingIDs.begin(), route.findingIDs.end())));
         }
 
-        scene.model().setSelected({"a", "d"});
+        scene.model().setSelected({ "a", "d" });
         auto* header = rowOf<SelectAllHeader>(*view, FreeUpView::RowKind::tierHeader);
         // What is chosen, what the first tier's header offers and the rows' checkboxes.
         const auto chosen = [&] {
@@ -341,16 +364,16 @@ private slots:
     {
         Scene scene;
         Finding game = named("game", 9'000'000'000, Tier::reinstallable);
-        game.paths = {"/Users/me/Games/One", "/Users/me/Games/Two & Three"};
+        game.paths = { "/Users/me/Games/One", "/Users/me/Games/Two & Three" };
         game.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, "Steam & Co");
         Finding mail = named("mail", 1'000'000'000, Tier::reinstallable);
         mail.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, "Mail");
-        scene.finds({game, mail});
-        scene.f.apps.missing = {"Steam & Co"};
+        scene.finds({ game, mail });
+        scene.f.apps.missing = { "Steam & Co" };
         auto view = scene.view();
         auto* row = rowOf<FindingRow>(*view, FreeUpView::RowKind::finding);
         row->showInFinder()->click();
-        QCOMPARE(scene.f.reveal.revealed, (QStringList{"/Users/me/Games/One", "/Users/me/Games/Two & Three"}));
+        QCOMPARE(scene.f.reveal.revealed, (QStringList { "/Users/me/Games/One", "/Users/me/Games/Two & Three" }));
         QCOMPARE(shownText(row->openApp()), QStringLiteral("[Open Steam & Co]"));
         row->openApp()->click();
         QVERIFY(waitUntil([&] { return row->openApp()->missing(); }));
@@ -381,14 +404,14 @@ private slots:
         QFETCH(bool, cleaning);
         QFETCH(bool, enabled);
         Scene scene;
-        scene.finds({named("a", 1000, Tier::rebuilds), named("b", 2000, Tier::rebuilds)});
+        scene.finds({ named("a", 1000, Tier::rebuilds), named("b", 2000, Tier::rebuilds) });
         auto view = scene.view();
         if (cleaning) {
             scene.f.modelFixture.engine->hold(EngineCall::clean);
-            scene.model().clean({"b"}, false, std::nullopt);
+            scene.model().clean({ "b" }, false, std::nullopt);
             QVERIFY(scene.model().cleaning());
         }
-        scene.model().setSelected(selected.isEmpty() ? std::set<std::string>() : std::set {selected.toStdString()});
+        scene.model().setSelected(selected.isEmpty() ? std::set<std::string>() : std::set { selected.toStdString() });
         QSignalSpy asked(view.get(), &FreeUpView::confirmRequested);
         QCOMPARE(view->freeUpButton()->isEnabled(), enabled);
         for (const QShortcut* key : view->returnKeys())
@@ -399,7 +422,7 @@ private slots:
         QTest::keyClick(view->goalPicker()->customField(), Qt::Key_Return);
         QCOMPARE(asked.size(), enabled ? 1 : 0);
         if (enabled) {
-            QCOMPARE(asked.front().at(0).value<std::vector<std::string>>(), std::vector<std::string>{"a"});
+            QCOMPARE(asked.front().at(0).value<std::vector<std::string>>(), std::vector<std::string> { "a" });
             view->freeUpButton()->click();
             QCOMPARE(asked.size(), 2);
         }
@@ -411,22 +434,22 @@ private slots:
     void staleSelection()
     {
         Scene scene;
-        scene.finds({named("a", 1000, Tier::rebuilds), named("b", 2000, Tier::rebuilds)});
+        scene.finds({ named("a", 1000, Tier::rebuilds), named("b", 2000, Tier::rebuilds) });
         auto view = scene.view();
         view->selectAllButton()->click();
         QCOMPARE(ids(scene.model().selected()), QStringLiteral("a,b"));
 
-        scene.finds({named("b", 2000, Tier::rebuilds), named("c", 3000, Tier::personal)});
+        scene.finds({ named("b", 2000, Tier::rebuilds), named("c", 3000, Tier::personal) });
         scene.model().scan();
         QVERIFY(scene.f.settle());
         QCOMPARE(ids(scene.model().selected()), QStringLiteral("b"));
         QCOMPARE(rowChecks(*view), QStringLiteral("b [x], c [ ]"));
 
-        scene.model().setSelected({"a", "b", "c"});
+        scene.model().setSelected({ "a", "b", "c" });
         QSignalSpy asked(view.get(), &FreeUpView::confirmRequested);
         view->confirm();
         QCOMPARE(asked.size(), 1);
-        QCOMPARE(asked.front().at(0).value<std::vector<std::string>>(), (std::vector<std::string>{"b", "c"}));
+        QCOMPARE(asked.front().at(0).value<std::vector<std::string>>(), (std::vector<std::string> { "b", "c" }));
         QCOMPARE(asked.front().at(1).value<DriveInfo>().path, scene.drivePath("/"));
     }
 
@@ -435,7 +458,7 @@ private slots:
     {
         Scene scene;
         constexpr auto most = std::numeric_limits<std::int64_t>::max();
-        scene.finds({named("huge", most, Tier::personal), named("more", 5'000'000'000, Tier::personal)});
+        scene.finds({ named("huge", most, Tier::personal), named("more", 5'000'000'000, Tier::personal) });
         scene.preferences().setString(Keys::goal(scene.drivePath("/")), "");
         auto view = scene.view();
         view->selectAllButton()->click();
@@ -480,7 +503,7 @@ private slots:
     void fitsTheNarrowestWindow_data()
     {
         QTest::addColumn<int>("points");
-        for (const int points : {9, 11, 13})
+        for (const int points : { 9, 11, 13 })
             QTest::addRow("%d pt", points) << points;
     }
 
@@ -509,7 +532,7 @@ private slots:
         scene.finds(findings);
         scene.preferences().setString(Keys::goal(scene.drivePath("/")), "110GB");
         auto view = scene.view();
-        scene.model().setSelected({findings.front().id});
+        scene.model().setSelected({ findings.front().id });
         scene.model().setLastResults(results);
         showAt(*view, width, 540);
         QCoreApplication::processEvents();

@@ -90,14 +90,14 @@ private slots:
         QTest::addColumn<CloudScan>("scan");
         QTest::addColumn<QString>("copies");
         QTest::addColumn<QString>("biggest");
-        QTest::newRow("copies and big files") << mixed
-            << "Copies of the same file | a1,a2,b1 | 2500"
-            << "Biggest files in iCloud (move them to your drive) | c1,c2 | 5000";
-        QTest::newRow("only copies") << scan({ group(7, { item("a", 7) }) }, {})
-            << "Copies of the same file | a | 7" << "-";
-        QTest::newRow("only big files") << scan({}, { item("c", 9) })
-            << "-" << "Biggest files in iCloud (move them to your drive) | c | 9";
-        QTest::newRow("neither") << scan({}, {}) << "-" << "-";
+        QTest::newRow("copies and big files") << mixed << "Copies of the same file | a1,a2,b1 | 2500"
+                                              << "Biggest files in iCloud (move them to your drive) | c1,c2 | 5000";
+        QTest::newRow("only copies") << scan({ group(7, { item("a", 7) }) }, {}) << "Copies of the same file | a | 7"
+                                     << "-";
+        QTest::newRow("only big files") << scan({}, { item("c", 9) }) << "-"
+                                        << "Biggest files in iCloud (move them to your drive) | c | 9";
+        QTest::newRow("neither") << scan({}, {}) << "-"
+                                 << "-";
         QTest::newRow("sums held at the limit")
             << scan({ group(most / 2 + 1, { item("a", 1), item("b", 1) }), group(5, { item("c", 5) }) },
                     { item("d", most), item("e", 1) })
@@ -177,10 +177,10 @@ private slots:
         QTest::newRow("a name of its own is passed as the name")
             << QStringList { "Backup@/Volumes/Backup", "Photos@/Volumes/Photos" } << "/Volumes/Photos"
             << "Photos | Photos";
-        QTest::newRow("the first of two drives of one name goes by its path")
-            << twins << "/Volumes/Backup" << "Backup | /Volumes/Backup";
-        QTest::newRow("the second of two drives of one name goes by its path")
-            << twins << "/Volumes/Backup 1" << "Backup | /Volumes/Backup 1";
+        QTest::newRow("the first of two drives of one name goes by its path") << twins << "/Volumes/Backup"
+                                                                              << "Backup | /Volumes/Backup";
+        QTest::newRow("the second of two drives of one name goes by its path") << twins << "/Volumes/Backup 1"
+                                                                               << "Backup | /Volumes/Backup 1";
         QTest::newRow("names alike once composed are shared")
             << QStringList { "Caf\u00e9@/Volumes/a", "Cafe\u0301@/Volumes/b" } << "/Volumes/b"
             << "Cafe\u0301 | /Volumes/b";
@@ -191,7 +191,8 @@ private slots:
             << QStringList { "backup@/Volumes/backup", "Backup@/Volumes/Backup" } << "/Volumes/Backup"
             << "Backup | Backup";
         QTest::newRow("a drive no longer plugged in goes by its path")
-            << QStringList { "Backup@/Volumes/Backup" } << "/Volumes/Gone" << "/Volumes/Gone | /Volumes/Gone";
+            << QStringList { "Backup@/Volumes/Backup" } << "/Volumes/Gone"
+            << "/Volumes/Gone | /Volumes/Gone";
     }
 
     void parkTarget()
@@ -210,15 +211,21 @@ private slots:
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("preset");
         const QStringList two { "Backup@/Volumes/Backup", "Photos@/Volumes/Photos" };
-        QTest::newRow("the default drive is plugged in") << "Photos" << two << "" << "/Volumes/Photos";
+        QTest::newRow("the default drive is plugged in") << "Photos" << two << ""
+                                                         << "/Volumes/Photos";
         QTest::newRow("the first of two of the default's name")
             << "Photos" << QStringList { "Backup@/Volumes/B", "Photos@/Volumes/P1", "Photos@/Volumes/P2" } << ""
             << "/Volumes/P1";
-        QTest::newRow("the default isn't plugged in") << "Archive" << two << "" << "/Volumes/Backup";
-        QTest::newRow("an empty default") << "" << two << "" << "/Volumes/Backup";
-        QTest::newRow("no default") << "-" << two << "" << "/Volumes/Backup";
-        QTest::newRow("no external drive") << "Photos" << QStringList {} << "" << "";
-        QTest::newRow("a drive already chosen stays") << "Photos" << two << "/Volumes/Backup" << "/Volumes/Backup";
+        QTest::newRow("the default isn't plugged in") << "Archive" << two << ""
+                                                      << "/Volumes/Backup";
+        QTest::newRow("an empty default") << "" << two << ""
+                                          << "/Volumes/Backup";
+        QTest::newRow("no default") << "-" << two << ""
+                                    << "/Volumes/Backup";
+        QTest::newRow("no external drive") << "Photos" << QStringList {} << ""
+                                           << "";
+        QTest::newRow("a drive already chosen stays") << "Photos" << two << "/Volumes/Backup"
+                                                      << "/Volumes/Backup";
     }
 
     void presetDrive()
@@ -284,19 +291,15 @@ private slots:
             { "1", "a.mov", Status::done, "Parked.", 1'000'000'000, {} },
             { "2", "b.mov", Status::refused, "Say which drive.", 5'000'000'000, {} },
             { "3", "c.mov", Status::done, "Parked.", 2'000'000'000, {} },
-        } << QStringList { "Last run: 2 of 3 out of iCloud, 3 GB", "checkmark.circle primary | a.mov: Parked.",
-                           "hand.raised orange | b.mov: Say which drive.",
-                           "checkmark.circle primary | c.mov: Parked." };
+        } << QStringList { "Last run: 2 of 3 out of iCloud, 3 GB", "checkmark.circle primary | a.mov: Parked.", "hand.raised orange | b.mov: Say which drive.", "checkmark.circle primary | c.mov: Parked." };
         QTest::newRow("nothing moved; failed and would-do bytes never count") << std::vector<CleanResult> {
             { "1", "a", Status::failed, "Couldn't copy it.", 7'000'000'000, {} },
             { "2", "b", Status::wouldDo, "Would park it.", 1'000, {} },
-        } << QStringList { "Last run: 0 of 2 out of iCloud, 0 KB", "hand.raised orange | a: Couldn't copy it.",
-                           "hand.raised orange | b: Would park it." };
+        } << QStringList { "Last run: 0 of 2 out of iCloud, 0 KB", "hand.raised orange | a: Couldn't copy it.", "hand.raised orange | b: Would park it." };
         QTest::newRow("held at the limit") << std::vector<CleanResult> {
             { "1", "a", Status::done, "Parked.", most, {} },
             { "2", "b", Status::done, "Parked.", most, {} },
-        } << QStringList { "Last run: 2 of 2 out of iCloud, 9223372037 GB", "checkmark.circle primary | a: Parked.",
-                           "checkmark.circle primary | b: Parked." };
+        } << QStringList { "Last run: 2 of 2 out of iCloud, 9223372037 GB", "checkmark.circle primary | a: Parked.", "checkmark.circle primary | b: Parked." };
     }
 
     void resultsBar()

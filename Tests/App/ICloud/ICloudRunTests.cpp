@@ -84,8 +84,9 @@ private slots:
         // Without a cautioned item there is nothing to agree to.
         model.setCloudSelected({ s.id(reportCopy) });
         QVERIFY(!sheet->agreement()->isVisibleTo(sheet) && sheet->startButton()->isEnabled());
-        QCOMPARE(sheet->summaryText(), QStringLiteral("1 file. 0 KB has to be downloaded first, 5 GB at a time, so "
-                                                      "your Mac never runs low."));
+        QCOMPARE(sheet->summaryText(),
+                 QStringLiteral("1 file. 0 KB has to be downloaded first, 5 GB at a time, so "
+                                "your Mac never runs low."));
         s.engine().hold(EngineCall::cleanCloud);
         QTest::keyClick(sheet, Qt::Key_Return);
         QCoreApplication::processEvents();
@@ -132,8 +133,8 @@ private slots:
 
         namespace fs = std::filesystem;
         const std::string parked = "/Volumes/Backup 1/Removed from iCloud/iCloud Drive/";
-        for (const auto* rest : { "Old/Report copy.pdf", "Photos/Summer/clip.mov", "Videos/Été à la plage.mov",
-                                  "Backups/Disk image.dmg" })
+        for (const auto* rest :
+             { "Old/Report copy.pdf", "Photos/Summer/clip.mov", "Videos/Été à la plage.mov", "Backups/Disk image.dmg" })
             QVERIFY2(fs::exists(s.at(parked + rest)), rest);
         QVERIFY(!fs::exists(s.at("/Volumes/Backup/Removed from iCloud")));
         QVERIFY(!fs::exists(s.at(beach)) && fs::exists(s.at(report)));

@@ -46,21 +46,23 @@ private slots:
         view.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&view));
         QVERIFY(view.intro() && !view.results());
-        QCOMPARE(view.intro()->texts(), QStringList({
-            "icloud.slash iCloud cleanup is off",
-            "Gorrin leaves iCloud alone unless you turn this on. With it on:",
-            "list.bullet.rectangle It reads iCloud's list of files (names, sizes, and whether each is on this Mac). "
-            "Nothing is downloaded to look.",
-            "square.on.square It finds copies of the same file, and your biggest files. You choose what goes.",
-            "arrow.down.circle Chosen files are downloaded a few GB at a time, so your Mac never runs low, and checked "
-            "byte for byte.",
-            "externaldrive Each is copied to your drive and checked again, then removed from iCloud. Nothing is simply "
-            "deleted: it waits on the drive in \"Removed from iCloud\" until you delete that folder, and History can "
-            "put it back.",
-            "Removing a file from iCloud removes it from all your devices, which is why every one waits on your drive "
-            "first.",
-            "Turn on iCloud cleanup",
-        }));
+        QCOMPARE(
+            view.intro()->texts(),
+            QStringList({
+                "icloud.slash iCloud cleanup is off",
+                "Gorrin leaves iCloud alone unless you turn this on. With it on:",
+                "list.bullet.rectangle It reads iCloud's list of files (names, sizes, and whether each is on this Mac). "
+                "Nothing is downloaded to look.",
+                "square.on.square It finds copies of the same file, and your biggest files. You choose what goes.",
+                "arrow.down.circle Chosen files are downloaded a few GB at a time, so your Mac never runs low, and checked "
+                "byte for byte.",
+                "externaldrive Each is copied to your drive and checked again, then removed from iCloud. Nothing is simply "
+                "deleted: it waits on the drive in \"Removed from iCloud\" until you delete that folder, and History can "
+                "put it back.",
+                "Removing a file from iCloud removes it from all your devices, which is why every one waits on your drive "
+                "first.",
+                "Turn on iCloud cleanup",
+            }));
 
         // Stored before the announcement, announced before the scan: the results view appears at
         // once and its own appear step and the button ask for one scan between them.
@@ -73,12 +75,13 @@ private slots:
         });
         s.engine().hold(EngineCall::scanCloud);
         QTest::keyClick(&view, Qt::Key_Return);
-        QCOMPARE(recorder.entries(), QStringList({
-            "settingsChanged stored=1 shows=intro scanning=0",
-            "cloudBusyChanged stored=1 shows=results scanning=1",
-            "changed stored=1 shows=results scanning=1",
-            "changed stored=1 shows=results scanning=1",
-        }));
+        QCOMPARE(recorder.entries(),
+                 QStringList({
+                     "settingsChanged stored=1 shows=intro scanning=0",
+                     "cloudBusyChanged stored=1 shows=results scanning=1",
+                     "changed stored=1 shows=results scanning=1",
+                     "changed stored=1 shows=results scanning=1",
+                 }));
         QVERIFY(view.results() && !view.results()->showsList());
         QCOMPARE(view.results()->findChild<QLabel*>("reading")->text(),
                  QStringLiteral("Reading iCloud's list of files and looking for copies on your drives. Nothing is "
@@ -98,7 +101,8 @@ private slots:
         const auto working = s.engine().onScanCloud;
         s.engine().onScanCloud = [](const Mac&) -> CloudScan { throw std::runtime_error("iCloud went away"); };
         ICloudResults& results = s.shown();
-        const QString failed = "The iCloud scan didn't finish. iCloud went away. Press \"Scan again\" to try once more.";
+        const QString failed
+            = "The iCloud scan didn't finish. iCloud went away. Press \"Scan again\" to try once more.";
         const auto shown = [&] {
             return QStringList { headerOf(results), results.totalsText(), results.showsList() ? "list" : "no list",
                                  results.findChild<QLabel*>("reading")->text() };
@@ -221,20 +225,24 @@ private slots:
             shown << row->texts().join(" | ");
         const QString onlyHere = "exclamationmark.triangle Afterwards it's no longer in iCloud: the copy moved to your "
                                  "drive is the only one.";
-        QCOMPARE(shown, QStringList({
-            "Copies of the same file | up to 9 KB | Select all",
-            "Biggest files in iCloud (move them to your drive) | up to 1 MB | Select all",
-            "other.mov | 1 × 6 KB | Stays: ~/Movies/other.mov (on this Mac) | Same size, different names: the "
-            "byte-for-byte check decides.",
-            "  iCloud Drive/Photos/Summer/clip.mov | On this Mac | exclamationmark.triangle Afterwards it's no longer "
-            "in iCloud: the copy on this Mac is the one that stays.",
-            "Report.pdf | 1 × 3 KB | Stays: iCloud Drive/Taxes/Report.pdf (in iCloud)",
-            "  iCloud Drive/Old/Report copy.pdf | On this Mac",
-            "Été à la plage.mov | iCloud Drive/Videos/Été à la plage.mov | 900 KB | Only in iCloud: downloaded when "
-            "its turn comes | " + onlyHere,
-            "Disk image.dmg | iCloud Drive/Backups/Disk image.dmg | 400 KB | Only in iCloud: downloaded when its turn "
-            "comes | " + onlyHere,
-        }));
+        QCOMPARE(
+            shown,
+            QStringList({
+                "Copies of the same file | up to 9 KB | Select all",
+                "Biggest files in iCloud (move them to your drive) | up to 1 MB | Select all",
+                "other.mov | 1 × 6 KB | Stays: ~/Movies/other.mov (on this Mac) | Same size, different names: the "
+                "byte-for-byte check decides.",
+                "  iCloud Drive/Photos/Summer/clip.mov | On this Mac | exclamationmark.triangle Afterwards it's no longer "
+                "in iCloud: the copy on this Mac is the one that stays.",
+                "Report.pdf | 1 × 3 KB | Stays: iCloud Drive/Taxes/Report.pdf (in iCloud)",
+                "  iCloud Drive/Old/Report copy.pdf | On this Mac",
+                "Été à la plage.mov | iCloud Drive/Videos/Été à la plage.mov | 900 KB | Only in iCloud: downloaded when "
+                "its turn comes | "
+                    + onlyHere,
+                "Disk image.dmg | iCloud Drive/Backups/Disk image.dmg | 400 KB | Only in iCloud: downloaded when its turn "
+                "comes | "
+                    + onlyHere,
+            }));
         QVERIFY(!results.nothingFoundRow());
 
         // A big file's box, then the copies' heading twice: only the heading's own ids come and go.
@@ -268,9 +276,9 @@ private slots:
     {
         QTest::addColumn<QStringList>("files"); // display paths; "~" ones are on the Mac
         QTest::addColumn<QString>("shown");
-        QTest::newRow("copies only")
-            << QStringList { QString::fromStdString(report), QString::fromStdString(reportCopy) }
-            << "Copies of the same file";
+        QTest::newRow("copies only") << QStringList { QString::fromStdString(report),
+                                                      QString::fromStdString(reportCopy) }
+                                     << "Copies of the same file";
         QTest::newRow("big files only") << QStringList { QString::fromStdString(beach) }
                                         << "Biggest files in iCloud (move them to your drive)";
         QTest::newRow("neither") << QStringList {} << "No copies or big files found in iCloud.";
@@ -375,16 +383,18 @@ private slots:
         seen << footerOf(results);
         QVERIFY(!model.cloudProgress());
 
-        QCOMPARE(seen, QStringList({
-            "plug in",
-            "plug in",
-            "park=- chunk=5 GB chosen=1 chosen, 900 KB selectNone=1 start=0",
-            "park=Backup (400 GB free) chunk=5 GB chosen=1 chosen, 900 KB selectNone=1 start=1",
-            "working: Working… | Scan again 0 turnOff=0",
-            "working: Chunk 1 of 1: downloading 900 KB",
-            "park=Backup (400 GB free) chunk=5 GB chosen=1 chosen, 900 KB selectNone=1 start=1 | (busy) 0 turnOff=1",
-            "park=Backup (400 GB free) chunk=5 GB chosen=1 chosen, 900 KB selectNone=1 start=1",
-        }));
+        QCOMPARE(
+            seen,
+            QStringList({
+                "plug in",
+                "plug in",
+                "park=- chunk=5 GB chosen=1 chosen, 900 KB selectNone=1 start=0",
+                "park=Backup (400 GB free) chunk=5 GB chosen=1 chosen, 900 KB selectNone=1 start=1",
+                "working: Working… | Scan again 0 turnOff=0",
+                "working: Chunk 1 of 1: downloading 900 KB",
+                "park=Backup (400 GB free) chunk=5 GB chosen=1 chosen, 900 KB selectNone=1 start=1 | (busy) 0 turnOff=1",
+                "park=Backup (400 GB free) chunk=5 GB chosen=1 chosen, 900 KB selectNone=1 start=1",
+            }));
     }
 };
 

@@ -44,12 +44,16 @@ private slots:
         QStringList items;
         for (const QAction* action : picker.menu()->actions())
             items << (action->isSeparator() ? "[" + action->text() + "]" : action->text());
-        QCOMPARE(items.join(" | "), QStringLiteral("[Keep this much free] | 25 GB | 50 GB | 75 GB | 100 GB | "
-                                                   "[Or a share of the drive] | 10% of the drive | 20% of the drive | "
-                                                   "30% of the drive | [] | No goal"));
+        QCOMPARE(items.join(" | "),
+                 QStringLiteral("[Keep this much free] | 25 GB | 50 GB | 75 GB | 100 GB | "
+                                "[Or a share of the drive] | 10% of the drive | 20% of the drive | "
+                                "30% of the drive | [] | No goal"));
         const QLineEdit& field = *picker.customField();
-        QCOMPARE(QStringLiteral("%1, %2 to %3 wide").arg(field.placeholderText()).arg(field.minimumWidth())
-                     .arg(field.maximumWidth()), QStringLiteral("Custom, e.g. 60GB, 90 to 150 wide"));
+        QCOMPARE(QStringLiteral("%1, %2 to %3 wide")
+                     .arg(field.placeholderText())
+                     .arg(field.minimumWidth())
+                     .arg(field.maximumWidth()),
+                 QStringLiteral("Custom, e.g. 60GB, 90 to 150 wide"));
     }
 
     // Each choice writes the key "goal:" + the drive's path (the option's text, "" for no goal,
@@ -61,15 +65,39 @@ private slots:
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("before"); // the title before
         QTest::addColumn<QString>("stored"); // "-": nothing stored
-        QTest::addColumn<QString>("after"); // title | field
-        QTest::newRow("startup: no goal") << true << "none" << "50 GB" << "" << "No goal | ";
-        QTest::newRow("startup: 20%") << true << "pick:20%" << "50 GB" << "20%" << "20% of the drive | ";
-        QTest::newRow("external: 100GB") << false << "pick:100GB" << "No goal" << "100GB" << "100 GB | ";
-        QTest::newRow("typed as written") << false << "type: 60 gb " << "No goal" << " 60 gb " << "60 GB | ";
-        QTest::newRow("bare number") << true << "type:60" << "50 GB" << "60" << "60 GB | ";
-        QTest::newRow("no amount") << true << "type:plenty" << "50 GB" << "-" << "50 GB | plenty";
-        QTest::newRow("a share of all of it") << false << "type:100%" << "No goal" << "-" << "No goal | 100%";
-        QTest::newRow("empty field") << false << "type:" << "No goal" << "-" << "No goal | ";
+        QTest::addColumn<QString>("after");  // title | field
+        QTest::newRow("startup: no goal") << true << "none"
+                                          << "50 GB"
+                                          << ""
+                                          << "No goal | ";
+        QTest::newRow("startup: 20%") << true << "pick:20%"
+                                      << "50 GB"
+                                      << "20%"
+                                      << "20% of the drive | ";
+        QTest::newRow("external: 100GB") << false << "pick:100GB"
+                                         << "No goal"
+                                         << "100GB"
+                                         << "100 GB | ";
+        QTest::newRow("typed as written") << false << "type: 60 gb "
+                                          << "No goal"
+                                          << " 60 gb "
+                                          << "60 GB | ";
+        QTest::newRow("bare number") << true << "type:60"
+                                     << "50 GB"
+                                     << "60"
+                                     << "60 GB | ";
+        QTest::newRow("no amount") << true << "type:plenty"
+                                   << "50 GB"
+                                   << "-"
+                                   << "50 GB | plenty";
+        QTest::newRow("a share of all of it") << false << "type:100%"
+                                              << "No goal"
+                                              << "-"
+                                              << "No goal | 100%";
+        QTest::newRow("empty field") << false << "type:"
+                                     << "No goal"
+                                     << "-"
+                                     << "No goal | ";
     }
 
     void choicesWriteTheGoal()
@@ -91,7 +119,7 @@ private slots:
         QSignalSpy writes(&model.preferences(), &Preferences::changed);
         QSignalSpy announced(&model, &Model::settingsChanged);
         act(picker, action);
-        QCOMPARE(QList<qsizetype>({writes.size(), announced.size()}), QList<qsizetype>(2, stored == "-" ? 0 : 1));
+        QCOMPARE(QList<qsizetype>({ writes.size(), announced.size() }), QList<qsizetype>(2, stored == "-" ? 0 : 1));
         if (stored != "-")
             QCOMPARE(writes.front().front().toString(), Keys::goal(drive.path));
         QCOMPARE(model.preferences().string(Keys::goal(drive.path)).value_or("-"), stored);

@@ -31,7 +31,11 @@ QImage rendered(QWidget& widget)
 
 class PictureFolder {
 public:
-    explicit PictureFolder(const QString& folder) : old_(GorrinImage::pictureFolder()) { GorrinImage::setPictureFolder(folder); }
+    explicit PictureFolder(const QString& folder)
+        : old_(GorrinImage::pictureFolder())
+    {
+        GorrinImage::setPictureFolder(folder);
+    }
     ~PictureFolder() { GorrinImage::setPictureFolder(old_); }
 
 private:
@@ -45,34 +49,34 @@ class MascotTests : public QObject {
 private slots:
     void slotsKeepTheirNamesAndSymbols()
     {
-        const QList<std::tuple<GorrinSlot, QString, QString>> table{
-            {GorrinSlot::idle, "idle", "person.fill"},
-            {GorrinSlot::scanning, "scanning", "magnifyingglass"},
-            {GorrinSlot::presenting, "presenting", "hand.point.up.left.fill"},
-            {GorrinSlot::moving, "moving", "shippingbox.fill"},
-            {GorrinSlot::done, "done", "checkmark.seal.fill"},
-            {GorrinSlot::concerned, "concerned", "exclamationmark.bubble.fill"},
-            {GorrinSlot::stop, "stop", "lock.fill"},
-            {GorrinSlot::asleep, "asleep", "moon.zzz.fill"},
+        const QList<std::tuple<GorrinSlot, QString, QString>> table {
+            { GorrinSlot::idle, "idle", "person.fill" },
+            { GorrinSlot::scanning, "scanning", "magnifyingglass" },
+            { GorrinSlot::presenting, "presenting", "hand.point.up.left.fill" },
+            { GorrinSlot::moving, "moving", "shippingbox.fill" },
+            { GorrinSlot::done, "done", "checkmark.seal.fill" },
+            { GorrinSlot::concerned, "concerned", "exclamationmark.bubble.fill" },
+            { GorrinSlot::stop, "stop", "lock.fill" },
+            { GorrinSlot::asleep, "asleep", "moon.zzz.fill" },
         };
         QList<std::tuple<GorrinSlot, QString, QString>> actual;
         for (GorrinSlot slot : allGorrinSlots) {
             QCOMPARE(gorrinSlotFromRaw(rawValue(slot)), slot);
-            actual.append({slot, rawValue(slot), fallbackSymbol(slot)});
+            actual.append({ slot, rawValue(slot), fallbackSymbol(slot) });
         }
         QCOMPARE(actual, table);
-        for (const char* other : {"Idle", "IDLE", " idle", "idle ", "", "sleeping", "asleep\n"})
+        for (const char* other : { "Idle", "IDLE", " idle", "idle ", "", "sleeping", "asleep\n" })
             QVERIFY2(!gorrinSlotFromRaw(QString::fromUtf8(other)), other);
     }
 
     void pictureLookup_data()
     {
         QTest::addColumn<QStringList>("files"); // written into a picture folder; empty: the app's own
-        QTest::addColumn<int>("width"); // 0: no picture
+        QTest::addColumn<int>("width");         // 0: no picture
         QTest::newRow("shipped") << QStringList() << 128;
-        QTest::newRow("only @1x") << QStringList{"gorrin-logo@1x.png"} << 64;
-        QTest::newRow("none") << QStringList{"gorrin-logo.png", "mascot/gorrin-logo@2x.png"} << 0;
-        QTest::newRow("@2x not an image") << QStringList{"gorrin-logo@2x.png:broken", "gorrin-logo@1x.png"} << 0;
+        QTest::newRow("only @1x") << QStringList { "gorrin-logo@1x.png" } << 64;
+        QTest::newRow("none") << QStringList { "gorrin-logo.png", "mascot/gorrin-logo@2x.png" } << 0;
+        QTest::newRow("@2x not an image") << QStringList { "gorrin-logo@2x.png:broken", "gorrin-logo@1x.png" } << 0;
     }
 
     void pictureLookup()
@@ -112,9 +116,10 @@ private slots:
         QTemporaryDir empty;
         PictureFolder scoped(empty.path());
         GorrinImage view(slot, size);
-        QCOMPARE(QStringList({view.showsPicture() ? "picture" : "drawn", view.property("symbol").toString(),
-                              view.property("tone").toString(), QStringLiteral("%1x%2").arg(view.width()).arg(view.height())}),
-                 QStringList({"drawn", fallbackSymbol(slot), "secondary", QStringLiteral("%1x%1").arg(size)}));
+        QCOMPARE(QStringList({ view.showsPicture() ? "picture" : "drawn", view.property("symbol").toString(),
+                               view.property("tone").toString(),
+                               QStringLiteral("%1x%2").arg(view.width()).arg(view.height()) }),
+                 QStringList({ "drawn", fallbackSymbol(slot), "secondary", QStringLiteral("%1x%1").arg(size) }));
 
         // The faint circle fills the square; the symbol, drawn stronger, keeps to its own square.
         const qreal symbol = size * 0.45;
@@ -123,7 +128,8 @@ private slots:
         const QRect circle = opaqueBounds(image, 0);
         QVERIFY(qAbs(circle.width() - size) <= 1 && qAbs(circle.height() - size) <= 1);
         const QRect drawn = opaqueBounds(image, 80);
-        QVERIFY2(QRectF(inset - 1, inset - 1, symbol + 2, symbol + 2).contains(QRectF(drawn)), qPrintable(rawValue(slot)));
+        QVERIFY2(QRectF(inset - 1, inset - 1, symbol + 2, symbol + 2).contains(QRectF(drawn)),
+                 qPrintable(rawValue(slot)));
         QVERIFY(qMax(drawn.width(), drawn.height()) >= symbol * 0.75);
     }
 
@@ -131,7 +137,7 @@ private slots:
     {
         const QString text = QStringLiteral("I looked. <b>Nothing</b> here is yours to lose, and everything "
                                             "I'd take comes back on its own when the apps need it again.");
-        for (const Qt::Alignment alignment : {Qt::AlignTop, Qt::AlignVCenter}) {
+        for (const Qt::Alignment alignment : { Qt::AlignTop, Qt::AlignVCenter }) {
             GorrinLine line(GorrinSlot::presenting, text, alignment);
             QFont font = line.font();
             font.setPointSize(17);
@@ -150,7 +156,8 @@ private slots:
             QVERIFY(label.height() >= line.label()->heightForWidth(label.width()));
             QVERIFY(label.height() > 3 * QFontMetrics(font).lineSpacing());
             const bool top = alignment == Qt::AlignTop;
-            QVERIFY(qAbs(top ? picture.top() - label.top() : picture.center().y() - label.center().y()) <= (top ? 0 : 1));
+            QVERIFY(qAbs(top ? picture.top() - label.top() : picture.center().y() - label.center().y())
+                    <= (top ? 0 : 1));
         }
     }
 };

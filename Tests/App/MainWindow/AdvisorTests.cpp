@@ -100,13 +100,16 @@ private slots:
         QTest::addColumn<Output>("output");
         QTest::addColumn<QByteArray>("steam"); // "-": no library list
         QTest::addColumn<QString>("shown");
-        const QByteArray two = "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"/home/me/.steam\"\n\t}\n\t\"1\"\n"
-                               "\t{\n\t\t\"path\"\t\t\"/media/games/Steam\"\n\t}\n}\n";
+        const QByteArray two
+            = "\"libraryfolders\"\n{\n\t\"0\"\n\t{\n\t\t\"path\"\t\t\"/home/me/.steam\"\n\t}\n\t\"1\"\n"
+              "\t{\n\t\t\"path\"\t\t\"/media/games/Steam\"\n\t}\n}\n";
         QTest::newRow("1 and a line break, two libraries") << Output("1\n") << two << trashOn + steamMore;
-        QTest::newRow("0, one library") << Output("0") << QByteArray("\"path\" \"/home/me/.steam\"") << trashOff + steamOne;
-        QTest::newRow("no tool, no path entry") << Output() << QByteArray("\"libraryfolders\" {}") << trashOff + steamOne;
-        QTest::newRow("10, an empty path and a real one") << Output("10") << QByteArray("\"path\" \"\"\n\"path\"  \"/x\"")
-                                                          << trashOff + steamOne;
+        QTest::newRow("0, one library") << Output("0") << QByteArray("\"path\" \"/home/me/.steam\"")
+                                        << trashOff + steamOne;
+        QTest::newRow("no tool, no path entry")
+            << Output() << QByteArray("\"libraryfolders\" {}") << trashOff + steamOne;
+        QTest::newRow("10, an empty path and a real one")
+            << Output("10") << QByteArray("\"path\" \"\"\n\"path\"  \"/x\"") << trashOff + steamOne;
         QTest::newRow("empty output, no library list") << Output("") << QByteArray("-") << trashOff;
         QTest::newRow("a library list that isn't text") << Output() << QByteArray("\"path\" \"\xff\xfe\"") << trashOff;
     }
@@ -123,12 +126,13 @@ private slots:
         tool->output = output;
         auto view = advisor(f, tool);
         QCOMPARE(shownText(view.get()), advisorHead + accessGranted + shown + mail);
-        QCOMPARE(tool->arguments, (std::vector<std::string>{"read", "com.apple.finder", "FXRemoveOldTrashItems"}));
+        QCOMPARE(tool->arguments, (std::vector<std::string> { "read", "com.apple.finder", "FXRemoveOldTrashItems" }));
         // Steam, Mail and the file manager's stand-in open by name; the system settings link is
         // no web page and opens nothing.
         for (QPushButton* button : view->buttons())
             button->click();
-        const QStringList apps = shown.contains("Steam") ? QStringList{"Finder", "Steam", "Mail"} : QStringList{"Finder", "Mail"};
+        const QStringList apps = shown.contains("Steam") ? QStringList { "Finder", "Steam", "Mail" }
+                                                         : QStringList { "Finder", "Mail" };
         QCOMPARE(f.apps.opened, apps);
         QVERIFY(f.urls.opened.isEmpty());
     }
@@ -148,7 +152,7 @@ private slots:
     {
         QFETCH(QString, script);
         QFETCH(Output, output);
-        const std::vector<std::string> words {"-c", script.toStdString()};
+        const std::vector<std::string> words { "-c", script.toStdString() };
         const auto run = Advisor::processRunner("/bin/sh", std::chrono::milliseconds(300));
         QCOMPARE(run(words), output);
         QCOMPARE(Advisor::runDefaults(run, words), output ? std::optional<QString>("1") : std::nullopt);
@@ -165,13 +169,15 @@ private slots:
         tool->output = "1";
         auto view = advisor(f, tool);
         QVERIFY(view->pendingReadings() > 0);
-        QVERIFY(shownText(view.get()).contains("Not granted. Gorrin still works, but some folders will show as "
-                                               "unreadable. | " + trashOff));
+        QVERIFY(shownText(view.get())
+                    .contains("Not granted. Gorrin still works, but some folders will show as "
+                              "unreadable. | "
+                              + trashOff));
         auto gone = std::make_unique<AdvisorView>(f.services(), runnerOf(tool));
         gone.reset();
         tool->letGo();
         QVERIFY(waitUntil([&] { return view->pendingReadings() == 0; }));
-        QCOMPARE(view->state(), (Advisor::State{false, 30, std::nullopt}));
+        QCOMPARE(view->state(), (Advisor::State { false, 30, std::nullopt }));
         QVERIFY(waitUntil([&] { return tool->calls >= 3; }));
         QVERIFY(f.settle());
     }
@@ -189,18 +195,21 @@ private slots:
         QVERIFY(!sheet.watching());
         sheet.open();
         QVERIFY(sheet.watching());
-        const QString never = FirstRunSheet::accessLine + " | Never: Photos, Mail, Messages, Keychains, or anything "
-                                                          "still running. iCloud only if you switch it on. | ";
-        QCOMPARE(shownText(&sheet),
-                 "@concerned | " + never + "Full Disk Access | Not granted yet. I'll only look — nothing happens until "
-                 "you say so. | [Open Full Disk Access Settings…] | Switch Gorrin on there. Not in the list? Drag this "
-                 "icon into it. I'll notice by myself. | [Start]");
+        const QString never = FirstRunSheet::accessLine
+            + " | Never: Photos, Mail, Messages, Keychains, or anything "
+              "still running. iCloud only if you switch it on. | ";
+        QCOMPARE(
+            shownText(&sheet),
+            "@concerned | " + never
+                + "Full Disk Access | Not granted yet. I'll only look — nothing happens until "
+                  "you say so. | [Open Full Disk Access Settings…] | Switch Gorrin on there. Not in the list? Drag this "
+                  "icon into it. I'll notice by myself. | [Start]");
         QCOMPARE(sheet.accessLabel()->property("symbol").toString(), QStringLiteral("exclamationmark.circle"));
         QCOMPARE(sheet.watch()->interval(), 1000);
         sheet.settingsButton()->click();
         QVERIFY(f.urls.opened.isEmpty());
         const auto dragged = std::unique_ptr<QMimeData>(AppIconDrag::dragData());
-        QCOMPARE(dragged->urls(), QList<QUrl>{QUrl::fromLocalFile(QCoreApplication::applicationFilePath())});
+        QCOMPARE(dragged->urls(), QList<QUrl> { QUrl::fromLocalFile(QCoreApplication::applicationFilePath()) });
 
         f.modelFixture.access->granted = true;
         QVERIFY(waitUntil([&] { return sheet.hasAccess(); }));
@@ -221,8 +230,8 @@ private slots:
     {
         QTest::addColumn<int>("points");
         QTest::addColumn<bool>("granted");
-        for (const int points : {9, 11, 13})
-            for (const bool granted : {false, true})
+        for (const int points : { 9, 11, 13 })
+            for (const bool granted : { false, true })
                 QTest::addRow("%d pt, %s", points, granted ? "granted" : "not granted") << points << granted;
     }
 
@@ -266,7 +275,7 @@ private slots:
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
         // Centred on the window, also once the window has moved (a window manager places it
         // after it comes on screen).
-        const auto centres = [&] { return QList<QPoint>{sheet->geometry().center(), window.geometry().center()}; };
+        const auto centres = [&] { return QList<QPoint> { sheet->geometry().center(), window.geometry().center() }; };
         QCOMPARE(centres().front(), centres().back());
         window.move(window.pos() + QPoint(60, 40));
         QCOMPARE(centres().front(), centres().back());

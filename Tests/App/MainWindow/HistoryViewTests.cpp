@@ -33,7 +33,7 @@ QString decimal(std::int64_t bytes)
 
 Relocation moved(std::string from, std::string to, std::optional<bool> parked = std::nullopt)
 {
-    return Relocation{std::move(from), std::move(to), std::nullopt, parked};
+    return Relocation { std::move(from), std::move(to), std::nullopt, parked };
 }
 
 HistoryEntry entry(std::string id, std::vector<Relocation> relocated, std::optional<bool> undone = std::nullopt)
@@ -68,32 +68,33 @@ private slots:
         QTest::addColumn<std::vector<CleanResult>>("results");
         QTest::addColumn<QString>("mascot"); // "" for none
         QTest::addColumn<QStringList>("lines");
-        QTest::newRow("one of each") << std::vector<CleanResult>{result("a", Status::done, "Moved.", 2'000'000'000),
-                                                                 result("b", Status::wouldDo, "Would move.", 7),
-                                                                 result("c", Status::refused, "", 7),
-                                                                 result("d", Status::failed, "Broke.", 7)}
+        QTest::newRow("one of each") << std::vector<CleanResult> { result("a", Status::done, "Moved.", 2'000'000'000),
+                                                                   result("b", Status::wouldDo, "Would move.", 7),
+                                                                   result("c", Status::refused, "", 7),
+                                                                   result("d", Status::failed, "Broke.", 7) }
                                      << "Done. 2 GB back, all of it reversible from History."
-                                     << QStringList{"checkmark.circle primary | Title of a: Moved.",
-                                                    "eye orange | Title of b: Would move.",
-                                                    "hand.raised orange | Title of c: ",
-                                                    "xmark.octagon orange | Title of d: Broke."};
-        CleanResult unrecorded = result("b", Status::done, "Moved. It isn't in History, so Put Back can't undo it: the disk is full.", 1'000'000'000);
+                                     << QStringList { "checkmark.circle primary | Title of a: Moved.",
+                                                      "eye orange | Title of b: Would move.",
+                                                      "hand.raised orange | Title of c: ",
+                                                      "xmark.octagon orange | Title of d: Broke." };
+        CleanResult unrecorded = result("b", Status::done,
+                                        "Moved. It isn't in History, so Put Back can't undo it: the disk is full.",
+                                        1'000'000'000);
         unrecorded.notInHistory = true;
         QTest::newRow("one done not in History")
-            << std::vector<CleanResult>{result("a", Status::done, "Moved.", 2'000'000'000), unrecorded}
+            << std::vector<CleanResult> { result("a", Status::done, "Moved.", 2'000'000'000), unrecorded }
             << "Done. 3 GB back. Not all of it is in History; the lines below say why."
-            << QStringList{"checkmark.circle primary | Title of a: Moved.",
-                           "checkmark.circle primary | Title of b: " + QString::fromStdString(unrecorded.detail)};
-        QTest::newRow("all refused") << std::vector<CleanResult>{result("a", Status::refused, "No.", 9)} << ""
-                                     << QStringList{"hand.raised orange | Title of a: No."};
-        QTest::newRow("done, 0 bytes") << std::vector<CleanResult>{result("a", Status::done, "Done.", 0)} << ""
-                                       << QStringList{"checkmark.circle primary | Title of a: Done."};
+            << QStringList { "checkmark.circle primary | Title of a: Moved.",
+                             "checkmark.circle primary | Title of b: " + QString::fromStdString(unrecorded.detail) };
+        QTest::newRow("all refused") << std::vector<CleanResult> { result("a", Status::refused, "No.", 9) } << ""
+                                     << QStringList { "hand.raised orange | Title of a: No." };
+        QTest::newRow("done, 0 bytes") << std::vector<CleanResult> { result("a", Status::done, "Done.", 0) } << ""
+                                       << QStringList { "checkmark.circle primary | Title of a: Done." };
         const auto most = std::numeric_limits<std::int64_t>::max();
-        QTest::newRow("sum at the limit") << std::vector<CleanResult>{result("a", Status::done, "x", most),
-                                                                      result("b", Status::done, "y", most)}
-                                          << "Done. " + decimal(most) + " back, all of it reversible from History."
-                                          << QStringList{"checkmark.circle primary | Title of a: x",
-                                                         "checkmark.circle primary | Title of b: y"};
+        QTest::newRow("sum at the limit")
+            << std::vector<CleanResult> { result("a", Status::done, "x", most), result("b", Status::done, "y", most) }
+            << "Done. " + decimal(most) + " back, all of it reversible from History."
+            << QStringList { "checkmark.circle primary | Title of a: x", "checkmark.circle primary | Title of b: y" };
     }
 
     void resultsBar()
@@ -113,7 +114,7 @@ private slots:
         QCOMPARE(bar->mascotLine() ? bar->mascotLine()->label()->text() : QString(), mascot);
         if (bar->mascotLine())
             QCOMPARE(bar->mascotLine()->image()->slot(), GorrinSlot::done);
-        QCOMPARE(visibleTexts(bar).mid(0, 2), (QStringList{"Last run", "[Dismiss]"}));
+        QCOMPARE(visibleTexts(bar).mid(0, 2), (QStringList { "Last run", "[Dismiss]" }));
         bar->dismissButton()->click();
         QVERIFY(model.lastResults().empty());
         QVERIFY(!view.resultsSlot()->isVisible());
@@ -132,14 +133,14 @@ private slots:
         // Paths are completed with the fake machine's root in the test.
         const Relocation trashed = moved("/Users/me/x", "/Users/me/.Trash/x");
         const std::string onDrive = "/Volumes/Backup/Moved from Mac/x";
-        QTest::newRow("in the Trash") << entry("a", {trashed}) << button;
-        QTest::newRow("put back") << entry("a", {trashed}, true) << done;
-        QTest::newRow("undone false") << entry("a", {trashed}, false) << button;
+        QTest::newRow("in the Trash") << entry("a", { trashed }) << button;
+        QTest::newRow("put back") << entry("a", { trashed }, true) << done;
+        QTest::newRow("undone false") << entry("a", { trashed }, false) << button;
         QTest::newRow("deleted for good") << entry("a", {}) << none;
-        QTest::newRow("on a drive, not parked") << entry("a", {moved("/Users/me/x", onDrive)}) << none;
-        QTest::newRow("parked on a drive") << entry("a", {moved("/Users/me/x", onDrive, true)}) << button;
+        QTest::newRow("on a drive, not parked") << entry("a", { moved("/Users/me/x", onDrive) }) << none;
+        QTest::newRow("parked on a drive") << entry("a", { moved("/Users/me/x", onDrive, true) }) << button;
         QTest::newRow("one of several qualifies")
-            << entry("a", {moved("/Users/me/y", "/Volumes/Backup/y"), trashed}) << button;
+            << entry("a", { moved("/Users/me/y", "/Volumes/Backup/y"), trashed }) << button;
     }
 
     void trailingStates()
@@ -152,14 +153,14 @@ private slots:
             relocation.from = f.machine().root() + relocation.from;
             relocation.to = f.machine().root() + relocation.to;
         }
-        f.modelFixture.engine->onHistory = [line](const Mac&) { return std::vector<HistoryEntry>{line}; };
+        f.modelFixture.engine->onHistory = [line](const Mac&) { return std::vector<HistoryEntry> { line }; };
         HistoryView view(f.services());
         showAt(view, 700, 400);
         const auto rows = builtRows(view);
         QCOMPARE(rows.size(), std::size_t(1));
         QCOMPARE(int(rows.front()->trailing()), trailing);
         const QString detail = HistoryView::detailLine(line, f.preferences().get());
-        const QString ends[] = {"", " | [Put Back]", " | Put back"}; // by Trailing
+        const QString ends[] = { "", " | [Put Back]", " | Put back" }; // by Trailing
         QCOMPARE(shownText(&view), "Title of a | " + detail + ends[trailing]);
         QVERIFY(detail.endsWith(" · " + decimal(1000) + " · trash"));
     }
@@ -186,7 +187,7 @@ private slots:
             f.machine().file("~/Library/Caches/old/a.bin", 4000);
             model.scan();
             QVERIFY(f.settle());
-            model.clean({model.report()->findings.at(0).id}, false, std::nullopt);
+            model.clean({ model.report()->findings.at(0).id }, false, std::nullopt);
             QVERIFY(f.settle());
             QVERIFY(!QFile::exists(QString::fromStdString(file)));
         }

@@ -18,11 +18,12 @@ private slots:
             QCOMPARE(mainSectionFromRaw(rawValue(section)), section);
             all << rawValue(section) + ":" + title(section) + ":" + symbol(section);
         }
-        QCOMPARE(all, QStringList({"overview:Overview:square.grid.2x2", "findings:Findings:magnifyingglass",
-                                   "drives:Drives:externaldrive", "iCloud:iCloud:icloud",
-                                   "history:History:clock.arrow.circlepath",
-                                   "advisor:Mac settings advisor:slider.horizontal.3"}));
-        for (const char* other : {"icloud", "Overview", "", "history "})
+        QCOMPARE(all,
+                 QStringList({ "overview:Overview:square.grid.2x2", "findings:Findings:magnifyingglass",
+                               "drives:Drives:externaldrive", "iCloud:iCloud:icloud",
+                               "history:History:clock.arrow.circlepath",
+                               "advisor:Mac settings advisor:slider.horizontal.3" }));
+        for (const char* other : { "icloud", "Overview", "", "history " })
             QVERIFY2(!mainSectionFromRaw(QString::fromUtf8(other)), other);
     }
 

@@ -88,14 +88,22 @@ private slots:
         QTest::addColumn<QString>("stored"); // "-": nothing stored
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("row");
-        QTest::newRow("nothing stored") << "-" << "OverviewView" << 0;
-        QTest::newRow("findings") << "findings" << "FreeUpView" << 1;
-        QTest::newRow("drives") << "drives" << "DrivesView" << 2;
-        QTest::newRow("iCloud") << "iCloud" << "ICloudView" << 3;
-        QTest::newRow("history") << "history" << "HistoryView" << 4;
-        QTest::newRow("advisor") << "advisor" << "AdvisorView" << 5;
-        QTest::newRow("icloud in lower case") << "icloud" << "OverviewView" << 0;
-        QTest::newRow("Overview capitalised") << "Overview" << "OverviewView" << 0;
+        QTest::newRow("nothing stored") << "-"
+                                        << "OverviewView" << 0;
+        QTest::newRow("findings") << "findings"
+                                  << "FreeUpView" << 1;
+        QTest::newRow("drives") << "drives"
+                                << "DrivesView" << 2;
+        QTest::newRow("iCloud") << "iCloud"
+                                << "ICloudView" << 3;
+        QTest::newRow("history") << "history"
+                                 << "HistoryView" << 4;
+        QTest::newRow("advisor") << "advisor"
+                                 << "AdvisorView" << 5;
+        QTest::newRow("icloud in lower case") << "icloud"
+                                              << "OverviewView" << 0;
+        QTest::newRow("Overview capitalised") << "Overview"
+                                              << "OverviewView" << 0;
     }
 
     void showsTheStoredSection()
@@ -111,7 +119,8 @@ private slots:
         showAt(window, 920, 660);
         QCOMPARE(sectionOf(window.detail()), shown);
         QCOMPARE(window.sidebar()->currentRow(), row);
-        QCOMPARE(window.sidebar()->item(row)->data(Qt::UserRole + 1).toString(), symbol(allMainSections[std::size_t(row)]));
+        QCOMPARE(window.sidebar()->item(row)->data(Qt::UserRole + 1).toString(),
+                 symbol(allMainSections[std::size_t(row)]));
         QCOMPARE(writes.size(), 0);
         QCOMPARE(f.preferences()->stored(Keys::mainSection).value_or(QStringLiteral("-")).toString(), stored);
         QVERIFY(f.settle());
@@ -128,8 +137,8 @@ private slots:
         // stored value, the window's section, the detail shown, the sidebar's row
         const auto state = [&] {
             return QString("%1 %2 %3 %4")
-                .arg(f.preferences()->stored(Keys::mainSection).value_or(QStringLiteral("-")).toString(), rawValue(window.section()),
-                     sectionOf(window.detail()))
+                .arg(f.preferences()->stored(Keys::mainSection).value_or(QStringLiteral("-")).toString(),
+                     rawValue(window.section()), sectionOf(window.detail()))
                 .arg(window.sidebar()->currentRow());
         };
         window.sidebar()->setCurrentRow(4);
@@ -166,7 +175,7 @@ private slots:
         window.show();
         QVERIFY(f.settle());
         QCOMPARE(engine.count(EngineCall::scan), 1);
-        QCOMPARE(sheets, (QList<bool>{false, true}));
+        QCOMPARE(sheets, (QList<bool> { false, true }));
     }
 
     // The Overview's texts: the headline follows the drive status and goal, the report line the
@@ -198,19 +207,23 @@ private slots:
         QTest::newRow("nothing found, goal met")
             << scanFinding({}) << met + " | I looked. Nothing needs freeing right now — you're ahead of your goal.";
         QTest::newRow("one finding is still findings")
-            << scanFinding({finding("a", 4'000'000'000)}) << met + " | 1 findings, 4 GB worth looking at.";
-        QTest::newRow("short of a share goal") << goal("30%")
+            << scanFinding({ finding("a", 4'000'000'000) }) << met + " | 1 findings, 4 GB worth looking at.";
+        QTest::newRow("short of a share goal")
+            << goal("30%")
             << "@presenting | You're 50 GB short of your goal. Here are the safest ways to close that gap. | " + gauge
                 + "50 GB short of the goal (30% of the drive free). | " + buttons;
-        QTest::newRow("exactly at the goal") << goal("20%") << idle + gauge + "Goal met: 20% of the drive free. | " + buttons;
+        QTest::newRow("exactly at the goal")
+            << goal("20%") << idle + gauge + "Goal met: 20% of the drive free. | " + buttons;
         QTest::newRow("no goal") << goal("") << idle + gauge + "No goal set. | " + buttons;
-        QTest::newRow("sums stop at the limit, Trash shows") << Setup([](ServicesFixture& f) {
-            finds(f, {finding("a", std::numeric_limits<std::int64_t>::max()), finding("b", 7)});
-            scanNow(f);
-            ScanReport status = f.services().model.status();
-            status.trashBytes = 3'000'000'000;
-            f.services().model.setStatus(status);
-        }) << met + " | 2 findings, " + AppFormat::bytes(std::numeric_limits<std::int64_t>::max(), SizeUnits::decimal)
+        QTest::newRow("sums stop at the limit, Trash shows")
+            << Setup([](ServicesFixture& f) {
+                   finds(f, { finding("a", std::numeric_limits<std::int64_t>::max()), finding("b", 7) });
+                   scanNow(f);
+                   ScanReport status = f.services().model.status();
+                   status.trashBytes = 3'000'000'000;
+                   f.services().model.setStatus(status);
+               })
+            << met + " | 2 findings, " + AppFormat::bytes(std::numeric_limits<std::int64_t>::max(), SizeUnits::decimal)
                 + " worth looking at. | (trash secondary) | The Trash holds 3 GB; emptying it frees that.";
         QTest::newRow("no drives") << Setup([](ServicesFixture& f) { f.services().model.setStatus({}); })
                                    << idle + buttons;
@@ -284,11 +297,12 @@ private slots:
             QApplication::setFont(large);
         }
         ServicesFixture f;
-        f.machine().drive("Backup with a long name that asks for room", "/Volumes/Backup", 2'000'000'000'000, 1'500'000'000'000);
+        f.machine().drive("Backup with a long name that asks for room", "/Volumes/Backup", 2'000'000'000'000,
+                          1'500'000'000'000);
         std::vector<Finding> many;
         for (int i = 0; i < 40; ++i)
             many.push_back(finding("f" + std::to_string(i), 1'000'000'000 + i));
-        finds(f, many, {"A note long enough to need more than one line in the narrowest window the app allows."});
+        finds(f, many, { "A note long enough to need more than one line in the narrowest window the app allows." });
         scanNow(f);
         f.preferences()->setBoolean(Keys::icloudEnabled, true);
         MainWindow window(f.services());
@@ -354,7 +368,7 @@ private slots:
         f.machine().text(Advisor::steamLibraryFile, "\"path\" \"/home/me/.steam\"");
         f.preferences()->setBoolean(Keys::icloudEnabled, true);
         f.preferences()->setString(Keys::mainSection, section);
-        finds(f, {finding("a", 4'000'000'000)});
+        finds(f, { finding("a", 4'000'000'000) });
         scanNow(f);
         MainWindow window(f.services());
         // Read before any answer of the views' own work is in.
@@ -400,7 +414,7 @@ private slots:
         bold.reason = "<i>why</i>";
         bold.caution = "<u>careful</u>";
         bold.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, "<b>App</b>", "<b>steps</b>");
-        finds(f, {bold}, {"<b>note</b>"});
+        finds(f, { bold }, { "<b>note</b>" });
         scanNow(f);
         MainWindow window(f.services());
         showAt(window, 920, 1400);
@@ -413,7 +427,7 @@ private slots:
                 seen << label->text();
             }
         }
-        for (const char* text : {"<b>x</b>", "<i>why</i>", "<u>careful</u>", "<b>steps</b>", "<b>note</b>"})
+        for (const char* text : { "<b>x</b>", "<i>why</i>", "<u>careful</u>", "<b>steps</b>", "<b>note</b>" })
             QVERIFY2(seen.contains(QString::fromUtf8(text)), text);
         QVERIFY(f.settle());
     }

@@ -23,16 +23,29 @@ QStringList bytesTable(Preferences* preferences)
         const char* text;
     };
     static const Row rows[] = {
-        {nullptr, 1'500'000'000, "1.5 GB"}, {"Binary", 1'500'000'000, "1.5 GB"}, {"furlongs", 1'500'000'000, "1.5 GB"},
-        {"decimal", 0, "0 KB"}, {"decimal", -5'000'000, "0 KB"}, {"decimal", 999'999, "999 KB"},
-        {"decimal", 999'500'000, "1000 MB"}, {"decimal", 1'250'000'000, "1.2 GB"},
-        {"decimal", 99'950'000'000, "100 GB"}, {"decimal", most, "9223372037 GB"},
-        {"binary", 0, "0 MiB"}, {"binary", 524'287, "0 MiB"}, {"binary", 524'288, "1 MiB"},
-        {"binary", 1'048'576, "1 MiB"}, {"binary", 1'073'741'823, "1024 MiB"}, {"binary", 1'073'741'824, "1 GiB"},
-        {"binary", 1'610'612'736, "1.5 GiB"}, {"binary", 1'342'177'280, "1.2 GiB"},
-        {"binary", 10'737'418'240, "10 GiB"}, {"binary", 1'099'511'627'776, "1024 GiB"},
-        {"binary", -5'000'000, "-5 MiB"}, {"binary", -2'000'000'000'000, "-1907349 MiB"},
-        {"binary", most, "8589934592 GiB"},
+        { nullptr, 1'500'000'000, "1.5 GB" },
+        { "Binary", 1'500'000'000, "1.5 GB" },
+        { "furlongs", 1'500'000'000, "1.5 GB" },
+        { "decimal", 0, "0 KB" },
+        { "decimal", -5'000'000, "0 KB" },
+        { "decimal", 999'999, "999 KB" },
+        { "decimal", 999'500'000, "1000 MB" },
+        { "decimal", 1'250'000'000, "1.2 GB" },
+        { "decimal", 99'950'000'000, "100 GB" },
+        { "decimal", most, "9223372037 GB" },
+        { "binary", 0, "0 MiB" },
+        { "binary", 524'287, "0 MiB" },
+        { "binary", 524'288, "1 MiB" },
+        { "binary", 1'048'576, "1 MiB" },
+        { "binary", 1'073'741'823, "1024 MiB" },
+        { "binary", 1'073'741'824, "1 GiB" },
+        { "binary", 1'610'612'736, "1.5 GiB" },
+        { "binary", 1'342'177'280, "1.2 GiB" },
+        { "binary", 10'737'418'240, "10 GiB" },
+        { "binary", 1'099'511'627'776, "1024 GiB" },
+        { "binary", -5'000'000, "-5 MiB" },
+        { "binary", -2'000'000'000'000, "-1907349 MiB" },
+        { "binary", most, "8589934592 GiB" },
     };
     QStringList out;
     for (const Row& row : rows) {
@@ -69,13 +82,19 @@ private slots:
     // Only an exact raw value selects a case; anything else is the first case.
     void storedChoices()
     {
-        const QList<std::tuple<QString, QVariant, QString>> rows{
-            {"freeSpaceSource", "strict", "strict"}, {"freeSpaceSource", "STRICT", "finder"},
-            {"freeSpaceSource", QString(), "finder"}, {"freeSpaceSource", QVariant(), "finder"},
-            {"freeSpaceSource", true, "finder"}, {"sizeUnits", "binary", "binary"},
-            {"sizeUnits", "Binary", "decimal"}, {"sizeUnits", "decimal", "decimal"},
-            {"gaugeStyle", "percent", "percent"}, {"gaugeStyle", "icon", "icon"},
-            {"gaugeStyle", "Icon", "bar"}, {"gaugeStyle", QVariant(), "bar"},
+        const QList<std::tuple<QString, QVariant, QString>> rows {
+            { "freeSpaceSource", "strict", "strict" },
+            { "freeSpaceSource", "STRICT", "finder" },
+            { "freeSpaceSource", QString(), "finder" },
+            { "freeSpaceSource", QVariant(), "finder" },
+            { "freeSpaceSource", true, "finder" },
+            { "sizeUnits", "binary", "binary" },
+            { "sizeUnits", "Binary", "decimal" },
+            { "sizeUnits", "decimal", "decimal" },
+            { "gaugeStyle", "percent", "percent" },
+            { "gaugeStyle", "icon", "icon" },
+            { "gaugeStyle", "Icon", "bar" },
+            { "gaugeStyle", QVariant(), "bar" },
         };
         QStringList got, expected;
         for (const auto& [key, stored, reads] : rows) {

@@ -103,15 +103,15 @@ private slots:
             const char* source;
             std::optional<std::int64_t> lacking;
         } rows[] = {
-            {"share, below", T, 150 * G, 0, "20%", "finder", 50 * G},
-            {"share, exactly met", T, 200 * G, 0, "20%", "finder", {}},
-            {"strict count", T, 250 * G, 150 * G, "20%", "strict", 50 * G},
-            {"Finder's count", T, 250 * G, 150 * G, "20%", "finder", {}},
-            {"default goal", T, 20 * G, 0, nullptr, "finder", 30 * G},
-            {"no goal", T, 0, 0, "", "finder", {}},
-            {"largest drive, nearly all", most, 0, 0, "99.99999999999999%", "finder",
-             Goal::parse("99.99999999999999%")->bytes(most)},
-            {"held at the limit", T, least, least, "9000000000GB", "finder", most},
+            { "share, below", T, 150 * G, 0, "20%", "finder", 50 * G },
+            { "share, exactly met", T, 200 * G, 0, "20%", "finder", {} },
+            { "strict count", T, 250 * G, 150 * G, "20%", "strict", 50 * G },
+            { "Finder's count", T, 250 * G, 150 * G, "20%", "finder", {} },
+            { "default goal", T, 20 * G, 0, nullptr, "finder", 30 * G },
+            { "no goal", T, 0, 0, "", "finder", {} },
+            { "largest drive, nearly all", most, 0, 0, "99.99999999999999%", "finder",
+              Goal::parse("99.99999999999999%")->bytes(most) },
+            { "held at the limit", T, least, least, "9000000000GB", "finder", most },
         };
         for (const auto& r : rows) {
             ModelFixture f;
@@ -128,7 +128,9 @@ private slots:
     void withoutAStartupDriveNothingIsShortAndExternalsKeepTheirOrder()
     {
         ModelFixture f;
-        f.engine->onStatus = [](const Mac&) { return statusOf({ drive("/Volumes/A", false), drive("/Volumes/B", false) }); };
+        f.engine->onStatus = [](const Mac&) {
+            return statusOf({ drive("/Volumes/A", false), drive("/Volumes/B", false) });
+        };
         Model& model = f.make();
         QVERIFY(!model.startupShort());
         model.setStatus(statusOf({ drive("/Volumes/B", false), drive("/", true), drive("/Volumes/A", false) }));
@@ -139,8 +141,9 @@ private slots:
         // One volume read twice is one drive.
         const DriveInfo later = drive("/Volumes/B", false, 1, 2, 3);
         QVERIFY(sameDrive(drive("/Volumes/B", false), later));
-        const std::unordered_set<DriveInfo, DriveHash, decltype(&sameDrive)> drives(
-            { drive("/Volumes/B", false), later }, 2, DriveHash(), &sameDrive);
+        const std::unordered_set<DriveInfo, DriveHash, decltype(&sameDrive)> drives({ drive("/Volumes/B", false),
+                                                                                      later },
+                                                                                    2, DriveHash(), &sameDrive);
         QCOMPARE(drives.size(), std::size_t(1));
     }
 
@@ -164,16 +167,21 @@ private slots:
     void protectedPaths_data()
     {
         QTest::addColumn<QStringList>("steps"); // "+text" adds, "-path" removes
-        QTest::addColumn<QString>("stored"); // HOME stands for the real home folder
+        QTest::addColumn<QString>("stored");    // HOME stands for the real home folder
         const QString why = QStringLiteral(R"(,"why":"a path you added"})");
-        QTest::newRow("relative text is expanded") << QStringList { "+Documents/Tax" } << R"([{"path":"HOME/Documents/Tax")" + why + "]";
+        QTest::newRow("relative text is expanded")
+            << QStringList { "+Documents/Tax" } << R"([{"path":"HOME/Documents/Tax")" + why + "]";
         QTest::newRow("display path kept") << QStringList { "+~/Music" } << R"([{"path":"~/Music")" + why + "]";
-        QTest::newRow("absolute path kept") << QStringList { "+/Volumes/B/Keep" } << R"([{"path":"/Volumes/B/Keep")" + why + "]";
-        QTest::newRow("added twice, stored once") << QStringList { "+~/Music", "+~/Music" } << R"([{"path":"~/Music")" + why + "]";
+        QTest::newRow("absolute path kept")
+            << QStringList { "+/Volumes/B/Keep" } << R"([{"path":"/Volumes/B/Keep")" + why + "]";
+        QTest::newRow("added twice, stored once")
+            << QStringList { "+~/Music", "+~/Music" } << R"([{"path":"~/Music")" + why + "]";
         QTest::newRow("two forms of one folder are two entries")
-            << QStringList { "+~/Music", "+Music" } << R"([{"path":"~/Music")" + why + R"(,{"path":"HOME/Music")" + why + "]";
+            << QStringList { "+~/Music", "+Music" }
+            << R"([{"path":"~/Music")" + why + R"(,{"path":"HOME/Music")" + why + "]";
         QTest::newRow("removing keeps the others' order")
-            << QStringList { "+~/A", "+~/B", "+~/C", "-~/B" } << R"([{"path":"~/A")" + why + R"(,{"path":"~/C")" + why + "]";
+            << QStringList { "+~/A", "+~/B", "+~/C", "-~/B" }
+            << R"([{"path":"~/A")" + why + R"(,{"path":"~/C")" + why + "]";
         QTest::newRow("removing what isn't there still stores") << QStringList { "-~/Nothing" } << "[]";
         QTest::newRow("empty text adds nothing") << QStringList { "+" } << "absent";
     }
@@ -245,8 +253,9 @@ private slots:
         model.setCloudEnabled(false);
         QCOMPARE(publishedState(model).section(' ', 8, 10), "cloudScan=- cloudScanning=0 cloudSelected=");
         QCOMPARE(f.preferences->boolean(QStringLiteral("icloudEnabled")), false);
-        QCOMPARE(recorder.names(), (QStringList { "settingsChanged", "changed", "cloudScanChanged",
-                                                 "cloudSelectionChanged", "settingsChanged", "changed" }));
+        QCOMPARE(recorder.names(),
+                 (QStringList { "settingsChanged", "changed", "cloudScanChanged", "cloudSelectionChanged",
+                                "settingsChanged", "changed" }));
     }
 
     void plansOnlyForTheAskedDrive_data()
@@ -256,12 +265,18 @@ private slots:
         QTest::addColumn<bool>("scanned");
         QTest::addColumn<QString>("planFor");
         // Paths below the fake machine's root, which is the startup drive's path.
-        QTest::newRow("startup drive") << "" << "(none)" << true << "";
-        QTest::newRow("external drive") << "/Volumes/Backup" << "10GB" << true << "/Volumes/Backup";
-        QTest::newRow("external drive, decomposed form") << "/Volumes/Cafe\u0301" << "10GB" << true << "/Volumes/Caf\u00e9";
-        QTest::newRow("a drive the scan didn't see") << "/Volumes/Gone" << "10GB" << true << "none";
-        QTest::newRow("no goal") << "/Volumes/Backup" << "" << true << "none";
-        QTest::newRow("no scan yet") << "" << "(none)" << false << "none";
+        QTest::newRow("startup drive") << ""
+                                       << "(none)" << true << "";
+        QTest::newRow("external drive") << "/Volumes/Backup"
+                                        << "10GB" << true << "/Volumes/Backup";
+        QTest::newRow("external drive, decomposed form") << "/Volumes/Cafe\u0301"
+                                                         << "10GB" << true << "/Volumes/Caf\u00e9";
+        QTest::newRow("a drive the scan didn't see") << "/Volumes/Gone"
+                                                     << "10GB" << true << "none";
+        QTest::newRow("no goal") << "/Volumes/Backup"
+                                 << "" << true << "none";
+        QTest::newRow("no scan yet") << ""
+                                     << "(none)" << false << "none";
     }
 
     void plansOnlyForTheAskedDrive()

@@ -97,7 +97,10 @@ public:
         f.engine->onClean = [results](const std::vector<std::string>&, const CleanOptions&) { return results; };
     }
 
-    bool noted() { return waitUntil([this] { return pilot->lastRunNote().has_value(); }) && f.settle(); }
+    bool noted()
+    {
+        return waitUntil([this] { return pilot->lastRunNote().has_value(); }) && f.settle();
+    }
     QString note() const { return pilot->lastRunNote().value_or(QStringLiteral("-")); }
 };
 
@@ -133,7 +136,7 @@ private slots:
     void routineWaitFollowsTheInterval_data()
     {
         QTest::addColumn<QVariant>("stored"); // invalid: nothing stored
-        QTest::addColumn<qint64>("waitMs"); // `most`: held at the clock's end
+        QTest::addColumn<qint64>("waitMs");   // `most`: held at the clock's end
         QTest::newRow("absent") << QVariant() << 600'000ll;
         QTest::newRow("text \"15\"") << QVariant("15") << 600'000ll;
         QTest::newRow("2.5") << QVariant(2.5) << 600'000ll;
@@ -228,8 +231,8 @@ private slots:
             << then(set(goal, {}), [](Rig& rig) { rig.free = 50 * GB - 1; }) << true;
         QTest::newRow("exactly at the goal") << set(goal, "100GB") << false;
         QTest::newRow("exactly at a share goal") << set(goal, "20%") << false;
-        QTest::newRow("below by the strict count") << then(set(goal, "100GB"), set(Keys::freeSpaceSource, "strict"))
-                                                   << true;
+        QTest::newRow("below by the strict count")
+            << then(set(goal, "100GB"), set(Keys::freeSpaceSource, "strict")) << true;
     }
 
     void gatesStopAChecksSilently()
@@ -263,12 +266,16 @@ private slots:
     {
         Rig rig;
         rig.f.access->granted = false;
-        std::vector<Finding> findings { acting("a", Action::Kind::delete_), acting("t", Action::Kind::trash),
-                                        acting("b", Action::Kind::command), acting("m", Action::Kind::move),
-                                        acting("h", Action::Kind::handOff), acting("r", Action::Kind::review),
+        std::vector<Finding> findings { acting("a", Action::Kind::delete_),
+                                        acting("t", Action::Kind::trash),
+                                        acting("b", Action::Kind::command),
+                                        acting("m", Action::Kind::move),
+                                        acting("h", Action::Kind::handOff),
+                                        acting("r", Action::Kind::review),
                                         acting("i", Action::Kind::delete_, Tier::reinstallable),
                                         acting("p", Action::Kind::command, Tier::personal),
-                                        acting("blocked", Action::Kind::delete_), acting("c", Action::Kind::delete_) };
+                                        acting("blocked", Action::Kind::delete_),
+                                        acting("c", Action::Kind::delete_) };
         findings[0].caution = "The clean-up's options decide.";
         findings[8].blockedBy = "Xcode";
         rig.scanFinds(findings);
@@ -284,10 +291,13 @@ private slots:
             const QString gui = " gui=" + QString::number(call.onGuiThread);
             if (const auto& o = call.cleanOptions)
                 calls << QStringLiteral("clean %1 dry=%2 cautioned=%3 permanent=%4 moveTo=%5 link=%6 ")
-                                 .arg(QString::fromStdString(Json::dump(Json::Value(call.ids))))
-                                 .arg(o->dryRun).arg(o->includeCautioned).arg(o->permanentCaches)
-                                 .arg(o->moveTo.has_value()).arg(o->linkMove)
-                             + describe(o->scan) + gui;
+                             .arg(QString::fromStdString(Json::dump(Json::Value(call.ids))))
+                             .arg(o->dryRun)
+                             .arg(o->includeCautioned)
+                             .arg(o->permanentCaches)
+                             .arg(o->moveTo.has_value())
+                             .arg(o->linkMove)
+                        + describe(o->scan) + gui;
             else if (call.scanOptions)
                 calls << "scan " + describe(*call.scanOptions) + gui;
         }
@@ -304,7 +314,7 @@ private slots:
         QTest::addColumn<Step>("setup");
         QTest::addColumn<QString>("reason"); // also the trigger
         QTest::addColumn<QString>("note");
-        QTest::addColumn<bool>("posted"); // "Gorrin" and the note
+        QTest::addColumn<bool>("posted");    // "Gorrin" and the note
         QTest::addColumn<bool>("refreshed"); // drive status and weekly comparison
 
         const Step freed = [](Rig& rig) {
@@ -312,22 +322,21 @@ private slots:
                              result("c", S::failed, "Failed.", 3 * GB) });
         };
         const QString mounted = Autopilot::mountReason, freedNote = "Freed 1.5 GB automatically (a drive mounted).";
-        QTest::newRow("nothing to clean")
-            << Step([](Rig& rig) {
-                   rig.scanFinds({ acting("t", Action::Kind::trash), acting("h", Action::Kind::handOff) });
-               })
-            << Autopilot::routineReason << "Nothing in \"rebuilds itself\" to clean (a routine check)." << false
-            << false;
+        QTest::newRow("nothing to clean") << Step([](Rig& rig) {
+            rig.scanFinds({ acting("t", Action::Kind::trash), acting("h", Action::Kind::handOff) });
+        }) << Autopilot::routineReason << "Nothing in \"rebuilds itself\" to clean (a routine check)."
+                                          << false << false;
         QTest::newRow("all refused") << Step([](Rig& rig) { rig.cleanGives({ result("a", S::refused, "No.", GB) }); })
                                      << Autopilot::wakeReason << "Tried, but nothing came free (the Mac woke)." << false
                                      << true;
         QTest::newRow("engine failed") << Step([](Rig& rig) {
             rig.cleanGives({});
             rig.f.engine->onClean = [](auto&, auto&) -> std::vector<CleanResult> { throw std::runtime_error("no"); };
-        }) << mounted << "Tried, but nothing came free (a drive mounted)." << false << true;
+        }) << mounted << "Tried, but nothing came free (a drive mounted)."
+                                       << false << true;
         QTest::newRow("freed") << freed << mounted << freedNote << true << true;
-        QTest::newRow("notifications off") << then(freed, set(Keys::notificationsEnabled, false)) << mounted
-                                           << freedNote << false << true;
+        QTest::newRow("notifications off")
+            << then(freed, set(Keys::notificationsEnabled, false)) << mounted << freedNote << false << true;
         QTest::newRow("notifications never set: on by default")
             << then(freed, set(Keys::notificationsEnabled, {})) << mounted << freedNote << true << true;
         QTest::newRow("freed beyond 64 bits") << Step([](Rig& rig) {
@@ -379,17 +388,17 @@ private slots:
 
     void weeklyComparison_data()
     {
-        QTest::addColumn<QVariant>("at"); // "autopilotWeeklyNoteAt"; invalid: nothing stored
+        QTest::addColumn<QVariant>("at");       // "autopilotWeeklyNoteAt"; invalid: nothing stored
         QTest::addColumn<QVariant>("previous"); // "autopilotWeeklyFreeBytes"
         QTest::addColumn<qint64>("freeNow");
         QTest::addColumn<QString>("body"); // empty: no notification
-        QTest::addColumn<bool>("stored"); // now and freeNow stored anew
+        QTest::addColumn<bool>("stored");  // now and freeNow stored anew
 
         const QDateTime due = now.addSecs(-604'801);
         const qint64 free = 100 * GB;
         QTest::newRow("first time records") << QVariant() << QVariant() << free << "" << true;
-        QTest::newRow("grew by more than 1 GB") << QVariant(due) << QVariant(free + GB + 1) << free
-                                                << "About 1 GB more used than a week ago." << true;
+        QTest::newRow("grew by more than 1 GB")
+            << QVariant(due) << QVariant(free + GB + 1) << free << "About 1 GB more used than a week ago." << true;
         QTest::newRow("grew by exactly 1 GB") << QVariant(due) << QVariant(free + GB) << free << "" << true;
         QTest::newRow("exactly a week") << QVariant(now.addSecs(-604'800)) << QVariant(free + 5 * GB) << free << ""
                                         << false;
@@ -400,8 +409,8 @@ private slots:
         QTest::newRow("growth beyond 64 bits")
             << QVariant(due) << QVariant(most) << -free
             << "About " + AppFormat::bytes(most, SizeUnits::decimal) + " more used than a week ago." << true;
-        QTest::newRow("shrink beyond 64 bits") << QVariant(due) << QVariant(std::numeric_limits<qint64>::min())
-                                               << free << "" << true;
+        QTest::newRow("shrink beyond 64 bits")
+            << QVariant(due) << QVariant(std::numeric_limits<qint64>::min()) << free << "" << true;
     }
 
     void weeklyComparison()

@@ -74,8 +74,11 @@ void cloudScanned(ModelFixture& f)
 QString callCounts(const ScriptedEngine& e)
 {
     return QStringLiteral("scan=%1 clean=%2 undo=%3 scanCloud=%4 cleanCloud=%5")
-        .arg(e.count(EngineCall::scan)).arg(e.count(EngineCall::clean)).arg(e.count(EngineCall::undo))
-        .arg(e.count(EngineCall::scanCloud)).arg(e.count(EngineCall::cleanCloud));
+        .arg(e.count(EngineCall::scan))
+        .arg(e.count(EngineCall::clean))
+        .arg(e.count(EngineCall::undo))
+        .arg(e.count(EngineCall::scanCloud))
+        .arg(e.count(EngineCall::cleanCloud));
 }
 
 // The published fields named, as publishedState writes them.
@@ -120,8 +123,8 @@ std::string scanText(const ScanOptions& o)
     std::string extra;
     for (const auto& p : o.extraProtected)
         extra += p.path + ";";
-    return "minimum=" + (o.minimumBytes ? std::to_string(*o.minimumBytes) : "-") + " now="
-        + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(o.now.time_since_epoch()).count())
+    return "minimum=" + (o.minimumBytes ? std::to_string(*o.minimumBytes) : "-")
+        + " now=" + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(o.now.time_since_epoch()).count())
         + " extra=" + extra + " avoidPrompts=" + std::to_string(o.avoidPrivacyPrompts);
 }
 
@@ -133,18 +136,18 @@ QString callText(const RecordedCall& c)
     if (c.kind == EngineCall::scan)
         out = "scan " + scanText(*c.scanOptions);
     else if (const auto& o = c.cleanOptions)
-        out = "clean " + joined(c.ids) + " dryRun=" + to_string(o->dryRun) + " cautioned=" + to_string(o->includeCautioned)
-            + " permanent=" + to_string(o->permanentCaches) + " moveTo=" + o->moveTo.value_or("-")
-            + " linkMove=" + to_string(o->linkMove) + " " + scanText(o->scan);
+        out = "clean " + joined(c.ids) + " dryRun=" + to_string(o->dryRun)
+            + " cautioned=" + to_string(o->includeCautioned) + " permanent=" + to_string(o->permanentCaches)
+            + " moveTo=" + o->moveTo.value_or("-") + " linkMove=" + to_string(o->linkMove) + " " + scanText(o->scan);
     else if (c.kind == EngineCall::undo)
         out = "undo " + joined(c.ids) + " dryRun=" + to_string(c.dryRun);
     else if (c.kind == EngineCall::scanCloud)
         out = "scanCloud drives=" + std::string(c.cloudScanDrivesGiven ? "given" : "-") + " sizes="
             + to_string(c.cloudScanArgs[0]) + "," + to_string(c.cloudScanArgs[1]) + "," + to_string(c.cloudScanArgs[2]);
     else if (const auto& o = c.cloudOptions)
-        out = "cleanCloud " + joined(c.ids) + " drive=" + o->drive + " chunk=" + to_string(o->chunkBytes) + " margin="
-            + to_string(o->marginBytes) + " agreed=" + to_string(o->agreed) + " dryRun=" + to_string(o->dryRun)
-            + " items=" + to_string(c.cloudScan->items().size());
+        out = "cleanCloud " + joined(c.ids) + " drive=" + o->drive + " chunk=" + to_string(o->chunkBytes)
+            + " margin=" + to_string(o->marginBytes) + " agreed=" + to_string(o->agreed)
+            + " dryRun=" + to_string(o->dryRun) + " items=" + to_string(c.cloudScan->items().size());
     return QString::fromStdString(out) + (c.onGuiThread ? " (GUI thread)" : "");
 }
 
@@ -221,7 +224,8 @@ private slots:
         ModelFixture f;
         scriptedModel(f);
         act(f);
-        for (EngineCall kind : { EngineCall::scan, EngineCall::clean, EngineCall::undo, EngineCall::scanCloud, EngineCall::cleanCloud })
+        for (EngineCall kind :
+             { EngineCall::scan, EngineCall::clean, EngineCall::undo, EngineCall::scanCloud, EngineCall::cleanCloud })
             f.engine->release(kind);
         QVERIFY(f.settle());
         QCOMPARE(callCounts(*f.engine), calls);
@@ -249,16 +253,15 @@ private slots:
         for (const RecordedCall& call : f.engine->calls())
             seen << callText(call);
         const QString scanned = "minimum=- now=1800000000 extra=~/Keep; avoidPrompts=1";
-        QCOMPARE(seen, (QStringList {
-                           "reading (GUI thread)", "reading (GUI thread)", "reading (GUI thread)", // start-up
-                           "scan minimum=- now=1700000000 extra=~/Keep; avoidPrompts=0",
-                           "clean b,a dryRun=0 cautioned=1 permanent=0 moveTo=Backup linkMove=1 " + scanned,
-                           "reading", "reading", "scan " + scanned,
-                           "undo h1 dryRun=0", "reading", "reading", "scan " + scanned,
-                           "scanCloud drives=- sizes=20000000,1000000000,100000000",
-                           "cleanCloud i1,i2 drive=Backup chunk=2000000000 margin=5000000000 agreed=0 dryRun=0 items=2",
-                           "reading", "reading",
-                           "scanCloud drives=- sizes=20000000,1000000000,100000000" }));
+        QCOMPARE(seen,
+                 (QStringList {
+                     "reading (GUI thread)", "reading (GUI thread)", "reading (GUI thread)", // start-up
+                     "scan minimum=- now=1700000000 extra=~/Keep; avoidPrompts=0",
+                     "clean b,a dryRun=0 cautioned=1 permanent=0 moveTo=Backup linkMove=1 " + scanned, "reading",
+                     "reading", "scan " + scanned, "undo h1 dryRun=0", "reading", "reading", "scan " + scanned,
+                     "scanCloud drives=- sizes=20000000,1000000000,100000000",
+                     "cleanCloud i1,i2 drive=Backup chunk=2000000000 margin=5000000000 agreed=0 dryRun=0 items=2",
+                     "reading", "reading", "scanCloud drives=- sizes=20000000,1000000000,100000000" }));
     }
 
     // Each outcome is published in one step, in a fixed order; then comes the follow-up.
@@ -269,54 +272,67 @@ private slots:
         QTest::addColumn<QStringList>("fields");
         QTest::addColumn<QStringList>("expected");
         const Step none = [](ModelFixture&) {};
-        QTest::newRow("scan") << Step([](ModelFixture& f) { f.model->setSelected({ "a", "gone" }); })
-                              << Step([](ModelFixture& f) { f.model->scan(); })
+        QTest::newRow("scan") << Step([](ModelFixture& f) {
+            f.model->setSelected({ "a", "gone" });
+        }) << Step([](ModelFixture& f) { f.model->scan(); })
                               << QStringList { "report", "status", "scanning", "selected" }
                               << QStringList { "busyChanged,changed: report=- status=1000 scanning=1 selected=a,gone",
                                                "reportChanged,statusChanged,busyChanged,selectionChanged,changed: "
                                                "report=3 status=5000 scanning=0 selected=a" };
-        QTest::newRow("clean-up") << Step([](ModelFixture& f) {
-            f.model->scan();
-            QVERIFY(f.settle());
-            f.model->setSelected({ "a", "b", "c" });
-        }) << Step([](ModelFixture& f) { f.model->clean({ "a", "b", "c" }, false, std::nullopt); })
-                                  << QStringList { "status", "scanning", "selected", "results", "cleaning", "history" }
-                                  << QStringList {
-                                         "busyChanged,changed: status=5000 scanning=0 selected=a,b,c results= cleaning=1 history=h1",
-                                         "resultsChanged,busyChanged,selectionChanged,historyChanged,statusChanged,changed: "
-                                         "status=2000 scanning=0 selected=b,c results=a:done,b:refused,c:failed cleaning=0 history=h2,h1",
-                                         "busyChanged,changed: status=2000 scanning=1 selected=b,c results=a:done,b:refused,c:failed cleaning=0 history=h2,h1",
-                                         "reportChanged,statusChanged,busyChanged,selectionChanged,changed: "
-                                         "status=5000 scanning=0 selected=b,c results=a:done,b:refused,c:failed cleaning=0 history=h2,h1" };
-        QTest::newRow("put-back") << none << Step([](ModelFixture& f) { f.model->undo("h1"); })
-                                  << QStringList { "status", "scanning", "results", "history", "putting" }
-                                  << QStringList { "puttingBackChanged,changed: status=1000 scanning=0 results= history=h1 putting=h1",
-                                                   "resultsChanged,puttingBackChanged,historyChanged,statusChanged,changed: "
-                                                   "status=2000 scanning=0 results=h1:done history=h2,h1 putting=",
-                                                   "busyChanged,changed: status=2000 scanning=1 results=h1:done history=h2,h1 putting=",
-                                                   "reportChanged,statusChanged,busyChanged,selectionChanged,changed: "
-                                                   "status=5000 scanning=0 results=h1:done history=h2,h1 putting=" };
-        QTest::newRow("iCloud scan") << Step([](ModelFixture& f) {
-            f.model->setCloudEnabled(true);
-            f.model->setCloudSelected({ "i2", "gone" });
-        }) << Step([](ModelFixture& f) { f.model->scanCloud(); })
-                                     << QStringList { "cloudScan", "cloudScanning", "cloudSelected" }
-                                     << QStringList { "cloudBusyChanged,changed: cloudScan=- cloudScanning=1 cloudSelected=gone,i2",
-                                                      "cloudScanChanged,cloudBusyChanged,cloudSelectionChanged,changed: "
-                                                      "cloudScan=2 cloudScanning=0 cloudSelected=i2" };
-        QTest::newRow("iCloud cleanup") << Step([](ModelFixture& f) {
-            cloudScanned(f);
-            f.model->setCloudSelected({ "i1", "i2" });
-        }) << Step([](ModelFixture& f) { f.model->cleanCloud("Backup", 5'000'000'000, true); })
-                                        << QStringList { "status", "history", "cloudScanning", "cloudSelected", "cloudRunning", "progress", "cloudResults" }
-                                        << QStringList {
-                                               "cloudBusyChanged,changed: status=1000 history=h1 cloudScanning=0 cloudSelected=i1,i2 cloudRunning=1 progress=- cloudResults=",
-                                               "cloudProgressChanged,changed: status=1000 history=h1 cloudScanning=0 cloudSelected=i1,i2 cloudRunning=1 progress=Parking:i1 cloudResults=",
-                                               "cloudResultsChanged,cloudBusyChanged,cloudProgressChanged,cloudSelectionChanged,historyChanged,statusChanged,changed: "
-                                               "status=2000 history=h2,h1 cloudScanning=0 cloudSelected=i2 cloudRunning=0 progress=- cloudResults=i1:done,i2:refused",
-                                               "cloudBusyChanged,changed: status=2000 history=h2,h1 cloudScanning=1 cloudSelected=i2 cloudRunning=0 progress=- cloudResults=i1:done,i2:refused",
-                                               "cloudScanChanged,cloudBusyChanged,cloudSelectionChanged,changed: "
-                                               "status=2000 history=h2,h1 cloudScanning=0 cloudSelected=i2 cloudRunning=0 progress=- cloudResults=i1:done,i2:refused" };
+        QTest::newRow("clean-up")
+            << Step([](ModelFixture& f) {
+                   f.model->scan();
+                   QVERIFY(f.settle());
+                   f.model->setSelected({ "a", "b", "c" });
+               })
+            << Step([](ModelFixture& f) {
+                   f.model->clean({ "a", "b", "c" }, false, std::nullopt);
+               })
+            << QStringList { "status", "scanning", "selected", "results", "cleaning", "history" }
+            << QStringList {
+                   "busyChanged,changed: status=5000 scanning=0 selected=a,b,c results= cleaning=1 history=h1",
+                   "resultsChanged,busyChanged,selectionChanged,historyChanged,statusChanged,changed: "
+                   "status=2000 scanning=0 selected=b,c results=a:done,b:refused,c:failed cleaning=0 history=h2,h1",
+                   "busyChanged,changed: status=2000 scanning=1 selected=b,c results=a:done,b:refused,c:failed cleaning=0 history=h2,h1",
+                   "reportChanged,statusChanged,busyChanged,selectionChanged,changed: "
+                   "status=5000 scanning=0 selected=b,c results=a:done,b:refused,c:failed cleaning=0 history=h2,h1"
+               };
+        QTest::newRow("put-back")
+            << none << Step([](ModelFixture& f) { f.model->undo("h1"); })
+            << QStringList { "status", "scanning", "results", "history", "putting" }
+            << QStringList { "puttingBackChanged,changed: status=1000 scanning=0 results= history=h1 putting=h1",
+                             "resultsChanged,puttingBackChanged,historyChanged,statusChanged,changed: "
+                             "status=2000 scanning=0 results=h1:done history=h2,h1 putting=",
+                             "busyChanged,changed: status=2000 scanning=1 results=h1:done history=h2,h1 putting=",
+                             "reportChanged,statusChanged,busyChanged,selectionChanged,changed: "
+                             "status=5000 scanning=0 results=h1:done history=h2,h1 putting=" };
+        QTest::newRow("iCloud scan")
+            << Step([](ModelFixture& f) {
+                   f.model->setCloudEnabled(true);
+                   f.model->setCloudSelected({ "i2", "gone" });
+               })
+            << Step([](ModelFixture& f) { f.model->scanCloud(); })
+            << QStringList { "cloudScan", "cloudScanning", "cloudSelected" }
+            << QStringList { "cloudBusyChanged,changed: cloudScan=- cloudScanning=1 cloudSelected=gone,i2",
+                             "cloudScanChanged,cloudBusyChanged,cloudSelectionChanged,changed: "
+                             "cloudScan=2 cloudScanning=0 cloudSelected=i2" };
+        QTest::newRow("iCloud cleanup")
+            << Step([](ModelFixture& f) {
+                   cloudScanned(f);
+                   f.model->setCloudSelected({ "i1", "i2" });
+               })
+            << Step([](ModelFixture& f) { f.model->cleanCloud("Backup", 5'000'000'000, true); })
+            << QStringList { "status",       "history",  "cloudScanning", "cloudSelected",
+                             "cloudRunning", "progress", "cloudResults" }
+            << QStringList {
+                   "cloudBusyChanged,changed: status=1000 history=h1 cloudScanning=0 cloudSelected=i1,i2 cloudRunning=1 progress=- cloudResults=",
+                   "cloudProgressChanged,changed: status=1000 history=h1 cloudScanning=0 cloudSelected=i1,i2 cloudRunning=1 progress=Parking:i1 cloudResults=",
+                   "cloudResultsChanged,cloudBusyChanged,cloudProgressChanged,cloudSelectionChanged,historyChanged,statusChanged,changed: "
+                   "status=2000 history=h2,h1 cloudScanning=0 cloudSelected=i2 cloudRunning=0 progress=- cloudResults=i1:done,i2:refused",
+                   "cloudBusyChanged,changed: status=2000 history=h2,h1 cloudScanning=1 cloudSelected=i2 cloudRunning=0 progress=- cloudResults=i1:done,i2:refused",
+                   "cloudScanChanged,cloudBusyChanged,cloudSelectionChanged,changed: "
+                   "status=2000 history=h2,h1 cloudScanning=0 cloudSelected=i2 cloudRunning=0 progress=- cloudResults=i1:done,i2:refused"
+               };
     }
 
     void publicationOrder()
@@ -374,8 +390,8 @@ private slots:
         QSemaphore firstDone, stopAsked;
         ICloud::Progress kept;
         std::vector<bool> stops;
-        f.engine->onCleanCloud = [&](const std::vector<std::string>& ids, const CloudScan&, const ICloud::Progress& progress,
-                                     const ICloud::Stop& stop) {
+        f.engine->onCleanCloud = [&](const std::vector<std::string>& ids, const CloudScan&,
+                                     const ICloud::Progress& progress, const ICloud::Stop& stop) {
             kept = progress;
             std::vector<CleanResult> results;
             for (const std::string& id : ids) {
@@ -400,7 +416,8 @@ private slots:
         QVERIFY(f.settle());
 
         QCOMPARE(stops, (std::vector { false, true }));
-        QCOMPARE(fieldsOf(model, { "cloudSelected", "cloudResults", "progress" }), "cloudSelected=i2 progress=- cloudResults=i1:done");
+        QCOMPARE(fieldsOf(model, { "cloudSelected", "cloudResults", "progress" }),
+                 "cloudSelected=i2 progress=- cloudResults=i1:done");
         recorder.clear();
         kept("A line after the end");
         QVERIFY(f.settle());
@@ -466,28 +483,35 @@ private slots:
         QTest::newRow("scan") << Step([](ModelFixture& f) {
             f.engine->onScan = [](const Mac&, const Catalog&, const ScanOptions&) -> ScanReport { fail(); };
             f.model->scan();
-        }) << QStringList { "report", "scanning" } << "report=- scanning=0 failed=The disk went away./-";
+        }) << QStringList { "report", "scanning" }
+                              << "report=- scanning=0 failed=The disk went away./-";
         QTest::newRow("clean-up") << Step([](ModelFixture& f) {
-            f.engine->onClean = [](const std::vector<std::string>&, const CleanOptions&) -> std::vector<CleanResult> { fail(); };
+            f.engine->onClean = [](const std::vector<std::string>&, const CleanOptions&) -> std::vector<CleanResult> {
+                fail();
+            };
             f.model->setSelected({ "a" });
             f.model->clean({ "a" }, false, std::nullopt);
-        }) << QStringList { "results", "cleaning", "selected" } << "selected=a results=a:failed cleaning=0 failed=-/-";
+        }) << QStringList { "results", "cleaning", "selected" }
+                                  << "selected=a results=a:failed cleaning=0 failed=-/-";
         QTest::newRow("put-back") << Step([](ModelFixture& f) {
             f.engine->onUndo = [](const std::string&) -> CleanResult { fail(); };
             f.model->undo("h1");
-        }) << QStringList { "results", "putting" } << "results=h1:failed putting= failed=-/-";
+        }) << QStringList { "results", "putting" }
+                                  << "results=h1:failed putting= failed=-/-";
         QTest::newRow("iCloud scan") << Step([](ModelFixture& f) {
             f.engine->onScanCloud = [](const Mac&) -> CloudScan { fail(); };
             f.model->setCloudEnabled(true);
             f.model->scanCloud();
-        }) << QStringList { "cloudScan", "cloudScanning" } << "cloudScan=- cloudScanning=0 failed=-/The disk went away.";
+        }) << QStringList { "cloudScan", "cloudScanning" }
+                                     << "cloudScan=- cloudScanning=0 failed=-/The disk went away.";
         QTest::newRow("iCloud cleanup") << Step([](ModelFixture& f) {
             cloudScanned(f);
             f.engine->onCleanCloud = [](const std::vector<std::string>&, const CloudScan&, const ICloud::Progress&,
-                                         const ICloud::Stop&) -> std::vector<CleanResult> { fail(); };
+                                        const ICloud::Stop&) -> std::vector<CleanResult> { fail(); };
             f.model->setCloudSelected({ "i1" });
             f.model->cleanCloud("Backup", 5'000'000'000, true);
-        }) << QStringList { "cloudRunning", "cloudResults", "cloudSelected" } << "cloudSelected=i1 cloudRunning=0 cloudResults=i1:failed failed=-/-";
+        }) << QStringList { "cloudRunning", "cloudResults", "cloudSelected" }
+                                        << "cloudSelected=i1 cloudRunning=0 cloudResults=i1:failed failed=-/-";
     }
 
     void aThrowingEngineCallEndsItsWorkWithTheReason()

@@ -47,7 +47,10 @@ public:
 signals:
     void showed();
 public slots:
-    void ShowItems(const QStringList& uris, const QString& startupId) { shown.append(uris + QStringList{startupId}), emit showed(); }
+    void ShowItems(const QStringList& uris, const QString& startupId)
+    {
+        shown.append(uris + QStringList { startupId }), emit showed();
+    }
 };
 
 // Answers a call on the test's own connection: once it is heard, everything its caller sent
@@ -104,8 +107,8 @@ private slots:
 
         const auto A = NotificationAuth::authorized;
         const auto D = NotificationAuth::denied;
-        QTest::newRow("server") << true << QStringList{"body"} << true << noticeBody << A;
-        QTest::newRow("server reading markup") << true << QStringList{"body", "body-markup"} << false
+        QTest::newRow("server") << true << QStringList { "body" } << true << noticeBody << A;
+        QTest::newRow("server reading markup") << true << QStringList { "body", "body-markup" } << false
                                                << "About &lt;1 GB&gt; &amp; more used than a week ago." << A;
         QTest::newRow("no server, tray") << true << QStringList() << true << QString() << A;
         QTest::newRow("no server, no tray") << true << QStringList() << false << QString() << D;
@@ -137,30 +140,34 @@ private slots:
         // Answers come in the order asked, so the fallback is settled once the state is read.
         QCOMPARE(readAuth(notifier), auth);
         QVERIFY(!lateAnswer);
-        QCOMPARE(notifier.shown, server.isEmpty() && tray ? QStringList({noticeTitle, noticeBody}) : QStringList());
+        QCOMPARE(notifier.shown, server.isEmpty() && tray ? QStringList({ noticeTitle, noticeBody }) : QStringList());
         if (server.isEmpty())
             return;
         QVERIFY(notified.count() > 0 || notified.wait());
-        const QVariantList expected{"Gorrin", 0u, QString(), noticeTitle, received, QStringList(),
-                                    QVariantMap{{"suppress-sound", true}}, -1};
-        QCOMPARE(fake.received, QList<QVariantList>{expected});
+        const QVariantList expected {
+            "Gorrin", 0u, QString(), noticeTitle, received, QStringList(), QVariantMap { { "suppress-sound", true } },
+            -1
+        };
+        QCOMPARE(fake.received, QList<QVariantList> { expected });
     }
 
     void revealShowsTheItemAndRefusesRelativePaths()
     {
         FakeFileManager fake;
-        Peer peer(QStringLiteral("org.freedesktop.FileManager1"), &fake, QStringLiteral("/org/freedesktop/FileManager1"));
+        Peer peer(QStringLiteral("org.freedesktop.FileManager1"), &fake,
+                  QStringLiteral("/org/freedesktop/FileManager1"));
         QVERIFY(peer.serving());
         FolderReveal reveal;
         QSignalSpy showed(&fake, &FakeFileManager::showed);
 
-        for (const char* refused : {"", "notes.txt", "./notes.txt", "~/notes.txt", "../etc/passwd"})
+        for (const char* refused : { "", "notes.txt", "./notes.txt", "~/notes.txt", "../etc/passwd" })
             QVERIFY2(!reveal.reveal(QString::fromUtf8(refused)), refused);
         QVERIFY(reveal.reveal(QStringLiteral("/tmp/Gorrin test/ü #%.txt")));
         QVERIFY(reveal.reveal(QStringLiteral("/tmp/a/../b/")));
         while (showed.count() < 2)
             QVERIFY(showed.wait());
-        const QList<QStringList> expected{{"file:///tmp/Gorrin%20test/%C3%BC%20%23%25.txt", ""}, {"file:///tmp/b", ""}};
+        const QList<QStringList> expected { { "file:///tmp/Gorrin%20test/%C3%BC%20%23%25.txt", "" },
+                                            { "file:///tmp/b", "" } };
         QCOMPARE(fake.shown, expected);
         QCOMPARE(reveal.opened, QStringList());
     }
@@ -187,7 +194,7 @@ private slots:
         QSignalSpy opened(&reveal, &FolderReveal::folderOpened);
         QVERIFY(reveal.reveal(root.filePath(item)));
         QVERIFY(opened.count() > 0 || opened.wait());
-        QCOMPARE(reveal.opened, QStringList{root.filePath(QStringLiteral("docs"))});
+        QCOMPARE(reveal.opened, QStringList { root.filePath(QStringLiteral("docs")) });
     }
 
     void wakeIsHeardFromTheLoginManagerOnly()
@@ -197,7 +204,8 @@ private slots:
         QVERIFY(!LogindWakeWatcher(noBus).isWatching());
         QSignalSpy woke(&watcher, &WakeWatcher::woke);
         Pinger ping;
-        QVERIFY(QDBusConnection::sessionBus().registerObject(QStringLiteral("/ping"), &ping, QDBusConnection::ExportAllSlots));
+        QVERIFY(QDBusConnection::sessionBus().registerObject(QStringLiteral("/ping"), &ping,
+                                                             QDBusConnection::ExportAllSlots));
         QSignalSpy pinged(&ping, &Pinger::pinged);
         const auto sleeping = [](bool sleeping) {
             return QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),

@@ -27,12 +27,12 @@ namespace {
 // Every typed read of a key that finds a value, so one comparison shows which type it reads as.
 QString readings(const Preferences& p, const QString& key)
 {
-    QStringList out {p.string(key) ? "string=" + *p.string(key) : "",
-                     p.boolean(key) ? "bool=" + QString::number(*p.boolean(key)) : "",
-                     p.integer(key) ? "integer=" + QString::number(*p.integer(key)) : "",
-                     p.number(key) ? "number=" + QString::number(*p.number(key), 'g', 17) : "",
-                     p.date(key) ? "date=" + p.date(key)->toString(Qt::ISODateWithMs) : "",
-                     p.data(key) ? "data=" + QString::fromLatin1(p.data(key)->toHex()) : ""};
+    QStringList out { p.string(key) ? "string=" + *p.string(key) : "",
+                      p.boolean(key) ? "bool=" + QString::number(*p.boolean(key)) : "",
+                      p.integer(key) ? "integer=" + QString::number(*p.integer(key)) : "",
+                      p.number(key) ? "number=" + QString::number(*p.number(key), 'g', 17) : "",
+                      p.date(key) ? "date=" + p.date(key)->toString(Qt::ISODateWithMs) : "",
+                      p.data(key) ? "data=" + QString::fromLatin1(p.data(key)->toHex()) : "" };
     out.removeAll(QString());
     return out.join(QLatin1Char(' '));
 }
@@ -59,10 +59,12 @@ QString entry(const QString& path)
 QStringList listing(const QString& folder)
 {
     QStringList out;
-    for (const QFileInfo& entry : QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+    for (const QFileInfo& entry :
+         QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
         out << entry.fileName()
-                + (entry.isDir() ? "/: " + QDir(entry.filePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ')
-                                 : ": " + QString::fromUtf8(fileBytes(entry.filePath())).simplified());
+                + (entry.isDir()
+                       ? "/: " + QDir(entry.filePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(' ')
+                       : ": " + QString::fromUtf8(fileBytes(entry.filePath())).simplified());
     return out;
 }
 
@@ -162,8 +164,9 @@ private slots:
         QStringList keys;
         for (const auto& call : changed)
             keys << call.at(0).toString();
-        QCOMPARE(keys, (QStringList { "autopilotIntervalMinutes", "extraProtected", "extraProtected.unreadable",
-                                     "autopilotIntervalMinutes" }));
+        QCOMPARE(keys,
+                 (QStringList { "autopilotIntervalMinutes", "extraProtected", "extraProtected.unreadable",
+                                "autopilotIntervalMinutes" }));
         QCOMPARE(preferences->data(QStringLiteral("extraProtected.unreadable")), QByteArray("[]"));
     }
 
@@ -220,7 +223,8 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QStringList>("filesAfterAWrite");
         QTest::addColumn<QStringList>("keysAfterAWrite");
-        QTest::newRow("not JSON") << QByteArray("{\"goal:/\": {\"string\"") << QStringList { "preferences.json", "preferences.json.unreadable" }
+        QTest::newRow("not JSON") << QByteArray("{\"goal:/\": {\"string\"")
+                                  << QStringList { "preferences.json", "preferences.json.unreadable" }
                                   << QStringList { "icloudEnabled" };
         QTest::newRow("an entry of an unknown kind")
             << QByteArray("{\"later\": {\"colour\": 1}, \"goal:/\": {\"string\": \"1TB\"}}")
@@ -249,15 +253,20 @@ private slots:
         QTest::addColumn<QStringList>("before"); // "name: text" for a file, "name/" for a folder
         QTest::addColumn<QStringList>("after");
         const QString saved = "preferences.json: { \"icloudEnabled\": { \"bool\": true } }";
-        QTest::newRow("a second unreadable file") << QStringList {"preferences.json: A", "preferences.json.unreadable: B"}
-            << QStringList {saved, "preferences.json.unreadable: B", "preferences.json.unreadable-2: A"};
-        QTest::newRow("a third") << QStringList {"preferences.json: A", "preferences.json.unreadable: B", "preferences.json.unreadable-2: C"}
-            << QStringList {saved, "preferences.json.unreadable: B", "preferences.json.unreadable-2: C", "preferences.json.unreadable-3: A"};
-        QTest::newRow("a folder at the aside name") << QStringList {"preferences.json: A", "preferences.json.unreadable/"}
-            << QStringList {saved, "preferences.json.unreadable/: keep", "preferences.json.unreadable-2: A"};
+        QTest::newRow("a second unreadable file")
+            << QStringList { "preferences.json: A", "preferences.json.unreadable: B" }
+            << QStringList { saved, "preferences.json.unreadable: B", "preferences.json.unreadable-2: A" };
+        QTest::newRow("a third") << QStringList { "preferences.json: A", "preferences.json.unreadable: B",
+                                                  "preferences.json.unreadable-2: C" }
+                                 << QStringList { saved, "preferences.json.unreadable: B",
+                                                  "preferences.json.unreadable-2: C",
+                                                  "preferences.json.unreadable-3: A" };
+        QTest::newRow("a folder at the aside name")
+            << QStringList { "preferences.json: A", "preferences.json.unreadable/" }
+            << QStringList { saved, "preferences.json.unreadable/: keep", "preferences.json.unreadable-2: A" };
         QTest::newRow("a folder at the file's name, an older file aside")
-            << QStringList {"preferences.json/", "preferences.json.unreadable: B"}
-            << QStringList {saved, "preferences.json.unreadable: B", "preferences.json.unreadable-2/: keep"};
+            << QStringList { "preferences.json/", "preferences.json.unreadable: B" }
+            << QStringList { saved, "preferences.json.unreadable: B", "preferences.json.unreadable-2/: keep" };
     }
 
     void everyUnreadableFileIsKeptAndNoneBlocksASave()
@@ -286,15 +295,33 @@ private slots:
         QTest::addColumn<QString>("home"); // "@" is the test's folder
         QTest::addColumn<QString>("configHome");
         QTest::addColumn<QString>("expected"); // the config folder; "~" is the user database's home
-        QTest::newRow("a home") << "@" << "<unset>" << "@/.config";
-        QTest::newRow("no home") << "<unset>" << "<unset>" << "~/.config";
-        QTest::newRow("an empty home") << "" << "<unset>" << "~/.config";
-        QTest::newRow("a relative home") << "rel" << "<unset>" << "~/.config";
-        QTest::newRow("the current folder") << "." << "<unset>" << "~/.config";
-        QTest::newRow("a missing home") << "@/missing" << "<unset>" << "~/.config";
-        QTest::newRow("a config home") << "@" << "@/config" << "@/config";
-        QTest::newRow("a relative config home") << "@" << "config" << "@/.config";
-        QTest::newRow("the root folder as config home") << "@" << "/" << "@/.config";
+        QTest::newRow("a home") << "@"
+                                << "<unset>"
+                                << "@/.config";
+        QTest::newRow("no home") << "<unset>"
+                                 << "<unset>"
+                                 << "~/.config";
+        QTest::newRow("an empty home") << ""
+                                       << "<unset>"
+                                       << "~/.config";
+        QTest::newRow("a relative home") << "rel"
+                                         << "<unset>"
+                                         << "~/.config";
+        QTest::newRow("the current folder") << "."
+                                            << "<unset>"
+                                            << "~/.config";
+        QTest::newRow("a missing home") << "@/missing"
+                                        << "<unset>"
+                                        << "~/.config";
+        QTest::newRow("a config home") << "@"
+                                       << "@/config"
+                                       << "@/config";
+        QTest::newRow("a relative config home") << "@"
+                                                << "config"
+                                                << "@/.config";
+        QTest::newRow("the root folder as config home") << "@"
+                                                        << "/"
+                                                        << "@/.config";
     }
 
     void theAppsFoldersFollowTheEnginesHome()
@@ -307,18 +334,19 @@ private slots:
             return text.replace('@', QFileInfo(dir.path()).canonicalFilePath()).replace('~', databaseHome());
         };
         const QByteArray savedHome = qgetenv("HOME"), savedConfig = qgetenv("XDG_CONFIG_HOME");
-        for (const auto& [variable, value] : {std::pair {"HOME", home}, {"XDG_CONFIG_HOME", configHome}}) {
+        for (const auto& [variable, value] : { std::pair { "HOME", home }, { "XDG_CONFIG_HOME", configHome } }) {
             if (value == "<unset>")
                 qunsetenv(variable);
             else
                 qputenv(variable, QFile::encodeName(resolved(value)));
         }
-        const QStringList paths {Preferences::standardFilePath(), AutostartLoginItem::autostartFolder()};
+        const QStringList paths { Preferences::standardFilePath(), AutostartLoginItem::autostartFolder() };
         qputenv("HOME", savedHome);
         qputenv("XDG_CONFIG_HOME", savedConfig);
         if (savedConfig.isNull())
             qunsetenv("XDG_CONFIG_HOME");
-        QCOMPARE(paths, QStringList({resolved(expected) + "/Gorrin/preferences.json", resolved(expected) + "/autostart"}));
+        QCOMPARE(paths,
+                 QStringList({ resolved(expected) + "/Gorrin/preferences.json", resolved(expected) + "/autostart" }));
 
         // A home that isn't there stays so: the save fails and says why.
         const QString missing = dir.filePath("missing/.config/Gorrin");
@@ -327,8 +355,9 @@ private slots:
         QVERIFY(!homeless.setBoolean(QStringLiteral("icloudEnabled"), true));
         QCOMPARE(failed.size(), 1);
         QCOMPARE(failed.at(0).at(0).toString(), "The folder " + missing + " could not be created");
-        QVERIFY(Preferences(dir.filePath(".config/Gorrin/preferences.json")).setBoolean(QStringLiteral("icloudEnabled"), true));
-        QCOMPARE(listing(dir.path()), QStringList({".config/: Gorrin"}));
+        QVERIFY(Preferences(dir.filePath(".config/Gorrin/preferences.json"))
+                    .setBoolean(QStringLiteral("icloudEnabled"), true));
+        QCOMPARE(listing(dir.path()), QStringList({ ".config/: Gorrin" }));
     }
 
     // A pipe, a link or an outsized file at the path is never opened, followed or read whole: it
@@ -339,12 +368,14 @@ private slots:
         QTest::addColumn<bool>("afterOpening"); // between reading the file and the next save
         QTest::addColumn<QStringList>("asideAndElsewhere");
         QTest::newRow("pipe") << "pipe" << false << QStringList { "pipe", "nothing" };
-        QTest::newRow("file over the size cap") << "large" << false << QStringList { "file of 5242903 bytes", "nothing" };
+        QTest::newRow("file over the size cap")
+            << "large" << false << QStringList { "file of 5242903 bytes", "nothing" };
         QTest::newRow("link") << "link" << false << QStringList { "nothing", "file of 2 bytes" };
         QTest::newRow("dangling link") << "dangling" << false << QStringList { "nothing", "nothing" };
         QTest::newRow("link to a pipe") << "link to pipe" << false << QStringList { "link to elsewhere.json", "pipe" };
         QTest::newRow("link placed before a save") << "link" << true << QStringList { "nothing", "file of 2 bytes" };
-        QTest::newRow("dangling link placed before a save") << "dangling" << true << QStringList { "nothing", "nothing" };
+        QTest::newRow("dangling link placed before a save")
+            << "dangling" << true << QStringList { "nothing", "nothing" };
     }
 
     void strangeEntriesGiveWayToAFileOfOurOwn()
@@ -362,7 +393,8 @@ private slots:
             if (placed == "pipe")
                 ::mkfifo(QFile::encodeName(path).constData(), 0600);
             else if (placed == "large")
-                Testing::writeFile(path.toStdString(), "{\"pad\": {\"string\": \"" + std::string(5 << 20, 'x') + "\"}}");
+                Testing::writeFile(path.toStdString(),
+                                   "{\"pad\": {\"string\": \"" + std::string(5 << 20, 'x') + "\"}}");
             else
                 QFile::link(elsewhere, path);
         };

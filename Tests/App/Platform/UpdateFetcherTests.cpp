@@ -138,39 +138,63 @@ private slots:
             QTest::newRow(name) << url << script << QString::fromUtf8(expected);
         };
         const QByteArray half(cap / 2, 'x');
-        add("exactly 64 KiB", [half](ScriptedReply& r) { r.arrive(half), r.arrive(half), r.end(); },
+        add(
+            "exactly 64 KiB", [half](ScriptedReply& r) { r.arrive(half), r.arrive(half), r.end(); },
             "received 65536 bytes");
-        add("one byte past 64 KiB", [half](ScriptedReply& r) { r.arrive(half), r.arrive(half + 'x'), r.end(); },
+        add(
+            "one byte past 64 KiB", [half](ScriptedReply& r) { r.arrive(half), r.arrive(half + 'x'), r.end(); },
             "The version file is larger than 64 KiB., aborted");
-        add("a declared length past 64 KiB", [](ScriptedReply& r) { r.declare(200, 10'000'000); },
+        add(
+            "a declared length past 64 KiB", [](ScriptedReply& r) { r.declare(200, 10'000'000); },
             "The version file is larger than 64 KiB., aborted");
-        add("a server's error page is a body", [](ScriptedReply& r) {
-            r.declare(404, 9), r.arrive("Not Found"), r.end(QNetworkReply::ContentNotFoundError, QStringLiteral("x"));
-        }, "received 9 bytes");
-        add("a host that does not resolve", [](ScriptedReply& r) {
-            r.end(QNetworkReply::HostNotFoundError, QStringLiteral("Host gorrin.example not found"));
-        }, "Host gorrin.example not found");
-        add("a refused certificate", [](ScriptedReply& r) {
-            emit r.sslErrors({QSslError(QSslError::SelfSignedCertificate)});
-            r.end(QNetworkReply::SslHandshakeFailedError, QStringLiteral("SSL handshake failed"));
-        }, "SSL handshake failed");
-        add("a redirect to https", [](ScriptedReply& r) {
-            emit r.redirected(QUrl(QStringLiteral("https://mirror.gorrin.example/version.json")));
-            r.arrive("{}"), r.end();
-        }, "received 2 bytes, redirected");
-        add("a redirect to http", [](ScriptedReply& r) {
-            emit r.redirected(QUrl(QStringLiteral("http://gorrin.example/version.json")));
-        }, "The version file was redirected to an address that isn't https., aborted");
-        add("the stall timeout", [](ScriptedReply& r) {
-            r.end(QNetworkReply::OperationCanceledError, QStringLiteral("Operation canceled"));
-        }, "The server took too long to answer.");
-        add("a server that never answers", [](ScriptedReply&) {}, "The server took too long to answer., aborted");
+        add(
+            "a server's error page is a body",
+            [](ScriptedReply& r) {
+                r.declare(404, 9), r.arrive("Not Found"),
+                    r.end(QNetworkReply::ContentNotFoundError, QStringLiteral("x"));
+            },
+            "received 9 bytes");
+        add(
+            "a host that does not resolve",
+            [](ScriptedReply& r) {
+                r.end(QNetworkReply::HostNotFoundError, QStringLiteral("Host gorrin.example not found"));
+            },
+            "Host gorrin.example not found");
+        add(
+            "a refused certificate",
+            [](ScriptedReply& r) {
+                emit r.sslErrors({ QSslError(QSslError::SelfSignedCertificate) });
+                r.end(QNetworkReply::SslHandshakeFailedError, QStringLiteral("SSL handshake failed"));
+            },
+            "SSL handshake failed");
+        add(
+            "a redirect to https",
+            [](ScriptedReply& r) {
+                emit r.redirected(QUrl(QStringLiteral("https://mirror.gorrin.example/version.json")));
+                r.arrive("{}"), r.end();
+            },
+            "received 2 bytes, redirected");
+        add(
+            "a redirect to http",
+            [](ScriptedReply& r) { emit r.redirected(QUrl(QStringLiteral("http://gorrin.example/version.json"))); },
+            "The version file was redirected to an address that isn't https., aborted");
+        add(
+            "the stall timeout",
+            [](ScriptedReply& r) {
+                r.end(QNetworkReply::OperationCanceledError, QStringLiteral("Operation canceled"));
+            },
+            "The server took too long to answer.");
+        add(
+            "a server that never answers", [](ScriptedReply&) {}, "The server took too long to answer., aborted");
         // Bytes keep coming, so only the deadline can end it.
-        add("a server that trickles", [](ScriptedReply& r) {
-            auto* drip = new QTimer(&r);
-            QObject::connect(drip, &QTimer::timeout, &r, [&r] { r.arrive(" "); });
-            drip->start(5);
-        }, "The server took too long to answer., aborted");
+        add(
+            "a server that trickles",
+            [](ScriptedReply& r) {
+                auto* drip = new QTimer(&r);
+                QObject::connect(drip, &QTimer::timeout, &r, [&r] { r.arrive(" "); });
+                drip->start(5);
+            },
+            "The server took too long to answer., aborted");
         add("an http address", {}, "The version file's address isn't an https address.",
             QUrl(QStringLiteral("http://gorrin.example/version.json")));
         add("an address without a host", {}, "The version file's address isn't an https address.",
@@ -182,7 +206,7 @@ private slots:
         QFETCH(Script, script);
         QFETCH(QString, expected);
         ScriptedNetwork network;
-        NetworkUpdateFetcher fetcher(&network, {std::chrono::seconds(30), std::chrono::milliseconds(100), cap});
+        NetworkUpdateFetcher fetcher(&network, { std::chrono::seconds(30), std::chrono::milliseconds(100), cap });
         const QString got = fetchOnce(fetcher, url, [&] {
             QCOMPARE(bool(network.last), bool(script));
             if (script)
@@ -216,7 +240,7 @@ private slots:
                     socket->write(answer), socket->disconnectFromHost();
             });
         });
-        NetworkUpdateFetcher fetcher(nullptr, {std::chrono::milliseconds(200), std::chrono::seconds(20), cap});
+        NetworkUpdateFetcher fetcher(nullptr, { std::chrono::milliseconds(200), std::chrono::seconds(20), cap });
         QUrl url(QStringLiteral("https://localhost/version.json"));
         url.setPort(server.serverPort());
         const QString got = fetchOnce(fetcher, url);

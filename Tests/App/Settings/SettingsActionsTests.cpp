@@ -107,12 +107,13 @@ private slots:
         const auto file = [](const char* json) { return Outcome::received(QByteArray(json)); };
         const QString link = "link: Open the download page";
         QTest::newRow("newer, with notes")
-            << file("{\"version\":\"0.2\",\"url\":\"https:\\/\\/gorrin.example\\/get\",\"notes\":\"Faster <b>scans</b>.\"}")
+            << file(
+                   "{\"version\":\"0.2\",\"url\":\"https:\\/\\/gorrin.example\\/get\",\"notes\":\"Faster <b>scans</b>.\"}")
             << "symbol: arrow.up.circle.fill/accent\naccent: Gorrin 0.2 is out.\ncaption/secondary: Faster <b>scans</b>.\n"
-                   + link;
-        QTest::newRow("newer, no notes")
-            << file("{\"version\":\"1\",\"url\":\"https:\\/\\/gorrin.example\\/get\",\"notes\":null}")
-            << "symbol: arrow.up.circle.fill/accent\naccent: Gorrin 1 is out.\n" + link;
+                + link;
+        QTest::newRow("newer, no notes") << file(
+            "{\"version\":\"1\",\"url\":\"https:\\/\\/gorrin.example\\/get\",\"notes\":null}")
+                                         << "symbol: arrow.up.circle.fill/accent\naccent: Gorrin 1 is out.\n" + link;
         QTest::newRow("up to date") << file("{\"version\":\"0.1.0\",\"url\":\"https:\\/\\/gorrin.example\\/get\"}")
                                     << "symbol: checkmark.circle/secondary\nsecondary: You're up to date.";
         QTest::newRow("download failed") << Outcome::failed("Host gorrin.example not found")
@@ -136,21 +137,21 @@ private slots:
         QCOMPARE(resultLines(pane), QStringList());
 
         button(pane, "Check Now")->click();
-        QCOMPARE(f.updates.requested, QList<QUrl> {QUrl("https://gorrin.example/version.json")});
+        QCOMPARE(f.updates.requested, QList<QUrl> { QUrl("https://gorrin.example/version.json") });
         QVERIFY(seen(pane).contains("button: Check Now (disabled)"));
         QVERIFY(seen(pane).contains("busy"));
         QCOMPARE(f.updates.answer(outcome), 1);
         QCOMPARE(resultLines(pane).join('\n'), shown);
         if (QPushButton* open = button(pane, "Open the download page")) {
             open->click();
-            QCOMPARE(f.urls.opened, QList<QUrl> {QUrl("https://gorrin.example/get")});
+            QCOMPARE(f.urls.opened, QList<QUrl> { QUrl("https://gorrin.example/get") });
         }
 
         button(pane, "Check Now")->click();
         QVERIFY(!button(pane, "Check Now")->isEnabled());
         QCOMPARE(resultLines(pane).join('\n'), shown);
         QCOMPARE(f.updates.answer(Outcome::failed("Timed out")), 1);
-        QCOMPARE(resultLines(pane).mid(1), QStringList {"caption/orange: Couldn't check: Timed out"});
+        QCOMPARE(resultLines(pane).mid(1), QStringList { "caption/orange: Couldn't check: Timed out" });
         QVERIFY(!seen(pane).contains("busy"));
         QCOMPARE(writes.count(), 0);
     }
@@ -174,13 +175,24 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("under the home folder") << "Documents/Taxes" << "<home>/Documents/Taxes" << "~/Documents/Taxes";
-        QTest::newRow("blanks and tabs at the ends") << " \t~/Music \t" << "~/Music" << "~/Music";
-        QTest::newRow("the same text twice") << "~/Music|~/Music" << "~/Music" << "~/Music";
-        QTest::newRow("one place, two spellings") << "~/Music|<home>/Music" << "~/Music|<home>/Music" << "~/Music|~/Music";
-        QTest::newRow("outside the home folder") << "/Volumes/Backup/Photos" << "/Volumes/Backup/Photos"
+        QTest::newRow("under the home folder") << "Documents/Taxes"
+                                               << "<home>/Documents/Taxes"
+                                               << "~/Documents/Taxes";
+        QTest::newRow("blanks and tabs at the ends") << " \t~/Music \t"
+                                                     << "~/Music"
+                                                     << "~/Music";
+        QTest::newRow("the same text twice") << "~/Music|~/Music"
+                                             << "~/Music"
+                                             << "~/Music";
+        QTest::newRow("one place, two spellings") << "~/Music|<home>/Music"
+                                                  << "~/Music|<home>/Music"
+                                                  << "~/Music|~/Music";
+        QTest::newRow("outside the home folder") << "/Volumes/Backup/Photos"
+                                                 << "/Volumes/Backup/Photos"
                                                  << "/Volumes/Backup/Photos";
-        QTest::newRow("a file URL typed stays as typed") << "file:///tmp/x" << "<home>/file:///tmp/x" << "~/file:///tmp/x";
+        QTest::newRow("a file URL typed stays as typed") << "file:///tmp/x"
+                                                         << "<home>/file:///tmp/x"
+                                                         << "~/file:///tmp/x";
     }
 
     // "Add" stores the trimmed text through the model and empties the field, also for a duplicate.
@@ -222,7 +234,7 @@ private slots:
         QVERIFY(!button(pane, "Add")->isEnabled());
 
         button(pane, "Remove")->click();
-        QCOMPARE(storedPaths(model, home), QStringList {"<home>/Music"});
+        QCOMPARE(storedPaths(model, home), QStringList { "<home>/Music" });
         QVERIFY(AppTesting::waitUntil([&] { return seen(pane).count("link: Remove") == 1; }));
         button(pane, "Remove")->click();
         QVERIFY(AppTesting::waitUntil([&] { return !seen(pane).contains("header: Protected by you"); }));
@@ -239,20 +251,21 @@ private slots:
         auto* field = pane.findChild<QLineEdit*>();
 
         QMimeData file;
-        file.setUrls({QUrl::fromLocalFile("/home/me/My Taxes/Ümlaut 100%.pdf")});
+        file.setUrls({ QUrl::fromLocalFile("/home/me/My Taxes/Ümlaut 100%.pdf") });
         file.setText("file:///home/me/My%20Taxes/%C3%9Cmlaut%20100%25.pdf");
         dropOn(field, file);
         QCOMPARE(field->text(), QString("/home/me/My Taxes/Ümlaut 100%.pdf"));
 
         QMimeData web;
-        web.setUrls({QUrl("https://example.org/a")});
+        web.setUrls({ QUrl("https://example.org/a") });
         dropOn(field, web);
         QMimeData two;
-        two.setUrls({QUrl::fromLocalFile("/a"), QUrl::fromLocalFile("/b")});
+        two.setUrls({ QUrl::fromLocalFile("/a"), QUrl::fromLocalFile("/b") });
         dropOn(field, two);
         QCOMPARE(field->text(), QString("/home/me/My Taxes/Ümlaut 100%.pdf"));
         button(pane, "Add")->click();
-        QCOMPARE(storedPaths(f.services().model, QString::fromStdString(f.machine().home())), QStringList {"/home/me/My Taxes/Ümlaut 100%.pdf"});
+        QCOMPARE(storedPaths(f.services().model, QString::fromStdString(f.machine().home())),
+                 QStringList { "/home/me/My Taxes/Ümlaut 100%.pdf" });
 
         std::optional<QString> answer = "/Volumes/Backup/Keep";
         pane.setChooser([&answer](QWidget*) { return answer; });
@@ -272,7 +285,7 @@ private slots:
         QFile notes(dir.filePath("notes.txt"));
         QVERIFY(notes.open(QIODevice::WriteOnly));
         notes.close();
-        for (const QString name : {"Taxes", "notes.txt"}) {
+        for (const QString name : { "Taxes", "notes.txt" }) {
             QTimer::singleShot(0, [&] {
                 auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
                 QVERIFY(dialog);
@@ -289,11 +302,13 @@ private slots:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QStringList>("revealed");
-        QTest::newRow("in the app's folder") << "/Applications/X.app/Contents/Resources"
-                                              << "/Applications/X.app/Contents/Resources/engine/bin/quandril"
-                                              << QStringList {"/Applications/X.app/Contents/Resources/engine/bin/quandril"};
+        QTest::newRow("in the app's folder")
+            << "/Applications/X.app/Contents/Resources"
+            << "/Applications/X.app/Contents/Resources/engine/bin/quandril"
+            << QStringList { "/Applications/X.app/Contents/Resources/engine/bin/quandril" };
         // The placeholder is no path: nothing is handed to the file manager.
-        QTest::newRow("no folder") << "" << "not found" << QStringList();
+        QTest::newRow("no folder") << ""
+                                   << "not found" << QStringList();
     }
 
     void advancedRevealsItsFiles()
@@ -304,24 +319,26 @@ private slots:
         ServicesFixture f;
         AskedReveal reveal;
         AppServices& s = f.services();
-        AppServices services {s.model, s.preferences, s.urls, reveal, s.apps, s.notifier, s.loginItem, s.updates};
+        AppServices services { s.model, s.preferences, s.urls, reveal, s.apps, s.notifier, s.loginItem, s.updates };
         AdvancedSettings pane(services, folder);
         showAndSettle(pane, f);
-        QCOMPARE(transcript(&pane).join('\n'),
-                 "header: The command-line tool\n" + shown + "\nlink: Reveal in Finder"
-                     + (folder.isEmpty() ? " (disabled)" : "")
-                     + "\ncaption/secondary: Everything the app can do, `quandril` can do from a terminal — scan, plan, "
-                       "clean, undo — with --json for scripting.\n"
-                       "header: History\nlink: Reveal logs\n"
-                       "header: Reset\nbutton: Reset all settings…\ncaption/secondary: Goals, the never-touch "
-                       "additions, autopilot, notifications — everything in Settings goes back to its defaults. "
-                       "History stays as it is.");
+        QCOMPARE(
+            transcript(&pane).join('\n'),
+            "header: The command-line tool\n" + shown + "\nlink: Reveal in Finder"
+                + (folder.isEmpty() ? " (disabled)" : "")
+                + "\ncaption/secondary: Everything the app can do, `quandril` can do from a terminal — scan, plan, "
+                  "clean, undo — with --json for scripting.\n"
+                  "header: History\nlink: Reveal logs\n"
+                  "header: Reset\nbutton: Reset all settings…\ncaption/secondary: Goals, the never-touch "
+                  "additions, autopilot, notifications — everything in Settings goes back to its defaults. "
+                  "History stays as it is.");
         button(pane, "Reveal in Finder")->click();
         QCOMPARE(reveal.asked, revealed);
         reveal.asked.clear();
         button(pane, "Reveal logs")->click();
         QCOMPARE(reveal.asked,
-                 QStringList {QString::fromStdString(f.machine().home()) + "/Library/Application Support/Quandril/history.jsonl"});
+                 QStringList { QString::fromStdString(f.machine().home())
+                               + "/Library/Application Support/Quandril/history.jsonl" });
     }
 
     // Return, Escape and Cancel change nothing: Cancel is the default button. Only a click on Reset
@@ -335,9 +352,10 @@ private slots:
         Preferences& preferences = services.preferences;
         Model& model = services.model;
         const std::vector<std::pair<QString, QVariant>> settings {
-            {QString(Keys::notificationsEnabled), false}, {QString(Keys::settingsPane), "advanced"},
-            {QString(Keys::gaugeStyle), "percent"},       {QString(Keys::autopilotEnabled), true},
-            {QString(Keys::autoCheckForUpdates), true},   {Keys::goal(f.machine().root()), QString()}};
+            { QString(Keys::notificationsEnabled), false }, { QString(Keys::settingsPane), "advanced" },
+            { QString(Keys::gaugeStyle), "percent" },       { QString(Keys::autopilotEnabled), true },
+            { QString(Keys::autoCheckForUpdates), true },   { Keys::goal(f.machine().root()), QString() }
+        };
         for (const auto& [key, value] : settings)
             QVERIFY(preferences.set(key, value));
         model.addProtectedPath("~/Music");
@@ -353,7 +371,7 @@ private slots:
 
         AdvancedSettings pane(services, {});
         showAndSettle(pane, f);
-        for (const QString answer : {"Return", "Escape", "Cancel", "Reset"}) {
+        for (const QString answer : { "Return", "Escape", "Cancel", "Reset" }) {
             button(pane, "Reset all settings…")->click();
             QMessageBox* box = pane.confirmation();
             QVERIFY(box);
@@ -369,9 +387,10 @@ private slots:
                 if (b->text() == answer)
                     b->click();
             QVERIFY(AppTesting::waitUntil([&] { return !pane.confirmation(); }));
-            QCOMPARE(stored(), answer != "Reset" ? before
-                                                  : "notificationsEnabled=- settingsPane=- gaugeStyle=- autopilotEnabled=- "
-                                                    "autoCheckForUpdates=- goal:<root>=- extraProtected=-");
+            QCOMPARE(stored(),
+                     answer != "Reset" ? before
+                                       : "notificationsEnabled=- settingsPane=- gaugeStyle=- autopilotEnabled=- "
+                                         "autoCheckForUpdates=- goal:<root>=- extraProtected=-");
         }
         QCOMPARE(preferences.boolean(QString(Keys::notificationsEnabled)), std::optional(true));
         QVERIFY(model.extraProtected().empty());

@@ -87,11 +87,11 @@ void prepare(const QString& setup, ServicesFixture& f)
     if (setup == "catalog") {
         f.modelFixture.engine->onCatalog = [] {
             Catalog catalog = AppTesting::smallCatalog();
-            catalog.protected_ = {{"/System", "macOS itself"}, {"~/.ssh", "your SSH keys"}};
+            catalog.protected_ = { { "/System", "macOS itself" }, { "~/.ssh", "your SSH keys" } };
             return std::optional(catalog);
         };
     }
-    const QStringList auths {"not determined", "denied", "authorized", "provisional"}; // by raw value
+    const QStringList auths { "not determined", "denied", "authorized", "provisional" }; // by raw value
     if (auths.contains(setup))
         f.notifier.auth = NotificationAuth(auths.indexOf(setup));
     if (setup == "catalog" || setup == "no catalog") {
@@ -147,83 +147,123 @@ private slots:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("shown");
 
-        const QString general = " Launch Gorrin at login\nheader: Menu bar gauge\nShows\n(*) A bar, filling as space is "
-                                "used\n( ) A percentage\n( ) Just the icon (plain until space is short)\nheader: Free "
-                                "space\nCount it as\npicker: [Finder's number (counts space macOS can reclaim)] | df's "
-                                "strict number (only what's truly empty)\nUnits\npicker: ";
-        QTest::newRow("general") << "general" << ""
-            << "[ ]" + general + "[Decimal (GB, as Finder shows them)] | Binary (GiB, 1024-based)";
+        const QString general
+            = " Launch Gorrin at login\nheader: Menu bar gauge\nShows\n(*) A bar, filling as space is "
+              "used\n( ) A percentage\n( ) Just the icon (plain until space is short)\nheader: Free "
+              "space\nCount it as\npicker: [Finder's number (counts space macOS can reclaim)] | df's "
+              "strict number (only what's truly empty)\nUnits\npicker: ";
+        QTest::newRow("general") << "general"
+                                 << ""
+                                 << "[ ]" + general + "[Decimal (GB, as Finder shows them)] | Binary (GiB, 1024-based)";
         // Unknown texts (a different case, another type) show the default option.
-        QTest::newRow("general, stored oddities") << "general" << "stored oddities"
+        QTest::newRow("general, stored oddities")
+            << "general"
+            << "stored oddities"
             << "[x]" + general + "Decimal (GB, as Finder shows them) | [Binary (GiB, 1024-based)]";
 
-        QTest::newRow("goals, externals with a goal") << "goals" << "externals, goals"
+        QTest::newRow("goals, externals with a goal")
+            << "goals"
+            << "externals, goals"
             << "header: Macintosh HD (this Mac)\ngoal control: <root>\ncaption/secondary: Defaults to 50 GB free.\n"
                "header: Backup\ngoal control: <root>/Volumes/Backup\nheader: Backup\ngoal control: <root>/Volumes/Backup 1";
-        QTest::newRow("goals, no drives") << "goals" << "no drives" << "secondary: No drives found yet.";
+        QTest::newRow("goals, no drives") << "goals"
+                                          << "no drives"
+                                          << "secondary: No drives found yet.";
 
         const QString autopilotNote = "caption/secondary: Only the \"rebuilds itself\" tier — developer caches, dead "
                                       "simulators and the like, from apps that aren't open. Everything else always "
                                       "waits for your click.";
-        const QString checksNote = "caption/secondary: Also right after a drive mounts or the Mac wakes. After a run, it "
-                                   "waits 6 hours before trying again, and a weekly note says what grew.";
-        QTest::newRow("autopilot") << "autopilot" << "" << "[ ] Clean up on its own\n" + autopilotNote
-            + "\nheader: Checks\nCheck every\npicker: 5 minutes | [10 minutes] | 15 minutes | 30 minutes (disabled)\n"
-            + checksNote;
-        QTest::newRow("autopilot, odd interval") << "autopilot" << "on, every 7 minutes"
-            << "[x] Clean up on its own\n" + autopilotNote
-            + "\nheader: Checks\nCheck every\npicker: 5 minutes | 10 minutes | 15 minutes | 30 minutes\n" + checksNote;
+        const QString checksNote
+            = "caption/secondary: Also right after a drive mounts or the Mac wakes. After a run, it "
+              "waits 6 hours before trying again, and a weekly note says what grew.";
+        QTest::newRow("autopilot") << "autopilot"
+                                   << ""
+                                   << "[ ] Clean up on its own\n" + autopilotNote
+                + "\nheader: Checks\nCheck every\npicker: 5 minutes | [10 minutes] | 15 minutes | 30 minutes (disabled)\n"
+                + checksNote;
+        QTest::newRow("autopilot, odd interval") << "autopilot"
+                                                 << "on, every 7 minutes"
+                                                 << "[x] Clean up on its own\n" + autopilotNote
+                + "\nheader: Checks\nCheck every\npicker: 5 minutes | 10 minutes | 15 minutes | 30 minutes\n"
+                + checksNote;
 
         const QString toggle = "[x] Let Gorrin notify me\n";
         const QString notifyNote = "caption/secondary: Used for autopilot's results, a low-space warning, and the "
                                    "weekly \"what grew\" note. Nothing else.";
-        QTest::newRow("notifications, denied") << "notifications" << "denied" << toggle
-            + "symbol: bell.slash/orange\ncaption/orange: macOS notifications are off for Gorrin. Turn them on in "
-              "System Settings → Notifications.\n" + notifyNote;
-        QTest::newRow("notifications, authorized") << "notifications" << "authorized" << toggle
-            + "symbol: bell.badge/secondary\ncaption/secondary: macOS notifications are allowed.\n" + notifyNote;
-        QTest::newRow("notifications, provisional") << "notifications" << "provisional" << toggle
-            + "symbol: bell/secondary\ncaption/secondary: Delivered quietly to Notification Center. For banners, "
-              "choose Allow in System Settings → Notifications.\n" + notifyNote;
-        QTest::newRow("notifications, not determined") << "notifications" << "not determined" << toggle + notifyNote;
+        QTest::newRow("notifications, denied") << "notifications"
+                                               << "denied"
+                                               << toggle
+                + "symbol: bell.slash/orange\ncaption/orange: macOS notifications are off for Gorrin. Turn them on in "
+                  "System Settings → Notifications.\n"
+                + notifyNote;
+        QTest::newRow("notifications, authorized") << "notifications"
+                                                   << "authorized"
+                                                   << toggle
+                + "symbol: bell.badge/secondary\ncaption/secondary: macOS notifications are allowed.\n" + notifyNote;
+        QTest::newRow("notifications, provisional") << "notifications"
+                                                    << "provisional"
+                                                    << toggle
+                + "symbol: bell/secondary\ncaption/secondary: Delivered quietly to Notification Center. For banners, "
+                  "choose Allow in System Settings → Notifications.\n"
+                + notifyNote;
+        QTest::newRow("notifications, not determined") << "notifications"
+                                                       << "not determined" << toggle + notifyNote;
 
         const QString watchNote = "caption/secondary: The Mac is always watched. Unticking a drive just leaves it out "
                                   "of the gauge and autopilot; scanning it by hand still works.";
         const QString moveNote = "caption/secondary: Pre-fills the drive picker when you free up space or move "
                                  "something; you can always change it there.";
-        QTest::newRow("drives, nothing chosen") << "drives" << "externals"
+        QTest::newRow("drives, nothing chosen")
+            << "drives"
+            << "externals"
             << "header: Watch\n[x] Macintosh HD (this Mac) (disabled)\n[x] Backup\n[x] Backup\n" + watchNote
-            + "\nheader: Moving your files\nMove to, by default\npicker: [Ask each time] | Backup | Backup\n" + moveNote;
+                + "\nheader: Moving your files\nMove to, by default\npicker: [Ask each time] | Backup | Backup\n"
+                + moveNote;
         // A path with a blank before it matches no drive; a drive not mounted names no entry.
-        QTest::newRow("drives, choices made") << "drives" << "externals, choices made"
+        QTest::newRow("drives, choices made")
+            << "drives"
+            << "externals, choices made"
             << "header: Watch\n[x] Macintosh HD (this Mac) (disabled)\n[ ] Backup\n[x] Backup\n" + watchNote
-            + "\nheader: Moving your files\nMove to, by default\npicker: Ask each time | Backup | Backup\n" + moveNote;
+                + "\nheader: Moving your files\nMove to, by default\npicker: Ask each time | Backup | Backup\n"
+                + moveNote;
 
-        const QString addRow = "header: Add a protected path\nfield: e.g. ~/Documents/Taxes or a path you drag in|\n"
-                               "button: Choose…\nbutton: Add (disabled)\ncaption/secondary: Gorrin will never touch it, "
-                               "or anything inside it. You can remove what you add here; the built-in list below can't "
-                               "be changed.\n";
-        const QString byYou = "header: Protected by you\n~/Documents/Taxes\nlink: Remove\n/Volumes/Backup/Photos\nlink: Remove\n";
-        QTest::newRow("never touch") << "rules" << "catalog" << addRow + byYou
-            + "header: Never touched, built in (2)\n/System\nsecondary: macOS itself\n~/.ssh\nsecondary: your SSH keys\n"
-              "header: What the catalog knows (2 places)\nPlace old-caches\n"
-              "caption/secondary: Can be downloaded or installed again\nPlace build-caches\ncaption/secondary: Rebuilds itself";
-        QTest::newRow("never touch, no catalog") << "rules" << "no catalog"
-            << addRow + byYou + "header: Never touched, built in (0)";
+        const QString addRow
+            = "header: Add a protected path\nfield: e.g. ~/Documents/Taxes or a path you drag in|\n"
+              "button: Choose…\nbutton: Add (disabled)\ncaption/secondary: Gorrin will never touch it, "
+              "or anything inside it. You can remove what you add here; the built-in list below can't "
+              "be changed.\n";
+        const QString byYou
+            = "header: Protected by you\n~/Documents/Taxes\nlink: Remove\n/Volumes/Backup/Photos\nlink: Remove\n";
+        QTest::newRow("never touch") << "rules"
+                                     << "catalog"
+                                     << addRow + byYou
+                + "header: Never touched, built in (2)\n/System\nsecondary: macOS itself\n~/.ssh\nsecondary: your SSH keys\n"
+                  "header: What the catalog knows (2 places)\nPlace old-caches\n"
+                  "caption/secondary: Can be downloaded or installed again\nPlace build-caches\ncaption/secondary: Rebuilds itself";
+        QTest::newRow("never touch, no catalog")
+            << "rules"
+            << "no catalog" << addRow + byYou + "header: Never touched, built in (0)";
 
-        const QString cloud = "\ncaption/secondary: Off by default. On, Gorrin reads iCloud's own list of files — names, "
-                              "sizes, whether each is only in the cloud — without downloading anything to look. Nothing "
-                              "leaves iCloud except files you choose, and each is checked and parked on a drive before "
-                              "it's removed. See the iCloud tab for the rest.";
-        QTest::newRow("icloud") << "icloud" << "" << "[ ] Let Gorrin look into iCloud" + cloud;
+        const QString cloud
+            = "\ncaption/secondary: Off by default. On, Gorrin reads iCloud's own list of files — names, "
+              "sizes, whether each is only in the cloud — without downloading anything to look. Nothing "
+              "leaves iCloud except files you choose, and each is checked and parked on a drive before "
+              "it's removed. See the iCloud tab for the rest.";
+        QTest::newRow("icloud") << "icloud"
+                                << ""
+                                << "[ ] Let Gorrin look into iCloud" + cloud;
 
-        QTest::newRow("privacy") << "privacy" << ""
+        QTest::newRow("privacy")
+            << "privacy"
+            << ""
             << "symbol: network.slash/primary\nheadline: No network\ncallout: Gorrin reads your drives and acts on them "
                "entirely on this Mac. Nothing it finds, and nothing you do with it, is ever sent anywhere.\n"
                "header: The one exception\n[ ] Check gorrin.example for a newer version\ncaption/secondary: Off by "
                "default. On, it asks once a day at most for a small file naming the latest version — nothing about "
                "you or your Mac is sent with that request. See Settings → Updates.";
-        QTest::newRow("updates") << "updates" << ""
+        QTest::newRow("updates")
+            << "updates"
+            << ""
             << "[ ] Check for updates once a day\ncaption/secondary: Off by default, as part of Gorrin's no-network rule "
                "(Settings → Privacy). Checking only ever reads one small file; it never sends anything about you or "
                "your Mac.\nbutton: Check Now\ncaption/secondary: This version: 0.1.0";
@@ -252,24 +292,50 @@ private slots:
     {
         QTest::addColumn<QString>("pane");
         QTest::addColumn<QString>("setup");
-        QTest::addColumn<QString>("action"); // "click:<text>" or "pick:<label>:<index>"
+        QTest::addColumn<QString>("action");  // "click:<text>" or "pick:<label>:<index>"
         QTest::addColumn<QString>("written"); // key=typed value
 
-        QTest::newRow("gauge style") << "general" << "" << "click:A percentage" << "gaugeStyle=text:percent";
-        QTest::newRow("free space count") << "general" << "" << "pick:Count it as:1" << "freeSpaceSource=text:strict";
-        QTest::newRow("units") << "general" << "" << "pick:Units:1" << "sizeUnits=text:binary";
-        QTest::newRow("autopilot on") << "autopilot" << "" << "click:Clean up on its own" << "autopilotEnabled=bool:true";
-        QTest::newRow("interval") << "autopilot" << "on, every 7 minutes" << "pick:Check every:3"
-            << "autopilotIntervalMinutes=int:30";
-        QTest::newRow("notifications off") << "notifications" << "" << "click:Let Gorrin notify me"
-            << "notificationsEnabled=bool:false";
-        QTest::newRow("move to") << "drives" << "externals" << "pick:Move to, by default:2" << "defaultMoveToDrive=text:Backup";
+        QTest::newRow("gauge style") << "general"
+                                     << ""
+                                     << "click:A percentage"
+                                     << "gaugeStyle=text:percent";
+        QTest::newRow("free space count") << "general"
+                                          << ""
+                                          << "pick:Count it as:1"
+                                          << "freeSpaceSource=text:strict";
+        QTest::newRow("units") << "general"
+                               << ""
+                               << "pick:Units:1"
+                               << "sizeUnits=text:binary";
+        QTest::newRow("autopilot on") << "autopilot"
+                                      << ""
+                                      << "click:Clean up on its own"
+                                      << "autopilotEnabled=bool:true";
+        QTest::newRow("interval") << "autopilot"
+                                  << "on, every 7 minutes"
+                                  << "pick:Check every:3"
+                                  << "autopilotIntervalMinutes=int:30";
+        QTest::newRow("notifications off") << "notifications"
+                                           << ""
+                                           << "click:Let Gorrin notify me"
+                                           << "notificationsEnabled=bool:false";
+        QTest::newRow("move to") << "drives"
+                                 << "externals"
+                                 << "pick:Move to, by default:2"
+                                 << "defaultMoveToDrive=text:Backup";
         // Unticking leaves the startup drive in the stored set, never the empty text.
-        QTest::newRow("untick with nothing stored") << "drives" << "externals" << "click:Backup"
-            << "watchedDrives=text:<root>,<root>/Volumes/Backup 1";
-        QTest::newRow("icloud on") << "icloud" << "" << "click:Let Gorrin look into iCloud" << "icloudEnabled=bool:true";
-        QTest::newRow("daily check, privacy") << "privacy" << "" << "click:Check gorrin.example for a newer version"
-            << "autoCheckForUpdates=bool:true";
+        QTest::newRow("untick with nothing stored") << "drives"
+                                                    << "externals"
+                                                    << "click:Backup"
+                                                    << "watchedDrives=text:<root>,<root>/Volumes/Backup 1";
+        QTest::newRow("icloud on") << "icloud"
+                                   << ""
+                                   << "click:Let Gorrin look into iCloud"
+                                   << "icloudEnabled=bool:true";
+        QTest::newRow("daily check, privacy") << "privacy"
+                                              << ""
+                                              << "click:Check gorrin.example for a newer version"
+                                              << "autoCheckForUpdates=bool:true";
     }
 
     // Setting a control from code writes nothing; the user's click or pick writes exactly its key.
@@ -306,7 +372,7 @@ private slots:
             emit picker->activated(index);
         }
         const QString key = written.section('=', 0, 0);
-        QCOMPARE(keys(writes), QStringList {key});
+        QCOMPARE(keys(writes), QStringList { key });
         QCOMPARE(shownRoot(f, key + "=" + AppTesting::storedValue(services.preferences, key)), written);
         // Switching iCloud on also starts its scan.
         QVERIFY(f.settle());
@@ -326,8 +392,9 @@ private slots:
         QVERIFY(picker->isEnabled());
         QVERIFY(!transcript(view.get()).join('\n').contains("Last check"));
         autopilot.publish("Freed 3 GB automatically (a routine check).");
-        QVERIFY(transcript(view.get()).join('\n').endsWith(
-            "header: Last check\ncallout: Freed 3 GB automatically (a routine check)."));
+        QVERIFY(transcript(view.get())
+                    .join('\n')
+                    .endsWith("header: Last check\ncallout: Freed 3 GB automatically (a routine check)."));
         button<QCheckBox>(*view, "Clean up on its own")->click();
         QVERIFY(!picker->isEnabled());
         QCOMPARE(AppTesting::storedValue(f.services().preferences, QString(Keys::autopilotIntervalMinutes)), "-");
@@ -347,7 +414,7 @@ private slots:
 
         f.notifier.auth = NotificationAuth::denied;
         button<QCheckBox>(*view, "Let Gorrin notify me")->click();
-        QCOMPARE(f.notifier.requests, QList<Notifier::Options> {Notifier::Option::alert | Notifier::Option::sound});
+        QCOMPARE(f.notifier.requests, QList<Notifier::Options> { Notifier::Option::alert | Notifier::Option::sound });
         QVERIFY(AppTesting::waitUntil([&] { return view->authStatus() == NotificationAuth::denied; }));
         QVERIFY(transcript(view.get()).contains("symbol: bell.slash/orange"));
 
@@ -368,7 +435,7 @@ private slots:
         QTemporaryDir root;
         AutostartLoginItem item(root.filePath("autostart"), "/opt/My Apps/gorrin");
         AppServices& s = f.services();
-        AppServices services {s.model, s.preferences, f.urls, f.reveal, f.apps, f.notifier, item, f.updates};
+        AppServices services { s.model, s.preferences, f.urls, f.reveal, f.apps, f.notifier, item, f.updates };
         QSignalSpy writes(&s.preferences, &Preferences::changed);
         const auto click = [&f](GeneralSettings& view) {
             QCheckBox* toggle = button<QCheckBox>(view, "Launch Gorrin at login");
@@ -391,11 +458,12 @@ private slots:
         f.loginItem.failure = "Permission denied.";
         GeneralSettings failing(s);
         showAndSettle(failing, f);
-        QCOMPARE(click(failing), "[x] Launch Gorrin at login\ncaption/orange: Couldn't change that: Permission denied.");
-        QCOMPARE(f.loginItem.changes, QList<bool> {false});
+        QCOMPARE(click(failing),
+                 "[x] Launch Gorrin at login\ncaption/orange: Couldn't change that: Permission denied.");
+        QCOMPARE(f.loginItem.changes, QList<bool> { false });
         f.loginItem.failure.reset();
         QCOMPARE(click(failing), "[ ] Launch Gorrin at login\nheader: Menu bar gauge");
-        QCOMPARE(f.loginItem.changes, QList<bool>({false, false}));
+        QCOMPARE(f.loginItem.changes, QList<bool>({ false, false }));
         QCOMPARE(keys(writes), QStringList());
     }
 
@@ -404,12 +472,24 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("change"); // "+path" ticks, "-path" unticks
         QTest::addColumn<QString>("written");
-        QTest::newRow("first untick") << "" << "-/Volumes/A" << "/,/Volumes/B";
-        QTest::newRow("last external, startup not stored") << "/Volumes/A" << "-/Volumes/A" << "/";
-        QTest::newRow("tick keeps what is not mounted") << "/Volumes/Gone" << "+/Volumes/A" << "/,/Volumes/Gone,/Volumes/A";
-        QTest::newRow("empty texts and repeats drop") << ",/,,/Volumes/A,/Volumes/A," << "-/Volumes/B" << "/,/Volumes/A";
-        QTest::newRow("a blank before a path stays") << " /Volumes/A" << "+/Volumes/A" << "/, /Volumes/A,/Volumes/A";
-        QTest::newRow("ticking twice adds once") << "/,/Volumes/A" << "+/Volumes/A" << "/,/Volumes/A";
+        QTest::newRow("first untick") << ""
+                                      << "-/Volumes/A"
+                                      << "/,/Volumes/B";
+        QTest::newRow("last external, startup not stored") << "/Volumes/A"
+                                                           << "-/Volumes/A"
+                                                           << "/";
+        QTest::newRow("tick keeps what is not mounted") << "/Volumes/Gone"
+                                                        << "+/Volumes/A"
+                                                        << "/,/Volumes/Gone,/Volumes/A";
+        QTest::newRow("empty texts and repeats drop") << ",/,,/Volumes/A,/Volumes/A,"
+                                                      << "-/Volumes/B"
+                                                      << "/,/Volumes/A";
+        QTest::newRow("a blank before a path stays") << " /Volumes/A"
+                                                     << "+/Volumes/A"
+                                                     << "/, /Volumes/A,/Volumes/A";
+        QTest::newRow("ticking twice adds once") << "/,/Volumes/A"
+                                                 << "+/Volumes/A"
+                                                 << "/,/Volumes/A";
     }
 
     void watchedDrivesKeepTheStartupDrive()
@@ -417,9 +497,9 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(QString, change);
         QFETCH(QString, written);
-        const std::vector<DriveInfo> drives {{"Mac", "/", true, 100, 10, 10},
-                                             {"A", "/Volumes/A", false, 100, 10, 10},
-                                             {"B", "/Volumes/B", false, 100, 10, 10}};
+        const std::vector<DriveInfo> drives { { "Mac", "/", true, 100, 10, 10 },
+                                              { "A", "/Volumes/A", false, 100, 10, 10 },
+                                              { "B", "/Volumes/B", false, 100, 10, 10 } };
         QCOMPARE(DrivesSettings::toggled(stored, drives, change.mid(1), change[0] == '+'), written);
     }
 
@@ -428,7 +508,7 @@ private slots:
     void goalRowsFollowTheDrives()
     {
         ServicesFixture f;
-        std::vector<DriveInfo> drives {{"Macintosh HD", "/", true, 500 * GB, 100 * GB, 100 * GB}};
+        std::vector<DriveInfo> drives { { "Macintosh HD", "/", true, 500 * GB, 100 * GB, 100 * GB } };
         f.modelFixture.engine->onStatus = [&drives](const Mac&) {
             ScanReport status;
             status.drives = drives;
@@ -446,10 +526,10 @@ private slots:
         QVERIFY(control);
         QCOMPARE(transcript(&view).size(), 3);
 
-        drives.push_back({"Stick", "/media/stick", false, 32 * GB, 30 * GB, 30 * GB});
+        drives.push_back({ "Stick", "/media/stick", false, 32 * GB, 30 * GB, 30 * GB });
         model.refreshStatus();
         QVERIFY(AppTesting::waitUntil([&] { return transcript(&view).size() == 5; }));
-        QCOMPARE(transcript(&view).mid(3), QStringList({"header: Stick", "goal control: /media/stick"}));
+        QCOMPARE(transcript(&view).mid(3), QStringList({ "header: Stick", "goal control: /media/stick" }));
     }
 };
 

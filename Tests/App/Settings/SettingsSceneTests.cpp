@@ -35,7 +35,8 @@ QString listed(const QListWidget& list)
             continue;
         }
         const auto pane = settingsPaneFromRaw(item->data(Qt::UserRole).toString());
-        rows << (item->isSelected() ? "*" : "") + item->text() + ":" + symbol(*pane) + ":" + tileColor(*pane) + ":" + rawValue(*pane);
+        rows << (item->isSelected() ? "*" : "") + item->text() + ":" + symbol(*pane) + ":" + tileColor(*pane) + ":"
+                + rawValue(*pane);
     }
     groups << rows.join(' ');
     return groups.join('\n');
@@ -51,9 +52,14 @@ private slots:
     {
         QTest::addColumn<QString>("stored"); // "-": nothing stored
         QTest::addColumn<QString>("shown");
-        for (const auto& [stored, shown] : QList<std::pair<const char*, const char*>>{
-                 {"-", "General"}, {"rules", "Never Touch"}, {"icloud", "iCloud"}, {"advanced", "Advanced"},
-                 {"iCloud", "General"}, {"General", "General"}, {"updates ", "General"}, {"", "General"}})
+        for (const auto& [stored, shown] : QList<std::pair<const char*, const char*>> { { "-", "General" },
+                                                                                        { "rules", "Never Touch" },
+                                                                                        { "icloud", "iCloud" },
+                                                                                        { "advanced", "Advanced" },
+                                                                                        { "iCloud", "General" },
+                                                                                        { "General", "General" },
+                                                                                        { "updates ", "General" },
+                                                                                        { "", "General" } })
             QTest::addRow("\"%s\"", stored) << stored << shown;
     }
 
@@ -71,9 +77,9 @@ private slots:
         SettingsScene scene(services);
         scene.show();
         QVERIFY(f.settle());
-        QCOMPARE(QStringList({title(scene.shownPane()), scene.paneList()->currentItem()->text(),
-                              scene.findChild<QLabel*>("paneTitle")->text()}),
-                 QStringList({shown, shown, shown}));
+        QCOMPARE(QStringList({ title(scene.shownPane()), scene.paneList()->currentItem()->text(),
+                               scene.findChild<QLabel*>("paneTitle")->text() }),
+                 QStringList({ shown, shown, shown }));
         QCOMPARE(writes.count(), 0);
         // Never stored, it reads as its default: an empty text.
         QCOMPARE(services.preferences.stringValue(paneKey), stored == "-" ? QString() : stored);
@@ -84,12 +90,13 @@ private slots:
         AppTesting::ServicesFixture f;
         SettingsScene scene(f.services());
         scene.show();
-        QCOMPARE(listed(*scene.paneList()),
-                 "*General:gearshape:gray:general Goals:scope:blue:goals Autopilot:wand.and.stars:purple:autopilot "
-                 "Notifications:bell.badge:red:notifications\n"
-                 "Drives:externaldrive:blue:drives Never Touch:shield.lefthalf.filled:green:rules iCloud:icloud:cyan:icloud\n"
-                 "Privacy:hand.raised:green:privacy Updates:arrow.triangle.2.circlepath:teal:updates\n"
-                 "Advanced:terminal:gray:advanced");
+        QCOMPARE(
+            listed(*scene.paneList()),
+            "*General:gearshape:gray:general Goals:scope:blue:goals Autopilot:wand.and.stars:purple:autopilot "
+            "Notifications:bell.badge:red:notifications\n"
+            "Drives:externaldrive:blue:drives Never Touch:shield.lefthalf.filled:green:rules iCloud:icloud:cyan:icloud\n"
+            "Privacy:hand.raised:green:privacy Updates:arrow.triangle.2.circlepath:teal:updates\n"
+            "Advanced:terminal:gray:advanced");
         QCOMPARE(scene.size(), QSize(720, 540));
         QCOMPARE(scene.paneList()->width(), 190);
     }
@@ -136,7 +143,7 @@ private slots:
     {
         QTest::addColumn<int>("points");
         QTest::addColumn<QString>("pane");
-        for (const int points : {9, 11, 13})
+        for (const int points : { 9, 11, 13 })
             for (const SettingsPane pane : allSettingsPanes)
                 QTest::addRow("%s, %d pt", qPrintable(rawValue(pane)), points) << points << rawValue(pane);
     }
@@ -153,7 +160,7 @@ private slots:
         f.machine().drive("Backup", "/Volumes/Backup", 2'000'000'000'000, 1'200'000'000'000);
         f.modelFixture.engine->onCatalog = [] {
             Catalog catalog = AppTesting::smallCatalog();
-            catalog.protected_ = {{"/System", "macOS itself"}, {"~/.ssh", "your SSH keys"}};
+            catalog.protected_ = { { "/System", "macOS itself" }, { "~/.ssh", "your SSH keys" } };
             return std::optional(catalog);
         };
         AppServices& services = f.services();

@@ -81,7 +81,8 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("current");
         QTest::addColumn<QString>("expected");
-        const auto add = [](const char* name, const QByteArray& body, const char* expected, const char* current = "1.0") {
+        const auto add = [](const char* name, const QByteArray& body, const char* expected,
+                            const char* current = "1.0") {
             QTest::newRow(name) << body << QString::fromUtf8(current) << QString::fromUtf8(expected);
         };
         add("newer with notes", json("{'version': '1.4.2', 'url': 'https://gorrin.example/get', 'notes': 'Faster.'}"),
@@ -94,7 +95,8 @@ private slots:
             "{\"version\": \"2.0 <i>b</i>\", \"url\": \"https://gorrin.example/get\", \"notes\": \"<a href='file:///'>x</a>\"}",
             "newer 2.0 <i>b</i> at https://gorrin.example/get: <a href='file:///'>x</a>");
         add("not newer", file("1.0.0", "https://gorrin.example/get"), "up to date");
-        add("upper-case scheme and host", file("2.0", "HTTPS://Gorrin.EXAMPLE/Get"), "newer 2.0 at https://gorrin.example/Get");
+        add("upper-case scheme and host", file("2.0", "HTTPS://Gorrin.EXAMPLE/Get"),
+            "newer 2.0 at https://gorrin.example/Get");
 
         add("a number for version", json("{'version': 2, 'url': 'https://gorrin.example/get'}"),
             "Couldn't check: \"version\" in the version file isn't text.");
@@ -116,10 +118,11 @@ private slots:
         add("past 64 KiB", atCap + ' ', "Couldn't check: The version file is larger than 64 KiB.");
 
         // The link is judged before the versions, so a bad one fails even when nothing is newer.
-        for (const char* link : {"", "file:///etc/passwd", "javascript:alert(1)", "http://gorrin.example/get",
-                 "gorrin-update://install", "https:///get", "https:gorrin.example", "//gorrin.example/get",
-                 " https://gorrin.example/get", "https://gorrin example/get"}) {
-            for (const char* current : {"1.0", "9.9"})
+        for (const char* link :
+             { "", "file:///etc/passwd", "javascript:alert(1)", "http://gorrin.example/get", "gorrin-update://install",
+               "https:///get", "https:gorrin.example", "//gorrin.example/get", " https://gorrin.example/get",
+               "https://gorrin example/get" }) {
+            for (const char* current : { "1.0", "9.9" })
                 QTest::addRow("link \"%s\" against %s", link, current)
                     << file("2.0", link) << QString::fromUtf8(current)
                     << QStringLiteral("The version file didn't have a usable link.");
@@ -138,15 +141,17 @@ private slots:
         Quandril::AppTesting::FakeUpdateFetcher fetcher;
         QObject context;
         QStringList got;
-        for (const auto& outcome : {UpdateFetcher::Outcome::received(file("99.0", "https://gorrin.example/get")),
-                 UpdateFetcher::Outcome::failed(QStringLiteral("Host gorrin.example not found"))}) {
+        for (const auto& outcome :
+             { UpdateFetcher::Outcome::received(file("99.0", "https://gorrin.example/get")),
+               UpdateFetcher::Outcome::failed(QStringLiteral("Host gorrin.example not found")) }) {
             Quandril::App::UpdateCheck::run(Quandril::App::AppInfo::version(), fetcher, &context,
-                [&](const Result& r) { got << describe(r); });
+                                            [&](const Result& r) { got << describe(r); });
             QVERIFY(fetcher.answer(outcome) == 1);
         }
         QCOMPARE(fetcher.requested, QList<QUrl>(2, Quandril::App::AppInfo::updateUrl()));
-        QCOMPARE(got, QStringList({QStringLiteral("newer 99.0 at https://gorrin.example/get"),
-                          QStringLiteral("Couldn't check: Host gorrin.example not found")}));
+        QCOMPARE(got,
+                 QStringList({ QStringLiteral("newer 99.0 at https://gorrin.example/get"),
+                               QStringLiteral("Couldn't check: Host gorrin.example not found") }));
     }
 };
 

@@ -65,7 +65,7 @@ QAction* findAction(const QMenuBar& bar, const QString& text)
 QList<quintptr> sessionSignalHandlers()
 {
     QList<quintptr> out;
-    for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT}) {
+    for (const int signal : { SIGTERM, SIGHUP, SIGINT, SIGQUIT }) {
         struct sigaction action {};
         sigaction(signal, nullptr, &action);
         out << quintptr(action.sa_handler);
@@ -98,7 +98,7 @@ struct DelegateFixture {
 QByteArray versionFile(const char* version, const char* url = "https://gorrin.example/download",
                        const char* notes = nullptr)
 {
-    QJsonObject file {{"version", version}, {"url", url}};
+    QJsonObject file { { "version", version }, { "url", url } };
     if (notes)
         file.insert("notes", notes);
     return QJsonDocument(file).toJson();
@@ -116,7 +116,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("unset") << QByteArray("-") << "showWindow";
         QTest::newRow("1") << QByteArray("1") << "showWindow showSettings";
-        for (const char* other : {"yes", "true", " 1", "0", ""})
+        for (const char* other : { "yes", "true", " 1", "0", "" })
             QTest::newRow(qPrintable(QStringLiteral("'%1'").arg(other))) << QByteArray(other) << "showWindow";
     }
 
@@ -143,7 +143,8 @@ private slots:
         d.delegate->launch();
         QVERIFY(posted.isEmpty());
         QCOMPARE(d.f.notifier.requests,
-                 QList<Notifier::Options>({Notifier::Option::alert | Notifier::Option::sound | Notifier::Option::provisional}));
+                 QList<Notifier::Options>(
+                     { Notifier::Option::alert | Notifier::Option::sound | Notifier::Option::provisional }));
         QCOMPARE(d.preferences().boolean(QString(Keys::notificationsEnabled)), std::optional<bool>(true));
         QVERIFY(!d.preferences().contains(QString(Keys::notificationsEnabled)));
         // "autoCheckForUpdates" was never set: nothing goes to the network.
@@ -154,7 +155,7 @@ private slots:
 
         posted.clear();
         d.delegate->reopen();
-        QCOMPARE(posted, QStringList({"showWindow"}));
+        QCOMPARE(posted, QStringList({ "showWindow" }));
         // A SIGTERM or SIGHUP at logout ends the app as if it had no guard: no handler is installed
         // (the test runner's own stay as they were).
         QCOMPARE(sessionSignalHandlers(), handlers);
@@ -182,34 +183,43 @@ private slots:
         QMainWindow window;
         QWidget settingsWindow;
         AppCommands::install(window, settingsWindow, delegate, d.f.urls, [] {});
-        MenuView menu(d.f.services(), delegate, {[] {}, [] {}});
+        MenuView menu(d.f.services(), delegate, { [] {}, [] {} });
         window.show();
 
         // Pending calls die with this object, whichever way the loop ended.
         QObject context;
         bool ranOn = false;
-        QMetaObject::invokeMethod(&context, [&] {
-            if (request == "posted Quit")
-                QCoreApplication::postEvent(qApp, new QEvent(QEvent::Quit));
-            else if (request == "quit()")
-                QCoreApplication::quit();
-            else if (request == "close")
-                window.close();
-            else if (request == "session") {
-                delegate.sessionEnding();
-                QCoreApplication::postEvent(qApp, new QEvent(QEvent::Quit));
-            } else if (request == "power")
-                menu.quitButton()->click();
-            else
-                findAction(*window.menuBar(), "Quit Gorrin")->trigger();
-            // Runs after everything the request queued.
-            QMetaObject::invokeMethod(&context, [&] {
-                QMetaObject::invokeMethod(&context, [&] {
-                    ranOn = true;
-                    delegate.quit();
-                }, Qt::QueuedConnection);
-            }, Qt::QueuedConnection);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &context,
+            [&] {
+                if (request == "posted Quit")
+                    QCoreApplication::postEvent(qApp, new QEvent(QEvent::Quit));
+                else if (request == "quit()")
+                    QCoreApplication::quit();
+                else if (request == "close")
+                    window.close();
+                else if (request == "session") {
+                    delegate.sessionEnding();
+                    QCoreApplication::postEvent(qApp, new QEvent(QEvent::Quit));
+                } else if (request == "power")
+                    menu.quitButton()->click();
+                else
+                    findAction(*window.menuBar(), "Quit Gorrin")->trigger();
+                // Runs after everything the request queued.
+                QMetaObject::invokeMethod(
+                    &context,
+                    [&] {
+                        QMetaObject::invokeMethod(
+                            &context,
+                            [&] {
+                                ranOn = true;
+                                delegate.quit();
+                            },
+                            Qt::QueuedConnection);
+                    },
+                    Qt::QueuedConnection);
+            },
+            Qt::QueuedConnection);
         QTimer::singleShot(20000, &context, [] { QCoreApplication::exit(2); });
 
         QCOMPARE(QApplication::exec(), 0);
@@ -245,9 +255,10 @@ private slots:
         });
         step("settings minimised", [&] { settings.showMinimized(); });
         step("brought forward again", [&] { delegate.bringWindowsForward(); });
-        QCOMPARE(seen, QStringList({"main shown: regular", "main minimised: accessory", "brought forward: regular",
-                                    "main closed: accessory", "a popup alone: accessory", "settings alone: regular",
-                                    "settings minimised: accessory", "brought forward again: regular"}));
+        QCOMPARE(seen,
+                 QStringList({ "main shown: regular", "main minimised: accessory", "brought forward: regular",
+                               "main closed: accessory", "a popup alone: accessory", "settings alone: regular",
+                               "settings minimised: accessory", "brought forward again: regular" }));
         // Only windows called "Gorrin" are raised: Settings stays minimised, the main window opens.
         QVERIFY(settings.isMinimized());
         QVERIFY(main.isVisible());
@@ -258,19 +269,32 @@ private slots:
         QTest::addColumn<QString>("autoCheck"); // "-" unset
         QTest::addColumn<QString>("last");      // "-" absent, "text", or seconds before now (negative: after)
         QTest::addColumn<bool>("due");
-        QTest::newRow("automatic checks never set") << "-" << "-" << false;
-        QTest::newRow("automatic checks off") << "false" << "-" << false;
-        QTest::newRow("never checked") << "true" << "-" << true;
-        QTest::newRow("checked 86,399 s ago") << "true" << "86399" << false;
-        QTest::newRow("checked 86,399.999 s ago") << "true" << "86399.999" << false;
-        QTest::newRow("checked 86,400 s ago") << "true" << "86400" << true;
-        QTest::newRow("checked a week ago") << "true" << "604800" << true;
-        QTest::newRow("a date stored as text") << "true" << "text" << true;
-        QTest::newRow("an hour ahead: wait") << "true" << "-3600" << false;
-        QTest::newRow("exactly a day ahead: wait") << "true" << "-86400" << false;
-        QTest::newRow("more than a day ahead: as if never") << "true" << "-86400.001" << true;
-        QTest::newRow("a year ahead: as if never") << "true" << "-31536000" << true;
-        QTest::newRow("off, a year ahead") << "false" << "-31536000" << false;
+        QTest::newRow("automatic checks never set") << "-"
+                                                    << "-" << false;
+        QTest::newRow("automatic checks off") << "false"
+                                              << "-" << false;
+        QTest::newRow("never checked") << "true"
+                                       << "-" << true;
+        QTest::newRow("checked 86,399 s ago") << "true"
+                                              << "86399" << false;
+        QTest::newRow("checked 86,399.999 s ago") << "true"
+                                                  << "86399.999" << false;
+        QTest::newRow("checked 86,400 s ago") << "true"
+                                              << "86400" << true;
+        QTest::newRow("checked a week ago") << "true"
+                                            << "604800" << true;
+        QTest::newRow("a date stored as text") << "true"
+                                               << "text" << true;
+        QTest::newRow("an hour ahead: wait") << "true"
+                                             << "-3600" << false;
+        QTest::newRow("exactly a day ahead: wait") << "true"
+                                                   << "-86400" << false;
+        QTest::newRow("more than a day ahead: as if never") << "true"
+                                                            << "-86400.001" << true;
+        QTest::newRow("a year ahead: as if never") << "true"
+                                                   << "-31536000" << true;
+        QTest::newRow("off, a year ahead") << "false"
+                                           << "-31536000" << false;
     }
 
     void dailyGateOfUnattendedChecks()
@@ -300,22 +324,23 @@ private slots:
         const QString get = "https://gorrin.example/get", version = AppInfo::version();
         const char* notes = "<a href=\"file:///etc/passwd\">Read me</a> & <b>more</b>";
         const QString failed = "Couldn't check for updates.";
-        QTest::newRow("newer, notes in markup") << true << versionFile("9.1", "https://gorrin.example/get", notes) << "9.1"
-                                                << QStringList({"Gorrin 9.1 is available.", notes, "Download,Later"}) << get;
+        QTest::newRow("newer, notes in markup")
+            << true << versionFile("9.1", "https://gorrin.example/get", notes) << "9.1"
+            << QStringList({ "Gorrin 9.1 is available.", notes, "Download,Later" }) << get;
         QTest::newRow("newer, empty notes") << true << versionFile("9.2", "https://gorrin.example/get", "") << "9.2"
-                                            << QStringList({"Gorrin 9.2 is available.", "", "Download,Later"}) << get;
-        QTest::newRow("newer, no notes")
-            << true << versionFile("9.3") << "9.3"
-            << QStringList({"Gorrin 9.3 is available.", "You have " + version + ".", "Download,Later"})
-            << "https://gorrin.example/download";
+                                            << QStringList({ "Gorrin 9.2 is available.", "", "Download,Later" }) << get;
+        QTest::newRow("newer, no notes") << true << versionFile("9.3") << "9.3"
+                                         << QStringList({ "Gorrin 9.3 is available.", "You have " + version + ".",
+                                                          "Download,Later" })
+                                         << "https://gorrin.example/download";
         QTest::newRow("up to date: the notice goes away")
             << true << versionFile("0.0.1") << ""
-            << QStringList({"You're up to date.", "Gorrin " + version + " is the newest version.", "OK"}) << "";
+            << QStringList({ "You're up to date.", "Gorrin " + version + " is the newest version.", "OK" }) << "";
         QTest::newRow("a link that is no web page")
             << true << versionFile("9.1", "javascript:alert(1)") << "0.5"
-            << QStringList({failed, "The version file didn't have a usable link.", "OK"}) << "";
+            << QStringList({ failed, "The version file didn't have a usable link.", "OK" }) << "";
         QTest::newRow("no answer") << false << QByteArray() << "0.5"
-                                   << QStringList({failed, "Couldn't check: The network is down.", "OK"}) << "";
+                                   << QStringList({ failed, "Couldn't check: The network is down.", "OK" }) << "";
     }
 
     void updateCheckAnswers()
@@ -330,14 +355,15 @@ private slots:
         Preferences& preferences = d.preferences();
         preferences.setBoolean(QString(Keys::autoCheckForUpdates), true);
         const auto recorded = [&] {
-            return QStringList({preferences.string(QString(Keys::availableUpdate), "-"),
-                                preferences.date(QString(Keys::lastUpdateCheck)) == d.now() ? "checked now" : "not recorded"});
+            return QStringList(
+                { preferences.string(QString(Keys::availableUpdate), "-"),
+                  preferences.date(QString(Keys::lastUpdateCheck)) == d.now() ? "checked now" : "not recorded" });
         };
 
         preferences.setString(QString(Keys::availableUpdate), "0.5");
         d.check(false, outcome);
-        QCOMPARE(d.f.updates.requested, QList<QUrl>({AppInfo::updateUrl()}));
-        QCOMPARE(recorded(), QStringList({available, "checked now"}));
+        QCOMPARE(d.f.updates.requested, QList<QUrl>({ AppInfo::updateUrl() }));
+        QCOMPARE(recorded(), QStringList({ available, "checked now" }));
         QVERIFY(!d.delegate->alert() && alerts().isEmpty());
         // The next unattended check waits a day; one the user asks for runs whatever the schedule says.
         d.delegate->checkForUpdates(false);
@@ -347,20 +373,20 @@ private slots:
         preferences.setDate(QString(Keys::lastUpdateCheck), d.now().addSecs(-60));
         d.check(true, outcome);
         QCOMPARE(d.f.updates.requested.size(), 2);
-        QCOMPARE(recorded(), QStringList({available, "checked now"}));
+        QCOMPARE(recorded(), QStringList({ available, "checked now" }));
         QMessageBox* box = d.delegate->alert();
-        QVERIFY(box && alerts() == QList<QMessageBox*>({box}));
+        QVERIFY(box && alerts() == QList<QMessageBox*>({ box }));
         QStringList buttons;
         for (const QAbstractButton* button : box->buttons())
             buttons << button->text();
         buttons.sort();
-        QCOMPARE(QStringList({box->text(), box->informativeText(), buttons.join(',')}), alert);
+        QCOMPARE(QStringList({ box->text(), box->informativeText(), buttons.join(',') }), alert);
         // Remote text is shown as written: no label of the alert reads markup or follows links.
         for (const QLabel* label : box->findChildren<QLabel*>())
             QVERIFY(label->textFormat() == Qt::PlainText && !label->openExternalLinks());
         (box->defaultButton() ? box->defaultButton() : box->buttons().at(0))->click();
         QTRY_VERIFY(alerts().isEmpty());
-        QCOMPARE(d.f.urls.opened, opens.isEmpty() ? QList<QUrl>() : QList<QUrl>({QUrl(opens)}));
+        QCOMPARE(d.f.urls.opened, opens.isEmpty() ? QList<QUrl>() : QList<QUrl>({ QUrl(opens) }));
     }
 
     void menusHoldTheAppsCommands()
@@ -371,11 +397,12 @@ private slots:
         int settingsOpened = 0;
         AppCommands::install(window, settingsWindow, *d.delegate, d.f.urls, [&] { ++settingsOpened; });
         const QMenuBar& bar = *window.menuBar();
-        QCOMPARE(describeMenus(bar), QStringLiteral("Gorrin: Check for Updates…, -, Settings… Ctrl+,, -, Quit Gorrin Ctrl+Q"
-                                                    " | Help: Gorrin Help, What's New"));
+        QCOMPARE(describeMenus(bar),
+                 QStringLiteral("Gorrin: Check for Updates…, -, Settings… Ctrl+,, -, Quit Gorrin Ctrl+Q"
+                                " | Help: Gorrin Help, What's New"));
         findAction(bar, "Gorrin Help")->trigger();
         findAction(bar, "What's New")->trigger();
-        QCOMPARE(d.f.urls.opened, QList<QUrl>({AppInfo::faqUrl(), AppInfo::changelogUrl()}));
+        QCOMPARE(d.f.urls.opened, QList<QUrl>({ AppInfo::faqUrl(), AppInfo::changelogUrl() }));
         findAction(bar, "Settings…")->trigger();
         QCOMPARE(settingsOpened, 1);
         // Checks at once, though automatic checks are off.
@@ -412,7 +439,7 @@ private slots:
             settingsWindow.move(5, 5);
             settingsWindow.close();
         }
-        QCOMPARE(centres, QList<QPoint>({middle, middle}));
+        QCOMPARE(centres, QList<QPoint>({ middle, middle }));
     }
 
     // A save that fails is told once per session, where the user sees it, whether it failed before
@@ -442,9 +469,10 @@ private slots:
             failTwice();
         failTwice();
         QCOMPARE(d.f.notifier.posted,
-                 (QList<QPair<QString, QString>> {{"Gorrin couldn't save your settings",
-                                                   path + " could not be written: Is a directory. Changes made now "
-                                                          "last only until Gorrin quits."}}));
+                 (QList<QPair<QString, QString>> { { "Gorrin couldn't save your settings",
+                                                     path
+                                                         + " could not be written: Is a directory. Changes made now "
+                                                           "last only until Gorrin quits." } }));
     }
 };
 

@@ -52,21 +52,21 @@ private slots:
         QFETCH(QString, middleRow);
         const QImage image = Gauge::make(used, warning);
         QCOMPARE(image.size(), QSize(22, 10));
-        QCOMPARE(pixels(image, {0, 4}, {1, 0}), middleRow);
-        QCOMPARE(pixels(image, {0, 5}, {1, 0}), middleRow);
+        QCOMPARE(pixels(image, { 0, 4 }, { 1, 0 }), middleRow);
+        QCOMPARE(pixels(image, { 0, 5 }, { 1, 0 }), middleRow);
         QCOMPARE(image.text(QLatin1String(Gauge::descriptionKey)),
-            warning ? QStringLiteral("Free space, under your goal") : QStringLiteral("Free space"));
+                 warning ? QStringLiteral("Free space, under your goal") : QStringLiteral("Free space"));
 
         // The notch clears x 16 to 18 from top to bottom, through outline and fill alike, and
         // nothing else; without it the outline runs across there.
         const QImage plain = Gauge::make(used, false);
         for (int x = 0; x < 22; ++x) {
             if (warning && (x == 16 || x == 17))
-                QCOMPARE(pixels(image, {x, 0}, {0, 1}), QStringLiteral(".........."));
+                QCOMPARE(pixels(image, { x, 0 }, { 0, 1 }), QStringLiteral(".........."));
             else
-                QCOMPARE(pixels(image, {x, 0}, {0, 1}), pixels(plain, {x, 0}, {0, 1}));
+                QCOMPARE(pixels(image, { x, 0 }, { 0, 1 }), pixels(plain, { x, 0 }, { 0, 1 }));
         }
-        const QString outlineOnly = pixels(plain, {16, 0}, {0, 1});
+        const QString outlineOnly = pixels(plain, { 16, 0 }, { 0, 1 });
         QVERIFY(outlineOnly.startsWith(u'#') && outlineOnly.endsWith(u'#'));
         // Only the coverage counts: every pixel is black at some opacity.
         for (int y = 0; y < 10; ++y)
@@ -78,8 +78,12 @@ private slots:
     {
         const QImage image = Gauge::make(0.5, true, 2.0);
         const QImage tinted = Gauge::tinted(image, QColor(250, 240, 230));
-        QCOMPARE(QStringLiteral("%1x%2 @%3x, %4, %5").arg(tinted.width()).arg(tinted.height()).arg(tinted.devicePixelRatio())
-                     .arg(tinted.text(QLatin1String(Gauge::descriptionKey)), tinted.pixelColor(10, 10).name(QColor::HexArgb)),
+        QCOMPARE(QStringLiteral("%1x%2 @%3x, %4, %5")
+                     .arg(tinted.width())
+                     .arg(tinted.height())
+                     .arg(tinted.devicePixelRatio())
+                     .arg(tinted.text(QLatin1String(Gauge::descriptionKey)),
+                          tinted.pixelColor(10, 10).name(QColor::HexArgb)),
                  QStringLiteral("44x20 @2x, Free space, under your goal, #fffaf0e6"));
         QCOMPARE(tinted.convertToFormat(QImage::Format_Alpha8), image.convertToFormat(QImage::Format_Alpha8));
     }

@@ -20,9 +20,10 @@ using AppTesting::EngineCall;
 
 namespace {
 
-const DriveInfo startupDrive {"Macintosh HD", "/", true, 500'000'000'000, 100'000'000'000, 100'000'000'000};
-const DriveInfo backupDrive {"Backup", "/Volumes/Backup", false, 2'000'000'000'000, 1'000'000'000'000, 1'000'000'000'000};
-const DriveInfo cardDrive {"Card", "/Volumes/Card", false, 64'000'000'000, 60'000'000'000, 60'000'000'000};
+const DriveInfo startupDrive { "Macintosh HD", "/", true, 500'000'000'000, 100'000'000'000, 100'000'000'000 };
+const DriveInfo backupDrive { "Backup",          "/Volumes/Backup", false,
+                              2'000'000'000'000, 1'000'000'000'000, 1'000'000'000'000 };
+const DriveInfo cardDrive { "Card", "/Volumes/Card", false, 64'000'000'000, 60'000'000'000, 60'000'000'000 };
 
 ScanReport statusOf(std::vector<DriveInfo> drives, std::int64_t trashBytes = 0)
 {
@@ -55,7 +56,7 @@ QString describe(const MenuView& view)
 // A menu over a model whose every status reading is `status` (the test may change it).
 struct MenuFixture {
     AppTesting::ServicesFixture f;
-    std::shared_ptr<ScanReport> status = std::make_shared<ScanReport>(statusOf({backupDrive, startupDrive}));
+    std::shared_ptr<ScanReport> status = std::make_shared<ScanReport>(statusOf({ backupDrive, startupDrive }));
     QStringList opened;
     AppSignals requests;
     std::unique_ptr<AppDelegate> delegate;
@@ -66,7 +67,7 @@ struct MenuFixture {
         f.modelFixture.engine->onStatus = [status = status](const Mac&) { return *status; };
         delegate = std::make_unique<AppDelegate>(f.services(), requests);
         view = std::make_unique<MenuView>(f.services(), *delegate,
-                                          Scenes {[this] { opened << "main"; }, [this] { opened << "settings"; }});
+                                          Scenes { [this] { opened << "main"; }, [this] { opened << "settings"; } });
     }
     Model& model() { return f.services().model; }
     Preferences& preferences() { return f.services().preferences; }
@@ -82,21 +83,29 @@ private slots:
     {
         QTest::addColumn<QString>("watched");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("nothing watched: every drive") << "" << "/Volumes/Backup / /Volumes/Card";
-        QTest::newRow("only commas: the startup drive") << ",," << "/";
-        QTest::newRow("one comma") << "," << "/";
-        QTest::newRow("a watched drive, in the status's order") << "/Volumes/Card" << "/ /Volumes/Card";
-        QTest::newRow("both, empty pieces dropped") << "/Volumes/Card,,/Volumes/Backup," << "/Volumes/Backup / /Volumes/Card";
-        QTest::newRow("a leading blank matches nothing") << " /Volumes/Card" << "/";
-        QTest::newRow("a drive not mounted is ignored") << "/Volumes/Gone" << "/";
-        QTest::newRow("the startup drive named again") << "/" << "/";
+        QTest::newRow("nothing watched: every drive") << ""
+                                                      << "/Volumes/Backup / /Volumes/Card";
+        QTest::newRow("only commas: the startup drive") << ",,"
+                                                        << "/";
+        QTest::newRow("one comma") << ","
+                                   << "/";
+        QTest::newRow("a watched drive, in the status's order") << "/Volumes/Card"
+                                                                << "/ /Volumes/Card";
+        QTest::newRow("both, empty pieces dropped") << "/Volumes/Card,,/Volumes/Backup,"
+                                                    << "/Volumes/Backup / /Volumes/Card";
+        QTest::newRow("a leading blank matches nothing") << " /Volumes/Card"
+                                                         << "/";
+        QTest::newRow("a drive not mounted is ignored") << "/Volumes/Gone"
+                                                        << "/";
+        QTest::newRow("the startup drive named again") << "/"
+                                                       << "/";
     }
 
     void listsTheWatchedDrives()
     {
         QFETCH(QString, watched);
         QFETCH(QString, expected);
-        QCOMPARE(paths(MenuView::drives(statusOf({backupDrive, startupDrive, cardDrive}), watched)), expected);
+        QCOMPARE(paths(MenuView::drives(statusOf({ backupDrive, startupDrive, cardDrive }), watched)), expected);
         QCOMPARE(MenuView::drives(statusOf({}), watched).size(), std::size_t(0));
     }
 
@@ -104,22 +113,25 @@ private slots:
     {
         MenuFixture m;
         MenuView& view = *m.view;
-        QCOMPARE(describe(view), QStringLiteral("idle | Backup 1000 GB free of 2000 GB, Macintosh HD 100 GB free of 500 GB | - | -"));
+        QCOMPARE(describe(view),
+                 QStringLiteral("idle | Backup 1000 GB free of 2000 GB, Macintosh HD 100 GB free of 500 GB | - | -"));
 
-        m.model().setStatus(statusOf({backupDrive, startupDrive}, 1));
-        QCOMPARE(describe(view), QStringLiteral("idle | Backup 1000 GB free of 2000 GB, Macintosh HD 100 GB free of 500 GB"
-                                                " | The Trash holds 0 KB; emptying it frees that. | -"));
+        m.model().setStatus(statusOf({ backupDrive, startupDrive }, 1));
+        QCOMPARE(describe(view),
+                 QStringLiteral("idle | Backup 1000 GB free of 2000 GB, Macintosh HD 100 GB free of 500 GB"
+                                " | The Trash holds 0 KB; emptying it frees that. | -"));
         m.preferences().setString(QString(Keys::watchedDrives), QStringLiteral(","));
         m.preferences().setString(QString(Keys::availableUpdate), QStringLiteral("2.0 <b>beta</b>"));
         m.preferences().setString(Keys::goal("/"), QStringLiteral("30%"));
         m.model().announceChange();
-        QCOMPARE(describe(view), QStringLiteral("concerned | Macintosh HD 100 GB free of 500 GB"
-                                                " | The Trash holds 0 KB; emptying it frees that."
-                                                " | Gorrin 2.0 <b>beta</b> is available"));
+        QCOMPARE(describe(view),
+                 QStringLiteral("concerned | Macintosh HD 100 GB free of 500 GB"
+                                " | The Trash holds 0 KB; emptying it frees that."
+                                " | Gorrin 2.0 <b>beta</b> is available"));
         QCOMPARE(view.trashLabel()->textFormat(), Qt::PlainText);
 
         view.updateButton()->click();
-        QCOMPARE(m.f.urls.opened, QList<QUrl>({AppInfo::downloadUrl()}));
+        QCOMPARE(m.f.urls.opened, QList<QUrl>({ AppInfo::downloadUrl() }));
 
         m.preferences().setString(QString(Keys::availableUpdate), QString());
         m.model().setStatus(statusOf({}, 0));
@@ -184,7 +196,7 @@ private slots:
         const int before = engine.count(EngineCall::status);
 
         // Space freed elsewhere shows as soon as the menu opens.
-        *m.status = statusOf({startupDrive}, 7'000'000);
+        *m.status = statusOf({ startupDrive }, 7'000'000);
         view.popUp(QRect(100, 0, 22, 22));
         QVERIFY(QTest::qWaitForWindowExposed(&view) && m.f.settle());
         QCOMPARE(engine.count(EngineCall::status), before + 1);
@@ -207,7 +219,8 @@ private slots:
     {
         QTest::addColumn<QRect>("icon");
         QTest::addColumn<QPoint>("expected");
-        QTest::newRow("top panel, right end: under the icon, kept on screen") << QRect(1250, 0, 24, 24) << QPoint(960, 28);
+        QTest::newRow("top panel, right end: under the icon, kept on screen")
+            << QRect(1250, 0, 24, 24) << QPoint(960, 28);
         QTest::newRow("bottom panel: above the icon") << QRect(628, 776, 24, 24) << QPoint(480, 472);
         QTest::newRow("no room either way: at the top") << QRect(600, 300, 24, 200) << QPoint(452, 0);
         QTest::newRow("the pointer stands in for an icon") << QRect(700, 400, 1, 1) << QPoint(540, 405);

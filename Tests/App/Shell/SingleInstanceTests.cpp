@@ -86,10 +86,10 @@ private slots:
         QTest::addColumn<QStringList>("keptAfter"); // what stands beside ours afterwards, and what it holds
         QTest::newRow("nothing") << "nothing" << QStringList {};
         QTest::newRow("a socket left by a crash") << "dead socket" << QStringList {};
-        QTest::newRow("a file left over") << "file" << QStringList {"gorrin-instance.stale: file"};
-        QTest::newRow("a folder") << "folder" << QStringList {"gorrin-instance.stale: folder holding keep"};
+        QTest::newRow("a file left over") << "file" << QStringList { "gorrin-instance.stale: file" };
+        QTest::newRow("a folder") << "folder" << QStringList { "gorrin-instance.stale: folder holding keep" };
         QTest::newRow("a folder at the lock's name")
-            << "lock folder" << QStringList {"gorrin-instance.lock.stale: folder holding keep"};
+            << "lock folder" << QStringList { "gorrin-instance.lock.stale: folder holding keep" };
         QTest::newRow("a dangling link") << "dangling link" << QStringList {};
         QTest::newRow("a link to another program's listening socket") << "link to foreign" << QStringList {};
         QTest::newRow("another program's listening socket, silent") << "foreign" << QStringList {};
@@ -144,14 +144,22 @@ private slots:
     {
         QTest::addColumn<QString>("runtime"); // relative to the test's folder when it starts with "@"
         QTest::addColumn<QString>("expected");
-        QTest::newRow("the runtime folder") << "@run" << "@run";
-        QTest::newRow("unset") << "<unset>" << "@tmp/gorrin-UID";
-        QTest::newRow("empty") << "" << "@tmp/gorrin-UID";
-        QTest::newRow("relative") << "rt" << "@tmp/gorrin-UID";
-        QTest::newRow("the root folder") << "/" << "@tmp/gorrin-UID";
-        QTest::newRow("read-only") << "@read-only" << "@tmp/gorrin-UID";
-        QTest::newRow("open to others") << "@shared" << "@tmp/gorrin-UID";
-        QTest::newRow("a link to a private folder") << "@link" << "@tmp/gorrin-UID";
+        QTest::newRow("the runtime folder") << "@run"
+                                            << "@run";
+        QTest::newRow("unset") << "<unset>"
+                               << "@tmp/gorrin-UID";
+        QTest::newRow("empty") << ""
+                               << "@tmp/gorrin-UID";
+        QTest::newRow("relative") << "rt"
+                                  << "@tmp/gorrin-UID";
+        QTest::newRow("the root folder") << "/"
+                                         << "@tmp/gorrin-UID";
+        QTest::newRow("read-only") << "@read-only"
+                                   << "@tmp/gorrin-UID";
+        QTest::newRow("open to others") << "@shared"
+                                        << "@tmp/gorrin-UID";
+        QTest::newRow("a link to a private folder") << "@link"
+                                                    << "@tmp/gorrin-UID";
     }
 
     void theSocketLivesInAPrivateFolderOfOurs()
@@ -163,7 +171,8 @@ private slots:
             text.replace("UID", QString::number(::geteuid()));
             return text.startsWith('@') ? dir.filePath(text.mid(1)) : text;
         };
-        for (const auto& [folder, mode] : {std::pair {"run", 0700}, {"read-only", 0500}, {"shared", 0777}, {"tmp", 01777}}) {
+        for (const auto& [folder, mode] :
+             { std::pair { "run", 0700 }, { "read-only", 0500 }, { "shared", 0777 }, { "tmp", 01777 } }) {
             QDir(dir.path()).mkdir(folder);
             ::chmod(QFile::encodeName(dir.filePath(folder)).constData(), mode);
         }

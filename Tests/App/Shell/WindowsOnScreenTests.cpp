@@ -105,7 +105,7 @@ class WindowsOnScreenTests : public QObject {
     static void fonts()
     {
         QTest::addColumn<int>("points");
-        for (const int points : {9, 11, 13})
+        for (const int points : { 9, 11, 13 })
             QTest::addRow("%d pt", points) << points;
     }
 
@@ -135,13 +135,14 @@ private slots:
             return QStringLiteral("%1, at least %2, %3, \"Free up…\" %4, results %5, scrolling: %6")
                 .arg(sizeText(window.size()), sizeText(window.minimumSize()),
                      area.contains(window.frameGeometry()) ? "on screen" : "off screen", inView(page->freeUpButton()),
-                     page->resultsSlot()->isVisible() ? inView(page->resultsSlot()) : "none", scrolling(&window).join(' '));
+                     page->resultsSlot()->isVisible() ? inView(page->resultsSlot()) : "none",
+                     scrolling(&window).join(' '));
         };
-        const QString fitted = sizeText(ScreenFit::within({920, 660}, area, frame)) + ", at least "
-            + sizeText(ScreenFit::within({760, 540}, area, frame)) + ", on screen, \"Free up…\" in view, ";
+        const QString fitted = sizeText(ScreenFit::within({ 920, 660 }, area, frame)) + ", at least "
+            + sizeText(ScreenFit::within({ 760, 540 }, area, frame)) + ", on screen, \"Free up…\" in view, ";
         QCOMPARE(state(), fitted + "results none, scrolling: RowList");
 
-        f.services().model.setSelected({"f0", "f1", "f2"});
+        f.services().model.setSelected({ "f0", "f1", "f2" });
         f.services().model.clean(ids(3), true, std::nullopt);
         QVERIFY(f.settle());
         settleLayouts();
@@ -157,7 +158,7 @@ private slots:
         const AppFontSize font(points);
         ServicesFixture f;
         findMany(f, 6);
-        f.services().model.setSelected({"f0", "f1", "f2", "f3", "f4", "f5"});
+        f.services().model.setSelected({ "f0", "f1", "f2", "f3", "f4", "f5" });
         f.preferences()->setBoolean(Keys::hasSeenFirstRun, true);
         MainWindow window(f.services());
         window.show();
@@ -178,13 +179,14 @@ private slots:
         const AppFontSize font(points);
         ServicesFixture f;
         auto status = std::make_shared<ScanReport>();
-        status->drives = {DriveInfo {"Macintosh HD", "/", true, 500'000'000'000, 60'000'000'000, 60'000'000'000}};
+        status->drives = { DriveInfo { "Macintosh HD", "/", true, 500'000'000'000, 60'000'000'000, 60'000'000'000 } };
         f.modelFixture.engine->onStatus = [status](const Mac&) { return *status; };
         f.preferences()->setString(Keys::goal("/"), "10%");
         AppSignals requests;
         AppDelegate delegate(f.services(), requests);
-        MenuView menu(f.services(), delegate, Scenes {[] {}, [] {}});
-        menu.popUp(QRect(QGuiApplication::primaryScreen()->availableGeometry().topRight() - QPoint(40, 0), QSize(22, 22)));
+        MenuView menu(f.services(), delegate, Scenes { [] {}, [] {} });
+        menu.popUp(
+            QRect(QGuiApplication::primaryScreen()->availableGeometry().topRight() - QPoint(40, 0), QSize(22, 22)));
         QVERIFY(QTest::qWaitForWindowExposed(&menu));
         QCOMPARE(menu.gauges().at(0)->verdictText(), "Goal met: 10% of the drive free.");
         status->drives[0].freeBytes = status->drives[0].strictFreeBytes = 37'900'000'000;

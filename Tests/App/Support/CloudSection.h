@@ -29,13 +29,12 @@ namespace Quandril::AppTesting::CloudSection {
 using namespace Quandril::App;
 using Footer = CloudResultsLogic::Footer;
 
-
 inline const std::string cloud = "~/Library/Mobile Documents/com~apple~CloudDocs";
 inline const std::string report = cloud + "/Taxes/Report.pdf";
 inline const std::string reportCopy = cloud + "/Old/Report copy.pdf";
 inline const std::string clip = cloud + "/Photos/Summer/clip.mov";
 inline const std::string beach = cloud + "/Videos/Été à la plage.mov"; // a placeholder
-inline const std::string image = cloud + "/Backups/Disk image.dmg";     // a placeholder
+inline const std::string image = cloud + "/Backups/Disk image.dmg";    // a placeholder
 inline const QString stopped = QStringLiteral("Stopped before this one; it's still in iCloud.");
 
 // The section over the fake machine; its drives as "name@path", each 1 TB with 400 GB free.
@@ -122,19 +121,20 @@ inline QString headerOf(const ICloudResults& results)
 // The results run through the real engine, with the options the model built, each progress line
 // also kept (and passed to `eachLine`, which may hold the engine).
 inline void cleanThroughTheEngine(Section& s, std::vector<std::string>& lines,
-                           std::function<void(const std::string&)> eachLine = {})
+                                  std::function<void(const std::string&)> eachLine = {})
 {
     s.engine().onCleanCloud = [&s, &lines, eachLine](const std::vector<std::string>& ids, const CloudScan& scan,
                                                      const ICloud::Progress& progress, const ICloud::Stop& stop) {
         const CloudOptions options = *s.engine().calls(EngineCall::cleanCloud).back().cloudOptions;
-        return ICloud::clean(ids, scan, s.model().mac(), options,
-                             [&](const std::string& line) {
-                                 lines.push_back(line);
-                                 progress(line);
-                                 if (eachLine)
-                                     eachLine(line);
-                             },
-                             stop);
+        return ICloud::clean(
+            ids, scan, s.model().mac(), options,
+            [&](const std::string& line) {
+                lines.push_back(line);
+                progress(line);
+                if (eachLine)
+                    eachLine(line);
+            },
+            stop);
     };
 }
 
@@ -152,6 +152,5 @@ inline void startAgreed(ICloudResults& results)
     results.sheet()->agreement()->click();
     results.sheet()->startButton()->click();
 }
-
 
 } // namespace Quandril::AppTesting::CloudSection

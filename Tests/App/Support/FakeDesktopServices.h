@@ -26,7 +26,7 @@ public:
     QList<Options> requests;
     Quandril::App::NotificationAuth auth = Quandril::App::NotificationAuth::authorized;
 
-    void notify(const QString& title, const QString& body) override { posted.append({title, body}); }
+    void notify(const QString& title, const QString& body) override { posted.append({ title, body }); }
 
     void requestAuthorization(Options options, QObject* context, std::function<void()> done) override
     {
@@ -37,8 +37,8 @@ public:
 
     void readAuthorization(QObject* context, std::function<void(Quandril::App::NotificationAuth)> done) override
     {
-        QMetaObject::invokeMethod(context ? context : qApp, [done = std::move(done), auth = auth] { done(auth); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context ? context : qApp, [done = std::move(done), auth = auth] { done(auth); }, Qt::QueuedConnection);
     }
 };
 
@@ -84,10 +84,13 @@ public:
     void tryOpenApp(const QString& name, QObject* context, std::function<void(bool)> done) override
     {
         opened.append(name);
-        QMetaObject::invokeMethod(context ? context : qApp, [done = std::move(done), ok = !missing.contains(name)] {
-            if (done)
-                done(ok);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context ? context : qApp,
+            [done = std::move(done), ok = !missing.contains(name)] {
+                if (done)
+                    done(ok);
+            },
+            Qt::QueuedConnection);
     }
 };
 

@@ -12,7 +12,7 @@ void FakeUpdateFetcher::fetch(const QUrl& url, QObject* context, Callback done)
     if (autoAnswer)
         QTimer::singleShot(0, context, [done = std::move(done), outcome = *autoAnswer] { done(outcome); });
     else
-        waiting_.push_back({context, std::move(done)});
+        waiting_.push_back({ context, std::move(done) });
 }
 
 int FakeUpdateFetcher::answer(const Outcome& outcome)

@@ -86,8 +86,9 @@ QStringList cutOff(const QWidget* window)
             continue;
         const QRect at(widget->mapTo(window, QPoint(0, 0)), widget->size());
         if (at.left() < edges.left() || at.right() > edges.right())
-            out << named(widget) + QStringLiteral(": past the edge, ") + QString::number(at.left()) + QStringLiteral("…")
-                    + QString::number(at.right() + 1) + QStringLiteral(" of ") + QString::number(edges.width());
+            out << named(widget) + QStringLiteral(": past the edge, ") + QString::number(at.left())
+                    + QStringLiteral("…") + QString::number(at.right() + 1) + QStringLiteral(" of ")
+                    + QString::number(edges.width());
         if (const auto* label = qobject_cast<const QLabel*>(widget))
             if (const QString cut = labelCut(label); !cut.isEmpty())
                 out << named(widget) + QStringLiteral(": ") + cut;

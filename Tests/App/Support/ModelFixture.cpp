@@ -35,8 +35,8 @@ bool ModelFixture::settle(int timeoutMs)
     return waitUntil(
         [this] {
             const App::Model& m = *model;
-            return !m.scanning() && !m.cleaning() && !m.cloudScanning() && !m.cloudRunning()
-                && m.puttingBack().empty() && !App::TaskPool::busy();
+            return !m.scanning() && !m.cleaning() && !m.cloudScanning() && !m.cloudRunning() && m.puttingBack().empty()
+                && !App::TaskPool::busy();
         },
         timeoutMs);
 }
@@ -82,7 +82,8 @@ QString publishedState(const App::Model& m)
         "cloudRunning=" + flag(m.cloudRunning()),
         "progress=" + (m.cloudProgress() ? QString::fromStdString(*m.cloudProgress()) : QStringLiteral("-")),
         "cloudResults=" + joined(m.cloudResults()),
-    }.join(QLatin1Char(' '));
+    }
+        .join(QLatin1Char(' '));
 }
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs)

@@ -18,7 +18,7 @@ uint FakeNotificationServer::Notify(const QString& app, uint replaces, const QSt
                                     const QString& body, const QStringList& actions, const QVariantMap& hints,
                                     int timeout)
 {
-    received.append({app, replaces, icon, summary, body, actions, hints, timeout});
+    received.append({ app, replaces, icon, summary, body, actions, hints, timeout });
     emit notified();
     return 1;
 }

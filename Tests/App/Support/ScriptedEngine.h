@@ -28,14 +28,14 @@ enum class EngineCall { catalog, status, history, scan, clean, undo, scanCloud, 
 // What one call was given.
 struct RecordedCall {
     EngineCall kind = EngineCall::scan;
-    std::vector<std::string> ids; // clean, cleanCloud; undo: the one id
-    std::optional<ScanOptions> scanOptions; // scan
+    std::vector<std::string> ids;             // clean, cleanCloud; undo: the one id
+    std::optional<ScanOptions> scanOptions;   // scan
     std::optional<CleanOptions> cleanOptions; // clean
     std::optional<CloudOptions> cloudOptions; // cleanCloud
-    std::optional<CloudScan> cloudScan; // cleanCloud
-    std::vector<std::int64_t> cloudScanArgs; // scanCloud: minBytes, bigBytes, sizeOnlyBytes
-    bool cloudScanDrivesGiven = false; // scanCloud
-    bool dryRun = false; // undo
+    std::optional<CloudScan> cloudScan;       // cleanCloud
+    std::vector<std::int64_t> cloudScanArgs;  // scanCloud: minBytes, bigBytes, sizeOnlyBytes
+    bool cloudScanDrivesGiven = false;        // scanCloud
+    bool dryRun = false;                      // undo
     bool onGuiThread = false;
 };
 

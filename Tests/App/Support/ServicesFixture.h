@@ -36,8 +36,8 @@ public:
     {
         if (!services_) {
             App::Model& model = modelFixture.model ? *modelFixture.model : modelFixture.make();
-            services_.emplace(App::AppServices {model, model.preferences(), urls, reveal, apps, notifier,
-                                                loginItem, updates});
+            services_.emplace(
+                App::AppServices { model, model.preferences(), urls, reveal, apps, notifier, loginItem, updates });
         }
         return *services_;
     }
