@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -261,6 +262,16 @@ TEST(Home, HomeVariableWhenItNamesAFolderElseTheUserDatabase)
         { dir.path() + "/missing", database },
         { dir.path() + "/file", database },
     };
+    // A folder others may write, /tmp say: whoever writes there could make our Trash and history
+    // before we do, so it is no home, though it is ours, also through a link.
+    for (const auto& [name, mode] : { std::pair { "shared", 01777 }, std::pair { "group", 0775 } }) {
+        const std::string open = dir.path() + "/" + name;
+        makeFolders(open);
+        ASSERT_EQ(::chmod(open.c_str(), static_cast<mode_t>(mode)), 0);
+        ASSERT_EQ(::symlink(open.c_str(), (open + "-link").c_str()), 0);
+        rows.push_back({ open, database });
+        rows.push_back({ open + "-link", database });
+    }
     // Another user's home kept by `sudo -E`: followed only when we own it, also through a link of
     // ours. Only root can give a folder away; elsewhere these rows are left out.
     const std::string foreign = dir.path() + "/foreign";

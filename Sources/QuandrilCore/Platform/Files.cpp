@@ -22,7 +22,7 @@ struct DirCloser {
 
 } // namespace
 
-std::optional<std::string> readFile(const std::string& path, int* error, ReadLimits limits)
+std::optional<std::string> readFile(const std::string& path, int* error, ReadLimits limits, struct stat* examined)
 {
     const auto fail = [error](int number) -> std::optional<std::string> {
         if (error)
@@ -41,6 +41,8 @@ std::optional<std::string> readFile(const std::string& path, int* error, ReadLim
     struct stat info {};
     if (::fstat(fd, &info) != 0)
         return fail(errno);
+    if (examined)
+        *examined = info;
     if (S_ISDIR(info.st_mode))
         return fail(EISDIR);
     if (!S_ISREG(info.st_mode))
@@ -135,6 +137,15 @@ int writeAll(int fd, std::string_view data)
         data.remove_prefix(static_cast<std::size_t>(n));
     }
     return 0;
+}
+
+std::string_view whyNotOnlyOurs(const struct stat& info)
+{
+    if (info.st_uid != ::geteuid())
+        return "belongs to another user";
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return "may be written by others";
+    return {};
 }
 
 bool sameItem(const std::string& a, const std::string& b)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <fts.h>
+#include <sys/stat.h>
 
 namespace Quandril::Platform {
 
@@ -27,7 +28,9 @@ struct ReadLimits {
 // The whole regular file at `path`; absent when it cannot be opened or read to the end, with the
 // error number in `error` when one is asked for. Opening never waits: a named pipe, a socket or a
 // device in the file's place is refused with EINVAL (a folder with EISDIR) instead of being read.
-std::optional<std::string> readFile(const std::string& path, int* error = nullptr, ReadLimits limits = {});
+// `examined`, when given, receives what the opened file was, for a check of whose it is.
+std::optional<std::string> readFile(const std::string& path, int* error = nullptr, ReadLimits limits = {},
+                                    struct stat* examined = nullptr);
 
 // A folder's entry names without "." and "..", in the order the file system lists them; absent
 // when the folder cannot be opened or read to the end, with the error number in `error`.
@@ -46,6 +49,12 @@ bool nameTaken(const std::string& path);
 // error that stopped it. A write that takes nothing is ENOSPC, so a file that won't grow never
 // keeps the loop going.
 int writeAll(int fd, std::string_view data);
+
+// Why the item may hold what another user put there, or may be changed by one: "belongs to another
+// user" when the effective user doesn't own it, "may be written by others" when its group or others
+// may write it; empty when it is only ours to write. Root is no exception: a home, a Trash or a
+// history file that others may fill is trusted by no one.
+std::string_view whyNotOnlyOurs(const struct stat& info);
 
 // Both paths, links followed, reach one file or folder.
 bool sameItem(const std::string& a, const std::string& b);

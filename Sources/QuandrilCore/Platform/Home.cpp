@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PathText.h"
 
 namespace Quandril::Platform {
@@ -33,11 +34,13 @@ std::string fromUserDatabase()
 }
 
 // Root keeps another user's $HOME under `sudo -E` or `su -m`: anything written there would be
-// root's and lock that user out of their own Trash and history. Only a folder of our own is home.
+// root's and lock that user out of their own Trash and history. A folder others may write, such
+// as /tmp, lets them make the Trash and history before us and read or plant what goes there.
+// Only a folder that is ours alone is home.
 bool isOwnFolder(const char* path)
 {
     struct stat info {};
-    return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
+    return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode) && whyNotOnlyOurs(info).empty();
 }
 
 // $HOME is how a user or a test points programs at another home; the user database answers only
