@@ -3,10 +3,12 @@
 // These tests drive trash-cli (and gio, where present) on a temporary home and a scratch drive.
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <grp.h>
@@ -328,6 +330,59 @@ TEST(SharedTrash, AnItemInTheTrashOfAnUnpluggedDriveWentToATrash)
     const auto result = Cleaner::undo("x", h.mac, false);
     EXPECT_EQ(result.status, Status::failed);
     EXPECT_EQ(result.detail, arrived + gone);
+}
+
+// A drive's Trash is used only while it is ours alone; a shared .Trash whose folder of ours isn't
+// gives way to .Trash-UID, as other Trash clients do.
+TEST(SharedTrash, ADrivesTrashThatIsntOursAloneTakesNothing)
+{
+    const std::string uid = std::to_string(::getuid());
+    const struct {
+        const char* label;
+        std::string folder; // made at the drive's top with `mode`, then given away when `foreign`
+        mode_t mode;
+        bool foreign;
+        std::string outcome; // where the item goes, or the failure
+    } rows[] = {
+        { "a .Trash-UID others may write", ".Trash-" + uid, 0777, false,
+          "the Trash folder TOP/.Trash-" + uid + " may be written by others, so Gorrin won't use it" },
+        { "a .Trash-UID of another user", ".Trash-" + uid, 0700, true,
+          "the Trash folder TOP/.Trash-" + uid + " belongs to another user, so Gorrin won't use it" },
+        { "a .Trash/UID others may write", ".Trash/" + uid, 0777, false, "TOP/.Trash-" + uid + "/files/x.txt" },
+        { "a .Trash/UID of another user", ".Trash/" + uid, 0700, true, "TOP/.Trash-" + uid + "/files/x.txt" },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        LiveHome h;
+        ScratchDrive drive;
+        if (!drive.ownMount() || !Testing::shmIsAnotherDevice(h.dir.path()))
+            GTEST_SKIP() << "can't mount a drive of its own here";
+        if (row.foreign && ::geteuid() != 0)
+            GTEST_SKIP() << "only root can give a folder to another user";
+        if (row.folder.starts_with(".Trash/")) {
+            fs::create_directory(drive.top() + "/.Trash");
+            ::chmod((drive.top() + "/.Trash").c_str(), 01777);
+        }
+        const std::string folder = drive.top() + "/" + row.folder;
+        ASSERT_EQ(::mkdir(folder.c_str(), row.mode), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), row.mode), 0);
+        if (row.foreign) {
+            ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+        }
+        writeFile(drive.path() + "/x.txt", "x");
+        std::string outcome;
+        try {
+            outcome = h.mac.trash(drive.path() + "/x.txt");
+        } catch (const std::system_error& error) {
+            outcome = error.what();
+        }
+        std::string expected = row.outcome;
+        expected.replace(expected.find("TOP"), 3, drive.top());
+        if (!row.outcome.ends_with("x.txt"))
+            expected += ": " + std::generic_category().message(EPERM);
+        EXPECT_EQ(outcome, expected);
+        EXPECT_TRUE(fs::is_empty(folder));
+    }
 }
 
 // ---- A Trash item that can't be read ----

@@ -239,6 +239,52 @@ TEST_F(DesktopTrash, AFailedMoveLeavesTheItemAndNoRecord)
     EXPECT_EQ(namesIn(info()), std::vector<std::string> { "a.txt 2.trashinfo" });
 }
 
+// Another user who made the Trash, or anyone who may write in it, could read and take what is
+// trashed, or plant items and records for Put Back: such a Trash takes nothing.
+TEST_F(DesktopTrash, RefusesAFolderThatIsntOursAlone)
+{
+    const struct {
+        const char* folder; // below the data folder
+        mode_t mode;
+        bool foreign;
+        std::string why;
+    } rows[] = {
+        { "Trash", 01777, false, "may be written by others" },
+        { "Trash/files", 0770, false, "may be written by others" },
+        { "Trash/info", 0777, false, "may be written by others" },
+        { "Trash", 0700, true, "belongs to another user" },
+        { "Trash/files", 0700, true, "belongs to another user" },
+        { "Trash/info", 0700, true, "belongs to another user" },
+    };
+    const std::string original = item("a.txt");
+    for (const auto& row : rows) {
+        if (row.foreign && !Testing::runningAsRoot())
+            GTEST_SKIP() << "only root can give a folder to another user";
+        SCOPED_TRACE(row.folder);
+        fs::remove_all(data() + "/Trash");
+        fs::create_directories(data());
+        for (const char* folder : { "/Trash", "/Trash/files", "/Trash/info" })
+            ASSERT_EQ(::mkdir((data() + folder).c_str(), 0700), 0);
+        const std::string changed = data() + "/" + row.folder;
+        ASSERT_EQ(::chmod(changed.c_str(), row.mode), 0);
+        if (row.foreign) {
+            ASSERT_EQ(::chown(changed.c_str(), 65534, 65534), 0);
+        }
+        std::string failure = "(trashed)";
+        try {
+            live().trash(original);
+        } catch (const std::system_error& error) {
+            failure = error.what();
+        }
+        EXPECT_EQ(failure,
+                  "the Trash folder " + changed + " " + row.why
+                      + ", so Gorrin won't use it: " + std::generic_category().message(EPERM));
+        EXPECT_EQ(readFile(original), "content of a.txt");
+        EXPECT_EQ(namesIn(info()), std::vector<std::string> {});
+        EXPECT_EQ(namesIn(files()), std::vector<std::string> {});
+    }
+}
+
 TEST_F(DesktopTrash, ItemsOnAnotherDeviceGoToThatDevicesTrash)
 {
     if (!shmIsAnotherDevice(dir_.path()))

@@ -56,8 +56,14 @@ std::string mountTop(const std::string& folder, dev_t device)
     return top;
 }
 
-// 0 when `trash` is this user's own real folder, made private when it was missing; else why not.
-int ownTrashFolder(const std::string& trash, uid_t uid)
+[[noreturn]] void refuse(const std::string& trash, std::string_view why)
+{
+    fail(EPERM, "the Trash folder " + trash + " " + std::string(why) + ", so Gorrin won't use it");
+}
+
+// 0 when `trash` is a real folder that is ours alone, made private when it was missing; else why
+// not, with `why` saying what is wrong with the folder that is there.
+int ownTrashFolder(const std::string& trash, std::string& why)
 {
     if (::mkdir(trash.c_str(), 0700) == 0)
         return 0;
@@ -66,7 +72,8 @@ int ownTrashFolder(const std::string& trash, uid_t uid)
     struct stat info {};
     if (::lstat(trash.c_str(), &info) != 0)
         return errno;
-    return S_ISDIR(info.st_mode) && info.st_uid == uid ? 0 : EPERM;
+    why = S_ISDIR(info.st_mode) ? whyNotOnlyOurs(info) : "is not a folder";
+    return why.empty() ? 0 : EPERM;
 }
 
 // $topdir/.Trash/UID when an administrator made $topdir/.Trash for every user (a real folder with the
@@ -75,18 +82,49 @@ std::string topTrashFolder(const std::string& top)
 {
     const uid_t uid = ::getuid();
     const std::string shared = joinPath(top, ".Trash");
+    std::string why;
     struct stat info {};
     if (::lstat(shared.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX)) {
         const std::string mine = shared + "/" + std::to_string(uid);
-        if (ownTrashFolder(mine, uid) == 0)
+        if (ownTrashFolder(mine, why) == 0)
             return mine;
     }
     const std::string trash = joinPath(top, ".Trash-" + std::to_string(uid));
-    if (const int error = ownTrashFolder(trash, uid); error == EPERM)
-        fail(error, "won't use " + trash + ": it is not a folder of this user");
+    if (const int error = ownTrashFolder(trash, why); error == EPERM)
+        refuse(trash, why);
     else if (error != 0)
         fail(error, "can't make the Trash " + trash);
     return trash;
+}
+
+// The Trash's info folder, opened once the Trash and both its folders are seen to be ours alone:
+// another user's, or one others may write, would let them read and take what we trash, or plant
+// items and records that Put Back would take for ours. What is missing is made private, nothing is
+// made in a folder that isn't ours, and none is reached through a link.
+Descriptor openOwnTrash(const std::string& trash)
+{
+    const auto ensureOurs = [&](const Descriptor& folder, const std::string& shown) {
+        struct stat info {};
+        if (::fstat(folder.get(), &info) != 0)
+            fail(errno, "can't read " + shown);
+        if (const auto why = whyNotOnlyOurs(info); !why.empty())
+            refuse(shown, why);
+    };
+    makeFolders(trash, 0700);
+    const Descriptor top = openFolder(trash);
+    ensureOurs(top, trash);
+    Descriptor info;
+    for (const char* name : { "files", "info" }) {
+        const std::string shown = trash + "/" + name;
+        if (::mkdirat(top.get(), name, 0700) != 0 && errno != EEXIST)
+            fail(errno, "can't make " + shown);
+        Descriptor folder(::openat(top.get(), name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folder)
+            fail(errno, "can't reach " + shown);
+        ensureOurs(folder, shown);
+        info = std::move(folder);
+    }
+    return info;
 }
 
 // The top of the drive whose Trash `trash` is, when it is a Trash at the top of a drive.
@@ -383,10 +421,7 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
         else if (top == "/")
             recorded = item.substr(1);
     }
-    // Private to the user, as the Trash wants; never made or used through a link.
-    makeFolders(trash + "/files", 0700);
-    makeFolders(trash + "/info", 0700);
-    const Descriptor infoFolder = openFolder(trash + "/info");
+    const Descriptor infoFolder = openOwnTrash(trash);
 
     const std::string record = "[Trash Info]\nPath=" + trashInfoPath(recorded) + "\nDeletionDate=" + localDeletionDate()
         + "\n";
