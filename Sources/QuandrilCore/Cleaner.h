@@ -135,6 +135,14 @@ void record(const HistoryEntry& entry, CleanResult& result, const Mac& mac);
 // Every readable line in file order (oldest first), each entry before a marker line of the same id
 // marked undone. A damaged line is skipped; the others still load.
 std::vector<HistoryEntry> load(const Mac& mac);
+
+// What load found, and, when the file is there but isn't ours alone (another user's, or one others
+// may write) and so gives no entries, why not, as the end of a sentence for the user.
+struct Loaded {
+    std::vector<HistoryEntry> entries;
+    std::string whyNot;
+};
+Loaded read(const Mac& mac);
 // The same for the text of a history file.
 std::vector<HistoryEntry> parse(std::string_view text);
 

@@ -512,10 +512,17 @@ bool Cleaner::adminMoveNoReplace(const std::string& from, const std::string& to,
 
 CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, FileOps& files)
 {
-    const auto history = History::load(mac);
+    const History::Loaded loaded = History::read(mac);
+    const auto& history = loaded.entries;
     const HistoryEntry* chosen = latestToUndo(history, id);
     if (!chosen)
-        return CleanResult { id, id, CleanResult::Status::refused, "Nothing in the history to undo for this.", 0, {} };
+        return CleanResult { id,
+                             id,
+                             CleanResult::Status::refused,
+                             loaded.whyNot.empty() ? "Nothing in the history to undo for this."
+                                                   : "Nothing in the history to undo for this: " + loaded.whyNot + ".",
+                             0,
+                             {} };
     const Undo undo { id, mac, files, *chosen };
 
     if (auto refusal = undo.untrustworthy())

@@ -47,6 +47,14 @@ std::string whyNotWritten(int error)
     }
 }
 
+// Why the history file isn't to be trusted, for the end of a sentence; empty when it is ours alone.
+// Another user's file, or one others may write, could hold lines they planted for Put Back to follow.
+std::string untrusted(const struct stat& info)
+{
+    const auto why = Platform::whyNotOnlyOurs(info);
+    return why.empty() ? std::string() : "the History file " + std::string(why) + ", so Gorrin won't use it";
+}
+
 // A line left without its line feed (a writer that died mid-line) must not swallow the next one.
 bool endsMidLine(int fd)
 {
@@ -218,7 +226,7 @@ Appended append(const HistoryEntry& entry, const Mac& mac)
     // Only a regular file of its own name takes the line: a link could send it into another file,
     // and a named pipe would swallow it (or, once full, never return). Opening does not wait.
     constexpr int flags = O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | flags, 0666);
+    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | flags, 0644);
     if (fd < 0 && errno == EACCES)
         fd = ::open(file.c_str(), O_WRONLY | flags);
     if (fd < 0) // a folder that couldn't be made says more than the missing file in it
@@ -227,6 +235,10 @@ Appended append(const HistoryEntry& entry, const Mac& mac)
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         (void)::close(fd);
         return { notAFile };
+    }
+    if (auto why = untrusted(info); !why.empty()) {
+        (void)::close(fd);
+        return { std::move(why) };
     }
     // Writers of this engine take turns, so one never sees another's line half-way and takes it for
     // an unfinished one. Where the lock is not supported the line is still written.
@@ -276,14 +288,22 @@ std::vector<HistoryEntry> parse(std::string_view text)
     return entries;
 }
 
-std::vector<HistoryEntry> load(const Mac& mac)
+Loaded read(const Mac& mac)
 {
     // Read whole however long, but only from a regular file of that name, never through a link.
-    const auto text = Platform::readFile(path(mac), nullptr, { .followLink = false });
+    struct stat info {};
+    const auto text = Platform::readFile(path(mac), nullptr, { .followLink = false }, &info);
     if (!text)
         return {};
+    if (auto why = untrusted(info); !why.empty())
+        return { {}, std::move(why) };
     // Damage is judged line by line: one bad byte costs its own line, not the whole history.
-    return parse(*text);
+    return { parse(*text), {} };
+}
+
+std::vector<HistoryEntry> load(const Mac& mac)
+{
+    return read(mac).entries;
 }
 
 bool offersPutBack(const HistoryEntry& entry, const Mac& mac)

@@ -299,6 +299,61 @@ INSTANTIATE_TEST_SUITE_P(
                                        } }),
     CaseNamed {});
 
+// A history file another user made, or one others may write, could hold lines planted for Put Back
+// to follow: it gives no entries and takes no line, and both say why.
+TEST(HistoryTrust, AFileThatIsntOursAloneIsNeitherReadNorWritten)
+{
+    const struct {
+        mode_t mode;
+        bool foreign;
+        std::string why;
+    } rows[] = {
+        { 0666, false, "may be written by others" },
+        { 0620, false, "may be written by others" },
+        { 0644, true, "belongs to another user" },
+    };
+    for (const auto& row : rows) {
+        if (row.foreign && !Testing::runningAsRoot())
+            GTEST_SKIP() << "only root can give a file to another user";
+        SCOPED_TRACE(row.why);
+        FakeMachine machine;
+        const Mac mac = machine.mac();
+        const std::string file = History::path(mac);
+        machine.text("~/.Trash/tool", "#!/bin/sh\n");
+        const std::string planted = line(entry("a", { { "/etc/cron.d/tool", machine.at("~/.Trash/tool"), {}, {} } }));
+        writeFile(file, planted);
+        ASSERT_EQ(::chmod(file.c_str(), row.mode), 0);
+        if (row.foreign) {
+            ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+        }
+        const std::string why = "the History file " + row.why + ", so Gorrin won't use it";
+
+        const History::Loaded loaded = History::read(mac);
+        EXPECT_EQ(loaded.entries, std::vector<HistoryEntry> {});
+        EXPECT_EQ(loaded.whyNot, why);
+        EXPECT_EQ(History::load(mac), std::vector<HistoryEntry> {});
+        EXPECT_EQ(History::append(entry("b"), mac).whyNot, why);
+        EXPECT_EQ(readFile(file), planted);
+        const CleanResult undone = Cleaner::undo("a", mac, false);
+        EXPECT_EQ(undone.status, CleanResult::Status::refused);
+        EXPECT_EQ(undone.detail, "Nothing in the history to undo for this: " + why + ".");
+        EXPECT_TRUE(std::filesystem::exists(machine.at("~/.Trash/tool")));
+    }
+}
+
+// A file made where files come out group-writable is still ours alone, and takes the next line.
+TEST(HistoryTrust, ANewFileIsOursAloneWhateverTheMask)
+{
+    FakeMachine machine;
+    const Mac mac = machine.mac();
+    const mode_t mask = ::umask(002);
+    const bool first = static_cast<bool>(History::append(entry("a"), mac));
+    ::umask(mask);
+    EXPECT_TRUE(first);
+    EXPECT_TRUE(History::append(entry("b"), mac));
+    EXPECT_EQ(ids(History::load(mac)), (std::vector<std::string> { "a", "b" }));
+}
+
 // Run under ThreadSanitizer too (make tsan).
 TEST(HistoryAppend, ConcurrentWritersKeepEveryLineWhole)
 {
