@@ -85,6 +85,9 @@ struct Mac {
     std::string trash(const std::string& path) const;
     // The folder whose size is the Trash's: the desktop's on the live machine, ~/.Trash on a fake one.
     std::string trashFolder() const;
+    // What emptying the Trash frees: the items in trashFolder(), not the folder's own blocks, which
+    // it keeps once emptied. 0 for a live Trash that isn't ours alone, as nothing is put there.
+    std::int64_t trashBytes() const;
     // Runs the command lines, joined with " && ", once with administrator rights.
     bool runAsAdmin(const std::vector<std::vector<std::string>>& commands) const;
 };

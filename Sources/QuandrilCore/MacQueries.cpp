@@ -3,10 +3,14 @@
 
 #include "QuandrilCore/Mac.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 
+#include <sys/stat.h>
+
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/IsoDate.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Process.h"
@@ -244,12 +248,26 @@ std::string Mac::trashFolder() const
     return isFake() ? path("~/.Trash") : Platform::homeTrashFiles(home);
 }
 
+std::int64_t Mac::trashBytes() const
+{
+    const std::string folder = trashFolder();
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return 0;
+    if (!isFake() && !Platform::whyNotOnlyOurs(info).empty())
+        return 0;
+    const std::int64_t own = Saturating::multiply(std::max<std::int64_t>(static_cast<std::int64_t>(info.st_blocks), 0),
+                                                  512);
+    const std::int64_t all = diskUsage(folder, cloudPaths(*this)).bytes;
+    return scaledBytes(std::max<std::int64_t>(all - own, 0), *this);
+}
+
 ScanReport ScanReport::status(const Mac& mac)
 {
     ScanReport report;
     report.scannedAt = Clock::now();
     report.drives = mac.drives();
-    report.trashBytes = mac.usage(mac.trashFolder()).bytes;
+    report.trashBytes = mac.trashBytes();
     report.engine = engineName();
     return report;
 }

@@ -221,7 +221,7 @@ ScanReport Scanner::scan(const Mac& mac, const Catalog& catalog, const ScanOptio
     report.engine = engineName();
     report.scannedAt = options.now;
     report.drives = context.drives;
-    report.trashBytes = mac.usage(mac.trashFolder()).bytes;
+    report.trashBytes = mac.trashBytes();
 
     std::vector<std::string> taken; // composed
     for (const auto& finder : finders()) {

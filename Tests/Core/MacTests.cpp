@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -475,6 +476,39 @@ TEST(MacQueries, StatusListsDrivesAndTheTrash)
 
     machine.file("~/.Trash/old", 50'000);
     const std::int64_t trash = ScanReport::status(machine.mac()).trashBytes;
-    EXPECT_EQ(trash, machine.mac().usage(machine.at("~/.Trash")).bytes);
+    EXPECT_EQ(trash, machine.mac().usage(machine.at("~/.Trash/old")).bytes);
     EXPECT_GE(trash, 50'000);
+}
+
+// Emptying the Trash frees what lies in it; the folder keeps its own blocks. The live Trash counts
+// only while it is ours alone, as nothing is put in one that isn't.
+TEST(MacQueries, TrashBytesAreItsItems)
+{
+    ScopedEnv data("XDG_DATA_HOME", std::nullopt);
+    FakeMachine machine;
+    const struct {
+        Mac mac;
+        std::string folder;
+    } rows[] = {
+        { machine.mac(), machine.at("~/.Trash") },
+        { liveWithHome(machine.home()), machine.at("~/.local/share/Trash/files") },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.folder);
+        EXPECT_EQ(row.mac.trashBytes(), 0); // no Trash yet
+        makeFolders(row.folder + "/a folder");
+        writeFile(row.folder + "/a folder/inside", std::string(10'000, 'x'));
+        writeFile(row.folder + "/loose", std::string(3'000, 'x'));
+        const std::int64_t items = row.mac.usage(row.folder + "/a folder").bytes + ownBytes(row.folder + "/loose");
+        EXPECT_EQ(row.mac.trashBytes(), items);
+        std::filesystem::remove_all(row.folder + "/a folder");
+        std::filesystem::remove(row.folder + "/loose");
+        EXPECT_EQ(row.mac.trashBytes(), 0);
+        EXPECT_EQ(ScanReport::status(row.mac).trashBytes, 0);
+    }
+    const Mac live = liveWithHome(machine.home());
+    writeFile(rows[1].folder + "/loose", std::string(3'000, 'x'));
+    ASSERT_GT(live.trashBytes(), 0);
+    ::chmod(rows[1].folder.c_str(), 0777);
+    EXPECT_EQ(live.trashBytes(), 0);
 }

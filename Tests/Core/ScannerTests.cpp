@@ -1,5 +1,6 @@
 #include "QuandrilCore/Scanner.h"
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -9,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include "QuandrilCore/Planner.h"
 #include "QuandrilCore/PrivacyFence.h"
+#include "QuandrilCore/Report.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
@@ -270,7 +273,8 @@ TEST(Scanner, SortsByTierThenSizeKeepingTies)
 }
 
 // The scan and the quick status name the same Trash: the desktop's on the live machine (here
-// pointed at the fake home), the fake machine's own ~/.Trash there.
+// pointed at the fake home), the fake machine's own ~/.Trash there. Emptied, it frees nothing, so
+// no route counts on emptying it.
 TEST(Scanner, MeasuresTheTrashTheStatusMeasures)
 {
     FakeMachine machine;
@@ -279,16 +283,26 @@ TEST(Scanner, MeasuresTheTrashTheStatusMeasures)
     Testing::ScopedEnv data("XDG_DATA_HOME", std::nullopt);
     const struct {
         Mac mac;
-        std::string trash;
+        std::string item;
     } rows[] = {
-        { machine.mac(), "~/.Trash" },
-        { Mac::real(), "~/.local/share/Trash/files" },
+        { machine.mac(), "~/.Trash/fake only" },
+        { Mac::real(), "~/.local/share/Trash/files/desktop only" },
     };
     for (const auto& row : rows) {
-        const std::int64_t expected = row.mac.usage(machine.at(row.trash)).bytes;
-        EXPECT_GT(expected, 0) << row.trash;
-        EXPECT_EQ(Scanner::scan(row.mac, placesCatalog(), options()).trashBytes, expected) << row.trash;
-        EXPECT_EQ(ScanReport::status(row.mac).trashBytes, expected) << row.trash;
+        SCOPED_TRACE(row.item);
+        const std::int64_t expected = row.mac.usage(machine.at(row.item)).bytes;
+        EXPECT_GT(expected, 0);
+        EXPECT_EQ(Scanner::scan(row.mac, placesCatalog(), options()).trashBytes, expected);
+        EXPECT_EQ(ScanReport::status(row.mac).trashBytes, expected);
+
+        std::filesystem::remove(machine.at(row.item));
+        const ScanReport emptied = Scanner::scan(row.mac, placesCatalog(), options());
+        EXPECT_EQ(emptied.trashBytes, 0);
+        EXPECT_EQ(ScanReport::status(row.mac).trashBytes, 0);
+        const auto plan = Planner::plan(emptied, Goal::ofBytes(1), std::nullopt);
+        ASSERT_TRUE(plan);
+        EXPECT_EQ(plan->trashBytes, 0);
+        EXPECT_EQ(Report::text(*plan, emptied).find("Trash"), std::string::npos) << Report::text(*plan, emptied);
     }
 }
 
