@@ -85,16 +85,17 @@ public:
                 result_.error = errno;
             return result_;
         }
-        if (crosses(*top))
+        if (crosses(*top)) {
             leave(holder, name);
-        else if (!S_ISDIR(top->mode))
+        } else if (!S_ISDIR(top->mode)) {
             removeLeaf(holder_, name, *top, holder);
-        else
+        } else {
             try {
                 walk(name, *top, holder);
             } catch (const std::system_error& error) {
                 fail(holder, error.code().value());
             }
+        }
         return result_;
     }
 
@@ -229,19 +230,25 @@ private:
         try {
             chain.enter(name);
         } catch (const std::system_error& error) {
-            if (error.code().value() != ENOENT)
-                fail(frame, error.code().value());
+            const int code = error.code().value();
+            // No folder any more: what stands there now is removed itself, never followed.
+            const auto now = code == ELOOP || code == ENOTDIR ? examine(chain.fd(), name.c_str()) : std::nullopt;
+            if (now && !crosses(*now) && !S_ISDIR(now->mode))
+                removeLeaf(chain.fd(), name, *now, frame);
+            else if (code != ENOENT)
+                fail(frame, code);
             return false;
         }
         // Mounted there since it was looked at: left like any other mount point.
         const auto entered = examine(chain.fd(), "", AT_EMPTY_PATH);
+        const int error = errno;
         if (entered && !crosses(*entered))
             return true;
         chain.leave();
         if (entered)
             leave(frame, chain.shown(name));
         else
-            fail(frame, errno);
+            fail(frame, error);
         return false;
     }
 
