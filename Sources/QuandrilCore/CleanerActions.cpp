@@ -56,13 +56,26 @@ CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOpt
     if (options.dryRun)
         return wouldDo(finding, "Would delete (it rebuilds itself).");
     FileOps& files = options.fileOps();
+    // Drives mounted inside are never deleted; the rest of each path still goes.
+    std::vector<std::string> left;
     for (const auto& path : finding.paths) {
         if (auto failure = attempt([&] {
                 ensureDirect(path);
-                files.remove(path);
+                try {
+                    files.remove(path);
+                } catch (const MountsLeft& stop) {
+                    left.insert(left.end(), stop.mountPoints().begin(), stop.mountPoints().end());
+                }
             }))
             return failed(finding, "Couldn't delete " + mac.display(path) + ": " + failure->description);
     }
+    if (left.size() == 1)
+        return failed(finding,
+                      "Deleted, but " + mac.display(left.front()) + " was left: it is another drive mounted there.");
+    if (!left.empty())
+        return failed(finding,
+                      "Deleted, but " + mac.display(left.front()) + " and " + std::to_string(left.size() - 1)
+                          + " more were left: they are other drives mounted there.");
     return done(finding, "Deleted; it rebuilds itself.");
 }
 

@@ -60,10 +60,11 @@ struct CopyTrouble {
     std::optional<std::string> left; // our partial copy, when it couldn't be removed
 };
 
-// Removes our own partial copy; where it stays when it can't go.
-std::optional<std::string> discard(FileOps& files, const std::string& partial)
+// Removes our own partial copy, read-only folders and all; where it stays when it can't all go (it
+// keeps its lock file then, so the next move there reclaims it).
+std::optional<std::string> discard(const Platform::HeldPartial& held, const std::string& partial)
 {
-    if (!occupied(partial) || !attempt([&] { files.remove(partial); }))
+    if (!occupied(partial) || held.discard().gone())
         return std::nullopt;
     return partial;
 }
@@ -81,15 +82,17 @@ std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item
         return CopyTrouble { Kind::unfinished, failure->description, std::nullopt };
     const std::string partial = parentOf(place) + "/" + held->name();
     if (auto failure = attempt([&] { files.copy(item, partial); })) {
-        if (failure->inTheWay)
+        if (failure->inTheWay) {
+            held->disown();
             return CopyTrouble { Kind::inTheWay, failure->description, std::nullopt };
-        return CopyTrouble { Kind::unfinished, failure->description, discard(files, partial) };
+        }
+        return CopyTrouble { Kind::unfinished, failure->description, discard(*held, partial) };
     }
     if (!verifiedCopy(item, partial))
-        return CopyTrouble { Kind::differs, {}, discard(files, partial) };
+        return CopyTrouble { Kind::differs, {}, discard(*held, partial) };
     if (auto failure = attempt([&] { files.moveNoReplace(partial, place); }))
         return CopyTrouble { failure->inTheWay ? Kind::taken : Kind::unfinished, failure->description,
-                             discard(files, partial) };
+                             discard(*held, partial) };
     return std::nullopt;
 }
 

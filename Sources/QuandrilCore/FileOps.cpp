@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <system_error>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +12,8 @@
 #include "QuandrilCore/Mac.h"
 #include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Move.h"
+#include "QuandrilCore/Platform/PathText.h"
+#include "QuandrilCore/Platform/RemoveTree.h"
 
 namespace Quandril {
 
@@ -69,8 +72,15 @@ void LiveFileOps::remove(const std::string& path)
     const auto place = Platform::placeOf(path);
     if (!Platform::statAt(place.folder.get(), place.name))
         fail(errno, "can't remove " + path);
-    if (const int error = Platform::removeTreeAt(place.folder.get(), place.name))
-        fail(error, "can't remove " + path);
+    auto removal = Platform::removeTree(place.folder.get(), place.name);
+    if (removal.error != 0)
+        fail(removal.error, "can't remove " + path);
+    if (removal.mountsLeft.empty())
+        return;
+    const std::string folder = Platform::parentOf(path);
+    for (auto& mountPoint : removal.mountsLeft)
+        mountPoint = folder == "/" ? "/" + mountPoint : folder + "/" + mountPoint;
+    throw MountsLeft(path, std::move(removal.mountsLeft));
 }
 
 void LiveFileOps::moveNoReplace(const std::string& from, const std::string& to)
@@ -98,6 +108,13 @@ void LiveFileOps::copy(const std::string& from, const std::string& to)
 bool LiveFileOps::runAsAdmin(const Mac& mac, const std::vector<std::vector<std::string>>& commands)
 {
     return mac.runAsAdmin(commands);
+}
+
+MountsLeft::MountsLeft(const std::string& path, std::vector<std::string> mountPoints)
+    : std::system_error(EBUSY, std::generic_category(),
+                        "can't remove all of " + path + ": " + mountPoints.front() + " is another drive mounted there")
+    , mountPoints_(std::move(mountPoints))
+{
 }
 
 std::string describeFailure(const std::exception& error)

@@ -13,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace Quandril {
@@ -28,6 +29,8 @@ public:
     virtual std::string trash(const Mac& mac, const std::string& path) = 0;
 
     // Removes the item for good: a folder with everything in it, a link itself (never its target).
+    // Another drive mounted inside it (or at it) stays, with everything under it: MountsLeft says
+    // where, once all else has gone.
     virtual void remove(const std::string& path) = 0;
 
     // Moves the item to the path `to`. Never replaces an item at `to` and never moves into a folder
@@ -72,6 +75,18 @@ public:
     void createLink(const std::string& at, const std::string& target) override;
     void copy(const std::string& from, const std::string& to) override;
     bool runAsAdmin(const Mac& mac, const std::vector<std::vector<std::string>>& commands) override;
+};
+
+// A removal that stopped at mount points: it never crosses into another file system, so each mount
+// point (the real paths, the item's own included) stays with everything under it.
+class MountsLeft : public std::system_error {
+public:
+    MountsLeft(const std::string& path, std::vector<std::string> mountPoints);
+
+    const std::vector<std::string>& mountPoints() const { return mountPoints_; }
+
+private:
+    std::vector<std::string> mountPoints_;
 };
 
 // The user-facing description of a failed file operation, for sentences such as

@@ -6,12 +6,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -26,6 +28,7 @@
 #include "Support/MoveBench.h"
 #include "Support/SystemState.h"
 #include "Support/TreeSnapshot.h"
+#include "Support/Unprivileged.h"
 
 using namespace Quandril;
 using namespace Quandril::Testing;
@@ -215,7 +218,8 @@ std::set<std::string> namesIn(const std::string& folder)
 }
 
 // Killed moves' partial copies take the room a move needs until a move into their folder reclaims
-// them (a dry run only counts them). Only exact names of ours go, and never one a running move holds.
+// them (a dry run only counts them). Only exact names of ours go, each beside its own lock file, and
+// never one a running move holds.
 TEST(StalePartials, AreReclaimedBeforeTheRoomCheck)
 {
     for (const bool dryRun : { false, true }) {
@@ -228,6 +232,7 @@ TEST(StalePartials, AreReclaimedBeforeTheRoomCheck)
         const std::string staleFile = partial("clip.mov"), staleFolder = partial("Trip"),
                           orphanLock = partial("x") + ".lock";
         writeFile(folder + "/" + staleFile, std::string(1 << 20, 'p'));
+        writeFile(folder + "/" + staleFile + ".lock", "");
         writeFile(folder + "/" + staleFolder + "/s.wav", "half");
         writeFile(folder + "/" + staleFolder + ".lock", "");
         writeFile(folder + "/" + orphanLock, "");
@@ -237,19 +242,33 @@ TEST(StalePartials, AreReclaimedBeforeTheRoomCheck)
         std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
         std::string dashless = partial("clip.mov");
         dashless.erase(dashless.rfind('-'), 1);
-        const std::string link = partial("clip.mov"), oddLock = partial("y");
-        for (const auto& name : { upper, longer, noDot, dashless, oddLock })
+        // A name of our shape without a lock file, or with one that isn't empty, is someone else's.
+        const std::string link = partial("clip.mov"), oddLock = partial("y"), noLock = partial("z"),
+                          fullLock = partial("w");
+        for (const auto& name : { upper, longer, noDot, dashless, oddLock, noLock, fullLock })
             writeFile(folder + "/" + name, "not ours");
+        writeFile(folder + "/" + fullLock + ".lock", "theirs");
         makeFolders(folder + "/" + oddLock + ".lock");
         ASSERT_EQ(::symlink("../../elsewhere", (folder + "/" + link).c_str()), 0);
+        writeFile(folder + "/" + link + ".lock", "");
         const Platform::HeldPartial running(folder + "/Other");
         writeFile(folder + "/" + running.name() + "/b.wav", "copying");
 
-        std::set<std::string> kept {
-            upper, longer, noDot, dashless, link, oddLock, oddLock + ".lock", running.name(), running.name() + ".lock"
-        };
+        std::set<std::string> kept { upper,
+                                     longer,
+                                     noDot,
+                                     dashless,
+                                     link,
+                                     link + ".lock",
+                                     oddLock,
+                                     oddLock + ".lock",
+                                     noLock,
+                                     fullLock,
+                                     fullLock + ".lock",
+                                     running.name(),
+                                     running.name() + ".lock" };
         if (dryRun)
-            kept.insert({ staleFile, staleFolder, staleFolder + ".lock", orphanLock });
+            kept.insert({ staleFile, staleFile + ".lock", staleFolder, staleFolder + ".lock", orphanLock });
         else
             kept.insert("Trip");
         // 1 GB free: a move of this size fits only with the stale copy's 1 MiB.
@@ -258,5 +277,81 @@ TEST(StalePartials, AreReclaimedBeforeTheRoomCheck)
         EXPECT_EQ(namesIn(folder), kept) << (dryRun ? "dry run" : "move");
     }
 }
+
+// ---- Partial copies an ordinary user can't simply remove ----
+
+struct OwnPartialCase {
+    const char* name;
+    std::function<void(Bench&, const std::string& folder)> prepare; // `folder`: where the copy goes
+    std::int64_t bytes;
+    std::string seen; // the dry run's status, the move's, and what the copy's folder holds after it
+};
+
+class OwnPartials : public ::testing::TestWithParam<OwnPartialCase> {};
+
+// Copies of read-only folders stay read-only, yet the partial copies we make always go again, and
+// the dry run counts only what the move itself frees, so its preview and the move agree.
+TEST_P(OwnPartials, GoAgainAndCountOnlyWhatTheyFree)
+{
+    const auto& row = GetParam();
+    Bench bench;
+    bench.machine.text("~/Movies/Trip/a.txt", "trip");
+    const std::string folder = bench.backup("/Moved from Mac/Movies");
+    row.prepare(bench, folder);
+    bench.mac();
+    withoutPrivileges(bench.machine.root(), [&] {
+        const Finding move = personalMove({ "~/Movies/Trip" }, row.bytes);
+        const auto preview = bench.run(move, bench.options(true));
+        const auto result = bench.run(move, bench.options());
+        std::string seen = std::string(rawValue(preview.status)) + " / " + std::string(rawValue(result.status)) + " /";
+        for (const auto& name : namesIn(folder))
+            seen += " " + name;
+        if (seen == row.seen)
+            return true;
+        std::cerr << row.name << ": " << seen << "\n" << preview.detail << "\n" << result.detail << "\n";
+        return false;
+    });
+}
+
+std::string stalePartial(const std::string& folder, const std::string& name)
+{
+    const std::string partial = folder + "/." + name + ".gorrin-partial-" + Platform::Token::random().text();
+    writeFile(partial + ".lock", "");
+    return partial;
+}
+
+// 1 GB free: a move of this size fits only with the 1 MiB a stale copy holds.
+constexpr std::int64_t fitsWithTheStaleCopy = 909'091'000;
+
+const OwnPartialCase ownPartialCases[] = {
+    { "a killed copy of read-only folders",
+      [](Bench&, const std::string& folder) {
+          const std::string partial = stalePartial(folder, "Trip");
+          writeFile(partial + "/ro/deeper/clip.mov", std::string(1 << 20, 'c'));
+          ::chmod((partial + "/ro/deeper").c_str(), 0555);
+          ::chmod((partial + "/ro").c_str(), 0555);
+          ::chmod(partial.c_str(), 0555);
+      },
+      fitsWithTheStaleCopy, "wouldDo / done / Trip" },
+    { "a killed copy holding a hard link of a file that stays",
+      [](Bench& bench, const std::string& folder) {
+          writeFile(bench.backup("/keep.mov"), std::string(1 << 20, 'k'));
+          const std::string partial = stalePartial(folder, "clip.mov");
+          ASSERT_EQ(::link(bench.backup("/keep.mov").c_str(), partial.c_str()), 0);
+      },
+      fitsWithTheStaleCopy, "refused / refused /" },
+    { "a copy cut short after it made a read-only folder",
+      [](Bench& bench, const std::string&) {
+          bench.files->failAll(FileOp::copy, ENOSPC).before([](const FileOpCall& call, int) {
+              if (call.op != FileOp::copy)
+                  return;
+              writeFile(call.second + "/ro/a.txt", "the first bytes");
+              ::chmod((call.second + "/ro").c_str(), 0555);
+          });
+      },
+      1000, "wouldDo / failed /" },
+};
+
+INSTANTIATE_TEST_SUITE_P(Move, OwnPartials, ::testing::ValuesIn(ownPartialCases), CaseNamed {});
 
 } // namespace

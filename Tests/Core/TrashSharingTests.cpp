@@ -11,7 +11,6 @@
 #include <system_error>
 #include <vector>
 
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +23,7 @@
 #include "Support/PutBackScene.h"
 #include "Support/SystemState.h"
 #include "Support/TrashClient.h"
+#include "Support/Unprivileged.h"
 
 using namespace Quandril;
 using Quandril::Testing::haveTool;
@@ -33,6 +33,7 @@ using Quandril::Testing::runTool;
 using Quandril::Testing::ScopedEnv;
 using Quandril::Testing::ScratchDrive;
 using Quandril::Testing::TempDir;
+using Quandril::Testing::withoutPrivileges;
 using Quandril::Testing::writeFile;
 using Status = CleanResult::Status;
 namespace fs = std::filesystem;
@@ -386,28 +387,6 @@ TEST(SharedTrash, ADrivesTrashThatIsntOursAloneTakesNothing)
 }
 
 // ---- A Trash item that can't be read ----
-
-// Runs `body` as a user without privileges: root reads everything, so a forked child gives them up.
-void withoutPrivileges(const std::string& tree, const std::function<bool()>& body)
-{
-    if (::geteuid() != 0) {
-        EXPECT_TRUE(body());
-        return;
-    }
-    GTEST_FLAG_SET(death_test_style, "fast");
-    EXPECT_EXIT(
-        {
-            constexpr uid_t nobody = 65534;
-            for (const auto& entry : fs::recursive_directory_iterator(tree))
-                ::lchown(entry.path().c_str(), nobody, nobody);
-            ::lchown(tree.c_str(), nobody, nobody);
-            if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0
-                || ::setresuid(nobody, nobody, nobody) != 0)
-                std::_Exit(2);
-            std::_Exit(body() ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
-}
 
 TEST(SharedTrash, AnItemThatCantBeReadIsSaidSo)
 {

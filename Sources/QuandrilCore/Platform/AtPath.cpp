@@ -83,25 +83,6 @@ Descriptor openChild(int folder, const std::string& name, const std::string& sho
     fail(error, "can't open " + shownAs);
 }
 
-// Removes every entry of the current folder that is not a folder, and returns the folders' names.
-std::vector<std::string> removeAllButFolders(const FolderChain& chain)
-{
-    std::vector<std::string> folders;
-    for (auto& name : namesIn(chain.fd(), chain.shown())) {
-        const auto info = statAt(chain.fd(), name);
-        if (!info) {
-            if (errno == ENOENT)
-                continue;
-            fail(errno, "can't read " + chain.shown(name));
-        }
-        if (S_ISDIR(info->st_mode))
-            folders.push_back(std::move(name));
-        else if (::unlinkat(chain.fd(), name.c_str(), 0) != 0 && errno != ENOENT)
-            fail(errno, "can't remove " + chain.shown(name));
-    }
-    return folders;
-}
-
 } // namespace
 
 Descriptor::~Descriptor()
@@ -211,52 +192,6 @@ int renameNoReplaceAt(int fromFolder, const std::string& fromName, int toFolder,
         ::syscall(SYS_renameat2, fromFolder, fromName.c_str(), toFolder, toName.c_str(), RENAME_NOREPLACE));
 #endif
     return result == 0 ? 0 : errno;
-}
-
-int removeTreeAt(int folder, const std::string& name)
-{
-    const auto info = statAt(folder, name);
-    if (!info)
-        return errno == ENOENT ? 0 : errno;
-    if (!S_ISDIR(info->st_mode))
-        return (::unlinkat(folder, name.c_str(), 0) == 0 || errno == ENOENT) ? 0 : errno;
-    try {
-        FolderChain chain(folder, name, name);
-        // For each folder entered, its folders not yet removed.
-        std::vector<std::vector<std::string>> pending;
-        pending.push_back(removeAllButFolders(chain));
-        for (;;) {
-            if (!pending.back().empty()) {
-                const std::string next = std::move(pending.back().back());
-                pending.back().pop_back();
-                try {
-                    chain.enter(next);
-                } catch (const std::system_error& error) {
-                    const int code = error.code().value();
-                    if (code == ENOENT)
-                        continue;
-                    if (code != ELOOP && code != ENOTDIR)
-                        throw;
-                    // No folder any more: what stands there now is removed itself, never followed.
-                    if (::unlinkat(chain.fd(), next.c_str(), 0) != 0 && errno != ENOENT)
-                        return errno;
-                    continue;
-                }
-                pending.push_back(removeAllButFolders(chain));
-                continue;
-            }
-            pending.pop_back();
-            if (pending.empty())
-                break;
-            const std::string emptied = chain.names().back();
-            chain.leave();
-            if (::unlinkat(chain.fd(), emptied.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
-                return errno;
-        }
-    } catch (const std::system_error& error) {
-        return error.code().value();
-    }
-    return (::unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) ? 0 : errno;
 }
 
 void makeFolders(std::string_view path, mode_t mode)

@@ -70,10 +70,10 @@ std::vector<std::string> namesIn(int folder, const std::string& shownAs);
 // there; EINVAL, ENOSYS or EOPNOTSUPP where the file system can't refuse to replace).
 int renameNoReplaceAt(int fromFolder, const std::string& fromName, int toFolder, const std::string& toName);
 
-// Removes the item: a file or link itself, or a folder with everything in it; a link met inside is
-// removed itself, never followed. However deep the tree, only a few descriptors are open at once.
-// 0 when it is all gone (or was never there), else the errno of what stopped it; what went before
-// that stays gone.
+// Removes the item as removeTree (RemoveTree.h) does: a file or link itself, or a folder with
+// everything in it, never following a link nor entering another mount. 0 when it is all gone (or
+// was never there), EBUSY when mount points were left, else the errno of the first thing that
+// couldn't go.
 int removeTreeAt(int folder, const std::string& name);
 
 // Makes the folder at `path` and every missing folder above it, each relative to the one above and

@@ -15,6 +15,7 @@
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/PathText.h"
+#include "QuandrilCore/Platform/RemoveTree.h"
 
 // Every step here names an item relative to the open folder that holds it, and every folder is
 // entered without following a link, so a folder swapped for a link while a move or copy runs can
@@ -371,7 +372,8 @@ void restoreFrom(int copyFolder, const std::string& copyName, int originalFolder
                  + " but couldn't remove the original, nor make it whole "
                    "again; the whole item is at "
                  + shownTo + " and part of it is still at " + shownFrom);
-    if (removeTreeAt(to.folder.get(), to.name) != 0)
+    // The copy is our own, read-only folders and all.
+    if (!removeTree(to.folder.get(), to.name, { .ownCopy = true }).gone())
         fail(error,
              "couldn't remove " + shownFrom
                  + " after copying it, so it stays whole where it was, and "
@@ -387,7 +389,7 @@ void moveAcrossDevices(const Place& from, const Place& to, const std::string& sh
     if (statAt(to.folder.get(), to.name))
         fail(EEXIST, shownTo + " already exists");
     reclaimPartialsAt(to.folder.get(), true);
-    const HeldPartial held(to);
+    HeldPartial held(to);
     const Place partial { Descriptor(::fcntl(to.folder.get(), F_DUPFD_CLOEXEC, 0)), held.name() };
     if (!partial.folder)
         fail(errno, "can't move " + shownFrom + " to " + shownTo);
@@ -400,11 +402,13 @@ void moveAcrossDevices(const Place& from, const Place& to, const std::string& sh
     } catch (const std::system_error&) {
         // The top item is made first, so anything made at all is this copy's own.
         if (copier.madeAny)
-            removeTreeAt(partial.folder.get(), partial.name);
+            held.discard();
+        else
+            held.disown();
         throw;
     }
     if (!verified) {
-        removeTreeAt(partial.folder.get(), partial.name);
+        held.discard();
         fail(EIO, "the copy of " + shownFrom + " at " + shownTo + " differs from the original");
     }
     const int error = renameNoReplaceAt(partial.folder.get(), partial.name, to.folder.get(), to.name);
@@ -412,11 +416,11 @@ void moveAcrossDevices(const Place& from, const Place& to, const std::string& sh
         try {
             moveByClaimingTarget(partial, to, shownPartial, shownTo);
         } catch (const std::system_error&) {
-            removeTreeAt(partial.folder.get(), partial.name);
+            held.discard();
             throw;
         }
     } else if (error != 0) {
-        removeTreeAt(partial.folder.get(), partial.name);
+        held.discard();
         fail(error, error == EEXIST ? shownTo + " already exists" : "can't move " + shownFrom + " to " + shownTo);
     }
     if (const int removal = removeTreeAt(from.folder.get(), from.name))

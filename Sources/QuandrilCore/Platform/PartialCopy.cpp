@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "QuandrilCore/Platform/RemoveTree.h"
 #include "QuandrilCore/Platform/Token.h"
 #include "QuandrilCore/Saturating.h"
 
@@ -49,58 +50,30 @@ bool sameFile(int folder, const std::string& name, int fd)
     return named && ::fstat(fd, &open) == 0 && named->st_dev == open.st_dev && named->st_ino == open.st_ino;
 }
 
-std::int64_t allocated(const struct stat& info)
-{
-    return info.st_blocks < 0 ? 0 : Saturating::multiply(static_cast<std::int64_t>(info.st_blocks), 512);
-}
-
-// The bytes a tree takes on its drive, links not followed.
-std::int64_t allocatedTree(int folder, const std::string& name, const struct stat& top)
-{
-    std::int64_t total = allocated(top);
-    if (!S_ISDIR(top.st_mode))
-        return total;
-    try {
-        FolderChain chain(folder, name, name);
-        std::vector<std::pair<std::vector<std::string>, std::size_t>> frames;
-        frames.emplace_back(namesIn(chain.fd(), chain.shown()), 0);
-        while (!frames.empty()) {
-            auto& [names, next] = frames.back();
-            if (next == names.size()) {
-                frames.pop_back();
-                if (!frames.empty())
-                    chain.leave();
-                continue;
-            }
-            const std::string entry = names[next++];
-            const auto info = statAt(chain.fd(), entry);
-            if (!info)
-                continue;
-            total = Saturating::add(total, allocated(*info));
-            if (S_ISDIR(info->st_mode)) {
-                chain.enter(entry);
-                frames.emplace_back(namesIn(chain.fd(), chain.shown()), 0);
-            }
-        }
-    } catch (const std::system_error&) {
-        // What could be reached is counted.
-    }
-    return total;
-}
-
-// The lock of a partial copy that no running move holds, taken: true with `lock` open when the lock
-// file is there, true with `lock` closed when there is none. A lock file that is anything but a
-// plain file is not ours to judge.
+// The lock of a partial copy that no running move holds, taken. Every partial copy of ours has one,
+// made by HeldPartial: an empty plain file of this user with no other name. Whatever else stands
+// under that name (or nothing at all) makes the partial name someone else's.
 bool takeStaleLock(int folder, const std::string& lockName, Descriptor& lock)
 {
     Descriptor fd(::openat(folder, lockName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!fd)
-        return errno == ENOENT;
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1
+        || info.st_uid != ::geteuid() || info.st_size != 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
         return false;
     lock = std::move(fd);
     return true;
+}
+
+// A Trash's "files" folder (beside its "info" folder) holds Trash items, whatever their names: the
+// records in "info" speak for them, and another client may restore any of them.
+bool isTrashFiles(int folder)
+{
+    const Descriptor above(::openat(folder, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat self {};
+    if (!above || ::fstat(folder, &self) != 0)
+        return false;
+    const auto files = statAt(above.get(), "files"), info = statAt(above.get(), "info");
+    return files && info && S_ISDIR(info->st_mode) && files->st_dev == self.st_dev && files->st_ino == self.st_ino;
 }
 
 } // namespace
@@ -160,18 +133,29 @@ HeldPartial::HeldPartial(std::string_view besidePath)
 
 HeldPartial::~HeldPartial()
 {
+    // A partial copy that couldn't all go keeps its lock file, so a later reclaim knows it for ours.
     const std::string lockName = name_ + std::string(lockEnding);
-    if (sameFile(folder_.get(), lockName, lock_.get()))
+    if ((disowned_ || (!statAt(folder_.get(), name_) && errno == ENOENT))
+        && sameFile(folder_.get(), lockName, lock_.get()))
         ::unlinkat(folder_.get(), lockName.c_str(), 0);
+}
+
+TreeRemoval HeldPartial::discard() const
+{
+    return removeTree(folder_.get(), name_, { .ownCopy = true });
 }
 
 std::int64_t reclaimPartialsAt(int folder, bool remove)
 {
+    if (isTrashFiles(folder))
+        return 0;
+    // Only names with a lock file beside them can be ours.
     std::set<std::string> partials;
     try {
         for (auto& name : namesIn(folder, "the folder")) {
-            if (endsWith(name, lockEnding))
-                name.resize(name.size() - lockEnding.size());
+            if (!endsWith(name, lockEnding))
+                continue;
+            name.resize(name.size() - lockEnding.size());
             if (isPartialName(name))
                 partials.insert(std::move(name));
         }
@@ -185,15 +169,16 @@ std::int64_t reclaimPartialsAt(int folder, bool remove)
         if (!takeStaleLock(folder, lockName, lock))
             continue;
         const auto info = statAt(folder, partial);
-        if (info && S_ISLNK(info->st_mode))
+        if ((info && S_ISLNK(info->st_mode)) || (!info && errno != ENOENT))
             continue;
-        if (!info && errno != ENOENT)
-            continue;
-        const std::int64_t bytes = info ? allocatedTree(folder, partial, *info) : 0;
-        if (remove && info && removeTreeAt(folder, partial) != 0)
-            continue;
-        freed = Saturating::add(freed, bytes);
-        if (remove && lock && sameFile(folder, lockName, lock.get()))
+        bool gone = !info;
+        if (info) {
+            const TreeRemoval removal = removeTree(folder, partial, { .ownCopy = true, .dryRun = !remove });
+            freed = Saturating::add(freed, removal.freed);
+            gone = removal.gone();
+        }
+        // What stays (a drive mounted inside, say) keeps its lock, so a later move tries again.
+        if (remove && gone && sameFile(folder, lockName, lock.get()))
             ::unlinkat(folder, lockName.c_str(), 0);
     }
     return freed;

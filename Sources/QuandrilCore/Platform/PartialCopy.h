@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "QuandrilCore/Platform/AtPath.h"
+#include "QuandrilCore/Platform/RemoveTree.h"
 
 namespace Quandril::Platform {
 
@@ -21,7 +22,8 @@ bool isPartialName(std::string_view name);
 
 // A partial name beside an item, held by this move for as long as the value lives: a lock file of
 // the same name followed by ".lock" is made first and locked, so no reclaim takes the copy from a
-// running move, and it goes with the value. A killed move's lock goes with its process.
+// running move, and it goes with the value once nothing stands under the partial name (what stays
+// keeps its lock file, for a reclaim to take later). A killed move's lock goes with its process.
 class HeldPartial {
 public:
     // Beside the item `beside` names. Throws std::system_error when the lock can't be made.
@@ -32,18 +34,27 @@ public:
     HeldPartial& operator=(const HeldPartial&) = delete;
 
     const std::string& name() const { return name_; }
+    // Removes what stands under the partial name, our own copy: its read-only folders are opened up
+    // on the way down, and drives mounted inside it stay.
+    TreeRemoval discard() const;
+    // What stands under the partial name is not ours (it was there before our copy began): the lock
+    // file goes with the value all the same, so no reclaim ever takes it.
+    void disown() { disowned_ = true; }
 
 private:
     Descriptor folder_;
     Descriptor lock_;
     std::string name_;
+    bool disowned_ = false;
 };
 
 // Finds the partial copies in the folder that no running move holds, left by moves that were
-// killed, and returns the bytes they take; with `remove` they go (with their lock files), and only
-// the bytes of those that went count. Only exact names of ours count; a link stays, and so does a
-// partial whose lock file is anything but a plain file. Never fails: a folder that can't be read,
-// or one reached through a link, gives 0.
+// killed, and returns the bytes removing them gives back; with `remove` they go (with their lock
+// files). Only exact names of ours count, each with its lock file: an empty plain file of this user
+// that no move holds. A link stays, and so does everything in a Trash's "files" folder (its items
+// have their records) and drives mounted inside a partial copy. A dry run counts only what the
+// removal would free. Never fails: a folder that can't be read, or one reached through a link,
+// gives 0.
 std::int64_t reclaimPartials(std::string_view folder, bool remove);
 std::int64_t reclaimPartialsAt(int folder, bool remove);
 

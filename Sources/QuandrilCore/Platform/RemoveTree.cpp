@@ -1,0 +1,317 @@
+#include "QuandrilCore/Platform/RemoveTree.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include "QuandrilCore/Platform/AtPath.h"
+#include "QuandrilCore/Saturating.h"
+
+namespace Quandril::Platform {
+
+namespace {
+
+// What a removal needs to know of one entry, the mount it lies on included.
+struct Entry {
+    mode_t mode = 0;
+    uid_t owner = 0;
+    nlink_t links = 0;
+    std::int64_t bytes = 0; // what it takes on its drive
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::optional<std::uint64_t> mount;
+};
+
+std::int64_t blockBytes(std::uint64_t blocks)
+{
+    return Saturating::multiply(static_cast<std::int64_t>(std::min<std::uint64_t>(blocks, Saturating::most)), 512);
+}
+
+// The entry `name` of the folder, a link not followed; with an empty name and AT_EMPTY_PATH, the
+// folder itself. A mount of the same file system elsewhere shares the device number, so the mount
+// id tells the two apart.
+std::optional<Entry> examine(int folder, const char* name, int flags = 0)
+{
+    flags |= AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT;
+    struct statx info {};
+    if (::statx(folder, name, flags, STATX_BASIC_STATS | STATX_MNT_ID, &info) == 0) {
+        Entry entry { info.stx_mode,
+                      info.stx_uid,
+                      info.stx_nlink,
+                      blockBytes(info.stx_blocks),
+                      makedev(info.stx_dev_major, info.stx_dev_minor),
+                      info.stx_ino,
+                      std::nullopt };
+        if ((info.stx_mask & STATX_MNT_ID) != 0)
+            entry.mount = info.stx_mnt_id;
+        return entry;
+    }
+    struct stat plain {};
+    if (errno != ENOSYS || ::fstatat(folder, name, &plain, flags) != 0)
+        return std::nullopt;
+    return Entry { plain.st_mode, plain.st_uid, plain.st_nlink, blockBytes(static_cast<std::uint64_t>(plain.st_blocks)),
+                   plain.st_dev,  plain.st_ino, std::nullopt };
+}
+
+class Remover {
+public:
+    Remover(int holder, RemovalMode mode)
+        : holder_(holder)
+        , mode_(mode)
+        , self_(::geteuid())
+    {
+    }
+
+    TreeRemoval run(const std::string& name)
+    {
+        const auto base = examine(holder_, "", AT_EMPTY_PATH);
+        if (!base) {
+            result_.error = errno;
+            return result_;
+        }
+        base_ = *base;
+        Frame holder { {}, *base_, true, entriesGo(holder_, *base_, false) };
+        const auto top = examine(holder_, name.c_str());
+        if (!top) {
+            if (errno != ENOENT)
+                result_.error = errno;
+            return result_;
+        }
+        if (crosses(*top)) {
+            leave(holder, name);
+        } else if (!S_ISDIR(top->mode)) {
+            removeLeaf(holder_, name, *top, holder);
+        } else {
+            try {
+                walk(name, *top, holder);
+            } catch (const std::system_error& error) {
+                fail(holder, error.code().value());
+            }
+        }
+        return result_;
+    }
+
+private:
+    struct Frame {
+        std::vector<std::string> folders; // its folders not gone into yet
+        Entry info;
+        bool whole = true;     // everything in it went (would go)
+        bool entriesGo = true; // in a dry run: its entries can be removed
+    };
+
+    bool crosses(const Entry& entry) const
+    {
+        return entry.device != base_->device || (entry.mount && base_->mount && *entry.mount != *base_->mount);
+    }
+
+    // Whether entries of the folder can be removed: what a dry run goes by.
+    bool entriesGo(int folder, const Entry& info, bool ours) const
+    {
+        if (!mode_.dryRun || self_ == 0)
+            return true;
+        return ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) == 0 || (ours && info.owner == self_);
+    }
+
+    bool removable(const Frame& frame, const Entry& entry) const
+    {
+        if (self_ == 0)
+            return true;
+        // In a sticky folder only the owner of the entry or of the folder may remove it.
+        return frame.entriesGo
+            && ((frame.info.mode & S_ISVTX) == 0 || entry.owner == self_ || frame.info.owner == self_);
+    }
+
+    // A folder of our own copy that refuses changes is opened up before its entries go.
+    void prepare(int folder, const std::string& name, const Entry& info) const
+    {
+        if (!mode_.ownCopy || mode_.dryRun || self_ == 0 || info.owner != self_ || (info.mode & 0700) == 0700)
+            return;
+        (void)::fchmodat(folder, name.c_str(), (info.mode & 07777) | 0700, AT_SYMLINK_NOFOLLOW);
+    }
+
+    void fail(Frame& frame, int error)
+    {
+        frame.whole = false;
+        if (result_.error == 0)
+            result_.error = error;
+    }
+
+    void leave(Frame& frame, std::string mountPoint)
+    {
+        frame.whole = false;
+        result_.mountsLeft.push_back(std::move(mountPoint));
+    }
+
+    void count(const Entry& entry)
+    {
+        // A file with other names is freed only once the last of them goes.
+        if (entry.links > 1 && !S_ISDIR(entry.mode)) {
+            auto [left, fresh] = names_.try_emplace({ entry.device, entry.inode }, entry.links);
+            if (--left->second != 0)
+                return;
+        }
+        result_.freed = Saturating::add(result_.freed, entry.bytes);
+    }
+
+    void removeLeaf(int folder, const std::string& name, const Entry& entry, Frame& frame)
+    {
+        if (mode_.dryRun) {
+            if (!removable(frame, entry)) {
+                frame.whole = false;
+                return;
+            }
+        } else if (::unlinkat(folder, name.c_str(), 0) != 0) {
+            if (errno != ENOENT)
+                fail(frame, errno);
+            return;
+        }
+        count(entry);
+    }
+
+    void removeFolder(int folder, const std::string& name, const Frame& done, Frame& above)
+    {
+        if (!done.whole) {
+            above.whole = false;
+            return;
+        }
+        if (mode_.dryRun) {
+            if (!removable(above, done.info)) {
+                above.whole = false;
+                return;
+            }
+        } else if (::unlinkat(folder, name.c_str(), AT_REMOVEDIR) != 0) {
+            if (errno != ENOENT)
+                fail(above, errno);
+            return;
+        }
+        count(done.info);
+    }
+
+    // Lists the folder just entered, removes what in it is no folder and keeps its folders for later.
+    Frame list(const FolderChain& chain, const Entry& info)
+    {
+        Frame frame { {}, info, true, entriesGo(chain.fd(), info, mode_.ownCopy) };
+        std::vector<std::string> names;
+        try {
+            names = namesIn(chain.fd(), chain.shown());
+        } catch (const std::system_error& error) {
+            fail(frame, error.code().value());
+            return frame;
+        }
+        for (auto& name : names) {
+            const auto entry = examine(chain.fd(), name.c_str());
+            if (!entry) {
+                if (errno != ENOENT)
+                    fail(frame, errno);
+            } else if (crosses(*entry)) {
+                leave(frame, chain.shown(name));
+            } else if (S_ISDIR(entry->mode)) {
+                frame.folders.push_back(std::move(name));
+            } else {
+                removeLeaf(chain.fd(), name, *entry, frame);
+            }
+        }
+        return frame;
+    }
+
+    // Enters the folder `name` of the current one; false (with `frame` told why) when it can't be
+    // or it turned out to be a mount point.
+    bool enter(FolderChain& chain, const std::string& name, const Entry& info, Frame& frame)
+    {
+        prepare(chain.fd(), name, info);
+        try {
+            chain.enter(name);
+        } catch (const std::system_error& error) {
+            const int code = error.code().value();
+            // No folder any more: what stands there now is removed itself, never followed.
+            const auto now = code == ELOOP || code == ENOTDIR ? examine(chain.fd(), name.c_str()) : std::nullopt;
+            if (now && !crosses(*now) && !S_ISDIR(now->mode))
+                removeLeaf(chain.fd(), name, *now, frame);
+            else if (code != ENOENT)
+                fail(frame, code);
+            return false;
+        }
+        // Mounted there since it was looked at: left like any other mount point.
+        const auto entered = examine(chain.fd(), "", AT_EMPTY_PATH);
+        const int error = errno;
+        if (entered && !crosses(*entered))
+            return true;
+        chain.leave();
+        if (entered)
+            leave(frame, chain.shown(name));
+        else
+            fail(frame, error);
+        return false;
+    }
+
+    void walk(const std::string& name, const Entry& top, Frame& holder)
+    {
+        prepare(holder_, name, top);
+        FolderChain chain(holder_, name, name);
+        const auto entered = examine(chain.fd(), "", AT_EMPTY_PATH);
+        if (!entered || crosses(*entered))
+            return entered ? leave(holder, name) : fail(holder, errno);
+        std::vector<Frame> frames;
+        frames.push_back(list(chain, *entered));
+        for (;;) {
+            Frame& frame = frames.back();
+            if (!frame.folders.empty()) {
+                const std::string next = std::move(frame.folders.back());
+                frame.folders.pop_back();
+                const auto info = examine(chain.fd(), next.c_str());
+                if (!info) {
+                    if (errno != ENOENT)
+                        fail(frame, errno);
+                } else if (crosses(*info)) {
+                    leave(frame, chain.shown(next));
+                } else if (!S_ISDIR(info->mode)) {
+                    // No folder any more: what stands there now is removed itself, never followed.
+                    removeLeaf(chain.fd(), next, *info, frame);
+                } else if (enter(chain, next, *info, frame)) {
+                    Frame inner = list(chain, *info);
+                    frames.push_back(std::move(inner));
+                }
+                continue;
+            }
+            Frame done = std::move(frames.back());
+            frames.pop_back();
+            if (frames.empty())
+                return removeFolder(holder_, name, done, holder);
+            const std::string emptied = chain.names().back();
+            chain.leave();
+            removeFolder(chain.fd(), emptied, done, frames.back());
+        }
+    }
+
+    int holder_;
+    RemovalMode mode_;
+    uid_t self_;
+    std::optional<Entry> base_;
+    std::map<std::pair<dev_t, ino_t>, nlink_t> names_; // files with other names: how many are still to go
+    TreeRemoval result_;
+};
+
+} // namespace
+
+TreeRemoval removeTree(int folder, const std::string& name, RemovalMode mode)
+{
+    return Remover(folder, mode).run(name);
+}
+
+int removeTreeAt(int folder, const std::string& name)
+{
+    const TreeRemoval removal = removeTree(folder, name);
+    if (removal.error != 0)
+        return removal.error;
+    return removal.mountsLeft.empty() ? 0 : EBUSY;
+}
+
+} // namespace Quandril::Platform
