@@ -65,4 +65,17 @@ std::string homeFolder()
     return lexicallyNormal(home);
 }
 
+bool mayUseUserFolder(const std::string& path)
+{
+    if (::geteuid() != 0)
+        return true;
+    for (std::string at = path;; at = parentOf(at)) {
+        struct stat info {};
+        if (::lstat(at.c_str(), &info) == 0)
+            return info.st_uid == 0;
+        if (at == "/" || at.empty())
+            return true;
+    }
+}
+
 } // namespace Quandril::Platform
