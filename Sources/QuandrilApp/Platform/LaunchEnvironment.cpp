@@ -1,25 +1,18 @@
 #include "QuandrilApp/Platform/LaunchEnvironment.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "QuandrilCore/Platform/PathText.h"
+
 namespace Quandril::App::LaunchEnvironment {
 
 bool isPlainAbsolute(std::string_view path)
 {
-    if (!path.starts_with('/'))
-        return false;
-    for (std::size_t start = 0; start < path.size();) {
-        const std::size_t end = std::min(path.find('/', start), path.size());
-        if (path.substr(start, end - start) == "..")
-            return false;
-        start = end + 1;
-    }
-    return true;
+    return path.starts_with('/') && !Platform::hasParentName(path);
 }
 
 bool isPrivateFolder(const char* path)

@@ -69,6 +69,9 @@ bool mayUseUserFolder(const std::string& path)
 {
     if (::geteuid() != 0)
         return true;
+    // Past a missing folder, a ".." may lead anywhere: the folders above it vouch for nothing.
+    if (hasParentName(path))
+        return false;
     for (std::string at = path;; at = parentOf(at)) {
         struct stat info {};
         if (::lstat(at.c_str(), &info) == 0)
