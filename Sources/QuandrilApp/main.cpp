@@ -11,6 +11,7 @@
 #include "QuandrilApp/Model/TaskPool.h"
 #include "QuandrilApp/Platform/AppInfo.h"
 #include "QuandrilApp/Platform/AppLauncher.h"
+#include "QuandrilApp/Platform/LaunchEnvironment.h"
 #include "QuandrilApp/Platform/LoginItem.h"
 #include "QuandrilApp/Platform/MountWatcher.h"
 #include "QuandrilApp/Platform/Notifier.h"
@@ -31,6 +32,9 @@ using namespace Quandril::App;
 
 int main(int argc, char** argv)
 {
+    // Qt makes its runtime folder while QApplication is built: where the environment points must be
+    // safe before then.
+    LaunchEnvironment::makeSafe();
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppInfo::name());
     QApplication::setApplicationVersion(AppInfo::version());

@@ -80,6 +80,13 @@ TEST(PathText, TheNamedPathDropsEmptyNamesDotsAndWhatDotDotTakesBack)
         EXPECT_EQ(lexicallyNormal(c.path), c.named);
         EXPECT_EQ(isLexicallyNormal(c.path), c.path == c.named);
     }
+    for (const auto& [path, climbs] : { std::pair { "/..", true },
+                                        { "/tmp/../..", true },
+                                        { "..", true },
+                                        { "a/../b/", true },
+                                        { "/a/..b/c../...", false },
+                                        { "/a/./b/", false } })
+        EXPECT_EQ(hasParentName(path), climbs) << path;
 }
 
 TEST(PathText, ComposedJoinsBothSpellings)

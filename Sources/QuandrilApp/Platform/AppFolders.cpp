@@ -1,5 +1,6 @@
 #include "QuandrilApp/Platform/AppFolders.h"
 
+#include "QuandrilApp/Platform/LaunchEnvironment.h"
 #include "QuandrilCore/Platform/Home.h"
 
 #include <QDir>
@@ -29,9 +30,13 @@ bool makeOne(const QString& path)
 
 QString configHome()
 {
-    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (QDir::isAbsolutePath(configured) && QDir::cleanPath(configured) != QLatin1String("/"))
-        return QDir::cleanPath(configured);
+    // As root, another user's XDG_CONFIG_HOME kept by `sudo -E` names that user's folders: what
+    // root made there would shut the user out of their own settings and autostart entries.
+    const QByteArray configured = qgetenv("XDG_CONFIG_HOME");
+    const QString folder = QDir::cleanPath(QFile::decodeName(configured));
+    if (LaunchEnvironment::isPlainAbsolute(configured.toStdString()) && folder != QLatin1String("/")
+        && Platform::mayUseUserFolder(configured.toStdString()))
+        return folder;
     const QString home = QDir::cleanPath(QFile::decodeName(Platform::homeFolder().c_str()));
     if (!QDir::isAbsolutePath(home) || home == QLatin1String("/"))
         return {};
@@ -40,7 +45,7 @@ QString configHome()
 
 bool makeFolder(const QString& folder)
 {
-    if (!QDir::isAbsolutePath(folder))
+    if (!LaunchEnvironment::isPlainAbsolute(QFile::encodeName(folder).toStdString()))
         return false;
     const QString path = QDir::cleanPath(folder);
     if (isFolder(path))

@@ -22,6 +22,7 @@
 
 #include "QuandrilApp/Platform/AppFolders.h"
 #include "QuandrilApp/Platform/AppInfo.h"
+#include "QuandrilApp/Platform/LaunchEnvironment.h"
 #include "QuandrilApp/Platform/LocalFile.h"
 #include "QuandrilCore/Platform/AtPath.h"
 
@@ -243,19 +244,18 @@ private:
     std::thread thread_;
 };
 
-QString SingleInstance::privateFolder(const QStringList& candidates)
+QString SingleInstance::privateFolder(const QList<Place>& places, const QString& socketName)
 {
-    for (const QString& candidate : candidates) {
-        const QString folder = QDir::cleanPath(candidate);
-        if (!QDir::isAbsolutePath(candidate) || folder == QLatin1String("/"))
-            continue;
+    for (const Place& place : places) {
+        const QString folder = QDir::cleanPath(place.folder);
         const QByteArray path = QFile::encodeName(folder);
-        if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+        if (!LaunchEnvironment::isPlainAbsolute(QFile::encodeName(place.folder).toStdString())
+            || folder == QLatin1String("/") || !address(path + '/' + QFile::encodeName(socketName)))
+            continue;
+        if (place.make && ::mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
             continue;
         // Whoever else could write here could put their own listener in our place.
-        struct stat info {};
-        if (::lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()
-            && (info.st_mode & 077) == 0 && ::access(path.constData(), W_OK | X_OK) == 0)
+        if (LaunchEnvironment::isPrivateFolder(path.constData()))
             return folder;
     }
     return {};
@@ -263,15 +263,17 @@ QString SingleInstance::privateFolder(const QStringList& candidates)
 
 QString SingleInstance::standardName()
 {
-    QString temporary = qEnvironmentVariable("TMPDIR");
-    if (!QDir::isAbsolutePath(temporary) || QDir::cleanPath(temporary) == QLatin1String("/"))
-        temporary = QStringLiteral("/tmp");
-    QStringList candidates { qEnvironmentVariable("XDG_RUNTIME_DIR"),
-                             temporary + QStringLiteral("/gorrin-") + QString::number(::geteuid()) };
+    const QString socketName = QStringLiteral("gorrin-instance");
+    const QByteArray temporary = qgetenv("TMPDIR");
+    const QString temporaryFolder = LaunchEnvironment::isTemporaryFolder(temporary.constData())
+        ? QFile::decodeName(temporary)
+        : QStringLiteral("/tmp");
+    QList<Place> places { { qEnvironmentVariable("XDG_RUNTIME_DIR"), false },
+                          { temporaryFolder + QStringLiteral("/gorrin-") + QString::number(::geteuid()) } };
     if (const QString configHome = AppFolders::configHome(); !configHome.isEmpty())
-        candidates << configHome + QLatin1Char('/') + AppInfo::name();
-    const QString folder = privateFolder(candidates);
-    return folder.isEmpty() ? QString() : folder + QStringLiteral("/gorrin-instance");
+        places.append({ configHome + QLatin1Char('/') + AppInfo::name() });
+    const QString folder = privateFolder(places, socketName);
+    return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + socketName;
 }
 
 SingleInstance::SingleInstance(QString name, QObject* parent)

@@ -23,15 +23,23 @@ class SingleInstance : public QObject {
     Q_OBJECT
 
 public:
-    // "gorrin-instance" in the first private folder of: $XDG_RUNTIME_DIR when it is an absolute
-    // path, "gorrin-<uid>" in the temporary folder ($TMPDIR when absolute, else /tmp), and the
-    // app's config folder. Empty when none can be had: the app then runs unannounced.
+    // "gorrin-instance" in the first private folder of: $XDG_RUNTIME_DIR when it is one already (the
+    // system makes it, never us), "gorrin-<uid>" in the temporary folder ($TMPDIR when it is one fit
+    // for that, else /tmp), and the app's config folder. Empty when none can be had: the app then
+    // runs unannounced.
     static QString standardName();
 
-    // The first of `candidates` (absolute paths other than "/") that is a private folder of ours,
-    // made (0700) when it is missing: a folder itself, not a link, owned by this user, closed to
-    // everyone else and writable. Empty when none is.
-    static QString privateFolder(const QStringList& candidates);
+    // A folder that may hold the socket, and whether it may be made when it is missing.
+    struct Place {
+        QString folder;
+        bool make = true;
+    };
+
+    // The first of `places` (absolute paths other than "/" with no ".." name) that is a private
+    // folder of ours, made (0700) when it is missing and may be: a folder itself, not a link, owned
+    // by this user, closed to everyone else and writable. A place where the path of a socket named
+    // `socketName` would be too long for a socket is passed over. Empty when none is.
+    static QString privateFolder(const QList<Place>& places, const QString& socketName);
 
     // `name` is the socket's absolute path.
     explicit SingleInstance(QString name = standardName(), QObject* parent = nullptr);

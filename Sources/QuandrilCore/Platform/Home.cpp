@@ -68,4 +68,20 @@ std::string homeFolder()
     return lexicallyNormal(home);
 }
 
+bool mayUseUserFolder(const std::string& path)
+{
+    if (::geteuid() != 0)
+        return true;
+    // Past a missing folder, a ".." may lead anywhere: the folders above it vouch for nothing.
+    if (hasParentName(path))
+        return false;
+    for (std::string at = path;; at = parentOf(at)) {
+        struct stat info {};
+        if (::lstat(at.c_str(), &info) == 0)
+            return info.st_uid == 0;
+        if (at == "/" || at.empty())
+            return true;
+    }
+}
+
 } // namespace Quandril::Platform

@@ -12,4 +12,10 @@ namespace Quandril::Platform {
 // source names a folder.
 std::string homeFolder();
 
+// Whether a folder that the environment names for the user's files (XDG_DATA_HOME, XDG_CONFIG_HOME)
+// may be used: always, except as root, where the nearest folder that exists on `path` (absolute) must
+// be root's own, and no name on it "..". Root keeps another user's environment under `sudo -E`; whatever it made there
+// would lock that user out of their own files.
+bool mayUseUserFolder(const std::string& path);
+
 } // namespace Quandril::Platform

@@ -1,5 +1,7 @@
 #include "QuandrilCore/Platform/PathText.h"
 
+#include <algorithm>
+
 #include "QuandrilCore/Platform/Unicode.h"
 
 namespace Quandril::Platform {
@@ -133,6 +135,17 @@ bool isLexicallyNormal(std::string_view path)
         start = end + 1;
     }
     return true;
+}
+
+bool hasParentName(std::string_view path)
+{
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        if (path.substr(start, end - start) == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 std::string hexUnescaped(std::string_view text, std::string_view lead)

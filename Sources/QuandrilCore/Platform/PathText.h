@@ -53,6 +53,9 @@ std::string joinPath(std::string_view folder, std::string_view rest);
 std::string lexicallyNormal(std::string_view path);
 // Whether lexicallyNormal would change an absolute path.
 bool isLexicallyNormal(std::string_view path);
+// Whether one of the names in `path` is "..": where such a path leads depends on the links and the
+// missing folders on its way, so neither its text nor the folders above it say where it is.
+bool hasParentName(std::string_view path);
 
 // The text with every `lead` followed by two hex digits ("%2F" for lead "%", "\x20" for lead "\x")
 // replaced by the byte they spell; a lead without two hex digits after it stays as it is.

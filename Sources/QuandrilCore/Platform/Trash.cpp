@@ -14,6 +14,7 @@
 
 #include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/Home.h"
 #include "QuandrilCore/Platform/Move.h"
 #include "QuandrilCore/Platform/PathText.h"
 
@@ -278,22 +279,6 @@ std::optional<std::string> readRecord(const Place& place, const std::string& sho
     return text;
 }
 
-// Run as root with another user's environment kept (sudo -E), XDG_DATA_HOME still names that
-// user's folders: root follows it only where the nearest folder that exists on it is root's own,
-// so that nothing root-owned appears in another user's home.
-bool mayUseDataHome(const std::string& data)
-{
-    if (::geteuid() != 0)
-        return true;
-    for (std::string at = data;; at = parentOf(at)) {
-        struct stat info {};
-        if (::lstat(at.c_str(), &info) == 0)
-            return info.st_uid == 0;
-        if (at == "/" || at.empty())
-            return true;
-    }
-}
-
 } // namespace
 
 std::string homeTrashFolder(const std::string& home)
@@ -301,7 +286,7 @@ std::string homeTrashFolder(const std::string& home)
     // Where the user keeps the data folders is their own choice, links included: the Trash is
     // resolved here once, and everything beneath it is then reached without following links.
     const char* data = std::getenv("XDG_DATA_HOME");
-    if (data && data[0] == '/' && mayUseDataHome(data))
+    if (data && data[0] == '/' && mayUseUserFolder(data))
         return realPlace(joinPath(data, "Trash"));
     return realPlace(joinPath(home, ".local/share/Trash"));
 }

@@ -322,6 +322,16 @@ private slots:
         QTest::newRow("the root folder as config home") << "@"
                                                         << "/"
                                                         << "@/.config";
+        // A ".." name may climb above the top or past a link: "/.." is "/", and so is "/tmp/../..".
+        QTest::newRow("a config home above the top") << "@"
+                                                     << "/.."
+                                                     << "@/.config";
+        QTest::newRow("a config home climbing to the top") << "@"
+                                                           << "/tmp/../.."
+                                                           << "@/.config";
+        QTest::newRow("a config home with a \"..\" name") << "@"
+                                                          << "@/config/../other"
+                                                          << "@/.config";
     }
 
     void theAppsFoldersFollowTheEnginesHome()
@@ -358,6 +368,55 @@ private slots:
         QVERIFY(Preferences(dir.filePath(".config/Gorrin/preferences.json"))
                     .setBoolean(QStringLiteral("icloudEnabled"), true));
         QCOMPARE(listing(dir.path()), QStringList({ ".config/: Gorrin" }));
+    }
+
+    // Root running with another user's environment (sudo -E) follows XDG_CONFIG_HOME only where the
+    // nearest folder that exists on it is root's own: a folder or file of root's in the user's home
+    // would shut them out of their settings and their autostart folder.
+    void asRootTheConfigFolderIsNeverAnotherUsers_data()
+    {
+        QTest::addColumn<QString>("configHome"); // "@" is the test's folder, "@user" the other user's home
+        QTest::addColumn<QString>("expected");   // "~" is root's home in the user database
+        QTest::newRow("the user's config folder") << "@user/.config"
+                                                  << "~/.config";
+        QTest::newRow("a missing folder in the user's home") << "@user/.config/new"
+                                                             << "~/.config";
+        QTest::newRow("a missing folder below a link of the user's") << "@link/new"
+                                                                     << "~/.config";
+        QTest::newRow("unset") << "<unset>"
+                               << "~/.config";
+        QTest::newRow("a folder of root's") << "@mine"
+                                            << "@mine";
+        QTest::newRow("a missing folder in a folder of root's") << "@mine/new/config"
+                                                                << "@mine/new/config";
+    }
+
+    void asRootTheConfigFolderIsNeverAnotherUsers()
+    {
+        QFETCH(QString, configHome);
+        QFETCH(QString, expected);
+        if (!Testing::runningAsRoot())
+            QSKIP("only root may follow another user's environment");
+        QTemporaryDir dir;
+        const QString top = QFileInfo(dir.path()).canonicalFilePath();
+        const auto resolved = [&](QString text) { return text.replace('@', top + '/').replace('~', databaseHome()); };
+        QVERIFY(QDir(top).mkpath("user/.config") && QDir(top).mkpath("mine"));
+        QVERIFY(QFile::link(top + "/user", top + "/link"));
+        for (const char* path : { "user", "user/.config", "link" })
+            QCOMPARE(::lchown(QFile::encodeName(top + '/' + path).constData(), 65534, 65534), 0);
+        const QByteArray savedHome = qgetenv("HOME"), savedConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("HOME", QFile::encodeName(top + "/user"));
+        if (configHome == "<unset>")
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(resolved(configHome)));
+        const QStringList paths { Preferences::standardFilePath(), AutostartLoginItem::autostartFolder() };
+        qputenv("HOME", savedHome);
+        qputenv("XDG_CONFIG_HOME", savedConfig);
+        if (savedConfig.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        QCOMPARE(paths,
+                 QStringList({ resolved(expected) + "/Gorrin/preferences.json", resolved(expected) + "/autostart" }));
     }
 
     // A pipe, a link or an outsized file at the path is never opened, followed or read whole: it

@@ -139,40 +139,66 @@ private slots:
     }
 
     // The socket lives in a private folder of ours: the runtime folder when it is one, else one of
-    // our own. Never in "/", the current folder or a folder we can't write.
+    // our own. Never in "/", the current folder or a folder we can't write; the runtime folder is
+    // the system's to make, never ours; a folder too deep for a socket's name is passed over.
     void theSocketLivesInAPrivateFolderOfOurs_data()
     {
         QTest::addColumn<QString>("runtime"); // relative to the test's folder when it starts with "@"
+        QTest::addColumn<QString>("temporary");
         QTest::addColumn<QString>("expected");
         QTest::newRow("the runtime folder") << "@run"
+                                            << "@tmp"
                                             << "@run";
         QTest::newRow("unset") << "<unset>"
+                               << "@tmp"
                                << "@tmp/gorrin-UID";
         QTest::newRow("empty") << ""
+                               << "@tmp"
                                << "@tmp/gorrin-UID";
         QTest::newRow("relative") << "rt"
+                                  << "@tmp"
                                   << "@tmp/gorrin-UID";
         QTest::newRow("the root folder") << "/"
+                                         << "@tmp"
                                          << "@tmp/gorrin-UID";
+        QTest::newRow("above the top") << "/.."
+                                       << "@tmp"
+                                       << "@tmp/gorrin-UID";
+        QTest::newRow("missing") << "@missing"
+                                 << "@tmp"
+                                 << "@tmp/gorrin-UID";
         QTest::newRow("read-only") << "@read-only"
+                                   << "@tmp"
                                    << "@tmp/gorrin-UID";
         QTest::newRow("open to others") << "@shared"
+                                        << "@tmp"
                                         << "@tmp/gorrin-UID";
         QTest::newRow("a link to a private folder") << "@link"
+                                                    << "@tmp"
                                                     << "@tmp/gorrin-UID";
+        QTest::newRow("too deep for a socket's name") << "@" + QString(100, 'd') << "@tmp"
+                                                      << "@tmp/gorrin-UID";
+        QTest::newRow("a temporary folder above the top") << "/"
+                                                          << "/tmp/../.."
+                                                          << "/tmp/gorrin-UID";
     }
 
     void theSocketLivesInAPrivateFolderOfOurs()
     {
         QFETCH(QString, runtime);
+        QFETCH(QString, temporary);
         QFETCH(QString, expected);
         QTemporaryDir dir, work;
         const auto resolved = [&](QString text) {
             text.replace("UID", QString::number(::geteuid()));
             return text.startsWith('@') ? dir.filePath(text.mid(1)) : text;
         };
-        for (const auto& [folder, mode] :
-             { std::pair { "run", 0700 }, { "read-only", 0500 }, { "shared", 0777 }, { "tmp", 01777 } }) {
+        const QString deep(100, 'd');
+        for (const auto& [folder, mode] : { std::pair { QStringLiteral("run"), 0700 },
+                                            { QStringLiteral("read-only"), 0500 },
+                                            { QStringLiteral("shared"), 0777 },
+                                            { QStringLiteral("tmp"), 01777 },
+                                            { deep, 0700 } }) {
             QDir(dir.path()).mkdir(folder);
             ::chmod(QFile::encodeName(dir.filePath(folder)).constData(), mode);
         }
@@ -183,10 +209,11 @@ private slots:
         const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR"), savedTemp = qgetenv("TMPDIR");
         QDir::setCurrent(work.path());
         setEnvironment("XDG_RUNTIME_DIR", resolved(runtime));
-        setEnvironment("TMPDIR", dir.filePath("tmp"));
+        setEnvironment("TMPDIR", resolved(temporary));
 
         const QString name = SingleInstance::standardName();
-        const int primaries = primariesOfTwoLaunches(&SingleInstance::standardName);
+        // The shared /tmp is no test's to claim: another Gorrin may run there.
+        const int primaries = name.startsWith(dir.path()) ? primariesOfTwoLaunches(&SingleInstance::standardName) : 1;
         const QStringList madeHere = QDir(work.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
         QDir::setCurrent(savedCurrent);
         qputenv("XDG_RUNTIME_DIR", savedRuntime);
@@ -195,6 +222,8 @@ private slots:
         QCOMPARE(name, resolved(expected) + "/gorrin-instance");
         QCOMPARE(primaries, 1);
         QCOMPARE(madeHere, QStringList());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
+                 QStringList({ deep, "link", "read-only", "run", "shared", "tmp" }));
         struct stat folder {};
         QVERIFY(::lstat(QFile::encodeName(QFileInfo(name).path()).constData(), &folder) == 0);
         QCOMPARE(folder.st_mode & 077, 0u);

@@ -1,0 +1,195 @@
+#include <QtTest>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "QuandrilApp/Platform/LaunchEnvironment.h"
+#include "QuandrilApp/Shell/SingleInstance.h"
+#include "Support/FakeMachine.h"
+
+using namespace Quandril;
+using namespace Quandril::App;
+
+namespace {
+
+// The variables under test, set for one test and put back after it.
+class SavedEnvironment {
+public:
+    SavedEnvironment()
+        : runtime_(qgetenv("XDG_RUNTIME_DIR"))
+        , temporary_(qgetenv("TMPDIR"))
+    {
+    }
+    ~SavedEnvironment()
+    {
+        restore("XDG_RUNTIME_DIR", runtime_);
+        restore("TMPDIR", temporary_);
+    }
+    SavedEnvironment(const SavedEnvironment&) = delete;
+    SavedEnvironment& operator=(const SavedEnvironment&) = delete;
+
+private:
+    static void restore(const char* name, const QByteArray& value)
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+
+    QByteArray runtime_, temporary_;
+};
+
+// Folders of every kind the environment may name, in `top`.
+void makeFolders(const QString& top)
+{
+    for (const auto& [name, mode] : { std::pair { "run", 0700 },
+                                      { "group", 0770 },
+                                      { "shared", 0777 },
+                                      { "sticky", 01777 },
+                                      { "theirs", 0700 } }) {
+        QDir(top).mkdir(name);
+        ::chmod(QFile::encodeName(top + '/' + name).constData(), mode);
+    }
+    QFile::link(top + "/run", top + "/link");
+    if (Testing::runningAsRoot())
+        ::chown(QFile::encodeName(top + "/theirs").constData(), 65534, 65534);
+}
+
+} // namespace
+
+class LaunchEnvironmentTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The runtime folder is kept only when it is a private folder of ours, the temporary folder
+    // only when it is ours or root's and, when others may write there, sticky; a path that isn't
+    // absolute or has a ".." name never counts. What is dropped falls back to the default.
+    void onlyFoldersFitForUsAreKept_data()
+    {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QString>("value"); // "@" is the test's folder, which is also the current one
+        QTest::addColumn<bool>("kept");
+        const QByteArray runtime = "XDG_RUNTIME_DIR", temporary = "TMPDIR";
+        QTest::newRow("runtime: a private folder of ours") << runtime << "@run" << true;
+        QTest::newRow("runtime: empty") << runtime << "" << false;
+        QTest::newRow("runtime: relative") << runtime << "run" << false;
+        QTest::newRow("runtime: missing") << runtime << "@missing" << false;
+        QTest::newRow("runtime: above the top") << runtime << "/.." << false;
+        QTest::newRow("runtime: climbing to the top") << runtime << "/tmp/../.." << false;
+        QTest::newRow("runtime: with a \"..\" name") << runtime << "@run/../run" << false;
+        QTest::newRow("runtime: open to the group") << runtime << "@group" << false;
+        QTest::newRow("runtime: open to all") << runtime << "@shared" << false;
+        QTest::newRow("runtime: a link to a private folder") << runtime << "@link" << false;
+        QTest::newRow("runtime: another user's") << runtime << "@theirs" << false;
+        QTest::newRow("temporary: the system's") << temporary << "/tmp" << true;
+        QTest::newRow("temporary: sticky and open to all") << temporary << "@sticky" << true;
+        QTest::newRow("temporary: a private folder of ours") << temporary << "@run" << true;
+        QTest::newRow("temporary: relative") << temporary << "run" << false;
+        QTest::newRow("temporary: missing") << temporary << "@missing" << false;
+        QTest::newRow("temporary: the top") << temporary << "/" << false;
+        QTest::newRow("temporary: above the top") << temporary << "/.." << false;
+        QTest::newRow("temporary: climbing to the top") << temporary << "/tmp/../.." << false;
+        QTest::newRow("temporary: open to all, not sticky") << temporary << "@shared" << false;
+        QTest::newRow("temporary: another user's") << temporary << "@theirs" << false;
+    }
+
+    void onlyFoldersFitForUsAreKept()
+    {
+        QFETCH(QByteArray, variable);
+        QFETCH(QString, value);
+        QFETCH(bool, kept);
+        if (value == "@theirs" && !Testing::runningAsRoot())
+            QSKIP("only root can give a folder to another user");
+        QTemporaryDir dir;
+        makeFolders(dir.path());
+        const QByteArray set = QFile::encodeName(value.replace('@', dir.path() + '/'));
+        const SavedEnvironment saved;
+        const QString savedCurrent = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        qputenv(variable.constData(), set);
+        LaunchEnvironment::makeSafe();
+        const QByteArray after = qgetenv(variable.constData());
+        QDir::setCurrent(savedCurrent);
+        QCOMPARE(after, kept ? set : QByteArray());
+        QCOMPARE(after.isNull(), !kept);
+    }
+
+    // Started with an environment pointing into the current folder, at a runtime folder that is
+    // missing or at the top of the disk, the app and Qt beneath it make nothing there: a later
+    // launch finds the running Gorrin in the fallback folder, hands over and leaves.
+    void aLaunchMakesNothingWhereTheEnvironmentPoints_data()
+    {
+        QTest::addColumn<QString>("runtime"); // "@" is the test's folder
+        QTest::addColumn<QString>("temporary");
+        QTest::addColumn<QString>("socketFolder");  // where the launch looks for the running Gorrin
+        QTest::addColumn<QStringList>("neverMade"); // besides anything in the current folder
+        const QString uid = QString::number(::geteuid());
+        const passwd* user = ::getpwuid(::geteuid());
+        const QString qtFallback = "/runtime-" + QString::fromLocal8Bit(user ? user->pw_name : "");
+        QTest::newRow("a relative runtime folder") << "rel"
+                                                   << "@tmp"
+                                                   << "@tmp/gorrin-" + uid << QStringList {};
+        QTest::newRow("a missing runtime folder") << "@newrun"
+                                                  << "@tmp"
+                                                  << "@tmp/gorrin-" + uid << QStringList { "@newrun" };
+        QTest::newRow("both above the top") << "/.."
+                                            << "/.."
+                                            << "/tmp/gorrin-" + uid << QStringList { qtFallback, "/gorrin-" + uid };
+        QTest::newRow("both climbing to the top")
+            << "/tmp/../.."
+            << "/tmp/../.."
+            << "/tmp/gorrin-" + uid << QStringList { qtFallback, "/gorrin-" + uid };
+    }
+
+    void aLaunchMakesNothingWhereTheEnvironmentPoints()
+    {
+        QFETCH(QString, runtime);
+        QFETCH(QString, temporary);
+        QFETCH(QString, socketFolder);
+        QFETCH(QStringList, neverMade);
+        QTemporaryDir dir, work;
+        const auto resolved = [&](QString text) { return text.replace('@', dir.path() + '/'); };
+        QVERIFY(QDir(dir.path()).mkdir("tmp") && QDir(dir.path()).mkdir("home"));
+        ::chmod(QFile::encodeName(dir.filePath("tmp")).constData(), 01777);
+        for (const QString& path : neverMade) {
+            if (QFileInfo::exists(resolved(path)))
+                QSKIP(qPrintable(resolved(path) + " is there already"));
+        }
+        const QString folder = resolved(socketFolder);
+        QCOMPARE(SingleInstance::privateFolder({ { folder } }, "gorrin-instance"), folder);
+        SingleInstance running(folder + "/gorrin-instance");
+        if (!running.claim())
+            QSKIP("another Gorrin of this user runs there");
+        QSignalSpy reopened(&running, &SingleInstance::reopened);
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", dir.filePath("home"));
+        environment.remove("XDG_CONFIG_HOME");
+        environment.insert("XDG_RUNTIME_DIR", resolved(runtime));
+        environment.insert("TMPDIR", resolved(temporary));
+        if (!environment.contains("QT_QPA_PLATFORM"))
+            environment.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcess app;
+        app.setProcessEnvironment(environment);
+        app.setWorkingDirectory(work.path());
+        app.setProcessChannelMode(QProcess::ForwardedChannels);
+        app.start(QStringLiteral(QUANDRIL_GORRIN_EXECUTABLE), {});
+        QVERIFY(app.waitForFinished(120000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        QTRY_COMPARE(reopened.count(), 1);
+
+        QCOMPARE(QDir(work.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+        for (const QString& path : neverMade)
+            QVERIFY2(!QFileInfo::exists(resolved(path)) && !QFileInfo(resolved(path)).isSymLink(),
+                     qPrintable(resolved(path)));
+    }
+};
+
+QTEST_GUILESS_MAIN(LaunchEnvironmentTests)
+#include "LaunchEnvironmentTests.moc"
