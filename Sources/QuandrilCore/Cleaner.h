@@ -59,7 +59,8 @@ struct CleanResult {
     std::int64_t bytes = 0;
     std::vector<Relocation> relocated;
     // True when the change was made but its History line couldn't be written (the detail says
-    // why), so Put Back can't undo it; absent otherwise.
+    // why): so Put Back can't undo a clean-up, and History still offers Put Back for what a
+    // put-back brought back; absent otherwise.
     std::optional<bool> notInHistory = std::nullopt;
 
     friend bool operator==(const CleanResult&, const CleanResult&) = default;

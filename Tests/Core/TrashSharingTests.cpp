@@ -3,8 +3,6 @@
 // These tests drive trash-cli (and gio, where present) on a temporary home and a scratch drive.
 
 #include <algorithm>
-#include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -13,8 +11,6 @@
 
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,14 +19,16 @@
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "Support/FakeMachine.h"
-#include "Support/FaultyFileOps.h"
+#include "Support/LiveHome.h"
 #include "Support/PutBackScene.h"
 #include "Support/SystemState.h"
 #include "Support/TrashClient.h"
 
 using namespace Quandril;
-using Quandril::Testing::FaultyFileOps;
+using Quandril::Testing::emptyTrash;
+using Quandril::Testing::goneFromTrash;
 using Quandril::Testing::haveTool;
+using Quandril::Testing::LiveHome;
 using Quandril::Testing::present;
 using Quandril::Testing::readFile;
 using Quandril::Testing::runTool;
@@ -42,94 +40,6 @@ using Status = CleanResult::Status;
 namespace fs = std::filesystem;
 
 namespace {
-
-#define NEEDS_TRASH_CLI()                                                                                              \
-    if (!haveTool("trash-put") || !haveTool("trash-list") || !haveTool("trash-restore"))                               \
-    GTEST_SKIP() << "trash-cli isn't installed (scripts/install-deps installs it)"
-
-const std::string gone = " isn't there any more (the Trash was emptied, or the parked copy was deleted).";
-
-// A live machine whose home is a temporary folder; the Trash clients run on the same environment.
-struct LiveHome {
-    TempDir dir;
-    ScopedEnv home { "HOME", dir.path() + "/home" };
-    ScopedEnv data;
-    Mac mac { "", dir.path() + "/home", std::nullopt };
-
-    // `dataHome`, when given, is $XDG_DATA_HOME below the temporary folder.
-    explicit LiveHome(const std::optional<std::string>& dataHome = std::nullopt)
-        : data("XDG_DATA_HOME", dataHome ? std::optional(dir.path() + *dataHome) : std::nullopt)
-    {
-        Testing::makeFolders(dir.path() + "/home");
-    }
-
-    std::string at(const std::string& rest) const { return dir.path() + "/home/" + rest; }
-    std::string trash() const { return Platform::homeTrashFolder(mac.home); }
-
-    // Trashed as a clean-up does, and recorded in History under `id`: `ago` back in time (the Trash's
-    // record too), on a line that notes what the item is as the cleaner's lines do, or not as older
-    // lines didn't.
-    std::string trashed(const std::string& id, const std::string& path, std::chrono::seconds ago = {},
-                        bool noted = false) const
-    {
-        const std::string arrived = mac.trash(path);
-        const auto at = std::chrono::time_point_cast<std::chrono::seconds>(Clock::now()) - ago;
-        if (ago.count() != 0) {
-            const std::string record = recordOf(arrived);
-            const std::string text = readFile(record);
-            const auto date = text.find("DeletionDate=");
-            writeFile(record, text.substr(0, date) + "DeletionDate=" + localTime(at) + "\n");
-        }
-        HistoryEntry entry { at, id, id, Action::Kind::trash, 1, { { path, arrived, {}, {} } }, {} };
-        if (noted) {
-            CleanResult result;
-            History::record(entry, result, mac);
-        } else {
-            History::append(entry, mac);
-        }
-        return arrived;
-    }
-
-    static std::string recordOf(const std::string& trashed)
-    {
-        return Platform::parentOf(Platform::parentOf(trashed)) + "/info/" + Platform::lastComponent(trashed)
-            + ".trashinfo";
-    }
-
-    static std::string localTime(TimePoint at)
-    {
-        const std::time_t seconds = Clock::to_time_t(at);
-        std::tm local {};
-        ::localtime_r(&seconds, &local);
-        char text[32];
-        return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local));
-    }
-
-    // The places trash-list names below the temporary folder or `also`, sorted.
-    std::vector<std::string> listed(const std::string& also = "/nowhere/") const
-    {
-        const auto text = runTool({ "trash-list" });
-        EXPECT_TRUE(text.has_value());
-        std::vector<std::string> places;
-        std::size_t start = 0;
-        for (auto end = text->find('\n'); end != std::string::npos; start = end + 1, end = text->find('\n', start)) {
-            const std::string line = text->substr(start, end - start);
-            const std::string place = line.size() > 20 ? line.substr(20) : line; // after the date and time
-            if (place.starts_with(dir.path() + "/") || place.starts_with(also + "/"))
-                places.push_back(place);
-        }
-        std::sort(places.begin(), places.end());
-        return places;
-    }
-};
-
-// Empties a Trash as trash-empty would, without touching any other Trash.
-void emptyTrash(const std::string& trash)
-{
-    for (const char* folder : { "/files", "/info" })
-        for (const auto& entry : fs::directory_iterator(trash + folder))
-            fs::remove_all(entry.path());
-}
 
 // ---- Put Back moves only what the Trash's record says is ours ----
 
@@ -174,7 +84,7 @@ TEST(SharedTrash, PutBackMovesOnlyTheItemItsRecordNames)
 
         const auto result = Cleaner::undo("first", h.mac, false);
         EXPECT_EQ(result.status, Status::failed);
-        EXPECT_EQ(result.detail, h.mac.display(first) + gone);
+        EXPECT_EQ(result.detail, h.mac.display(first) + goneFromTrash);
         EXPECT_EQ(readFile(first), "desktop");
         EXPECT_FALSE(present(h.at("Documents/a.txt")));
         if (row.refill == Refill::gorrin) {
@@ -184,204 +94,6 @@ TEST(SharedTrash, PutBackMovesOnlyTheItemItsRecordNames)
         } else {
             EXPECT_EQ(h.listed(), std::vector<std::string> { h.at("Desktop/a.txt") });
         }
-    }
-}
-
-// A zone far east of UTC for the scope: a record's local DeletionDate and the line's UTC time then
-// differ by hours, as they do for most users.
-struct EastOfUTC {
-    struct Apply {
-        Apply() { ::tzset(); }
-        ~Apply() { ::tzset(); }
-    };
-    Apply afterwards; // last to go, once TZ is back
-    ScopedEnv zone { "TZ", "XYZ-13:45" };
-    Apply now;
-};
-
-void restoreEditAndTrashAgain(const LiveHome& h)
-{
-    ASSERT_TRUE(runTool({ "trash-restore", h.at("Documents") }, "0\n"));
-    writeFile(h.at("Documents/a.txt"), "documents, edited");
-    ASSERT_TRUE(runTool({ "trash-put", h.at("Documents/a.txt") }));
-}
-
-void trashAFolderFromTheSamePlace(const LiveHome& h)
-{
-    emptyTrash(h.trash());
-    writeFile(h.at("Documents/a.txt/inside"), "inside");
-    ASSERT_TRUE(runTool({ "gio", "trash", h.at("Documents/a.txt") }));
-}
-
-TEST(SharedTrash, PutBackBringsBackOnlyTheVersionItTrashed)
-{
-    NEEDS_TRASH_CLI();
-    EastOfUTC zone;
-    const struct {
-        const char* label;
-        bool noted;                                     // the line notes what the item is, as the cleaner's do
-        std::function<void(const LiveHome&)> meanwhile; // what other Trash clients do after Gorrin trashed it
-        bool needsGio;
-    } rows[] = {
-        { "nothing happened, the line notes the item", true, {}, false },
-        { "nothing happened, an older line written an hour ago", false, {}, false },
-        { "trash-restore, edit, trash-put; the line notes the item", true, restoreEditAndTrashAgain, false },
-        { "trash-restore, edit, trash-put; an older line written an hour ago", false, restoreEditAndTrashAgain, false },
-        { "gio trashes a folder from the same place; the line notes the item", true, trashAFolderFromTheSamePlace,
-          true },
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.label);
-        if (row.needsGio && !haveTool("gio")) {
-            std::cout << "skipped \"" << row.label << "\": gio isn't installed\n";
-            continue;
-        }
-        LiveHome h;
-        writeFile(h.at("Documents/a.txt"), "documents");
-        const auto ago = std::chrono::seconds(row.noted ? 0 : 3600);
-        const std::string arrived = h.trashed("a", h.at("Documents/a.txt"), ago, row.noted);
-        if (row.meanwhile)
-            row.meanwhile(h);
-
-        const auto result = Cleaner::undo("a", h.mac, false);
-        if (!row.meanwhile) {
-            EXPECT_EQ(result.detail, "Put back where it was.");
-            EXPECT_EQ(readFile(h.at("Documents/a.txt")), "documents");
-            EXPECT_EQ(h.listed(), std::vector<std::string> {});
-            continue;
-        }
-        EXPECT_EQ(result.status, Status::failed);
-        EXPECT_EQ(result.detail, h.mac.display(arrived) + gone);
-        EXPECT_FALSE(present(h.at("Documents/a.txt")));
-        EXPECT_TRUE(present(arrived));
-        EXPECT_EQ(h.listed(), std::vector<std::string> { h.at("Documents/a.txt") })
-            << "the other client's record stays";
-    }
-}
-
-// Another client may take the Trash name in the moment between the last check and the move.
-TEST(SharedTrash, AnItemSwappedInJustBeforeTheMoveGoesBack)
-{
-    NEEDS_TRASH_CLI();
-    LiveHome h;
-    writeFile(h.at("Documents/a.txt"), "documents");
-    writeFile(h.at("Desktop/a.txt"), "desktop");
-    const std::string arrived = h.trashed("a", h.at("Documents/a.txt"));
-    FaultyFileOps files;
-    bool swapped = false;
-    files.before([&](const Testing::FileOpCall& call, int) {
-        if (swapped || call.op != Testing::FileOp::moveNoReplace)
-            return;
-        swapped = true;
-        emptyTrash(h.trash());
-        ASSERT_TRUE(runTool({ "trash-put", h.at("Desktop/a.txt") }));
-    });
-    const auto result = Cleaner::undo("a", h.mac, false, files);
-    ASSERT_TRUE(swapped);
-    EXPECT_EQ(result.status, Status::failed);
-    EXPECT_EQ(result.detail, h.mac.display(arrived) + gone);
-    EXPECT_FALSE(present(h.at("Documents/a.txt")));
-    EXPECT_EQ(readFile(arrived), "desktop");
-    EXPECT_EQ(h.listed(), std::vector<std::string> { h.at("Desktop/a.txt") });
-}
-
-// Runs `body` in a child process with mounts of its own, which vanish with it.
-void withOwnMounts(const std::function<bool()>& body)
-{
-    GTEST_FLAG_SET(death_test_style, "fast");
-    EXPECT_EXIT(
-        {
-            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-                std::_Exit(2);
-            std::_Exit(body() ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
-}
-
-TEST(SharedTrash, AnotherDrivesItemAtTheSamePlaceStaysInItsTrash)
-{
-    NEEDS_TRASH_CLI();
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "mounting drives needs root";
-    LiveHome h;
-    const std::string ours = h.dir.path() + "/ours", theirs = h.dir.path() + "/theirs";
-    Testing::makeFolders(ours);
-    Testing::makeFolders(theirs);
-    withOwnMounts([&] {
-        // The other drive's x.txt went to its Trash first; then ours, from a drive at another place.
-        if (::mount("quandril-test", theirs.c_str(), "tmpfs", 0, "size=4m") != 0)
-            return false;
-        writeFile(theirs + "/x.txt", "the other drive's x");
-        if (!runTool({ "trash-put", theirs + "/x.txt" }))
-            return false;
-        if (::mount("quandril-test", ours.c_str(), "tmpfs", 0, "size=4m") != 0)
-            return false;
-        writeFile(ours + "/x.txt", "our x");
-        const std::string arrived = h.trashed("x", ours + "/x.txt", {}, true);
-        // Ours is unplugged, and the other drive is mounted where it was.
-        if (::umount2(ours.c_str(), MNT_DETACH) != 0
-            || ::mount(theirs.c_str(), ours.c_str(), nullptr, MS_BIND, nullptr) != 0)
-            return false;
-        const auto result = Cleaner::undo("x", h.mac, false);
-        if (result.status == Status::failed && result.detail == arrived + gone && !present(ours + "/x.txt")
-            && readFile(arrived) == "the other drive's x")
-            return true;
-        std::cerr << result.detail << "\n";
-        return false;
-    });
-}
-
-// A record that is no regular file of this user's, or none at all, is said to be the trouble.
-TEST(SharedTrash, ARecordThatCantBeGoneByIsSaidSo)
-{
-    const struct {
-        const char* label;
-        std::function<void(const std::string& record)> spoil;
-        std::string says;
-    } rows[] = {
-        { "missing", [](const std::string& record) { fs::remove(record); }, "can't be read (there is none)" },
-        { "a named pipe",
-          [](const std::string& record) {
-              fs::remove(record);
-              ::mkfifo(record.c_str(), 0600);
-          },
-          "can't be read (it is a named pipe)" },
-        { "a folder",
-          [](const std::string& record) {
-              fs::remove(record);
-              fs::create_directory(record);
-          },
-          "can't be read (it is a folder)" },
-        { "a link to the record",
-          [](const std::string& record) {
-              fs::rename(record, record + ".kept");
-              fs::create_symlink(record + ".kept", record);
-          },
-          "can't be read (it is a link, or reached through one)" },
-        { "over 64 KiB",
-          [](const std::string& record) { writeFile(record, readFile(record) + "#" + std::string(65536, ' ') + "\n"); },
-          "can't be read (it is larger than 64 KiB)" },
-        { "writable by others", [](const std::string& record) { ::chmod(record.c_str(), 0666); },
-          "can't be trusted (other users can change it)" },
-        { "another user's", [](const std::string& record) { ASSERT_EQ(::lchown(record.c_str(), 65534, 65534), 0); },
-          "can't be trusted (it belongs to another user)" },
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.label);
-        if (std::string_view(row.label) == "another user's" && ::geteuid() != 0) {
-            std::cout << "skipped \"" << row.label << "\": giving a file away needs root\n";
-            continue;
-        }
-        LiveHome h;
-        writeFile(h.at("Documents/a.txt"), "a");
-        const std::string arrived = h.trashed("a", h.at("Documents/a.txt"));
-        row.spoil(LiveHome::recordOf(arrived));
-        const auto result = Cleaner::undo("a", h.mac, false);
-        EXPECT_EQ(result.status, Status::failed);
-        EXPECT_EQ(result.detail,
-                  "The Trash's record of " + h.mac.display(arrived) + " " + row.says + ", so it wasn't put back.");
-        EXPECT_EQ(readFile(arrived), "a");
-        EXPECT_FALSE(present(h.at("Documents/a.txt")));
     }
 }
 
