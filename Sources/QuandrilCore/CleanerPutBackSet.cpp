@@ -110,7 +110,9 @@ bool wentToATrash(const Relocation& relocation)
 }
 
 // Whether the record says the item is the one the line moved: it names the old place and was
-// written no later than the line (a second's grace; both are whole seconds on the local clock).
+// written no later than the line (a second's grace; both are whole seconds on the local clock, as
+// moveToTrash writes them). Any time before the line will do: a clean-up writes its line once all
+// its items are done, and a long copy of a later item may keep an earlier one waiting in the Trash.
 std::optional<std::string> recordDisowns(const Relocation& item, TimePoint at, const Mac& mac)
 {
     const auto reading = Platform::readTrashRecord(item.to);
