@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "QuandrilCore/Catalog.h"
 #include "QuandrilCore/FileOps.h"
 #include "QuandrilCore/Json.h"
@@ -32,6 +34,12 @@ struct Relocation {
     std::string to;             // where it, or a copy of it, is now
     std::optional<bool> link;   // true: a symbolic link to `to` was left at `from`
     std::optional<bool> parked; // true: `to` is a parked copy a put-back may move back
+    // What the item in the Trash was when History noted it ("file", "folder", "link" or "other",
+    // its own size, its modification time to the second), so that Put Back can tell it from
+    // whatever another Trash client later put under the same name. Absent on older lines.
+    std::optional<std::string> kind = std::nullopt;
+    std::optional<std::int64_t> size = std::nullopt;
+    std::optional<TimePoint> modified = std::nullopt;
 
     friend bool operator==(const Relocation&, const Relocation&) = default;
 };
@@ -51,7 +59,8 @@ struct CleanResult {
     std::int64_t bytes = 0;
     std::vector<Relocation> relocated;
     // True when the change was made but its History line couldn't be written (the detail says
-    // why), so Put Back can't undo it; absent otherwise.
+    // why): so Put Back can't undo a clean-up, and History still offers Put Back for what a
+    // put-back brought back; absent otherwise.
     std::optional<bool> notInHistory = std::nullopt;
 
     friend bool operator==(const CleanResult&, const CleanResult&) = default;
@@ -89,7 +98,8 @@ struct HistoryEntry {
     friend bool operator==(const HistoryEntry&, const HistoryEntry&) = default;
 };
 
-// JSON forms (History.cpp); keys are the field names, `link`, `parked` and `undone` only when present.
+// JSON forms (History.cpp); keys are the field names, `link`, `parked`, `kind`, `size`, `modified`
+// and `undone` only when present.
 Json::Value toJson(CleanResult::Status status);
 Json::Value toJson(const Relocation& relocation);
 Json::Value toJson(const CleanResult& result);
@@ -176,6 +186,26 @@ bool adminMoveNoReplace(const std::string& from, const std::string& to, const Ma
 // from iCloud" at the top of a drive other than the startup one). Only relocations whose paths are
 // plain (see untrustedPath) are among them.
 std::vector<Relocation> putBackSet(const HistoryEntry& entry, const Mac& mac);
+// The relocation with what now lies at its `to` noted (kind, size, modification time), when that
+// is inside a Trash of `mac`'s user (History notes it on every line it writes); else unchanged.
+Relocation withIdentity(Relocation relocation, const Mac& mac);
+// Whether the item described by `info` is the one the relocation noted; true when it noted nothing.
+bool sameIdentity(const Relocation& relocation, const struct stat& info);
+// Why the item of `relocation`, one of the put-back set of a line written at `at`, can't come back
+// from where it lies, as the sentence for the user: it isn't there, another Trash client's item
+// holds its Trash name, the Trash's record of it can't be read or trusted, or the Trash or drive it
+// went to isn't where it was. Nothing when it can come back.
+std::optional<std::string> notThere(const Relocation& relocation, TimePoint at, const Mac& mac);
+// After the item of `relocation` moved from its Trash name back to its old place: when what
+// arrived isn't the item that was checked (`checked`, as it lay in the Trash right before), another
+// Trash client swapped its own item in meanwhile; that one goes back to the Trash name, and the
+// sentence for the user says what happened. Nothing when the right item came back.
+std::optional<std::string> movedAnother(const Relocation& relocation, const struct stat& checked, FileOps& files,
+                                        const Mac& mac);
+// Why nothing of the line can come back, when something of it went to a Trash that isn't where it
+// was (a drive mounted elsewhere now, a Trash that is no longer the user's); nothing otherwise.
+std::optional<std::string> trashGone(const HistoryEntry& entry, const Mac& mac);
+
 // A path inside a Trash of `mac`'s user: on a fake machine its ~/.Trash, on the live machine one of
 // the user's real Trash folders (Platform::isTrashPath); a folder that merely looks like a Trash
 // doesn't count. The path is taken as written: lexically normal, as putBackSet requires.

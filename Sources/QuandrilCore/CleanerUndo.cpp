@@ -56,47 +56,6 @@ bool fenced(const std::string& path)
     return PrivacyFence::shared().blocks(path);
 }
 
-// Why the item can't come back from where it went: it isn't there, something that isn't it holds
-// its Trash name (the desktop's other Trash clients share the Trash and reuse freed names), or it
-// can't be read (the system's reason). Nothing when it can.
-struct Absence {
-    std::optional<std::string> unreadable;
-};
-
-std::optional<Absence> absence(const Relocation& item, const Mac& mac)
-{
-    if (fenced(item.to))
-        return Absence {};
-    struct stat info {};
-    if (::lstat(item.to.c_str(), &info) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return Absence {};
-        return Absence { std::generic_category().message(errno) };
-    }
-    if (mac.isFake() || !Cleaner::isInTrash(item.to, mac))
-        return std::nullopt;
-    try {
-        if (Platform::trashRecordOrigin(item.to) != item.from)
-            return Absence {};
-    } catch (const std::system_error& error) {
-        return Absence { error.code().message() };
-    }
-    return std::nullopt;
-}
-
-// An item that went to the Trash of a drive that isn't mounted there now went to a Trash all the
-// same; a copy on a drive never lies directly in a Trash's files folder outside its parking folders.
-bool wentToADriveTrash(const Relocation& relocation)
-{
-    if (relocation.link.value_or(false) || Platform::lastComponent(Platform::parentOf(relocation.to)) != "files"
-        || !Platform::looksLikeDriveTrashItem(relocation.to))
-        return false;
-    for (const std::string_view folder : { "/Moved from Mac/", "/Sound Libraries/" })
-        if (relocation.to.find(folder) != std::string::npos)
-            return false;
-    return true;
-}
-
 // The first folder on the way to `path` (the item itself not counted) that is a link, as far as
 // the way exists.
 std::optional<std::string> linkOnTheWay(const std::string& path)
@@ -246,16 +205,9 @@ struct Undo {
         return CleanResult { id, entry.title, status, std::move(detail), entry.bytes, std::move(relocated) };
     }
 
-    CleanResult missing(const Relocation& item, const Absence& why, std::vector<Relocation> back) const
+    CleanResult missing(std::string why, std::vector<Relocation> back) const
     {
-        if (why.unreadable)
-            return result(CleanResult::Status::failed,
-                          mac.display(item.to) + " can't be read (" + *why.unreadable + "), so it wasn't put back.",
-                          std::move(back));
-        return result(CleanResult::Status::failed,
-                      mac.display(item.to)
-                          + " isn't there any more (the Trash was emptied, or the parked copy was deleted).",
-                      std::move(back));
+        return result(CleanResult::Status::failed, std::move(why), std::move(back));
     }
 
     CleanResult taken(const Relocation& item, std::vector<Relocation> back) const
@@ -344,11 +296,8 @@ struct Undo {
     // files are.
     CleanResult nothingInATrash() const
     {
-        if (!mac.isFake()) {
-            for (const auto& relocation : entry.relocated)
-                if (wentToADriveTrash(relocation))
-                    return missing(relocation, Absence {}, {});
-        }
+        if (auto why = Cleaner::trashGone(entry, mac))
+            return missing(std::move(*why), {});
         std::string places;
         std::set<std::string> named;
         for (const auto& relocation : entry.relocated) {
@@ -381,8 +330,8 @@ struct Undo {
                                              Merges& merges) const
     {
         for (const auto& item : items) {
-            if (const auto why = absence(item, mac))
-                return missing(item, *why, {});
+            if (auto why = Cleaner::notThere(item, entry.at, mac))
+                return missing(std::move(*why), {});
             if (auto link = linkOnTheWay(item))
                 return throughLink(item, link, {});
             if (!fenced(item.from) && Platform::nameTaken(item.from) && !links.places.count(item.from) && !merges(item))
@@ -413,10 +362,17 @@ struct Undo {
     // the result that names what came back before it.
     std::optional<CleanResult> putBack(const Relocation& item, Merges& merges, std::vector<Relocation>& back) const
     {
-        if (const auto why = absence(item, mac))
-            return missing(item, *why, std::move(back));
+        if (auto why = Cleaner::notThere(item, entry.at, mac))
+            return missing(std::move(*why), std::move(back));
         if (auto link = linkOnTheWay(item))
             return throughLink(item, link, std::move(back));
+        // What was checked, to tell afterwards that this is what moved: the Trash is shared, and
+        // another client may put its own item under the name in the meantime.
+        const auto checked = itemAt(item.to);
+        if (!checked)
+            return missing(Cleaner::notThere(item, entry.at, mac)
+                               .value_or(mac.display(item.to) + " can't be read, so it wasn't put back."),
+                           std::move(back));
         std::optional<MergePlan> merge;
         if (!fenced(item.from) && Platform::nameTaken(item.from)) {
             merge = merges(item);
@@ -448,6 +404,12 @@ struct Undo {
             CleanerSteps::removeEmptyFolders(files, made);
             return notPutBack(item, error, std::move(back));
         }
+        if (!merge && Cleaner::isInTrash(item.to, mac)) {
+            if (auto swapped = Cleaner::movedAnother(item, *checked, files, mac)) {
+                CleanerSteps::removeEmptyFolders(files, made);
+                return missing(std::move(*swapped), std::move(back));
+            }
+        }
         // The desktop Trash's record of the item would otherwise list a broken entry and keep its name taken.
         if (!mac.isFake())
             Platform::removeTrashRecord(item.to, item.from);
@@ -461,13 +423,19 @@ struct Undo {
                       "Couldn't put back " + mac.display(item.from) + ": " + describeFailure(error), std::move(back));
     }
 
-    // 6. History marks the line undone.
-    void markUndone() const
+    // 6. History marks the line undone; when it can't, the result says so, as History would go on
+    // offering Put Back for what is back already.
+    void markUndone(CleanResult& done) const
     {
         HistoryEntry marker = entry;
         marker.at = Clock::now();
         marker.undone = true;
-        History::append(marker, mac);
+        const History::Appended appended = History::append(marker, mac);
+        if (appended)
+            return;
+        done.notInHistory = true;
+        done.detail += " History couldn't note that it's back, so it still offers Put Back for it: " + appended.whyNot
+            + ".";
     }
 };
 
@@ -546,12 +514,12 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
         if (auto failure = undo.putBack(item, merges, back))
             return std::move(*failure);
     }
-    undo.markUndone();
-
     std::string detail = "Put back where it was.";
     if (!links.items.empty())
         detail += " The copy on " + mac.display(links.items.front().to) + " stays until you remove it.";
-    return undo.result(CleanResult::Status::done, std::move(detail), std::move(back));
+    CleanResult done = undo.result(CleanResult::Status::done, std::move(detail), std::move(back));
+    undo.markUndone(done);
+    return done;
 }
 
 } // namespace Quandril

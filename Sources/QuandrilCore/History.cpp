@@ -92,6 +92,10 @@ Json::Value toJson(const Relocation& relocation)
     object["to"] = relocation.to;
     Json::putOptional(object, "link", relocation.link);
     Json::putOptional(object, "parked", relocation.parked);
+    Json::putOptional(object, "kind", relocation.kind);
+    Json::putOptional(object, "size", relocation.size);
+    if (relocation.modified)
+        object["modified"] = Json::encodeDate(*relocation.modified);
     return object;
 }
 
@@ -137,6 +141,9 @@ void decode(const Json::Value& value, Relocation& out)
     out.to = Json::required<std::string>(value, "to");
     out.link = Json::optional<bool>(value, "link");
     out.parked = Json::optional<bool>(value, "parked");
+    out.kind = Json::optional<std::string>(value, "kind");
+    out.size = Json::optional<std::int64_t>(value, "size");
+    out.modified = Json::optional<TimePoint>(value, "modified");
 }
 
 void decode(const Json::Value& value, CleanResult& out)
@@ -253,7 +260,10 @@ Appended append(const HistoryEntry& entry, const Mac& mac)
 
 void record(const HistoryEntry& entry, CleanResult& result, const Mac& mac)
 {
-    const Appended appended = append(entry, mac);
+    HistoryEntry noted = entry;
+    for (auto& relocation : noted.relocated)
+        relocation = Cleaner::withIdentity(std::move(relocation), mac);
+    const Appended appended = append(noted, mac);
     if (appended)
         return;
     result.notInHistory = true;

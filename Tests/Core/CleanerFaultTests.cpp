@@ -269,8 +269,13 @@ TEST_P(FaultInjection, NothingIsLostAndEverythingMovedIsInHistory)
 
         const auto history = History::load(mac);
         std::vector<Relocation> recorded;
-        for (const auto& entry : history)
-            recorded.insert(recorded.end(), entry.relocated.begin(), entry.relocated.end());
+        for (const auto& entry : history) {
+            // What lies in the Trash is noted, so that Put Back can tell it from another client's item.
+            for (const auto& relocation : entry.relocated)
+                EXPECT_EQ(relocation.kind.has_value(), Cleaner::isInTrash(relocation.to, mac)) << relocation.to;
+            const auto moves = Testing::movesOf(entry.relocated);
+            recorded.insert(recorded.end(), moves.begin(), moves.end());
+        }
         EXPECT_EQ(recorded, result.relocated) << "exactly the result's moves are on file";
         for (const auto& relocation : recorded)
             EXPECT_TRUE(isSymlink(relocation.to) || exists(relocation.to)) << relocation.to;

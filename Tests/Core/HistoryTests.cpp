@@ -86,7 +86,12 @@ INSTANTIATE_TEST_SUITE_P(
         EncodingCase { "plain relocation",
                        entry("x", { { "/Users/me/a b", "/Users/me/.Trash/a b", std::nullopt, std::nullopt } }),
                        { R"({"from":"\/Users\/me\/a b","to":"\/Users\/me\/.Trash\/a b"})" },
-                       { "link", "parked" } },
+                       { "link", "parked", "kind", "size", "modified" } },
+        EncodingCase {
+            "what the item in the Trash was",
+            entry("x", { { "/a", "/T/a", std::nullopt, std::nullopt, "folder", 4096, at("2024-01-02T03:04:05Z") } }),
+            { R"("to":"\/T\/a","kind":"folder","size":4096,"modified":"2024-01-02T03:04:05Z"})" },
+            {} },
         EncodingCase { "link and parked flags",
                        entry("x", { { "/a", "/V/b", true, std::nullopt }, { "/c", "/V/d", std::nullopt, true } }),
                        { R"("link":true)", R"("parked":true)" },

@@ -195,7 +195,7 @@ TEST(PutBackHistory, ADamagedLineHidesNothingElse)
     EXPECT_EQ(readFile(scene.at("~/Documents/b.txt")), "bee");
 }
 
-TEST(PutBackHistory, AnUnwritableHistoryChangesNoResult)
+TEST(PutBackHistory, AnUnwritableHistoryIsSaidSo)
 {
     Scene scene;
     scene.trashed("docs", { "~/Documents/b.txt" });
@@ -214,8 +214,14 @@ TEST(PutBackHistory, AnUnwritableHistoryChangesNoResult)
     const auto result = Cleaner::undo("docs", scene.mac, false);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
-    EXPECT_EQ(result.status, Status::done);
-    EXPECT_EQ(result.detail, "Put back where it was.");
+    const std::string why = Testing::runningAsRoot() ? "file too large" : "you don't have permission to write it";
+    EXPECT_EQ(result,
+              (CleanResult { "docs", "Title of docs", Status::done,
+                             "Put back where it was. History couldn't note that it's back, so it still offers Put "
+                             "Back for it: "
+                                 + why + ".",
+                             4321, result.relocated, true }));
+    EXPECT_EQ(result.relocated.size(), 1u);
     EXPECT_EQ(readFile(file), before);
     EXPECT_EQ(readFile(scene.at("~/Documents/b.txt")), "bee");
 }

@@ -20,13 +20,17 @@
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "Support/FakeMachine.h"
+#include "Support/LiveHome.h"
 #include "Support/PutBackScene.h"
 #include "Support/SystemState.h"
 #include "Support/TrashClient.h"
 #include "Support/Unprivileged.h"
 
 using namespace Quandril;
+using Quandril::Testing::emptyTrash;
+using Quandril::Testing::goneFromTrash;
 using Quandril::Testing::haveTool;
+using Quandril::Testing::LiveHome;
 using Quandril::Testing::present;
 using Quandril::Testing::readFile;
 using Quandril::Testing::runTool;
@@ -39,64 +43,6 @@ using Status = CleanResult::Status;
 namespace fs = std::filesystem;
 
 namespace {
-
-#define NEEDS_TRASH_CLI()                                                                                              \
-    if (!haveTool("trash-put") || !haveTool("trash-list") || !haveTool("trash-restore"))                               \
-    GTEST_SKIP() << "trash-cli isn't installed (scripts/install-deps installs it)"
-
-const std::string gone = " isn't there any more (the Trash was emptied, or the parked copy was deleted).";
-
-// A live machine whose home is a temporary folder; the Trash clients run on the same environment.
-struct LiveHome {
-    TempDir dir;
-    ScopedEnv home { "HOME", dir.path() + "/home" };
-    ScopedEnv data;
-    Mac mac { "", dir.path() + "/home", std::nullopt };
-
-    // `dataHome`, when given, is $XDG_DATA_HOME below the temporary folder.
-    explicit LiveHome(const std::optional<std::string>& dataHome = std::nullopt)
-        : data("XDG_DATA_HOME", dataHome ? std::optional(dir.path() + *dataHome) : std::nullopt)
-    {
-        Testing::makeFolders(dir.path() + "/home");
-    }
-
-    std::string at(const std::string& rest) const { return dir.path() + "/home/" + rest; }
-    std::string trash() const { return Platform::homeTrashFolder(mac.home); }
-
-    // Trashed as a clean-up does, and recorded in History under `id`.
-    std::string trashed(const std::string& id, const std::string& path) const
-    {
-        const std::string arrived = mac.trash(path);
-        History::append(
-            HistoryEntry { Clock::now(), id, id, Action::Kind::trash, 1, { { path, arrived, {}, {} } }, {} }, mac);
-        return arrived;
-    }
-
-    // The places trash-list names below the temporary folder or `also`, sorted.
-    std::vector<std::string> listed(const std::string& also = "/nowhere/") const
-    {
-        const auto text = runTool({ "trash-list" });
-        EXPECT_TRUE(text.has_value());
-        std::vector<std::string> places;
-        std::size_t start = 0;
-        for (auto end = text->find('\n'); end != std::string::npos; start = end + 1, end = text->find('\n', start)) {
-            const std::string line = text->substr(start, end - start);
-            const std::string place = line.size() > 20 ? line.substr(20) : line; // after the date and time
-            if (place.starts_with(dir.path() + "/") || place.starts_with(also + "/"))
-                places.push_back(place);
-        }
-        std::sort(places.begin(), places.end());
-        return places;
-    }
-};
-
-// Empties a Trash as trash-empty would, without touching any other Trash.
-void emptyTrash(const std::string& trash)
-{
-    for (const char* folder : { "/files", "/info" })
-        for (const auto& entry : fs::directory_iterator(trash + folder))
-            fs::remove_all(entry.path());
-}
 
 // ---- Put Back moves only what the Trash's record says is ours ----
 
@@ -141,7 +87,7 @@ TEST(SharedTrash, PutBackMovesOnlyTheItemItsRecordNames)
 
         const auto result = Cleaner::undo("first", h.mac, false);
         EXPECT_EQ(result.status, Status::failed);
-        EXPECT_EQ(result.detail, h.mac.display(first) + gone);
+        EXPECT_EQ(result.detail, h.mac.display(first) + goneFromTrash);
         EXPECT_EQ(readFile(first), "desktop");
         EXPECT_FALSE(present(h.at("Documents/a.txt")));
         if (row.refill == Refill::gorrin) {
@@ -319,18 +265,50 @@ const DriveTrashCase driveTrashCases[] = {
 INSTANTIATE_TEST_SUITE_P(Layouts, DriveTrash, ::testing::ValuesIn(driveTrashCases),
                          [](const auto& info) { return "case" + std::to_string(info.index); });
 
-TEST(SharedTrash, AnItemInTheTrashOfAnUnpluggedDriveWentToATrash)
+// Where the Trash that took the item isn't where it was, Put Back says where it looked and why.
+TEST(SharedTrash, AnItemInATrashThatMovedIsSaidWhereItWasLookedFor)
 {
-    LiveHome h;
-    ScratchDrive drive;
-    if (!drive.ownMount() || !Testing::shmIsAnotherDevice(h.dir.path()))
-        GTEST_SKIP() << "can't mount a drive of its own here";
-    writeFile(drive.path() + "/x.txt", "x");
-    const std::string arrived = h.trashed("x", drive.path() + "/x.txt");
-    drive.unplug();
-    const auto result = Cleaner::undo("x", h.mac, false);
-    EXPECT_EQ(result.status, Status::failed);
-    EXPECT_EQ(result.detail, arrived + gone);
+    enum class Moved { unplugged, mountedElsewhere, dataFolderRepointed };
+    for (const Moved moved : { Moved::unplugged, Moved::mountedElsewhere, Moved::dataFolderRepointed }) {
+        SCOPED_TRACE(static_cast<int>(moved));
+        LiveHome h;
+        if (moved == Moved::dataFolderRepointed) {
+            const std::string disk = h.dir.path() + "/disk";
+            Testing::makeFolders(disk + "/one/share");
+            Testing::makeFolders(disk + "/two/share");
+            Testing::makeFolders(h.at(".local"));
+            fs::create_directory_symlink(disk + "/one/share", h.at(".local/share"));
+            writeFile(h.at("Documents/a.txt"), "a");
+            const std::string arrived = h.trashed("a", h.at("Documents/a.txt"));
+            ASSERT_EQ(arrived, disk + "/one/share/Trash/files/a.txt");
+            fs::remove(h.at(".local/share"));
+            fs::create_directory_symlink(disk + "/two/share", h.at(".local/share"));
+            const auto result = Cleaner::undo("a", h.mac, false);
+            EXPECT_EQ(result.status, Status::failed);
+            EXPECT_EQ(result.detail,
+                      "Gorrin looked for " + arrived + ", but " + disk
+                          + "/one/share/Trash isn't your Trash any more (it's " + disk
+                          + "/two/share/Trash now), so it wasn't put back.");
+            EXPECT_EQ(readFile(arrived), "a");
+            continue;
+        }
+        ScratchDrive drive;
+        if (!drive.ownMount() || !Testing::shmIsAnotherDevice(h.dir.path()))
+            GTEST_SKIP() << "can't mount a drive of its own here";
+        writeFile(drive.path() + "/x.txt", "x");
+        const std::string arrived = h.trashed("x", drive.path() + "/x.txt");
+        const std::string elsewhere = moved == Moved::mountedElsewhere ? drive.mountedElsewhere() : "";
+        ASSERT_EQ(elsewhere.empty(), moved == Moved::unplugged);
+        drive.unplug();
+        const auto result = Cleaner::undo("x", h.mac, false);
+        EXPECT_EQ(result.status, Status::failed);
+        EXPECT_EQ(result.detail,
+                  "Gorrin looked for " + arrived + ", but no drive is mounted at " + drive.path()
+                      + " now, so it wasn't put back.");
+        if (!elsewhere.empty()) {
+            EXPECT_EQ(readFile(elsewhere + arrived.substr(drive.path().size())), "x");
+        }
+    }
 }
 
 // A drive's Trash is used only while it is ours alone; a shared .Trash whose folder of ours isn't
@@ -393,9 +371,10 @@ TEST(SharedTrash, AnItemThatCantBeReadIsSaidSo)
     const struct {
         const char* label;
         std::string locked; // below the Trash folder
+        std::string what;   // what the sentence names before the path
     } rows[] = {
-        { "the files folder can't be searched", "/files" },
-        { "the record can't be read", "/info/a.txt.trashinfo" },
+        { "the files folder can't be searched", "/files", "" },
+        { "the record can't be read", "/info/a.txt.trashinfo", "The Trash's record of " },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
@@ -406,7 +385,7 @@ TEST(SharedTrash, AnItemThatCantBeReadIsSaidSo)
         ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
         withoutPrivileges(h.dir.path(), [&] {
             const auto result = Cleaner::undo("a", h.mac, false);
-            const std::string expected = h.mac.display(arrived)
+            const std::string expected = row.what + h.mac.display(arrived)
                 + " can't be read (Permission denied), so it wasn't put back.";
             if (result.status == Status::failed && result.detail == expected && !present(h.at("Documents/a.txt")))
                 return true;

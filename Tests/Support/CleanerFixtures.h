@@ -57,4 +57,14 @@ inline CleanOptions optionsWith(std::shared_ptr<FileOps> files, bool dryRun = fa
     return options;
 }
 
+// What moved where, without what History notes of the items in the Trash: a result's relocations
+// as its History line holds them.
+inline std::vector<Relocation> movesOf(const std::vector<Relocation>& relocations)
+{
+    std::vector<Relocation> moves;
+    for (const auto& relocation : relocations)
+        moves.push_back({ relocation.from, relocation.to, relocation.link, relocation.parked });
+    return moves;
+}
+
 } // namespace Quandril::Testing

@@ -9,12 +9,8 @@ std::shared_ptr<EngineFacade> EngineFacade::live()
 
 std::optional<Catalog> LiveEngine::loadCatalog()
 {
-    try {
-        return Catalog::load();
-    } catch (...) {
-        // Without rules the app still shows drives, History and iCloud; scans just don't run.
-        return std::nullopt;
-    }
+    // The model keeps the reason, to give it when a scan is asked for.
+    return Catalog::load();
 }
 
 ScanReport LiveEngine::status(const Mac& mac)

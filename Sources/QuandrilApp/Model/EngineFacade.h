@@ -26,7 +26,8 @@ class EngineFacade {
 public:
     virtual ~EngineFacade() = default;
 
-    // The rules catalog from the engine's own search order; absent when it can't be found or read.
+    // The rules catalog from the engine's own search order. Throws the engine's error when it can't be
+    // found or read (absent says only that there is none).
     virtual std::optional<Catalog> loadCatalog() = 0;
     // ScanReport::status: the drives and the Trash's size, without scanning.
     virtual ScanReport status(const Mac& mac) = 0;

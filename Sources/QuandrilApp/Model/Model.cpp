@@ -6,6 +6,8 @@
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/ModelInternals.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilCore/Catalog.h"
+#include "QuandrilCore/Cleaner.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/Saturating.h"
 
@@ -48,8 +50,17 @@ Model::Model(Mac mac, Preferences& preferences, ModelServices services, QObject*
     , readings_(std::make_shared<Readings>())
 {
     Q_ASSERT(engine_ && access_ && clock_);
-    if (auto loaded = engine_->loadCatalog())
-        catalog_ = std::make_shared<const Catalog>(std::move(*loaded));
+    // Without rules the app still shows drives, History and iCloud; a scan says why it can't run.
+    try {
+        if (auto loaded = engine_->loadCatalog())
+            catalog_ = std::make_shared<const Catalog>(std::move(*loaded));
+        else
+            catalogFailure_ = CatalogError::notFound().what();
+    } catch (const std::exception& error) {
+        catalogFailure_ = Cleaner::describe(error);
+    } catch (...) {
+        catalogFailure_ = CatalogError::notFound().what();
+    }
     status_ = engine_->status(*mac_);
     history_ = engine_->loadHistory(*mac_);
     std::reverse(history_.begin(), history_.end());

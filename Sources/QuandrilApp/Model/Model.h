@@ -72,7 +72,7 @@ class Model : public QObject {
 
 public:
     // Builds the model, in this order: the machine; the published state at its empty values; a
-    // new stop flag; the catalog (absent, silently, when it can't be loaded); the drive status;
+    // new stop flag; the catalog (absent when it can't be loaded; a scan then says why); the drive status;
     // History (newest first); the user's never-touch paths from "extraProtected" (empty when
     // missing or unreadable; the stored bytes are left as they are). The app passes Mac::real();
     // tests pass a fake machine. `preferences` must outlive the model.
@@ -87,7 +87,8 @@ public:
     // ---- Constants ----
 
     const Mac& mac() const { return *mac_; }
-    // The rules catalog; null when it could not be loaded (then scans and clean-ups do nothing).
+    // The rules catalog; null when it could not be loaded (then clean-ups do nothing, and a scan ends
+    // at once with the reason as its `scanFailure`).
     const Catalog* catalog() const { return catalog_.get(); }
     Preferences& preferences() const { return preferences_; }
     // For the autopilot, which runs its own engine work straight through these.
@@ -188,7 +189,7 @@ public:
 
     // ---- Engine work ----
 
-    // A full scan. Nothing while one runs or without a catalog.
+    // A full scan. Nothing while one runs; without a catalog it ends at once, the reason as `scanFailure`.
     void scan();
     // Carries out the findings with these ids, in this order. Nothing while a clean-up runs or
     // without a catalog. `moveTo` names the drive for moves, absent when nothing moves to a drive.
@@ -261,6 +262,7 @@ private:
     std::shared_ptr<const AccessProbe> access_;
     std::shared_ptr<const AppClock> clock_;
     std::shared_ptr<const Catalog> catalog_;
+    std::string catalogFailure_; // why there is no catalog
     std::shared_ptr<StopFlag> cloudStop_;
     std::shared_ptr<Mailbox> mailbox_;
     std::shared_ptr<Readings> readings_;

@@ -150,8 +150,12 @@ void Model::emitShown(Shown shown)
 
 void Model::scan()
 {
-    if (scanning_ || !catalog_)
+    if (scanning_)
         return;
+    if (!catalog_) {
+        failScan(catalogFailure_);
+        return;
+    }
     scanning_ = true;
     const bool failureShown = scanFailure_.has_value();
     scanFailure_.reset(); // the new scan speaks for itself

@@ -15,6 +15,7 @@
 #include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Home.h"
+#include "QuandrilCore/Platform/IsoDate.h"
 #include "QuandrilCore/Platform/Move.h"
 #include "QuandrilCore/Platform/PathText.h"
 
@@ -157,12 +158,11 @@ std::string realPlace(const std::string& path)
 
 std::string localDeletionDate()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local {};
-    ::localtime_r(&now, &local);
-    char text[32];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    return std::string(text, length);
+    // The same reading of the local clock that Put Back compares records with.
+    std::string text = formatIso8601(onLocalClock(std::chrono::system_clock::now()));
+    if (!text.empty() && text.back() == 'Z')
+        text.pop_back();
+    return text;
 }
 
 // A name for the Trash: the item's name, then the name followed by " 2", " 3", ...; cut short at a
@@ -229,8 +229,8 @@ std::string percentDecoded(std::string_view text)
     return hexUnescaped(text, "%");
 }
 
-// The Path= value of a record's [Trash Info] group, decoded; nothing when it has none.
-std::optional<std::string> recordedPath(std::string_view record)
+// The value of `key` ("Path=") in a record's [Trash Info] group; nothing when it has none.
+std::optional<std::string> recordedValue(std::string_view record, std::string_view key)
 {
     bool inGroup = false;
     while (!record.empty()) {
@@ -241,28 +241,72 @@ std::optional<std::string> recordedPath(std::string_view record)
             line.remove_suffix(1);
         if (line.starts_with('['))
             inGroup = line == "[Trash Info]";
-        else if (inGroup && line.starts_with("Path="))
-            return percentDecoded(line.substr(5));
+        else if (inGroup && line.starts_with(key))
+            return std::string(line.substr(key.size()));
     }
     return std::nullopt;
 }
 
-// The whole record, when it is a regular file of a record's size; nothing when there is none.
-// Throws std::system_error when it is there but can't be read.
-std::optional<std::string> readRecord(const Place& place, const std::string& shownAs)
+// The whole record, or why it can't be gone by. Read without following a link or waiting on a pipe.
+struct RecordText {
+    std::optional<std::string> text;
+    std::string trouble;
+    bool untrusted = false;
+};
+
+RecordText troubled(std::string why, bool untrusted = false)
 {
-    const Descriptor fd(
-        ::openat(place.folder.get(), place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!fd) {
-        if (errno == ENOENT || errno == ELOOP || errno == ENXIO)
-            return std::nullopt;
-        fail(errno, "can't read " + shownAs);
+    return { std::nullopt, std::move(why), untrusted };
+}
+
+std::string whyUnopened(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return "there is none";
+    case ELOOP:
+        return "it is a link, or reached through one";
+    case ENXIO:
+        return "it is not a file";
+    default:
+        return std::generic_category().message(error);
     }
+}
+
+std::string whyNotAFile(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "it is a folder";
+    if (S_ISFIFO(mode))
+        return "it is a named pipe";
+    return "it is not a file";
+}
+
+RecordText readRecord(const std::string& path)
+{
+    std::optional<Place> place;
+    try {
+        place.emplace(placeOf(path));
+    } catch (const std::system_error& error) {
+        return troubled(whyUnopened(error.code().value()));
+    }
+    const Descriptor fd(
+        ::openat(place->folder.get(), place->name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd)
+        return troubled(whyUnopened(errno));
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
-        fail(errno, "can't read " + shownAs);
-    if (!S_ISREG(info.st_mode) || info.st_size > static_cast<off_t>(largestRecord))
-        return std::nullopt;
+        return troubled(std::generic_category().message(errno));
+    if (!S_ISREG(info.st_mode))
+        return troubled(whyNotAFile(info.st_mode));
+    // Another user, or anyone who may write it, could make it name any place.
+    if (info.st_uid != ::geteuid())
+        return troubled("it belongs to another user", true);
+    if (info.st_mode & (S_IWGRP | S_IWOTH))
+        return troubled("other users can change it", true);
+    if (info.st_size > static_cast<off_t>(largestRecord))
+        return troubled("it is larger than " + std::to_string(largestRecord / 1024) + " KiB");
     std::string text(static_cast<std::size_t>(info.st_size), '\0');
     std::size_t got = 0;
     while (got < text.size()) {
@@ -270,13 +314,13 @@ std::optional<std::string> readRecord(const Place& place, const std::string& sho
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            fail(errno, "can't read " + shownAs);
+            return troubled(std::generic_category().message(errno));
         if (n == 0)
             break;
         got += static_cast<std::size_t>(n);
     }
     text.resize(got);
-    return text;
+    return { std::move(text), {}, false };
 }
 
 } // namespace
@@ -311,45 +355,73 @@ bool looksLikeDriveTrashItem(std::string_view path)
     return inDriveTrash(path, [](const std::string&) { return true; });
 }
 
-std::optional<std::string> trashRecordOrigin(const std::string& trashed)
+std::chrono::system_clock::time_point onLocalClock(std::chrono::system_clock::time_point moment)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(moment);
+    std::tm local {};
+    if (!::localtime_r(&seconds, &local))
+        return moment;
+    return std::chrono::system_clock::from_time_t(::timegm(&local));
+}
+
+TrashRecordReading readTrashRecord(const std::string& trashed)
 {
     const std::string files = parentOf(trashed);
     if (lastComponent(files) != "files")
-        return std::nullopt;
+        return { std::nullopt, "there is none", false };
     const std::string trash = parentOf(files);
-    const std::string recordPath = trash + "/info/" + lastComponent(trashed) + ".trashinfo";
-    std::optional<std::string> text;
-    try {
-        text = readRecord(placeOf(recordPath), recordPath);
-    } catch (const std::system_error& error) {
-        if (error.code() == std::errc::no_such_file_or_directory || error.code() == std::errc::not_a_directory
-            || error.code() == std::errc::too_many_symbolic_link_levels)
-            return std::nullopt;
-        throw;
-    }
-    auto path = text ? recordedPath(*text) : std::nullopt;
-    if (!path || path->empty())
-        return std::nullopt;
+    const RecordText read = readRecord(trash + "/info/" + lastComponent(trashed) + ".trashinfo");
+    if (!read.text)
+        return { std::nullopt, read.trouble, read.untrusted };
+    auto path = recordedValue(*read.text, "Path=");
+    if (path)
+        path = percentDecoded(*path);
     // A Trash at the top of a drive records the place relative to that top.
-    if (!path->starts_with('/')) {
+    if (path && !path->empty() && !path->starts_with('/')) {
         const auto top = topOfTrash(trash);
-        if (!top)
-            return std::nullopt;
-        *path = joinPath(*top, *path);
+        path = top ? std::optional(joinPath(*top, *path)) : std::nullopt;
     }
-    return lexicallyNormal(*path);
+    if (!path || path->empty())
+        return { std::nullopt, "it names no place", false };
+    TrashRecord record { lexicallyNormal(*path), std::nullopt };
+    // Local time without a zone, as the Trash writes it; read as if it were UTC, as onLocalClock counts.
+    if (const auto date = recordedValue(*read.text, "DeletionDate="))
+        record.deletedLocal = parseIso8601(*date + "Z");
+    return { std::move(record), {}, false };
 }
 
 bool removeTrashRecord(const std::string& trashed, const std::string& origin)
 {
+    const auto reading = readTrashRecord(trashed);
+    if (!reading.record || reading.record->origin != origin)
+        return false;
     try {
-        if (trashRecordOrigin(trashed) != origin)
-            return false;
         const Place record = placeOf(parentOf(parentOf(trashed)) + "/info/" + lastComponent(trashed) + ".trashinfo");
         return ::unlinkat(record.folder.get(), record.name.c_str(), 0) == 0;
     } catch (const std::system_error&) {
         return false;
     }
+}
+
+std::optional<std::string> driveTrashTop(std::string_view path)
+{
+    std::optional<std::string> found;
+    inDriveTrash(path, [&](const std::string& top) {
+        found = top;
+        return true;
+    });
+    return found;
+}
+
+bool isMountTop(const std::string& folder)
+{
+    struct stat self {
+    }, up {};
+    if (::stat(folder.c_str(), &self) != 0 || !S_ISDIR(self.st_mode))
+        return false;
+    if (folder == "/" || ::stat(parentOf(folder).c_str(), &up) != 0)
+        return true;
+    return self.st_dev != up.st_dev || self.st_ino == up.st_ino;
 }
 
 std::string trashInfoPath(std::string_view absolutePath)

@@ -4,6 +4,7 @@
 // the engine trashes: the item goes into a Trash's "files" folder, and a NAME.trashinfo file in its
 // "info" folder records where it came from and when.
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -33,18 +34,43 @@ bool looksLikeDriveTrashItem(std::string_view path);
 // "~" and "/" percent-encoded.
 std::string trashInfoPath(std::string_view absolutePath);
 
-// The place the Trash's record of the item `trashed` (lying directly in a Trash's "files" folder)
-// names as the one it came from, made absolute (a drive's Trash records it relative to the drive's
-// top); nothing when there is no record or it names no place. Another program sharing the Trash may
-// have put something else under that name, so this is what makes the item ours. Throws
-// std::system_error when the record is there but can't be read.
-std::optional<std::string> trashRecordOrigin(const std::string& trashed);
+// A moment as the Trash's DeletionDate= writes it, in local time without a zone: the local clock's
+// reading counted as if it were UTC, so that it compares with a record's deletedLocal.
+std::chrono::system_clock::time_point onLocalClock(std::chrono::system_clock::time_point moment);
+
+// What the Trash's record of an item says.
+struct TrashRecord {
+    std::string origin; // the place it came from, absolute and lexically normal
+    // DeletionDate= on the local clock (see onLocalClock); nothing when it gives none that reads.
+    std::optional<std::chrono::system_clock::time_point> deletedLocal;
+};
+
+// The record of an item, or why there's none to go by.
+struct TrashRecordReading {
+    std::optional<TrashRecord> record;
+    std::string trouble;    // else why not, for the inside of brackets: "there is none", "it is a link", ...
+    bool untrusted = false; // the trouble is that another user owns it or may change it
+};
+
+// The Trash's record of the item `trashed` (lying directly in a Trash's "files" folder), the
+// Trash's "info/NAME.trashinfo", with the place made absolute (a drive's Trash records it relative
+// to the drive's top). Another program sharing the Trash may have put something else under that
+// name, so this is what makes the item ours. Only a regular file of a record's size, owned by this
+// user and writable by no one else, counts; it is read without following links or waiting.
+TrashRecordReading readTrashRecord(const std::string& trashed);
 
 // After the item `trashed`, lying directly in a Trash's "files" folder, went back to `origin`:
-// removes its record, the Trash's "info/NAME.trashinfo", when that record names `origin` as the
-// place the item came from, so the file manager lists no broken entry and the name is free again.
-// True when a record was removed; a record naming another place, or none at all, is left alone.
+// removes its record when that record names `origin` as the place the item came from, so the file
+// manager lists no broken entry and the name is free again. True when a record was removed; a
+// record naming another place, or none at all, is left alone.
 bool removeTrashRecord(const std::string& trashed, const std::string& origin);
+
+// The top of the drive whose Trash ("$topdir/.Trash-UID" or "$topdir/.Trash/UID", this user's UID)
+// holds the path in its "files" folder, judged by the text alone; nothing for any other path.
+std::optional<std::string> driveTrashTop(std::string_view path);
+
+// Whether a drive is mounted at `folder` now: it is a folder on another device than its parent's, or "/".
+bool isMountTop(const std::string& folder);
 
 using TrashMover = std::function<void(const std::string& from, const std::string& to)>;
 

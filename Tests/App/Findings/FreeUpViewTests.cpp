@@ -170,11 +170,12 @@ private slots:
                                              << gauge + "Goal met: 50 GB free. | " + picker
                 + "[(busy)]- | @scanning | Let me see what's actually using your space. This takes about a minute. | "
                   "[Free up…]-";
-        QTest::newRow("no rules: the waiting line stays")
+        QTest::newRow("no rules: the scan says why")
             << Setup([](Scene& s) { s.f.modelFixture.engine->onCatalog = [] { return std::optional<Catalog>(); }; })
             << true
             << gauge + "Goal met: 50 GB free. | " + picker
-                + "[Scan again] | @scanning | Let me see what's actually using your space. This takes about a minute. | "
+                + "[Scan again] | @concerned | The scan didn't finish. Couldn't find the rules "
+                  "(engine/rules/catalog.json). Pass --catalog <path>. Press \"Scan again\" to try once more. | "
                   "[Free up…]-";
         const Setup scanFails = [](Scene& s) {
             s.f.modelFixture.engine->onScan = [](const Mac&, const Catalog&, const ScanOptions&) -> ScanReport {

@@ -2,7 +2,9 @@
 // iCloud cleanup's progress and stop, put-backs one at a time, quitting, and engine failures.
 
 #include <atomic>
+#include <cerrno>
 #include <stdexcept>
+#include <system_error>
 
 #include <QSemaphore>
 #include <QtTest>
@@ -214,6 +216,18 @@ private slots:
             f.model->scan();
             f.model->clean({ "a" }, false, std::nullopt);
             QVERIFY(!f.model->scanning() && !f.model->cleaning() && !f.model->catalog());
+            QCOMPARE(QString::fromStdString(f.model->scanFailure().value_or("-")),
+                     QString::fromUtf8(CatalogError::notFound().what()));
+        }) << "scan=0 clean=0 undo=0 scanCloud=0 cleanCloud=0";
+        QTest::newRow("an unreadable catalog: the scan says why") << Step([](ModelFixture& f) {
+            f.engine->onCatalog = []() -> std::optional<Catalog> {
+                throw std::system_error(EACCES, std::generic_category(), "Couldn't read the rules at /rules.json");
+            };
+            f.make();
+            f.model->scan();
+            QVERIFY(!f.model->scanning() && !f.model->catalog());
+            QCOMPARE(QString::fromStdString(f.model->scanFailure().value_or("-")),
+                     QStringLiteral("Couldn't read the rules at /rules.json: Permission denied"));
         }) << "scan=0 clean=0 undo=0 scanCloud=0 cleanCloud=0";
     }
 
