@@ -121,6 +121,8 @@ const std::set<std::string, std::less<>>& packageExtensions();
 std::vector<std::string> roots(const Mac& mac);
 // "iCloud Drive/…" or "Desktop/…" for a path below a root; anything else as Mac::display shows it.
 std::string display(const std::string& path, const Mac& mac);
+// The same against roots read before (a scan's), touching no disk.
+std::string display(const std::string& path, const std::vector<std::string>& roots, const Mac& mac);
 
 // Looks through iCloud Drive, six of the Mac's folders and the drives (Mac::drives() when absent)
 // without reading any file's contents. Never fails: what can't be read doesn't count.

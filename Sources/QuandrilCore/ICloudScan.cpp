@@ -415,7 +415,12 @@ std::vector<std::string> ICloud::roots(const Mac& mac)
 
 std::string ICloud::display(const std::string& path, const Mac& mac)
 {
-    for (const auto& root : roots(mac)) {
+    return display(path, roots(mac), mac);
+}
+
+std::string ICloud::display(const std::string& path, const std::vector<std::string>& roots, const Mac& mac)
+{
+    for (const auto& root : roots) {
         if (below(path, root))
             return rootLabel(root) + path.substr(root.size());
     }

@@ -98,11 +98,8 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
     });
     connect(agreement_, &QCheckBox::clicked, this, [this](bool on) { agreed_ = on; });
     connect(freeUp_, &QPushButton::clicked, this, &ConfirmSheet::freeUp);
+    // The model's change of step covers the units and the free-space count too.
     connect(&services_.model, &Model::changed, this, &ConfirmSheet::refresh);
-    connect(&services_.preferences, &Preferences::changed, this, [this](const QString& key) {
-        if (key == Keys::sizeUnits || key == Keys::freeSpaceSource)
-            refresh();
-    });
     refresh();
 }
 

@@ -96,16 +96,13 @@ FreeUpView::FreeUpView(AppServices& services, QWidget* parent)
         refresh();
     });
     connect(&model, &Model::statusChanged, this, &FreeUpView::refresh);
+    // Goals change the plan; the free-space count and the units change every amount.
     connect(&model, &Model::settingsChanged, this, &FreeUpView::refresh);
+    connect(&model, &Model::displayChanged, this, &FreeUpView::refresh);
     connect(&model, &Model::busyChanged, this, &FreeUpView::refresh);
     connect(&model, &Model::selectionChanged, this, &FreeUpView::refreshFooter);
     connect(&model, &Model::resultsChanged, this, &FreeUpView::refreshResults);
     connect(this, &FreeUpView::confirmRequested, this, &FreeUpView::openConfirmSheet);
-    connect(&services_.preferences, &Preferences::changed, this, [this](const QString& key) {
-        // Goals and the free-space count change the plan; the units change every amount.
-        if (key.startsWith(Keys::goalPrefix) || key == Keys::freeSpaceSource || key == Keys::sizeUnits)
-            refresh();
-    });
     refresh();
     refreshResults();
 }

@@ -58,10 +58,7 @@ ResultsBar::ResultsBar(Model& model, QWidget* parent)
     setTitle(QStringLiteral("Last run"));
     connect(dismissButton(), &QPushButton::clicked, this, [this] { model_.setLastResults({}); });
     connect(&model_, &Model::resultsChanged, this, &ResultsBar::refresh);
-    connect(&model_.preferences(), &Preferences::changed, this, [this](const QString& key) {
-        if (key == Keys::sizeUnits)
-            refresh();
-    });
+    connect(&model_, &Model::displayChanged, this, &ResultsBar::refresh);
     refresh();
 }
 

@@ -163,7 +163,8 @@ void CloudConfirmSheet::rebuildList()
         size->setObjectName(QStringLiteral("size%1").arg(i));
         size->setFixedWidth(sizeColumn);
         size->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        auto* path = new ElidingLabel(Logic::shownPath(item.path, model_.mac()), Qt::ElideMiddle, rows_);
+        auto* path = new ElidingLabel(Logic::shownPath(item.path, model_.cloudRoots(), model_.mac()), Qt::ElideMiddle,
+                                      rows_);
         path->setObjectName(QStringLiteral("path%1").arg(i));
         row->addWidget(size, 0, Qt::AlignTop);
         row->addWidget(path, 1, Qt::AlignTop);

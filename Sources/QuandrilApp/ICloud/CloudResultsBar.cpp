@@ -16,7 +16,7 @@ CloudResultsBar::CloudResultsBar(Model& model, QWidget* parent)
 {
     connect(dismissButton(), &QPushButton::clicked, this, [this] { model_.setCloudResults({}); });
     connect(&model_, &Model::cloudResultsChanged, this, &CloudResultsBar::refresh);
-    connect(&model_.preferences(), &Preferences::changed, this, &CloudResultsBar::refresh);
+    connect(&model_, &Model::displayChanged, this, &CloudResultsBar::refresh);
     refresh();
 }
 

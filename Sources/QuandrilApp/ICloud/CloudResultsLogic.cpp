@@ -66,11 +66,11 @@ QString copiesCount(const CopyGroup& group, const Preferences& preferences)
     return QString::number(group.items.size()) + QStringLiteral(" × ") + AppFormat::bytes(group.bytes, preferences);
 }
 
-QString staysLine(const CopyGroup& group, const Mac& mac)
+QString staysLine(const CopyGroup& group, const std::vector<std::string>& roots, const Mac& mac)
 {
     const QString place = group.keepPlace == "iCloud" ? QStringLiteral(" (in iCloud)")
                                                       : QStringLiteral(" (on ") + text(group.keepPlace) + ')';
-    return QStringLiteral("Stays: ") + shownPath(group.keep, mac) + place;
+    return QStringLiteral("Stays: ") + shownPath(group.keep, roots, mac) + place;
 }
 
 QString whereLine(const CloudItem& item)
@@ -85,9 +85,9 @@ QString fileName(const std::string& path)
     return text(slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
-QString shownPath(const std::string& path, const Mac& mac)
+QString shownPath(const std::string& path, const std::vector<std::string>& roots, const Mac& mac)
 {
-    return text(ICloud::display(path, mac));
+    return text(ICloud::display(path, roots, mac));
 }
 
 Footer footer(bool running, const std::vector<DriveInfo>& externals)

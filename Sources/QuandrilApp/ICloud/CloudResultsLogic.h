@@ -55,15 +55,16 @@ std::optional<Section> biggestSection(const CloudScan& scan);
 
 // "<n> × <bytes>": the copies offered (plain digits) and the size of one.
 QString copiesCount(const CopyGroup& group, const Preferences& preferences);
-// "Stays: <path> (in iCloud)" or "Stays: <path> (on <place>)".
-QString staysLine(const CopyGroup& group, const Mac& mac);
+// "Stays: <path> (in iCloud)" or "Stays: <path> (on <place>)". `roots` are the iCloud folders the
+// scan walked (Model::cloudRoots): paths are shown against them, without looking at the disk.
+QString staysLine(const CopyGroup& group, const std::vector<std::string>& roots, const Mac& mac);
 inline const QString differentNames = QStringLiteral("Same size, different names: the byte-for-byte check decides.");
 // "On this Mac" or "Only in iCloud: downloaded when its turn comes".
 QString whereLine(const CloudItem& item);
 // The last path component.
 QString fileName(const std::string& path);
 // The path as the user reads it ("iCloud Drive/…", "~/…", a drive's path whole).
-QString shownPath(const std::string& path, const Mac& mac);
+QString shownPath(const std::string& path, const std::vector<std::string>& roots, const Mac& mac);
 
 // ---- Footer ----
 

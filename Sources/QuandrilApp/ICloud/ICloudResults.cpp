@@ -120,12 +120,8 @@ ICloudResults::ICloudResults(Model& model, std::string drive, std::int64_t chunk
 
     connect(&model_, &Model::cloudScanChanged, this, &ICloudResults::rebuildList);
     connect(&model_, &Model::changed, this, &ICloudResults::refresh);
-    connect(&model_.preferences(), &Preferences::changed, this, [this](const QString& key) {
-        if (key == Keys::sizeUnits || key == Keys::freeSpaceSource) {
-            rebuildList();
-            refresh();
-        }
-    });
+    // The amounts in the list; the header and footer follow `changed`.
+    connect(&model_, &Model::displayChanged, this, &ICloudResults::rebuildList);
     rebuildList();
     refresh();
 }

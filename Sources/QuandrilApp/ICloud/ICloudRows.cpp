@@ -23,7 +23,7 @@ CloudItemRow::CloudItemRow(Model& model, CloudItem item, bool showName, QWidget*
     , item_(std::move(item))
     , showName_(showName)
     , check_(new QCheckBox(this))
-    , path_(new ElidingLabel(Logic::shownPath(item_.path, model.mac()), Qt::ElideMiddle, this))
+    , path_(new ElidingLabel(Logic::shownPath(item_.path, model.cloudRoots(), model.mac()), Qt::ElideMiddle, this))
     , where_(Look::plainLabel(Logic::whereLine(item_), this))
 {
     check_->setAccessibleName(Logic::fileName(item_.path));
@@ -104,7 +104,7 @@ CopyGroupRow::CopyGroupRow(Model& model, CopyGroup group, QWidget* parent)
     , group_(std::move(group))
     , name_(Look::plainLabel(QString::fromStdString(group_.name), this))
     , count_(Look::plainLabel(Logic::copiesCount(group_, model.preferences()), this))
-    , stays_(new ElidingLabel(Logic::staysLine(group_, model.mac()), Qt::ElideMiddle, this))
+    , stays_(new ElidingLabel(Logic::staysLine(group_, model.cloudRoots(), model.mac()), Qt::ElideMiddle, this))
 {
     auto* lines = new QVBoxLayout(this);
     lines->setContentsMargins(0, 4, 0, 4);

@@ -118,8 +118,7 @@ QStringList ICloudIntro::texts() const
 void ICloudIntro::turnOn()
 {
     // Stored first: the scan's guard reads the stored switch.
-    model_.preferences().setBoolean(Keys::icloudEnabled, true);
-    model_.announceChange();
+    model_.setCloudEnabled(true);
     model_.scanCloud();
 }
 

@@ -112,8 +112,8 @@ DriveGauge::DriveGauge(Model& model, DriveInfo drive, QWidget* parent)
     Look::setTone(verdict_, QStringLiteral("secondary"));
     column->addWidget(verdict_);
 
+    // Also after a goal or a display setting changed.
     connect(&model_, &Model::changed, this, &DriveGauge::refresh);
-    connect(&model_.preferences(), &Preferences::changed, this, &DriveGauge::refresh);
     refresh();
 }
 

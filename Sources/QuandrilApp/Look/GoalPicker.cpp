@@ -119,10 +119,6 @@ GoalPicker::GoalPicker(Model& model, DriveInfo drive, QWidget* parent)
     row->addWidget(custom_);
 
     connect(&model_, &Model::settingsChanged, this, &GoalPicker::refresh);
-    connect(&model_.preferences(), &Preferences::changed, this, [this](const QString& key) {
-        if (key == Keys::goal(drive_.path))
-            refresh();
-    });
     refresh();
 }
 
@@ -146,8 +142,8 @@ void GoalPicker::refresh()
 
 void GoalPicker::store(const QString& value)
 {
+    // The model announces it to every view.
     model_.preferences().setString(Keys::goal(drive_.path), value);
-    model_.announceChange();
 }
 
 void GoalPicker::choose(const QString& option)

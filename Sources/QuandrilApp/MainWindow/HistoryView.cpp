@@ -61,11 +61,11 @@ QString HistoryView::detailLine(const HistoryEntry& entry, const Preferences& pr
     return dateText(entry.at) + dot + AppFormat::bytes(entry.bytes, preferences) + dot + text(rawValue(entry.action));
 }
 
-HistoryView::Trailing HistoryView::trailing(const HistoryEntry& entry, const Mac& mac)
+HistoryView::Trailing HistoryView::trailing(const HistoryEntry& entry, bool offersPutBack)
 {
     if (entry.isUndone())
         return Trailing::putBackDone;
-    return History::offersPutBack(entry, mac) ? Trailing::putBack : Trailing::none;
+    return offersPutBack ? Trailing::putBack : Trailing::none;
 }
 
 HistoryView::HistoryView(AppServices& services, QWidget* parent)
@@ -90,10 +90,7 @@ HistoryView::HistoryView(AppServices& services, QWidget* parent)
     pages_->addWidget(list_);
 
     connect(&services_.model, &Model::historyChanged, this, &HistoryView::rebuild);
-    connect(&services_.preferences, &Preferences::changed, this, [this](const QString& key) {
-        if (key == Keys::sizeUnits)
-            rebuild();
-    });
+    connect(&services_.model, &Model::displayChanged, this, &HistoryView::rebuild);
     rebuild();
 }
 
@@ -106,22 +103,26 @@ bool HistoryView::showsList() const
 
 void HistoryView::rebuild()
 {
-    // Rows are made from a copy, so a reload of History never changes an entry under a row.
+    // Rows are made from a copy, so a reload of History never changes an entry under a row. What
+    // each row offers was read with History, off the GUI thread.
     auto entries = std::make_shared<const std::vector<HistoryEntry>>(services_.model.history());
+    auto offers = std::make_shared<const std::vector<bool>>(services_.model.putBackOffered());
     shown_ = entries;
     pages_->setCurrentWidget(entries->empty() ? empty_ : list_);
     std::vector<RowList::Row> looks(entries->size(), RowList::Row { 48, false, false });
-    list_->setRows(std::move(looks),
-                   [this, entries](int index) { return new HistoryRow(services_, (*entries)[std::size_t(index)]); });
+    list_->setRows(std::move(looks), [this, entries, offers](int index) {
+        const auto at = std::size_t(index);
+        return new HistoryRow(services_, (*entries)[at], at < offers->size() && (*offers)[at]);
+    });
 }
 
 // ---- HistoryRow ----
 
-HistoryRow::HistoryRow(AppServices& services, HistoryEntry entry, QWidget* parent)
+HistoryRow::HistoryRow(AppServices& services, HistoryEntry entry, bool offersPutBack, QWidget* parent)
     : QWidget(parent)
     , services_(services)
     , entry_(std::move(entry))
-    , trailing_(HistoryView::trailing(entry_, services_.model.mac()))
+    , trailing_(HistoryView::trailing(entry_, offersPutBack))
 {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 4, 0, 4);

@@ -43,7 +43,8 @@ public:
         putBack,     // the "Put Back" button
         putBackDone, // "Put back": it has been put back
     };
-    static Trailing trailing(const HistoryEntry& entry, const Mac& mac);
+    // `offersPutBack`: what the model read with History (Model::putBackOffered).
+    static Trailing trailing(const HistoryEntry& entry, bool offersPutBack);
 
     static inline const QString emptyText = QStringLiteral(
         "Nothing done yet. Everything Gorrin does shows up here, with Put Back.");
@@ -65,7 +66,7 @@ private:
 class HistoryRow : public QWidget {
     Q_OBJECT
 public:
-    HistoryRow(AppServices& services, HistoryEntry entry, QWidget* parent = nullptr);
+    HistoryRow(AppServices& services, HistoryEntry entry, bool offersPutBack, QWidget* parent = nullptr);
 
     const HistoryEntry& entry() const { return entry_; }
     HistoryView::Trailing trailing() const { return trailing_; }

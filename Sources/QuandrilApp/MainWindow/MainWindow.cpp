@@ -92,7 +92,7 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent)
         if (services_.preferences.string(Keys::mainSection) != raw)
             choose(mainSectionFromRaw(raw).value_or(MainSection::overview));
     });
-    connect(&services_.preferences, &Preferences::changed, this, [this](const QString& key) {
+    connect(&services_.model, &Model::preferenceChanged, this, [this](const QString& key) {
         if (key == Keys::mainSection)
             showStoredSection();
     });

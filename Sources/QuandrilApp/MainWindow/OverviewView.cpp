@@ -117,8 +117,8 @@ OverviewView::OverviewView(AppServices& services, std::function<void(MainSection
     column_->addWidget(trashLine_);
     column_->addStretch(1);
 
+    // Also after a goal or a display setting changed.
     connect(&services_.model, &Model::changed, this, &OverviewView::refresh);
-    connect(&services_.preferences, &Preferences::changed, this, &OverviewView::refresh);
     refresh();
 }
 

@@ -23,6 +23,15 @@ std::vector<HistoryEntry> LiveEngine::loadHistory(const Mac& mac)
     return History::load(mac);
 }
 
+std::vector<bool> LiveEngine::putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac)
+{
+    std::vector<bool> offers;
+    offers.reserve(entries.size());
+    for (const HistoryEntry& entry : entries)
+        offers.push_back(History::offersPutBack(entry, mac));
+    return offers;
+}
+
 ScanReport LiveEngine::scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options)
 {
     return Scanner::scan(mac, catalog, options);

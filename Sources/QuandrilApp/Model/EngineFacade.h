@@ -5,8 +5,8 @@
 //
 // Every call is synchronous and takes and returns plain engine values. Implementations must be safe
 // to call from several threads at once: the model calls `scan`, `clean`, `undo`, `scanCloud`,
-// `cleanCloud`, `status` and `loadHistory` from its tasks, and `loadCatalog`, `status` and
-// `loadHistory` on the GUI thread while it starts.
+// `cleanCloud`, `status`, `loadHistory` and `putBackOffers` from its tasks, and `loadCatalog`,
+// `status`, `loadHistory` and `putBackOffers` on the GUI thread while it starts.
 
 #include <memory>
 #include <optional>
@@ -33,6 +33,9 @@ public:
     virtual ScanReport status(const Mac& mac) = 0;
     // History::load: the history file's entries, oldest first.
     virtual std::vector<HistoryEntry> loadHistory(const Mac& mac) = 0;
+    // History::offersPutBack of each entry, index for index. It looks at the Trash folders and the
+    // drives, so it is read with History, never while a view draws.
+    virtual std::vector<bool> putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac) = 0;
 
     virtual ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) = 0;
     virtual std::vector<CleanResult>
@@ -56,6 +59,7 @@ public:
     std::optional<Catalog> loadCatalog() override;
     ScanReport status(const Mac& mac) override;
     std::vector<HistoryEntry> loadHistory(const Mac& mac) override;
+    std::vector<bool> putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac) override;
     ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) override;
     std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
                                    const CleanOptions& options) override;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include <QScopedValueRollback>
+
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/ModelInternals.h"
 #include "QuandrilApp/Platform/Preferences.h"
@@ -64,8 +66,10 @@ Model::Model(Mac mac, Preferences& preferences, ModelServices services, QObject*
     status_ = engine_->status(*mac_);
     history_ = engine_->loadHistory(*mac_);
     std::reverse(history_.begin(), history_.end());
+    putBackOffered_ = Snapshot::offersOf(*engine_, history_, *mac_);
     // Unreadable stored paths read as none; the bytes stay stored until the list is next saved.
     extraProtected_ = storedProtectedPaths(preferences_).value_or(std::vector<ProtectedPath>());
+    connect(&preferences_, &Preferences::changed, this, &Model::followPreference);
 }
 
 Model::~Model()
@@ -128,6 +132,18 @@ void Model::setCloudResults(std::vector<CleanResult> results)
 void Model::announceChange()
 {
     emit settingsChanged();
+    emit changed();
+}
+
+void Model::followPreference(const QString& key)
+{
+    if (writingPreferences_)
+        return;
+    emit preferenceChanged(key);
+    if (key == Keys::gaugeStyle || key == Keys::freeSpaceSource || key == Keys::sizeUnits)
+        emit displayChanged();
+    else if (key.startsWith(Keys::goalPrefix) || key == Keys::icloudEnabled)
+        emit settingsChanged();
     emit changed();
 }
 
@@ -196,6 +212,12 @@ std::optional<Plan> Model::plan(const DriveInfo& drive) const
     return planned;
 }
 
+const std::vector<std::string>& Model::cloudRoots() const
+{
+    static const std::vector<std::string> none;
+    return cloudScan_ ? cloudScan_->roots : none;
+}
+
 bool Model::cloudEnabled() const
 {
     return preferences_.booleanValue(Keys::icloudEnabled);
@@ -203,15 +225,22 @@ bool Model::cloudEnabled() const
 
 void Model::setCloudEnabled(bool enabled)
 {
-    preferences_.setBoolean(Keys::icloudEnabled, enabled);
+    {
+        const QScopedValueRollback writing(writingPreferences_, true);
+        preferences_.setBoolean(Keys::icloudEnabled, enabled);
+    }
     if (!enabled) {
         cloudScan_.reset();
         cloudScanFailure_.reset();
         cloudSelected_.clear();
+    }
+    emit preferenceChanged(QString(Keys::icloudEnabled));
+    if (!enabled) {
         emit cloudScanChanged();
         emit cloudSelectionChanged();
     }
-    announceChange();
+    emit settingsChanged();
+    emit changed();
 }
 
 // ---- Never-touch paths ----
@@ -249,6 +278,8 @@ void Model::saveExtraProtected()
     } catch (...) {
         return; // text that isn't UTF-8 has no JSON form: the stored list stays as it was
     }
+    // Told through extraProtectedChanged by the callers, not as a preference of its own.
+    const QScopedValueRollback writing(writingPreferences_, true);
     // The user's earlier list may be stored in a form this version can't read: keep it.
     if (!storedProtectedPaths(preferences_))
         preferences_.copyStored(Keys::extraProtected, Keys::extraProtectedUnreadable);

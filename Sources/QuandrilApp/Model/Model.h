@@ -16,9 +16,15 @@
 // the model is gone), and is published together, in this order: results, busy flag, selection,
 // History (newest first), drive status. A clean-up or put-back then calls `scan()`, an iCloud
 // cleanup `scanCloud()`, each subject to its own guard. History and the drive status are read in
-// the task right after the engine call, so the GUI thread never measures the Trash or reads the
-// history file during work; a reading older than one already shown is not shown. A scan's report,
+// the task right after the engine call (History with which of its entries Put Back can bring
+// back), so the GUI thread never measures the Trash, reads the history file or looks into the
+// Trash folders during work; a reading older than one already shown is not shown. A scan's report,
 // which serves as the drive status too, counts as read when the scan ends.
+//
+// Preferences: the model is the one listener of `Preferences::changed`. Each change is a step of its
+// own: `preferenceChanged(key)`, then `displayChanged()` for the display settings or
+// `settingsChanged()` for what the model derives from (a goal, "icloudEnabled"), then `changed()`.
+// Views follow these, never the preferences themselves, so one typed goal refreshes each view once.
 //
 // Guards: a scan, a clean-up, an iCloud scan and an iCloud cleanup each run once at a time (their
 // busy flags). Put-backs run one after another: a put-back asked for while another runs waits its
@@ -125,6 +131,9 @@ public:
 
     // History, newest first.
     const std::vector<HistoryEntry>& history() const { return history_; }
+    // Whether each entry of `history()`, index for index, has something Put Back can bring back
+    // from a Trash or a drive it was parked on; read together with History.
+    const std::vector<bool>& putBackOffered() const { return putBackOffered_; }
     // The ids of the put-backs running or waiting their turn (views disable their buttons).
     const std::set<std::string>& puttingBack() const { return puttingBack_; }
 
@@ -135,6 +144,9 @@ public:
 
     // iCloud cleanup.
     const std::optional<CloudScan>& cloudScan() const { return cloudScan_; }
+    // The iCloud folders that scan walked, as it read them; empty without one. Its paths are
+    // shown against these, so showing them never looks at the disk.
+    const std::vector<std::string>& cloudRoots() const;
     bool cloudScanning() const { return cloudScanning_; }
     // Why the last iCloud scan ended without a result, as `scanFailure` says it of a scan.
     const std::optional<std::string>& cloudScanFailure() const { return cloudScanFailure_; }
@@ -171,8 +183,8 @@ public:
     bool cloudEnabled() const;
     void setCloudEnabled(bool enabled);
 
-    // For code that changed a preference the model derives values from (a goal, the free-space
-    // count): tells every view to read again. Emits `settingsChanged()` then `changed()`.
+    // Tells every view to read the derived values again, for a change the preferences announce
+    // nothing for (a reset of nothing stored). Emits `settingsChanged()` then `changed()`.
     void announceChange();
 
     // ---- Never-touch paths ----
@@ -216,7 +228,10 @@ signals:
     void historyChanged();
     void puttingBackChanged();
     void extraProtectedChanged();
-    void settingsChanged();  // a goal, "icloudEnabled" or another preference read through the model
+    // A stored preference was written or removed (`Preferences::changed`), by its key.
+    void preferenceChanged(const QString& key);
+    void displayChanged();   // "gaugeStyle", "freeSpaceSource" or "sizeUnits": how amounts and gauges show
+    void settingsChanged();  // a goal or "icloudEnabled": what the model derives values from
     void cloudScanChanged(); // cloudScan and cloudScanFailure
     void cloudSelectionChanged();
     void cloudBusyChanged(); // cloudScanning, cloudRunning
@@ -229,6 +244,9 @@ private:
     class Mailbox;
     struct Readings;
     struct Snapshot;
+
+    // The step for a preference someone changed; nothing while the model writes one itself.
+    void followPreference(const QString& key);
 
     // Publication steps (ModelTasks.cpp), each on the GUI thread.
     void finishScan(std::uint64_t stamp, ScanReport report);
@@ -277,6 +295,7 @@ private:
     std::vector<CleanResult> lastResults_;
     bool cleaning_ = false;
     std::vector<HistoryEntry> history_;
+    std::vector<bool> putBackOffered_;
     std::vector<ProtectedPath> extraProtected_;
     std::optional<CloudScan> cloudScan_;
     bool cloudScanning_ = false;
@@ -288,6 +307,7 @@ private:
     std::set<std::string> puttingBack_;
 
     // Bookkeeping.
+    bool writingPreferences_ = false; // the model's own writes announce themselves
     std::deque<std::string> undoQueue_;
     bool undoRunning_ = false;
     std::uint64_t cloudRun_ = 0;     // which cleanup progress lines belong to

@@ -69,9 +69,11 @@ struct Model::Readings {
 struct Model::Snapshot {
     std::uint64_t stamp = 0;           // 0: nothing was read
     std::vector<HistoryEntry> history; // newest first
+    std::vector<bool> offers;          // of `history`, index for index
     ScanReport status;
 
-    // Reads History and the drive status, together, as one stamped reading. Never throws.
+    // Reads History (with which entries offer Put Back) and the drive status, together, as one
+    // stamped reading. Never throws.
     static Snapshot take(Readings& readings, EngineFacade& engine, const Mac& mac)
     {
         Snapshot snapshot;
@@ -79,12 +81,21 @@ struct Model::Snapshot {
             std::lock_guard guard(readings.lock);
             snapshot.history = engine.loadHistory(mac);
             std::reverse(snapshot.history.begin(), snapshot.history.end());
+            snapshot.offers = offersOf(engine, snapshot.history, mac);
             snapshot.status = engine.status(mac);
             snapshot.stamp = ++readings.issued;
         } catch (...) {
             snapshot = Snapshot();
         }
         return snapshot;
+    }
+
+    // One answer per entry, whatever the engine gives back.
+    static std::vector<bool> offersOf(EngineFacade& engine, const std::vector<HistoryEntry>& history, const Mac& mac)
+    {
+        std::vector<bool> offers = engine.putBackOffers(history, mac);
+        offers.resize(history.size(), false);
+        return offers;
     }
 };
 

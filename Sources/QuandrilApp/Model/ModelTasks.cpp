@@ -127,6 +127,7 @@ bool Model::applyHistory(Snapshot& snapshot)
     if (snapshot.stamp == 0 || snapshot.stamp <= historyStamp_)
         return false;
     history_ = std::move(snapshot.history);
+    putBackOffered_ = std::move(snapshot.offers);
     historyStamp_ = snapshot.stamp;
     return true;
 }

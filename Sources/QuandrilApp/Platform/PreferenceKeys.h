@@ -2,7 +2,7 @@
 
 // Every preference key the app reads or writes, exactly as stored, and the designed default of
 // each key that has one. Code names keys only through these constants, and takes defaults only
-// from the table at the end.
+// from the tables at the end.
 
 #include <array>
 #include <string_view>
@@ -65,8 +65,10 @@ struct Default {
     std::variant<bool, qint64, QLatin1StringView> value;
 };
 
-// Keys not listed here (dates, goals, the autopilot's notes, the never-touch list) read as absent
-// until written.
+// What readers take while nothing of the type is stored (Preferences::booleanValue and the like).
+// These are readers' fallbacks, not registered defaults: a plain read of a key still says nothing
+// is there. Keys not listed here (dates, goals, the autopilot's notes, the never-touch list) read
+// as absent until written; the startup drive's goal falls back in the model.
 inline constexpr std::array defaults {
     Default { gaugeStyle, QLatin1StringView("bar") },
     Default { freeSpaceSource, QLatin1StringView("finder") },
@@ -82,6 +84,13 @@ inline constexpr std::array defaults {
     Default { settingsPane, QLatin1StringView("") },
     Default { mainSection, QLatin1StringView("overview") },
     Default { hasSeenFirstRun, false },
+};
+
+// The one default the app registers at launch (Preferences::registerDefault): it stands in for
+// every read, in memory only, and survives a reset. "autoCheckForUpdates" is deliberately not
+// here: until the user turns it on, nothing is stored and nothing stands in.
+inline constexpr std::array registeredAtLaunch {
+    Default { notificationsEnabled, true },
 };
 
 } // namespace Quandril::App::Keys

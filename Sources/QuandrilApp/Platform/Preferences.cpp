@@ -134,20 +134,28 @@ std::optional<QVariant> decode(const QJsonValue& json)
     return std::nullopt;
 }
 
-// The defaults of Keys::defaults, as values of their types.
-std::map<QString, QVariant> tableDefaults()
+QVariant valueOf(const Keys::Default& entry)
 {
-    std::map<QString, QVariant> out;
-    for (const Keys::Default& entry : Keys::defaults)
-        out[QString(entry.key)] = std::visit(
-            [](auto value) {
-                if constexpr (std::is_same_v<decltype(value), QLatin1StringView>)
-                    return QVariant(QString(value));
-                else
-                    return QVariant(value);
-            },
-            entry.value);
-    return out;
+    return std::visit(
+        [](auto value) {
+            if constexpr (std::is_same_v<decltype(value), QLatin1StringView>)
+                return QVariant(QString(value));
+            else
+                return QVariant(value);
+        },
+        entry.value);
+}
+
+// The readers' fallback of Keys::defaults for the key, of the asked type; absent otherwise.
+std::optional<QVariant> tableFallback(const QString& key, int typeId)
+{
+    for (const Keys::Default& entry : Keys::defaults) {
+        if (entry.key != key)
+            continue;
+        const QVariant value = valueOf(entry);
+        return value.typeId() == typeId ? std::optional(value) : std::nullopt;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -163,7 +171,6 @@ QString Preferences::standardFilePath()
 Preferences::Preferences(QString filePath, QObject* parent)
     : QObject(parent)
     , filePath_(std::move(filePath))
-    , defaults_(tableDefaults())
 {
     // A link to a regular file is read (settings kept as dotfiles stay); the next save replaces the
     // link itself with a file of our own, never its target. A dangling link reads as no file.
@@ -191,7 +198,12 @@ Preferences::Preferences(QString filePath, QObject* parent)
 void Preferences::registerDefault(const QString& key, const QVariant& value)
 {
     if (auto kept = normalized(value))
-        defaults_[key] = *kept;
+        registered_[key] = *kept;
+}
+
+void Preferences::registerDefault(const Keys::Default& entry)
+{
+    registerDefault(QString(entry.key), valueOf(entry));
 }
 
 bool Preferences::contains(const QString& key) const
@@ -210,7 +222,7 @@ std::optional<QVariant> Preferences::stored(const QString& key) const
 
 std::optional<QVariant> Preferences::lookup(const QString& key, int typeId) const
 {
-    for (const auto* domain : { &values_, &defaults_ }) {
+    for (const auto* domain : { &values_, &registered_ }) {
         auto it = domain->find(key);
         if (it == domain->end())
             continue;
@@ -288,17 +300,23 @@ std::optional<QByteArray> Preferences::data(const QString& key) const
 
 bool Preferences::booleanValue(const QString& key) const
 {
-    return boolean(key).value_or(false);
+    if (auto value = boolean(key))
+        return *value;
+    return tableFallback(key, QMetaType::Bool).value_or(QVariant(false)).toBool();
 }
 
 qint64 Preferences::integerValue(const QString& key) const
 {
-    return integer(key).value_or(0);
+    if (auto value = integer(key))
+        return *value;
+    return tableFallback(key, QMetaType::LongLong).value_or(QVariant(qlonglong(0))).toLongLong();
 }
 
 QString Preferences::stringValue(const QString& key) const
 {
-    return string(key).value_or(QString());
+    if (auto value = string(key))
+        return *value;
+    return tableFallback(key, QMetaType::QString).value_or(QVariant(QString())).toString();
 }
 
 bool Preferences::setString(const QString& key, const QString& value)

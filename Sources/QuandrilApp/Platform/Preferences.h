@@ -8,10 +8,12 @@
 // change, so a crash or a full disk never leaves half a file: the old file stays as it was.
 //
 // Reading follows the per-user defaults of the design: a stored value of the asked type wins; a
-// stored value of another type, or none, falls back to the default of that key (the table of
-// Keys::defaults, or one registered later; kept in memory only, so it survives a reset); then to
-// the caller's fallback. Every write and every
-// removal emits `changed(key)`; nothing is cached by readers, so they simply read again.
+// stored value of another type, or none, falls back to the registered default of that key (kept in
+// memory only, so it survives a reset); then to the caller's fallback, which for the `…Value` reads
+// is the key's entry in Keys::defaults. Only what the app registers counts as registered: a key
+// that merely has a readers' fallback reads as absent through `boolean(key)` and the like. Every
+// write and every removal emits `changed(key)`; nothing is cached by readers, so they simply read
+// again.
 //
 // Used on the GUI thread only.
 
@@ -46,10 +48,10 @@ public:
 
     const QString& filePath() const { return filePath_; }
 
-    // In-memory defaults that stand in while nothing of the right type is stored, besides those of
-    // Keys::defaults. Not written to the file; a reset keeps them. Accepts the same value types as
-    // `set`.
+    // In-memory defaults that stand in while nothing of the right type is stored. Not written to
+    // the file; a reset keeps them. Accepts the same value types as `set`.
     void registerDefault(const QString& key, const QVariant& value);
+    void registerDefault(const Keys::Default& entry);
 
     // Whether a value of any type is stored under the key (registered defaults don't count).
     bool contains(const QString& key) const;
@@ -70,8 +72,8 @@ public:
     // Dates keep milliseconds and come back in UTC.
     std::optional<QDateTime> date(const QString& key) const;
     std::optional<QByteArray> data(const QString& key) const;
-    // Reads of keys that have a default: the stored value of the type, else the default. A key
-    // without one reads as false, 0 or empty.
+    // Reads of keys that have a readers' fallback: the stored or registered value of the type, else
+    // the key's entry in Keys::defaults. A key without one reads as false, 0 or empty.
     bool booleanValue(const QString& key) const;
     qint64 integerValue(const QString& key) const;
     QString stringValue(const QString& key) const;
@@ -115,7 +117,7 @@ private:
 
     QString filePath_;
     std::map<QString, QVariant> values_;
-    std::map<QString, QVariant> defaults_;
+    std::map<QString, QVariant> registered_;
     // Entries of the file this version cannot read; written back untouched.
     QJsonObject foreign_;
     // The file on disk could not be read or understood: keep it aside before the first write.

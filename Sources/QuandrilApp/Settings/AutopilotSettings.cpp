@@ -6,6 +6,7 @@
 #include <QSignalBlocker>
 
 #include "QuandrilApp/Model/Autopilot.h"
+#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
 
 namespace Quandril::App {
@@ -20,7 +21,7 @@ AutopilotSettings::AutopilotSettings(AppServices& services, QWidget* parent)
 
     SettingsSection* main = addSection();
     auto* enabled = new QCheckBox(QStringLiteral("Clean up on its own"));
-    bindToggle(enabled, preferences, QString(Keys::autopilotEnabled));
+    bindToggle(enabled, services.model, QString(Keys::autopilotEnabled));
     main->addRow(enabled);
     main->addRow(
         note(QStringLiteral("Only the \"rebuilds itself\" tier — developer caches, dead simulators and the "
@@ -44,7 +45,7 @@ AutopilotSettings::AutopilotSettings(AppServices& services, QWidget* parent)
     connect(interval_, &QComboBox::activated, this, [this, &preferences](int index) {
         preferences.setInteger(QString(Keys::autopilotIntervalMinutes), interval_->itemData(index).toInt());
     });
-    connect(&preferences, &Preferences::changed, this, [this](const QString& key) {
+    connect(&services.model, &Model::preferenceChanged, this, [this](const QString& key) {
         if (key == Keys::autopilotEnabled || key == Keys::autopilotIntervalMinutes)
             showSettings();
     });

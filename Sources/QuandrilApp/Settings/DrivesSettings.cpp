@@ -91,7 +91,7 @@ void DrivesSettings::showDrives()
                 [this, &preferences, watchedKey, path = text(drive.path)](bool on) {
                     preferences.setString(watchedKey, toggled(preferences.string(watchedKey, {}), shown_, path, on));
                 });
-        connect(&preferences, &Preferences::changed, toggle, [show, watchedKey](const QString& key) {
+        connect(&services_.model, &Model::preferenceChanged, toggle, [show, watchedKey](const QString& key) {
             if (key == watchedKey)
                 show();
         });
@@ -104,7 +104,7 @@ void DrivesSettings::showDrives()
     for (const DriveInfo& drive : services_.model.externals())
         moveTo->addItem(text(drive.name), text(drive.name));
     // A stored name that no mounted drive has shows no choice, and stays stored.
-    bindChoice(moveTo, preferences, QString(Keys::defaultMoveToDrive), -1);
+    bindChoice(moveTo, services_.model, QString(Keys::defaultMoveToDrive), -1);
     moving_->addRow(labelled(QStringLiteral("Move to, by default"), moveTo));
     moving_->addRow(note(QStringLiteral("Pre-fills the drive picker when you free up space or move something; you can "
                                         "always change it there.")));

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Model/AppSettings.h"
+#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/LoginItem.h"
 #include "QuandrilApp/Platform/Preferences.h"
 
@@ -56,12 +57,12 @@ QString label(SizeUnits units)
 
 // A pop-up of every case of an enumeration, bound to its key; an unknown text shows the first case.
 template <typename Cases>
-QComboBox* casePicker(const Cases& cases, Preferences& preferences, const QString& key)
+QComboBox* casePicker(const Cases& cases, Model& model, const QString& key)
 {
     auto* picker = new QComboBox;
     for (const auto value : cases)
         picker->addItem(label(value), rawValue(value));
-    bindChoice(picker, preferences, key, 0);
+    bindChoice(picker, model, key, 0);
     return picker;
 }
 
@@ -104,7 +105,7 @@ GeneralSettings::GeneralSettings(AppServices& services, QWidget* parent)
     connect(group, &QButtonGroup::buttonClicked, this, [&preferences](QAbstractButton* radio) {
         preferences.setString(QString(Keys::gaugeStyle), radio->property("value").toString());
     });
-    connect(&preferences, &Preferences::changed, group, [showStyle](const QString& key) {
+    connect(&services.model, &Model::preferenceChanged, group, [showStyle](const QString& key) {
         if (key == Keys::gaugeStyle)
             showStyle();
     });
@@ -118,8 +119,8 @@ GeneralSettings::GeneralSettings(AppServices& services, QWidget* parent)
 
     SettingsSection* free = addSection(QStringLiteral("Free space"));
     free->addRow(labelled(QStringLiteral("Count it as"),
-                          casePicker(allFreeSpaceSources, preferences, QString(Keys::freeSpaceSource))));
-    free->addRow(labelled(QStringLiteral("Units"), casePicker(allSizeUnits, preferences, QString(Keys::sizeUnits))));
+                          casePicker(allFreeSpaceSources, services.model, QString(Keys::freeSpaceSource))));
+    free->addRow(labelled(QStringLiteral("Units"), casePicker(allSizeUnits, services.model, QString(Keys::sizeUnits))));
 }
 
 void GeneralSettings::setLaunchAtLogin(bool on)

@@ -16,7 +16,7 @@ NotificationsSettings::NotificationsSettings(AppServices& services, QWidget* par
 {
     section_ = addSection();
     enabled_ = new QCheckBox(QStringLiteral("Let Gorrin notify me"));
-    bindToggle(enabled_, services.preferences, QString(Keys::notificationsEnabled));
+    bindToggle(enabled_, services.model, QString(Keys::notificationsEnabled));
     section_->addRow(enabled_);
     section_->addRow(note(QStringLiteral("Used for autopilot's results, a low-space warning, and the weekly \"what "
                                          "grew\" note. Nothing else.")));

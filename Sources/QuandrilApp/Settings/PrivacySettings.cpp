@@ -24,7 +24,7 @@ PrivacySettings::PrivacySettings(AppServices& services, QWidget* parent)
     // The site named is the one that serves the version file.
     auto* toggle = new QCheckBox(QStringLiteral("Check ") + AppInfo::updateUrl().host()
                                  + QStringLiteral(" for a newer version"));
-    bindToggle(toggle, services.preferences, QString(Keys::autoCheckForUpdates));
+    bindToggle(toggle, services.model, QString(Keys::autoCheckForUpdates));
     exception->addRow(toggle);
     exception->addRow(note(QStringLiteral("Off by default. On, it asks once a day at most for a small file naming the "
                                           "latest version — nothing about you or your Mac is sent with that request. "

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
 
 namespace Quandril::App {
@@ -181,8 +182,9 @@ bool sameDrives(const std::vector<DriveInfo>& a, const std::vector<DriveInfo>& b
     });
 }
 
-void bindToggle(QCheckBox* toggle, Preferences& preferences, const QString& key)
+void bindToggle(QCheckBox* toggle, Model& model, const QString& key)
 {
+    Preferences& preferences = model.preferences();
     const auto show = [toggle, &preferences, key] {
         const QSignalBlocker blocker(toggle);
         toggle->setChecked(preferences.booleanValue(key));
@@ -190,14 +192,15 @@ void bindToggle(QCheckBox* toggle, Preferences& preferences, const QString& key)
     show();
     QObject::connect(toggle, &QCheckBox::clicked, toggle,
                      [&preferences, key](bool on) { preferences.setBoolean(key, on); });
-    QObject::connect(&preferences, &Preferences::changed, toggle, [show, key](const QString& changed) {
+    QObject::connect(&model, &Model::preferenceChanged, toggle, [show, key](const QString& changed) {
         if (changed == key)
             show();
     });
 }
 
-void bindChoice(QComboBox* picker, Preferences& preferences, const QString& key, int unknownIndex)
+void bindChoice(QComboBox* picker, Model& model, const QString& key, int unknownIndex)
 {
+    Preferences& preferences = model.preferences();
     const auto show = [picker, &preferences, key, unknownIndex] {
         const QSignalBlocker blocker(picker);
         const int index = picker->findData(preferences.stringValue(key));
@@ -207,7 +210,7 @@ void bindChoice(QComboBox* picker, Preferences& preferences, const QString& key,
     QObject::connect(picker, &QComboBox::activated, picker, [picker, &preferences, key](int index) {
         preferences.setString(key, picker->itemData(index).toString());
     });
-    QObject::connect(&preferences, &Preferences::changed, picker, [show, key](const QString& changed) {
+    QObject::connect(&model, &Model::preferenceChanged, picker, [show, key](const QString& changed) {
         if (changed == key)
             show();
     });

@@ -26,6 +26,7 @@ class QVBoxLayout;
 
 namespace Quandril::App {
 
+class Model;
 class Preferences;
 
 // One group of rows: its header (if any) above a rounded box.
@@ -84,12 +85,12 @@ QWidget* labelled(const QString& text, QWidget* control);
 bool sameDrives(const std::vector<DriveInfo>& a, const std::vector<DriveInfo>& b);
 
 // Shows the stored Boolean `key` (its default when none) and writes it when the user clicks.
-void bindToggle(QCheckBox* toggle, Preferences& preferences, const QString& key);
+void bindToggle(QCheckBox* toggle, Model& model, const QString& key);
 // A picker whose entries hold stored texts as their data: shows the entry holding the stored
 // text (the key's default when none is stored), or the entry at `unknownIndex` (-1: none) when no
 // entry holds it; writes the entry's text when the user picks one. An unknown stored text stays
 // stored.
-void bindChoice(QComboBox* picker, Preferences& preferences, const QString& key, int unknownIndex);
+void bindChoice(QComboBox* picker, Model& model, const QString& key, int unknownIndex);
 
 } // namespace SettingsUi
 

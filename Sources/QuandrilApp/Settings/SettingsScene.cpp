@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 
+#include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Symbols.h"
 #include "QuandrilApp/Settings/AdvancedSettings.h"
@@ -135,7 +136,7 @@ SettingsScene::SettingsScene(AppServices& services, QWidget* parent)
     };
     connect(list_, &QListWidget::currentItemChanged, this, choose);
     connect(list_, &QListWidget::itemClicked, this, choose);
-    connect(&services.preferences, &Preferences::changed, this, [this](const QString& key) {
+    connect(&services.model, &Model::preferenceChanged, this, [this](const QString& key) {
         // Queued: the change may come from inside the pane that is about to go (a reset).
         if (key == Keys::settingsPane && isVisible())
             QMetaObject::invokeMethod(

@@ -21,7 +21,7 @@ UpdatesSettings::UpdatesSettings(AppServices& services, QWidget* parent)
 {
     SettingsSection* daily = addSection();
     auto* toggle = new QCheckBox(QStringLiteral("Check for updates once a day"));
-    bindToggle(toggle, services.preferences, QString(Keys::autoCheckForUpdates));
+    bindToggle(toggle, services.model, QString(Keys::autoCheckForUpdates));
     daily->addRow(toggle);
     daily->addRow(
         note(QStringLiteral("Off by default, as part of Gorrin's no-network rule (Settings → Privacy). Checking "

@@ -72,6 +72,8 @@ void AppDelegate::launch()
     schedulePolicyUpdate();
     services_.notifier.requestAuthorization(Notifier::Option::alert | Notifier::Option::sound
                                             | Notifier::Option::provisional);
+    for (const Keys::Default& entry : Keys::registeredAtLaunch)
+        services_.preferences.registerDefault(entry);
     checkForUpdates(false);
     updateLoop_.start();
     // Told once the tray is there to show it; a save may have failed before.

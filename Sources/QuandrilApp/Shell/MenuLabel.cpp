@@ -136,10 +136,6 @@ MenuLabel::MenuLabel(AppServices& services, AppSignals& appSignals, AppDelegate&
     });
     for (QScreen* screen : QGuiApplication::screens())
         connect(screen, &QScreen::logicalDotsPerInchChanged, this, redraw);
-    connect(&services_.preferences, &Preferences::changed, this, [this](const QString& key) {
-        if (key == Keys::gaugeStyle || key == Keys::freeSpaceSource || key == Keys::sizeUnits)
-            refresh();
-    });
 
     statusRefresh_.setInterval(refreshInterval);
     connect(&statusRefresh_, &QTimer::timeout, &services_.model, &Model::refreshStatus);

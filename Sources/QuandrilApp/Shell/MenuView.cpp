@@ -160,8 +160,8 @@ MenuView::MenuView(AppServices& services, AppDelegate& delegate, Scenes scenes, 
     });
     connect(quit_, &QToolButton::clicked, &delegate_, &AppDelegate::quit);
 
+    // Preferences too (the watched drives, an available update) reach it as a step of the model.
     connect(&services_.model, &Model::changed, this, &MenuView::refresh);
-    connect(&services_.preferences, &Preferences::changed, this, &MenuView::refresh);
     refresh();
 }
 

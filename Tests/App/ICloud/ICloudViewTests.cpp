@@ -77,6 +77,7 @@ private slots:
         QTest::keyClick(&view, Qt::Key_Return);
         QCOMPARE(recorder.entries(),
                  QStringList({
+                     "preferenceChanged stored=1 shows=intro scanning=0",
                      "settingsChanged stored=1 shows=intro scanning=0",
                      "cloudBusyChanged stored=1 shows=results scanning=1",
                      "changed stored=1 shows=results scanning=1",
@@ -126,9 +127,8 @@ private slots:
         ICloudView view(model);
         view.show();
 
-        model.preferences().setBoolean(Keys::icloudEnabled, true); // not announced: nothing shows yet
-        QVERIFY(view.intro());
-        model.announceChange();
+        // Whoever writes the switch, the model announces it.
+        model.preferences().setBoolean(Keys::icloudEnabled, true);
         QVERIFY(view.results());
         QCOMPARE(view.results()->drive(), s.at("/Volumes/Photos"));
         QVERIFY(s.f.settle());
@@ -270,6 +270,28 @@ private slots:
                      && path->shownText().endsWith(".mov"),
                  qPrintable(path->shownText()));
         QCOMPARE(path->accessibleName(), path->text());
+    }
+
+    // Paths show against the iCloud folders the scan read, not against what the disk holds when a
+    // row is drawn: here the folder the scan walked is not on disk (any more).
+    void pathsShowAgainstTheFoldersTheScanRead()
+    {
+        Section s({ "Backup@/Volumes/Backup" }, false);
+        s.engine().onScanCloud = [](const Mac& mac) {
+            CloudScan scan;
+            scan.roots = { mac.path(cloud) };
+            CloudItem item;
+            item.path = mac.path(cloud + "/Films/a.mov");
+            item.id = ICloud::itemID(item.path);
+            item.bytes = 2'000'000;
+            scan.biggest = { item };
+            scan.files = 1;
+            scan.bytes = item.bytes;
+            return scan;
+        };
+        ICloudResults& results = s.shown();
+        QCOMPARE(results.bigFileRows().size(), std::size_t(1));
+        QCOMPARE(results.bigFileRows()[0]->pathLabel()->text(), QStringLiteral("iCloud Drive/Films/a.mov"));
     }
 
     void listShowsOnlyTheSectionsItHas_data()

@@ -15,6 +15,7 @@
 #include "QuandrilApp/MainWindow/HistoryView.h"
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
+#include "Support/ScriptedEngine.h"
 #include "Support/ServicesFixture.h"
 #include "Support/ViewText.h"
 
@@ -163,6 +164,47 @@ private slots:
         const QString ends[] = { "", " | [Put Back]", " | Put back" }; // by Trailing
         QCOMPARE(shownText(&view), "Title of a | " + detail + ends[trailing]);
         QVERIFY(detail.endsWith(" · " + decimal(1000) + " · trash"));
+    }
+
+    // What a row offers is what the model read with History in its task; building and scrolling
+    // the rows looks at no Trash folder or drive. A later reading replaces what the rows offer.
+    void rowsOfferWhatTheModelRead()
+    {
+        ServicesFixture f;
+        ScriptedEngine& engine = *f.modelFixture.engine;
+        const std::string trash = f.machine().root() + "/Users/me/.Trash/x";
+        std::vector<HistoryEntry> lines { entry("gone", {}), entry("trashed", { moved("/x", trash) }) };
+        engine.onHistory = [&lines](const Mac&) { return lines; };
+        // Scripted against what the disk would say: the entry deleted for good is offered.
+        std::string offered = "gone";
+        engine.onPutBackOffers = [&offered](const std::vector<HistoryEntry>& entries, const Mac&) {
+            std::vector<bool> out;
+            for (const HistoryEntry& one : entries)
+                out.push_back(one.id == offered);
+            return out;
+        };
+        const auto shown = [](const HistoryView& view) {
+            QStringList out;
+            for (const HistoryRow* row : builtRows(view))
+                out << QString::fromStdString(row->entry().id) + (row->putBackButton() ? " [Put Back]" : "");
+            return out.join(", ");
+        };
+        Model& model = f.services().model;
+        const int readings = engine.count(EngineCall::putBackOffers);
+        HistoryView view(f.services());
+        showAt(view, 700, 400);
+        QCOMPARE(shown(view), "trashed, gone [Put Back]");
+
+        offered = "trashed";
+        engine.onClean = [](const std::vector<std::string>& ids, const CleanOptions&) {
+            return std::vector { result(ids.front(), Status::done) };
+        };
+        model.clean({ "a" }, false, std::nullopt);
+        QVERIFY(f.settle());
+        QCOMPARE(shown(view), "trashed [Put Back], gone");
+        const auto calls = engine.calls(EngineCall::putBackOffers);
+        QCOMPARE(int(calls.size()), readings + 1);
+        QVERIFY(!calls.back().onGuiThread);
     }
 
     void emptyHistory()

@@ -5,11 +5,13 @@
 #include <QComboBox>
 #include <QGlyphRun>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QTextLayout>
 
+#include "QuandrilApp/Findings/ConfirmSheet.h"
 #include "QuandrilApp/Findings/FreeUpView.h"
 #include "QuandrilApp/ICloud/ICloudResults.h"
 #include "QuandrilApp/ICloud/ICloudView.h"
@@ -17,13 +19,17 @@
 #include "QuandrilApp/Look/GoalPicker.h"
 #include "QuandrilApp/MainWindow/Advisor.h"
 #include "QuandrilApp/MainWindow/DrivesView.h"
+#include "QuandrilApp/MainWindow/HistoryView.h"
 #include "QuandrilApp/MainWindow/MainWindow.h"
 #include "QuandrilApp/MainWindow/OverviewView.h"
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "QuandrilApp/Settings/SettingsPane.h"
+#include "QuandrilApp/Settings/SettingsScene.h"
 #include "Support/ServicesFixture.h"
+#include "Support/SignalRecorder.h"
 #include "Support/ViewText.h"
 
 using namespace Quandril;
@@ -66,6 +72,14 @@ void pick(QComboBox* picker, int index)
     picker->setCurrentIndex(index);
     emit picker->activated(index);
 }
+
+// How many connections listen to the preferences' change signal.
+struct Listeners : QObject {
+    static int of(const Preferences& preferences)
+    {
+        return (preferences.*(&Listeners::receivers))(SIGNAL(changed(QString)));
+    }
+};
 
 // The characters, other than ASCII, that the app's texts and the rules catalog show inline.
 const QString inlineSymbols = QStringLiteral("→…—×·±ⓘ⋮ß");
@@ -385,6 +399,46 @@ private slots:
         window.show();
         QCOMPARE(state(window.detail()), fresh);
         QCOMPARE(window.frameGeometry(), placed);
+        QVERIFY(f.settle());
+    }
+
+    // The model is the one listener of the preferences: with every section and every settings pane
+    // built, a goal typed in a picker reaches the views as one step of the model, so each view
+    // refreshes (and reads the goal) once.
+    void viewsFollowTheModelAlone()
+    {
+        ServicesFixture f;
+        f.machine().drive("Backup", "/Volumes/Backup", 2'000'000'000'000, 1'500'000'000'000);
+        finds(f, { finding("a", 4'000'000'000) });
+        scanNow(f);
+        f.preferences()->setBoolean(Keys::icloudEnabled, true);
+        AppServices& services = f.services();
+        MainWindow window(services);
+        window.show();
+        std::vector<std::unique_ptr<QWidget>> views;
+        views.emplace_back(new OverviewView(services, [](MainSection) {}));
+        auto* freeUp = new FreeUpView(services);
+        views.emplace_back(freeUp);
+        views.emplace_back(new DrivesView(services));
+        views.emplace_back(new ICloudView(services.model));
+        views.emplace_back(new HistoryView(services));
+        views.emplace_back(new ConfirmSheet(services));
+        SettingsScene scene(services);
+        scene.show();
+        for (const SettingsPane pane : allSettingsPanes)
+            views.emplace_back(SettingsScene::makePane(pane, services));
+        for (const auto& view : views)
+            view->show();
+        QVERIFY(f.settle());
+        QCOMPARE(Listeners::of(services.preferences), 1);
+
+        GoalPicker* picker = freeUp->findChild<GoalPicker*>();
+        QVERIFY(picker);
+        SignalRecorder recorder(&services.model);
+        QTest::keyClicks(picker->customField(), QStringLiteral("60GB"));
+        QTest::keyClick(picker->customField(), Qt::Key_Return);
+        QCOMPARE(recorder.names(), (QStringList { "preferenceChanged", "settingsChanged", "changed" }));
+        QCOMPARE(services.preferences.string(Keys::goal(picker->drive().path)), QStringLiteral("60GB"));
         QVERIFY(f.settle());
     }
 

@@ -58,7 +58,9 @@ private slots:
         f.preferences->setData(QStringLiteral("extraProtected"), R"([{"path":"~/Keep","why":"mine"}])");
         Model& model = f.make();
 
-        QCOMPARE(f.engine->order(), (std::vector { EngineCall::catalog, EngineCall::status, EngineCall::history }));
+        QCOMPARE(f.engine->order(),
+                 (std::vector { EngineCall::catalog, EngineCall::status, EngineCall::history,
+                                EngineCall::putBackOffers }));
         QCOMPARE(publishedState(model),
                  "report=- status=0 scanning=0 selected= results= cleaning=0 history=third,second,first putting= "
                  "cloudScan=- cloudScanning=0 cloudSelected= cloudRunning=0 progress=- cloudResults=");
@@ -254,8 +256,8 @@ private slots:
         QCOMPARE(publishedState(model).section(' ', 8, 10), "cloudScan=- cloudScanning=0 cloudSelected=");
         QCOMPARE(f.preferences->boolean(QStringLiteral("icloudEnabled")), false);
         QCOMPARE(recorder.names(),
-                 (QStringList { "settingsChanged", "changed", "cloudScanChanged", "cloudSelectionChanged",
-                                "settingsChanged", "changed" }));
+                 (QStringList { "preferenceChanged", "settingsChanged", "changed", "preferenceChanged",
+                                "cloudScanChanged", "cloudSelectionChanged", "settingsChanged", "changed" }));
     }
 
     void plansOnlyForTheAskedDrive_data()

@@ -267,15 +267,30 @@ private slots:
         for (const RecordedCall& call : f.engine->calls())
             seen << callText(call);
         const QString scanned = "minimum=- now=1800000000 extra=~/Keep; avoidPrompts=1";
+        // Start-up reads the catalog, the drives, History and what it can put back on the GUI thread.
         QCOMPARE(seen,
                  (QStringList {
-                     "reading (GUI thread)", "reading (GUI thread)", "reading (GUI thread)", // start-up
+                     "reading (GUI thread)",
+                     "reading (GUI thread)",
+                     "reading (GUI thread)",
+                     "reading (GUI thread)",
                      "scan minimum=- now=1700000000 extra=~/Keep; avoidPrompts=0",
-                     "clean b,a dryRun=0 cautioned=1 permanent=0 moveTo=Backup linkMove=1 " + scanned, "reading",
-                     "reading", "scan " + scanned, "undo h1 dryRun=0", "reading", "reading", "scan " + scanned,
+                     "clean b,a dryRun=0 cautioned=1 permanent=0 moveTo=Backup linkMove=1 " + scanned,
+                     "reading",
+                     "reading",
+                     "reading",
+                     "scan " + scanned,
+                     "undo h1 dryRun=0",
+                     "reading",
+                     "reading",
+                     "reading",
+                     "scan " + scanned,
                      "scanCloud drives=- sizes=20000000,1000000000,100000000",
                      "cleanCloud i1,i2 drive=Backup chunk=2000000000 margin=5000000000 agreed=0 dryRun=0 items=2",
-                     "reading", "reading", "scanCloud drives=- sizes=20000000,1000000000,100000000" }));
+                     "reading",
+                     "reading",
+                     "reading",
+                     "scanCloud drives=- sizes=20000000,1000000000,100000000" }));
     }
 
     // Each outcome is published in one step, in a fixed order; then comes the follow-up.

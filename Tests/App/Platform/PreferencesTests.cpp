@@ -119,37 +119,49 @@ private slots:
         QCOMPARE(file.keys(), supported ? QStringList { key } : QStringList());
     }
 
-    // Defaults, the table's and registered ones, stand in for a missing or wrong-typed value and
-    // survive a reset; only the table's come back with the next start.
+    // Registered defaults stand in for a missing or wrong-typed value in every read and survive a
+    // reset, but not a restart. The table's fallbacks serve only the `…Value` reads: a plain read
+    // of such a key says nothing is there ("autoCheckForUpdates" has no registered default).
     void defaultsStandInAndSurviveAReset()
     {
         TempPreferences preferences;
         const QString notify = QString(Keys::notificationsEnabled), shown = QStringLiteral("shown");
+        const QString autoCheck = QString(Keys::autoCheckForUpdates), section = QString(Keys::mainSection);
         preferences->registerDefault(shown, true);
+        for (const Keys::Default& entry : Keys::registeredAtLaunch)
+            preferences->registerDefault(entry);
+        const auto flag = [](std::optional<bool> value) { return value ? (*value ? "1" : "0") : "-"; };
         const auto shownDefaults = [&](Preferences& p) {
-            return QStringList { p.boolean(shown, false) ? "shown" : "-", p.booleanValue(notify) ? "notify" : "-",
+            return QStringList { flag(p.boolean(shown)),
+                                 flag(p.boolean(notify)),
+                                 flag(p.boolean(autoCheck)),
+                                 p.boolean(autoCheck, true) ? "1" : "0",
+                                 p.booleanValue(autoCheck) ? "1" : "0",
+                                 p.string(section).value_or("-"),
+                                 p.stringValue(section),
                                  QString::number(p.integerValue(QString(Keys::autopilotIntervalMinutes))),
-                                 p.stringValue(QString(Keys::mainSection)), p.stringValue(QString(Keys::sizeUnits)) }
+                                 p.stringValue(QString(Keys::sizeUnits)) }
                 .join(' ');
         };
-        QCOMPARE(shownDefaults(*preferences), "shown notify 10 overview decimal");
-        for (const QString& key : { notify, shown })
+        QCOMPARE(shownDefaults(*preferences), "1 1 - 1 0 - overview 10 decimal");
+        for (const QString& key : { notify, shown, autoCheck })
             preferences->setString(key, QStringLiteral("yes")); // a wrong type
-        QCOMPARE(shownDefaults(*preferences), "shown notify 10 overview decimal");
+        QCOMPARE(shownDefaults(*preferences), "1 1 - 1 0 - overview 10 decimal");
         for (const QString& key : { notify, shown })
             preferences->setBoolean(key, false);
+        preferences->setBoolean(autoCheck, true);
         preferences->setInteger(QString(Keys::autopilotIntervalMinutes), 30);
         preferences->setString(QStringLiteral("goal:/"), QStringLiteral("20%"));
-        QCOMPARE(shownDefaults(*preferences), "- - 30 overview decimal");
+        QCOMPARE(shownDefaults(*preferences), "0 0 1 1 1 - overview 30 decimal");
 
         QSignalSpy changed(&preferences.get(), &Preferences::changed);
         QVERIFY(preferences->reset());
-        QCOMPARE(changed.size(), 4);
-        QCOMPARE(shownDefaults(*preferences), "shown notify 10 overview decimal");
+        QCOMPARE(changed.size(), 5);
+        QCOMPARE(shownDefaults(*preferences), "1 1 - 1 0 - overview 10 decimal");
         QVERIFY(!preferences->contains(QStringLiteral("goal:/")));
         QCOMPARE(QJsonDocument::fromJson(fileBytes(preferences.filePath())).object(), QJsonObject());
         // Registered defaults live in memory only.
-        QCOMPARE(shownDefaults(preferences.reopen()), "- notify 10 overview decimal");
+        QCOMPARE(shownDefaults(preferences.reopen()), "- - - 1 0 - overview 10 decimal");
     }
 
     void everyChangeIsAnnouncedWithItsKey()

@@ -351,6 +351,9 @@ private slots:
         AppServices& services = f.services();
         Preferences& preferences = services.preferences;
         Model& model = services.model;
+        // As the app does at launch.
+        for (const Keys::Default& entry : Keys::registeredAtLaunch)
+            preferences.registerDefault(entry);
         const std::vector<std::pair<QString, QVariant>> settings {
             { QString(Keys::notificationsEnabled), false }, { QString(Keys::settingsPane), "advanced" },
             { QString(Keys::gaugeStyle), "percent" },       { QString(Keys::autopilotEnabled), true },
@@ -393,6 +396,7 @@ private slots:
                                          "autoCheckForUpdates=- goal:<root>=- extraProtected=-");
         }
         QCOMPARE(preferences.boolean(QString(Keys::notificationsEnabled)), std::optional(true));
+        QCOMPARE(preferences.boolean(QString(Keys::autoCheckForUpdates)), std::nullopt);
         QVERIFY(model.extraProtected().empty());
         QCOMPARE(model.goal(model.status().drives.front())->description(), "50 GB");
         QCOMPARE(model.history().size(), history);

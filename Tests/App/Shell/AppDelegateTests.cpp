@@ -147,6 +147,9 @@ private slots:
                      { Notifier::Option::alert | Notifier::Option::sound | Notifier::Option::provisional }));
         QCOMPARE(d.preferences().boolean(QString(Keys::notificationsEnabled)), std::optional<bool>(true));
         QVERIFY(!d.preferences().contains(QString(Keys::notificationsEnabled)));
+        // The one default registered: the update check's switch reads false only as a fallback.
+        QCOMPARE(d.preferences().boolean(QString(Keys::autoCheckForUpdates)), std::nullopt);
+        QCOMPARE(d.preferences().boolean(QString(Keys::autoCheckForUpdates), true), true);
         // "autoCheckForUpdates" was never set: nothing goes to the network.
         QVERIFY(d.f.updates.requested.isEmpty());
 

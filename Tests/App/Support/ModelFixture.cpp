@@ -12,8 +12,9 @@ ModelFixture::ModelFixture() = default;
 ModelFixture::~ModelFixture()
 {
     // Let tasks held by a test finish before the machine they read is removed.
-    for (EngineCall kind : { EngineCall::scan, EngineCall::clean, EngineCall::undo, EngineCall::scanCloud,
-                             EngineCall::cleanCloud, EngineCall::status, EngineCall::history })
+    for (EngineCall kind :
+         { EngineCall::scan, EngineCall::clean, EngineCall::undo, EngineCall::scanCloud, EngineCall::cleanCloud,
+           EngineCall::status, EngineCall::history, EngineCall::putBackOffers })
         engine->release(kind);
     model.reset();
     App::TaskPool::shared().waitForDone(20000);

@@ -137,6 +137,12 @@ std::vector<HistoryEntry> ScriptedEngine::loadHistory(const Mac& mac)
     return onHistory ? onHistory(mac) : LiveEngine::loadHistory(mac);
 }
 
+std::vector<bool> ScriptedEngine::putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac)
+{
+    auto inside = enter(callOf(EngineCall::putBackOffers));
+    return onPutBackOffers ? onPutBackOffers(entries, mac) : LiveEngine::putBackOffers(entries, mac);
+}
+
 ScanReport ScriptedEngine::scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options)
 {
     RecordedCall call = callOf(EngineCall::scan);

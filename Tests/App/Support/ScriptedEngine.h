@@ -23,7 +23,7 @@
 
 namespace Quandril::AppTesting {
 
-enum class EngineCall { catalog, status, history, scan, clean, undo, scanCloud, cleanCloud };
+enum class EngineCall { catalog, status, history, putBackOffers, scan, clean, undo, scanCloud, cleanCloud };
 
 // What one call was given.
 struct RecordedCall {
@@ -46,6 +46,7 @@ public:
     std::function<std::optional<Catalog>()> onCatalog;
     std::function<ScanReport(const Mac&)> onStatus;
     std::function<std::vector<HistoryEntry>(const Mac&)> onHistory;
+    std::function<std::vector<bool>(const std::vector<HistoryEntry>&, const Mac&)> onPutBackOffers;
     std::function<ScanReport(const Mac&, const Catalog&, const ScanOptions&)> onScan;
     std::function<std::vector<CleanResult>(const std::vector<std::string>&, const CleanOptions&)> onClean;
     std::function<CleanResult(const std::string&)> onUndo;
@@ -74,6 +75,7 @@ public:
     std::optional<Catalog> loadCatalog() override;
     ScanReport status(const Mac& mac) override;
     std::vector<HistoryEntry> loadHistory(const Mac& mac) override;
+    std::vector<bool> putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac) override;
     ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) override;
     std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
                                    const CleanOptions& options) override;
