@@ -77,10 +77,8 @@ struct Scene {
     {
         auto view = std::make_unique<FreeUpView>(f.services());
         showAt(*view, 760, 2400);
-        if (settle) {
-            f.settle();
-            QCoreApplication::processEvents();
-        }
+        if (settle && !(f.settle() && waitForLayout(view.get())))
+            QTest::qFail("the view did not settle", __FILE__, __LINE__);
         return view;
     }
 
@@ -257,7 +255,7 @@ private slots:
         auto view = scene.view(settle);
         if (!settle)
             QVERIFY(scene.f.modelFixture.engine->waitForCalls(EngineCall::scan, 1));
-        QCoreApplication::processEvents();
+        QVERIFY(waitForLayout(view.get()));
         if (scene.model().scannedAt())
             shown.replace("%scanned%", scene.scanned());
         QCOMPARE(shownText(view.get()), shown);
@@ -382,7 +380,7 @@ private slots:
         auto* other = rowOf<FindingRow>(*view, FreeUpView::RowKind::finding, 1);
         other->openApp()->click();
         QVERIFY(waitUntil([&] { return scene.f.apps.opened.size() == 2; }));
-        QCoreApplication::processEvents();
+        QVERIFY(waitForLayout(view.get()));
         QCOMPARE(shownText(other->openApp()), QStringLiteral("[Open Mail]"));
     }
 
@@ -480,7 +478,7 @@ private slots:
         auto view = scene.view(false);
         view->resize(760, 700);
         QVERIFY(scene.f.settle());
-        QCoreApplication::processEvents();
+        QVERIFY(waitForLayout(view.get()));
         QCOMPARE(view->listRows().size(), std::size_t(2 + 2000)); // routes and the tier header too
         QVERIFY(view->list()->builtRows().size() < 60);
 
@@ -536,7 +534,6 @@ private slots:
         scene.model().setSelected({ findings.front().id });
         scene.model().setLastResults(results);
         showAt(*view, width, 540);
-        QCoreApplication::processEvents();
 
         QVERIFY(view->minimumSizeHint().width() <= width);
         QCOMPARE(view->width(), width);

@@ -74,8 +74,7 @@ private slots:
         // Escape cancels: nothing starts, the choice stays, and a new sheet starts unagreed.
         sheet->agreement()->click();
         QTest::keyClick(sheet, Qt::Key_Escape);
-        QCoreApplication::processEvents();
-        QVERIFY(!results.confirming() && !results.sheet());
+        QTRY_VERIFY(!results.confirming() && !results.sheet());
         QCOMPARE(model.cloudSelected().size(), std::size_t(3));
         results.startButton()->click();
         sheet = results.sheet();
@@ -89,8 +88,7 @@ private slots:
                                 "your Mac never runs low."));
         s.engine().hold(EngineCall::cleanCloud);
         QTest::keyClick(sheet, Qt::Key_Return);
-        QCoreApplication::processEvents();
-        QVERIFY(!results.sheet() && !results.confirming());
+        QTRY_VERIFY(!results.sheet() && !results.confirming());
         QVERIFY(s.engine().waitForCalls(EngineCall::cleanCloud, 1));
         const CloudOptions options = *s.engine().calls(EngineCall::cleanCloud).front().cloudOptions;
         QCOMPARE(QString::fromStdString(options.drive) + ' ' + QString::number(options.chunkBytes) + ' '

@@ -338,8 +338,7 @@ private slots:
         s.model().setCloudSelected({ s.id(beach) });
         QWidget* window = results.window();
         window->resize(narrow ? window->minimumSizeHint().width() : 1400, 700);
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
+        QVERIFY(waitForLayout(window));
 
         QCOMPARE(results.footerShown(), CloudResultsLogic::Footer::choose);
         const QWidget* pickers = results.parkPicker()->parentWidget()->parentWidget();

@@ -28,6 +28,7 @@
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Settings/SettingsPane.h"
 #include "QuandrilApp/Settings/SettingsScene.h"
+#include "Support/LayoutFit.h"
 #include "Support/ServicesFixture.h"
 #include "Support/SignalRecorder.h"
 #include "Support/ViewText.h"
@@ -329,8 +330,7 @@ private slots:
             f.preferences()->setString(Keys::mainSection, rawValue(section));
             QVERIFY(f.settle());
             // The layouts that the last answers asked for.
-            QCoreApplication::processEvents();
-            QCoreApplication::processEvents();
+            QVERIFY(waitForLayout(&window));
             const QWidget* view = window.detail();
             const bool cut = view->width() < view->minimumSizeHint().width()
                 || view->height() < view->minimumSizeHint().height();
@@ -475,7 +475,7 @@ private slots:
         QStringList seen;
         for (const auto section : allMainSections) {
             f.preferences()->setString(Keys::mainSection, rawValue(section));
-            QCoreApplication::processEvents();
+            QVERIFY(waitForLayout(&window));
             for (const QLabel* label : window.findChildren<QLabel*>()) {
                 QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->text()));
                 seen << label->text();

@@ -16,6 +16,7 @@
 #include "QuandrilApp/Settings/RulesSettings.h"
 #include "QuandrilApp/Settings/UpdatesSettings.h"
 #include "QuandrilCore/Cleaner.h"
+#include "Support/LayoutFit.h"
 #include "Support/ServicesFixture.h"
 #include "Support/WidgetTranscript.h"
 
@@ -34,7 +35,7 @@ void showAndSettle(QWidget& widget, ServicesFixture& f)
     widget.resize(530, 1200);
     widget.show();
     QVERIFY(f.settle());
-    QCoreApplication::processEvents();
+    QVERIFY(AppTesting::waitForLayout(&widget));
 }
 
 QPushButton* button(QWidget& pane, const QString& text)
@@ -48,7 +49,8 @@ QPushButton* button(QWidget& pane, const QString& text)
 // What the pane shows once widgets added to it meanwhile have been shown.
 QStringList seen(QWidget& pane)
 {
-    QCoreApplication::processEvents();
+    if (!AppTesting::waitForLayout(&pane))
+        return { QStringLiteral("(never came to rest)") };
     return transcript(&pane);
 }
 

@@ -19,6 +19,7 @@
 #include "QuandrilApp/Settings/GoalsSettings.h"
 #include "QuandrilApp/Settings/NotificationsSettings.h"
 #include "QuandrilApp/Settings/SettingsScene.h"
+#include "Support/LayoutFit.h"
 #include "Support/ServicesFixture.h"
 #include "Support/WidgetTranscript.h"
 
@@ -106,8 +107,7 @@ void showAndSettle(QWidget& widget, ServicesFixture& f)
     widget.resize(530, 2000);
     widget.show();
     QVERIFY(f.settle());
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
+    QVERIFY(AppTesting::waitForLayout(&widget));
 }
 
 QWidget* labelledControl(QWidget& pane, const QString& name)
@@ -440,7 +440,8 @@ private slots:
         const auto click = [&f](GeneralSettings& view) {
             QCheckBox* toggle = button<QCheckBox>(view, "Launch Gorrin at login");
             QTest::mouseClick(toggle, Qt::LeftButton, {}, QPoint(8, toggle->height() / 2));
-            QCoreApplication::processEvents();
+            if (!AppTesting::waitForLayout(&view))
+                return QStringLiteral("(never came to rest)");
             return transcript(&view).mid(0, 2).join('\n');
         };
 

@@ -169,8 +169,7 @@ private slots:
         SettingsScene scene(services);
         scene.show();
         QVERIFY(f.settle());
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
+        QVERIFY(AppTesting::waitForLayout(&scene));
 
         QCOMPARE(AppTesting::cutOff(&scene).join('\n'), QString());
         QCOMPARE(scene.paneList()->width(), 190);

@@ -16,6 +16,7 @@
 #include "QuandrilApp/Shell/AppDelegate.h"
 #include "QuandrilApp/Shell/AppSignals.h"
 #include "QuandrilApp/Shell/MenuView.h"
+#include "Support/LayoutFit.h"
 #include "Support/ServicesFixture.h"
 
 using namespace Quandril;
@@ -242,8 +243,8 @@ private slots:
         QStringList seen;
         const auto step = [&](const char* what, const std::function<void()>& action) {
             action();
-            QCoreApplication::processEvents();
-            QCoreApplication::processEvents();
+            // The policy follows once the window system's answers and the queued update are in.
+            QVERIFY(AppTesting::waitForLayout(&main));
             seen << QStringLiteral("%1: %2").arg(what, policyName(delegate.activationPolicy()));
         };
         step("main shown", [&] { main.show(); });

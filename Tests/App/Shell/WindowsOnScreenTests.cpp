@@ -91,12 +91,6 @@ QStringList scrolling(const QWidget* window)
     return out;
 }
 
-void settleLayouts()
-{
-    for (int i = 0; i < 3; ++i)
-        QCoreApplication::processEvents();
-}
-
 } // namespace
 
 class WindowsOnScreenTests : public QObject {
@@ -124,8 +118,7 @@ private slots:
         f.preferences()->setBoolean(Keys::hasSeenFirstRun, true);
         MainWindow window(f.services());
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        settleLayouts();
+        QVERIFY(QTest::qWaitForWindowExposed(&window) && waitForLayout(&window));
 
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
         const QMargins frame = ScreenFit::frameOf(window);
@@ -144,8 +137,7 @@ private slots:
 
         f.services().model.setSelected({ "f0", "f1", "f2" });
         f.services().model.clean(ids(3), true, std::nullopt);
-        QVERIFY(f.settle());
-        settleLayouts();
+        QVERIFY(f.settle() && waitForLayout(&window));
         QCOMPARE(state(), fitted + "results in view, scrolling: RowList");
     }
 
@@ -165,8 +157,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         ConfirmSheet sheet(f.services(), &window);
         sheet.open();
-        QVERIFY(QTest::qWaitForWindowExposed(&sheet));
-        settleLayouts();
+        QVERIFY(QTest::qWaitForWindowExposed(&sheet) && waitForLayout(&sheet));
         QCOMPARE((overlappingTexts(&sheet) + cutOff(&sheet)).join(" | "), QString());
         QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(sheet.frameGeometry()));
     }
@@ -191,8 +182,7 @@ private slots:
         QCOMPARE(menu.gauges().at(0)->verdictText(), "Goal met: 10% of the drive free.");
         status->drives[0].freeBytes = status->drives[0].strictFreeBytes = 37'900'000'000;
         f.services().model.refreshStatus();
-        QVERIFY(f.settle());
-        settleLayouts();
+        QVERIFY(f.settle() && waitForLayout(&menu));
         QCOMPARE(menu.gauges().at(0)->verdictText(), "12.1 GB short of the goal (10% of the drive free).");
         QCOMPARE((cutOff(&menu) + overlappingTexts(&menu)).join(" | "), QString());
     }
@@ -218,8 +208,7 @@ private slots:
             f.preferences()->setString(QString(Keys::settingsPane), rawValue(pane));
             SettingsScene scene(f.services());
             scene.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&scene));
-            settleLayouts();
+            QVERIFY(QTest::qWaitForWindowExposed(&scene) && waitForLayout(&scene));
             widths << rawValue(pane) + " " + sizeText(scene.size());
             expected << rawValue(pane) + " 720×540";
             QVERIFY(f.settle());

@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QLayout>
+#include <QTest>
 #include <QWidget>
 
 #include "QuandrilApp/Look/Look.h"
@@ -57,7 +59,45 @@ QRect shownRect(const QWidget* widget, const QWidget* window)
     return shown;
 }
 
+// Counts the events delivered to anything, except those that only repaint or tick a timer.
+class EventCount final : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        if (type != QEvent::UpdateRequest && type != QEvent::Paint && type != QEvent::Timer)
+            ++count;
+        return false;
+    }
+};
+
+// One pass: delivers what waits (the window system's events, posted events), then lays out
+// every layout of the window that needs it, parents first. True when the pass found nothing to do.
+bool restingPass(QWidget* window)
+{
+    EventCount delivered;
+    QCoreApplication::instance()->installEventFilter(&delivered);
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::instance()->removeEventFilter(&delivered);
+    bool resting = delivered.count == 0;
+    QList<QWidget*> widgets { window };
+    widgets += window->findChildren<QWidget*>();
+    for (QWidget* widget : widgets)
+        if (widget->layout() && widget->isVisible() && widget->window() == window && widget->layout()->activate())
+            resting = false;
+    return resting;
+}
+
 } // namespace
+
+bool waitForLayout(QWidget* window, int timeoutMs)
+{
+    return QTest::qWaitFor([window] { return restingPass(window); }, timeoutMs);
+}
 
 QStringList overlappingTexts(const QWidget* window)
 {

@@ -20,6 +20,13 @@ QStringList cutOff(const QWidget* window);
 // and buttons whose rectangles, as far as their parents show them, intersect. Empty when none do.
 QStringList overlappingTexts(const QWidget* window);
 
+// Processes events until the app is at rest and `window` laid out (true), or the time runs out
+// (false): a pass delivers no event but repaints and timer ticks (layout requests, queued calls,
+// rows a list builds later, the window system's answers) and no layout of the window has anything
+// to redo. A fixed number of event-loop turns is not enough on a busy machine, where the last
+// request may still wait, its layout's geometry empty.
+bool waitForLayout(QWidget* window, int timeoutMs = 20000);
+
 // Sets the application's font to `points` (other attributes as they are) for the life of the
 // object, and back after.
 class AppFontSize {

@@ -14,6 +14,7 @@
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/Look/RowList.h"
+#include "Support/LayoutFit.h"
 
 namespace Quandril::AppTesting {
 
@@ -121,9 +122,8 @@ void showAt(QWidget& widget, int width, int height)
 {
     widget.resize(width, height);
     widget.show();
-    (void)QTest::qWaitForWindowExposed(&widget);
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
+    if (!QTest::qWaitForWindowExposed(&widget) || !waitForLayout(&widget))
+        QTest::qFail("the window was not shown and laid out in time", __FILE__, __LINE__);
 }
 
 } // namespace Quandril::AppTesting

@@ -17,7 +17,8 @@ QStringList visibleTexts(const QWidget* root);
 // The same joined with " | ".
 QString shownText(const QWidget* root);
 
-// Shows a top-level widget offscreen at `size` and lets it lay itself out.
+// Shows a top-level widget offscreen at `size` and waits until it is laid out (the test fails
+// when it never is).
 void showAt(QWidget& widget, int width, int height);
 
 } // namespace Quandril::AppTesting
