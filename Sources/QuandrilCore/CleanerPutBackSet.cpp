@@ -172,6 +172,25 @@ std::optional<std::string> Cleaner::notThere(const Relocation& item, TimePoint a
     return recordDisowns(item, at, mac);
 }
 
+namespace {
+
+// The same item under a new name: a rename keeps the device and the inode.
+bool renamedWhole(const struct stat& checked, const struct stat& arrived)
+{
+    return arrived.st_dev == checked.st_dev && arrived.st_ino == checked.st_ino;
+}
+
+// Across file systems (another drive, or another mount of the same one) the move copies, so the
+// item comes back under a new inode: its copy keeps the modification time to the nanosecond and,
+// but for a folder, whose own size depends on the file system, its size.
+bool copiedWhole(const struct stat& checked, const struct stat& arrived)
+{
+    return arrived.st_mtim.tv_sec == checked.st_mtim.tv_sec && arrived.st_mtim.tv_nsec == checked.st_mtim.tv_nsec
+        && (S_ISDIR(checked.st_mode) || arrived.st_size == checked.st_size);
+}
+
+} // namespace
+
 std::optional<std::string> Cleaner::movedAnother(const Relocation& item, const struct stat& checked, FileOps& files,
                                                  const Mac& mac)
 {
@@ -184,9 +203,9 @@ std::optional<std::string> Cleaner::movedAnother(const Relocation& item, const s
     } catch (const std::system_error&) {
         return std::nullopt;
     }
-    if (!arrived
-        || (arrived->st_dev == checked.st_dev && arrived->st_ino == checked.st_ino
-            && (arrived->st_mode & S_IFMT) == (checked.st_mode & S_IFMT) && sameIdentity(item, *arrived)))
+    const bool same = arrived && (arrived->st_mode & S_IFMT) == (checked.st_mode & S_IFMT)
+        && (renamedWhole(checked, *arrived) ? sameIdentity(item, *arrived) : copiedWhole(checked, *arrived));
+    if (!arrived || same)
         return std::nullopt;
     try {
         files.moveNoReplace(item.from, item.to);
