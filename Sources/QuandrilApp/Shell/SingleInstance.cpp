@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <cerrno>
@@ -142,6 +143,20 @@ bool clear(const QString& path)
     return true;
 }
 
+// Never waits for good: a launch stuck while holding a lock must not keep every later one out.
+bool lockWithin(int fd, const QString& path)
+{
+    const QDeadlineTimer deadline(lockWaitMs);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired()) {
+            qWarning("Gorrin: can't lock %s: %s", qPrintable(path), qPrintable(qt_error_string(errno)));
+            return false;
+        }
+        QThread::msleep(20);
+    }
+    return true;
+}
+
 // Held while a launch looks for a running Gorrin and, finding none, starts listening, so two
 // launches at once can't both find nobody. Released when it goes.
 class ClaimLock {
@@ -154,21 +169,23 @@ public:
                                      O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
         };
         fd_ = open();
-        if (!fd_ && (errno == ELOOP || errno == EISDIR || errno == ENXIO) && clear(path))
-            fd_ = open();
+        if (!fd_ && (errno == ELOOP || errno == EISDIR || errno == ENXIO)) {
+            // Two launches may both find a stale entry at the name. They clear it one at a time,
+            // holding the folder, so the second finds the first's fresh lock and never moves it aside.
+            const QString folder = QFileInfo(path).path();
+            const Descriptor held(
+                ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (held && lockWithin(held.get(), folder)) {
+                fd_ = open();
+                if (!fd_ && (errno == ELOOP || errno == EISDIR || errno == ENXIO) && clear(path))
+                    fd_ = open();
+            }
+        }
         if (!fd_) {
             qWarning("Gorrin: can't open %s: %s", qPrintable(path), qPrintable(qt_error_string(errno)));
             return;
         }
-        // Never wait for good: a launch stuck while holding it must not keep every later one out.
-        const QDeadlineTimer deadline(lockWaitMs);
-        while (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired()) {
-                qWarning("Gorrin: can't lock %s: %s", qPrintable(path), qPrintable(qt_error_string(errno)));
-                return;
-            }
-            QThread::msleep(20);
-        }
+        lockWithin(fd_.get(), path);
     }
 
 private:
