@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "QuandrilApp/MainWindow/MainWindow.h"
@@ -23,6 +24,7 @@
 #include "QuandrilApp/Shell/AppCommands.h"
 #include "QuandrilApp/Shell/AppDelegate.h"
 #include "QuandrilApp/Shell/AppSignals.h"
+#include "QuandrilApp/Shell/EndOfSession.h"
 #include "QuandrilApp/Shell/MenuLabel.h"
 #include "QuandrilApp/Shell/SingleInstance.h"
 
@@ -72,10 +74,15 @@ int main(int argc, char** argv)
     label.show();
 
     QObject::connect(&instance, &SingleInstance::reopened, &delegate, &AppDelegate::reopen);
+    EndOfSession::install(delegate);
     delegate.launch();
 
     const int code = QApplication::exec();
     model.prepareToQuit();
+    // A clean-up under way stops after the item in hand and records it: that moment is waited for,
+    // never a whole task, nor a scan.
+    TaskPool::requestStop();
+    TaskPool::waitForStops(std::chrono::milliseconds(1500));
     // Never wait for engine work still running, nor destroy what it may still use.
     if (TaskPool::busy())
         std::quick_exit(code);

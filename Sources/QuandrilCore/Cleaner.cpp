@@ -181,12 +181,17 @@ bool worthRecording(const CleanResult& result)
 std::vector<CleanResult> Cleaner::clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
                                         const CleanOptions& options)
 {
+    std::vector<CleanResult> results;
+    results.reserve(ids.size());
+    // Stopped already: not even the scan is worth its time.
+    if (options.stopRequested()) {
+        for (const auto& id : ids)
+            results.push_back(stoppedBefore(id));
+        return results;
+    }
     const ScanReport report = Scanner::scan(mac, catalog, options.scan);
 
     const PathGuard guardian(catalog, mac, PathGuard::userRules(options.scan.extraProtected, mac));
-
-    std::vector<CleanResult> results;
-    results.reserve(ids.size());
     for (const auto& id : ids) {
         if (options.stopRequested()) {
             results.push_back(stoppedBefore(id));
