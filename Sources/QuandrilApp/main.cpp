@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "QuandrilApp/Look/PopupAccess.h"
 #include "QuandrilApp/MainWindow/MainWindow.h"
 #include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Model/Autopilot.h"
@@ -37,6 +38,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(AppInfo::name());
     QApplication::setApplicationVersion(AppInfo::version());
     QGuiApplication::setDesktopFileName(QStringLiteral("gorrin"));
+    // Before any window exists, so that assistive tools find the popups from the application.
+    Look::reachOpenPopups();
 
     // A second launch asks the running Gorrin to open its window, and leaves.
     SingleInstance instance;
