@@ -38,6 +38,84 @@ int entries(const QString& folder)
     return int(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).size());
 }
 
+// The shipped rules with their thresholds at one byte, so that every folder of the caches counts,
+// however small.
+bool writeCatalog(const QString& path)
+{
+    QFile shipped(QStringLiteral(QUANDRIL_SHIPPED_CATALOG));
+    if (!shipped.open(QIODevice::ReadOnly))
+        return false;
+    QJsonObject catalog = QJsonDocument::fromJson(shipped.readAll()).object();
+    QJsonObject thresholds = catalog.value("thresholds").toObject();
+    thresholds.insert("appCaches", 1);
+    thresholds.insert("appCacheEach", 1);
+    catalog.insert("thresholds", thresholds);
+    return write(path, QJsonDocument(catalog).toJson());
+}
+
+// The apps' cache folders and the space each takes; empty when they couldn't all be made.
+std::map<QString, std::int64_t> fillCaches(const QString& caches)
+{
+    std::map<QString, std::int64_t> sizes;
+    for (int i = 0; i < folders; ++i) {
+        const QString folder = caches + "/" + folderName(i);
+        if (!QDir().mkpath(folder))
+            return {};
+        for (int f = 0; f < filesEach; ++f)
+            if (!write(folder + QStringLiteral("/part%1").arg(f), QByteArray(512, 'c')))
+                return {};
+        sizes[folderName(i)] = diskUsage(folder.toStdString()).bytes;
+    }
+    return sizes;
+}
+
+// Everything the app keeps or reads inside the temporary home, away from any desktop session.
+QProcessEnvironment appEnvironment(const QString& home, const QString& catalog)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS", "GR_OPEN_SETTINGS" })
+        environment.remove(name);
+    environment.insert("HOME", home);
+    environment.insert("XDG_CONFIG_HOME", home + "/.config");
+    environment.insert("XDG_DATA_HOME", home + "/.local/share");
+    environment.insert("XDG_CACHE_HOME", home + "/.cache");
+    environment.insert("XDG_RUNTIME_DIR", home + "/runtime");
+    environment.insert("QUANDRIL_CATALOG", catalog);
+    if (!environment.contains("QT_QPA_PLATFORM"))
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+    return environment;
+}
+
+// A small file system mounted and unmounted in turn, each mount a new drive to the app. Gone with
+// the test, whatever way it ends.
+class Mounter {
+public:
+    explicit Mounter(QString at)
+        : at_(std::move(at))
+    {
+        QDir().mkpath(at_);
+    }
+    ~Mounter() { release(); }
+
+    void toggle()
+    {
+        if (mounted_)
+            mounted_ = ::umount2(at_.toLocal8Bit().constData(), MNT_DETACH) != 0;
+        else
+            mounted_ = ::mount("none", at_.toLocal8Bit().constData(), "tmpfs", 0, "size=64k") == 0;
+    }
+
+    void release()
+    {
+        if (mounted_)
+            toggle();
+    }
+
+private:
+    QString at_;
+    bool mounted_ = false;
+};
+
 } // namespace
 
 class EndOfSessionTests : public QObject {
@@ -54,41 +132,16 @@ private slots:
             QVERIFY(QDir().mkpath(home + folder));
         QFile::setPermissions(home + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-        // Every folder of the home's caches counts, however small: the shipped rules with their
-        // thresholds at one byte.
-        QFile shipped(QStringLiteral(QUANDRIL_SHIPPED_CATALOG));
-        QVERIFY(shipped.open(QIODevice::ReadOnly));
-        QJsonObject catalog = QJsonDocument::fromJson(shipped.readAll()).object();
-        QJsonObject thresholds = catalog.value("thresholds").toObject();
-        thresholds.insert("appCaches", 1);
-        thresholds.insert("appCacheEach", 1);
-        catalog.insert("thresholds", thresholds);
-        QVERIFY(write(work.filePath("catalog.json"), QJsonDocument(catalog).toJson()));
-
-        std::map<QString, std::int64_t> sizes;
-        for (int i = 0; i < folders; ++i) {
-            const QString folder = caches + "/" + folderName(i);
-            QVERIFY(QDir().mkpath(folder));
-            for (int f = 0; f < filesEach; ++f)
-                QVERIFY(write(folder + QStringLiteral("/part%1").arg(f), QByteArray(512, 'c')));
-            sizes[folderName(i)] = diskUsage(folder.toStdString()).bytes;
-        }
+        QVERIFY(writeCatalog(work.filePath("catalog.json")));
+        const std::map<QString, std::int64_t> sizes = fillCaches(caches);
+        QVERIFY(!sizes.empty());
         // The autopilot on, every minute, with the startup drive below its goal.
         QVERIFY(write(home + "/.config/Gorrin/preferences.json",
                       R"({"autopilotEnabled": {"bool": true}, "autopilotIntervalMinutes": {"integer": 1},)"
                       R"( "goal:/": {"string": "99%"}})"));
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : { "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS", "GR_OPEN_SETTINGS" })
-            environment.remove(name);
-        environment.insert("HOME", home);
-        environment.insert("XDG_CONFIG_HOME", home + "/.config");
-        environment.insert("XDG_DATA_HOME", home + "/.local/share");
-        environment.insert("XDG_CACHE_HOME", home + "/.cache");
-        environment.insert("XDG_RUNTIME_DIR", home + "/runtime");
-        environment.insert("QUANDRIL_CATALOG", work.filePath("catalog.json"));
         QProcess app;
-        app.setProcessEnvironment(environment);
+        app.setProcessEnvironment(appEnvironment(home, work.filePath("catalog.json")));
         app.setWorkingDirectory(home);
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         app.start(QStringLiteral(GORRIN_EXECUTABLE), {});
@@ -96,24 +149,19 @@ private slots:
 
         // A drive mounting makes the autopilot check at once; without the right to mount, its
         // routine check comes within a minute.
-        const QString mountPoint = work.filePath("mount");
-        QVERIFY(QDir().mkpath(mountPoint));
-        bool mounted = false;
-        QTimer mounter;
-        connect(&mounter, &QTimer::timeout, this, [&] {
-            if (mounted)
-                mounted = ::umount2(mountPoint.toLocal8Bit().constData(), MNT_DETACH) != 0;
-            else
-                mounted = ::mount("none", mountPoint.toLocal8Bit().constData(), "tmpfs", 0, "size=64k") == 0;
-        });
-        mounter.start(1000);
+        Mounter mounter(work.filePath("mount"));
+        QTimer toggle;
+        connect(&toggle, &QTimer::timeout, this, [&] { mounter.toggle(); });
+        toggle.start(1000);
 
         const QString first = caches + "/" + folderName(0);
-        QTRY_VERIFY_WITH_TIMEOUT(entries(caches) < folders || entries(first) < filesEach, 150'000);
+        QTRY_VERIFY_WITH_TIMEOUT(entries(caches) < folders || entries(first) < filesEach
+                                     || app.state() == QProcess::NotRunning,
+                                 150'000);
+        QVERIFY2(app.state() == QProcess::Running, "gorrin ended before its clean-up");
         app.terminate();
-        mounter.stop();
-        if (mounted)
-            ::umount2(mountPoint.toLocal8Bit().constData(), MNT_DETACH);
+        toggle.stop();
+        mounter.release();
 
         // It ends, by itself rather than by the signal, long before anyone would have to kill it.
         QVERIFY(app.waitForFinished(10'000));
