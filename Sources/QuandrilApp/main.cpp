@@ -2,8 +2,10 @@
 
 #include <QApplication>
 
+#include <chrono>
 #include <cstdlib>
 
+#include "QuandrilApp/Look/PopupAccess.h"
 #include "QuandrilApp/MainWindow/MainWindow.h"
 #include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Model/Autopilot.h"
@@ -24,6 +26,7 @@
 #include "QuandrilApp/Shell/AppCommands.h"
 #include "QuandrilApp/Shell/AppDelegate.h"
 #include "QuandrilApp/Shell/AppSignals.h"
+#include "QuandrilApp/Shell/EndOfSession.h"
 #include "QuandrilApp/Shell/MenuLabel.h"
 #include "QuandrilApp/Shell/SingleInstance.h"
 
@@ -39,6 +42,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(AppInfo::name());
     QApplication::setApplicationVersion(AppInfo::version());
     QGuiApplication::setDesktopFileName(QStringLiteral("gorrin"));
+    // Before any window exists, so that assistive tools find the popups from the application.
+    Look::reachOpenPopups();
 
     // A second launch asks the running Gorrin to open its window, and leaves.
     SingleInstance instance;
@@ -76,10 +81,15 @@ int main(int argc, char** argv)
     label.show();
 
     QObject::connect(&instance, &SingleInstance::reopened, &delegate, &AppDelegate::reopen);
+    EndOfSession::install(delegate);
     delegate.launch();
 
     const int code = QApplication::exec();
     model.prepareToQuit();
+    // A clean-up under way stops after the item in hand and records it: that moment is waited for,
+    // never a whole task, nor a scan.
+    TaskPool::requestStop();
+    TaskPool::waitForStops(std::chrono::milliseconds(1500));
     // Never wait for engine work still running, nor destroy what it may still use.
     if (TaskPool::busy())
         std::quick_exit(code);

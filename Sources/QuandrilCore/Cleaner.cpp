@@ -160,6 +160,16 @@ CleanResult actSafely(const Finding& finding, const ScanReport& report, const Ma
     }
 }
 
+CleanResult stoppedBefore(const std::string& id)
+{
+    CleanResult result;
+    result.id = id;
+    result.title = id;
+    result.status = CleanResult::Status::refused;
+    result.detail = "Stopped before it started; nothing was touched.";
+    return result;
+}
+
 bool worthRecording(const CleanResult& result)
 {
     return result.status == CleanResult::Status::done
@@ -171,13 +181,22 @@ bool worthRecording(const CleanResult& result)
 std::vector<CleanResult> Cleaner::clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
                                         const CleanOptions& options)
 {
+    std::vector<CleanResult> results;
+    results.reserve(ids.size());
+    // Stopped already: not even the scan is worth its time.
+    if (options.stopRequested()) {
+        for (const auto& id : ids)
+            results.push_back(stoppedBefore(id));
+        return results;
+    }
     const ScanReport report = Scanner::scan(mac, catalog, options.scan);
 
     const PathGuard guardian(catalog, mac, PathGuard::userRules(options.scan.extraProtected, mac));
-
-    std::vector<CleanResult> results;
-    results.reserve(ids.size());
     for (const auto& id : ids) {
+        if (options.stopRequested()) {
+            results.push_back(stoppedBefore(id));
+            continue;
+        }
         const Finding* found = nullptr;
         for (const auto& finding : report.findings) {
             if (sameID(finding.id, id)) {
@@ -202,7 +221,7 @@ std::vector<CleanResult> Cleaner::clean(const std::vector<std::string>& ids, con
             entry.id = found->id;
             entry.title = found->title;
             entry.action = found->action.kind;
-            entry.bytes = found->bytes;
+            entry.bytes = result.bytes; // less than the finding's when stopped partway
             entry.relocated = result.relocated;
             // Written before the next finding is touched, so a crash later loses no record.
             History::record(entry, result, mac);

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,8 +80,13 @@ struct CleanOptions {
     ScanOptions scan {};
     // The file operations to go through; the live ones when empty. Tests set their own.
     std::shared_ptr<FileOps> files {};
+    // Asked before each finding and between the items of one (from the clean-up's own thread);
+    // once it answers true the clean-up goes no further, and what it did so far is recorded.
+    // Never asked when empty.
+    std::function<bool()> stop {};
 
     FileOps& fileOps() const { return files ? *files : FileOps::live(); }
+    bool stopRequested() const { return stop && stop(); }
 };
 
 // One line of the history file.

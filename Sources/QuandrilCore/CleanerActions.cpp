@@ -3,9 +3,13 @@
 
 #include "QuandrilCore/Cleaner.h"
 
+#include <algorithm>
+#include <cstddef>
+
 #include "QuandrilCore/CleanerSteps.h"
 #include "QuandrilCore/FileHelpers.h"
 #include "QuandrilCore/PrivacyFence.h"
+#include "QuandrilCore/Saturating.h"
 
 namespace Quandril {
 
@@ -49,6 +53,23 @@ std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, c
     return std::nullopt;
 }
 
+// The finding's first `count` items were dealt with when a stop came: that part is done, and its
+// bytes are what the rest, still there, doesn't take.
+CleanResult stoppedAfter(const Finding& finding, std::size_t count, const Mac& mac,
+                         std::vector<Relocation> relocated = {})
+{
+    const std::vector<std::string> rest(finding.paths.begin() + std::ptrdiff_t(count), finding.paths.end());
+    std::int64_t left = 0;
+    for (const auto& [path, usage] : mac.usageOf(rest))
+        left = Saturating::add(left, usage.bytes);
+    CleanResult result = done(finding,
+                              "Stopped after " + std::to_string(count) + " of " + std::to_string(finding.paths.size())
+                                  + " items; the others are still there.",
+                              std::move(relocated));
+    result.bytes = std::max<std::int64_t>(0, Saturating::subtract(finding.bytes, left));
+    return result;
+}
+
 CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOptions& options)
 {
     if (finding.paths.empty())
@@ -58,7 +79,10 @@ CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOpt
     FileOps& files = options.fileOps();
     // Drives mounted inside are never deleted; the rest of each path still goes.
     std::vector<std::string> left;
-    for (const auto& path : finding.paths) {
+    for (std::size_t i = 0; i < finding.paths.size(); ++i) {
+        const std::string& path = finding.paths[i];
+        if (i > 0 && options.stopRequested())
+            return stoppedAfter(finding, i, mac);
         if (auto failure = attempt([&] {
                 ensureDirect(path);
                 try {
@@ -89,6 +113,10 @@ CleanResult moveToTrash(const Finding& finding, const Mac& mac, const CleanOptio
     FileOps& files = options.fileOps();
     std::vector<Relocation> records;
     for (const auto& path : finding.paths) {
+        if (!records.empty() && options.stopRequested()) {
+            const std::size_t count = records.size();
+            return stoppedAfter(finding, count, mac, std::move(records));
+        }
         std::string arrived;
         if (auto failure = attempt([&] {
                 ensureDirect(path);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -472,6 +473,64 @@ TEST(Clean, OnlyChangesAreRecorded)
         if (row.dryRun) {
             EXPECT_EQ(before.differences(), std::vector<std::string> {}) << row.name;
         }
+    }
+}
+
+TEST(Clean, AStopEndsItBetweenItemsWithWhatWasDoneRecorded)
+{
+    // The stop comes while the second of three folders goes: that one finishes, the third stays,
+    // and the next finding isn't started.
+    for (const bool permanent : { true, false }) {
+        SCOPED_TRACE(permanent ? "deleted for good" : "moved to the Trash");
+        FakeMachine machine;
+        machine.file("~/Library/Caches/one/a.bin", 30000).file("~/Library/Caches/two/b.bin", 20000);
+        machine.file("~/Library/Caches/three/c.bin", 10000).file("~/Library/Caches/fresh/d.bin", 5000);
+        Catalog catalog = guardedCatalog();
+        auto three = place("three-caches", "~/Library/Caches/one");
+        three.paths = { "~/Library/Caches/one", "~/Library/Caches/two", "~/Library/Caches/three" };
+        catalog.places = { three, place("fresh-caches", "~/Library/Caches/fresh") };
+        const Mac mac = machine.mac();
+        const std::int64_t firstTwo = mac.usage(machine.at("~/Library/Caches/one")).bytes
+            + mac.usage(machine.at("~/Library/Caches/two")).bytes;
+
+        auto files = std::make_shared<FaultyFileOps>();
+        int items = 0;
+        files->before([&](const FileOpCall& call, int) {
+            if (call.op == FileOp::trash || call.op == FileOp::remove)
+                ++items;
+        });
+        CleanOptions options = optionsWith(files);
+        options.permanentCaches = permanent;
+        options.stop = [&] { return items >= 2; };
+        const auto results = Cleaner::clean({ "three-caches", "fresh-caches" }, mac, catalog, options);
+
+        ASSERT_EQ(results.size(), 2u);
+        EXPECT_EQ(std::tuple(results[0].status, results[0].detail, results[0].bytes, results[0].relocated.size()),
+                  std::tuple(Status::done, std::string("Stopped after 2 of 3 items; the others are still there."),
+                             firstTwo, permanent ? 0u : 2u));
+        EXPECT_EQ(results[1],
+                  (CleanResult { "fresh-caches",
+                                 "fresh-caches",
+                                 Status::refused,
+                                 "Stopped before it started; nothing was touched.",
+                                 0,
+                                 {} }));
+        EXPECT_EQ(items, 2);
+        for (const char* left : { "~/Library/Caches/three/c.bin", "~/Library/Caches/fresh/d.bin" })
+            EXPECT_TRUE(exists(machine.at(left))) << left;
+        EXPECT_FALSE(exists(machine.at("~/Library/Caches/two")));
+
+        // History says what the disk shows: the two folders that went, and their bytes only.
+        const auto history = History::load(mac);
+        ASSERT_EQ(history.size(), 1u);
+        EXPECT_EQ(history[0],
+                  (HistoryEntry { history[0].at,
+                                  "three-caches",
+                                  results[0].title,
+                                  Action::Kind::delete_,
+                                  firstTwo,
+                                  results[0].relocated,
+                                  {} }));
     }
 }
 

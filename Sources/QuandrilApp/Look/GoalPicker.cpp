@@ -10,6 +10,7 @@
 #include <QPushButton>
 
 #include "QuandrilApp/Look/Look.h"
+#include "QuandrilApp/Look/PopupAccess.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
@@ -88,7 +89,9 @@ GoalPicker::GoalPicker(Model& model, DriveInfo drive, QWidget* parent)
 
     button_ = new QPushButton(this);
     button_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    menu_ = new QMenu(button_);
+    Look::reachOpenPopups();
+    menu_ = std::make_unique<QMenu>();
+    menu_->setAccessibleName(QStringLiteral("Keep free"));
     menu_->addSection(QStringLiteral("Keep this much free"));
     const auto addOption = [this](const QString& option) {
         const auto goal = Goal::parse(option.toStdString());
@@ -105,7 +108,7 @@ GoalPicker::GoalPicker(Model& model, DriveInfo drive, QWidget* parent)
             addOption(option);
     menu_->addSeparator();
     connect(menu_->addAction(QStringLiteral("No goal")), &QAction::triggered, this, &GoalPicker::chooseNoGoal);
-    button_->setMenu(menu_);
+    button_->setMenu(menu_.get());
     row->addWidget(button_);
 
     custom_ = new CustomField(this);
@@ -121,6 +124,8 @@ GoalPicker::GoalPicker(Model& model, DriveInfo drive, QWidget* parent)
     connect(&model_, &Model::settingsChanged, this, &GoalPicker::refresh);
     refresh();
 }
+
+GoalPicker::~GoalPicker() = default;
 
 void GoalPicker::setDrive(DriveInfo drive)
 {

@@ -5,6 +5,7 @@
 // "goal:" + the drive's path; every choice writes there and then has the model announce the
 // change, so every view showing the goal follows. Showing the goal never writes anything.
 
+#include <memory>
 #include <optional>
 
 #include <QString>
@@ -39,6 +40,7 @@ class GoalPicker : public QWidget {
 public:
     // Starts with an empty custom field.
     GoalPicker(Model& model, DriveInfo drive, QWidget* parent = nullptr);
+    ~GoalPicker() override;
 
     const DriveInfo& drive() const { return drive_; }
     // Shows another drive's goal; the custom field is emptied.
@@ -47,7 +49,7 @@ public:
     // The menu's title: the drive's goal as it reads now.
     QString title() const;
     QPushButton* menuButton() const { return button_; }
-    QMenu* menu() const { return menu_; }
+    QMenu* menu() const { return menu_.get(); }
     QLineEdit* customField() const { return custom_; }
 
     // The user's choices: a preset (its stored text), no goal, or the typed text. Submitting text
@@ -63,7 +65,9 @@ private:
     Model& model_;
     DriveInfo drive_;
     QPushButton* button_ = nullptr;
-    QMenu* menu_ = nullptr;
+    // Made without a parent widget, so that assistive tools reach it from the application while
+    // it is open (see Look/PopupAccess.h); the picker owns it.
+    std::unique_ptr<QMenu> menu_;
     QLineEdit* custom_ = nullptr;
 };
 

@@ -235,8 +235,11 @@ void Autopilot::checkNow(const QString& reason)
                 const std::vector<std::string> ids = cleanable(report);
                 if (!ids.empty()) {
                     outcome.cleaned = true;
+                    // The app's end stops it after the item in hand, and waits for that.
+                    const TaskPool::Stoppable stoppable;
                     const CleanOptions options { .permanentCaches = true,
-                                                 .scan = runScanOptions(*clock, *access, extraProtected) };
+                                                 .scan = runScanOptions(*clock, *access, extraProtected),
+                                                 .stop = TaskPool::stopRequested };
                     outcome.freed = freedBytes(engine->clean(ids, *mac, *catalog, options));
                 }
             } catch (...) {

@@ -229,10 +229,14 @@ void Model::clean(const std::vector<std::string>& ids, bool includeCautioned, co
 
     TaskPool::start([in = taskInputs(), ids, includeCautioned, moveTo] {
         std::vector<CleanResult> results;
+        // The app's end stops it after the item in hand, and waits for that.
+        const TaskPool::Stoppable stoppable;
         try {
-            CleanOptions options {
-                .includeCautioned = includeCautioned, .moveTo = moveTo, .linkMove = true, .scan = in.scanOptions()
-            };
+            CleanOptions options { .includeCautioned = includeCautioned,
+                                   .moveTo = moveTo,
+                                   .linkMove = true,
+                                   .scan = in.scanOptions(),
+                                   .stop = TaskPool::stopRequested };
             results = in.engine->clean(ids, *in.mac, *in.catalog, options);
         } catch (...) {
             results = failedResults(ids, describeCurrent());

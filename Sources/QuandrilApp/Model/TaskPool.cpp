@@ -1,8 +1,31 @@
 #include "QuandrilApp/Model/TaskPool.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
 #include <QtConcurrent/qtconcurrenttask.h>
 
 namespace Quandril::App::TaskPool {
+
+namespace {
+
+std::atomic<bool> stopping { false };
+
+struct Stoppables {
+    std::mutex lock;
+    std::condition_variable ended;
+    int running = 0;
+};
+
+Stoppables& stoppables()
+{
+    // Never destroyed: a task may still end after main() returned.
+    static auto* shared = new Stoppables;
+    return *shared;
+}
+
+} // namespace
 
 QThreadPool& shared()
 {
@@ -33,6 +56,35 @@ void start(std::function<void()> work, Priority priority)
 bool busy()
 {
     return shared().activeThreadCount() > 0;
+}
+
+void requestStop()
+{
+    stopping.store(true);
+}
+
+bool stopRequested()
+{
+    return stopping.load();
+}
+
+Stoppable::Stoppable()
+{
+    std::lock_guard guard(stoppables().lock);
+    ++stoppables().running;
+}
+
+Stoppable::~Stoppable()
+{
+    std::lock_guard guard(stoppables().lock);
+    if (--stoppables().running == 0)
+        stoppables().ended.notify_all();
+}
+
+bool waitForStops(std::chrono::milliseconds limit)
+{
+    std::unique_lock guard(stoppables().lock);
+    return stoppables().ended.wait_for(guard, limit, [] { return stoppables().running == 0; });
 }
 
 } // namespace Quandril::App::TaskPool

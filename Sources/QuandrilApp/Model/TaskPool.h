@@ -8,6 +8,7 @@
 // values and shared state (std::shared_ptr), never a pointer to a view or the model, and hands its
 // outcome back through a queued call (see Model's mailbox), which Qt drops once the receiver is gone.
 
+#include <chrono>
 #include <functional>
 
 #include <QThreadPool>
@@ -31,6 +32,25 @@ void start(std::function<void()> work, Priority priority = Priority::userInitiat
 // Whether any task is running or queued. A program leaving while this is true should end through
 // std::quick_exit, so that no static of the process is destroyed under a running task.
 bool busy();
+
+// ---- Stopping for the app's end ----
+
+// Asks every clean-up to stop after the item in hand; never undone. Safe from any thread.
+void requestStop();
+bool stopRequested();
+
+// Marks a clean-up under way for its lifetime, so that the app's end can wait for it to stop.
+class Stoppable {
+public:
+    Stoppable();
+    ~Stoppable();
+    Stoppable(const Stoppable&) = delete;
+    Stoppable& operator=(const Stoppable&) = delete;
+};
+
+// Waits, at most `limit`, until no clean-up is under way; true when none is. Scans and other work
+// are never waited for.
+bool waitForStops(std::chrono::milliseconds limit);
 
 } // namespace TaskPool
 

@@ -7,7 +7,7 @@
 //  - Opened again (a second launch): asks for the main window.
 //  - Quit: only the app's own Quit ends it. A quit request from anyone else (a close of the last
 //    window, a Quit event that our Quit did not send) is refused; the end of the desktop session
-//    never is: the delegate vetoes no logout and traps no signal.
+//    never is: the delegate vetoes no logout, and the session's signals end the app (EndOfSession).
 //  - Windows it is given to place (Settings) open centred on the screen under the pointer, each
 //    time they come on screen from hidden: under the tray's corner they would hang off the screen.
 //  - Activation policy: a regular app while a visible, titled, unminimised window exists, a tray-only

@@ -17,6 +17,7 @@
 #include "QuandrilApp/Look/DriveGauge.h"
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/Mascot.h"
+#include "QuandrilApp/Look/PopupAccess.h"
 #include "QuandrilApp/MainWindow/OverviewView.h"
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
@@ -73,7 +74,10 @@ MenuView::MenuView(AppServices& services, AppDelegate& delegate, Scenes scenes, 
     , delegate_(delegate)
     , scenes_(std::move(scenes))
 {
-    // Never shown on screen (popups have no title bar); it names the panel to the desktop.
+    // Before anything asks for the panel's accessible object, which is made once.
+    Look::exposePopupPanel(*this);
+    // Never shown on screen (popups have no title bar); it names the panel to the desktop and to
+    // assistive tools.
     setWindowTitle(QStringLiteral("Gorrin menu"));
     setFixedWidth(width);
     setAutoFillBackground(true);

@@ -8,6 +8,7 @@
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
+#include "Support/AccessibleTree.h"
 #include "Support/ServicesFixture.h"
 
 using namespace Quandril;
@@ -54,6 +55,46 @@ private slots:
                      .arg(field.minimumWidth())
                      .arg(field.maximumWidth()),
                  QStringLiteral("Custom, e.g. 60GB, 90 to 150 wide"));
+    }
+
+    // Open, the preset menu is among the application's windows, where a screen reader finds it;
+    // its items read as they show and pressing one chooses it.
+    void presetMenuIsWithinReachOfAssistiveTools()
+    {
+        QAccessible::setActive(true);
+        ServicesFixture f;
+        Model& model = f.services().model;
+        const DriveInfo drive = model.status().drives.front();
+        GoalPicker picker(model, drive);
+        picker.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&picker));
+        QMenu& menu = *picker.menu();
+        QVERIFY(!AppTesting::applicationChild(&menu));
+        menu.popup(picker.menuButton()->mapToGlobal(QPoint(0, picker.menuButton()->height())));
+        QVERIFY(QTest::qWaitForWindowExposed(&menu));
+
+        QAccessibleInterface* presets = AppTesting::applicationChild(&menu);
+        QVERIFY(presets);
+        QCOMPARE(AppTesting::accessibleTree(presets),
+                 QStringList({
+                     "PopupMenu Keep free",
+                     "  Separator Keep this much free",
+                     "  MenuItem 25 GB [Press]",
+                     "  MenuItem 50 GB [Press]",
+                     "  MenuItem 75 GB [Press]",
+                     "  MenuItem 100 GB [Press]",
+                     "  Separator Or a share of the drive",
+                     "  MenuItem 10% of the drive [Press]",
+                     "  MenuItem 20% of the drive [Press]",
+                     "  MenuItem 30% of the drive [Press]",
+                     "  Separator ",
+                     "  MenuItem No goal [Press]",
+                 }));
+        presets->child(3)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(model.preferences().string(Keys::goal(drive.path)).value_or("-"), QStringLiteral("75GB"));
+        QCOMPARE(picker.title(), QStringLiteral("75 GB"));
+        menu.close();
+        QVERIFY(!AppTesting::applicationChild(&menu));
     }
 
     // Each choice writes the key "goal:" + the drive's path (the option's text, "" for no goal,

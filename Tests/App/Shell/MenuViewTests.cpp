@@ -12,6 +12,7 @@
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Shell/AppDelegate.h"
 #include "QuandrilApp/Shell/MenuView.h"
+#include "Support/AccessibleTree.h"
 #include "Support/ServicesFixture.h"
 
 using namespace Quandril;
@@ -184,6 +185,44 @@ private slots:
         // The window that opens takes over from the menu.
         QVERIFY(!view.isVisible());
         QVERIFY(!view.closedByThisClick());
+    }
+
+    // Open, the panel is among the application's windows, where a screen reader finds it; its
+    // buttons read and press as they show.
+    void isWithinReachOfAssistiveTools()
+    {
+        QAccessible::setActive(true);
+        MenuFixture m;
+        m.preferences().setString(QString(Keys::availableUpdate), QStringLiteral("0.9"));
+        *m.status = statusOf({ startupDrive }, 7'000'000);
+        MenuView& view = *m.view;
+        QVERIFY(!AppTesting::applicationChild(&view));
+        view.popUp(QRect(100, 0, 22, 22));
+        QVERIFY(QTest::qWaitForWindowExposed(&view) && m.f.settle());
+
+        QAccessibleInterface* panel = AppTesting::applicationChild(&view);
+        QVERIFY(panel);
+        const QStringList tree = AppTesting::accessibleTree(panel);
+        QCOMPARE(tree.value(0), QStringLiteral("Window Gorrin menu"));
+        QCOMPARE(tree.filter(QStringLiteral("[")),
+                 QStringList({
+                     "  Button Gorrin 0.9 is available [Press,SetFocus]",
+                     "  Button Free up space… [Press,SetFocus]",
+                     "  Button Open Gorrin [Press,SetFocus]",
+                     "  Button Settings [Press,SetFocus]",
+                     "  Button Quit Gorrin [Press,SetFocus]",
+                 }));
+
+        QAccessibleInterface* open = nullptr;
+        for (int i = 0; i < panel->childCount(); ++i)
+            if (panel->child(i)->text(QAccessible::Name) == QStringLiteral("Open Gorrin"))
+                open = panel->child(i);
+        QVERIFY(open);
+        open->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        // A press is an animated click: it lands a moment later.
+        QTRY_COMPARE(m.opened, QStringList({ "main" }));
+        QVERIFY(!view.isVisible());
+        QVERIFY(!AppTesting::applicationChild(&view));
     }
 
     // Each showing reads the drives anew; a click outside or Escape closes the menu.
