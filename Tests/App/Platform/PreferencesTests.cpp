@@ -1,5 +1,7 @@
 #include <csignal>
 #include <limits>
+#include <tuple>
+#include <utility>
 
 #include <pwd.h>
 #include <sys/resource.h>
@@ -73,6 +75,29 @@ QString databaseHome()
 {
     const passwd* entry = ::getpwuid(::getuid());
     return entry ? QFileInfo(QFile::decodeName(entry->pw_dir)).canonicalFilePath() : QString();
+}
+
+// The preferences file and the autostart folder for these HOME and XDG_CONFIG_HOME ("<unset>":
+// none), with both variables put back afterwards.
+QStringList appFoldersFor(const QString& home, const QString& configHome)
+{
+    const QByteArray savedHome = qgetenv("HOME"), savedConfig = qgetenv("XDG_CONFIG_HOME");
+    const bool hadHome = qEnvironmentVariableIsSet("HOME"), hadConfig = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    for (const auto& [variable, value] : { std::pair { "HOME", home }, { "XDG_CONFIG_HOME", configHome } }) {
+        if (value == "<unset>")
+            qunsetenv(variable);
+        else
+            qputenv(variable, QFile::encodeName(value));
+    }
+    const QStringList paths { Preferences::standardFilePath(), AutostartLoginItem::autostartFolder() };
+    for (const auto& [variable, had, saved] :
+         { std::tuple { "HOME", hadHome, savedHome }, { "XDG_CONFIG_HOME", hadConfig, savedConfig } }) {
+        if (had)
+            qputenv(variable, saved);
+        else
+            qunsetenv(variable);
+    }
+    return paths;
 }
 
 } // namespace
@@ -355,18 +380,8 @@ private slots:
         const auto resolved = [&](QString text) {
             return text.replace('@', QFileInfo(dir.path()).canonicalFilePath()).replace('~', databaseHome());
         };
-        const QByteArray savedHome = qgetenv("HOME"), savedConfig = qgetenv("XDG_CONFIG_HOME");
-        for (const auto& [variable, value] : { std::pair { "HOME", home }, { "XDG_CONFIG_HOME", configHome } }) {
-            if (value == "<unset>")
-                qunsetenv(variable);
-            else
-                qputenv(variable, QFile::encodeName(resolved(value)));
-        }
-        const QStringList paths { Preferences::standardFilePath(), AutostartLoginItem::autostartFolder() };
-        qputenv("HOME", savedHome);
-        qputenv("XDG_CONFIG_HOME", savedConfig);
-        if (savedConfig.isNull())
-            qunsetenv("XDG_CONFIG_HOME");
+        const auto resolvedOrUnset = [&](const QString& value) { return value == "<unset>" ? value : resolved(value); };
+        const QStringList paths = appFoldersFor(resolvedOrUnset(home), resolvedOrUnset(configHome));
         QCOMPARE(paths,
                  QStringList({ resolved(expected) + "/Gorrin/preferences.json", resolved(expected) + "/autostart" }));
 
@@ -416,17 +431,8 @@ private slots:
         QVERIFY(QFile::link(top + "/user", top + "/link"));
         for (const char* path : { "user", "user/.config", "link" })
             QCOMPARE(::lchown(QFile::encodeName(top + '/' + path).constData(), 65534, 65534), 0);
-        const QByteArray savedHome = qgetenv("HOME"), savedConfig = qgetenv("XDG_CONFIG_HOME");
-        qputenv("HOME", QFile::encodeName(top + "/user"));
-        if (configHome == "<unset>")
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME", QFile::encodeName(resolved(configHome)));
-        const QStringList paths { Preferences::standardFilePath(), AutostartLoginItem::autostartFolder() };
-        qputenv("HOME", savedHome);
-        qputenv("XDG_CONFIG_HOME", savedConfig);
-        if (savedConfig.isNull())
-            qunsetenv("XDG_CONFIG_HOME");
+        const QStringList paths = appFoldersFor(top + "/user",
+                                                configHome == "<unset>" ? configHome : resolved(configHome));
         QCOMPARE(paths,
                  QStringList({ resolved(expected) + "/Gorrin/preferences.json", resolved(expected) + "/autostart" }));
     }
