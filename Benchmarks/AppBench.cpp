@@ -54,12 +54,12 @@ public:
         return report;
     }
 
-    std::vector<HistoryEntry> loadHistory(const Mac& mac) override
+    History::Loaded readHistory(const Mac& mac) override
     {
         const auto start = std::chrono::steady_clock::now();
-        auto entries = LiveEngine::loadHistory(mac);
+        auto loaded = LiveEngine::readHistory(mac);
         count(start, longestHistoryMicros);
-        return entries;
+        return loaded;
     }
 
     std::optional<Catalog> loadCatalog() override

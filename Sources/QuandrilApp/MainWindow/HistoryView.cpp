@@ -68,11 +68,17 @@ HistoryView::Trailing HistoryView::trailing(const HistoryEntry& entry, bool offe
     return offersPutBack ? Trailing::putBack : Trailing::none;
 }
 
+QString HistoryView::refusedText(const std::string& whyNot)
+{
+    return QStringLiteral("History can't be shown: ") + text(whyNot) + QStringLiteral(".");
+}
+
 HistoryView::HistoryView(AppServices& services, QWidget* parent)
     : QWidget(parent)
     , services_(services)
     , pages_(new QStackedWidget(this))
     , empty_(new QWidget(pages_))
+    , emptySentence_(Look::plainLabel(emptyText, empty_, true))
     , list_(new RowList(pages_))
 {
     auto* column = new QVBoxLayout(this);
@@ -81,10 +87,9 @@ HistoryView::HistoryView(AppServices& services, QWidget* parent)
 
     auto* emptyColumn = new QVBoxLayout(empty_);
     emptyColumn->addStretch(1);
-    auto* sentence = Look::plainLabel(emptyText, empty_, true);
-    sentence->setAlignment(Qt::AlignCenter);
-    Look::setTone(sentence, QStringLiteral("secondary"));
-    emptyColumn->addWidget(sentence);
+    emptySentence_->setAlignment(Qt::AlignCenter);
+    Look::setTone(emptySentence_, QStringLiteral("secondary"));
+    emptyColumn->addWidget(emptySentence_);
     emptyColumn->addStretch(1);
     pages_->addWidget(empty_);
     pages_->addWidget(list_);
@@ -108,7 +113,10 @@ void HistoryView::rebuild()
     auto entries = std::make_shared<const std::vector<HistoryEntry>>(services_.model.history());
     auto offers = std::make_shared<const std::vector<bool>>(services_.model.putBackOffered());
     shown_ = entries;
-    pages_->setCurrentWidget(entries->empty() ? empty_ : list_);
+    // A refused history file gives no entries; saying why keeps it from passing for one never used.
+    const std::string& whyNot = services_.model.historyWhyNot();
+    emptySentence_->setText(whyNot.empty() ? emptyText : refusedText(whyNot));
+    pages_->setCurrentWidget(entries->empty() || !whyNot.empty() ? empty_ : list_);
     std::vector<RowList::Row> looks(entries->size(), RowList::Row { 48, false, false });
     list_->setRows(std::move(looks), [this, entries, offers](int index) {
         const auto at = std::size_t(index);

@@ -5,11 +5,13 @@
 // end "Put back" for what has been put back, a "Put Back" button for what the engine can bring
 // back from the Trash or from a drive it was parked on, or nothing. A put-back runs in the model;
 // its button is disabled while that finding's put-back runs or waits, so a second press does
-// nothing. An empty History shows one centred sentence instead of the list.
+// nothing. An empty History shows one centred sentence instead of the list; a history file the
+// engine won't use shows, in its place, why.
 //
 // The list builds only the rows in view, so years of History show at once.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <QPushButton>
@@ -48,6 +50,8 @@ public:
 
     static inline const QString emptyText = QStringLiteral(
         "Nothing done yet. Everything Gorrin does shows up here, with Put Back.");
+    // What stands where the list would be when the engine won't use the history file.
+    static QString refusedText(const std::string& whyNot);
 
     RowList* list() const { return list_; }
     bool showsList() const;
@@ -59,6 +63,7 @@ private:
     std::shared_ptr<const std::vector<HistoryEntry>> shown_;
     QStackedWidget* pages_;
     QWidget* empty_;
+    QLabel* emptySentence_;
     RowList* list_;
 };
 

@@ -18,9 +18,9 @@ ScanReport LiveEngine::status(const Mac& mac)
     return ScanReport::status(mac);
 }
 
-std::vector<HistoryEntry> LiveEngine::loadHistory(const Mac& mac)
+History::Loaded LiveEngine::readHistory(const Mac& mac)
 {
-    return History::load(mac);
+    return History::read(mac);
 }
 
 std::vector<bool> LiveEngine::putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac)

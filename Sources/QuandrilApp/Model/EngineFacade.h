@@ -5,8 +5,8 @@
 //
 // Every call is synchronous and takes and returns plain engine values. Implementations must be safe
 // to call from several threads at once: the model calls `scan`, `clean`, `undo`, `scanCloud`,
-// `cleanCloud`, `status`, `loadHistory` and `putBackOffers` from its tasks, and `loadCatalog`,
-// `status`, `loadHistory` and `putBackOffers` on the GUI thread while it starts.
+// `cleanCloud`, `status`, `readHistory` and `putBackOffers` from its tasks, and `loadCatalog`,
+// `status`, `readHistory` and `putBackOffers` on the GUI thread while it starts.
 
 #include <memory>
 #include <optional>
@@ -31,8 +31,8 @@ public:
     virtual std::optional<Catalog> loadCatalog() = 0;
     // ScanReport::status: the drives and the Trash's size, without scanning.
     virtual ScanReport status(const Mac& mac) = 0;
-    // History::load: the history file's entries, oldest first.
-    virtual std::vector<HistoryEntry> loadHistory(const Mac& mac) = 0;
+    // History::read: the history file's entries, oldest first, or why the file isn't used.
+    virtual History::Loaded readHistory(const Mac& mac) = 0;
     // History::offersPutBack of each entry, index for index. It looks at the Trash folders and the
     // drives, so it is read with History, never while a view draws.
     virtual std::vector<bool> putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac) = 0;
@@ -58,7 +58,7 @@ class LiveEngine : public EngineFacade {
 public:
     std::optional<Catalog> loadCatalog() override;
     ScanReport status(const Mac& mac) override;
-    std::vector<HistoryEntry> loadHistory(const Mac& mac) override;
+    History::Loaded readHistory(const Mac& mac) override;
     std::vector<bool> putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac) override;
     ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) override;
     std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,

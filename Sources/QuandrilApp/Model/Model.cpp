@@ -64,7 +64,9 @@ Model::Model(Mac mac, Preferences& preferences, ModelServices services, QObject*
         catalogFailure_ = CatalogError::notFound().what();
     }
     status_ = engine_->status(*mac_);
-    history_ = engine_->loadHistory(*mac_);
+    History::Loaded loaded = engine_->readHistory(*mac_);
+    history_ = std::move(loaded.entries);
+    historyWhyNot_ = std::move(loaded.whyNot);
     std::reverse(history_.begin(), history_.end());
     putBackOffered_ = Snapshot::offersOf(*engine_, history_, *mac_);
     // Unreadable stored paths read as none; the bytes stay stored until the list is next saved.

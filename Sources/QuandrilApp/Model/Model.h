@@ -134,6 +134,9 @@ public:
     // Whether each entry of `history()`, index for index, has something Put Back can bring back
     // from a Trash or a drive it was parked on; read together with History.
     const std::vector<bool>& putBackOffered() const { return putBackOffered_; }
+    // Why the history file gave no entries (another user's, or one others may write), as the end
+    // of a sentence for the user; empty when it was used. Read together with History.
+    const std::string& historyWhyNot() const { return historyWhyNot_; }
     // The ids of the put-backs running or waiting their turn (views disable their buttons).
     const std::set<std::string>& puttingBack() const { return puttingBack_; }
 
@@ -296,6 +299,7 @@ private:
     bool cleaning_ = false;
     std::vector<HistoryEntry> history_;
     std::vector<bool> putBackOffered_;
+    std::string historyWhyNot_;
     std::vector<ProtectedPath> extraProtected_;
     std::optional<CloudScan> cloudScan_;
     bool cloudScanning_ = false;

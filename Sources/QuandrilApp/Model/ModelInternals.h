@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include <QMetaObject>
@@ -70,6 +71,7 @@ struct Model::Snapshot {
     std::uint64_t stamp = 0;           // 0: nothing was read
     std::vector<HistoryEntry> history; // newest first
     std::vector<bool> offers;          // of `history`, index for index
+    std::string historyWhyNot;         // why the history file gave nothing; empty when it is used
     ScanReport status;
 
     // Reads History (with which entries offer Put Back) and the drive status, together, as one
@@ -79,7 +81,9 @@ struct Model::Snapshot {
         Snapshot snapshot;
         try {
             std::lock_guard guard(readings.lock);
-            snapshot.history = engine.loadHistory(mac);
+            History::Loaded loaded = engine.readHistory(mac);
+            snapshot.history = std::move(loaded.entries);
+            snapshot.historyWhyNot = std::move(loaded.whyNot);
             std::reverse(snapshot.history.begin(), snapshot.history.end());
             snapshot.offers = offersOf(engine, snapshot.history, mac);
             snapshot.status = engine.status(mac);

@@ -128,6 +128,7 @@ bool Model::applyHistory(Snapshot& snapshot)
         return false;
     history_ = std::move(snapshot.history);
     putBackOffered_ = std::move(snapshot.offers);
+    historyWhyNot_ = std::move(snapshot.historyWhyNot);
     historyStamp_ = snapshot.stamp;
     return true;
 }

@@ -4,6 +4,8 @@
 
 #include <limits>
 
+#include <sys/stat.h>
+
 #include <QLabel>
 #include <QPushButton>
 
@@ -154,7 +156,7 @@ private slots:
             relocation.from = f.machine().root() + relocation.from;
             relocation.to = f.machine().root() + relocation.to;
         }
-        f.modelFixture.engine->onHistory = [line](const Mac&) { return std::vector<HistoryEntry> { line }; };
+        f.modelFixture.engine->onHistory = [line](const Mac&) { return History::Loaded { { line }, {} }; };
         HistoryView view(f.services());
         showAt(view, 700, 400);
         const auto rows = builtRows(view);
@@ -174,7 +176,7 @@ private slots:
         ScriptedEngine& engine = *f.modelFixture.engine;
         const std::string trash = f.machine().root() + "/Users/me/.Trash/x";
         std::vector<HistoryEntry> lines { entry("gone", {}), entry("trashed", { moved("/x", trash) }) };
-        engine.onHistory = [&lines](const Mac&) { return lines; };
+        engine.onHistory = [&lines](const Mac&) { return History::Loaded { lines, {} }; };
         // Scripted against what the disk would say: the entry deleted for good is offered.
         std::string offered = "gone";
         engine.onPutBackOffers = [&offered](const std::vector<HistoryEntry>& entries, const Mac&) {
@@ -207,13 +209,49 @@ private slots:
         QVERIFY(!calls.back().onGuiThread);
     }
 
-    void emptyHistory()
+    // No list without entries: the design's sentence for a History really empty, and why when the
+    // engine won't use the history file (scripted, then the real engine over a file others may
+    // write). A later reading the engine uses brings the list back.
+    void emptyOrRefused_data()
     {
+        QTest::addColumn<QString>("whyNot"); // scripted; "" for the real engine
+        QTest::addColumn<bool>("othersMayWrite");
+        QTest::addColumn<QString>("shown");
+        const QString refused = "History can't be shown: the History file belongs to another user, so Gorrin "
+                                "won't use it.";
+        QTest::newRow("nothing done yet") << "" << false << HistoryView::emptyText;
+        QTest::newRow("another user's file")
+            << "the History file belongs to another user, so Gorrin won't use it" << false << refused;
+        QTest::newRow("a file others may write, real engine")
+            << "" << true
+            << "History can't be shown: the History file may be written by others, so Gorrin won't use it.";
+    }
+
+    void emptyOrRefused()
+    {
+        QFETCH(QString, whyNot);
+        QFETCH(bool, othersMayWrite);
+        QFETCH(QString, shown);
         ServicesFixture f;
+        ScriptedEngine& engine = *f.modelFixture.engine;
+        if (!whyNot.isEmpty())
+            engine.onHistory = [why = whyNot.toStdString()](const Mac&) { return History::Loaded { {}, why }; };
+        if (othersMayWrite) {
+            const Mac mac = f.machine().mac();
+            QVERIFY(History::append(entry("a", {}), mac));
+            QVERIFY(::chmod(History::path(mac).c_str(), 0606) == 0);
+        }
         HistoryView view(f.services());
         showAt(view, 700, 400);
         QVERIFY(!view.showsList());
-        QCOMPARE(shownText(&view), HistoryView::emptyText);
+        QCOMPARE(shownText(&view), shown);
+
+        engine.onHistory = [](const Mac&) { return History::Loaded { { entry("a", {}) }, {} }; };
+        engine.onUndo = [](const std::string& id) { return result(id, Status::refused); };
+        f.services().model.undo("a");
+        QVERIFY(f.settle());
+        QVERIFY(view.showsList());
+        QCOMPARE(shownText(&view), "Title of a | " + HistoryView::detailLine(entry("a", {}), f.preferences().get()));
     }
 
     // End to end on a fake machine: two clean-ups put a cache in the Trash, History offers both

@@ -35,7 +35,7 @@ void script(ModelFixture& f)
         std::vector<HistoryEntry> entries;
         for (int i = 1, n = ++*histories; i <= n; ++i)
             entries.push_back(historyEntry("h" + std::to_string(i), {}));
-        return entries;
+        return History::Loaded { std::move(entries), {} };
     };
     f.engine->onStatus = [statuses](const Mac&) {
         ScanReport status;
@@ -335,6 +335,20 @@ private slots:
                              "busyChanged,changed: status=2000 scanning=1 results=h1:done history=h2,h1 putting=",
                              "reportChanged,statusChanged,busyChanged,selectionChanged,changed: "
                              "status=5000 scanning=0 results=h1:done history=h2,h1 putting=" };
+        QTest::newRow("put-back, History then refused")
+            << Step([](ModelFixture& f) {
+                   f.engine->onHistory = [](const Mac&) {
+                       return History::Loaded { {},
+                                                "the History file may be written by others, so Gorrin won't use it" };
+                   };
+               })
+            << Step([](ModelFixture& f) { f.model->undo("h1"); }) << QStringList { "scanning", "results", "history" }
+            << QStringList { "puttingBackChanged,changed: scanning=0 results= history=h1",
+                             "resultsChanged,puttingBackChanged,historyChanged,statusChanged,changed: "
+                             "scanning=0 results=h1:done history=(refused)",
+                             "busyChanged,changed: scanning=1 results=h1:done history=(refused)",
+                             "reportChanged,statusChanged,busyChanged,selectionChanged,changed: "
+                             "scanning=0 results=h1:done history=(refused)" };
         QTest::newRow("iCloud scan")
             << Step([](ModelFixture& f) {
                    f.model->setCloudEnabled(true);

@@ -67,6 +67,8 @@ QString publishedState(const App::Model& m)
     QStringList history;
     for (const auto& entry : m.history())
         history << QString::fromStdString(entry.id);
+    if (!m.historyWhyNot().empty())
+        history << QStringLiteral("(refused)");
     auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
     return QStringList {
         "report=" + (m.report() ? QString::number(m.report()->findings.size()) : QStringLiteral("-")),

@@ -64,7 +64,8 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000);
 // The model's published state on one line, for whole-state comparisons and signal snapshots:
 // "report=2 status=1000 scanning=0 selected=a,b results=a:done cleaning=0 history=x,y putting=
 // cloudScan=3 cloudScanning=0 cloudSelected= cloudRunning=0 progress=- cloudResults=". `report`
-// and `cloudScan` count findings and items ("-" when absent); `status` is its Trash size.
+// and `cloudScan` count findings and items ("-" when absent); `status` is its Trash size; `history`
+// ends with "(refused)" when the engine wouldn't use the history file.
 QString publishedState(const App::Model& model);
 
 // A value as its JSON text, for whole-value comparisons in QCOMPARE.

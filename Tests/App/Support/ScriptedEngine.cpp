@@ -131,10 +131,10 @@ ScanReport ScriptedEngine::status(const Mac& mac)
     return onStatus ? onStatus(mac) : LiveEngine::status(mac);
 }
 
-std::vector<HistoryEntry> ScriptedEngine::loadHistory(const Mac& mac)
+History::Loaded ScriptedEngine::readHistory(const Mac& mac)
 {
     auto inside = enter(callOf(EngineCall::history));
-    return onHistory ? onHistory(mac) : LiveEngine::loadHistory(mac);
+    return onHistory ? onHistory(mac) : LiveEngine::readHistory(mac);
 }
 
 std::vector<bool> ScriptedEngine::putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac)

@@ -45,7 +45,7 @@ public:
     // `onCatalog`, which gives `smallCatalog()` unless set.
     std::function<std::optional<Catalog>()> onCatalog;
     std::function<ScanReport(const Mac&)> onStatus;
-    std::function<std::vector<HistoryEntry>(const Mac&)> onHistory;
+    std::function<History::Loaded(const Mac&)> onHistory;
     std::function<std::vector<bool>(const std::vector<HistoryEntry>&, const Mac&)> onPutBackOffers;
     std::function<ScanReport(const Mac&, const Catalog&, const ScanOptions&)> onScan;
     std::function<std::vector<CleanResult>(const std::vector<std::string>&, const CleanOptions&)> onClean;
@@ -74,7 +74,7 @@ public:
 
     std::optional<Catalog> loadCatalog() override;
     ScanReport status(const Mac& mac) override;
-    std::vector<HistoryEntry> loadHistory(const Mac& mac) override;
+    History::Loaded readHistory(const Mac& mac) override;
     std::vector<bool> putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac) override;
     ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) override;
     std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
