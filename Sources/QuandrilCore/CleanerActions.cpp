@@ -54,9 +54,10 @@ std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, c
 }
 
 // The finding's first `count` items were dealt with when a stop came: that part is done, and its
-// bytes are what the rest, still there, doesn't take.
+// bytes are what the rest, still there, doesn't take. Something of that part that stayed (`besides`,
+// said after "and") fails it.
 CleanResult stoppedAfter(const Finding& finding, std::size_t count, const Mac& mac,
-                         std::vector<Relocation> relocated = {})
+                         std::vector<Relocation> relocated = {}, const std::string& besides = {})
 {
     const std::vector<std::string> rest(finding.paths.begin() + std::ptrdiff_t(count), finding.paths.end());
     std::int64_t left = 0;
@@ -64,10 +65,21 @@ CleanResult stoppedAfter(const Finding& finding, std::size_t count, const Mac& m
         left = Saturating::add(left, usage.bytes);
     CleanResult result = done(finding,
                               "Stopped after " + std::to_string(count) + " of " + std::to_string(finding.paths.size())
-                                  + " items; the others are still there.",
+                                  + " items; the others are still there" + (besides.empty() ? "." : ", and " + besides),
                               std::move(relocated));
+    if (!besides.empty())
+        result.status = CleanResult::Status::failed;
     result.bytes = std::max<std::int64_t>(0, Saturating::subtract(finding.bytes, left));
     return result;
+}
+
+// The drives mounted inside what was deleted, which stay with everything under them.
+std::string mountsLeftText(const std::vector<std::string>& left, const Mac& mac)
+{
+    if (left.size() == 1)
+        return mac.display(left.front()) + " was left: it is another drive mounted there.";
+    return mac.display(left.front()) + " and " + std::to_string(left.size() - 1)
+        + " more were left: they are other drives mounted there.";
 }
 
 CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOptions& options)
@@ -82,7 +94,7 @@ CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOpt
     for (std::size_t i = 0; i < finding.paths.size(); ++i) {
         const std::string& path = finding.paths[i];
         if (i > 0 && options.stopRequested())
-            return stoppedAfter(finding, i, mac);
+            return stoppedAfter(finding, i, mac, {}, left.empty() ? std::string() : mountsLeftText(left, mac));
         if (auto failure = attempt([&] {
                 ensureDirect(path);
                 try {
@@ -93,13 +105,8 @@ CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOpt
             }))
             return failed(finding, "Couldn't delete " + mac.display(path) + ": " + failure->description);
     }
-    if (left.size() == 1)
-        return failed(finding,
-                      "Deleted, but " + mac.display(left.front()) + " was left: it is another drive mounted there.");
     if (!left.empty())
-        return failed(finding,
-                      "Deleted, but " + mac.display(left.front()) + " and " + std::to_string(left.size() - 1)
-                          + " more were left: they are other drives mounted there.");
+        return failed(finding, "Deleted, but " + mountsLeftText(left, mac));
     return done(finding, "Deleted; it rebuilds itself.");
 }
 

@@ -58,15 +58,22 @@ struct CopyTrouble {
     enum class Kind { inTheWay, unfinished, differs, taken } kind;
     std::string description;         // the error in words; empty when the copy differs
     std::optional<std::string> left; // our partial copy, when it couldn't be removed
+    bool mounted = false;            // it stays because a drive is mounted inside it
 };
 
-// Removes our own partial copy, read-only folders and all; where it stays when it can't all go (it
-// keeps its lock file then, so the next move there reclaims it).
-std::optional<std::string> discard(const Platform::HeldPartial& held, const std::string& partial)
+// Removes our own partial copy, read-only folders and all; when it can't all go (it keeps its lock
+// file then, so the next move there reclaims it) the trouble says where it stays, and whether a
+// drive mounted inside it is why.
+CopyTrouble discarding(CopyTrouble trouble, const Platform::HeldPartial& held, const std::string& partial)
 {
-    if (!occupied(partial) || held.discard().gone())
-        return std::nullopt;
-    return partial;
+    if (!occupied(partial))
+        return trouble;
+    const Platform::TreeRemoval removal = held.discard();
+    if (!removal.gone()) {
+        trouble.left = partial;
+        trouble.mounted = !removal.mountsLeft.empty();
+    }
+    return trouble;
 }
 
 // Copies `item` under a partial name beside `place`, checks it file by file and renames it to
@@ -86,27 +93,63 @@ std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item
             held->disown();
             return CopyTrouble { Kind::inTheWay, failure->description, std::nullopt };
         }
-        return CopyTrouble { Kind::unfinished, failure->description, discard(*held, partial) };
+        return discarding({ Kind::unfinished, failure->description, std::nullopt }, *held, partial);
     }
     if (!verifiedCopy(item, partial))
-        return CopyTrouble { Kind::differs, {}, discard(*held, partial) };
+        return discarding({ Kind::differs, {}, std::nullopt }, *held, partial);
     if (auto failure = attempt([&] { files.moveNoReplace(partial, place); }))
-        return CopyTrouble { failure->inTheWay ? Kind::taken : Kind::unfinished, failure->description,
-                             discard(*held, partial) };
+        return discarding({ failure->inTheWay ? Kind::taken : Kind::unfinished, failure->description, std::nullopt },
+                          *held, partial);
     return std::nullopt;
 }
 
+// The partial copies killed moves left that stay when a move reclaims them, a drive being mounted
+// inside each: the move says so beside its own outcome, which they don't change.
+class KeptPartials {
+public:
+    // Reclaims the partial copies in `folder` (see Platform::reclaimPartials) and returns the bytes freed.
+    std::int64_t reclaim(const std::string& folder, bool remove)
+    {
+        auto reclaimed = Platform::reclaimPartials(folder, remove);
+        for (auto& name : reclaimed.heldByMounts)
+            paths_.push_back(folder + "/" + name);
+        return reclaimed.freed;
+    }
+
+    CleanResult told(CleanResult result, const Mac& mac) const
+    {
+        if (paths_.empty())
+            return result;
+        if (!result.detail.empty() && result.detail.back() != '.')
+            result.detail += '.';
+        if (paths_.size() == 1)
+            result.detail += " A partial copy Gorrin left at " + mac.display(paths_.front())
+                + " earlier stays: another drive is mounted in it.";
+        else
+            result.detail += " Partial copies Gorrin left at " + mac.display(paths_.front()) + " and "
+                + std::to_string(paths_.size() - 1) + " more earlier stay: other drives are mounted in them.";
+        return result;
+    }
+
+private:
+    std::vector<std::string> paths_;
+};
+
 // The drive as a move into `folder` sees it: the partial copies that killed moves left there are
 // gone (in a dry run only counted), and the room they took is free.
-DriveInfo reclaimingPartials(DriveInfo drive, const std::string& folder, const CleanOptions& options)
+DriveInfo reclaimingPartials(DriveInfo drive, const std::string& folder, const CleanOptions& options,
+                             KeptPartials& kept)
 {
-    drive.freeBytes = Saturating::add(drive.freeBytes, Platform::reclaimPartials(folder, !options.dryRun));
+    drive.freeBytes = Saturating::add(drive.freeBytes, kept.reclaim(folder, !options.dryRun));
     return drive;
 }
 
 std::string partialLeft(const Mac& mac, const CopyTrouble& trouble)
 {
-    return trouble.left ? ", and the partial copy is at " + mac.display(*trouble.left) : std::string();
+    if (!trouble.left)
+        return {};
+    return ", and the partial copy is at " + mac.display(*trouble.left)
+        + (trouble.mounted ? ": another drive is mounted in it" : "");
 }
 
 // Where a path that may not exist yet leads: its nearest existing folder with every link resolved,
@@ -169,9 +212,13 @@ bool Cleaner::hasRoom(std::int64_t bytes, const DriveInfo& drive)
     return need < drive.freeBytes;
 }
 
-CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& report, const Mac& mac,
-                                 const PathGuard& /*guardian*/, const CleanOptions& options)
+namespace {
+
+CleanResult moveToDriveKeeping(const Finding& finding, const ScanReport& report, const Mac& mac,
+                               const CleanOptions& options, KeptPartials& kept)
 {
+    using Cleaner::hasRoom;
+    using Cleaner::targetDrive;
     if (finding.paths.empty())
         return refused(finding, "Nothing to move.");
     const std::string& source = finding.paths.front();
@@ -180,7 +227,7 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
     if (finding.action.destination) {
         target = *finding.action.destination;
         if (!options.dryRun)
-            Platform::reclaimPartials(parentOf(target), true);
+            kept.reclaim(parentOf(target), true);
     } else {
         const auto drive = targetDrive(report, options.moveTo);
         if (!drive)
@@ -190,7 +237,7 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
             ? source.substr(homePrefix.size())
             : lastComponent(source);
         target = drive->path + "/Moved from Mac/" + keep;
-        const DriveInfo reclaimed = reclaimingPartials(*drive, parentOf(target), options);
+        const DriveInfo reclaimed = reclaimingPartials(*drive, parentOf(target), options, kept);
         if (!hasRoom(finding.bytes, reclaimed))
             return refused(finding, noRoom(reclaimed));
     }
@@ -239,7 +286,7 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
             // Steam finds a moved game by the manifest in the library folder two levels up.
             const std::string place = parentOf(parentOf(target)) + "/" + lastComponent(further);
             if (!occupied(place)) {
-                Platform::reclaimPartials(parentOf(place), true);
+                kept.reclaim(parentOf(place), true);
                 if (auto trouble = copyIntoPlace(files, further, place))
                     return failed(finding,
                                   "Copied the files, but not Steam's record of them: "
@@ -272,9 +319,13 @@ CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& repor
                 std::move(records));
 }
 
-CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& report, const Mac& mac,
-                                   const PathGuard& guardian, const CleanOptions& options)
+CleanResult moveWithLinksKeeping(const Finding& finding, const ScanReport& report, const Mac& mac,
+                                 const PathGuard& guardian, const CleanOptions& options, KeptPartials& kept)
 {
+    using Cleaner::hasRoom;
+    using Cleaner::linkOrAsk;
+    using Cleaner::targetDrive;
+    using Cleaner::trashOrAsk;
     // Acting on a finding hands this road over before its own caution and never-touch checks.
     if (auto refusal = cautionOrNeverTouch(finding, guardian, options))
         return refused(finding, std::move(*refusal));
@@ -283,7 +334,7 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
     if (!drive)
         return refused(finding, noDrive);
     const std::string folder = drive->path + "/Sound Libraries/" + finding.owner.value_or(finding.title);
-    if (!hasRoom(finding.bytes, reclaimingPartials(*drive, folder, options)))
+    if (!hasRoom(finding.bytes, reclaimingPartials(*drive, folder, options, kept)))
         return refused(finding, noRoom(*drive));
 
     auto& fence = PrivacyFence::shared();
@@ -371,6 +422,24 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
                 "Moved to " + mac.display(folder) + " and checked file by file, with a link where each was, so "
                     + ownerName + " find them while " + drive->name + " is plugged in. The originals are in the Trash.",
                 std::move(records));
+}
+
+} // namespace
+
+CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& report, const Mac& mac,
+                                 const PathGuard& /*guardian*/, const CleanOptions& options)
+{
+    KeptPartials kept;
+    CleanResult result = moveToDriveKeeping(finding, report, mac, options, kept);
+    return kept.told(std::move(result), mac);
+}
+
+CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& report, const Mac& mac,
+                                   const PathGuard& guardian, const CleanOptions& options)
+{
+    KeptPartials kept;
+    CleanResult result = moveWithLinksKeeping(finding, report, mac, guardian, options, kept);
+    return kept.told(std::move(result), mac);
 }
 
 CleanResult Cleaner::removeCopy(const Finding& finding, const std::string& keeping, const Mac& mac,

@@ -16,6 +16,7 @@
 #include "QuandrilCore/Cleaner.h"
 #include "QuandrilCore/ICloud.h"
 #include "QuandrilCore/Platform/AtPath.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "QuandrilCore/PrivacyFence.h"
@@ -109,12 +110,30 @@ bool wentToATrash(const Relocation& relocation)
     return true;
 }
 
+// The Trash folders holding the item and its record are ours alone, as trashing into them required:
+// another user, or anyone who may write them, could have planted both the item and its record.
+std::optional<std::string> folderDisowns(const Relocation& item, const Mac& mac)
+{
+    const std::string files = Platform::parentOf(item.to);
+    for (const auto& folder : { files, Platform::parentOf(files) + "/info" }) {
+        struct stat info {};
+        if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+            continue;
+        if (const auto why = Platform::whyNotOnlyOurs(info); !why.empty())
+            return "The Trash folder " + mac.display(folder) + " can't be trusted (it " + std::string(why) + "), so "
+                + mac.display(item.to) + " wasn't put back.";
+    }
+    return std::nullopt;
+}
+
 // Whether the record says the item is the one the line moved: it names the old place and was
 // written no later than the line (a second's grace; both are whole seconds on the local clock, as
 // moveToTrash writes them). Any time before the line will do: a clean-up writes its line once all
 // its items are done, and a long copy of a later item may keep an earlier one waiting in the Trash.
 std::optional<std::string> recordDisowns(const Relocation& item, TimePoint at, const Mac& mac)
 {
+    if (auto why = folderDisowns(item, mac))
+        return why;
     const auto reading = Platform::readTrashRecord(item.to);
     if (!reading.record)
         return recordTrouble(item, mac, reading.trouble, reading.untrusted);

@@ -162,11 +162,74 @@ TEST(AtMountPoints, AStalePartialCopyKeepsWhatIsMountedInIt)
     EXPECT_EQ(sortedNames(folder), (std::vector<std::string> { "One", "Three", "Two" }));
 }
 
+// A copy into the drive that fails once a drive is mounted inside its partial copy, then a retry.
+struct CutShortCase {
+    const char* name;
+    bool linked;         // a sound library, else personal files
+    std::string failure; // what the failed move says before the partial copy's path
+};
+
+class MountedInAPartialCopy : public ::testing::TestWithParam<CutShortCase> {};
+
+// The partial copy of a failed move stays while a drive is mounted in it, and the result says why;
+// the next move there, which succeeds, says that it stays, and it keeps what is mounted there.
+TEST_P(MountedInAPartialCopy, StaysAndIsSaidToStay)
+{
+    NEEDS_OWN_MOUNTS();
+    const auto& row = GetParam();
+    Bench bench;
+    const std::string folder = row.linked ? "~/Library/Sounds" : "~/Movies";
+    for (const char* name : { "/Strings/a.txt", "/Brass/a.txt" })
+        bench.machine.text(folder + name, name);
+    const auto move = [&](const char* name) {
+        const std::vector<std::string> paths { folder + "/" + name };
+        return bench.run(row.linked ? soundLibrary(paths) : personalMove(paths), bench.options());
+    };
+    std::string partial;
+    std::optional<Mounted> drive;
+    bench.files->failAll(FileOp::copy, ENOSPC).before([&](const FileOpCall& call, int) {
+        if (call.op != FileOp::copy)
+            return;
+        partial = call.second;
+        writeFile(partial + "/a.txt", "the first bytes");
+        drive.emplace(partial + "/ram");
+        writeFile(partial + "/ram/theirs.txt", "theirs");
+    });
+    const auto failed = move("Strings");
+    bench.files = std::make_shared<FaultyFileOps>();
+    const auto retried = move("Brass");
+
+    const Mac& mac = bench.mac();
+    const std::string moved = row.linked ? "Moved to /Volumes/Backup/Sound Libraries/Synth and checked file by file, "
+                                           "with a link where each was, so Synth find them while Backup is plugged "
+                                           "in. The originals are in the Trash."
+                                         : "Moved to /Volumes/Backup/Moved from Mac/Movies/Brass and checked file "
+                                           "by file; the original is in the Trash.";
+    EXPECT_EQ((std::vector<std::string> { std::string(rawValue(failed.status)), failed.detail,
+                                          std::string(rawValue(retried.status)), retried.detail,
+                                          contentOf(partial + "/a.txt"), contentOf(partial + "/ram/theirs.txt") }),
+              (std::vector<std::string> {
+                  "failed", row.failure + mac.display(partial) + ": another drive is mounted in it.", "done",
+                  moved + " A partial copy Gorrin left at " + mac.display(partial)
+                      + " earlier stays: another drive is mounted in it.",
+                  "(gone)", "theirs" }));
+}
+
+const CutShortCase cutShortCases[] = {
+    { "personal files", false, "The copy didn't finish; the original is untouched, and the partial copy is at " },
+    { "a sound library", true,
+      "The copy of ~/Library/Sounds/Strings doesn't match the original; it's untouched, and the partial copy is "
+      "at " },
+};
+
+INSTANTIATE_TEST_SUITE_P(Move, MountedInAPartialCopy, ::testing::ValuesIn(cutShortCases), CaseNamed {});
+
 struct DeleteCase {
     const char* name;
     std::vector<std::string> mounts; // below the cache folder ("" the folder itself); "+" marks a bind mount
     std::string detail;
     std::vector<std::string> left; // what the cache folder holds afterwards
+    bool stopped = false;          // a stop comes before a second cache folder goes
 };
 
 class DeletingForGood : public ::testing::TestWithParam<DeleteCase> {};
@@ -180,6 +243,7 @@ TEST_P(DeletingForGood, LeavesDrivesMountedInside)
     FakeMachine machine;
     machine.text("~/Library/Caches/App/a.bin", "a").text("~/Library/Caches/App/sub/b.bin", "b");
     machine.text("~/Elsewhere/kept.txt", "kept");
+    machine.text("~/Library/Caches/Other/c.bin", "c");
     const std::string cache = machine.at("~/Library/Caches/App");
     std::vector<std::unique_ptr<Mounted>> mounts;
     std::vector<std::string> mountedFiles;
@@ -194,10 +258,13 @@ TEST_P(DeletingForGood, LeavesDrivesMountedInside)
     const Mac mac = machine.mac();
     CleanOptions options = optionsWith(std::make_shared<LiveFileOps>());
     options.permanentCaches = true;
-    const auto result = Cleaner::act(makeFinding("f", Tier::rebuilds, Action::delete_(), { cache }), reportOf(mac), mac,
-                                     PathGuard(guardedCatalog(), mac), options);
+    options.stop = [&] { return row.stopped; };
+    const auto result = Cleaner::act(makeFinding("f", Tier::rebuilds, Action::delete_(),
+                                                 { cache, machine.at("~/Library/Caches/Other") }),
+                                     reportOf(mac), mac, PathGuard(guardedCatalog(), mac), options);
 
     EXPECT_EQ(result.status, Status::failed);
+    EXPECT_EQ(contentOf(machine.at("~/Library/Caches/Other/c.bin")), row.stopped ? "c" : "(gone)");
     EXPECT_EQ(result.detail, row.detail);
     EXPECT_EQ(sortedNames(cache), row.left);
     for (const auto& file : mountedFiles)
@@ -221,6 +288,12 @@ const DeleteCase deleteCases[] = {
       { "/ram", "+/sub/bound" },
       "Deleted, but ~/Library/Caches/App/ram and 1 more were left: they are other drives mounted there.",
       { "ram", "sub" } },
+    { "a stop after a drive mounted inside",
+      { "/ram" },
+      "Stopped after 1 of 2 items; the others are still there, and ~/Library/Caches/App/ram was left: it is another "
+      "drive mounted there.",
+      { "ram" },
+      true },
 };
 
 INSTANTIATE_TEST_SUITE_P(Cleaner, DeletingForGood, ::testing::ValuesIn(deleteCases), CaseNamed {});

@@ -183,13 +183,21 @@ TEST(PutBackFromSharedTrash, AnotherDrivesItemAtTheSamePlaceStaysInItsTrash)
     });
 }
 
-// A record that is no regular file of this user's, or none at all, is said to be the trouble.
+std::string trashFolder(const std::string& record, const char* name)
+{
+    return fs::path(record).parent_path().parent_path() / name;
+}
+
+// A record that is no regular file of this user's, or none at all, is said to be the trouble; so is
+// a files or info folder that isn't this user's alone (made so before trashing refused such folders).
 TEST(PutBackFromSharedTrash, ARecordThatCantBeGoneByIsSaidSo)
 {
     const struct {
         const char* label;
         std::function<void(const std::string& record)> spoil;
         std::string says;
+        const char* folder = nullptr; // the Trash folder said to be the trouble, when not the record
+        bool needsRoot = false;
     } rows[] = {
         { "missing", [](const std::string& record) { fs::remove(record); }, "can't be read (there is none)" },
         { "a named pipe",
@@ -216,11 +224,20 @@ TEST(PutBackFromSharedTrash, ARecordThatCantBeGoneByIsSaidSo)
         { "writable by others", [](const std::string& record) { ::chmod(record.c_str(), 0666); },
           "can't be trusted (other users can change it)" },
         { "another user's", [](const std::string& record) { ASSERT_EQ(::lchown(record.c_str(), 65534, 65534), 0); },
-          "can't be trusted (it belongs to another user)" },
+          "can't be trusted (it belongs to another user)", nullptr, true },
+        { "in a files folder others may write",
+          [](const std::string& record) { ::chmod(trashFolder(record, "files").c_str(), 0703); },
+          "can't be trusted (it may be written by others)", "files" },
+        { "in another user's files folder",
+          [](const std::string& record) { ASSERT_EQ(::lchown(trashFolder(record, "files").c_str(), 65534, 65534), 0); },
+          "can't be trusted (it belongs to another user)", "files", true },
+        { "beside an info folder others may write",
+          [](const std::string& record) { ::chmod(trashFolder(record, "info").c_str(), 0770); },
+          "can't be trusted (it may be written by others)", "info" },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
-        if (std::string_view(row.label) == "another user's" && ::geteuid() != 0) {
+        if (row.needsRoot && ::geteuid() != 0) {
             std::cout << "skipped \"" << row.label << "\": giving a file away needs root\n";
             continue;
         }
@@ -230,8 +247,11 @@ TEST(PutBackFromSharedTrash, ARecordThatCantBeGoneByIsSaidSo)
         row.spoil(LiveHome::recordOf(arrived));
         const auto result = Cleaner::undo("a", h.mac, false);
         EXPECT_EQ(result.status, Status::failed);
+        const std::string shown = h.mac.display(arrived);
         EXPECT_EQ(result.detail,
-                  "The Trash's record of " + h.mac.display(arrived) + " " + row.says + ", so it wasn't put back.");
+                  row.folder ? "The Trash folder " + h.mac.display(trashFolder(LiveHome::recordOf(arrived), row.folder))
+                          + " " + row.says + ", so " + shown + " wasn't put back."
+                             : "The Trash's record of " + shown + " " + row.says + ", so it wasn't put back.");
         EXPECT_EQ(readFile(arrived), "a");
         EXPECT_FALSE(present(h.at("Documents/a.txt")));
     }

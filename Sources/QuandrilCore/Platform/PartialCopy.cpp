@@ -145,10 +145,10 @@ TreeRemoval HeldPartial::discard() const
     return removeTree(folder_.get(), name_, { .ownCopy = true });
 }
 
-std::int64_t reclaimPartialsAt(int folder, bool remove)
+PartialsReclaimed reclaimPartialsAt(int folder, bool remove)
 {
     if (isTrashFiles(folder))
-        return 0;
+        return {};
     // Only names with a lock file beside them can be ours.
     std::set<std::string> partials;
     try {
@@ -160,9 +160,9 @@ std::int64_t reclaimPartialsAt(int folder, bool remove)
                 partials.insert(std::move(name));
         }
     } catch (const std::system_error&) {
-        return 0;
+        return {};
     }
-    std::int64_t freed = 0;
+    PartialsReclaimed reclaimed;
     for (const auto& partial : partials) {
         const std::string lockName = partial + std::string(lockEnding);
         Descriptor lock;
@@ -174,23 +174,25 @@ std::int64_t reclaimPartialsAt(int folder, bool remove)
         bool gone = !info;
         if (info) {
             const TreeRemoval removal = removeTree(folder, partial, { .ownCopy = true, .dryRun = !remove });
-            freed = Saturating::add(freed, removal.freed);
+            reclaimed.freed = Saturating::add(reclaimed.freed, removal.freed);
             gone = removal.gone();
+            if (remove && !removal.mountsLeft.empty())
+                reclaimed.heldByMounts.push_back(partial);
         }
         // What stays (a drive mounted inside, say) keeps its lock, so a later move tries again.
         if (remove && gone && sameFile(folder, lockName, lock.get()))
             ::unlinkat(folder, lockName.c_str(), 0);
     }
-    return freed;
+    return reclaimed;
 }
 
-std::int64_t reclaimPartials(std::string_view folder, bool remove)
+PartialsReclaimed reclaimPartials(std::string_view folder, bool remove)
 {
     try {
         const Descriptor open = openFolder(folder);
         return reclaimPartialsAt(open.get(), remove);
     } catch (const std::system_error&) {
-        return 0;
+        return {};
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/RemoveTree.h"
@@ -48,14 +49,20 @@ private:
     bool disowned_ = false;
 };
 
+struct PartialsReclaimed {
+    std::int64_t freed = 0; // the bytes removing them gave back (in a dry run, would give back)
+    // The names of the partial copies that stayed, in the folder, because a drive is mounted inside
+    // them; each keeps its lock file, and what is mounted there stays with everything under it.
+    std::vector<std::string> heldByMounts;
+};
+
 // Finds the partial copies in the folder that no running move holds, left by moves that were
-// killed, and returns the bytes removing them gives back; with `remove` they go (with their lock
-// files). Only exact names of ours count, each with its lock file: an empty plain file of this user
-// that no move holds. A link stays, and so does everything in a Trash's "files" folder (its items
-// have their records) and drives mounted inside a partial copy. A dry run counts only what the
-// removal would free. Never fails: a folder that can't be read, or one reached through a link,
-// gives 0.
-std::int64_t reclaimPartials(std::string_view folder, bool remove);
-std::int64_t reclaimPartialsAt(int folder, bool remove);
+// killed; with `remove` they go (with their lock files). Only exact names of ours count, each with
+// its lock file: an empty plain file of this user that no move holds. A link stays, and so does
+// everything in a Trash's "files" folder (its items have their records) and drives mounted inside
+// a partial copy. A dry run counts only what the removal would free, and names none as held.
+// Never fails: a folder that can't be read, or one reached through a link, gives nothing.
+PartialsReclaimed reclaimPartials(std::string_view folder, bool remove);
+PartialsReclaimed reclaimPartialsAt(int folder, bool remove);
 
 } // namespace Quandril::Platform
