@@ -18,7 +18,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "QuandrilCore/Compare.h"
+#include "QuandrilCore/Machine/Compare.h"
 #include "Support/Peers.h"
 
 namespace {

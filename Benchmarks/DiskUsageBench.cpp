@@ -25,7 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "QuandrilCore/DiskUsage.h"
+#include "QuandrilCore/Machine/DiskUsage.h"
 #include "Support/FakeMachine.h"
 #include "Support/Peers.h"
 

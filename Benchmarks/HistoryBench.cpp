@@ -6,7 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "QuandrilCore/Compare.h"
-#include "QuandrilCore/ICloud.h"
+#include "QuandrilCore/ICloud/ICloud.h"
+#include "QuandrilCore/Machine/Compare.h"
 #include "QuandrilCore/Platform/Process.h"
 #include "Support/FakeMachine.h"
 

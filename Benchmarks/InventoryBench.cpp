@@ -9,7 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "QuandrilCore/Inventory.h"
+#include "QuandrilCore/Rules/Inventory.h"
 #include "Support/AppBundles.h"
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"

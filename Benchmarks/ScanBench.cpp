@@ -10,9 +10,9 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
-#include "QuandrilCore/Catalog.h"
 #include "QuandrilCore/Platform/Process.h"
-#include "QuandrilCore/Scanner.h"
+#include "QuandrilCore/Rules/Catalog.h"
+#include "QuandrilCore/Scanning/Scanner.h"
 #include "Support/AppBundles.h"
 #include "Support/BenchFiles.h"
 #include "Support/FakeMachine.h"

@@ -3,7 +3,7 @@
 // exactly what the JSON library's own reader does.
 
 #include "FuzzCheck.h"
-#include "QuandrilCore/Catalog.h"
+#include "QuandrilCore/Rules/Catalog.h"
 
 using namespace Quandril;
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Machine/Mac.h"
 
 using namespace Quandril;
 

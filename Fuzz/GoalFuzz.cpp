@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "FuzzCheck.h"
-#include "QuandrilCore/Planner.h"
+#include "QuandrilCore/Scanning/Planner.h"
 
 using namespace Quandril;
 

@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "FuzzCheck.h"
-#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
 
 using namespace Quandril;
 

@@ -2,7 +2,7 @@
 // same bytes always give the same tree.
 
 #include "FuzzCheck.h"
-#include "QuandrilCore/VDF.h"
+#include "QuandrilCore/Rules/VDF.h"
 
 using namespace Quandril;
 

@@ -5,8 +5,8 @@
 
 #include <ostream>
 
-#include "QuandrilCore/Cleaner.h"
-#include "QuandrilCore/Json.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/Values/Json.h"
 
 namespace Quandril {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "QuandrilCore/Json.h"
-#include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Machine/Mac.h"
+#include "QuandrilCore/Values/Json.h"
 
 namespace Quandril::Testing {
 

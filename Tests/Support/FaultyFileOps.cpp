@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Machine/Mac.h"
 #include "QuandrilCore/Platform/Process.h"
 #include "Support/FakeMachine.h"
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "QuandrilCore/FileOps.h"
+#include "QuandrilCore/Machine/FileOps.h"
 
 namespace Quandril::Testing {
 

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "QuandrilCore/Mac.h"
-#include "QuandrilCore/Scanner.h"
+#include "QuandrilCore/Machine/Mac.h"
+#include "QuandrilCore/Scanning/Scanner.h"
 #include "Support/Records.h"
 
 namespace Quandril::Testing {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "QuandrilCore/Cleaner.h"
-#include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/Machine/Mac.h"
 #include "Support/FakeMachine.h"
 #include "Support/SystemState.h"
 

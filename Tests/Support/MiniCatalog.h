@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "QuandrilCore/Catalog.h"
-#include "QuandrilCore/Json.h"
+#include "QuandrilCore/Rules/Catalog.h"
+#include "QuandrilCore/Values/Json.h"
 
 namespace Quandril::Testing {
 

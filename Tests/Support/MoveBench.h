@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
 #include "Support/CleanerFixtures.h"
 #include "Support/FakeMachine.h"
 #include "Support/FaultyFileOps.h"

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "QuandrilCore/FileHelpers.h"
+#include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Platform/IsoDate.h"
 
 namespace Quandril::Testing {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
 #include "Support/FakeMachine.h"
 
 namespace Quandril::Testing {

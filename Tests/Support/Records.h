@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "QuandrilCore/Json.h"
+#include "QuandrilCore/Values/Json.h"
 
 namespace Quandril::Testing {
 

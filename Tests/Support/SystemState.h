@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "QuandrilCore/Json.h"
+#include "QuandrilCore/Values/Json.h"
 
 namespace Quandril::Testing {
 

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "QuandrilCore/Compare.h"
+#include "QuandrilCore/Machine/Compare.h"
 
 namespace Quandril::Testing {
 

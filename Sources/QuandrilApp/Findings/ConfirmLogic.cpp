@@ -6,7 +6,7 @@
 #include <QStringList>
 
 #include "QuandrilApp/ICloud/CloudResultsLogic.h"
-#include "QuandrilCore/Saturating.h"
+#include "QuandrilCore/Platform/Saturating.h"
 
 namespace Quandril::App::ConfirmLogic {
 

@@ -16,7 +16,7 @@
 
 #include <QString>
 
-#include "QuandrilCore/Model.h"
+#include "QuandrilCore/Values/Model.h"
 
 namespace Quandril::App::ConfirmLogic {
 

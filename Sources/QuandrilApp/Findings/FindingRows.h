@@ -12,7 +12,7 @@
 #include <QWidget>
 
 #include "QuandrilApp/Model/AppServices.h"
-#include "QuandrilCore/Model.h"
+#include "QuandrilCore/Values/Model.h"
 
 class QCheckBox;
 class QLabel;

@@ -6,7 +6,7 @@
 #include <QDateTime>
 #include <QLocale>
 
-#include "QuandrilCore/Saturating.h"
+#include "QuandrilCore/Platform/Saturating.h"
 
 namespace Quandril::App::FreeUpLogic {
 

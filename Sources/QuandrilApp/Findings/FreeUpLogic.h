@@ -14,9 +14,9 @@
 #include <QString>
 #include <QStringList>
 
-#include "QuandrilCore/Mac.h"
-#include "QuandrilCore/Model.h"
-#include "QuandrilCore/Planner.h"
+#include "QuandrilCore/Machine/Mac.h"
+#include "QuandrilCore/Scanning/Planner.h"
+#include "QuandrilCore/Values/Model.h"
 
 namespace Quandril::App::FreeUpLogic {
 

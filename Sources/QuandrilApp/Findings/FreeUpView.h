@@ -21,8 +21,8 @@
 
 #include "QuandrilApp/Look/ScanButton.h"
 #include "QuandrilApp/Model/AppServices.h"
-#include "QuandrilCore/Model.h"
-#include "QuandrilCore/Planner.h"
+#include "QuandrilCore/Scanning/Planner.h"
+#include "QuandrilCore/Values/Model.h"
 
 class QComboBox;
 class QHBoxLayout;

@@ -7,8 +7,8 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "QuandrilCore/Mac.h"
-#include "QuandrilCore/Model.h"
+#include "QuandrilCore/Machine/Mac.h"
+#include "QuandrilCore/Values/Model.h"
 
 namespace Quandril::App {
 

@@ -10,7 +10,7 @@
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilCore/Saturating.h"
+#include "QuandrilCore/Platform/Saturating.h"
 
 namespace Quandril::App {
 

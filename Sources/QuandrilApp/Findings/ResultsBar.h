@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "QuandrilApp/Look/ResultsBand.h"
-#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
 
 namespace Quandril::App {
 

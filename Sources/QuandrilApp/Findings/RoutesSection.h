@@ -10,7 +10,7 @@
 #include <QWidget>
 
 #include "QuandrilApp/Model/AppServices.h"
-#include "QuandrilCore/Planner.h"
+#include "QuandrilCore/Scanning/Planner.h"
 
 class QPushButton;
 

@@ -4,7 +4,7 @@
 #include <unordered_map>
 
 #include "QuandrilApp/Model/AppSettings.h"
-#include "QuandrilCore/Saturating.h"
+#include "QuandrilCore/Platform/Saturating.h"
 
 namespace Quandril::App {
 

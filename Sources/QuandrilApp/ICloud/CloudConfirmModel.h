@@ -12,7 +12,7 @@
 
 #include <QString>
 
-#include "QuandrilCore/ICloud.h"
+#include "QuandrilCore/ICloud/ICloud.h"
 
 namespace Quandril::App {
 

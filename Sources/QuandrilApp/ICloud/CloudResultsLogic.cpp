@@ -6,8 +6,8 @@
 #include <QLocale>
 
 #include "QuandrilApp/Model/AppSettings.h"
+#include "QuandrilCore/Platform/Saturating.h"
 #include "QuandrilCore/Platform/Unicode.h"
-#include "QuandrilCore/Saturating.h"
 
 namespace Quandril::App::CloudResultsLogic {
 

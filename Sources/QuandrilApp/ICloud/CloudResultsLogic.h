@@ -16,7 +16,7 @@
 #include <QString>
 
 #include "QuandrilApp/Look/ResultLines.h"
-#include "QuandrilCore/ICloud.h"
+#include "QuandrilCore/ICloud/ICloud.h"
 
 namespace Quandril::App {
 

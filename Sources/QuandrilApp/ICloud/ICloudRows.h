@@ -15,7 +15,7 @@
 
 #include <QWidget>
 
-#include "QuandrilCore/ICloud.h"
+#include "QuandrilCore/ICloud/ICloud.h"
 
 class QCheckBox;
 class QLabel;

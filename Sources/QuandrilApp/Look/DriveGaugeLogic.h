@@ -3,8 +3,8 @@
 // What a drive gauge shows for one drive, worked out without a window: how full the bar is,
 // where the goal mark sits, the fill's colour and the verdict under the bar.
 
-#include "QuandrilCore/Model.h"
-#include "QuandrilCore/Planner.h"
+#include "QuandrilCore/Scanning/Planner.h"
+#include "QuandrilCore/Values/Model.h"
 
 #include <QString>
 

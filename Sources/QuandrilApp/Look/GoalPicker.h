@@ -12,8 +12,8 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "QuandrilCore/Model.h"
-#include "QuandrilCore/Planner.h"
+#include "QuandrilCore/Scanning/Planner.h"
+#include "QuandrilCore/Values/Model.h"
 
 class QLineEdit;
 class QMenu;

@@ -21,7 +21,7 @@
 #include <QWidget>
 
 #include "QuandrilApp/Model/AppServices.h"
-#include "QuandrilCore/Mac.h"
+#include "QuandrilCore/Machine/Mac.h"
 
 class QLabel;
 class QPushButton;

@@ -18,7 +18,7 @@
 #include <QWidget>
 
 #include "QuandrilApp/Model/AppServices.h"
-#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
 
 class QLabel;
 class QStackedWidget;

@@ -11,7 +11,7 @@
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilCore/Saturating.h"
+#include "QuandrilCore/Platform/Saturating.h"
 
 namespace Quandril::App {
 

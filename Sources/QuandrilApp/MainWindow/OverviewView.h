@@ -16,7 +16,7 @@
 #include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/MainWindow/MainSection.h"
 #include "QuandrilApp/Model/AppServices.h"
-#include "QuandrilCore/Model.h"
+#include "QuandrilCore/Values/Model.h"
 
 class QLabel;
 class QPushButton;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilCore/Report.h"
+#include "QuandrilCore/Scanning/Report.h"
 
 namespace Quandril::App {
 

@@ -13,7 +13,7 @@
 
 #include <QString>
 
-#include "QuandrilCore/Model.h"
+#include "QuandrilCore/Values/Model.h"
 
 namespace Quandril::App {
 

@@ -15,7 +15,7 @@
 #include "QuandrilApp/Platform/Notifier.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/WakeWatcher.h"
-#include "QuandrilCore/Saturating.h"
+#include "QuandrilCore/Platform/Saturating.h"
 
 namespace Quandril::App {
 

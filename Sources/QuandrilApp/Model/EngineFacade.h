@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "QuandrilCore/Catalog.h"
-#include "QuandrilCore/Cleaner.h"
-#include "QuandrilCore/ICloud.h"
-#include "QuandrilCore/Mac.h"
-#include "QuandrilCore/Model.h"
-#include "QuandrilCore/Scanner.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/ICloud/ICloud.h"
+#include "QuandrilCore/Machine/Mac.h"
+#include "QuandrilCore/Rules/Catalog.h"
+#include "QuandrilCore/Scanning/Scanner.h"
+#include "QuandrilCore/Values/Model.h"
 
 namespace Quandril::App {
 

@@ -8,10 +8,10 @@
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/ModelInternals.h"
 #include "QuandrilApp/Platform/Preferences.h"
-#include "QuandrilCore/Catalog.h"
-#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/Platform/Saturating.h"
 #include "QuandrilCore/Platform/Unicode.h"
-#include "QuandrilCore/Saturating.h"
+#include "QuandrilCore/Rules/Catalog.h"
 
 namespace Quandril::App {
 

@@ -44,7 +44,7 @@
 #include "QuandrilApp/Model/StopFlag.h"
 #include "QuandrilApp/Platform/AccessProbe.h"
 #include "QuandrilApp/Platform/AppClock.h"
-#include "QuandrilCore/Planner.h"
+#include "QuandrilCore/Scanning/Planner.h"
 
 namespace Quandril::App {
 

@@ -8,7 +8,7 @@
 
 #include <QDateTime>
 
-#include "QuandrilCore/Model.h"
+#include "QuandrilCore/Values/Model.h"
 
 namespace Quandril::App {
 

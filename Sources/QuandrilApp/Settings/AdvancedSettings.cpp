@@ -11,7 +11,7 @@
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilApp/Platform/Reveal.h"
 #include "QuandrilApp/Platform/Symbols.h"
-#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
 
 namespace Quandril::App {
 

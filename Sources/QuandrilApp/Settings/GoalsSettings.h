@@ -8,7 +8,7 @@
 
 #include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Settings/SettingsForm.h"
-#include "QuandrilCore/Model.h"
+#include "QuandrilCore/Values/Model.h"
 
 namespace Quandril::App {
 

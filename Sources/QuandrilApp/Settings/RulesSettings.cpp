@@ -11,7 +11,7 @@
 #include <QPushButton>
 
 #include "QuandrilApp/Model/Model.h"
-#include "QuandrilCore/Catalog.h"
+#include "QuandrilCore/Rules/Catalog.h"
 
 namespace Quandril::App {
 

@@ -17,7 +17,7 @@
 #include <QWidget>
 
 #include "QuandrilApp/Look/Look.h"
-#include "QuandrilCore/Model.h"
+#include "QuandrilCore/Values/Model.h"
 
 class QCheckBox;
 class QComboBox;

@@ -21,7 +21,7 @@
 #include "QuandrilApp/Shell/AppDelegate.h"
 #include "QuandrilApp/Shell/MenuGaugeImage.h"
 #include "QuandrilApp/Shell/MenuView.h"
-#include "QuandrilCore/Saturating.h"
+#include "QuandrilCore/Platform/Saturating.h"
 
 namespace Quandril::App {
 

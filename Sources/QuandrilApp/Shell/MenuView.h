@@ -16,7 +16,7 @@
 
 #include "QuandrilApp/Model/AppServices.h"
 #include "QuandrilApp/Shell/AppSignals.h"
-#include "QuandrilCore/Model.h"
+#include "QuandrilCore/Values/Model.h"
 
 class QAbstractButton;
 class QHBoxLayout;

@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Platform/RemoveTree.h"
+#include "QuandrilCore/Platform/Saturating.h"
 #include "QuandrilCore/Platform/Token.h"
-#include "QuandrilCore/Saturating.h"
 
 namespace Quandril::Platform {
 

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Platform/AtPath.h"
-#include "QuandrilCore/Saturating.h"
+#include "QuandrilCore/Platform/Saturating.h"
 
 namespace Quandril::Platform {
 

@@ -64,13 +64,6 @@ std::vector<std::string_view> splitFields(std::string_view line)
     return fields;
 }
 
-// A volume's name from its mount point: the last name, or "/" for the top folder.
-std::string mountName(std::string_view path)
-{
-    const std::string_view name = lastName(path);
-    return name.empty() ? "/" : std::string(name);
-}
-
 std::int64_t bytesOf(unsigned long long blocks, unsigned long long blockSize)
 {
     unsigned long long product = 0;
@@ -117,6 +110,12 @@ std::optional<std::string> hostName()
 }
 
 } // namespace
+
+std::string mountName(std::string_view path)
+{
+    const std::string_view name = lastName(path);
+    return name.empty() ? "/" : std::string(name);
+}
 
 std::vector<MountEntry> parseMountInfo(std::string_view text)
 {
@@ -206,28 +205,6 @@ std::vector<Volume> describeMounts(const std::vector<MountEntry>& entries)
         volumes.push_back(std::move(volume));
     }
     return volumes;
-}
-
-std::vector<DriveInfo> drivesFrom(const std::vector<Volume>& volumes)
-{
-    std::vector<DriveInfo> drives;
-    for (const auto& volume : volumes) {
-        if (volume.browsable == false || volume.local == false)
-            continue;
-        if (!volume.total || *volume.total <= 0)
-            continue;
-        std::int64_t strict = volume.free.value_or(0);
-        std::int64_t important = volume.importantFree.value_or(0);
-        DriveInfo drive;
-        drive.name = volume.name ? *volume.name : mountName(volume.path);
-        drive.path = volume.path;
-        drive.isStartup = volume.isRoot.value_or(false);
-        drive.totalBytes = *volume.total;
-        drive.freeBytes = std::max(strict, important);
-        drive.strictFreeBytes = strict;
-        drives.push_back(std::move(drive));
-    }
-    return drives;
 }
 
 std::vector<Volume> mountedVolumes()

@@ -8,8 +8,6 @@
 #include <string_view>
 #include <vector>
 
-#include "QuandrilCore/Model.h"
-
 namespace Quandril::Platform {
 
 // One line of /proc/self/mountinfo, its octal escapes (\040 and the like) undone.
@@ -50,9 +48,8 @@ struct Volume {
 // file system does not show up as another drive.
 std::vector<Volume> describeMounts(const std::vector<MountEntry>& entries);
 
-// The drives among volumes: those that are browsable and local (unreported counts as yes) and
-// report a capacity above 0.
-std::vector<DriveInfo> drivesFrom(const std::vector<Volume>& volumes);
+// A volume's name from its mount point: the last name, or "/" for the top folder.
+std::string mountName(std::string_view path);
 
 // The live volumes with their capacities, in the mount table's order. Mount points that are not
 // folders or cannot be examined are left out.

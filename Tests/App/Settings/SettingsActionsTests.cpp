@@ -15,7 +15,7 @@
 #include "QuandrilApp/Settings/AdvancedSettings.h"
 #include "QuandrilApp/Settings/RulesSettings.h"
 #include "QuandrilApp/Settings/UpdatesSettings.h"
-#include "QuandrilCore/Cleaner.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
 #include "Support/LayoutFit.h"
 #include "Support/ServicesFixture.h"
 #include "Support/WidgetTranscript.h"

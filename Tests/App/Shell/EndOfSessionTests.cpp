@@ -15,8 +15,8 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include "QuandrilCore/Cleaner.h"
-#include "QuandrilCore/DiskUsage.h"
+#include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/Machine/DiskUsage.h"
 
 using namespace Quandril;
 

@@ -1,0 +1,239 @@
+// Carrying out a clean-up: a fresh scan, one guard, then each requested finding in turn, every
+// change recorded in History before the next one starts.
+
+#include "QuandrilCore/Cleaning/Cleaner.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <system_error>
+
+#include <fts.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "QuandrilCore/Cleaning/CleanerSteps.h"
+#include "QuandrilCore/Machine/Compare.h"
+#include "QuandrilCore/Machine/FileHelpers.h"
+#include "QuandrilCore/Machine/PrivacyFence.h"
+#include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/Unicode.h"
+
+namespace Quandril {
+
+namespace CleanerSteps {
+
+bool occupied(const std::string& path)
+{
+    return !PrivacyFence::shared().blocks(path) && Platform::nameTaken(path);
+}
+
+namespace {
+
+// The comparison of contents looks at regular files only; the links, folders and Finder files of the
+// original must be in the copy as well, or they would be lost with the original once the Trash is
+// emptied.
+bool holdsEveryEntry(const std::string& original, const std::string& copy)
+{
+    Platform::TreeWalk walk(original, FTS_PHYSICAL | FTS_NOCHDIR);
+    if (!walk)
+        return false;
+    errno = 0;
+    while (FTSENT* entry = walk.next()) {
+        if (entry->fts_level == 0 || entry->fts_info == FTS_DP)
+            continue;
+        const std::string_view path(entry->fts_path, entry->fts_pathlen);
+        const std::string there = copy + std::string(path.substr(original.size()));
+        struct stat info {};
+        if (::lstat(there.c_str(), &info) != 0)
+            return false;
+        switch (entry->fts_info) {
+        case FTS_D:
+            if (!S_ISDIR(info.st_mode))
+                return false;
+            break;
+        case FTS_SL:
+        case FTS_SLNONE:
+            if (!S_ISLNK(info.st_mode) || Platform::linkText(std::string(path)) != Platform::linkText(there))
+                return false;
+            break;
+        case FTS_F:
+        case FTS_DEFAULT:
+            if ((entry->fts_statp->st_mode & S_IFMT) != (info.st_mode & S_IFMT))
+                return false;
+            break;
+        default:
+            return false; // unreadable: the copy can't be shown complete
+        }
+    }
+    return errno == 0;
+}
+
+} // namespace
+
+bool verifiedCopy(const std::string& original, const std::string& copy)
+{
+    // A link copied as a link has no contents to compare; anything else must be the same kind.
+    if (isSymlink(original) || isSymlink(copy))
+        return false;
+    if (isDirectory(original) != isDirectory(copy))
+        return false;
+    const TreeComparison comparison = compareTreesFully(original, copy, true);
+    if (comparison.incomplete || !comparison.diff.identical())
+        return false;
+    return !isDirectory(original) || holdsEveryEntry(original, copy);
+}
+
+std::vector<std::string> missingFolders(const std::string& folder)
+{
+    std::vector<std::string> missing;
+    struct stat info {};
+    for (std::string at = folder; at.size() > 1 && ::lstat(at.c_str(), &info) != 0 && errno == ENOENT;
+         at = parentOf(at))
+        missing.push_back(at);
+    return missing;
+}
+
+void removeEmptyFolders(FileOps& files, const std::vector<std::string>& made)
+{
+    for (const auto& folder : made) {
+        try {
+            files.removeFolder(folder);
+        } catch (const std::system_error& error) {
+            // A folder that was never made leaves the ones above it to take back.
+            if (error.code() != std::errc::no_such_file_or_directory)
+                return;
+        } catch (const std::exception&) {
+            return;
+        }
+    }
+}
+
+std::string resolvedPath(const std::string& path)
+{
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+void ensureLeadsTo(const std::string& path, const std::string& expected)
+{
+    if (resolvedPath(path) != expected)
+        throw std::system_error(ELOOP, std::generic_category(),
+                                "it is reached through a link now, so it was left alone");
+}
+
+bool recordable(const Finding& finding)
+{
+    using Platform::isValidUTF8;
+    if (!isValidUTF8(finding.id) || !isValidUTF8(finding.title))
+        return false;
+    for (const auto& path : finding.paths)
+        if (!isValidUTF8(path))
+            return false;
+    if (finding.duplicateOf && !isValidUTF8(*finding.duplicateOf))
+        return false;
+    return !finding.action.destination || isValidUTF8(*finding.action.destination);
+}
+
+} // namespace CleanerSteps
+
+namespace {
+
+bool sameID(const std::string& a, const std::string& b)
+{
+    if (a == b)
+        return true;
+    // Repaired invalid texts would all compare equal; only real text may match another spelling.
+    return Platform::isValidUTF8(a) && Platform::isValidUTF8(b) && Platform::compareNFC(a, b) == 0;
+}
+
+// Acting on one finding never throws by design; this keeps a surprise from ending the whole run
+// and taking the other findings' results with it.
+CleanResult actSafely(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,
+                      const CleanOptions& options)
+{
+    try {
+        return Cleaner::act(finding, report, mac, guardian, options);
+    } catch (const std::exception& error) {
+        return CleanerSteps::failed(finding, "Something went wrong: " + Cleaner::describe(error));
+    }
+}
+
+CleanResult stoppedBefore(const std::string& id)
+{
+    CleanResult result;
+    result.id = id;
+    result.title = id;
+    result.status = CleanResult::Status::refused;
+    result.detail = "Stopped before it started; nothing was touched.";
+    return result;
+}
+
+bool worthRecording(const CleanResult& result)
+{
+    return result.status == CleanResult::Status::done
+        || (result.status == CleanResult::Status::failed && !result.relocated.empty());
+}
+
+} // namespace
+
+std::vector<CleanResult> Cleaner::clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
+                                        const CleanOptions& options)
+{
+    std::vector<CleanResult> results;
+    results.reserve(ids.size());
+    // Stopped already: not even the scan is worth its time.
+    if (options.stopRequested()) {
+        for (const auto& id : ids)
+            results.push_back(stoppedBefore(id));
+        return results;
+    }
+    const ScanReport report = Scanner::scan(mac, catalog, options.scan);
+
+    const PathGuard guardian(catalog, mac, PathGuard::userRules(options.scan.extraProtected, mac));
+    for (const auto& id : ids) {
+        if (options.stopRequested()) {
+            results.push_back(stoppedBefore(id));
+            continue;
+        }
+        const Finding* found = nullptr;
+        for (const auto& finding : report.findings) {
+            if (sameID(finding.id, id)) {
+                found = &finding;
+                break;
+            }
+        }
+        if (!found) {
+            CleanResult missing;
+            missing.id = id;
+            missing.title = id;
+            missing.status = CleanResult::Status::refused;
+            missing.detail = "A fresh scan doesn't find this any more; scan again.";
+            results.push_back(std::move(missing));
+            continue;
+        }
+
+        CleanResult result = actSafely(*found, report, mac, guardian, options);
+        if (worthRecording(result)) {
+            HistoryEntry entry;
+            entry.at = std::chrono::time_point_cast<std::chrono::seconds>(Clock::now());
+            entry.id = found->id;
+            entry.title = found->title;
+            entry.action = found->action.kind;
+            entry.bytes = result.bytes; // less than the finding's when stopped partway
+            entry.relocated = result.relocated;
+            // Written before the next finding is touched, so a crash later loses no record.
+            History::record(entry, result, mac);
+        }
+        results.push_back(std::move(result));
+    }
+    return results;
+}
+
+std::string Cleaner::describe(const std::exception& error)
+{
+    return describeFailure(error);
+}
+
+} // namespace Quandril

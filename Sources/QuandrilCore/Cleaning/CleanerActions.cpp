@@ -1,0 +1,203 @@
+// Acting on one finding: the safety checks, in an order that decides which sentence the user
+// reads, then the work of the finding's kind. Moves to a drive live in CleanerMoves.cpp.
+
+#include "QuandrilCore/Cleaning/Cleaner.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "QuandrilCore/Cleaning/CleanerSteps.h"
+#include "QuandrilCore/Machine/FileHelpers.h"
+#include "QuandrilCore/Machine/PrivacyFence.h"
+#include "QuandrilCore/Platform/Saturating.h"
+
+namespace Quandril {
+
+using namespace CleanerSteps;
+
+namespace {
+
+std::string commandText(const Action& action)
+{
+    std::string text;
+    for (const auto& argument : action.command.value_or(std::vector<std::string> {})) {
+        if (!text.empty())
+            text += ' ';
+        text += argument;
+    }
+    return text;
+}
+
+// The per-path checks of every kind that reaches the file system, one path at a time.
+std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, const PathGuard& guardian)
+{
+    const Action::Kind kind = finding.action.kind;
+    const bool searchInside = kind == Action::Kind::trash || kind == Action::Kind::delete_
+        || kind == Action::Kind::move;
+    for (const auto& path : finding.paths) {
+        if (auto why = guardian.protection(path, true))
+            return "It reaches " + *why + ", which is never touched.";
+        if (PathGuard::throughLink(path))
+            return std::string("It's reached through a link, so acting on it could land somewhere else.");
+        if (PrivacyFence::shared().blocks(path) || !exists(path))
+            return mac.display(path) + " isn't there any more; scan again.";
+        if (searchInside) {
+            const auto inside = Cleaner::protectedInside(path, guardian);
+            if (inside.why)
+                return "It holds " + *inside.why + ", which is never touched.";
+            if (inside.unexamined)
+                return "I couldn't look inside " + mac.display(*inside.unexamined)
+                    + ", so I can't tell whether it holds something that's never touched.";
+        }
+    }
+    return std::nullopt;
+}
+
+// The finding's first `count` items were dealt with when a stop came: that part is done, and its
+// bytes are what the rest, still there, doesn't take. Something of that part that stayed (`besides`,
+// said after "and") fails it.
+CleanResult stoppedAfter(const Finding& finding, std::size_t count, const Mac& mac,
+                         std::vector<Relocation> relocated = {}, const std::string& besides = {})
+{
+    const std::vector<std::string> rest(finding.paths.begin() + std::ptrdiff_t(count), finding.paths.end());
+    std::int64_t left = 0;
+    for (const auto& [path, usage] : mac.usageOf(rest))
+        left = Saturating::add(left, usage.bytes);
+    CleanResult result = done(finding,
+                              "Stopped after " + std::to_string(count) + " of " + std::to_string(finding.paths.size())
+                                  + " items; the others are still there" + (besides.empty() ? "." : ", and " + besides),
+                              std::move(relocated));
+    if (!besides.empty())
+        result.status = CleanResult::Status::failed;
+    result.bytes = std::max<std::int64_t>(0, Saturating::subtract(finding.bytes, left));
+    return result;
+}
+
+// The drives mounted inside what was deleted, which stay with everything under them.
+std::string mountsLeftText(const std::vector<std::string>& left, const Mac& mac)
+{
+    if (left.size() == 1)
+        return mac.display(left.front()) + " was left: it is another drive mounted there.";
+    return mac.display(left.front()) + " and " + std::to_string(left.size() - 1)
+        + " more were left: they are other drives mounted there.";
+}
+
+CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOptions& options)
+{
+    if (finding.paths.empty())
+        return refused(finding, "Nothing to delete; scan again.");
+    if (options.dryRun)
+        return wouldDo(finding, "Would delete (it rebuilds itself).");
+    FileOps& files = options.fileOps();
+    // Drives mounted inside are never deleted; the rest of each path still goes.
+    std::vector<std::string> left;
+    for (std::size_t i = 0; i < finding.paths.size(); ++i) {
+        const std::string& path = finding.paths[i];
+        if (i > 0 && options.stopRequested())
+            return stoppedAfter(finding, i, mac, {}, left.empty() ? std::string() : mountsLeftText(left, mac));
+        if (auto failure = attempt([&] {
+                ensureDirect(path);
+                try {
+                    files.remove(path);
+                } catch (const MountsLeft& stop) {
+                    left.insert(left.end(), stop.mountPoints().begin(), stop.mountPoints().end());
+                }
+            }))
+            return failed(finding, "Couldn't delete " + mac.display(path) + ": " + failure->description);
+    }
+    if (!left.empty())
+        return failed(finding, "Deleted, but " + mountsLeftText(left, mac));
+    return done(finding, "Deleted; it rebuilds itself.");
+}
+
+CleanResult moveToTrash(const Finding& finding, const Mac& mac, const CleanOptions& options)
+{
+    // Reporting "moved" for nothing would hide that the finding no longer names anything.
+    if (finding.paths.empty())
+        return refused(finding, "Nothing to move to the Trash; scan again.");
+    if (options.dryRun)
+        return wouldDo(finding, "Would move to the Trash.");
+    FileOps& files = options.fileOps();
+    std::vector<Relocation> records;
+    for (const auto& path : finding.paths) {
+        if (!records.empty() && options.stopRequested()) {
+            const std::size_t count = records.size();
+            return stoppedAfter(finding, count, mac, std::move(records));
+        }
+        std::string arrived;
+        if (auto failure = attempt([&] {
+                ensureDirect(path);
+                arrived = files.trash(mac, path);
+            }))
+            return failed(finding, "Couldn't move " + mac.display(path) + " to the Trash: " + failure->description,
+                          std::move(records));
+        records.push_back({ path, arrived, std::nullopt, std::nullopt });
+    }
+    return done(finding, "Moved to the Trash; the space comes back when the Trash is emptied.", std::move(records));
+}
+
+CleanResult runCommand(const Finding& finding, const Mac& mac, const CleanOptions& options)
+{
+    const std::string text = commandText(finding.action);
+    if (options.dryRun)
+        return wouldDo(finding, "Would run: " + text);
+    if (mac.isFake())
+        return refused(finding, "A fake Mac runs no commands (would run: " + text + ").");
+    if (!mac.run(finding.action.command.value_or(std::vector<std::string> {})))
+        return failed(finding, text + " didn't succeed; nothing else was tried.");
+    return done(finding, "Ran " + text + ".");
+}
+
+} // namespace
+
+CleanResult Cleaner::act(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,
+                         const CleanOptions& options)
+{
+    const Action& action = finding.action;
+
+    if (finding.unsure)
+        return refused(finding, "Its owner isn't known for sure; look into it first.");
+    if (finding.blockedBy)
+        return refused(finding, *finding.blockedBy);
+    // History must be able to say where everything went before anything goes anywhere.
+    if (!recordable(finding))
+        return refused(finding, std::string(unrecordable));
+    if (finding.tier == Tier::personal && finding.duplicateOf)
+        return removeCopy(finding, *finding.duplicateOf, mac, guardian, options);
+    if (action.kind == Action::Kind::handOff) {
+        if (action.linkable.value_or(false) && options.linkMove)
+            return moveWithLinks(finding, report, mac, guardian, options);
+        return refused(finding,
+                       "Only " + action.app.value_or("its own app") + " can do this: " + action.steps.value_or("")
+                           + ".");
+    }
+    if (action.kind == Action::Kind::review)
+        return refused(finding, "This one is for you to decide; Quandril doesn't act on it.");
+    if (finding.tier == Tier::personal && action.kind != Action::Kind::move)
+        return refused(finding, "Your own files are never removed, only moved.");
+    if (action.kind == Action::Kind::delete_ && finding.tier != Tier::rebuilds)
+        return refused(finding, "Only caches that rebuild themselves are ever deleted.");
+    if (finding.caution && !options.includeCautioned)
+        return refused(finding, *finding.caution + " It waits until you've agreed to it, knowing that.");
+    if (auto refusal = pathRefusal(finding, mac, guardian))
+        return refused(finding, std::move(*refusal));
+
+    switch (action.kind) {
+    case Action::Kind::delete_:
+        if (options.permanentCaches)
+            return deleteForGood(finding, mac, options);
+        return moveToTrash(finding, mac, options);
+    case Action::Kind::trash:
+        return moveToTrash(finding, mac, options);
+    case Action::Kind::command:
+        return runCommand(finding, mac, options);
+    case Action::Kind::move:
+        return moveToDrive(finding, report, mac, guardian, options);
+    case Action::Kind::handOff:
+    case Action::Kind::review:
+        break;
+    }
+    return refused(finding, "This one is for you to decide; Quandril doesn't act on it.");
+}
+
+} // namespace Quandril

@@ -1,0 +1,529 @@
+// Moving files to a drive without losing any: copy, check every file, and only then put the
+// original in the Trash, where Put Back can still reach it. Nothing here replaces or merges into
+// what already stands at a target, and a target only ever holds a checked copy: each copy is made
+// under a hidden name of our own beside it, and that partial copy goes again when anything fails.
+
+#include "QuandrilCore/Cleaning/Cleaner.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "QuandrilCore/Cleaning/CleanerSteps.h"
+#include "QuandrilCore/Machine/Compare.h"
+#include "QuandrilCore/Machine/FileHelpers.h"
+#include "QuandrilCore/Machine/PrivacyFence.h"
+#include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/PartialCopy.h"
+#include "QuandrilCore/Platform/Saturating.h"
+#include "QuandrilCore/Platform/Trash.h"
+#include "QuandrilCore/Platform/Unicode.h"
+
+namespace Quandril {
+
+using namespace CleanerSteps;
+
+namespace {
+
+constexpr const char* noDrive = "Say which drive to move it to.";
+constexpr const char* cautionWaits = " It waits until you've agreed to it, knowing that.";
+
+bool sameText(const std::string& a, const std::string& b)
+{
+    if (a == b)
+        return true;
+    return Platform::isValidUTF8(a) && Platform::isValidUTF8(b) && Platform::compareNFC(a, b) == 0;
+}
+
+bool endsWith(std::string_view text, std::string_view ending)
+{
+    return text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending;
+}
+
+std::string noRoom(const DriveInfo& drive)
+{
+    return drive.name + " doesn't have room for it plus a margin.";
+}
+
+std::string alreadyThere(const Mac& mac, const std::string& place)
+{
+    return mac.display(place) + " already exists; compare the two before anything moves.";
+}
+
+// How a copy into its place ended when it didn't get there.
+struct CopyTrouble {
+    enum class Kind { inTheWay, unfinished, differs, taken } kind;
+    std::string description;         // the error in words; empty when the copy differs
+    std::optional<std::string> left; // our partial copy, when it couldn't be removed
+    bool mounted = false;            // it stays because a drive is mounted inside it
+};
+
+// Removes our own partial copy, read-only folders and all; when it can't all go (it keeps its lock
+// file then, so the next move there reclaims it) the trouble says where it stays, and whether a
+// drive mounted inside it is why.
+CopyTrouble discarding(CopyTrouble trouble, const Platform::HeldPartial& held, const std::string& partial)
+{
+    if (!occupied(partial))
+        return trouble;
+    const Platform::TreeRemoval removal = held.discard();
+    if (!removal.gone()) {
+        trouble.left = partial;
+        trouble.mounted = !removal.mountsLeft.empty();
+    }
+    return trouble;
+}
+
+// Copies `item` under a partial name beside `place`, checks it file by file and renames it to
+// `place` without replacing anything: `place` never holds an incomplete copy, not even after a
+// crash, and a copy that fails or differs goes again rather than keep the drive full and stand in
+// a retry's way. Whatever stood in the partial copy's own way is not ours and stays.
+std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item, const std::string& place)
+{
+    using Kind = CopyTrouble::Kind;
+    // Held until the copy has its own name or is gone, so no reclaim takes it meanwhile.
+    std::optional<Platform::HeldPartial> held;
+    if (auto failure = attempt([&] { held.emplace(place); }))
+        return CopyTrouble { Kind::unfinished, failure->description, std::nullopt };
+    const std::string partial = parentOf(place) + "/" + held->name();
+    if (auto failure = attempt([&] { files.copy(item, partial); })) {
+        if (failure->inTheWay) {
+            held->disown();
+            return CopyTrouble { Kind::inTheWay, failure->description, std::nullopt };
+        }
+        return discarding({ Kind::unfinished, failure->description, std::nullopt }, *held, partial);
+    }
+    if (!verifiedCopy(item, partial))
+        return discarding({ Kind::differs, {}, std::nullopt }, *held, partial);
+    if (auto failure = attempt([&] { files.moveNoReplace(partial, place); }))
+        return discarding({ failure->inTheWay ? Kind::taken : Kind::unfinished, failure->description, std::nullopt },
+                          *held, partial);
+    return std::nullopt;
+}
+
+// The partial copies killed moves left that stay when a move reclaims them, a drive being mounted
+// inside each: the move says so beside its own outcome, which they don't change.
+class KeptPartials {
+public:
+    // Reclaims the partial copies in `folder` (see Platform::reclaimPartials) and returns the bytes freed.
+    std::int64_t reclaim(const std::string& folder, bool remove)
+    {
+        auto reclaimed = Platform::reclaimPartials(folder, remove);
+        for (auto& name : reclaimed.heldByMounts)
+            paths_.push_back(folder + "/" + name);
+        return reclaimed.freed;
+    }
+
+    CleanResult told(CleanResult result, const Mac& mac) const
+    {
+        if (paths_.empty())
+            return result;
+        if (!result.detail.empty() && result.detail.back() != '.')
+            result.detail += '.';
+        if (paths_.size() == 1)
+            result.detail += " A partial copy Gorrin left at " + mac.display(paths_.front())
+                + " earlier stays: another drive is mounted in it.";
+        else
+            result.detail += " Partial copies Gorrin left at " + mac.display(paths_.front()) + " and "
+                + std::to_string(paths_.size() - 1) + " more earlier stay: other drives are mounted in them.";
+        return result;
+    }
+
+private:
+    std::vector<std::string> paths_;
+};
+
+// The drive as a move into `folder` sees it: the partial copies that killed moves left there are
+// gone (in a dry run only counted), and the room they took is free.
+DriveInfo reclaimingPartials(DriveInfo drive, const std::string& folder, const CleanOptions& options,
+                             KeptPartials& kept)
+{
+    drive.freeBytes = Saturating::add(drive.freeBytes, kept.reclaim(folder, !options.dryRun));
+    return drive;
+}
+
+std::string partialLeft(const Mac& mac, const CopyTrouble& trouble)
+{
+    if (!trouble.left)
+        return {};
+    return ", and the partial copy is at " + mac.display(*trouble.left)
+        + (trouble.mounted ? ": another drive is mounted in it" : "");
+}
+
+// Where a path that may not exist yet leads: its nearest existing folder with every link resolved,
+// then the rest as written.
+std::string resolvedPlace(const std::string& path)
+{
+    std::string existing = path, rest;
+    struct stat info {};
+    while (existing != "/" && ::lstat(existing.c_str(), &info) != 0) {
+        rest = "/" + lastComponent(existing) + rest;
+        existing = parentOf(existing);
+    }
+    const std::string resolved = resolvedPath(existing);
+    return resolved == "/" && !rest.empty() ? rest : resolved + rest;
+}
+
+// A copy made inside its own original would copy itself over and over until the path got too long.
+std::optional<std::string> copiedIntoItself(const Mac& mac, const std::string& item, const std::string& place)
+{
+    if (!Platform::below(place, item) && !Platform::below(resolvedPlace(place), resolvedPath(item)))
+        return std::nullopt;
+    return "It can't be copied into itself: " + mac.display(place) + " lies inside " + mac.display(item) + ".";
+}
+
+// The copy removal's first safety rules, for a road that is handed over before acting on a finding
+// checks them: the caution, then never-touch paths, contents included.
+std::optional<std::string> cautionOrNeverTouch(const Finding& finding, const PathGuard& guardian,
+                                               const CleanOptions& options)
+{
+    if (finding.caution && !options.includeCautioned)
+        return *finding.caution + cautionWaits;
+    for (const auto& path : finding.paths) {
+        if (auto why = guardian.protection(path, true))
+            return "It reaches " + *why + ", which is never touched.";
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<DriveInfo> Cleaner::targetDrive(const ScanReport& report, const std::optional<std::string>& moveTo)
+{
+    if (!moveTo)
+        return std::nullopt;
+    for (const auto& drive : report.drives) {
+        if (drive.isStartup)
+            continue;
+        if (sameText(drive.name, *moveTo) || sameText(drive.path, *moveTo))
+            return drive;
+    }
+    return std::nullopt;
+}
+
+bool Cleaner::hasRoom(std::int64_t bytes, const DriveInfo& drive)
+{
+    std::int64_t need = 0;
+    // A need past the 64-bit range fits on no drive.
+    if (__builtin_add_overflow(bytes, bytes / 10, &need))
+        return false;
+    return need < drive.freeBytes;
+}
+
+namespace {
+
+CleanResult moveToDriveKeeping(const Finding& finding, const ScanReport& report, const Mac& mac,
+                               const CleanOptions& options, KeptPartials& kept)
+{
+    using Cleaner::hasRoom;
+    using Cleaner::targetDrive;
+    if (finding.paths.empty())
+        return refused(finding, "Nothing to move.");
+    const std::string& source = finding.paths.front();
+
+    std::string target;
+    if (finding.action.destination) {
+        target = *finding.action.destination;
+        if (!options.dryRun)
+            kept.reclaim(parentOf(target), true);
+    } else {
+        const auto drive = targetDrive(report, options.moveTo);
+        if (!drive)
+            return refused(finding, noDrive);
+        const std::string homePrefix = mac.home + "/";
+        const std::string keep = source.compare(0, homePrefix.size(), homePrefix) == 0
+            ? source.substr(homePrefix.size())
+            : lastComponent(source);
+        target = drive->path + "/Moved from Mac/" + keep;
+        const DriveInfo reclaimed = reclaimingPartials(*drive, parentOf(target), options, kept);
+        if (!hasRoom(finding.bytes, reclaimed))
+            return refused(finding, noRoom(reclaimed));
+    }
+    if (!Platform::isValidUTF8(target))
+        return refused(finding, std::string(unrecordable));
+    if (occupied(target))
+        return refused(finding, alreadyThere(mac, target));
+    if (auto refusal = copiedIntoItself(mac, source, target))
+        return refused(finding, std::move(*refusal));
+    if (options.dryRun)
+        return wouldDo(finding,
+                       "Would copy to " + mac.display(target)
+                           + ", check every file, then move the original to the Trash.");
+
+    FileOps& files = options.fileOps();
+    // A copy that didn't get there takes back the folders made for it, leaving the drive as it was.
+    const auto made = missingFolders(parentOf(target));
+    const auto copyFailed = [&](std::string detail) {
+        removeEmptyFolders(files, made);
+        return failed(finding, std::move(detail));
+    };
+    if (auto failure = attempt([&] { files.createFolder(parentOf(target)); }))
+        return copyFailed("Couldn't make the folder on the drive: " + failure->description);
+    // A folder on the way that became a link since the checks would have something else copied.
+    if (auto failure = attempt([&] { ensureDirect(source); }))
+        return copyFailed("Couldn't copy: " + failure->description);
+    if (auto trouble = copyIntoPlace(files, source, target)) {
+        switch (trouble->kind) {
+        case CopyTrouble::Kind::taken:
+            return copyFailed(alreadyThere(mac, target));
+        case CopyTrouble::Kind::differs:
+            return copyFailed("The copy doesn't match the original file for file; the original is untouched"
+                              + partialLeft(mac, *trouble) + ".");
+        default:
+            if (trouble->left)
+                return copyFailed("The copy didn't finish; the original is untouched" + partialLeft(mac, *trouble)
+                                  + ".");
+            return copyFailed("Couldn't copy: " + trouble->description);
+        }
+    }
+
+    std::vector<Relocation> records { { source, target, std::nullopt, std::nullopt } };
+    for (std::size_t index = 1; index < finding.paths.size(); ++index) {
+        const std::string& further = finding.paths[index];
+        if (endsWith(further, ".acf")) {
+            // Steam finds a moved game by the manifest in the library folder two levels up.
+            const std::string place = parentOf(parentOf(target)) + "/" + lastComponent(further);
+            if (!occupied(place)) {
+                kept.reclaim(parentOf(place), true);
+                if (auto trouble = copyIntoPlace(files, further, place))
+                    return failed(finding,
+                                  "Copied the files, but not Steam's record of them: "
+                                      + (trouble->kind == CopyTrouble::Kind::differs
+                                             ? "the copy doesn't match the original"
+                                             : trouble->description)
+                                      + partialLeft(mac, *trouble) + ".",
+                                  std::move(records));
+                records.push_back({ further, place, std::nullopt, std::nullopt });
+            }
+        }
+        std::string arrived;
+        if (attempt([&] {
+                ensureDirect(further);
+                arrived = files.trash(mac, further);
+            }))
+            return failed(finding, "Copied, but couldn't trash " + mac.display(further) + ".", std::move(records));
+        records.push_back({ further, arrived, std::nullopt, std::nullopt });
+    }
+
+    std::string arrived;
+    if (auto failure = attempt([&] {
+            ensureDirect(source);
+            arrived = files.trash(mac, source);
+        }))
+        return failed(finding, "Copied and checked, but the original couldn't go to the Trash: " + failure->description,
+                      std::move(records));
+    records.push_back({ source, arrived, std::nullopt, std::nullopt });
+    return done(finding, "Moved to " + mac.display(target) + " and checked file by file; the original is in the Trash.",
+                std::move(records));
+}
+
+CleanResult moveWithLinksKeeping(const Finding& finding, const ScanReport& report, const Mac& mac,
+                                 const PathGuard& guardian, const CleanOptions& options, KeptPartials& kept)
+{
+    using Cleaner::hasRoom;
+    using Cleaner::linkOrAsk;
+    using Cleaner::targetDrive;
+    using Cleaner::trashOrAsk;
+    // Acting on a finding hands this road over before its own caution and never-touch checks.
+    if (auto refusal = cautionOrNeverTouch(finding, guardian, options))
+        return refused(finding, std::move(*refusal));
+
+    const auto drive = targetDrive(report, options.moveTo);
+    if (!drive)
+        return refused(finding, noDrive);
+    const std::string folder = drive->path + "/Sound Libraries/" + finding.owner.value_or(finding.title);
+    if (!hasRoom(finding.bytes, reclaimingPartials(*drive, folder, options, kept)))
+        return refused(finding, noRoom(*drive));
+
+    auto& fence = PrivacyFence::shared();
+    std::vector<std::string> items;
+    std::vector<std::string> resolved; // where each item led when it was chosen
+    for (const auto& path : finding.paths) {
+        // A link stands where an item was moved before.
+        if (fence.blocks(path) || !exists(path) || isSymlink(path))
+            continue;
+        items.push_back(path);
+        resolved.push_back(resolvedPath(path));
+    }
+    if (items.empty())
+        return refused(finding, "Nothing left to move; scan again.");
+
+    const std::string ownerName = finding.owner.value_or("its apps");
+    if (!Platform::isValidUTF8(folder))
+        return refused(finding, std::string(unrecordable));
+    std::vector<std::string> places;
+    for (const auto& item : items) {
+        places.push_back(folder + "/" + lastComponent(item));
+        if (occupied(places.back()))
+            return refused(finding, alreadyThere(mac, places.back()));
+        if (auto refusal = copiedIntoItself(mac, item, places.back()))
+            return refused(finding, std::move(*refusal));
+    }
+    if (options.dryRun) {
+        const std::string which = items.size() == 1 ? "it" : "each of the " + std::to_string(items.size());
+        return wouldDo(finding,
+                       "Would copy " + which + " to " + mac.display(folder)
+                           + ", check every file, put the original in the Trash and leave a link in its "
+                             "place, so "
+                           + ownerName + " keep finding the sounds while " + drive->name + " is plugged in.");
+    }
+
+    FileOps& files = options.fileOps();
+    std::vector<Relocation> records;
+    // A copy that didn't get there takes back the folders made for it, unless they hold earlier copies.
+    const auto made = missingFolders(folder);
+    const auto copyFailed = [&](std::string detail) {
+        removeEmptyFolders(files, made);
+        return failed(finding, std::move(detail), std::move(records));
+    };
+    if (auto failure = attempt([&] { files.createFolder(folder); }))
+        return copyFailed("Couldn't make " + mac.display(folder) + ": " + failure->description);
+
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        const std::string& item = items[index];
+        const std::string& place = places[index];
+        // A folder on the way that became a link since it was chosen would have something else
+        // copied, trashed and linked.
+        if (resolvedPath(item) != resolved[index])
+            return copyFailed("Couldn't copy " + mac.display(item) + ": it is reached through a link now.");
+        if (auto trouble = copyIntoPlace(files, item, place)) {
+            if (trouble->kind == CopyTrouble::Kind::taken)
+                return copyFailed(alreadyThere(mac, place));
+            if (trouble->kind == CopyTrouble::Kind::differs || trouble->left)
+                return copyFailed("The copy of " + mac.display(item) + " doesn't match the original; it's untouched"
+                                  + partialLeft(mac, *trouble) + ".");
+            return copyFailed("Couldn't copy " + mac.display(item) + ": " + trouble->description);
+        }
+        records.push_back({ item, place, std::nullopt, std::nullopt });
+
+        if (resolvedPath(item) != resolved[index])
+            return failed(finding,
+                          "Copied and checked, but " + mac.display(item)
+                              + " is reached through a link now, so it stays in place.",
+                          std::move(records));
+        const auto arrived = trashOrAsk(item, mac, files);
+        if (!arrived)
+            return failed(finding,
+                          "Copied and checked, but " + mac.display(item)
+                              + " couldn't go to the Trash (the password was refused?); it's still in place.",
+                          std::move(records));
+        records.push_back({ item, *arrived, std::nullopt, std::nullopt });
+
+        if (!linkOrAsk(item, place, mac, files))
+            return failed(finding,
+                          "Moved, but the link at " + mac.display(item)
+                              + " couldn't be made; undo puts the original back.",
+                          std::move(records));
+        records.push_back({ item, place, true, std::nullopt });
+    }
+    return done(finding,
+                "Moved to " + mac.display(folder) + " and checked file by file, with a link where each was, so "
+                    + ownerName + " find them while " + drive->name + " is plugged in. The originals are in the Trash.",
+                std::move(records));
+}
+
+} // namespace
+
+CleanResult Cleaner::moveToDrive(const Finding& finding, const ScanReport& report, const Mac& mac,
+                                 const PathGuard& /*guardian*/, const CleanOptions& options)
+{
+    KeptPartials kept;
+    CleanResult result = moveToDriveKeeping(finding, report, mac, options, kept);
+    return kept.told(std::move(result), mac);
+}
+
+CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& report, const Mac& mac,
+                                   const PathGuard& guardian, const CleanOptions& options)
+{
+    KeptPartials kept;
+    CleanResult result = moveWithLinksKeeping(finding, report, mac, guardian, options, kept);
+    return kept.told(std::move(result), mac);
+}
+
+CleanResult Cleaner::removeCopy(const Finding& finding, const std::string& keeping, const Mac& mac,
+                                const PathGuard& guardian, const CleanOptions& options)
+{
+    if (finding.paths.size() != 1)
+        return refused(finding, "Nothing to remove.");
+    if (finding.caution && !options.includeCautioned)
+        return refused(finding, *finding.caution + cautionWaits);
+    const std::string& path = finding.paths.front();
+    if (auto why = guardian.protection(path, true))
+        return refused(finding, "It reaches " + *why + ", which is never touched.");
+    if (PathGuard::throughLink(path) || PathGuard::throughLink(keeping))
+        return refused(finding, "One of the copies is reached through a link.");
+    auto& fence = PrivacyFence::shared();
+    if (fence.blocks(path) || !exists(path) || fence.blocks(keeping) || !exists(keeping))
+        return refused(finding, "One of the two copies isn't there any more; scan again.");
+    // Two names for one item are not two copies: trashing one would leave none outside the Trash.
+    if (Platform::overlaps(path, keeping) || Platform::sameItem(path, keeping))
+        return refused(finding, "The copy on the drive is this same item; nothing was removed.");
+
+    const TreeComparison comparison = compareTreesFully(path, keeping, true);
+    if (comparison.incomplete)
+        return refused(finding,
+                       "Not every file of the two copies could be read, so they can't be compared; "
+                       "nothing was removed.");
+    std::int64_t differing = comparison.diff.onlyHere + comparison.diff.differing + comparison.diff.onlyThere;
+    if (isDirectory(path) != isDirectory(keeping) && differing == 0)
+        differing = 1;
+    if (differing != 0)
+        return refused(finding,
+                       "The copy on the drive isn't identical any more (" + std::to_string(differing)
+                           + " files differ); nothing was removed.");
+    if (options.dryRun)
+        return wouldDo(finding,
+                       "Contents match byte for byte; would move this copy to the Trash and keep "
+                           + mac.display(keeping) + ".");
+
+    std::string arrived;
+    if (auto failure = attempt([&] {
+            ensureDirect(path);
+            arrived = options.fileOps().trash(mac, path);
+        }))
+        return failed(finding, "Couldn't move it to the Trash: " + failure->description);
+    return done(finding,
+                "Contents matched byte for byte; this copy is in the Trash and " + mac.display(keeping) + " stays.",
+                { { path, arrived, std::nullopt, std::nullopt } });
+}
+
+std::optional<std::string> Cleaner::trashOrAsk(const std::string& path, const Mac& mac, FileOps& files)
+{
+    std::string arrived;
+    if (!attempt([&] { arrived = files.trash(mac, path); }))
+        return arrived;
+    if (mac.isFake())
+        return std::nullopt;
+
+    // The same Trash and the same record as a plain move: the record reserves a free name first,
+    // so that any Trash client can restore the item, and goes again when the privileged move fails.
+    try {
+        return Platform::moveToTrash(path, mac.home, [&](const std::string& from, const std::string& to) {
+            if (occupied(to))
+                throw std::system_error(EEXIST, std::generic_category(), to + " already exists");
+            if (!adminMoveNoReplace(from, to, mac, files))
+                throw std::system_error(EPERM, std::generic_category(), "can't move " + from + " to the Trash");
+        });
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+bool Cleaner::linkOrAsk(const std::string& at, const std::string& to, const Mac& mac, FileOps& files)
+{
+    if (!attempt([&] { files.createLink(at, to); }))
+        return true;
+    // The privileged line names the place by path: a folder on the way that became a link since
+    // the checks could put the link anywhere.
+    if (mac.isFake() || PathGuard::throughLink(parentOf(at)))
+        return false;
+    // -T: a folder standing at `at` is refused rather than given a link inside it; no -f, so
+    // nothing is replaced.
+    if (!files.runAsAdmin(mac, { { "/bin/ln", "-s", "-T", "--", to, at } }))
+        return false;
+    return isSymlink(at) && Platform::linkText(at) == to;
+}
+
+} // namespace Quandril

@@ -1,0 +1,291 @@
+// What Put Back may move: only what the engine itself put in the Trash or parked, named by plain
+// paths (absolute and lexically normal). A history line naming anything else is refused whole. An
+// item in a shared Trash is taken for the engine's only while the Trash's record names its old
+// place, was written no later than the line, and the item is what the line noted.
+
+#include <cerrno>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/Machine/PrivacyFence.h"
+#include "QuandrilCore/Platform/AtPath.h"
+#include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/PathText.h"
+#include "QuandrilCore/Platform/Trash.h"
+
+namespace Quandril {
+
+namespace {
+
+constexpr std::string_view parkingFolders[] = { "Moved from Mac", Cleaner::iCloudParkedFolder };
+
+bool plainPath(const std::string& path, const Mac& mac)
+{
+    if (path.empty() || path.front() != '/' || !Platform::isLexicallyNormal(path))
+        return false;
+    return !mac.isFake() || Platform::below(path, mac.root);
+}
+
+bool inParkingFolder(const std::string& path, const std::vector<DriveInfo>& drives)
+{
+    for (const auto& drive : drives) {
+        if (drive.isStartup)
+            continue;
+        for (const auto folder : parkingFolders)
+            if (Platform::below(path, drive.path + "/" + std::string(folder)))
+                return true;
+    }
+    return false;
+}
+
+std::string kindOf(mode_t mode)
+{
+    if (S_ISREG(mode))
+        return "file";
+    if (S_ISDIR(mode))
+        return "folder";
+    if (S_ISLNK(mode))
+        return "link";
+    return "other";
+}
+
+TimePoint modifiedOf(const struct stat& info)
+{
+    return Clock::from_time_t(info.st_mtim.tv_sec);
+}
+
+std::string gone(const Relocation& item, const Mac& mac)
+{
+    return mac.display(item.to) + " isn't there any more (the Trash was emptied, or the parked copy was deleted).";
+}
+
+std::string recordTrouble(const Relocation& item, const Mac& mac, const std::string& why, bool untrusted)
+{
+    return "The Trash's record of " + mac.display(item.to) + (untrusted ? " can't be trusted (" : " can't be read (")
+        + why + "), so it wasn't put back.";
+}
+
+// Where a drive's Trash held the item and no drive is mounted there now (it may be mounted
+// elsewhere, the item intact): what Gorrin looked at, and why it stopped.
+std::optional<std::string> driveAway(const Relocation& item, const Mac& mac)
+{
+    const auto top = Platform::driveTrashTop(item.to);
+    if (!top || Platform::isMountTop(*top))
+        return std::nullopt;
+    return "Gorrin looked for " + mac.display(item.to) + ", but no drive is mounted at " + mac.display(*top)
+        + " now, so it wasn't put back.";
+}
+
+// Where the item lay in a home Trash that isn't the user's Trash now (the data folder, or a link on
+// its way, points elsewhere since).
+std::optional<std::string> oldHomeTrash(const Relocation& item, const Mac& mac)
+{
+    const std::string files = Platform::parentOf(item.to);
+    const std::string trash = Platform::parentOf(files);
+    if (Platform::lastComponent(files) != "files" || Platform::lastComponent(trash) != "Trash")
+        return std::nullopt;
+    const std::string current = Platform::homeTrashFolder(mac.home);
+    if (trash == current)
+        return std::nullopt;
+    return "Gorrin looked for " + mac.display(item.to) + ", but " + mac.display(trash)
+        + " isn't your Trash any more (it's " + mac.display(current) + " now), so it wasn't put back.";
+}
+
+// A copy on a drive never lies directly in a Trash's files folder outside its parking folders.
+bool wentToATrash(const Relocation& relocation)
+{
+    if (relocation.link.value_or(false) || Platform::lastComponent(Platform::parentOf(relocation.to)) != "files")
+        return false;
+    for (const std::string_view folder : { "/Moved from Mac/", "/Sound Libraries/" })
+        if (relocation.to.find(folder) != std::string::npos)
+            return false;
+    return true;
+}
+
+// The Trash folders holding the item and its record are ours alone, as trashing into them required:
+// another user, or anyone who may write them, could have planted both the item and its record.
+std::optional<std::string> folderDisowns(const Relocation& item, const Mac& mac)
+{
+    const std::string files = Platform::parentOf(item.to);
+    for (const auto& folder : { files, Platform::parentOf(files) + "/info" }) {
+        struct stat info {};
+        if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+            continue;
+        if (const auto why = Platform::whyNotOnlyOurs(info); !why.empty())
+            return "The Trash folder " + mac.display(folder) + " can't be trusted (it " + std::string(why) + "), so "
+                + mac.display(item.to) + " wasn't put back.";
+    }
+    return std::nullopt;
+}
+
+// Whether the record says the item is the one the line moved: it names the old place and was
+// written no later than the line (a second's grace; both are whole seconds on the local clock, as
+// moveToTrash writes them). Any time before the line will do: a clean-up writes its line once all
+// its items are done, and a long copy of a later item may keep an earlier one waiting in the Trash.
+std::optional<std::string> recordDisowns(const Relocation& item, TimePoint at, const Mac& mac)
+{
+    if (auto why = folderDisowns(item, mac))
+        return why;
+    const auto reading = Platform::readTrashRecord(item.to);
+    if (!reading.record)
+        return recordTrouble(item, mac, reading.trouble, reading.untrusted);
+    if (reading.record->origin != item.from)
+        return gone(item, mac);
+    if (!reading.record->deletedLocal)
+        return recordTrouble(item, mac, "it gives no deletion date", false);
+    if (*reading.record->deletedLocal > Platform::onLocalClock(at) + std::chrono::seconds(1))
+        return gone(item, mac);
+    return std::nullopt;
+}
+
+} // namespace
+
+Relocation Cleaner::withIdentity(Relocation relocation, const Mac& mac)
+{
+    if (relocation.link.value_or(false) || !isInTrash(relocation.to, mac)
+        || PrivacyFence::shared().blocks(relocation.to))
+        return relocation;
+    struct stat info {};
+    if (::lstat(relocation.to.c_str(), &info) != 0)
+        return relocation;
+    relocation.kind = kindOf(info.st_mode);
+    relocation.size = static_cast<std::int64_t>(info.st_size);
+    relocation.modified = modifiedOf(info);
+    return relocation;
+}
+
+bool Cleaner::sameIdentity(const Relocation& relocation, const struct stat& info)
+{
+    return (!relocation.kind || *relocation.kind == kindOf(info.st_mode))
+        && (!relocation.size || *relocation.size == static_cast<std::int64_t>(info.st_size))
+        && (!relocation.modified || *relocation.modified == modifiedOf(info));
+}
+
+std::optional<std::string> Cleaner::notThere(const Relocation& item, TimePoint at, const Mac& mac)
+{
+    if (PrivacyFence::shared().blocks(item.to))
+        return gone(item, mac);
+    struct stat info {};
+    if (::lstat(item.to.c_str(), &info) != 0) {
+        const int error = errno;
+        if (error != ENOENT && error != ENOTDIR)
+            return mac.display(item.to) + " can't be read (" + std::generic_category().message(error)
+                + "), so it wasn't put back.";
+        if (!mac.isFake())
+            if (auto away = driveAway(item, mac))
+                return away;
+        return gone(item, mac);
+    }
+    if (!sameIdentity(item, info))
+        return gone(item, mac);
+    if (mac.isFake() || !isInTrash(item.to, mac))
+        return std::nullopt;
+    return recordDisowns(item, at, mac);
+}
+
+namespace {
+
+// The same item under a new name: a rename keeps the device and the inode.
+bool renamedWhole(const struct stat& checked, const struct stat& arrived)
+{
+    return arrived.st_dev == checked.st_dev && arrived.st_ino == checked.st_ino;
+}
+
+// Across file systems (another drive, or another mount of the same one) the move copies, so the
+// item comes back under a new inode: its copy keeps the modification time to the nanosecond and,
+// but for a folder, whose own size depends on the file system, its size.
+bool copiedWhole(const struct stat& checked, const struct stat& arrived)
+{
+    return arrived.st_mtim.tv_sec == checked.st_mtim.tv_sec && arrived.st_mtim.tv_nsec == checked.st_mtim.tv_nsec
+        && (S_ISDIR(checked.st_mode) || arrived.st_size == checked.st_size);
+}
+
+} // namespace
+
+std::optional<std::string> Cleaner::movedAnother(const Relocation& item, const struct stat& checked, FileOps& files,
+                                                 const Mac& mac)
+{
+    // Looked at without following links: a folder on the way swapped for a link since the move
+    // would show something else, and only what is seen to be another item goes back.
+    std::optional<struct stat> arrived;
+    try {
+        const Platform::Place place = Platform::placeOf(item.from);
+        arrived = Platform::statAt(place.folder.get(), place.name);
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    const bool same = arrived && (arrived->st_mode & S_IFMT) == (checked.st_mode & S_IFMT)
+        && (renamedWhole(checked, *arrived) ? sameIdentity(item, *arrived) : copiedWhole(checked, *arrived));
+    if (!arrived || same)
+        return std::nullopt;
+    try {
+        files.moveNoReplace(item.from, item.to);
+    } catch (const std::exception& error) {
+        return "What came back to " + mac.display(item.from)
+            + " isn't what Gorrin put in the Trash (another program put " + "its own item at " + mac.display(item.to)
+            + " just then), and it couldn't go back there: " + describe(error);
+    }
+    return gone(item, mac);
+}
+
+std::optional<std::string> Cleaner::trashGone(const HistoryEntry& entry, const Mac& mac)
+{
+    if (mac.isFake())
+        return std::nullopt;
+    for (const auto& relocation : entry.relocated) {
+        if (!wentToATrash(relocation))
+            continue;
+        if (Platform::looksLikeDriveTrashItem(relocation.to)) {
+            if (auto away = driveAway(relocation, mac))
+                return away;
+            return gone(relocation, mac);
+        }
+        if (auto old = oldHomeTrash(relocation, mac))
+            return old;
+    }
+    return std::nullopt;
+}
+
+bool Cleaner::isInTrash(std::string_view path, const Mac& mac)
+{
+    if (mac.isFake())
+        return Platform::below(path, mac.path("~/.Trash"));
+    return Platform::isTrashPath(path, mac.home);
+}
+
+std::optional<std::string> Cleaner::untrustedPath(const HistoryEntry& entry, const Mac& mac)
+{
+    for (const auto& relocation : entry.relocated)
+        for (const auto* path : { &relocation.from, &relocation.to })
+            if (!plainPath(*path, mac))
+                return *path;
+    return std::nullopt;
+}
+
+std::vector<Relocation> Cleaner::putBackSet(const HistoryEntry& entry, const Mac& mac)
+{
+    std::vector<Relocation> set;
+    std::optional<std::vector<DriveInfo>> drives;
+    for (const auto& relocation : entry.relocated) {
+        if (relocation.link.value_or(false) || !plainPath(relocation.from, mac) || !plainPath(relocation.to, mac))
+            continue;
+        bool back = isInTrash(relocation.to, mac);
+        if (!back && relocation.parked.value_or(false)) {
+            if (!drives)
+                drives = mac.drives();
+            back = inParkingFolder(relocation.to, *drives);
+        }
+        if (back)
+            set.push_back(relocation);
+    }
+    return set;
+}
+
+} // namespace Quandril

@@ -1,0 +1,326 @@
+// The history file and the JSON forms of clean-up results.
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <filesystem>
+#include <set>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/Unicode.h"
+
+namespace Quandril {
+
+namespace {
+
+constexpr std::array<std::string_view, 4> statusNames { "done", "wouldDo", "refused", "failed" };
+
+const std::string notAFile = "something other than a file stands in its place";
+
+// Why the history file couldn't take a line, for the end of a sentence.
+std::string whyNotWritten(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return "the disk is full";
+    case EROFS:
+        return "it's on a read-only disk";
+    case EACCES:
+    case EPERM:
+        return "you don't have permission to write it";
+    case EISDIR:
+    case ENXIO:
+        return notAFile;
+    default: {
+        std::string message = std::generic_category().message(error);
+        if (!message.empty())
+            message[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(message[0])));
+        return message;
+    }
+    }
+}
+
+// Why the history file isn't to be trusted, for the end of a sentence; empty when it is ours alone.
+// Another user's file, or one others may write, could hold lines they planted for Put Back to follow.
+std::string untrusted(const struct stat& info)
+{
+    const auto why = Platform::whyNotOnlyOurs(info);
+    return why.empty() ? std::string() : "the History file " + std::string(why) + ", so Gorrin won't use it";
+}
+
+// A line left without its line feed (a writer that died mid-line) must not swallow the next one.
+bool endsMidLine(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_size <= 0)
+        return false;
+    char last = '\n';
+    return ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n';
+}
+
+} // namespace
+
+std::string_view rawValue(CleanResult::Status status)
+{
+    return statusNames[static_cast<std::size_t>(status)];
+}
+
+std::optional<CleanResult::Status> cleanStatusFromRaw(std::string_view raw)
+{
+    for (std::size_t i = 0; i < statusNames.size(); ++i)
+        if (statusNames[i] == raw)
+            return static_cast<CleanResult::Status>(i);
+    return std::nullopt;
+}
+
+Json::Value toJson(CleanResult::Status status)
+{
+    return std::string(rawValue(status));
+}
+
+Json::Value toJson(const Relocation& relocation)
+{
+    Json::Value object = Json::Value::object();
+    object["from"] = relocation.from;
+    object["to"] = relocation.to;
+    Json::putOptional(object, "link", relocation.link);
+    Json::putOptional(object, "parked", relocation.parked);
+    Json::putOptional(object, "kind", relocation.kind);
+    Json::putOptional(object, "size", relocation.size);
+    if (relocation.modified)
+        object["modified"] = Json::encodeDate(*relocation.modified);
+    return object;
+}
+
+Json::Value toJson(const CleanResult& result)
+{
+    Json::Value object = Json::Value::object();
+    object["id"] = result.id;
+    object["title"] = result.title;
+    object["status"] = toJson(result.status);
+    object["detail"] = result.detail;
+    object["bytes"] = result.bytes;
+    object["relocated"] = Json::arrayOf(result.relocated);
+    Json::putOptional(object, "notInHistory", result.notInHistory);
+    return object;
+}
+
+Json::Value toJson(const HistoryEntry& entry)
+{
+    Json::Value object = Json::Value::object();
+    object["at"] = Json::encodeDate(entry.at);
+    object["id"] = entry.id;
+    object["title"] = entry.title;
+    object["action"] = toJson(entry.action);
+    object["bytes"] = entry.bytes;
+    object["relocated"] = Json::arrayOf(entry.relocated);
+    Json::putOptional(object, "undone", entry.undone);
+    return object;
+}
+
+void decode(const Json::Value& value, CleanResult::Status& out)
+{
+    const auto raw = Json::decodeAs<std::string>(value);
+    const auto status = cleanStatusFromRaw(raw);
+    if (!status)
+        throw Json::DecodeError("", "unknown status \"" + raw + "\"");
+    out = *status;
+}
+
+void decode(const Json::Value& value, Relocation& out)
+{
+    Json::expectObject(value);
+    out.from = Json::required<std::string>(value, "from");
+    out.to = Json::required<std::string>(value, "to");
+    out.link = Json::optional<bool>(value, "link");
+    out.parked = Json::optional<bool>(value, "parked");
+    out.kind = Json::optional<std::string>(value, "kind");
+    out.size = Json::optional<std::int64_t>(value, "size");
+    out.modified = Json::optional<TimePoint>(value, "modified");
+}
+
+void decode(const Json::Value& value, CleanResult& out)
+{
+    Json::expectObject(value);
+    out.id = Json::required<std::string>(value, "id");
+    out.title = Json::required<std::string>(value, "title");
+    out.status = Json::required<CleanResult::Status>(value, "status");
+    out.detail = Json::required<std::string>(value, "detail");
+    out.bytes = Json::required<std::int64_t>(value, "bytes");
+    out.relocated = Json::required<std::vector<Relocation>>(value, "relocated");
+    out.notInHistory = Json::optional<bool>(value, "notInHistory");
+}
+
+void decode(const Json::Value& value, HistoryEntry& out)
+{
+    Json::expectObject(value);
+    out.at = Json::required<TimePoint>(value, "at");
+    out.id = Json::required<std::string>(value, "id");
+    out.title = Json::required<std::string>(value, "title");
+    out.action = Json::required<Action::Kind>(value, "action");
+    out.bytes = Json::required<std::int64_t>(value, "bytes");
+    out.relocated = Json::required<std::vector<Relocation>>(value, "relocated");
+    out.undone = Json::optional<bool>(value, "undone");
+}
+
+namespace History {
+
+std::string path(const Mac& mac)
+{
+    return mac.path(displayPath);
+}
+
+bool isRecordable(const HistoryEntry& entry)
+{
+    // A text that isn't valid UTF-8 would be written with replacement characters, and Put Back would
+    // then look for a path that never existed.
+    if (!Platform::isValidUTF8(entry.id) || !Platform::isValidUTF8(entry.title))
+        return false;
+    for (const auto& relocation : entry.relocated)
+        if (!Platform::isValidUTF8(relocation.from) || !Platform::isValidUTF8(relocation.to))
+            return false;
+    return true;
+}
+
+std::optional<std::string> encodeLine(const HistoryEntry& entry)
+{
+    if (!isRecordable(entry))
+        return std::nullopt;
+    const std::string compact = Json::dump(toJson(entry));
+    // Outside texts, compact JSON holds no "/", so every one of them lies inside a text.
+    std::string line;
+    line.reserve(compact.size() + compact.size() / 8);
+    for (char c : compact) {
+        if (c == '/')
+            line += '\\';
+        line += c;
+    }
+    return line;
+}
+
+std::optional<HistoryEntry> decodeLine(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\n')
+        line.remove_suffix(1);
+    if (!Platform::isValidUTF8(line))
+        return std::nullopt;
+    try {
+        return Json::decodeAs<HistoryEntry>(Json::parse(line));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+Appended append(const HistoryEntry& entry, const Mac& mac)
+{
+    const std::string file = path(mac);
+    std::error_code folderError;
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), folderError);
+    auto encoded = encodeLine(entry);
+    if (!encoded)
+        return { "its names aren't valid text" };
+    std::string line = std::move(*encoded);
+    line += '\n';
+    // One open that appends or creates, never truncates: a file another writer has just made is
+    // added to, not replaced, and a file that can't be opened for writing stays as it is.
+    // Only a regular file of its own name takes the line: a link could send it into another file,
+    // and a named pipe would swallow it (or, once full, never return). Opening does not wait.
+    constexpr int flags = O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | flags, 0644);
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(file.c_str(), O_WRONLY | flags);
+    if (fd < 0) // a folder that couldn't be made says more than the missing file in it
+        return { whyNotWritten(folderError && errno == ENOENT ? folderError.value() : errno) };
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        (void)::close(fd);
+        return { notAFile };
+    }
+    if (auto why = untrusted(info); !why.empty()) {
+        (void)::close(fd);
+        return { std::move(why) };
+    }
+    // Writers of this engine take turns, so one never sees another's line half-way and takes it for
+    // an unfinished one. Where the lock is not supported the line is still written.
+    (void)::flock(fd, LOCK_EX);
+    if (endsMidLine(fd))
+        line.insert(line.begin(), '\n');
+    // The whole line in one write, so lines of concurrent writers never interleave.
+    const int error = Platform::writeAll(fd, line);
+    (void)::close(fd);
+    return { error ? whyNotWritten(error) : std::string() };
+}
+
+void record(const HistoryEntry& entry, CleanResult& result, const Mac& mac)
+{
+    HistoryEntry noted = entry;
+    for (auto& relocation : noted.relocated)
+        relocation = Cleaner::withIdentity(std::move(relocation), mac);
+    const Appended appended = append(noted, mac);
+    if (appended)
+        return;
+    result.notInHistory = true;
+    if (!result.detail.empty())
+        result.detail += ' ';
+    result.detail += "It isn't in History, so Put Back can't undo it: " + appended.whyNot + ".";
+}
+
+std::vector<HistoryEntry> parse(std::string_view text)
+{
+    std::vector<HistoryEntry> entries;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        auto end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const auto piece = text.substr(start, end - start);
+        if (!piece.empty())
+            if (auto entry = decodeLine(piece))
+                entries.push_back(std::move(*entry));
+        start = end + 1;
+    }
+    // Walking back from the end, an id met on a marker line is undone on every earlier line.
+    std::set<std::string> undoneIDs;
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+        const bool marker = it->isUndone();
+        if (undoneIDs.count(it->id))
+            it->undone = true;
+        if (marker)
+            undoneIDs.insert(it->id);
+    }
+    return entries;
+}
+
+Loaded read(const Mac& mac)
+{
+    // Read whole however long, but only from a regular file of that name, never through a link.
+    struct stat info {};
+    const auto text = Platform::readFile(path(mac), nullptr, { .followLink = false }, &info);
+    if (!text)
+        return {};
+    if (auto why = untrusted(info); !why.empty())
+        return { {}, std::move(why) };
+    // Damage is judged line by line: one bad byte costs its own line, not the whole history.
+    return { parse(*text), {} };
+}
+
+std::vector<HistoryEntry> load(const Mac& mac)
+{
+    return read(mac).entries;
+}
+
+bool offersPutBack(const HistoryEntry& entry, const Mac& mac)
+{
+    return !entry.isUndone() && !Cleaner::untrustedPath(entry, mac) && !Cleaner::putBackSet(entry, mac).empty();
+}
+
+} // namespace History
+
+} // namespace Quandril

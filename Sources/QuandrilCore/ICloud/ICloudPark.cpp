@@ -1,0 +1,278 @@
+// The per-file work of the iCloud cleanup: downloading, checking, parking on a drive, and only then
+// removing the file from iCloud. Whenever a step fails, the iCloud file stays where it is.
+
+#include "QuandrilCore/ICloud/ICloud.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include <sys/stat.h>
+
+#include "QuandrilCore/ICloud/ICloudSteps.h"
+#include "QuandrilCore/Machine/Compare.h"
+#include "QuandrilCore/Machine/FileHelpers.h"
+#include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/Process.h"
+#include "QuandrilCore/Scanning/Report.h"
+
+namespace Quandril {
+
+using namespace ICloudSteps;
+using Status = CleanResult::Status;
+
+namespace {
+
+constexpr auto pollEvery = std::chrono::seconds(1);
+constexpr auto givenUpAfter = std::chrono::seconds(180);
+constexpr const char* cloudTool = "/usr/bin/brctl";
+
+// No file provider here takes download or evict requests, so each falls to the command-line tool,
+// which runs only where it exists.
+void askTool(const Mac& mac, const char* request, const std::string& path)
+{
+    if (Platform::isExecutableFile(cloudTool))
+        mac.run({ cloudTool, request, path });
+}
+
+std::int64_t allocatedBytes(const std::string& path)
+{
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0)
+        return 0;
+    return Saturating::multiply(status.st_blocks, 512);
+}
+
+// What identifies the file's state: the same item, the same size and the same modification time.
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t seconds = 0;
+    long nanoseconds = 0;
+
+    friend bool operator==(const Identity&, const Identity&) = default;
+};
+
+std::optional<Identity> identity(const std::string& path)
+{
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+    return Identity { status.st_dev, status.st_ino, status.st_size, status.st_mtim.tv_sec, status.st_mtim.tv_nsec };
+}
+
+} // namespace
+
+std::set<std::string> ICloud::download(const std::vector<std::string>& paths, const Mac& mac, const Progress& progress)
+{
+    if (paths.empty())
+        return {};
+    if (mac.isFake())
+        return { paths.begin(), paths.end() };
+
+    for (const auto& path : paths)
+        askTool(mac, "download", path);
+    const std::set<std::string> wanted(paths.begin(), paths.end());
+    std::int64_t total = 0;
+    for (const auto& path : paths) {
+        if (auto bytes = size(path))
+            total = Saturating::add(total, *bytes);
+    }
+
+    std::set<std::string> arrived;
+    auto lastChange = std::chrono::steady_clock::now();
+    std::int64_t lastAmount = -1;
+    for (;;) {
+        std::this_thread::sleep_for(pollEvery);
+        std::int64_t have = 0;
+        for (const auto& path : paths) {
+            if (!arrived.count(path) && isCurrent(path, mac))
+                arrived.insert(path);
+            have = Saturating::add(have, arrived.count(path) ? size(path).value_or(0) : allocatedBytes(path));
+        }
+        if (progress)
+            progress("Downloading: " + Report::bytes(have) + " of " + Report::bytes(total));
+        const auto now = std::chrono::steady_clock::now();
+        if (have != lastAmount) {
+            lastChange = now;
+            lastAmount = have;
+        } else if (now - lastChange > givenUpAfter) {
+            break;
+        }
+        // A path asked for twice arrives once.
+        if (arrived.size() >= wanted.size())
+            break;
+    }
+    return arrived;
+}
+
+bool ICloud::isCurrent(const std::string& /*path*/, const Mac& /*mac*/)
+{
+    // Without a file provider, what is on disk is all there is: every file is current.
+    return true;
+}
+
+void ICloud::evict(const std::string& path, const Mac& mac)
+{
+    if (mac.isFake())
+        return;
+    askTool(mac, "evict", path);
+}
+
+std::string ICloud::parkedPath(const std::string& path, const DriveInfo& drive, const Mac& mac)
+{
+    const auto allRoots = roots(mac);
+    std::string place;
+    if (const std::string* root = rootOf(path, allRoots))
+        place = "/" + rootLabel(*root) + path.substr(root->size());
+    else
+        place = "/" + std::string(lastComponent(path));
+    const std::string first = drive.path + "/" + std::string(parkedFolder) + place;
+
+    // A dangling link takes a name too.
+    const auto taken = [](const std::string& candidate) { return exists(candidate) || isSymlink(candidate); };
+    if (!taken(first))
+        return first;
+    const std::string folder = parentOf(first);
+    const auto [stem, extension] = splitExtension(lastComponent(first));
+    for (std::uint64_t number = 2;; ++number) {
+        std::string candidate = folder + "/" + std::string(stem) + " " + std::to_string(number);
+        if (!extension.empty())
+            candidate += "." + std::string(extension);
+        if (!taken(candidate))
+            return candidate;
+    }
+}
+
+CleanResult ICloud::park(const CloudItem& item, const std::set<std::string>& arrived, const DriveInfo& drive,
+                         const Mac& mac, std::map<std::string, std::string>& keeperHashes, const CloudOptions& options,
+                         const Progress& progress)
+{
+    const auto say = [&](const std::string& line) {
+        if (progress)
+            progress(line);
+    };
+    const std::string& path = item.path;
+    const std::string name(lastComponent(path));
+    const bool downloaded = arrived.count(path) != 0;
+    const auto giveBack = [&] {
+        if (downloaded)
+            evict(path, mac);
+    };
+
+    if (!recordable(item, drive))
+        return outcome(item, Status::refused, std::string(unrecordable));
+    if (isSymlink(path) || !rootOf(path, roots(mac)))
+        return outcome(item, Status::refused, "It isn't in iCloud Drive any more; scan again.");
+    const auto bytes = size(path);
+    if (!bytes || *bytes != item.bytes)
+        return outcome(item, Status::refused, "It changed or moved since the scan; scan again.");
+    if ((!item.onMac && !downloaded) || !isCurrent(path, mac)) {
+        giveBack();
+        return outcome(item, Status::failed,
+                       "It didn't finish downloading, so nothing was changed; it's still in iCloud.");
+    }
+
+    say("Checking " + name);
+    // Taken before the hash, so any change from here on shows before the file is removed.
+    const auto before = identity(path);
+    const auto hash = before ? sha256(path) : std::nullopt;
+    if (!hash) {
+        giveBack();
+        return outcome(item, Status::failed, "It couldn't be read, so nothing was changed.");
+    }
+
+    if (item.keep && !keeperHashes.count(*item.keep)) {
+        const std::string& keep = *item.keep;
+        std::string entry;
+        if (!exists(keep)) {
+            // Fenced or gone: nothing to compare with.
+        } else if (item.keepOnMac.value_or(true) || mac.isFake()) {
+            entry = sha256(keep).value_or("");
+        } else {
+            const std::int64_t room = Saturating::subtract(startupFree(mac), options.marginBytes);
+            if (room >= std::max<std::int64_t>(size(keep).value_or(0), 0)) {
+                say("Downloading the copy that stays, to compare");
+                if (download({ keep }, mac, progress).count(keep)) {
+                    entry = sha256(keep).value_or("");
+                    evict(keep, mac);
+                }
+            }
+        }
+        keeperHashes[keep] = entry;
+    }
+    if (item.keep) {
+        const std::string& keeperHash = keeperHashes[*item.keep];
+        if (keeperHash.empty()) {
+            giveBack();
+            return outcome(item, Status::failed,
+                           "The copy that stays (" + display(*item.keep, mac)
+                               + ") couldn't be read to compare, so nothing was changed.");
+        }
+        if (keeperHash != *hash) {
+            giveBack();
+            return outcome(item, Status::refused,
+                           "It isn't identical to " + display(*item.keep, mac)
+                               + " byte for byte, so it stays in iCloud.");
+        }
+    }
+
+    const std::string dest = parkedPath(path, drive, mac);
+    say("Copying " + name + " to " + drive.name);
+    FileOps& files = options.fileOps();
+    try {
+        files.createFolder(parentOf(dest));
+    } catch (const std::exception& error) {
+        giveBack();
+        return outcome(item, Status::failed,
+                       "Couldn't make the folder on " + drive.name + ": " + describeFailure(error));
+    }
+
+    const std::string mismatch = "The copy on " + drive.name + " doesn't match, so " + name
+        + " stays in iCloud; the partial copy is at " + mac.display(dest) + ".";
+    try {
+        files.copy(path, dest);
+    } catch (const std::system_error& error) {
+        giveBack();
+        // Whatever stands in the way, or nothing at all, is no partial copy of ours.
+        if (error.code() == std::errc::file_exists || !Platform::nameTaken(dest))
+            return outcome(item, Status::failed, "Couldn't copy it to " + drive.name + ": " + describeFailure(error));
+        return outcome(item, Status::failed, mismatch);
+    } catch (const std::exception& error) {
+        giveBack();
+        if (!Platform::nameTaken(dest))
+            return outcome(item, Status::failed, "Couldn't copy it to " + drive.name + ": " + describeFailure(error));
+        return outcome(item, Status::failed, mismatch);
+    }
+    if (sha256(dest) != hash) {
+        giveBack();
+        return outcome(item, Status::failed, mismatch);
+    }
+
+    // The hash speaks for the file as it was when read; a file changed since then is not the one
+    // that was checked and copied, so it stays.
+    if (identity(path) != before)
+        return outcome(item, Status::failed,
+                       "It changed while it was being parked, so it stays in iCloud as it is now; the copy of how it "
+                       "was before is at "
+                           + mac.display(dest) + ".");
+
+    Relocation relocation { path, dest, std::nullopt, true };
+    try {
+        files.remove(path);
+    } catch (const std::exception& error) {
+        return outcome(item, Status::failed,
+                       "Parked on " + drive.name
+                           + " and checked, but it couldn't be removed from iCloud: " + describeFailure(error),
+                       { relocation });
+    }
+    return outcome(item, Status::done,
+                   std::string("Checked byte for byte") + (item.keep ? " against the copy that stays" : "")
+                       + ", parked on " + drive.name + " and removed from iCloud.",
+                   { relocation });
+}
+
+} // namespace Quandril
