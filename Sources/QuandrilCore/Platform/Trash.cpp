@@ -444,7 +444,10 @@ std::string trashInfoPath(std::string_view absolutePath)
     return out;
 }
 
-std::string moveToTrash(const std::string& path, const std::string& home, const TrashMover& move)
+namespace {
+
+// The item as an absolute path; a relative one is taken from the working folder.
+std::string absoluteItem(const std::string& path)
 {
     std::string item = withoutTrailingSlashes(path);
     if (!item.empty() && item.front() != '/') {
@@ -453,10 +456,17 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
             fail(errno, "can't resolve " + path);
         item = std::string(cwd) + (std::string_view(cwd) == "/" ? "" : "/") + item;
     }
-    const std::string name = item.substr(item.rfind('/') + 1);
-    if (item.empty() || name.empty() || name == "." || name == "..")
-        fail(EINVAL, "can't move " + path + " to the Trash");
+    return item;
+}
 
+// The Trash that takes an item, and the place its record names.
+struct TrashTarget {
+    std::string trash;
+    std::string recorded;
+};
+
+TrashTarget trashTargetOf(const std::string& item, const std::string& path, const std::string& home)
+{
     // The entry lives in its parent folder's file system; only a Trash there takes it by a rename.
     const std::string parent = parentOf(item);
     struct stat itemInfo {
@@ -466,45 +476,68 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
     if (::stat(parent.c_str(), &parentInfo) != 0)
         fail(errno, "can't move " + path + " to the Trash");
 
-    std::string trash = homeTrashFolder(home);
-    std::string recorded = item;
-    if (deviceOf(trash) != parentInfo.st_dev) {
+    TrashTarget target { homeTrashFolder(home), item };
+    if (deviceOf(target.trash) != parentInfo.st_dev) {
         const std::string top = mountTop(parent, parentInfo.st_dev);
-        trash = topTrashFolder(top);
+        target.trash = topTrashFolder(top);
         // A drive's Trash records the place relative to the drive's top, so that the record still
         // holds wherever the drive is mounted next.
         if (below(item, top))
-            recorded = item.substr(top.size() + 1);
+            target.recorded = item.substr(top.size() + 1);
         else if (top == "/")
-            recorded = item.substr(1);
+            target.recorded = item.substr(1);
     }
+    return target;
+}
+
+// Writes the record under `infoName`, made exclusively: it reserves the name against other
+// trashers. False when another record already holds the name.
+bool reserveName(const Descriptor& infoFolder, const std::string& trash, const std::string& infoName,
+                 const std::string& record)
+{
+    const std::string info = trash + "/info/" + infoName;
+    const auto forget = [&] { ::unlinkat(infoFolder.get(), infoName.c_str(), 0); };
+    Descriptor fd(
+        ::openat(infoFolder.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) {
+        if (errno == EEXIST)
+            return false;
+        fail(errno, "can't write the Trash record " + info);
+    }
+    if (const int error = writeAll(fd.get(), record)) {
+        fd.close();
+        forget();
+        fail(error, "can't write the Trash record");
+    }
+    if (fd.close() != 0) {
+        const int error = errno;
+        forget();
+        fail(error, "can't write the Trash record " + info);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string moveToTrash(const std::string& path, const std::string& home, const TrashMover& move)
+{
+    const std::string item = absoluteItem(path);
+    const std::string name = item.substr(item.rfind('/') + 1);
+    if (item.empty() || name.empty() || name == "." || name == "..")
+        fail(EINVAL, "can't move " + path + " to the Trash");
+
+    const TrashTarget target = trashTargetOf(item, path, home);
+    const std::string& trash = target.trash;
     const Descriptor infoFolder = openOwnTrash(trash);
 
-    const std::string record = "[Trash Info]\nPath=" + trashInfoPath(recorded) + "\nDeletionDate=" + localDeletionDate()
-        + "\n";
+    const std::string record = "[Trash Info]\nPath=" + trashInfoPath(target.recorded)
+        + "\nDeletionDate=" + localDeletionDate() + "\n";
     for (unsigned attempt = 1; attempt <= maxAttempts; ++attempt) {
         const std::string candidate = candidateName(name, attempt);
-        // The record is made first and exclusively: it reserves the name against other trashers.
         const std::string infoName = candidate + ".trashinfo";
-        const std::string info = trash + "/info/" + infoName;
+        if (!reserveName(infoFolder, trash, infoName, record))
+            continue;
         const auto forget = [&] { ::unlinkat(infoFolder.get(), infoName.c_str(), 0); };
-        Descriptor fd(
-            ::openat(infoFolder.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!fd) {
-            if (errno == EEXIST)
-                continue;
-            fail(errno, "can't write the Trash record " + info);
-        }
-        if (const int error = writeAll(fd.get(), record)) {
-            fd.close();
-            forget();
-            fail(error, "can't write the Trash record");
-        }
-        if (fd.close() != 0) {
-            const int error = errno;
-            forget();
-            fail(error, "can't write the Trash record " + info);
-        }
         const std::string destination = trash + "/files/" + candidate;
         try {
             if (move)

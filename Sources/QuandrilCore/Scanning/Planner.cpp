@@ -281,6 +281,88 @@ std::optional<DriveInfo> chooseDrive(const ScanReport& report, const std::option
     return report.startup();
 }
 
+// The findings on one drive, sorted by the routes they may join.
+struct Shelves {
+    Picks rebuilds, reinstall, ownMoves, appMoves, copies, pruneInApps, waiting;
+};
+
+Shelves shelve(const ScanReport& report, const DriveInfo& drive)
+{
+    TextMatch onDrive(drive.path);
+    Shelves shelves;
+    for (const auto& finding : report.findings) {
+        if (!onDrive(finding.drive))
+            continue;
+        if (finding.blockedBy) {
+            shelves.waiting.push_back(&finding);
+            continue;
+        }
+        if (finding.unsure)
+            continue;
+        const auto kind = finding.action.kind;
+        if (finding.tier == Tier::rebuilds && isDoable(kind))
+            shelves.rebuilds.push_back(&finding);
+        if (finding.tier == Tier::reinstallable && isDoable(kind))
+            shelves.reinstall.push_back(&finding);
+        if (finding.tier == Tier::personal && kind == Action::Kind::move)
+            shelves.ownMoves.push_back(&finding);
+        if (movesToDrive(finding))
+            shelves.appMoves.push_back(&finding);
+        if (finding.tier == Tier::personal && finding.duplicateOf)
+            shelves.copies.push_back(&finding);
+        if (kind == Action::Kind::handOff && !movesToDrive(finding))
+            shelves.pruneInApps.push_back(&finding);
+    }
+    return shelves;
+}
+
+// The cumulative routes, each adding one kind of step to those before it.
+std::vector<Route> cumulativeRoutes(const Shelves& shelves, std::int64_t base, std::int64_t goal)
+{
+    // A finding can meet two rules (a personal move that is also a copy); each route holds it once,
+    // where it first appears, so its bytes are not counted twice.
+    std::vector<Route> routes;
+    Picks sofar;
+    std::unordered_set<const Finding*> included;
+    auto add = [&](const Picks& newest, std::string id, std::string title, bool always = false) {
+        for (const auto* finding : newest)
+            if (included.insert(finding).second)
+                sofar.push_back(finding);
+        if (always || !newest.empty())
+            routes.push_back(makeRoute(std::move(id), std::move(title), sofar, base, goal));
+    };
+    add(shelves.rebuilds, "safe", "Only what rebuilds itself", true);
+    add(shelves.reinstall, "can-come-back", "Plus what can be downloaded again");
+    add(shelves.ownMoves, "with-moves", "Plus moving your own files to a drive");
+    add(shelves.appMoves, "with-apps", "Plus what other apps can move to a drive (" + appNames(shelves.appMoves) + ")");
+    add(shelves.copies, "with-copies", "Plus removing your copies that already exist on a drive");
+    return routes;
+}
+
+// Fewest steps: the largest first, but everything that rebuilds itself before anything that
+// must be downloaded again.
+std::optional<Route> fewestRoute(const Shelves& shelves, std::int64_t base, std::int64_t goal)
+{
+    auto largestFirst = [](const Finding* a, const Finding* b) { return a->bytes > b->bytes; };
+    Picks candidates = shelves.rebuilds;
+    std::stable_sort(candidates.begin(), candidates.end(), largestFirst);
+    Picks secondClass = shelves.reinstall;
+    std::stable_sort(secondClass.begin(), secondClass.end(), largestFirst);
+    candidates.insert(candidates.end(), secondClass.begin(), secondClass.end());
+
+    Picks taken;
+    std::int64_t freeAfter = base;
+    bool met = freeAfter >= goal;
+    for (std::size_t i = 0; !met && i < candidates.size(); ++i) {
+        taken.push_back(candidates[i]);
+        freeAfter = Saturating::add(freeAfter, candidates[i]->bytes);
+        met = freeAfter >= goal;
+    }
+    if (!met)
+        return std::nullopt;
+    return makeRoute("fewest", "Fewest steps to the goal", taken, base, goal);
+}
+
 } // namespace
 
 std::optional<Plan> Planner::plan(const ScanReport& report, const Goal& goal,
@@ -299,77 +381,15 @@ std::optional<Plan> Planner::plan(const ScanReport& report, const Goal& goal,
     plan.trashBytes = chosen->isStartup ? report.trashBytes : 0;
     const std::int64_t base = Saturating::add(plan.freeNow, plan.trashBytes);
 
-    TextMatch onDrive(chosen->path);
-    Picks rebuilds, reinstall, ownMoves, appMoves, copies, pruneInApps, waiting;
-    for (const auto& finding : report.findings) {
-        if (!onDrive(finding.drive))
-            continue;
-        if (finding.blockedBy) {
-            waiting.push_back(&finding);
-            continue;
-        }
-        if (finding.unsure)
-            continue;
-        const auto kind = finding.action.kind;
-        if (finding.tier == Tier::rebuilds && isDoable(kind))
-            rebuilds.push_back(&finding);
-        if (finding.tier == Tier::reinstallable && isDoable(kind))
-            reinstall.push_back(&finding);
-        if (finding.tier == Tier::personal && kind == Action::Kind::move)
-            ownMoves.push_back(&finding);
-        if (movesToDrive(finding))
-            appMoves.push_back(&finding);
-        if (finding.tier == Tier::personal && finding.duplicateOf)
-            copies.push_back(&finding);
-        if (kind == Action::Kind::handOff && !movesToDrive(finding))
-            pruneInApps.push_back(&finding);
-    }
+    const Shelves shelves = shelve(report, *chosen);
+    plan.routes = cumulativeRoutes(shelves, base, plan.goalBytes);
+    plan.fewest = fewestRoute(shelves, base, plan.goalBytes);
 
-    // A finding can meet two rules (a personal move that is also a copy); each route holds it once,
-    // where it first appears, so its bytes are not counted twice.
-    Picks sofar;
-    std::unordered_set<const Finding*> included;
-    auto extend = [&](const Picks& more) {
-        for (const auto* finding : more)
-            if (included.insert(finding).second)
-                sofar.push_back(finding);
-    };
-    auto add = [&](const Picks& newest, std::string id, std::string title, bool always = false) {
-        extend(newest);
-        if (always || !newest.empty())
-            plan.routes.push_back(makeRoute(std::move(id), std::move(title), sofar, base, plan.goalBytes));
-    };
-    add(rebuilds, "safe", "Only what rebuilds itself", true);
-    add(reinstall, "can-come-back", "Plus what can be downloaded again");
-    add(ownMoves, "with-moves", "Plus moving your own files to a drive");
-    add(appMoves, "with-apps", "Plus what other apps can move to a drive (" + appNames(appMoves) + ")");
-    add(copies, "with-copies", "Plus removing your copies that already exist on a drive");
-
-    // Fewest steps: the largest first, but everything that rebuilds itself before anything that
-    // must be downloaded again.
-    auto largestFirst = [](const Finding* a, const Finding* b) { return a->bytes > b->bytes; };
-    Picks candidates = rebuilds;
-    std::stable_sort(candidates.begin(), candidates.end(), largestFirst);
-    Picks secondClass = reinstall;
-    std::stable_sort(secondClass.begin(), secondClass.end(), largestFirst);
-    candidates.insert(candidates.end(), secondClass.begin(), secondClass.end());
-
-    Picks taken;
-    std::int64_t freeAfter = base;
-    bool met = freeAfter >= plan.goalBytes;
-    for (std::size_t i = 0; !met && i < candidates.size(); ++i) {
-        taken.push_back(candidates[i]);
-        freeAfter = Saturating::add(freeAfter, candidates[i]->bytes);
-        met = freeAfter >= plan.goalBytes;
-    }
-    if (met)
-        plan.fewest = makeRoute("fewest", "Fewest steps to the goal", taken, base, plan.goalBytes);
-
-    if (!pruneInApps.empty())
-        plan.notes.push_back("Up to " + Report::bytes(total(pruneInApps))
-                             + " more is yours to prune inside other apps (" + appNames(pruneInApps) + ").");
-    if (!waiting.empty())
-        plan.notes.push_back(Report::bytes(total(waiting)) + " waits for open apps to be quit.");
+    if (!shelves.pruneInApps.empty())
+        plan.notes.push_back("Up to " + Report::bytes(total(shelves.pruneInApps))
+                             + " more is yours to prune inside other apps (" + appNames(shelves.pruneInApps) + ").");
+    if (!shelves.waiting.empty())
+        plan.notes.push_back(Report::bytes(total(shelves.waiting)) + " waits for open apps to be quit.");
     return plan;
 }
 

@@ -45,6 +45,21 @@ void makeIDsUnique(std::vector<Finding>& findings)
 constexpr const char* fencedWhy = "macOS asks before any app looks inside; give Gorrin Full Disk Access to include it";
 constexpr const char* linkWhy = "reached through a link; acting on it could reach somewhere else";
 
+// Why a finding is left out of the report: a protected path, or, where Gorrin itself would act,
+// a path reached through a link.
+std::optional<Skipped> refusalOf(const Finding& finding, const PathGuard& guard)
+{
+    for (const auto& path : finding.paths)
+        if (auto why = guard.protection(path, true))
+            return Skipped { path, "never touched: " + *why };
+    if (finding.action.kind == Action::Kind::handOff || finding.action.kind == Action::Kind::review)
+        return std::nullopt;
+    for (const auto& path : finding.paths)
+        if (PathGuard::throughLink(path))
+            return Skipped { path, linkWhy };
+    return std::nullopt;
+}
+
 } // namespace
 
 Json::Value toJson(const ProtectedPath& value)
@@ -230,23 +245,7 @@ ScanReport Scanner::scan(const Mac& mac, const Catalog& catalog, const ScanOptio
         report.notes.insert(report.notes.end(), result.notes.begin(), result.notes.end());
 
         for (auto& finding : result.findings) {
-            std::optional<Skipped> refusal;
-            for (const auto& path : finding.paths) {
-                if (auto why = guard.protection(path, true)) {
-                    refusal = Skipped { path, "never touched: " + *why };
-                    break;
-                }
-            }
-            if (!refusal && finding.action.kind != Action::Kind::handOff
-                && finding.action.kind != Action::Kind::review) {
-                for (const auto& path : finding.paths) {
-                    if (PathGuard::throughLink(path)) {
-                        refusal = Skipped { path, linkWhy };
-                        break;
-                    }
-                }
-            }
-            if (refusal) {
+            if (std::optional<Skipped> refusal = refusalOf(finding, guard)) {
                 report.skipped.push_back(std::move(*refusal));
                 continue;
             }

@@ -97,12 +97,53 @@ struct SplitCandidate {
     std::string path;
 };
 
-} // namespace
-
-FinderResult SplitInstallsFinder::find(const ScanContext& context) const
+// The normalized names an app's data folders may carry: its own, its bundle ID's, and its catalog owners'.
+std::set<std::string> splitKeys(const ScanContext& context, const InstalledApp& app, const std::string& appKey)
 {
-    if (context.apps.apps.empty())
-        return {};
+    const std::optional<std::string> lowerID = app.bundleID ? std::optional(Platform::lowercased(*app.bundleID))
+                                                            : std::nullopt;
+    std::set<std::string> keys { appKey };
+    if (app.bundleID) {
+        keys.insert(normalized(*app.bundleID));
+        std::string shown = normalized(displayName(*app.bundleID));
+        if (!genericBundleWords().count(shown))
+            keys.insert(shown);
+    }
+    for (const auto& owner : context.catalog.owners) {
+        bool matches = !appKey.empty() && normalized(owner.app) == appKey;
+        if (!matches && lowerID && owner.bundleIDs)
+            matches = std::any_of(owner.bundleIDs->begin(), owner.bundleIDs->end(),
+                                  [&](const std::string& id) { return Platform::lowercased(id) == *lowerID; });
+        if (matches)
+            for (const auto& name : owner.names)
+                keys.insert(normalized(name));
+    }
+    // A name of symbols alone says nothing about whose folder it is.
+    keys.erase(std::string {});
+    return keys;
+}
+
+// The folders on the Mac that bear one of the app's names.
+std::vector<std::string> splitFolders(const ScanContext& context, const InstalledApp& app,
+                                      const std::set<std::string>& keys, const std::vector<std::string>& listing)
+{
+    std::vector<std::string> folders;
+    for (const auto& entry : listing)
+        if (keys.count(normalized(lastComponent(entry))))
+            folders.push_back(entry);
+    if (app.bundleID && isSingleName(*app.bundleID)) {
+        for (std::string_view parent : { "~/Library/Containers/", "~/Library/Caches/" }) {
+            std::string folder = context.mac.path(std::string(parent) + *app.bundleID);
+            if (!PrivacyFence::shared().blocks(folder) && isDirectory(folder))
+                folders.push_back(std::move(folder));
+        }
+    }
+    return folders;
+}
+
+// Every app on another drive with the folders of its data left on the Mac.
+std::vector<SplitCandidate> splitCandidates(const ScanContext& context)
+{
     // Listed once for all apps.
     const std::string support = context.mac.path("~/Library/Application Support");
     const std::vector<std::string> listing = children(support);
@@ -117,40 +158,7 @@ FinderResult SplitInstallsFinder::find(const ScanContext& context) const
             continue;
 
         const std::string appKey = normalized(app.name);
-        const std::optional<std::string> lowerID = app.bundleID ? std::optional(Platform::lowercased(*app.bundleID))
-                                                                : std::nullopt;
-        std::set<std::string> keys { appKey };
-        if (app.bundleID) {
-            keys.insert(normalized(*app.bundleID));
-            std::string shown = normalized(displayName(*app.bundleID));
-            if (!genericBundleWords().count(shown))
-                keys.insert(shown);
-        }
-        for (const auto& owner : context.catalog.owners) {
-            bool matches = !appKey.empty() && normalized(owner.app) == appKey;
-            if (!matches && lowerID && owner.bundleIDs)
-                matches = std::any_of(owner.bundleIDs->begin(), owner.bundleIDs->end(),
-                                      [&](const std::string& id) { return Platform::lowercased(id) == *lowerID; });
-            if (matches)
-                for (const auto& name : owner.names)
-                    keys.insert(normalized(name));
-        }
-        // A name of symbols alone says nothing about whose folder it is.
-        keys.erase(std::string {});
-
-        std::vector<std::string> folders;
-        for (const auto& entry : listing)
-            if (keys.count(normalized(lastComponent(entry))))
-                folders.push_back(entry);
-        if (app.bundleID && isSingleName(*app.bundleID)) {
-            for (std::string_view parent : { "~/Library/Containers/", "~/Library/Caches/" }) {
-                std::string folder = context.mac.path(std::string(parent) + *app.bundleID);
-                if (!PrivacyFence::shared().blocks(folder) && isDirectory(folder))
-                    folders.push_back(std::move(folder));
-            }
-        }
-
-        for (auto& folder : folders) {
+        for (auto& folder : splitFolders(context, app, splitKeys(context, app, appKey), listing)) {
             if (isSymlink(folder) || context.isClaimed(folder))
                 continue;
             // The first app that names a folder decides it, whatever the checks below say.
@@ -165,6 +173,40 @@ FinderResult SplitInstallsFinder::find(const ScanContext& context) const
             candidates.push_back({ &app, *drive, std::move(folder) });
         }
     }
+    return candidates;
+}
+
+Finding splitFinding(const ScanContext& context, const SplitCandidate& candidate, std::int64_t bytes)
+{
+    const InstalledApp& app = *candidate.app;
+    const std::string& name = app.name;
+    const std::string& driveName = candidate.drive.name;
+
+    std::optional<std::string> caution;
+    if (auto inside = insideCaution(candidate.path, context.catalog.personalMarkers))
+        caution = "Inside: " + *inside + ".";
+    std::optional<std::string> blockedBy;
+    if (app.bundleID)
+        if (auto open = context.openApp({ *app.bundleID }))
+            blockedBy = *open + " is open. Quit it first.";
+
+    return Finding("split-" + normalized(name) + "-" + normalized(lastComponent(candidate.path)), "split-installs",
+                   name + " data on your Mac",
+                   name + " is installed on " + driveName + ", but " + Report::bytes(bytes)
+                       + " of its data is on your Mac.",
+                   "Look inside first: it may hold settings or downloads " + name
+                       + " needs. Some apps let you point this folder at " + driveName + " instead.",
+                   Tier::reinstallable, bytes, std::vector<std::string> { candidate.path }, name, Action::review(),
+                   std::move(caution), std::move(blockedBy), false, std::nullopt);
+}
+
+} // namespace
+
+FinderResult SplitInstallsFinder::find(const ScanContext& context) const
+{
+    if (context.apps.apps.empty())
+        return {};
+    const std::vector<SplitCandidate> candidates = splitCandidates(context);
 
     std::vector<std::string> paths;
     for (const auto& candidate : candidates)
@@ -175,28 +217,8 @@ FinderResult SplitInstallsFinder::find(const ScanContext& context) const
     FinderResult result;
     for (const auto& candidate : candidates) {
         const std::int64_t bytes = sizes.at(candidate.path).bytes;
-        if (bytes < threshold)
-            continue;
-        const InstalledApp& app = *candidate.app;
-        const std::string& name = app.name;
-        const std::string& driveName = candidate.drive.name;
-
-        std::optional<std::string> caution;
-        if (auto inside = insideCaution(candidate.path, context.catalog.personalMarkers))
-            caution = "Inside: " + *inside + ".";
-        std::optional<std::string> blockedBy;
-        if (app.bundleID)
-            if (auto open = context.openApp({ *app.bundleID }))
-                blockedBy = *open + " is open. Quit it first.";
-
-        result.findings.emplace_back("split-" + normalized(name) + "-" + normalized(lastComponent(candidate.path)),
-                                     "split-installs", name + " data on your Mac",
-                                     name + " is installed on " + driveName + ", but " + Report::bytes(bytes)
-                                         + " of its data is on your Mac.",
-                                     "Look inside first: it may hold settings or downloads " + name
-                                         + " needs. Some apps let you point this folder at " + driveName + " instead.",
-                                     Tier::reinstallable, bytes, std::vector<std::string> { candidate.path }, name,
-                                     Action::review(), std::move(caution), std::move(blockedBy), false, std::nullopt);
+        if (bytes >= threshold)
+            result.findings.push_back(splitFinding(context, candidate, bytes));
     }
     return result;
 }

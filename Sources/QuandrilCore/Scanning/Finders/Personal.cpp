@@ -171,6 +171,87 @@ Finding personalFinding(const std::string& id, const std::string& title, std::in
     return finding;
 }
 
+// The items in the personal folders worth measuring; synced folders are noted in `result` as skipped.
+std::vector<std::string> personalCandidates(const ScanContext& context, FinderResult& result)
+{
+    const Mac& mac = context.mac;
+    auto& fence = PrivacyFence::shared();
+    std::vector<std::string> candidates;
+    for (std::string_view display : personalFolders) {
+        const std::string folder = mac.path(display);
+        if (auto cloud = mac.cloudFolder(folder)) {
+            // A synced folder is never opened: reading it could download every file in it.
+            if (!fence.blocks(folder) && exists(folder))
+                result.skipped.push_back({ folder, "never looked into: " + cloud->name });
+            continue;
+        }
+        for (auto& entry : children(folder)) {
+            // A fenced item could be measured only from outside, so its size would be a guess.
+            if (isSymlink(entry) || context.isClaimed(entry) || fence.isFenced(entry))
+                continue;
+            candidates.push_back(std::move(entry));
+        }
+    }
+    return candidates;
+}
+
+// What one personal item is, and what is offered for it, shared by the ways of describing it.
+struct PersonalItem {
+    const std::string& path;
+    std::int64_t bytes;
+    std::string name;
+    std::string beginning;
+    bool recent;
+};
+
+// An item an app keeps track of is handed to that app rather than moved by hand.
+void describeLibraryItem(Finding& finding, const PersonalItem& item, const Catalog::AppLibrary& library)
+{
+    finding.reason = item.beginning + " belongs to " + library.app + "; moved by hand, " + library.app
+        + " would lose track of it" + (item.recent ? ", and you've changed things in it this month." : ".");
+    finding.owner = library.app;
+    if (item.recent) {
+        finding.getBack = "Still in use, so it isn't offered for moving.";
+    } else {
+        finding.getBack = "Moved from inside " + library.app + ", it keeps working.";
+        finding.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, library.app, library.how, true);
+    }
+}
+
+// Any other item: a copy elsewhere, recent use, or a drive with room decides what is offered.
+void describePlainItem(Finding& finding, const PersonalItem& item, const Mac& mac, const std::vector<DriveInfo>& drives)
+{
+    std::optional<std::string> copy;
+    const DriveInfo* copyDrive = nullptr;
+    for (const auto& drive : drives) {
+        if ((copy = findCopy(item.path, item.bytes, drive))) {
+            copyDrive = &drive;
+            break;
+        }
+    }
+    if (copy) {
+        finding.reason = item.beginning + "; an identical copy is on " + copyDrive->name + " (" + mac.display(*copy)
+            + ").";
+        finding.getBack = "The copy on " + copyDrive->name + " stays.";
+        finding.caution = "After this, " + copyDrive->name
+            + " holds the only copy; worth a second one somewhere if it can't be replaced.";
+        finding.duplicateOf = *copy;
+    } else if (item.recent) {
+        finding.reason = item.beginning + "; you've changed things in it this month.";
+        finding.getBack = "Still in use, so it isn't offered for moving.";
+    } else if (auto target = moveTarget(drives, item.bytes)) {
+        finding.reason = item.beginning + ".";
+        finding.getBack = "Moved, not removed: it stays on " + target->name
+            + ", there whenever the drive is plugged in.";
+        finding.action = Action(Action::Kind::move);
+        finding.caution = "After the move, " + target->name
+            + " holds the only copy; worth a second one somewhere if it can't be replaced.";
+    } else {
+        finding.reason = item.beginning + ".";
+        finding.getBack = "Nothing is removed; there's no drive with room to move it to right now.";
+    }
+}
+
 } // namespace
 
 FinderResult StaleMountsFinder::find(const ScanContext& context) const
@@ -225,25 +306,7 @@ FinderResult StaleMountsFinder::find(const ScanContext& context) const
 FinderResult PersonalFinder::find(const ScanContext& context) const
 {
     FinderResult result;
-    const Mac& mac = context.mac;
-    auto& fence = PrivacyFence::shared();
-
-    std::vector<std::string> candidates;
-    for (std::string_view display : personalFolders) {
-        const std::string folder = mac.path(display);
-        if (auto cloud = mac.cloudFolder(folder)) {
-            // A synced folder is never opened: reading it could download every file in it.
-            if (!fence.blocks(folder) && exists(folder))
-                result.skipped.push_back({ folder, "never looked into: " + cloud->name });
-            continue;
-        }
-        for (auto& entry : children(folder)) {
-            // A fenced item could be measured only from outside, so its size would be a guess.
-            if (isSymlink(entry) || context.isClaimed(entry) || fence.isFenced(entry))
-                continue;
-            candidates.push_back(std::move(entry));
-        }
-    }
+    const std::vector<std::string> candidates = personalCandidates(context, result);
 
     const auto sizes = context.usageOf(candidates);
     const std::int64_t minimum = context.threshold(context.catalog.thresholds.personalFolder);
@@ -254,59 +317,17 @@ FinderResult PersonalFinder::find(const ScanContext& context) const
         auto measured = sizes.find(path);
         if (measured == sizes.end() || measured->second.bytes < minimum)
             continue;
-        const std::int64_t bytes = measured->second.bytes;
         const std::string name = lastComponent(path);
         const std::string folderName = lastComponent(parentOf(path));
         const std::string kind = isDirectory(path) ? "folder" : "file";
-        const std::string beginning = "Your " + name + " " + kind;
+        const PersonalItem item { path, measured->second.bytes, name, "Your " + name + " " + kind,
+                                  changedRecently(path, since, walkLimit) };
         Finding finding = personalFinding("personal-" + normalized(folderName) + "-" + normalized(name),
-                                          name + " (" + folderName + ")", bytes, path);
-        const bool recent = changedRecently(path, since, walkLimit);
-
-        if (auto library = appLibrary(context, path, name)) {
-            finding.reason = beginning + " belongs to " + library->app + "; moved by hand, " + library->app
-                + " would lose track of it" + (recent ? ", and you've changed things in it this month." : ".");
-            finding.owner = library->app;
-            if (recent) {
-                finding.getBack = "Still in use, so it isn't offered for moving.";
-            } else {
-                finding.getBack = "Moved from inside " + library->app + ", it keeps working.";
-                finding.action = Action(Action::Kind::handOff, std::nullopt, std::nullopt, library->app, library->how,
-                                        true);
-            }
-            result.findings.push_back(std::move(finding));
-            continue;
-        }
-
-        std::optional<std::string> copy;
-        const DriveInfo* copyDrive = nullptr;
-        for (const auto& drive : drives) {
-            if ((copy = findCopy(path, bytes, drive))) {
-                copyDrive = &drive;
-                break;
-            }
-        }
-        if (copy) {
-            finding.reason = beginning + "; an identical copy is on " + copyDrive->name + " (" + mac.display(*copy)
-                + ").";
-            finding.getBack = "The copy on " + copyDrive->name + " stays.";
-            finding.caution = "After this, " + copyDrive->name
-                + " holds the only copy; worth a second one somewhere if it can't be replaced.";
-            finding.duplicateOf = *copy;
-        } else if (recent) {
-            finding.reason = beginning + "; you've changed things in it this month.";
-            finding.getBack = "Still in use, so it isn't offered for moving.";
-        } else if (auto target = moveTarget(drives, bytes)) {
-            finding.reason = beginning + ".";
-            finding.getBack = "Moved, not removed: it stays on " + target->name
-                + ", there whenever the drive is plugged in.";
-            finding.action = Action(Action::Kind::move);
-            finding.caution = "After the move, " + target->name
-                + " holds the only copy; worth a second one somewhere if it can't be replaced.";
-        } else {
-            finding.reason = beginning + ".";
-            finding.getBack = "Nothing is removed; there's no drive with room to move it to right now.";
-        }
+                                          name + " (" + folderName + ")", item.bytes, path);
+        if (auto library = appLibrary(context, path, name))
+            describeLibraryItem(finding, item, *library);
+        else
+            describePlainItem(finding, item, context.mac, drives);
         result.findings.push_back(std::move(finding));
     }
     return result;

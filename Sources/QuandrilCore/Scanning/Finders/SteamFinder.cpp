@@ -231,6 +231,34 @@ std::optional<Finding> modsFinding(const ScanContext& context, const SteamLibrar
     return leftBehind(id, name, driveName, other, bytes, std::move(paths));
 }
 
+// Libraries Steam lists that aren't there: gone from an attached drive, or on a drive not plugged in.
+void noteMissingLibraries(const ScanContext& context, std::vector<std::string>& notes)
+{
+    const std::optional<DriveInfo> startup = context.startup();
+    for (const auto& library : context.steam) {
+        if (library.mounted)
+            continue;
+        const std::string shown = context.mac.display(library.path);
+        const bool driveAttached = std::any_of(context.drives.begin(), context.drives.end(),
+                                               [&](const DriveInfo& drive) {
+                                                   return (!startup || drive.path != startup->path)
+                                                       && library.path.starts_with(drive.path + "/");
+                                               });
+        if (driveAttached)
+            notes.push_back("Steam still lists a library at " + shown + ", but that folder is gone.");
+        else
+            notes.push_back("Steam has a library at " + shown + " whose drive isn't plugged in, so it wasn't checked.");
+    }
+}
+
+const SteamLibrary* firstExternalLibrary(const ScanContext& context)
+{
+    for (const auto& library : context.steam)
+        if (library.mounted && onExternalDrive(context, library.path))
+            return &library;
+    return nullptr;
+}
+
 } // namespace
 
 FinderResult SteamFinder::find(const ScanContext& context) const
@@ -244,31 +272,9 @@ FinderResult SteamFinder::find(const ScanContext& context) const
     if (const std::optional<std::string> open = context.openApp({ steamBundleID }))
         blocked = *open + " is open. Quit it first.";
 
-    const std::optional<DriveInfo> startup = context.startup();
-    for (const auto& library : libraries) {
-        if (library.mounted)
-            continue;
-        const std::string shown = context.mac.display(library.path);
-        const bool driveAttached = std::any_of(context.drives.begin(), context.drives.end(),
-                                               [&](const DriveInfo& drive) {
-                                                   return (!startup || drive.path != startup->path)
-                                                       && library.path.starts_with(drive.path + "/");
-                                               });
-        if (driveAttached)
-            result.notes.push_back("Steam still lists a library at " + shown + ", but that folder is gone.");
-        else
-            result.notes.push_back("Steam has a library at " + shown
-                                   + " whose drive isn't plugged in, so it wasn't checked.");
-    }
-
+    noteMissingLibraries(context, result.notes);
     // Only the first library on an external drive is ever offered as the games' new home.
-    const SteamLibrary* destination = nullptr;
-    for (const auto& library : libraries) {
-        if (library.mounted && onExternalDrive(context, library.path)) {
-            destination = &library;
-            break;
-        }
-    }
+    const SteamLibrary* destination = firstExternalLibrary(context);
 
     std::vector<Candidates> candidates;
     std::vector<std::string> toMeasure;
