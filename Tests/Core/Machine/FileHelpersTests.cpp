@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "QuandrilCore/Machine/Mac.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
@@ -155,62 +153,6 @@ TEST(FileHelpers, SizeAndModifiedDescribeALinkItself)
     EXPECT_EQ(size(machine.at("/link")), std::int64_t { 6 });
     EXPECT_EQ(modified(machine.at("/link")), older);
     EXPECT_EQ(modified(machine.at("/target")), old);
-}
-
-TEST(AdminShellLine, QuotesEveryElementForTheShell)
-{
-    const struct {
-        std::vector<std::vector<std::string>> commands;
-        std::string line;
-    } rows[] = {
-        { { { "mv", "a b", "c" } }, "'mv' 'a b' 'c'" },
-        { { { "echo", "it's" } }, "'echo' 'it'\\''s'" },
-        { { { "echo", "back\\slash", "say \"hi\"" } }, "'echo' 'back\\slash' 'say \"hi\"'" },
-        { { { "mv", "a", "b" }, { "ln", "-s", "b", "a" } }, "'mv' 'a' 'b' && 'ln' '-s' 'b' 'a'" },
-        { { {}, { "true" } }, " && 'true'" },
-        { { { "" } }, "''" },
-        { {}, "" },
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(adminShellLine(row.commands), row.line);
-}
-
-TEST(AdminShellLine, EveryArgumentReachesTheShellUnchanged)
-{
-    const std::vector<std::string> arguments = { "it's",   "back\\slash", "say \"hi\"", "$HOME", "`id`",
-                                                 "a b\nc", "*",           "",           "''",    "\\'" };
-    std::vector<std::string> command = { "printf", "[%s]" };
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    const std::string line = adminShellLine({ command });
-
-    FILE* shell = ::popen(line.c_str(), "r");
-    ASSERT_NE(shell, nullptr);
-    std::string printed;
-    char buffer[256];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, shell)) > 0;)
-        printed.append(buffer, n);
-    ASSERT_EQ(::pclose(shell), 0);
-
-    std::string expected;
-    for (const auto& argument : arguments)
-        expected += "[" + argument + "]";
-    EXPECT_EQ(printed, expected);
-}
-
-TEST(RunAsAdmin, IsFalseWithoutRunningAnything)
-{
-    FakeMachine machine;
-    const std::string marker = machine.root() + "/ran";
-    const std::vector<std::vector<std::string>> touch = { { "/usr/bin/touch", marker } };
-
-    EXPECT_FALSE(machine.mac().runAsAdmin(touch));
-    const Mac live("", machine.home(), std::nullopt);
-    EXPECT_FALSE(live.runAsAdmin({}));
-    // Without the system's privilege tool the run cannot even be prepared; that is a failure.
-    if (::access("/usr/bin/pkexec", X_OK) != 0 && ::access("/bin/pkexec", X_OK) != 0) {
-        EXPECT_FALSE(live.runAsAdmin(touch));
-    }
-    EXPECT_FALSE(exists(marker));
 }
 
 } // namespace

@@ -2,8 +2,10 @@
 #include "QuandrilCore/Scanning/Planner.h"
 #include "QuandrilCore/Scanning/Report.h"
 
+#include <clocale>
 #include <cstdint>
 #include <limits>
+#include <locale>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -368,5 +370,49 @@ No route reaches the goal; the rest is your own files to decide about.
 • Two notes.
 )" }),
     Testing::CaseNamed());
+
+struct BytesCase {
+    std::int64_t count;
+    const char* text;
+};
+
+class ReportBytes : public testing::TestWithParam<BytesCase> {};
+
+TEST_P(ReportBytes, Formats)
+{
+    EXPECT_EQ(Report::bytes(GetParam().count), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Amounts, ReportBytes,
+                         testing::Values(BytesCase { 0, "0 KB" }, BytesCase { -5'000'000'000, "0 KB" },
+                                         BytesCase { 999, "0 KB" }, BytesCase { 999'999, "999 KB" },
+                                         BytesCase { 1'000'000, "1 MB" }, BytesCase { 1'500'000, "2 MB" },
+                                         BytesCase { 999'999'999, "1000 MB" }, BytesCase { 1'000'000'000, "1 GB" },
+                                         BytesCase { 1'500'000'000, "1.5 GB" }, BytesCase { 2'000'000'000, "2 GB" },
+                                         BytesCase { 99'960'000'000, "100 GB" },
+                                         BytesCase { 150'000'000'000, "150 GB" },
+                                         BytesCase { 150'500'000'000, "151 GB" },
+                                         BytesCase { std::numeric_limits<std::int64_t>::max(), "9223372037 GB" }));
+
+struct CommaPoint : std::numpunct<char> {
+    char do_decimal_point() const override { return ','; }
+};
+
+TEST(ReportBytesLocale, UsesAPointUnderACommaLocale)
+{
+    std::locale previous = std::locale::global(std::locale(std::locale::classic(), new CommaPoint));
+    std::string cLocale = std::setlocale(LC_NUMERIC, nullptr);
+    std::setlocale(LC_NUMERIC, "de_DE.UTF-8"); // may not exist; the C++ facet above always does
+    std::string text = Report::bytes(1'500'000'000);
+    std::setlocale(LC_NUMERIC, cLocale.c_str());
+    std::locale::global(previous);
+    EXPECT_EQ(text, "1.5 GB");
+}
+
+TEST(Uniqued, KeepsFirstOccurrencesInOrder)
+{
+    EXPECT_EQ(uniqued({ "b", "a", "b", "B", "a", "c" }), (std::vector<std::string> { "b", "a", "B", "c" }));
+    EXPECT_TRUE(uniqued({}).empty());
+}
 
 } // namespace

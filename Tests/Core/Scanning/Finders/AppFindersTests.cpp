@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include "QuandrilCore/Machine/PrivacyFence.h"
-#include "QuandrilCore/Platform/DateText.h"
 #include "QuandrilCore/Platform/IsoDate.h"
 #include "Support/AppBundles.h"
 #include "Support/Archives.h"
@@ -29,7 +28,7 @@ using Quandril::Testing::InfoPlist;
 namespace {
 
 // Month names and days as the tests spell them, whatever the machine running them uses.
-const bool pinnedLocale = [] {
+[[maybe_unused]] const bool pinnedLocale = [] {
     ::setenv("LC_ALL", "C", 1);
     ::setenv("TZ", "UTC", 1);
     ::tzset();
@@ -49,16 +48,6 @@ FinderResult run(const SpaceFinder& finder, const Mac& mac, const Catalog& catal
 {
     ScanContext context = Scanner::makeContext(mac, catalog, ScanOptions { .minimumBytes = minimumBytes, .now = now });
     return finder.find(context);
-}
-
-TEST(DateText, PatternsInTheUsersLanguage)
-{
-    ASSERT_TRUE(pinnedLocale);
-    const TimePoint date = at("2025-03-03T23:59:59.900Z");
-    EXPECT_EQ(Platform::formatDate(date, "d MMMM yyyy"), "3 March 2025");
-    EXPECT_EQ(Platform::formatDate(date, "MMMM yyyy"), "March 2025");
-    EXPECT_EQ(Platform::formatDate(date, "dd.MM.yy, MMM"), "03.03.25, Mar");
-    EXPECT_EQ(Platform::formatDate(date, "100% d"), "100% 3");
 }
 
 // ---- Simulator runtimes -----------------------------------------------------------------------------
