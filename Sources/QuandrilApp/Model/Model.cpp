@@ -155,7 +155,8 @@ std::optional<Goal> Model::goal(const DriveInfo& drive) const
 {
     const auto text = preferences_.string(Keys::goal(drive.path));
     if (!text)
-        return drive.isStartup ? Goal::parse("50GB") : std::nullopt;
+        return drive.isStartup ? Goal::parse(std::string(Keys::startupDriveGoal.data(), Keys::startupDriveGoal.size()))
+                               : std::nullopt;
     if (text->isEmpty())
         return std::nullopt; // the user chose "No goal"
     return Goal::parse(text->toStdString());

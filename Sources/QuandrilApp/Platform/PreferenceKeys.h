@@ -68,7 +68,7 @@ struct Default {
 // What readers take while nothing of the type is stored (Preferences::booleanValue and the like).
 // These are readers' fallbacks, not registered defaults: a plain read of a key still says nothing
 // is there. Keys not listed here (dates, goals, the autopilot's notes, the never-touch list) read
-// as absent until written; the startup drive's goal falls back in the model.
+// as absent until written; a goal has its own fallback below.
 inline constexpr std::array defaults {
     Default { gaugeStyle, QLatin1StringView("bar") },
     Default { freeSpaceSource, QLatin1StringView("finder") },
@@ -85,6 +85,10 @@ inline constexpr std::array defaults {
     Default { mainSection, QLatin1StringView("overview") },
     Default { hasSeenFirstRun, false },
 };
+
+// The goal of the startup drive while none is stored for it; other drives have no goal until one
+// is set. A stored "" is the user's "No goal" and stands.
+inline constexpr QLatin1StringView startupDriveGoal { "50GB" };
 
 // The one default the app registers at launch (Preferences::registerDefault): it stands in for
 // every read, in memory only, and survives a reset. "autoCheckForUpdates" is deliberately not
