@@ -83,7 +83,7 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
 
     auto* note = Look::plainLabel(Logic::trashNote, this, true);
     Look::setTextStyle(note, TextStyle::caption);
-    Look::setTone(note, QStringLiteral("secondary"));
+    Look::setTone(note, Tone::secondary);
     column->addWidget(note);
 
     auto* buttons = new QHBoxLayout;
@@ -182,7 +182,7 @@ void ConfirmSheet::rebuildList()
         words->addWidget(Look::plainLabel(text(finding.title), rows_, true));
         auto* sentence = Look::plainLabel(mine ? Logic::what(finding) : Logic::howToDo(finding), rows_, true);
         Look::setTextStyle(sentence, TextStyle::caption);
-        Look::setTone(sentence, QStringLiteral("secondary"));
+        Look::setTone(sentence, Tone::secondary);
         if (!mine)
             sentence->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         words->addWidget(sentence);
@@ -248,7 +248,7 @@ void ConfirmSheet::refreshCautions()
                                      text(finding.title) + QStringLiteral(": ") + text(finding.caution.value_or("")),
                                      cautions_, true);
         Look::setTextStyle(line, TextStyle::callout);
-        Look::setTone(line, QStringLiteral("orange"));
+        Look::setTone(line, Tone::orange);
         cautionLines_->addWidget(line);
     }
 }

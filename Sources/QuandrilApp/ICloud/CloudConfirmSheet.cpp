@@ -69,7 +69,7 @@ CloudConfirmSheet::CloudConfirmSheet(Model& model, Logic::ParkTarget drive, std:
     column->addWidget(scroll_);
 
     Look::setTextStyle(explanation_, TextStyle::callout);
-    Look::setTone(explanation_, QStringLiteral("secondary"));
+    Look::setTone(explanation_, Tone::secondary);
     explanation_->setText(CloudConfirmModel::explanation(QString::fromStdString(drive_.shown)));
     column->addWidget(explanation_);
 

@@ -52,7 +52,7 @@ public:
             line->setFixedHeight(1);
             line->setAutoFillBackground(true);
             QPalette palette = line->palette();
-            palette.setColor(QPalette::Window, Symbols::toneColor(u"quaternary", this->palette()));
+            palette.setColor(QPalette::Window, Symbols::toneColor(Tone::quaternary, this->palette()));
             line->setPalette(palette);
             rows_->addWidget(line);
         }
@@ -139,7 +139,7 @@ QWidget* ICloudResults::makeHeader()
     Look::setTextStyle(title, TextStyle::headline);
     titles->addWidget(title);
     totals_ = Look::plainLabel(QString(), header, true); // wraps where the window is narrow
-    Look::setTone(totals_, QStringLiteral("secondary"));
+    Look::setTone(totals_, Tone::secondary);
     titles->addWidget(totals_);
     row->addLayout(titles);
     row->addStretch(1);
@@ -203,7 +203,7 @@ QWidget* ICloudResults::makeFooter()
     auto* plugIn = new QWidget(footer_);
     auto* plugInRow = footerRow(plugIn);
     auto* plugInText = Look::plainLabel(Logic::plugInLine, plugIn);
-    Look::setTone(plugInText, QStringLiteral("secondary"));
+    Look::setTone(plugInText, Tone::secondary);
     plugInRow->addWidget(plugInText);
     plugInRow->addStretch(1);
     pages->addWidget(plugIn);
@@ -311,7 +311,7 @@ void ICloudResults::rebuildList()
             auto* card = new ListCard(listBox_);
             nothingFound_ = Look::plainLabel(Logic::nothingFound, card);
             nothingFound_->setContentsMargins(0, 8, 0, 2);
-            Look::setTone(nothingFound_, QStringLiteral("secondary"));
+            Look::setTone(nothingFound_, Tone::secondary);
             card->add(nothingFound_);
             column->addWidget(card);
         }

@@ -93,20 +93,20 @@ void setTextStyle(QWidget* widget, TextStyle style, std::optional<QFont::Weight>
     widget->setProperty("textStyle", styleName(style));
 }
 
-void setTone(QWidget* widget, const QString& tone)
+void setTone(QWidget* widget, Tone tone)
 {
     QPalette palette = widget->palette();
     const QColor color = Symbols::toneColor(tone, widget->parentWidget() ? widget->parentWidget()->palette() : palette);
     for (auto role : { QPalette::WindowText, QPalette::Text, QPalette::ButtonText })
         palette.setColor(role, color);
     widget->setPalette(palette);
-    widget->setProperty("tone", tone);
+    widget->setProperty("tone", toneName(tone));
 }
 
 void applyHeadingLook(QWidget* heading)
 {
     setTextStyle(heading, TextStyle::subheadline);
-    setTone(heading, QStringLiteral("secondary"));
+    setTone(heading, Tone::secondary);
     heading->setContentsMargins(heading->contentsMargins() + QMargins(0, 8, 0, 0));
     heading->setProperty("heading", true);
 }
@@ -190,7 +190,7 @@ QWidget* divider(QWidget* parent)
     line->setFrameShadow(QFrame::Plain);
     line->setFixedHeight(1);
     QPalette palette = line->palette();
-    palette.setColor(QPalette::WindowText, Symbols::toneColor(u"tertiary", QApplication::palette()));
+    palette.setColor(QPalette::WindowText, Symbols::toneColor(Tone::tertiary, QApplication::palette()));
     line->setPalette(palette);
     return line;
 }
@@ -299,19 +299,20 @@ void ElidingLabel::paintEvent(QPaintEvent* event)
 
 // ---- SymbolView ----
 
-SymbolView::SymbolView(const QString& symbol, const QString& tone, int side, QWidget* parent)
+SymbolView::SymbolView(const QString& symbol, Tone tone, int side, QWidget* parent)
     : QWidget(parent)
+    , tone_(tone)
 {
     setFixedSize(side, side);
     setSymbol(symbol, tone);
 }
 
-void SymbolView::setSymbol(const QString& symbol, const QString& tone)
+void SymbolView::setSymbol(const QString& symbol, Tone tone)
 {
     symbol_ = symbol;
     tone_ = tone;
     setProperty("symbol", symbol);
-    setProperty("tone", tone);
+    setProperty("tone", toneName(tone));
     update();
 }
 
@@ -409,7 +410,7 @@ void Card::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = Symbols::toneColor(u"quaternary", QApplication::palette());
+    QColor fill = Symbols::toneColor(Tone::quaternary, QApplication::palette());
     fill.setAlphaF(fill.alphaF() * 0.25f);
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), 10, 10);
@@ -419,7 +420,7 @@ void Card::paintEvent(QPaintEvent*)
 void Band::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    QColor fill = Symbols::toneColor(u"quaternary", palette());
+    QColor fill = Symbols::toneColor(Tone::quaternary, palette());
     fill.setAlphaF(fill.alphaF() * 0.5f);
     painter.fillRect(rect(), fill);
     painter.end();
@@ -430,7 +431,7 @@ void GroupBox::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Symbols::toneColor(u"quaternary", palette()), 1));
+    painter.setPen(QPen(Symbols::toneColor(Tone::quaternary, palette()), 1));
     painter.setBrush(palette().color(QPalette::Base));
     painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
 }

@@ -17,6 +17,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "QuandrilApp/Platform/Symbols.h"
+
 class QAbstractButton;
 class QPushButton;
 class QScrollArea;
@@ -34,9 +36,9 @@ namespace Look {
 // in "textStyle".
 void setTextStyle(QWidget* widget, TextStyle style, std::optional<QFont::Weight> weight = std::nullopt);
 
-// Draws the widget's text (and its symbol, when it is a SymbolLabel) in a colour role: "primary",
-// "secondary", "orange" … (Symbols::toneColor), and keeps the role in the property "tone".
-void setTone(QWidget* widget, const QString& tone);
+// Draws the widget's text (and its symbol, when it is a SymbolLabel) in a colour role
+// (Symbols::toneColor), and keeps the role's name in the property "tone".
+void setTone(QWidget* widget, Tone tone);
 
 // The list heading look: subheadline, semibold, secondary, 8 points lower than a plain row and no
 // separator above or below (the heading is marked "heading" so list builders leave it bare).
@@ -73,18 +75,18 @@ QVBoxLayout* scrollingColumn(QWidget* view);
 class SymbolView : public QWidget {
     Q_OBJECT
 public:
-    SymbolView(const QString& symbol, const QString& tone, int side = 14, QWidget* parent = nullptr);
+    SymbolView(const QString& symbol, Tone tone, int side = 14, QWidget* parent = nullptr);
 
     QString symbol() const { return symbol_; }
-    QString tone() const { return tone_; }
-    void setSymbol(const QString& symbol, const QString& tone);
+    Tone tone() const { return tone_; }
+    void setSymbol(const QString& symbol, Tone tone);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QString symbol_;
-    QString tone_;
+    Tone tone_;
 };
 
 // A plain-text label that, once given an elide mode, keeps to one line and shortens its text with
