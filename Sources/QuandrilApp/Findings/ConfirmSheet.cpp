@@ -169,11 +169,12 @@ void ConfirmSheet::rebuildList()
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(6);
 
+    QList<QWidget*> amounts;
     const auto addRow = [&](const Finding& finding, bool mine) {
         auto* row = new QHBoxLayout;
         row->setSpacing(0);
         auto* size = Look::plainLabel(format(finding.bytes), rows_);
-        size->setFixedWidth(sizeColumn);
+        amounts << size;
         size->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         row->addWidget(size, 0, Qt::AlignTop);
 
@@ -206,6 +207,7 @@ void ConfirmSheet::rebuildList()
         for (const Finding& finding : split_.forYou)
             addRow(finding, false);
     }
+    Look::fitColumn(amounts, sizeColumn);
     stack->addStretch(1);
     scroll_->setWidget(rows_); // the old rows go with the old widget
     rows_->setAutoFillBackground(false);

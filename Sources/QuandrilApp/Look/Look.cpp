@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -183,6 +184,15 @@ void setButtonSymbol(QAbstractButton* button, const QString& symbol, int side)
     button->setIconSize(QSize(side, side));
 }
 
+void fitColumn(const QList<QWidget*>& cells, int least)
+{
+    int width = least;
+    for (const QWidget* cell : cells)
+        width = qMax(width, cell->sizeHint().width());
+    for (QWidget* cell : cells)
+        cell->setFixedWidth(width);
+}
+
 QWidget* divider(QWidget* parent)
 {
     auto* line = new QFrame(parent);
@@ -195,9 +205,40 @@ QWidget* divider(QWidget* parent)
     return line;
 }
 
+namespace {
+
+// A scroll area that never scrolls sideways can't be narrower than what it holds, or the right of
+// its rows would be cut; it asks for their least width, and asks again when they change.
+class ColumnScrollArea : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+
+    QSize minimumSizeHint() const override
+    {
+        QSize least = QScrollArea::minimumSizeHint();
+        if (const QWidget* rows = widget()) {
+            int width = rows->minimumSizeHint().expandedTo(rows->minimumSize()).width() + 2 * frameWidth();
+            if (verticalScrollBar()->isVisibleTo(this))
+                width += verticalScrollBar()->sizeHint().width();
+            least.setWidth(qMax(least.width(), width));
+        }
+        return least;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == widget() && event->type() == QEvent::LayoutRequest)
+            updateGeometry();
+        return QScrollArea::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
 QScrollArea* scrollArea(QWidget* parent)
 {
-    auto* scroll = new QScrollArea(parent);
+    auto* scroll = new ColumnScrollArea(parent);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

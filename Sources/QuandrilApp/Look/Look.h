@@ -14,6 +14,7 @@
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
+#include <QList>
 #include <QString>
 #include <QWidget>
 
@@ -60,6 +61,10 @@ QIcon symbolIcon(const QString& symbol, const QColor& color, int side = 16, cons
 // A symbol as a button's icon in the button's text colour, `side` pixels square (a line of its
 // text when 0); the button keeps the symbol's name in "symbol". An empty name removes the icon.
 void setButtonSymbol(QAbstractButton* button, const QString& symbol, int side = 0);
+
+// Gives every cell of a column one width: `least`, or the widest cell's own when wider, so the
+// column lines up and no cell is cut at a larger font.
+void fitColumn(const QList<QWidget*>& cells, int least);
 
 // A horizontal hairline in the tertiary tone.
 QWidget* divider(QWidget* parent = nullptr);
