@@ -83,7 +83,7 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
 
     auto* note = Look::plainLabel(Logic::trashNote, this, true);
     Look::setTextStyle(note, TextStyle::caption);
-    Look::setTone(note, QStringLiteral("secondary"));
+    Look::setTone(note, Tone::secondary);
     column->addWidget(note);
 
     auto* buttons = new QHBoxLayout;
@@ -169,11 +169,12 @@ void ConfirmSheet::rebuildList()
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(6);
 
+    QList<QWidget*> amounts;
     const auto addRow = [&](const Finding& finding, bool mine) {
         auto* row = new QHBoxLayout;
         row->setSpacing(0);
         auto* size = Look::plainLabel(format(finding.bytes), rows_);
-        size->setFixedWidth(sizeColumn);
+        amounts << size;
         size->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         row->addWidget(size, 0, Qt::AlignTop);
 
@@ -182,7 +183,7 @@ void ConfirmSheet::rebuildList()
         words->addWidget(Look::plainLabel(text(finding.title), rows_, true));
         auto* sentence = Look::plainLabel(mine ? Logic::what(finding) : Logic::howToDo(finding), rows_, true);
         Look::setTextStyle(sentence, TextStyle::caption);
-        Look::setTone(sentence, QStringLiteral("secondary"));
+        Look::setTone(sentence, Tone::secondary);
         if (!mine)
             sentence->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         words->addWidget(sentence);
@@ -206,6 +207,7 @@ void ConfirmSheet::rebuildList()
         for (const Finding& finding : split_.forYou)
             addRow(finding, false);
     }
+    Look::fitColumn(amounts, sizeColumn);
     stack->addStretch(1);
     scroll_->setWidget(rows_); // the old rows go with the old widget
     rows_->setAutoFillBackground(false);
@@ -248,7 +250,7 @@ void ConfirmSheet::refreshCautions()
                                      text(finding.title) + QStringLiteral(": ") + text(finding.caution.value_or("")),
                                      cautions_, true);
         Look::setTextStyle(line, TextStyle::callout);
-        Look::setTone(line, QStringLiteral("orange"));
+        Look::setTone(line, Tone::orange);
         cautionLines_->addWidget(line);
     }
 }

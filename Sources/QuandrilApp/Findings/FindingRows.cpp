@@ -68,7 +68,7 @@ FindingRow::FindingRow(AppServices& services, Finding finding, QWidget* parent)
     auto* titleLine = new QHBoxLayout;
     const QString symbol = FreeUpLogic::statusSymbol(finding_);
     if (!symbol.isEmpty()) {
-        status_ = new SymbolView(symbol, QStringLiteral("secondary"), 14, this);
+        status_ = new SymbolView(symbol, Tone::secondary, 14, this);
         titleLine->addWidget(status_);
     }
     QLabel* title = Look::plainLabel(text(finding_.title), this, true);
@@ -83,7 +83,7 @@ FindingRow::FindingRow(AppServices& services, Finding finding, QWidget* parent)
     column->addWidget(reason);
     QLabel* getBack = Look::plainLabel(text(finding_.getBack), this, true);
     Look::setTextStyle(getBack, TextStyle::caption);
-    Look::setTone(getBack, QStringLiteral("secondary"));
+    Look::setTone(getBack, Tone::secondary);
     column->addWidget(getBack);
 
     for (const FreeUpLogic::Mark& mark : FreeUpLogic::marks(finding_)) {

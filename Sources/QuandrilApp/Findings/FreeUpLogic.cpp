@@ -111,8 +111,8 @@ QString statusSymbol(const Finding& finding)
 std::vector<Mark> marks(const Finding& finding)
 {
     std::vector<Mark> out;
-    const QString orange = QStringLiteral("orange");
-    const QString secondary = QStringLiteral("secondary");
+    const Tone orange = Tone::orange;
+    const Tone secondary = Tone::secondary;
     if (finding.caution)
         out.push_back({ QStringLiteral("exclamationmark.triangle"), text(*finding.caution), orange });
     if (finding.blockedBy)

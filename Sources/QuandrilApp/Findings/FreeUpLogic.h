@@ -18,6 +18,8 @@
 #include "QuandrilCore/Scanning/Planner.h"
 #include "QuandrilCore/Values/Model.h"
 
+#include "QuandrilApp/Platform/Symbols.h"
+
 namespace Quandril::App::FreeUpLogic {
 
 // How the app writes a byte amount (AppFormat::bytes with the units in effect).
@@ -65,7 +67,7 @@ QString statusSymbol(const Finding& finding);
 struct Mark {
     QString symbol;
     QString text;
-    QString tone;
+    Tone tone = Tone::primary;
     friend bool operator==(const Mark&, const Mark&) = default;
 };
 // The caution, blocked, unsure and hand-off steps lines, in that order, for those that apply.

@@ -151,7 +151,7 @@ void FreeUpView::buildFooter(QVBoxLayout* column)
     // The line gives way to the buttons: shortened with "…", the whole of it in the tool tip.
     scanned_ = new ElidingLabel(QString(), Qt::ElideRight, footer);
     Look::setTextStyle(scanned_, TextStyle::caption);
-    Look::setTone(scanned_, QStringLiteral("secondary"));
+    Look::setTone(scanned_, Tone::secondary);
     row->addWidget(scanned_);
     row->addStretch(1);
 
@@ -351,7 +351,7 @@ QWidget* FreeUpView::makeRow(int index)
         return new FindingRow(services_, shown_->report.findings[row.finding]);
     case RowKind::asleep: {
         auto* line = new GorrinLine(GorrinSlot::asleep, nothingToFree, Qt::AlignTop);
-        Look::setTone(line, QStringLiteral("secondary"));
+        Look::setTone(line, Tone::secondary);
         return line;
     }
     case RowKind::notes:

@@ -37,10 +37,10 @@ ResultLine ResultsBar::line(const CleanResult& result)
 {
     const QString text = QString::fromStdString(result.title) + QStringLiteral(": ")
         + QString::fromStdString(result.detail);
-    const QString orange = QStringLiteral("orange");
+    const Tone orange = Tone::orange;
     switch (result.status) {
     case CleanResult::Status::done:
-        return { text, QStringLiteral("checkmark.circle"), QStringLiteral("primary") };
+        return { text, QStringLiteral("checkmark.circle"), Tone::primary };
     case CleanResult::Status::wouldDo:
         return { text, QStringLiteral("eye"), orange };
     case CleanResult::Status::refused:

@@ -21,7 +21,7 @@ RoutesSection::RoutesSection(AppServices& services, Plan plan, QWidget* parent)
     const auto caption = [this](const QString& line) {
         QLabel* label = Look::plainLabel(line, this, true);
         Look::setTextStyle(label, TextStyle::caption);
-        Look::setTone(label, QStringLiteral("secondary"));
+        Look::setTone(label, Tone::secondary);
         return label;
     };
 
@@ -35,8 +35,8 @@ RoutesSection::RoutesSection(AppServices& services, Plan plan, QWidget* parent)
     for (const Route& route : plan_.routes) {
         auto* row = new QHBoxLayout;
         row->addWidget(route.reachesGoal
-                           ? new SymbolView(QStringLiteral("checkmark.circle.fill"), QStringLiteral("green"), 16, this)
-                           : new SymbolView(QStringLiteral("circle"), QStringLiteral("secondary"), 16, this));
+                           ? new SymbolView(QStringLiteral("checkmark.circle.fill"), Tone::green, 16, this)
+                           : new SymbolView(QStringLiteral("circle"), Tone::secondary, 16, this));
         auto* texts = new QVBoxLayout;
         texts->setSpacing(2);
         texts->addWidget(Look::plainLabel(QString::fromStdString(route.title), this, true));

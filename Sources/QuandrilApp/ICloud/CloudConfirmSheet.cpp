@@ -69,7 +69,7 @@ CloudConfirmSheet::CloudConfirmSheet(Model& model, Logic::ParkTarget drive, std:
     column->addWidget(scroll_);
 
     Look::setTextStyle(explanation_, TextStyle::callout);
-    Look::setTone(explanation_, QStringLiteral("secondary"));
+    Look::setTone(explanation_, Tone::secondary);
     explanation_->setText(CloudConfirmModel::explanation(QString::fromStdString(drive_.shown)));
     column->addWidget(explanation_);
 
@@ -155,13 +155,14 @@ void CloudConfirmSheet::rebuildList()
     auto* stack = new QVBoxLayout(rows_);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(4);
+    QList<QWidget*> amounts;
     for (std::size_t i = 0; i < shown_.chosen.size(); ++i) {
         const CloudItem& item = shown_.chosen[i];
         auto* row = new QHBoxLayout;
         row->setSpacing(0);
         auto* size = Look::plainLabel(AppFormat::bytes(item.bytes, preferences), rows_);
         size->setObjectName(QStringLiteral("size%1").arg(i));
-        size->setFixedWidth(sizeColumn);
+        amounts << size;
         size->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         auto* path = new ElidingLabel(Logic::shownPath(item.path, model_.cloudRoots(), model_.mac()), Qt::ElideMiddle,
                                       rows_);
@@ -170,6 +171,7 @@ void CloudConfirmSheet::rebuildList()
         row->addWidget(path, 1, Qt::AlignTop);
         stack->addLayout(row);
     }
+    Look::fitColumn(amounts, sizeColumn);
     stack->addStretch(1);
     scroll_->setWidget(rows_);
     scroll_->setFixedHeight(qMin(220, rows_->sizeHint().height()));

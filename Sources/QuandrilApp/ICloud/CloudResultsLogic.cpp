@@ -197,7 +197,7 @@ ResultLine resultLine(const CleanResult& result)
     const bool done = result.status == CleanResult::Status::done;
     return { text(result.title) + QStringLiteral(": ") + text(result.detail),
              done ? QStringLiteral("checkmark.circle") : QStringLiteral("hand.raised"),
-             done ? QStringLiteral("primary") : QStringLiteral("orange") };
+             done ? Tone::primary : Tone::orange };
 }
 
 } // namespace Quandril::App::CloudResultsLogic

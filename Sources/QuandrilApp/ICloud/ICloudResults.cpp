@@ -52,7 +52,7 @@ public:
             line->setFixedHeight(1);
             line->setAutoFillBackground(true);
             QPalette palette = line->palette();
-            palette.setColor(QPalette::Window, Symbols::toneColor(u"quaternary", this->palette()));
+            palette.setColor(QPalette::Window, Symbols::toneColor(Tone::quaternary, this->palette()));
             line->setPalette(palette);
             rows_->addWidget(line);
         }
@@ -72,10 +72,28 @@ QHBoxLayout* footerRow(QWidget* page)
     return row;
 }
 
-// A picker with its label in front, the two together `width` wide.
-QComboBox* picker(const QString& label, int width, QHBoxLayout* row, QWidget* parent)
+// A picker with its label in front, the two together at least `least` wide and never narrower
+// than they ask: a larger font or a longer item widens them, and the flow moves what no longer
+// fits to the next line rather than cutting it. (A set minimum width would replace what the two
+// ask for, so the floor goes into the size hint.)
+class PickerBox : public QWidget {
+public:
+    PickerBox(int least, QWidget* parent)
+        : QWidget(parent)
+        , least_(least)
+    {
+        setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+    }
+
+    QSize sizeHint() const override { return QWidget::sizeHint().expandedTo(QSize(least_, 0)); }
+
+private:
+    int least_;
+};
+
+QComboBox* picker(const QString& label, int least, QHBoxLayout* row, QWidget* parent)
 {
-    auto* box = new QWidget(parent);
+    auto* box = new PickerBox(least, parent);
     auto* line = new QHBoxLayout(box);
     line->setContentsMargins(0, 0, 0, 0);
     auto* text = Look::plainLabel(label, box);
@@ -87,7 +105,6 @@ QComboBox* picker(const QString& label, int width, QHBoxLayout* row, QWidget* pa
     combo->setAccessibleName(label);
     line->addWidget(text);
     line->addWidget(combo, 1);
-    box->setFixedWidth(qMax(width, box->sizeHint().width()));
     row->addWidget(box);
     return combo;
 }
@@ -139,7 +156,7 @@ QWidget* ICloudResults::makeHeader()
     Look::setTextStyle(title, TextStyle::headline);
     titles->addWidget(title);
     totals_ = Look::plainLabel(QString(), header, true); // wraps where the window is narrow
-    Look::setTone(totals_, QStringLiteral("secondary"));
+    Look::setTone(totals_, Tone::secondary);
     titles->addWidget(totals_);
     row->addLayout(titles);
     row->addStretch(1);
@@ -203,7 +220,7 @@ QWidget* ICloudResults::makeFooter()
     auto* plugIn = new QWidget(footer_);
     auto* plugInRow = footerRow(plugIn);
     auto* plugInText = Look::plainLabel(Logic::plugInLine, plugIn);
-    Look::setTone(plugInText, QStringLiteral("secondary"));
+    Look::setTone(plugInText, Tone::secondary);
     plugInRow->addWidget(plugInText);
     plugInRow->addStretch(1);
     pages->addWidget(plugIn);
@@ -221,7 +238,6 @@ QWidget* ICloudResults::makeFooter()
     for (const auto size : Logic::chunkSizes)
         chunkPicker_->addItem(AppFormat::bytes(size, model_.preferences()), QVariant::fromValue<qint64>(size));
     chunkPicker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    chunkPicker_->parentWidget()->setFixedWidth(qMax(200, chunkPicker_->parentWidget()->sizeHint().width()));
     auto* actions = new QWidget(choose);
     auto* actionsRow = new QHBoxLayout(actions);
     actionsRow->setContentsMargins(0, 0, 0, 0);
@@ -311,7 +327,7 @@ void ICloudResults::rebuildList()
             auto* card = new ListCard(listBox_);
             nothingFound_ = Look::plainLabel(Logic::nothingFound, card);
             nothingFound_->setContentsMargins(0, 8, 0, 2);
-            Look::setTone(nothingFound_, QStringLiteral("secondary"));
+            Look::setTone(nothingFound_, Tone::secondary);
             card->add(nothingFound_);
             column->addWidget(card);
         }

@@ -41,7 +41,7 @@ CloudItemRow::CloudItemRow(Model& model, CloudItem item, bool showName, QWidget*
         Look::setTextStyle(name_, TextStyle::body, QFont::Medium);
         first->addWidget(name_);
         Look::setTextStyle(path_, TextStyle::caption);
-        Look::setTone(path_, QStringLiteral("secondary"));
+        Look::setTone(path_, Tone::secondary);
     } else {
         Look::setTextStyle(path_, TextStyle::callout);
     }
@@ -55,13 +55,13 @@ CloudItemRow::CloudItemRow(Model& model, CloudItem item, bool showName, QWidget*
     lines->addLayout(first);
 
     Look::setTextStyle(where_, TextStyle::caption);
-    Look::setTone(where_, QStringLiteral("secondary"));
+    Look::setTone(where_, Tone::secondary);
     lines->addWidget(where_);
     if (item_.caution) {
         caution_ = new SymbolLabel(QStringLiteral("exclamationmark.triangle"), QString::fromStdString(*item_.caution),
                                    this, true);
         Look::setTextStyle(caution_, TextStyle::caption);
-        Look::setTone(caution_, QStringLiteral("orange"));
+        Look::setTone(caution_, Tone::orange);
         lines->addWidget(caution_);
     }
     row->addLayout(lines, 1);
@@ -118,12 +118,12 @@ CopyGroupRow::CopyGroupRow(Model& model, CopyGroup group, QWidget* parent)
     lines->addLayout(first);
 
     Look::setTextStyle(stays_, TextStyle::caption);
-    Look::setTone(stays_, QStringLiteral("secondary"));
+    Look::setTone(stays_, Tone::secondary);
     lines->addWidget(stays_);
     if (!group_.sameName) {
         namesNote_ = Look::plainLabel(Logic::differentNames, this, true);
         Look::setTextStyle(namesNote_, TextStyle::caption);
-        Look::setTone(namesNote_, QStringLiteral("secondary"));
+        Look::setTone(namesNote_, Tone::secondary);
         lines->addWidget(namesNote_);
     }
     for (const CloudItem& item : group_.items) {

@@ -64,9 +64,9 @@ ICloudIntro::ICloudIntro(Model& model, QWidget* parent)
     };
     for (const auto& [text, symbol] : lines)
         points->addWidget(new SymbolLabel(symbol, text, pointsBox, true));
-    Look::setTone(pointsBox, QStringLiteral("secondary"));
+    Look::setTone(pointsBox, Tone::secondary);
     for (auto* point : pointsBox->findChildren<SymbolLabel*>())
-        Look::setTone(point, QStringLiteral("secondary"));
+        Look::setTone(point, Tone::secondary);
     stack->addWidget(pointsBox);
 
     auto* warning = Look::plainLabel(QStringLiteral("Removing a file from iCloud removes it from all your "

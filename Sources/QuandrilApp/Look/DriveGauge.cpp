@@ -17,23 +17,6 @@
 
 namespace Quandril::App {
 
-using DriveGaugeLogic::Tone;
-
-QString toneName(Tone tone)
-{
-    switch (tone) {
-    case Tone::red:
-        return QStringLiteral("red");
-    case Tone::secondary:
-        return QStringLiteral("secondary");
-    case Tone::orange:
-        return QStringLiteral("orange");
-    case Tone::accent:
-        return QStringLiteral("accent");
-    }
-    return QStringLiteral("secondary");
-}
-
 bool refreshGauges(std::span<DriveGauge* const> gauges, const std::vector<DriveInfo>& drives)
 {
     const bool same = std::equal(gauges.begin(), gauges.end(), drives.begin(), drives.end(),
@@ -74,11 +57,11 @@ protected:
             path.addRoundedRect(QRectF(0, 0, w, height), height / 2, height / 2);
             painter.fillPath(path, color);
         };
-        capsule(width, Symbols::toneColor(u"quaternary", palette()));
-        capsule(width * reading.used, Symbols::toneColor(toneName(reading.tone), palette()));
+        capsule(width, Symbols::toneColor(Tone::quaternary, palette()));
+        capsule(width * reading.used, Symbols::toneColor(reading.tone, palette()));
         if (reading.goalMark)
             painter.fillRect(QRectF(DriveGaugeLogic::goalMarkOffset(*reading.goalMark, width), 0, 2, height),
-                             Symbols::toneColor(u"primary", palette()));
+                             Symbols::toneColor(Tone::primary, palette()));
     }
 
 private:
@@ -98,7 +81,7 @@ DriveGauge::DriveGauge(Model& model, DriveInfo drive, QWidget* parent)
     name_ = Look::plainLabel(QString(), this);
     Look::setTextStyle(name_, TextStyle::body, QFont::Medium);
     free_ = Look::plainLabel(QString(), this);
-    Look::setTone(free_, QStringLiteral("secondary"));
+    Look::setTone(free_, Tone::secondary);
     row->addWidget(name_);
     row->addStretch(1);
     row->addWidget(free_);
@@ -109,7 +92,7 @@ DriveGauge::DriveGauge(Model& model, DriveInfo drive, QWidget* parent)
 
     verdict_ = Look::plainLabel(QString(), this, true);
     Look::setTextStyle(verdict_, TextStyle::caption);
-    Look::setTone(verdict_, QStringLiteral("secondary"));
+    Look::setTone(verdict_, Tone::secondary);
     column->addWidget(verdict_);
 
     // Also after a goal or a display setting changed.

@@ -44,9 +44,6 @@ private:
     QLabel* verdict_ = nullptr;
 };
 
-// The design name of a tone, kept in the bar's "tone" property.
-QString toneName(DriveGaugeLogic::Tone tone);
-
 // When `gauges` show `drives` (the same paths in the same order), gives each gauge its drive's new
 // reading and answers true; else changes nothing and answers false, and the caller builds anew.
 bool refreshGauges(std::span<DriveGauge* const> gauges, const std::vector<DriveInfo>& drives);

@@ -6,6 +6,8 @@
 #include "QuandrilCore/Scanning/Planner.h"
 #include "QuandrilCore/Values/Model.h"
 
+#include "QuandrilApp/Platform/Symbols.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -13,14 +15,6 @@
 #include <optional>
 
 namespace Quandril::App::DriveGaugeLogic {
-
-// The fill's colour role, first match wins: under 10 GB free, no goal, short of the goal, met.
-enum class Tone {
-    red,
-    secondary,
-    orange,
-    accent,
-};
 
 struct Reading {
     // Free bytes as the user chose to count them.
@@ -33,6 +27,8 @@ struct Reading {
     double used = 0;
     // Where free space equal to the goal would end the fill, as a share of the bar (0...1).
     std::optional<double> goalMark;
+    // The fill's colour role, first match wins: red under 10 GB free, secondary without a goal,
+    // orange short of the goal, accent when met.
     Tone tone = Tone::secondary;
 
     friend bool operator==(const Reading&, const Reading&) = default;

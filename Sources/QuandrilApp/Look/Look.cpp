@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -93,20 +94,20 @@ void setTextStyle(QWidget* widget, TextStyle style, std::optional<QFont::Weight>
     widget->setProperty("textStyle", styleName(style));
 }
 
-void setTone(QWidget* widget, const QString& tone)
+void setTone(QWidget* widget, Tone tone)
 {
     QPalette palette = widget->palette();
     const QColor color = Symbols::toneColor(tone, widget->parentWidget() ? widget->parentWidget()->palette() : palette);
     for (auto role : { QPalette::WindowText, QPalette::Text, QPalette::ButtonText })
         palette.setColor(role, color);
     widget->setPalette(palette);
-    widget->setProperty("tone", tone);
+    widget->setProperty("tone", toneName(tone));
 }
 
 void applyHeadingLook(QWidget* heading)
 {
     setTextStyle(heading, TextStyle::subheadline);
-    setTone(heading, QStringLiteral("secondary"));
+    setTone(heading, Tone::secondary);
     heading->setContentsMargins(heading->contentsMargins() + QMargins(0, 8, 0, 0));
     heading->setProperty("heading", true);
 }
@@ -183,6 +184,15 @@ void setButtonSymbol(QAbstractButton* button, const QString& symbol, int side)
     button->setIconSize(QSize(side, side));
 }
 
+void fitColumn(const QList<QWidget*>& cells, int least)
+{
+    int width = least;
+    for (const QWidget* cell : cells)
+        width = qMax(width, cell->sizeHint().width());
+    for (QWidget* cell : cells)
+        cell->setFixedWidth(width);
+}
+
 QWidget* divider(QWidget* parent)
 {
     auto* line = new QFrame(parent);
@@ -190,14 +200,45 @@ QWidget* divider(QWidget* parent)
     line->setFrameShadow(QFrame::Plain);
     line->setFixedHeight(1);
     QPalette palette = line->palette();
-    palette.setColor(QPalette::WindowText, Symbols::toneColor(u"tertiary", QApplication::palette()));
+    palette.setColor(QPalette::WindowText, Symbols::toneColor(Tone::tertiary, QApplication::palette()));
     line->setPalette(palette);
     return line;
 }
 
+namespace {
+
+// A scroll area that never scrolls sideways can't be narrower than what it holds, or the right of
+// its rows would be cut; it asks for their least width, and asks again when they change.
+class ColumnScrollArea : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+
+    QSize minimumSizeHint() const override
+    {
+        QSize least = QScrollArea::minimumSizeHint();
+        if (const QWidget* rows = widget()) {
+            int width = rows->minimumSizeHint().expandedTo(rows->minimumSize()).width() + 2 * frameWidth();
+            if (verticalScrollBar()->isVisibleTo(this))
+                width += verticalScrollBar()->sizeHint().width();
+            least.setWidth(qMax(least.width(), width));
+        }
+        return least;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == widget() && event->type() == QEvent::LayoutRequest)
+            updateGeometry();
+        return QScrollArea::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
 QScrollArea* scrollArea(QWidget* parent)
 {
-    auto* scroll = new QScrollArea(parent);
+    auto* scroll = new ColumnScrollArea(parent);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -299,19 +340,20 @@ void ElidingLabel::paintEvent(QPaintEvent* event)
 
 // ---- SymbolView ----
 
-SymbolView::SymbolView(const QString& symbol, const QString& tone, int side, QWidget* parent)
+SymbolView::SymbolView(const QString& symbol, Tone tone, int side, QWidget* parent)
     : QWidget(parent)
+    , tone_(tone)
 {
     setFixedSize(side, side);
     setSymbol(symbol, tone);
 }
 
-void SymbolView::setSymbol(const QString& symbol, const QString& tone)
+void SymbolView::setSymbol(const QString& symbol, Tone tone)
 {
     symbol_ = symbol;
     tone_ = tone;
     setProperty("symbol", symbol);
-    setProperty("tone", tone);
+    setProperty("tone", toneName(tone));
     update();
 }
 
@@ -409,7 +451,7 @@ void Card::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QColor fill = Symbols::toneColor(u"quaternary", QApplication::palette());
+    QColor fill = Symbols::toneColor(Tone::quaternary, QApplication::palette());
     fill.setAlphaF(fill.alphaF() * 0.25f);
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), 10, 10);
@@ -419,7 +461,7 @@ void Card::paintEvent(QPaintEvent*)
 void Band::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    QColor fill = Symbols::toneColor(u"quaternary", palette());
+    QColor fill = Symbols::toneColor(Tone::quaternary, palette());
     fill.setAlphaF(fill.alphaF() * 0.5f);
     painter.fillRect(rect(), fill);
     painter.end();
@@ -430,7 +472,7 @@ void GroupBox::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Symbols::toneColor(u"quaternary", palette()), 1));
+    painter.setPen(QPen(Symbols::toneColor(Tone::quaternary, palette()), 1));
     painter.setBrush(palette().color(QPalette::Base));
     painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
 }

@@ -14,8 +14,11 @@
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
+#include <QList>
 #include <QString>
 #include <QWidget>
+
+#include "QuandrilApp/Platform/Symbols.h"
 
 class QAbstractButton;
 class QPushButton;
@@ -34,9 +37,9 @@ namespace Look {
 // in "textStyle".
 void setTextStyle(QWidget* widget, TextStyle style, std::optional<QFont::Weight> weight = std::nullopt);
 
-// Draws the widget's text (and its symbol, when it is a SymbolLabel) in a colour role: "primary",
-// "secondary", "orange" … (Symbols::toneColor), and keeps the role in the property "tone".
-void setTone(QWidget* widget, const QString& tone);
+// Draws the widget's text (and its symbol, when it is a SymbolLabel) in a colour role
+// (Symbols::toneColor), and keeps the role's name in the property "tone".
+void setTone(QWidget* widget, Tone tone);
 
 // The list heading look: subheadline, semibold, secondary, 8 points lower than a plain row and no
 // separator above or below (the heading is marked "heading" so list builders leave it bare).
@@ -59,6 +62,10 @@ QIcon symbolIcon(const QString& symbol, const QColor& color, int side = 16, cons
 // text when 0); the button keeps the symbol's name in "symbol". An empty name removes the icon.
 void setButtonSymbol(QAbstractButton* button, const QString& symbol, int side = 0);
 
+// Gives every cell of a column one width: `least`, or the widest cell's own when wider, so the
+// column lines up and no cell is cut at a larger font.
+void fitColumn(const QList<QWidget*>& cells, int least);
+
 // A horizontal hairline in the tertiary tone.
 QWidget* divider(QWidget* parent = nullptr);
 
@@ -73,18 +80,18 @@ QVBoxLayout* scrollingColumn(QWidget* view);
 class SymbolView : public QWidget {
     Q_OBJECT
 public:
-    SymbolView(const QString& symbol, const QString& tone, int side = 14, QWidget* parent = nullptr);
+    SymbolView(const QString& symbol, Tone tone, int side = 14, QWidget* parent = nullptr);
 
     QString symbol() const { return symbol_; }
-    QString tone() const { return tone_; }
-    void setSymbol(const QString& symbol, const QString& tone);
+    Tone tone() const { return tone_; }
+    void setSymbol(const QString& symbol, Tone tone);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QString symbol_;
-    QString tone_;
+    Tone tone_;
 };
 
 // A plain-text label that, once given an elide mode, keeps to one line and shortens its text with

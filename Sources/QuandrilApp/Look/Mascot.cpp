@@ -82,7 +82,7 @@ GorrinImage::GorrinImage(GorrinSlot slot, qreal size, QWidget* parent)
     setFixedSize(sizeHint());
     if (picture_.isNull()) {
         setProperty("symbol", fallbackSymbol(slot));
-        setProperty("tone", QStringLiteral("secondary"));
+        setProperty("tone", toneName(Tone::secondary));
     }
 }
 
@@ -140,9 +140,9 @@ void GorrinImage::paintEvent(QPaintEvent*)
     }
     const FallbackLayout layout = fallbackLayout(area, size_);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(Symbols::toneColor(u"quaternary", palette()));
+    painter.setBrush(Symbols::toneColor(Tone::quaternary, palette()));
     painter.drawEllipse(layout.circle);
-    Symbols::paint(painter, layout.symbol, pose(slot_).symbol, Symbols::toneColor(u"secondary", palette()));
+    Symbols::paint(painter, layout.symbol, pose(slot_).symbol, Symbols::toneColor(Tone::secondary, palette()));
 }
 
 GorrinLine::GorrinLine(GorrinSlot slot, const QString& text, Qt::Alignment alignment, QWidget* parent)

@@ -9,13 +9,15 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "QuandrilApp/Platform/Symbols.h"
+
 namespace Quandril::App {
 
 // One line of a results bar: "<title>: <detail>" with its symbol and colour role.
 struct ResultLine {
     QString text;
     QString symbol;
-    QString tone;
+    Tone tone = Tone::primary;
 
     bool operator==(const ResultLine&) const = default;
 };

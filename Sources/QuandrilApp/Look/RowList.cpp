@@ -286,7 +286,7 @@ void RowList::paintEvent(QPaintEvent*)
     const int left = outerInset;
     const int sectionWidth = rowWidth() + 2 * innerInset;
     const QColor base = palette().color(QPalette::Base);
-    const QColor line = Symbols::toneColor(u"quaternary", QApplication::palette());
+    const QColor line = Symbols::toneColor(Tone::quaternary, QApplication::palette());
 
     // Section backgrounds: each run of rows from one section start to the next.
     for (int start = 0; start < n;) {

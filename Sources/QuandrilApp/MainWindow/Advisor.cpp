@@ -193,9 +193,8 @@ void AdvisorView::present(const Advisor::State& state)
 
         auto* first = new QHBoxLayout;
         if (row.on) {
-            first->addWidget(*row.on ? new SymbolView(QStringLiteral("checkmark.circle.fill"), QStringLiteral("green"),
-                                                      16, card)
-                                     : new SymbolView(QStringLiteral("circle"), QStringLiteral("secondary"), 16, card),
+            first->addWidget(*row.on ? new SymbolView(QStringLiteral("checkmark.circle.fill"), Tone::green, 16, card)
+                                     : new SymbolView(QStringLiteral("circle"), Tone::secondary, 16, card),
                              0, Qt::AlignVCenter);
         }
         auto* title = Look::plainLabel(row.title, card);
@@ -211,7 +210,7 @@ void AdvisorView::present(const Advisor::State& state)
 
         auto* detail = Look::plainLabel(row.detail, card, true);
         Look::setTextStyle(detail, TextStyle::callout);
-        Look::setTone(detail, QStringLiteral("secondary"));
+        Look::setTone(detail, Tone::secondary);
         stack->addWidget(detail);
         rowsColumn_->addWidget(card);
     }

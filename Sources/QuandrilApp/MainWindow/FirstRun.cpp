@@ -131,7 +131,7 @@ FirstRunSheet::FirstRunSheet(AppServices& services, bool hasAccess, QWidget* par
     Look::setTextStyle(accessLabel_, TextStyle::headline);
     block->addWidget(accessLabel_);
     Look::setTextStyle(accessText_, TextStyle::callout);
-    Look::setTone(accessText_, QStringLiteral("secondary"));
+    Look::setTone(accessText_, Tone::secondary);
     block->addWidget(accessText_);
 
     auto* grant = new QHBoxLayout(grantRow_);
@@ -147,7 +147,7 @@ FirstRunSheet::FirstRunSheet(AppServices& services, bool hasAccess, QWidget* par
         QStringLiteral("Switch Gorrin on there. Not in the list? Drag this icon into it. I'll notice by myself."),
         grantRow_, true);
     Look::setTextStyle(hint, TextStyle::caption);
-    Look::setTone(hint, QStringLiteral("secondary"));
+    Look::setTone(hint, Tone::secondary);
     settingsColumn->addWidget(hint);
     grant->addLayout(settingsColumn, 1);
     block->addWidget(grantRow_);
@@ -269,7 +269,7 @@ void FirstRunSheet::refresh()
     accessLabel_->setProperty("symbol",
                               hasAccess_ ? QStringLiteral("checkmark.circle.fill")
                                          : QStringLiteral("exclamationmark.circle"));
-    Look::setTone(accessLabel_, hasAccess_ ? QStringLiteral("green") : QStringLiteral("primary"));
+    Look::setTone(accessLabel_, hasAccess_ ? Tone::green : Tone::primary);
     accessLabel_->update();
     accessText_->setText(hasAccess_
                              ? QStringLiteral("Granted.")

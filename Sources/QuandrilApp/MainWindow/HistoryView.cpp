@@ -88,7 +88,7 @@ HistoryView::HistoryView(AppServices& services, QWidget* parent)
     auto* emptyColumn = new QVBoxLayout(empty_);
     emptyColumn->addStretch(1);
     emptySentence_->setAlignment(Qt::AlignCenter);
-    Look::setTone(emptySentence_, QStringLiteral("secondary"));
+    Look::setTone(emptySentence_, Tone::secondary);
     emptyColumn->addWidget(emptySentence_);
     emptyColumn->addStretch(1);
     pages_->addWidget(empty_);
@@ -142,14 +142,14 @@ HistoryRow::HistoryRow(AppServices& services, HistoryEntry entry, bool offersPut
     words->addWidget(title);
     auto* detail = Look::plainLabel(HistoryView::detailLine(entry_, services_.preferences), this);
     Look::setTextStyle(detail, TextStyle::caption);
-    Look::setTone(detail, QStringLiteral("secondary"));
+    Look::setTone(detail, Tone::secondary);
     words->addWidget(detail);
     row->addLayout(words, 1);
 
     switch (trailing_) {
     case HistoryView::Trailing::putBackDone: {
         auto* done = Look::plainLabel(QStringLiteral("Put back"), this);
-        Look::setTone(done, QStringLiteral("secondary"));
+        Look::setTone(done, Tone::secondary);
         row->addWidget(done, 0, Qt::AlignVCenter);
         break;
     }

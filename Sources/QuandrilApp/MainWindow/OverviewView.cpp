@@ -103,16 +103,16 @@ OverviewView::OverviewView(AppServices& services, std::function<void(MainSection
                                    Qt::AlignVCenter, body);
     column_->addWidget(scanningLine_);
     summary_ = Look::plainLabel(QString(), body, true);
-    Look::setTone(summary_, QStringLiteral("secondary"));
+    Look::setTone(summary_, Tone::secondary);
     column_->addWidget(summary_);
 
     trashLine_ = new QWidget(body);
     auto* trashRow = new QHBoxLayout(trashLine_);
     trashRow->setContentsMargins(0, 0, 0, 0);
     trashRow->setSpacing(6);
-    trashRow->addWidget(new SymbolView(QStringLiteral("trash"), QStringLiteral("secondary"), 14, trashLine_));
+    trashRow->addWidget(new SymbolView(QStringLiteral("trash"), Tone::secondary, 14, trashLine_));
     trashText_ = Look::plainLabel(QString(), trashLine_, true);
-    Look::setTone(trashText_, QStringLiteral("secondary"));
+    Look::setTone(trashText_, Tone::secondary);
     trashRow->addWidget(trashText_, 1);
     column_->addWidget(trashLine_);
     column_->addStretch(1);

@@ -11,7 +11,34 @@
 
 #include "QuandrilApp/Platform/SymbolDrawings.h"
 
-namespace Quandril::App::Symbols {
+namespace Quandril::App {
+
+QString toneName(Tone tone)
+{
+    switch (tone) {
+    case Tone::primary:
+        return QStringLiteral("primary");
+    case Tone::secondary:
+        return QStringLiteral("secondary");
+    case Tone::tertiary:
+        return QStringLiteral("tertiary");
+    case Tone::quaternary:
+        return QStringLiteral("quaternary");
+    case Tone::accent:
+        return QStringLiteral("accent");
+    case Tone::orange:
+        return QStringLiteral("orange");
+    case Tone::red:
+        return QStringLiteral("red");
+    case Tone::green:
+        return QStringLiteral("green");
+    case Tone::blue:
+        return QStringLiteral("blue");
+    }
+    return QStringLiteral("primary");
+}
+
+namespace Symbols {
 
 namespace {
 
@@ -259,27 +286,32 @@ bool hasDrawing(QStringView symbol)
     return lookup(symbol) != nullptr;
 }
 
-QColor toneColor(QStringView tone, const QPalette& palette)
+QColor toneColor(Tone tone, const QPalette& palette)
 {
-    if (tone == u"accent")
-        return palette.color(QPalette::Highlight);
-    static constexpr std::array<std::pair<QStringView, QRgb>, 4> fixed { {
-        { u"orange", qRgb(0xF0, 0x8A, 0x00) },
-        { u"red", qRgb(0xE0, 0x3A, 0x30) },
-        { u"green", qRgb(0x2F, 0xA8, 0x4F) },
-        { u"blue", qRgb(0x1C, 0x7C, 0xF0) },
-    } };
-    for (const auto& [name, rgb] : fixed)
-        if (name == tone)
-            return QColor(rgb);
-
-    static constexpr std::array<std::pair<QStringView, qreal>, 4> levels {
-        { { u"primary", 0.85 }, { u"secondary", 0.5 }, { u"tertiary", 0.25 }, { u"quaternary", 0.1 } }
-    };
     qreal opacity = 0.85;
-    for (const auto& [name, level] : levels)
-        if (name == tone)
-            opacity = level;
+    switch (tone) {
+    case Tone::accent:
+        return palette.color(QPalette::Highlight);
+    case Tone::orange:
+        return QColor(qRgb(0xF0, 0x8A, 0x00));
+    case Tone::red:
+        return QColor(qRgb(0xE0, 0x3A, 0x30));
+    case Tone::green:
+        return QColor(qRgb(0x2F, 0xA8, 0x4F));
+    case Tone::blue:
+        return QColor(qRgb(0x1C, 0x7C, 0xF0));
+    case Tone::primary:
+        break;
+    case Tone::secondary:
+        opacity = 0.5;
+        break;
+    case Tone::tertiary:
+        opacity = 0.25;
+        break;
+    case Tone::quaternary:
+        opacity = 0.1;
+        break;
+    }
     QColor color = palette.color(QPalette::WindowText);
     color.setAlphaF(float(opacity));
     return color;
@@ -320,4 +352,6 @@ void paint(QPainter& painter, const QRectF& box, QStringView symbol, const QColo
     painter.restore();
 }
 
-} // namespace Quandril::App::Symbols
+} // namespace Symbols
+
+} // namespace Quandril::App

@@ -12,7 +12,17 @@ class QPainter;
 class QPalette;
 class QRectF;
 
-namespace Quandril::App::Symbols {
+namespace Quandril::App {
+
+// A colour role: "primary", "secondary", "tertiary" and "quaternary" are ever fainter levels of the
+// palette's text colour; "accent" is the palette's highlight; "orange", "red", "green" and "blue"
+// are fixed colours.
+enum class Tone { primary, secondary, tertiary, quaternary, accent, orange, red, green, blue };
+
+// The role's design name, as widgets keep it in their "tone" property.
+QString toneName(Tone tone);
+
+namespace Symbols {
 
 // The freedesktop icon name for a symbol, or empty when the theme names none like it.
 QString themeIconName(QStringView symbol);
@@ -20,14 +30,14 @@ QString themeIconName(QStringView symbol);
 // Whether we can draw the symbol ourselves.
 bool hasDrawing(QStringView symbol);
 
-// The colour of a tone: "primary", "secondary", "tertiary" and "quaternary" are ever fainter
-// levels of the palette's text colour; "accent" is the palette's highlight; "orange", "red",
-// "green" and "blue" are fixed colours. Anything else is the primary level.
-QColor toneColor(QStringView tone, const QPalette& palette);
+// The colour of a tone in `palette`.
+QColor toneColor(Tone tone, const QPalette& palette);
 
 // Draws the symbol fitted into `box`, in `color` (for a theme icon, its alpha only).
 void paint(QPainter& painter, const QRectF& box, QStringView symbol, const QColor& color);
 // The same, always with our own drawing: for a symbol that must take `color`, such as on a tile.
 void paintDrawing(QPainter& painter, const QRectF& box, QStringView symbol, const QColor& color);
 
-} // namespace Quandril::App::Symbols
+} // namespace Symbols
+
+} // namespace Quandril::App

@@ -62,7 +62,7 @@ AdvancedSettings::AdvancedSettings(AppServices& services, const QString& folder,
     auto* resetButton = new QPushButton(QStringLiteral("Reset all settings…"));
     resetButton->setProperty("role", QStringLiteral("destructive"));
     QPalette red = resetButton->palette();
-    red.setColor(QPalette::ButtonText, Symbols::toneColor(u"red", red));
+    red.setColor(QPalette::ButtonText, Symbols::toneColor(Tone::red, red));
     resetButton->setPalette(red);
     resetButton->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     connect(resetButton, &QPushButton::clicked, this, &AdvancedSettings::confirmReset);

@@ -78,7 +78,7 @@ GeneralSettings::GeneralSettings(AppServices& services, QWidget* parent)
     launchAtLogin_ = new QCheckBox(QStringLiteral("Launch Gorrin at login"));
     launchAtLogin_->setChecked(services.loginItem.isEnabled());
     login->addRow(launchAtLogin_);
-    launchError_ = SettingsUi::label({}, TextStyle::caption, QStringLiteral("orange"));
+    launchError_ = SettingsUi::label({}, TextStyle::caption, Tone::orange);
     launchError_->hide();
     login->addRow(launchError_);
     connect(launchAtLogin_, &QCheckBox::clicked, this, &GeneralSettings::setLaunchAtLogin);

@@ -40,7 +40,7 @@ void GoalsSettings::showDrives()
     parts_.clear();
 
     if (drives.empty()) {
-        QLabel* none = label(QStringLiteral("No drives found yet."), TextStyle::body, QStringLiteral("secondary"));
+        QLabel* none = label(QStringLiteral("No drives found yet."), TextStyle::body, Tone::secondary);
         addLoose(none);
         parts_.push_back(none);
         return;

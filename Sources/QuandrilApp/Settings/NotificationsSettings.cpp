@@ -37,14 +37,14 @@ NotificationsSettings::statusLine(std::optional<NotificationAuth> status)
         return std::nullopt;
     switch (*status) {
     case NotificationAuth::denied:
-        return StatusLine { QStringLiteral("bell.slash"), QStringLiteral("orange"),
+        return StatusLine { QStringLiteral("bell.slash"), Tone::orange,
                             QStringLiteral("macOS notifications are off for Gorrin. Turn them on in System Settings → "
                                            "Notifications.") };
     case NotificationAuth::authorized:
-        return StatusLine { QStringLiteral("bell.badge"), QStringLiteral("secondary"),
+        return StatusLine { QStringLiteral("bell.badge"), Tone::secondary,
                             QStringLiteral("macOS notifications are allowed.") };
     case NotificationAuth::provisional:
-        return StatusLine { QStringLiteral("bell"), QStringLiteral("secondary"),
+        return StatusLine { QStringLiteral("bell"), Tone::secondary,
                             QStringLiteral("Delivered quietly to Notification Center. For banners, choose Allow in "
                                            "System Settings → Notifications.") };
     case NotificationAuth::notDetermined:

@@ -25,7 +25,7 @@ public:
     // The status line's symbol, tone and text for a permission; absent when no line is shown.
     struct StatusLine {
         QString symbol;
-        QString tone;
+        Tone tone = Tone::primary;
         QString text;
     };
     static std::optional<StatusLine> statusLine(std::optional<NotificationAuth> status);

@@ -163,14 +163,13 @@ RulesSettings::RulesSettings(AppServices& services, QWidget* parent)
     if (catalog) {
         for (const Catalog::Protected& entry : catalog->protected_) {
             QLabel* path = label(text(mac.display(mac.path(entry.path))), TextStyle::body);
-            QLabel* why = label(text(entry.why), TextStyle::body, QStringLiteral("secondary"));
+            QLabel* why = label(text(entry.why), TextStyle::body, Tone::secondary);
             builtIn->addRow(pathRow(path, why));
         }
         SettingsSection* places = addSection(
             QStringLiteral("What the catalog knows (%1 places)").arg(catalog->places.size()));
         for (const Catalog::Place& place : catalog->places) {
-            QLabel* tier = label(text(std::string(Quandril::title(place.tier))), TextStyle::caption,
-                                 QStringLiteral("secondary"));
+            QLabel* tier = label(text(std::string(Quandril::title(place.tier))), TextStyle::caption, Tone::secondary);
             places->addRow(pathRow(label(text(place.title), TextStyle::body), tier));
         }
     }

@@ -20,13 +20,13 @@ namespace Quandril::App {
 namespace {
 
 // A label's style and tone; no tone leaves the normal text colour.
-void applyStyle(QLabel* label, TextStyle style, const QString& tone)
+void applyStyle(QLabel* label, TextStyle style, std::optional<Tone> tone)
 {
     Look::setTextStyle(label, style);
-    if (tone.isEmpty())
-        label->setProperty("tone", QStringLiteral("primary"));
+    if (tone)
+        Look::setTone(label, *tone);
     else
-        Look::setTone(label, tone);
+        label->setProperty("tone", toneName(Tone::primary));
 }
 
 } // namespace
@@ -38,7 +38,7 @@ SettingsSection::SettingsSection(const QString& header, QWidget* parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
     if (!header.isEmpty()) {
-        QLabel* title = SettingsUi::label(header, TextStyle::header, QStringLiteral("secondary"));
+        QLabel* title = SettingsUi::label(header, TextStyle::header, Tone::secondary);
         title->setContentsMargins(10, 0, 10, 0);
         column->addWidget(title);
     }
@@ -143,7 +143,7 @@ void SettingsForm::addLoose(QWidget* widget)
 
 namespace SettingsUi {
 
-QLabel* label(const QString& text, TextStyle style, const QString& tone, bool wrap)
+QLabel* label(const QString& text, TextStyle style, std::optional<Tone> tone, bool wrap)
 {
     QLabel* label = Look::plainLabel(text, nullptr, wrap);
     applyStyle(label, style, tone);
@@ -152,10 +152,10 @@ QLabel* label(const QString& text, TextStyle style, const QString& tone, bool wr
 
 QLabel* note(const QString& text)
 {
-    return label(text, TextStyle::caption, QStringLiteral("secondary"));
+    return label(text, TextStyle::caption, Tone::secondary);
 }
 
-QWidget* symbolLine(const QString& symbol, const QString& text, TextStyle style, const QString& tone)
+QWidget* symbolLine(const QString& symbol, const QString& text, TextStyle style, std::optional<Tone> tone)
 {
     auto* line = new SymbolLabel(symbol, text, nullptr, true);
     applyStyle(line, style, tone);

@@ -8,8 +8,9 @@
 //
 // Every label shows its text as plain text and keeps its look in two dynamic properties, so tests
 // can read what a person sees: "textStyle" (body, caption, callout, headline, header, title2) and
-// "tone" (primary, secondary, orange, accent, ...).
+// "tone" (the name of its Tone).
 
+#include <optional>
 #include <vector>
 
 #include <QScrollArea>
@@ -72,12 +73,12 @@ private:
 
 namespace SettingsUi {
 
-// A plain-text label in a style and tone ("" for the normal text colour); wraps when `wrap`.
-QLabel* label(const QString& text, TextStyle style, const QString& tone = {}, bool wrap = true);
+// A plain-text label in a style and tone (none for the normal text colour); wraps when `wrap`.
+QLabel* label(const QString& text, TextStyle style, std::optional<Tone> tone = std::nullopt, bool wrap = true);
 // The note below a control: caption size, secondary colour.
 QLabel* note(const QString& text);
-// A symbol and a text side by side, both in `tone`.
-QWidget* symbolLine(const QString& symbol, const QString& text, TextStyle style, const QString& tone);
+// A symbol and a text side by side, both in `tone` (none for the normal text colour).
+QWidget* symbolLine(const QString& symbol, const QString& text, TextStyle style, std::optional<Tone> tone);
 // A control with its label on the left, as a form lays pickers out.
 QWidget* labelled(const QString& text, QWidget* control);
 // Whether two lists name the same drives in the same order (paths, names, which is the startup

@@ -84,11 +84,11 @@ void UpdatesSettings::showResult()
     switch (result_->kind) {
     case UpdateCheck::Result::Kind::upToDate:
         resultView_ = symbolLine(QStringLiteral("checkmark.circle"), QStringLiteral("You're up to date."),
-                                 TextStyle::body, QStringLiteral("secondary"));
+                                 TextStyle::body, Tone::secondary);
         break;
     case UpdateCheck::Result::Kind::failed:
         resultView_ = symbolLine(QStringLiteral("exclamationmark.triangle"), result_->message, TextStyle::caption,
-                                 QStringLiteral("orange"));
+                                 Tone::orange);
         break;
     case UpdateCheck::Result::Kind::newer: {
         resultView_ = new QWidget;
@@ -97,7 +97,7 @@ void UpdatesSettings::showResult()
         column->setSpacing(4);
         column->addWidget(symbolLine(QStringLiteral("arrow.up.circle.fill"),
                                      QStringLiteral("Gorrin ") + result_->version + QStringLiteral(" is out."),
-                                     TextStyle::body, QStringLiteral("accent")));
+                                     TextStyle::body, Tone::accent));
         if (result_->notes)
             column->addWidget(note(*result_->notes));
         QPushButton* open = Look::linkButton(QStringLiteral("Open the download page"));

@@ -105,11 +105,10 @@ MenuView::MenuView(AppServices& services, AppDelegate& delegate, Scenes scenes, 
     auto* trashRow = new QHBoxLayout(trashLine_);
     trashRow->setContentsMargins(0, 0, 0, 0);
     trashRow->setSpacing(6);
-    trashRow->addWidget(new SymbolView(QStringLiteral("trash"), QStringLiteral("secondary"), 14, trashLine_), 0,
-                        Qt::AlignTop);
+    trashRow->addWidget(new SymbolView(QStringLiteral("trash"), Tone::secondary, 14, trashLine_), 0, Qt::AlignTop);
     trashText_ = Look::plainLabel(QString(), trashLine_, true);
     Look::setTextStyle(trashText_, TextStyle::subheadline, QFont::Normal);
-    Look::setTone(trashText_, QStringLiteral("secondary"));
+    Look::setTone(trashText_, Tone::secondary);
     trashRow->addWidget(trashText_, 1);
     stack->addWidget(trashLine_);
 

@@ -77,7 +77,7 @@ private slots:
         change(finding);
         QStringList marks;
         for (const auto& mark : FreeUpLogic::marks(finding))
-            marks << mark.symbol + " " + mark.tone + " " + mark.text;
+            marks << mark.symbol + " " + toneName(mark.tone) + " " + mark.text;
         const QString icon = FreeUpLogic::statusSymbol(finding);
         const QString app = FreeUpLogic::openAppName(finding);
         QCOMPARE((icon.isEmpty() ? "-" : icon) + " | " + marks.join("; ") + " | " + (app.isEmpty() ? "-" : app), shown);

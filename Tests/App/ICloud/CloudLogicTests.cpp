@@ -310,7 +310,7 @@ private slots:
         QStringList got { Logic::summaryLine(results, *preferences) };
         for (const auto& result : results) {
             const auto line = Logic::resultLine(result);
-            got << line.symbol + ' ' + line.tone + " | " + line.text;
+            got << line.symbol + ' ' + toneName(line.tone) + " | " + line.text;
         }
         QCOMPARE(got, shown);
     }

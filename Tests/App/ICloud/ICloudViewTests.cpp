@@ -350,6 +350,50 @@ private slots:
         QCOMPARE((cutOff(window) + overlappingTexts(window)).join(" | "), QString());
     }
 
+    // The pickers take the room they ask for at any font, however wide the window: what no longer
+    // fits on one line moves to the next, and nothing is squeezed below its own width or past the
+    // footer's edges.
+    void footerGivesEveryControlItsWidth_data()
+    {
+        QTest::addColumn<int>("points");
+        QTest::addColumn<bool>("narrow");
+        for (const int points : { 9, 11, 13 }) {
+            QTest::addRow("%d pt, narrow", points) << points << true;
+            QTest::addRow("%d pt, wide", points) << points << false;
+        }
+    }
+    void footerGivesEveryControlItsWidth()
+    {
+        QFETCH(int, points);
+        QFETCH(bool, narrow);
+        const AppFontSize font(points);
+        Section s;
+        ICloudResults& results = s.shown();
+        s.model().setCloudSelected({ s.id(beach) });
+        QWidget* window = results.window();
+        QVERIFY(waitForLayout(window));
+        window->resize(narrow ? window->minimumSizeHint().width() : 1400, 700);
+        QVERIFY(waitForLayout(window));
+
+        const QWidget* footer = results.parkPicker()->parentWidget()->parentWidget()->parentWidget()->parentWidget();
+        QStringList wrong;
+        for (const QWidget* widget : footer->findChildren<QWidget*>()) {
+            if (!widget->isVisibleTo(footer) || widget->isWindow())
+                continue;
+            const auto* label = qobject_cast<const QLabel*>(widget);
+            const auto* button = qobject_cast<const QAbstractButton*>(widget);
+            const QString text = label ? label->text() : button ? button->text() : widget->accessibleName();
+            const QString name = QStringLiteral("%1 \"%2\"").arg(widget->metaObject()->className(), text);
+            // A flowing row is as wide as its lines, not as its one-line hint.
+            const bool flows = widget->layout() && widget->layout()->hasHeightForWidth();
+            if (!flows && widget->width() < widget->sizeHint().width())
+                wrong << name + " narrower than it asks";
+            if (!footer->rect().contains(QRect(widget->mapTo(footer, QPoint()), widget->size())))
+                wrong << name + " past the footer";
+        }
+        QCOMPARE(wrong.join(" | "), QString());
+    }
+
     void footerFollowsTheModel()
     {
         Section s;

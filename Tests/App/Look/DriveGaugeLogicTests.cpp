@@ -15,13 +15,12 @@ constexpr std::int64_t most = std::numeric_limits<std::int64_t>::max();
 // Shares to six significant digits; the tone by name.
 QString describe(const Reading& r)
 {
-    const char* tones[] = { "red", "secondary", "orange", "accent" };
     return QStringLiteral("target %1, short %2, used %3, mark %4, %5")
         .arg(r.target ? QString::number(*r.target) : QStringLiteral("none"))
         .arg(r.shortBy)
         .arg(r.used)
         .arg(r.goalMark ? QString::number(*r.goalMark) : QStringLiteral("none"))
-        .arg(QLatin1String(tones[int(r.tone)]));
+        .arg(Quandril::App::toneName(r.tone));
 }
 
 } // namespace

@@ -42,7 +42,7 @@ void visit(const QWidget* widget, const QWidget* root, QStringList& out)
         return;
     }
     if (const auto* symbol = qobject_cast<const App::SymbolView*>(widget)) {
-        out << "(" + symbol->symbol() + " " + symbol->tone() + ")";
+        out << "(" + symbol->symbol() + " " + toneName(symbol->tone()) + ")";
         return;
     }
     if (qobject_cast<const App::Spinner*>(widget)) {
