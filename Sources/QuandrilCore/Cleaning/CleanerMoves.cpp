@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaning/CleanerSteps.h"
+#include "QuandrilCore/Cleaning/DriveMove.h"
 #include "QuandrilCore/Machine/Compare.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
@@ -30,13 +31,6 @@ namespace {
 
 constexpr const char* noDrive = "Say which drive to move it to.";
 constexpr const char* cautionWaits = " It waits until you've agreed to it, knowing that.";
-
-bool sameText(const std::string& a, const std::string& b)
-{
-    if (a == b)
-        return true;
-    return Platform::isValidUTF8(a) && Platform::isValidUTF8(b) && Platform::compareNFC(a, b) == 0;
-}
 
 bool endsWith(std::string_view text, std::string_view ending)
 {
@@ -194,22 +188,12 @@ std::optional<DriveInfo> Cleaner::targetDrive(const ScanReport& report, const st
 {
     if (!moveTo)
         return std::nullopt;
-    for (const auto& drive : report.drives) {
-        if (drive.isStartup)
-            continue;
-        if (sameText(drive.name, *moveTo) || sameText(drive.path, *moveTo))
-            return drive;
-    }
-    return std::nullopt;
+    return DriveMove::chosenDrive(report.drives, *moveTo);
 }
 
 bool Cleaner::hasRoom(std::int64_t bytes, const DriveInfo& drive)
 {
-    std::int64_t need = 0;
-    // A need past the 64-bit range fits on no drive.
-    if (__builtin_add_overflow(bytes, bytes / 10, &need))
-        return false;
-    return need < drive.freeBytes;
+    return DriveMove::hasRoom(bytes, drive);
 }
 
 namespace {

@@ -103,8 +103,6 @@ inline void ensureDirect(const std::string& path)
 // The text History needs to write a finding's record, all of it valid UTF-8.
 bool recordable(const Finding& finding);
 
-// The sentence for a finding that History could not record.
-inline constexpr std::string_view unrecordable
-    = "Its name or path isn't valid UTF-8 text, so History couldn't record the change; rename it and scan again.";
+using History::unrecordable;
 
 } // namespace Quandril::CleanerSteps

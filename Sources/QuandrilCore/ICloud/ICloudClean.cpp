@@ -10,6 +10,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "QuandrilCore/Cleaning/DriveMove.h"
 #include "QuandrilCore/ICloud/ICloudSteps.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/Scanning/Report.h"
@@ -22,22 +23,6 @@ using Status = CleanResult::Status;
 namespace {
 
 constexpr std::string_view stoppedBefore = "Stopped before this one; it's still in iCloud.";
-
-bool sameText(const std::string& a, const std::string& b)
-{
-    if (a == b)
-        return true;
-    return Platform::isValidUTF8(a) && Platform::isValidUTF8(b) && Platform::compareNFC(a, b) == 0;
-}
-
-std::optional<DriveInfo> targetDrive(const std::vector<DriveInfo>& drives, const std::string& wanted)
-{
-    for (const auto& drive : drives) {
-        if (!drive.isStartup && (sameText(drive.name, wanted) || sameText(drive.path, wanted)))
-            return drive;
-    }
-    return std::nullopt;
-}
 
 // What a file costs the Mac to download: nothing when its data is already here. A size below zero
 // comes from no real file and counts as nothing; parking refuses such an item anyway.
@@ -96,7 +81,7 @@ private:
 
 CleanResult refusal(const std::string& id, const CloudItem* item, const std::string& detail)
 {
-    return item ? outcome(*item, Status::refused, detail) : CleanResult { id, id, Status::refused, detail, 0, {} };
+    return item ? outcome(*item, Status::refused, detail) : DriveMove::refusedByID(id, detail);
 }
 
 void refuseAll(const Chunk& items, const std::string& detail, std::vector<CleanResult>& results)
@@ -125,13 +110,11 @@ Chunk admitted(const std::vector<std::string>& ids, const ItemsByID& items, cons
     return chosen;
 }
 
-// Strictly more free space than the total and a tenth of it; a total past the 64-bit range fits
-// on no drive.
+// Room for the total with its margin; a total past the 64-bit range fits on no drive.
 bool roomOnDrive(const Chunk& chosen, const DriveInfo& drive)
 {
     const auto sum = total(chosen, [](const CloudItem& item) { return std::max<std::int64_t>(item.bytes, 0); });
-    std::int64_t withMargin = 0;
-    return sum && !__builtin_add_overflow(*sum, *sum / 10, &withMargin) && withMargin < drive.freeBytes;
+    return sum && DriveMove::hasRoom(*sum, drive);
 }
 
 // A chunk always takes at least one item, even one larger than a chunk.
@@ -237,7 +220,7 @@ std::vector<CleanResult> ICloud::clean(const std::vector<std::string>& ids, cons
 {
     const ItemsByID items(scan);
     std::vector<CleanResult> results;
-    const auto drive = targetDrive(mac.drives(), options.drive);
+    const auto drive = DriveMove::chosenDrive(mac.drives(), options.drive);
     if (!drive) {
         for (const auto& id : ids)
             results.push_back(refusal(id, items.find(id), "Say which drive to park the removed files on."));
@@ -264,7 +247,7 @@ std::vector<CleanResult> ICloud::clean(const std::vector<std::string>& ids, cons
 
 bool ICloud::recordable(const CloudItem& item, const DriveInfo& drive)
 {
-    return Platform::isValidUTF8(item.id) && Platform::isValidUTF8(item.path) && Platform::isValidUTF8(drive.path);
+    return Platform::allValidUTF8({ item.id, item.path, drive.path });
 }
 
 } // namespace Quandril

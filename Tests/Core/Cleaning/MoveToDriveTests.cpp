@@ -5,12 +5,14 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "QuandrilCore/Cleaning/DriveMove.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
 #include "QuandrilCore/Platform/PathText.h"
@@ -56,6 +58,38 @@ TEST(DriveChoice, ByNameOrPathNeverTheStartupDrive)
     for (const auto& row : rows) {
         const auto chosen = Cleaner::targetDrive(report, row.moveTo);
         EXPECT_EQ(chosen ? std::optional(chosen->name) : std::nullopt, row.drive) << row.moveTo.value_or("(none)");
+    }
+}
+
+// The one choice the cleaner's moves and iCloud's parking share. Invalid UTF-8 repairs to the same
+// replacement character whatever its bytes, so it may only ever match itself.
+TEST(DriveChoice, SpellingsOfANameOrPathMatchOnlyAsRealText)
+{
+    const auto drive = [](std::string name, std::string path, bool startup = false) {
+        DriveInfo info;
+        info.name = std::move(name);
+        info.path = std::move(path);
+        info.isStartup = startup;
+        return info;
+    };
+    const std::vector<DriveInfo> drives { drive("Macintosh HD", "/", true), drive("Caf\u00e9", "/Volumes/Caf\u00e9"),
+                                          drive("Old\xff", "/Volumes/Old\xff"), drive("Backup", "/Volumes/Backup") };
+    const std::pair<std::string, std::optional<std::string>> rows[] = {
+        { "Macintosh HD", std::nullopt },
+        { "/", std::nullopt },
+        { "Caf\u00e9", "/Volumes/Caf\u00e9" },
+        { "Cafe\u0301", "/Volumes/Caf\u00e9" },
+        { "/Volumes/Cafe\u0301", "/Volumes/Caf\u00e9" },
+        { "Old\xff", "/Volumes/Old\xff" },
+        { "/Volumes/Old\xff", "/Volumes/Old\xff" },
+        { "Old\xfe", std::nullopt },
+        { "Old\xef\xbf\xbd", std::nullopt }, // the replacement character itself
+        { "Backup", "/Volumes/Backup" },
+        { "", std::nullopt },
+    };
+    for (const auto& [wanted, path] : rows) {
+        const auto chosen = DriveMove::chosenDrive(drives, wanted);
+        EXPECT_EQ(chosen ? std::optional(chosen->path) : std::nullopt, path) << wanted;
     }
 }
 
