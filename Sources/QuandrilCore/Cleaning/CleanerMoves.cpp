@@ -22,6 +22,7 @@
 #include "QuandrilCore/Platform/Saturating.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "QuandrilCore/Platform/Unicode.h"
+#include "QuandrilCore/Rules/Steam.h"
 
 namespace Quandril {
 
@@ -31,11 +32,6 @@ namespace {
 
 constexpr const char* noDrive = "Say which drive to move it to.";
 constexpr const char* cautionWaits = " It waits until you've agreed to it, knowing that.";
-
-bool endsWith(std::string_view text, std::string_view ending)
-{
-    return text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending;
-}
 
 std::string noRoom(const DriveInfo& drive)
 {
@@ -182,6 +178,20 @@ std::optional<std::string> cautionOrNeverTouch(const Finding& finding, const Pat
     return std::nullopt;
 }
 
+// What travels beside a moved item to a place of its own, and how a failure names it.
+struct Companion {
+    std::string place;
+    std::string_view name;
+};
+
+// Steam's record of a moved game, or of its mods, is the one companion so far.
+std::optional<Companion> companionOf(const std::string& further, const std::string& target)
+{
+    if (auto place = steamRecordPlace(further, target))
+        return Companion { std::move(*place), "Steam's record of them" };
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<DriveInfo> Cleaner::targetDrive(const ScanReport& report, const std::optional<std::string>& moveTo)
@@ -266,21 +276,17 @@ CleanResult moveToDriveKeeping(const Finding& finding, const ScanReport& report,
     std::vector<Relocation> records { { source, target, std::nullopt, std::nullopt } };
     for (std::size_t index = 1; index < finding.paths.size(); ++index) {
         const std::string& further = finding.paths[index];
-        if (endsWith(further, ".acf")) {
-            // Steam finds a moved game by the manifest in the library folder two levels up.
-            const std::string place = parentOf(parentOf(target)) + "/" + lastComponent(further);
-            if (!occupied(place)) {
-                kept.reclaim(parentOf(place), true);
-                if (auto trouble = copyIntoPlace(files, further, place))
-                    return failed(finding,
-                                  "Copied the files, but not Steam's record of them: "
-                                      + (trouble->kind == CopyTrouble::Kind::differs
-                                             ? "the copy doesn't match the original"
-                                             : trouble->description)
-                                      + partialLeft(mac, *trouble) + ".",
-                                  std::move(records));
-                records.push_back({ further, place, std::nullopt, std::nullopt });
-            }
+        // A companion goes beside the target first, unless the drive holds one already.
+        if (auto companion = companionOf(further, target); companion && !occupied(companion->place)) {
+            kept.reclaim(parentOf(companion->place), true);
+            if (auto trouble = copyIntoPlace(files, further, companion->place))
+                return failed(finding,
+                              "Copied the files, but not " + std::string(companion->name) + ": "
+                                  + (trouble->kind == CopyTrouble::Kind::differs ? "the copy doesn't match the original"
+                                                                                 : trouble->description)
+                                  + partialLeft(mac, *trouble) + ".",
+                              std::move(records));
+            records.push_back({ further, companion->place, std::nullopt, std::nullopt });
         }
         std::string arrived;
         if (attempt([&] {
