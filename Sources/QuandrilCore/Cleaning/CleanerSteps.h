@@ -105,4 +105,7 @@ bool recordable(const Finding& finding);
 
 using History::unrecordable;
 
+// What follows a finding's caution when the user hasn't agreed to it.
+inline constexpr const char* cautionWaits = " It waits until you've agreed to it, knowing that.";
+
 } // namespace Quandril::CleanerSteps
