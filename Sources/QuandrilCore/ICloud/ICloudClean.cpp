@@ -155,20 +155,16 @@ void record(CleanResult& result, const Mac& mac)
 
 // What the chunks of one cleanup share while they run one after the other.
 struct ChunkRun {
-    const DriveInfo& drive;
-    const Mac& mac;
-    const CloudOptions& options;
-    const ICloud::Progress& progress;
+    ICloud::ParkRun park;
     const ICloud::Stop& stop;
     std::vector<CleanResult>& results;
-    std::map<std::string, std::string> keeperHashes;
 
     bool stopping() const { return stop && stop(); }
 
     void say(const std::string& line) const
     {
-        if (progress)
-            progress(line);
+        if (park.progress)
+            park.progress(line);
     }
 };
 
@@ -180,11 +176,13 @@ void runChunk(ChunkRun& run, const Chunk& chunk, std::size_t number, std::size_t
         return;
     }
 
+    const Mac& mac = run.park.mac;
+    const std::int64_t margin = run.park.options.marginBytes;
     const auto need = total(chunk, downloadNeed);
-    const std::int64_t free = startupFree(run.mac);
-    if (!need || Saturating::subtract(free, run.options.marginBytes) < *need) {
+    const std::int64_t free = startupFree(mac);
+    if (!need || Saturating::subtract(free, margin) < *need) {
         refuseAll(chunk,
-                  "Downloading it needs " + Report::bytes(Saturating::add(need.value_or(most), run.options.marginBytes))
+                  "Downloading it needs " + Report::bytes(Saturating::add(need.value_or(most), margin))
                       + " free on the Mac, which has " + Report::bytes(free) + "; it's still in iCloud.",
                   run.results);
         return;
@@ -197,18 +195,17 @@ void runChunk(ChunkRun& run, const Chunk& chunk, std::size_t number, std::size_t
         if (!item->onMac)
             wanted.push_back(item->path);
     }
-    const std::set<std::string> arrived = ICloud::download(wanted, run.mac, run.progress);
+    const std::set<std::string> arrived = ICloud::download(wanted, mac, run.park.progress);
 
     for (const auto* item : chunk) {
         if (run.stopping()) {
             if (arrived.count(item->path))
-                ICloud::evict(item->path, run.mac);
+                ICloud::evict(item->path, mac);
             run.results.push_back(outcome(*item, Status::refused, std::string(stoppedBefore)));
             continue;
         }
-        CleanResult result = ICloud::park(*item, arrived, run.drive, run.mac, run.keeperHashes, run.options,
-                                          run.progress);
-        record(result, run.mac);
+        CleanResult result = ICloud::park(*item, arrived, run.park);
+        record(result, mac);
         run.results.push_back(std::move(result));
     }
 }
@@ -239,7 +236,7 @@ std::vector<CleanResult> ICloud::clean(const std::vector<std::string>& ids, cons
     }
 
     const std::vector<Chunk> chunks = intoChunks(chosen, options.chunkBytes);
-    ChunkRun run { *drive, mac, options, progress, stop, results, {} };
+    ChunkRun run { { *drive, mac, options, progress, {} }, stop, results };
     for (std::size_t index = 0; index < chunks.size(); ++index)
         runChunk(run, chunks[index], index + 1, chunks.size());
     return results;
