@@ -15,6 +15,7 @@
 #include "QuandrilCore/Cleaning/DriveMove.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "Support/CaseName.h"
@@ -248,6 +249,29 @@ const GameCase gameCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Move, GameMoves, ::testing::ValuesIn(gameCases), CaseNamed {});
+
+// Without its record Steam wouldn't find the moved game: nothing goes to the Trash then, and the
+// result names what is on the drive so far.
+TEST(SteamRecord, ARecordThatCantBeCopiedKeepsEveryOriginal)
+{
+    Bench bench;
+    bench.machine.file("~/Steam/steamapps/common/Game/game.bin", 2000)
+        .text("~/Steam/steamapps/appmanifest_7.acf", "mac");
+    Finding finding = makeFinding("game", Tier::reinstallable, Action(Action::Kind::move),
+                                  { "~/Steam/steamapps/common/Game", "~/Steam/steamapps/appmanifest_7.acf" });
+    finding.action.destination = bench.backup("/Lib/steamapps/common/Game");
+    bench.files->failAt(2, FileOp::copy);
+
+    const auto result = bench.run(finding, bench.options());
+    EXPECT_EQ(result.status, Status::failed);
+    EXPECT_EQ(result.detail.rfind("Copied the files, but not Steam's record of them: planted failure of copy ", 0), 0u)
+        << result.detail;
+    EXPECT_EQ(result.relocated,
+              (std::vector<Relocation> { { bench.machine.at("~/Steam/steamapps/common/Game"),
+                                           *finding.action.destination, std::nullopt, std::nullopt } }));
+    EXPECT_EQ(bench.files->count(FileOp::trash), 0);
+    EXPECT_FALSE(Platform::nameTaken(bench.backup("/Lib/steamapps/appmanifest_7.acf")));
+}
 
 // ---- The move with links ----
 
