@@ -3,6 +3,7 @@
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaning/CleanerSteps.h"
+#include "QuandrilCore/Cleaning/DriveMove.h"
 #include "QuandrilCore/Machine/Compare.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
@@ -125,28 +127,14 @@ void ensureLeadsTo(const std::string& path, const std::string& expected)
 
 bool recordable(const Finding& finding)
 {
-    using Platform::isValidUTF8;
-    if (!isValidUTF8(finding.id) || !isValidUTF8(finding.title))
-        return false;
-    for (const auto& path : finding.paths)
-        if (!isValidUTF8(path))
-            return false;
-    if (finding.duplicateOf && !isValidUTF8(*finding.duplicateOf))
-        return false;
-    return !finding.action.destination || isValidUTF8(*finding.action.destination);
+    return Platform::allValidUTF8(
+               { finding.id, finding.title, finding.duplicateOf.value_or(""), finding.action.destination.value_or("") })
+        && std::all_of(finding.paths.begin(), finding.paths.end(), Platform::isValidUTF8);
 }
 
 } // namespace CleanerSteps
 
 namespace {
-
-bool sameID(const std::string& a, const std::string& b)
-{
-    if (a == b)
-        return true;
-    // Repaired invalid texts would all compare equal; only real text may match another spelling.
-    return Platform::isValidUTF8(a) && Platform::isValidUTF8(b) && Platform::compareNFC(a, b) == 0;
-}
 
 // Acting on one finding never throws by design; this keeps a surprise from ending the whole run
 // and taking the other findings' results with it.
@@ -162,12 +150,7 @@ CleanResult actSafely(const Finding& finding, const ScanReport& report, const Ma
 
 CleanResult stoppedBefore(const std::string& id)
 {
-    CleanResult result;
-    result.id = id;
-    result.title = id;
-    result.status = CleanResult::Status::refused;
-    result.detail = "Stopped before it started; nothing was touched.";
-    return result;
+    return DriveMove::refusedByID(id, "Stopped before it started; nothing was touched.");
 }
 
 bool worthRecording(const CleanResult& result)
@@ -199,18 +182,13 @@ std::vector<CleanResult> Cleaner::clean(const std::vector<std::string>& ids, con
         }
         const Finding* found = nullptr;
         for (const auto& finding : report.findings) {
-            if (sameID(finding.id, id)) {
+            if (Platform::sameText(finding.id, id)) {
                 found = &finding;
                 break;
             }
         }
         if (!found) {
-            CleanResult missing;
-            missing.id = id;
-            missing.title = id;
-            missing.status = CleanResult::Status::refused;
-            missing.detail = "A fresh scan doesn't find this any more; scan again.";
-            results.push_back(std::move(missing));
+            results.push_back(DriveMove::refusedByID(id, "A fresh scan doesn't find this any more; scan again."));
             continue;
         }
 

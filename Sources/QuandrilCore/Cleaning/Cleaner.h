@@ -126,6 +126,10 @@ std::string path(const Mac& mac);
 // Whether every text of the entry is valid UTF-8, so the line reads back exactly as written.
 bool isRecordable(const HistoryEntry& entry);
 
+// The sentence for a change refused because History couldn't record it.
+inline constexpr std::string_view unrecordable
+    = "Its name or path isn't valid UTF-8 text, so History couldn't record the change; rename it and scan again.";
+
 // One compact JSON line without its line feed, every "/" written as "\/"; absent when the entry
 // is not recordable.
 std::optional<std::string> encodeLine(const HistoryEntry& entry);

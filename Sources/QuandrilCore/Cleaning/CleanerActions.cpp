@@ -1,5 +1,6 @@
 // Acting on one finding: the safety checks, in an order that decides which sentence the user
-// reads, then the work of the finding's kind. Moves to a drive live in CleanerMoves.cpp.
+// reads, then the work of the finding's kind, the removal of a copy a drive holds among them. Moves
+// to a drive live in CleanerMoves.cpp.
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
 
@@ -7,8 +8,10 @@
 #include <cstddef>
 
 #include "QuandrilCore/Cleaning/CleanerSteps.h"
+#include "QuandrilCore/Machine/Compare.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Saturating.h"
 
 namespace Quandril {
@@ -178,7 +181,7 @@ CleanResult Cleaner::act(const Finding& finding, const ScanReport& report, const
     if (action.kind == Action::Kind::delete_ && finding.tier != Tier::rebuilds)
         return refused(finding, "Only caches that rebuild themselves are ever deleted.");
     if (finding.caution && !options.includeCautioned)
-        return refused(finding, *finding.caution + " It waits until you've agreed to it, knowing that.");
+        return refused(finding, *finding.caution + cautionWaits);
     if (auto refusal = pathRefusal(finding, mac, guardian))
         return refused(finding, std::move(*refusal));
 
@@ -198,6 +201,53 @@ CleanResult Cleaner::act(const Finding& finding, const ScanReport& report, const
         break;
     }
     return refused(finding, "This one is for you to decide; Quandril doesn't act on it.");
+}
+
+CleanResult Cleaner::removeCopy(const Finding& finding, const std::string& keeping, const Mac& mac,
+                                const PathGuard& guardian, const CleanOptions& options)
+{
+    if (finding.paths.size() != 1)
+        return refused(finding, "Nothing to remove.");
+    if (finding.caution && !options.includeCautioned)
+        return refused(finding, *finding.caution + cautionWaits);
+    const std::string& path = finding.paths.front();
+    if (auto why = guardian.protection(path, true))
+        return refused(finding, "It reaches " + *why + ", which is never touched.");
+    if (PathGuard::throughLink(path) || PathGuard::throughLink(keeping))
+        return refused(finding, "One of the copies is reached through a link.");
+    auto& fence = PrivacyFence::shared();
+    if (fence.blocks(path) || !exists(path) || fence.blocks(keeping) || !exists(keeping))
+        return refused(finding, "One of the two copies isn't there any more; scan again.");
+    // Two names for one item are not two copies: trashing one would leave none outside the Trash.
+    if (Platform::overlaps(path, keeping) || Platform::sameItem(path, keeping))
+        return refused(finding, "The copy on the drive is this same item; nothing was removed.");
+
+    const TreeComparison comparison = compareTreesFully(path, keeping, true);
+    if (comparison.incomplete)
+        return refused(finding,
+                       "Not every file of the two copies could be read, so they can't be compared; "
+                       "nothing was removed.");
+    std::int64_t differing = comparison.diff.onlyHere + comparison.diff.differing + comparison.diff.onlyThere;
+    if (isDirectory(path) != isDirectory(keeping) && differing == 0)
+        differing = 1;
+    if (differing != 0)
+        return refused(finding,
+                       "The copy on the drive isn't identical any more (" + std::to_string(differing)
+                           + " files differ); nothing was removed.");
+    if (options.dryRun)
+        return wouldDo(finding,
+                       "Contents match byte for byte; would move this copy to the Trash and keep "
+                           + mac.display(keeping) + ".");
+
+    std::string arrived;
+    if (auto failure = attempt([&] {
+            ensureDirect(path);
+            arrived = options.fileOps().trash(mac, path);
+        }))
+        return failed(finding, "Couldn't move it to the Trash: " + failure->description);
+    return done(finding,
+                "Contents matched byte for byte; this copy is in the Trash and " + mac.display(keeping) + " stays.",
+                { { path, arrived, std::nullopt, std::nullopt } });
 }
 
 } // namespace Quandril

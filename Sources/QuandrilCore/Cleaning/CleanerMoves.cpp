@@ -7,13 +7,18 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaning/CleanerSteps.h"
-#include "QuandrilCore/Machine/Compare.h"
+#include "QuandrilCore/Cleaning/DriveMove.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
 #include "QuandrilCore/Platform/Files.h"
@@ -21,6 +26,7 @@
 #include "QuandrilCore/Platform/Saturating.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "QuandrilCore/Platform/Unicode.h"
+#include "QuandrilCore/Rules/Steam.h"
 
 namespace Quandril {
 
@@ -29,19 +35,6 @@ using namespace CleanerSteps;
 namespace {
 
 constexpr const char* noDrive = "Say which drive to move it to.";
-constexpr const char* cautionWaits = " It waits until you've agreed to it, knowing that.";
-
-bool sameText(const std::string& a, const std::string& b)
-{
-    if (a == b)
-        return true;
-    return Platform::isValidUTF8(a) && Platform::isValidUTF8(b) && Platform::compareNFC(a, b) == 0;
-}
-
-bool endsWith(std::string_view text, std::string_view ending)
-{
-    return text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending;
-}
 
 std::string noRoom(const DriveInfo& drive)
 {
@@ -188,48 +181,56 @@ std::optional<std::string> cautionOrNeverTouch(const Finding& finding, const Pat
     return std::nullopt;
 }
 
+// What travels beside a moved item to a place of its own, and how a failure names it.
+struct Companion {
+    std::string place;
+    std::string_view name;
+};
+
+// Steam's record of a moved game, or of its mods, is the one companion so far.
+std::optional<Companion> companionOf(const std::string& further, const std::string& target)
+{
+    if (auto place = steamRecordPlace(further, target))
+        return Companion { std::move(*place), "Steam's record of them" };
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<DriveInfo> Cleaner::targetDrive(const ScanReport& report, const std::optional<std::string>& moveTo)
 {
     if (!moveTo)
         return std::nullopt;
-    for (const auto& drive : report.drives) {
-        if (drive.isStartup)
-            continue;
-        if (sameText(drive.name, *moveTo) || sameText(drive.path, *moveTo))
-            return drive;
-    }
-    return std::nullopt;
+    return DriveMove::chosenDrive(report.drives, *moveTo);
 }
 
 bool Cleaner::hasRoom(std::int64_t bytes, const DriveInfo& drive)
 {
-    std::int64_t need = 0;
-    // A need past the 64-bit range fits on no drive.
-    if (__builtin_add_overflow(bytes, bytes / 10, &need))
-        return false;
-    return need < drive.freeBytes;
+    return DriveMove::hasRoom(bytes, drive);
 }
 
 namespace {
 
-CleanResult moveToDriveKeeping(const Finding& finding, const ScanReport& report, const Mac& mac,
-                               const CleanOptions& options, KeptPartials& kept)
-{
-    using Cleaner::hasRoom;
-    using Cleaner::targetDrive;
-    if (finding.paths.empty())
-        return refused(finding, "Nothing to move.");
-    const std::string& source = finding.paths.front();
+// The move of one finding to a drive, step by step; each step answers with the finding's result
+// when the move ends there.
+struct ToDrive {
+    const Finding& finding;
+    const ScanReport& report;
+    const Mac& mac;
+    const CleanOptions& options;
+    KeptPartials& kept;
 
-    std::string target;
-    if (finding.action.destination) {
-        target = *finding.action.destination;
-        if (!options.dryRun)
-            kept.reclaim(parentOf(target), true);
-    } else {
-        const auto drive = targetDrive(report, options.moveTo);
+    // 1. Where the copy goes: the action's own destination, or the item's place below the home
+    // folder in the chosen drive's "Moved from Mac", when the drive has room for it.
+    std::optional<CleanResult> chooseTarget(const std::string& source, std::string& target) const
+    {
+        if (finding.action.destination) {
+            target = *finding.action.destination;
+            if (!options.dryRun)
+                kept.reclaim(parentOf(target), true);
+            return std::nullopt;
+        }
+        const auto drive = Cleaner::targetDrive(report, options.moveTo);
         if (!drive)
             return refused(finding, noDrive);
         const std::string homePrefix = mac.home + "/";
@@ -238,33 +239,42 @@ CleanResult moveToDriveKeeping(const Finding& finding, const ScanReport& report,
             : lastComponent(source);
         target = drive->path + "/Moved from Mac/" + keep;
         const DriveInfo reclaimed = reclaimingPartials(*drive, parentOf(target), options, kept);
-        if (!hasRoom(finding.bytes, reclaimed))
+        if (!Cleaner::hasRoom(finding.bytes, reclaimed))
             return refused(finding, noRoom(reclaimed));
+        return std::nullopt;
     }
-    if (!Platform::isValidUTF8(target))
-        return refused(finding, std::string(unrecordable));
-    if (occupied(target))
-        return refused(finding, alreadyThere(mac, target));
-    if (auto refusal = copiedIntoItself(mac, source, target))
-        return refused(finding, std::move(*refusal));
-    if (options.dryRun)
-        return wouldDo(finding,
-                       "Would copy to " + mac.display(target)
-                           + ", check every file, then move the original to the Trash.");
 
-    FileOps& files = options.fileOps();
-    // A copy that didn't get there takes back the folders made for it, leaving the drive as it was.
-    const auto made = missingFolders(parentOf(target));
-    const auto copyFailed = [&](std::string detail) {
-        removeEmptyFolders(files, made);
-        return failed(finding, std::move(detail));
-    };
-    if (auto failure = attempt([&] { files.createFolder(parentOf(target)); }))
-        return copyFailed("Couldn't make the folder on the drive: " + failure->description);
-    // A folder on the way that became a link since the checks would have something else copied.
-    if (auto failure = attempt([&] { ensureDirect(source); }))
-        return copyFailed("Couldn't copy: " + failure->description);
-    if (auto trouble = copyIntoPlace(files, source, target)) {
+    // 2. History must be able to name the target, nothing may stand there, and it can't lie inside
+    // the item.
+    std::optional<CleanResult> targetRefusal(const std::string& source, const std::string& target) const
+    {
+        if (!Platform::isValidUTF8(target))
+            return refused(finding, std::string(unrecordable));
+        if (occupied(target))
+            return refused(finding, alreadyThere(mac, target));
+        if (auto refusal = copiedIntoItself(mac, source, target))
+            return refused(finding, std::move(*refusal));
+        return std::nullopt;
+    }
+
+    // 3. The checked copy at the target. A copy that didn't get there takes back the folders made
+    // for it, leaving the drive as it was.
+    std::optional<CleanResult> copy(const std::string& source, const std::string& target) const
+    {
+        FileOps& files = options.fileOps();
+        const auto made = missingFolders(parentOf(target));
+        const auto copyFailed = [&](std::string detail) {
+            removeEmptyFolders(files, made);
+            return failed(finding, std::move(detail));
+        };
+        if (auto failure = attempt([&] { files.createFolder(parentOf(target)); }))
+            return copyFailed("Couldn't make the folder on the drive: " + failure->description);
+        // A folder on the way that became a link since the checks would have something else copied.
+        if (auto failure = attempt([&] { ensureDirect(source); }))
+            return copyFailed("Couldn't copy: " + failure->description);
+        const auto trouble = copyIntoPlace(files, source, target);
+        if (!trouble)
+            return std::nullopt;
         switch (trouble->kind) {
         case CopyTrouble::Kind::taken:
             return copyFailed(alreadyThere(mac, target));
@@ -279,88 +289,198 @@ CleanResult moveToDriveKeeping(const Finding& finding, const ScanReport& report,
         }
     }
 
-    std::vector<Relocation> records { { source, target, std::nullopt, std::nullopt } };
-    for (std::size_t index = 1; index < finding.paths.size(); ++index) {
-        const std::string& further = finding.paths[index];
-        if (endsWith(further, ".acf")) {
-            // Steam finds a moved game by the manifest in the library folder two levels up.
-            const std::string place = parentOf(parentOf(target)) + "/" + lastComponent(further);
-            if (!occupied(place)) {
-                kept.reclaim(parentOf(place), true);
-                if (auto trouble = copyIntoPlace(files, further, place))
-                    return failed(finding,
-                                  "Copied the files, but not Steam's record of them: "
-                                      + (trouble->kind == CopyTrouble::Kind::differs
-                                             ? "the copy doesn't match the original"
-                                             : trouble->description)
-                                      + partialLeft(mac, *trouble) + ".",
-                                  std::move(records));
-                records.push_back({ further, place, std::nullopt, std::nullopt });
-            }
-        }
-        std::string arrived;
-        if (attempt([&] {
-                ensureDirect(further);
-                arrived = files.trash(mac, further);
-            }))
-            return failed(finding, "Copied, but couldn't trash " + mac.display(further) + ".", std::move(records));
-        records.push_back({ further, arrived, std::nullopt, std::nullopt });
+    // A companion of `further` goes beside the target first, unless the drive holds one already.
+    std::optional<CleanResult> copyCompanion(const std::string& further, const std::string& target,
+                                             std::vector<Relocation>& records) const
+    {
+        const auto companion = companionOf(further, target);
+        if (!companion || occupied(companion->place))
+            return std::nullopt;
+        kept.reclaim(parentOf(companion->place), true);
+        if (auto trouble = copyIntoPlace(options.fileOps(), further, companion->place))
+            return failed(finding,
+                          "Copied the files, but not " + std::string(companion->name) + ": "
+                              + (trouble->kind == CopyTrouble::Kind::differs ? "the copy doesn't match the original"
+                                                                             : trouble->description)
+                              + partialLeft(mac, *trouble) + ".",
+                          std::move(records));
+        records.push_back({ further, companion->place, std::nullopt, std::nullopt });
+        return std::nullopt;
     }
 
-    std::string arrived;
-    if (auto failure = attempt([&] {
-            ensureDirect(source);
-            arrived = files.trash(mac, source);
-        }))
-        return failed(finding, "Copied and checked, but the original couldn't go to the Trash: " + failure->description,
-                      std::move(records));
-    records.push_back({ source, arrived, std::nullopt, std::nullopt });
-    return done(finding, "Moved to " + mac.display(target) + " and checked file by file; the original is in the Trash.",
-                std::move(records));
+    // 4. The finding's further paths go to the Trash, each after its companion is copied.
+    std::optional<CleanResult> trashFurther(const std::string& target, std::vector<Relocation>& records) const
+    {
+        for (std::size_t index = 1; index < finding.paths.size(); ++index) {
+            const std::string& further = finding.paths[index];
+            if (auto failure = copyCompanion(further, target, records))
+                return failure;
+            std::string arrived;
+            if (attempt([&] {
+                    ensureDirect(further);
+                    arrived = options.fileOps().trash(mac, further);
+                }))
+                return failed(finding, "Copied, but couldn't trash " + mac.display(further) + ".", std::move(records));
+            records.push_back({ further, arrived, std::nullopt, std::nullopt });
+        }
+        return std::nullopt;
+    }
+
+    // 5. The original goes to the Trash last, where Put Back can still reach it.
+    CleanResult trashOriginal(const std::string& source, const std::string& target,
+                              std::vector<Relocation> records) const
+    {
+        std::string arrived;
+        if (auto failure = attempt([&] {
+                ensureDirect(source);
+                arrived = options.fileOps().trash(mac, source);
+            }))
+            return failed(finding,
+                          "Copied and checked, but the original couldn't go to the Trash: " + failure->description,
+                          std::move(records));
+        records.push_back({ source, arrived, std::nullopt, std::nullopt });
+        return done(finding,
+                    "Moved to " + mac.display(target) + " and checked file by file; the original is in the Trash.",
+                    std::move(records));
+    }
+};
+
+CleanResult moveToDriveKeeping(const Finding& finding, const ScanReport& report, const Mac& mac,
+                               const CleanOptions& options, KeptPartials& kept)
+{
+    if (finding.paths.empty())
+        return refused(finding, "Nothing to move.");
+    const std::string& source = finding.paths.front();
+    const ToDrive move { finding, report, mac, options, kept };
+    std::string target;
+    if (auto refusal = move.chooseTarget(source, target))
+        return std::move(*refusal);
+    if (auto refusal = move.targetRefusal(source, target))
+        return std::move(*refusal);
+    if (options.dryRun)
+        return wouldDo(finding,
+                       "Would copy to " + mac.display(target)
+                           + ", check every file, then move the original to the Trash.");
+    if (auto failure = move.copy(source, target))
+        return std::move(*failure);
+    std::vector<Relocation> records { { source, target, std::nullopt, std::nullopt } };
+    if (auto failure = move.trashFurther(target, records))
+        return std::move(*failure);
+    return move.trashOriginal(source, target, std::move(records));
 }
+
+// One item a move with links takes.
+struct LinkedItem {
+    std::string path;
+    std::string resolved; // where it led when it was chosen
+    std::string place;    // where its copy goes on the drive
+};
+
+// The items still to move, each with its place in `folder`: a link stands where an item was moved
+// before.
+std::vector<LinkedItem> itemsToLink(const Finding& finding, const std::string& folder)
+{
+    auto& fence = PrivacyFence::shared();
+    std::vector<LinkedItem> items;
+    for (const auto& path : finding.paths) {
+        if (fence.blocks(path) || !exists(path) || isSymlink(path))
+            continue;
+        items.push_back({ path, resolvedPath(path), folder + "/" + lastComponent(path) });
+    }
+    return items;
+}
+
+// History must be able to name the folder, nothing may stand at a place, and no place can lie
+// inside its item.
+std::optional<std::string> placeRefusal(const Mac& mac, const std::string& folder, const std::vector<LinkedItem>& items)
+{
+    if (!Platform::isValidUTF8(folder))
+        return std::string(unrecordable);
+    for (const auto& item : items) {
+        if (occupied(item.place))
+            return alreadyThere(mac, item.place);
+        if (auto refusal = copiedIntoItself(mac, item.path, item.place))
+            return refusal;
+    }
+    return std::nullopt;
+}
+
+// The copying part of a move with links, item by item; `records` holds what moved so far.
+struct WithLinks {
+    const Finding& finding;
+    const Mac& mac;
+    FileOps& files;
+    const std::vector<std::string> made; // the folders made for the copies, innermost first
+    std::vector<Relocation> records;
+
+    // A copy that didn't get there takes back the folders made for it, unless they hold earlier copies.
+    CleanResult copyFailed(std::string detail)
+    {
+        removeEmptyFolders(files, made);
+        return failed(finding, std::move(detail), std::move(records));
+    }
+
+    // One item is copied and checked, goes to the Trash and leaves a link to its copy in its place.
+    std::optional<CleanResult> moveOne(const LinkedItem& item)
+    {
+        const std::string& place = item.place;
+        // A folder on the way that became a link since it was chosen would have something else
+        // copied, trashed and linked.
+        if (resolvedPath(item.path) != item.resolved)
+            return copyFailed("Couldn't copy " + mac.display(item.path) + ": it is reached through a link now.");
+        if (auto trouble = copyIntoPlace(files, item.path, place)) {
+            if (trouble->kind == CopyTrouble::Kind::taken)
+                return copyFailed(alreadyThere(mac, place));
+            if (trouble->kind == CopyTrouble::Kind::differs || trouble->left)
+                return copyFailed("The copy of " + mac.display(item.path)
+                                  + " doesn't match the original; it's untouched" + partialLeft(mac, *trouble) + ".");
+            return copyFailed("Couldn't copy " + mac.display(item.path) + ": " + trouble->description);
+        }
+        records.push_back({ item.path, place, std::nullopt, std::nullopt });
+
+        if (resolvedPath(item.path) != item.resolved)
+            return failed(finding,
+                          "Copied and checked, but " + mac.display(item.path)
+                              + " is reached through a link now, so it stays in place.",
+                          std::move(records));
+        const auto arrived = Cleaner::trashOrAsk(item.path, mac, files);
+        if (!arrived)
+            return failed(finding,
+                          "Copied and checked, but " + mac.display(item.path)
+                              + " couldn't go to the Trash (the password was refused?); it's still in place.",
+                          std::move(records));
+        records.push_back({ item.path, *arrived, std::nullopt, std::nullopt });
+
+        if (!Cleaner::linkOrAsk(item.path, place, mac, files))
+            return failed(finding,
+                          "Moved, but the link at " + mac.display(item.path)
+                              + " couldn't be made; undo puts the original back.",
+                          std::move(records));
+        records.push_back({ item.path, place, true, std::nullopt });
+        return std::nullopt;
+    }
+};
 
 CleanResult moveWithLinksKeeping(const Finding& finding, const ScanReport& report, const Mac& mac,
                                  const PathGuard& guardian, const CleanOptions& options, KeptPartials& kept)
 {
-    using Cleaner::hasRoom;
-    using Cleaner::linkOrAsk;
-    using Cleaner::targetDrive;
-    using Cleaner::trashOrAsk;
     // Acting on a finding hands this road over before its own caution and never-touch checks.
     if (auto refusal = cautionOrNeverTouch(finding, guardian, options))
         return refused(finding, std::move(*refusal));
 
-    const auto drive = targetDrive(report, options.moveTo);
+    const auto drive = Cleaner::targetDrive(report, options.moveTo);
     if (!drive)
         return refused(finding, noDrive);
     const std::string folder = drive->path + "/Sound Libraries/" + finding.owner.value_or(finding.title);
-    if (!hasRoom(finding.bytes, reclaimingPartials(*drive, folder, options, kept)))
+    if (!Cleaner::hasRoom(finding.bytes, reclaimingPartials(*drive, folder, options, kept)))
         return refused(finding, noRoom(*drive));
 
-    auto& fence = PrivacyFence::shared();
-    std::vector<std::string> items;
-    std::vector<std::string> resolved; // where each item led when it was chosen
-    for (const auto& path : finding.paths) {
-        // A link stands where an item was moved before.
-        if (fence.blocks(path) || !exists(path) || isSymlink(path))
-            continue;
-        items.push_back(path);
-        resolved.push_back(resolvedPath(path));
-    }
+    const std::vector<LinkedItem> items = itemsToLink(finding, folder);
     if (items.empty())
         return refused(finding, "Nothing left to move; scan again.");
-
+    if (auto refusal = placeRefusal(mac, folder, items))
+        return refused(finding, std::move(*refusal));
     const std::string ownerName = finding.owner.value_or("its apps");
-    if (!Platform::isValidUTF8(folder))
-        return refused(finding, std::string(unrecordable));
-    std::vector<std::string> places;
-    for (const auto& item : items) {
-        places.push_back(folder + "/" + lastComponent(item));
-        if (occupied(places.back()))
-            return refused(finding, alreadyThere(mac, places.back()));
-        if (auto refusal = copiedIntoItself(mac, item, places.back()))
-            return refused(finding, std::move(*refusal));
-    }
     if (options.dryRun) {
         const std::string which = items.size() == 1 ? "it" : "each of the " + std::to_string(items.size());
         return wouldDo(finding,
@@ -370,58 +490,17 @@ CleanResult moveWithLinksKeeping(const Finding& finding, const ScanReport& repor
                            + ownerName + " keep finding the sounds while " + drive->name + " is plugged in.");
     }
 
-    FileOps& files = options.fileOps();
-    std::vector<Relocation> records;
-    // A copy that didn't get there takes back the folders made for it, unless they hold earlier copies.
-    const auto made = missingFolders(folder);
-    const auto copyFailed = [&](std::string detail) {
-        removeEmptyFolders(files, made);
-        return failed(finding, std::move(detail), std::move(records));
-    };
-    if (auto failure = attempt([&] { files.createFolder(folder); }))
-        return copyFailed("Couldn't make " + mac.display(folder) + ": " + failure->description);
-
-    for (std::size_t index = 0; index < items.size(); ++index) {
-        const std::string& item = items[index];
-        const std::string& place = places[index];
-        // A folder on the way that became a link since it was chosen would have something else
-        // copied, trashed and linked.
-        if (resolvedPath(item) != resolved[index])
-            return copyFailed("Couldn't copy " + mac.display(item) + ": it is reached through a link now.");
-        if (auto trouble = copyIntoPlace(files, item, place)) {
-            if (trouble->kind == CopyTrouble::Kind::taken)
-                return copyFailed(alreadyThere(mac, place));
-            if (trouble->kind == CopyTrouble::Kind::differs || trouble->left)
-                return copyFailed("The copy of " + mac.display(item) + " doesn't match the original; it's untouched"
-                                  + partialLeft(mac, *trouble) + ".");
-            return copyFailed("Couldn't copy " + mac.display(item) + ": " + trouble->description);
-        }
-        records.push_back({ item, place, std::nullopt, std::nullopt });
-
-        if (resolvedPath(item) != resolved[index])
-            return failed(finding,
-                          "Copied and checked, but " + mac.display(item)
-                              + " is reached through a link now, so it stays in place.",
-                          std::move(records));
-        const auto arrived = trashOrAsk(item, mac, files);
-        if (!arrived)
-            return failed(finding,
-                          "Copied and checked, but " + mac.display(item)
-                              + " couldn't go to the Trash (the password was refused?); it's still in place.",
-                          std::move(records));
-        records.push_back({ item, *arrived, std::nullopt, std::nullopt });
-
-        if (!linkOrAsk(item, place, mac, files))
-            return failed(finding,
-                          "Moved, but the link at " + mac.display(item)
-                              + " couldn't be made; undo puts the original back.",
-                          std::move(records));
-        records.push_back({ item, place, true, std::nullopt });
+    WithLinks move { finding, mac, options.fileOps(), missingFolders(folder), {} };
+    if (auto failure = attempt([&] { move.files.createFolder(folder); }))
+        return move.copyFailed("Couldn't make " + mac.display(folder) + ": " + failure->description);
+    for (const auto& item : items) {
+        if (auto failure = move.moveOne(item))
+            return std::move(*failure);
     }
     return done(finding,
                 "Moved to " + mac.display(folder) + " and checked file by file, with a link where each was, so "
                     + ownerName + " find them while " + drive->name + " is plugged in. The originals are in the Trash.",
-                std::move(records));
+                std::move(move.records));
 }
 
 } // namespace
@@ -440,53 +519,6 @@ CleanResult Cleaner::moveWithLinks(const Finding& finding, const ScanReport& rep
     KeptPartials kept;
     CleanResult result = moveWithLinksKeeping(finding, report, mac, guardian, options, kept);
     return kept.told(std::move(result), mac);
-}
-
-CleanResult Cleaner::removeCopy(const Finding& finding, const std::string& keeping, const Mac& mac,
-                                const PathGuard& guardian, const CleanOptions& options)
-{
-    if (finding.paths.size() != 1)
-        return refused(finding, "Nothing to remove.");
-    if (finding.caution && !options.includeCautioned)
-        return refused(finding, *finding.caution + cautionWaits);
-    const std::string& path = finding.paths.front();
-    if (auto why = guardian.protection(path, true))
-        return refused(finding, "It reaches " + *why + ", which is never touched.");
-    if (PathGuard::throughLink(path) || PathGuard::throughLink(keeping))
-        return refused(finding, "One of the copies is reached through a link.");
-    auto& fence = PrivacyFence::shared();
-    if (fence.blocks(path) || !exists(path) || fence.blocks(keeping) || !exists(keeping))
-        return refused(finding, "One of the two copies isn't there any more; scan again.");
-    // Two names for one item are not two copies: trashing one would leave none outside the Trash.
-    if (Platform::overlaps(path, keeping) || Platform::sameItem(path, keeping))
-        return refused(finding, "The copy on the drive is this same item; nothing was removed.");
-
-    const TreeComparison comparison = compareTreesFully(path, keeping, true);
-    if (comparison.incomplete)
-        return refused(finding,
-                       "Not every file of the two copies could be read, so they can't be compared; "
-                       "nothing was removed.");
-    std::int64_t differing = comparison.diff.onlyHere + comparison.diff.differing + comparison.diff.onlyThere;
-    if (isDirectory(path) != isDirectory(keeping) && differing == 0)
-        differing = 1;
-    if (differing != 0)
-        return refused(finding,
-                       "The copy on the drive isn't identical any more (" + std::to_string(differing)
-                           + " files differ); nothing was removed.");
-    if (options.dryRun)
-        return wouldDo(finding,
-                       "Contents match byte for byte; would move this copy to the Trash and keep "
-                           + mac.display(keeping) + ".");
-
-    std::string arrived;
-    if (auto failure = attempt([&] {
-            ensureDirect(path);
-            arrived = options.fileOps().trash(mac, path);
-        }))
-        return failed(finding, "Couldn't move it to the Trash: " + failure->description);
-    return done(finding,
-                "Contents matched byte for byte; this copy is in the Trash and " + mac.display(keeping) + " stays.",
-                { { path, arrived, std::nullopt, std::nullopt } });
 }
 
 std::optional<std::string> Cleaner::trashOrAsk(const std::string& path, const Mac& mac, FileOps& files)

@@ -103,8 +103,9 @@ inline void ensureDirect(const std::string& path)
 // The text History needs to write a finding's record, all of it valid UTF-8.
 bool recordable(const Finding& finding);
 
-// The sentence for a finding that History could not record.
-inline constexpr std::string_view unrecordable
-    = "Its name or path isn't valid UTF-8 text, so History couldn't record the change; rename it and scan again.";
+using History::unrecordable;
+
+// What follows a finding's caution when the user hasn't agreed to it.
+inline constexpr const char* cautionWaits = " It waits until you've agreed to it, knowing that.";
 
 } // namespace Quandril::CleanerSteps

@@ -1,5 +1,6 @@
 // The history file and the JSON forms of clean-up results.
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -181,12 +182,10 @@ bool isRecordable(const HistoryEntry& entry)
 {
     // A text that isn't valid UTF-8 would be written with replacement characters, and Put Back would
     // then look for a path that never existed.
-    if (!Platform::isValidUTF8(entry.id) || !Platform::isValidUTF8(entry.title))
-        return false;
-    for (const auto& relocation : entry.relocated)
-        if (!Platform::isValidUTF8(relocation.from) || !Platform::isValidUTF8(relocation.to))
-            return false;
-    return true;
+    return Platform::allValidUTF8({ entry.id, entry.title })
+        && std::all_of(entry.relocated.begin(), entry.relocated.end(), [](const Relocation& relocation) {
+               return Platform::allValidUTF8({ relocation.from, relocation.to });
+           });
 }
 
 std::optional<std::string> encodeLine(const HistoryEntry& entry)

@@ -158,11 +158,18 @@ bool isCurrent(const std::string& path, const Mac& mac);
 void evict(const std::string& path, const Mac& mac);
 // The first free place for the file below the drive's "Removed from iCloud" folder.
 std::string parkedPath(const std::string& path, const DriveInfo& drive, const Mac& mac);
+// What parking each file of one cleanup shares: the drive, the machine, how it runs, and the hash
+// of each copy that stays, read once and "" when it could not be read.
+struct ParkRun {
+    const DriveInfo& drive;
+    const Mac& mac;
+    const CloudOptions& options;
+    const Progress& progress;
+    std::map<std::string, std::string> keeperHashes;
+};
 // Checks, copies, verifies and removes one file; called by `clean` for each file of a chunk.
-// `keeperHashes` holds the hash of each copy that stays, "" when it could not be read.
-CleanResult park(const CloudItem& item, const std::set<std::string>& arrived, const DriveInfo& drive, const Mac& mac,
-                 std::map<std::string, std::string>& keeperHashes, const CloudOptions& options,
-                 const Progress& progress);
+// `arrived` holds the paths whose download arrived.
+CleanResult park(const CloudItem& item, const std::set<std::string>& arrived, ParkRun& run);
 
 // Whether History can record parking the item on the drive: every text it would write is valid UTF-8.
 bool recordable(const CloudItem& item, const DriveInfo& drive);

@@ -10,6 +10,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "QuandrilCore/Cleaning/DriveMove.h"
 #include "QuandrilCore/ICloud/ICloudSteps.h"
 #include "QuandrilCore/Platform/Unicode.h"
 #include "QuandrilCore/Scanning/Report.h"
@@ -22,22 +23,6 @@ using Status = CleanResult::Status;
 namespace {
 
 constexpr std::string_view stoppedBefore = "Stopped before this one; it's still in iCloud.";
-
-bool sameText(const std::string& a, const std::string& b)
-{
-    if (a == b)
-        return true;
-    return Platform::isValidUTF8(a) && Platform::isValidUTF8(b) && Platform::compareNFC(a, b) == 0;
-}
-
-std::optional<DriveInfo> targetDrive(const std::vector<DriveInfo>& drives, const std::string& wanted)
-{
-    for (const auto& drive : drives) {
-        if (!drive.isStartup && (sameText(drive.name, wanted) || sameText(drive.path, wanted)))
-            return drive;
-    }
-    return std::nullopt;
-}
 
 // What a file costs the Mac to download: nothing when its data is already here. A size below zero
 // comes from no real file and counts as nothing; parking refuses such an item anyway.
@@ -96,7 +81,7 @@ private:
 
 CleanResult refusal(const std::string& id, const CloudItem* item, const std::string& detail)
 {
-    return item ? outcome(*item, Status::refused, detail) : CleanResult { id, id, Status::refused, detail, 0, {} };
+    return item ? outcome(*item, Status::refused, detail) : DriveMove::refusedByID(id, detail);
 }
 
 void refuseAll(const Chunk& items, const std::string& detail, std::vector<CleanResult>& results)
@@ -125,13 +110,11 @@ Chunk admitted(const std::vector<std::string>& ids, const ItemsByID& items, cons
     return chosen;
 }
 
-// Strictly more free space than the total and a tenth of it; a total past the 64-bit range fits
-// on no drive.
+// Room for the total with its margin; a total past the 64-bit range fits on no drive.
 bool roomOnDrive(const Chunk& chosen, const DriveInfo& drive)
 {
     const auto sum = total(chosen, [](const CloudItem& item) { return std::max<std::int64_t>(item.bytes, 0); });
-    std::int64_t withMargin = 0;
-    return sum && !__builtin_add_overflow(*sum, *sum / 10, &withMargin) && withMargin < drive.freeBytes;
+    return sum && DriveMove::hasRoom(*sum, drive);
 }
 
 // A chunk always takes at least one item, even one larger than a chunk.
@@ -172,20 +155,16 @@ void record(CleanResult& result, const Mac& mac)
 
 // What the chunks of one cleanup share while they run one after the other.
 struct ChunkRun {
-    const DriveInfo& drive;
-    const Mac& mac;
-    const CloudOptions& options;
-    const ICloud::Progress& progress;
+    ICloud::ParkRun park;
     const ICloud::Stop& stop;
     std::vector<CleanResult>& results;
-    std::map<std::string, std::string> keeperHashes;
 
     bool stopping() const { return stop && stop(); }
 
     void say(const std::string& line) const
     {
-        if (progress)
-            progress(line);
+        if (park.progress)
+            park.progress(line);
     }
 };
 
@@ -197,11 +176,13 @@ void runChunk(ChunkRun& run, const Chunk& chunk, std::size_t number, std::size_t
         return;
     }
 
+    const Mac& mac = run.park.mac;
+    const std::int64_t margin = run.park.options.marginBytes;
     const auto need = total(chunk, downloadNeed);
-    const std::int64_t free = startupFree(run.mac);
-    if (!need || Saturating::subtract(free, run.options.marginBytes) < *need) {
+    const std::int64_t free = startupFree(mac);
+    if (!need || Saturating::subtract(free, margin) < *need) {
         refuseAll(chunk,
-                  "Downloading it needs " + Report::bytes(Saturating::add(need.value_or(most), run.options.marginBytes))
+                  "Downloading it needs " + Report::bytes(Saturating::add(need.value_or(most), margin))
                       + " free on the Mac, which has " + Report::bytes(free) + "; it's still in iCloud.",
                   run.results);
         return;
@@ -214,18 +195,17 @@ void runChunk(ChunkRun& run, const Chunk& chunk, std::size_t number, std::size_t
         if (!item->onMac)
             wanted.push_back(item->path);
     }
-    const std::set<std::string> arrived = ICloud::download(wanted, run.mac, run.progress);
+    const std::set<std::string> arrived = ICloud::download(wanted, mac, run.park.progress);
 
     for (const auto* item : chunk) {
         if (run.stopping()) {
             if (arrived.count(item->path))
-                ICloud::evict(item->path, run.mac);
+                ICloud::evict(item->path, mac);
             run.results.push_back(outcome(*item, Status::refused, std::string(stoppedBefore)));
             continue;
         }
-        CleanResult result = ICloud::park(*item, arrived, run.drive, run.mac, run.keeperHashes, run.options,
-                                          run.progress);
-        record(result, run.mac);
+        CleanResult result = ICloud::park(*item, arrived, run.park);
+        record(result, mac);
         run.results.push_back(std::move(result));
     }
 }
@@ -237,7 +217,7 @@ std::vector<CleanResult> ICloud::clean(const std::vector<std::string>& ids, cons
 {
     const ItemsByID items(scan);
     std::vector<CleanResult> results;
-    const auto drive = targetDrive(mac.drives(), options.drive);
+    const auto drive = DriveMove::chosenDrive(mac.drives(), options.drive);
     if (!drive) {
         for (const auto& id : ids)
             results.push_back(refusal(id, items.find(id), "Say which drive to park the removed files on."));
@@ -256,7 +236,7 @@ std::vector<CleanResult> ICloud::clean(const std::vector<std::string>& ids, cons
     }
 
     const std::vector<Chunk> chunks = intoChunks(chosen, options.chunkBytes);
-    ChunkRun run { *drive, mac, options, progress, stop, results, {} };
+    ChunkRun run { { *drive, mac, options, progress, {} }, stop, results };
     for (std::size_t index = 0; index < chunks.size(); ++index)
         runChunk(run, chunks[index], index + 1, chunks.size());
     return results;
@@ -264,7 +244,7 @@ std::vector<CleanResult> ICloud::clean(const std::vector<std::string>& ids, cons
 
 bool ICloud::recordable(const CloudItem& item, const DriveInfo& drive)
 {
-    return Platform::isValidUTF8(item.id) && Platform::isValidUTF8(item.path) && Platform::isValidUTF8(drive.path);
+    return Platform::allValidUTF8({ item.id, item.path, drive.path });
 }
 
 } // namespace Quandril

@@ -147,132 +147,170 @@ std::string ICloud::parkedPath(const std::string& path, const DriveInfo& drive, 
     }
 }
 
-CleanResult ICloud::park(const CloudItem& item, const std::set<std::string>& arrived, const DriveInfo& drive,
-                         const Mac& mac, std::map<std::string, std::string>& keeperHashes, const CloudOptions& options,
-                         const Progress& progress)
-{
-    const auto say = [&](const std::string& line) {
-        if (progress)
-            progress(line);
-    };
-    const std::string& path = item.path;
-    const std::string name(lastComponent(path));
-    const bool downloaded = arrived.count(path) != 0;
-    const auto giveBack = [&] {
+namespace {
+
+// The parking of one file, step by step; each step answers with the item's result when the
+// parking ends there, and gives a download it made back to iCloud first.
+struct Parking {
+    const CloudItem& item;
+    const bool downloaded; // its download arrived for this cleanup
+    ICloud::ParkRun& run;
+
+    const std::string& path() const { return item.path; }
+    std::string name() const { return std::string(lastComponent(item.path)); }
+
+    void say(const std::string& line) const
+    {
+        if (run.progress)
+            run.progress(line);
+    }
+
+    CleanResult givenBack(Status status, std::string detail) const
+    {
         if (downloaded)
-            evict(path, mac);
-    };
-
-    if (!recordable(item, drive))
-        return outcome(item, Status::refused, std::string(unrecordable));
-    if (isSymlink(path) || !rootOf(path, roots(mac)))
-        return outcome(item, Status::refused, "It isn't in iCloud Drive any more; scan again.");
-    const auto bytes = size(path);
-    if (!bytes || *bytes != item.bytes)
-        return outcome(item, Status::refused, "It changed or moved since the scan; scan again.");
-    if ((!item.onMac && !downloaded) || !isCurrent(path, mac)) {
-        giveBack();
-        return outcome(item, Status::failed,
-                       "It didn't finish downloading, so nothing was changed; it's still in iCloud.");
+            ICloud::evict(path(), run.mac);
+        return outcome(item, status, std::move(detail));
     }
 
-    say("Checking " + name);
-    // Taken before the hash, so any change from here on shows before the file is removed.
-    const auto before = identity(path);
-    const auto hash = before ? sha256(path) : std::nullopt;
-    if (!hash) {
-        giveBack();
-        return outcome(item, Status::failed, "It couldn't be read, so nothing was changed.");
+    // 1. History can record it, it is still the scanned file in iCloud Drive, and its data is here.
+    std::optional<CleanResult> checksBefore() const
+    {
+        if (!ICloud::recordable(item, run.drive))
+            return outcome(item, Status::refused, std::string(unrecordable));
+        if (isSymlink(path()) || !rootOf(path(), ICloud::roots(run.mac)))
+            return outcome(item, Status::refused, "It isn't in iCloud Drive any more; scan again.");
+        const auto bytes = size(path());
+        if (!bytes || *bytes != item.bytes)
+            return outcome(item, Status::refused, "It changed or moved since the scan; scan again.");
+        if ((!item.onMac && !downloaded) || !ICloud::isCurrent(path(), run.mac))
+            return givenBack(Status::failed,
+                             "It didn't finish downloading, so nothing was changed; it's still in iCloud.");
+        return std::nullopt;
     }
 
-    if (item.keep && !keeperHashes.count(*item.keep)) {
+    // The hash of the copy that stays, read once per cleanup: downloaded for the comparison when the
+    // Mac has room for it beside the margin, and given back after.
+    std::string keeperHash(const std::string& keep) const
+    {
+        if (!exists(keep))
+            return {}; // fenced or gone: nothing to compare with
+        if (item.keepOnMac.value_or(true) || run.mac.isFake())
+            return sha256(keep).value_or("");
+        const std::int64_t room = Saturating::subtract(startupFree(run.mac), run.options.marginBytes);
+        if (room < std::max<std::int64_t>(size(keep).value_or(0), 0))
+            return {};
+        say("Downloading the copy that stays, to compare");
+        if (!ICloud::download({ keep }, run.mac, run.progress).count(keep))
+            return {};
+        std::string hash = sha256(keep).value_or("");
+        ICloud::evict(keep, run.mac);
+        return hash;
+    }
+
+    // 2. A copy of a file that stays elsewhere leaves iCloud only when the two are the same byte for
+    // byte.
+    std::optional<CleanResult> compareWithKeeper(const std::string& hash) const
+    {
+        if (!item.keep)
+            return std::nullopt;
         const std::string& keep = *item.keep;
-        std::string entry;
-        if (!exists(keep)) {
-            // Fenced or gone: nothing to compare with.
-        } else if (item.keepOnMac.value_or(true) || mac.isFake()) {
-            entry = sha256(keep).value_or("");
-        } else {
-            const std::int64_t room = Saturating::subtract(startupFree(mac), options.marginBytes);
-            if (room >= std::max<std::int64_t>(size(keep).value_or(0), 0)) {
-                say("Downloading the copy that stays, to compare");
-                if (download({ keep }, mac, progress).count(keep)) {
-                    entry = sha256(keep).value_or("");
-                    evict(keep, mac);
-                }
-            }
-        }
-        keeperHashes[keep] = entry;
+        if (!run.keeperHashes.count(keep))
+            run.keeperHashes[keep] = keeperHash(keep);
+        const std::string& kept = run.keeperHashes[keep];
+        if (kept.empty())
+            return givenBack(Status::failed,
+                             "The copy that stays (" + ICloud::display(keep, run.mac)
+                                 + ") couldn't be read to compare, so nothing was changed.");
+        if (kept != hash)
+            return givenBack(Status::refused,
+                             "It isn't identical to " + ICloud::display(keep, run.mac)
+                                 + " byte for byte, so it stays in iCloud.");
+        return std::nullopt;
     }
-    if (item.keep) {
-        const std::string& keeperHash = keeperHashes[*item.keep];
-        if (keeperHash.empty()) {
-            giveBack();
+
+    // 3. The copy on the drive, checked against the hash. A failed copy stays where it is and the
+    // result says where.
+    std::optional<CleanResult> copyAndVerify(const std::string& dest, const std::string& hash) const
+    {
+        const DriveInfo& drive = run.drive;
+        say("Copying " + name() + " to " + drive.name);
+        FileOps& files = run.options.fileOps();
+        try {
+            files.createFolder(parentOf(dest));
+        } catch (const std::exception& error) {
+            return givenBack(Status::failed,
+                             "Couldn't make the folder on " + drive.name + ": " + describeFailure(error));
+        }
+
+        const std::string mismatch = "The copy on " + drive.name + " doesn't match, so " + name()
+            + " stays in iCloud; the partial copy is at " + run.mac.display(dest) + ".";
+        const auto notCopied = [&](const std::exception& error) {
+            return givenBack(Status::failed, "Couldn't copy it to " + drive.name + ": " + describeFailure(error));
+        };
+        try {
+            files.copy(path(), dest);
+        } catch (const std::system_error& error) {
+            // Whatever stands in the way, or nothing at all, is no partial copy of ours.
+            if (error.code() == std::errc::file_exists || !Platform::nameTaken(dest))
+                return notCopied(error);
+            return givenBack(Status::failed, mismatch);
+        } catch (const std::exception& error) {
+            if (!Platform::nameTaken(dest))
+                return notCopied(error);
+            return givenBack(Status::failed, mismatch);
+        }
+        if (sha256(dest) != hash)
+            return givenBack(Status::failed, mismatch);
+        return std::nullopt;
+    }
+
+    // 4. The file leaves iCloud, unless it changed since it was read: the hash speaks for the file as
+    // it was then, so a changed file is not the one that was checked and copied, and it stays.
+    CleanResult removeFromICloud(const std::string& dest, const std::optional<Identity>& before) const
+    {
+        const DriveInfo& drive = run.drive;
+        if (identity(path()) != before)
             return outcome(item, Status::failed,
-                           "The copy that stays (" + display(*item.keep, mac)
-                               + ") couldn't be read to compare, so nothing was changed.");
+                           "It changed while it was being parked, so it stays in iCloud as it is now; the copy of how "
+                           "it was before is at "
+                               + run.mac.display(dest) + ".");
+        Relocation relocation { path(), dest, std::nullopt, true };
+        try {
+            run.options.fileOps().remove(path());
+        } catch (const std::exception& error) {
+            return outcome(item, Status::failed,
+                           "Parked on " + drive.name
+                               + " and checked, but it couldn't be removed from iCloud: " + describeFailure(error),
+                           { relocation });
         }
-        if (keeperHash != *hash) {
-            giveBack();
-            return outcome(item, Status::refused,
-                           "It isn't identical to " + display(*item.keep, mac)
-                               + " byte for byte, so it stays in iCloud.");
-        }
-    }
-
-    const std::string dest = parkedPath(path, drive, mac);
-    say("Copying " + name + " to " + drive.name);
-    FileOps& files = options.fileOps();
-    try {
-        files.createFolder(parentOf(dest));
-    } catch (const std::exception& error) {
-        giveBack();
-        return outcome(item, Status::failed,
-                       "Couldn't make the folder on " + drive.name + ": " + describeFailure(error));
-    }
-
-    const std::string mismatch = "The copy on " + drive.name + " doesn't match, so " + name
-        + " stays in iCloud; the partial copy is at " + mac.display(dest) + ".";
-    try {
-        files.copy(path, dest);
-    } catch (const std::system_error& error) {
-        giveBack();
-        // Whatever stands in the way, or nothing at all, is no partial copy of ours.
-        if (error.code() == std::errc::file_exists || !Platform::nameTaken(dest))
-            return outcome(item, Status::failed, "Couldn't copy it to " + drive.name + ": " + describeFailure(error));
-        return outcome(item, Status::failed, mismatch);
-    } catch (const std::exception& error) {
-        giveBack();
-        if (!Platform::nameTaken(dest))
-            return outcome(item, Status::failed, "Couldn't copy it to " + drive.name + ": " + describeFailure(error));
-        return outcome(item, Status::failed, mismatch);
-    }
-    if (sha256(dest) != hash) {
-        giveBack();
-        return outcome(item, Status::failed, mismatch);
-    }
-
-    // The hash speaks for the file as it was when read; a file changed since then is not the one
-    // that was checked and copied, so it stays.
-    if (identity(path) != before)
-        return outcome(item, Status::failed,
-                       "It changed while it was being parked, so it stays in iCloud as it is now; the copy of how it "
-                       "was before is at "
-                           + mac.display(dest) + ".");
-
-    Relocation relocation { path, dest, std::nullopt, true };
-    try {
-        files.remove(path);
-    } catch (const std::exception& error) {
-        return outcome(item, Status::failed,
-                       "Parked on " + drive.name
-                           + " and checked, but it couldn't be removed from iCloud: " + describeFailure(error),
+        return outcome(item, Status::done,
+                       std::string("Checked byte for byte") + (item.keep ? " against the copy that stays" : "")
+                           + ", parked on " + drive.name + " and removed from iCloud.",
                        { relocation });
     }
-    return outcome(item, Status::done,
-                   std::string("Checked byte for byte") + (item.keep ? " against the copy that stays" : "")
-                       + ", parked on " + drive.name + " and removed from iCloud.",
-                   { relocation });
+};
+
+} // namespace
+
+CleanResult ICloud::park(const CloudItem& item, const std::set<std::string>& arrived, ParkRun& run)
+{
+    const Parking parking { item, arrived.count(item.path) != 0, run };
+    if (auto refusal = parking.checksBefore())
+        return std::move(*refusal);
+
+    parking.say("Checking " + parking.name());
+    // Taken before the hash, so any change from here on shows before the file is removed.
+    const auto before = identity(item.path);
+    const auto hash = before ? sha256(item.path) : std::nullopt;
+    if (!hash)
+        return parking.givenBack(Status::failed, "It couldn't be read, so nothing was changed.");
+    if (auto refusal = parking.compareWithKeeper(*hash))
+        return std::move(*refusal);
+
+    const std::string dest = parkedPath(item.path, run.drive, run.mac);
+    if (auto failure = parking.copyAndVerify(dest, *hash))
+        return std::move(*failure);
+    return parking.removeFromICloud(dest, before);
 }
 
 } // namespace Quandril

@@ -91,7 +91,6 @@ inline CleanResult outcome(const CloudItem& item, CleanResult::Status status, st
                          item.bytes, std::move(relocated) };
 }
 
-inline constexpr std::string_view unrecordable
-    = "Its name or path isn't valid UTF-8 text, so History couldn't record the change; rename it and scan again.";
+using History::unrecordable;
 
 } // namespace Quandril::ICloudSteps

@@ -171,6 +171,18 @@ bool isValidUTF8(std::string_view text)
     return true;
 }
 
+bool allValidUTF8(std::initializer_list<std::string_view> texts)
+{
+    return std::all_of(texts.begin(), texts.end(), isValidUTF8);
+}
+
+bool sameText(std::string_view a, std::string_view b)
+{
+    if (a == b)
+        return true;
+    return isValidUTF8(a) && isValidUTF8(b) && compareNFC(a, b) == 0;
+}
+
 std::string repairedUTF8(std::string_view text)
 {
     if (isValidUTF8(text))

@@ -4,6 +4,7 @@
 // sequence; nothing here throws.
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,11 @@ std::string lettersMarksDigits(std::string_view text);
 // Number of user-perceived characters (extended grapheme clusters).
 std::size_t graphemeCount(std::string_view text);
 bool isValidUTF8(std::string_view text);
+// Whether every one of the texts is valid UTF-8.
+bool allValidUTF8(std::initializer_list<std::string_view> texts);
+// Whether two texts name the same thing: equal byte for byte, or both valid UTF-8 and equal in NFC.
+// Repaired invalid texts would all compare equal; only real text may match another spelling.
+bool sameText(std::string_view a, std::string_view b);
 // Invalid sequences replaced by U+FFFD.
 std::string repairedUTF8(std::string_view text);
 

@@ -155,4 +155,11 @@ std::set<std::string> listedSteamAppIDs(const std::vector<SteamLibrary>& librari
     return ids;
 }
 
+std::optional<std::string> steamRecordPlace(const std::string& path, const std::string& movedTo)
+{
+    if (!path.ends_with(manifestSuffix))
+        return std::nullopt;
+    return Platform::parentOf(Platform::parentOf(movedTo)) + "/" + Platform::lastComponent(path);
+}
+
 } // namespace Quandril

@@ -3,6 +3,7 @@
 // Steam's libraries and the games installed in each, read only from Steam's own files.
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,5 +38,10 @@ struct SteamLibrary {
 // Every app id a library lists or holds a manifest for, mounted or not. A game on a drive that is
 // unplugged right now is still installed, so its saves are not left over.
 std::set<std::string> listedSteamAppIDs(const std::vector<SteamLibrary>& libraries);
+
+// Where Steam's record at `path` (an app or workshop manifest) belongs once the folder it describes
+// has moved to `movedTo` in another library; nothing when `path` is no such record. Steam finds a
+// moved game, or its workshop mods, by the record in the library folder two levels above them.
+std::optional<std::string> steamRecordPlace(const std::string& path, const std::string& movedTo);
 
 } // namespace Quandril

@@ -5,14 +5,17 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "QuandrilCore/Cleaning/DriveMove.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
+#include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "Support/CaseName.h"
@@ -56,6 +59,38 @@ TEST(DriveChoice, ByNameOrPathNeverTheStartupDrive)
     for (const auto& row : rows) {
         const auto chosen = Cleaner::targetDrive(report, row.moveTo);
         EXPECT_EQ(chosen ? std::optional(chosen->name) : std::nullopt, row.drive) << row.moveTo.value_or("(none)");
+    }
+}
+
+// The one choice the cleaner's moves and iCloud's parking share. Invalid UTF-8 repairs to the same
+// replacement character whatever its bytes, so it may only ever match itself.
+TEST(DriveChoice, SpellingsOfANameOrPathMatchOnlyAsRealText)
+{
+    const auto drive = [](std::string name, std::string path, bool startup = false) {
+        DriveInfo info;
+        info.name = std::move(name);
+        info.path = std::move(path);
+        info.isStartup = startup;
+        return info;
+    };
+    const std::vector<DriveInfo> drives { drive("Macintosh HD", "/", true), drive("Caf\u00e9", "/Volumes/Caf\u00e9"),
+                                          drive("Old\xff", "/Volumes/Old\xff"), drive("Backup", "/Volumes/Backup") };
+    const std::pair<std::string, std::optional<std::string>> rows[] = {
+        { "Macintosh HD", std::nullopt },
+        { "/", std::nullopt },
+        { "Caf\u00e9", "/Volumes/Caf\u00e9" },
+        { "Cafe\u0301", "/Volumes/Caf\u00e9" },
+        { "/Volumes/Cafe\u0301", "/Volumes/Caf\u00e9" },
+        { "Old\xff", "/Volumes/Old\xff" },
+        { "/Volumes/Old\xff", "/Volumes/Old\xff" },
+        { "Old\xfe", std::nullopt },
+        { "Old\xef\xbf\xbd", std::nullopt }, // the replacement character itself
+        { "Backup", "/Volumes/Backup" },
+        { "", std::nullopt },
+    };
+    for (const auto& [wanted, path] : rows) {
+        const auto chosen = DriveMove::chosenDrive(drives, wanted);
+        EXPECT_EQ(chosen ? std::optional(chosen->path) : std::nullopt, path) << wanted;
     }
 }
 
@@ -214,6 +249,29 @@ const GameCase gameCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Move, GameMoves, ::testing::ValuesIn(gameCases), CaseNamed {});
+
+// Without its record Steam wouldn't find the moved game: nothing goes to the Trash then, and the
+// result names what is on the drive so far.
+TEST(SteamRecord, ARecordThatCantBeCopiedKeepsEveryOriginal)
+{
+    Bench bench;
+    bench.machine.file("~/Steam/steamapps/common/Game/game.bin", 2000)
+        .text("~/Steam/steamapps/appmanifest_7.acf", "mac");
+    Finding finding = makeFinding("game", Tier::reinstallable, Action(Action::Kind::move),
+                                  { "~/Steam/steamapps/common/Game", "~/Steam/steamapps/appmanifest_7.acf" });
+    finding.action.destination = bench.backup("/Lib/steamapps/common/Game");
+    bench.files->failAt(2, FileOp::copy);
+
+    const auto result = bench.run(finding, bench.options());
+    EXPECT_EQ(result.status, Status::failed);
+    EXPECT_EQ(result.detail.rfind("Copied the files, but not Steam's record of them: planted failure of copy ", 0), 0u)
+        << result.detail;
+    EXPECT_EQ(result.relocated,
+              (std::vector<Relocation> { { bench.machine.at("~/Steam/steamapps/common/Game"),
+                                           *finding.action.destination, std::nullopt, std::nullopt } }));
+    EXPECT_EQ(bench.files->count(FileOp::trash), 0);
+    EXPECT_FALSE(Platform::nameTaken(bench.backup("/Lib/steamapps/appmanifest_7.acf")));
+}
 
 // ---- The move with links ----
 

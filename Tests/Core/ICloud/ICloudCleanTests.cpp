@@ -445,8 +445,10 @@ TEST(ICloudPark, AFileThatDidNotArriveIsLeftAlone)
 {
     Cloud run;
     const Mac& mac = run.open();
-    std::map<std::string, std::string> hashes;
-    const auto result = ICloud::park(run.scan.biggest.at(0), {}, mac.drives().at(1), mac, hashes, run.options, {});
+    const DriveInfo backup = mac.drives().at(1);
+    const ICloud::Progress silent;
+    ICloud::ParkRun park { backup, mac, run.options, silent, {} };
+    const auto result = ICloud::park(run.scan.biggest.at(0), {}, park);
     EXPECT_EQ(result.status, Status::failed);
     EXPECT_EQ(result.detail, "It didn't finish downloading, so nothing was changed; it's still in iCloud.");
     EXPECT_TRUE(run.files->calls().empty());
