@@ -1,5 +1,7 @@
 #include "Support/MiniCatalog.h"
 
+#include <cstdint>
+
 namespace Quandril::Testing {
 
 Catalog miniCatalog()
@@ -28,6 +30,22 @@ Catalog::Place place(std::string id, std::string pattern)
     out.reason = "Rebuilds itself.";
     out.getBack = "Nothing to do.";
     return out;
+}
+
+void onlyPlacesSpeak(Catalog& catalog)
+{
+    constexpr std::int64_t never = std::int64_t(1) << 62;
+    catalog.thresholds = { .leftover = never,
+                           .unknownLeftover = never,
+                           .appCaches = never,
+                           .appCacheEach = never,
+                           .splitInstall = never,
+                           .workshop = never,
+                           .installerBytes = never,
+                           .unusedAppBytes = never,
+                           .personalFolder = never,
+                           .staleMount = never,
+                           .place = 0 };
 }
 
 Catalog::Owner owner(std::string app, std::vector<std::string> names, std::vector<std::string> bundleIDs)

@@ -18,6 +18,10 @@ Json::Value miniCatalogJson();
 // As the text of a catalog file.
 std::string miniCatalogText();
 
+// Leaves only the catalog's places speaking: every other finder's threshold is out of reach, and
+// a place of any size is a finding.
+void onlyPlacesSpeak(Catalog& catalog);
+
 // A place with the required fields set: tier "rebuilds", action delete, one path pattern.
 Catalog::Place place(std::string id, std::string pattern);
 

@@ -37,23 +37,12 @@ const std::string place = "~/Movies/Old";
 // One place at ~/Movies/Old that goes to the Trash; no other finder speaks.
 Catalog moviesCatalog()
 {
-    constexpr std::int64_t never = std::int64_t(1) << 62;
     Catalog catalog = guardedCatalog();
     Catalog::Place old = Testing::place("old-movies", place);
     old.tier = Tier::reinstallable;
     old.action = Action::trash();
     catalog.places = { old };
-    catalog.thresholds = { .leftover = never,
-                           .unknownLeftover = never,
-                           .appCaches = never,
-                           .appCacheEach = never,
-                           .splitInstall = never,
-                           .workshop = never,
-                           .installerBytes = never,
-                           .unusedAppBytes = never,
-                           .personalFolder = never,
-                           .staleMount = never,
-                           .place = 0 };
+    onlyPlacesSpeak(catalog);
     return catalog;
 }
 

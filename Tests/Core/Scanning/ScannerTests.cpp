@@ -39,20 +39,9 @@ Catalog::Place place(std::string id, std::string pattern, Action action = Action
 // Every place and runtime offered whatever its size; the other finders stay quiet.
 Catalog placesCatalog(std::vector<Catalog::Place> places = {})
 {
-    constexpr std::int64_t never = std::int64_t(1) << 62;
     Catalog catalog = Testing::miniCatalog();
     catalog.places = std::move(places);
-    catalog.thresholds = { .leftover = never,
-                           .unknownLeftover = never,
-                           .appCaches = never,
-                           .appCacheEach = never,
-                           .splitInstall = never,
-                           .workshop = never,
-                           .installerBytes = never,
-                           .unusedAppBytes = never,
-                           .personalFolder = never,
-                           .staleMount = never,
-                           .place = 0 };
+    Testing::onlyPlacesSpeak(catalog);
     return catalog;
 }
 
