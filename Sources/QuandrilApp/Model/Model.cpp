@@ -64,11 +64,11 @@ Model::Model(Mac mac, Preferences& preferences, ModelServices services, QObject*
         catalogFailure_ = CatalogError::notFound().what();
     }
     status_ = engine_->status(*mac_);
-    History::Loaded loaded = engine_->readHistory(*mac_);
-    history_ = std::move(loaded.entries);
-    historyWhyNot_ = std::move(loaded.whyNot);
-    std::reverse(history_.begin(), history_.end());
-    putBackOffered_ = Snapshot::offersOf(*engine_, history_, *mac_);
+    Snapshot first;
+    first.readHistory(*engine_, *mac_);
+    history_ = std::move(first.history);
+    putBackOffered_ = std::move(first.offers);
+    historyWhyNot_ = std::move(first.historyWhyNot);
     // Unreadable stored paths read as none; the bytes stay stored until the list is next saved.
     extraProtected_ = storedProtectedPaths(preferences_).value_or(std::vector<ProtectedPath>());
     connect(&preferences_, &Preferences::changed, this, &Model::followPreference);

@@ -81,11 +81,7 @@ struct Model::Snapshot {
         Snapshot snapshot;
         try {
             std::lock_guard guard(readings.lock);
-            History::Loaded loaded = engine.readHistory(mac);
-            snapshot.history = std::move(loaded.entries);
-            snapshot.historyWhyNot = std::move(loaded.whyNot);
-            std::reverse(snapshot.history.begin(), snapshot.history.end());
-            snapshot.offers = offersOf(engine, snapshot.history, mac);
+            snapshot.readHistory(engine, mac);
             snapshot.status = engine.status(mac);
             snapshot.stamp = ++readings.issued;
         } catch (...) {
@@ -94,12 +90,16 @@ struct Model::Snapshot {
         return snapshot;
     }
 
-    // One answer per entry, whatever the engine gives back.
-    static std::vector<bool> offersOf(EngineFacade& engine, const std::vector<HistoryEntry>& history, const Mac& mac)
+    // Reads History, newest first, why the file gave nothing, and which entries offer Put Back
+    // (one answer per entry, whatever the engine gives back). Throws what the engine throws.
+    void readHistory(EngineFacade& engine, const Mac& mac)
     {
-        std::vector<bool> offers = engine.putBackOffers(history, mac);
+        History::Loaded loaded = engine.readHistory(mac);
+        history = std::move(loaded.entries);
+        historyWhyNot = std::move(loaded.whyNot);
+        std::reverse(history.begin(), history.end());
+        offers = engine.putBackOffers(history, mac);
         offers.resize(history.size(), false);
-        return offers;
     }
 };
 
