@@ -298,25 +298,28 @@ std::optional<QByteArray> Preferences::data(const QString& key) const
     return std::nullopt;
 }
 
+// The stored or registered value of the type, else the key's readers' fallback; an invalid
+// QVariant (false, 0 or empty) when there is neither.
+QVariant Preferences::readerValue(const QString& key, int typeId) const
+{
+    if (auto value = lookup(key, typeId))
+        return *value;
+    return tableFallback(key, typeId).value_or(QVariant());
+}
+
 bool Preferences::booleanValue(const QString& key) const
 {
-    if (auto value = boolean(key))
-        return *value;
-    return tableFallback(key, QMetaType::Bool).value_or(QVariant(false)).toBool();
+    return readerValue(key, QMetaType::Bool).toBool();
 }
 
 qint64 Preferences::integerValue(const QString& key) const
 {
-    if (auto value = integer(key))
-        return *value;
-    return tableFallback(key, QMetaType::LongLong).value_or(QVariant(qlonglong(0))).toLongLong();
+    return readerValue(key, QMetaType::LongLong).toLongLong();
 }
 
 QString Preferences::stringValue(const QString& key) const
 {
-    if (auto value = string(key))
-        return *value;
-    return tableFallback(key, QMetaType::QString).value_or(QVariant(QString())).toString();
+    return readerValue(key, QMetaType::QString).toString();
 }
 
 bool Preferences::setString(const QString& key, const QString& value)

@@ -114,6 +114,7 @@ private:
     bool write();
     bool failed(const QString& reason);
     std::optional<QVariant> lookup(const QString& key, int typeId) const;
+    QVariant readerValue(const QString& key, int typeId) const;
 
     QString filePath_;
     std::map<QString, QVariant> values_;
