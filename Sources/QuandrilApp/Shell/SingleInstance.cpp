@@ -168,8 +168,10 @@ public:
             return Descriptor(::open(QFile::encodeName(path).constData(),
                                      O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
         };
+        // What the name holds is no lock of ours: a link, a folder, a socket or the like.
+        const auto foundStale = [] { return errno == ELOOP || errno == EISDIR || errno == ENXIO; };
         fd_ = open();
-        if (!fd_ && (errno == ELOOP || errno == EISDIR || errno == ENXIO)) {
+        if (!fd_ && foundStale()) {
             // Two launches may both find a stale entry at the name. They clear it one at a time,
             // holding the folder, so the second finds the first's fresh lock and never moves it aside.
             const QString folder = QFileInfo(path).path();
@@ -177,7 +179,7 @@ public:
                 ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (held && lockWithin(held.get(), folder)) {
                 fd_ = open();
-                if (!fd_ && (errno == ELOOP || errno == EISDIR || errno == ENXIO) && clear(path))
+                if (!fd_ && foundStale() && clear(path))
                     fd_ = open();
             }
         }
