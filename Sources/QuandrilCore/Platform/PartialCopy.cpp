@@ -69,11 +69,10 @@ bool takeStaleLock(int folder, const std::string& lockName, Descriptor& lock)
 bool isTrashFiles(int folder)
 {
     const Descriptor above(::openat(folder, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    struct stat self {};
-    if (!above || ::fstat(folder, &self) != 0)
+    if (!above)
         return false;
-    const auto files = statAt(above.get(), "files"), info = statAt(above.get(), "info");
-    return files && info && S_ISDIR(info->st_mode) && files->st_dev == self.st_dev && files->st_ino == self.st_ino;
+    const auto info = statAt(above.get(), "info");
+    return info && S_ISDIR(info->st_mode) && sameFile(above.get(), "files", folder);
 }
 
 } // namespace

@@ -100,8 +100,13 @@ public:
     }
 
 private:
+    struct Folder {
+        std::string name;
+        Entry info; // as it was listed
+    };
+
     struct Frame {
-        std::vector<std::string> folders; // its folders not gone into yet
+        std::vector<Folder> folders; // its folders not gone into yet
         Entry info;
         bool whole = true;     // everything in it went (would go)
         bool entriesGo = true; // in a dry run: its entries can be removed
@@ -214,7 +219,7 @@ private:
             } else if (crosses(*entry)) {
                 leave(frame, chain.shown(name));
             } else if (S_ISDIR(entry->mode)) {
-                frame.folders.push_back(std::move(name));
+                frame.folders.push_back({ std::move(name), *entry });
             } else {
                 removeLeaf(chain.fd(), name, *entry, frame);
             }
@@ -222,9 +227,9 @@ private:
         return frame;
     }
 
-    // Enters the folder `name` of the current one; false (with `frame` told why) when it can't be
-    // or it turned out to be a mount point.
-    bool enter(FolderChain& chain, const std::string& name, const Entry& info, Frame& frame)
+    // Enters the folder `name` of the current one and answers what it found there; nothing (with
+    // `frame` told why) when it can't be or it turned out to be a mount point.
+    std::optional<Entry> enter(FolderChain& chain, const std::string& name, const Entry& info, Frame& frame)
     {
         prepare(chain.fd(), name, info);
         try {
@@ -233,23 +238,25 @@ private:
             const int code = error.code().value();
             // No folder any more: what stands there now is removed itself, never followed.
             const auto now = code == ELOOP || code == ENOTDIR ? examine(chain.fd(), name.c_str()) : std::nullopt;
-            if (now && !crosses(*now) && !S_ISDIR(now->mode))
+            if (now && crosses(*now))
+                leave(frame, chain.shown(name));
+            else if (now && !S_ISDIR(now->mode))
                 removeLeaf(chain.fd(), name, *now, frame);
             else if (code != ENOENT)
                 fail(frame, code);
-            return false;
+            return std::nullopt;
         }
         // Mounted there since it was looked at: left like any other mount point.
         const auto entered = examine(chain.fd(), "", AT_EMPTY_PATH);
         const int error = errno;
         if (entered && !crosses(*entered))
-            return true;
+            return entered;
         chain.leave();
         if (entered)
             leave(frame, chain.shown(name));
         else
             fail(frame, error);
-        return false;
+        return std::nullopt;
     }
 
     void walk(const std::string& name, const Entry& top, Frame& holder)
@@ -264,19 +271,11 @@ private:
         for (;;) {
             Frame& frame = frames.back();
             if (!frame.folders.empty()) {
-                const std::string next = std::move(frame.folders.back());
+                const Folder next = std::move(frame.folders.back());
                 frame.folders.pop_back();
-                const auto info = examine(chain.fd(), next.c_str());
-                if (!info) {
-                    if (errno != ENOENT)
-                        fail(frame, errno);
-                } else if (crosses(*info)) {
-                    leave(frame, chain.shown(next));
-                } else if (!S_ISDIR(info->mode)) {
-                    // No folder any more: what stands there now is removed itself, never followed.
-                    removeLeaf(chain.fd(), next, *info, frame);
-                } else if (enter(chain, next, *info, frame)) {
-                    Frame inner = list(chain, *info);
+                // What changed there since the listing shows on entering: enter() deals with it.
+                if (const auto entered = enter(chain, next.name, next.info, frame)) {
+                    Frame inner = list(chain, *entered);
                     frames.push_back(std::move(inner));
                 }
                 continue;
