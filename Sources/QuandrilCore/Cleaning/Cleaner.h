@@ -183,7 +183,10 @@ std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& m
 
 // Put Back (CleanerUndo.cpp): returns the items of the newest entry in force for `id` to where they
 // were, then appends a marker line. Never replaces anything it finds in an item's old place.
-CleanResult undo(const std::string& id, const Mac& mac, bool dryRun, FileOps& files = FileOps::live());
+// `stop` is asked between items (from Put Back's own thread); once it answers true Put Back goes no
+// further. Never asked when empty.
+CleanResult undo(const std::string& id, const Mac& mac, bool dryRun, FileOps& files = FileOps::live(),
+                 const std::function<bool()>& stop = {});
 
 // Moves with administrator rights, never replacing nor moving into anything at `to`: true only when
 // afterwards the item is at `to` and nothing is left at `from`. Runs through `files.runAsAdmin`,

@@ -478,7 +478,8 @@ bool Cleaner::adminMoveNoReplace(const std::string& from, const std::string& to,
     return after->st_dev != before->st_dev || after->st_ino == before->st_ino;
 }
 
-CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, FileOps& files)
+CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, FileOps& files,
+                           const std::function<bool()>& stop)
 {
     const History::Loaded loaded = History::read(mac);
     const auto& history = loaded.entries;
@@ -511,6 +512,8 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
         return std::move(*failure);
     std::vector<Relocation> back;
     for (const auto& item : items) {
+        if (stop && stop())
+            break;
         if (auto failure = undo.putBack(item, merges, back))
             return std::move(*failure);
     }
