@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -21,13 +22,16 @@
 #include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "Support/FaultyFileOps.h"
+#include "Support/LiveHome.h"
 #include "Support/PutBackScene.h"
+#include "Support/TrashClient.h"
 #include "Support/TreeSnapshot.h"
 
 using namespace Quandril;
 using Quandril::Testing::FaultyFileOps;
 using Quandril::Testing::FileOp;
 using Quandril::Testing::historyLines;
+using Quandril::Testing::LiveHome;
 using Quandril::Testing::present;
 using Quandril::Testing::reversed;
 using Quandril::Testing::Scene;
@@ -109,6 +113,32 @@ TEST(PutBackResumes, AfterAStopHistorySaysWhatCameBackAndTheRestFollows)
         EXPECT_EQ(before.differences(), std::vector<std::string> {});
         EXPECT_EQ(Cleaner::undo("docs", scene.mac, false).detail, "Nothing in the history to undo for this.");
     }
+}
+
+// Cut short on the desktop Trash right after an item came back, before its record went: the next
+// Put Back leaves the item be, takes its record away and brings back the rest.
+TEST(PutBackResumes, FromTheDesktopTrashAfterBeingCutShortBeforeARecordWent)
+{
+    NEEDS_TRASH_CLI();
+    LiveHome h;
+    const std::vector<std::string> places { h.at("Documents/a.txt"), h.at("Documents/b.txt") };
+    HistoryEntry entry { Clock::now(), "docs", "Documents", Action::Kind::trash, 9, {}, {} };
+    for (const auto& place : places) {
+        Testing::writeFile(place, place);
+        entry.relocated.push_back({ place, h.mac.trash(place), {}, {} });
+    }
+    CleanResult recorded;
+    History::record(entry, recorded, h.mac);
+    ASSERT_FALSE(recorded.notInHistory);
+    ASSERT_EQ(::rename(entry.relocated[0].to.c_str(), places[0].c_str()), 0);
+
+    const auto result = Cleaner::undo("docs", h.mac, false);
+    EXPECT_EQ(result,
+              (CleanResult { "docs", "Documents", Status::done, "Put back where it was.", 9,
+                             reversed(slice(entry.relocated, 1, 2)) }));
+    for (const auto& place : places)
+        EXPECT_EQ(Testing::readFile(place), place);
+    EXPECT_EQ(h.listed(), std::vector<std::string> {});
 }
 
 // The first part of what a move across drives does, then the end of the process, as when the
