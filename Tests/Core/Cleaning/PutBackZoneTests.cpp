@@ -2,13 +2,17 @@
 // trashed and is now, across a change of the clock too, and says so when one changed in the Trash.
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <optional>
 #include <string>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -208,6 +212,53 @@ TEST(PutBackChangedInTheTrash, IsSaidToHaveChangedAndStays)
         EXPECT_TRUE(present(arrived));
         EXPECT_TRUE(present(LiveHome::recordOf(arrived)));
     }
+}
+
+// Runs `body` in a child process with mounts of its own, which vanish with it.
+void withOwnMounts(const std::function<bool()>& body)
+{
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+                std::_Exit(2);
+            std::_Exit(body() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+bool mountNTFS(const std::string& image, const std::string& at)
+{
+    return std::system(("ntfs-3g " + image + " " + at + " -o umask=022 >/dev/null 2>&1").c_str()) == 0;
+}
+
+// ntfs-3g gives a folder's own size as 224 or 240 while the drive stays mounted and 0 once it is
+// mounted again: the folder the line noted comes back after the drive was unplugged and plugged in.
+TEST(PutBackChangedInTheTrash, AFolderOnAnNTFSDriveComesBackAfterAReplug)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting drives needs root";
+    if (!fs::exists("/usr/bin/ntfs-3g") || !fs::exists("/usr/sbin/mkntfs"))
+        GTEST_SKIP() << "ntfs-3g isn't installed (scripts/install-deps installs it)";
+    LiveHome h;
+    const std::string image = h.dir.path() + "/ntfs.img", drive = h.dir.path() + "/drive";
+    writeFile(image, "");
+    fs::resize_file(image, 16 << 20);
+    ASSERT_EQ(std::system(("/usr/sbin/mkntfs -F -Q -q " + image + " >/dev/null 2>&1").c_str()), 0);
+    Testing::makeFolders(drive);
+    withOwnMounts([&] {
+        if (!mountNTFS(image, drive))
+            return false;
+        writeFile(drive + "/Project/notes.md", "notes");
+        h.trashed("p", drive + "/Project", {}, true);
+        const bool replugged = ::umount2(drive.c_str(), 0) == 0 && mountNTFS(image, drive);
+        const auto result = Cleaner::undo("p", h.mac, false);
+        const bool back = present(drive + "/Project/notes.md") && readFile(drive + "/Project/notes.md") == "notes";
+        if (!replugged || result.detail != "Put back where it was." || !back)
+            std::cerr << "replugged: " << replugged << ", " << result.detail << "\n";
+        ::umount2(drive.c_str(), 0);
+        return replugged && result.detail == "Put back where it was." && back;
+    });
 }
 
 } // namespace
