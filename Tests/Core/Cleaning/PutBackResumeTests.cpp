@@ -115,6 +115,26 @@ TEST(PutBackResumes, AfterAStopHistorySaysWhatCameBackAndTheRestFollows)
     }
 }
 
+// Stopped again on the line the first stop wrote: History notes all that came back so far.
+TEST(PutBackResumes, StoppedTwiceHistoryNotesAllThatCameBack)
+{
+    Scene scene;
+    const HistoryEntry entry = trashedAndNoted(scene);
+    for (const std::size_t back : { 1u, 2u }) {
+        FaultyFileOps files;
+        const auto result = Cleaner::undo("docs", scene.mac, false, files,
+                                          [&] { return files.count(FileOp::moveNoReplace) >= 1; });
+        EXPECT_EQ(result.detail,
+                  "Stopped after putting back 1 of " + std::to_string(4 - back)
+                      + " items; the others stay where Gorrin put them until you put them back.");
+        const HistoryEntry rest = History::load(scene.mac).back();
+        EXPECT_EQ(rest.relocated, slice(entry.relocated, back, 3));
+        EXPECT_EQ(rest.back, reversed(slice(entry.relocated, 0, back)));
+    }
+    EXPECT_EQ(Cleaner::undo("docs", scene.mac, false).relocated, reversed(slice(entry.relocated, 2, 3)));
+    EXPECT_TRUE(History::load(scene.mac).back().isUndone());
+}
+
 // Cut short on the desktop Trash right after an item came back, before its record went: the next
 // Put Back leaves the item be, takes its record away and brings back the rest.
 TEST(PutBackResumes, FromTheDesktopTrashAfterBeingCutShortBeforeARecordWent)
