@@ -37,10 +37,16 @@ struct Relocation {
     std::optional<bool> parked; // true: `to` is a parked copy a put-back may move back
     // What the item in the Trash was when History noted it ("file", "folder", "link" or "other",
     // its own size, its modification time to the second), so that Put Back can tell it from
-    // whatever another Trash client later put under the same name. Absent on older lines.
+    // whatever another Trash client later put under the same name. Absent on older lines. A
+    // folder's own size is no part of it (some file systems change it on a remount).
     std::optional<std::string> kind = std::nullopt;
     std::optional<std::int64_t> size = std::nullopt;
     std::optional<TimePoint> modified = std::nullopt;
+    // The Trash's record of it when History noted it: its DeletionDate= text as written (local
+    // time without a zone) and when the record file was written ("seconds.nanoseconds"), so that
+    // Put Back knows the very record again in any time zone. Absent on older lines.
+    std::optional<std::string> deletionDate = std::nullopt;
+    std::optional<std::string> recordWritten = std::nullopt;
 
     friend bool operator==(const Relocation&, const Relocation&) = default;
 };
@@ -98,14 +104,18 @@ struct HistoryEntry {
     std::int64_t bytes = 0;
     std::vector<Relocation> relocated;
     std::optional<bool> undone; // true on the marker line a put-back writes, and when loaded before one
+    // On the line a put-back writes when it is stopped part way: what came back (each from where it
+    // lay to its old place), while `relocated` keeps only what is still away, so that this line is
+    // the one a later Put Back (of any version) brings the rest back from. Absent otherwise.
+    std::optional<std::vector<Relocation>> back = std::nullopt;
 
     bool isUndone() const { return undone.value_or(false); }
 
     friend bool operator==(const HistoryEntry&, const HistoryEntry&) = default;
 };
 
-// JSON forms (History.cpp); keys are the field names, `link`, `parked`, `kind`, `size`, `modified`
-// and `undone` only when present.
+// JSON forms (History.cpp); keys are the field names, `link`, `parked`, `kind`, `size`, `modified`,
+// `deletionDate`, `recordWritten`, `undone` and `back` only when present.
 Json::Value toJson(CleanResult::Status status);
 Json::Value toJson(const Relocation& relocation);
 Json::Value toJson(const CleanResult& result);
@@ -182,9 +192,12 @@ std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& m
                                const CleanOptions& options);
 
 // Put Back (CleanerUndo.cpp): returns the items of the newest entry in force for `id` to where they
-// were, then appends a marker line. Never replaces anything it finds in an item's old place.
-// `stop` is asked between items (from Put Back's own thread); once it answers true Put Back goes no
-// further. Never asked when empty.
+// were, then appends a marker line. Never replaces anything it finds in an item's old place. An item
+// already back at its old place (the very item the line noted, its Trash name empty), as a put-back
+// that was cut short leaves it, is skipped. `stop` is asked before anything changes and between
+// items (from Put Back's own thread); once it answers true Put Back goes no further, and a line
+// noting what came back and what is still away is appended. So is it when a move across drives is
+// stopped part way (ECANCELED, its partial copy gone). Never asked when empty.
 CleanResult undo(const std::string& id, const Mac& mac, bool dryRun, FileOps& files = FileOps::live(),
                  const std::function<bool()>& stop = {});
 
@@ -203,15 +216,17 @@ inline constexpr std::string_view iCloudParkedFolder = "Removed from iCloud";
 // from iCloud" at the top of a drive other than the startup one). Only relocations whose paths are
 // plain (see untrustedPath) are among them.
 std::vector<Relocation> putBackSet(const HistoryEntry& entry, const Mac& mac);
-// The relocation with what now lies at its `to` noted (kind, size, modification time), when that
-// is inside a Trash of `mac`'s user (History notes it on every line it writes); else unchanged.
+// The relocation with what now lies at its `to` noted (kind, size but for a folder, modification
+// time, and on the live machine the Trash's record of it), when that is inside a Trash of `mac`'s
+// user (History notes it on every line it writes); else unchanged.
 Relocation withIdentity(Relocation relocation, const Mac& mac);
 // Whether the item described by `info` is the one the relocation noted; true when it noted nothing.
+// A folder's own size doesn't count.
 bool sameIdentity(const Relocation& relocation, const struct stat& info);
 // Why the item of `relocation`, one of the put-back set of a line written at `at`, can't come back
 // from where it lies, as the sentence for the user: it isn't there, another Trash client's item
-// holds its Trash name, the Trash's record of it can't be read or trusted, or the Trash or drive it
-// went to isn't where it was. Nothing when it can come back.
+// holds its Trash name, it changed since Gorrin put it there, the Trash's record of it can't be read
+// or trusted, or the Trash or drive it went to isn't where it was. Nothing when it can come back.
 std::optional<std::string> notThere(const Relocation& relocation, TimePoint at, const Mac& mac);
 // After the item of `relocation` moved from its Trash name back to its old place: when what
 // arrived isn't the item that was checked (`checked`, as it lay in the Trash right before), another

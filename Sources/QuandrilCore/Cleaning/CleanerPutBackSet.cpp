@@ -1,7 +1,8 @@
 // What Put Back may move: only what the engine itself put in the Trash or parked, named by plain
 // paths (absolute and lexically normal). A history line naming anything else is refused whole. An
 // item in a shared Trash is taken for the engine's only while the Trash's record names its old
-// place, was written no later than the line, and the item is what the line noted.
+// place, is the record the line noted (or, on older lines, was written no later than the line),
+// and the item is what the line noted.
 
 #include <cerrno>
 #include <chrono>
@@ -66,6 +67,11 @@ std::string gone(const Relocation& item, const Mac& mac)
     return mac.display(item.to) + " isn't there any more (the Trash was emptied, or the parked copy was deleted).";
 }
 
+std::string changed(const Relocation& item, const Mac& mac)
+{
+    return mac.display(item.to) + " changed since Gorrin put it there, so it wasn't put back.";
+}
+
 std::string recordTrouble(const Relocation& item, const Mac& mac, const std::string& why, bool untrusted)
 {
     return "The Trash's record of " + mac.display(item.to) + (untrusted ? " can't be trusted (" : " can't be read (")
@@ -125,22 +131,50 @@ std::optional<std::string> folderDisowns(const Relocation& item, const Mac& mac)
     return std::nullopt;
 }
 
-// Whether the record says the item is the one the line moved: it names the old place and was
-// written no later than the line (a second's grace; both are whole seconds on the local clock, as
-// moveToTrash writes them). Any time before the line will do: a clean-up writes its line once all
-// its items are done, and a long copy of a later item may keep an earlier one waiting in the Trash.
-std::optional<std::string> recordDisowns(const Relocation& item, TimePoint at, const Mac& mac)
+// The widest gap between two zones' clocks (UTC-12 to UTC+14), and then some: a record's local
+// DeletionDate is never further ahead of the moment it was written, whatever the zone then or now.
+constexpr auto widestZoneGap = std::chrono::hours(26);
+
+// Whether the record's DeletionDate allows it to be the record of the line's item: the very text
+// the line noted; else (older lines) written no later than the line (a second's grace; both are whole
+// seconds). Any time before the line will do: a clean-up writes its line once all its items are
+// done, and a long copy of a later item may keep an earlier one waiting in the Trash. A line that
+// notes what the item is may have been written in another time zone, or across a change of the
+// clock, so any zone will do and the item decides; one that notes nothing is read on today's clock.
+std::optional<std::string> dateDisowns(const Relocation& item, TimePoint at, const Platform::TrashRecord& record,
+                                       const Mac& mac)
+{
+    if (item.deletionDate)
+        return record.deletionText == *item.deletionDate ? std::nullopt : std::optional(gone(item, mac));
+    if (!record.deletedLocal)
+        return recordTrouble(item, mac, "it gives no deletion date", false);
+    const TimePoint latest = item.kind ? at + widestZoneGap : Platform::onLocalClock(at);
+    if (*record.deletedLocal > latest + std::chrono::seconds(1))
+        return gone(item, mac);
+    return std::nullopt;
+}
+
+// Whether the Trash's record says the item is the one the line moved (see dateDisowns), and the
+// item (`info`) is what the line noted. While the record is the very file the line noted, the item
+// there is ours, and one that differs changed in the Trash; a record written anew since belongs to
+// whatever another Trash client put under the name.
+std::optional<std::string> recordDisowns(const Relocation& item, const struct stat& info, TimePoint at, const Mac& mac)
 {
     if (auto why = folderDisowns(item, mac))
         return why;
     const auto reading = Platform::readTrashRecord(item.to);
     if (!reading.record)
         return recordTrouble(item, mac, reading.trouble, reading.untrusted);
-    if (reading.record->origin != item.from)
+    const auto& record = *reading.record;
+    if (record.origin != item.from)
         return gone(item, mac);
-    if (!reading.record->deletedLocal)
-        return recordTrouble(item, mac, "it gives no deletion date", false);
-    if (*reading.record->deletedLocal > Platform::onLocalClock(at) + std::chrono::seconds(1))
+    const bool sameRecord = item.recordWritten && *item.recordWritten == record.written
+        && item.deletionDate.value_or(record.deletionText) == record.deletionText;
+    if (sameRecord)
+        return Cleaner::sameIdentity(item, info) ? std::nullopt : std::optional(changed(item, mac));
+    if (auto why = dateDisowns(item, at, record, mac))
+        return why;
+    if (!Cleaner::sameIdentity(item, info))
         return gone(item, mac);
     return std::nullopt;
 }
@@ -156,15 +190,25 @@ Relocation Cleaner::withIdentity(Relocation relocation, const Mac& mac)
     if (::lstat(relocation.to.c_str(), &info) != 0)
         return relocation;
     relocation.kind = kindOf(info.st_mode);
-    relocation.size = static_cast<std::int64_t>(info.st_size);
+    if (!S_ISDIR(info.st_mode))
+        relocation.size = static_cast<std::int64_t>(info.st_size);
     relocation.modified = modifiedOf(info);
+    if (!mac.isFake()) {
+        // The record as the Trash has it now: the one moveToTrash has just written for the item.
+        const auto reading = Platform::readTrashRecord(relocation.to);
+        if (reading.record && reading.record->origin == relocation.from) {
+            relocation.deletionDate = reading.record->deletionText;
+            relocation.recordWritten = reading.record->written;
+        }
+    }
     return relocation;
 }
 
 bool Cleaner::sameIdentity(const Relocation& relocation, const struct stat& info)
 {
+    // A folder's own size is the file system's business: ntfs-3g gives another after a remount.
     return (!relocation.kind || *relocation.kind == kindOf(info.st_mode))
-        && (!relocation.size || *relocation.size == static_cast<std::int64_t>(info.st_size))
+        && (!relocation.size || S_ISDIR(info.st_mode) || *relocation.size == static_cast<std::int64_t>(info.st_size))
         && (!relocation.modified || *relocation.modified == modifiedOf(info));
 }
 
@@ -183,11 +227,13 @@ std::optional<std::string> Cleaner::notThere(const Relocation& item, TimePoint a
                 return away;
         return gone(item, mac);
     }
-    if (!sameIdentity(item, info))
-        return gone(item, mac);
-    if (mac.isFake() || !isInTrash(item.to, mac))
+    if (mac.isFake() || !isInTrash(item.to, mac)) {
+        // No other client shares these: what lies there is what Gorrin put there.
+        if (!sameIdentity(item, info))
+            return changed(item, mac);
         return std::nullopt;
-    return recordDisowns(item, at, mac);
+    }
+    return recordDisowns(item, info, at, mac);
 }
 
 namespace {

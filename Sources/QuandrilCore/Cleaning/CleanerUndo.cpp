@@ -9,10 +9,14 @@
 // merge into anything, and each old place is checked again right before its item moves. The one
 // exception is a folder Put Back itself made to return an item of another clean-up (see mergePlan).
 // A put-back that fails takes away the folders it made for the item, so that they never pass for
-// such a folder, nor for something new.
+// such a folder, nor for something new. A put-back stopped part way notes in History what came back
+// and what is still away; one cut short without a word (the session ended) is taken up again by the
+// next, which knows the items already back by what the line noted, and removes the partial copies
+// the cut-short move left beside their old places.
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <optional>
 #include <set>
 #include <string>
@@ -27,6 +31,7 @@
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
 #include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Trash.h"
 
@@ -160,6 +165,20 @@ std::optional<MergePlan> mergePlan(const Relocation& item, const std::set<std::s
     if (plan.returned.empty())
         return std::nullopt;
     return plan;
+}
+
+// Whether the item is back at its old place already, as a put-back cut short leaves it: nothing at
+// its Trash name, and at its old place the very item the line noted. A line that noted nothing
+// can't tell.
+bool alreadyBack(const Relocation& item)
+{
+    if (!item.kind || !item.modified || fenced(item.from) || fenced(item.to))
+        return false;
+    struct stat info {};
+    if (::lstat(item.to.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR))
+        return false;
+    const auto place = itemAt(item.from);
+    return place && !linkOnTheWay(item.from) && Cleaner::sameIdentity(item, *place);
 }
 
 // The newest line for `id` that hasn't been put back yet.
@@ -359,8 +378,11 @@ struct Undo {
     }
 
     // 5. One item goes back, its old place checked again right before; `back` gains it. On failure,
-    // the result that names what came back before it.
-    std::optional<CleanResult> putBack(const Relocation& item, Merges& merges, std::vector<Relocation>& back) const
+    // the result that names what came back before it. A move across drives stopped part way (the
+    // stop in force on this thread, see Platform/Stop.h) removes its partial copy and leaves the item
+    // where it was: `cut` says so, and nothing is returned.
+    std::optional<CleanResult> putBack(const Relocation& item, Merges& merges, std::vector<Relocation>& back,
+                                       bool& cut) const
     {
         if (auto why = Cleaner::notThere(item, entry.at, mac))
             return missing(std::move(*why), std::move(back));
@@ -389,6 +411,11 @@ struct Undo {
                 files.moveNoReplace(item.to, item.from);
             }
         } catch (const std::system_error& error) {
+            if (error.code() == std::errc::operation_canceled && !merge) {
+                CleanerSteps::removeEmptyFolders(files, made);
+                cut = true;
+                return std::nullopt;
+            }
             const bool inTheWay = error.code() == std::errc::file_exists;
             const bool throughALink = error.code() == std::errc::too_many_symbolic_link_levels;
             if (inTheWay || throughALink || merge || mac.isFake()
@@ -421,6 +448,45 @@ struct Undo {
     {
         return result(CleanResult::Status::failed,
                       "Couldn't put back " + mac.display(item.from) + ": " + describeFailure(error), std::move(back));
+    }
+
+    // A stop after some items came back: History notes what did, and keeps the rest as the line a
+    // later Put Back brings back. That line is no marker: a version that knows nothing of `back`
+    // takes it for a clean-up in force and brings back the rest too.
+    CleanResult stopped(const std::vector<Relocation>& items, std::size_t already, std::vector<Relocation> back) const
+    {
+        HistoryEntry rest = entry;
+        rest.at = std::chrono::time_point_cast<std::chrono::seconds>(Clock::now());
+        std::vector<Relocation> noted = entry.back.value_or(std::vector<Relocation> {});
+        const auto cameBack = [&](const Relocation& relocation) {
+            return std::find_if(items.begin(), items.begin() + std::ptrdiff_t(already + back.size()),
+                                [&](const Relocation& item) { return item == relocation; })
+                != items.begin() + std::ptrdiff_t(already + back.size());
+        };
+        rest.relocated.clear();
+        for (const auto& relocation : entry.relocated) {
+            if (cameBack(relocation))
+                noted.push_back(Relocation { relocation.to, relocation.from, std::nullopt, std::nullopt });
+            else
+                rest.relocated.push_back(relocation);
+        }
+        rest.back = std::move(noted);
+        const std::size_t done = already + back.size();
+        const bool nothingNew = back.empty() && already == 0;
+        CleanResult result = this->result(CleanResult::Status::done,
+                                          "Stopped after putting back " + std::to_string(done) + " of "
+                                              + std::to_string(items.size())
+                                              + " items; the others stay where Gorrin put them until you put "
+                                                "them back.",
+                                          std::move(back));
+        if (nothingNew) // History says all there is already
+            return result;
+        const History::Appended appended = History::append(rest, mac);
+        if (!appended) {
+            result.notInHistory = true;
+            result.detail += " History couldn't note what's back: " + appended.whyNot + ".";
+        }
+        return result;
     }
 
     // 6. History marks the line undone; when it can't, the result says so, as History would go on
@@ -479,7 +545,7 @@ bool Cleaner::adminMoveNoReplace(const std::string& from, const std::string& to,
 }
 
 CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, FileOps& files,
-                           const std::function<bool()>& stop)
+                          const std::function<bool()>& stop)
 {
     const History::Loaded loaded = History::read(mac);
     const auto& history = loaded.entries;
@@ -499,23 +565,44 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
     const auto items = ancestorsFirst(putBackSet(*chosen, mac));
     if (items.empty())
         return undo.nothingInATrash();
+    // What a put-back cut short brought back stays where it is; those come first in `items`.
+    std::vector<Relocation> ordered, away;
+    for (const auto& item : items)
+        (alreadyBack(item) ? ordered : away).push_back(item);
+    const std::size_t already = ordered.size();
+    ordered.insert(ordered.end(), away.begin(), away.end());
 
     const auto links = undo.linksStillInPlace();
     Merges merges { history, mac, std::nullopt };
-    if (auto obstacle = undo.firstObstacle(items, links, merges))
+    if (auto obstacle = undo.firstObstacle(away, links, merges))
         return std::move(*obstacle);
     if (dryRun)
         return undo.result(CleanResult::Status::wouldDo,
-                           "Would put " + std::to_string(items.size()) + " item(s) back where they were.");
+                           "Would put " + std::to_string(away.size()) + " item(s) back where they were.");
+    if (stop && stop())
+        return undo.result(CleanResult::Status::refused, "Stopped before it started; nothing was touched.");
+
+    // The partial copies of a move that was cut short, with their locks (a move held by a running
+    // process keeps its own), and the records of items that came back just before.
+    std::set<std::string> folders;
+    for (const auto& item : items)
+        if (const std::string folder = Platform::parentOf(item.from); !fenced(folder) && folders.insert(folder).second)
+            Platform::reclaimPartials(folder, true);
+    if (!mac.isFake())
+        for (std::size_t i = 0; i < already; ++i)
+            Platform::removeTrashRecord(ordered[i].to, ordered[i].from);
 
     if (auto failure = undo.removeLinks(links))
         return std::move(*failure);
     std::vector<Relocation> back;
-    for (const auto& item : items) {
-        if (stop && stop())
-            break;
-        if (auto failure = undo.putBack(item, merges, back))
+    for (const auto& item : away) {
+        if (!back.empty() && stop && stop())
+            return undo.stopped(ordered, already, std::move(back));
+        bool cut = false;
+        if (auto failure = undo.putBack(item, merges, back, cut))
             return std::move(*failure);
+        if (cut)
+            return undo.stopped(ordered, already, std::move(back));
     }
     std::string detail = "Put back where it was.";
     if (!links.items.empty())

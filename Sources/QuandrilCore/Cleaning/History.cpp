@@ -97,6 +97,8 @@ Json::Value toJson(const Relocation& relocation)
     Json::putOptional(object, "size", relocation.size);
     if (relocation.modified)
         object["modified"] = Json::encodeDate(*relocation.modified);
+    Json::putOptional(object, "deletionDate", relocation.deletionDate);
+    Json::putOptional(object, "recordWritten", relocation.recordWritten);
     return object;
 }
 
@@ -123,6 +125,8 @@ Json::Value toJson(const HistoryEntry& entry)
     object["bytes"] = entry.bytes;
     object["relocated"] = Json::arrayOf(entry.relocated);
     Json::putOptional(object, "undone", entry.undone);
+    if (entry.back)
+        object["back"] = Json::arrayOf(*entry.back);
     return object;
 }
 
@@ -145,6 +149,8 @@ void decode(const Json::Value& value, Relocation& out)
     out.kind = Json::optional<std::string>(value, "kind");
     out.size = Json::optional<std::int64_t>(value, "size");
     out.modified = Json::optional<TimePoint>(value, "modified");
+    out.deletionDate = Json::optional<std::string>(value, "deletionDate");
+    out.recordWritten = Json::optional<std::string>(value, "recordWritten");
 }
 
 void decode(const Json::Value& value, CleanResult& out)
@@ -169,6 +175,7 @@ void decode(const Json::Value& value, HistoryEntry& out)
     out.bytes = Json::required<std::int64_t>(value, "bytes");
     out.relocated = Json::required<std::vector<Relocation>>(value, "relocated");
     out.undone = Json::optional<bool>(value, "undone");
+    out.back = Json::optional<std::vector<Relocation>>(value, "back");
 }
 
 namespace History {
@@ -182,10 +189,13 @@ bool isRecordable(const HistoryEntry& entry)
 {
     // A text that isn't valid UTF-8 would be written with replacement characters, and Put Back would
     // then look for a path that never existed.
-    return Platform::allValidUTF8({ entry.id, entry.title })
-        && std::all_of(entry.relocated.begin(), entry.relocated.end(), [](const Relocation& relocation) {
-               return Platform::allValidUTF8({ relocation.from, relocation.to });
-           });
+    const auto valid = [](const std::vector<Relocation>& relocations) {
+        return std::all_of(relocations.begin(), relocations.end(), [](const Relocation& relocation) {
+            return Platform::allValidUTF8({ relocation.from, relocation.to });
+        });
+    };
+    return Platform::allValidUTF8({ entry.id, entry.title }) && valid(entry.relocated)
+        && (!entry.back || valid(*entry.back));
 }
 
 std::optional<std::string> encodeLine(const HistoryEntry& entry)

@@ -1,5 +1,6 @@
 #include "QuandrilCore/Platform/Trash.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -252,11 +253,19 @@ struct RecordText {
     std::optional<std::string> text;
     std::string trouble;
     bool untrusted = false;
+    std::string written;
 };
 
 RecordText troubled(std::string why, bool untrusted = false)
 {
-    return { std::nullopt, std::move(why), untrusted };
+    return { std::nullopt, std::move(why), untrusted, {} };
+}
+
+std::string writtenAt(const struct stat& info)
+{
+    std::string nanos = std::to_string(info.st_mtim.tv_nsec);
+    return std::to_string(info.st_mtim.tv_sec) + "." + std::string(9 - std::min<std::size_t>(9, nanos.size()), '0')
+        + nanos;
 }
 
 std::string whyUnopened(int error)
@@ -320,7 +329,7 @@ RecordText readRecord(const std::string& path)
         got += static_cast<std::size_t>(n);
     }
     text.resize(got);
-    return { std::move(text), {}, false };
+    return { std::move(text), {}, false, writtenAt(info) };
 }
 
 } // namespace
@@ -383,10 +392,12 @@ TrashRecordReading readTrashRecord(const std::string& trashed)
     }
     if (!path || path->empty())
         return { std::nullopt, "it names no place", false };
-    TrashRecord record { lexicallyNormal(*path), std::nullopt };
+    TrashRecord record { lexicallyNormal(*path), std::nullopt, {}, read.written };
     // Local time without a zone, as the Trash writes it; read as if it were UTC, as onLocalClock counts.
-    if (const auto date = recordedValue(*read.text, "DeletionDate="))
+    if (const auto date = recordedValue(*read.text, "DeletionDate=")) {
         record.deletedLocal = parseIso8601(*date + "Z");
+        record.deletionText = *date;
+    }
     return { std::move(record), {}, false };
 }
 

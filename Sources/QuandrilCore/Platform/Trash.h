@@ -43,6 +43,11 @@ struct TrashRecord {
     std::string origin; // the place it came from, absolute and lexically normal
     // DeletionDate= on the local clock (see onLocalClock); nothing when it gives none that reads.
     std::optional<std::chrono::system_clock::time_point> deletedLocal;
+    // DeletionDate= exactly as written (empty when it gives none), and when the record file was last
+    // written ("seconds.nanoseconds"): together they tell this record from one written anew under the
+    // same name, in whatever time zone it is read.
+    std::string deletionText;
+    std::string written;
 };
 
 // The record of an item, or why there's none to go by.

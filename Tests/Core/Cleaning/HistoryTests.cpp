@@ -86,12 +86,26 @@ INSTANTIATE_TEST_SUITE_P(
         EncodingCase { "plain relocation",
                        entry("x", { { "/Users/me/a b", "/Users/me/.Trash/a b", std::nullopt, std::nullopt } }),
                        { R"({"from":"\/Users\/me\/a b","to":"\/Users\/me\/.Trash\/a b"})" },
-                       { "link", "parked", "kind", "size", "modified" } },
+                       { "link", "parked", "kind", "size", "modified", "deletionDate", "recordWritten", "back" } },
         EncodingCase {
             "what the item in the Trash was",
             entry("x", { { "/a", "/T/a", std::nullopt, std::nullopt, "folder", 4096, at("2024-01-02T03:04:05Z") } }),
             { R"("to":"\/T\/a","kind":"folder","size":4096,"modified":"2024-01-02T03:04:05Z"})" },
             {} },
+        EncodingCase { "the Trash's record of the item",
+                       entry("x",
+                             { { "/a", "/T/a", std::nullopt, std::nullopt, "file", 9, at("2024-01-02T03:04:05Z"),
+                                 "2024-01-02T12:04:06", "1704164646.123456789" } }),
+                       { R"("deletionDate":"2024-01-02T12:04:06","recordWritten":"1704164646.123456789"})" },
+                       {} },
+        EncodingCase { "a put-back stopped part way",
+                       [] {
+                           HistoryEntry stopped = entry("x", { { "/b", "/T/b", std::nullopt, std::nullopt } });
+                           stopped.back = std::vector<Relocation> { { "/T/a", "/a", std::nullopt, std::nullopt } };
+                           return stopped;
+                       }(),
+                       { R"("back":[{"from":"\/T\/a","to":"\/a"}])" },
+                       { "undone" } },
         EncodingCase { "link and parked flags",
                        entry("x", { { "/a", "/V/b", true, std::nullopt }, { "/c", "/V/d", std::nullopt, true } }),
                        { R"("link":true)", R"("parked":true)" },
