@@ -15,6 +15,7 @@
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 #include "Support/SystemState.h"
+#include "Support/Unprivileged.h"
 
 using namespace Quandril;
 using Quandril::Testing::CaseNamed;
@@ -289,17 +290,22 @@ class HistoryUnwritable : public ::testing::TestWithParam<UnwritableCase> {};
 
 TEST_P(HistoryUnwritable, LeavesWhatIsThereAlone)
 {
-    if (GetParam().needsNonRoot && Testing::runningAsRoot())
-        GTEST_SKIP() << "root writes to read-only files";
-    FakeMachine machine;
-    const Mac mac = machine.mac();
-    const std::string file = History::path(mac);
-    GetParam().prepare(file);
-    const auto before = std::filesystem::exists(file) && !std::filesystem::is_directory(file) ? readFile(file) : "";
-    EXPECT_FALSE(History::append(entry("b"), mac));
-    if (!before.empty()) {
-        EXPECT_EQ(readFile(file), before);
-    }
+    const auto check = [] {
+        FakeMachine machine;
+        const Mac mac = machine.mac();
+        const std::string file = History::path(mac);
+        GetParam().prepare(file);
+        const auto before = std::filesystem::exists(file) && !std::filesystem::is_directory(file) ? readFile(file) : "";
+        EXPECT_FALSE(History::append(entry("b"), mac));
+        if (!before.empty()) {
+            EXPECT_EQ(readFile(file), before);
+        }
+    };
+    // Root writes to read-only files.
+    if (GetParam().needsNonRoot)
+        Testing::asOrdinaryUser(check);
+    else
+        check();
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -25,6 +25,7 @@
 #include "Support/FakeMachine.h"
 #include "Support/FaultyFileOps.h"
 #include "Support/Records.h"
+#include "Support/Unprivileged.h"
 
 using namespace Quandril;
 using namespace Quandril::Testing;
@@ -193,37 +194,37 @@ class UnexaminedInside : public ::testing::TestWithParam<UnexaminedCase> {};
 
 const std::string app = "~/Library/Caches/app";
 
-// Permissions don't hold root back, so these rows only run as another user.
+// Permissions don't hold root back, so these rows run as an ordinary user.
 TEST_P(UnexaminedInside, IsRefusedWithWhatCouldNotBeExamined)
 {
     const auto& row = GetParam();
-    if (runningAsRoot())
-        GTEST_SKIP() << "permissions don't stop root";
-    for (const bool permanent : { false, true }) {
-        FakeMachine machine;
-        machine.file(app + "/data.bin", 300);
-        row.setup(machine);
-        const Mac mac = machine.mac();
-        ASSERT_EQ(::chmod(machine.at(row.locked).c_str(), row.mode), 0);
-        Cleaner::InsideSearch expected = row.expected;
-        if (expected.unexamined)
-            expected.unexamined = machine.at(*expected.unexamined);
+    asOrdinaryUser([&] {
+        for (const bool permanent : { false, true }) {
+            FakeMachine machine;
+            machine.file(app + "/data.bin", 300);
+            row.setup(machine);
+            const Mac mac = machine.mac();
+            ASSERT_EQ(::chmod(machine.at(row.locked).c_str(), row.mode), 0);
+            Cleaner::InsideSearch expected = row.expected;
+            if (expected.unexamined)
+                expected.unexamined = machine.at(*expected.unexamined);
 
-        const PathGuard guardian(guardedCatalog(), mac);
-        EXPECT_EQ(Cleaner::protectedInside(machine.at(app), guardian), expected);
-        CleanOptions options = optionsWith(std::make_shared<FaultyFileOps>());
-        options.permanentCaches = permanent;
-        const Finding finding = makeFinding("app", Tier::rebuilds, Action::delete_(), { machine.at(app) });
-        const CleanResult result = Cleaner::act(finding, reportOf(mac), mac, guardian, options);
-        EXPECT_EQ(result.status, Status::refused);
-        EXPECT_EQ(result.detail,
-                  expected.why ? "It holds " + *expected.why + ", which is never touched."
-                               : "I couldn't look inside " + *row.expected.unexamined
-                          + ", so I can't tell whether it holds something that's never "
-                            "touched.");
-        ::chmod(machine.at(row.locked).c_str(), 0755);
-        EXPECT_TRUE(exists(machine.at(app + "/data.bin")));
-    }
+            const PathGuard guardian(guardedCatalog(), mac);
+            EXPECT_EQ(Cleaner::protectedInside(machine.at(app), guardian), expected);
+            CleanOptions options = optionsWith(std::make_shared<FaultyFileOps>());
+            options.permanentCaches = permanent;
+            const Finding finding = makeFinding("app", Tier::rebuilds, Action::delete_(), { machine.at(app) });
+            const CleanResult result = Cleaner::act(finding, reportOf(mac), mac, guardian, options);
+            EXPECT_EQ(result.status, Status::refused);
+            EXPECT_EQ(result.detail,
+                      expected.why ? "It holds " + *expected.why + ", which is never touched."
+                                   : "I couldn't look inside " + *row.expected.unexamined
+                              + ", so I can't tell whether it holds something that's never "
+                                "touched.");
+            ::chmod(machine.at(row.locked).c_str(), 0755);
+            EXPECT_TRUE(exists(machine.at(app + "/data.bin")));
+        }
+    });
 }
 
 const UnexaminedCase unexaminedCases[] = {

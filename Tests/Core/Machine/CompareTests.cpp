@@ -12,6 +12,7 @@
 #include "QuandrilCore/Machine/PrivacyFence.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
+#include "Support/Unprivileged.h"
 
 using namespace Quandril;
 using Quandril::Testing::makeFolders;
@@ -200,20 +201,21 @@ TEST(FileSizes, FolderReachedThroughALinkIsListedAndAMissingOneIsIncomplete)
 
 TEST(FileSizes, UnreadableSubfolderMakesTheListIncomplete)
 {
-    if (Testing::runningAsRoot())
-        GTEST_SKIP() << "permissions do not stop root";
-    TempDir dir;
-    writeFile(dir.path() + "/here/a", "1");
-    writeFile(dir.path() + "/here/locked/b", "2");
-    writeFile(dir.path() + "/there/a", "1");
-    ASSERT_EQ(::chmod((dir.path() + "/here/locked").c_str(), 0), 0);
-    FileList list = fileSizes(dir.path() + "/here");
-    auto result = compareTreesFully(dir.path() + "/here", dir.path() + "/there", false);
-    ::chmod((dir.path() + "/here/locked").c_str(), 0755);
-    EXPECT_EQ(list.sizes, (std::map<std::string, std::int64_t> { { "a", 1 } }));
-    EXPECT_TRUE(list.incomplete);
-    EXPECT_TRUE(result.diff.identical());
-    EXPECT_TRUE(result.incomplete);
+    // Permissions do not stop root.
+    Testing::asOrdinaryUser([] {
+        TempDir dir;
+        writeFile(dir.path() + "/here/a", "1");
+        writeFile(dir.path() + "/here/locked/b", "2");
+        writeFile(dir.path() + "/there/a", "1");
+        ASSERT_EQ(::chmod((dir.path() + "/here/locked").c_str(), 0), 0);
+        FileList list = fileSizes(dir.path() + "/here");
+        auto result = compareTreesFully(dir.path() + "/here", dir.path() + "/there", false);
+        ::chmod((dir.path() + "/here/locked").c_str(), 0755);
+        EXPECT_EQ(list.sizes, (std::map<std::string, std::int64_t> { { "a", 1 } }));
+        EXPECT_TRUE(list.incomplete);
+        EXPECT_TRUE(result.diff.identical());
+        EXPECT_TRUE(result.incomplete);
+    });
 }
 
 // home/ Desktop/ a, inner/ b;  Desktop2/ c;  d
@@ -283,15 +285,16 @@ TEST(Compare, UnreadableFilesAreNeverEqual)
 
 TEST(Compare, UnreadableFileInsideATreeDiffersWithChecksums)
 {
-    if (Testing::runningAsRoot())
-        GTEST_SKIP() << "permissions do not stop root";
-    TempDir dir;
-    writeFile(dir.path() + "/here/a", "same");
-    writeFile(dir.path() + "/there/a", "same");
-    ASSERT_EQ(::chmod((dir.path() + "/here/a").c_str(), 0), 0);
-    auto result = compareTreesFully(dir.path() + "/here", dir.path() + "/there", true);
-    EXPECT_EQ(result.diff.differing, 1);
-    EXPECT_TRUE(result.incomplete);
+    // Permissions do not stop root.
+    Testing::asOrdinaryUser([] {
+        TempDir dir;
+        writeFile(dir.path() + "/here/a", "same");
+        writeFile(dir.path() + "/there/a", "same");
+        ASSERT_EQ(::chmod((dir.path() + "/here/a").c_str(), 0), 0);
+        auto result = compareTreesFully(dir.path() + "/here", dir.path() + "/there", true);
+        EXPECT_EQ(result.diff.differing, 1);
+        EXPECT_TRUE(result.incomplete);
+    });
 }
 
 TEST(Compare, ManyFilesHashedAtOnceEachAgainstItsOwnCounterpart)

@@ -16,6 +16,7 @@
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
+#include "Support/Unprivileged.h"
 
 using namespace Quandril;
 using Quandril::Testing::AppSpec;
@@ -278,13 +279,16 @@ TEST_F(Explaining, TwelveBiggestChildrenHiddenOnesAndOddNamesIncluded)
 
 TEST_F(Explaining, UnreadableFolderInsideIsCounted)
 {
-    if (Testing::runningAsRoot())
-        GTEST_SKIP() << "root reads every folder";
-    fake.file("~/Locked/inner/secret.txt", block);
-    ASSERT_EQ(::chmod(fake.at("~/Locked/inner").c_str(), 0), 0);
-    const Explanation explanation = explain("~/Locked");
-    EXPECT_EQ(explanation.unreadable, 1);
-    EXPECT_EQ(names(explanation), std::vector<std::string> { "inner" });
+    // Root reads every folder.
+    Testing::asOrdinaryUser(
+        [&] {
+            fake.file("~/Locked/inner/secret.txt", block);
+            ASSERT_EQ(::chmod(fake.at("~/Locked/inner").c_str(), 0), 0);
+            const Explanation explanation = explain("~/Locked");
+            EXPECT_EQ(explanation.unreadable, 1);
+            EXPECT_EQ(names(explanation), std::vector<std::string> { "inner" });
+        },
+        { fake.root() });
 }
 
 TEST_F(Explaining, PathsThatNameNothingAreAnsweredAsMissing)

@@ -17,6 +17,7 @@
 #include "Support/FakeMachine.h"
 #include "Support/FinderChecks.h"
 #include "Support/MiniCatalog.h"
+#include "Support/Unprivileged.h"
 
 using namespace Quandril;
 using Quandril::Testing::AppSpec;
@@ -149,12 +150,13 @@ TEST(SamplingLimits, MissingFencedAndLinkedFoldersGiveNothing)
 
 TEST(SamplingLimits, UnreadableFolderInsideIsPassedOver)
 {
-    if (Testing::runningAsRoot())
-        GTEST_SKIP() << "root reads every folder";
-    FakeMachine fake;
-    fake.file("~/Data/Locked/a.psd").file("~/Data/Open/b.psd");
-    ::chmod(fake.at("~/Data/Locked").c_str(), 0);
-    EXPECT_EQ(personalContent(fake.at("~/Data"), markers(), 50'000), "1 file that looks like your own, Open/b.psd");
+    // Root reads every folder.
+    Testing::asOrdinaryUser([] {
+        FakeMachine fake;
+        fake.file("~/Data/Locked/a.psd").file("~/Data/Open/b.psd");
+        ::chmod(fake.at("~/Data/Locked").c_str(), 0);
+        EXPECT_EQ(personalContent(fake.at("~/Data"), markers(), 50'000), "1 file that looks like your own, Open/b.psd");
+    });
 }
 
 // MARK: Leftovers finder

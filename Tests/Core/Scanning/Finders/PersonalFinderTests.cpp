@@ -20,6 +20,7 @@
 #include "Support/MiniCatalog.h"
 #include "Support/Records.h"
 #include "Support/Thresholds.h"
+#include "Support/Unprivileged.h"
 
 using namespace Quandril;
 using Quandril::Testing::FakeMachine;
@@ -278,19 +279,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, PersonalWhole, testing::ValuesIn(wholeCases), Te
 
 TEST(PersonalFinder, UnreadablePartOfACopyIsNoCopy)
 {
-    if (Testing::runningAsRoot())
-        GTEST_SKIP() << "root reads every folder";
-    FakeMachine m;
-    holidayWith([](FakeMachine& m) { holiday(m, "/Volumes/Backup/Holiday"); })(m);
-    m.file("/Volumes/Backup/Holiday/Locked/more.mov", 20'000);
-    const std::string locked = m.at("/Volumes/Backup/Holiday/Locked");
-    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    // Root reads every folder.
+    Testing::asOrdinaryUser([] {
+        FakeMachine m;
+        holidayWith([](FakeMachine& m) { holiday(m, "/Volumes/Backup/Holiday"); })(m);
+        m.file("/Volumes/Backup/Holiday/Locked/more.mov", 20'000);
+        const std::string locked = m.at("/Volumes/Backup/Holiday/Locked");
+        ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
 
-    FinderResult result = findPersonal(m.mac(), catalog());
-    ::chmod(locked.c_str(), 0755);
-    ASSERT_EQ(result.findings.size(), 1u);
-    EXPECT_EQ(result.findings[0].duplicateOf, std::nullopt);
-    EXPECT_EQ(result.findings[0].action.kind, Action::Kind::move);
+        FinderResult result = findPersonal(m.mac(), catalog());
+        ::chmod(locked.c_str(), 0755);
+        ASSERT_EQ(result.findings.size(), 1u);
+        EXPECT_EQ(result.findings[0].duplicateOf, std::nullopt);
+        EXPECT_EQ(result.findings[0].action.kind, Action::Kind::move);
+    });
 }
 
 TEST(PersonalFinder, LooksIntoTheSixFoldersInOrder)

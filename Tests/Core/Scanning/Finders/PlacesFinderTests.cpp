@@ -15,6 +15,7 @@
 #include "Support/FinderChecks.h"
 #include "Support/MiniCatalog.h"
 #include "Support/Records.h"
+#include "Support/Unprivileged.h"
 
 using namespace Quandril;
 using Quandril::Testing::AppSpec;
@@ -129,31 +130,33 @@ TEST(PlacesFinder, KeepsMarkedPathsInPatternOrderAndCountsEachOnce)
 
 TEST(PlacesFinder, PartlyUnreadableIsReportedAndTheFindingStillMade)
 {
-    if (Testing::runningAsRoot())
-        GTEST_SKIP() << "root reads every folder";
-    FakeMachine machine;
-    machine.file("~/Library/Caches/Locked/inner/secret.bin", 10'000).file("~/Library/Caches/Open/file.bin", 10'000);
-    ASSERT_EQ(::chmod(machine.at("~/Library/Caches/Locked/inner").c_str(), 0), 0);
-    addApp(machine, "/Applications/Editor.app", AppSpec("com.example.editor"));
-    Mac mac = machine.mac();
+    // Root reads every folder.
+    Testing::asOrdinaryUser([] {
+        FakeMachine machine;
+        machine.file("~/Library/Caches/Locked/inner/secret.bin", 10'000).file("~/Library/Caches/Open/file.bin", 10'000);
+        ASSERT_EQ(::chmod(machine.at("~/Library/Caches/Locked/inner").c_str(), 0), 0);
+        addApp(machine, "/Applications/Editor.app", AppSpec("com.example.editor"));
+        Mac mac = machine.mac();
 
-    auto offered = Testing::place("locked", "~/Library/Caches/Locked");
-    offered.paths.push_back("~/Library/Caches/Open");
-    // Dropped only after the unreadable part was reported: the owning app is installed.
-    auto dropped = Testing::place("dropped", "~/Library/Caches/Locked");
-    dropped.app = "com.example.editor";
-    dropped.onlyIfUninstalled = true;
-    // Below its threshold: dropped before anything is said about it.
-    auto small = Testing::place("small", "~/Library/Caches/Locked");
-    small.minBytes = std::int64_t(1) << 50;
+        auto offered = Testing::place("locked", "~/Library/Caches/Locked");
+        offered.paths.push_back("~/Library/Caches/Open");
+        // Dropped only after the unreadable part was reported: the owning app is installed.
+        auto dropped = Testing::place("dropped", "~/Library/Caches/Locked");
+        dropped.app = "com.example.editor";
+        dropped.onlyIfUninstalled = true;
+        // Below its threshold: dropped before anything is said about it.
+        auto small = Testing::place("small", "~/Library/Caches/Locked");
+        small.minBytes = std::int64_t(1) << 50;
 
-    FinderResult result = findPlaces(mac, withPlaces({ offered, dropped, small }), std::nullopt);
-    const std::string why = "partly unreadable (Full Disk Access would show all of it)";
-    const std::string locked = machine.at("~/Library/Caches/Locked");
-    EXPECT_EQ(records(result.skipped), records(std::vector<Skipped> { { locked, why }, { locked, why } }));
-    ASSERT_EQ(result.findings.size(), 1u);
-    EXPECT_EQ(result.findings[0].id, "locked");
-    EXPECT_EQ(result.findings[0].bytes, mac.usage(locked).bytes + mac.usage(machine.at("~/Library/Caches/Open")).bytes);
+        FinderResult result = findPlaces(mac, withPlaces({ offered, dropped, small }), std::nullopt);
+        const std::string why = "partly unreadable (Full Disk Access would show all of it)";
+        const std::string locked = machine.at("~/Library/Caches/Locked");
+        EXPECT_EQ(records(result.skipped), records(std::vector<Skipped> { { locked, why }, { locked, why } }));
+        ASSERT_EQ(result.findings.size(), 1u);
+        EXPECT_EQ(result.findings[0].id, "locked");
+        EXPECT_EQ(result.findings[0].bytes,
+                  mac.usage(locked).bytes + mac.usage(machine.at("~/Library/Caches/Open")).bytes);
+    });
 }
 
 // ---- What the machine adds to a place ------------------------------------------------------------
