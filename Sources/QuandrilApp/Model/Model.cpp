@@ -181,7 +181,7 @@ std::vector<DriveInfo> Model::externals() const
 {
     std::vector<DriveInfo> out;
     std::copy_if(status_.drives.begin(), status_.drives.end(), std::back_inserter(out),
-                 [](const DriveInfo& drive) { return !drive.isStartup; });
+                 [](const DriveInfo& drive) { return drive.isExternal(); });
     return out;
 }
 

@@ -173,7 +173,7 @@ public:
     // Bytes the startup drive of `status()` lacks to reach its goal, by the chosen free-space
     // count; absent when met, or without a startup drive or goal.
     std::optional<std::int64_t> startupShort() const;
-    // The drives of `status()` but the startup drive, in their order.
+    // The external drives of `status()` (DriveInfo::isExternal), in their order.
     std::vector<DriveInfo> externals() const;
     // The bytes of the chosen findings that the report holds; held at the 64-bit limit.
     std::int64_t selectedBytes() const;

@@ -46,6 +46,27 @@ std::string alreadyThere(const Mac& mac, const std::string& place)
     return mac.display(place) + " already exists; compare the two before anything moves.";
 }
 
+// A drive unmounted since it was chosen leaves its mount point behind as a bare folder of the
+// startup drive: nothing more goes there.
+std::string gone(const DriveInfo& drive)
+{
+    return DriveMove::notMounted(drive) + ", so nothing was moved.";
+}
+
+// A copy that got its place while the drive was unmounted landed in that bare folder, on the startup
+// drive: it is ours and goes again. What to say then about the item (`stays`, ending in a full
+// stop); nothing when the copy is on the drive.
+std::optional<std::string> strayCopy(FileOps& files, const DriveInfo& drive, const std::string& place, const Mac& mac,
+                                     const std::string& stays)
+{
+    if (DriveMove::stillOn(drive, place, mac) || !occupied(place))
+        return std::nullopt;
+    if (auto failure = attempt([&] { files.remove(place); }))
+        return DriveMove::notMounted(drive) + ", so " + stays + " The copy made meanwhile stays at "
+            + mac.display(place) + ": " + failure->description;
+    return DriveMove::notMounted(drive) + ", so " + stays;
+}
+
 // How a copy into its place ended when it didn't get there.
 struct CopyTrouble {
     enum class Kind { inTheWay, unfinished, differs, taken } kind;
@@ -220,12 +241,16 @@ struct ToDrive {
     const CleanOptions& options;
     KeptPartials& kept;
 
-    // 1. Where the copy goes: the action's own destination, or the item's place below the home
-    // folder in the chosen drive's "Moved from Mac", when the drive has room for it.
-    std::optional<CleanResult> chooseTarget(const std::string& source, std::string& target) const
+    // 1. Where the copy goes, and on which drive: the action's own destination, or the item's place
+    // below the home folder in the chosen drive's "Moved from Mac", when the drive has room for it.
+    std::optional<CleanResult> chooseTarget(const std::string& source, std::string& target,
+                                            std::optional<DriveInfo>& onDrive) const
     {
         if (finding.action.destination) {
             target = *finding.action.destination;
+            onDrive = driveHolding(target);
+            if (onDrive && !DriveMove::stillOn(*onDrive, target, mac))
+                return refused(finding, gone(*onDrive));
             if (!options.dryRun)
                 kept.reclaim(parentOf(target), true);
             return std::nullopt;
@@ -238,10 +263,25 @@ struct ToDrive {
             ? source.substr(homePrefix.size())
             : lastComponent(source);
         target = drive->path + "/Moved from Mac/" + keep;
+        onDrive = drive;
+        if (!DriveMove::stillOn(*drive, target, mac))
+            return refused(finding, gone(*drive));
         const DriveInfo reclaimed = reclaimingPartials(*drive, parentOf(target), options, kept);
         if (!Cleaner::hasRoom(finding.bytes, reclaimed))
             return refused(finding, noRoom(reclaimed));
         return std::nullopt;
+    }
+
+    // The external drive a destination lies on, if any: the one with the longest path above it.
+    std::optional<DriveInfo> driveHolding(const std::string& path) const
+    {
+        std::optional<DriveInfo> found;
+        for (const auto& drive : report.drives) {
+            if (drive.isExternal() && Platform::below(path, drive.path)
+                && (!found || drive.path.size() > found->path.size()))
+                found = drive;
+        }
+        return found;
     }
 
     // 2. History must be able to name the target, nothing may stand there, and it can't lie inside
@@ -259,7 +299,8 @@ struct ToDrive {
 
     // 3. The checked copy at the target. A copy that didn't get there takes back the folders made
     // for it, leaving the drive as it was.
-    std::optional<CleanResult> copy(const std::string& source, const std::string& target) const
+    std::optional<CleanResult> copy(const std::string& source, const std::string& target,
+                                    const std::optional<DriveInfo>& drive) const
     {
         FileOps& files = options.fileOps();
         const auto made = missingFolders(parentOf(target));
@@ -273,8 +314,11 @@ struct ToDrive {
         if (auto failure = attempt([&] { ensureDirect(source); }))
             return copyFailed("Couldn't copy: " + failure->description);
         const auto trouble = copyIntoPlace(files, source, target);
-        if (!trouble)
+        if (!trouble) {
+            if (auto stray = drive ? strayCopy(files, *drive, target, mac, "nothing was moved.") : std::nullopt)
+                return copyFailed(std::move(*stray));
             return std::nullopt;
+        }
         switch (trouble->kind) {
         case CopyTrouble::Kind::taken:
             return copyFailed(alreadyThere(mac, target));
@@ -353,7 +397,8 @@ CleanResult moveToDriveKeeping(const Finding& finding, const ScanReport& report,
     const std::string& source = finding.paths.front();
     const ToDrive move { finding, report, mac, options, kept };
     std::string target;
-    if (auto refusal = move.chooseTarget(source, target))
+    std::optional<DriveInfo> drive;
+    if (auto refusal = move.chooseTarget(source, target, drive))
         return std::move(*refusal);
     if (auto refusal = move.targetRefusal(source, target))
         return std::move(*refusal);
@@ -361,11 +406,22 @@ CleanResult moveToDriveKeeping(const Finding& finding, const ScanReport& report,
         return wouldDo(finding,
                        "Would copy to " + mac.display(target)
                            + ", check every file, then move the original to the Trash.");
-    if (auto failure = move.copy(source, target))
+    if (auto failure = move.copy(source, target, drive))
         return std::move(*failure);
     std::vector<Relocation> records { { source, target, std::nullopt, std::nullopt } };
+    // The copy went with a drive unmounted since: the original stays until the drive is back.
+    const auto driveGone = [&] { return drive && !DriveMove::stillOn(*drive, target, mac); };
+    const auto copyGone = [&] {
+        return failed(finding,
+                      "Copied and checked, but " + DriveMove::notMounted(*drive) + ", so the original stays in place.",
+                      std::move(records));
+    };
+    if (driveGone())
+        return copyGone();
     if (auto failure = move.trashFurther(target, records))
         return std::move(*failure);
+    if (driveGone())
+        return copyGone();
     return move.trashOriginal(source, target, std::move(records));
 }
 
@@ -409,6 +465,7 @@ std::optional<std::string> placeRefusal(const Mac& mac, const std::string& folde
 struct WithLinks {
     const Finding& finding;
     const Mac& mac;
+    const DriveInfo& drive;
     FileOps& files;
     const std::vector<std::string> made; // the folders made for the copies, innermost first
     std::vector<Relocation> records;
@@ -428,6 +485,10 @@ struct WithLinks {
         // copied, trashed and linked.
         if (resolvedPath(item.path) != item.resolved)
             return copyFailed("Couldn't copy " + mac.display(item.path) + ": it is reached through a link now.");
+        const std::string unmounted = DriveMove::notMounted(drive) + ", so " + mac.display(item.path)
+            + " stays in place.";
+        if (!DriveMove::stillOn(drive, place, mac))
+            return copyFailed(unmounted);
         if (auto trouble = copyIntoPlace(files, item.path, place)) {
             if (trouble->kind == CopyTrouble::Kind::taken)
                 return copyFailed(alreadyThere(mac, place));
@@ -436,8 +497,12 @@ struct WithLinks {
                                   + " doesn't match the original; it's untouched" + partialLeft(mac, *trouble) + ".");
             return copyFailed("Couldn't copy " + mac.display(item.path) + ": " + trouble->description);
         }
+        if (auto stray = strayCopy(files, drive, place, mac, mac.display(item.path) + " stays in place."))
+            return copyFailed(std::move(*stray));
         records.push_back({ item.path, place, std::nullopt, std::nullopt });
-
+        // The copy went with a drive unmounted since: the original stays until the drive is back.
+        if (!DriveMove::stillOn(drive, place, mac))
+            return failed(finding, "Copied and checked, but " + unmounted, std::move(records));
         if (resolvedPath(item.path) != item.resolved)
             return failed(finding,
                           "Copied and checked, but " + mac.display(item.path)
@@ -472,6 +537,8 @@ CleanResult moveWithLinksKeeping(const Finding& finding, const ScanReport& repor
     if (!drive)
         return refused(finding, noDrive);
     const std::string folder = drive->path + "/Sound Libraries/" + finding.owner.value_or(finding.title);
+    if (!DriveMove::stillOn(*drive, folder, mac))
+        return refused(finding, gone(*drive));
     if (!Cleaner::hasRoom(finding.bytes, reclaimingPartials(*drive, folder, options, kept)))
         return refused(finding, noRoom(*drive));
 
@@ -490,7 +557,7 @@ CleanResult moveWithLinksKeeping(const Finding& finding, const ScanReport& repor
                            + ownerName + " keep finding the sounds while " + drive->name + " is plugged in.");
     }
 
-    WithLinks move { finding, mac, options.fileOps(), missingFolders(folder), {} };
+    WithLinks move { finding, mac, *drive, options.fileOps(), missingFolders(folder), {} };
     if (auto failure = attempt([&] { move.files.createFolder(folder); }))
         return move.copyFailed("Couldn't make " + mac.display(folder) + ": " + failure->description);
     for (const auto& item : items) {

@@ -14,13 +14,21 @@
 
 namespace Quandril::DriveMove {
 
-// The first drive other than the startup drive that `wanted` names by its name or its path, the
+// The first external drive (DriveInfo::isExternal) that `wanted` names by its name or its path, the
 // texts compared as Platform::sameText does.
 std::optional<DriveInfo> chosenDrive(const std::vector<DriveInfo>& drives, std::string_view wanted);
 
 // Strictly more free space than `bytes` and a tenth of them; a need past the 64-bit range fits on no
 // drive.
 bool hasRoom(std::int64_t bytes, const DriveInfo& drive);
+
+// Whether `path`, which need not exist yet, still lies on `drive`: the drive is still mounted at its
+// path and the nearest existing item of `path` is on that mount, not on the folder the mount point
+// leaves behind when the drive goes. A fake machine's drive is a plain folder: there while it stands.
+bool stillOn(const DriveInfo& drive, const std::string& path, const Mac& mac);
+
+// The clause that says why nothing more goes to a drive that is gone: "<name> isn't mounted any more".
+std::string notMounted(const DriveInfo& drive);
 
 // A refusal for a requested id with no item to name it by: the id stands for its title too.
 CleanResult refusedByID(const std::string& id, std::string detail);

@@ -8,9 +8,12 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include <sys/stat.h>
 
+#include "QuandrilCore/Cleaning/CleanerSteps.h"
+#include "QuandrilCore/Cleaning/DriveMove.h"
 #include "QuandrilCore/ICloud/ICloudSteps.h"
 #include "QuandrilCore/Machine/Compare.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
@@ -234,7 +237,12 @@ struct Parking {
     {
         const DriveInfo& drive = run.drive;
         say("Copying " + name() + " to " + drive.name);
+        // A drive unmounted since it was chosen leaves a bare folder on the startup drive.
+        if (!DriveMove::stillOn(drive, dest, run.mac))
+            return givenBack(Status::refused,
+                             DriveMove::notMounted(drive) + ", so nothing was changed; it's still in iCloud.");
         FileOps& files = run.options.fileOps();
+        const auto made = CleanerSteps::missingFolders(parentOf(dest));
         try {
             files.createFolder(parentOf(dest));
         } catch (const std::exception& error) {
@@ -261,7 +269,28 @@ struct Parking {
         }
         if (sha256(dest) != hash)
             return givenBack(Status::failed, mismatch);
-        return std::nullopt;
+        return unmountedMeanwhile(dest, made);
+    }
+
+    // A drive unmounted while the copy was made: a copy in the bare folder its mount point left on
+    // the startup drive is ours and goes; a copy that went with the drive stays there. Either way the
+    // file stays in iCloud.
+    std::optional<CleanResult> unmountedMeanwhile(const std::string& dest, const std::vector<std::string>& made) const
+    {
+        const DriveInfo& drive = run.drive;
+        if (DriveMove::stillOn(drive, dest, run.mac))
+            return std::nullopt;
+        if (!Platform::nameTaken(dest))
+            return givenBack(Status::failed,
+                             "Copied and checked, but " + DriveMove::notMounted(drive) + ", so it stays in iCloud.");
+        FileOps& files = run.options.fileOps();
+        if (auto failure = CleanerSteps::attempt([&] { files.remove(dest); }))
+            return givenBack(Status::failed,
+                             DriveMove::notMounted(drive) + ", so nothing was changed; it's still in iCloud. The copy "
+                                 + "made meanwhile stays at " + run.mac.display(dest) + ": " + failure->description);
+        CleanerSteps::removeEmptyFolders(files, made);
+        return givenBack(Status::failed,
+                         DriveMove::notMounted(drive) + ", so nothing was changed; it's still in iCloud.");
     }
 
     // 4. The file leaves iCloud, unless it changed since it was read: the hash speaks for the file as

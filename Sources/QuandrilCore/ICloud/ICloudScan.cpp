@@ -178,7 +178,7 @@ struct Place {
     std::string label;
 };
 
-// The Mac's own folders that iCloud doesn't sync, then every drive but the startup one.
+// The Mac's own folders that iCloud doesn't sync, then every external drive.
 std::vector<Place> placesOutside(const Mac& mac, const std::vector<DriveInfo>& drives)
 {
     std::vector<Place> places;
@@ -188,7 +188,7 @@ std::vector<Place> placesOutside(const Mac& mac, const std::vector<DriveInfo>& d
             places.push_back(Place { std::move(path), std::string(thisMac) });
     }
     for (const auto& drive : drives) {
-        if (!drive.isStartup)
+        if (drive.isExternal())
             places.push_back(Place { drive.path, drive.name });
     }
     return places;

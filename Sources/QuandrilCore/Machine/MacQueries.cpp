@@ -113,7 +113,7 @@ std::vector<DriveInfo> drivesFrom(const std::vector<Platform::Volume>& volumes)
 std::vector<DriveInfo> Mac::drives() const
 {
     if (!isFake())
-        return drivesFrom(Platform::mountedVolumes());
+        return drivesFrom(Platform::mountedVolumes(home));
     std::vector<DriveInfo> drives;
     for (const auto& drive : fixture->drives) {
         DriveInfo info;

@@ -183,37 +183,74 @@ bool isSystemMountPoint(std::string_view mountPoint)
                        [&](std::string_view folder) { return atOrBelow(mountPoint, folder); });
 }
 
-std::vector<Volume> describeMounts(const std::vector<MountEntry>& entries)
+namespace {
+
+// The entry whose mount holds `path`: the deepest mount point above it, the last of those mounted at
+// one place (a later mount there covers the earlier ones).
+std::optional<std::size_t> holding(const std::vector<MountEntry>& entries, std::string_view path)
 {
+    std::optional<std::size_t> found;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (within(path, entries[i].mountPoint)
+            && (!found || entries[i].mountPoint.size() >= entries[*found].mountPoint.size()))
+            found = i;
+    }
+    return found;
+}
+
+bool covered(const std::vector<MountEntry>& entries, std::size_t index)
+{
+    return std::any_of(entries.begin() + static_cast<std::ptrdiff_t>(index) + 1, entries.end(),
+                       [&](const MountEntry& later) { return later.mountPoint == entries[index].mountPoint; });
+}
+
+} // namespace
+
+std::vector<Volume> describeMounts(const std::vector<MountEntry>& entries, std::string_view home)
+{
+    const std::optional<std::size_t> top = holding(entries, "/");
+    std::optional<std::size_t> startup = holding(entries, home);
+    // A home on a network is never measured, so the startup volume stays the local "/".
+    if (!startup || isNetworkFileSystem(entries[*startup].type))
+        startup = top;
+    const auto shownAtAll = [&](std::size_t i) {
+        if (covered(entries, i))
+            return false;
+        return i == top || i == startup
+            || (!isPseudoFileSystem(entries[i].type) && !isSystemMountPoint(entries[i].mountPoint));
+    };
+    // The one mount each file system is shown at: "/", else the home's, else the first.
+    std::map<std::string, std::size_t> shownAt;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!shownAtAll(i))
+            continue;
+        auto [at, added] = shownAt.emplace(entries[i].device, i);
+        if (!added && at->second != top && (i == top || i == startup))
+            at->second = i;
+    }
+
     std::vector<Volume> volumes;
-    std::set<std::string> shownDevices;
     volumes.reserve(entries.size());
-    for (const auto& entry : entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const MountEntry& entry = entries[i];
+        const auto shown = shownAt.find(entry.device);
         Volume volume;
         volume.path = entry.mountPoint;
-        volume.isRoot = entry.mountPoint == "/";
+        const bool browsable = shown != shownAt.end() && shown->second == i;
+        volume.isRoot = browsable && shownAt.at(entries[*startup].device) == i;
         if (entry.mountPoint != "/")
             volume.name = mountName(entry.mountPoint);
-        // The startup volume is always shown, also where it is an overlay or a live system's image.
-        bool browsable = entry.mountPoint == "/"
-            || (!isPseudoFileSystem(entry.type) && !isSystemMountPoint(entry.mountPoint)
-                && !shownDevices.contains(entry.device));
         volume.browsable = browsable;
-        if (browsable)
-            shownDevices.insert(entry.device);
         volume.local = !isNetworkFileSystem(entry.type);
         volumes.push_back(std::move(volume));
     }
     return volumes;
 }
 
-std::vector<Volume> mountedVolumes()
+std::vector<Volume> volumesOf(std::string_view mountInfo, std::string_view home, const CapacityProbe& capacity)
 {
-    auto table = readFile("/proc/self/mountinfo");
-    if (!table)
-        return {};
-    auto entries = parseMountInfo(*table);
-    auto volumes = describeMounts(entries);
+    auto entries = parseMountInfo(mountInfo);
+    auto volumes = describeMounts(entries, home);
     std::optional<std::map<std::string, std::string>> labels;
 
     std::vector<Volume> listed;
@@ -224,31 +261,48 @@ std::vector<Volume> mountedVolumes()
             listed.push_back(std::move(volume));
             continue;
         }
-        struct stat status {};
-        struct statvfs capacity {};
-        if (::stat(volume.path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)
-            || ::statvfs(volume.path.c_str(), &capacity) != 0)
+        const auto measured = capacity(volume.path);
+        if (!measured)
             continue;
-        volume.total = bytesOf(capacity.f_blocks, capacity.f_frsize);
-        volume.free = bytesOf(capacity.f_bavail, capacity.f_frsize);
+        volume.total = measured->total;
+        volume.free = measured->free;
         // Linux has no separate figure for room kept back for important data.
         volume.importantFree = volume.free;
 
+        bool labelled = false;
         const std::string& source = entries[i].source;
         if (source.starts_with("/dev/")) {
             if (!labels)
                 labels = deviceLabels();
             auto device = resolved(source);
             auto found = device ? labels->find(*device) : labels->end();
-            if (found != labels->end())
+            if (found != labels->end()) {
                 volume.name = found->second;
+                labelled = true;
+            }
         }
-        // An unlabelled startup volume goes by the computer's name rather than by "/".
-        if (!volume.name && volume.isRoot.value_or(false))
-            volume.name = hostName();
+        // An unlabelled startup volume goes by the computer's name rather than by its mount point.
+        if (!labelled && volume.isRoot.value_or(false))
+            if (auto name = hostName())
+                volume.name = std::move(name);
         listed.push_back(std::move(volume));
     }
     return listed;
+}
+
+std::vector<Volume> mountedVolumes(std::string_view home)
+{
+    auto table = readFile("/proc/self/mountinfo");
+    if (!table)
+        return {};
+    return volumesOf(*table, home, [](const std::string& path) -> std::optional<Capacity> {
+        struct stat status {};
+        struct statvfs capacity {};
+        if (::stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || ::statvfs(path.c_str(), &capacity) != 0)
+            return std::nullopt;
+        return Capacity { bytesOf(capacity.f_blocks, capacity.f_frsize),
+                          bytesOf(capacity.f_bavail, capacity.f_frsize) };
+    });
 }
 
 } // namespace Quandril::Platform

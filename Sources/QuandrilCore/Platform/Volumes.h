@@ -3,6 +3,7 @@
 // Mounted volumes, from the kernel's mount table and statvfs.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,7 @@ bool isSystemMountPoint(std::string_view mountPoint);
 struct Volume {
     std::string path;
     std::optional<std::string> name;
+    // The startup volume: the one that holds the home folder, which need not be "/".
     std::optional<bool> isRoot;
     std::optional<std::int64_t> total;
     std::optional<std::int64_t> importantFree;
@@ -43,16 +45,30 @@ struct Volume {
     std::optional<bool> local;
 };
 
-// The volume values a mount entry tells without asking the file system (no capacities). A mount of
-// a device already listed as browsable is hidden, so a bind mount or a second subvolume of the same
-// file system does not show up as another drive.
-std::vector<Volume> describeMounts(const std::vector<MountEntry>& entries);
+// The volume values a mount entry tells without asking the file system (no capacities). Mounts of
+// one file system (one device: a bind mount, btrfs subvolumes such as "/" and "/home") are one
+// volume, shown once: at "/" when it is one of them, else where `home` lies, else at its first mount
+// that is shown at all. The startup volume is the one that holds `home`, or "/" when the home lies on
+// a network; "/" and the startup volume are always shown, also as an overlay or a live system's image.
+std::vector<Volume> describeMounts(const std::vector<MountEntry>& entries, std::string_view home = "/");
 
 // A volume's name from its mount point: the last name, or "/" for the top folder.
 std::string mountName(std::string_view path);
 
-// The live volumes with their capacities, in the mount table's order. Mount points that are not
-// folders or cannot be examined are left out.
-std::vector<Volume> mountedVolumes();
+// What statvfs tells of a mount point: total = f_blocks*f_frsize, free = f_bavail*f_frsize.
+struct Capacity {
+    std::int64_t total = 0;
+    std::int64_t free = 0;
+};
+// A mount point's capacity; absent when it is no folder or can't be examined.
+using CapacityProbe = std::function<std::optional<Capacity>(const std::string& mountPoint)>;
+
+// The volumes of a mount table (the text of /proc/self/mountinfo) with their capacities, in the
+// table's order, `home` deciding the startup volume as describeMounts says. Mount points the probe
+// can't examine are left out; hidden and remote ones are never probed.
+std::vector<Volume> volumesOf(std::string_view mountInfo, std::string_view home, const CapacityProbe& capacity);
+
+// The live volumes: this process's mount table, each mount point examined with stat and statvfs.
+std::vector<Volume> mountedVolumes(std::string_view home);
 
 } // namespace Quandril::Platform

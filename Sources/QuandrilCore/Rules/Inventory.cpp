@@ -212,7 +212,7 @@ AppIndex AppIndex::discover(const Mac& mac, const std::vector<DriveInfo>& drives
                                      mac.path("/System/Applications") };
     std::vector<std::string> otherDrives;
     for (const DriveInfo& drive : drives) {
-        if (drive.isStartup)
+        if (!drive.isExternal())
             continue;
         roots.push_back(drive.path + "/Applications");
         otherDrives.push_back(drive.path);

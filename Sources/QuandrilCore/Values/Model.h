@@ -106,6 +106,10 @@ struct DriveInfo {
     std::int64_t freeBytes = 0;
     std::int64_t strictFreeBytes = 0;
 
+    // Another drive than the computer's own, where files may be moved and copies looked for: neither
+    // the startup drive nor "/", which holds only the system where the home has a volume of its own.
+    bool isExternal() const { return !isStartup && path != "/"; }
+
     friend bool operator==(const DriveInfo&, const DriveInfo&) = default;
 };
 

@@ -139,6 +139,9 @@ private slots:
         QCOMPARE(model.externals(), (std::vector { drive("/Volumes/B", false), drive("/Volumes/A", false) }));
         model.setStatus(statusOf({ drive("/", true) }));
         QVERIFY(model.externals().empty());
+        // "/" beside a home on a file system of its own is no place to move to.
+        model.setStatus(statusOf({ drive("/", false), drive("/home", true), drive("/Volumes/A", false) }));
+        QCOMPARE(model.externals(), std::vector { drive("/Volumes/A", false) });
 
         // One volume read twice is one drive.
         const DriveInfo later = drive("/Volumes/B", false, 1, 2, 3);

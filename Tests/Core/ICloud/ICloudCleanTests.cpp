@@ -437,6 +437,9 @@ const FaultCase faultCases[] = {
       "It changed while it was being parked, so it stays in iCloud as it is now; the copy of how it was before is at "
       "/Volumes/Backup/Removed from iCloud/iCloud Drive/b/Note.txt.",
       true, true },
+    // A fake machine's drive is there while its folder stands: this one is unmounted since the scan.
+    { "drive unmounted", [](Cloud& run) { std::filesystem::remove_all(run.machine.at("/Volumes/Backup")); },
+      Status::refused, "Backup isn't mounted any more, so nothing was changed; it's still in iCloud.", true, false },
 };
 
 INSTANTIATE_TEST_SUITE_P(ICloud, ParkingFaults, ::testing::ValuesIn(faultCases), CaseNamed {});

@@ -26,6 +26,7 @@
 #include "QuandrilCore/Platform/Process.h"
 #include "QuandrilCore/Platform/RunningApps.h"
 #include "QuandrilCore/Platform/Volumes.h"
+#include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
 #include "Support/SystemState.h"
 
@@ -33,6 +34,7 @@ extern char** environ;
 
 using namespace Quandril;
 using namespace Quandril::Platform;
+using Quandril::Testing::CaseNamed;
 using Quandril::Testing::makeFolders;
 using Quandril::Testing::readFile;
 using Quandril::Testing::ScopedEnv;
@@ -114,6 +116,57 @@ TEST(Volumes, ParsesMountInfoAndTellsWhichMountsAreDrives)
     // The startup volume stays even where it is a container's overlay.
     EXPECT_EQ(describeMounts(parseMountInfo("1 0 0:30 / / rw - overlay overlay rw\n")).at(0).browsable, true);
 }
+
+// The volumes a mount table shows, "path (startup)" for the startup one, with the home where it is.
+struct StartupTable {
+    const char* name;
+    std::string mountInfo;
+    std::string home;
+    std::vector<std::string> shown;
+};
+
+class StartupVolume : public ::testing::TestWithParam<StartupTable> {};
+
+TEST_P(StartupVolume, HoldsTheHomeAndEachFileSystemIsShownOnce)
+{
+    const auto& row = GetParam();
+    std::vector<std::string> shown;
+    for (const auto& volume : describeMounts(parseMountInfo(row.mountInfo), row.home))
+        if (volume.browsable.value_or(false))
+            shown.push_back(volume.path + (volume.isRoot.value_or(false) ? " (startup)" : ""));
+    EXPECT_EQ(shown, row.shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, StartupVolume,
+    ::testing::Values(StartupTable { "HomeOnItsOwnFileSystem",
+                                     "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n2 1 8:2 / /home rw - ext4 /dev/sda2 rw\n",
+                                     "/home/me",
+                                     { "/", "/home (startup)" } },
+                      StartupTable {
+                          "BtrfsSubvolumesOfOneFileSystem",
+                          "1 0 0:35 /root / rw - btrfs /dev/vda3 rw\n2 1 0:35 /home /home rw - btrfs /dev/vda3 rw\n",
+                          "/home/me",
+                          { "/ (startup)" } },
+                      StartupTable { "TheHomeFileSystemMountedFirstElsewhere",
+                                     "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n2 1 8:2 / /srv rw - ext4 /dev/sda2 rw\n"
+                                     "3 1 8:2 /me /home/me rw - ext4 /dev/sda2 rw\n",
+                                     "/home/me",
+                                     { "/", "/home/me (startup)" } },
+                      StartupTable { "AHomeInATmpfs",
+                                     "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n2 1 0:40 / /home rw - tmpfs tmpfs rw\n",
+                                     "/home/me",
+                                     { "/", "/home (startup)" } },
+                      StartupTable { "AHomeOnTheNetworkLeavesTheTop",
+                                     "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n2 1 0:41 / /home rw - nfs4 nas:/home rw\n",
+                                     "/home/me",
+                                     { "/ (startup)", "/home" } },
+                      StartupTable { "AMountCoveredByALaterOne",
+                                     "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n2 1 8:2 / /home rw - ext4 /dev/sda2 rw\n"
+                                     "3 2 8:3 / /home rw - ext4 /dev/sda3 rw\n",
+                                     "/home/me",
+                                     { "/", "/home (startup)" } }),
+    CaseNamed {});
 
 TEST(Volumes, DrivesFromVolumeValues)
 {

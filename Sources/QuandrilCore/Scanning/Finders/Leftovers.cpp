@@ -154,7 +154,7 @@ std::vector<SplitCandidate> splitCandidates(const ScanContext& context)
         if (app.onStartupDisk)
             continue;
         auto drive = context.drive(app.path);
-        if (!drive || drive->isStartup)
+        if (!drive || !drive->isExternal())
             continue;
 
         const std::string appKey = normalized(app.name);

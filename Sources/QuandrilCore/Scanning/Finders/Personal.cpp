@@ -141,7 +141,7 @@ std::vector<DriveInfo> externalDrives(const ScanContext& context)
 {
     std::vector<DriveInfo> drives;
     for (const auto& drive : context.drives)
-        if (!drive.isStartup)
+        if (drive.isExternal())
             drives.push_back(drive);
     return drives;
 }

@@ -60,7 +60,7 @@ bool onExternalDrive(const ScanContext& context, const std::string& path)
     if (!drive)
         return false;
     const std::optional<DriveInfo> startup = context.startup();
-    return !startup || drive->path != startup->path;
+    return drive->isExternal() && (!startup || drive->path != startup->path);
 }
 
 std::string gameName(const std::string& appID, const ScanContext& context)
