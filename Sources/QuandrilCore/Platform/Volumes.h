@@ -55,4 +55,8 @@ std::string mountName(std::string_view path);
 // folders or cannot be examined are left out.
 std::vector<Volume> mountedVolumes();
 
+// The mount points strictly inside the folder at `folder` (a link there is no folder), in the mount
+// table's order, each named below `folder` as given: what a move of the folder would carry along.
+std::vector<std::string> mountPointsInside(const std::string& folder);
+
 } // namespace Quandril::Platform
