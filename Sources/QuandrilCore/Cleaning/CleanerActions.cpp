@@ -48,8 +48,7 @@ std::optional<std::string> mountedInside(const std::string& path, const Mac& mac
 
 // The per-path checks of every kind that reaches the file system, one path at a time; `trashes`
 // when the paths would go to the Trash.
-std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, const PathGuard& guardian,
-                                       bool trashes)
+std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, const PathGuard& guardian, bool trashes)
 {
     const Action::Kind kind = finding.action.kind;
     const bool searchInside = kind == Action::Kind::trash || kind == Action::Kind::delete_
@@ -90,10 +89,10 @@ CleanResult stoppedAfter(const Finding& finding, std::size_t count, const Mac& m
     for (const auto& [path, usage] : mac.usageOf(rest))
         left = Saturating::add(left, usage.bytes);
     const std::string total = std::to_string(finding.paths.size());
-    const std::string said = partly ? "Stopped part way through " + mac.display(finding.paths[count]) + " (item "
-            + std::to_string(count + 1) + " of " + total + "); the rest is still there"
-                                    : "Stopped after " + std::to_string(count) + " of " + total
-            + " items; the others are still there";
+    const std::string said = partly
+        ? "Stopped part way through " + mac.display(finding.paths[count]) + " (item " + std::to_string(count + 1)
+            + " of " + total + "); the rest is still there"
+        : "Stopped after " + std::to_string(count) + " of " + total + " items; the others are still there";
     CleanResult result = done(finding, said + (besides.empty() ? "." : ", and " + besides), std::move(relocated));
     if (!besides.empty())
         result.status = CleanResult::Status::failed;
@@ -125,11 +124,12 @@ std::string leftText(const LeftBehind& left, const Mac& mac, bool nothingDeleted
         const std::string first = mac.display(paths.front());
         if (paths.size() == 1)
             return first + (nothingDeleted ? " is " : " was left: it is ") + one + ".";
-        return first + " and " + std::to_string(paths.size() - 1) + (nothingDeleted ? " more are " : " more were left: they are ")
-            + many + ".";
+        return first + " and " + std::to_string(paths.size() - 1)
+            + (nothingDeleted ? " more are " : " more were left: they are ") + many + ".";
     };
     const std::string mounts = sentence(left.mounts, "another drive mounted there", "other drives mounted there");
-    const std::string subvolumes = sentence(left.subvolumes, "a subvolume of its own, where a removal stops as at a drive",
+    const std::string subvolumes = sentence(left.subvolumes,
+                                            "a subvolume of its own, where a removal stops as at a drive",
                                             "subvolumes of their own, where a removal stops as at a drive");
     return mounts.empty() || subvolumes.empty() ? mounts + subvolumes : mounts + " " + subvolumes;
 }
@@ -137,6 +137,23 @@ std::string leftText(const LeftBehind& left, const Mac& mac, bool nothingDeleted
 bool stoppedPartWay(const std::system_error& error)
 {
     return error.code() == std::errc::operation_canceled;
+}
+
+// What a removal gave back of the finding: its bytes less what its paths still take.
+std::int64_t bytesGone(const Finding& finding, const Mac& mac)
+{
+    std::int64_t left = 0;
+    for (const auto& [path, usage] : mac.usageOf(finding.paths))
+        left = Saturating::add(left, usage.bytes);
+    return std::max<std::int64_t>(0, Saturating::subtract(finding.bytes, left));
+}
+
+// A removal that ended short of all of it: its bytes are what went, measured, so History notes
+// exactly that; 0 when nothing was deleted.
+CleanResult deletedPart(CleanResult result, const Finding& finding, const Mac& mac, bool deletedAny)
+{
+    result.bytes = deletedAny ? bytesGone(finding, mac) : 0;
+    return result;
 }
 
 CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOptions& options)
@@ -152,8 +169,12 @@ CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOpt
     for (std::size_t i = 0; i < finding.paths.size(); ++i) {
         const std::string& path = finding.paths[i];
         const auto besides = [&] { return left.empty() ? std::string() : leftText(left, mac); };
+        // What stayed of the items before the stop (drives mounted inside) takes its share too.
+        const auto measured = [&](CleanResult result) {
+            return left.empty() ? result : deletedPart(std::move(result), finding, mac, true);
+        };
         if (i > 0 && options.stopRequested())
-            return stoppedAfter(finding, i, mac, {}, besides());
+            return measured(stoppedAfter(finding, i, mac, {}, besides()));
         // A long removal heeds a stop between its entries; what it reached is gone and counted.
         const Platform::StopInForce heeding(options.stop);
         bool stopped = false;
@@ -170,16 +191,18 @@ CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOpt
                     stopped = true;
                 }
             }))
-            return failed(finding, "Couldn't delete " + mac.display(path) + ": " + failure->description);
+            return deletedPart(failed(finding, "Couldn't delete " + mac.display(path) + ": " + failure->description),
+                               finding, mac, true);
         if (stopped)
-            return stoppedAfter(finding, i, mac, {}, besides(), true);
+            return measured(stoppedAfter(finding, i, mac, {}, besides(), true));
         // A path that is itself a mount point or a subvolume stays whole: nothing of it was deleted.
         deletedAny = deletedAny || !left.holds(path);
     }
-    if (!deletedAny && !left.empty())
-        return failed(finding, "Nothing was deleted: " + leftText(left, mac, true));
     if (!left.empty())
-        return failed(finding, "Deleted, but " + leftText(left, mac));
+        return deletedPart(failed(finding,
+                                  deletedAny ? "Deleted, but " + leftText(left, mac)
+                                             : "Nothing was deleted: " + leftText(left, mac, true)),
+                           finding, mac, deletedAny);
     return done(finding, "Deleted; it rebuilds itself.");
 }
 

@@ -264,7 +264,8 @@ std::vector<std::string> mountPointsInside(const std::string& folder)
     std::vector<std::string> inside;
     for (const auto& entry : parseMountInfo(*table)) {
         if (Platform::inside(entry.mountPoint, real))
-            inside.push_back(joinPath(folder, std::string_view(entry.mountPoint).substr(real == "/" ? 1 : real.size() + 1)));
+            inside.push_back(
+                joinPath(folder, std::string_view(entry.mountPoint).substr(real == "/" ? 1 : real.size() + 1)));
     }
     return inside;
 }
