@@ -144,7 +144,10 @@ CleanResult actSafely(const Finding& finding, const ScanReport& report, const Ma
     try {
         return Cleaner::act(finding, report, mac, guardian, options);
     } catch (const std::exception& error) {
-        return CleanerSteps::failed(finding, "Something went wrong: " + Cleaner::describe(error));
+        // What went before the surprise can't be told: none of it is counted.
+        CleanResult result = CleanerSteps::failed(finding, "Something went wrong: " + Cleaner::describe(error));
+        result.bytes = 0;
+        return result;
     }
 }
 
@@ -153,10 +156,16 @@ CleanResult stoppedBefore(const std::string& id)
     return DriveMove::refusedByID(id, "Stopped before it started; nothing was touched.");
 }
 
-bool worthRecording(const CleanResult& result)
+// Done, or failed part way: some items went to the Trash, or a removal for good deleted some of
+// it (its bytes, measured, are what went).
+bool worthRecording(const CleanResult& result, const Finding& finding, const CleanOptions& options)
 {
-    return result.status == CleanResult::Status::done
-        || (result.status == CleanResult::Status::failed && !result.relocated.empty());
+    if (result.status == CleanResult::Status::done)
+        return true;
+    if (result.status != CleanResult::Status::failed)
+        return false;
+    const bool deletesForGood = finding.action.kind == Action::Kind::delete_ && options.permanentCaches;
+    return !result.relocated.empty() || (deletesForGood && result.bytes > 0);
 }
 
 } // namespace
@@ -193,7 +202,7 @@ std::vector<CleanResult> Cleaner::clean(const std::vector<std::string>& ids, con
         }
 
         CleanResult result = actSafely(*found, report, mac, guardian, options);
-        if (worthRecording(result)) {
+        if (worthRecording(result, *found, options)) {
             HistoryEntry entry;
             entry.at = std::chrono::time_point_cast<std::chrono::seconds>(Clock::now());
             entry.id = found->id;

@@ -13,6 +13,8 @@
 #include "QuandrilCore/Machine/PrivacyFence.h"
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Saturating.h"
+#include "QuandrilCore/Platform/Stop.h"
+#include "QuandrilCore/Platform/Volumes.h"
 
 namespace Quandril {
 
@@ -31,8 +33,22 @@ std::string commandText(const Action& action)
     return text;
 }
 
-// The per-path checks of every kind that reaches the file system, one path at a time.
-std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, const PathGuard& guardian)
+// A folder with a drive mounted inside can't go to the Trash: the drive would go along, and
+// emptying the Trash would delete its files.
+std::optional<std::string> mountedInside(const std::string& path, const Mac& mac)
+{
+    const auto mounts = Platform::mountPointsInside(path);
+    if (mounts.empty())
+        return std::nullopt;
+    const std::string more = mounts.size() == 1 ? std::string()
+                                                : " (and " + std::to_string(mounts.size() - 1) + " more)";
+    return mac.display(path) + " holds another drive, mounted at " + mac.display(mounts.front()) + more
+        + ": in the Trash, that drive's files would be deleted when the Trash is emptied, so it stays where it is.";
+}
+
+// The per-path checks of every kind that reaches the file system, one path at a time; `trashes`
+// when the paths would go to the Trash.
+std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, const PathGuard& guardian, bool trashes)
 {
     const Action::Kind kind = finding.action.kind;
     const bool searchInside = kind == Action::Kind::trash || kind == Action::Kind::delete_
@@ -52,6 +68,10 @@ std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, c
                 return "I couldn't look inside " + mac.display(*inside.unexamined)
                     + ", so I can't tell whether it holds something that's never touched.";
         }
+        if (trashes) {
+            if (auto refusal = mountedInside(path, mac))
+                return refusal;
+        }
     }
     return std::nullopt;
 }
@@ -59,30 +79,81 @@ std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, c
 // The finding's first `count` items were dealt with when a stop came: that part is done, and its
 // bytes are what the rest, still there, doesn't take. Something of that part that stayed (`besides`,
 // said after "and") fails it.
+// With `partly`, the stop came part way through the next item, of which what wasn't reached is
+// still there too.
 CleanResult stoppedAfter(const Finding& finding, std::size_t count, const Mac& mac,
-                         std::vector<Relocation> relocated = {}, const std::string& besides = {})
+                         std::vector<Relocation> relocated = {}, const std::string& besides = {}, bool partly = false)
 {
     const std::vector<std::string> rest(finding.paths.begin() + std::ptrdiff_t(count), finding.paths.end());
     std::int64_t left = 0;
     for (const auto& [path, usage] : mac.usageOf(rest))
         left = Saturating::add(left, usage.bytes);
-    CleanResult result = done(finding,
-                              "Stopped after " + std::to_string(count) + " of " + std::to_string(finding.paths.size())
-                                  + " items; the others are still there" + (besides.empty() ? "." : ", and " + besides),
-                              std::move(relocated));
+    const std::string total = std::to_string(finding.paths.size());
+    const std::string said = partly
+        ? "Stopped part way through " + mac.display(finding.paths[count]) + " (item " + std::to_string(count + 1)
+            + " of " + total + "); the rest is still there"
+        : "Stopped after " + std::to_string(count) + " of " + total + " items; the others are still there";
+    CleanResult result = done(finding, said + (besides.empty() ? "." : ", and " + besides), std::move(relocated));
     if (!besides.empty())
         result.status = CleanResult::Status::failed;
     result.bytes = std::max<std::int64_t>(0, Saturating::subtract(finding.bytes, left));
     return result;
 }
 
-// The drives mounted inside what was deleted, which stay with everything under them.
-std::string mountsLeftText(const std::vector<std::string>& left, const Mac& mac)
+// What a removal stops at, which stays with everything under it: drives mounted inside what was
+// deleted, and subvolumes of its own file system.
+struct LeftBehind {
+    std::vector<std::string> mounts;
+    std::vector<std::string> subvolumes;
+
+    bool empty() const { return mounts.empty() && subvolumes.empty(); }
+    bool holds(const std::string& path) const
+    {
+        return std::find(mounts.begin(), mounts.end(), path) != mounts.end()
+            || std::find(subvolumes.begin(), subvolumes.end(), path) != subvolumes.end();
+    }
+};
+
+// "~/a was left: it is another drive mounted there.", or with `nothingDeleted` "~/a is another
+// drive mounted there.", for each kind that stayed.
+std::string leftText(const LeftBehind& left, const Mac& mac, bool nothingDeleted = false)
 {
-    if (left.size() == 1)
-        return mac.display(left.front()) + " was left: it is another drive mounted there.";
-    return mac.display(left.front()) + " and " + std::to_string(left.size() - 1)
-        + " more were left: they are other drives mounted there.";
+    const auto sentence = [&](const std::vector<std::string>& paths, const char* one, const char* many) {
+        if (paths.empty())
+            return std::string();
+        const std::string first = mac.display(paths.front());
+        if (paths.size() == 1)
+            return first + (nothingDeleted ? " is " : " was left: it is ") + one + ".";
+        return first + " and " + std::to_string(paths.size() - 1)
+            + (nothingDeleted ? " more are " : " more were left: they are ") + many + ".";
+    };
+    const std::string mounts = sentence(left.mounts, "another drive mounted there", "other drives mounted there");
+    const std::string subvolumes = sentence(left.subvolumes,
+                                            "a subvolume of its own, where a removal stops as at a drive",
+                                            "subvolumes of their own, where a removal stops as at a drive");
+    return mounts.empty() || subvolumes.empty() ? mounts + subvolumes : mounts + " " + subvolumes;
+}
+
+bool stoppedPartWay(const std::system_error& error)
+{
+    return error.code() == std::errc::operation_canceled;
+}
+
+// What a removal gave back of the finding: its bytes less what its paths still take.
+std::int64_t bytesGone(const Finding& finding, const Mac& mac)
+{
+    std::int64_t left = 0;
+    for (const auto& [path, usage] : mac.usageOf(finding.paths))
+        left = Saturating::add(left, usage.bytes);
+    return std::max<std::int64_t>(0, Saturating::subtract(finding.bytes, left));
+}
+
+// A removal that ended short of all of it: its bytes are what went, measured, so History notes
+// exactly that; 0 when nothing was deleted.
+CleanResult deletedPart(CleanResult result, const Finding& finding, const Mac& mac, bool deletedAny)
+{
+    result.bytes = deletedAny ? bytesGone(finding, mac) : 0;
+    return result;
 }
 
 CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOptions& options)
@@ -93,23 +164,45 @@ CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOpt
         return wouldDo(finding, "Would delete (it rebuilds itself).");
     FileOps& files = options.fileOps();
     // Drives mounted inside are never deleted; the rest of each path still goes.
-    std::vector<std::string> left;
+    LeftBehind left;
+    bool deletedAny = false;
     for (std::size_t i = 0; i < finding.paths.size(); ++i) {
         const std::string& path = finding.paths[i];
+        const auto besides = [&] { return left.empty() ? std::string() : leftText(left, mac); };
+        // What stayed of the items before the stop (drives mounted inside) takes its share too.
+        const auto measured = [&](CleanResult result) {
+            return left.empty() ? result : deletedPart(std::move(result), finding, mac, true);
+        };
         if (i > 0 && options.stopRequested())
-            return stoppedAfter(finding, i, mac, {}, left.empty() ? std::string() : mountsLeftText(left, mac));
+            return measured(stoppedAfter(finding, i, mac, {}, besides()));
+        // A long removal heeds a stop between its entries; what it reached is gone and counted.
+        const Platform::StopInForce heeding(options.stop);
+        bool stopped = false;
         if (auto failure = attempt([&] {
                 ensureDirect(path);
                 try {
                     files.remove(path);
                 } catch (const MountsLeft& stop) {
-                    left.insert(left.end(), stop.mountPoints().begin(), stop.mountPoints().end());
+                    left.mounts.insert(left.mounts.end(), stop.mountPoints().begin(), stop.mountPoints().end());
+                    left.subvolumes.insert(left.subvolumes.end(), stop.subvolumes().begin(), stop.subvolumes().end());
+                } catch (const std::system_error& error) {
+                    if (!stoppedPartWay(error))
+                        throw;
+                    stopped = true;
                 }
             }))
-            return failed(finding, "Couldn't delete " + mac.display(path) + ": " + failure->description);
+            return deletedPart(failed(finding, "Couldn't delete " + mac.display(path) + ": " + failure->description),
+                               finding, mac, true);
+        if (stopped)
+            return measured(stoppedAfter(finding, i, mac, {}, besides(), true));
+        // A path that is itself a mount point or a subvolume stays whole: nothing of it was deleted.
+        deletedAny = deletedAny || !left.holds(path);
     }
     if (!left.empty())
-        return failed(finding, "Deleted, but " + mountsLeftText(left, mac));
+        return deletedPart(failed(finding,
+                                  deletedAny ? "Deleted, but " + leftText(left, mac)
+                                             : "Nothing was deleted: " + leftText(left, mac, true)),
+                           finding, mac, deletedAny);
     return done(finding, "Deleted; it rebuilds itself.");
 }
 
@@ -128,12 +221,30 @@ CleanResult moveToTrash(const Finding& finding, const Mac& mac, const CleanOptio
             return stoppedAfter(finding, count, mac, std::move(records));
         }
         std::string arrived;
+        // A long copy across mounts heeds a stop and leaves the item whole where it was.
+        const Platform::StopInForce heeding(options.stop);
+        bool stopped = false;
         if (auto failure = attempt([&] {
                 ensureDirect(path);
-                arrived = files.trash(mac, path);
+                try {
+                    arrived = files.trash(mac, path);
+                } catch (const std::system_error& error) {
+                    if (!stoppedPartWay(error))
+                        throw;
+                    stopped = true;
+                }
             }))
             return failed(finding, "Couldn't move " + mac.display(path) + " to the Trash: " + failure->description,
                           std::move(records));
+        if (stopped && records.empty()) {
+            CleanResult result = refused(finding, "Stopped before anything moved; nothing was touched.");
+            result.bytes = 0;
+            return result;
+        }
+        if (stopped) {
+            const std::size_t count = records.size();
+            return stoppedAfter(finding, count, mac, std::move(records));
+        }
         records.push_back({ path, arrived, std::nullopt, std::nullopt });
     }
     return done(finding, "Moved to the Trash; the space comes back when the Trash is emptied.", std::move(records));
@@ -182,7 +293,9 @@ CleanResult Cleaner::act(const Finding& finding, const ScanReport& report, const
         return refused(finding, "Only caches that rebuild themselves are ever deleted.");
     if (finding.caution && !options.includeCautioned)
         return refused(finding, *finding.caution + cautionWaits);
-    if (auto refusal = pathRefusal(finding, mac, guardian))
+    const bool trashes = action.kind == Action::Kind::trash || action.kind == Action::Kind::move
+        || (action.kind == Action::Kind::delete_ && !options.permanentCaches);
+    if (auto refusal = pathRefusal(finding, mac, guardian, trashes))
         return refused(finding, std::move(*refusal));
 
     switch (action.kind) {

@@ -33,6 +33,7 @@
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/PathText.h"
+#include "QuandrilCore/Platform/Stop.h"
 #include "QuandrilCore/Platform/Trash.h"
 
 namespace Quandril {
@@ -594,6 +595,8 @@ CleanResult Cleaner::undo(const std::string& id, const Mac& mac, bool dryRun, Fi
 
     if (auto failure = undo.removeLinks(links))
         return std::move(*failure);
+    // A long copy across drives heeds the stop too: it removes its partial and counts as cut.
+    const Platform::StopInForce heeding(stop);
     std::vector<Relocation> back;
     for (const auto& item : away) {
         if (!back.empty() && stop && stop())

@@ -71,15 +71,18 @@ void LiveFileOps::remove(const std::string& path)
     const auto place = Platform::placeOf(path);
     if (!Platform::statAt(place.folder.get(), place.name))
         fail(errno, "can't remove " + path);
-    auto removal = Platform::removeTree(place.folder.get(), place.name);
+    auto removal = Platform::removeTree(place.folder.get(), place.name, { .stoppable = true });
     if (removal.error != 0)
         fail(removal.error, "can't remove " + path);
-    if (removal.mountsLeft.empty())
+    if (removal.stopped)
+        fail(ECANCELED, "stopped part way through removing " + path);
+    if (removal.mountsLeft.empty() && removal.subvolumesLeft.empty())
         return;
     const std::string folder = Platform::parentOf(path);
-    for (auto& mountPoint : removal.mountsLeft)
-        mountPoint = folder == "/" ? "/" + mountPoint : folder + "/" + mountPoint;
-    throw MountsLeft(path, std::move(removal.mountsLeft));
+    for (auto* left : { &removal.mountsLeft, &removal.subvolumesLeft })
+        for (auto& name : *left)
+            name = folder == "/" ? "/" + name : folder + "/" + name;
+    throw MountsLeft(path, std::move(removal.mountsLeft), std::move(removal.subvolumesLeft));
 }
 
 void LiveFileOps::moveNoReplace(const std::string& from, const std::string& to)
@@ -109,10 +112,14 @@ bool LiveFileOps::runAsAdmin(const Mac& mac, const std::vector<std::vector<std::
     return mac.runAsAdmin(commands);
 }
 
-MountsLeft::MountsLeft(const std::string& path, std::vector<std::string> mountPoints)
+MountsLeft::MountsLeft(const std::string& path, std::vector<std::string> mountPoints,
+                       std::vector<std::string> subvolumes)
     : std::system_error(EBUSY, std::generic_category(),
-                        "can't remove all of " + path + ": " + mountPoints.front() + " is another drive mounted there")
+                        "can't remove all of " + path + ": "
+                            + (mountPoints.empty() ? subvolumes.front() + " is a subvolume of its own"
+                                                   : mountPoints.front() + " is another drive mounted there"))
     , mountPoints_(std::move(mountPoints))
+    , subvolumes_(std::move(subvolumes))
 {
 }
 

@@ -29,8 +29,9 @@ public:
     virtual std::string trash(const Mac& mac, const std::string& path) = 0;
 
     // Removes the item for good: a folder with everything in it, a link itself (never its target).
-    // Another drive mounted inside it (or at it) stays, with everything under it: MountsLeft says
-    // where, once all else has gone.
+    // Another drive mounted inside it (or at it) stays, with everything under it, and so does a
+    // subvolume: MountsLeft says where, once all else has gone. The stop in force on this thread
+    // (Platform/Stop.h) is heeded between entries: ECANCELED, with what wasn't reached left.
     virtual void remove(const std::string& path) = 0;
 
     // Moves the item to the path `to`. Never replaces an item at `to` and never moves into a folder
@@ -78,15 +79,18 @@ public:
 };
 
 // A removal that stopped at mount points: it never crosses into another file system, so each mount
-// point (the real paths, the item's own included) stays with everything under it.
+// point (the real paths, the item's own included) stays with everything under it; and at the
+// subvolumes of its own file system (btrfs), which stay whole as well.
 class MountsLeft : public std::system_error {
 public:
-    MountsLeft(const std::string& path, std::vector<std::string> mountPoints);
+    MountsLeft(const std::string& path, std::vector<std::string> mountPoints, std::vector<std::string> subvolumes = {});
 
     const std::vector<std::string>& mountPoints() const { return mountPoints_; }
+    const std::vector<std::string>& subvolumes() const { return subvolumes_; }
 
 private:
     std::vector<std::string> mountPoints_;
+    std::vector<std::string> subvolumes_;
 };
 
 // The user-facing description of a failed file operation, for sentences such as

@@ -16,6 +16,7 @@
 #include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/RemoveTree.h"
+#include "QuandrilCore/Platform/Stop.h"
 
 // Every step here names an item relative to the open folder that holds it, and every folder is
 // entered without following a link, so a folder swapped for a link while a move or copy runs can
@@ -48,6 +49,10 @@ bool readFully(int fd, char* data, std::size_t size, std::size_t& got)
 }
 
 constexpr std::size_t chunk = 1 << 20;
+
+// A copy and its check heed the stop in force between entries and chunks; the move then removes
+// its partial copy and leaves the original whole.
+constexpr const char* stoppedCopy = "stopped part way through a copy";
 
 // A regular file of the tree, opened for reading; a pipe put in its place never blocks the open.
 Descriptor openRegular(int folder, const std::string& name)
@@ -121,6 +126,7 @@ private:
         while (!frames.empty()) {
             Frame& frame = frames.back();
             if (frame.next < frame.names.size()) {
+                throwIfStopAsked(1, stoppedCopy);
                 const std::string entry = frame.names[frame.next++];
                 const auto entryInfo = statAt(source.fd(), entry);
                 if (!entryInfo)
@@ -199,6 +205,7 @@ private:
         madeAny = true;
         std::vector<char> buffer(chunk);
         for (;;) {
+            throwIfStopAsked(workPerMiB, stoppedCopy);
             std::size_t got = 0;
             if (!readFully(in.get(), buffer.data(), buffer.size(), got))
                 fail(errno, "can't read " + shownFrom);
@@ -226,6 +233,7 @@ bool sameContent(int leftFolder, const std::string& leftName, int rightFolder, c
         return false;
     std::vector<char> one(chunk), two(chunk);
     for (;;) {
+        throwIfStopAsked(workPerMiB, stoppedCopy);
         std::size_t gotOne = 0, gotTwo = 0;
         if (!readFully(left.get(), one.data(), one.size(), gotOne)
             || !readFully(right.get(), two.data(), two.size(), gotTwo))
@@ -281,6 +289,7 @@ bool sameTree(int fromFolder, const std::string& fromName, int toFolder, const s
             }
             continue;
         }
+        throwIfStopAsked(1, stoppedCopy);
         const std::string entry = names[next++];
         const auto one = statAt(left.fd(), entry), two = statAt(right.fd(), entry);
         if (!one || !two || !sameEntry(left.fd(), entry, *one, right.fd(), entry, *two))
@@ -359,6 +368,8 @@ void restoreFrom(int copyFolder, const std::string& copyName, int originalFolder
 [[noreturn]] void undoHalfRemoval(const Place& from, const Place& to, const std::string& shownFrom,
                                   const std::string& shownTo, int error)
 {
+    // Making the original whole again must finish, stop or no stop.
+    const StopInForce finishing({});
     bool whole = false;
     try {
         TreeCopy copier;

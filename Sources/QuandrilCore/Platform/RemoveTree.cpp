@@ -14,6 +14,7 @@
 
 #include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Saturating.h"
+#include "QuandrilCore/Platform/Stop.h"
 
 namespace Quandril::Platform {
 
@@ -85,8 +86,8 @@ public:
                 result_.error = errno;
             return result_;
         }
-        if (crosses(*top)) {
-            leave(holder, name);
+        if (const Boundary boundary = boundaryAt(*top); boundary != Boundary::none) {
+            leave(holder, name, boundary);
         } else if (!S_ISDIR(top->mode)) {
             removeLeaf(holder_, name, *top, holder);
         } else {
@@ -112,9 +113,27 @@ private:
         bool entriesGo = true; // in a dry run: its entries can be removed
     };
 
-    bool crosses(const Entry& entry) const
+    enum class Boundary { none, mount, subvolume };
+
+    // Where the removal must not go: another mount, told by its mount id where the system gives
+    // one (an overlay's files report their layers' devices, yet it is one mount), else by its
+    // device; or, within the same mount, a folder on a device of its own (a btrfs subvolume).
+    Boundary boundaryAt(const Entry& entry) const
     {
-        return entry.device != base_->device || (entry.mount && base_->mount && *entry.mount != *base_->mount);
+        if (entry.mount && base_->mount) {
+            if (*entry.mount != *base_->mount)
+                return Boundary::mount;
+            return S_ISDIR(entry.mode) && entry.device != base_->device ? Boundary::subvolume : Boundary::none;
+        }
+        return entry.device != base_->device ? Boundary::mount : Boundary::none;
+    }
+
+    // Whether to stop here, asked between entries when the removal may be stopped.
+    bool stopNow()
+    {
+        if (mode_.stoppable && !result_.stopped && stopAsked())
+            result_.stopped = true;
+        return result_.stopped;
     }
 
     // Whether entries of the folder can be removed: what a dry run goes by.
@@ -149,10 +168,10 @@ private:
             result_.error = error;
     }
 
-    void leave(Frame& frame, std::string mountPoint)
+    void leave(Frame& frame, std::string boundary, Boundary kind = Boundary::mount)
     {
         frame.whole = false;
-        result_.mountsLeft.push_back(std::move(mountPoint));
+        (kind == Boundary::subvolume ? result_.subvolumesLeft : result_.mountsLeft).push_back(std::move(boundary));
     }
 
     void count(const Entry& entry)
@@ -212,12 +231,16 @@ private:
             return frame;
         }
         for (auto& name : names) {
+            if (stopNow()) {
+                frame.whole = false;
+                break;
+            }
             const auto entry = examine(chain.fd(), name.c_str());
             if (!entry) {
                 if (errno != ENOENT)
                     fail(frame, errno);
-            } else if (crosses(*entry)) {
-                leave(frame, chain.shown(name));
+            } else if (const Boundary boundary = boundaryAt(*entry); boundary != Boundary::none) {
+                leave(frame, chain.shown(name), boundary);
             } else if (S_ISDIR(entry->mode)) {
                 frame.folders.push_back({ std::move(name), *entry });
             } else {
@@ -238,8 +261,9 @@ private:
             const int code = error.code().value();
             // No folder any more: what stands there now is removed itself, never followed.
             const auto now = code == ELOOP || code == ENOTDIR ? examine(chain.fd(), name.c_str()) : std::nullopt;
-            if (now && crosses(*now))
-                leave(frame, chain.shown(name));
+            const Boundary boundary = now ? boundaryAt(*now) : Boundary::none;
+            if (boundary != Boundary::none)
+                leave(frame, chain.shown(name), boundary);
             else if (now && !S_ISDIR(now->mode))
                 removeLeaf(chain.fd(), name, *now, frame);
             else if (code != ENOENT)
@@ -249,11 +273,12 @@ private:
         // Mounted there since it was looked at: left like any other mount point.
         const auto entered = examine(chain.fd(), "", AT_EMPTY_PATH);
         const int error = errno;
-        if (entered && !crosses(*entered))
+        const Boundary boundary = entered ? boundaryAt(*entered) : Boundary::none;
+        if (entered && boundary == Boundary::none)
             return entered;
         chain.leave();
         if (entered)
-            leave(frame, chain.shown(name));
+            leave(frame, chain.shown(name), boundary);
         else
             fail(frame, error);
         return std::nullopt;
@@ -264,12 +289,19 @@ private:
         prepare(holder_, name, top);
         FolderChain chain(holder_, name, name);
         const auto entered = examine(chain.fd(), "", AT_EMPTY_PATH);
-        if (!entered || crosses(*entered))
-            return entered ? leave(holder, name) : fail(holder, errno);
+        if (!entered)
+            return fail(holder, errno);
+        if (const Boundary boundary = boundaryAt(*entered); boundary != Boundary::none)
+            return leave(holder, name, boundary);
         std::vector<Frame> frames;
         frames.push_back(list(chain, *entered));
         for (;;) {
             Frame& frame = frames.back();
+            // Stopped: what wasn't reached stays, and so do the folders above it.
+            if (!frame.folders.empty() && stopNow()) {
+                frame.folders.clear();
+                frame.whole = false;
+            }
             if (!frame.folders.empty()) {
                 const Folder next = std::move(frame.folders.back());
                 frame.folders.pop_back();
@@ -310,7 +342,7 @@ int removeTreeAt(int folder, const std::string& name)
     const TreeRemoval removal = removeTree(folder, name);
     if (removal.error != 0)
         return removal.error;
-    return removal.mountsLeft.empty() ? 0 : EBUSY;
+    return removal.mountsLeft.empty() && removal.subvolumesLeft.empty() ? 0 : EBUSY;
 }
 
 } // namespace Quandril::Platform

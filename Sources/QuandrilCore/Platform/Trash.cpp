@@ -19,6 +19,7 @@
 #include "QuandrilCore/Platform/IsoDate.h"
 #include "QuandrilCore/Platform/Move.h"
 #include "QuandrilCore/Platform/PathText.h"
+#include "QuandrilCore/Platform/Volumes.h"
 
 namespace Quandril::Platform {
 
@@ -536,6 +537,10 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
     const std::string name = item.substr(item.rfind('/') + 1);
     if (item.empty() || name.empty() || name == "." || name == "..")
         fail(EINVAL, "can't move " + path + " to the Trash");
+
+    // A drive mounted inside would move along, and emptying the Trash would then delete its files.
+    if (const auto mounts = mountPointsInside(item); !mounts.empty())
+        fail(EBUSY, "can't move " + path + " to the Trash: another drive is mounted inside it, at " + mounts.front());
 
     const TrashTarget target = trashTargetOf(item, path, home);
     const std::string& trash = target.trash;

@@ -83,8 +83,10 @@ using TrashMover = std::function<void(const std::string& from, const std::string
 // user's own Trash when it lies on the same device, else the Trash at the top of the item's mount:
 // $topdir/.Trash/UID when an administrator made a shared $topdir/.Trash, otherwise $topdir/.Trash-UID,
 // recording the place relative to $topdir there. The record is written first and reserves the name. Returns the exact
-// path the item got. Throws std::system_error when it cannot; the item then stays where it was and no .trashinfo file
-// is left behind. `move` must never replace an existing item (tests pass their own).
+// path the item got. A folder with another drive mounted inside it is refused (EBUSY). A copy across
+// mounts heeds the stop in force (Stop.h): ECANCELED, the item whole where it was, no copy or record left. Throws
+// std::system_error when it cannot; the item then stays where it was and no .trashinfo file is left behind. `move` must
+// never replace an existing item (tests pass their own).
 std::string moveToTrash(const std::string& path, const std::string& home, const TrashMover& move = {});
 
 } // namespace Quandril::Platform

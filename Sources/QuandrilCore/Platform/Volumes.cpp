@@ -305,4 +305,23 @@ std::vector<Volume> mountedVolumes(std::string_view home)
     });
 }
 
+std::vector<std::string> mountPointsInside(const std::string& folder)
+{
+    struct stat info {};
+    char resolved[PATH_MAX];
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || !::realpath(folder.c_str(), resolved))
+        return {};
+    const auto table = readFile("/proc/self/mountinfo");
+    if (!table)
+        return {};
+    const std::string_view real = resolved;
+    std::vector<std::string> inside;
+    for (const auto& entry : parseMountInfo(*table)) {
+        if (Platform::inside(entry.mountPoint, real))
+            inside.push_back(
+                joinPath(folder, std::string_view(entry.mountPoint).substr(real == "/" ? 1 : real.size() + 1)));
+    }
+    return inside;
+}
+
 } // namespace Quandril::Platform

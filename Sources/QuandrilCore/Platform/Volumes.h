@@ -71,4 +71,8 @@ std::vector<Volume> volumesOf(std::string_view mountInfo, std::string_view home,
 // The live volumes: this process's mount table, each mount point examined with stat and statvfs.
 std::vector<Volume> mountedVolumes(std::string_view home);
 
+// The mount points strictly inside the folder at `folder` (a link there is no folder), in the mount
+// table's order, each named below `folder` as given: what a move of the folder would carry along.
+std::vector<std::string> mountPointsInside(const std::string& folder);
+
 } // namespace Quandril::Platform
