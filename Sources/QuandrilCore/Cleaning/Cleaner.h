@@ -38,10 +38,11 @@ struct Relocation {
     // What the item in the Trash was when History noted it ("file", "folder", "link" or "other",
     // its own size, its modification time to the second), so that Put Back can tell it from
     // whatever another Trash client later put under the same name. Absent on older lines. A
-    // folder's own size is no part of it (some file systems change it on a remount).
+    // folder's own size is no part of it (some file systems change it on a remount). The time is
+    // kept in seconds: files may carry dates past the year 2262, which nanoseconds can't hold.
     std::optional<std::string> kind = std::nullopt;
     std::optional<std::int64_t> size = std::nullopt;
-    std::optional<TimePoint> modified = std::nullopt;
+    std::optional<std::chrono::sys_seconds> modified = std::nullopt;
     // The Trash's record of it when History noted it: its DeletionDate= text as written (local
     // time without a zone) and when the record file was written ("seconds.nanoseconds"), so that
     // Put Back knows the very record again in any time zone. Absent on older lines.
@@ -141,7 +142,7 @@ inline constexpr std::string_view unrecordable
     = "Its name or path isn't valid UTF-8 text, so History couldn't record the change; rename it and scan again.";
 
 // One compact JSON line without its line feed, every "/" written as "\/"; absent when the entry
-// is not recordable.
+// is not recordable, or its line wouldn't read back.
 std::optional<std::string> encodeLine(const HistoryEntry& entry);
 // One line (with or without its line feed); absent when it is not a readable entry.
 std::optional<HistoryEntry> decodeLine(std::string_view line);
@@ -166,8 +167,8 @@ void record(const HistoryEntry& entry, CleanResult& result, const Mac& mac);
 // marked undone. A damaged line is skipped; the others still load.
 std::vector<HistoryEntry> load(const Mac& mac);
 
-// What load found, and, when the file is there but isn't ours alone (another user's, or one others
-// may write) and so gives no entries, why not, as the end of a sentence for the user.
+// What load found, and, when the file is there but gives no entries (another user's, one that can't
+// be read, or something other than a file), why not, as the end of a sentence for the user.
 struct Loaded {
     std::vector<HistoryEntry> entries;
     std::string whyNot;

@@ -18,6 +18,7 @@
 #include "QuandrilCore/Machine/PrivacyFence.h"
 #include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/IsoDate.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Trash.h"
 
@@ -57,9 +58,9 @@ std::string kindOf(mode_t mode)
     return "other";
 }
 
-TimePoint modifiedOf(const struct stat& info)
+std::chrono::sys_seconds modifiedOf(const struct stat& info)
 {
-    return Clock::from_time_t(info.st_mtim.tv_sec);
+    return std::chrono::sys_seconds(std::chrono::seconds(info.st_mtim.tv_sec));
 }
 
 std::string gone(const Relocation& item, const Mac& mac)
@@ -115,8 +116,8 @@ bool wentToATrash(const Relocation& relocation)
     return true;
 }
 
-// The Trash folders holding the item and its record are ours alone, as trashing into them required:
-// another user, or anyone who may write them, could have planted both the item and its record.
+// The Trash folders holding the item and its record are ours, as trashing into them required:
+// another user could have planted both the item and its record.
 std::optional<std::string> folderDisowns(const Relocation& item, const Mac& mac)
 {
     const std::string files = Platform::parentOf(item.to);
@@ -124,7 +125,7 @@ std::optional<std::string> folderDisowns(const Relocation& item, const Mac& mac)
         struct stat info {};
         if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
             continue;
-        if (const auto why = Platform::whyNotOnlyOurs(info); !why.empty())
+        if (const auto why = Platform::whyNotOurs(info); !why.empty())
             return "The Trash folder " + mac.display(folder) + " can't be trusted (it " + std::string(why) + "), so "
                 + mac.display(item.to) + " wasn't put back.";
     }
@@ -192,7 +193,10 @@ Relocation Cleaner::withIdentity(Relocation relocation, const Mac& mac)
     relocation.kind = kindOf(info.st_mode);
     if (!S_ISDIR(info.st_mode))
         relocation.size = static_cast<std::int64_t>(info.st_size);
-    relocation.modified = modifiedOf(info);
+    // Only a time History can read back: a year past 9999 is left out, as older lines leave it.
+    if (const auto modified = modifiedOf(info);
+        Platform::parseIso8601Seconds(Platform::formatIso8601(modified)) == modified)
+        relocation.modified = modified;
     if (!mac.isFake()) {
         // The record as the Trash has it now: the one moveToTrash has just written for the item.
         const auto reading = Platform::readTrashRecord(relocation.to);

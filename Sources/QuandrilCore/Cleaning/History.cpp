@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Unicode.h"
 
@@ -48,12 +49,60 @@ std::string whyNotWritten(int error)
     }
 }
 
-// Why the history file isn't to be trusted, for the end of a sentence; empty when it is ours alone.
-// Another user's file, or one others may write, could hold lines they planted for Put Back to follow.
+// Why the history file isn't to be trusted, for the end of a sentence; empty when it is ours.
+// Another user's file could hold lines they planted for Put Back to follow.
 std::string untrusted(const struct stat& info)
 {
-    const auto why = Platform::whyNotOnlyOurs(info);
+    const auto why = Platform::whyNotOurs(info);
     return why.empty() ? std::string() : "the History file " + std::string(why) + ", so Gorrin won't use it";
+}
+
+// The user's own file is the user's alone: one an earlier version or a loose umask left open to
+// others is made private.
+bool isOpenToOthers(const struct stat& info)
+{
+    return (info.st_mode & (S_IRWXG | S_IRWXO)) != 0;
+}
+
+// The same for a file read by its path: reached without following a link, and only while it is
+// still the file that was read.
+void makePrivate(const std::string& file, const struct stat& read)
+{
+    if (!isOpenToOthers(read))
+        return;
+    const Platform::Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    struct stat info {};
+    if (fd && ::fstat(fd.get(), &info) == 0 && info.st_dev == read.st_dev && info.st_ino == read.st_ino)
+        (void)::fchmod(fd.get(), info.st_mode & S_IRWXU);
+}
+
+// Why a history file that is there gives nothing to read, for the end of a sentence; empty when
+// there is no file. `error` is why reading it failed.
+std::string whyUnread(const std::string& file, int error)
+{
+    if (error == ENOENT || error == ENOTDIR)
+        return {};
+    struct stat info {};
+    if (::lstat(file.c_str(), &info) == 0) {
+        if (S_ISLNK(info.st_mode))
+            return "the History file is a link, so Gorrin won't follow it";
+        if (S_ISDIR(info.st_mode))
+            return "the History file is a folder";
+        if (S_ISFIFO(info.st_mode))
+            return "the History file is a named pipe";
+        if (!S_ISREG(info.st_mode))
+            return "the History file is something other than a file";
+        if (auto why = untrusted(info); !why.empty())
+            return why;
+    } else if (errno == ENOENT) {
+        return {};
+    }
+    if (error == EACCES || error == EPERM)
+        return "you don't have permission to read the History file";
+    std::string message = std::generic_category().message(error);
+    if (!message.empty())
+        message[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(message[0])));
+    return "the History file can't be read: " + message;
 }
 
 // A line left without its line feed (a writer that died mid-line) must not swallow the next one.
@@ -148,7 +197,7 @@ void decode(const Json::Value& value, Relocation& out)
     out.parked = Json::optional<bool>(value, "parked");
     out.kind = Json::optional<std::string>(value, "kind");
     out.size = Json::optional<std::int64_t>(value, "size");
-    out.modified = Json::optional<TimePoint>(value, "modified");
+    out.modified = Json::optional<std::chrono::sys_seconds>(value, "modified");
     out.deletionDate = Json::optional<std::string>(value, "deletionDate");
     out.recordWritten = Json::optional<std::string>(value, "recordWritten");
 }
@@ -211,6 +260,10 @@ std::optional<std::string> encodeLine(const HistoryEntry& entry)
             line += '\\';
         line += c;
     }
+    // A line that wouldn't read back (a date beyond what History reads) would be lost with every
+    // item of its clean-up, and hide them from Put Back: it is never written.
+    if (!decodeLine(line))
+        return std::nullopt;
     return line;
 }
 
@@ -234,7 +287,7 @@ Appended append(const HistoryEntry& entry, const Mac& mac)
     std::filesystem::create_directories(std::filesystem::path(file).parent_path(), folderError);
     auto encoded = encodeLine(entry);
     if (!encoded)
-        return { "its names aren't valid text" };
+        return { isRecordable(entry) ? "its line wouldn't read back" : "its names aren't valid text" };
     std::string line = std::move(*encoded);
     line += '\n';
     // One open that appends or creates, never truncates: a file another writer has just made is
@@ -242,9 +295,20 @@ Appended append(const HistoryEntry& entry, const Mac& mac)
     // Only a regular file of its own name takes the line: a link could send it into another file,
     // and a named pipe would swallow it (or, once full, never return). Opening does not wait.
     constexpr int flags = O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-    int fd = ::open(file.c_str(), O_RDWR | O_CREAT | flags, 0644);
-    if (fd < 0 && errno == EACCES)
-        fd = ::open(file.c_str(), O_WRONLY | flags);
+    // A file made here is the user's alone, whatever the umask.
+    bool made = false;
+    int fd = -1;
+    for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+        fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | flags, 0600);
+        made = fd >= 0;
+        if (fd >= 0 || errno != EEXIST)
+            break;
+        fd = ::open(file.c_str(), O_RDWR | flags);
+        if (fd < 0 && errno == EACCES)
+            fd = ::open(file.c_str(), O_WRONLY | flags);
+        if (fd < 0 && errno != ENOENT) // gone in between: made again
+            break;
+    }
     if (fd < 0) // a folder that couldn't be made says more than the missing file in it
         return { whyNotWritten(folderError && errno == ENOENT ? folderError.value() : errno) };
     struct stat info {};
@@ -256,6 +320,10 @@ Appended append(const HistoryEntry& entry, const Mac& mac)
         (void)::close(fd);
         return { std::move(why) };
     }
+    if (made)
+        (void)::fchmod(fd, S_IRUSR | S_IWUSR);
+    else if (isOpenToOthers(info))
+        (void)::fchmod(fd, info.st_mode & S_IRWXU);
     // Writers of this engine take turns, so one never sees another's line half-way and takes it for
     // an unfinished one. Where the lock is not supported the line is still written.
     (void)::flock(fd, LOCK_EX);
@@ -310,12 +378,15 @@ std::vector<HistoryEntry> parse(std::string_view text)
 Loaded read(const Mac& mac)
 {
     // Read whole however long, but only from a regular file of that name, never through a link.
+    const std::string file = path(mac);
     struct stat info {};
-    const auto text = Platform::readFile(path(mac), nullptr, { .followLink = false }, &info);
+    int error = 0;
+    const auto text = Platform::readFile(file, &error, { .followLink = false }, &info);
     if (!text)
-        return {};
+        return { {}, whyUnread(file, error) };
     if (auto why = untrusted(info); !why.empty())
         return { {}, std::move(why) };
+    makePrivate(file, info);
     // Damage is judged line by line: one bad byte costs its own line, not the whole history.
     return { parse(*text), {} };
 }

@@ -276,7 +276,7 @@ std::int64_t Mac::trashBytes() const
     struct stat info {};
     if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return 0;
-    if (!isFake() && !Platform::whyNotOnlyOurs(info).empty())
+    if (!isFake() && !Platform::whyNotOurs(info).empty())
         return 0;
     const std::int64_t own = Saturating::multiply(std::max<std::int64_t>(static_cast<std::int64_t>(info.st_blocks), 0),
                                                   512);

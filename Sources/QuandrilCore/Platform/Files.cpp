@@ -139,10 +139,15 @@ int writeAll(int fd, std::string_view data)
     return 0;
 }
 
+std::string_view whyNotOurs(const struct stat& info)
+{
+    return info.st_uid != ::geteuid() ? "belongs to another user" : std::string_view();
+}
+
 std::string_view whyNotOnlyOurs(const struct stat& info)
 {
-    if (info.st_uid != ::geteuid())
-        return "belongs to another user";
+    if (const auto why = whyNotOurs(info); !why.empty())
+        return why;
     if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
         return "may be written by others";
     return {};

@@ -50,10 +50,14 @@ bool nameTaken(const std::string& path);
 // keeps the loop going.
 int writeAll(int fd, std::string_view data);
 
-// Why the item may hold what another user put there, or may be changed by one: "belongs to another
-// user" when the effective user doesn't own it, "may be written by others" when its group or others
-// may write it; empty when it is only ours to write. Root is no exception: a home, a Trash or a
-// history file that others may fill is trusted by no one.
+// Why the item isn't the effective user's: "belongs to another user" when that user doesn't own
+// it; empty when it is ours. What the user owns is the user's whatever its mode, as the desktop's
+// Trash clients take a Trash: a umask of 002, or a drive whose modes mean nothing (0777 on NTFS and
+// exFAT), makes the user's own Trash and History group- or world-writable. Root is no exception.
+std::string_view whyNotOurs(const struct stat& info);
+
+// The same, and "may be written by others" when its group or others may write it; empty when it is
+// only ours to write. A home that others may fill is trusted by no one, root included.
 std::string_view whyNotOnlyOurs(const struct stat& info);
 
 // Both paths, links followed, reach one file or folder.

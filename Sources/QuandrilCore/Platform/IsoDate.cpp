@@ -45,9 +45,12 @@ std::optional<std::chrono::system_clock::duration> inClockRange(std::chrono::sec
     return std::nullopt;
 }
 
-} // namespace
+struct Parsed {
+    std::chrono::seconds whole;
+    std::chrono::nanoseconds fraction;
+};
 
-std::optional<std::chrono::system_clock::time_point> parseIso8601(std::string_view text)
+std::optional<Parsed> parsed(std::string_view text)
 {
     using namespace std::chrono;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -106,7 +109,26 @@ std::optional<std::chrono::system_clock::time_point> parseIso8601(std::string_vi
     // Whole seconds of any four-digit year fit easily; the clock's own ticks do not.
     const seconds whole
         = (sys_days(ymd) + hours(hour) + minutes(minute) + seconds(second) - minutes(offsetMinutes)).time_since_epoch();
-    auto ticks = inClockRange(whole, fraction);
+    return Parsed { whole, fraction };
+}
+
+} // namespace
+
+std::optional<std::chrono::sys_seconds> parseIso8601Seconds(std::string_view text)
+{
+    const auto date = parsed(text);
+    if (!date)
+        return std::nullopt;
+    return std::chrono::sys_seconds(date->whole);
+}
+
+std::optional<std::chrono::system_clock::time_point> parseIso8601(std::string_view text)
+{
+    using namespace std::chrono;
+    const auto date = parsed(text);
+    if (!date)
+        return std::nullopt;
+    auto ticks = inClockRange(date->whole, date->fraction);
     if (!ticks)
         return std::nullopt;
     return system_clock::time_point(*ticks);
@@ -114,8 +136,12 @@ std::optional<std::chrono::system_clock::time_point> parseIso8601(std::string_vi
 
 std::string formatIso8601(std::chrono::system_clock::time_point date)
 {
+    return formatIso8601(std::chrono::floor<std::chrono::seconds>(date));
+}
+
+std::string formatIso8601(std::chrono::sys_seconds secs)
+{
     using namespace std::chrono;
-    auto secs = floor<seconds>(date);
     auto dayPoint = floor<days>(secs);
     year_month_day ymd { dayPoint };
     hh_mm_ss hms { secs - dayPoint };

@@ -13,7 +13,12 @@ namespace Quandril::Platform {
 // optional fraction of a second after the seconds. Anything else, or an impossible date, is absent.
 std::optional<std::chrono::system_clock::time_point> parseIso8601(std::string_view text);
 
+// The same in whole seconds (a fraction is dropped toward the past), for dates beyond the system
+// clock's nanosecond range (about 1678 to 2262) that files may still carry: any four-digit year.
+std::optional<std::chrono::sys_seconds> parseIso8601Seconds(std::string_view text);
+
 // "YYYY-MM-DDTHH:MM:SSZ" in UTC, whole seconds (the fraction is dropped toward the past).
 std::string formatIso8601(std::chrono::system_clock::time_point date);
+std::string formatIso8601(std::chrono::sys_seconds date);
 
 } // namespace Quandril::Platform

@@ -65,24 +65,26 @@ std::string mountTop(const std::string& folder, dev_t device)
     fail(EPERM, "the Trash folder " + trash + " " + std::string(why) + ", so Gorrin won't use it");
 }
 
-// 0 when `trash` is a real folder that is ours alone, made private when it was missing; else why
-// not, with `why` saying what is wrong with the folder that is there.
-int ownTrashFolder(const std::string& trash, std::string& why)
+// 0 when `trash` is a real folder of ours, made private when it was missing (`made` then says so);
+// else why not, with `why` saying what is wrong with the folder that is there.
+int ownTrashFolder(const std::string& trash, std::string& why, bool& made)
 {
-    if (::mkdir(trash.c_str(), 0700) == 0)
+    made = ::mkdir(trash.c_str(), 0700) == 0;
+    if (made)
         return 0;
     if (errno != EEXIST)
         return errno;
     struct stat info {};
     if (::lstat(trash.c_str(), &info) != 0)
         return errno;
-    why = S_ISDIR(info.st_mode) ? whyNotOnlyOurs(info) : "is not a folder";
+    why = S_ISDIR(info.st_mode) ? whyNotOurs(info) : "is not a folder";
     return why.empty() ? 0 : EPERM;
 }
 
 // $topdir/.Trash/UID when an administrator made $topdir/.Trash for every user (a real folder with the
-// sticky bit, no link) and this user's folder in it is usable; else $topdir/.Trash-UID.
-std::string topTrashFolder(const std::string& top)
+// sticky bit, no link) and this user's folder in it is usable; else $topdir/.Trash-UID. `made` says
+// whether this call made the folder.
+std::string topTrashFolder(const std::string& top, bool& made)
 {
     const uid_t uid = ::getuid();
     const std::string shared = joinPath(top, ".Trash");
@@ -90,28 +92,28 @@ std::string topTrashFolder(const std::string& top)
     struct stat info {};
     if (::lstat(shared.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX)) {
         const std::string mine = shared + "/" + std::to_string(uid);
-        if (ownTrashFolder(mine, why) == 0)
+        if (ownTrashFolder(mine, why, made) == 0)
             return mine;
     }
     const std::string trash = joinPath(top, ".Trash-" + std::to_string(uid));
-    if (const int error = ownTrashFolder(trash, why); error == EPERM)
+    if (const int error = ownTrashFolder(trash, why, made); error == EPERM)
         refuse(trash, why);
     else if (error != 0)
         fail(error, "can't make the Trash " + trash);
     return trash;
 }
 
-// The Trash's info folder, opened once the Trash and both its folders are seen to be ours alone:
-// another user's, or one others may write, would let them read and take what we trash, or plant
-// items and records that Put Back would take for ours. What is missing is made private, nothing is
-// made in a folder that isn't ours, and none is reached through a link.
+// The Trash's info folder, opened once the Trash and both its folders are seen to be ours: another
+// user's would let them read and take what we trash, or plant items and records that Put Back would
+// take for ours. What is missing is made private, nothing is made in a folder that isn't ours, and
+// none is reached through a link.
 Descriptor openOwnTrash(const std::string& trash)
 {
     const auto ensureOurs = [&](const Descriptor& folder, const std::string& shown) {
         struct stat info {};
         if (::fstat(folder.get(), &info) != 0)
             fail(errno, "can't read " + shown);
-        if (const auto why = whyNotOnlyOurs(info); !why.empty())
+        if (const auto why = whyNotOurs(info); !why.empty())
             refuse(shown, why);
     };
     makeFolders(trash, 0700);
@@ -310,11 +312,10 @@ RecordText readRecord(const std::string& path)
         return troubled(std::generic_category().message(errno));
     if (!S_ISREG(info.st_mode))
         return troubled(whyNotAFile(info.st_mode));
-    // Another user, or anyone who may write it, could make it name any place.
+    // Another user's could name any place. The user's own is trusted whatever its mode, as the
+    // desktop's other Trash clients trust it.
     if (info.st_uid != ::geteuid())
         return troubled("it belongs to another user", true);
-    if (info.st_mode & (S_IWGRP | S_IWOTH))
-        return troubled("other users can change it", true);
     if (info.st_size > static_cast<off_t>(largestRecord))
         return troubled("it is larger than " + std::to_string(largestRecord / 1024) + " KiB");
     std::string text(static_cast<std::size_t>(info.st_size), '\0');
@@ -475,6 +476,7 @@ std::string absoluteItem(const std::string& path)
 struct TrashTarget {
     std::string trash;
     std::string recorded;
+    bool made = false; // the drive's Trash folder was made for this item
 };
 
 TrashTarget trashTargetOf(const std::string& item, const std::string& path, const std::string& home)
@@ -491,7 +493,7 @@ TrashTarget trashTargetOf(const std::string& item, const std::string& path, cons
     TrashTarget target { homeTrashFolder(home), item };
     if (deviceOf(target.trash) != parentInfo.st_dev) {
         const std::string top = mountTop(parent, parentInfo.st_dev);
-        target.trash = topTrashFolder(top);
+        target.trash = topTrashFolder(top, target.made);
         // A drive's Trash records the place relative to the drive's top, so that the record still
         // holds wherever the drive is mounted next.
         if (below(item, top))
@@ -529,6 +531,29 @@ bool reserveName(const Descriptor& infoFolder, const std::string& trash, const s
     return true;
 }
 
+// Removes a drive's Trash folder made for an item that didn't go there, while it is still empty:
+// a failed try leaves no empty .Trash-UID on the drive.
+class MadeTrash {
+public:
+    explicit MadeTrash(const TrashTarget& target)
+        : trash_(target.made ? target.trash : std::string())
+    {
+    }
+    ~MadeTrash()
+    {
+        if (trash_.empty())
+            return;
+        for (const char* folder : { "/files", "/info", "" })
+            ::rmdir((trash_ + folder).c_str());
+    }
+    MadeTrash(const MadeTrash&) = delete;
+    MadeTrash& operator=(const MadeTrash&) = delete;
+    void keep() { trash_.clear(); }
+
+private:
+    std::string trash_;
+};
+
 } // namespace
 
 std::string moveToTrash(const std::string& path, const std::string& home, const TrashMover& move)
@@ -544,6 +569,7 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
 
     const TrashTarget target = trashTargetOf(item, path, home);
     const std::string& trash = target.trash;
+    MadeTrash made(target);
     const Descriptor infoFolder = openOwnTrash(trash);
 
     const std::string record = "[Trash Info]\nPath=" + trashInfoPath(target.recorded)
@@ -569,6 +595,7 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
             forget();
             throw;
         }
+        made.keep();
         return destination;
     }
     fail(EEXIST, "no free name in the Trash for " + path);

@@ -236,4 +236,19 @@ Value encodeDate(std::chrono::system_clock::time_point date)
     return Platform::formatIso8601(date);
 }
 
+void decode(const Value& value, std::chrono::sys_seconds& out)
+{
+    std::string text;
+    decode(value, text);
+    auto date = Platform::parseIso8601Seconds(text);
+    if (!date)
+        throw DecodeError("", "expected an ISO 8601 date, found \"" + text + "\"");
+    out = *date;
+}
+
+Value encodeDate(std::chrono::sys_seconds date)
+{
+    return Platform::formatIso8601(date);
+}
+
 } // namespace Quandril::Json

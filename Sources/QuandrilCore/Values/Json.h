@@ -57,6 +57,9 @@ void decode(const Value& value, double& out);
 // ISO 8601 date-and-time text ("2025-01-31T09:30:00Z").
 void decode(const Value& value, std::chrono::system_clock::time_point& out);
 Value encodeDate(std::chrono::system_clock::time_point date);
+// The same in whole seconds, for any four-digit year.
+void decode(const Value& value, std::chrono::sys_seconds& out);
+Value encodeDate(std::chrono::sys_seconds date);
 
 template <typename T>
 void decode(const Value& value, std::vector<T>& out);

@@ -2,9 +2,8 @@
 
 #include <QtTest>
 
+#include <filesystem>
 #include <limits>
-
-#include <sys/stat.h>
 
 #include <QLabel>
 #include <QPushButton>
@@ -210,37 +209,33 @@ private slots:
     }
 
     // No list without entries: the design's sentence for a History really empty, and why when the
-    // engine won't use the history file (scripted, then the real engine over a file others may
-    // write). A later reading the engine uses brings the list back.
+    // engine won't use the history file (scripted, then the real engine over a folder in its
+    // place). A later reading the engine uses brings the list back.
     void emptyOrRefused_data()
     {
         QTest::addColumn<QString>("whyNot"); // scripted; "" for the real engine
-        QTest::addColumn<bool>("othersMayWrite");
+        QTest::addColumn<bool>("folderInItsPlace");
         QTest::addColumn<QString>("shown");
         const QString refused = "History can't be shown: the History file belongs to another user, so Gorrin "
                                 "won't use it.";
         QTest::newRow("nothing done yet") << "" << false << HistoryView::emptyText;
         QTest::newRow("another user's file")
             << "the History file belongs to another user, so Gorrin won't use it" << false << refused;
-        QTest::newRow("a file others may write, real engine")
-            << "" << true
-            << "History can't be shown: the History file may be written by others, so Gorrin won't use it.";
+        QTest::newRow("a folder in the file's place, real engine")
+            << "" << true << "History can't be shown: the History file is a folder.";
     }
 
     void emptyOrRefused()
     {
         QFETCH(QString, whyNot);
-        QFETCH(bool, othersMayWrite);
+        QFETCH(bool, folderInItsPlace);
         QFETCH(QString, shown);
         ServicesFixture f;
         ScriptedEngine& engine = *f.modelFixture.engine;
         if (!whyNot.isEmpty())
             engine.onHistory = [why = whyNot.toStdString()](const Mac&) { return History::Loaded { {}, why }; };
-        if (othersMayWrite) {
-            const Mac mac = f.machine().mac();
-            QVERIFY(History::append(entry("a", {}), mac));
-            QVERIFY(::chmod(History::path(mac).c_str(), 0606) == 0);
-        }
+        if (folderInItsPlace)
+            QVERIFY(std::filesystem::create_directories(History::path(f.machine().mac())));
         HistoryView view(f.services());
         showAt(view, 700, 400);
         QVERIFY(!view.showsList());

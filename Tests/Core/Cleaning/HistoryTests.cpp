@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <iostream>
 #include <optional>
 #include <set>
 #include <string>
@@ -9,6 +11,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
 #include "QuandrilCore/Platform/IsoDate.h"
@@ -28,6 +31,11 @@ namespace {
 TimePoint at(const char* text)
 {
     return *Platform::parseIso8601(text);
+}
+
+std::chrono::sys_seconds second(const char* text)
+{
+    return *Platform::parseIso8601Seconds(text);
 }
 
 HistoryEntry entry(std::string id, std::vector<Relocation> relocated = {}, std::optional<bool> undone = std::nullopt)
@@ -90,12 +98,13 @@ INSTANTIATE_TEST_SUITE_P(
                        { "link", "parked", "kind", "size", "modified", "deletionDate", "recordWritten", "back" } },
         EncodingCase {
             "what the item in the Trash was",
-            entry("x", { { "/a", "/T/a", std::nullopt, std::nullopt, "folder", 4096, at("2024-01-02T03:04:05Z") } }),
+            entry("x",
+                  { { "/a", "/T/a", std::nullopt, std::nullopt, "folder", 4096, second("2024-01-02T03:04:05Z") } }),
             { R"("to":"\/T\/a","kind":"folder","size":4096,"modified":"2024-01-02T03:04:05Z"})" },
             {} },
         EncodingCase { "the Trash's record of the item",
                        entry("x",
-                             { { "/a", "/T/a", std::nullopt, std::nullopt, "file", 9, at("2024-01-02T03:04:05Z"),
+                             { { "/a", "/T/a", std::nullopt, std::nullopt, "file", 9, second("2024-01-02T03:04:05Z"),
                                  "2024-01-02T12:04:06", "1704164646.123456789" } }),
                        { R"("deletionDate":"2024-01-02T12:04:06","recordWritten":"1704164646.123456789"})" },
                        {} },
@@ -107,6 +116,20 @@ INSTANTIATE_TEST_SUITE_P(
                        }(),
                        { R"("back":[{"from":"\/T\/a","to":"\/a"}])" },
                        { "undone" } },
+        EncodingCase {
+            "the last second of the clock, and files modified beyond it",
+            HistoryEntry { at("2262-04-11T23:47:16Z"),
+                           "t",
+                           "T",
+                           Action::Kind::trash,
+                           1,
+                           { { "/a", "/T/a", std::nullopt, std::nullopt, "file", 1, second("2262-04-12T00:00:00Z") },
+                             { "/b", "/T/b", std::nullopt, std::nullopt, "file", 1, second("2300-01-01T00:00:00Z") },
+                             { "/c", "/T/c", std::nullopt, std::nullopt, "file", 1, second("9999-12-31T23:59:59Z") } },
+                           std::nullopt },
+            { R"("at":"2262-04-11T23:47:16Z")", R"("modified":"2262-04-12T00:00:00Z")",
+              R"("modified":"2300-01-01T00:00:00Z")", R"("modified":"9999-12-31T23:59:59Z")" },
+            {} },
         EncodingCase { "link and parked flags",
                        entry("x", { { "/a", "/V/b", true, std::nullopt }, { "/c", "/V/d", std::nullopt, true } }),
                        { R"("link":true)", R"("parked":true)" },
@@ -141,6 +164,26 @@ TEST(HistoryEncoding, RefusesTextsThatAreNotUTF8)
         EXPECT_FALSE(History::isRecordable(value));
         EXPECT_FALSE(History::encodeLine(value));
     }
+}
+
+// A line History couldn't read back would lose every item of its clean-up: it is never written.
+TEST(HistoryEncoding, NeverWritesALineThatWouldntReadBack)
+{
+    using namespace std::chrono;
+    FakeMachine machine;
+    const Mac mac = machine.mac();
+    writeFile(History::path(mac), line(entry("kept")));
+    const std::vector<HistoryEntry> unreadable {
+        entry("x",
+              { { "/a", "/T/a", std::nullopt, std::nullopt, "file", 1, sys_days(year(10000) / 1 / 1) + seconds(0) } }),
+        HistoryEntry { TimePoint::min(), "y", "Y", Action::Kind::trash, 1, {}, std::nullopt },
+    };
+    for (const auto& value : unreadable) {
+        EXPECT_TRUE(History::isRecordable(value));
+        EXPECT_FALSE(History::encodeLine(value));
+        EXPECT_EQ(History::append(value, mac).whyNot, "its line wouldn't read back");
+    }
+    EXPECT_EQ(readFile(History::path(mac)), line(entry("kept")));
 }
 
 // ---- Reading lines ----
@@ -324,23 +367,27 @@ INSTANTIATE_TEST_SUITE_P(
                                        } }),
     CaseNamed {});
 
-// A history file another user made, or one others may write, could hold lines planted for Put Back
-// to follow: it gives no entries and takes no line, and both say why.
-TEST(HistoryTrust, AFileThatIsntOursAloneIsNeitherReadNorWritten)
+// A history file another user made could hold lines planted for Put Back to follow: it gives no
+// entries and takes no line, and both say why. The user's own file is the user's whatever its mode:
+// one an earlier version or a loose umask left open to others is read, and made private.
+TEST(HistoryTrust, OnlyTheUsersOwnFileIsReadAndWritten)
 {
     const struct {
         mode_t mode;
         bool foreign;
-        std::string why;
+        std::string why; // empty: read, written, and then 0600
     } rows[] = {
-        { 0666, false, "may be written by others" },
-        { 0620, false, "may be written by others" },
+        { 0664, false, "" },
+        { 0666, false, "" },
+        { 0620, false, "" },
+        { 0640, false, "" },
         { 0644, true, "belongs to another user" },
+        { 0600, true, "belongs to another user" },
     };
     for (const auto& row : rows) {
         if (row.foreign && !Testing::runningAsRoot())
             GTEST_SKIP() << "only root can give a file to another user";
-        SCOPED_TRACE(row.why);
+        SCOPED_TRACE(std::to_string(row.mode) + (row.foreign ? " foreign" : ""));
         FakeMachine machine;
         const Mac mac = machine.mac();
         const std::string file = History::path(mac);
@@ -351,14 +398,30 @@ TEST(HistoryTrust, AFileThatIsntOursAloneIsNeitherReadNorWritten)
         if (row.foreign) {
             ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
         }
+        const auto modeNow = [&] {
+            struct stat info {};
+            ::stat(file.c_str(), &info);
+            return info.st_mode & 07777;
+        };
+        if (row.why.empty()) {
+            const History::Loaded loaded = History::read(mac);
+            EXPECT_EQ(ids(loaded.entries), std::vector<std::string> { "a" });
+            EXPECT_EQ(loaded.whyNot, "");
+            EXPECT_EQ(modeNow(), 0600u);
+            ASSERT_EQ(::chmod(file.c_str(), row.mode), 0);
+            EXPECT_TRUE(History::append(entry("b"), mac));
+            EXPECT_EQ(modeNow(), 0600u);
+            EXPECT_EQ(ids(History::load(mac)), (std::vector<std::string> { "a", "b" }));
+            continue;
+        }
         const std::string why = "the History file " + row.why + ", so Gorrin won't use it";
-
         const History::Loaded loaded = History::read(mac);
         EXPECT_EQ(loaded.entries, std::vector<HistoryEntry> {});
         EXPECT_EQ(loaded.whyNot, why);
         EXPECT_EQ(History::load(mac), std::vector<HistoryEntry> {});
         EXPECT_EQ(History::append(entry("b"), mac).whyNot, why);
         EXPECT_EQ(readFile(file), planted);
+        EXPECT_EQ(modeNow(), row.mode);
         const CleanResult undone = Cleaner::undo("a", mac, false);
         EXPECT_EQ(undone.status, CleanResult::Status::refused);
         EXPECT_EQ(undone.detail, "Nothing in the history to undo for this: " + why + ".");
@@ -366,17 +429,84 @@ TEST(HistoryTrust, AFileThatIsntOursAloneIsNeitherReadNorWritten)
     }
 }
 
-// A file made where files come out group-writable is still ours alone, and takes the next line.
+// A file made here is the user's alone whatever the mask, and takes the next line.
 TEST(HistoryTrust, ANewFileIsOursAloneWhateverTheMask)
 {
-    FakeMachine machine;
-    const Mac mac = machine.mac();
-    const mode_t mask = ::umask(002);
-    const bool first = static_cast<bool>(History::append(entry("a"), mac));
-    ::umask(mask);
-    EXPECT_TRUE(first);
-    EXPECT_TRUE(History::append(entry("b"), mac));
-    EXPECT_EQ(ids(History::load(mac)), (std::vector<std::string> { "a", "b" }));
+    for (const mode_t mask : { 002, 022, 0277 }) {
+        SCOPED_TRACE(mask);
+        FakeMachine machine;
+        const Mac mac = machine.mac();
+        const mode_t before = ::umask(mask);
+        const bool first = static_cast<bool>(History::append(entry("a"), mac));
+        ::umask(before);
+        EXPECT_TRUE(first);
+        struct stat info {};
+        ASSERT_EQ(::stat(History::path(mac).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+        EXPECT_TRUE(History::append(entry("b"), mac));
+        EXPECT_EQ(ids(History::load(mac)), (std::vector<std::string> { "a", "b" }));
+    }
+}
+
+// A file that is there but gives nothing to read says why, as one it distrusts does, for the app to
+// show instead of an empty History.
+TEST(HistoryTrust, AFileThatCantBeReadSaysWhy)
+{
+    const Testing::TempDir elsewhere; // root's own folder, outside the tree given away
+    ASSERT_EQ(::chmod(elsewhere.path().c_str(), 0755), 0);
+    const struct {
+        const char* label;
+        std::function<void(const std::string& file)> prepare;
+        std::string why;
+    } rows[] = {
+        { "root's, left by sudo",
+          [&](const std::string& file) {
+              // The folder is reached by a link, so that the file stays root's when the tree is given away.
+              writeFile(elsewhere.path() + "/Quandril/history.jsonl", line(entry("a")));
+              ::chmod((elsewhere.path() + "/Quandril").c_str(), 0755);
+              ::chmod((elsewhere.path() + "/Quandril/history.jsonl").c_str(), 0600);
+              std::filesystem::remove_all(std::filesystem::path(file).parent_path());
+              std::filesystem::create_directory_symlink(elsewhere.path() + "/Quandril",
+                                                        std::filesystem::path(file).parent_path());
+          },
+          "the History file belongs to another user, so Gorrin won't use it" },
+        { "mode 000",
+          [](const std::string& file) {
+              writeFile(file, line(entry("a")));
+              ::chmod(file.c_str(), 0);
+          },
+          "you don't have permission to read the History file" },
+        { "a named pipe", [](const std::string& file) { ::mkfifo(file.c_str(), 0600); },
+          "the History file is a named pipe" },
+        { "a folder", [](const std::string& file) { Testing::makeFolders(file); }, "the History file is a folder" },
+        { "a link",
+          [](const std::string& file) {
+              writeFile(file + ".real", line(entry("a")));
+              ::symlink((file + ".real").c_str(), file.c_str());
+          },
+          "the History file is a link, so Gorrin won't follow it" },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        if (row.label == rows[0].label && !Testing::runningAsRoot()) {
+            std::cout << "skipped \"" << row.label << "\": only root can leave a file of root's\n";
+            continue;
+        }
+        FakeMachine machine;
+        const Mac mac = machine.mac();
+        const std::string file = History::path(mac);
+        Testing::makeFolders(std::filesystem::path(file).parent_path().string());
+        row.prepare(file);
+        Testing::withoutPrivileges(machine.root(), [&] {
+            const History::Loaded loaded = History::read(mac);
+            const CleanResult undone = Cleaner::undo("a", mac, false);
+            const std::string told = "Nothing in the history to undo for this: " + row.why + ".";
+            if (loaded.entries.empty() && loaded.whyNot == row.why && undone.detail == told)
+                return true;
+            std::cerr << loaded.entries.size() << " entries, \"" << loaded.whyNot << "\", " << undone.detail << "\n";
+            return false;
+        });
+    }
 }
 
 // Run under ThreadSanitizer too (make tsan).

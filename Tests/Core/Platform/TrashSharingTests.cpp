@@ -6,17 +6,20 @@
 #include <cerrno>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
 #include "QuandrilCore/Machine/Mac.h"
+#include "QuandrilCore/Platform/IsoDate.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "Support/FakeMachine.h"
@@ -311,9 +314,9 @@ TEST(SharedTrash, AnItemInATrashThatMovedIsSaidWhereItWasLookedFor)
     }
 }
 
-// A drive's Trash is used only while it is ours alone; a shared .Trash whose folder of ours isn't
-// gives way to .Trash-UID, as other Trash clients do.
-TEST(SharedTrash, ADrivesTrashThatIsntOursAloneTakesNothing)
+// A drive's Trash of another user takes nothing; a shared .Trash whose folder of ours isn't ours
+// gives way to .Trash-UID, as other Trash clients do. The user's own is used whatever its mode.
+TEST(SharedTrash, ADrivesTrashOfAnotherUserTakesNothing)
 {
     const std::string uid = std::to_string(::getuid());
     const struct {
@@ -323,11 +326,10 @@ TEST(SharedTrash, ADrivesTrashThatIsntOursAloneTakesNothing)
         bool foreign;
         std::string outcome; // where the item goes, or the failure
     } rows[] = {
-        { "a .Trash-UID others may write", ".Trash-" + uid, 0777, false,
-          "the Trash folder TOP/.Trash-" + uid + " may be written by others, so Gorrin won't use it" },
+        { "a .Trash-UID others may write", ".Trash-" + uid, 0777, false, "TOP/.Trash-" + uid + "/files/x.txt" },
         { "a .Trash-UID of another user", ".Trash-" + uid, 0700, true,
           "the Trash folder TOP/.Trash-" + uid + " belongs to another user, so Gorrin won't use it" },
-        { "a .Trash/UID others may write", ".Trash/" + uid, 0777, false, "TOP/.Trash-" + uid + "/files/x.txt" },
+        { "a .Trash/UID others may write", ".Trash/" + uid, 0777, false, "TOP/.Trash/" + uid + "/files/x.txt" },
         { "a .Trash/UID of another user", ".Trash/" + uid, 0700, true, "TOP/.Trash-" + uid + "/files/x.txt" },
     };
     for (const auto& row : rows) {
@@ -360,7 +362,107 @@ TEST(SharedTrash, ADrivesTrashThatIsntOursAloneTakesNothing)
         if (!row.outcome.ends_with("x.txt"))
             expected += ": " + std::generic_category().message(EPERM);
         EXPECT_EQ(outcome, expected);
-        EXPECT_TRUE(fs::is_empty(folder));
+        EXPECT_EQ(fs::is_empty(folder), !expected.starts_with(folder + "/"));
+    }
+}
+
+// A try that fails leaves no Trash folder it made on the drive; one that was there stays.
+TEST(SharedTrash, AFailedTryLeavesNoTrashItMadeOnTheDrive)
+{
+    LiveHome h;
+    ScratchDrive drive;
+    if (!drive.ownMount() || !Testing::shmIsAnotherDevice(h.dir.path()))
+        GTEST_SKIP() << "can't mount a drive of its own here";
+    const Platform::TrashMover failing = [](const std::string&, const std::string&) {
+        throw std::system_error(EIO, std::generic_category(), "disk trouble");
+    };
+    const std::string trash = drive.top() + "/.Trash-" + std::to_string(::getuid());
+    writeFile(drive.path() + "/x.txt", "x");
+    EXPECT_THROW(Platform::moveToTrash(drive.path() + "/x.txt", h.dir.path() + "/home", failing), std::system_error);
+    EXPECT_FALSE(present(trash));
+    EXPECT_EQ(h.mac.trash(drive.path() + "/x.txt"), trash + "/files/x.txt");
+    writeFile(drive.path() + "/y.txt", "y");
+    EXPECT_THROW(Platform::moveToTrash(drive.path() + "/y.txt", h.dir.path() + "/home", failing), std::system_error);
+    EXPECT_EQ(readFile(trash + "/files/x.txt"), "x");
+    EXPECT_EQ(readFile(drive.path() + "/y.txt"), "y");
+}
+
+// Under a umask of 002 (user private groups), trash-put and gio leave the user's Trash
+// group-writable: it is still the user's, and takes what the engine trashes, run as an ordinary user.
+TEST(SharedTrash, TheUsersOwnTrashMadeUnderAGroupMaskIsUsed)
+{
+    NEEDS_TRASH_CLI();
+    LiveHome h;
+    for (const char* name : { "a.txt", "b.txt", "c.txt" })
+        writeFile(h.at("Documents/") + name, name);
+    const bool gio = haveTool("gio");
+    withoutPrivileges(h.dir.path(), [&] {
+        const mode_t mask = ::umask(002);
+        std::vector<std::string> wrong;
+        if (!runTool({ "trash-put", h.at("Documents/a.txt") }))
+            wrong.push_back("trash-put failed");
+        struct stat info {};
+        if (::stat(h.trash().c_str(), &info) != 0 || (info.st_mode & S_IWGRP) == 0)
+            wrong.push_back("trash-put left no group-writable Trash");
+        try {
+            if (h.trashed("b", h.at("Documents/b.txt"), {}, true) != h.trash() + "/files/b.txt")
+                wrong.push_back("b.txt went elsewhere");
+        } catch (const std::exception& error) {
+            wrong.push_back(error.what());
+        }
+        if (gio && !runTool({ "gio", "trash", h.at("Documents/c.txt") }))
+            wrong.push_back("gio trash failed");
+        std::vector<std::string> expected { h.at("Documents/a.txt"), h.at("Documents/b.txt") };
+        if (gio)
+            expected.push_back(h.at("Documents/c.txt"));
+        if (h.listed() != expected)
+            wrong.push_back("trash-list doesn't list all three");
+        const auto result = Cleaner::undo("b", h.mac, false);
+        if (result.status != Status::done || !present(h.at("Documents/b.txt")))
+            wrong.push_back("not put back: " + result.detail);
+        ::umask(mask);
+        for (const auto& what : wrong)
+            std::cerr << what << "\n";
+        return wrong.empty();
+    });
+}
+
+// A file may carry a modification time past 2262, beyond what the clock's nanoseconds hold: History
+// notes it whole, and Put Back brings every item of the clean-up back.
+TEST(SharedTrash, ItemsModifiedPastTheClocksRangeComeBack)
+{
+    using namespace std::chrono;
+    LiveHome h;
+    const struct {
+        const char* name;
+        const char* modified;
+    } rows[] = { { "a.txt", "2262-04-12T00:00:00Z" },
+                 { "b.txt", "2300-01-01T00:00:00Z" },
+                 { "c.txt", "2025-01-02T03:04:05Z" } };
+    HistoryEntry entry { Clock::now(), "far", "far", Action::Kind::trash, 3, {}, {} };
+    for (const auto& row : rows) {
+        const std::string path = h.at("Documents/") + row.name;
+        writeFile(path, row.name);
+        const timespec times[2] {
+            { 0, UTIME_OMIT },
+            { static_cast<time_t>(Platform::parseIso8601Seconds(row.modified)->time_since_epoch().count()), 0 }
+        };
+        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        entry.relocated.push_back({ path, h.mac.trash(path), {}, {} });
+    }
+    CleanResult result;
+    History::record(entry, result, h.mac);
+    EXPECT_FALSE(result.notInHistory) << result.detail;
+    const std::string text = readFile(History::path(h.mac));
+    for (const auto& row : rows)
+        EXPECT_NE(text.find(std::string(R"("modified":")") + row.modified + "\""), std::string::npos) << text;
+
+    const auto undone = Cleaner::undo("far", h.mac, false);
+    EXPECT_EQ(undone.status, Status::done) << undone.detail;
+    for (const auto& row : rows) {
+        struct stat info {};
+        ASSERT_EQ(::stat(h.at(std::string("Documents/") + row.name).c_str(), &info), 0) << row.name;
+        EXPECT_EQ(sys_seconds(seconds(info.st_mtim.tv_sec)), *Platform::parseIso8601Seconds(row.modified));
     }
 }
 
