@@ -109,7 +109,11 @@ private slots:
         QMenu& menu = *picker.menu();
         QAccessibleInterface* button = QAccessible::queryAccessibleInterface(picker.menuButton());
         QVERIFY(button && button->actionInterface());
-        QVERIFY(button->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        // The tool asks for the button's first action: "Press" (or "ShowMenu" on a button that
+        // opens its menu itself).
+        const QString action = button->actionInterface()->actionNames().value(0);
+        QVERIFY(action == QAccessibleActionInterface::pressAction()
+                || action == QAccessibleActionInterface::showMenuAction());
 
         bool pressing = true;
         bool heldOpenWhilePressing = false;
@@ -122,7 +126,7 @@ private slots:
             }
         });
         watch.start();
-        button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        button->actionInterface()->doAction(action);
         pressing = false;
         watch.stop();
         QVERIFY(!heldOpenWhilePressing);
