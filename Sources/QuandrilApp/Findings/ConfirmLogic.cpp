@@ -120,6 +120,16 @@ QString forYouHeading(const Split& split, const Bytes& format)
         + QStringLiteral("): Gorrin leaves these alone");
 }
 
+QString historyNote(const std::string& historyWhyNot)
+{
+    if (historyWhyNot.empty())
+        return trashNote;
+    return QStringLiteral("Things go to the Trash, where Put Back works. History won't list them or offer Put Back "
+                          "for them: ")
+        + text(historyWhyNot)
+        + QStringLiteral(". The space comes back when you empty the Trash; Gorrin never empties it for you.");
+}
+
 bool canFreeUp(const Split& split, const std::string& chosenDrivePath)
 {
     return !split.canDo.empty() && !(split.needsDrive && chosenDrivePath.empty());

@@ -27,7 +27,6 @@ namespace Logic = ConfirmLogic;
 namespace {
 
 constexpr int sheetWidth = 520;
-constexpr int sizeColumn = 70;
 constexpr int listCap = 320;
 
 QString text(const std::string& value)
@@ -47,6 +46,7 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
     , cautions_(new QWidget(this))
     , cautionLines_(new QVBoxLayout)
     , agreement_(new QCheckBox(Logic::agreement, cautions_))
+    , note_(Look::plainLabel(Logic::trashNote, this, true))
     , cancel_(new QPushButton(QStringLiteral("Cancel"), this))
     , freeUp_(new QPushButton(QStringLiteral("Free up"), this))
 {
@@ -81,10 +81,9 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
     cautionColumn->addWidget(agreement_);
     column->addWidget(cautions_);
 
-    auto* note = Look::plainLabel(Logic::trashNote, this, true);
-    Look::setTextStyle(note, TextStyle::caption);
-    Look::setTone(note, Tone::secondary);
-    column->addWidget(note);
+    Look::setTextStyle(note_, TextStyle::caption);
+    Look::setTone(note_, Tone::secondary);
+    column->addWidget(note_);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -100,6 +99,7 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
     connect(freeUp_, &QPushButton::clicked, this, &ConfirmSheet::freeUp);
     // The model's change of step covers the units and the free-space count too.
     connect(&services_.model, &Model::changed, this, &ConfirmSheet::refresh);
+    connect(&services_.model, &Model::historyChanged, this, &ConfirmSheet::refresh);
     refresh();
 }
 
@@ -126,6 +126,7 @@ void ConfirmSheet::refresh()
     }
     refreshPicker();
     refreshCautions();
+    note_->setText(Logic::historyNote(model.historyWhyNot()));
     freeUp_->setEnabled(Logic::canFreeUp(split_, drivePath_));
     fitHeight();
 }
@@ -207,7 +208,7 @@ void ConfirmSheet::rebuildList()
         for (const Finding& finding : split_.forYou)
             addRow(finding, false);
     }
-    Look::fitColumn(amounts, sizeColumn);
+    Look::fitColumn(amounts);
     stack->addStretch(1);
     scroll_->setWidget(rows_); // the old rows go with the old widget
     rows_->setAutoFillBackground(false);

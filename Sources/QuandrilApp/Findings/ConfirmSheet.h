@@ -72,6 +72,7 @@ private:
     QWidget* cautions_;
     QVBoxLayout* cautionLines_;
     QCheckBox* agreement_;
+    QLabel* note_;
     QPushButton* cancel_;
     QPushButton* freeUp_;
 };

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -20,8 +21,6 @@ namespace Quandril::App {
 namespace Logic = CloudResultsLogic;
 
 namespace {
-
-constexpr int sizeColumn = 70;
 
 // The agreement's words wrap beside the checkbox, and a click on them ticks it, as on a checkbox's
 // own label.
@@ -144,7 +143,24 @@ void CloudConfirmSheet::refresh()
     start_->setEnabled(shown_.canStart(agreed_));
     if (!sameItems)
         rebuildList();
-    adjustSize();
+    fitHeight();
+}
+
+void CloudConfirmSheet::fitHeight()
+{
+    // As tall as the wrapped paragraphs need at the sheet's width: adjustSize() would measure them
+    // at the width each would like, and a larger font would cut them at the top and the bottom.
+    layout()->activate();
+    resize(width(), layout()->totalHeightForWidth(width()));
+}
+
+bool CloudConfirmSheet::event(QEvent* event)
+{
+    const bool handled = QDialog::event(event);
+    // Rows and the agreement that come with a change of the model show a moment after it.
+    if (event->type() == QEvent::LayoutRequest)
+        fitHeight();
+    return handled;
 }
 
 void CloudConfirmSheet::rebuildList()
@@ -171,7 +187,7 @@ void CloudConfirmSheet::rebuildList()
         row->addWidget(path, 1, Qt::AlignTop);
         stack->addLayout(row);
     }
-    Look::fitColumn(amounts, sizeColumn);
+    Look::fitColumn(amounts);
     stack->addStretch(1);
     scroll_->setWidget(rows_);
     scroll_->setFixedHeight(qMin(220, rows_->sizeHint().height()));

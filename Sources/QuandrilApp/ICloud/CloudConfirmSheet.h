@@ -44,8 +44,12 @@ public:
     QPushButton* cancelButton() const { return cancel_; }
     QScrollArea* list() const { return scroll_; }
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     void refresh();
+    void fitHeight();
     void rebuildList();
 
     Model& model_;

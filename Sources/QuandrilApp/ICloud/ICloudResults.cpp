@@ -13,6 +13,7 @@
 #include "QuandrilApp/ICloud/CloudConfirmSheet.h"
 #include "QuandrilApp/ICloud/CloudResultsBar.h"
 #include "QuandrilApp/ICloud/ICloudRows.h"
+#include "QuandrilApp/Look/ComboAccess.h"
 #include "QuandrilApp/Look/FlowLayout.h"
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/ScanButton.h"
@@ -72,40 +73,25 @@ QHBoxLayout* footerRow(QWidget* page)
     return row;
 }
 
-// A picker with its label in front, the two together at least `least` wide and never narrower
-// than they ask: a larger font or a longer item widens them, and the flow moves what no longer
-// fits to the next line rather than cutting it. (A set minimum width would replace what the two
-// ask for, so the floor goes into the size hint.)
-class PickerBox : public QWidget {
-public:
-    PickerBox(int least, QWidget* parent)
-        : QWidget(parent)
-        , least_(least)
-    {
-        setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
-    }
-
-    QSize sizeHint() const override { return QWidget::sizeHint().expandedTo(QSize(least_, 0)); }
-
-private:
-    int least_;
-};
-
-QComboBox* picker(const QString& label, int least, QHBoxLayout* row, QWidget* parent)
+// A picker with its label in front, as wide as the two ask at the font in use: the picker as wide
+// as its longest item, so a larger font or a longer drive name widens them, and the flow moves
+// what no longer fits to the next line rather than cutting it.
+QComboBox* picker(const QString& label, FlowLayout* flow, QWidget* parent)
 {
-    auto* box = new PickerBox(least, parent);
+    auto* box = new QWidget(parent);
+    box->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
     auto* line = new QHBoxLayout(box);
     line->setContentsMargins(0, 0, 0, 0);
     auto* text = Look::plainLabel(label, box);
     auto* combo = new QComboBox(box);
-    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     combo->setMinimumContentsLength(8);
     combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     text->setBuddy(combo);
-    combo->setAccessibleName(label);
+    Look::nameByLabel(*combo, label);
     line->addWidget(text);
     line->addWidget(combo, 1);
-    row->addWidget(box);
+    flow->addWidget(box);
     return combo;
 }
 
@@ -225,19 +211,16 @@ QWidget* ICloudResults::makeFooter()
     plugInRow->addStretch(1);
     pages->addWidget(plugIn);
 
-    // The pickers and the actions share one line while they fit, and take two when they don't;
-    // the actions keep to the trailing edge.
+    // The two pickers and the actions share one line while they fit, and take more when they
+    // don't (each picker a line of its own in a narrow window at a large font); the actions keep to
+    // the trailing edge.
     auto* choose = new QWidget(footer_);
     auto* chooseFlow = new FlowLayout(choose);
     chooseFlow->setContentsMargins(12, 12, 12, 12);
-    auto* pickers = new QWidget(choose);
-    auto* pickersRow = new QHBoxLayout(pickers);
-    pickersRow->setContentsMargins(0, 0, 0, 0);
-    park_ = picker(QStringLiteral("Park on"), 240, pickersRow, pickers);
-    chunkPicker_ = picker(QStringLiteral("A chunk at a time"), 200, pickersRow, pickers);
+    park_ = picker(QStringLiteral("Park on"), chooseFlow, choose);
+    chunkPicker_ = picker(QStringLiteral("A chunk at a time"), chooseFlow, choose);
     for (const auto size : Logic::chunkSizes)
         chunkPicker_->addItem(AppFormat::bytes(size, model_.preferences()), QVariant::fromValue<qint64>(size));
-    chunkPicker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     auto* actions = new QWidget(choose);
     auto* actionsRow = new QHBoxLayout(actions);
     actionsRow->setContentsMargins(0, 0, 0, 0);
@@ -251,7 +234,6 @@ QWidget* ICloudResults::makeFooter()
     start_->setAutoDefault(false);
     start_->setDefault(true);
     actionsRow->addWidget(start_);
-    chooseFlow->addWidget(pickers);
     chooseFlow->addWidget(actions);
     pages->addWidget(choose);
 

@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/PopupAccess.h"
@@ -75,6 +77,30 @@ private:
     }
 };
 
+// The preset button: looks like a push button with a menu, but opens its menu with popup() on a
+// click instead of QPushButton::setMenu's exec(), whose nested event loop would hold whoever
+// pressed it (an assistive tool's press action included) until the menu closes.
+class MenuButton : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+    QSize sizeHint() const override
+    {
+        QStyleOptionButton option;
+        initStyleOption(&option);
+        QSize size = QPushButton::sizeHint();
+        size.rwidth() += style()->pixelMetric(QStyle::PM_MenuButtonIndicator, &option, this);
+        return size;
+    }
+
+protected:
+    void initStyleOption(QStyleOptionButton* option) const override
+    {
+        QPushButton::initStyleOption(option);
+        option->features |= QStyleOptionButton::HasMenu;
+    }
+};
+
 } // namespace
 
 GoalPicker::GoalPicker(Model& model, DriveInfo drive, QWidget* parent)
@@ -87,7 +113,7 @@ GoalPicker::GoalPicker(Model& model, DriveInfo drive, QWidget* parent)
     row->setSpacing(8);
     row->addWidget(Look::plainLabel(QStringLiteral("Keep free"), this));
 
-    button_ = new QPushButton(this);
+    button_ = new MenuButton(this);
     button_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     Look::reachOpenPopups();
     menu_ = std::make_unique<QMenu>();
@@ -108,7 +134,8 @@ GoalPicker::GoalPicker(Model& model, DriveInfo drive, QWidget* parent)
             addOption(option);
     menu_->addSeparator();
     connect(menu_->addAction(QStringLiteral("No goal")), &QAction::triggered, this, &GoalPicker::chooseNoGoal);
-    button_->setMenu(menu_.get());
+    connect(button_, &QPushButton::clicked, this,
+            [this] { menu_->popup(button_->mapToGlobal(QPoint(0, button_->height()))); });
     row->addWidget(button_);
 
     custom_ = new CustomField(this);

@@ -11,6 +11,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTextLayout>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtMath>
@@ -184,11 +185,15 @@ void setButtonSymbol(QAbstractButton* button, const QString& symbol, int side)
     button->setIconSize(QSize(side, side));
 }
 
-void fitColumn(const QList<QWidget*>& cells, int least)
+void fitColumn(const QList<QWidget*>& cells)
 {
-    int width = least;
+    if (cells.isEmpty())
+        return;
+    const QFontMetrics metrics = cells.front()->fontMetrics();
+    int width = metrics.horizontalAdvance(QStringLiteral("000 MB"));
     for (const QWidget* cell : cells)
         width = qMax(width, cell->sizeHint().width());
+    width += metrics.horizontalAdvance(QStringLiteral("MM"));
     for (QWidget* cell : cells)
         cell->setFixedWidth(width);
 }
@@ -271,6 +276,24 @@ int shortestElided(const QFontMetrics& metrics, const QString& text)
     return qMin(metrics.horizontalAdvance(text) + 2, metrics.horizontalAdvance(QStringLiteral("…")) * 6);
 }
 
+// Lays `layout` out in lines of `width`, between words where it can and anywhere else where it
+// must; returns the height of its lines.
+qreal wrapAnywhere(QTextLayout& layout, qreal width)
+{
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    qreal y = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(qMax<qreal>(1, width));
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+    }
+    layout.endLayout();
+    return y;
+}
+
 } // namespace
 
 ElidingLabel::ElidingLabel(const QString& text, QWidget* parent)
@@ -311,6 +334,31 @@ void ElidingLabel::setElideMode(Qt::TextElideMode mode)
     update();
 }
 
+void ElidingLabel::setWrapsAnywhere()
+{
+    elide_ = Qt::ElideNone;
+    wrapsAnywhere_ = true;
+    setWordWrap(true); // height for width, from wrappedHeight()
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    updateGeometry();
+    update();
+}
+
+int ElidingLabel::wrappedHeight(int width) const
+{
+    QTextLayout layout(text(), font());
+    return qCeil(wrapAnywhere(layout, width));
+}
+
+int ElidingLabel::heightForWidth(int width) const
+{
+    if (!wrapsAnywhere_)
+        return QLabel::heightForWidth(width);
+    const QMargins margins = contentsMargins();
+    return margins.top() + margins.bottom()
+        + qMax(fontMetrics().height(), wrappedHeight(width - margins.left() - margins.right()));
+}
+
 QString ElidingLabel::shownText() const
 {
     if (elide_ == Qt::ElideNone)
@@ -320,6 +368,14 @@ QString ElidingLabel::shownText() const
 
 QSize ElidingLabel::minimumSizeHint() const
 {
+    if (wrapsAnywhere_) {
+        // A few letters wide and a line high: the layout asks heightForWidth() for the lines the
+        // text needs at the width it gets (the height of the narrowest width would hold every
+        // list of such labels taller than its lines).
+        const QMargins margins = contentsMargins();
+        const int least = margins.left() + margins.right() + shortestElided(fontMetrics(), text());
+        return { least, heightForWidth(QWIDGETSIZE_MAX) };
+    }
     const QSize label = QLabel::minimumSizeHint();
     if (elide_ == Qt::ElideNone)
         return label;
@@ -329,6 +385,15 @@ QSize ElidingLabel::minimumSizeHint() const
 
 void ElidingLabel::paintEvent(QPaintEvent* event)
 {
+    if (wrapsAnywhere_) {
+        const QRect area = contentsRect();
+        QTextLayout layout(text(), font());
+        wrapAnywhere(layout, area.width());
+        QPainter painter(this);
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
+        layout.draw(&painter, area.topLeft());
+        return;
+    }
     if (elide_ == Qt::ElideNone) {
         QLabel::paintEvent(event);
         return;

@@ -62,9 +62,10 @@ QIcon symbolIcon(const QString& symbol, const QColor& color, int side = 16, cons
 // text when 0); the button keeps the symbol's name in "symbol". An empty name removes the icon.
 void setButtonSymbol(QAbstractButton* button, const QString& symbol, int side = 0);
 
-// Gives every cell of a column one width: `least`, or the widest cell's own when wider, so the
-// column lines up and no cell is cut at a larger font.
-void fitColumn(const QList<QWidget*>& cells, int least);
+// Gives every cell of a column of amounts one width, from their font: room for "000 MB" or the
+// widest cell's own when wider, and a gap of two letters after it, so the column lines up, no cell
+// is cut and none touches what follows it at any font.
+void fitColumn(const QList<QWidget*>& cells);
 
 // A horizontal hairline in the tertiary tone.
 QWidget* divider(QWidget* parent = nullptr);
@@ -107,18 +108,25 @@ public:
     // Hides QLabel::setText so that the tool tip and the accessible name follow the text.
     void setText(const QString& text);
     void setElideMode(Qt::TextElideMode mode);
+    // Wraps the whole text over as many lines as it needs, between words where it can and inside
+    // a word too long for a line (a path), so no part of it is ever cut or shortened.
+    void setWrapsAnywhere();
     // What is drawn at the present width.
     QString shownText() const;
 
     QSize minimumSizeHint() const override;
+    int heightForWidth(int width) const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     void keepWholeText();
+    // The height of the text laid out within `width`, wrapping anywhere.
+    int wrappedHeight(int width) const;
 
     Qt::TextElideMode elide_ = Qt::ElideNone;
+    bool wrapsAnywhere_ = false;
 };
 
 // A symbol and a text beside it, drawn as one label so that a long text wraps as any label's

@@ -13,10 +13,10 @@ ResultLines::ResultLines(const std::vector<ResultLine>& lines, QWidget* parent)
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(4);
     for (const ResultLine& line : lines) {
-        // One line each, shortened with "…" (the whole line in its tool tip): a long title or
-        // detail never widens the bar or loses a word unmarked.
-        auto* label = new SymbolLabel(line.symbol, line.text, this);
-        label->setElideMode(Qt::ElideRight);
+        // Each wraps to the band's width, a long path too: a line's reason is read whole where
+        // it stands, and a long title or detail never widens the bar.
+        auto* label = new SymbolLabel(line.symbol, line.text, this, true);
+        label->setWrapsAnywhere();
         Look::setTextStyle(label, TextStyle::callout);
         Look::setTone(label, line.tone);
         stack->addWidget(label);

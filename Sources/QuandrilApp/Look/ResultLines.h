@@ -1,7 +1,7 @@
 #pragma once
 
 // The lines of a results bar (a clean-up's, a put-back's or an iCloud cleanup's), one per result,
-// each with its symbol and colour role, on one line shortened with "…" where it is too long.
+// each with its symbol and colour role, wrapped whole over as many lines as it needs.
 
 #include <vector>
 

@@ -55,14 +55,31 @@ void ResultsBand::setLines(const std::vector<ResultLine>& lines)
     scroll_->setWidget(linesBox_); // the old lines go with the old widget
     linesBox_->setAutoFillBackground(false);
 
-    // As tall as the lines, up to `maxShownLines` of them; beyond that they scroll. Each line keeps
-    // to one line, so their height does not hang on the band's width.
-    const int needed = linesBox_->sizeHint().height();
+    fitListHeight();
+}
+
+void ResultsBand::resizeEvent(QResizeEvent* event)
+{
+    Band::resizeEvent(event);
+    fitListHeight();
+}
+
+void ResultsBand::fitListHeight()
+{
+    // As tall as the lines wrapped to the list's width, up to `maxShownLines` lines of text;
+    // beyond that they scroll. Measured at the width without a scroll bar, so a bar coming or
+    // going never changes the answer.
+    const int width = scroll_->contentsRect().width();
+    const int needed = width > 0 && linesBox_->hasHeightForWidth() ? linesBox_->heightForWidth(width)
+                                                                   : linesBox_->sizeHint().height();
     const auto labels = linesBox_->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
     int cap = needed;
-    if (labels.size() > maxShownLines) {
+    if (!labels.isEmpty()) {
+        // A line of text as the labels measure it, at a width that needs no wrapping.
+        const QLabel& first = *labels.front();
+        const int line = first.heightForWidth(QWIDGETSIZE_MAX);
         const int spacing = linesBox_->layout()->spacing();
-        cap = maxShownLines * (labels.front()->sizeHint().height() + spacing) - spacing;
+        cap = maxShownLines * (line + spacing) - spacing;
     }
     scroll_->setFixedHeight(qMin(needed, cap));
 }

@@ -1,9 +1,9 @@
 #pragma once
 
 // The band below a list that tells how the last run went: a headline with "Dismiss" at its end,
-// room under it for what a run adds (the mascot's line), and one line per result, each on one
-// line shortened with "…" (the whole line in its tool tip). The lines scroll within a height of
-// at most three lines, so a run of many items never takes the window from the list above it.
+// room under it for what a run adds (the mascot's line), and one line per result, each wrapped
+// whole to the band's width. The lines scroll within a height of at most three lines of text, so
+// a run of many items never takes the window from the list above it.
 // The band shows what it is given; its owner follows the model and forgets the run on "Dismiss".
 
 #include <vector>
@@ -41,8 +41,12 @@ public:
 protected:
     // What stands between the headline and the lines.
     QVBoxLayout* body() const { return body_; }
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The lines' height follows the width they wrap to.
+    void fitListHeight();
+
     QLabel* title_;
     QPushButton* dismiss_;
     QVBoxLayout* body_;

@@ -38,16 +38,16 @@ SelectAllHeader::SelectAllHeader(Model& model, Selection selection, const QStrin
     , model_(model)
     , selection_(selection)
     , ids_(std::move(ids))
-    , title_(Look::plainLabel(title, this))
+    , title_(Look::plainLabel(title, this, true))
     , amount_(Look::plainLabel(amount, this))
     , button_(Look::linkButton(QString(), this))
 {
+    // A long title wraps, so a narrow window or a large font never widens the list past its view.
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
-    row->addWidget(title_);
-    row->addStretch(1);
-    row->addWidget(amount_);
-    row->addWidget(button_);
+    row->addWidget(title_, 1);
+    row->addWidget(amount_, 0, Qt::AlignTop);
+    row->addWidget(button_, 0, Qt::AlignTop);
     Look::applyHeadingLook(this);
 
     connect(button_, &QPushButton::clicked, this, [this] {

@@ -269,6 +269,33 @@ private slots:
         QCOMPARE(joined(scene.model().selected()), QStringLiteral("busy,steam"));
     }
 
+    // Before anything is done the note says whether History will offer Put Back for it, and why
+    // not when the engine won't use the history file.
+    void noteSaysWhetherHistoryKeepsIt_data()
+    {
+        QTest::addColumn<QString>("whyNot");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("History in use") << "" << Logic::trashNote;
+        QTest::newRow("another user's file")
+            << "the History file belongs to another user, so Gorrin won't use it"
+            << "Things go to the Trash, where Put Back works. History won't list them or offer Put Back for them: "
+               "the History file belongs to another user, so Gorrin won't use it. The space comes back when you "
+               "empty the Trash; Gorrin never empties it for you.";
+    }
+
+    void noteSaysWhetherHistoryKeepsIt()
+    {
+        QFETCH(QString, whyNot);
+        QFETCH(QString, note);
+        QCOMPARE(Logic::historyNote(whyNot.toStdString()), note);
+        Scene scene({});
+        scene.engine().onHistory = [why = whyNot.toStdString()](const Mac&) { return History::Loaded { {}, why }; };
+        scene.scanAndChoose({ finding("cache", 500) }, { "cache" });
+        QCOMPARE(scene.model().historyWhyNot(), whyNot.toStdString());
+        ConfirmSheet sheet(scene.f.services());
+        QVERIFY2(shownText(&sheet).endsWith(" | " + note + " | [Cancel] | [Free up]"), qPrintable(shownText(&sheet)));
+    }
+
     // The drive picker starts from the stored default when it is plugged in, else the first
     // external drive, else none; a drive the user picked stays picked while the model changes.
     void drivePreset_data()

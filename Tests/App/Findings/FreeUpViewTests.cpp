@@ -542,9 +542,44 @@ private slots:
         QCOMPARE(bar->lines().size(), 26);
         QVERIFY(bar->list()->height() < bar->linesBox()->height());
         QVERIFY(bar->height() <= view->height() / 3);
+        // The path too long for a line wraps inside itself rather than being cut.
         const auto* path = bar->linesBox()->findChildren<ElidingLabel*>().back();
-        QVERIFY(path->shownText().endsWith(u'…'));
-        QCOMPARE(path->toolTip(), path->text());
+        QCOMPARE(path->shownText(), path->text());
+        QVERIFY(path->height() >= path->heightForWidth(path->width()));
+    }
+
+    // In the main window at its first width, each result line shows its whole reason, wrapped
+    // where it is long, and the lines scroll within the band.
+    void resultLinesShowTheirWholeReason()
+    {
+        AppFontSize font(11);
+        Scene scene;
+        std::vector<CleanResult> results;
+        for (const char* title : { "Xcode caches", "Old iOS backups", "Chrome cache", "Slack cache" }) {
+            CleanResult& result = results.emplace_back();
+            result.id = result.title = title;
+            result.status = CleanResult::Status::done;
+            result.notInHistory = true;
+            result.detail = "Moved to the Trash; the space comes back when the Trash is emptied. It isn't in "
+                            "History: the History file belongs to another user, so Gorrin won't use it.";
+            result.bytes = 1'000'000'000;
+        }
+        scene.model().setLastResults(results);
+        auto view = scene.view();
+        showAt(*view, 920 - 190, 660);
+        QVERIFY(waitForLayout(view.get()));
+
+        const auto* bar = view->resultsSlot()->findChild<ResultsBar*>();
+        const auto lines = bar->linesBox()->findChildren<ElidingLabel*>();
+        QCOMPARE(lines.size(), qsizetype(4));
+        for (const ElidingLabel* line : lines) {
+            QVERIFY(line->text().endsWith("so Gorrin won't use it."));
+            QCOMPARE(line->shownText(), line->text());
+            QVERIFY2(line->height() >= line->heightForWidth(line->width()), qPrintable(line->text()));
+            QVERIFY(line->width() <= bar->list()->viewport()->width());
+        }
+        QCOMPARE(cutOff(view.get()).join('\n'), QString());
+        QVERIFY(bar->list()->height() < bar->linesBox()->height());
     }
 };
 

@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLayout>
@@ -341,7 +343,7 @@ private slots:
         QVERIFY(waitForLayout(window));
 
         QCOMPARE(results.footerShown(), CloudResultsLogic::Footer::choose);
-        const QWidget* pickers = results.parkPicker()->parentWidget()->parentWidget();
+        const QWidget* pickers = results.parkPicker()->parentWidget();
         const QWidget* actions = results.startButton()->parentWidget();
         const QRect pickersAt(pickers->mapTo(window, QPoint()), pickers->size());
         const QRect actionsAt(actions->mapTo(window, QPoint()), actions->size());
@@ -375,7 +377,7 @@ private slots:
         window->resize(narrow ? window->minimumSizeHint().width() : 1400, 700);
         QVERIFY(waitForLayout(window));
 
-        const QWidget* footer = results.parkPicker()->parentWidget()->parentWidget()->parentWidget()->parentWidget();
+        const QWidget* footer = results.parkPicker()->parentWidget()->parentWidget()->parentWidget();
         QStringList wrong;
         for (const QWidget* widget : footer->findChildren<QWidget*>()) {
             if (!widget->isVisibleTo(footer) || widget->isWindow())
@@ -392,6 +394,30 @@ private slots:
                 wrong << name + " past the footer";
         }
         QCOMPARE(wrong.join(" | "), QString());
+    }
+
+    // Assistive tools hear the footer's pickers by their labels, with the item shown as the value,
+    // and can still open their lists.
+    void footerPickersAreNamedByTheirLabels()
+    {
+        Section s;
+        ICloudResults& results = s.shown();
+        s.model().setCloudSelected({ s.id(beach) });
+        pick(results.parkPicker(), 0);
+        QStringList heard;
+        for (QComboBox* picker : { results.parkPicker(), results.chunkPicker() }) {
+            QAccessibleInterface* access = QAccessible::queryAccessibleInterface(picker);
+            QVERIFY(access && access->actionInterface());
+            heard << QStringLiteral("%1 = %2 (%3)")
+                         .arg(access->text(QAccessible::Name), access->text(QAccessible::Value))
+                         .arg(access->role() == QAccessible::ComboBox ? "combo box" : "other");
+            access->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+            QTRY_VERIFY(picker->view()->isVisible());
+            picker->hidePopup();
+            QTRY_VERIFY(!picker->view()->isVisible());
+        }
+        QCOMPARE(heard,
+                 QStringList({ "Park on = Backup (400 GB free) (combo box)", "A chunk at a time = 5 GB (combo box)" }));
     }
 
     void footerFollowsTheModel()

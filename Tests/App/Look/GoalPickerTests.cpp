@@ -97,6 +97,45 @@ private slots:
         QVERIFY(!AppTesting::applicationChild(&menu));
     }
 
+    // An assistive tool pressing the preset button gets its answer at once, the menu opening after;
+    // a menu still open inside the press (a nested event loop) is closed and counted as a failure.
+    void pressingThePresetButtonAnswersAtOnce()
+    {
+        QAccessible::setActive(true);
+        ServicesFixture f;
+        GoalPicker picker(f.services().model, f.services().model.status().drives.front());
+        picker.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&picker));
+        QMenu& menu = *picker.menu();
+        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(picker.menuButton());
+        QVERIFY(button && button->actionInterface());
+        // The tool asks for the button's first action: "Press" (or "ShowMenu" on a button that
+        // opens its menu itself).
+        const QString action = button->actionInterface()->actionNames().value(0);
+        QVERIFY(action == QAccessibleActionInterface::pressAction()
+                || action == QAccessibleActionInterface::showMenuAction());
+
+        bool pressing = true;
+        bool heldOpenWhilePressing = false;
+        QTimer watch;
+        watch.setInterval(10);
+        connect(&watch, &QTimer::timeout, &menu, [&] {
+            if (pressing && menu.isVisible()) {
+                heldOpenWhilePressing = true;
+                menu.close();
+            }
+        });
+        watch.start();
+        button->actionInterface()->doAction(action);
+        pressing = false;
+        watch.stop();
+        QVERIFY(!heldOpenWhilePressing);
+        QTRY_VERIFY(menu.isVisible());
+        QVERIFY(AppTesting::applicationChild(&menu));
+        menu.close();
+        QTRY_VERIFY(!menu.isVisible());
+    }
+
     // Each choice writes the key "goal:" + the drive's path (the option's text, "" for no goal,
     // or the text as typed) and announces the change; text that is no goal writes nothing and
     // stays in the field.

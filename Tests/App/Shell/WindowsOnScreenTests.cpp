@@ -4,12 +4,19 @@
 
 #include <QtTest>
 
+#include <QAbstractScrollArea>
+#include <QComboBox>
+#include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyleOptionComboBox>
 
 #include "QuandrilApp/Findings/ConfirmSheet.h"
 #include "QuandrilApp/Findings/FreeUpView.h"
+#include "QuandrilApp/ICloud/CloudConfirmSheet.h"
+#include "QuandrilApp/ICloud/ICloudResults.h"
 #include "QuandrilApp/Look/DriveGauge.h"
 #include "QuandrilApp/Look/ScreenFit.h"
 #include "QuandrilApp/MainWindow/MainWindow.h"
@@ -20,6 +27,7 @@
 #include "QuandrilApp/Shell/AppDelegate.h"
 #include "QuandrilApp/Shell/MenuLabel.h"
 #include "QuandrilApp/Shell/MenuView.h"
+#include "Support/CloudSection.h"
 #include "Support/LayoutFit.h"
 #include "Support/ServicesFixture.h"
 
@@ -91,6 +99,76 @@ QStringList scrolling(const QWidget* window)
     return out;
 }
 
+// The scroll areas that scroll sideways, by class.
+QStringList sideways(const QWidget* window)
+{
+    QStringList out;
+    for (const QAbstractScrollArea* area : window->findChildren<QAbstractScrollArea*>())
+        if (area->isVisible() && area->horizontalScrollBar()->isVisible())
+            out << QString(area->metaObject()->className()).section("::", -1);
+    return out;
+}
+
+// Controls of `root` that show less than their whole text: a button narrower than it asks, a
+// picker whose field is narrower than the item it shows, a control past a side of the view of
+// the scroll area it lies in.
+QStringList controlsCut(const QWidget* root)
+{
+    QStringList out;
+    for (const QWidget* widget : root->findChildren<QWidget*>()) {
+        if (!widget->isVisible() || widget->isWindow())
+            continue;
+        if (const auto* button = qobject_cast<const QPushButton*>(widget)) {
+            if (!button->text().isEmpty() && button->width() < button->sizeHint().width())
+                out << "\"" + button->text() + "\" narrower than it asks";
+        } else if (const auto* picker = qobject_cast<const QComboBox*>(widget)) {
+            QStyleOptionComboBox option;
+            option.initFrom(picker);
+            option.currentText = picker->currentText();
+            const QRect field = picker->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                                QStyle::SC_ComboBoxEditField, picker);
+            if (field.width() < picker->fontMetrics().horizontalAdvance(picker->currentText()))
+                out << "picker \"" + picker->currentText() + "\" cut";
+        }
+        if (!qobject_cast<const QPushButton*>(widget) && !qobject_cast<const QComboBox*>(widget))
+            continue;
+        for (const QWidget* up = widget->parentWidget(); up && up != root; up = up->parentWidget()) {
+            const auto* area = qobject_cast<const QAbstractScrollArea*>(up);
+            if (!area)
+                continue;
+            const int left = widget->mapTo(area->viewport(), QPoint(0, 0)).x();
+            if (left < 0 || left + widget->width() > area->viewport()->width())
+                out << QString(widget->metaObject()->className()) + " past its scroll area's side";
+            break;
+        }
+    }
+    return out;
+}
+
+// The rows of a confirmation sheet's list whose amount comes within two pixels of the name
+// after it ("210 MBOllama models").
+QStringList amountsTouchingNames(const QWidget* sheet)
+{
+    QStringList out;
+    for (const QLabel* amount : sheet->findChildren<QLabel*>()) {
+        const QString text = amount->text();
+        if (!amount->isVisible() || !(text.endsWith(" KB") || text.endsWith(" MB") || text.endsWith(" GB")))
+            continue;
+        const int textEnd = amount->mapTo(sheet, QPoint(amount->contentsRect().left(), 0)).x()
+            + amount->fontMetrics().horizontalAdvance(text);
+        const QPoint middle = amount->mapTo(sheet, QPoint(0, amount->height() / 2));
+        for (const QLabel* other : sheet->findChildren<QLabel*>()) {
+            if (other == amount || !other->isVisible() || other->text().isEmpty())
+                continue;
+            const QRect at(other->mapTo(sheet, QPoint(0, 0)), other->size());
+            if (at.top() <= middle.y() && at.bottom() >= middle.y() && at.left() >= middle.x()
+                && at.left() - textEnd < 3)
+                out << text + other->text();
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 class WindowsOnScreenTests : public QObject {
@@ -158,8 +236,42 @@ private slots:
         ConfirmSheet sheet(f.services(), &window);
         sheet.open();
         QVERIFY(QTest::qWaitForWindowExposed(&sheet) && waitForLayout(&sheet));
-        QCOMPARE((overlappingTexts(&sheet) + cutOff(&sheet)).join(" | "), QString());
+        QCOMPARE((overlappingTexts(&sheet) + cutOff(&sheet) + amountsTouchingNames(&sheet)).join(" | "), QString());
         QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(sheet.frameGeometry()));
+    }
+
+    // The iCloud page at the narrowest main window: nothing scrolls sideways, no button or picker is
+    // cut (the drive picker shows its whole item), and its confirmation sheet shows every line
+    // whole with the amounts apart from the names.
+    void iCloudPageFitsTheNarrowestWindow_data() { fonts(); }
+    void iCloudPageFitsTheNarrowestWindow()
+    {
+        QFETCH(int, points);
+        const AppFontSize font(points);
+        using namespace CloudSection;
+        Section s({ "WalkDrive@/Volumes/WalkDrive" });
+        Model& model = s.model();
+        model.preferences().setString(Keys::mainSection, "iCloud");
+        model.preferences().setBoolean(Keys::hasSeenFirstRun, true);
+        model.preferences().setBoolean(Keys::icloudEnabled, true);
+        MainWindow window(s.f.services());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window) && s.f.settle());
+        window.resize(window.minimumSize());
+        auto* results = window.detail()->findChild<ICloudResults*>();
+        QVERIFY(results);
+        model.setCloudSelected({ s.id(beach), s.id(image) });
+        pick(results->parkPicker(), 0);
+        QVERIFY(waitForLayout(&window));
+        QCOMPARE(results->parkPicker()->currentText(), "WalkDrive (400 GB free)");
+        QCOMPARE((sideways(&window) + controlsCut(&window) + cutOff(&window)).join("\n"), QString());
+
+        results->startButton()->click();
+        CloudConfirmSheet* sheet = results->sheet();
+        QVERIFY(sheet && QTest::qWaitForWindowExposed(sheet) && waitForLayout(sheet));
+        QCOMPARE((cutOff(sheet) + overlappingTexts(sheet) + amountsTouchingNames(sheet)).join(" | "), QString());
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(sheet->frameGeometry()));
+        sheet->reject();
     }
 
     // A drive's goal line that wraps once the menu is open takes the lines it needs.

@@ -32,7 +32,7 @@ QString labelCut(const QLabel* label)
     if (const auto* eliding = qobject_cast<const App::ElidingLabel*>(label)) {
         const QString shown = eliding->shownText();
         if (shown != label->text()) {
-            if (!shown.endsWith(QChar(0x2026)))
+            if (!shown.contains(QChar(0x2026)))
                 return QStringLiteral("shortened without \"…\"");
             if (label->toolTip() != label->text())
                 return QStringLiteral("shortened, the tool tip not the whole text");
