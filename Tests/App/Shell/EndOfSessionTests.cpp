@@ -163,6 +163,7 @@ private:
 class Throttle {
 public:
     explicit Throttle(qint64 pid)
+        : pid_(pid)
     {
         // Held still while it moves, so that it makes no headway meanwhile.
         ::kill(pid_t(pid), SIGSTOP);
@@ -191,13 +192,16 @@ public:
     }
     ~Throttle()
     {
-        // Empty once the app ended.
-        if (!folder_.isEmpty())
-            QDir().rmdir(folder_);
+        if (folder_.isEmpty())
+            return;
+        // The app back in the group it came from, should it still run (a check failed).
+        write(QFileInfo(folder_).path() + "/cgroup.procs", QByteArray::number(pid_));
+        QDir().rmdir(folder_);
     }
     bool active() const { return !folder_.isEmpty(); }
 
 private:
+    qint64 pid_;
     QString folder_;
 };
 
