@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -527,16 +528,22 @@ private slots:
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
 
         // History notes the Put Back, and every file back is whole and named there; no part of a
-        // copy is left beside them, and the rest are still in the Trash.
+        // copy is left beside them, and the rest are still in the Trash. A finished Put Back marks
+        // the line undone; one stopped part way may instead write a line whose "back" lists what
+        // came back (each to its old place).
         QFile historyFile(home + "/Library/Application Support/Quandril/history.jsonl");
         QVERIFY(historyFile.open(QIODevice::ReadOnly));
-        const auto history = History::parse(historyFile.readAll().toStdString());
-        const auto marker = std::find_if(history.begin(), history.end(),
-                                         [](const HistoryEntry& line) { return line.isUndone(); });
-        QVERIFY2(marker != history.end(), "History doesn't know of the Put Back");
+        const QList<QByteArray> lines = historyFile.readAll().split('\n');
         std::set<std::string> noted;
-        for (const Relocation& item : marker->relocated)
-            noted.insert(item.from);
+        for (qsizetype n = 1; n < lines.size(); ++n) {
+            const QJsonObject line = QJsonDocument::fromJson(lines[n]).object();
+            if (line.value("undone").toBool())
+                for (const QJsonValue item : line.value("relocated").toArray())
+                    noted.insert(item.toObject().value("from").toString().toStdString());
+            for (const QJsonValue item : line.value("back").toArray())
+                noted.insert(item.toObject().value("to").toString().toStdString());
+        }
+        QVERIFY2(!noted.empty(), "History doesn't know of the Put Back");
         int back = 0;
         for (const Relocation& item : entry.relocated) {
             const QString from = QString::fromStdString(item.from);
