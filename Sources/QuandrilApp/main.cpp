@@ -1,8 +1,8 @@
 // Gorrin: the tray icon, its menu, the main window and the settings window over one model.
 
 #include <QApplication>
+#include <QSystemTrayIcon>
 
-#include <chrono>
 #include <cstdlib>
 
 #include "QuandrilApp/Look/PopupAccess.h"
@@ -86,10 +86,13 @@ int main(int argc, char** argv)
 
     const int code = QApplication::exec();
     model.prepareToQuit();
-    // A clean-up under way stops after the item in hand and records it: that moment is waited for,
-    // never a whole task, nor a scan.
-    TaskPool::requestStop();
-    TaskPool::waitForStops(std::chrono::milliseconds(1500));
+    // Gone from the screen at once, while the work under way winds down.
+    label.trayIcon().hide();
+    for (QWidget* window : QApplication::topLevelWidgets())
+        window->hide();
+    // A clean-up or Put Back under way stops promptly and records what it did: that moment is
+    // waited for (at most TaskPool::stopWait), never a whole task, nor a scan.
+    TaskPool::stopAndWait();
     // Never wait for engine work still running, nor destroy what it may still use.
     if (TaskPool::busy())
         std::quick_exit(code);

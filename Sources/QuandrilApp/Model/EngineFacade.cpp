@@ -43,9 +43,9 @@ std::vector<CleanResult> LiveEngine::clean(const std::vector<std::string>& ids, 
     return Cleaner::clean(ids, mac, catalog, options);
 }
 
-CleanResult LiveEngine::undo(const std::string& id, const Mac& mac, bool dryRun)
+CleanResult LiveEngine::undo(const std::string& id, const Mac& mac, bool dryRun, const std::function<bool()>& stop)
 {
-    return Cleaner::undo(id, mac, dryRun);
+    return Cleaner::undo(id, mac, dryRun, FileOps::live(), stop);
 }
 
 CloudScan LiveEngine::scanCloud(const Mac& mac, const std::optional<std::vector<DriveInfo>>& drives,

@@ -8,6 +8,7 @@
 // `cleanCloud`, `status`, `readHistory` and `putBackOffers` from its tasks, and `loadCatalog`,
 // `status`, `readHistory` and `putBackOffers` on the GUI thread while it starts.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,7 +41,8 @@ public:
     virtual ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) = 0;
     virtual std::vector<CleanResult>
     clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog, const CleanOptions& options) = 0;
-    virtual CleanResult undo(const std::string& id, const Mac& mac, bool dryRun) = 0;
+    // Cleaner::undo; `stop` is asked as it goes, from the calling thread.
+    virtual CleanResult undo(const std::string& id, const Mac& mac, bool dryRun, const std::function<bool()>& stop) = 0;
     virtual CloudScan scanCloud(const Mac& mac, const std::optional<std::vector<DriveInfo>>& drives,
                                 std::int64_t minBytes, std::int64_t bigBytes, std::int64_t sizeOnlyBytes)
         = 0;
@@ -63,7 +65,7 @@ public:
     ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) override;
     std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
                                    const CleanOptions& options) override;
-    CleanResult undo(const std::string& id, const Mac& mac, bool dryRun) override;
+    CleanResult undo(const std::string& id, const Mac& mac, bool dryRun, const std::function<bool()>& stop) override;
     CloudScan scanCloud(const Mac& mac, const std::optional<std::vector<DriveInfo>>& drives, std::int64_t minBytes,
                         std::int64_t bigBytes, std::int64_t sizeOnlyBytes) override;
     std::vector<CleanResult> cleanCloud(const std::vector<std::string>& ids, const CloudScan& scan, const Mac& mac,

@@ -209,7 +209,8 @@ public:
     // Carries out the findings with these ids, in this order. Nothing while a clean-up runs or
     // without a catalog. `moveTo` names the drive for moves, absent when nothing moves to a drive.
     void clean(const std::vector<std::string>& ids, bool includeCautioned, const std::optional<std::string>& moveTo);
-    // Puts back the history entry with this id; nothing when that id is already on its way.
+    // Puts back the history entry with this id; nothing when that id is already on its way. Like a
+    // clean-up, the app's end stops it and waits for it; none starts once the app is ending.
     void undo(const std::string& id);
     // An iCloud scan. Nothing while iCloud cleanup is off or while one runs.
     void scanCloud();

@@ -228,10 +228,10 @@ void Model::clean(const std::vector<std::string>& ids, bool includeCautioned, co
     emit busyChanged();
     emit changed();
 
-    TaskPool::start([in = taskInputs(), ids, includeCautioned, moveTo] {
+    // The app's end stops it and waits until what it did is in History.
+    auto stoppable = std::make_shared<TaskPool::Stoppable>();
+    TaskPool::start([in = taskInputs(), ids, includeCautioned, moveTo, stoppable]() mutable {
         std::vector<CleanResult> results;
-        // The app's end stops it after the item in hand, and waits for that.
-        const TaskPool::Stoppable stoppable;
         try {
             CleanOptions options { .includeCautioned = includeCautioned,
                                    .moveTo = moveTo,
@@ -242,6 +242,7 @@ void Model::clean(const std::vector<std::string>& ids, bool includeCautioned, co
         } catch (...) {
             results = failedResults(ids, describeCurrent());
         }
+        stoppable.reset();
         Snapshot snapshot = in.snapshot();
         in.mailbox->post([results = std::move(results), snapshot = std::move(snapshot)](Model& model) mutable {
             model.finishClean(std::move(results), std::move(snapshot));
@@ -282,19 +283,23 @@ void Model::undo(const std::string& id)
 
 void Model::startNextUndo()
 {
-    if (undoQueue_.empty())
+    // The app is ending: what is still queued stays in the Trash, offered again next time.
+    if (undoQueue_.empty() || TaskPool::stopRequested())
         return;
     const std::string id = undoQueue_.front();
     undoQueue_.pop_front();
     undoRunning_ = true;
 
-    TaskPool::start([in = taskInputs(), id] {
+    // Like a clean-up, the app's end stops it and waits until what came back is in History.
+    auto stoppable = std::make_shared<TaskPool::Stoppable>();
+    TaskPool::start([in = taskInputs(), id, stoppable]() mutable {
         CleanResult result;
         try {
-            result = in.engine->undo(id, *in.mac, false);
+            result = in.engine->undo(id, *in.mac, false, TaskPool::stopRequested);
         } catch (...) {
             result = failedResults({ id }, describeCurrent()).front();
         }
+        stoppable.reset();
         Snapshot snapshot = in.snapshot();
         in.mailbox->post([id, result = std::move(result), snapshot = std::move(snapshot)](Model& model) mutable {
             model.finishUndo(id, std::move(result), std::move(snapshot));
@@ -391,25 +396,29 @@ void Model::cleanCloud(const std::string& drive, std::int64_t chunkBytes, bool a
 
     const std::vector<std::string> ids(cloudSelected_.begin(), cloudSelected_.end());
     auto scan = std::make_shared<const CloudScan>(*cloudScan_);
-    TaskPool::start([in = taskInputs(), stopFlag = cloudStop_, ids, scan, run, drive, chunkBytes, agreed] {
-        const CloudOptions options {
-            .drive = drive, .chunkBytes = chunkBytes, .marginBytes = cloudMarginBytes, .agreed = agreed
-        };
-        const ICloud::Progress progress = [mailbox = in.mailbox, run](const std::string& line) {
-            mailbox->post([run, line](Model& model) { model.showCloudProgress(run, line); });
-        };
-        const ICloud::Stop stop = [stopFlag] { return stopFlag->isOn(); };
-        std::vector<CleanResult> results;
-        try {
-            results = in.engine->cleanCloud(ids, *scan, *in.mac, options, progress, stop);
-        } catch (...) {
-            results = failedResults(ids, describeCurrent());
-        }
-        Snapshot snapshot = in.snapshot();
-        in.mailbox->post([results = std::move(results), snapshot = std::move(snapshot)](Model& model) mutable {
-            model.finishCloudClean(std::move(results), std::move(snapshot));
+    // Stopped by its own Stop, and like any clean-up by the app's end, which waits for it.
+    auto stoppable = std::make_shared<TaskPool::Stoppable>();
+    TaskPool::start(
+        [in = taskInputs(), stopFlag = cloudStop_, ids, scan, run, drive, chunkBytes, agreed, stoppable]() mutable {
+            const CloudOptions options {
+                .drive = drive, .chunkBytes = chunkBytes, .marginBytes = cloudMarginBytes, .agreed = agreed
+            };
+            const ICloud::Progress progress = [mailbox = in.mailbox, run](const std::string& line) {
+                mailbox->post([run, line](Model& model) { model.showCloudProgress(run, line); });
+            };
+            const ICloud::Stop stop = [stopFlag] { return stopFlag->isOn() || TaskPool::stopRequested(); };
+            std::vector<CleanResult> results;
+            try {
+                results = in.engine->cleanCloud(ids, *scan, *in.mac, options, progress, stop);
+            } catch (...) {
+                results = failedResults(ids, describeCurrent());
+            }
+            stoppable.reset();
+            Snapshot snapshot = in.snapshot();
+            in.mailbox->post([results = std::move(results), snapshot = std::move(snapshot)](Model& model) mutable {
+                model.finishCloudClean(std::move(results), std::move(snapshot));
+            });
         });
-    });
 }
 
 void Model::showCloudProgress(std::uint64_t run, std::string line)

@@ -87,4 +87,10 @@ bool waitForStops(std::chrono::milliseconds limit)
     return stoppables().ended.wait_for(guard, limit, [] { return stoppables().running == 0; });
 }
 
+bool stopAndWait()
+{
+    requestStop();
+    return waitForStops(stopWait);
+}
+
 } // namespace Quandril::App::TaskPool

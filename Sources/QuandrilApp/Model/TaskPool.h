@@ -35,11 +35,19 @@ bool busy();
 
 // ---- Stopping for the app's end ----
 
-// Asks every clean-up to stop after the item in hand; never undone. Safe from any thread.
+// Asks every clean-up and Put Back to stop; never undone. Safe from any thread. The engine heeds it
+// between items and inside a long one, and records in History what was done.
 void requestStop();
 bool stopRequested();
 
-// Marks a clean-up under way for its lifetime, so that the app's end can wait for it to stop.
+// How long the app's end waits for clean-ups and Put Backs to stop. The engine answers a stop
+// within moments, even inside a large item, so this is reached only when a file system hangs. At
+// logout the session's processes get SIGTERM and, 90 seconds later, SIGKILL: 60 seconds leaves the
+// rest of that time for the process to end by itself, and a History written is worth the wait.
+inline constexpr std::chrono::seconds stopWait { 60 };
+
+// Marks a clean-up or Put Back under way for its lifetime, so that the app's end can wait for it to
+// stop. Best made when the task is queued, so that one not yet running is waited for too.
 class Stoppable {
 public:
     Stoppable();
@@ -48,9 +56,12 @@ public:
     Stoppable& operator=(const Stoppable&) = delete;
 };
 
-// Waits, at most `limit`, until no clean-up is under way; true when none is. Scans and other work
-// are never waited for.
+// Waits, at most `limit`, until no clean-up or Put Back is under way; true when none is. Scans and
+// other work are never waited for.
 bool waitForStops(std::chrono::milliseconds limit);
+
+// The app's end: requestStop(), then waitForStops(stopWait).
+bool stopAndWait();
 
 } // namespace TaskPool
 

@@ -45,6 +45,8 @@ void watch(int wakeRead, QPointer<AppDelegate> delegate)
             QCoreApplication::quit();
         },
         Qt::QueuedConnection);
+    // main() waits as long for clean-ups and Put Backs to record what they did, then leaves.
+    TaskPool::waitForStops(TaskPool::stopWait);
     std::this_thread::sleep_for(grace);
     // Still here: whatever holds the app up doesn't get to keep it.
     ::_exit(128 + which);

@@ -161,13 +161,14 @@ std::vector<CleanResult> ScriptedEngine::clean(const std::vector<std::string>& i
     return onClean ? onClean(ids, options) : LiveEngine::clean(ids, mac, catalog, options);
 }
 
-CleanResult ScriptedEngine::undo(const std::string& id, const Mac& mac, bool dryRun)
+CleanResult ScriptedEngine::undo(const std::string& id, const Mac& mac, bool dryRun, const std::function<bool()>& stop)
 {
     RecordedCall call = callOf(EngineCall::undo);
     call.ids = { id };
     call.dryRun = dryRun;
+    call.stop = stop;
     auto inside = enter(std::move(call));
-    return onUndo ? onUndo(id) : LiveEngine::undo(id, mac, dryRun);
+    return onUndo ? onUndo(id) : LiveEngine::undo(id, mac, dryRun, stop);
 }
 
 CloudScan ScriptedEngine::scanCloud(const Mac& mac, const std::optional<std::vector<DriveInfo>>& drives,

@@ -36,6 +36,7 @@ struct RecordedCall {
     std::vector<std::int64_t> cloudScanArgs;  // scanCloud: minBytes, bigBytes, sizeOnlyBytes
     bool cloudScanDrivesGiven = false;        // scanCloud
     bool dryRun = false;                      // undo
+    std::function<bool()> stop;               // undo
     bool onGuiThread = false;
 };
 
@@ -79,7 +80,7 @@ public:
     ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) override;
     std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
                                    const CleanOptions& options) override;
-    CleanResult undo(const std::string& id, const Mac& mac, bool dryRun) override;
+    CleanResult undo(const std::string& id, const Mac& mac, bool dryRun, const std::function<bool()>& stop) override;
     CloudScan scanCloud(const Mac& mac, const std::optional<std::vector<DriveInfo>>& drives, std::int64_t minBytes,
                         std::int64_t bigBytes, std::int64_t sizeOnlyBytes) override;
     std::vector<CleanResult> cleanCloud(const std::vector<std::string>& ids, const CloudScan& scan, const Mac& mac,
