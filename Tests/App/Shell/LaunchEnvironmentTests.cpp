@@ -200,13 +200,13 @@ private slots:
         QTest::addColumn<QString>("secondRuntime");
         QTest::addColumn<QString>("secondTemporary");
         QTest::newRow("the desktop's, then one without a runtime folder") << "@run1"
-                                                                         << "@tmp1"
-                                                                         << "<unset>"
-                                                                         << "@tmp2";
+                                                                          << "@tmp1"
+                                                                          << "<unset>"
+                                                                          << "@tmp2";
         QTest::newRow("one without a runtime folder, then the desktop's") << "<unset>"
-                                                                         << "@tmp1"
-                                                                         << "@run1"
-                                                                         << "@tmp2";
+                                                                          << "@tmp1"
+                                                                          << "@run1"
+                                                                          << "@tmp2";
         QTest::newRow("two runtime folders") << "@run1"
                                              << "@tmp1"
                                              << "@run2"
@@ -248,9 +248,9 @@ private slots:
         };
         // Where each launch keeps its own socket.
         const auto socket = [&](const QString& runtime, const QString& temporary) {
-            return runtime == "<unset>" ? resolved(temporary) + "/gorrin-" + QString::number(::geteuid())
-                    + "/gorrin-instance"
-                                        : resolved(runtime) + "/gorrin-instance";
+            return runtime == "<unset>"
+                ? resolved(temporary) + "/gorrin-" + QString::number(::geteuid()) + "/gorrin-instance"
+                : resolved(runtime) + "/gorrin-instance";
         };
         const QString firstSocket = socket(firstRuntime, firstTemporary);
         const QString secondSocket = socket(secondRuntime, secondTemporary);
@@ -268,8 +268,8 @@ private slots:
         QVERIFY(second.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning || QFileInfo(secondSocket).exists(), 120000);
         const bool secondMadeASocket = QFileInfo(secondSocket).exists();
-        const bool secondEnded
-            = second.state() == QProcess::NotRunning || (!secondMadeASocket && second.waitForFinished(30000));
+        const bool secondEnded = second.state() == QProcess::NotRunning
+            || (!secondMadeASocket && second.waitForFinished(30000));
         const bool firstRuns = first.state() == QProcess::Running;
         if (!secondEnded) {
             second.terminate();
