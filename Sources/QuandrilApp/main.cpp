@@ -45,8 +45,9 @@ int main(int argc, char** argv)
     // Before any window exists, so that assistive tools find the popups from the application.
     Look::reachOpenPopups();
 
-    // A second launch asks the running Gorrin to open its window, and leaves.
-    SingleInstance instance;
+    // A second launch asks the running Gorrin to open its window, and leaves, whatever runtime and
+    // temporary folders each was started with.
+    SingleInstance instance(SingleInstance::standardName(), SingleInstance::standardMeetingPoint());
     if (!instance.claim())
         return 0;
 

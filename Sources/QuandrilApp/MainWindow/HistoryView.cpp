@@ -115,7 +115,10 @@ void HistoryView::rebuild()
     shown_ = entries;
     // A refused history file gives no entries; saying why keeps it from passing for one never used.
     const std::string& whyNot = services_.model.historyWhyNot();
-    emptySentence_->setText(whyNot.empty() ? emptyText : refusedText(whyNot));
+    if (!services_.model.historyRead())
+        emptySentence_->clear();
+    else
+        emptySentence_->setText(whyNot.empty() ? emptyText : refusedText(whyNot));
     pages_->setCurrentWidget(entries->empty() || !whyNot.empty() ? empty_ : list_);
     std::vector<RowList::Row> looks(entries->size(), RowList::Row { 48, false, false });
     list_->setRows(std::move(looks), [this, entries, offers](int index) {

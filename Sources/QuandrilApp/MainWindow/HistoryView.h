@@ -6,7 +6,8 @@
 // back from the Trash or from a drive it was parked on, or nothing. A put-back runs in the model;
 // its button is disabled while that finding's put-back runs or waits, so a second press does
 // nothing. An empty History shows one centred sentence instead of the list; a history file the
-// engine won't use shows, in its place, why.
+// engine won't use or can't read shows, in its place, why. Until the model has read History the
+// section stays blank: it knows nothing yet to list or to say.
 //
 // The list builds only the rows in view, so years of History show at once.
 
@@ -50,7 +51,8 @@ public:
 
     static inline const QString emptyText = QStringLiteral(
         "Nothing done yet. Everything Gorrin does shows up here, with Put Back.");
-    // What stands where the list would be when the engine won't use the history file.
+    // What stands where the list would be when the engine won't use or can't read the history
+    // file: "History can't be shown: <the engine's reason>."
     static QString refusedText(const std::string& whyNot);
 
     RowList* list() const { return list_; }

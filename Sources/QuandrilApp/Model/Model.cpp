@@ -7,6 +7,7 @@
 
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/ModelInternals.h"
+#include "QuandrilApp/Model/TaskPool.h"
 #include "QuandrilApp/Platform/Preferences.h"
 #include "QuandrilCore/Cleaning/Cleaner.h"
 #include "QuandrilCore/Platform/Saturating.h"
@@ -64,14 +65,36 @@ Model::Model(Mac mac, Preferences& preferences, ModelServices services, QObject*
         catalogFailure_ = CatalogError::notFound().what();
     }
     status_ = engine_->status(*mac_);
-    Snapshot first;
-    first.readHistory(*engine_, *mac_);
-    history_ = std::move(first.history);
-    putBackOffered_ = std::move(first.offers);
-    historyWhyNot_ = std::move(first.historyWhyNot);
     // Unreadable stored paths read as none; the bytes stay stored until the list is next saved.
     extraProtected_ = storedProtectedPaths(preferences_).value_or(std::vector<ProtectedPath>());
     connect(&preferences_, &Preferences::changed, this, &Model::followPreference);
+    readFirstHistory();
+}
+
+void Model::readFirstHistory()
+{
+    // Years of autopilot runs make a long file, and its Put Back offers look into the Trash: both
+    // are read on the pool, never before the windows show. Unstamped, without the readings' lock,
+    // so a long read holds up no status reading; it is shown only while no reading taken after a
+    // task is, since any of those is at least as new.
+    TaskPool::start([engine = engine_, mac = mac_, mailbox = mailbox_] {
+        Snapshot first;
+        try {
+            first.readHistory(*engine, *mac);
+        } catch (...) {
+            first = Snapshot(); // shown as empty, as a reading after a task would be
+        }
+        mailbox->post([first = std::move(first)](Model& model) mutable {
+            if (model.historyRead())
+                return;
+            model.history_ = std::move(first.history);
+            model.putBackOffered_ = std::move(first.offers);
+            model.historyWhyNot_ = std::move(first.historyWhyNot);
+            model.firstHistoryShown_ = true;
+            emit model.historyChanged();
+            emit model.changed();
+        });
+    });
 }
 
 Model::~Model()

@@ -79,9 +79,10 @@ class Model : public QObject {
 public:
     // Builds the model, in this order: the machine; the published state at its empty values; a
     // new stop flag; the catalog (absent when it can't be loaded; a scan then says why); the drive status;
-    // History (newest first); the user's never-touch paths from "extraProtected" (empty when
-    // missing or unreadable; the stored bytes are left as they are). The app passes Mac::real();
-    // tests pass a fake machine. `preferences` must outlive the model.
+    // the user's never-touch paths from "extraProtected" (empty when missing or unreadable; the
+    // stored bytes are left as they are). History (newest first), which may be years long, is then
+    // read on the TaskPool and published as after a task, so the windows show at once. The app
+    // passes Mac::real(); tests pass a fake machine. `preferences` must outlive the model.
     Model(Mac mac, Preferences& preferences, ModelServices services = {}, QObject* parent = nullptr);
     // Sets the iCloud stop flag and lets go of running tasks without waiting for them: their
     // outcomes are dropped.
@@ -129,8 +130,10 @@ public:
     void setLastResults(std::vector<CleanResult> results);
     bool cleaning() const { return cleaning_; }
 
-    // History, newest first.
+    // History, newest first; empty until it has been read.
     const std::vector<HistoryEntry>& history() const { return history_; }
+    // Whether History has been read yet (the first reading, at start, comes from the TaskPool).
+    bool historyRead() const { return firstHistoryShown_ || historyStamp_ != 0; }
     // Whether each entry of `history()`, index for index, has something Put Back can bring back
     // from a Trash or a drive it was parked on; read together with History.
     const std::vector<bool>& putBackOffered() const { return putBackOffered_; }
@@ -251,6 +254,8 @@ private:
 
     // The step for a preference someone changed; nothing while the model writes one itself.
     void followPreference(const QString& key);
+    // Starts the first reading of History, on the TaskPool.
+    void readFirstHistory();
 
     // Publication steps (ModelTasks.cpp), each on the GUI thread.
     void finishScan(std::uint64_t stamp, ScanReport report);
@@ -317,6 +322,7 @@ private:
     bool undoRunning_ = false;
     std::uint64_t cloudRun_ = 0;     // which cleanup progress lines belong to
     std::uint64_t historyStamp_ = 0; // the reading shown last
+    bool firstHistoryShown_ = false; // the reading taken at start, which any later one replaces
     std::uint64_t statusStamp_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "QuandrilApp/Shell/SingleInstance.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -7,11 +8,13 @@
 #include <QThread>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -40,6 +43,9 @@ constexpr int answerMs = 2000;
 constexpr int greetingMs = 500;
 // How long a launch waits for another one to finish its own look at the name.
 constexpr int lockWaitMs = 5000;
+// How long a launch waits for one holding the meeting point to finish its look at its own name
+// (which may wait for that name's lock and for an answer there).
+constexpr int meetingWaitMs = lockWaitMs + 2 * answerMs;
 // The greeting: a later launch's line, and the running Gorrin's answer.
 constexpr std::string_view request = "gorrin 1: open again\n";
 constexpr std::string_view answer = "gorrin 1: opening\n";
@@ -52,13 +58,35 @@ bool sameUser(int socket)
     return ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
 }
 
-std::optional<sockaddr_un> address(const QByteArray& path)
+struct Address {
+    sockaddr_un value {};
+    socklen_t size = 0;
+
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&value); }
+};
+
+// A socket's path in the file system.
+std::optional<Address> address(const QByteArray& path)
 {
-    sockaddr_un out {};
-    out.sun_family = AF_UNIX;
-    if (path.isEmpty() || static_cast<std::size_t>(path.size()) >= sizeof out.sun_path)
+    Address out;
+    out.value.sun_family = AF_UNIX;
+    if (path.isEmpty() || static_cast<std::size_t>(path.size()) >= sizeof out.value.sun_path)
         return std::nullopt;
-    std::memcpy(out.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    std::memcpy(out.value.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    out.size = sizeof out.value;
+    return out;
+}
+
+// A name in the abstract namespace: no file anywhere, so no folder of anyone's decides where it
+// is, and the kernel frees it with the last socket bound to it.
+std::optional<Address> abstractAddress(const QByteArray& name)
+{
+    Address out;
+    out.value.sun_family = AF_UNIX;
+    if (name.isEmpty() || static_cast<std::size_t>(name.size()) >= sizeof out.value.sun_path)
+        return std::nullopt;
+    std::memcpy(out.value.sun_path + 1, name.constData(), static_cast<std::size_t>(name.size()));
+    out.size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + static_cast<std::size_t>(name.size()));
     return out;
 }
 
@@ -104,6 +132,33 @@ bool sendAll(int fd, std::string_view text, const QDeadlineTimer& deadline)
     return true;
 }
 
+enum class Reply {
+    nobody,  // nothing listens there
+    opening, // a Gorrin of this user, asked to open again
+    other,   // someone else's listener, or one that didn't answer
+};
+
+// Greets whoever listens at `to`.
+Reply knock(const Address& to)
+{
+    const Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!socket)
+        return Reply::other;
+    const QDeadlineTimer deadline(answerMs);
+    while (::connect(socket.get(), to.get(), to.size) != 0 && errno != EISCONN) {
+        if (errno == ECONNREFUSED || errno == ENOENT)
+            return Reply::nobody;
+        // A full backlog answers EAGAIN: the listener may yet take us.
+        if ((errno != EAGAIN && errno != EINTR) || deadline.hasExpired())
+            return Reply::other;
+        QThread::msleep(20);
+    }
+    return sameUser(socket.get()) && sendAll(socket.get(), request, deadline)
+            && readLine(socket.get(), deadline) == answer
+        ? Reply::opening
+        : Reply::other;
+}
+
 // Whether a Gorrin of this user listens at the socket and has been asked to open again. Only a
 // socket itself counts: a link there is never followed, whatever it leads to.
 bool askRunning(const QByteArray& path)
@@ -112,18 +167,44 @@ bool askRunning(const QByteArray& path)
     if (::lstat(path.constData(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != ::geteuid())
         return false;
     const auto to = address(path);
-    const Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!to || !socket)
-        return false;
-    const QDeadlineTimer deadline(answerMs);
-    while (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&*to), sizeof *to) != 0 && errno != EISCONN) {
-        // A full backlog answers EAGAIN: the listener may yet take us.
-        if ((errno != EAGAIN && errno != EINTR) || deadline.hasExpired())
-            return false;
+    return to && knock(*to) == Reply::opening;
+}
+
+enum class Meeting {
+    taken,      // bound here, not yet listening
+    handedOver, // a Gorrin of this user holds it and has been asked to open again
+    unavailable,
+};
+
+// Takes the meeting point, unless a Gorrin of this user holds it already. Binding is atomic, so
+// of launches at once exactly one takes it; the others wait while it looks at its own socket's
+// name (bound, it doesn't listen until it stays), then find it listening, or find it gone and try
+// again.
+Meeting meet(const Address& at, Descriptor& taken)
+{
+    const QDeadlineTimer deadline(meetingWaitMs);
+    for (;;) {
+        Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (!socket)
+            return Meeting::unavailable;
+        if (::bind(socket.get(), at.get(), at.size) == 0) {
+            taken = std::move(socket);
+            return Meeting::taken;
+        }
+        if (errno != EADDRINUSE)
+            return Meeting::unavailable;
+        switch (knock(at)) {
+        case Reply::opening:
+            return Meeting::handedOver;
+        case Reply::other:
+            return Meeting::unavailable;
+        case Reply::nobody:
+            break;
+        }
+        if (deadline.hasExpired())
+            return Meeting::unavailable;
         QThread::msleep(20);
     }
-    return sameUser(socket.get()) && sendAll(socket.get(), request, deadline)
-        && readLine(socket.get(), deadline) == answer;
 }
 
 // Frees the name from a stale entry: a socket or a link holds nothing and goes; anything else is
@@ -199,12 +280,14 @@ private:
 // Accepts later launches on a thread of its own and tells the owner on its thread.
 class SingleInstance::Listener {
 public:
-    Listener(Descriptor socket, QByteArray path, SingleInstance* owner)
-        : socket_(std::move(socket))
+    // `path`: where the first of `sockets` is bound in the file system; empty when none is.
+    Listener(std::vector<Descriptor> sockets, QByteArray path, SingleInstance* owner)
+        : sockets_(std::move(sockets))
         , path_(std::move(path))
         , owner_(owner)
     {
-        ::lstat(path_.constData(), &bound_);
+        if (!path_.isEmpty())
+            ::lstat(path_.constData(), &bound_);
         int ends[2] = { -1, -1 };
         if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
             wake_ = Descriptor(ends[0]);
@@ -221,7 +304,8 @@ public:
         }
         // The name goes with us, unless something else stands there by now.
         struct stat now {};
-        if (::lstat(path_.constData(), &now) == 0 && now.st_dev == bound_.st_dev && now.st_ino == bound_.st_ino)
+        if (!path_.isEmpty() && ::lstat(path_.constData(), &now) == 0 && now.st_dev == bound_.st_dev
+            && now.st_ino == bound_.st_ino)
             ::unlink(path_.constData());
     }
 
@@ -231,31 +315,42 @@ public:
 private:
     void run()
     {
+        std::vector<pollfd> fds;
+        for (const Descriptor& socket : sockets_)
+            fds.push_back({ socket.get(), POLLIN, 0 });
+        fds.push_back({ wake_.get(), POLLIN, 0 });
         for (;;) {
-            pollfd fds[2] = { { socket_.get(), POLLIN, 0 }, { wake_.get(), POLLIN, 0 } };
-            if (::poll(fds, 2, -1) < 0) {
+            if (::poll(fds.data(), fds.size(), -1) < 0) {
                 if (errno == EINTR)
                     continue;
                 return;
             }
-            if (fds[1].revents != 0)
+            if (fds.back().revents != 0)
                 return;
-            const Descriptor caller(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-            if (!caller) {
-                // Out of descriptors or memory: don't spin on a listener that stays ready.
-                if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED)
-                    QThread::msleep(100);
-                continue;
+            for (std::size_t i = 0; i + 1 < fds.size(); ++i) {
+                if (fds[i].revents != 0)
+                    answerOne(fds[i].fd);
             }
-            const QDeadlineTimer deadline(greetingMs);
-            if (sameUser(caller.get()) && readLine(caller.get(), deadline, wake_.get()) == request
-                && sendAll(caller.get(), answer, deadline))
-                QMetaObject::invokeMethod(
-                    owner_, [owner = owner_] { emit owner->reopened(); }, Qt::QueuedConnection);
         }
     }
 
-    Descriptor socket_;
+    void answerOne(int listening)
+    {
+        const Descriptor caller(::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (!caller) {
+            // Out of descriptors or memory: don't spin on a listener that stays ready.
+            if (errno != EAGAIN && errno != EINTR && errno != ECONNABORTED)
+                QThread::msleep(100);
+            return;
+        }
+        const QDeadlineTimer deadline(greetingMs);
+        if (sameUser(caller.get()) && readLine(caller.get(), deadline, wake_.get()) == request
+            && sendAll(caller.get(), answer, deadline))
+            QMetaObject::invokeMethod(
+                owner_, [owner = owner_] { emit owner->reopened(); }, Qt::QueuedConnection);
+    }
+
+    std::vector<Descriptor> sockets_;
     QByteArray path_;
     struct stat bound_ {};
     SingleInstance* owner_;
@@ -295,9 +390,22 @@ QString SingleInstance::standardName()
     return folder.isEmpty() ? QString() : folder + QLatin1Char('/') + socketName;
 }
 
-SingleInstance::SingleInstance(QString name, QObject* parent)
+QString SingleInstance::standardMeetingPoint()
+{
+    // Launches over one config folder share the preferences, whatever else their environments
+    // say: they must find each other. Launches over another one (another home) stand apart.
+    QString settings = AppFolders::configHome();
+    if (const QString real = QFileInfo(settings).canonicalFilePath(); !real.isEmpty())
+        settings = real;
+    const QByteArray digest
+        = QCryptographicHash::hash(QFile::encodeName(settings), QCryptographicHash::Sha256).toHex().left(32);
+    return QStringLiteral("gorrin-%1-%2").arg(::geteuid()).arg(QString::fromLatin1(digest));
+}
+
+SingleInstance::SingleInstance(QString name, QString meetingPoint, QObject* parent)
     : QObject(parent)
     , name_(std::move(name))
+    , meetingPoint_(std::move(meetingPoint))
 {
 }
 
@@ -305,27 +413,52 @@ SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::claim()
 {
+    // Held from here to the end, so launches of this user meet here first, whatever their
+    // folders; then the socket's own name is looked at too, where a Gorrin that couldn't take the
+    // meeting point listens.
+    Descriptor meeting;
+    if (!meetingPoint_.isEmpty()) {
+        const auto at = abstractAddress(QFile::encodeName(meetingPoint_));
+        switch (at ? meet(*at, meeting) : Meeting::unavailable) {
+        case Meeting::handedOver:
+            return false;
+        case Meeting::taken:
+            break;
+        case Meeting::unavailable:
+            qWarning("Gorrin: can't take the meeting point %s; launches from elsewhere may not find this one",
+                     qPrintable(meetingPoint_));
+            break;
+        }
+    }
+    std::vector<Descriptor> sockets;
+    QByteArray bound;
+    std::optional<ClaimLock> lock;
+    if (QDir::isAbsolutePath(name_)) {
+        const QByteArray path = QFile::encodeName(name_);
+        // Unlocked on every return; by then this launch listens or has handed over.
+        lock.emplace(name_ + QStringLiteral(".lock"));
+        if (askRunning(path))
+            return false;
+        // Nobody of ours answers: whatever is left at the name is stale.
+        const auto to = address(path);
+        Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (to && socket && clear(name_) && ::bind(socket.get(), to->get(), to->size) == 0
+            && ::listen(socket.get(), 16) == 0) {
+            sockets.push_back(std::move(socket));
+            bound = path;
+        } else {
+            qWarning("Gorrin: can't listen on %s: %s", qPrintable(name_),
+                     to ? qPrintable(qt_error_string(errno)) : "the name is too long");
+        }
+    }
+    if (meeting && ::listen(meeting.get(), 16) == 0)
+        sockets.push_back(std::move(meeting));
     // Running alone unannounced is better than not running at all.
-    if (!QDir::isAbsolutePath(name_)) {
-        qWarning("Gorrin: no private folder for the instance socket; other launches won't find this one");
+    if (sockets.empty()) {
+        qWarning("Gorrin: nowhere to listen for other launches; they won't find this one");
         return true;
     }
-    const QByteArray path = QFile::encodeName(name_);
-    // Unlocked on every return; by then this launch listens or has handed over.
-    const ClaimLock lock(name_ + QStringLiteral(".lock"));
-    if (askRunning(path))
-        return false;
-    // Nobody of ours answers: whatever is left at the name is stale.
-    const auto to = address(path);
-    Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (!to || !socket || !clear(name_)
-        || ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&*to), sizeof *to) != 0
-        || ::listen(socket.get(), 16) != 0) {
-        qWarning("Gorrin: can't listen on %s: %s", qPrintable(name_),
-                 to ? qPrintable(qt_error_string(errno)) : "the name is too long");
-        return true;
-    }
-    listener_ = std::make_unique<Listener>(std::move(socket), path, this);
+    listener_ = std::make_unique<Listener>(std::move(sockets), bound, this);
     return true;
 }
 

@@ -1,12 +1,18 @@
 #pragma once
 
-// One Gorrin per user. The first launch listens on a local socket in a private folder of the user's;
-// a later launch finds it there, asks it to open again, and leaves. It hands over only to a Gorrin
-// of the same user: the name must hold a socket itself (no link), its listener must be of this user
-// and must answer our one-line greeting. Anything else at the name (a socket left by a crash,
-// another program's socket, a link, a file or a folder) is stale: a socket or link is removed, any
-// other entry moved aside, and the launch takes the name. Launches that start together take turns
-// at this under a lock file beside the socket, so exactly one of them ends up listening.
+// One Gorrin per user. The first launch listens on a local socket in a private folder of the user's,
+// and at a meeting point named from the user and their config folder alone; a later launch finds it
+// at either, asks it to open again, and leaves. Launches whose runtime or temporary folders differ
+// (the desktop's, `sudo -u`, cron, ssh, pam_tmpdir) pick different private folders, but they meet
+// at the meeting point: a name in the abstract socket namespace, which no folder or file holds.
+//
+// It hands over only to a Gorrin of the same user: the name must hold a socket itself (no link), a
+// listener at either must be of this user and must answer our one-line greeting. Another user
+// holding the meeting point can't make us hand over, only leave us with the name. Anything else at
+// the name (a socket left by a crash, another program's socket, a link, a file or a folder) is
+// stale: a socket or link is removed, any other entry moved aside, and the launch takes the name.
+// Launches that start together take turns: at the meeting point, which only one can bind, and at
+// the name under a lock file beside the socket, so exactly one of them ends up listening.
 //
 // The listener answers on a thread of its own, so a later launch is answered while the first one
 // is still busy starting up.
@@ -41,8 +47,13 @@ public:
     // `socketName` would be too long for a socket is passed over. Empty when none is.
     static QString privateFolder(const QList<Place>& places, const QString& socketName);
 
-    // `name` is the socket's absolute path.
-    explicit SingleInstance(QString name = standardName(), QObject* parent = nullptr);
+    // "gorrin-<uid>-<digest of the config folder's path>": the same for every launch of this user
+    // over the same preferences, whatever its runtime and temporary folders.
+    static QString standardMeetingPoint();
+
+    // `name` is the socket's absolute path; `meetingPoint` a name in the abstract socket
+    // namespace, none when empty. Someone else holding the meeting point only leaves the name.
+    explicit SingleInstance(QString name = standardName(), QString meetingPoint = {}, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // True when this process is the one to run (it now listens for later launches, unless the name
@@ -58,6 +69,7 @@ private:
     class Listener;
 
     QString name_;
+    QString meetingPoint_;
     std::unique_ptr<Listener> listener_;
 };
 

@@ -221,6 +221,10 @@ private slots:
         QTest::newRow("nothing done yet") << "" << false << HistoryView::emptyText;
         QTest::newRow("another user's file")
             << "the History file belongs to another user, so Gorrin won't use it" << false << refused;
+        // A file that can't be read, or isn't a plain file, says why as a refused one does.
+        QTest::newRow("a file that can't be read")
+            << "you don't have permission to read the History file" << false
+            << "History can't be shown: you don't have permission to read the History file.";
         QTest::newRow("a folder in the file's place, real engine")
             << "" << true << "History can't be shown: the History file is a folder.";
     }

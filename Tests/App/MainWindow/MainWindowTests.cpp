@@ -1,6 +1,8 @@
 #include <QtTest>
 
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 
 #include <QComboBox>
 #include <QGlyphRun>
@@ -82,6 +84,35 @@ struct Listeners : QObject {
     }
 };
 
+// Holds a call until the test opens it, or for a generous while at most, so a call made where it
+// shouldn't be ends the test with a failure rather than a hang.
+class Gate {
+public:
+    void pass()
+    {
+        std::unique_lock lock(lock_);
+        changed_.wait_for(lock, std::chrono::seconds(30), [this] { return open_; });
+        passed_ = true;
+    }
+    void open()
+    {
+        std::lock_guard lock(lock_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    bool passed() const
+    {
+        std::lock_guard lock(lock_);
+        return passed_;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    bool open_ = false;
+    bool passed_ = false;
+};
+
 // The characters, other than ASCII, that the app's texts and the rules catalog show inline.
 const QString inlineSymbols = QStringLiteral("→…—×·±ⓘ⋮ß");
 
@@ -97,6 +128,36 @@ class MainWindowTests : public QObject {
     Q_OBJECT
 
 private slots:
+    // Years of History take long to read: the window shows while it is still being read (here the
+    // read waits until the test lets it go), its History section says nothing meanwhile, and the
+    // entries come in once it is read, which happens off the GUI thread.
+    void showsBeforeHistoryIsRead()
+    {
+        ServicesFixture f;
+        ScriptedEngine& engine = *f.modelFixture.engine;
+        auto gate = std::make_shared<Gate>();
+        engine.onHistory = [gate](const Mac&) {
+            gate->pass();
+            return History::Loaded { { historyEntry("old", TimePoint(std::chrono::seconds(1'700'000'000))) }, {} };
+        };
+        f.preferences()->setString(Keys::mainSection, "history");
+        f.modelFixture.start();
+        MainWindow window(f.services());
+        showAt(window, 920, 660);
+        QVERIFY(window.isVisible());
+        QVERIFY2(!gate->passed(), "History was read before the window showed");
+        auto* history = qobject_cast<HistoryView*>(window.detail());
+        QVERIFY(history);
+        QCOMPARE(shownText(history), "");
+
+        gate->open();
+        QVERIFY(waitUntil([&] { return history->showsList(); }));
+        QVERIFY(shownText(history).startsWith("Title of old | "));
+        QCOMPARE(engine.count(EngineCall::history), 1);
+        QVERIFY(!engine.calls(EngineCall::history).front().onGuiThread);
+        QVERIFY(f.settle());
+    }
+
     // The stored section is read exactly; reading it, and showing the section, write nothing.
     void showsTheStoredSection_data()
     {

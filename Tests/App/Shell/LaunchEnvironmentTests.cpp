@@ -189,6 +189,100 @@ private slots:
             QVERIFY2(!QFileInfo::exists(resolved(path)) && !QFileInfo(resolved(path)).isSymLink(),
                      qPrintable(resolved(path)));
     }
+
+    // Two launches of one user whose runtime and temporary folders differ (the desktop's, then
+    // `sudo -u`, cron, ssh without logind or pam_tmpdir): the second finds the running Gorrin
+    // anyway, asks it to open again and leaves, making no socket of its own.
+    void launchesFromAnyEnvironmentFindTheRunningGorrin_data()
+    {
+        QTest::addColumn<QString>("firstRuntime"); // "@" is the test's folder; "<unset>" unsets
+        QTest::addColumn<QString>("firstTemporary");
+        QTest::addColumn<QString>("secondRuntime");
+        QTest::addColumn<QString>("secondTemporary");
+        QTest::newRow("the desktop's, then one without a runtime folder") << "@run1"
+                                                                          << "@tmp1"
+                                                                          << "<unset>"
+                                                                          << "@tmp2";
+        QTest::newRow("one without a runtime folder, then the desktop's") << "<unset>"
+                                                                          << "@tmp1"
+                                                                          << "@run1"
+                                                                          << "@tmp2";
+        QTest::newRow("two runtime folders") << "@run1"
+                                             << "@tmp1"
+                                             << "@run2"
+                                             << "@tmp1";
+        QTest::newRow("each its own temporary folder") << "<unset>"
+                                                       << "@tmp1"
+                                                       << "<unset>"
+                                                       << "@tmp2";
+    }
+
+    void launchesFromAnyEnvironmentFindTheRunningGorrin()
+    {
+        QFETCH(QString, firstRuntime);
+        QFETCH(QString, firstTemporary);
+        QFETCH(QString, secondRuntime);
+        QFETCH(QString, secondTemporary);
+        QTemporaryDir dir;
+        const auto resolved = [&](QString text) { return text.replace('@', dir.path() + '/'); };
+        for (const char* folder : { "home", "run1", "run2", "tmp1", "tmp2" }) {
+            QVERIFY(QDir(dir.path()).mkdir(folder));
+            ::chmod(QFile::encodeName(dir.filePath(folder)).constData(), 0700);
+        }
+        const auto launch = [&](QProcess& app, const QString& runtime, const QString& temporary) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            for (const char* name : { "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS", "XDG_CONFIG_HOME" })
+                environment.remove(name);
+            environment.insert("HOME", dir.filePath("home"));
+            if (runtime == "<unset>")
+                environment.remove("XDG_RUNTIME_DIR");
+            else
+                environment.insert("XDG_RUNTIME_DIR", resolved(runtime));
+            environment.insert("TMPDIR", resolved(temporary));
+            if (!environment.contains("QT_QPA_PLATFORM"))
+                environment.insert("QT_QPA_PLATFORM", "offscreen");
+            app.setProcessEnvironment(environment);
+            app.setWorkingDirectory(dir.filePath("home"));
+            app.setProcessChannelMode(QProcess::ForwardedChannels);
+            app.start(QStringLiteral(QUANDRIL_GORRIN_EXECUTABLE), {});
+        };
+        // Where each launch keeps its own socket.
+        const auto socket = [&](const QString& runtime, const QString& temporary) {
+            return runtime == "<unset>"
+                ? resolved(temporary) + "/gorrin-" + QString::number(::geteuid()) + "/gorrin-instance"
+                : resolved(runtime) + "/gorrin-instance";
+        };
+        const QString firstSocket = socket(firstRuntime, firstTemporary);
+        const QString secondSocket = socket(secondRuntime, secondTemporary);
+        QVERIFY(firstSocket != secondSocket);
+
+        QProcess first;
+        launch(first, firstRuntime, firstTemporary);
+        QVERIFY(first.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(firstSocket).exists() || first.state() == QProcess::NotRunning, 120000);
+        QCOMPARE(first.state(), QProcess::Running);
+
+        QProcess second;
+        launch(second, secondRuntime, secondTemporary);
+        // It leaves, or shows it stays by listening on a socket of its own.
+        QVERIFY(second.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning || QFileInfo(secondSocket).exists(), 120000);
+        const bool secondMadeASocket = QFileInfo(secondSocket).exists();
+        const bool secondEnded = second.state() == QProcess::NotRunning
+            || (!secondMadeASocket && second.waitForFinished(30000));
+        const bool firstRuns = first.state() == QProcess::Running;
+        if (!secondEnded) {
+            second.terminate();
+            second.waitForFinished(30000);
+        }
+        first.terminate();
+        QVERIFY(first.waitForFinished(30000));
+        QVERIFY2(secondEnded, "the second launch runs beside the first");
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(firstRuns);
+        QVERIFY(!secondMadeASocket);
+    }
 };
 
 QTEST_GUILESS_MAIN(LaunchEnvironmentTests)

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <QDateTime>
 #include <QLocalServer>
 #include <QTemporaryDir>
 
@@ -33,13 +34,23 @@ int foreignSocket(const QString& path)
     return fd;
 }
 
+// A meeting point no other test or Gorrin uses.
+QString freshMeetingPoint()
+{
+    static std::atomic<int> made = 0;
+    return QStringLiteral("gorrin-test-%1-%2-%3")
+        .arg(::getpid())
+        .arg(QDateTime::currentMSecsSinceEpoch())
+        .arg(made.fetch_add(1));
+}
+
 // Two launches released together, each finding its own name; how many stay to run.
-int primariesOfTwoLaunches(const std::function<QString()>& name)
+int primariesOfTwoLaunches(const std::function<QString()>& name, const QString& meetingPoint = {})
 {
     std::latch start(2), claimed(2);
     std::atomic<int> count = 0;
     const auto launch = [&] {
-        SingleInstance instance(name());
+        SingleInstance instance(name(), meetingPoint);
         start.arrive_and_wait();
         count += instance.claim() ? 1 : 0;
         claimed.arrive_and_wait(); // the first keeps listening until the other has looked
@@ -137,6 +148,48 @@ private slots:
         // The other program's socket is left alone, and nobody knocked on it.
         QVERIFY(foreign.isListening() && QFileInfo(foreign.fullServerName()).exists());
         QVERIFY(!foreign.waitForNewConnection(0));
+    }
+
+    // Launches whose folders differ, and so whose socket names differ, meet at the meeting point:
+    // one after another, or at once, one stays and the other hands over without making a socket.
+    // A silent listener already there (another user's, or a stuck one) can't make a launch hand
+    // over; it only leaves it to its own name, where a later launch still finds it.
+    void launchesWithOtherNamesMeet()
+    {
+        QTemporaryDir dir;
+        const QString meeting = freshMeetingPoint();
+        {
+            SingleInstance first(dir.filePath("a"), meeting);
+            QVERIFY(first.claim());
+            QSignalSpy reopened(&first, &SingleInstance::reopened);
+            SingleInstance second(dir.filePath("b"), meeting);
+            QVERIFY(!second.claim());
+            QTRY_COMPARE(reopened.count(), 1);
+            QVERIFY(QFileInfo::exists(dir.filePath("a")) && !QFileInfo::exists(dir.filePath("b")));
+        }
+        std::atomic<int> launches = 0;
+        for (int round = 0; round < 3; ++round) {
+            const QString together = freshMeetingPoint();
+            QCOMPARE(primariesOfTwoLaunches([&] { return dir.filePath("c" + QString::number(launches++)); }, together),
+                     1);
+        }
+
+        const QString squatted = freshMeetingPoint();
+        const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(squatted);
+        std::memcpy(address.sun_path + 1, name.constData(), static_cast<std::size_t>(name.size()));
+        const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + std::size_t(name.size()));
+        QVERIFY(::bind(silent, reinterpret_cast<const sockaddr*>(&address), size) == 0 && ::listen(silent, 4) == 0);
+        SingleInstance first(dir.filePath("d"), squatted);
+        QVERIFY(first.claim());
+        QVERIFY(QFileInfo::exists(dir.filePath("d")));
+        QSignalSpy reopened(&first, &SingleInstance::reopened);
+        SingleInstance second(dir.filePath("d"), squatted);
+        QVERIFY(!second.claim());
+        QTRY_COMPARE(reopened.count(), 1);
+        ::close(silent);
     }
 
     // The socket lives in a private folder of ours: the runtime folder when it is one, else one of

@@ -22,6 +22,13 @@ ModelFixture::~ModelFixture()
 
 App::Model& ModelFixture::make()
 {
+    App::Model& made = start();
+    waitUntil([&made] { return made.historyRead(); });
+    return made;
+}
+
+App::Model& ModelFixture::start()
+{
     model.reset();
     App::ModelServices services;
     services.engine = engine;

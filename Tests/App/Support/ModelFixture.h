@@ -50,8 +50,10 @@ public:
     std::unique_ptr<App::Model> model;
 
     // Builds the model over the machine as it is now (call once the machine and the preferences
-    // are set up). Replaces an earlier one.
+    // are set up) and waits until it has read History. Replaces an earlier one.
     App::Model& make();
+    // The same without waiting: History may still be being read.
+    App::Model& start();
 
     // Processes events until no operation of the model is busy and nothing is waiting (true), or
     // the time runs out (false).
