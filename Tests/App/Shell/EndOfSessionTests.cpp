@@ -522,6 +522,15 @@ private slots:
             started = QTest::qWaitFor([&] { return entries(folder) > 0; }, 5'000);
         }
         QVERIFY2(started, "the Put Back didn't start");
+        // The end comes once a file is whole at its place and the next is under way: a stop within
+        // the first copy rightly brings nothing back, which would leave nothing to check.
+        const auto wholeFiles = [&] {
+            int whole = 0;
+            for (const QFileInfo& file : QDir(folder).entryInfoList({ "file??.bin" }, QDir::Files))
+                whole += file.size() == content.size();
+            return whole;
+        };
+        QVERIFY2(QTest::qWaitFor([&] { return wholeFiles() >= 2; }, 60'000), "no file came back whole");
         const Throttle throttle(app.processId());
         app.terminate();
         QVERIFY(app.waitForFinished(120'000));
