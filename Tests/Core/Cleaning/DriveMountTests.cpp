@@ -29,47 +29,15 @@
 #include "Support/FaultyFileOps.h"
 #include "Support/LiveHome.h"
 #include "Support/MoveBench.h"
+#include "Support/OwnMounts.h"
 
 using namespace Quandril;
 using namespace Quandril::Testing;
 
 namespace {
 
-// Before main, while the process has one thread: a namespace holds a thread, not its whole process.
-const bool ownMounts = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
-    && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-
-#define NEEDS_OWN_MOUNTS()                                                                                             \
-    if (!ownMounts)                                                                                                    \
-    GTEST_SKIP() << "mounting needs root and a mount namespace of its own"
-
-// A mount for as long as the value lives: a small tmpfs, or with `from` a bind mount of that folder.
-// Its mount point stays behind as a plain folder once it is unmounted, as an fstab one does.
-class Mounted {
-public:
-    explicit Mounted(std::string at, const std::string& from = {})
-        : at_(std::move(at))
-    {
-        makeFolders(at_);
-        const int result = from.empty() ? ::mount("gorrin-test", at_.c_str(), "tmpfs", 0, "size=4m")
-                                        : ::mount(from.c_str(), at_.c_str(), nullptr, MS_BIND, nullptr);
-        if (result != 0)
-            throw std::runtime_error("can't mount at " + at_);
-    }
-    ~Mounted() { unmount(); }
-    Mounted(const Mounted&) = delete;
-    Mounted& operator=(const Mounted&) = delete;
-
-    void unmount()
-    {
-        if (!at_.empty())
-            ::umount2(at_.c_str(), MNT_DETACH);
-        at_.clear();
-    }
-
-private:
-    std::string at_;
-};
+// Before main, while the process has one thread.
+const bool ownMounts = enterOwnMounts();
 
 // Every file and folder below `folder`, relative to it and sorted; "(none)" when it holds nothing.
 std::string treeOf(const std::string& folder)
@@ -127,7 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StartupCase { "HomeOnItsOwnFileSystem",
                                     [](const std::string& dir) {
                                         std::vector<std::unique_ptr<Mounted>> mounts;
-                                        mounts.push_back(std::make_unique<Mounted>(dir + "/home"));
+                                        mounts.push_back(std::make_unique<Mounted>(dir + "/home", "", "size=4m"));
                                         return mounts;
                                     },
                                     { "/", "<dir>/home startup" } },
@@ -135,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StartupCase { "HomeFileSystemMountedTwice",
                                     [](const std::string& dir) {
                                         std::vector<std::unique_ptr<Mounted>> mounts;
-                                        mounts.push_back(std::make_unique<Mounted>(dir + "/pool"));
+                                        mounts.push_back(std::make_unique<Mounted>(dir + "/pool", "", "size=4m"));
                                         makeFolders(dir + "/pool/me");
                                         mounts.push_back(std::make_unique<Mounted>(dir + "/home", dir + "/pool/me"));
                                         mounts.push_back(std::make_unique<Mounted>(dir + "/again", dir + "/pool"));
@@ -178,7 +146,7 @@ TEST_P(UnmountedDrive, TakesNothingAndWritesNothingOnTheStartupDrive)
     const auto& row = GetParam();
     LiveHome live;
     const std::string mountPoint = live.dir.path() + "/Backup";
-    Mounted drive(mountPoint);
+    Mounted drive(mountPoint, "", "size=4m");
     const std::string original = row.road == Road::ownFiles ? live.at("Movies/Trip/a.txt")
                                                             : live.at("Library/Sounds/Strings/a.txt");
     writeFile(original, "the original");

@@ -31,6 +31,7 @@
 #include "Support/FakeMachine.h"
 #include "Support/MiniCatalog.h"
 #include "Support/MoveBench.h"
+#include "Support/OwnMounts.h"
 #include "Support/SystemState.h"
 #include "Support/TrashClient.h"
 
@@ -40,40 +41,8 @@ using Status = CleanResult::Status;
 
 namespace {
 
-// Before main, while the process has one thread: a namespace holds a thread, not its whole process.
-const bool ownMounts = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
-    && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-
-#define NEEDS_OWN_MOUNTS()                                                                                             \
-    if (!ownMounts)                                                                                                    \
-    GTEST_SKIP() << "mounting needs root and a mount namespace of its own"
-
-// A mount for as long as the value lives: a small tmpfs, or with `from` a bind mount of that folder.
-class Mounted {
-public:
-    explicit Mounted(std::string at, const std::string& from = {}, const char* size = "size=1m")
-        : at_(std::move(at))
-    {
-        makeFolders(at_);
-        const int result = from.empty() ? ::mount("gorrin-test", at_.c_str(), "tmpfs", 0, size)
-                                        : ::mount(from.c_str(), at_.c_str(), nullptr, MS_BIND, nullptr);
-        if (result != 0)
-            throw std::runtime_error("can't mount at " + at_);
-    }
-    ~Mounted() { unmount(); }
-    Mounted(const Mounted&) = delete;
-    Mounted& operator=(const Mounted&) = delete;
-
-    void unmount()
-    {
-        if (!at_.empty())
-            ::umount2(at_.c_str(), MNT_DETACH);
-        at_.clear();
-    }
-
-private:
-    std::string at_;
-};
+// Before main, while the process has one thread.
+const bool ownMounts = enterOwnMounts();
 
 std::vector<std::string> sortedNames(const std::string& folder)
 {

@@ -20,6 +20,7 @@
 #include "QuandrilCore/Cleaning/Cleaner.h"
 #include "Support/FaultyFileOps.h"
 #include "Support/LiveHome.h"
+#include "Support/OwnMounts.h"
 #include "Support/PutBackScene.h"
 #include "Support/TrashClient.h"
 
@@ -32,7 +33,8 @@ using Quandril::Testing::LiveHome;
 using Quandril::Testing::present;
 using Quandril::Testing::readFile;
 using Quandril::Testing::runTool;
-using Quandril::Testing::ScopedEnv;
+using Quandril::Testing::ScopedZone;
+using Quandril::Testing::withOwnMounts;
 using Quandril::Testing::writeFile;
 using Status = CleanResult::Status;
 namespace fs = std::filesystem;
@@ -41,14 +43,11 @@ namespace {
 
 // A zone far east of UTC for the scope: a record's local DeletionDate and the line's UTC time then
 // differ by hours, as they do for most users.
-struct EastOfUTC {
-    struct Apply {
-        Apply() { ::tzset(); }
-        ~Apply() { ::tzset(); }
-    };
-    Apply afterwards; // last to go, once TZ is back
-    ScopedEnv zone { "TZ", "XYZ-13:45" };
-    Apply now;
+struct EastOfUTC : ScopedZone {
+    EastOfUTC()
+        : ScopedZone("XYZ-13:45")
+    {
+    }
 };
 
 void restoreEditAndTrashAgain(const LiveHome& h)
@@ -135,19 +134,6 @@ TEST(PutBackFromSharedTrash, AnItemSwappedInJustBeforeTheMoveGoesBack)
     EXPECT_FALSE(present(h.at("Documents/a.txt")));
     EXPECT_EQ(readFile(arrived), "desktop");
     EXPECT_EQ(h.listed(), std::vector<std::string> { h.at("Desktop/a.txt") });
-}
-
-// Runs `body` in a child process with mounts of its own, which vanish with it.
-void withOwnMounts(const std::function<bool()>& body)
-{
-    GTEST_FLAG_SET(death_test_style, "fast");
-    EXPECT_EXIT(
-        {
-            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-                std::_Exit(2);
-            std::_Exit(body() ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(PutBackFromSharedTrash, AnotherDrivesItemAtTheSamePlaceStaysInItsTrash)

@@ -19,6 +19,7 @@
 #include "QuandrilCore/Cleaning/Cleaner.h"
 #include "QuandrilCore/Platform/IsoDate.h"
 #include "Support/LiveHome.h"
+#include "Support/OwnMounts.h"
 #include "Support/PutBackScene.h"
 #include "Support/SystemState.h"
 #include "Support/TrashClient.h"
@@ -28,28 +29,13 @@ using Quandril::Testing::LiveHome;
 using Quandril::Testing::present;
 using Quandril::Testing::readFile;
 using Quandril::Testing::runTool;
-using Quandril::Testing::ScopedEnv;
+using Quandril::Testing::ScopedZone;
+using Quandril::Testing::withOwnMounts;
 using Quandril::Testing::writeFile;
 using Status = CleanResult::Status;
 namespace fs = std::filesystem;
 
 namespace {
-
-// The zone for the scope, as a user who travels or moves house changes it.
-struct Zone {
-    struct Apply {
-        Apply() { ::tzset(); }
-        ~Apply() { ::tzset(); }
-    };
-    Apply afterwards; // last to go, once TZ is back
-    ScopedEnv tz;
-    Apply now;
-
-    explicit Zone(const std::string& name)
-        : tz("TZ", name)
-    {
-    }
-};
 
 bool haveZone(const std::string& name)
 {
@@ -89,7 +75,7 @@ TEST(PutBackAcrossZones, BringsBackWhatGorrinTrashedInAnotherZone)
         writeFile(place, "documents");
         std::string arrived;
         {
-            Zone zone(row.trashedIn);
+            ScopedZone zone(row.trashedIn);
             arrived = h.mac.trash(place);
             TimePoint at = std::chrono::time_point_cast<std::chrono::seconds>(Clock::now());
             if (row.clock) {
@@ -108,7 +94,7 @@ TEST(PutBackAcrossZones, BringsBackWhatGorrinTrashedInAnotherZone)
             }
             ASSERT_TRUE(History::append({ at, "a", "a", Action::Kind::trash, 9, { noted }, {} }, h.mac));
         }
-        Zone zone(row.putBackIn);
+        ScopedZone zone(row.putBackIn);
         const auto result = Cleaner::undo("a", h.mac, false);
         EXPECT_EQ(result.status, Status::done);
         EXPECT_EQ(result.detail, "Put back where it was.");
@@ -131,7 +117,7 @@ TEST(PutBackAcrossZones, LeavesAnotherClientsItemUnderTheNameAfterAMoveWest)
         writeFile(place, "documents");
         std::string arrived;
         {
-            Zone zone("Asia/Tokyo");
+            ScopedZone zone("Asia/Tokyo");
             arrived = h.trashed("a", place, {}, true);
             if (!recordNoted) {
                 auto entry = History::load(h.mac).back();
@@ -140,7 +126,7 @@ TEST(PutBackAcrossZones, LeavesAnotherClientsItemUnderTheNameAfterAMoveWest)
                 ASSERT_TRUE(History::append(entry, h.mac));
             }
         }
-        Zone zone("America/Los_Angeles");
+        ScopedZone zone("America/Los_Angeles");
         ASSERT_TRUE(runTool({ "trash-restore", h.at("Documents") }, "0\n"));
         writeFile(place, "documents, edited");
         ASSERT_TRUE(runTool({ "trash-put", place }));
@@ -212,19 +198,6 @@ TEST(PutBackChangedInTheTrash, IsSaidToHaveChangedAndStays)
         EXPECT_TRUE(present(arrived));
         EXPECT_TRUE(present(LiveHome::recordOf(arrived)));
     }
-}
-
-// Runs `body` in a child process with mounts of its own, which vanish with it.
-void withOwnMounts(const std::function<bool()>& body)
-{
-    GTEST_FLAG_SET(death_test_style, "fast");
-    EXPECT_EXIT(
-        {
-            if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-                std::_Exit(2);
-            std::_Exit(body() ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
 }
 
 bool mountNTFS(const std::string& image, const std::string& at)

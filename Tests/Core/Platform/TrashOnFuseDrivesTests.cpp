@@ -18,6 +18,7 @@
 #include "QuandrilCore/Cleaning/Cleaner.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "Support/LiveHome.h"
+#include "Support/OwnMounts.h"
 #include "Support/PutBackScene.h"
 #include "Support/TrashClient.h"
 
@@ -28,9 +29,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Before main, while the process has one thread: a namespace holds a thread, not its whole process.
-const bool ownMounts = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
-    && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+// Before main, while the process has one thread.
+const bool ownMounts = enterOwnMounts();
 
 bool installed(const std::string& path)
 {
