@@ -10,6 +10,7 @@
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
 #include "Support/FakeMachine.h"
+#include "Support/FaultyFileOps.h"
 #include "Support/MiniCatalog.h"
 
 namespace Quandril::Testing {
@@ -54,6 +55,19 @@ inline CleanOptions optionsWith(std::shared_ptr<FileOps> files, bool dryRun = fa
     options.includeCautioned = true;
     options.linkMove = true;
     options.files = std::move(files);
+    return options;
+}
+
+// Options over `files` whose stop answers yes once `after` items have begun going to the Trash or
+// away for good; `items` counts them as they begin.
+inline CleanOptions stoppingAfter(int after, const std::shared_ptr<FaultyFileOps>& files, int& items)
+{
+    files->before([&items](const FileOpCall& call, int) {
+        if (call.op == FileOp::trash || call.op == FileOp::remove)
+            ++items;
+    });
+    CleanOptions options = optionsWith(files);
+    options.stop = [&items, after] { return items >= after; };
     return options;
 }
 

@@ -76,6 +76,15 @@ std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, c
     return std::nullopt;
 }
 
+// What the finding gave back: its bytes less what `still` (those of its paths not dealt with) take.
+std::int64_t bytesGone(const Finding& finding, const std::vector<std::string>& still, const Mac& mac)
+{
+    std::int64_t left = 0;
+    for (const auto& [path, usage] : mac.usageOf(still))
+        left = Saturating::add(left, usage.bytes);
+    return std::max<std::int64_t>(0, Saturating::subtract(finding.bytes, left));
+}
+
 // The finding's first `count` items were dealt with when a stop came: that part is done, and its
 // bytes are what the rest, still there, doesn't take. Something of that part that stayed (`besides`,
 // said after "and") fails it.
@@ -85,9 +94,6 @@ CleanResult stoppedAfter(const Finding& finding, std::size_t count, const Mac& m
                          std::vector<Relocation> relocated = {}, const std::string& besides = {}, bool partly = false)
 {
     const std::vector<std::string> rest(finding.paths.begin() + std::ptrdiff_t(count), finding.paths.end());
-    std::int64_t left = 0;
-    for (const auto& [path, usage] : mac.usageOf(rest))
-        left = Saturating::add(left, usage.bytes);
     const std::string total = std::to_string(finding.paths.size());
     const std::string said = partly
         ? "Stopped part way through " + mac.display(finding.paths[count]) + " (item " + std::to_string(count + 1)
@@ -96,7 +102,7 @@ CleanResult stoppedAfter(const Finding& finding, std::size_t count, const Mac& m
     CleanResult result = done(finding, said + (besides.empty() ? "." : ", and " + besides), std::move(relocated));
     if (!besides.empty())
         result.status = CleanResult::Status::failed;
-    result.bytes = std::max<std::int64_t>(0, Saturating::subtract(finding.bytes, left));
+    result.bytes = bytesGone(finding, rest, mac);
     return result;
 }
 
@@ -134,25 +140,25 @@ std::string leftText(const LeftBehind& left, const Mac& mac, bool nothingDeleted
     return mounts.empty() || subvolumes.empty() ? mounts + subvolumes : mounts + " " + subvolumes;
 }
 
-bool stoppedPartWay(const std::system_error& error)
+// Runs `step`; true when a stop cut it short, having left what it hadn't reached as it was.
+template <typename Step>
+bool stoppedWithin(Step&& step)
 {
-    return error.code() == std::errc::operation_canceled;
-}
-
-// What a removal gave back of the finding: its bytes less what its paths still take.
-std::int64_t bytesGone(const Finding& finding, const Mac& mac)
-{
-    std::int64_t left = 0;
-    for (const auto& [path, usage] : mac.usageOf(finding.paths))
-        left = Saturating::add(left, usage.bytes);
-    return std::max<std::int64_t>(0, Saturating::subtract(finding.bytes, left));
+    try {
+        step();
+        return false;
+    } catch (const std::system_error& error) {
+        if (error.code() != std::errc::operation_canceled)
+            throw;
+        return true;
+    }
 }
 
 // A removal that ended short of all of it: its bytes are what went, measured, so History notes
 // exactly that; 0 when nothing was deleted.
 CleanResult deletedPart(CleanResult result, const Finding& finding, const Mac& mac, bool deletedAny)
 {
-    result.bytes = deletedAny ? bytesGone(finding, mac) : 0;
+    result.bytes = deletedAny ? bytesGone(finding, finding.paths, mac) : 0;
     return result;
 }
 
@@ -180,16 +186,15 @@ CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOpt
         bool stopped = false;
         if (auto failure = attempt([&] {
                 ensureDirect(path);
-                try {
-                    files.remove(path);
-                } catch (const MountsLeft& stop) {
-                    left.mounts.insert(left.mounts.end(), stop.mountPoints().begin(), stop.mountPoints().end());
-                    left.subvolumes.insert(left.subvolumes.end(), stop.subvolumes().begin(), stop.subvolumes().end());
-                } catch (const std::system_error& error) {
-                    if (!stoppedPartWay(error))
-                        throw;
-                    stopped = true;
-                }
+                stopped = stoppedWithin([&] {
+                    try {
+                        files.remove(path);
+                    } catch (const MountsLeft& stop) {
+                        left.mounts.insert(left.mounts.end(), stop.mountPoints().begin(), stop.mountPoints().end());
+                        left.subvolumes.insert(left.subvolumes.end(), stop.subvolumes().begin(),
+                                               stop.subvolumes().end());
+                    }
+                });
             }))
             return deletedPart(failed(finding, "Couldn't delete " + mac.display(path) + ": " + failure->description),
                                finding, mac, true);
@@ -226,13 +231,7 @@ CleanResult moveToTrash(const Finding& finding, const Mac& mac, const CleanOptio
         bool stopped = false;
         if (auto failure = attempt([&] {
                 ensureDirect(path);
-                try {
-                    arrived = files.trash(mac, path);
-                } catch (const std::system_error& error) {
-                    if (!stoppedPartWay(error))
-                        throw;
-                    stopped = true;
-                }
+                stopped = stoppedWithin([&] { arrived = files.trash(mac, path); });
             }))
             return failed(finding, "Couldn't move " + mac.display(path) + " to the Trash: " + failure->description,
                           std::move(records));

@@ -10,7 +10,6 @@
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Process.h"
 #include "QuandrilCore/Platform/Trash.h"
-#include "QuandrilCore/Platform/Volumes.h"
 
 namespace Quandril {
 
@@ -27,10 +26,7 @@ std::string fakeTrash(const Mac& mac, const std::string& path)
     if (name.empty() || name == "/" || name == "." || name == "..")
         throw std::system_error(EINVAL, std::generic_category(), "can't move " + path + " to the Trash");
     // As in the live Trash: a drive mounted inside would go along.
-    if (const auto mounts = Platform::mountPointsInside(path); !mounts.empty())
-        throw std::system_error(EBUSY, std::generic_category(),
-                                "can't move " + path + " to the Trash: another drive is mounted inside it, at "
-                                    + mounts.front());
+    Platform::refuseWhenMountedInside(path, path);
     unsigned n = 2;
     const auto nextName = [&] { return trash + "/" + name + " " + std::to_string(n++); };
     std::string destination = trash + "/" + name;

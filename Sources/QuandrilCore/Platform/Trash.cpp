@@ -556,6 +556,12 @@ private:
 
 } // namespace
 
+void refuseWhenMountedInside(const std::string& item, const std::string& shown)
+{
+    if (const auto mounts = mountPointsInside(item); !mounts.empty())
+        fail(EBUSY, "can't move " + shown + " to the Trash: another drive is mounted inside it, at " + mounts.front());
+}
+
 std::string moveToTrash(const std::string& path, const std::string& home, const TrashMover& move)
 {
     const std::string item = absoluteItem(path);
@@ -563,9 +569,7 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
     if (item.empty() || name.empty() || name == "." || name == "..")
         fail(EINVAL, "can't move " + path + " to the Trash");
 
-    // A drive mounted inside would move along, and emptying the Trash would then delete its files.
-    if (const auto mounts = mountPointsInside(item); !mounts.empty())
-        fail(EBUSY, "can't move " + path + " to the Trash: another drive is mounted inside it, at " + mounts.front());
+    refuseWhenMountedInside(item, path);
 
     const TrashTarget target = trashTargetOf(item, path, home);
     const std::string& trash = target.trash;

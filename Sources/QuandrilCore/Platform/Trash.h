@@ -89,4 +89,8 @@ using TrashMover = std::function<void(const std::string& from, const std::string
 // never replace an existing item (tests pass their own).
 std::string moveToTrash(const std::string& path, const std::string& home, const TrashMover& move = {});
 
+// Throws std::system_error (EBUSY) when a drive is mounted inside `item` (`shown` names it): in the
+// Trash that drive would go along, and emptying the Trash would delete its files.
+void refuseWhenMountedInside(const std::string& item, const std::string& shown);
+
 } // namespace Quandril::Platform

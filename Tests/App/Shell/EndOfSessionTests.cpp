@@ -300,6 +300,16 @@ std::int64_t historyBytes(const QString& home, const std::string& id)
     return bytes;
 }
 
+// The real gorrin in `home`, its errors in the test's own output.
+bool startGorrin(QProcess& app, const QString& home, const QProcessEnvironment& environment)
+{
+    app.setProcessEnvironment(environment);
+    app.setWorkingDirectory(home);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(QStringLiteral(GORRIN_EXECUTABLE), {});
+    return app.waitForStarted();
+}
+
 } // namespace
 
 class EndOfSessionTests : public QObject {
@@ -329,11 +339,7 @@ private slots:
         QVERIFY(writePreferences(home, autopilotEveryMinute));
 
         QProcess app;
-        app.setProcessEnvironment(appEnvironment(home, work.filePath("catalog.json")));
-        app.setWorkingDirectory(home);
-        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        app.start(QStringLiteral(GORRIN_EXECUTABLE), {});
-        QVERIFY(app.waitForStarted());
+        QVERIFY(startGorrin(app, home, appEnvironment(home, work.filePath("catalog.json"))));
 
         // A drive mounting makes the autopilot check at once; without the right to mount, its
         // routine check comes within a minute.
@@ -410,11 +416,7 @@ private slots:
         QVERIFY(writePreferences(home, autopilotEveryMinute));
 
         QProcess app;
-        app.setProcessEnvironment(appEnvironment(home, work.filePath("catalog.json"), display.name()));
-        app.setWorkingDirectory(home);
-        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        app.start(QStringLiteral(GORRIN_EXECUTABLE), {});
-        QVERIFY(app.waitForStarted());
+        QVERIFY(startGorrin(app, home, appEnvironment(home, work.filePath("catalog.json"), display.name())));
         Mounter mounter(work.filePath("mount"));
         QTimer toggle;
         connect(&toggle, &QTimer::timeout, this, [&] { mounter.toggle(); });
@@ -507,11 +509,7 @@ private slots:
         QVERIFY(writePreferences(home, R"("hasSeenFirstRun": {"bool": true}, "mainSection": {"string": "history"})"));
 
         QProcess app;
-        app.setProcessEnvironment(appEnvironment(home, work.filePath("catalog.json"), display.name()));
-        app.setWorkingDirectory(home);
-        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        app.start(QStringLiteral(GORRIN_EXECUTABLE), {});
-        QVERIFY(app.waitForStarted());
+        QVERIFY(startGorrin(app, home, appEnvironment(home, work.filePath("catalog.json"), display.name())));
         QTRY_VERIFY_WITH_TIMEOUT(display.focusMainWindow(), 60'000);
 
         // History's one Put Back button, reached from the keyboard: the focus moves on until a

@@ -495,13 +495,8 @@ TEST(Clean, AStopEndsItBetweenItemsWithWhatWasDoneRecorded)
 
         auto files = std::make_shared<FaultyFileOps>();
         int items = 0;
-        files->before([&](const FileOpCall& call, int) {
-            if (call.op == FileOp::trash || call.op == FileOp::remove)
-                ++items;
-        });
-        CleanOptions options = optionsWith(files);
+        CleanOptions options = stoppingAfter(2, files, items);
         options.permanentCaches = permanent;
-        options.stop = [&] { return items >= 2; };
         const auto results = Cleaner::clean({ "three-caches", "fresh-caches" }, mac, catalog, options);
 
         ASSERT_EQ(results.size(), 2u);

@@ -561,13 +561,8 @@ TEST(StoppedWithinAnItem, HistorySaysWhatWasDone)
 
         auto files = std::make_shared<FaultyFileOps>();
         int items = 0;
-        files->before([&](const FileOpCall& call, int) {
-            if (call.op == FileOp::trash || call.op == FileOp::remove)
-                ++items;
-        });
-        CleanOptions options = optionsWith(files);
+        CleanOptions options = stoppingAfter(2, files, items);
         options.permanentCaches = permanent;
-        options.stop = [&] { return items >= 2; };
         const auto results = Cleaner::clean({ "two-caches" }, mac, catalog, options);
         ASSERT_EQ(results.size(), 1u);
         const std::size_t left = filesUnder(caches + "/Big");
@@ -615,9 +610,7 @@ TEST(StoppedWithinAnItem, TheTrashKeepsOnlyWhatMoved)
 
     auto files = std::make_shared<FaultyFileOps>();
     int items = 0;
-    files->before([&](const FileOpCall& call, int) { items += call.op == FileOp::trash ? 1 : 0; });
-    CleanOptions options = optionsWith(files);
-    options.stop = [&] { return items >= 2; };
+    const CleanOptions options = stoppingAfter(2, files, items);
     const auto result = Cleaner::act(makeFinding("f", Tier::rebuilds, Action::trash(),
                                                  { caches + "/Small", caches + "/Big" }),
                                      reportOf(mac), mac, PathGuard(guardedCatalog(), mac), options);
