@@ -459,10 +459,10 @@ struct Undo {
         HistoryEntry rest = entry;
         rest.at = std::chrono::time_point_cast<std::chrono::seconds>(Clock::now());
         std::vector<Relocation> noted = entry.back.value_or(std::vector<Relocation> {});
+        // Those back are the first of `items`: the ones back before, then this time's.
+        const auto backEnd = items.begin() + std::ptrdiff_t(already + back.size());
         const auto cameBack = [&](const Relocation& relocation) {
-            return std::find_if(items.begin(), items.begin() + std::ptrdiff_t(already + back.size()),
-                                [&](const Relocation& item) { return item == relocation; })
-                != items.begin() + std::ptrdiff_t(already + back.size());
+            return std::find(items.begin(), backEnd, relocation) != backEnd;
         };
         rest.relocated.clear();
         for (const auto& relocation : entry.relocated) {
