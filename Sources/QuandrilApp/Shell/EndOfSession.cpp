@@ -1,15 +1,20 @@
 #include "QuandrilApp/Shell/EndOfSession.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMetaObject>
 #include <QPointer>
+#include <QThread>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include "QuandrilApp/Model/TaskPool.h"
 #include "QuandrilApp/Shell/AppDelegate.h"
@@ -17,6 +22,8 @@
 namespace Quandril::App::EndOfSession {
 
 namespace {
+
+// ---- Signals ----
 
 // The handler's one job: tell the watcher which signal came. write() is safe in a handler.
 int wakeWrite = -1;
@@ -52,6 +59,57 @@ void watch(int wakeRead, QPointer<AppDelegate> delegate)
     ::_exit(128 + which);
 }
 
+// ---- The display going away ----
+
+QtMessageHandler passOn = nullptr;
+// The end taken in hand once, whichever way it came.
+std::atomic<bool> ending { false };
+
+bool onGuiThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+// Asked only on the GUI thread, which alone talks to the display; false once the application is
+// being destroyed (its instance is gone before its connection).
+bool displayGone()
+{
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    return connection && ::xcb_connection_has_error(connection) != 0;
+}
+
+// Qt tells of a broken display connection in a warning and then calls exit(), all on the GUI thread.
+// Every message passes here first; the one that comes with a broken connection doesn't return.
+void heardMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (passOn)
+        passOn(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+    if (type == QtDebugMsg || type == QtInfoMsg || !onGuiThread() || !displayGone() || ending.exchange(true))
+        return;
+    // As at a signal, but here and now: the exit() that follows would take the statics away.
+    TaskPool::requestStop();
+    TaskPool::waitForStops(TaskPool::stopWait);
+    ::_exit(displayGoneStatus);
+}
+
+// Any other exit() on the GUI thread while a clean-up or Put Back runs (the message above filtered
+// away by logging rules, a library's own exit): those are stopped and waited for as well, and a
+// process whose tasks still run leaves without destroying what they use. A static made after this
+// was installed is already gone by then: the message above is the way that keeps them all.
+void exiting()
+{
+    if (!onGuiThread() || ending.exchange(true))
+        return;
+    TaskPool::requestStop();
+    TaskPool::waitForStops(TaskPool::stopWait);
+    if (TaskPool::busy())
+        ::_exit(displayGoneStatus);
+}
+
 } // namespace
 
 void install(AppDelegate& delegate)
@@ -68,8 +126,11 @@ void install(AppDelegate& delegate)
     action.sa_handler = heard;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : { SIGTERM, SIGHUP })
+    for (const int signal : { SIGTERM, SIGHUP, SIGINT })
         ::sigaction(signal, &action, nullptr);
+
+    passOn = qInstallMessageHandler(heardMessage);
+    std::atexit(exiting);
 }
 
 } // namespace Quandril::App::EndOfSession

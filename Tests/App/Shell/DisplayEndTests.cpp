@@ -1,0 +1,48 @@
+// The real app on a private X server that goes away while it works (a logout that ends the X
+// server first, or the server's crash), alone or together with the session's SIGTERM: during its
+// autopilot's clean-up of many caches or of one large one, and during a Put Back.
+
+#include <QtTest>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "Support/EndScenarios.h"
+#include "Support/RealGorrin.h"
+
+using namespace Quandril::AppTesting;
+
+class DisplayEndTests : public QObject {
+    Q_OBJECT
+
+private slots:
+    // As the session's end tests: drives mounted only in a mount namespace of our own.
+    void initTestCase()
+    {
+        if (geteuid() == 0
+            && (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0))
+            QSKIP("no mount namespace of our own here, and mounting in the shared one would disturb other tests");
+        Throttle::sweep();
+    }
+
+    void theDisplayGoingStopsTheCleanUpBetweenItems_data()
+    {
+        QTest::addColumn<Ending>("ending");
+        QTest::newRow("display gone") << Ending::displayGone;
+        QTest::newRow("display gone with SIGTERM") << Ending::displayGoneWithSigterm;
+    }
+
+    void theDisplayGoingStopsTheCleanUpBetweenItems()
+    {
+        QFETCH(Ending, ending);
+        endCleanUpBetweenItems(ending);
+    }
+
+    void theDisplayGoingMidItemLeavesHistoryTrueToTheDisk() { endCleanUpMidItem(Ending::displayGone); }
+
+    void theDisplayGoingDuringAPutBackWaitsForIt() { endPutBack(Ending::displayGone); }
+};
+
+QTEST_GUILESS_MAIN(DisplayEndTests)
+#include "DisplayEndTests.moc"
