@@ -1,12 +1,8 @@
 // The real app on a private X server that goes away while it works (a logout that ends the X
-// server first, or the server's crash), alone or together with the session's SIGTERM: during its
-// autopilot's clean-up of many caches or of one large one, and during a Put Back.
+// server first, or the server's crash), alone or together with the session's SIGTERM, during its
+// autopilot's clean-up of many caches or of one large one.
 
 #include <QtTest>
-
-#include <sched.h>
-#include <sys/mount.h>
-#include <unistd.h>
 
 #include "Support/EndScenarios.h"
 #include "Support/RealGorrin.h"
@@ -20,8 +16,7 @@ private slots:
     // As the session's end tests: drives mounted only in a mount namespace of our own.
     void initTestCase()
     {
-        if (geteuid() == 0
-            && (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0))
+        if (!enterOwnMounts())
             QSKIP("no mount namespace of our own here, and mounting in the shared one would disturb other tests");
         Throttle::sweep();
     }
@@ -40,8 +35,6 @@ private slots:
     }
 
     void theDisplayGoingMidItemLeavesHistoryTrueToTheDisk() { endCleanUpMidItem(Ending::displayGone); }
-
-    void theDisplayGoingDuringAPutBackWaitsForIt() { endPutBack(Ending::displayGone); }
 };
 
 QTEST_GUILESS_MAIN(DisplayEndTests)

@@ -1,12 +1,9 @@
 // The real app, ended by the session's signals while it works: SIGTERM, and SIGINT from the
 // terminal it was started in, while its autopilot deletes a large set of caches or one large
-// cache; its own Quit in the middle of that large cache; SIGTERM during a Put Back.
+// cache; its own Quit in the middle of that large cache. (The Put Back's end has a suite of its
+// own, PutBackEndTests, so that each suite stays well inside its time limit on a loaded machine.)
 
 #include <QtTest>
-
-#include <sched.h>
-#include <sys/mount.h>
-#include <unistd.h>
 
 #include "Support/EndScenarios.h"
 #include "Support/RealGorrin.h"
@@ -21,8 +18,7 @@ private slots:
     // so no other test running beside them sees drives come and go.
     void initTestCase()
     {
-        if (geteuid() == 0
-            && (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0))
+        if (!enterOwnMounts())
             QSKIP("no mount namespace of our own here, and mounting in the shared one would disturb other tests");
         Throttle::sweep();
     }
@@ -53,8 +49,6 @@ private slots:
         QFETCH(Ending, ending);
         endCleanUpMidItem(ending);
     }
-
-    void aSigtermDuringAPutBackWaitsForIt() { endPutBack(Ending::sigterm); }
 };
 
 QTEST_GUILESS_MAIN(EndOfSessionTests)

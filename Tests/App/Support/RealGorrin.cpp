@@ -14,6 +14,7 @@
 #include <csignal>
 #include <thread>
 
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -24,6 +25,12 @@
 #include "QuandrilCore/Machine/DiskUsage.h"
 
 namespace Quandril::AppTesting {
+
+bool enterOwnMounts()
+{
+    return ::geteuid() != 0
+        || (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0);
+}
 
 bool writeFile(const QString& path, const QByteArray& bytes)
 {

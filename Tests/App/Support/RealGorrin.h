@@ -18,6 +18,10 @@
 
 namespace Quandril::AppTesting {
 
+// Moves the test (as root) into a mount namespace of its own, which the app inherits, so that no
+// other test running beside it sees the drives it mounts come and go; false when that failed.
+bool enterOwnMounts();
+
 bool writeFile(const QString& path, const QByteArray& bytes);
 int entries(const QString& folder);
 
