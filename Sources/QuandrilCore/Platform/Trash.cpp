@@ -15,6 +15,7 @@
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/IsoDate.h"
 #include "QuandrilCore/Platform/Move.h"
+#include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Volumes.h"
 
@@ -273,6 +274,8 @@ std::string moveToTrash(const std::string& path, const std::string& home, const 
     const std::string& trash = target.trash;
     MadeTrash made(target);
     const Descriptor infoFolder = openOwnTrash(trash);
+    // A copy into this Trash that was killed left its partial copy and the record it reserved.
+    reclaimTrashPartials(trash);
 
     const std::string record = "[Trash Info]\nPath=" + trashInfoPath(target.recorded)
         + "\nDeletionDate=" + localDeletionDate() + "\n";
