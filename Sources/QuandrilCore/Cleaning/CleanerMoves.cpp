@@ -251,6 +251,8 @@ struct ToDrive {
             onDrive = driveHolding(target);
             if (onDrive && !DriveMove::stillOn(*onDrive, target, mac))
                 return refused(finding, gone(*onDrive));
+            if (auto refusal = DriveMove::readOnlyRefusal(onDrive, target, mac))
+                return refused(finding, std::move(*refusal));
             if (!options.dryRun)
                 kept.reclaim(parentOf(target), true);
             return std::nullopt;
@@ -266,6 +268,8 @@ struct ToDrive {
         onDrive = drive;
         if (!DriveMove::stillOn(*drive, target, mac))
             return refused(finding, gone(*drive));
+        if (auto refusal = DriveMove::readOnlyRefusal(drive, target, mac))
+            return refused(finding, std::move(*refusal));
         const DriveInfo reclaimed = reclaimingPartials(*drive, parentOf(target), options, kept);
         if (!Cleaner::hasRoom(finding.bytes, reclaimed))
             return refused(finding, noRoom(reclaimed));
@@ -539,6 +543,8 @@ CleanResult moveWithLinksKeeping(const Finding& finding, const ScanReport& repor
     const std::string folder = drive->path + "/Sound Libraries/" + finding.owner.value_or(finding.title);
     if (!DriveMove::stillOn(*drive, folder, mac))
         return refused(finding, gone(*drive));
+    if (auto refusal = DriveMove::readOnlyRefusal(drive, folder, mac))
+        return refused(finding, std::move(*refusal));
     if (!Cleaner::hasRoom(finding.bytes, reclaimingPartials(*drive, folder, options, kept)))
         return refused(finding, noRoom(*drive));
 
