@@ -10,6 +10,7 @@
 #include <sys/mount.h>
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/ICloud/ICloud.h"
 #include "Support/CaseName.h"
 #include "Support/MoveBench.h"
 #include "Support/OwnMounts.h"
@@ -72,5 +73,28 @@ const ReadOnlyCase readOnlyCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Clean, OnAReadOnlyDrive, ::testing::ValuesIn(readOnlyCases), CaseNamed {});
+
+// Files moved off iCloud are parked on the drive: none is, and none is said to be.
+TEST(OnAReadOnlyDrive, NothingIsParkedOnIt)
+{
+    NEEDS_OWN_MOUNTS();
+    Bench bench;
+    const std::string clip = "~/Library/Mobile Documents/com~apple~CloudDocs/clip.mov";
+    bench.machine.file(clip, 1000);
+    const Mounted drive(bench.backup(), {}, "size=1m");
+    ASSERT_EQ(::mount(nullptr, bench.backup().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    const Mac& mac = bench.mac();
+    const CloudScan scan = ICloud::scan(mac, std::nullopt, 100, 500, 1'000'000);
+    const auto before = TreeSnapshot::take(bench.machine.root());
+
+    std::vector<std::string> seen;
+    for (const bool dryRun : { true, false }) {
+        const CloudOptions options { .drive = "Backup", .chunkBytes = 1'000'000, .agreed = true, .dryRun = dryRun };
+        for (const auto& result : ICloud::clean({ ICloud::itemID(bench.machine.at(clip)) }, scan, mac, options, {}, {}))
+            seen.push_back(std::string(rawValue(result.status)) + ": " + result.detail);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string> { "refused: " + noCopy, "refused: " + noCopy }));
+    EXPECT_EQ(before.differences(), std::vector<std::string> {});
+}
 
 } // namespace
