@@ -44,9 +44,10 @@ bool isToken(std::string_view text)
     return true;
 }
 
+// Anything at the name, or what can't be examined; a name too long for a file name has nothing.
 bool present(int folder, const std::string& name)
 {
-    return statAt(folder, name) || errno != ENOENT;
+    return statAt(folder, name) || (errno != ENOENT && errno != ENAMETOOLONG);
 }
 
 bool sameFile(int folder, const std::string& name, int fd)

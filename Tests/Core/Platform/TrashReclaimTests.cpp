@@ -47,12 +47,16 @@ std::string shapedName(const std::string& name)
     return "." + name + ".gorrin-partial-" + Platform::Token::random().text();
 }
 
-TEST(KilledCopyIntoTheTrash, IsReclaimedWithItsRecordByTheNextUse)
+// The item's name, whole in its partial copy's name or cut short there (longer than it keeps).
+class KilledCopyIntoTheTrash : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(KilledCopyIntoTheTrash, IsReclaimedWithItsRecordByTheNextUse)
 {
     NEEDS_OWN_MOUNTS();
     NEEDS_TRASH_CLI();
     LiveHome h;
-    const std::string caches = h.at("Caches"), cache = caches + "/Cache";
+    const std::string& name = GetParam();
+    const std::string caches = h.at("Caches"), cache = caches + "/" + name;
     writeFile(cache + "/a.bin", std::string(1 << 20, 'a'));
     writeFile(cache + "/b.bin", std::string(12 << 20, 'b'));
     writeFile(caches + "/small.txt", "small");
@@ -94,21 +98,26 @@ TEST(KilledCopyIntoTheTrash, IsReclaimedWithItsRecordByTheNextUse)
         },
         ::testing::KilledBySignal(SIGKILL), "");
     const auto left = sortedNames(files);
-    ASSERT_TRUE(std::any_of(left.begin(), left.end(), [](const std::string& name) {
-        return name.starts_with(".Cache.gorrin-partial-") && !name.ends_with(".lock");
+    ASSERT_TRUE(std::any_of(left.begin(), left.end(), [&](const std::string& entry) {
+        return entry.starts_with("." + name.substr(0, 20)) && Platform::isPartialName(entry);
     })) << "killed during its copy";
 
     const std::string small = Platform::moveToTrash(caches + "/small.txt", h.mac.home);
     const std::string whole = Platform::moveToTrash(cache, h.mac.home);
     EXPECT_EQ((std::vector<std::string> {
                   small, whole, readFile(whole + "/b.bin") == std::string(12 << 20, 'b') ? "whole" : "not whole" }),
-              (std::vector<std::string> { files + "/small.txt", files + "/Cache", "whole" }));
+              (std::vector<std::string> { files + "/small.txt", files + "/" + name, "whole" }));
     EXPECT_EQ(sortedNames(files),
               sorted({ shaped, shaped + ".lock", foreign, foreign + ".lock", running.name(), running.name() + ".lock",
-                       "Cache", "small.txt" }));
+                       name, "small.txt" }));
     EXPECT_EQ(h.listed(),
               sorted({ cache, caches + "/small.txt", h.at("Desktop/a/" + shaped), h.at("Desktop/b/" + shaped + ".lock"),
                        h.at("reserved.txt") }));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Trash, KilledCopyIntoTheTrash,
+    ::testing::Values("Cache", std::string(120, 'x') + std::string(60, 'e') + "\xC3\xA9" + std::string(40, 'z')),
+    [](const auto& info) { return info.param == "Cache" ? "whole" : "cut"; });
 
 } // namespace
