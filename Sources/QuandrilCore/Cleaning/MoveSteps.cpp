@@ -7,9 +7,11 @@
 
 #include "QuandrilCore/Cleaning/CleanerSteps.h"
 #include "QuandrilCore/Cleaning/DriveMove.h"
+#include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/Saturating.h"
+#include "QuandrilCore/Platform/Sync.h"
 
 namespace Quandril::MoveSteps {
 
@@ -94,6 +96,14 @@ std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item
     if (auto failure = attempt([&] { files.moveNoReplace(partial, place); }))
         return discarding({ failure->inTheWay ? Kind::taken : Kind::unfinished, failure->description, std::nullopt },
                           *held, partial);
+    // The copy itself went to the disk as it was made; its own name must too before the original
+    // goes. A disk that won't take it gets our copy back.
+    if (auto failure = attempt([&] { Platform::syncNames(Platform::openFolder(parentOf(place)).get(), place); })) {
+        CopyTrouble trouble { Kind::unfinished, failure->description, std::nullopt };
+        if (attempt([&] { files.remove(place); }))
+            trouble.left = place;
+        return trouble;
+    }
     return std::nullopt;
 }
 

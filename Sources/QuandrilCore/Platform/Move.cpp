@@ -17,6 +17,7 @@
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/RemoveTree.h"
 #include "QuandrilCore/Platform/Stop.h"
+#include "QuandrilCore/Platform/Sync.h"
 
 // Every step here names an item relative to the open folder that holds it, and every folder is
 // entered without following a link, so a folder swapped for a link while a move or copy runs can
@@ -409,6 +410,8 @@ void moveAcrossDevices(const Place& from, const Place& to, const std::string& sh
     bool verified = false;
     try {
         copier.copy(from.folder.get(), from.name, partial.folder.get(), partial.name, shownFrom, shownPartial);
+        // On the disk before it counts: the original goes once the copy holds.
+        syncItem(partial.folder.get(), partial.name, shownPartial);
         verified = sameTree(from.folder.get(), from.name, partial.folder.get(), partial.name);
     } catch (const std::system_error&) {
         // The top item is made first, so anything made at all is this copy's own.
@@ -433,6 +436,14 @@ void moveAcrossDevices(const Place& from, const Place& to, const std::string& sh
     } else if (error != 0) {
         held.discard();
         fail(error, error == EEXIST ? shownTo + " already exists" : "can't move " + shownFrom + " to " + shownTo);
+    }
+    // The copy's new name is on the disk too before the original goes; a disk that won't take it
+    // keeps the original and loses our copy.
+    try {
+        syncNames(to.folder.get(), shownTo);
+    } catch (const std::system_error&) {
+        removeTree(to.folder.get(), to.name, { .ownCopy = true });
+        throw;
     }
     if (const int removal = removeTreeAt(from.folder.get(), from.name))
         undoHalfRemoval(from, to, shownFrom, shownTo, removal);
@@ -485,6 +496,7 @@ void copyNoReplace(const std::string& from, const std::string& to)
     const Place source = placeOf(from), target = placeOf(to);
     TreeCopy copier;
     copier.copy(source.folder.get(), source.name, target.folder.get(), target.name, from, to);
+    syncItem(target.folder.get(), target.name, to);
 }
 
 void moveNoReplace(const std::string& from, const std::string& to)

@@ -11,7 +11,8 @@ namespace Quandril::Platform {
 // copied (links as links, modes and times kept, hard links within it kept) under a partial name
 // held beside `to` (PartialCopy.h), the copy compared with the original and renamed to `to` without
 // replacing anything, and only then the original removed, so even a crash never leaves an
-// incomplete copy at `to`; what killed moves left beside `to` is reclaimed first.
+// incomplete copy at `to`; what killed moves left beside `to` is reclaimed first. The copy and its
+// name are on the disk (Sync.h) before the original goes.
 // Throws std::system_error on failure: EEXIST when something is already at `to`, with both left
 // intact. A failed copy leaves the original alone and removes the partial copy it made. An original
 // that can't all be removed is made whole again from the copy, then the copy removed; only when
@@ -19,7 +20,8 @@ namespace Quandril::Platform {
 void moveNoReplace(const std::string& from, const std::string& to);
 
 // Copies `from` to the path `to` the way a move across file systems does (links as links, modes and
-// times kept, hard links within it kept), without verifying or removing anything.
+// times kept, hard links within it kept), without verifying or removing anything. The copy is on
+// the disk (Sync.h) when this returns.
 // Throws std::system_error: EEXIST when something is already at `to` or anywhere the copy would
 // go. A copy that fails part-way is left where it got to.
 void copyNoReplace(const std::string& from, const std::string& to);
