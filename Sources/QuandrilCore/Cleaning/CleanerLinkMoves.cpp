@@ -3,7 +3,11 @@
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -16,6 +20,7 @@
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
 #include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/Saturating.h"
 #include "QuandrilCore/Platform/Trash.h"
 #include "QuandrilCore/Platform/Unicode.h"
 
@@ -82,6 +87,8 @@ struct WithLinks {
     const Mac& mac;
     const DriveInfo& drive;
     FileOps& files;
+    const std::function<bool()>& stop;
+    const std::vector<LinkedItem>& items;
     const std::vector<std::string> made; // the folders made for the copies, innermost first
     std::vector<Relocation> records;
 
@@ -92,9 +99,32 @@ struct WithLinks {
         return failed(finding, std::move(detail), std::move(records));
     }
 
-    // One item is copied and checked, goes to the Trash and leaves a link to its copy in its place.
-    std::optional<CleanResult> moveOne(const LinkedItem& item)
+    // A stop before item `next`: the items before it moved, with their links, and the rest are
+    // still there, so only the moved ones count as coming back.
+    CleanResult stopped(std::size_t next)
     {
+        if (records.empty()) {
+            removeEmptyFolders(files, made);
+            return stoppedBeforeAnything(finding);
+        }
+        std::vector<std::string> rest;
+        for (std::size_t i = next; i < items.size(); ++i)
+            rest.push_back(items[i].path);
+        std::int64_t left = 0;
+        for (const auto& [path, usage] : mac.usageOf(rest))
+            left = Saturating::add(left, usage.bytes);
+        CleanResult result = done(finding,
+                                  "Stopped after " + std::to_string(next) + " of " + std::to_string(items.size())
+                                      + " items; the others are still there.",
+                                  std::move(records));
+        result.bytes = std::max<std::int64_t>(0, Saturating::subtract(finding.bytes, left));
+        return result;
+    }
+
+    // One item is copied and checked, goes to the Trash and leaves a link to its copy in its place.
+    std::optional<CleanResult> moveOne(std::size_t index)
+    {
+        const LinkedItem& item = items[index];
         const std::string& place = item.place;
         // A folder on the way that became a link since it was chosen would have something else
         // copied, trashed and linked.
@@ -104,7 +134,9 @@ struct WithLinks {
             + " stays in place.";
         if (!DriveMove::stillOn(drive, place, mac))
             return copyFailed(unmounted);
-        if (auto trouble = copyIntoPlace(files, item.path, place)) {
+        if (auto trouble = copyIntoPlace(files, item.path, place, stop)) {
+            if (trouble->kind == CopyTrouble::Kind::stopped && !trouble->left)
+                return stopped(index);
             if (trouble->kind == CopyTrouble::Kind::taken)
                 return copyFailed(alreadyThere(mac, place));
             if (trouble->kind == CopyTrouble::Kind::differs || trouble->left)
@@ -172,11 +204,13 @@ CleanResult moveWithLinksKeeping(const Finding& finding, const ScanReport& repor
                            + ownerName + " keep finding the sounds while " + drive->name + " is plugged in.");
     }
 
-    WithLinks move { finding, mac, *drive, options.fileOps(), missingFolders(folder), {} };
+    WithLinks move { finding, mac, *drive, options.fileOps(), options.stop, items, missingFolders(folder), {} };
     if (auto failure = attempt([&] { move.files.createFolder(folder); }))
         return move.copyFailed("Couldn't make " + mac.display(folder) + ": " + failure->description);
-    for (const auto& item : items) {
-        if (auto failure = move.moveOne(item))
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        if (index > 0 && options.stopRequested())
+            return move.stopped(index);
+        if (auto failure = move.moveOne(index))
             return std::move(*failure);
     }
     return done(finding,

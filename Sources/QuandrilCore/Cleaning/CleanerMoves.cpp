@@ -136,7 +136,7 @@ struct ToDrive {
         // A folder on the way that became a link since the checks would have something else copied.
         if (auto failure = attempt([&] { ensureDirect(source); }))
             return copyFailed("Couldn't copy: " + failure->description);
-        const auto trouble = copyIntoPlace(files, source, target);
+        const auto trouble = copyIntoPlace(files, source, target, options.stop);
         if (!trouble) {
             if (auto stray = drive ? strayCopy(files, *drive, target, mac, "nothing was moved.") : std::nullopt)
                 return copyFailed(std::move(*stray));
@@ -148,6 +148,12 @@ struct ToDrive {
         case CopyTrouble::Kind::differs:
             return copyFailed("The copy doesn't match the original file for file; the original is untouched"
                               + partialLeft(mac, *trouble) + ".");
+        case CopyTrouble::Kind::stopped:
+            if (trouble->left)
+                return copyFailed("Stopped part way through the copy; the original is untouched"
+                                  + partialLeft(mac, *trouble) + ".");
+            removeEmptyFolders(files, made);
+            return stoppedBeforeAnything(finding);
         default:
             if (trouble->left)
                 return copyFailed("The copy didn't finish; the original is untouched" + partialLeft(mac, *trouble)
@@ -164,7 +170,7 @@ struct ToDrive {
         if (!companion || occupied(companion->place))
             return std::nullopt;
         kept.reclaim(parentOf(companion->place), true);
-        if (auto trouble = copyIntoPlace(options.fileOps(), further, companion->place))
+        if (auto trouble = copyIntoPlace(options.fileOps(), further, companion->place, options.stop))
             return failed(finding,
                           "Copied the files, but not " + std::string(companion->name) + ": "
                               + (trouble->kind == CopyTrouble::Kind::differs ? "the copy doesn't match the original"

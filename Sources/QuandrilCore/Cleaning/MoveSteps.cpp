@@ -1,6 +1,7 @@
 #include "QuandrilCore/Cleaning/MoveSteps.h"
 
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/Saturating.h"
+#include "QuandrilCore/Platform/Stop.h"
 #include "QuandrilCore/Platform/Sync.h"
 
 namespace Quandril::MoveSteps {
@@ -76,7 +78,8 @@ std::string resolvedPlace(const std::string& path)
 
 } // namespace
 
-std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item, const std::string& place)
+std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item, const std::string& place,
+                                         const std::function<bool()>& stop)
 {
     using Kind = CopyTrouble::Kind;
     // Held until the copy has its own name or is gone, so no reclaim takes it meanwhile.
@@ -84,15 +87,29 @@ std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item
     if (auto failure = attempt([&] { held.emplace(place); }))
         return CopyTrouble { Kind::unfinished, failure->description, std::nullopt };
     const std::string partial = parentOf(place) + "/" + held->name();
-    if (auto failure = attempt([&] { files.copy(item, partial); })) {
+    bool stopped = false;
+    const auto heeding = [&](auto&& step) {
+        return attempt([&] {
+            const Platform::StopInForce inForce(stop);
+            try {
+                step();
+            } catch (const std::system_error& error) {
+                stopped = error.code() == std::errc::operation_canceled;
+                throw;
+            }
+        });
+    };
+    if (auto failure = heeding([&] { files.copy(item, partial); })) {
         if (failure->inTheWay) {
             held->disown();
             return CopyTrouble { Kind::inTheWay, failure->description, std::nullopt };
         }
-        return discarding({ Kind::unfinished, failure->description, std::nullopt }, *held, partial);
+        return discarding({ stopped ? Kind::stopped : Kind::unfinished, failure->description, std::nullopt }, *held,
+                          partial);
     }
-    if (!verifiedCopy(item, partial))
-        return discarding({ Kind::differs, {}, std::nullopt }, *held, partial);
+    bool same = false;
+    if (heeding([&] { same = verifiedCopy(item, partial); }) || !same)
+        return discarding({ stopped ? Kind::stopped : Kind::differs, {}, std::nullopt }, *held, partial);
     if (auto failure = attempt([&] { files.moveNoReplace(partial, place); }))
         return discarding({ failure->inTheWay ? Kind::taken : Kind::unfinished, failure->description, std::nullopt },
                           *held, partial);
@@ -105,6 +122,13 @@ std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item
         return trouble;
     }
     return std::nullopt;
+}
+
+CleanResult stoppedBeforeAnything(const Finding& finding)
+{
+    CleanResult result = refused(finding, "Stopped before anything moved; nothing was touched.");
+    result.bytes = 0;
+    return result;
 }
 
 std::int64_t KeptPartials::reclaim(const std::string& folder, bool remove)

@@ -5,6 +5,7 @@
 // name, the partial copies killed moves left, and the sentences both say.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,7 +30,7 @@ std::optional<std::string> strayCopy(FileOps& files, const DriveInfo& drive, con
 
 // How a copy into its place ended when it didn't get there.
 struct CopyTrouble {
-    enum class Kind { inTheWay, unfinished, differs, taken } kind;
+    enum class Kind { inTheWay, unfinished, differs, taken, stopped } kind;
     std::string description;         // the error in words; empty when the copy differs
     std::optional<std::string> left; // our partial copy, when it couldn't be removed
     bool mounted = false;            // it stays because a drive is mounted inside it
@@ -38,8 +39,13 @@ struct CopyTrouble {
 // Copies `item` under a partial name beside `place`, checks it file by file and renames it to
 // `place` without replacing anything: `place` never holds an incomplete copy, not even after a
 // crash, and a copy that fails or differs goes again rather than keep the drive full and stand in
-// a retry's way. Whatever stood in the partial copy's own way is not ours and stays.
-std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item, const std::string& place);
+// a retry's way. Whatever stood in the partial copy's own way is not ours and stays. `stop` is heeded
+// between the copy's and the check's entries and chunks: the partial copy goes, and the item stays.
+std::optional<CopyTrouble> copyIntoPlace(FileOps& files, const std::string& item, const std::string& place,
+                                         const std::function<bool()>& stop);
+
+// Said when a stop came before anything of the finding moved; its bytes are 0, as nothing came back.
+CleanResult stoppedBeforeAnything(const Finding& finding);
 
 // ", and the partial copy is at …" when the trouble left one; empty otherwise.
 std::string partialLeft(const Mac& mac, const CopyTrouble& trouble);
