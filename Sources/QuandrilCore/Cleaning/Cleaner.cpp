@@ -10,16 +10,15 @@
 #include <cstdlib>
 #include <system_error>
 
-#include <fts.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaning/CleanerSteps.h"
 #include "QuandrilCore/Cleaning/DriveMove.h"
-#include "QuandrilCore/Machine/Compare.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
 #include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/Move.h"
 #include "QuandrilCore/Platform/Unicode.h"
 
 namespace Quandril {
@@ -31,60 +30,20 @@ bool occupied(const std::string& path)
     return !PrivacyFence::shared().blocks(path) && Platform::nameTaken(path);
 }
 
-namespace {
-
-// The comparison of contents looks at regular files only; the links, folders and Finder files of the
-// original must be in the copy as well, or they would be lost with the original once the Trash is
-// emptied.
-bool holdsEveryEntry(const std::string& original, const std::string& copy)
-{
-    Platform::TreeWalk walk(original, FTS_PHYSICAL | FTS_NOCHDIR);
-    if (!walk)
-        return false;
-    errno = 0;
-    while (FTSENT* entry = walk.next()) {
-        if (entry->fts_level == 0 || entry->fts_info == FTS_DP)
-            continue;
-        const std::string_view path(entry->fts_path, entry->fts_pathlen);
-        const std::string there = copy + std::string(path.substr(original.size()));
-        struct stat info {};
-        if (::lstat(there.c_str(), &info) != 0)
-            return false;
-        switch (entry->fts_info) {
-        case FTS_D:
-            if (!S_ISDIR(info.st_mode))
-                return false;
-            break;
-        case FTS_SL:
-        case FTS_SLNONE:
-            if (!S_ISLNK(info.st_mode) || Platform::linkText(std::string(path)) != Platform::linkText(there))
-                return false;
-            break;
-        case FTS_F:
-        case FTS_DEFAULT:
-            if ((entry->fts_statp->st_mode & S_IFMT) != (info.st_mode & S_IFMT))
-                return false;
-            break;
-        default:
-            return false; // unreadable: the copy can't be shown complete
-        }
-    }
-    return errno == 0;
-}
-
-} // namespace
-
 bool verifiedCopy(const std::string& original, const std::string& copy)
 {
     // A link copied as a link has no contents to compare; anything else must be the same kind.
     if (isSymlink(original) || isSymlink(copy))
         return false;
-    if (isDirectory(original) != isDirectory(copy))
-        return false;
-    const TreeComparison comparison = compareTreesFully(original, copy, true);
-    if (comparison.incomplete || !comparison.diff.identical())
-        return false;
-    return !isDirectory(original) || holdsEveryEntry(original, copy);
+    // Folder by folder through descriptors, so a tree deeper than a path can name still compares.
+    // Drives that keep no modes show their own, so modes don't count here.
+    try {
+        return Platform::sameTree(original, copy, false);
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::operation_canceled)
+            throw;
+        return false; // unreadable: the copy can't be shown complete
+    }
 }
 
 std::vector<std::string> missingFolders(const std::string& folder)

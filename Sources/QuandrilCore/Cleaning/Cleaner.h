@@ -248,8 +248,8 @@ bool isInTrash(std::string_view path, const Mac& mac);
 // that lies outside a fake machine. Nothing when every path is plain.
 std::optional<std::string> untrustedPath(const HistoryEntry& entry, const Mac& mac);
 
-// The cleaner's own steps, open to tests (CleanerActions.cpp and CleanerMoves.cpp). Each returns
-// one result and never throws.
+// The cleaner's own steps, open to tests (CleanerActions.cpp, CleanerMoves.cpp and
+// CleanerLinkMoves.cpp). Each returns one result and never throws.
 
 // Safety checks in a fixed order, then the work of the finding's action kind.
 CleanResult act(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,

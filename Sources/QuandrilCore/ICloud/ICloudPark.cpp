@@ -20,6 +20,7 @@
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/Process.h"
+#include "QuandrilCore/Platform/Sync.h"
 #include "QuandrilCore/Scanning/Report.h"
 
 namespace Quandril {
@@ -292,6 +293,12 @@ struct Parking {
         } catch (const std::exception& error) {
             if (Platform::nameTaken(partial))
                 held->discard();
+            return notCopied(error);
+        }
+        // The file leaves iCloud next: its copy's new name must be on the drive's disk first.
+        try {
+            Platform::syncNames(Platform::openFolder(parentOf(dest)).get(), run.mac.display(dest));
+        } catch (const std::exception& error) {
             return notCopied(error);
         }
         return unmountedMeanwhile(dest, made);
