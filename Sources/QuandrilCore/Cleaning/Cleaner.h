@@ -182,6 +182,12 @@ std::vector<HistoryEntry> parse(std::string_view text);
 // An entry without relocations never does.
 bool offersPutBack(const HistoryEntry& entry, const Mac& mac);
 
+// Whether a line could be added now, asked without adding one: empty when it could; otherwise why
+// not, as the end of a sentence for the user (the disk is full, a read-only disk, no permission,
+// something other than the user's own file). Never waits on what stands at the name (a named pipe)
+// and never follows a link; a file or folder it needs but lacks counts as one append would make.
+std::string whyNoLineFits(const Mac& mac);
+
 } // namespace History
 
 namespace Cleaner {

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
@@ -399,6 +400,53 @@ std::vector<HistoryEntry> load(const Mac& mac)
 bool offersPutBack(const HistoryEntry& entry, const Mac& mac)
 {
     return !entry.isUndone() && !Cleaner::untrustedPath(entry, mac) && !Cleaner::putBackSet(entry, mac).empty();
+}
+
+std::string whyNoLineFits(const Mac& mac)
+{
+    const std::string file = path(mac);
+    const auto whyNot = [](int error) -> std::string {
+        switch (error) {
+        case EROFS:
+            return "the History file is on a read-only disk";
+        case EACCES:
+        case EPERM:
+            return "you don't have permission to write the History file";
+        default:
+            return whyNotWritten(error);
+        }
+    };
+    // Opened as append opens it, so the answer is the one it would meet; a named pipe without a
+    // reader refuses at once, one with a reader is no file, and a link is never followed.
+    const Platform::Descriptor fd(
+        ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    std::string room = file;
+    if (!fd) {
+        const int error = errno;
+        if (error == ELOOP || error == ENXIO || error == EISDIR)
+            return whyUnread(file, error);
+        if (error != ENOENT)
+            return whyNot(error);
+        // Append makes the file, and the folders it lies in: the nearest that is there must take them.
+        auto folder = std::filesystem::path(file).parent_path();
+        while (folder.has_relative_path() && ::access(folder.c_str(), F_OK) != 0)
+            folder = folder.parent_path();
+        if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+            return whyNot(errno);
+        room = folder.string();
+    } else {
+        struct stat info {};
+        if (::fstat(fd.get(), &info) != 0)
+            return whyNot(errno);
+        if (!S_ISREG(info.st_mode))
+            return S_ISFIFO(info.st_mode) ? whyUnread(file, ENXIO) : notAFile;
+        if (auto why = untrusted(info); !why.empty())
+            return why;
+    }
+    struct statvfs disk {};
+    if (::statvfs(room.c_str(), &disk) == 0 && (::geteuid() == 0 ? disk.f_bfree : disk.f_bavail) == 0)
+        return whyNotWritten(ENOSPC);
+    return {};
 }
 
 } // namespace History
