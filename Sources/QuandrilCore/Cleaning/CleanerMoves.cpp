@@ -357,6 +357,8 @@ struct ToDrive {
     {
         for (std::size_t index = 1; index < finding.paths.size(); ++index) {
             const std::string& further = finding.paths[index];
+            if (index > 1)
+                options.noteMoved(records);
             if (auto failure = copyCompanion(further, target, records))
                 return failure;
             std::string arrived;
@@ -374,6 +376,8 @@ struct ToDrive {
     CleanResult trashOriginal(const std::string& source, const std::string& target,
                               std::vector<Relocation> records) const
     {
+        if (finding.paths.size() > 1)
+            options.noteMoved(records);
         std::string arrived;
         if (auto failure = attempt([&] {
                 ensureDirect(source);
@@ -561,6 +565,8 @@ CleanResult moveWithLinksKeeping(const Finding& finding, const ScanReport& repor
     if (auto failure = attempt([&] { move.files.createFolder(folder); }))
         return move.copyFailed("Couldn't make " + mac.display(folder) + ": " + failure->description);
     for (const auto& item : items) {
+        if (!move.records.empty())
+            options.noteMoved(move.records);
         if (auto failure = move.moveOne(item))
             return std::move(*failure);
     }
