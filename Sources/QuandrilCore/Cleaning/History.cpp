@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/Cleaning/HistoryFile.h"
 #include "QuandrilCore/Cleaning/HistoryRuns.h"
 #include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Files.h"
@@ -52,6 +53,20 @@ std::string whyNotWritten(int error)
     }
     }
 }
+
+// A line left without its line feed (a writer that died mid-line) must not swallow the next one.
+bool endsMidLine(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_size <= 0)
+        return false;
+    char last = '\n';
+    return ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n';
+}
+
+} // namespace
+
+namespace History::File {
 
 // Why the history file isn't to be trusted, for the end of a sentence; empty when it is ours.
 // Another user's file could hold lines they planted for Put Back to follow.
@@ -109,17 +124,12 @@ std::string whyUnread(const std::string& file, int error)
     return "the History file can't be read: " + message;
 }
 
-// A line left without its line feed (a writer that died mid-line) must not swallow the next one.
-bool endsMidLine(int fd)
-{
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || info.st_size <= 0)
-        return false;
-    char last = '\n';
-    return ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n';
-}
+} // namespace History::File
 
-} // namespace
+using History::File::isOpenToOthers;
+using History::File::makePrivate;
+using History::File::untrusted;
+using History::File::whyUnread;
 
 std::string_view rawValue(CleanResult::Status status)
 {
