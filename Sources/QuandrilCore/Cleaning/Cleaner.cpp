@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
@@ -15,10 +16,12 @@
 
 #include "QuandrilCore/Cleaning/CleanerSteps.h"
 #include "QuandrilCore/Cleaning/DriveMove.h"
+#include "QuandrilCore/Cleaning/HistoryRuns.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
 #include "QuandrilCore/Platform/Files.h"
 #include "QuandrilCore/Platform/Move.h"
+#include "QuandrilCore/Platform/Token.h"
 #include "QuandrilCore/Platform/Unicode.h"
 
 namespace Quandril {
@@ -127,6 +130,78 @@ bool worthRecording(const CleanResult& result, const Finding& finding, const Cle
     return !result.relocated.empty() || (deletesForGood && result.bytes > 0);
 }
 
+// History's lines of one finding's clean-up, written as it goes: what moved so far before each
+// further item is touched, then the rest with the bytes once the finding is done, all with one `at`
+// and the clean-up's run token, so that History reads them as one entry. A clean-up that needs one
+// line only is written as it always was.
+class Journal {
+public:
+    Journal(const Finding& finding, const Mac& mac)
+        : mac_(mac)
+    {
+        base_.at = std::chrono::time_point_cast<std::chrono::seconds>(Clock::now());
+        base_.id = finding.id;
+        base_.title = finding.title;
+        base_.action = finding.action.kind;
+        base_.bytes = 0;
+    }
+
+    void note(const std::vector<Relocation>& relocated)
+    {
+        if (relocated.size() <= noted_)
+            return;
+        HistoryEntry line = lineOf(relocated, 0);
+        CleanResult scratch;
+        History::record(line, scratch, mac_);
+        if (scratch.notInHistory && !failure_)
+            failure_ = scratch.detail;
+        noted_ = relocated.size();
+    }
+
+    void finish(CleanResult& result, bool worthRecording)
+    {
+        if (failure_) {
+            result.notInHistory = true;
+            result.detail += (result.detail.empty() ? "" : " ") + *failure_;
+        }
+        if (!worthRecording)
+            return;
+        // The first line is the whole entry when nothing was noted along the way.
+        HistoryEntry line = lines_ == 0 ? base_ : lineOf(result.relocated, result.bytes);
+        if (lines_ == 0) {
+            line.bytes = result.bytes; // less than the finding's when stopped partway
+            line.relocated = result.relocated;
+        }
+        // The sentence of a line that couldn't be written is said once.
+        CleanResult scratch;
+        History::record(line, failure_ ? scratch : result, mac_);
+    }
+
+private:
+    // The relocations not noted yet, on the clean-up's next line.
+    HistoryEntry lineOf(const std::vector<Relocation>& relocated, std::int64_t bytes)
+    {
+        if (!token_) {
+            const auto bits = Platform::Token::random().bits[0];
+            char hex[17];
+            std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(bits));
+            token_ = hex;
+        }
+        HistoryEntry line = base_;
+        line.bytes = bytes;
+        line.relocated.assign(relocated.begin() + std::ptrdiff_t(std::min(noted_, relocated.size())), relocated.end());
+        line.run = History::Runs::text(*token_, ++lines_);
+        return line;
+    }
+
+    const Mac& mac_;
+    HistoryEntry base_;
+    std::optional<std::string> token_;
+    std::size_t noted_ = 0;
+    std::uint64_t lines_ = 0;
+    std::optional<std::string> failure_;
+};
+
 } // namespace
 
 std::vector<CleanResult> Cleaner::clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
@@ -160,18 +235,16 @@ std::vector<CleanResult> Cleaner::clean(const std::vector<std::string>& ids, con
             continue;
         }
 
-        CleanResult result = actSafely(*found, report, mac, guardian, options);
-        if (worthRecording(result, *found, options)) {
-            HistoryEntry entry;
-            entry.at = std::chrono::time_point_cast<std::chrono::seconds>(Clock::now());
-            entry.id = found->id;
-            entry.title = found->title;
-            entry.action = found->action.kind;
-            entry.bytes = result.bytes; // less than the finding's when stopped partway
-            entry.relocated = result.relocated;
-            // Written before the next finding is touched, so a crash later loses no record.
-            History::record(entry, result, mac);
-        }
+        // Each item that left its place is in History before the next is touched, and the rest
+        // before the next finding is, so a crash or a kill at any point loses no record.
+        Journal journal(*found, mac);
+        CleanOptions noting = options;
+        noting.moved = [&journal, &options](const std::vector<Relocation>& relocated) {
+            journal.note(relocated);
+            options.noteMoved(relocated);
+        };
+        CleanResult result = actSafely(*found, report, mac, guardian, noting);
+        journal.finish(result, worthRecording(result, *found, options));
         results.push_back(std::move(result));
     }
     return results;

@@ -239,6 +239,7 @@ CleanResult moveToTrash(const Finding& finding, const Mac& mac, const CleanOptio
     FileOps& files = options.fileOps();
     std::vector<Relocation> records;
     for (const auto& path : finding.paths) {
+        options.noteMoved(records);
         if (!records.empty() && options.stopRequested()) {
             const std::size_t count = records.size();
             return stoppedAfter(finding, count, mac, std::move(records));

@@ -73,6 +73,8 @@ std::optional<std::string> placeRefusal(const Mac& mac, const std::string& folde
     if (!Platform::isValidUTF8(folder))
         return std::string(unrecordable);
     for (const auto& item : items) {
+        if (!move.records.empty())
+            options.noteMoved(move.records);
         if (occupied(item.place))
             return alreadyThere(mac, item.place);
         if (auto refusal = copiedIntoItself(mac, item.path, item.place))

@@ -190,6 +190,8 @@ struct ToDrive {
     {
         for (std::size_t index = 1; index < finding.paths.size(); ++index) {
             const std::string& further = finding.paths[index];
+            if (index > 1)
+                options.noteMoved(records);
             if (auto failure = copyCompanion(further, target, records))
                 return failure;
             std::string arrived;
@@ -207,6 +209,8 @@ struct ToDrive {
     CleanResult trashOriginal(const std::string& source, const std::string& target,
                               std::vector<Relocation> records) const
     {
+        if (finding.paths.size() > 1)
+            options.noteMoved(records);
         std::string arrived;
         if (auto failure = attempt([&] {
                 ensureDirect(source);
