@@ -73,8 +73,6 @@ std::optional<std::string> placeRefusal(const Mac& mac, const std::string& folde
     if (!Platform::isValidUTF8(folder))
         return std::string(unrecordable);
     for (const auto& item : items) {
-        if (!move.records.empty())
-            options.noteMoved(move.records);
         if (occupied(item.place))
             return alreadyThere(mac, item.place);
         if (auto refusal = copiedIntoItself(mac, item.path, item.place))
@@ -214,6 +212,8 @@ CleanResult moveWithLinksKeeping(const Finding& finding, const ScanReport& repor
     for (std::size_t index = 0; index < items.size(); ++index) {
         if (index > 0 && options.stopRequested())
             return move.stopped(index);
+        if (!move.records.empty())
+            options.noteMoved(move.records);
         if (auto failure = move.moveOne(index))
             return std::move(*failure);
     }
