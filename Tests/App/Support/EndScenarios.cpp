@@ -125,7 +125,7 @@ void endCleanUpBetweenItems(Ending ending)
     QVERIFY(!sizes.empty());
     QVERIFY(writePreferences(scene.home, autopilotEveryMinute));
 
-    QProcess app;
+    TiedProcess app;
     const QString screen = needsDisplay(ending) ? display.name() : QString();
     QVERIFY(startGorrin(app, scene.home, appEnvironment(scene.home, scene.catalog, screen)));
     DriveToggling drive(scene.work.filePath("mount"));
@@ -181,7 +181,7 @@ void endCleanUpMidItem(Ending ending)
     const std::int64_t ownBytes = before - bigFiles * diskUsage((big + "/part0").toStdString()).bytes;
     QVERIFY(writePreferences(scene.home, autopilotEveryMinute));
 
-    QProcess app;
+    TiedProcess app;
     const QString screen = needsDisplay(ending) ? display.name() : QString();
     QVERIFY(startGorrin(app, scene.home, appEnvironment(scene.home, scene.catalog, screen)));
     DriveToggling drive(scene.work.filePath("mount"));
@@ -285,7 +285,7 @@ void endPutBack(Ending ending)
     QVERIFY(History::append(entry, mac));
     QVERIFY(writePreferences(home, R"("hasSeenFirstRun": {"bool": true}, "mainSection": {"string": "history"})"));
 
-    QProcess app;
+    TiedProcess app;
     QVERIFY(startGorrin(app, home, appEnvironment(home, scene.catalog, display.name())));
     QVERIFY(QTest::qWaitFor([&] { return display.focusMainWindow(); }, 60'000));
 

@@ -96,8 +96,12 @@ std::map<QString, std::int64_t> fillCaches(const QString& caches, int folders, i
 QProcessEnvironment appEnvironment(const QString& home, const QString& catalog, const QString& display)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : { "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS", "GR_OPEN_SETTINGS" })
+    for (const char* name : { "SESSION_MANAGER", "GR_OPEN_SETTINGS" })
         environment.remove(name);
+    // No session bus, and none started for the display: with no address at all, D-Bus would fork a
+    // launcher from the running app, and that child, forked amid the app's threads, can hang at
+    // once and outlive the test.
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + home + "/runtime/no-session-bus");
     environment.insert("HOME", home);
     environment.insert("XDG_CONFIG_HOME", home + "/.config");
     environment.insert("XDG_DATA_HOME", home + "/.local/share");
@@ -113,25 +117,38 @@ QProcessEnvironment appEnvironment(const QString& home, const QString& catalog, 
     return environment;
 }
 
-bool startTied(QProcess& process, const QString& program, const QStringList& arguments)
+TiedProcess::~TiedProcess()
+{
+    // The group outlives its first process while anything it forked runs; its number isn't
+    // given to another process meanwhile.
+    if (group_ > 0)
+        ::kill(-pid_t(group_), SIGKILL);
+    if (state() != NotRunning)
+        waitForFinished();
+}
+
+bool TiedProcess::startTied(const QString& program, const QStringList& arguments)
 {
     // Killed when the test's thread that started it ends; a test that is already gone by the time
     // the child asks leaves no orphan either.
     const pid_t test = ::getpid();
-    process.setChildProcessModifier([test] {
-        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != test)
+    setChildProcessModifier([test] {
+        if (::setpgid(0, 0) != 0 || ::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != test)
             ::_exit(127);
     });
-    process.start(program, arguments);
-    return process.waitForStarted();
+    start(program, arguments);
+    if (!waitForStarted())
+        return false;
+    group_ = processId();
+    return true;
 }
 
-bool startGorrin(QProcess& app, const QString& home, const QProcessEnvironment& environment)
+bool startGorrin(TiedProcess& app, const QString& home, const QProcessEnvironment& environment)
 {
     app.setProcessEnvironment(environment);
     app.setWorkingDirectory(home);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    return startTied(app, QStringLiteral(GORRIN_EXECUTABLE), {});
+    return app.startTied(QStringLiteral(GORRIN_EXECUTABLE), {});
 }
 
 int endBoundMs()
@@ -284,7 +301,7 @@ VirtualDisplay::VirtualDisplay()
     // of the machine ending as this one starts may take its socket along: a server that doesn't
     // answer is replaced.
     for (int attempt = 0; attempt < 3 && name_.isEmpty(); ++attempt) {
-        if (!startTied(server_, "Xvfb", { "-displayfd", "1", "-screen", "0", "1440x900x24", "-nolisten", "tcp" }))
+        if (!server_.startTied("Xvfb", { "-displayfd", "1", "-screen", "0", "1440x900x24", "-nolisten", "tcp" }))
             return;
         QByteArray number;
         while (!number.endsWith('\n') && server_.waitForReadyRead(60'000))
@@ -315,11 +332,11 @@ void VirtualDisplay::stop()
 
 std::optional<QString> VirtualDisplay::xdotool(const QStringList& arguments) const
 {
-    QProcess tool;
+    TiedProcess tool;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DISPLAY", name_);
     tool.setProcessEnvironment(environment);
-    if (!startTied(tool, "xdotool", arguments) || !tool.waitForFinished(30'000)
+    if (!tool.startTied("xdotool", arguments) || !tool.waitForFinished(30'000)
         || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
         return std::nullopt;
     return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();

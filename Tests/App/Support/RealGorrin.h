@@ -47,12 +47,21 @@ QString cacheFolderName(int i);
 // this X display when one is named, else off screen.
 QProcessEnvironment appEnvironment(const QString& home, const QString& catalog, const QString& display = {});
 
-// Starts a program that dies with the test, however the test ends (a failed check, Qt Test's
-// time limit, a crash, the test being killed), its errors in the test's own output.
-bool startTied(QProcess& process, const QString& program, const QStringList& arguments);
+// A program that dies with the test, however the test ends (a failed check, Qt Test's time limit,
+// a crash, the test being killed), in a process group of its own that goes with the value: a
+// child it forked goes too.
+class TiedProcess : public QProcess {
+public:
+    using QProcess::QProcess;
+    ~TiedProcess() override;
+    bool startTied(const QString& program, const QStringList& arguments);
 
-// The real gorrin in `home`, tied to the test.
-bool startGorrin(QProcess& app, const QString& home, const QProcessEnvironment& environment);
+private:
+    qint64 group_ = 0;
+};
+
+// The real gorrin in `home`, tied to the test, its errors in the test's own output.
+bool startGorrin(TiedProcess& app, const QString& home, const QProcessEnvironment& environment);
 
 // As long as the app's own end may take (the wait for its tasks, then the grace it gives itself),
 // with a generous margin for a loaded machine, in milliseconds.
@@ -125,7 +134,7 @@ public:
 private:
     void stop();
 
-    QProcess server_;
+    TiedProcess server_;
     QString name_;
 };
 
