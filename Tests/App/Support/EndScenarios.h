@@ -2,10 +2,8 @@
 
 // The real gorrin ended while it works, each scenario checked whole: its autopilot deleting a large
 // set of caches, or one cache too large to go in a moment, and History's Put Back of files copied
-// back across file systems. Each takes the way the app is ended as its input; tests give the rows.
+// back across file systems. Each takes the way the app is ended as its input; tests give the cases.
 // Each records its failures with Qt Test's checks: the test function ends after calling one.
-
-#include <QMetaType>
 
 namespace Quandril::AppTesting {
 
@@ -34,5 +32,3 @@ void endCleanUpMidItem(Ending ending);
 void endPutBack(Ending ending);
 
 } // namespace Quandril::AppTesting
-
-Q_DECLARE_METATYPE(Quandril::AppTesting::Ending)
