@@ -25,11 +25,7 @@ History::Loaded LiveEngine::readHistory(const Mac& mac)
 
 std::vector<bool> LiveEngine::putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac)
 {
-    std::vector<bool> offers;
-    offers.reserve(entries.size());
-    for (const HistoryEntry& entry : entries)
-        offers.push_back(History::offersPutBack(entry, mac));
-    return offers;
+    return History::offersPutBack(entries, mac);
 }
 
 std::string LiveEngine::whyNoHistoryLine(const Mac& mac)

@@ -196,6 +196,9 @@ std::vector<HistoryEntry> parse(std::string_view text);
 // plain, and something of it went to a Trash of `mac`'s user or was parked (Cleaner::putBackSet).
 // An entry without relocations never does.
 bool offersPutBack(const HistoryEntry& entry, const Mac& mac);
+// The same for each of many entries, index for index, with the Trash folders and the drives looked
+// up once for all of them.
+std::vector<bool> offersPutBack(const std::vector<HistoryEntry>& entries, const Mac& mac);
 
 // Whether a line could be added now, asked without adding one: empty when it could; otherwise why
 // not, as the end of a sentence for the user (the disk is full, a read-only disk, no permission,

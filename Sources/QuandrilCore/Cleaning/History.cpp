@@ -7,6 +7,7 @@
 #include <charconv>
 #include <filesystem>
 #include <map>
+#include <ranges>
 #include <set>
 
 #include <fcntl.h>
@@ -20,6 +21,7 @@
 #include "QuandrilCore/Cleaning/HistoryRuns.h"
 #include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/ParallelMap.h"
 #include "QuandrilCore/Platform/Saturating.h"
 #include "QuandrilCore/Platform/Unicode.h"
 
@@ -402,20 +404,34 @@ void record(const HistoryEntry& entry, CleanResult& result, const Mac& mac)
 
 std::vector<HistoryEntry> parse(std::string_view text)
 {
+    std::vector<std::string_view> lines;
+    for (std::size_t start = 0; start <= text.size();) {
+        auto end = text.find('\n', start);
+        if (end == std::string_view::npos)
+            end = text.size();
+        if (end > start)
+            lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    // Each line decodes on its own, so a History of years decodes on every core; only joining the
+    // lines of a clean-up and marking what is undone goes in order.
+    constexpr std::size_t linesPerPart = 2048;
+    std::vector<std::size_t> parts;
+    for (std::size_t first = 0; first < lines.size(); first += linesPerPart)
+        parts.push_back(first);
+    auto decoded = parallelMap(parts, [&](std::size_t first) {
+        std::vector<std::optional<HistoryEntry>> part;
+        const std::size_t last = std::min(lines.size(), first + linesPerPart);
+        part.reserve(last - first);
+        for (std::size_t i = first; i < last; ++i)
+            part.push_back(decodeLine(lines[i]));
+        return part;
+    });
     std::vector<HistoryEntry> entries;
     // The clean-ups written item by item whose entry a later line may still add to: a marker line of
     // the id ends them.
     std::map<std::pair<std::string, std::string>, std::size_t> open;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        auto end = text.find('\n', start);
-        if (end == std::string_view::npos)
-            end = text.size();
-        const auto piece = text.substr(start, end - start);
-        start = end + 1;
-        if (piece.empty())
-            continue;
-        auto entry = decodeLine(piece);
+    for (auto& entry : decoded | std::views::join) {
         if (!entry)
             continue;
         if (entry->isUndone()) {

@@ -6,9 +6,11 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace Quandril::Platform {
 
@@ -25,6 +27,19 @@ std::string homeTrashFiles(const std::string& home);
 // this user's UID, where $topdir is the top of a mount (when it can't be examined, the text decides).
 // A folder that merely looks like a Trash, such as a copy of one on a drive, doesn't count.
 bool isTrashPath(std::string_view path, const std::string& home);
+
+// isTrashPath for many paths at once, as History asks it for every line: the home Trash's folders
+// are resolved on the first question, and each drive Trash's top is examined once.
+class TrashPaths {
+public:
+    explicit TrashPaths(std::string home);
+    bool holds(std::string_view path) const;
+
+private:
+    std::string home_;
+    mutable std::optional<std::pair<std::string, std::string>> files_;
+    mutable std::map<std::string, bool, std::less<>> tops_;
+};
 
 // True for a path shaped like an item of one of this user's drive Trashes, whether or not the drive
 // is mounted there now: what went to a drive's Trash went to a Trash, even once the drive is gone.

@@ -88,12 +88,29 @@ std::string homeTrashFiles(const std::string& home)
 
 bool isTrashPath(std::string_view path, const std::string& home)
 {
+    return TrashPaths(home).holds(path);
+}
+
+TrashPaths::TrashPaths(std::string home)
+    : home_(std::move(home))
+{
+}
+
+bool TrashPaths::holds(std::string_view path) const
+{
     // Items trashed while XDG_DATA_HOME named another place still lie in a Trash of this user.
-    for (const auto& files : { homeTrashFiles(home), realPlace(joinPath(home, ".local/share/Trash/files")) }) {
-        if (below(path, files) && path.size() > files.size() + 1)
+    if (!files_)
+        files_.emplace(homeTrashFiles(home_), realPlace(joinPath(home_, ".local/share/Trash/files")));
+    for (const auto* files : { &files_->first, &files_->second }) {
+        if (below(path, *files) && path.size() > files->size() + 1)
             return true;
     }
-    return inDriveTrash(path, mayBeMountTop);
+    return inDriveTrash(path, [this](const std::string& top) {
+        auto known = tops_.find(top);
+        if (known == tops_.end())
+            known = tops_.emplace(top, mayBeMountTop(top)).first;
+        return known->second;
+    });
 }
 
 bool looksLikeDriveTrashItem(std::string_view path)

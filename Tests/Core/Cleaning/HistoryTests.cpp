@@ -665,9 +665,11 @@ TEST(HistoryPutBackOffer, OnlyEntriesInForceWithSomethingToBringBack)
 
 // Only what the engine itself put in the user's Trash or parked in a drive's parking folder counts,
 // judged on the path as written: a line changed by hand or a folder that merely looks like a Trash
-// offers nothing to bring back.
+// offers nothing to bring back. Asked for all entries at once, each answer is the same.
 TEST(HistoryPutBackOffer, OnlyTheUsersTrashAndADrivesParkingFolder)
 {
+    Testing::TempDir notATop;
+    const std::string uid = std::to_string(::getuid());
     Testing::FakeMachine machine;
     machine.drive("B", "/Volumes/B", 1000, 500);
     const Mac fake = machine.mac();
@@ -709,12 +711,24 @@ TEST(HistoryPutBackOffer, OnlyTheUsersTrashAndADrivesParkingFolder)
           { "/home/u/r", "/home/u/.local/share/Trash/files/../../../../Documents/r", {}, {} },
           false },
         { "live relative path", live, { "home/u/a", "/home/u/.local/share/Trash/files/a", {}, {} }, false },
+        { "live drive Trash at a mount's top", live, { "/a", "/.Trash-" + uid + "/files/a", {}, {} }, true },
+        { "live drive Trash in a folder that is no mount's top",
+          live,
+          { notATop.path() + "/a", notATop.path() + "/.Trash-" + uid + "/files/a", {}, {} },
+          false },
+        { "live shared drive Trash at a mount's top", live, { "/b", "/.Trash/" + uid + "/files/b", {}, {} }, true },
     };
+    std::vector<HistoryEntry> fakeEntries, liveEntries;
+    std::vector<bool> fakeOffers, liveOffers;
     for (const auto& row : rows) {
         const HistoryEntry one = entry("x", { row.relocation });
         EXPECT_EQ(History::offersPutBack(one, row.mac), row.offered) << row.name;
         EXPECT_EQ(Cleaner::putBackSet(one, row.mac).size(), row.offered ? 1u : 0u) << row.name;
+        (&row.mac == &fake ? fakeEntries : liveEntries).push_back(one);
+        (&row.mac == &fake ? fakeOffers : liveOffers).push_back(row.offered);
     }
+    EXPECT_EQ(History::offersPutBack(fakeEntries, fake), fakeOffers);
+    EXPECT_EQ(History::offersPutBack(liveEntries, live), liveOffers);
 }
 
 } // namespace
