@@ -133,8 +133,9 @@ QWidget* ICloudResults::makeHeader()
 {
     auto* header = new QWidget(this);
     auto* row = new QHBoxLayout(header);
+    // Not aligned as a whole: an aligned layout gets the height of one line, and the totals take
+    // more where the window is narrow.
     row->setContentsMargins(16, 16, 16, 16);
-    row->setAlignment(Qt::AlignTop);
 
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
@@ -144,6 +145,7 @@ QWidget* ICloudResults::makeHeader()
     totals_ = Look::plainLabel(QString(), header, true); // wraps where the window is narrow
     Look::setTone(totals_, Tone::secondary);
     titles->addWidget(totals_);
+    titles->addStretch(1);
     row->addLayout(titles);
     row->addStretch(1);
 
@@ -221,10 +223,9 @@ QWidget* ICloudResults::makeFooter()
     chunkPicker_ = picker(QStringLiteral("A chunk at a time"), chooseFlow, choose);
     for (const auto size : Logic::chunkSizes)
         chunkPicker_->addItem(AppFormat::bytes(size, model_.preferences()), QVariant::fromValue<qint64>(size));
+    // The actions, too, take two lines where one can't hold them, "Download and clean up…" on the right.
     auto* actions = new QWidget(choose);
-    auto* actionsRow = new QHBoxLayout(actions);
-    actionsRow->setContentsMargins(0, 0, 0, 0);
-    actionsRow->addStretch(1);
+    auto* actionsRow = new FlowLayout(actions);
     chosen_ = Look::plainLabel(QString(), actions);
     actionsRow->addWidget(chosen_);
     selectNone_ = new QPushButton(QStringLiteral("Select none"), actions);
