@@ -207,7 +207,7 @@ QWidget* ICloudResults::makeFooter()
 
     auto* plugIn = new QWidget(footer_);
     auto* plugInRow = footerRow(plugIn);
-    auto* plugInText = Look::plainLabel(Logic::plugInLine, plugIn);
+    auto* plugInText = Look::plainLabel(Logic::plugInLine, plugIn, true); // wraps where the window is narrow
     Look::setTone(plugInText, Tone::secondary);
     plugInRow->addWidget(plugInText);
     plugInRow->addStretch(1);

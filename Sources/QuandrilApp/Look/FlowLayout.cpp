@@ -80,9 +80,10 @@ int FlowLayout::heightForWidth(int width) const
 
 QSize FlowLayout::sizeHint() const
 {
-    QSize all;
+    QSize all(0, 0);
     for (const QLayoutItem* item : shown()) {
-        const QSize size = item->sizeHint();
+        // As `arrange` measures it: never less than its least width.
+        const QSize size = item->sizeHint().expandedTo(item->minimumSize());
         all = { all.width() + (all.width() > 0 ? gap() : 0) + size.width(), qMax(all.height(), size.height()) };
     }
     const QMargins margins = contentsMargins();

@@ -287,6 +287,11 @@ private slots:
             const auto* band = page->resultsSlot()->findChild<ResultsBand*>();
             QVERIFY(band && band->isVisible() && band->list()->height() < band->linesBox()->height());
             wrong += linesSliced(band);
+            // With nothing chosen the footer's two buttons fit beside its line, and share a line.
+            model.setSelected({});
+            QVERIFY(waitForLayout(&window));
+            if (page->selectAllButton()->y() != page->freeUpButton()->y())
+                wrong << "\"Select all\" and \"Free up…\" on lines of their own";
         }
         QCOMPARE(wrong.join("\n"), QString());
     }
@@ -312,9 +317,9 @@ private slots:
         QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(sheet.frameGeometry()));
     }
 
-    // The iCloud page at the narrowest main window: nothing scrolls sideways, no button or picker is
-    // cut (the drive picker shows its whole item), and its confirmation sheet shows every line
-    // whole with the amounts apart from the names.
+    // The iCloud page at the narrowest main window: nothing scrolls sideways (a long file name
+    // included), no button or picker is cut (the drive picker shows its whole item), and its
+    // confirmation sheet shows every line whole with the amounts apart from the names.
     void iCloudPageFitsTheNarrowestWindow_data() { fonts(); }
     void iCloudPageFitsTheNarrowestWindow()
     {
@@ -322,6 +327,9 @@ private slots:
         const AppFontSize font(points);
         using namespace CloudSection;
         Section s({ "WalkDrive@/Volumes/WalkDrive" });
+        // A big file whose name alone is wider than the narrowest page.
+        const std::string longName = cloud + "/Backups/Disk image from the old Mac, kept until the move is done.dmg";
+        s.f.machine().sparse(longName, 700'000);
         Model& model = s.model();
         model.preferences().setString(Keys::mainSection, "iCloud");
         model.preferences().setBoolean(Keys::hasSeenFirstRun, true);
