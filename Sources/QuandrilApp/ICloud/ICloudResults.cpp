@@ -146,8 +146,8 @@ QWidget* ICloudResults::makeHeader()
     Look::setTone(totals_, Tone::secondary);
     titles->addWidget(totals_);
     titles->addStretch(1);
-    row->addLayout(titles);
-    row->addStretch(1);
+    // The totals take the room the buttons leave, wrapping only where that is too little.
+    row->addLayout(titles, 1);
 
     scan_ = new ScanButton(header);
     row->addWidget(scan_, 0, Qt::AlignTop);
@@ -209,8 +209,7 @@ QWidget* ICloudResults::makeFooter()
     auto* plugInRow = footerRow(plugIn);
     auto* plugInText = Look::plainLabel(Logic::plugInLine, plugIn, true); // wraps where the window is narrow
     Look::setTone(plugInText, Tone::secondary);
-    plugInRow->addWidget(plugInText);
-    plugInRow->addStretch(1);
+    plugInRow->addWidget(plugInText, 1);
     pages->addWidget(plugIn);
 
     // The two pickers and the actions share one line while they fit, and take more when they
