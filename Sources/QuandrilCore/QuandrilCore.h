@@ -3,6 +3,7 @@
 // Every public header of the engine.
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/Cleaning/HistoryReader.h"
 #include "QuandrilCore/ICloud/ICloud.h"
 #include "QuandrilCore/Machine/Compare.h"
 #include "QuandrilCore/Machine/DiskUsage.h"
