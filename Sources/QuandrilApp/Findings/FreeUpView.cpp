@@ -150,15 +150,17 @@ void FreeUpView::buildHeader(QVBoxLayout* column)
 void FreeUpView::buildFooter(QVBoxLayout* column)
 {
     auto* footer = new QWidget(this);
-    auto* row = new QHBoxLayout(footer);
+    // The line gives way to the buttons: shortened with "…", the whole of it in the tool tip. Where
+    // the buttons don't fit beside it they move to a line below, and where they don't fit one line
+    // they take two, so the page never asks the window for more width than it has.
+    auto* row = new FlowLayout(footer);
     row->setContentsMargins(12, 12, 12, 12);
-    // The line gives way to the buttons: shortened with "…", the whole of it in the tool tip.
     scanned_ = new ElidingLabel(QString(), Qt::ElideRight, footer);
     Look::setTextStyle(scanned_, TextStyle::caption);
     Look::setTone(scanned_, Tone::secondary);
-    row->addWidget(scanned_);
-    row->addStretch(1);
+    row->addFillingWidget(scanned_);
 
+    auto* actionsRow = new FlowLayout;
     selectAll_ = new QPushButton(QStringLiteral("Select all"), footer);
     connect(selectAll_, &QPushButton::clicked, this, [this] {
         const auto drive = this->drive();
@@ -169,16 +171,17 @@ void FreeUpView::buildFooter(QVBoxLayout* column)
         const auto ids = FreeUpLogic::driveFindingIDs(*report, drive->path);
         services_.model.setSelected({ ids.begin(), ids.end() });
     });
-    row->addWidget(selectAll_);
+    actionsRow->addWidget(selectAll_);
     chosen_ = Look::plainLabel(QString(), footer);
-    row->addWidget(chosen_);
+    actionsRow->addWidget(chosen_);
     selectNone_ = new QPushButton(QStringLiteral("Select none"), footer);
     connect(selectNone_, &QPushButton::clicked, this, [this] { services_.model.setSelected({}); });
-    row->addWidget(selectNone_);
+    actionsRow->addWidget(selectNone_);
     freeUp_ = new QPushButton(QStringLiteral("Free up…"), footer);
     freeUp_->setDefault(true);
     connect(freeUp_, &QPushButton::clicked, this, &FreeUpView::confirm);
-    row->addWidget(freeUp_);
+    actionsRow->addWidget(freeUp_);
+    row->addLayoutItem(actionsRow);
     returnKeys_ = Sheet::returnKeys(this, [this] { confirm(); });
     column->addWidget(footer);
 }

@@ -133,8 +133,9 @@ QWidget* ICloudResults::makeHeader()
 {
     auto* header = new QWidget(this);
     auto* row = new QHBoxLayout(header);
+    // Not aligned as a whole: an aligned layout gets the height of one line, and the totals take
+    // more where the window is narrow.
     row->setContentsMargins(16, 16, 16, 16);
-    row->setAlignment(Qt::AlignTop);
 
     auto* titles = new QVBoxLayout;
     titles->setSpacing(4);
@@ -144,8 +145,9 @@ QWidget* ICloudResults::makeHeader()
     totals_ = Look::plainLabel(QString(), header, true); // wraps where the window is narrow
     Look::setTone(totals_, Tone::secondary);
     titles->addWidget(totals_);
-    row->addLayout(titles);
-    row->addStretch(1);
+    titles->addStretch(1);
+    // The totals take the room the buttons leave, wrapping only where that is too little.
+    row->addLayout(titles, 1);
 
     scan_ = new ScanButton(header);
     row->addWidget(scan_, 0, Qt::AlignTop);
@@ -205,10 +207,9 @@ QWidget* ICloudResults::makeFooter()
 
     auto* plugIn = new QWidget(footer_);
     auto* plugInRow = footerRow(plugIn);
-    auto* plugInText = Look::plainLabel(Logic::plugInLine, plugIn);
+    auto* plugInText = Look::plainLabel(Logic::plugInLine, plugIn, true); // wraps where the window is narrow
     Look::setTone(plugInText, Tone::secondary);
-    plugInRow->addWidget(plugInText);
-    plugInRow->addStretch(1);
+    plugInRow->addWidget(plugInText, 1);
     pages->addWidget(plugIn);
 
     // The two pickers and the actions share one line while they fit, and take more when they
@@ -221,10 +222,9 @@ QWidget* ICloudResults::makeFooter()
     chunkPicker_ = picker(QStringLiteral("A chunk at a time"), chooseFlow, choose);
     for (const auto size : Logic::chunkSizes)
         chunkPicker_->addItem(AppFormat::bytes(size, model_.preferences()), QVariant::fromValue<qint64>(size));
+    // The actions, too, take two lines where one can't hold them, "Download and clean up…" on the right.
     auto* actions = new QWidget(choose);
-    auto* actionsRow = new QHBoxLayout(actions);
-    actionsRow->setContentsMargins(0, 0, 0, 0);
-    actionsRow->addStretch(1);
+    auto* actionsRow = new FlowLayout(actions);
     chosen_ = Look::plainLabel(QString(), actions);
     actionsRow->addWidget(chosen_);
     selectNone_ = new QPushButton(QStringLiteral("Select none"), actions);

@@ -15,6 +15,20 @@ namespace Quandril::App {
 
 namespace Logic = CloudResultsLogic;
 
+namespace {
+
+// A file's name, wrapped over as many lines as it needs (inside a word too) rather than widening
+// the page.
+QLabel* nameLabel(const QString& name, QWidget* parent)
+{
+    auto* label = new ElidingLabel(name, parent);
+    label->setWrapsAnywhere();
+    Look::setTextStyle(label, TextStyle::body, QFont::Medium);
+    return label;
+}
+
+} // namespace
+
 // ---- CloudItemRow ----
 
 CloudItemRow::CloudItemRow(Model& model, CloudItem item, bool showName, QWidget* parent)
@@ -24,7 +38,7 @@ CloudItemRow::CloudItemRow(Model& model, CloudItem item, bool showName, QWidget*
     , showName_(showName)
     , check_(new QCheckBox(this))
     , path_(new ElidingLabel(Logic::shownPath(item_.path, model.cloudRoots(), model.mac()), Qt::ElideMiddle, this))
-    , where_(Look::plainLabel(Logic::whereLine(item_), this))
+    , where_(Look::plainLabel(Logic::whereLine(item_), this, true))
 {
     check_->setAccessibleName(Logic::fileName(item_.path));
 
@@ -37,8 +51,7 @@ CloudItemRow::CloudItemRow(Model& model, CloudItem item, bool showName, QWidget*
     lines->setSpacing(2);
     auto* first = new QHBoxLayout;
     if (showName_) {
-        name_ = Look::plainLabel(Logic::fileName(item_.path), this);
-        Look::setTextStyle(name_, TextStyle::body, QFont::Medium);
+        name_ = nameLabel(Logic::fileName(item_.path), this);
         first->addWidget(name_);
         Look::setTextStyle(path_, TextStyle::caption);
         Look::setTone(path_, Tone::secondary);
@@ -102,7 +115,7 @@ void CloudItemRow::refresh()
 CopyGroupRow::CopyGroupRow(Model& model, CopyGroup group, QWidget* parent)
     : QWidget(parent)
     , group_(std::move(group))
-    , name_(Look::plainLabel(QString::fromStdString(group_.name), this))
+    , name_(nameLabel(QString::fromStdString(group_.name), this))
     , count_(Look::plainLabel(Logic::copiesCount(group_, model.preferences()), this))
     , stays_(new ElidingLabel(Logic::staysLine(group_, model.cloudRoots(), model.mac()), Qt::ElideMiddle, this))
 {
@@ -111,9 +124,7 @@ CopyGroupRow::CopyGroupRow(Model& model, CopyGroup group, QWidget* parent)
     lines->setSpacing(4);
 
     auto* first = new QHBoxLayout;
-    Look::setTextStyle(name_, TextStyle::body, QFont::Medium);
-    first->addWidget(name_);
-    first->addStretch(1);
+    first->addWidget(name_, 1);
     first->addWidget(count_);
     lines->addLayout(first);
 

@@ -1,5 +1,6 @@
 #include "QuandrilApp/Look/FlowLayout.h"
 
+#include <algorithm>
 #include <vector>
 
 #include <QStyle>
@@ -26,6 +27,18 @@ void FlowLayout::addLayoutItem(QLayout* layout)
     addItem(layout);
 }
 
+void FlowLayout::addFillingWidget(QWidget* widget)
+{
+    addWidget(widget);
+    filling_.append(items_.back());
+}
+
+void FlowLayout::setLastAtRightEdge(bool right)
+{
+    lastAtRightEdge_ = right;
+    invalidate();
+}
+
 void FlowLayout::addItem(QLayoutItem* item)
 {
     items_.append(item);
@@ -43,7 +56,10 @@ QLayoutItem* FlowLayout::itemAt(int index) const
 
 QLayoutItem* FlowLayout::takeAt(int index)
 {
-    return index >= 0 && index < items_.size() ? items_.takeAt(index) : nullptr;
+    if (index < 0 || index >= items_.size())
+        return nullptr;
+    filling_.removeOne(items_.at(index));
+    return items_.takeAt(index);
 }
 
 Qt::Orientations FlowLayout::expandingDirections() const
@@ -64,9 +80,10 @@ int FlowLayout::heightForWidth(int width) const
 
 QSize FlowLayout::sizeHint() const
 {
-    QSize all;
+    QSize all(0, 0);
     for (const QLayoutItem* item : shown()) {
-        const QSize size = item->sizeHint();
+        // As `arrange` measures it: never less than its least width.
+        const QSize size = item->sizeHint().expandedTo(item->minimumSize());
         all = { all.width() + (all.width() > 0 ? gap() : 0) + size.width(), qMax(all.height(), size.height()) };
     }
     const QMargins margins = contentsMargins();
@@ -114,24 +131,43 @@ int FlowLayout::arrange(const QRect& rect, bool place) const
     for (qsizetype first = 0; first < items.size();) {
         qsizetype end = first;
         int used = 0;
-        int height = 0;
-        std::vector<QSize> sizes;
+        std::vector<int> widths;
         while (end < items.size()) {
-            QSize size = items[end]->sizeHint();
-            size.setWidth(qMax(qMin(size.width(), rect.width()), items[end]->minimumSize().width()));
-            const int needed = used + (end > first ? gap : 0) + size.width();
+            const QLayoutItem* item = items[end];
+            const int least = item->minimumSize().width();
+            const int width = filling_.contains(item) ? least
+                                                      : qMax(qMin(item->sizeHint().width(), rect.width()), least);
+            const int needed = used + (end > first ? gap : 0) + width;
             if (end > first && needed > rect.width())
                 break;
             used = needed;
-            height = qMax(height, size.height());
-            sizes.push_back(size);
+            widths.push_back(width);
             ++end;
+        }
+        // What the line leaves over goes to the items that give way, shared alike.
+        const auto fillers = std::count_if(items.begin() + first, items.begin() + end,
+                                           [this](const QLayoutItem* item) { return filling_.contains(item); });
+        int spare = qMax(0, rect.width() - used);
+        for (qsizetype i = first, left = fillers; i < end && left > 0; ++i) {
+            if (!filling_.contains(items[i]))
+                continue;
+            const int share = spare / int(left--);
+            widths[std::size_t(i - first)] += share;
+            spare -= share;
+        }
+        std::vector<int> heights;
+        int height = 0;
+        for (qsizetype i = first; i < end; ++i) {
+            const QLayoutItem* item = items[i];
+            const int width = widths[std::size_t(i - first)];
+            heights.push_back(item->hasHeightForWidth() ? item->heightForWidth(width) : item->sizeHint().height());
+            height = qMax(height, heights.back());
         }
         if (place) {
             int x = rect.left();
             for (qsizetype i = first; i < end; ++i) {
-                const QSize size = sizes[std::size_t(i - first)];
-                if (i == items.size() - 1)
+                const QSize size(widths[std::size_t(i - first)], heights[std::size_t(i - first)]);
+                if (lastAtRightEdge_ && i == items.size() - 1)
                     x = qMax(x, rect.right() + 1 - size.width());
                 items[i]->setGeometry(QRect(QPoint(x, top + (height - size.height()) / 2), size));
                 x += size.width() + gap;

@@ -3,7 +3,8 @@
 // A row that moves what does not fit to a line below, so that a large font or a narrow window
 // never widens the window: each line takes as many items at their preferred widths as fit, at
 // least one. The last item keeps to the right edge, as a stretch before it would keep it, on
-// whichever line it lands.
+// whichever line it lands (unless told otherwise). An item that itself flows (its height follows
+// its width) is as tall as its width there needs.
 
 #include <QLayout>
 #include <QList>
@@ -18,6 +19,11 @@ public:
 
     // Adds a layout as one item, laid out where its line places it.
     void addLayoutItem(QLayout* layout);
+    // Adds a widget that gives way first (a line that shortens with "…"): it claims only its least
+    // width on a line and takes whatever that line leaves over.
+    void addFillingWidget(QWidget* widget);
+    // Whether the last item keeps to the right edge (the default) or follows the others.
+    void setLastAtRightEdge(bool right);
 
     void addItem(QLayoutItem* item) override;
     int count() const override;
@@ -37,6 +43,8 @@ private:
     int arrange(const QRect& rect, bool place) const;
 
     QList<QLayoutItem*> items_;
+    QList<const QLayoutItem*> filling_;
+    bool lastAtRightEdge_ = true;
 };
 
 } // namespace Quandril::App

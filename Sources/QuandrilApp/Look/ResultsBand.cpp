@@ -1,9 +1,12 @@
 #include "QuandrilApp/Look/ResultsBand.h"
 
+#include <utility>
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace Quandril::App {
@@ -66,22 +69,39 @@ void ResultsBand::resizeEvent(QResizeEvent* event)
 
 void ResultsBand::fitListHeight()
 {
-    // As tall as the lines wrapped to the list's width, up to `maxShownLines` lines of text;
-    // beyond that they scroll. Measured at the width without a scroll bar, so a bar coming or
-    // going never changes the answer.
+    // As tall as the lines wrapped to the list's width, up to `maxShownLines` lines of text; beyond
+    // that they scroll, and the list ends between two lines of text, never across one. Lines that
+    // scroll are measured at the width the scroll bar leaves them.
     const int width = scroll_->contentsRect().width();
-    const int needed = width > 0 && linesBox_->hasHeightForWidth() ? linesBox_->heightForWidth(width)
-                                                                   : linesBox_->sizeHint().height();
     const auto labels = linesBox_->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
-    int cap = needed;
-    if (!labels.isEmpty()) {
-        // A line of text as the labels measure it, at a width that needs no wrapping.
-        const QLabel& first = *labels.front();
-        const int line = first.heightForWidth(QWIDGETSIZE_MAX);
-        const int spacing = linesBox_->layout()->spacing();
-        cap = maxShownLines * (line + spacing) - spacing;
+    if (width <= 0 || labels.isEmpty()) {
+        scroll_->setFixedHeight(width > 0 && linesBox_->hasHeightForWidth() ? linesBox_->heightForWidth(width)
+                                                                            : linesBox_->sizeHint().height());
+        return;
     }
-    scroll_->setFixedHeight(qMin(needed, cap));
+    const int spacing = linesBox_->layout()->spacing();
+    // The height of the first `maxShownLines` lines of text at `at`, and whether more follow.
+    const auto shown = [&](int at) {
+        int height = 0;
+        int left = maxShownLines;
+        for (const QLabel* label : labels) {
+            if (left == 0)
+                return std::pair { height, true };
+            // A line of text as the label measures it, at a width that needs no wrapping.
+            const int line = qMax(1, label->heightForWidth(QWIDGETSIZE_MAX));
+            const int whole = label->heightForWidth(at);
+            const int lines = qMax(1, (whole + line / 2) / line);
+            height += (height > 0 ? spacing : 0) + (lines <= left ? whole : left * line);
+            if (lines > left)
+                return std::pair { height, true };
+            left -= lines;
+        }
+        return std::pair { height, false };
+    };
+    auto [height, more] = shown(width);
+    if (more)
+        height = shown(width - scroll_->verticalScrollBar()->sizeHint().width()).first;
+    scroll_->setFixedHeight(height);
 }
 
 } // namespace Quandril::App

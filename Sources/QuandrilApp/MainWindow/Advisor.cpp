@@ -13,6 +13,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "QuandrilApp/Look/FlowLayout.h"
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/Mascot.h"
 #include "QuandrilApp/Model/Model.h"
@@ -191,21 +192,24 @@ void AdvisorView::present(const Advisor::State& state)
         stack->setContentsMargins(14, 14, 14, 14);
         stack->setSpacing(6);
 
-        auto* first = new QHBoxLayout;
+        // The button keeps to the right, on the title's line while both fit and on one of its own
+        // below it where a large font or a narrow window leaves no room.
+        auto* first = new FlowLayout;
+        auto* heading = new QHBoxLayout;
         if (row.on) {
-            first->addWidget(*row.on ? new SymbolView(QStringLiteral("checkmark.circle.fill"), Tone::green, 16, card)
-                                     : new SymbolView(QStringLiteral("circle"), Tone::secondary, 16, card),
-                             0, Qt::AlignVCenter);
+            heading->addWidget(*row.on ? new SymbolView(QStringLiteral("checkmark.circle.fill"), Tone::green, 16, card)
+                                       : new SymbolView(QStringLiteral("circle"), Tone::secondary, 16, card),
+                               0, Qt::AlignVCenter);
         }
         auto* title = Look::plainLabel(row.title, card);
         Look::setTextStyle(title, TextStyle::body, QFont::Medium);
-        first->addWidget(title, 0, Qt::AlignVCenter);
-        first->addStretch(1);
+        heading->addWidget(title, 0, Qt::AlignVCenter);
+        first->addLayoutItem(heading);
         auto* button = Look::linkButton(Look::buttonText(row.buttonTitle), card);
         if (row.opens == Advisor::Row::Opens::privacySettings)
             button->setToolTip(QStringLiteral("This system has no Full Disk Access list to open."));
         connect(button, &QPushButton::clicked, this, [this, opens = row.opens] { open(opens); });
-        first->addWidget(button, 0, Qt::AlignVCenter);
+        first->addWidget(button);
         stack->addLayout(first);
 
         auto* detail = Look::plainLabel(row.detail, card, true);

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "QuandrilApp/Look/DriveGauge.h"
+#include "QuandrilApp/Look/FlowLayout.h"
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
@@ -71,8 +72,9 @@ OverviewView::OverviewView(AppServices& services, std::function<void(MainSection
     gaugeColumn_->setSpacing(12);
     column_->addLayout(gaugeColumn_);
 
-    auto* buttonRow = new QHBoxLayout;
-    buttonRow->setSpacing(12);
+    // A large font or a narrow window moves a button to a line below rather than widening the view.
+    auto* buttonRow = new FlowLayout(nullptr, 12);
+    buttonRow->setLastAtRightEdge(false);
     const struct {
         const char* title;
         const char* symbol;
@@ -94,7 +96,6 @@ OverviewView::OverviewView(AppServices& services, std::function<void(MainSection
         buttonRow->addWidget(button);
         buttons_.push_back(button);
     }
-    buttonRow->addStretch(1);
     column_->addLayout(buttonRow);
 
     scanningLine_ = new GorrinLine(GorrinSlot::scanning,

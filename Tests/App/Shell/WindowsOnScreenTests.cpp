@@ -1,6 +1,7 @@
 // Windows on screens that differ from the test machine's: CTest runs these tests once on each
 // screen of Support/Screens (1440 × 900 at 1×, 1.25× and 1.5×, and 960 × 600), the screen under
-// test being the primary one, and each test at texts of 9, 11 and 13 points.
+// test being the primary one, and each test at texts of 9, 11 and 13 points and at what a desktop
+// whose fonts have 144 dots per inch makes of Qt's 9 (13.5).
 
 #include <QtTest>
 
@@ -10,6 +11,7 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QStyleOptionComboBox>
 
@@ -18,6 +20,7 @@
 #include "QuandrilApp/ICloud/CloudConfirmSheet.h"
 #include "QuandrilApp/ICloud/ICloudResults.h"
 #include "QuandrilApp/Look/DriveGauge.h"
+#include "QuandrilApp/Look/ResultsBand.h"
 #include "QuandrilApp/Look/ScreenFit.h"
 #include "QuandrilApp/MainWindow/MainWindow.h"
 #include "QuandrilApp/Model/Model.h"
@@ -169,6 +172,26 @@ QStringList amountsTouchingNames(const QWidget* sheet)
     return out;
 }
 
+// The result lines that the band's end cuts through a line of text: the band's list may end between
+// two result lines or between two lines of one, never across one.
+QStringList linesSliced(const ResultsBand* band)
+{
+    QStringList out;
+    const QWidget* view = band->list()->viewport();
+    for (const ElidingLabel* line : band->linesBox()->findChildren<ElidingLabel*>()) {
+        const QRect shown = QRect(line->mapTo(view, QPoint(0, 0)), line->size()) & view->rect();
+        // Lines of text a fraction of a pixel high may round either way.
+        const int lineHeight = line->heightForWidth(QWIDGETSIZE_MAX);
+        const int into = shown.height() % lineHeight;
+        if (!shown.isEmpty() && shown.height() < line->height() && into > 1 && into < lineHeight - 1)
+            out << QStringLiteral("\"%1\" cut %2 px into its %3 px")
+                       .arg(line->text())
+                       .arg(shown.height())
+                       .arg(line->height());
+    }
+    return out;
+}
+
 } // namespace
 
 class WindowsOnScreenTests : public QObject {
@@ -176,9 +199,9 @@ class WindowsOnScreenTests : public QObject {
 
     static void fonts()
     {
-        QTest::addColumn<int>("points");
-        for (const int points : { 9, 11, 13 })
-            QTest::addRow("%d pt", points) << points;
+        QTest::addColumn<qreal>("points");
+        for (const qreal points : { 9.0, 11.0, 13.0, 13.5 })
+            QTest::addRow("%g pt", points) << points;
     }
 
 private slots:
@@ -188,7 +211,7 @@ private slots:
     void mainWindowFitsTheScreen_data() { fonts(); }
     void mainWindowFitsTheScreen()
     {
-        QFETCH(int, points);
+        QFETCH(qreal, points);
         const AppFontSize font(points);
         ServicesFixture f;
         findMany(f, 40);
@@ -219,12 +242,66 @@ private slots:
         QCOMPARE(state(), fitted + "results in view, scrolling: RowList");
     }
 
+    // Every section at the narrowest main window, filled as it is in use: two drives, a goal with
+    // routes, findings chosen and the results of a clean-up whose lines wrap. Nothing scrolls
+    // sideways or is cut, and the results band ends between lines of text.
+    void sectionsFitTheNarrowestWindow_data()
+    {
+        QTest::addColumn<qreal>("points");
+        QTest::addColumn<QString>("section");
+        for (const qreal points : { 9.0, 11.0, 13.0, 13.5 })
+            for (const char* section : { "overview", "findings", "advisor" })
+                QTest::addRow("%g pt, %s", points, section) << points << QString::fromLatin1(section);
+    }
+    void sectionsFitTheNarrowestWindow()
+    {
+        QFETCH(qreal, points);
+        QFETCH(QString, section);
+        const AppFontSize font(points);
+        ServicesFixture f;
+        f.machine().drive("WalkDrive", "/Volumes/WalkDrive", 1'000'000'000'000, 400'000'000'000);
+        findMany(f, 40);
+        f.modelFixture.engine->onClean = [](const std::vector<std::string>& ids, const CleanOptions&) {
+            std::vector<CleanResult> out;
+            for (const auto& id : ids)
+                out.push_back(result(id, CleanResult::Status::done,
+                                     "Moved to the Trash; the space comes back when the Trash is emptied.",
+                                     1'000'000'000));
+            return out;
+        };
+        Model& model = f.services().model;
+        f.preferences()->setString(Keys::goal(model.status().drives.front().path), "90%");
+        f.preferences()->setString(Keys::mainSection, section);
+        f.preferences()->setBoolean(Keys::hasSeenFirstRun, true);
+        model.clean(ids(6), true, std::nullopt);
+        QVERIFY(f.settle());
+        model.setSelected({ "f10", "f11" });
+        MainWindow window(f.services());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window) && f.settle());
+        window.resize(window.minimumSize());
+        QVERIFY(waitForLayout(&window));
+
+        QStringList wrong = sideways(&window) + controlsCut(&window) + cutOff(&window);
+        if (auto* page = qobject_cast<FreeUpView*>(window.detail())) {
+            const auto* band = page->resultsSlot()->findChild<ResultsBand*>();
+            QVERIFY(band && band->isVisible() && band->list()->height() < band->linesBox()->height());
+            wrong += linesSliced(band);
+            // With nothing chosen the footer's two buttons fit beside its line, and share a line.
+            model.setSelected({});
+            QVERIFY(waitForLayout(&window));
+            if (page->selectAllButton()->y() != page->freeUpButton()->y())
+                wrong << "\"Select all\" and \"Free up…\" on lines of their own";
+        }
+        QCOMPARE(wrong.join("\n"), QString());
+    }
+
     // No text of the confirmation sheet lies over another or is cut short, and the sheet stays
     // on the screen of the window it opens over.
     void confirmSheetTextsStandApart_data() { fonts(); }
     void confirmSheetTextsStandApart()
     {
-        QFETCH(int, points);
+        QFETCH(qreal, points);
         const AppFontSize font(points);
         ServicesFixture f;
         findMany(f, 6);
@@ -240,16 +317,19 @@ private slots:
         QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(sheet.frameGeometry()));
     }
 
-    // The iCloud page at the narrowest main window: nothing scrolls sideways, no button or picker is
-    // cut (the drive picker shows its whole item), and its confirmation sheet shows every line
-    // whole with the amounts apart from the names.
+    // The iCloud page at the narrowest main window: nothing scrolls sideways (a long file name
+    // included), no button or picker is cut (the drive picker shows its whole item), and its
+    // confirmation sheet shows every line whole with the amounts apart from the names.
     void iCloudPageFitsTheNarrowestWindow_data() { fonts(); }
     void iCloudPageFitsTheNarrowestWindow()
     {
-        QFETCH(int, points);
+        QFETCH(qreal, points);
         const AppFontSize font(points);
         using namespace CloudSection;
         Section s({ "WalkDrive@/Volumes/WalkDrive" });
+        // A big file whose name alone is wider than the narrowest page.
+        const std::string longName = cloud + "/Backups/Disk image from the old Mac, kept until the move is done.dmg";
+        s.f.machine().sparse(longName, 700'000);
         Model& model = s.model();
         model.preferences().setString(Keys::mainSection, "iCloud");
         model.preferences().setBoolean(Keys::hasSeenFirstRun, true);
@@ -278,7 +358,7 @@ private slots:
     void menuLinesWrapWhole_data() { fonts(); }
     void menuLinesWrapWhole()
     {
-        QFETCH(int, points);
+        QFETCH(qreal, points);
         const AppFontSize font(points);
         ServicesFixture f;
         auto status = std::make_shared<ScanReport>();

@@ -136,11 +136,11 @@ QStringList cutOff(const QWidget* window)
     return out;
 }
 
-AppFontSize::AppFontSize(int points)
+AppFontSize::AppFontSize(qreal points)
     : saved_(QApplication::font())
 {
     QFont font = saved_;
-    font.setPointSize(points);
+    font.setPointSizeF(points);
     QApplication::setFont(font);
 }
 

@@ -28,10 +28,11 @@ QStringList overlappingTexts(const QWidget* window);
 bool waitForLayout(QWidget* window, int timeoutMs = 20000);
 
 // Sets the application's font to `points` (other attributes as they are) for the life of the
-// object, and back after.
+// object, and back after. A desktop that sets the fonts' dots per inch to 144 shows Qt's 9 points
+// as 13.5 would show at 96.
 class AppFontSize {
 public:
-    explicit AppFontSize(int points);
+    explicit AppFontSize(qreal points);
     ~AppFontSize();
     AppFontSize(const AppFontSize&) = delete;
     AppFontSize& operator=(const AppFontSize&) = delete;
