@@ -54,12 +54,9 @@ public:
         return report;
     }
 
-    History::Loaded readHistory(const Mac& mac) override
+    std::unique_ptr<HistoryReader> historyReader(const Mac& mac) override
     {
-        const auto start = std::chrono::steady_clock::now();
-        auto loaded = LiveEngine::readHistory(mac);
-        count(start, longestHistoryMicros);
-        return loaded;
+        return std::make_unique<TimedReader>(*this, LiveEngine::historyReader(mac));
     }
 
     std::optional<Catalog> loadCatalog() override
@@ -68,6 +65,27 @@ public:
     }
 
 private:
+    class TimedReader final : public HistoryReader {
+    public:
+        TimedReader(TimedEngine& engine, std::unique_ptr<HistoryReader> reader)
+            : engine_(engine)
+            , reader_(std::move(reader))
+        {
+        }
+        History::Loaded newest(std::size_t count) override
+        {
+            const auto start = std::chrono::steady_clock::now();
+            auto loaded = reader_->newest(count);
+            engine_.count(start, engine_.longestHistoryMicros);
+            return loaded;
+        }
+        bool hasOlder() const override { return reader_->hasOlder(); }
+
+    private:
+        TimedEngine& engine_;
+        std::unique_ptr<HistoryReader> reader_;
+    };
+
     void count(std::chrono::steady_clock::time_point start, std::atomic<std::int64_t>& longestOfKind)
     {
         const std::int64_t spent = std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now() - start).count();
