@@ -117,6 +117,8 @@ struct Model::Snapshot {
                 readings.reader = engine.historyReader(mac);
             History::Loaded loaded = readings.reader->newest(readings.wanted.load());
             history = std::move(loaded.entries);
+            // Only these are kept: room the reader had for more goes back.
+            history.shrink_to_fit();
             historyWhyNot = std::move(loaded.whyNot);
             historyHasOlder = readings.reader->hasOlder();
             offers = engine.putBackOffers(history, mac);
