@@ -49,6 +49,11 @@ std::vector<bool> LiveEngine::putBackOffers(const std::vector<HistoryEntry>& ent
     return offers;
 }
 
+std::string LiveEngine::whyNoHistoryLine(const Mac& mac)
+{
+    return History::whyNoLineFits(mac);
+}
+
 ScanReport LiveEngine::scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options)
 {
     return Scanner::scan(mac, catalog, options);

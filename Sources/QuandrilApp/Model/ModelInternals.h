@@ -80,6 +80,28 @@ struct Model::Readings {
     }
 };
 
+// The rules catalog from the engine's own search, or why there is none. Never throws.
+struct LoadedCatalog {
+    std::shared_ptr<const Catalog> catalog;
+    std::string failure; // empty when loaded
+
+    static LoadedCatalog load(EngineFacade& engine)
+    {
+        LoadedCatalog out;
+        try {
+            if (auto loaded = engine.loadCatalog())
+                out.catalog = std::make_shared<const Catalog>(std::move(*loaded));
+            else
+                out.failure = CatalogError::notFound().what();
+        } catch (const std::exception& error) {
+            out.failure = Cleaner::describe(error);
+        } catch (...) {
+            out.failure = CatalogError::notFound().what();
+        }
+        return out;
+    }
+};
+
 struct Model::Snapshot {
     std::uint64_t historyStamp = 0;    // 0: History wasn't read
     std::vector<HistoryEntry> history; // newest first

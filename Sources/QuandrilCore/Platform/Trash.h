@@ -82,7 +82,8 @@ using TrashMover = std::function<void(const std::string& from, const std::string
 // Moves the item at `path` (a link itself, never its target) into the Trash of its file system: the
 // user's own Trash when it lies on the same device, else the Trash at the top of the item's mount:
 // $topdir/.Trash/UID when an administrator made a shared $topdir/.Trash, otherwise $topdir/.Trash-UID,
-// recording the place relative to $topdir there. The record is written first and reserves the name. Returns the exact
+// recording the place relative to $topdir there. The record is written first and reserves the name; what copies into
+// that Trash that were killed left (a partial copy and its record) goes first (reclaimTrashPartials). Returns the exact
 // path the item got. A folder with another drive mounted inside it is refused (EBUSY). A copy across
 // mounts heeds the stop in force (Stop.h): ECANCELED, the item whole where it was, no copy or record left. Throws
 // std::system_error when it cannot; the item then stays where it was and no .trashinfo file is left behind. `move` must
