@@ -5,11 +5,18 @@
 //
 // The findings view over a report of 2,000 findings: building and drawing it, and drawing it again
 // after the selection changed.
+//
+// A History of 1,000,000 lines: how long the History section takes to show its newest entries,
+// and how much memory the process holds once it does (resident and peak, printed at the end
+// against the goal of 200 MB).
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
 #include <string>
@@ -25,6 +32,7 @@
 #include <QTimer>
 
 #include "QuandrilApp/Findings/FreeUpView.h"
+#include "QuandrilApp/MainWindow/HistoryView.h"
 #include "QuandrilApp/Model/Model.h"
 #include "QuandrilApp/Model/TaskPool.h"
 #include "QuandrilApp/Platform/Preferences.h"
@@ -54,12 +62,9 @@ public:
         return report;
     }
 
-    History::Loaded readHistory(const Mac& mac) override
+    std::unique_ptr<HistoryReader> historyReader(const Mac& mac) override
     {
-        const auto start = std::chrono::steady_clock::now();
-        auto loaded = LiveEngine::readHistory(mac);
-        count(start, longestHistoryMicros);
-        return loaded;
+        return std::make_unique<TimedReader>(*this, LiveEngine::historyReader(mac));
     }
 
     std::optional<Catalog> loadCatalog() override
@@ -68,6 +73,27 @@ public:
     }
 
 private:
+    class TimedReader final : public HistoryReader {
+    public:
+        TimedReader(TimedEngine& engine, std::unique_ptr<HistoryReader> reader)
+            : engine_(engine)
+            , reader_(std::move(reader))
+        {
+        }
+        History::Loaded newest(std::size_t count) override
+        {
+            const auto start = std::chrono::steady_clock::now();
+            auto loaded = reader_->newest(count);
+            engine_.count(start, engine_.longestHistoryMicros);
+            return loaded;
+        }
+        bool hasOlder() const override { return reader_->hasOlder(); }
+
+    private:
+        TimedEngine& engine_;
+        std::unique_ptr<HistoryReader> reader_;
+    };
+
     void count(std::chrono::steady_clock::time_point start, std::atomic<std::int64_t>& longestOfKind)
     {
         const std::int64_t spent = std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now() - start).count();
@@ -198,6 +224,122 @@ void BM_ModelScanCleanReload(benchmark::State& state)
     }
 }
 
+// ---- A long History ----
+
+struct Memory {
+    std::int64_t residentKiB = 0;
+    std::int64_t peakKiB = 0; // since the last resetPeak()
+};
+
+Memory memoryNow()
+{
+    Memory memory;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            memory.residentKiB = std::stoll(line.substr(6));
+        else if (line.rfind("VmHWM:", 0) == 0)
+            memory.peakKiB = std::stoll(line.substr(6));
+    }
+    return memory;
+}
+
+void resetPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+constexpr int longHistoryLines = 1'000'000;
+
+// The history file, written once and copied into each run's machine.
+struct LongHistory {
+    Testing::TempDir folder;
+    std::string path = folder.path() + "/history.jsonl";
+    std::int64_t bytes = 0;
+
+    LongHistory()
+    {
+        std::ofstream out(path, std::ios::binary);
+        std::string chunk;
+        const auto start = Clock::now() - std::chrono::hours(longHistoryLines);
+        for (int i = 0; i < longHistoryLines; ++i) {
+            HistoryEntry entry;
+            entry.at = start + std::chrono::hours(i);
+            entry.id = "c" + std::to_string(i);
+            entry.title = "App " + std::to_string(i % 5000);
+            entry.action = Action::Kind::trash;
+            entry.bytes = 1'000'000 + i;
+            entry.relocated = { { "/Users/me/" + std::to_string(i), "/Users/me/.Trash/" + std::to_string(i),
+                                  std::nullopt, std::nullopt } };
+            chunk += *History::encodeLine(entry) + "\n";
+            if (chunk.size() > (8 << 20)) {
+                out << chunk;
+                bytes += static_cast<std::int64_t>(chunk.size());
+                chunk.clear();
+            }
+        }
+        out << chunk;
+        bytes += static_cast<std::int64_t>(chunk.size());
+    }
+};
+
+struct LongHistoryFigure {
+    std::int64_t fileBytes = 0;
+    double shownMs = 0;
+    Memory before;
+    Memory shown;
+    std::size_t held = 0;
+};
+std::optional<LongHistoryFigure> longHistoryFigure;
+
+void BM_LongHistoryShown(benchmark::State& state)
+{
+    static LongHistory history;
+    for (auto _ : state) {
+        AppTesting::ServicesFixture fixture;
+        const std::string target = History::path(fixture.machine().mac());
+        Testing::makeFolders(std::filesystem::path(target).parent_path().string());
+        std::filesystem::copy_file(history.path, target, std::filesystem::copy_options::overwrite_existing);
+        QCoreApplication::processEvents();
+        resetPeak();
+        LongHistoryFigure figure { history.bytes, 0, memoryNow(), {}, 0 };
+
+        QElapsedTimer timer;
+        timer.start();
+        Model& model = fixture.modelFixture.start();
+        HistoryView view(fixture.services());
+        view.resize(700, 600);
+        view.show();
+        AppTesting::waitUntil([&] { return model.historyRead(); }, 600'000);
+        QCoreApplication::processEvents();
+        (void)view.grab();
+        figure.shownMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+        figure.shown = memoryNow();
+        figure.held = model.history().size();
+        state.SetIterationTime(figure.shownMs / 1000);
+        state.counters["lines"] = longHistoryLines;
+        state.counters["held"] = static_cast<double>(figure.held);
+        state.counters["residentMB"] = static_cast<double>(figure.shown.residentKiB) / 1024;
+        state.counters["peakMB"] = static_cast<double>(figure.shown.peakKiB) / 1024;
+        longHistoryFigure = figure;
+    }
+}
+
+void printLongHistoryFigure()
+{
+    if (!longHistoryFigure)
+        return;
+    const LongHistoryFigure& f = *longHistoryFigure;
+    const auto mb = [](std::int64_t kib) { return static_cast<double>(kib) / 1024; };
+    const double goalMB = 200;
+    std::printf("\nHistory of %d lines (%.0f MB): newest %zu entries shown in %.0f ms\n", longHistoryLines,
+                static_cast<double>(f.fileBytes) / 1e6, f.held, f.shownMs);
+    std::printf("  resident before %.0f MB, once shown %.0f MB, peak while reading %.0f MB  goal <= %.0f MB: %s\n",
+                mb(f.before.residentKiB), mb(f.shown.residentKiB), mb(f.shown.peakKiB), goalMB,
+                mb(f.shown.peakKiB) <= goalMB ? "met" : "NOT met");
+}
+
 // A report of `count` findings on the startup drive, across the tiers and with every kind of mark.
 ScanReport manyFindings(const Mac& mac, int count)
 {
@@ -286,6 +428,8 @@ void BM_FindingsViewSelectionChange(benchmark::State& state)
 
 } // namespace
 
+// First, so that the memory it measures is its own and not what the other benchmarks left.
+BENCHMARK(BM_LongHistoryShown)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 BENCHMARK(BM_FindingsViewBuild)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
 BENCHMARK(BM_FindingsViewSelectionChange)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(50);
 
@@ -303,5 +447,6 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    printLongHistoryFigure();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -96,6 +97,9 @@ HistoryView::HistoryView(AppServices& services, QWidget* parent)
 
     connect(&services_.model, &Model::historyChanged, this, &HistoryView::rebuild);
     connect(&services_.model, &Model::displayChanged, this, &HistoryView::rebuild);
+    // The list lays its rows out before these reach us, so its built rows are those of the new place.
+    connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, &HistoryView::askForOlderAtEnd);
+    connect(list_->verticalScrollBar(), &QScrollBar::rangeChanged, this, &HistoryView::askForOlderAtEnd);
     rebuild();
 }
 
@@ -116,7 +120,7 @@ void HistoryView::rebuild()
     // A refused history file gives no entries; saying why keeps it from passing for one never used.
     const std::string& whyNot = services_.model.historyWhyNot();
     if (!services_.model.historyRead())
-        emptySentence_->clear();
+        emptySentence_->setText(readingText);
     else
         emptySentence_->setText(whyNot.empty() ? emptyText : refusedText(whyNot));
     pages_->setCurrentWidget(entries->empty() || !whyNot.empty() ? empty_ : list_);
@@ -125,6 +129,14 @@ void HistoryView::rebuild()
         const auto at = std::size_t(index);
         return new HistoryRow(services_, (*entries)[at], at < offers->size() && (*offers)[at]);
     });
+    askForOlderAtEnd();
+}
+
+void HistoryView::askForOlderAtEnd()
+{
+    const int count = list_->count();
+    if (count > 0 && showsList() && list_->builtRow(count - 1) && services_.model.historyHasOlder())
+        services_.model.showOlderHistory();
 }
 
 // ---- HistoryRow ----

@@ -7,9 +7,11 @@
 // its button is disabled while that finding's put-back runs or waits, so a second press does
 // nothing. An empty History shows one centred sentence instead of the list; a history file the
 // engine won't use or can't read shows, in its place, why. Until the model has read History the
-// section stays blank: it knows nothing yet to list or to say.
+// section says "Reading History…".
 //
-// The list builds only the rows in view, so years of History show at once.
+// The list builds only the rows in view, and the model holds only the newest entries: when the
+// list's last row comes into view and the file holds older ones, the model is asked for a page
+// more.
 
 #include <memory>
 #include <string>
@@ -51,6 +53,7 @@ public:
 
     static inline const QString emptyText = QStringLiteral(
         "Nothing done yet. Everything Gorrin does shows up here, with Put Back.");
+    static inline const QString readingText = QStringLiteral("Reading History…");
     // What stands where the list would be when the engine won't use or can't read the history
     // file: "History can't be shown: <the engine's reason>."
     static QString refusedText(const std::string& whyNot);
@@ -60,6 +63,8 @@ public:
 
 private:
     void rebuild();
+    // Asks the model for older entries once the list's last row is built (in view or near it).
+    void askForOlderAtEnd();
 
     AppServices& services_;
     std::shared_ptr<const std::vector<HistoryEntry>> shown_;

@@ -18,9 +18,26 @@ ScanReport LiveEngine::status(const Mac& mac)
     return ScanReport::status(mac);
 }
 
-History::Loaded LiveEngine::readHistory(const Mac& mac)
+namespace {
+
+class LiveHistoryReader final : public EngineFacade::HistoryReader {
+public:
+    explicit LiveHistoryReader(const Mac& mac)
+        : reader_(mac)
+    {
+    }
+    History::Loaded newest(std::size_t count) override { return reader_.newest(count); }
+    bool hasOlder() const override { return reader_.hasOlder(); }
+
+private:
+    History::Reader reader_;
+};
+
+} // namespace
+
+std::unique_ptr<EngineFacade::HistoryReader> LiveEngine::historyReader(const Mac& mac)
 {
-    return History::read(mac);
+    return std::make_unique<LiveHistoryReader>(mac);
 }
 
 std::vector<bool> LiveEngine::putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac)

@@ -5,9 +5,10 @@
 //
 // Every call is synchronous and takes and returns plain engine values. Implementations must be safe
 // to call from several threads at once: the model calls `scan`, `clean`, `undo`, `scanCloud`,
-// `cleanCloud`, `status`, `readHistory` and `putBackOffers` from its tasks, and `loadCatalog`,
-// `status`, `readHistory` and `putBackOffers` on the GUI thread while it starts.
+// `cleanCloud`, `status`, `putBackOffers` and its History reader from its tasks, and `loadCatalog`,
+// `status` and `historyReader` on the GUI thread while it starts.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/Cleaning/HistoryReader.h"
 #include "QuandrilCore/ICloud/ICloud.h"
 #include "QuandrilCore/Machine/Mac.h"
 #include "QuandrilCore/Rules/Catalog.h"
@@ -27,13 +29,24 @@ class EngineFacade {
 public:
     virtual ~EngineFacade() = default;
 
+    // History::Reader: the history file newest first, a part at a time, following it as it grows.
+    // Used by one caller at a time.
+    class HistoryReader {
+    public:
+        virtual ~HistoryReader() = default;
+        // The newest `count` entries, newest first, or why the file isn't used.
+        virtual History::Loaded newest(std::size_t count) = 0;
+        // Whether the file, as of the last answer, holds older entries than it gave.
+        virtual bool hasOlder() const = 0;
+    };
+
     // The rules catalog from the engine's own search order. Throws the engine's error when it can't be
     // found or read (absent says only that there is none).
     virtual std::optional<Catalog> loadCatalog() = 0;
     // ScanReport::status: the drives and the Trash's size, without scanning.
     virtual ScanReport status(const Mac& mac) = 0;
-    // History::read: the history file's entries, oldest first, or why the file isn't used.
-    virtual History::Loaded readHistory(const Mac& mac) = 0;
+    // A reader of `mac`'s history file; the model keeps one for its whole life.
+    virtual std::unique_ptr<HistoryReader> historyReader(const Mac& mac) = 0;
     // History::offersPutBack of each entry, index for index. It looks at the Trash folders and the
     // drives, so it is read with History, never while a view draws.
     virtual std::vector<bool> putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac) = 0;
@@ -63,7 +76,7 @@ class LiveEngine : public EngineFacade {
 public:
     std::optional<Catalog> loadCatalog() override;
     ScanReport status(const Mac& mac) override;
-    History::Loaded readHistory(const Mac& mac) override;
+    std::unique_ptr<HistoryReader> historyReader(const Mac& mac) override;
     std::vector<bool> putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac) override;
     std::string whyNoHistoryLine(const Mac& mac) override;
     ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) override;

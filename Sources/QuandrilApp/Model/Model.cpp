@@ -67,23 +67,16 @@ Model::Model(Mac mac, Preferences& preferences, ModelServices services, QObject*
 void Model::readFirstHistory()
 {
     // Years of autopilot runs make a long file, and its Put Back offers look into the Trash: both
-    // are read on the pool, never before the windows show. Unstamped, without the readings' lock,
-    // so a long read holds up no status reading; it is shown only while no reading taken after a
-    // task is, since any of those is at least as new.
-    TaskPool::start([engine = engine_, mac = mac_, mailbox = mailbox_] {
+    // are read on the pool, never before the windows show, and only as far as the list shows.
+    TaskPool::start([engine = engine_, mac = mac_, readings = readings_, mailbox = mailbox_] {
         Snapshot first;
-        try {
-            first.readHistory(*engine, *mac);
-        } catch (...) {
-            first = Snapshot(); // shown as empty, as a reading after a task would be
-        }
+        first.readHistory(*readings, *engine, *mac);
         mailbox->post([first = std::move(first)](Model& model) mutable {
-            if (model.historyRead())
+            const bool wasRead = model.historyRead();
+            model.firstHistoryEnded_ = true;
+            // A reading that failed shows as empty, as one after a task would.
+            if (!model.applyHistory(first) && wasRead)
                 return;
-            model.history_ = std::move(first.history);
-            model.putBackOffered_ = std::move(first.offers);
-            model.historyWhyNot_ = std::move(first.historyWhyNot);
-            model.firstHistoryShown_ = true;
             emit model.historyChanged();
             emit model.changed();
         });

@@ -13,13 +13,19 @@
 //
 // Engine work: each operation returns at once and runs its engine call on the app's TaskPool with
 // copies of the values it needs. Its outcome comes back as a queued call to the model (dropped if
-// the model is gone), and is published together, in this order: results, busy flag, selection,
-// History (newest first), drive status. A clean-up or put-back then calls `scan()`, an iCloud
-// cleanup `scanCloud()`, each subject to its own guard. History and the drive status are read in
-// the task right after the engine call (History with which of its entries Put Back can bring
-// back), so the GUI thread never measures the Trash, reads the history file or looks into the
-// Trash folders during work; a reading older than one already shown is not shown. A scan's report,
-// which serves as the drive status too, counts as read when the scan ends.
+// the model is gone) as soon as the engine call returns, and is published together, in this
+// order: results, busy flag, selection. A clean-up or put-back then calls `scan()`, an iCloud
+// cleanup `scanCloud()`, each subject to its own guard. History (newest first) and the drive
+// status follow as a step of their own: the task reads them after posting the results (History
+// from the lines appended since it was last read, with which of its entries Put Back can bring
+// back), so neither the results nor the next operation wait for a long History, and the GUI
+// thread never measures the Trash, reads the history file or looks into the Trash folders during
+// work; a reading older than one already shown is not shown. A scan's report, which serves as the
+// drive status too, counts as read when the scan ends.
+//
+// History holds only the newest entries the list shows: `historyPage` of them at first, a page
+// more each time the list asks for older ones (`showOlderHistory()`), so a History of years is
+// never held whole.
 //
 // Preferences: the model is the one listener of `Preferences::changed`. Each change is a step of its
 // own: `preferenceChanged(key)`, then `displayChanged()` for the display settings or
@@ -30,6 +36,7 @@
 // busy flags). Put-backs run one after another: a put-back asked for while another runs waits its
 // turn, and asking again for an id already waiting or running does nothing (`puttingBack()`).
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -130,10 +137,18 @@ public:
     void setLastResults(std::vector<CleanResult> results);
     bool cleaning() const { return cleaning_; }
 
-    // History, newest first; empty until it has been read.
+    // How many of History's newest entries the model holds at first, and how many more each time
+    // older ones are asked for.
+    static constexpr std::size_t historyPage = 100;
+    // History's newest entries, newest first; empty until it has been read.
     const std::vector<HistoryEntry>& history() const { return history_; }
     // Whether History has been read yet (the first reading, at start, comes from the TaskPool).
-    bool historyRead() const { return firstHistoryShown_ || historyStamp_ != 0; }
+    bool historyRead() const { return firstHistoryEnded_ || historyStamp_ != 0; }
+    // Whether the history file holds entries older than those of `history()`.
+    bool historyHasOlder() const { return historyHasOlder_; }
+    // Reads a page more of older entries on the TaskPool and shows them with the others. Nothing
+    // when none is older or a page is already on its way.
+    void showOlderHistory();
     // Whether each entry of `history()`, index for index, has something Put Back can bring back
     // from a Trash or a drive it was parked on; read together with History.
     const std::vector<bool>& putBackOffered() const { return putBackOffered_; }
@@ -262,11 +277,14 @@ private:
     // Publication steps (ModelTasks.cpp), each on the GUI thread.
     void finishScan(std::uint64_t stamp, ScanReport report);
     void failScan(std::string reason);
-    void finishClean(std::vector<CleanResult> results, Snapshot snapshot);
-    void finishUndo(const std::string& id, CleanResult result, Snapshot snapshot);
+    void finishClean(std::vector<CleanResult> results);
+    void finishUndo(const std::string& id, CleanResult result);
     void finishCloudScan(CloudScan scan);
     void failCloudScan(std::string reason);
-    void finishCloudClean(std::vector<CleanResult> results, Snapshot snapshot);
+    void finishCloudClean(std::vector<CleanResult> results);
+    // History and the drive status read after an operation's results were posted.
+    void finishReadings(Snapshot snapshot);
+    void finishOlderHistory(Snapshot snapshot);
     void showCloudProgress(std::uint64_t run, std::string line);
     void finishStatus(std::uint64_t stamp, ScanReport status);
     void startNextUndo();
@@ -276,13 +294,6 @@ private:
     // History and status of a snapshot, when newer than what is shown; true for each applied.
     bool applyHistory(Snapshot& snapshot);
     bool applyStatus(std::uint64_t stamp, ScanReport& status);
-    // Both of a snapshot at once; emitShown then says which were shown.
-    struct Shown {
-        bool history = false;
-        bool status = false;
-    };
-    Shown applySnapshot(Snapshot& snapshot);
-    void emitShown(Shown shown);
 
     // Engine values, fixed at creation and shared read-only with tasks.
     std::shared_ptr<const Mac> mac_;
@@ -324,7 +335,9 @@ private:
     bool undoRunning_ = false;
     std::uint64_t cloudRun_ = 0;     // which cleanup progress lines belong to
     std::uint64_t historyStamp_ = 0; // the reading shown last
-    bool firstHistoryShown_ = false; // the reading taken at start, which any later one replaces
+    bool firstHistoryEnded_ = false; // the reading taken at start came back, read or not
+    bool historyHasOlder_ = false;
+    bool olderAsked_ = false; // a page of older entries is on its way
     std::uint64_t statusStamp_ = 0;
 };
 

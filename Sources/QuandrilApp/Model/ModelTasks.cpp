@@ -77,7 +77,15 @@ struct Model::TaskInputs {
     std::vector<ProtectedPath> extraProtected;
 
     ScanOptions scanOptions() const { return App::scanOptions(*clock, *access, extraProtected); }
-    Snapshot snapshot() const { return Snapshot::take(*readings, *engine, *mac); }
+
+    // After an operation's results were posted: History and the drive status, as a step of their
+    // own. History is read from where the last reading ended, as the file is only appended to.
+    void postReadings() const
+    {
+        Snapshot snapshot = Snapshot::take(*readings, *engine, *mac);
+        mailbox->post(
+            [snapshot = std::move(snapshot)](Model& model) mutable { model.finishReadings(std::move(snapshot)); });
+    }
 };
 
 Model::TaskInputs Model::taskInputs() const
@@ -124,28 +132,52 @@ bool Model::applyStatus(std::uint64_t stamp, ScanReport& status)
 
 bool Model::applyHistory(Snapshot& snapshot)
 {
-    if (snapshot.stamp == 0 || snapshot.stamp <= historyStamp_)
+    if (snapshot.historyStamp == 0 || snapshot.historyStamp <= historyStamp_)
         return false;
     history_ = std::move(snapshot.history);
     putBackOffered_ = std::move(snapshot.offers);
     historyWhyNot_ = std::move(snapshot.historyWhyNot);
-    historyStamp_ = snapshot.stamp;
+    historyHasOlder_ = snapshot.historyHasOlder;
+    historyStamp_ = snapshot.historyStamp;
     return true;
 }
 
-Model::Shown Model::applySnapshot(Snapshot& snapshot)
+void Model::finishReadings(Snapshot snapshot)
 {
     const bool history = applyHistory(snapshot);
-    const bool status = applyStatus(snapshot.stamp, snapshot.status);
-    return { history, status };
+    const bool status = applyStatus(snapshot.statusStamp, snapshot.status);
+    if (!history && !status)
+        return;
+    if (history)
+        emit historyChanged();
+    if (status)
+        emit statusChanged();
+    emit changed();
 }
 
-void Model::emitShown(Shown shown)
+// ---- History's older pages ----
+
+void Model::showOlderHistory()
 {
-    if (shown.history)
-        emit historyChanged();
-    if (shown.status)
-        emit statusChanged();
+    if (!historyHasOlder_ || olderAsked_)
+        return;
+    olderAsked_ = true;
+    readings_->wanted.fetch_add(historyPage);
+    TaskPool::start([in = taskInputs()] {
+        Snapshot snapshot;
+        snapshot.readHistory(*in.readings, *in.engine, *in.mac);
+        in.mailbox->post(
+            [snapshot = std::move(snapshot)](Model& model) mutable { model.finishOlderHistory(std::move(snapshot)); });
+    });
+}
+
+void Model::finishOlderHistory(Snapshot snapshot)
+{
+    olderAsked_ = false;
+    if (!applyHistory(snapshot))
+        return;
+    emit historyChanged();
+    emit changed();
 }
 
 // ---- Scan ----
@@ -250,24 +282,21 @@ void Model::clean(const std::vector<std::string>& ids, bool includeCautioned, co
             results = failedResults(ids, describeCurrent());
         }
         stoppable.reset();
-        Snapshot snapshot = in.snapshot();
-        in.mailbox->post([results = std::move(results), snapshot = std::move(snapshot)](Model& model) mutable {
-            model.finishClean(std::move(results), std::move(snapshot));
-        });
+        in.mailbox->post(
+            [results = std::move(results)](Model& model) mutable { model.finishClean(std::move(results)); });
+        in.postReadings();
     });
 }
 
-void Model::finishClean(std::vector<CleanResult> results, Snapshot snapshot)
+void Model::finishClean(std::vector<CleanResult> results)
 {
     lastResults_ = std::move(results);
     cleaning_ = false;
     selected_ = withoutDone(std::move(selected_), lastResults_);
-    const Shown shown = applySnapshot(snapshot);
 
     emit resultsChanged();
     emit busyChanged();
     emit selectionChanged();
-    emitShown(shown);
     emit changed();
 
     scan();
@@ -307,23 +336,20 @@ void Model::startNextUndo()
             result = failedResults({ id }, describeCurrent()).front();
         }
         stoppable.reset();
-        Snapshot snapshot = in.snapshot();
-        in.mailbox->post([id, result = std::move(result), snapshot = std::move(snapshot)](Model& model) mutable {
-            model.finishUndo(id, std::move(result), std::move(snapshot));
-        });
+        in.mailbox->post(
+            [id, result = std::move(result)](Model& model) mutable { model.finishUndo(id, std::move(result)); });
+        in.postReadings();
     });
 }
 
-void Model::finishUndo(const std::string& id, CleanResult result, Snapshot snapshot)
+void Model::finishUndo(const std::string& id, CleanResult result)
 {
     lastResults_ = { std::move(result) };
     puttingBack_.erase(id);
     undoRunning_ = false;
-    const Shown shown = applySnapshot(snapshot);
 
     emit resultsChanged();
     emit puttingBackChanged();
-    emitShown(shown);
     emit changed();
 
     scan();
@@ -421,10 +447,9 @@ void Model::cleanCloud(const std::string& drive, std::int64_t chunkBytes, bool a
                 results = failedResults(ids, describeCurrent());
             }
             stoppable.reset();
-            Snapshot snapshot = in.snapshot();
-            in.mailbox->post([results = std::move(results), snapshot = std::move(snapshot)](Model& model) mutable {
-                model.finishCloudClean(std::move(results), std::move(snapshot));
-            });
+            in.mailbox->post(
+                [results = std::move(results)](Model& model) mutable { model.finishCloudClean(std::move(results)); });
+            in.postReadings();
         });
 }
 
@@ -438,19 +463,17 @@ void Model::showCloudProgress(std::uint64_t run, std::string line)
     emit changed();
 }
 
-void Model::finishCloudClean(std::vector<CleanResult> results, Snapshot snapshot)
+void Model::finishCloudClean(std::vector<CleanResult> results)
 {
     cloudResults_ = std::move(results);
     cloudRunning_ = false;
     cloudProgress_.reset();
     cloudSelected_ = withoutDone(std::move(cloudSelected_), cloudResults_);
-    const Shown shown = applySnapshot(snapshot);
 
     emit cloudResultsChanged();
     emit cloudBusyChanged();
     emit cloudProgressChanged();
     emit cloudSelectionChanged();
-    emitShown(shown);
     emit changed();
 
     scanCloud();

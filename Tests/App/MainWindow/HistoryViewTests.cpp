@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 
 #include "QuandrilApp/Findings/FreeUpView.h"
 #include "QuandrilApp/Findings/ResultsBar.h"
@@ -256,6 +257,53 @@ private slots:
         QVERIFY(f.settle());
         QVERIFY(view.showsList());
         QCOMPARE(shownText(&view), "Title of a | " + HistoryView::detailLine(entry("a", {}), f.preferences().get()));
+    }
+
+    // A long History: "Reading History…" while the first reading runs, then the newest page, newest
+    // first; each scroll to the list's end asks for a page more until the file has no older entry.
+    void readsANewestPageFirstAndMoreAtTheEnd()
+    {
+        ServicesFixture f;
+        ScriptedEngine& engine = *f.modelFixture.engine;
+        const int lines = 250;
+        engine.onHistory = [lines](const Mac&) {
+            std::vector<HistoryEntry> all;
+            for (int i = 0; i < lines; ++i)
+                all.push_back(entry("h" + std::to_string(i), {}));
+            return History::Loaded { std::move(all), {} };
+        };
+        engine.hold(EngineCall::history);
+        Model& model = f.modelFixture.start();
+        HistoryView view(f.services());
+        showAt(view, 700, 400);
+        QVERIFY(engine.waitForCalls(EngineCall::history, 1));
+        QCOMPARE(shownText(&view), HistoryView::readingText);
+        engine.release(EngineCall::history);
+
+        const auto ids = [&] {
+            QStringList out;
+            for (const HistoryEntry& one : model.history())
+                out << QString::fromStdString(one.id);
+            return out;
+        };
+        QStringList newest;
+        for (int i = lines - 1; i >= 0; --i)
+            newest << "h" + QString::number(i);
+        QVERIFY(waitUntil([&] { return model.historyRead(); }));
+        QCOMPARE(ids(), newest.mid(0, int(Model::historyPage)));
+        QCOMPARE(builtRows(view).front()->entry().id, "h249");
+        for (int page = 2; page <= 4; ++page) {
+            QScrollBar* bar = view.list()->verticalScrollBar();
+            bar->setValue(bar->maximum());
+            QVERIFY(f.settle());
+        }
+        QCOMPARE(ids(), newest);
+        QVERIFY(!model.historyHasOlder());
+        std::vector<std::size_t> asked;
+        for (const RecordedCall& call : engine.calls(EngineCall::history))
+            asked.push_back(call.count);
+        QCOMPARE(asked, (std::vector<std::size_t> { 100, 200, 300 }));
+        QCOMPARE(builtRows(view).back()->entry().id, "h0");
     }
 
     // End to end on a fake machine: two clean-ups put a cache in the Trash, History offers both

@@ -377,7 +377,7 @@ private slots:
         rig.make().checkNow(Autopilot::mountReason);
         QVERIFY(rig.noted());
 
-        const auto history = LiveEngine().readHistory(rig.f.model->mac()).entries;
+        const auto history = History::load(rig.f.model->mac());
         QVERIFY(history.size() == 1 && history[0].action == Action::Kind::delete_ && history[0].bytes > 0);
         const QString freed = AppFormat::bytes(history[0].bytes, SizeUnits::decimal);
         QCOMPARE(rig.note(), "Freed " + freed + " automatically (a drive mounted).");

@@ -1,5 +1,6 @@
 #include "Support/ScriptedEngine.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include <QCoreApplication>
@@ -131,10 +132,48 @@ ScanReport ScriptedEngine::status(const Mac& mac)
     return onStatus ? onStatus(mac) : LiveEngine::status(mac);
 }
 
-History::Loaded ScriptedEngine::readHistory(const Mac& mac)
+// Answers from `onHistory` when it is set, else through the real reader. It is used only while
+// the model's task holds the engine, so the engine outlives each of its calls.
+class ScriptedEngine::Reader final : public HistoryReader {
+public:
+    Reader(ScriptedEngine& engine, const Mac& mac)
+        : engine_(engine)
+        , mac_(mac)
+    {
+    }
+
+    History::Loaded newest(std::size_t count) override
+    {
+        RecordedCall call = callOf(EngineCall::history);
+        call.count = count;
+        auto inside = engine_.enter(std::move(call));
+        if (!engine_.onHistory) {
+            if (!live_)
+                live_ = engine_.LiveEngine::historyReader(mac_);
+            History::Loaded loaded = live_->newest(count);
+            older_ = live_->hasOlder();
+            return loaded;
+        }
+        History::Loaded loaded = engine_.onHistory(mac_);
+        std::reverse(loaded.entries.begin(), loaded.entries.end());
+        older_ = loaded.entries.size() > count;
+        if (older_)
+            loaded.entries.resize(count);
+        return loaded;
+    }
+
+    bool hasOlder() const override { return older_; }
+
+private:
+    ScriptedEngine& engine_;
+    Mac mac_;
+    std::unique_ptr<HistoryReader> live_;
+    bool older_ = false;
+};
+
+std::unique_ptr<App::EngineFacade::HistoryReader> ScriptedEngine::historyReader(const Mac& mac)
 {
-    auto inside = enter(callOf(EngineCall::history));
-    return onHistory ? onHistory(mac) : LiveEngine::readHistory(mac);
+    return std::make_unique<Reader>(*this, mac);
 }
 
 std::vector<bool> ScriptedEngine::putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac)

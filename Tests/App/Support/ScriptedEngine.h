@@ -48,6 +48,7 @@ struct RecordedCall {
     bool cloudScanDrivesGiven = false;        // scanCloud
     bool dryRun = false;                      // undo
     std::function<bool()> stop;               // undo
+    std::size_t count = 0;                    // history: how many of the newest entries were asked for
     bool onGuiThread = false;
 };
 
@@ -57,6 +58,8 @@ public:
     // `onCatalog`, which gives `smallCatalog()` unless set.
     std::function<std::optional<Catalog>()> onCatalog;
     std::function<ScanReport(const Mac&)> onStatus;
+    // The whole history file, oldest first, as History::read gives it; its reader answers from it
+    // (the newest entries asked for, newest first). Every answer of the reader is a `history` call.
     std::function<History::Loaded(const Mac&)> onHistory;
     std::function<std::vector<bool>(const std::vector<HistoryEntry>&, const Mac&)> onPutBackOffers;
     std::function<std::string(const Mac&)> onHistoryLine;
@@ -87,7 +90,7 @@ public:
 
     std::optional<Catalog> loadCatalog() override;
     ScanReport status(const Mac& mac) override;
-    History::Loaded readHistory(const Mac& mac) override;
+    std::unique_ptr<HistoryReader> historyReader(const Mac& mac) override;
     std::vector<bool> putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac) override;
     std::string whyNoHistoryLine(const Mac& mac) override;
     ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) override;
@@ -101,6 +104,7 @@ public:
                                         const ICloud::Stop& stop) override;
 
 private:
+    class Reader;
     // Records the call, waits while its kind is held; the returned guard marks it finished.
     class Inside;
     Inside enter(RecordedCall call);
