@@ -29,6 +29,18 @@ struct Ratio {
     double goal;
 };
 
+struct Figure {
+    std::string label;
+    std::string benchmark;
+    double goal;
+};
+
+std::vector<Figure>& figures()
+{
+    static std::vector<Figure> list;
+    return list;
+}
+
 std::vector<Ratio>& ratios()
 {
     static std::vector<Ratio> list;
@@ -244,6 +256,11 @@ void ratio(std::string label, std::string numerator, std::string denominator, do
     ratios().push_back(Ratio { std::move(label), std::move(numerator), std::move(denominator), goal });
 }
 
+void figure(std::string label, std::string benchmark, double goalSeconds)
+{
+    figures().push_back(Figure { std::move(label), std::move(benchmark), goalSeconds });
+}
+
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
@@ -271,6 +288,19 @@ int main(int argc, char** argv)
         std::printf("  %-44s %.2f  (%.3f s / %.3f s)", r.label.c_str(), value, top->second, bottom->second);
         if (r.goal > 0)
             std::printf("  goal <= %.2f: %s", r.goal, value <= r.goal ? "met" : "NOT met");
+        std::printf("\n");
+    }
+    printed = false;
+    for (const auto& f : figures()) {
+        const auto time = medians().find(f.benchmark);
+        if (time == medians().end())
+            continue;
+        if (!printed)
+            std::printf("\nMedians with goals of their own\n");
+        printed = true;
+        std::printf("  %-44s %.3f s", f.label.c_str(), time->second);
+        if (f.goal > 0)
+            std::printf("  goal <= %.2f s: %s", f.goal, time->second <= f.goal ? "met" : "NOT met");
         std::printf("\n");
     }
     std::fflush(stdout);

@@ -82,7 +82,11 @@ void timedByHand(benchmark::internal::Benchmark* bench)
 // After every benchmark has run, a line "numerator / denominator = r (goal <= g)" from the medians.
 void ratio(std::string label, std::string numerator, std::string denominator, double goal = 0);
 
-// Runs the registered benchmarks with a console report, then prints the ratios.
+// After every benchmark has run, a line "label: t s (goal <= g s)" from the median of `benchmark`,
+// for a time that has a goal of its own rather than a peer.
+void figure(std::string label, std::string benchmark, double goalSeconds = 0);
+
+// Runs the registered benchmarks with a console report, then prints the ratios and figures.
 int main(int argc, char** argv);
 
 template <typename Body>

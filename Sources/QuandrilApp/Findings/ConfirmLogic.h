@@ -58,8 +58,8 @@ inline const QString trashNote = QStringLiteral(
     "Things go to the Trash, where Put Back works, and History can undo them. The space comes back when you "
     "empty the Trash; Gorrin never empties it for you.");
 // The note under the list: `trashNote` while History keeps what is done; when the history file is
-// refused (`historyWhyNot`, the end of a sentence), says beforehand that History won't offer Put
-// Back for this clean-up, and why.
+// refused or can't take a line now (`historyWhyNot`, the end of a sentence), says beforehand that
+// History won't offer Put Back for this clean-up, and why.
 QString historyNote(const std::string& historyWhyNot);
 
 // "Free up" needs something the app can do and, when a finding moves to a drive, a chosen drive.

@@ -3,20 +3,24 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <QtConcurrent>
 
 #include "QuandrilApp/Findings/FindingRows.h"
 #include "QuandrilApp/ICloud/CloudResultsLogic.h"
+#include "QuandrilApp/Look/ComboAccess.h"
 #include "QuandrilApp/Look/Look.h"
 #include "QuandrilApp/Look/ScreenFit.h"
 #include "QuandrilApp/Look/Sheet.h"
 #include "QuandrilApp/Model/AppSettings.h"
 #include "QuandrilApp/Model/Model.h"
+#include "QuandrilApp/Model/TaskPool.h"
 #include "QuandrilApp/Platform/PreferenceKeys.h"
 #include "QuandrilApp/Platform/Preferences.h"
 
@@ -66,8 +70,10 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
 
     auto* pickerLine = new QHBoxLayout(pickerRow_);
     pickerLine->setContentsMargins(0, 0, 0, 0);
-    pickerLine->addWidget(Look::plainLabel(Logic::pickerLabel, pickerRow_));
-    picker_->setAccessibleName(Logic::pickerLabel);
+    auto* pickerLabel = Look::plainLabel(Logic::pickerLabel, pickerRow_);
+    pickerLabel->setBuddy(picker_);
+    pickerLine->addWidget(pickerLabel);
+    Look::nameByLabel(*picker_, Logic::pickerLabel);
     picker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     pickerLine->addWidget(picker_);
     pickerLine->addStretch(1);
@@ -100,7 +106,29 @@ ConfirmSheet::ConfirmSheet(AppServices& services, QWidget* parent)
     // The model's change of step covers the units and the free-space count too.
     connect(&services_.model, &Model::changed, this, &ConfirmSheet::refresh);
     connect(&services_.model, &Model::historyChanged, this, &ConfirmSheet::refresh);
+    askHistory();
     refresh();
+}
+
+void ConfirmSheet::askHistory()
+{
+    // Asked of the disk each time the sheet opens (a disk fills, a mount goes read-only), on the
+    // pool: the history file may lie on a mount that hangs. The answer for a closed sheet is dropped
+    // with its watcher.
+    auto* asked = new QFutureWatcher<std::string>(this);
+    connect(asked, &QFutureWatcherBase::finished, this, [this, asked] {
+        historyLineWhyNot_ = asked->result();
+        asked->deleteLater();
+        refresh();
+    });
+    asked->setFuture(
+        QtConcurrent::run(&TaskPool::shared(), [engine = services_.model.engine(), mac = services_.model.mac()] {
+            try {
+                return engine->whyNoHistoryLine(mac);
+            } catch (...) {
+                return std::string(); // not known: the clean-up's results will say
+            }
+        }));
 }
 
 QString ConfirmSheet::titleText() const
@@ -126,7 +154,8 @@ void ConfirmSheet::refresh()
     }
     refreshPicker();
     refreshCautions();
-    note_->setText(Logic::historyNote(model.historyWhyNot()));
+    // A file the engine won't use at all says so first; else whether it can take a line now.
+    note_->setText(Logic::historyNote(model.historyWhyNot().empty() ? historyLineWhyNot_ : model.historyWhyNot()));
     freeUp_->setEnabled(Logic::canFreeUp(split_, drivePath_));
     fitHeight();
 }

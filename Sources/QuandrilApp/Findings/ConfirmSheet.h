@@ -9,7 +9,8 @@
 // A window-modal dialog over the findings, opened with open(). "Cancel", Escape and closing the
 // window change nothing. Each opening is a new sheet: the agreement starts off and the drive
 // picker starts from its preset. Everything shown is derived again whenever the model announces
-// a change; the drive picked stays picked.
+// a change; the drive picked stays picked. Whether History can take a line is asked anew at each
+// opening, and the note under the list says so when it can't.
 
 #include <string>
 
@@ -55,14 +56,16 @@ private:
     void refreshPicker();
     void refreshCautions();
     void freeUp();
+    void askHistory();
 
     AppServices& services_;
     ConfirmLogic::Split split_;
     bool agreed_ = false;
     std::string drivePath_;
     bool pickerInView_ = false;
-    int listHeight_ = 0; // the list's height where the screen has room
-    QStringList listed_; // what the list was built from, to rebuild it only when that changes
+    std::string historyLineWhyNot_; // why History can't take a line now; empty when it can or until known
+    int listHeight_ = 0;            // the list's height where the screen has room
+    QStringList listed_;            // what the list was built from, to rebuild it only when that changes
 
     QLabel* title_;
     QScrollArea* scroll_;

@@ -16,6 +16,7 @@
 #include "QuandrilApp/Findings/NotesSection.h"
 #include "QuandrilApp/Findings/ResultsBar.h"
 #include "QuandrilApp/Findings/RoutesSection.h"
+#include "QuandrilApp/Look/ComboAccess.h"
 #include "QuandrilApp/Look/DriveGauge.h"
 #include "QuandrilApp/Look/FlowLayout.h"
 #include "QuandrilApp/Look/GoalPicker.h"
@@ -124,9 +125,12 @@ void FreeUpView::buildHeader(QVBoxLayout* column)
     drivePickerBox_ = new QWidget(header);
     auto* pickerRow = new QHBoxLayout(drivePickerBox_);
     pickerRow->setContentsMargins(0, 0, 0, 0);
-    pickerRow->addWidget(Look::plainLabel(QStringLiteral("Drive"), drivePickerBox_));
+    auto* pickerLabel = Look::plainLabel(QStringLiteral("Drive"), drivePickerBox_);
+    pickerRow->addWidget(pickerLabel);
     drivePicker_ = new QComboBox(drivePickerBox_);
     drivePicker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    pickerLabel->setBuddy(drivePicker_);
+    Look::nameByLabel(*drivePicker_, pickerLabel->text());
     pickerRow->addWidget(drivePicker_);
     drivePickerBox_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     row->addWidget(drivePickerBox_);

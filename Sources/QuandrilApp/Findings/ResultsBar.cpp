@@ -1,7 +1,5 @@
 #include "QuandrilApp/Findings/ResultsBar.h"
 
-#include <algorithm>
-
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -25,12 +23,20 @@ std::int64_t ResultsBar::freedBytes(const std::vector<CleanResult>& results)
 
 QString ResultsBar::doneLine(const std::vector<CleanResult>& results, const Preferences& preferences)
 {
-    const bool allInHistory = std::none_of(results.begin(), results.end(), [](const CleanResult& result) {
-        return result.status == CleanResult::Status::done && result.notInHistory.value_or(false);
-    });
-    return QStringLiteral("Done. ") + AppFormat::bytes(freedBytes(results), preferences)
-        + (allInHistory ? QStringLiteral(" back, all of it reversible from History.")
-                        : QStringLiteral(" back. Not all of it is in History; the lines below say why."));
+    std::size_t done = 0, unrecorded = 0;
+    for (const CleanResult& result : results) {
+        if (result.status != CleanResult::Status::done)
+            continue;
+        ++done;
+        if (result.notInHistory.value_or(false))
+            ++unrecorded;
+    }
+    const QString amount = QStringLiteral("Done. ") + AppFormat::bytes(freedBytes(results), preferences);
+    if (unrecorded == 0)
+        return amount + QStringLiteral(" back, all of it reversible from History.");
+    return amount
+        + (unrecorded == done ? QStringLiteral(" back. None of it is in History; the lines below say why.")
+                              : QStringLiteral(" back. Not all of it is in History; the lines below say why."));
 }
 
 ResultLine ResultsBar::line(const CleanResult& result)

@@ -25,7 +25,8 @@ public:
     // The bytes of the results that were done, held at the 64-bit limit; the others count nothing.
     static std::int64_t freedBytes(const std::vector<CleanResult>& results);
     // "Done. <bytes> back, all of it reversible from History.", or, when a result that was done
-    // isn't in History, "Done. <bytes> back. Not all of it is in History; the lines below say why."
+    // isn't in History, "Done. <bytes> back. Not all of it is in History; the lines below say why.",
+    // and "None of it" in place of "Not all of it" when no result that was done is.
     static QString doneLine(const std::vector<CleanResult>& results, const Preferences& preferences);
 
     // One line of the bar: "<title>: <detail>" with its symbol and colour role.

@@ -55,6 +55,9 @@ CloudConfirmSheet::CloudConfirmSheet(Model& model, Logic::ParkTarget drive, std:
     , start_(new QPushButton(QStringLiteral("Start"), this))
 {
     Sheet::setUp(*this, *cancel_, *start_);
+    // Its name for assistive tools, after the button that opened it, as the clean-up's sheet is
+    // named "Free up".
+    setWindowTitle(QStringLiteral("Download and clean up"));
     setFixedWidth(560);
 
     auto* column = new QVBoxLayout(this);

@@ -25,11 +25,12 @@ History::Loaded LiveEngine::readHistory(const Mac& mac)
 
 std::vector<bool> LiveEngine::putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac)
 {
-    std::vector<bool> offers;
-    offers.reserve(entries.size());
-    for (const HistoryEntry& entry : entries)
-        offers.push_back(History::offersPutBack(entry, mac));
-    return offers;
+    return History::offersPutBack(entries, mac);
+}
+
+std::string LiveEngine::whyNoHistoryLine(const Mac& mac)
+{
+    return History::whyNoLineFits(mac);
 }
 
 ScanReport LiveEngine::scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options)

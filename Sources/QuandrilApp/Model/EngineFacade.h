@@ -37,6 +37,9 @@ public:
     // History::offersPutBack of each entry, index for index. It looks at the Trash folders and the
     // drives, so it is read with History, never while a view draws.
     virtual std::vector<bool> putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac) = 0;
+    // History::whyNoLineFits: empty when History can take a line now, else why not. It opens the
+    // history file, so it is asked off the GUI thread.
+    virtual std::string whyNoHistoryLine(const Mac& mac) = 0;
 
     virtual ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) = 0;
     virtual std::vector<CleanResult>
@@ -62,6 +65,7 @@ public:
     ScanReport status(const Mac& mac) override;
     History::Loaded readHistory(const Mac& mac) override;
     std::vector<bool> putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac) override;
+    std::string whyNoHistoryLine(const Mac& mac) override;
     ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) override;
     std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
                                    const CleanOptions& options) override;

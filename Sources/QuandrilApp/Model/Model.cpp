@@ -54,16 +54,9 @@ Model::Model(Mac mac, Preferences& preferences, ModelServices services, QObject*
 {
     Q_ASSERT(engine_ && access_ && clock_);
     // Without rules the app still shows drives, History and iCloud; a scan says why it can't run.
-    try {
-        if (auto loaded = engine_->loadCatalog())
-            catalog_ = std::make_shared<const Catalog>(std::move(*loaded));
-        else
-            catalogFailure_ = CatalogError::notFound().what();
-    } catch (const std::exception& error) {
-        catalogFailure_ = Cleaner::describe(error);
-    } catch (...) {
-        catalogFailure_ = CatalogError::notFound().what();
-    }
+    LoadedCatalog loaded = LoadedCatalog::load(*engine_);
+    catalog_ = std::move(loaded.catalog);
+    catalogFailure_ = std::move(loaded.failure);
     status_ = engine_->status(*mac_);
     // Unreadable stored paths read as none; the bytes stay stored until the list is next saved.
     extraProtected_ = storedProtectedPaths(preferences_).value_or(std::vector<ProtectedPath>());

@@ -94,8 +94,8 @@ public:
     // ---- Constants ----
 
     const Mac& mac() const { return *mac_; }
-    // The rules catalog; null when it could not be loaded (then clean-ups do nothing, and a scan ends
-    // at once with the reason as its `scanFailure`).
+    // The rules catalog; null while it can't be loaded (then clean-ups do nothing, and a scan loads
+    // it again, ending with the reason as its `scanFailure` when it still can't).
     const Catalog* catalog() const { return catalog_.get(); }
     Preferences& preferences() const { return preferences_; }
     // For the autopilot, which runs its own engine work straight through these.
@@ -207,7 +207,9 @@ public:
 
     // ---- Engine work ----
 
-    // A full scan. Nothing while one runs; without a catalog it ends at once, the reason as `scanFailure`.
+    // A full scan. Nothing while one runs. Without a catalog it first loads the rules again (they
+    // may be back in place), on the TaskPool; when they are still missing it ends with the reason
+    // as `scanFailure`.
     void scan();
     // Carries out the findings with these ids, in this order. Nothing while a clean-up runs or
     // without a catalog. `moveTo` names the drive for moves, absent when nothing moves to a drive.

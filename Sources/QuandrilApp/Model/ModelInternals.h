@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -64,6 +65,28 @@ struct Model::Readings {
     {
         std::lock_guard guard(lock);
         return issued;
+    }
+};
+
+// The rules catalog from the engine's own search, or why there is none. Never throws.
+struct LoadedCatalog {
+    std::shared_ptr<const Catalog> catalog;
+    std::string failure; // empty when loaded
+
+    static LoadedCatalog load(EngineFacade& engine)
+    {
+        LoadedCatalog out;
+        try {
+            if (auto loaded = engine.loadCatalog())
+                out.catalog = std::make_shared<const Catalog>(std::move(*loaded));
+            else
+                out.failure = CatalogError::notFound().what();
+        } catch (const std::exception& error) {
+            out.failure = Cleaner::describe(error);
+        } catch (...) {
+            out.failure = CatalogError::notFound().what();
+        }
+        return out;
     }
 };
 

@@ -154,10 +154,6 @@ void Model::scan()
 {
     if (scanning_)
         return;
-    if (!catalog_) {
-        failScan(catalogFailure_);
-        return;
-    }
     scanning_ = true;
     const bool failureShown = scanFailure_.has_value();
     scanFailure_.reset(); // the new scan speaks for itself
@@ -169,15 +165,26 @@ void Model::scan()
     TaskPool::start([in = taskInputs()] {
         std::optional<ScanReport> report;
         std::string failure;
+        // Rules that couldn't be loaded are looked for again: the user may have put them back.
+        LoadedCatalog rules { in.catalog, {} };
+        if (!rules.catalog)
+            rules = LoadedCatalog::load(*in.engine);
+        failure = rules.failure;
         try {
-            report = in.engine->scan(*in.mac, *in.catalog, in.scanOptions());
+            if (rules.catalog)
+                report = in.engine->scan(*in.mac, *rules.catalog, in.scanOptions());
         } catch (...) {
             failure = describeCurrent();
         }
         // Stamped as it ends: a reading of the drives that ended while it ran is older than its
         // report, and only one that ends after it is newer.
         const std::uint64_t stamp = in.readings->next();
-        in.mailbox->post([stamp, report = std::move(report), failure = std::move(failure)](Model& model) mutable {
+        in.mailbox->post([stamp, report = std::move(report), failure = std::move(failure),
+                          rules = std::move(rules)](Model& model) mutable {
+            if (!model.catalog_) {
+                model.catalog_ = std::move(rules.catalog);
+                model.catalogFailure_ = std::move(rules.failure);
+            }
             if (report)
                 model.finishScan(stamp, std::move(*report));
             else

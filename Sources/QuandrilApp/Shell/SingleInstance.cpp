@@ -36,8 +36,8 @@ using Platform::Descriptor;
 
 namespace {
 
-// How long a later launch waits for the running one to answer.
-constexpr int answerMs = 2000;
+// How long a later launch waits to be let in by a listener whose queue of callers is full.
+constexpr int connectMs = 2000;
 // How long the running one waits for a caller's line; well within a later launch's patience, so a
 // silent caller can't make a real one give up.
 constexpr int greetingMs = 500;
@@ -45,7 +45,10 @@ constexpr int greetingMs = 500;
 constexpr int lockWaitMs = 5000;
 // How long a launch waits for one holding the meeting point to finish its look at its own name
 // (which may wait for that name's lock and for an answer there).
-constexpr int meetingWaitMs = lockWaitMs + 2 * answerMs;
+constexpr int meetingWaitMs = lockWaitMs + 2 * connectMs;
+// A launch of ours listens at the meeting point as soon as it has bound it: a name bound there that
+// still takes no calls a moment later is someone else's.
+constexpr int boundOnlyRetryMs = 200;
 // The greeting: a later launch's line, and the running Gorrin's answer.
 constexpr std::string_view request = "gorrin 1: open again\n";
 constexpr std::string_view answer = "gorrin 1: opening\n";
@@ -135,76 +138,114 @@ bool sendAll(int fd, std::string_view text, const QDeadlineTimer& deadline)
 enum class Reply {
     nobody,  // nothing listens there
     opening, // a Gorrin of this user, asked to open again
-    other,   // someone else's listener, or one that didn't answer
+    silent,  // a listener of this user that didn't answer in time: a Gorrin, frozen or stopped
+    gone,    // a listener of this user that hung up without answering: a Gorrin on its way out
+    other,   // someone else's listener, one that said something else, or one too busy to let us in
 };
 
-// Greets whoever listens at `to`.
-Reply knock(const Address& to)
+// Greets whoever listens at `to`. A listener of this user is given `patienceMs` to answer: its
+// answers come from a thread of their own, so only a process that isn't running at all is silent
+// that long, and it is a Gorrin all the same.
+Reply knock(const Address& to, int patienceMs)
 {
     const Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!socket)
         return Reply::other;
-    const QDeadlineTimer deadline(answerMs);
+    const QDeadlineTimer letIn(connectMs);
     while (::connect(socket.get(), to.get(), to.size) != 0 && errno != EISCONN) {
         if (errno == ECONNREFUSED || errno == ENOENT)
             return Reply::nobody;
         // A full backlog answers EAGAIN: the listener may yet take us.
-        if ((errno != EAGAIN && errno != EINTR) || deadline.hasExpired())
+        if ((errno != EAGAIN && errno != EINTR) || letIn.hasExpired())
             return Reply::other;
         QThread::msleep(20);
     }
-    return sameUser(socket.get()) && sendAll(socket.get(), request, deadline)
-            && readLine(socket.get(), deadline) == answer
-        ? Reply::opening
-        : Reply::other;
+    if (!sameUser(socket.get()))
+        return Reply::other;
+    const QDeadlineTimer deadline(patienceMs);
+    if (!sendAll(socket.get(), request, deadline))
+        return deadline.hasExpired() ? Reply::silent : Reply::gone;
+    const auto line = readLine(socket.get(), deadline);
+    if (!line)
+        return deadline.hasExpired() ? Reply::silent : Reply::gone;
+    return *line == answer ? Reply::opening : Reply::other;
 }
 
-// Whether a Gorrin of this user listens at the socket and has been asked to open again. Only a
-// socket itself counts: a link there is never followed, whatever it leads to.
-bool askRunning(const QByteArray& path)
+// Who listens at the socket. Only a socket of ours itself counts: a link there is never followed,
+// whatever it leads to, and anything else is stale (nobody). A Gorrin on its way out is given a few
+// moments to be gone.
+Reply askRunning(const QByteArray& path, int patienceMs)
 {
-    struct stat info {};
-    if (::lstat(path.constData(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != ::geteuid())
-        return false;
-    const auto to = address(path);
-    return to && knock(*to) == Reply::opening;
+    const QDeadlineTimer deadline(lockWaitMs);
+    for (;;) {
+        struct stat info {};
+        if (::lstat(path.constData(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != ::geteuid())
+            return Reply::nobody;
+        const auto to = address(path);
+        const Reply reply = to ? knock(*to, patienceMs) : Reply::nobody;
+        if (reply != Reply::gone)
+            return reply;
+        if (deadline.hasExpired())
+            return Reply::other;
+        QThread::msleep(20);
+    }
 }
 
 enum class Meeting {
-    taken,      // bound here, not yet listening
-    handedOver, // a Gorrin of this user holds it and has been asked to open again
+    taken,        // bound and listening here; answered once the listener runs
+    handedOver,   // a Gorrin of this user holds it and has been asked to open again
+    notAnswering, // a Gorrin of this user holds it and doesn't answer
     unavailable,
 };
 
 // Takes the meeting point, unless a Gorrin of this user holds it already. Binding is atomic, so
-// of launches at once exactly one takes it; the others wait while it looks at its own socket's
-// name (bound, it doesn't listen until it stays), then find it listening, or find it gone and try
-// again.
-Meeting meet(const Address& at, Descriptor& taken)
+// of launches at once exactly one takes it, and it listens at once: the others' calls wait in its
+// queue while it looks at its own socket's name, and are answered once it stays (or find it gone
+// and try again). A name that is bound but takes no calls is someone else's: after one short look
+// again it is given up, rather than holding up every launch.
+Meeting meet(const Address& at, Descriptor& taken, int patienceMs)
 {
     const QDeadlineTimer deadline(meetingWaitMs);
+    bool lookedAgain = false;
     for (;;) {
         Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (!socket)
             return Meeting::unavailable;
         if (::bind(socket.get(), at.get(), at.size) == 0) {
+            if (::listen(socket.get(), 16) != 0)
+                return Meeting::unavailable;
             taken = std::move(socket);
             return Meeting::taken;
         }
         if (errno != EADDRINUSE)
             return Meeting::unavailable;
-        switch (knock(at)) {
+        switch (knock(at, patienceMs)) {
         case Reply::opening:
             return Meeting::handedOver;
+        case Reply::silent:
+            return Meeting::notAnswering;
         case Reply::other:
             return Meeting::unavailable;
         case Reply::nobody:
+            if (lookedAgain)
+                return Meeting::unavailable;
+            lookedAgain = true;
+            QThread::msleep(boundOnlyRetryMs);
+            continue;
+        case Reply::gone:
             break;
         }
         if (deadline.hasExpired())
             return Meeting::unavailable;
         QThread::msleep(20);
     }
+}
+
+void warnNotAnswering(const QString& where)
+{
+    qWarning("Gorrin: Gorrin is already running (at %s) but isn't answering; leaving it be rather than "
+             "starting a second one",
+             qPrintable(where));
 }
 
 // Frees the name from a stale entry: a socket or a link holds nothing and goes; anything else is
@@ -411,6 +452,11 @@ SingleInstance::SingleInstance(QString name, QString meetingPoint, QObject* pare
 
 SingleInstance::~SingleInstance() = default;
 
+void SingleInstance::setPatience(int milliseconds)
+{
+    patienceMs_ = milliseconds;
+}
+
 bool SingleInstance::claim()
 {
     // Held from here to the end, so launches of this user meet here first, whatever their
@@ -419,8 +465,11 @@ bool SingleInstance::claim()
     Descriptor meeting;
     if (!meetingPoint_.isEmpty()) {
         const auto at = abstractAddress(QFile::encodeName(meetingPoint_));
-        switch (at ? meet(*at, meeting) : Meeting::unavailable) {
+        switch (at ? meet(*at, meeting, patienceMs_) : Meeting::unavailable) {
         case Meeting::handedOver:
+            return false;
+        case Meeting::notAnswering:
+            warnNotAnswering(QStringLiteral("the meeting point ") + meetingPoint_);
             return false;
         case Meeting::taken:
             break;
@@ -437,21 +486,34 @@ bool SingleInstance::claim()
         const QByteArray path = QFile::encodeName(name_);
         // Unlocked on every return; by then this launch listens or has handed over.
         lock.emplace(name_ + QStringLiteral(".lock"));
-        if (askRunning(path))
+        switch (askRunning(path, patienceMs_)) {
+        case Reply::opening:
             return false;
-        // Nobody of ours answers: whatever is left at the name is stale.
-        const auto to = address(path);
-        Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        if (to && socket && clear(name_) && ::bind(socket.get(), to->get(), to->size) == 0
-            && ::listen(socket.get(), 16) == 0) {
-            sockets.push_back(std::move(socket));
-            bound = path;
-        } else {
-            qWarning("Gorrin: can't listen on %s: %s", qPrintable(name_),
-                     to ? qPrintable(qt_error_string(errno)) : "the name is too long");
+        case Reply::silent:
+            warnNotAnswering(name_);
+            return false;
+        case Reply::other:
+        case Reply::gone:
+            // A live listener's socket is never taken from it.
+            qWarning("Gorrin: something else listens on %s; launches from here won't find this one", qPrintable(name_));
+            break;
+        case Reply::nobody: {
+            // Nobody listens: whatever is left at the name is stale.
+            const auto to = address(path);
+            Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+            if (to && socket && clear(name_) && ::bind(socket.get(), to->get(), to->size) == 0
+                && ::listen(socket.get(), 16) == 0) {
+                sockets.push_back(std::move(socket));
+                bound = path;
+            } else {
+                qWarning("Gorrin: can't listen on %s: %s", qPrintable(name_),
+                         to ? qPrintable(qt_error_string(errno)) : "the name is too long");
+            }
+            break;
+        }
         }
     }
-    if (meeting && ::listen(meeting.get(), 16) == 0)
+    if (meeting)
         sockets.push_back(std::move(meeting));
     // Running alone unannounced is better than not running at all.
     if (sockets.empty()) {

@@ -7,10 +7,13 @@
 // at the meeting point: a name in the abstract socket namespace, which no folder or file holds.
 //
 // It hands over only to a Gorrin of the same user: the name must hold a socket itself (no link), a
-// listener at either must be of this user and must answer our one-line greeting. Another user
-// holding the meeting point can't make us hand over, only leave us with the name. Anything else at
-// the name (a socket left by a crash, another program's socket, a link, a file or a folder) is
-// stale: a socket or link is removed, any other entry moved aside, and the launch takes the name.
+// listener at either must be of this user and must answer our one-line greeting. A listener of this
+// user is a Gorrin however slow: one that doesn't answer (stopped, or frozen by swap or a debugger)
+// is waited for, then left be, and this launch leaves too, rather than run beside it. Another user
+// holding the meeting point, listening or merely bound, can't make us hand over, only leave us with
+// the name. A socket a live process listens on is never removed. Anything else at the name (a
+// socket left by a crash, a link, a file or a folder) is stale: a socket or link is removed, any
+// other entry moved aside, and the launch takes the name.
 // Launches that start together take turns: at the meeting point, which only one can bind, and at
 // the name under a lock file beside the socket, so exactly one of them ends up listening.
 //
@@ -58,8 +61,12 @@ public:
 
     // True when this process is the one to run (it now listens for later launches, unless the name
     // can't be had at all). False when another Gorrin of this user runs: it has been asked to open
-    // again, and this process should leave.
+    // again, or, when it doesn't answer, that has been logged; either way this process should leave.
     bool claim();
+
+    // How long claim() waits for a Gorrin of this user to answer (tests shorten it).
+    static constexpr int standardPatienceMs = 10000;
+    void setPatience(int milliseconds);
 
 signals:
     // A later launch asked this one to open again.
@@ -70,6 +77,7 @@ private:
 
     QString name_;
     QString meetingPoint_;
+    int patienceMs_ = standardPatienceMs;
     std::unique_ptr<Listener> listener_;
 };
 

@@ -7,19 +7,21 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
-#include <fts.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaning/CleanerSteps.h"
 #include "QuandrilCore/Cleaning/DriveMove.h"
-#include "QuandrilCore/Machine/Compare.h"
+#include "QuandrilCore/Cleaning/HistoryRuns.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
 #include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/Move.h"
+#include "QuandrilCore/Platform/Token.h"
 #include "QuandrilCore/Platform/Unicode.h"
 
 namespace Quandril {
@@ -31,60 +33,20 @@ bool occupied(const std::string& path)
     return !PrivacyFence::shared().blocks(path) && Platform::nameTaken(path);
 }
 
-namespace {
-
-// The comparison of contents looks at regular files only; the links, folders and Finder files of the
-// original must be in the copy as well, or they would be lost with the original once the Trash is
-// emptied.
-bool holdsEveryEntry(const std::string& original, const std::string& copy)
-{
-    Platform::TreeWalk walk(original, FTS_PHYSICAL | FTS_NOCHDIR);
-    if (!walk)
-        return false;
-    errno = 0;
-    while (FTSENT* entry = walk.next()) {
-        if (entry->fts_level == 0 || entry->fts_info == FTS_DP)
-            continue;
-        const std::string_view path(entry->fts_path, entry->fts_pathlen);
-        const std::string there = copy + std::string(path.substr(original.size()));
-        struct stat info {};
-        if (::lstat(there.c_str(), &info) != 0)
-            return false;
-        switch (entry->fts_info) {
-        case FTS_D:
-            if (!S_ISDIR(info.st_mode))
-                return false;
-            break;
-        case FTS_SL:
-        case FTS_SLNONE:
-            if (!S_ISLNK(info.st_mode) || Platform::linkText(std::string(path)) != Platform::linkText(there))
-                return false;
-            break;
-        case FTS_F:
-        case FTS_DEFAULT:
-            if ((entry->fts_statp->st_mode & S_IFMT) != (info.st_mode & S_IFMT))
-                return false;
-            break;
-        default:
-            return false; // unreadable: the copy can't be shown complete
-        }
-    }
-    return errno == 0;
-}
-
-} // namespace
-
 bool verifiedCopy(const std::string& original, const std::string& copy)
 {
     // A link copied as a link has no contents to compare; anything else must be the same kind.
     if (isSymlink(original) || isSymlink(copy))
         return false;
-    if (isDirectory(original) != isDirectory(copy))
-        return false;
-    const TreeComparison comparison = compareTreesFully(original, copy, true);
-    if (comparison.incomplete || !comparison.diff.identical())
-        return false;
-    return !isDirectory(original) || holdsEveryEntry(original, copy);
+    // Folder by folder through descriptors, so a tree deeper than a path can name still compares.
+    // Drives that keep no modes show their own, so modes don't count here.
+    try {
+        return Platform::sameTree(original, copy, false);
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::operation_canceled)
+            throw;
+        return false; // unreadable: the copy can't be shown complete
+    }
 }
 
 std::vector<std::string> missingFolders(const std::string& folder)
@@ -168,6 +130,78 @@ bool worthRecording(const CleanResult& result, const Finding& finding, const Cle
     return !result.relocated.empty() || (deletesForGood && result.bytes > 0);
 }
 
+// History's lines of one finding's clean-up, written as it goes: what moved so far before each
+// further item is touched, then the rest with the bytes once the finding is done, all with one `at`
+// and the clean-up's run token, so that History reads them as one entry. A clean-up that needs one
+// line only is written as it always was.
+class Journal {
+public:
+    Journal(const Finding& finding, const Mac& mac)
+        : mac_(mac)
+    {
+        base_.at = std::chrono::time_point_cast<std::chrono::seconds>(Clock::now());
+        base_.id = finding.id;
+        base_.title = finding.title;
+        base_.action = finding.action.kind;
+        base_.bytes = 0;
+    }
+
+    void note(const std::vector<Relocation>& relocated)
+    {
+        if (relocated.size() <= noted_)
+            return;
+        HistoryEntry line = lineOf(relocated, 0);
+        CleanResult scratch;
+        History::record(line, scratch, mac_);
+        if (scratch.notInHistory && !failure_)
+            failure_ = scratch.detail;
+        noted_ = relocated.size();
+    }
+
+    void finish(CleanResult& result, bool worthRecording)
+    {
+        if (failure_) {
+            result.notInHistory = true;
+            result.detail += (result.detail.empty() ? "" : " ") + *failure_;
+        }
+        if (!worthRecording)
+            return;
+        // The first line is the whole entry when nothing was noted along the way.
+        HistoryEntry line = lines_ == 0 ? base_ : lineOf(result.relocated, result.bytes);
+        if (lines_ == 0) {
+            line.bytes = result.bytes; // less than the finding's when stopped partway
+            line.relocated = result.relocated;
+        }
+        // The sentence of a line that couldn't be written is said once.
+        CleanResult scratch;
+        History::record(line, failure_ ? scratch : result, mac_);
+    }
+
+private:
+    // The relocations not noted yet, on the clean-up's next line.
+    HistoryEntry lineOf(const std::vector<Relocation>& relocated, std::int64_t bytes)
+    {
+        if (!token_) {
+            const auto bits = Platform::Token::random().bits[0];
+            char hex[17];
+            std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(bits));
+            token_ = hex;
+        }
+        HistoryEntry line = base_;
+        line.bytes = bytes;
+        line.relocated.assign(relocated.begin() + std::ptrdiff_t(std::min(noted_, relocated.size())), relocated.end());
+        line.run = History::Runs::text(*token_, ++lines_);
+        return line;
+    }
+
+    const Mac& mac_;
+    HistoryEntry base_;
+    std::optional<std::string> token_;
+    std::size_t noted_ = 0;
+    std::uint64_t lines_ = 0;
+    std::optional<std::string> failure_;
+};
+
 } // namespace
 
 std::vector<CleanResult> Cleaner::clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
@@ -201,18 +235,16 @@ std::vector<CleanResult> Cleaner::clean(const std::vector<std::string>& ids, con
             continue;
         }
 
-        CleanResult result = actSafely(*found, report, mac, guardian, options);
-        if (worthRecording(result, *found, options)) {
-            HistoryEntry entry;
-            entry.at = std::chrono::time_point_cast<std::chrono::seconds>(Clock::now());
-            entry.id = found->id;
-            entry.title = found->title;
-            entry.action = found->action.kind;
-            entry.bytes = result.bytes; // less than the finding's when stopped partway
-            entry.relocated = result.relocated;
-            // Written before the next finding is touched, so a crash later loses no record.
-            History::record(entry, result, mac);
-        }
+        // Each item that left its place is in History before the next is touched, and the rest
+        // before the next finding is, so a crash or a kill at any point loses no record.
+        Journal journal(*found, mac);
+        CleanOptions noting = options;
+        noting.moved = [&journal, &options](const std::vector<Relocation>& relocated) {
+            journal.note(relocated);
+            options.noteMoved(relocated);
+        };
+        CleanResult result = actSafely(*found, report, mac, guardian, noting);
+        journal.finish(result, worthRecording(result, *found, options));
         results.push_back(std::move(result));
     }
     return results;

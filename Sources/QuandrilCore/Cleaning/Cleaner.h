@@ -91,9 +91,18 @@ struct CleanOptions {
     // once it answers true the clean-up goes no further, and what it did so far is recorded.
     // Never asked when empty.
     std::function<bool()> stop {};
+    // Told what moved so far (the list the result will hold) before each further item of a finding
+    // is touched, so that History names what left its place before the next step: Cleaner::clean
+    // sets it. Never told when empty.
+    std::function<void(const std::vector<Relocation>&)> moved {};
 
     FileOps& fileOps() const { return files ? *files : FileOps::live(); }
     bool stopRequested() const { return stop && stop(); }
+    void noteMoved(const std::vector<Relocation>& relocated) const
+    {
+        if (moved)
+            moved(relocated);
+    }
 };
 
 // One line of the history file.
@@ -109,6 +118,10 @@ struct HistoryEntry {
     // lay to its old place), while `relocated` keeps only what is still away, so that this line is
     // the one a later Put Back (of any version) brings the rest back from. Absent otherwise.
     std::optional<std::vector<Relocation>> back = std::nullopt;
+    // On each line of a clean-up written item by item: the clean-up's own token and the line's number
+    // in it ("token.2"), so that its lines read as one entry, and a reader going backwards knows
+    // where the entry begins. Absent on a clean-up written as one line, and on entries as loaded.
+    std::optional<std::string> run = std::nullopt;
 
     bool isUndone() const { return undone.value_or(false); }
 
@@ -116,7 +129,7 @@ struct HistoryEntry {
 };
 
 // JSON forms (History.cpp); keys are the field names, `link`, `parked`, `kind`, `size`, `modified`,
-// `deletionDate`, `recordWritten`, `undone` and `back` only when present.
+// `deletionDate`, `recordWritten`, `undone`, `back` and `run` only when present.
 Json::Value toJson(CleanResult::Status status);
 Json::Value toJson(const Relocation& relocation);
 Json::Value toJson(const CleanResult& result);
@@ -164,7 +177,9 @@ Appended append(const HistoryEntry& entry, const Mac& mac);
 void record(const HistoryEntry& entry, CleanResult& result, const Mac& mac);
 
 // Every readable line in file order (oldest first), each entry before a marker line of the same id
-// marked undone. A damaged line is skipped; the others still load.
+// marked undone. The lines of one clean-up written item by item (same id, `at` and run token, no
+// marker line of that id between) are one entry, at the place of its first line: relocations in
+// file order, bytes summed. A damaged line is skipped; the others still load.
 std::vector<HistoryEntry> load(const Mac& mac);
 
 // What load found, and, when the file is there but gives no entries (another user's, one that can't
@@ -181,6 +196,15 @@ std::vector<HistoryEntry> parse(std::string_view text);
 // plain, and something of it went to a Trash of `mac`'s user or was parked (Cleaner::putBackSet).
 // An entry without relocations never does.
 bool offersPutBack(const HistoryEntry& entry, const Mac& mac);
+// The same for each of many entries, index for index, with the Trash folders and the drives looked
+// up once for all of them.
+std::vector<bool> offersPutBack(const std::vector<HistoryEntry>& entries, const Mac& mac);
+
+// Whether a line could be added now, asked without adding one: empty when it could; otherwise why
+// not, as the end of a sentence for the user (the disk is full, a read-only disk, no permission,
+// something other than the user's own file). Never waits on what stands at the name (a named pipe)
+// and never follows a link; a file or folder it needs but lacks counts as one append would make.
+std::string whyNoLineFits(const Mac& mac);
 
 } // namespace History
 
@@ -248,8 +272,8 @@ bool isInTrash(std::string_view path, const Mac& mac);
 // that lies outside a fake machine. Nothing when every path is plain.
 std::optional<std::string> untrustedPath(const HistoryEntry& entry, const Mac& mac);
 
-// The cleaner's own steps, open to tests (CleanerActions.cpp and CleanerMoves.cpp). Each returns
-// one result and never throws.
+// The cleaner's own steps, open to tests (CleanerActions.cpp, CleanerMoves.cpp and
+// CleanerLinkMoves.cpp). Each returns one result and never throws.
 
 // Safety checks in a fixed order, then the work of the finding's action kind.
 CleanResult act(const Finding& finding, const ScanReport& report, const Mac& mac, const PathGuard& guardian,

@@ -12,6 +12,7 @@
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
 #include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Saturating.h"
 #include "QuandrilCore/Platform/Stop.h"
 #include "QuandrilCore/Platform/Volumes.h"
@@ -46,6 +47,21 @@ std::optional<std::string> mountedInside(const std::string& path, const Mac& mac
         + ": in the Trash, that drive's files would be deleted when the Trash is emptied, so it stays where it is.";
 }
 
+// Nothing on a drive mounted read-only (a write-protected stick, a hibernated system's NTFS) can go
+// to the Trash or be deleted: the sentence names the drive the path lies on, when one holds it.
+std::string onReadOnlyDrive(const std::string& path, const Mac& mac, bool trashes)
+{
+    std::optional<DriveInfo> holder;
+    for (const auto& drive : mac.drives()) {
+        if ((path == drive.path || Platform::below(path, drive.path))
+            && (!holder || drive.path.size() > holder->path.size()))
+            holder = drive;
+    }
+    const std::string where = holder ? "on " + holder->name + ", which is mounted read-only"
+                                     : "on a drive mounted read-only";
+    return mac.display(path) + " is " + where + ", so it can't " + (trashes ? "go to the Trash." : "be deleted.");
+}
+
 // The per-path checks of every kind that reaches the file system, one path at a time; `trashes`
 // when the paths would go to the Trash.
 std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, const PathGuard& guardian, bool trashes)
@@ -72,6 +88,8 @@ std::optional<std::string> pathRefusal(const Finding& finding, const Mac& mac, c
             if (auto refusal = mountedInside(path, mac))
                 return refusal;
         }
+        if ((trashes || kind == Action::Kind::delete_) && Platform::mountedReadOnly(path))
+            return onReadOnlyDrive(path, mac, trashes);
     }
     return std::nullopt;
 }
@@ -224,6 +242,7 @@ CleanResult moveToTrash(const Finding& finding, const Mac& mac, const CleanOptio
     FileOps& files = options.fileOps();
     std::vector<Relocation> records;
     for (const auto& path : finding.paths) {
+        options.noteMoved(records);
         if (!records.empty() && options.stopRequested()) {
             const std::size_t count = records.size();
             return stoppedAfter(finding, count, mac, std::move(records));

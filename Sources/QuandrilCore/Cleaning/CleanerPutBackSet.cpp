@@ -319,23 +319,60 @@ std::optional<std::string> Cleaner::untrustedPath(const HistoryEntry& entry, con
     return std::nullopt;
 }
 
+namespace {
+
+// putBackSet with what it looks up kept for the next entry: the Trash folders, and the drives once
+// an entry parked something.
+struct PutBackPlaces {
+    const Mac& mac;
+    Platform::TrashPaths trashes;
+    std::optional<std::vector<DriveInfo>> drives;
+
+    explicit PutBackPlaces(const Mac& machine)
+        : mac(machine)
+        , trashes(machine.home)
+    {
+    }
+
+    bool inTrash(const std::string& path) const
+    {
+        return mac.isFake() ? Cleaner::isInTrash(path, mac) : trashes.holds(path);
+    }
+
+    std::vector<Relocation> of(const HistoryEntry& entry)
+    {
+        std::vector<Relocation> set;
+        for (const auto& relocation : entry.relocated) {
+            if (relocation.link.value_or(false) || !plainPath(relocation.from, mac) || !plainPath(relocation.to, mac))
+                continue;
+            bool back = inTrash(relocation.to);
+            if (!back && relocation.parked.value_or(false)) {
+                if (!drives)
+                    drives = mac.drives();
+                back = inParkingFolder(relocation.to, *drives);
+            }
+            if (back)
+                set.push_back(relocation);
+        }
+        return set;
+    }
+};
+
+} // namespace
+
 std::vector<Relocation> Cleaner::putBackSet(const HistoryEntry& entry, const Mac& mac)
 {
-    std::vector<Relocation> set;
-    std::optional<std::vector<DriveInfo>> drives;
-    for (const auto& relocation : entry.relocated) {
-        if (relocation.link.value_or(false) || !plainPath(relocation.from, mac) || !plainPath(relocation.to, mac))
-            continue;
-        bool back = isInTrash(relocation.to, mac);
-        if (!back && relocation.parked.value_or(false)) {
-            if (!drives)
-                drives = mac.drives();
-            back = inParkingFolder(relocation.to, *drives);
-        }
-        if (back)
-            set.push_back(relocation);
-    }
-    return set;
+    return PutBackPlaces(mac).of(entry);
+}
+
+std::vector<bool> History::offersPutBack(const std::vector<HistoryEntry>& entries, const Mac& mac)
+{
+    PutBackPlaces places(mac);
+    std::vector<bool> offers;
+    offers.reserve(entries.size());
+    for (const auto& entry : entries)
+        offers.push_back(!entry.isUndone() && !Cleaner::untrustedPath(entry, mac) && !places.of(entry).empty());
+    return offers;
 }
 
 } // namespace Quandril

@@ -76,7 +76,7 @@ std::optional<Failure> attempt(Operation&& operation)
 }
 
 // Whether `copy` is a complete, byte-for-byte copy of `original`: same kind of item, every file
-// read on both sides, none missing, extra or different.
+// read on both sides, none missing, extra or different. Heeds the stop in force (ECANCELED).
 bool verifiedCopy(const std::string& original, const std::string& copy);
 
 // The folders that making `folder` would add, innermost first: it and those on the way to it that

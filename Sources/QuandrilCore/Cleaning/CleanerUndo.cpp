@@ -7,7 +7,8 @@
 // be free and every way back known to hold no link, so an emptied Trash or a new file at an old place
 // stops it before a single link is removed. Every move, privileged or not, refuses to replace or
 // merge into anything, and each old place is checked again right before its item moves. The one
-// exception is a folder Put Back itself made to return an item of another clean-up (see mergePlan).
+// exception is a folder Put Back itself made to return an item of another clean-up (see
+// PutBackSteps::mergePlan).
 // A put-back that fails takes away the folders it made for the item, so that they never pass for
 // such a folder, nor for something new. A put-back stopped part way notes in History what came back
 // and what is still away; one cut short without a word (the session ended) is taken up again by the
@@ -28,6 +29,7 @@
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
 #include "QuandrilCore/Cleaning/CleanerSteps.h"
+#include "QuandrilCore/Cleaning/PutBackSteps.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
 #include "QuandrilCore/Platform/Files.h"
@@ -40,16 +42,9 @@ namespace Quandril {
 
 namespace {
 
-// A folder Put Back made holds a few items; one holding more than this is not taken for one.
-constexpr std::size_t mergeLimit = 10000;
-
-std::optional<struct stat> itemAt(const std::string& path)
-{
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0)
-        return std::nullopt;
-    return info;
-}
+using PutBackSteps::itemAt;
+using PutBackSteps::MergePlan;
+using PutBackSteps::Merges;
 
 bool isLinkTo(const std::string& path, const std::string& target)
 {
@@ -85,89 +80,6 @@ std::optional<std::string> linkOnTheWay(const Relocation& item)
     return linkOnTheWay(item.to);
 }
 
-// The old places of every item that Put Back returned for entries no longer in force.
-std::set<std::string> returnedItems(const std::vector<HistoryEntry>& history, const Mac& mac)
-{
-    std::set<std::string> paths;
-    for (const auto& entry : history) {
-        if (!entry.isUndone() || Cleaner::untrustedPath(entry, mac))
-            continue;
-        for (const auto& item : Cleaner::putBackSet(entry, mac))
-            paths.insert(item.from);
-    }
-    return paths;
-}
-
-// Whether `returned`, inside the folder at the item's old place, has a free place inside the
-// trashed folder: the folders on the way there real folders or missing, the place itself free.
-bool freeInsideTrashed(const Relocation& item, const std::string& returned)
-{
-    std::string at = item.to;
-    const std::string rest = returned.substr(item.from.size() + 1);
-    for (std::size_t start = 0; start <= rest.size();) {
-        auto slash = rest.find('/', start);
-        if (slash == std::string::npos)
-            slash = rest.size();
-        at += "/" + rest.substr(start, slash - start);
-        const auto info = itemAt(at);
-        if (!info)
-            return true;
-        if (slash == rest.size() || !S_ISDIR(info->st_mode))
-            return false;
-        start = slash + 1;
-    }
-    return false;
-}
-
-struct MergePlan {
-    std::vector<std::string> returned; // items other put-backs returned into the folder
-    std::vector<std::string> folders;  // the folder and every folder inside it, outer ones first
-};
-
-// A folder at a folder's old place that holds at least one item another put-back returned, and
-// nothing but such items in folders holding nothing else (or nothing at all), was made by Put Back
-// for those items, as when an older clean-up's inner item came back while this newer clean-up's
-// folder was in the Trash. Such a folder takes nothing from anyone when the trashed folder replaces
-// it: the returned items go into the trashed folder at their own places, the emptied folders go,
-// and the trashed folder comes back whole. A folder holding no returned item at all is no folder
-// Put Back made but something new, such as a cache folder its app made again, and it stays; so
-// does anything else in the way, and a clash inside.
-std::optional<MergePlan> mergePlan(const Relocation& item, const std::set<std::string>& returned)
-{
-    const auto place = itemAt(item.from), trashed = itemAt(item.to);
-    if (!place || !trashed || !S_ISDIR(place->st_mode) || !S_ISDIR(trashed->st_mode))
-        return std::nullopt;
-    MergePlan plan;
-    std::vector<std::string> pending { item.from };
-    std::size_t looked = 0;
-    while (!pending.empty()) {
-        const std::string folder = std::move(pending.back());
-        pending.pop_back();
-        const auto names = Platform::readEntryNames(folder);
-        if (!names)
-            return std::nullopt;
-        plan.folders.push_back(folder);
-        for (const auto& name : *names) {
-            if (++looked > mergeLimit)
-                return std::nullopt;
-            const std::string path = folder + "/" + name;
-            if (returned.count(path)) {
-                if (!freeInsideTrashed(item, path))
-                    return std::nullopt;
-                plan.returned.push_back(path);
-                continue;
-            }
-            const auto info = itemAt(path);
-            if (!info || !S_ISDIR(info->st_mode))
-                return std::nullopt;
-            pending.push_back(path);
-        }
-    }
-    if (plan.returned.empty())
-        return std::nullopt;
-    return plan;
-}
-
 // Whether the item is back at its old place already, as a put-back cut short leaves it: nothing at
 // its Trash name, and at its old place the very item the line noted. A line that noted nothing
 // can't tell.
@@ -191,21 +103,6 @@ const HistoryEntry* latestToUndo(const std::vector<HistoryEntry>& history, const
     }
     return nullptr;
 }
-
-// Finds the folders Put Back made in old places. History is read for it only when a folder stands
-// in an old place.
-struct Merges {
-    const std::vector<HistoryEntry>& history;
-    const Mac& mac;
-    std::optional<std::set<std::string>> returned;
-
-    std::optional<MergePlan> operator()(const Relocation& item)
-    {
-        if (!returned)
-            returned = returnedItems(history, mac);
-        return mergePlan(item, *returned);
-    }
-};
 
 // The links a move left in old places that still lead to the moved item: they go before the items
 // come back.
@@ -258,43 +155,6 @@ struct Undo {
         if (!files.runAsAdmin(mac, { { "/usr/bin/test", "-L", link.from }, { "/bin/rm", "--", link.from } }))
             return false;
         return !Platform::nameTaken(link.from);
-    }
-
-    // Moves the items of the plan into the trashed folder, removes the emptied folders and moves the
-    // trashed folder back. When a step fails, the items go back to where they were before the
-    // error is passed on, and the error says where any that couldn't are.
-    void mergeBack(const Relocation& item, const MergePlan& plan) const
-    {
-        std::vector<std::pair<std::string, std::string>> moved; // (old place, place inside the trashed folder)
-        try {
-            for (const auto& path : plan.returned) {
-                const std::string inside = item.to + path.substr(item.from.size());
-                files.createFolder(Platform::parentOf(inside));
-                files.moveNoReplace(path, inside);
-                moved.emplace_back(path, inside);
-            }
-            for (auto folder = plan.folders.rbegin(); folder != plan.folders.rend(); ++folder)
-                files.removeFolder(*folder);
-            files.moveNoReplace(item.to, item.from);
-        } catch (const std::system_error& error) {
-            std::string stranded;
-            for (const auto& folder : plan.folders) {
-                try {
-                    files.createFolder(folder);
-                } catch (const std::exception&) {
-                }
-            }
-            for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
-                try {
-                    files.moveNoReplace(it->second, it->first);
-                } catch (const std::exception&) {
-                    stranded += "; " + mac.display(it->first) + " is in the Trash at " + mac.display(it->second);
-                }
-            }
-            if (stranded.empty())
-                throw;
-            throw std::system_error(error.code(), std::string(error.what()) + stranded);
-        }
     }
 
     // 1. A line that moved nothing, or names a path that isn't plain, is refused before anything is
@@ -405,7 +265,7 @@ struct Undo {
         std::vector<std::string> made;
         try {
             if (merge) {
-                mergeBack(item, *merge);
+                PutBackSteps::mergeBack(files, mac, item, *merge);
             } else {
                 made = CleanerSteps::missingFolders(Platform::parentOf(item.from));
                 files.createFolder(Platform::parentOf(item.from));

@@ -8,6 +8,7 @@
 
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/Unicode.h"
+#include "QuandrilCore/Platform/Volumes.h"
 
 namespace Quandril::DriveMove {
 
@@ -26,6 +27,16 @@ bool hasRoom(std::int64_t bytes, const DriveInfo& drive)
     if (__builtin_add_overflow(bytes, bytes / 10, &need))
         return false;
     return need < drive.freeBytes;
+}
+
+std::optional<std::string> readOnlyRefusal(const std::optional<DriveInfo>& drive, const std::string& target,
+                                           const Mac& mac)
+{
+    if (!Platform::mountedReadOnly(target))
+        return std::nullopt;
+    if (drive)
+        return drive->name + " is mounted read-only, so nothing can be copied to it.";
+    return mac.display(target) + " lies on a drive mounted read-only, so nothing can be copied there.";
 }
 
 namespace {

@@ -27,6 +27,12 @@ bool hasRoom(std::int64_t bytes, const DriveInfo& drive);
 // leaves behind when the drive goes. A fake machine's drive is a plain folder: there while it stands.
 bool stillOn(const DriveInfo& drive, const std::string& path, const Mac& mac);
 
+// The refusal for a copy to `target` on a drive mounted read-only (a write-protected stick, a
+// hibernated system's NTFS): "<name> is mounted read-only, so nothing can be copied to it." naming
+// `drive`, or the target when it lies on none; nothing when the drive takes writes.
+std::optional<std::string> readOnlyRefusal(const std::optional<DriveInfo>& drive, const std::string& target,
+                                           const Mac& mac);
+
 // The clause that says why nothing more goes to a drive that is gone: "<name> isn't mounted any more".
 std::string notMounted(const DriveInfo& drive);
 

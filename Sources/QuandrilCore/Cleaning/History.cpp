@@ -4,17 +4,25 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <filesystem>
+#include <map>
+#include <ranges>
 #include <set>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/Cleaning/HistoryFile.h"
+#include "QuandrilCore/Cleaning/HistoryRuns.h"
 #include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/ParallelMap.h"
+#include "QuandrilCore/Platform/Saturating.h"
 #include "QuandrilCore/Platform/Unicode.h"
 
 namespace Quandril {
@@ -48,6 +56,20 @@ std::string whyNotWritten(int error)
     }
     }
 }
+
+// A line left without its line feed (a writer that died mid-line) must not swallow the next one.
+bool endsMidLine(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || info.st_size <= 0)
+        return false;
+    char last = '\n';
+    return ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n';
+}
+
+} // namespace
+
+namespace History::File {
 
 // Why the history file isn't to be trusted, for the end of a sentence; empty when it is ours.
 // Another user's file could hold lines they planted for Put Back to follow.
@@ -105,17 +127,12 @@ std::string whyUnread(const std::string& file, int error)
     return "the History file can't be read: " + message;
 }
 
-// A line left without its line feed (a writer that died mid-line) must not swallow the next one.
-bool endsMidLine(int fd)
-{
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || info.st_size <= 0)
-        return false;
-    char last = '\n';
-    return ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n';
-}
+} // namespace History::File
 
-} // namespace
+using History::File::isOpenToOthers;
+using History::File::makePrivate;
+using History::File::untrusted;
+using History::File::whyUnread;
 
 std::string_view rawValue(CleanResult::Status status)
 {
@@ -176,6 +193,7 @@ Json::Value toJson(const HistoryEntry& entry)
     Json::putOptional(object, "undone", entry.undone);
     if (entry.back)
         object["back"] = Json::arrayOf(*entry.back);
+    Json::putOptional(object, "run", entry.run);
     return object;
 }
 
@@ -225,7 +243,39 @@ void decode(const Json::Value& value, HistoryEntry& out)
     out.relocated = Json::required<std::vector<Relocation>>(value, "relocated");
     out.undone = Json::optional<bool>(value, "undone");
     out.back = Json::optional<std::vector<Relocation>>(value, "back");
+    out.run = Json::optional<std::string>(value, "run");
 }
+
+namespace History::Runs {
+
+std::string text(std::string_view token, std::uint64_t part)
+{
+    return std::string(token) + "." + std::to_string(part);
+}
+
+std::optional<Mark> markOf(const HistoryEntry& line)
+{
+    if (!line.run || line.undone || line.back)
+        return std::nullopt;
+    const std::string_view run = *line.run;
+    const auto dot = run.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return std::nullopt;
+    std::uint64_t part = 0;
+    const char* last = run.data() + run.size();
+    const auto [end, error] = std::from_chars(run.data() + dot + 1, last, part);
+    if (error != std::errc() || end != last || part == 0)
+        return std::nullopt;
+    return Mark { std::string(run.substr(0, dot)), part };
+}
+
+void fold(HistoryEntry& entry, const HistoryEntry& line)
+{
+    entry.relocated.insert(entry.relocated.end(), line.relocated.begin(), line.relocated.end());
+    entry.bytes = Saturating::add(entry.bytes, line.bytes);
+}
+
+} // namespace History::Runs
 
 namespace History {
 
@@ -330,7 +380,10 @@ Appended append(const HistoryEntry& entry, const Mac& mac)
     if (endsMidLine(fd))
         line.insert(line.begin(), '\n');
     // The whole line in one write, so lines of concurrent writers never interleave.
-    const int error = Platform::writeAll(fd, line);
+    int error = Platform::writeAll(fd, line);
+    // On the disk before the next step: a power cut must not lose a change History was told of.
+    if (!error && ::fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS)
+        error = errno;
     (void)::close(fd);
     return { error ? whyNotWritten(error) : std::string() };
 }
@@ -351,17 +404,49 @@ void record(const HistoryEntry& entry, CleanResult& result, const Mac& mac)
 
 std::vector<HistoryEntry> parse(std::string_view text)
 {
-    std::vector<HistoryEntry> entries;
-    std::size_t start = 0;
-    while (start <= text.size()) {
+    std::vector<std::string_view> lines;
+    for (std::size_t start = 0; start <= text.size();) {
         auto end = text.find('\n', start);
         if (end == std::string_view::npos)
             end = text.size();
-        const auto piece = text.substr(start, end - start);
-        if (!piece.empty())
-            if (auto entry = decodeLine(piece))
-                entries.push_back(std::move(*entry));
+        if (end > start)
+            lines.push_back(text.substr(start, end - start));
         start = end + 1;
+    }
+    // Each line decodes on its own, so a History of years decodes on every core; only joining the
+    // lines of a clean-up and marking what is undone goes in order.
+    constexpr std::size_t linesPerPart = 2048;
+    std::vector<std::size_t> parts;
+    for (std::size_t first = 0; first < lines.size(); first += linesPerPart)
+        parts.push_back(first);
+    auto decoded = parallelMap(parts, [&](std::size_t first) {
+        std::vector<std::optional<HistoryEntry>> part;
+        const std::size_t last = std::min(lines.size(), first + linesPerPart);
+        part.reserve(last - first);
+        for (std::size_t i = first; i < last; ++i)
+            part.push_back(decodeLine(lines[i]));
+        return part;
+    });
+    std::vector<HistoryEntry> entries;
+    // The clean-ups written item by item whose entry a later line may still add to: a marker line of
+    // the id ends them.
+    std::map<std::pair<std::string, std::string>, std::size_t> open;
+    for (auto& entry : decoded | std::views::join) {
+        if (!entry)
+            continue;
+        if (entry->isUndone()) {
+            for (auto it = open.lower_bound({ entry->id, {} }); it != open.end() && it->first.first == entry->id;)
+                it = open.erase(it);
+        } else if (auto mark = Runs::markOf(*entry)) {
+            auto key = std::make_pair(entry->id, std::move(mark->token));
+            if (const auto it = open.find(key); it != open.end() && entries[it->second].at == entry->at) {
+                Runs::fold(entries[it->second], *entry);
+                continue;
+            }
+            open[std::move(key)] = entries.size();
+        }
+        entry->run.reset();
+        entries.push_back(std::move(*entry));
     }
     // Walking back from the end, an id met on a marker line is undone on every earlier line.
     std::set<std::string> undoneIDs;
@@ -399,6 +484,53 @@ std::vector<HistoryEntry> load(const Mac& mac)
 bool offersPutBack(const HistoryEntry& entry, const Mac& mac)
 {
     return !entry.isUndone() && !Cleaner::untrustedPath(entry, mac) && !Cleaner::putBackSet(entry, mac).empty();
+}
+
+std::string whyNoLineFits(const Mac& mac)
+{
+    const std::string file = path(mac);
+    const auto whyNot = [](int error) -> std::string {
+        switch (error) {
+        case EROFS:
+            return "the History file is on a read-only disk";
+        case EACCES:
+        case EPERM:
+            return "you don't have permission to write the History file";
+        default:
+            return whyNotWritten(error);
+        }
+    };
+    // Opened as append opens it, so the answer is the one it would meet; a named pipe without a
+    // reader refuses at once, one with a reader is no file, and a link is never followed.
+    const Platform::Descriptor fd(
+        ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    std::string room = file;
+    if (!fd) {
+        const int error = errno;
+        if (error == ELOOP || error == ENXIO || error == EISDIR)
+            return whyUnread(file, error);
+        if (error != ENOENT)
+            return whyNot(error);
+        // Append makes the file, and the folders it lies in: the nearest that is there must take them.
+        auto folder = std::filesystem::path(file).parent_path();
+        while (folder.has_relative_path() && ::access(folder.c_str(), F_OK) != 0)
+            folder = folder.parent_path();
+        if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+            return whyNot(errno);
+        room = folder.string();
+    } else {
+        struct stat info {};
+        if (::fstat(fd.get(), &info) != 0)
+            return whyNot(errno);
+        if (!S_ISREG(info.st_mode))
+            return S_ISFIFO(info.st_mode) ? whyUnread(file, ENXIO) : notAFile;
+        if (auto why = untrusted(info); !why.empty())
+            return why;
+    }
+    struct statvfs disk {};
+    if (::statvfs(room.c_str(), &disk) == 0 && (::geteuid() == 0 ? disk.f_bfree : disk.f_bavail) == 0)
+        return whyNotWritten(ENOSPC);
+    return {};
 }
 
 } // namespace History

@@ -225,6 +225,11 @@ std::vector<CleanResult> ICloud::clean(const std::vector<std::string>& ids, cons
     }
 
     const Chunk chosen = admitted(ids, items, *drive, options, results);
+    // A drive mounted read-only takes no copy: the preview promises none either.
+    if (auto refusal = DriveMove::readOnlyRefusal(drive, drive->path + "/" + std::string(parkedFolder), mac)) {
+        refuseAll(chosen, *refusal, results);
+        return results;
+    }
     if (!roomOnDrive(chosen, *drive)) {
         refuseAll(chosen, drive->name + " doesn't have room for all of them plus a margin.", results);
         return results;

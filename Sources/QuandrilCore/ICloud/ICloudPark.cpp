@@ -18,7 +18,9 @@
 #include "QuandrilCore/Machine/Compare.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
 #include "QuandrilCore/Platform/Files.h"
+#include "QuandrilCore/Platform/PartialCopy.h"
 #include "QuandrilCore/Platform/Process.h"
+#include "QuandrilCore/Platform/Sync.h"
 #include "QuandrilCore/Scanning/Report.h"
 
 namespace Quandril {
@@ -231,8 +233,8 @@ struct Parking {
         return std::nullopt;
     }
 
-    // 3. The copy on the drive, checked against the hash. A failed copy stays where it is and the
-    // result says where.
+    // 3. The copy on the drive, checked against the hash before it takes its place. A failed copy goes
+    // again; the result names one only when it can't all go.
     std::optional<CleanResult> copyAndVerify(const std::string& dest, const std::string& hash) const
     {
         const DriveInfo& drive = run.drive;
@@ -250,25 +252,55 @@ struct Parking {
                              "Couldn't make the folder on " + drive.name + ": " + describeFailure(error));
         }
 
-        const std::string mismatch = "The copy on " + drive.name + " doesn't match, so " + name()
-            + " stays in iCloud; the partial copy is at " + run.mac.display(dest) + ".";
+        // Partial copies that runs killed while copying into this folder left go first.
+        Platform::reclaimPartials(parentOf(dest), true);
+        // The copy is made under a hidden name of its own, held while it is made and checked, and gets
+        // the file's name only then: one cut short never stands under that name.
+        std::optional<Platform::HeldPartial> held;
+        if (auto failure = CleanerSteps::attempt([&] { held.emplace(dest); }))
+            return givenBack(Status::failed, "Couldn't copy it to " + drive.name + ": " + failure->description);
+        const std::string partial = parentOf(dest) + "/" + held->name();
+        const auto mismatch = [&] {
+            // Our own copy goes again; only one that can't all go is named.
+            std::string left;
+            if (Platform::nameTaken(partial) && !held->discard().gone())
+                left = "; the partial copy is at " + run.mac.display(partial);
+            return givenBack(Status::failed,
+                             "The copy on " + drive.name + " doesn't match, so " + name() + " stays in iCloud" + left
+                                 + ".");
+        };
         const auto notCopied = [&](const std::exception& error) {
             return givenBack(Status::failed, "Couldn't copy it to " + drive.name + ": " + describeFailure(error));
         };
         try {
-            files.copy(path(), dest);
+            files.copy(path(), partial);
         } catch (const std::system_error& error) {
             // Whatever stands in the way, or nothing at all, is no partial copy of ours.
-            if (error.code() == std::errc::file_exists || !Platform::nameTaken(dest))
+            if (error.code() == std::errc::file_exists || !Platform::nameTaken(partial)) {
+                held->disown();
                 return notCopied(error);
-            return givenBack(Status::failed, mismatch);
+            }
+            return mismatch();
         } catch (const std::exception& error) {
-            if (!Platform::nameTaken(dest))
+            if (!Platform::nameTaken(partial))
                 return notCopied(error);
-            return givenBack(Status::failed, mismatch);
+            return mismatch();
         }
-        if (sha256(dest) != hash)
-            return givenBack(Status::failed, mismatch);
+        if (sha256(partial) != hash)
+            return mismatch();
+        try {
+            files.moveNoReplace(partial, dest);
+        } catch (const std::exception& error) {
+            if (Platform::nameTaken(partial))
+                held->discard();
+            return notCopied(error);
+        }
+        // The file leaves iCloud next: its copy's new name must be on the drive's disk first.
+        try {
+            Platform::syncNames(Platform::openFolder(parentOf(dest)).get(), run.mac.display(dest));
+        } catch (const std::exception& error) {
+            return notCopied(error);
+        }
         return unmountedMeanwhile(dest, made);
     }
 

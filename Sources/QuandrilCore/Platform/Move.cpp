@@ -1,8 +1,10 @@
 #include "QuandrilCore/Platform/Move.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/RemoveTree.h"
 #include "QuandrilCore/Platform/Stop.h"
+#include "QuandrilCore/Platform/Sync.h"
 
 // Every step here names an item relative to the open folder that holds it, and every folder is
 // entered without following a link, so a folder swapped for a link while a move or copy runs can
@@ -49,6 +52,17 @@ bool readFully(int fd, char* data, std::size_t size, std::size_t& got)
 }
 
 constexpr std::size_t chunk = 1 << 20;
+
+// The chunks a copy or a comparison reads into, made once for each thread: a fresh buffer for
+// every file of a tree of small files costs more than copying them.
+char* chunkBuffer(int which)
+{
+    thread_local std::unique_ptr<char[]> buffers[2];
+    auto& buffer = buffers[which];
+    if (!buffer)
+        buffer.reset(new char[chunk]);
+    return buffer.get();
+}
 
 // A copy and its check heed the stop in force between entries and chunks; the move then removes
 // its partial copy and leaves the original whole.
@@ -85,6 +99,42 @@ Descriptor holderOf(int folder, const std::string& top, const std::vector<std::s
     for (std::size_t i = 0; current && i + 1 < names.size(); ++i)
         current = Descriptor(::openat(current.get(), names[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     return current;
+}
+
+// Copies the bytes of one open file to another, its holes left as holes: a sparse file takes no
+// more room in its copy than it does where it is, so a drive with room for what it holds never
+// fills up with zeros.
+void copyData(int in, int out, const std::string& shownFrom, const std::string& shownTo)
+{
+    char* const buffer = chunkBuffer(0);
+    off_t at = 0;
+    for (;;) {
+        const off_t data = ::lseek(in, at, SEEK_DATA);
+        if (data < 0 && errno == ENXIO)
+            break; // nothing but a hole up to the end
+        const off_t hole = data < 0 ? -1 : ::lseek(in, data, SEEK_HOLE);
+        // Finding the hole moved the reading offset there.
+        if (hole < 0 || ::lseek(in, data, SEEK_SET) < 0 || ::lseek(out, data, SEEK_SET) < 0)
+            fail(errno, "can't read " + shownFrom);
+        for (at = data; at < hole;) {
+            throwIfStopAsked(workPerMiB, stoppedCopy);
+            std::size_t got = 0;
+            const auto want = static_cast<std::size_t>(std::min<off_t>(hole - at, off_t(chunk)));
+            if (!readFully(in, buffer, want, got))
+                fail(errno, "can't read " + shownFrom);
+            if (got == 0)
+                break; // it shrank meanwhile
+            if (const int error = writeAll(out, std::string_view(buffer, got)))
+                fail(error, "can't write " + shownTo);
+            at += off_t(got);
+        }
+        if (at < hole)
+            break;
+    }
+    // The hole at the end has no data to write, only a length.
+    const off_t end = ::lseek(in, 0, SEEK_END);
+    if (end < 0 || ::ftruncate(out, std::max(end, at)) != 0)
+        fail(errno, "can't write " + shownTo);
 }
 
 // Copies a tree, never replacing anything, keeping what a move keeps.
@@ -203,17 +253,7 @@ private:
         if (!out)
             fail(errno, "can't make " + shownTo);
         madeAny = true;
-        std::vector<char> buffer(chunk);
-        for (;;) {
-            throwIfStopAsked(workPerMiB, stoppedCopy);
-            std::size_t got = 0;
-            if (!readFully(in.get(), buffer.data(), buffer.size(), got))
-                fail(errno, "can't read " + shownFrom);
-            if (got == 0)
-                break;
-            if (const int error = writeAll(out.get(), std::string_view(buffer.data(), got)))
-                fail(error, "can't write " + shownTo);
-        }
+        copyData(in.get(), out.get(), shownFrom, shownTo);
         keepOwnerModeTimes(out.get(), info, shownTo);
         if (out.close() != 0)
             fail(errno, "can't write " + shownTo);
@@ -231,14 +271,14 @@ bool sameContent(int leftFolder, const std::string& leftName, int rightFolder, c
     const Descriptor left = openRegular(leftFolder, leftName), right = openRegular(rightFolder, rightName);
     if (!left || !right)
         return false;
-    std::vector<char> one(chunk), two(chunk);
+    char* const one = chunkBuffer(0);
+    char* const two = chunkBuffer(1);
     for (;;) {
         throwIfStopAsked(workPerMiB, stoppedCopy);
         std::size_t gotOne = 0, gotTwo = 0;
-        if (!readFully(left.get(), one.data(), one.size(), gotOne)
-            || !readFully(right.get(), two.data(), two.size(), gotTwo))
+        if (!readFully(left.get(), one, chunk, gotOne) || !readFully(right.get(), two, chunk, gotTwo))
             return false;
-        if (gotOne != gotTwo || std::memcmp(one.data(), two.data(), gotOne) != 0)
+        if (gotOne != gotTwo || std::memcmp(one, two, gotOne) != 0)
             return false;
         if (gotOne == 0)
             return true;
@@ -247,13 +287,13 @@ bool sameContent(int leftFolder, const std::string& leftName, int rightFolder, c
 
 // One entry of each tree: the same kind, mode, link text and bytes.
 bool sameEntry(int leftFolder, const std::string& leftName, const struct stat& a, int rightFolder,
-               const std::string& rightName, const struct stat& b)
+               const std::string& rightName, const struct stat& b, bool modes)
 {
     if ((a.st_mode & S_IFMT) != (b.st_mode & S_IFMT))
         return false;
     if (S_ISLNK(a.st_mode))
         return readLinkAt(leftFolder, leftName, leftName) == readLinkAt(rightFolder, rightName, rightName);
-    if ((a.st_mode & 07777) != (b.st_mode & 07777))
+    if (modes && (a.st_mode & 07777) != (b.st_mode & 07777))
         return false;
     if (S_ISREG(a.st_mode))
         return a.st_size == b.st_size && sameContent(leftFolder, leftName, rightFolder, rightName);
@@ -261,10 +301,10 @@ bool sameEntry(int leftFolder, const std::string& leftName, const struct stat& a
 }
 
 // The copy must hold every entry of the original with the same kind, mode, link target and bytes.
-bool sameTree(int fromFolder, const std::string& fromName, int toFolder, const std::string& toName)
+bool sameTree(int fromFolder, const std::string& fromName, int toFolder, const std::string& toName, bool modes = true)
 {
     const auto a = statAt(fromFolder, fromName), b = statAt(toFolder, toName);
-    if (!a || !b || !sameEntry(fromFolder, fromName, *a, toFolder, toName, *b))
+    if (!a || !b || !sameEntry(fromFolder, fromName, *a, toFolder, toName, *b, modes))
         return false;
     if (!S_ISDIR(a->st_mode))
         return true;
@@ -292,7 +332,7 @@ bool sameTree(int fromFolder, const std::string& fromName, int toFolder, const s
         throwIfStopAsked(1, stoppedCopy);
         const std::string entry = names[next++];
         const auto one = statAt(left.fd(), entry), two = statAt(right.fd(), entry);
-        if (!one || !two || !sameEntry(left.fd(), entry, *one, right.fd(), entry, *two))
+        if (!one || !two || !sameEntry(left.fd(), entry, *one, right.fd(), entry, *two, modes))
             return false;
         if (S_ISDIR(one->st_mode)) {
             left.enter(entry);
@@ -409,6 +449,8 @@ void moveAcrossDevices(const Place& from, const Place& to, const std::string& sh
     bool verified = false;
     try {
         copier.copy(from.folder.get(), from.name, partial.folder.get(), partial.name, shownFrom, shownPartial);
+        // On the disk before it counts: the original goes once the copy holds.
+        syncItem(partial.folder.get(), partial.name, shownPartial);
         verified = sameTree(from.folder.get(), from.name, partial.folder.get(), partial.name);
     } catch (const std::system_error&) {
         // The top item is made first, so anything made at all is this copy's own.
@@ -433,6 +475,14 @@ void moveAcrossDevices(const Place& from, const Place& to, const std::string& sh
     } else if (error != 0) {
         held.discard();
         fail(error, error == EEXIST ? shownTo + " already exists" : "can't move " + shownFrom + " to " + shownTo);
+    }
+    // The copy's new name is on the disk too before the original goes; a disk that won't take it
+    // keeps the original and loses our copy.
+    try {
+        syncNames(to.folder.get(), shownTo);
+    } catch (const std::system_error&) {
+        removeTree(to.folder.get(), to.name, { .ownCopy = true });
+        throw;
     }
     if (const int removal = removeTreeAt(from.folder.get(), from.name))
         undoHalfRemoval(from, to, shownFrom, shownTo, removal);
@@ -485,6 +535,13 @@ void copyNoReplace(const std::string& from, const std::string& to)
     const Place source = placeOf(from), target = placeOf(to);
     TreeCopy copier;
     copier.copy(source.folder.get(), source.name, target.folder.get(), target.name, from, to);
+    syncItem(target.folder.get(), target.name, to);
+}
+
+bool sameTree(const std::string& original, const std::string& copy, bool modes)
+{
+    const Place left = placeOf(original), right = placeOf(copy);
+    return sameTree(left.folder.get(), left.name, right.folder.get(), right.name, modes);
 }
 
 void moveNoReplace(const std::string& from, const std::string& to)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <optional>
 #include <set>
 #include <system_error>
 #include <utility>
@@ -43,6 +44,12 @@ bool isToken(std::string_view text)
     return true;
 }
 
+// Anything at the name, or what can't be examined; a name too long for a file name has nothing.
+bool present(int folder, const std::string& name)
+{
+    return statAt(folder, name) || (errno != ENOENT && errno != ENAMETOOLONG);
+}
+
 bool sameFile(int folder, const std::string& name, int fd)
 {
     struct stat open {};
@@ -75,13 +82,58 @@ bool isTrashFiles(int folder)
     return info && S_ISDIR(info->st_mode) && sameFile(above.get(), "files", folder);
 }
 
+// The longest piece of an item's name a partial name keeps: room is left for the lock file's ending.
+constexpr std::size_t keptAtMost = NAME_MAX - 1 - marker.size() - tokenShape.size() - lockEnding.size();
+
+bool olderOrSame(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec <= b.tv_nsec);
+}
+
+// The record a killed move into the Trash reserved for the item of the partial copy `partial`,
+// which the lock file `lock` held: a plain file of this user, written before the lock was made, whose
+// name has nothing in "files". A name cut short may be the start of several; then none is taken.
+std::optional<std::string> reservedRecord(int files, int info, std::string_view partial, int lock)
+{
+    constexpr std::string_view ending = ".trashinfo";
+    struct stat locked {};
+    if (::fstat(lock, &locked) != 0)
+        return std::nullopt;
+    const std::string kept(partial.substr(1, partial.size() - 1 - marker.size() - tokenShape.size()));
+    // Cut at a character boundary, a name keeps at most three bytes less than the most it may.
+    std::vector<std::string> names;
+    if (kept.size() + 3 < keptAtMost) {
+        names.push_back(kept + std::string(ending));
+    } else {
+        try {
+            for (auto& name : namesIn(info, "the Trash's records")) {
+                if (name.starts_with(kept) && endsWith(name, ending))
+                    names.push_back(std::move(name));
+            }
+        } catch (const std::system_error&) {
+            return std::nullopt;
+        }
+    }
+    std::optional<std::string> found;
+    for (auto& name : names) {
+        const auto record = statAt(info, name);
+        if (!record || !S_ISREG(record->st_mode) || record->st_uid != ::geteuid()
+            || !olderOrSame(record->st_mtim, locked.st_mtim)
+            || present(files, name.substr(0, name.size() - ending.size())))
+            continue;
+        if (found)
+            return std::nullopt;
+        found = std::move(name);
+    }
+    return found;
+}
+
 } // namespace
 
 std::string partialName(std::string_view name)
 {
     const std::string suffix = std::string(marker) + Token::random().text();
-    // Room is left for the lock file's ending.
-    std::size_t keep = std::min(name.size(), NAME_MAX - 1 - suffix.size() - lockEnding.size());
+    std::size_t keep = std::min(name.size(), keptAtMost);
     while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
         --keep;
     return "." + std::string(name.substr(0, keep)) + suffix;
@@ -183,6 +235,47 @@ PartialsReclaimed reclaimPartialsAt(int folder, bool remove)
             ::unlinkat(folder, lockName.c_str(), 0);
     }
     return reclaimed;
+}
+
+void reclaimTrashPartials(std::string_view trash)
+{
+    Descriptor files, info;
+    std::vector<std::string> names;
+    try {
+        const Descriptor top = openFolder(trash);
+        files = Descriptor(::openat(top.get(), "files", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        info = Descriptor(::openat(top.get(), "info", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!files || !info)
+            return;
+        names = namesIn(files.get(), "the Trash");
+    } catch (const std::system_error&) {
+        return;
+    }
+    for (auto& name : names) {
+        if (!endsWith(name, lockEnding))
+            continue;
+        const std::string lockName = name;
+        name.resize(name.size() - lockEnding.size());
+        // A trashed item that only looks like a partial copy, or its lock, has a record of its own.
+        if (!isPartialName(name) || present(info.get(), name + ".trashinfo")
+            || present(info.get(), lockName + ".trashinfo"))
+            continue;
+        Descriptor lock;
+        if (!takeStaleLock(files.get(), lockName, lock))
+            continue;
+        const auto partial = statAt(files.get(), name);
+        if ((partial && S_ISLNK(partial->st_mode)) || (!partial && errno != ENOENT))
+            continue;
+        // A lock without a copy may be a move's that had only just made it: no record is taken then.
+        if (partial) {
+            if (!removeTree(files.get(), name, { .ownCopy = true }).gone())
+                continue;
+            if (const auto record = reservedRecord(files.get(), info.get(), name, lock.get()))
+                ::unlinkat(info.get(), record->c_str(), 0);
+        }
+        if (sameFile(files.get(), lockName, lock.get()))
+            ::unlinkat(files.get(), lockName.c_str(), 0);
+    }
 }
 
 PartialsReclaimed reclaimPartials(std::string_view folder, bool remove)

@@ -65,4 +65,13 @@ struct PartialsReclaimed {
 PartialsReclaimed reclaimPartials(std::string_view folder, bool remove);
 PartialsReclaimed reclaimPartialsAt(int folder, bool remove);
 
+// In the Trash `trash` (the folder holding "files" and "info"), the partial copies that moves into
+// its "files" folder left when they were killed, with the records those moves reserved: each partial
+// copy no running move holds goes with its lock file, as reclaimPartials takes them, and then the
+// record of the item it was for (info/NAME.trashinfo) when nothing stands under that name and the
+// record is older than the lock. A name of our shape with a record of its own is a trashed item and
+// stays, and so does a record written after the lock (another client's, the name reserved anew).
+// Never fails.
+void reclaimTrashPartials(std::string_view trash);
+
 } // namespace Quandril::Platform

@@ -6,9 +6,11 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace Quandril::Platform {
 
@@ -25,6 +27,19 @@ std::string homeTrashFiles(const std::string& home);
 // this user's UID, where $topdir is the top of a mount (when it can't be examined, the text decides).
 // A folder that merely looks like a Trash, such as a copy of one on a drive, doesn't count.
 bool isTrashPath(std::string_view path, const std::string& home);
+
+// isTrashPath for many paths at once, as History asks it for every line: the home Trash's folders
+// are resolved on the first question, and each drive Trash's top is examined once.
+class TrashPaths {
+public:
+    explicit TrashPaths(std::string home);
+    bool holds(std::string_view path) const;
+
+private:
+    std::string home_;
+    mutable std::optional<std::pair<std::string, std::string>> files_;
+    mutable std::map<std::string, bool, std::less<>> tops_;
+};
 
 // True for a path shaped like an item of one of this user's drive Trashes, whether or not the drive
 // is mounted there now: what went to a drive's Trash went to a Trash, even once the drive is gone.
@@ -82,7 +97,8 @@ using TrashMover = std::function<void(const std::string& from, const std::string
 // Moves the item at `path` (a link itself, never its target) into the Trash of its file system: the
 // user's own Trash when it lies on the same device, else the Trash at the top of the item's mount:
 // $topdir/.Trash/UID when an administrator made a shared $topdir/.Trash, otherwise $topdir/.Trash-UID,
-// recording the place relative to $topdir there. The record is written first and reserves the name. Returns the exact
+// recording the place relative to $topdir there. The record is written first and reserves the name; what copies into
+// that Trash that were killed left (a partial copy and its record) goes first (reclaimTrashPartials). Returns the exact
 // path the item got. A folder with another drive mounted inside it is refused (EBUSY). A copy across
 // mounts heeds the stop in force (Stop.h): ECANCELED, the item whole where it was, no copy or record left. Throws
 // std::system_error when it cannot; the item then stays where it was and no .trashinfo file is left behind. `move` must

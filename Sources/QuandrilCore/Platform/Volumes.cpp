@@ -324,4 +324,17 @@ std::vector<std::string> mountPointsInside(const std::string& folder)
     return inside;
 }
 
+bool mountedReadOnly(const std::string& path)
+{
+    // The item's entry belongs to its folder: a drive mounted at the item itself is not where it lies.
+    for (std::string folder = parentOf(path);; folder = parentOf(folder)) {
+        struct stat info {};
+        struct statvfs system {};
+        if (::lstat(folder.c_str(), &info) == 0)
+            return S_ISDIR(info.st_mode) && ::statvfs(folder.c_str(), &system) == 0 && (system.f_flag & ST_RDONLY);
+        if (folder == "/" || folder == "." || folder.empty())
+            return false;
+    }
+}
+
 } // namespace Quandril::Platform

@@ -75,4 +75,8 @@ std::vector<Volume> mountedVolumes(std::string_view home);
 // table's order, each named below `folder` as given: what a move of the folder would carry along.
 std::vector<std::string> mountPointsInside(const std::string& folder);
 
+// Whether the file system an item at `path` lies in, or would lie in once made, is mounted read-only
+// (statvfs's ST_RDONLY): that of the nearest existing folder above it. False when none can be examined.
+bool mountedReadOnly(const std::string& path);
+
 } // namespace Quandril::Platform

@@ -5,6 +5,7 @@
 
 #include <limits>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
@@ -270,30 +271,69 @@ private slots:
     }
 
     // Before anything is done the note says whether History will offer Put Back for it, and why
-    // not when the engine won't use the history file.
+    // not when the engine won't use the history file, or the file can't take a line now (asked
+    // off the GUI thread at each opening).
     void noteSaysWhetherHistoryKeepsIt_data()
     {
         QTest::addColumn<QString>("whyNot");
+        QTest::addColumn<QString>("lineWhyNot");
         QTest::addColumn<QString>("note");
-        QTest::newRow("History in use") << "" << Logic::trashNote;
+        QTest::newRow("History in use") << ""
+                                        << "" << Logic::trashNote;
         QTest::newRow("another user's file")
             << "the History file belongs to another user, so Gorrin won't use it"
+            << "you don't have permission to write the History file"
             << "Things go to the Trash, where Put Back works. History won't list them or offer Put Back for them: "
                "the History file belongs to another user, so Gorrin won't use it. The space comes back when you "
                "empty the Trash; Gorrin never empties it for you.";
+        QTest::newRow("a read-only disk")
+            << ""
+            << "the History file is on a read-only disk"
+            << "Things go to the Trash, where Put Back works. History won't list them or offer Put Back for them: "
+               "the History file is on a read-only disk. The space comes back when you empty the Trash; Gorrin "
+               "never empties it for you.";
     }
 
     void noteSaysWhetherHistoryKeepsIt()
     {
         QFETCH(QString, whyNot);
+        QFETCH(QString, lineWhyNot);
         QFETCH(QString, note);
-        QCOMPARE(Logic::historyNote(whyNot.toStdString()), note);
         Scene scene({});
         scene.engine().onHistory = [why = whyNot.toStdString()](const Mac&) { return History::Loaded { {}, why }; };
+        scene.engine().onHistoryLine = [why = lineWhyNot.toStdString()](const Mac&) { return why; };
         scene.scanAndChoose({ finding("cache", 500) }, { "cache" });
         QCOMPARE(scene.model().historyWhyNot(), whyNot.toStdString());
         ConfirmSheet sheet(scene.f.services());
-        QVERIFY2(shownText(&sheet).endsWith(" | " + note + " | [Cancel] | [Free up]"), qPrintable(shownText(&sheet)));
+        QVERIFY(scene.engine().waitForCalls(EngineCall::historyLine, 1));
+        QTRY_VERIFY2(shownText(&sheet).endsWith(" | " + note + " | [Cancel] | [Free up]"),
+                     qPrintable(shownText(&sheet)));
+        const auto asked = scene.engine().calls(EngineCall::historyLine);
+        QCOMPARE(asked.size(), std::size_t(1));
+        QVERIFY(!asked.front().onGuiThread);
+    }
+
+    // Assistive tools hear Findings' pickers by their labels, with the item shown as the value, and
+    // the sheet by its name.
+    void pickersAndTheSheetAreNamed()
+    {
+        Scene scene({ "Backup" });
+        scene.scanAndChoose({ movie() }, { "movie" });
+        FreeUpView view(scene.f.services());
+        ConfirmSheet sheet(scene.f.services());
+        QStringList heard;
+        for (QWidget* widget : std::initializer_list<QWidget*> { view.drivePicker(), sheet.drivePicker(), &sheet }) {
+            QAccessibleInterface* access = QAccessible::queryAccessibleInterface(widget);
+            QVERIFY(access);
+            const QString role = access->role() == QAccessible::ComboBox ? "combo box"
+                : access->role() == QAccessible::Dialog                  ? "dialog"
+                                                                         : "other";
+            heard << role + ": " + access->text(QAccessible::Name) + " = " + access->text(QAccessible::Value);
+        }
+        QCOMPARE(heard,
+                 QStringList({ "combo box: Drive = " + view.drivePicker()->currentText(),
+                               "combo box: Move your files to = " + sheet.drivePicker()->currentText(),
+                               "dialog: Free up = " }));
     }
 
     // The drive picker starts from the stored default when it is plugged in, else the first

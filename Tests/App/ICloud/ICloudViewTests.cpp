@@ -397,7 +397,7 @@ private slots:
     }
 
     // Assistive tools hear the footer's pickers by their labels, with the item shown as the value,
-    // and can still open their lists.
+    // and can still open their lists; the sheet the footer opens has a name.
     void footerPickersAreNamedByTheirLabels()
     {
         Section s;
@@ -416,8 +416,14 @@ private slots:
             picker->hidePopup();
             QTRY_VERIFY(!picker->view()->isVisible());
         }
+        results.startButton()->click();
+        QAccessibleInterface* sheet = QAccessible::queryAccessibleInterface(results.sheet());
+        QVERIFY(sheet);
+        heard << QStringLiteral("%1 (%2)").arg(sheet->text(QAccessible::Name),
+                                               sheet->role() == QAccessible::Dialog ? "dialog" : "other");
         QCOMPARE(heard,
-                 QStringList({ "Park on = Backup (400 GB free) (combo box)", "A chunk at a time = 5 GB (combo box)" }));
+                 QStringList({ "Park on = Backup (400 GB free) (combo box)", "A chunk at a time = 5 GB (combo box)",
+                               "Download and clean up (dialog)" }));
     }
 
     void footerFollowsTheModel()

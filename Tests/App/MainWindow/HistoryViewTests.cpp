@@ -88,6 +88,11 @@ private slots:
             << "Done. 3 GB back. Not all of it is in History; the lines below say why."
             << QStringList { "checkmark.circle primary | Title of a: Moved.",
                              "checkmark.circle primary | Title of b: " + QString::fromStdString(unrecorded.detail) };
+        QTest::newRow("none done in History")
+            << std::vector<CleanResult> { unrecorded, result("c", Status::refused, "No.", 5) }
+            << "Done. 1 GB back. None of it is in History; the lines below say why."
+            << QStringList { "checkmark.circle primary | Title of b: " + QString::fromStdString(unrecorded.detail),
+                             "hand.raised orange | Title of c: No." };
         QTest::newRow("all refused") << std::vector<CleanResult> { result("a", Status::refused, "No.", 9) } << ""
                                      << QStringList { "hand.raised orange | Title of a: No." };
         QTest::newRow("done, 0 bytes") << std::vector<CleanResult> { result("a", Status::done, "Done.", 0) } << ""

@@ -214,8 +214,9 @@ private slots:
             f.engine->onCatalog = [] { return std::nullopt; };
             f.make();
             f.model->scan();
+            QVERIFY(waitUntil([&] { return !f.model->scanning(); }));
             f.model->clean({ "a" }, false, std::nullopt);
-            QVERIFY(!f.model->scanning() && !f.model->cleaning() && !f.model->catalog());
+            QVERIFY(!f.model->cleaning() && !f.model->catalog());
             QCOMPARE(QString::fromStdString(f.model->scanFailure().value_or("-")),
                      QString::fromUtf8(CatalogError::notFound().what()));
         }) << "scan=0 clean=0 undo=0 scanCloud=0 cleanCloud=0";
@@ -225,10 +226,28 @@ private slots:
             };
             f.make();
             f.model->scan();
-            QVERIFY(!f.model->scanning() && !f.model->catalog());
+            QVERIFY(waitUntil([&] { return !f.model->scanning(); }));
+            QVERIFY(!f.model->catalog());
             QCOMPARE(QString::fromStdString(f.model->scanFailure().value_or("-")),
                      QStringLiteral("Couldn't read the rules at /rules.json: Permission denied"));
         }) << "scan=0 clean=0 undo=0 scanCloud=0 cleanCloud=0";
+        QTest::newRow("rules put back: the next scan loads them, off the GUI thread") << Step([](ModelFixture& f) {
+            f.engine->onCatalog = [] { return std::nullopt; };
+            f.make();
+            f.model->scan();
+            QVERIFY(waitUntil([&] { return !f.model->scanning(); }));
+            QVERIFY(f.model->scanFailure() && !f.model->catalog());
+            f.engine->onCatalog = [] { return smallCatalog(); };
+            f.model->scan();
+            QVERIFY(waitUntil([&] { return !f.model->scanning(); }));
+            QVERIFY(f.model->report() && !f.model->scanFailure() && f.model->catalog());
+            f.model->clean({ "a" }, false, std::nullopt);
+            QVERIFY(waitUntil([&] { return !f.model->cleaning(); }));
+            QStringList loads;
+            for (const RecordedCall& call : f.engine->calls(EngineCall::catalog))
+                loads << (call.onGuiThread ? "GUI thread" : "pool");
+            QCOMPARE(loads, (QStringList { "GUI thread", "GUI thread", "pool", "pool" }));
+        }) << "scan=2 clean=1 undo=0 scanCloud=0 cleanCloud=0";
     }
 
     void eachOperationRunsOnceAtATime()

@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -282,6 +283,77 @@ private slots:
         QCOMPARE(second.exitCode(), 0);
         QVERIFY(firstRuns);
         QVERIFY(!secondMadeASocket);
+    }
+
+    // A first Gorrin that doesn't answer (stopped, or frozen by swap or a debugger) is still the one
+    // running: the next launch waits for it, then leaves saying so, without taking its socket; once
+    // it runs again it answers the launch after.
+    void aFrozenGorrinIsLeftBeNotJoined()
+    {
+        QTemporaryDir dir;
+        for (const char* folder : { "home", "run", "tmp" }) {
+            QVERIFY(QDir(dir.path()).mkdir(folder));
+            ::chmod(QFile::encodeName(dir.filePath(folder)).constData(), 0700);
+        }
+        const auto launch = [&](QProcess& app) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            for (const char* name : { "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS", "XDG_CONFIG_HOME" })
+                environment.remove(name);
+            environment.insert("HOME", dir.filePath("home"));
+            environment.insert("XDG_RUNTIME_DIR", dir.filePath("run"));
+            environment.insert("TMPDIR", dir.filePath("tmp"));
+            if (!environment.contains("QT_QPA_PLATFORM"))
+                environment.insert("QT_QPA_PLATFORM", "offscreen");
+            app.setProcessEnvironment(environment);
+            app.setWorkingDirectory(dir.filePath("home"));
+            app.setProcessChannelMode(QProcess::MergedChannels);
+            app.start(QStringLiteral(QUANDRIL_GORRIN_EXECUTABLE), {});
+        };
+        const QByteArray socket = QFile::encodeName(dir.filePath("run/gorrin-instance"));
+        const auto socketInode = [&]() -> ino_t {
+            struct stat info {};
+            return ::lstat(socket.constData(), &info) == 0 ? info.st_ino : 0;
+        };
+
+        QProcess first;
+        launch(first);
+        QVERIFY(first.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(socketInode() != 0 || first.state() == QProcess::NotRunning, 120000);
+        QCOMPARE(first.state(), QProcess::Running);
+        const ino_t listening = socketInode();
+        const auto pid = static_cast<pid_t>(first.processId());
+        QVERIFY(::kill(pid, SIGSTOP) == 0);
+        const auto resume = qScopeGuard([&] {
+            ::kill(pid, SIGCONT);
+            first.terminate();
+            first.waitForFinished(30000);
+        });
+
+        QProcess second;
+        launch(second);
+        QVERIFY(second.waitForStarted());
+        // It leaves, or runs beside the first at a socket of its own.
+        QTRY_VERIFY_WITH_TIMEOUT(second.state() == QProcess::NotRunning || socketInode() != listening, 120000);
+        const ino_t afterSecond = socketInode();
+        if (second.state() != QProcess::NotRunning) {
+            second.terminate();
+            second.waitForFinished(30000);
+        }
+        const QString told = QString::fromLocal8Bit(second.readAll());
+        QVERIFY(::kill(pid, SIGCONT) == 0);
+
+        QProcess third;
+        launch(third);
+        QVERIFY(third.waitForStarted());
+        QVERIFY(third.waitForFinished(120000));
+
+        QCOMPARE(afterSecond, listening);
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY2(told.contains("already running") && told.contains("isn't answering"), qPrintable(told));
+        QCOMPARE(third.exitCode(), 0);
+        QCOMPARE(socketInode(), listening);
+        QCOMPARE(first.state(), QProcess::Running);
     }
 };
 

@@ -143,6 +143,12 @@ std::vector<bool> ScriptedEngine::putBackOffers(const std::vector<HistoryEntry>&
     return onPutBackOffers ? onPutBackOffers(entries, mac) : LiveEngine::putBackOffers(entries, mac);
 }
 
+std::string ScriptedEngine::whyNoHistoryLine(const Mac& mac)
+{
+    auto inside = enter(callOf(EngineCall::historyLine));
+    return onHistoryLine ? onHistoryLine(mac) : LiveEngine::whyNoHistoryLine(mac);
+}
+
 ScanReport ScriptedEngine::scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options)
 {
     RecordedCall call = callOf(EngineCall::scan);

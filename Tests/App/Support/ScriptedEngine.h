@@ -23,7 +23,18 @@
 
 namespace Quandril::AppTesting {
 
-enum class EngineCall { catalog, status, history, putBackOffers, scan, clean, undo, scanCloud, cleanCloud };
+enum class EngineCall {
+    catalog,
+    status,
+    history,
+    putBackOffers,
+    scan,
+    clean,
+    undo,
+    scanCloud,
+    cleanCloud,
+    historyLine
+};
 
 // What one call was given.
 struct RecordedCall {
@@ -48,6 +59,7 @@ public:
     std::function<ScanReport(const Mac&)> onStatus;
     std::function<History::Loaded(const Mac&)> onHistory;
     std::function<std::vector<bool>(const std::vector<HistoryEntry>&, const Mac&)> onPutBackOffers;
+    std::function<std::string(const Mac&)> onHistoryLine;
     std::function<ScanReport(const Mac&, const Catalog&, const ScanOptions&)> onScan;
     std::function<std::vector<CleanResult>(const std::vector<std::string>&, const CleanOptions&)> onClean;
     std::function<CleanResult(const std::string&)> onUndo;
@@ -77,6 +89,7 @@ public:
     ScanReport status(const Mac& mac) override;
     History::Loaded readHistory(const Mac& mac) override;
     std::vector<bool> putBackOffers(const std::vector<HistoryEntry>& entries, const Mac& mac) override;
+    std::string whyNoHistoryLine(const Mac& mac) override;
     ScanReport scan(const Mac& mac, const Catalog& catalog, const ScanOptions& options) override;
     std::vector<CleanResult> clean(const std::vector<std::string>& ids, const Mac& mac, const Catalog& catalog,
                                    const CleanOptions& options) override;

@@ -9,14 +9,17 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "QuandrilCore/Cleaning/Cleaner.h"
+#include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/IsoDate.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
+#include "Support/OwnMounts.h"
 #include "Support/SystemState.h"
 #include "Support/Unprivileged.h"
 
@@ -509,6 +512,95 @@ TEST(HistoryTrust, AFileThatCantBeReadSaysWhy)
     }
 }
 
+// Whether a line would fit is asked beforehand, so the user can be told before anything is done.
+// The answer is the one append then meets, it is given at once whatever stands at the name, and
+// asking writes nothing.
+TEST(HistoryAppend, SaysBeforehandWhetherALineWouldFit)
+{
+    enum class Needs { nothing, ordinaryUser, ownMounts };
+    const struct {
+        const char* label;
+        Needs needs;
+        std::function<void(const std::string& file)> prepare;
+        std::string why;
+    } rows[] = {
+        { "no folder or file yet", Needs::nothing, [](const std::string&) {}, "" },
+        { "the user's own file", Needs::nothing, [](const std::string& file) { writeFile(file, line(entry("a"))); },
+          "" },
+        { "a read-only file", Needs::ordinaryUser,
+          [](const std::string& file) {
+              writeFile(file, line(entry("a")));
+              ::chmod(file.c_str(), 0444);
+          },
+          "you don't have permission to write the History file" },
+        { "a folder that takes no new file", Needs::ordinaryUser,
+          [](const std::string& file) {
+              Testing::makeFolders(std::filesystem::path(file).parent_path().string());
+              ::chmod(std::filesystem::path(file).parent_path().c_str(), 0555);
+          },
+          "you don't have permission to write the History file" },
+        { "a named pipe", Needs::nothing,
+          [](const std::string& file) {
+              Testing::makeFolders(std::filesystem::path(file).parent_path().string());
+              ::mkfifo(file.c_str(), 0600);
+          },
+          "the History file is a named pipe" },
+        { "a link", Needs::nothing,
+          [](const std::string& file) {
+              writeFile(file + ".real", line(entry("a")));
+              ::symlink((file + ".real").c_str(), file.c_str());
+          },
+          "the History file is a link, so Gorrin won't follow it" },
+        { "a folder", Needs::nothing, [](const std::string& file) { Testing::makeFolders(file); },
+          "the History file is a folder" },
+        { "a read-only disk", Needs::ownMounts,
+          [](const std::string& file) {
+              const std::string folder = std::filesystem::path(file).parent_path().string();
+              new Testing::Mounted(folder); // gone with the child that mounted it
+              writeFile(file, line(entry("a")));
+              ::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
+          },
+          "the History file is on a read-only disk" },
+        { "a full disk", Needs::ownMounts,
+          [](const std::string& file) {
+              const std::string folder = std::filesystem::path(file).parent_path().string();
+              new Testing::Mounted(folder, {}, "size=64k");
+              writeFile(file, "");
+              const Platform::Descriptor filler(::open((folder + "/filler").c_str(), O_WRONLY | O_CREAT, 0600));
+              const std::string block(4096, 'x');
+              while (::write(filler.get(), block.data(), block.size()) > 0) {}
+          },
+          "the disk is full" },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        FakeMachine machine;
+        const Mac mac = machine.mac();
+        const std::string file = History::path(mac);
+        const auto check = [&] {
+            row.prepare(file);
+            std::error_code ignored;
+            const auto before = std::filesystem::is_regular_file(file, ignored) ? readFile(file) : "";
+            const std::string why = History::whyNoLineFits(mac);
+            const auto after = std::filesystem::is_regular_file(file, ignored) ? readFile(file) : "";
+            const bool appended = static_cast<bool>(History::append(entry("b"), mac));
+            if (why == row.why && after == before && appended == why.empty())
+                return true;
+            std::cerr << "\"" << why << "\", " << (after == before ? "unchanged" : "changed") << ", "
+                      << (appended ? "appended" : "not appended") << "\n";
+            return false;
+        };
+        if (row.needs == Needs::ordinaryUser && Testing::runningAsRoot())
+            Testing::withoutPrivileges(machine.root(), check);
+        else if (row.needs == Needs::ownMounts && !Testing::runningAsRoot())
+            std::cout << "skipped \"" << row.label << "\": mounting needs root\n";
+        else if (row.needs == Needs::ownMounts)
+            Testing::withOwnMounts(check);
+        else
+            EXPECT_TRUE(check());
+    }
+}
+
 // Run under ThreadSanitizer too (make tsan).
 TEST(HistoryAppend, ConcurrentWritersKeepEveryLineWhole)
 {
@@ -573,9 +665,11 @@ TEST(HistoryPutBackOffer, OnlyEntriesInForceWithSomethingToBringBack)
 
 // Only what the engine itself put in the user's Trash or parked in a drive's parking folder counts,
 // judged on the path as written: a line changed by hand or a folder that merely looks like a Trash
-// offers nothing to bring back.
+// offers nothing to bring back. Asked for all entries at once, each answer is the same.
 TEST(HistoryPutBackOffer, OnlyTheUsersTrashAndADrivesParkingFolder)
 {
+    Testing::TempDir notATop;
+    const std::string uid = std::to_string(::getuid());
     Testing::FakeMachine machine;
     machine.drive("B", "/Volumes/B", 1000, 500);
     const Mac fake = machine.mac();
@@ -617,12 +711,24 @@ TEST(HistoryPutBackOffer, OnlyTheUsersTrashAndADrivesParkingFolder)
           { "/home/u/r", "/home/u/.local/share/Trash/files/../../../../Documents/r", {}, {} },
           false },
         { "live relative path", live, { "home/u/a", "/home/u/.local/share/Trash/files/a", {}, {} }, false },
+        { "live drive Trash at a mount's top", live, { "/a", "/.Trash-" + uid + "/files/a", {}, {} }, true },
+        { "live drive Trash in a folder that is no mount's top",
+          live,
+          { notATop.path() + "/a", notATop.path() + "/.Trash-" + uid + "/files/a", {}, {} },
+          false },
+        { "live shared drive Trash at a mount's top", live, { "/b", "/.Trash/" + uid + "/files/b", {}, {} }, true },
     };
+    std::vector<HistoryEntry> fakeEntries, liveEntries;
+    std::vector<bool> fakeOffers, liveOffers;
     for (const auto& row : rows) {
         const HistoryEntry one = entry("x", { row.relocation });
         EXPECT_EQ(History::offersPutBack(one, row.mac), row.offered) << row.name;
         EXPECT_EQ(Cleaner::putBackSet(one, row.mac).size(), row.offered ? 1u : 0u) << row.name;
+        (&row.mac == &fake ? fakeEntries : liveEntries).push_back(one);
+        (&row.mac == &fake ? fakeOffers : liveOffers).push_back(row.offered);
     }
+    EXPECT_EQ(History::offersPutBack(fakeEntries, fake), fakeOffers);
+    EXPECT_EQ(History::offersPutBack(liveEntries, live), liveOffers);
 }
 
 } // namespace

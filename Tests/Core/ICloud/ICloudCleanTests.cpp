@@ -1,6 +1,7 @@
 #include "QuandrilCore/ICloud/ICloud.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -15,6 +16,9 @@
 
 #include "QuandrilCore/Machine/Compare.h"
 #include "QuandrilCore/Machine/FileHelpers.h"
+#include "QuandrilCore/Platform/PathText.h"
+#include "QuandrilCore/Platform/Stop.h"
+#include "QuandrilCore/Platform/Token.h"
 #include "QuandrilCore/Scanning/Report.h"
 #include "Support/CaseName.h"
 #include "Support/FakeMachine.h"
@@ -405,14 +409,14 @@ TEST_P(ParkingFaults, KeepTheOriginalAndSayWhy)
     EXPECT_EQ(History::load(mac).size(), results[0].relocated.size());
 }
 
-const std::string partial = "The copy on Backup doesn't match, so Note.txt stays in iCloud; the partial copy is at "
-                            "/Volumes/Backup/Removed from iCloud/iCloud Drive/b/Note.txt.";
+// A copy that doesn't match goes again: it never takes the file's name.
+const std::string mismatch = "The copy on Backup doesn't match, so Note.txt stays in iCloud.";
 
 const FaultCase faultCases[] = {
     { "corrupt copy", [](Cloud& run) { run.files->damageCopies(FaultyFileOps::CopyFault::flippedByte); },
-      Status::failed, partial, true, true },
+      Status::failed, mismatch, true, false },
     { "short copy", [](Cloud& run) { run.files->damageCopies(FaultyFileOps::CopyFault::shortFile); }, Status::failed,
-      partial, true, true },
+      mismatch, true, false },
     { "copy fails", [](Cloud& run) { run.files->failAll(FileOp::copy); }, Status::failed,
       "Couldn't copy it to Backup: ", true, false },
     { "folder fails", [](Cloud& run) { run.files->failAll(FileOp::createFolder); }, Status::failed,
@@ -443,6 +447,39 @@ const FaultCase faultCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(ICloud, ParkingFaults, ::testing::ValuesIn(faultCases), CaseNamed {});
+
+// A parking killed while it copies leaves nothing under the file's name: the next cleanup parks the
+// file under its own name, and takes the partial copy the killed one left.
+TEST(ICloudPark, AKilledCopyNeverStandsUnderTheFilesName)
+{
+    const std::string clip = cloud + "/clip6.mov";
+    Cloud run([&](FakeMachine& machine) { machine.file(clip, 12 << 20); });
+    run.open();
+    const auto digest = sha256(run.machine.at(clip));
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            Platform::Token::random(); // a token of its own, as another process draws
+            // Killed the first time the copy asks whether to stop: a few MiB into it.
+            const Platform::StopInForce killed([] {
+                ::raise(SIGKILL);
+                return false;
+            });
+            run.clean({ clip });
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGKILL), "");
+    const std::string folder = Platform::parentOf(run.parked("clip6.mov"));
+    ASSERT_EQ(listNames(folder).size(), 2u) << "a partial copy and its lock";
+
+    const auto results = run.clean({ clip });
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ((std::vector<std::string> { std::string(rawValue(results[0].status)), results[0].detail,
+                                          sha256(run.parked("clip6.mov")).value_or("(none)") }),
+              (std::vector<std::string> { "done", "Checked byte for byte, parked on Backup and removed from iCloud.",
+                                          digest.value_or("?") }));
+    EXPECT_EQ(listNames(folder), std::vector<std::string> { "clip6.mov" });
+}
 
 TEST(ICloudPark, AFileThatDidNotArriveIsLeftAlone)
 {
