@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -203,9 +204,19 @@ struct Turns {
     }
 };
 
-// Two processes delete one cache at once, taking turns: each answers and notes in History what its
-// own removal took away, so the two together say what the drive got back, once.
-TEST(SharedData, TwoRemovalsAtOnceEachCountWhatTheyRemoved)
+// Everything under `path` and the path itself, each entry's own allocation, measured on this thread
+// alone (no worker threads may run before the removers are forked).
+std::int64_t allOf(const std::string& path)
+{
+    std::int64_t sum = own(path);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path))
+        sum += own(entry.path());
+    return sum;
+}
+
+// Two processes delete one cache at once, taking turns; run in a process of its own with no other
+// thread, so the forked removers inherit no lock held by a thread they lack.
+bool removalsAtOnceCountWhatTheyRemoved()
 {
     FakeMachine machine;
     for (int d = 0; d < 40; ++d)
@@ -213,18 +224,18 @@ TEST(SharedData, TwoRemovalsAtOnceEachCountWhatTheyRemoved)
             machine.file("~/Library/Caches/Big/d" + std::to_string(d) + "/f" + std::to_string(f) + ".bin", 100);
     const Catalog catalog = cachesCatalog({ { "~/Library/Caches/Big", Action::delete_() } });
     const Mac mac = machine.mac();
-    const std::int64_t before = mac.usage(machine.at("~/Library/Caches/Big")).bytes;
+    const std::int64_t before = allOf(machine.at("~/Library/Caches/Big"));
 
     int toSecond[2];
     int toFirst[2];
     int answers[2];
-    ASSERT_EQ(::pipe(toSecond), 0);
-    ASSERT_EQ(::pipe(toFirst), 0);
-    ASSERT_EQ(::pipe(answers), 0);
+    if (::pipe(toSecond) != 0 || ::pipe(toFirst) != 0 || ::pipe(answers) != 0)
+        return false;
     pid_t children[2];
     for (int k = 0; k < 2; ++k) {
         children[k] = ::fork();
-        ASSERT_GE(children[k], 0);
+        if (children[k] < 0)
+            return false;
         if (children[k] != 0)
             continue;
         Turns turns { k == 0 ? toFirst[0] : toSecond[0], k == 0 ? toSecond[1] : toFirst[1] };
@@ -247,10 +258,10 @@ TEST(SharedData, TwoRemovalsAtOnceEachCountWhatTheyRemoved)
     for (ssize_t got; (got = ::read(answers[0], buffer, sizeof buffer)) > 0;)
         answered.append(buffer, static_cast<std::size_t>(got));
     ::close(answers[0]);
+    bool exited = true;
     for (pid_t child : children) {
         int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        exited = ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0 && exited;
     }
 
     std::vector<std::string> details;
@@ -258,20 +269,43 @@ TEST(SharedData, TwoRemovalsAtOnceEachCountWhatTheyRemoved)
     for (std::size_t at = 0; at < answered.size();) {
         const std::size_t tab = answered.find('\t', at);
         const std::size_t end = answered.find('\n', at);
-        ASSERT_TRUE(tab != std::string::npos && end != std::string::npos);
+        if (tab == std::string::npos || end == std::string::npos)
+            return false;
         details.push_back(answered.substr(at, tab - at));
         bytes.push_back(std::stoll(answered.substr(tab + 1, end - tab - 1)));
         at = end + 1;
     }
-    ASSERT_EQ(bytes.size(), 2u) << answered;
+    if (!exited || bytes.size() != 2) {
+        std::cerr << "answers: " << answered << "\n";
+        return false;
+    }
     std::int64_t noted = 0;
     for (const auto& entry : History::load(mac))
         noted += entry.bytes;
-    EXPECT_EQ((std::vector<std::string> { details[0], details[1], std::to_string(bytes[0] + bytes[1]),
-                                          std::to_string(noted), bytes[0] > 0 && bytes[1] > 0 ? "both" : "one",
-                                          exists(machine.at("~/Library/Caches/Big")) ? "there" : "gone" }),
-              (std::vector<std::string> { std::string("done: ") + deleted, std::string("done: ") + deleted,
-                                          std::to_string(before), std::to_string(before), "both", "gone" }));
+    const std::vector<std::string> seen { details[0],
+                                          details[1],
+                                          std::to_string(bytes[0] + bytes[1]),
+                                          std::to_string(noted),
+                                          bytes[0] > 0 && bytes[1] > 0 ? "both" : "one",
+                                          exists(machine.at("~/Library/Caches/Big")) ? "there" : "gone" };
+    const std::vector<std::string> expected { std::string("done: ") + deleted,
+                                              std::string("done: ") + deleted,
+                                              std::to_string(before),
+                                              std::to_string(before),
+                                              "both",
+                                              "gone" };
+    for (std::size_t i = 0; i < seen.size(); ++i)
+        if (seen[i] != expected[i])
+            std::cerr << "item " << i << ": " << seen[i] << ", expected " << expected[i] << "\n";
+    return seen == expected;
+}
+
+// Each answers and notes in History what its own removal took away, so the two together say what
+// the drive got back, once.
+TEST(SharedData, TwoRemovalsAtOnceEachCountWhatTheyRemoved)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::_Exit(removalsAtOnceCountWhatTheyRemoved() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace
