@@ -154,10 +154,10 @@ std::string FaultyFileOps::trash(const Mac& mac, const std::string& path)
     return LiveFileOps::trash(mac, path);
 }
 
-void FaultyFileOps::remove(const std::string& path)
+std::int64_t FaultyFileOps::remove(const std::string& path)
 {
     enter(FileOp::remove, path);
-    LiveFileOps::remove(path);
+    return LiveFileOps::remove(path);
 }
 
 void FaultyFileOps::moveNoReplace(const std::string& from, const std::string& to)

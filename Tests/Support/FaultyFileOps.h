@@ -70,7 +70,7 @@ public:
     const std::vector<std::string>& adminLines() const { return adminLines_; }
 
     std::string trash(const Mac& mac, const std::string& path) override;
-    void remove(const std::string& path) override;
+    std::int64_t remove(const std::string& path) override;
     void moveNoReplace(const std::string& from, const std::string& to) override;
     void createFolder(const std::string& path) override;
     void createLink(const std::string& at, const std::string& target) override;

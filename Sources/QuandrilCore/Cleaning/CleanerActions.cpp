@@ -103,15 +103,13 @@ std::int64_t bytesGone(const Finding& finding, const std::vector<std::string>& s
     return std::max<std::int64_t>(0, Saturating::subtract(finding.bytes, left));
 }
 
-// The finding's first `count` items were dealt with when a stop came: that part is done, and its
-// bytes are what the rest, still there, doesn't take. Something of that part that stayed (`besides`,
-// said after "and") fails it.
+// The finding's first `count` items were dealt with when a stop came: that part is done. Something
+// of that part that stayed (`besides`, said after "and") fails it.
 // With `partly`, the stop came part way through the next item, of which what wasn't reached is
-// still there too.
-CleanResult stoppedAfter(const Finding& finding, std::size_t count, const Mac& mac,
-                         std::vector<Relocation> relocated = {}, const std::string& besides = {}, bool partly = false)
+// still there too. The bytes are the caller's to say.
+CleanResult stoppedResult(const Finding& finding, std::size_t count, const Mac& mac,
+                          std::vector<Relocation> relocated = {}, const std::string& besides = {}, bool partly = false)
 {
-    const std::vector<std::string> rest(finding.paths.begin() + std::ptrdiff_t(count), finding.paths.end());
     const std::string total = std::to_string(finding.paths.size());
     const std::string said = partly
         ? "Stopped part way through " + mac.display(finding.paths[count]) + " (item " + std::to_string(count + 1)
@@ -120,7 +118,15 @@ CleanResult stoppedAfter(const Finding& finding, std::size_t count, const Mac& m
     CleanResult result = done(finding, said + (besides.empty() ? "." : ", and " + besides), std::move(relocated));
     if (!besides.empty())
         result.status = CleanResult::Status::failed;
-    result.bytes = bytesGone(finding, rest, mac);
+    return result;
+}
+
+// As stoppedResult, its bytes what the rest, still there, doesn't take.
+CleanResult stoppedAfter(const Finding& finding, std::size_t count, const Mac& mac,
+                         std::vector<Relocation> relocated = {})
+{
+    CleanResult result = stoppedResult(finding, count, mac, std::move(relocated));
+    result.bytes = bytesGone(finding, { finding.paths.begin() + std::ptrdiff_t(count), finding.paths.end() }, mac);
     return result;
 }
 
@@ -172,14 +178,6 @@ bool stoppedWithin(Step&& step)
     }
 }
 
-// A removal that ended short of all of it: its bytes are what went, measured, so History notes
-// exactly that; 0 when nothing was deleted.
-CleanResult deletedPart(CleanResult result, const Finding& finding, const Mac& mac, bool deletedAny)
-{
-    result.bytes = deletedAny ? bytesGone(finding, finding.paths, mac) : 0;
-    return result;
-}
-
 CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOptions& options)
 {
     if (finding.paths.empty())
@@ -190,15 +188,18 @@ CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOpt
     // Drives mounted inside are never deleted; the rest of each path still goes.
     LeftBehind left;
     bool deletedAny = false;
+    // What these removals themselves gave back, which every outcome reports: another process
+    // deleting the same cache at once, or files with names outside it, leave less than the finding.
+    std::int64_t gone = 0;
+    const auto removed = [&](CleanResult result) {
+        result.bytes = mac.reported(gone);
+        return result;
+    };
     for (std::size_t i = 0; i < finding.paths.size(); ++i) {
         const std::string& path = finding.paths[i];
         const auto besides = [&] { return left.empty() ? std::string() : leftText(left, mac); };
-        // What stayed of the items before the stop (drives mounted inside) takes its share too.
-        const auto measured = [&](CleanResult result) {
-            return left.empty() ? result : deletedPart(std::move(result), finding, mac, true);
-        };
         if (i > 0 && options.stopRequested())
-            return measured(stoppedAfter(finding, i, mac, {}, besides()));
+            return removed(stoppedResult(finding, i, mac, {}, besides()));
         // A long removal heeds a stop between its entries; what it reached is gone and counted.
         const Platform::StopInForce heeding(options.stop);
         bool stopped = false;
@@ -206,27 +207,29 @@ CleanResult deleteForGood(const Finding& finding, const Mac& mac, const CleanOpt
                 ensureDirect(path);
                 stopped = stoppedWithin([&] {
                     try {
-                        files.remove(path);
+                        gone = Saturating::add(gone, files.remove(path));
                     } catch (const MountsLeft& stop) {
+                        gone = Saturating::add(gone, stop.freed());
                         left.mounts.insert(left.mounts.end(), stop.mountPoints().begin(), stop.mountPoints().end());
                         left.subvolumes.insert(left.subvolumes.end(), stop.subvolumes().begin(),
                                                stop.subvolumes().end());
+                    } catch (const PartlyRemoved& cut) {
+                        gone = Saturating::add(gone, cut.freed());
+                        throw;
                     }
                 });
             }))
-            return deletedPart(failed(finding, "Couldn't delete " + mac.display(path) + ": " + failure->description),
-                               finding, mac, true);
+            return removed(failed(finding, "Couldn't delete " + mac.display(path) + ": " + failure->description));
         if (stopped)
-            return measured(stoppedAfter(finding, i, mac, {}, besides(), true));
+            return removed(stoppedResult(finding, i, mac, {}, besides(), true));
         // A path that is itself a mount point or a subvolume stays whole: nothing of it was deleted.
         deletedAny = deletedAny || !left.holds(path);
     }
     if (!left.empty())
-        return deletedPart(failed(finding,
-                                  deletedAny ? "Deleted, but " + leftText(left, mac)
-                                             : "Nothing was deleted: " + leftText(left, mac, true)),
-                           finding, mac, deletedAny);
-    return done(finding, "Deleted; it rebuilds itself.");
+        return removed(failed(finding,
+                              deletedAny ? "Deleted, but " + leftText(left, mac)
+                                         : "Nothing was deleted: " + leftText(left, mac, true)));
+    return removed(done(finding, "Deleted; it rebuilds itself."));
 }
 
 CleanResult moveToTrash(const Finding& finding, const Mac& mac, const CleanOptions& options)

@@ -54,6 +54,9 @@ public:
 
     Cleaner::InsideSearch run(const std::string& path)
     {
+        // Inside a folder no rule reaches, no rule reaches an entry either: only entries' own names
+        // can meet one, which spares looking each whole path up.
+        namesOnly_ = !guardian_.protection(path, true);
         // A link given as the folder itself is followed, as the folder is what it names.
         const int fd = ::open(path.c_str(), folderFlags);
         if (fd < 0) {
@@ -84,8 +87,12 @@ public:
             path_ += name;
             const int child = ::openat(level.fd, name.c_str(), folderFlags | O_NOFOLLOW);
             if (child < 0) {
-                if (!vanished(errno))
-                    unexamined(path_);
+                // No folder any more (a file or a link took its place): nothing below it to search.
+                if (vanished(errno) || errno == ENOTDIR || errno == ELOOP)
+                    continue;
+                // A folder that lists but can't be searched keeps all its entries from being looked at.
+                const bool searchable = errno != EACCES || ::faccessat(level.fd, ".", X_OK, AT_EACCESS) == 0;
+                unexamined(searchable ? path_ : path_.substr(0, level.pathLength));
                 continue;
             }
             struct stat childStatus {};
@@ -166,20 +173,25 @@ private:
             path_.resize(level.pathLength);
             path_ += '/';
             path_ += name;
-            if (auto why = guardian_.protection(path_, true)) {
+            if (auto why = namesOnly_ ? guardian_.nameProtection(name) : guardian_.protection(path_, true)) {
                 result_ = { std::move(why), std::nullopt };
                 done_ = true;
                 break;
             }
-            // The type in the listing is not trusted to pass anything over: every entry is looked at.
-            struct stat status {};
-            if (::fstatat(level.fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (!vanished(errno))
-                    unexamined(path_.substr(0, level.pathLength));
-                continue;
+            // The listing's type says which entries are folders; only where it doesn't is the entry
+            // looked at. Entering a folder checks what it is.
+            bool folder = entry->d_type == DT_DIR;
+            if (entry->d_type == DT_UNKNOWN) {
+                struct stat status {};
+                if (::fstatat(level.fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+                    if (!vanished(errno))
+                        unexamined(path_.substr(0, level.pathLength));
+                    continue;
+                }
+                folder = S_ISDIR(status.st_mode);
             }
             // A folder the fence holds is not opened; its entries count as holding nothing.
-            if (S_ISDIR(status.st_mode) && !fence_.isFenced(path_))
+            if (folder && !fence_.isFenced(path_))
                 level.subfolders.emplace_back(name);
         }
         ::closedir(folder);
@@ -218,7 +230,8 @@ private:
     const std::size_t limit_;
     std::size_t examined_ = 0;
     bool done_ = false;
-    std::string path_; // the path of the entry at hand
+    bool namesOnly_ = false; // entries need only their names looked up
+    std::string path_;       // the path of the entry at hand
     std::vector<Level> levels_;
     Cleaner::InsideSearch result_;
 };

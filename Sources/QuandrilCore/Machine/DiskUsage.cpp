@@ -15,6 +15,8 @@
 
 #include "QuandrilCore/Machine/DiskUsageInternal.h"
 #include "QuandrilCore/Machine/PrivacyFence.h"
+#include "QuandrilCore/Platform/AtPath.h"
+#include "QuandrilCore/Platform/PathText.h"
 #include "QuandrilCore/Platform/WorkerPool.h"
 
 namespace Quandril {
@@ -26,12 +28,25 @@ Usage Walk::run()
     struct stat status;
     if (::lstat(root.c_str(), &status) != 0)
         return { 0, 1 };
-    if (!S_ISDIR(status.st_mode) || skip.count(root))
+    if (S_ISDIR(status.st_mode) && skip.count(root))
         return { allocatedBytes(status), 0 };
+    if (!S_ISDIR(status.st_mode)) {
+        // A file with a name elsewhere stays on the drive when this one goes.
+        if (status.st_nlink > 1)
+            return { 0, 0 };
+        if (!S_ISREG(status.st_mode) || status.st_blocks <= 0)
+            return { allocatedBytes(status), 0 };
+        const Platform::Descriptor folder(::open(Platform::parentOf(root).c_str(), folderFlags));
+        sharesBlocks = folder && Platform::mayShareBlocks(folder.get());
+        return { folder ? ownBytes(folder.get(), Platform::lastComponent(root).c_str(), status)
+                        : allocatedBytes(status),
+                 0 };
+    }
     int fd = ::open(root.c_str(), folderFlags);
     if (fd < 0)
         return { 0, 1 };
     device = status.st_dev;
+    sharesBlocks = Platform::mayShareBlocks(fd);
     rootPathLength = root.back() == '/' ? root.size() - 1 : root.size();
 
     std::exception_ptr error;

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include <fcntl.h>
@@ -25,6 +25,7 @@
 
 #include "QuandrilCore/Machine/DiskUsage.h"
 #include "QuandrilCore/Platform/Saturating.h"
+#include "QuandrilCore/Platform/SharedBlocks.h"
 #include "QuandrilCore/Platform/WorkerPool.h"
 
 namespace Quandril::DiskUsageDetail {
@@ -62,23 +63,29 @@ inline std::int64_t allocatedBytes(const struct stat& status)
 inline constexpr std::size_t queueTarget = 4;
 inline constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-// Hard-linked files met by any thread of one walk. Split by identity so that threads meeting
-// different files rarely wait for each other.
+// Files with more than one name, met by any thread of one walk: such a file goes with the item
+// only when every name it has lies inside it, so it counts once its last name is met. Split by
+// identity so that threads meeting different files rarely wait for each other.
 class SeenFiles {
 public:
-    bool firstTime(const FileID& id)
+    // Whether this name of the file, which has `links` names in all, is the last of them met.
+    bool lastName(const FileID& id, nlink_t links)
     {
         const std::size_t h = FileIDHash()(id);
         Part& part = parts_[(h ^ (h >> 17)) % partCount];
         std::lock_guard guard(part.lock);
-        return part.ids.insert(id).second;
+        auto [at, first] = part.ids.try_emplace(id, links);
+        if (--at->second != 0)
+            return false;
+        part.ids.erase(at);
+        return true;
     }
 
     void clear()
     {
         for (auto& part : parts_) {
             std::lock_guard guard(part.lock);
-            std::unordered_set<FileID, FileIDHash>().swap(part.ids);
+            std::unordered_map<FileID, nlink_t, FileIDHash>().swap(part.ids);
         }
     }
 
@@ -86,7 +93,7 @@ private:
     static constexpr std::size_t partCount = 16;
     struct Part {
         std::mutex lock;
-        std::unordered_set<FileID, FileIDHash> ids;
+        std::unordered_map<FileID, nlink_t, FileIDHash> ids; // names still to meet
     };
     std::array<Part, partCount> parts_;
 };
@@ -120,6 +127,7 @@ public:
     const std::string& root;
     const std::set<std::string>& skip;
     dev_t device = 0;
+    bool sharesBlocks = false;      // its file system can share blocks between files
     std::size_t rootPathLength = 0; // the start's walk path: the first rootPathLength characters of each
     SeenFiles seen;
 
@@ -136,6 +144,16 @@ public:
     void notePace(bool waiting) { slowDisk_.store(waiting, std::memory_order_relaxed); }
 
     void share(Task task);
+
+    // What the file `name` of the open folder takes that goes with it: blocks it shares with
+    // another file stay on the drive.
+    std::int64_t ownBytes(int folder, const char* name, const struct stat& status) const
+    {
+        const std::int64_t allocated = allocatedBytes(status);
+        if (!sharesBlocks || !S_ISREG(status.st_mode))
+            return allocated;
+        return Platform::unsharedBytes(folder, name, status.st_dev, status.st_ino, allocated);
+    }
 
     // Out of descriptors with none of its own left open, a thread waits until another gives some
     // back, and then calls `retry`. Alone, it retries at once, holding the walk's lock so that no

@@ -201,8 +201,9 @@ void Walker::list(std::size_t depth)
                 continue;
             }
             if (!S_ISDIR(status.st_mode)) {
-                if (status.st_nlink < 2 || walk_.seen.firstTime(FileID { status.st_dev, status.st_ino }))
-                    addSaturating(usage_.bytes, allocatedBytes(status));
+                if (status.st_nlink < 2
+                    || walk_.seen.lastName(FileID { status.st_dev, status.st_ino }, status.st_nlink))
+                    addSaturating(usage_.bytes, walk_.ownBytes(fd, name, status));
                 continue;
             }
             // Another volume, or a way back up to a folder being walked: its own entry only.

@@ -66,23 +66,23 @@ std::string LiveFileOps::trash(const Mac& mac, const std::string& path)
     return mac.trash(path);
 }
 
-void LiveFileOps::remove(const std::string& path)
+std::int64_t LiveFileOps::remove(const std::string& path)
 {
     const auto place = Platform::placeOf(path);
     if (!Platform::statAt(place.folder.get(), place.name))
         fail(errno, "can't remove " + path);
     auto removal = Platform::removeTree(place.folder.get(), place.name, { .stoppable = true });
     if (removal.error != 0)
-        fail(removal.error, "can't remove " + path);
+        throw PartlyRemoved(removal.error, "can't remove " + path, removal.freed);
     if (removal.stopped)
-        fail(ECANCELED, "stopped part way through removing " + path);
+        throw PartlyRemoved(ECANCELED, "stopped part way through removing " + path, removal.freed);
     if (removal.mountsLeft.empty() && removal.subvolumesLeft.empty())
-        return;
+        return removal.freed;
     const std::string folder = Platform::parentOf(path);
     for (auto* left : { &removal.mountsLeft, &removal.subvolumesLeft })
         for (auto& name : *left)
             name = folder == "/" ? "/" + name : folder + "/" + name;
-    throw MountsLeft(path, std::move(removal.mountsLeft), std::move(removal.subvolumesLeft));
+    throw MountsLeft(path, std::move(removal.mountsLeft), std::move(removal.subvolumesLeft), removal.freed);
 }
 
 void LiveFileOps::moveNoReplace(const std::string& from, const std::string& to)
@@ -113,11 +113,12 @@ bool LiveFileOps::runAsAdmin(const Mac& mac, const std::vector<std::vector<std::
 }
 
 MountsLeft::MountsLeft(const std::string& path, std::vector<std::string> mountPoints,
-                       std::vector<std::string> subvolumes)
-    : std::system_error(EBUSY, std::generic_category(),
-                        "can't remove all of " + path + ": "
-                            + (mountPoints.empty() ? subvolumes.front() + " is a subvolume of its own"
-                                                   : mountPoints.front() + " is another drive mounted there"))
+                       std::vector<std::string> subvolumes, std::int64_t freed)
+    : PartlyRemoved(EBUSY,
+                    "can't remove all of " + path + ": "
+                        + (mountPoints.empty() ? subvolumes.front() + " is a subvolume of its own"
+                                               : mountPoints.front() + " is another drive mounted there"),
+                    freed)
     , mountPoints_(std::move(mountPoints))
     , subvolumes_(std::move(subvolumes))
 {

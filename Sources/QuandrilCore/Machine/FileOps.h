@@ -10,6 +10,7 @@
 // relative to the folder that holds it, so a folder on the way that became a link fails the
 // operation (ELOOP) instead of sending it somewhere else.
 
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <string>
@@ -32,7 +33,10 @@ public:
     // Another drive mounted inside it (or at it) stays, with everything under it, and so does a
     // subvolume: MountsLeft says where, once all else has gone. The stop in force on this thread
     // (Platform/Stop.h) is heeded between entries: ECANCELED, with what wasn't reached left.
-    virtual void remove(const std::string& path) = 0;
+    // Returns the bytes this removal gave back to the drive: what another process removed first, a
+    // file whose other names stay and blocks another file shares are none of them. A removal that
+    // ends short of all of it after taking something throws PartlyRemoved (MountsLeft is one).
+    virtual std::int64_t remove(const std::string& path) = 0;
 
     // Moves the item to the path `to`. Never replaces an item at `to` and never moves into a folder
     // standing there. Across file systems the item is copied, the copy verified, then the original
@@ -70,7 +74,7 @@ public:
 class LiveFileOps : public FileOps {
 public:
     std::string trash(const Mac& mac, const std::string& path) override;
-    void remove(const std::string& path) override;
+    std::int64_t remove(const std::string& path) override;
     void moveNoReplace(const std::string& from, const std::string& to) override;
     void createFolder(const std::string& path) override;
     void createLink(const std::string& at, const std::string& target) override;
@@ -78,12 +82,28 @@ public:
     bool runAsAdmin(const Mac& mac, const std::vector<std::vector<std::string>>& commands) override;
 };
 
+// A removal that ended (failed, or was stopped) after giving some bytes back: those went all the same.
+class PartlyRemoved : public std::system_error {
+public:
+    PartlyRemoved(int error, const std::string& what, std::int64_t freed)
+        : std::system_error(error, std::generic_category(), what)
+        , freed_(freed)
+    {
+    }
+
+    std::int64_t freed() const { return freed_; }
+
+private:
+    std::int64_t freed_;
+};
+
 // A removal that stopped at mount points: it never crosses into another file system, so each mount
 // point (the real paths, the item's own included) stays with everything under it; and at the
 // subvolumes of its own file system (btrfs), which stay whole as well.
-class MountsLeft : public std::system_error {
+class MountsLeft : public PartlyRemoved {
 public:
-    MountsLeft(const std::string& path, std::vector<std::string> mountPoints, std::vector<std::string> subvolumes = {});
+    MountsLeft(const std::string& path, std::vector<std::string> mountPoints, std::vector<std::string> subvolumes = {},
+               std::int64_t freed = 0);
 
     const std::vector<std::string>& mountPoints() const { return mountPoints_; }
     const std::vector<std::string>& subvolumes() const { return subvolumes_; }

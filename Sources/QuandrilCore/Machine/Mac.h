@@ -77,6 +77,8 @@ struct Mac {
     std::vector<DriveInfo> drives() const;
     std::optional<CloudFolder> cloudFolder(std::string_view path) const;
     Usage usage(const std::string& path) const;
+    // Bytes taken from the disk as this machine reports them (a fake one may scale what it measures).
+    std::int64_t reported(std::int64_t measured) const;
     // Many sizes at once, measured in parallel; one entry per distinct path.
     std::map<std::string, Usage> usageOf(const std::vector<std::string>& paths) const;
     std::optional<std::string> run(const std::vector<std::string>& command) const;

@@ -144,6 +144,11 @@ Usage Mac::usage(const std::string& path) const
     return usage;
 }
 
+std::int64_t Mac::reported(std::int64_t measured) const
+{
+    return scaledBytes(measured, *this);
+}
+
 std::map<std::string, Usage> Mac::usageOf(const std::vector<std::string>& paths) const
 {
     auto usages = diskUsageOf(paths, cloudPaths(*this));

@@ -14,6 +14,7 @@
 
 #include "QuandrilCore/Platform/AtPath.h"
 #include "QuandrilCore/Platform/Saturating.h"
+#include "QuandrilCore/Platform/SharedBlocks.h"
 #include "QuandrilCore/Platform/Stop.h"
 
 namespace Quandril::Platform {
@@ -79,6 +80,7 @@ public:
             return result_;
         }
         base_ = *base;
+        sharesBlocks_ = mayShareBlocks(holder_);
         Frame holder { {}, *base_, true, entriesGo(holder_, *base_, false) };
         const auto top = examine(holder_, name.c_str());
         if (!top) {
@@ -185,8 +187,11 @@ private:
         result_.freed = Saturating::add(result_.freed, entry.bytes);
     }
 
-    void removeLeaf(int folder, const std::string& name, const Entry& entry, Frame& frame)
+    void removeLeaf(int folder, const std::string& name, Entry entry, Frame& frame)
     {
+        // Blocks it shares with another file stay on the drive; asked while it still has its name.
+        if (sharesBlocks_ && S_ISREG(entry.mode))
+            entry.bytes = unsharedBytes(folder, name.c_str(), entry.device, entry.inode, entry.bytes);
         if (mode_.dryRun) {
             if (!removable(frame, entry)) {
                 frame.whole = false;
@@ -326,6 +331,7 @@ private:
     RemovalMode mode_;
     uid_t self_;
     std::optional<Entry> base_;
+    bool sharesBlocks_ = false;                        // its file system can share blocks between files
     std::map<std::pair<dev_t, ino_t>, nlink_t> names_; // files with other names: how many are still to go
     TreeRemoval result_;
 };

@@ -163,6 +163,18 @@ std::optional<std::string> PathGuard::protection(std::string_view path, bool inc
     return std::nullopt;
 }
 
+std::optional<std::string> PathGuard::nameProtection(std::string_view name) const
+{
+    if (suffixes_.empty())
+        return std::nullopt;
+    const std::string n = composed(name);
+    for (std::size_t i = 0; i < suffixes_.size(); ++i) {
+        if (n.ends_with(composedSuffixes_[i]))
+            return suffixes_[i].why;
+    }
+    return std::nullopt;
+}
+
 bool PathGuard::throughLink(const std::string& path)
 {
     char resolved[PATH_MAX];

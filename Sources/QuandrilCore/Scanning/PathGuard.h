@@ -53,6 +53,9 @@ public:
     // The reason the path must not be touched, or nothing. With `includingContents`, a rule that
     // lies inside the path protects the path too.
     std::optional<std::string> protection(std::string_view path, bool includingContents) const;
+    // The reason of the first name ending that the single name `name` has, or nothing. Inside a
+    // folder that protection(folder, true) lets through, no rule can meet an entry: only its name can.
+    std::optional<std::string> nameProtection(std::string_view name) const;
 
     // Whether the file system resolves the path to another text (a link, "." or ".." on the way).
     static bool throughLink(const std::string& path);

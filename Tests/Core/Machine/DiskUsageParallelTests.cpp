@@ -3,6 +3,7 @@
 #include <atomic>
 #include <dirent.h>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -50,7 +51,8 @@ private:
         }
         const std::int64_t bytes = static_cast<std::int64_t>(status.st_blocks) * 512;
         if (!S_ISDIR(status.st_mode)) {
-            if (status.st_nlink < 2 || seen_.insert({ status.st_dev, status.st_ino }).second)
+            // A file goes with the tree once every name it has was met inside it.
+            if (status.st_nlink < 2 || ++met_[{ status.st_dev, status.st_ino }] == status.st_nlink)
                 usage_.bytes += bytes;
             return;
         }
@@ -77,7 +79,7 @@ private:
 
     std::set<std::string> skip_;
     dev_t device_ = 0;
-    std::set<std::pair<dev_t, ino_t>> seen_;
+    std::map<std::pair<dev_t, ino_t>, nlink_t> met_; // names met of files with more than one
     Usage usage_;
 };
 
