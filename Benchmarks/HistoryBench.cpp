@@ -109,12 +109,13 @@ struct HistoryHome {
                                        "[Trash Info]\nPath=" + Platform::trashInfoPath(item.from)
                                            + "\nDeletionDate=" + deleted + "\n");
                 }
-                HistoryEntry entry { at,
-                                     "autopilot-caches-" + std::to_string(run % 12),
-                                     "Caches of apps you use",
-                                     Action::Kind::trash,
-                                     *item.size,
-                                     { item } };
+                HistoryEntry entry;
+                entry.at = at;
+                entry.id = "autopilot-caches-" + std::to_string(run % 12);
+                entry.title = "Caches of apps you use";
+                entry.action = Action::Kind::trash;
+                entry.bytes = *item.size;
+                entry.relocated = { item };
                 entry.run = "run" + std::to_string(run) + "x7f3a9c0d1e2b4f56a8c9d0e1f2a3b4c5." + std::to_string(part);
                 out << *History::encodeLine(entry) << '\n';
             }
